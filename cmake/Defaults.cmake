@@ -1,0 +1,17 @@
+# Per-target defaults: warnings as the house rule, optional sanitizers.
+set(WAYFARER_WARNINGS -Wall -Wextra -Wpedantic -Wno-unused-parameter)
+
+set(WAYFARER_SAN_FLAGS "")
+if(WAYFARER_SANITIZE)
+    set(WAYFARER_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+elseif(WAYFARER_TSAN)
+    set(WAYFARER_SAN_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
+endif()
+if(WAYFARER_SAN_FLAGS)
+    add_compile_options(${WAYFARER_SAN_FLAGS})
+    add_link_options(${WAYFARER_SAN_FLAGS})
+endif()
+
+function(wayfarer_defaults target)
+    target_compile_options(${target} PRIVATE ${WAYFARER_WARNINGS})
+endfunction()

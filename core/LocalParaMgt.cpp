@@ -1,0 +1,87 @@
+#include "LocalParaMgt.h"
+
+#include <QAbstractSocket>
+#include <QDir>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QSettings>
+
+#include "AppDir.h"
+
+namespace {
+const QString kGroup = QStringLiteral("LocalParam");
+
+// A time-out outside 60..3600 seconds (taken as signed) falls back to the default.
+quint32 readTimeOut(QSettings& settings, const QString& key) {
+    quint32 value = settings.value(key, LocalParaMgt::kDefaultTimeOut).toUInt();
+    const qint32 asSigned = static_cast<qint32>(value);
+    if (asSigned < 60 || asSigned > 3600) value = LocalParaMgt::kDefaultTimeOut;
+    return value;
+}
+}  // namespace
+
+LocalParaMgt* LocalParaMgt::instance() {
+    // First called on the main thread during start-up, before any other thread exists.
+    static LocalParaMgt* self = new LocalParaMgt(applicationDirectory());
+    return self;
+}
+
+LocalParaMgt::LocalParaMgt(const QString& appDir, QObject* parent)
+    : QObject(parent),
+      m_appDir(appDir),
+      m_configPath(appDir + QDir::separator() + QStringLiteral("config.ini")),
+      m_dirPrefix(appDir + QDir::separator()),
+      m_localAddress(localIPv4()) {}
+
+QString LocalParaMgt::configPath() const {
+    return m_configPath.isEmpty() ? m_appDir + QDir::separator() + QStringLiteral("config.ini")
+                                  : m_configPath;
+}
+
+QString LocalParaMgt::localIPv4() {
+    const QHostInfo info = QHostInfo::fromName(QHostInfo::localHostName());
+    for (const QHostAddress& address : info.addresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol) return address.toString();
+    }
+    return QStringLiteral("0.0.0.0");
+}
+
+void LocalParaMgt::readLocalParam(struLocalParam& param) {
+    param = struLocalParam();
+    QSettings settings(configPath(), QSettings::IniFormat);
+    settings.beginGroup(kGroup);
+
+    param.ExcelDir = m_dirPrefix + QStringLiteral("Excel");
+    param.PackageDir = m_dirPrefix + QStringLiteral("Package");
+    param.DevLogDir = m_dirPrefix + QStringLiteral("DevLog");
+    param.DevIndexDir = m_dirPrefix + QStringLiteral("DevIndex");
+    param.PrintDir = m_dirPrefix + QStringLiteral("Print");
+    param.RunInfoDir = m_dirPrefix + QStringLiteral("RunInfo");
+
+    param.TcpPort = settings.value(QStringLiteral("TcpPort"), kDefaultTcpPort).toInt();
+    param.HttpPort = settings.value(QStringLiteral("HttpPort"), kDefaultHttpPort).toInt();
+    param.HttpPort2 = settings.value(QStringLiteral("HttpPort2"), kDefaultHttpPort2).toInt();
+    param.MaxConnCount =
+        settings.value(QStringLiteral("MaxConnCount"), kDefaultMaxConnCount).toInt();
+
+    param.NetIP = settings.value(QStringLiteral("NetIP")).toString();
+    if (param.NetIP.isEmpty()) param.NetIP = m_localAddress;
+
+    param.HttpRecvTimeOut = readTimeOut(settings, QStringLiteral("HttpRecvTimeOut"));
+    param.HttpSendTimeOut = readTimeOut(settings, QStringLiteral("HttpSendTimeOut"));
+    param.ManualMode = settings.value(QStringLiteral("ManualMode"), 0u).toUInt();
+
+    settings.endGroup();
+    param.ListenIP = QStringLiteral("0.0.0.0");
+}
+
+void LocalParaMgt::writeLocalParam(const struLocalParam& param) {
+    QSettings settings(configPath(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("LocalParam/TcpPort"), param.TcpPort);
+    settings.setValue(QStringLiteral("LocalParam/HttpPort"), param.HttpPort);
+    settings.setValue(QStringLiteral("LocalParam/HttpPort2"), param.HttpPort2);
+    settings.setValue(QStringLiteral("LocalParam/MaxConnCount"), param.MaxConnCount);
+    settings.setValue(QStringLiteral("LocalParam/HttpRecvTimeOut"), param.HttpRecvTimeOut);
+    settings.setValue(QStringLiteral("LocalParam/HttpSendTimeOut"), param.HttpSendTimeOut);
+    settings.setValue(QStringLiteral("LocalParam/ManualMode"), param.ManualMode);
+}

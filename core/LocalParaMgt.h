@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "struLocalParam.h"
+
+// Owns config.ini beside the executable: reads it into a caller's record with defaults and
+// range checks, and writes the numeric keys back so the file shows the values in force.
+class LocalParaMgt : public QObject {
+    Q_OBJECT
+public:
+    static LocalParaMgt* instance();
+
+    // For tests: a manager over another application directory.
+    explicit LocalParaMgt(const QString& appDir, QObject* parent = nullptr);
+
+    void readLocalParam(struLocalParam& param);
+    void writeLocalParam(const struLocalParam& param);
+
+    static QString localIPv4();
+
+    static constexpr qint32 kDefaultTcpPort = 10022;
+    static constexpr qint32 kDefaultHttpPort = 80;
+    static constexpr qint32 kDefaultHttpPort2 = 8001;
+    static constexpr qint32 kDefaultMaxConnCount = 50;
+    static constexpr quint32 kDefaultTimeOut = 600;
+
+private:
+    QString configPath() const;
+
+    QString m_appDir;
+    QString m_configPath;
+    QString m_dirPrefix;
+    QString m_localAddress;
+};

@@ -1,0 +1,97 @@
+#include "Logger.h"
+
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include <QDir>
+#include <spdlog/sinks/stdout_sinks.h>
+#include <spdlog/spdlog.h>
+
+#include "AppDir.h"
+#include "ListSink.h"
+#include "RotatingFileModSink.h"
+
+namespace {
+constexpr size_t kMaxFileSize = 2097152;
+constexpr size_t kMaxFiles = 100;
+const char* const kPattern = "[%t %Y-%m-%d %H:%M:%S.%e]<%L|%n> %v";
+
+// Guards everything below.
+struct LoggingState {
+    std::mutex mutex;
+    bool initialised = false;
+    std::string directory;
+    std::vector<spdlog::sink_ptr> commonSinks;
+    std::vector<spdlog::sink_ptr> guiSinks;
+    std::shared_ptr<list_sink> listSink;
+};
+
+LoggingState& state() {
+    static LoggingState s;
+    return s;
+}
+}  // namespace
+
+bool initLogger(const std::string& name) {
+    LoggingState& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.initialised) return true;
+
+    const QString dir = QDir::toNativeSeparators(QDir::cleanPath(
+        applicationDirectory() + QDir::separator() + QString::fromStdString(name)));
+    QDir().mkpath(dir);
+    s.directory = dir.toLocal8Bit().toStdString();
+
+    std::shared_ptr<rotating_file_mod_sink> fileSink;
+    try {
+        fileSink = std::make_shared<rotating_file_mod_sink>(name, "log", s.directory,
+                                                            kMaxFileSize, kMaxFiles);
+    } catch (const spdlog::spdlog_ex& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return false;
+    }
+    s.commonSinks.clear();
+    s.commonSinks.push_back(std::make_shared<spdlog::sinks::stdout_sink_mt>());
+    s.commonSinks.push_back(fileSink);
+    s.guiSinks = s.commonSinks;
+    s.listSink = std::make_shared<list_sink>();
+    s.guiSinks.push_back(s.listSink);
+
+    auto global = std::make_shared<spdlog::logger>("Global", s.commonSinks.begin(),
+                                                   s.commonSinks.end());
+    spdlog::register_logger(global);
+    spdlog::set_level(spdlog::level::info);
+    spdlog::set_pattern(kPattern);
+    // The file sink flushes itself; the console is flushed after every entry too.
+    spdlog::flush_on(spdlog::level::trace);
+    s.initialised = true;
+    return true;
+}
+
+std::shared_ptr<spdlog::logger> getLogger(const std::string& name) {
+    LoggingState& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (auto existing = spdlog::get(name)) return existing;
+    const auto& sinks = (name == "GUI") ? s.guiSinks : s.commonSinks;
+    auto logger = std::make_shared<spdlog::logger>(name, sinks.begin(), sinks.end());
+    logger->set_level(spdlog::level::info);
+    logger->flush_on(spdlog::level::trace);
+    spdlog::register_logger(logger);
+    spdlog::set_pattern(kPattern);
+    return logger;
+}
+
+void releaseLoggers() {
+    LoggingState& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!s.initialised) return;
+    spdlog::drop_all();
+    s.initialised = false;
+}
+
+size_t listSinkSize() {
+    LoggingState& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.listSink ? s.listSink->size() : 0;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <spdlog/logger.h>
+
+// Named loggers over the console and the rotating log file under <application dir>/<name>.
+// initLogger returns false (after a message on stderr) when the first log file cannot be opened.
+bool initLogger(const std::string& name);
+
+// The logger of that name, created on first use. Ask at every log statement: the handle must
+// not be kept across releaseLoggers.
+std::shared_ptr<spdlog::logger> getLogger(const std::string& name);
+
+// Drops every registered logger; sinks and the pattern stay for loggers created afterwards.
+void releaseLoggers();
+
+// Test hook: the number of records the in-memory list sink holds.
+size_t listSinkSize();

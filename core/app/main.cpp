@@ -1,0 +1,41 @@
+// The service's entry point: the start-up sequence, then the event loop.
+#include <cstdio>
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QThreadPool>
+
+#include "AppDir.h"
+#include "ConsoleControl.h"
+#include "CrashHandler.h"
+#include "LocalParaMgt.h"
+#include "Logger.h"
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+
+    if (!initLogger("WFSLog")) {
+        std::fprintf(stderr, "Wayfarer: cannot open the log file; the service does not start.\n");
+        return 1;
+    }
+
+    const QString dumpDir = QDir::toNativeSeparators(QDir::cleanPath(
+        applicationDirectory() + QDir::separator() + QStringLiteral("ExceptionDump")));
+    QDir().mkpath(dumpDir);
+    if (!installCrashHandler(dumpDir)) {
+        std::fprintf(stderr, "Wayfarer: Wayfarer崩溃捕获模块失败。\n");
+        qDebug() << "【崩溃捕获】申请内存失败";
+    }
+
+    QThreadPool::globalInstance()->setMaxThreadCount(100);
+
+    struLocalParam param;
+    LocalParaMgt* paraMgt = LocalParaMgt::instance();
+    paraMgt->readLocalParam(param);
+    paraMgt->writeLocalParam(param);
+
+    installConsoleControlHandler();
+    releaseLoggers();
+    return app.exec();
+}

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and (with --bench) the benchmarks need.
+# Idempotent: apt-get runs only when something is missing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config ninja-build
+    qtbase5-dev libqt5sql5-sqlite
+    libevent-dev libcivetweb-dev libspdlog-dev libfmt-dev
+    googletest libgtest-dev libgmock-dev
+    clang curl sqlite3 python3
+)
+if [[ " $* " == *" --bench "* ]]; then
+    packages+=(libbenchmark-dev nginx-light wrk)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if ((${#missing[@]})); then
+    echo "install-deps: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QByteArray>
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <QVariant>
+
+// Any free TCP port on loopback (bound once, then released).
+quint16 freePort();
+
+// Waits, processing Qt events, until pred() holds or timeoutMs passes. Returns pred().
+bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);
+
+// The real wayfarer executable, copied into a temporary application directory with its Web
+// pages and a config.ini on free ports, started and stopped by the test.
+class ServiceProcess {
+public:
+    ServiceProcess();
+    ~ServiceProcess();
+
+    QString appDir() const { return m_dir.path(); }
+    QString path(const QString& relative) const { return m_dir.filePath(relative); }
+
+    // Keys of group LocalParam written before start; ports default to free ones.
+    void setParam(const QString& key, const QVariant& value) { m_params[key] = value; }
+    quint16 tcpPort() const { return m_params.value("TcpPort").toUInt(); }
+    quint16 httpPort() const { return m_params.value("HttpPort").toUInt(); }
+    quint16 httpPort2() const { return m_params.value("HttpPort2").toUInt(); }
+
+    // Writes config.ini (unless writeConfig is false), starts the process and waits until the
+    // ports that exist so far accept connections (or only until the process runs).
+    bool start(bool writeConfig = true, bool waitForPorts = true);
+    void sendSignal(int sig);
+    bool waitForExit(int timeoutMs = 10000);
+    bool running() const;
+    int exitCode() const;
+    QProcess::ExitStatus exitStatus() const;
+    QByteArray output();  // stdout and stderr so far
+    void stop();          // SIGKILL and wait
+
+private:
+    QTemporaryDir m_dir;
+    QMap<QString, QVariant> m_params;
+    std::unique_ptr<QProcess> m_process;
+    QByteArray m_output;
+};
