@@ -1,6 +1,7 @@
 #include "HttpClient.h"
 
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QTcpSocket>
 
 QByteArray HttpResponse::header(const QByteArray& name) const {
