@@ -61,7 +61,9 @@ void makeGuid(char out[37]) {
     if (fd < 0) {
         // Without urandom, time and pid still make a name unlikely to repeat.
         unsigned long long seed = static_cast<unsigned long long>(::getpid()) * 2654435761u;
-        for (auto& b : bytes) b = static_cast<unsigned char>(seed = seed * 6364136223846793005ull + 1442695040888963407ull);
+        for (auto& b : bytes)
+            b = static_cast<unsigned char>(seed = seed * 6364136223846793005ull +
+                                                  1442695040888963407ull);
     }
     bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
     bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);

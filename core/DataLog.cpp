@@ -10,9 +10,9 @@ void writeDataLog(const QString& prefix, const QByteArray& data) {
     static QMutex mutex;  // serialises whole lines of the data log
     QMutexLocker lock(&mutex);
 
-    const QString path = QStringLiteral("%1/Logs/Log-%2.txt")
-                             .arg(QDir::currentPath(),
-                                  QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    const QString path =
+        QStringLiteral("%1/Logs/Log-%2.txt")
+            .arg(QDir::currentPath(), QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
     const QFileInfo info(path);
     if (!info.dir().exists()) QDir().mkdir(info.absolutePath());
 

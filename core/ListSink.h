@@ -9,7 +9,7 @@
 #include <spdlog/sinks/base_sink.h>
 
 class list_sink final : public spdlog::sinks::base_sink<std::mutex> {
-public:
+  public:
     static constexpr size_t kKeep = 1000;
 
     size_t size() {
@@ -17,13 +17,13 @@ public:
         return m_records.size();
     }
 
-protected:
+  protected:
     void sink_it_(const spdlog::details::log_msg& msg) override {
         while (m_records.size() > kKeep) m_records.pop_front();
         m_records.emplace_back(msg);
     }
     void flush_() override {}
 
-private:
+  private:
     std::deque<spdlog::details::log_msg_buffer> m_records;
 };

@@ -9,7 +9,7 @@
 // range checks, and writes the numeric keys back so the file shows the values in force.
 class LocalParaMgt : public QObject {
     Q_OBJECT
-public:
+  public:
     static LocalParaMgt* instance();
 
     // For tests: a manager over another application directory.
@@ -26,7 +26,7 @@ public:
     static constexpr qint32 kDefaultMaxConnCount = 50;
     static constexpr quint32 kDefaultTimeOut = 600;
 
-private:
+  private:
     QString configPath() const;
 
     QString m_appDir;

@@ -4,9 +4,9 @@
 #include <mutex>
 #include <vector>
 
-#include <QDir>
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
+#include <QDir>
 
 #include "AppDir.h"
 #include "ListSink.h"
@@ -38,15 +38,15 @@ bool initLogger(const std::string& name) {
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.initialised) return true;
 
-    const QString dir = QDir::toNativeSeparators(QDir::cleanPath(
-        applicationDirectory() + QDir::separator() + QString::fromStdString(name)));
+    const QString dir = QDir::toNativeSeparators(
+        QDir::cleanPath(applicationDirectory() + QDir::separator() + QString::fromStdString(name)));
     QDir().mkpath(dir);
     s.directory = dir.toLocal8Bit().toStdString();
 
     std::shared_ptr<rotating_file_mod_sink> fileSink;
     try {
-        fileSink = std::make_shared<rotating_file_mod_sink>(name, "log", s.directory,
-                                                            kMaxFileSize, kMaxFiles);
+        fileSink = std::make_shared<rotating_file_mod_sink>(name, "log", s.directory, kMaxFileSize,
+                                                            kMaxFiles);
     } catch (const spdlog::spdlog_ex& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return false;
@@ -58,8 +58,8 @@ bool initLogger(const std::string& name) {
     s.listSink = std::make_shared<list_sink>();
     s.guiSinks.push_back(s.listSink);
 
-    auto global = std::make_shared<spdlog::logger>("Global", s.commonSinks.begin(),
-                                                   s.commonSinks.end());
+    auto global =
+        std::make_shared<spdlog::logger>("Global", s.commonSinks.begin(), s.commonSinks.end());
     spdlog::register_logger(global);
     spdlog::set_level(spdlog::level::info);
     spdlog::set_pattern(kPattern);

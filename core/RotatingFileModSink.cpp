@@ -3,11 +3,11 @@
 #include <chrono>
 #include <thread>
 
+#include <fmt/format.h>
+#include <spdlog/common.h>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <fmt/format.h>
-#include <spdlog/common.h>
 
 rotating_file_mod_sink::rotating_file_mod_sink(std::string baseName, std::string extension,
                                                std::string directory, size_t maxSize,
@@ -34,9 +34,16 @@ std::string rotating_file_mod_sink::fileNameFor(const std::string& base, const s
 }
 
 void rotating_file_mod_sink::openNewFile() {
-    const std::string name =
-        fileNameFor(m_baseName, m_extension, QDateTime::currentMSecsSinceEpoch());
-    m_path = m_directory + "/" + name;
+    std::string path;
+    // A rotation within the millisecond of the last opening would reopen the same file and
+    // let it grow past the limit; wait for a fresh name.
+    for (;;) {
+        path = m_directory + "/" +
+               fileNameFor(m_baseName, m_extension, QDateTime::currentMSecsSinceEpoch());
+        if (path != m_path) break;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    m_path = path;
     for (int attempt = 0; attempt < 5; ++attempt) {
         m_file = std::fopen(m_path.c_str(), "ab");
         if (m_file) break;

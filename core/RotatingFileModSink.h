@@ -10,7 +10,7 @@
 #include <spdlog/sinks/base_sink.h>
 
 class rotating_file_mod_sink final : public spdlog::sinks::base_sink<std::mutex> {
-public:
+  public:
     rotating_file_mod_sink(std::string baseName, std::string extension, std::string directory,
                            size_t maxSize, size_t maxFiles);
     ~rotating_file_mod_sink() override;
@@ -21,11 +21,11 @@ public:
     static std::string fileNameFor(const std::string& base, const std::string& ext,
                                    long long msecsSinceEpoch);
 
-protected:
+  protected:
     void sink_it_(const spdlog::details::log_msg& msg) override;
     void flush_() override;
 
-private:
+  private:
     void openNewFile();
     void rotate();
     void removeOldFiles();

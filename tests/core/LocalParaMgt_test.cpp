@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include "LocalParaMgt.h"
+
+namespace {
+class LocalParaMgtTest : public ::testing::Test {
+  protected:
+    QString configPath() const { return dir.filePath("config.ini"); }
+    void writeKeys(const QList<QPair<QString, QVariant>>& keys) {
+        QSettings settings(configPath(), QSettings::IniFormat);
+        for (const auto& kv : keys) settings.setValue("LocalParam/" + kv.first, kv.second);
+    }
+    struLocalParam read() {
+        struLocalParam param;
+        mgt.readLocalParam(param);
+        return param;
+    }
+
+    QTemporaryDir dir;
+    LocalParaMgt mgt{dir.path()};
+};
+
+TEST_F(LocalParaMgtTest, MissingFileGivesDefaultsAndFixedDirectories) {
+    const struLocalParam p = read();
+    EXPECT_EQ(p.TcpPort, 10022);
+    EXPECT_EQ(p.HttpPort, 80);
+    EXPECT_EQ(p.HttpPort2, 8001);
+    EXPECT_EQ(p.MaxConnCount, 50);
+    EXPECT_EQ(p.HttpRecvTimeOut, 600u);
+    EXPECT_EQ(p.HttpSendTimeOut, 600u);
+    EXPECT_EQ(p.ManualMode, 0u);
+    EXPECT_EQ(p.ListenIP, "0.0.0.0");
+    EXPECT_EQ(p.NetIP, LocalParaMgt::localIPv4());
+    EXPECT_EQ(p.ExcelDir, dir.path() + "/Excel");
+    EXPECT_EQ(p.PackageDir, dir.path() + "/Package");
+    EXPECT_EQ(p.DevLogDir, dir.path() + "/DevLog");
+    EXPECT_EQ(p.DevIndexDir, dir.path() + "/DevIndex");
+    EXPECT_EQ(p.PrintDir, dir.path() + "/Print");
+    EXPECT_EQ(p.RunInfoDir, dir.path() + "/RunInfo");
+}
+
+TEST_F(LocalParaMgtTest, TimeOutsOutsideTheirRangeFallBackTo600) {
+    const struct {
+        QVariant value;
+        quint32 expected;
+    } cases[] = {{59, 600}, {60, 60}, {3600, 3600}, {3601, 600}, {-5, 600}, {"abc", 600}};
+    for (const auto& c : cases) {
+        writeKeys({{"HttpRecvTimeOut", c.value}, {"HttpSendTimeOut", c.value}});
+        const struLocalParam p = read();
+        EXPECT_EQ(p.HttpRecvTimeOut, c.expected) << c.value.toString().toStdString();
+        EXPECT_EQ(p.HttpSendTimeOut, c.expected) << c.value.toString().toStdString();
+    }
+}
+
+TEST_F(LocalParaMgtTest, ExplicitValuesAndNonNumbers) {
+    writeKeys({{"TcpPort", 1234}, {"HttpPort", "abc"}, {"MaxConnCount", 2000}, {"ManualMode", 1}});
+    const struLocalParam p = read();
+    EXPECT_EQ(p.TcpPort, 1234);
+    EXPECT_EQ(p.HttpPort, 0);  // present but not a number
+    EXPECT_EQ(p.MaxConnCount, 2000);
+    EXPECT_EQ(p.ManualMode, 1u);
+}
+
+TEST_F(LocalParaMgtTest, NetIpEmptyMeansLocalAddressAndExplicitIsKept) {
+    writeKeys({{"NetIP", ""}});
+    EXPECT_EQ(read().NetIP, LocalParaMgt::localIPv4());
+    writeKeys({{"NetIP", "10.1.2.3"}});
+    EXPECT_EQ(read().NetIP, "10.1.2.3");
+}
+
+TEST_F(LocalParaMgtTest, DirectoriesAreNotConfigurable) {
+    writeKeys({{"ExcelDir", "/elsewhere"}, {"PackageDir", "/elsewhere"}});
+    EXPECT_EQ(read().ExcelDir, dir.path() + "/Excel");
+    EXPECT_EQ(read().PackageDir, dir.path() + "/Package");
+}
+
+TEST_F(LocalParaMgtTest, WriteBackStoresSevenNumericKeysOnlyAndKeepsOthers) {
+    writeKeys({{"NetIP", "10.1.2.3"}, {"HttpRecvTimeOut", 59}, {"Custom", "keep me"}});
+    {
+        QSettings settings(configPath(), QSettings::IniFormat);
+        settings.setValue("Other/Key", 7);
+    }
+    mgt.writeLocalParam(read());
+
+    QSettings settings(configPath(), QSettings::IniFormat);
+    settings.beginGroup("LocalParam");
+    QStringList keys = settings.childKeys();
+    keys.sort();
+    EXPECT_EQ(keys,
+              QStringList({"Custom", "HttpPort", "HttpPort2", "HttpRecvTimeOut", "HttpSendTimeOut",
+                           "ManualMode", "MaxConnCount", "NetIP", "TcpPort"}));
+    EXPECT_EQ(settings.value("NetIP").toString(), "10.1.2.3");
+    EXPECT_EQ(settings.value("HttpRecvTimeOut").toUInt(), 600u);  // the value in force
+    EXPECT_EQ(settings.value("Custom").toString(), "keep me");
+    settings.endGroup();
+    EXPECT_EQ(settings.value("Other/Key").toInt(), 7);
+}
+
+TEST_F(LocalParaMgtTest, WriteBackOfDefaultsNeverWritesNetIp) {
+    mgt.writeLocalParam(read());
+    QSettings settings(configPath(), QSettings::IniFormat);
+    EXPECT_FALSE(settings.contains("LocalParam/NetIP"));
+    EXPECT_EQ(settings.value("LocalParam/TcpPort").toInt(), 10022);
+}
+}  // namespace

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+#include <spdlog/logger.h>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "AppDir.h"
+#include "DataLog.h"
+#include "Logger.h"
+#include "RotatingFileModSink.h"
+
+namespace {
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList logFiles(const QString& dir, const QString& filter) {
+    return QDir(dir).entryList({filter}, QDir::Files, QDir::Name);
+}
+
+std::shared_ptr<spdlog::logger> loggerOver(std::shared_ptr<rotating_file_mod_sink> sink) {
+    auto logger = std::make_shared<spdlog::logger>("test", sink);
+    logger->set_pattern("%v");
+    return logger;
+}
+
+TEST(RotatingFileModSink, FileNameCarriesOpeningTime) {
+    const QDateTime t(QDate(2022, 7, 11), QTime(8, 5, 9, 42));
+    EXPECT_EQ(rotating_file_mod_sink::fileNameFor("WFSLog", "log", t.toMSecsSinceEpoch()),
+              "WFSLog_2022-07-11_08-05-09_042.log");
+}
+
+TEST(RotatingFileModSink, EntryCrossingTheLimitStartsTheNewFile) {
+    QTemporaryDir dir;
+    auto sink =
+        std::make_shared<rotating_file_mod_sink>("R", "log", dir.path().toStdString(), 100, 100);
+    auto logger = loggerOver(sink);
+    const std::string first(59, 'a'), second(59, 'b');  // 60 bytes each with the line end
+    logger->info(first);
+    const std::string firstPath = sink->currentPath();
+    logger->info(second);  // 120 > 100: rotates before writing
+
+    const QStringList files = logFiles(dir.path(), "R*.log");
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_NE(sink->currentPath(), firstPath);
+    EXPECT_EQ(readAll(QString::fromStdString(firstPath)), QByteArray::fromStdString(first + "\n"));
+    EXPECT_EQ(readAll(QString::fromStdString(sink->currentPath())),
+              QByteArray::fromStdString(second + "\n"));
+
+    logger->info(std::string(30, 'c'));  // 60 + 31 <= 100: same file
+    EXPECT_EQ(logFiles(dir.path(), "R*.log").size(), 2);
+}
+
+TEST(RotatingFileModSink, RetentionKeepsNewestMatchingFilesOnly) {
+    QTemporaryDir dir;
+    for (int i = 0; i < 100; ++i) {
+        QFile f(dir.filePath(QString("R_2000-01-01_00-00-00_%1.log").arg(i, 3, 10, QChar('0'))));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    for (const char* name : {"other.txt", "R_notes.txt", "Q_2000.log"}) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    auto sink =
+        std::make_shared<rotating_file_mod_sink>("R", "log", dir.path().toStdString(), 10, 100);
+    auto logger = loggerOver(sink);
+    logger->info("first entry");   // crosses 10 bytes: rotation
+    logger->info("second entry");  // and again
+
+    const QStringList files = logFiles(dir.path(), "R*.log");
+    EXPECT_EQ(files.size(), 100);
+    EXPECT_FALSE(files.contains("R_2000-01-01_00-00-00_000.log"));
+    EXPECT_FALSE(files.contains("R_2000-01-01_00-00-00_001.log"));
+    EXPECT_FALSE(files.contains("R_2000-01-01_00-00-00_002.log"));
+    EXPECT_TRUE(files.contains("R_2000-01-01_00-00-00_003.log"));
+    EXPECT_TRUE(files.contains(QFileInfo(QString::fromStdString(sink->currentPath())).fileName()));
+    for (const char* name : {"other.txt", "R_notes.txt", "Q_2000.log"})
+        EXPECT_TRUE(QFile::exists(dir.filePath(name))) << name;
+}
+
+TEST(RotatingFileModSink, UnopenableFileIsReportedWithItsPath) {
+    try {
+        rotating_file_mod_sink sink("R", "log", "/nonexistent-dir/for/logs", 10, 10);
+        FAIL() << "opening should fail";
+    } catch (const spdlog::spdlog_ex& e) {
+        EXPECT_TRUE(
+            QString(e.what()).startsWith("Failed opening file /nonexistent-dir/for/logs/R_"));
+        EXPECT_TRUE(QString(e.what()).endsWith(" for writing"));
+    }
+}
+
+// The process-wide set-up: one directory, named loggers over one file, release and recreate.
+TEST(Logging, NamedLoggersShareTheFileAndSurviveRelease) {
+    QTemporaryDir appDir;
+    setApplicationDirectoryForTesting(appDir.path());
+    ASSERT_TRUE(initLogger("WFSLog"));
+
+    const QStringList files = logFiles(appDir.filePath("WFSLog"), "*");
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(QRegularExpression(R"(^WFSLog_\d{4}-\d{2}-\d{2}_\d{2}-\d{2}-\d{2}_\d{3}\.log$)")
+                    .match(files[0])
+                    .hasMatch())
+        << files[0].toStdString();
+
+    auto first = getLogger("WebServer");
+    EXPECT_EQ(first, getLogger("WebServer"));
+    first->info("{}, before release", "WebServer::test");
+    first.reset();
+    releaseLoggers();
+    auto again = getLogger("WebServer");
+    again->info("{}, after release", "WebServer::test");
+
+    const QByteArray text = readAll(appDir.filePath("WFSLog/" + files[0]));
+    EXPECT_TRUE(text.contains("<I|WebServer> WebServer::test, before release"));
+    EXPECT_TRUE(text.contains("<I|WebServer> WebServer::test, after release"));
+    const QRegularExpression entry(
+        R"(^\[\d+ \d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\]<I\|WebServer> WebServer::test, after release$)",
+        QRegularExpression::MultilineOption);
+    EXPECT_TRUE(entry.match(QString::fromUtf8(text)).hasMatch()) << text.toStdString();
+
+    // The user-interface logger keeps at most 1001 records in memory.
+    for (int i = 0; i < 1200; ++i) getLogger("GUI")->info("{}, record {}", "GUI::test", i);
+    EXPECT_EQ(listSinkSize(), 1001u);
+}
+
+TEST(DataLog, AppendsOneHexLinePerCall) {
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    writeDataLog("X", QByteArray::fromHex("01ab"));
+    writeDataLog("Y", QByteArray());
+    QDir::setCurrent(previous);
+
+    const QString path =
+        dir.filePath("Logs/Log-" + QDate::currentDate().toString("yyyy-MM-dd") + ".txt");
+    const QList<QByteArray> lines = readAll(path).split('\n');
+    ASSERT_EQ(lines.size(), 3);  // two lines and the empty rest after the last line feed
+    EXPECT_TRUE(lines[0].startsWith("["));
+    EXPECT_TRUE(lines[0].endsWith("] X: 01ab \r")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith("] Y:  \r")) << lines[1].toStdString();
+}
+}  // namespace

@@ -1,0 +1,99 @@
+// The real executable, started from a temporary copy of itself.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSettings>
+
+#include "ServiceProcess.h"
+
+namespace {
+bool hasLogFile(const ServiceProcess& service) {
+    return !QDir(service.path("WFSLog")).entryList({"WFSLog_*.log"}, QDir::Files).isEmpty();
+}
+
+TEST(Startup, FirstStartWritesConfigAndOpensNamedLogFile) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.start(/*writeConfig=*/false, /*waitForPorts=*/false));
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(service.path("config.ini")); }));
+    ASSERT_TRUE(waitUntil([&] { return hasLogFile(service); }));
+
+    QSettings settings(service.path("config.ini"), QSettings::IniFormat);
+    EXPECT_EQ(settings.childGroups(), QStringList({"LocalParam"}));
+    settings.beginGroup("LocalParam");
+    QStringList keys = settings.childKeys();
+    keys.sort();
+    EXPECT_EQ(keys, QStringList({"HttpPort", "HttpPort2", "HttpRecvTimeOut", "HttpSendTimeOut",
+                                 "ManualMode", "MaxConnCount", "TcpPort"}));
+    EXPECT_EQ(settings.value("TcpPort").toInt(), 10022);
+
+    const QStringList logs = QDir(service.path("WFSLog")).entryList({"*"}, QDir::Files);
+    ASSERT_EQ(logs.size(), 1);
+    EXPECT_TRUE(QRegularExpression(R"(^WFSLog_\d{4}-\d{2}-\d{2}_\d{2}-\d{2}-\d{2}_\d{3}\.log$)")
+                    .match(logs[0])
+                    .hasMatch());
+    EXPECT_TRUE(QDir(service.path("ExceptionDump")).exists());
+}
+
+TEST(Startup, InterruptKeepsRunningOtherConsoleSignalsEndTheProcess) {
+    const struct {
+        int sig;
+        const char* line;
+    } endings[] = {
+        {SIGTERM, "CTRL_SHUTDOWN_EVENT"}, {SIGQUIT, "CTRL_BREAK_EVENT"}, {SIGHUP, "ctrl close"}};
+    for (const auto& ending : endings) {
+        ServiceProcess service;
+        ASSERT_TRUE(service.start(true, false));
+        ASSERT_TRUE(waitUntil([&] { return hasLogFile(service); }));
+
+        service.sendSignal(SIGINT);
+        ASSERT_TRUE(waitUntil([&] { return service.output().contains("ctrl+c\n"); }));
+        service.sendSignal(SIGINT);
+        ASSERT_TRUE(waitUntil([&] { return service.output().count("ctrl+c\n") == 2; }));
+        EXPECT_TRUE(service.running());
+
+        service.sendSignal(ending.sig);
+        ASSERT_TRUE(service.waitForExit()) << ending.line;
+        EXPECT_EQ(service.exitStatus(), QProcess::CrashExit);  // ended by the signal
+        EXPECT_TRUE(service.output().contains(QByteArray(ending.line) + "\n")) << ending.line;
+    }
+}
+
+TEST(Startup, CrashLeavesExactlyOneGuidNamedDump) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.start(true, false));
+    ASSERT_TRUE(waitUntil([&] { return hasLogFile(service); }));
+    service.sendSignal(SIGSEGV);
+    ASSERT_TRUE(service.waitForExit());
+    EXPECT_EQ(service.exitStatus(), QProcess::CrashExit);
+
+    const QStringList dumps = QDir(service.path("ExceptionDump")).entryList(QDir::Files);
+    ASSERT_EQ(dumps.size(), 1);
+    EXPECT_TRUE(QRegularExpression(
+                    R"(^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}\.dmp$)")
+                    .match(dumps[0])
+                    .hasMatch())
+        << dumps[0].toStdString();
+    QFile dump(service.path("ExceptionDump/" + dumps[0]));
+    ASSERT_TRUE(dump.open(QIODevice::ReadOnly));
+    const QByteArray text = dump.readAll();
+    EXPECT_TRUE(text.startsWith("signal: 11 ")) << text.toStdString();
+    EXPECT_TRUE(text.contains("fault address: 0x"));
+    EXPECT_TRUE(text.contains("backtrace:\n"));
+}
+
+TEST(Startup, UnwritableLogDirectoryEndsStartUpWithAMessage) {
+    ServiceProcess service;
+    QFile blocker(service.path("WFSLog"));  // a file where the log directory should be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_FALSE(service.start(true, false));
+    ASSERT_TRUE(service.waitForExit());
+    EXPECT_EQ(service.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(service.exitCode(), 0);
+    EXPECT_TRUE(service.output().contains("Failed opening file "))
+        << service.output().toStdString();
+}
+}  // namespace

@@ -75,8 +75,8 @@ HttpResponse httpRequest(quint16 port, const QByteArray& method, const QByteArra
     if (reasonAt > 0) response.reason = lines.value(0).mid(reasonAt + 1);
     if (response.reason.endsWith('\r')) response.reason.chop(1);
     for (int i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].endsWith('\r') ? lines[i].left(lines[i].size() - 1)
-                                                        : lines[i];
+        const QByteArray line =
+            lines[i].endsWith('\r') ? lines[i].left(lines[i].size() - 1) : lines[i];
         const int colon = line.indexOf(':');
         if (colon > 0) response.headers.append({line.left(colon), line.mid(colon + 1).trimmed()});
     }

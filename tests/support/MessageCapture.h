@@ -6,7 +6,7 @@
 
 // Collects Qt debug/info/warning lines while alive, from any thread.
 class MessageCapture {
-public:
+  public:
     MessageCapture();
     ~MessageCapture();
     MessageCapture(const MessageCapture&) = delete;
@@ -16,7 +16,7 @@ public:
     bool contains(const QString& text) const;  // some line contains text
     void clear();
 
-private:
+  private:
     friend void captureHandler(QtMsgType, const QMessageLogContext&, const QString&);
     mutable QMutex m_mutex;  // guards m_lines
     QStringList m_lines;

@@ -32,7 +32,8 @@ namespace {
 void copyTree(const QString& from, const QString& to) {
     QDir().mkpath(to);
     QDir src(from);
-    for (const QFileInfo& entry : src.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QFileInfo& entry :
+         src.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
         if (entry.isDir())
             copyTree(entry.filePath(), to + "/" + entry.fileName());
         else if (entry.fileName() != "CMakeLists.txt")
@@ -58,7 +59,9 @@ ServiceProcess::ServiceProcess() {
     copyTree(QStringLiteral(WAYFARER_PAGES_DIR), m_dir.filePath("Web"));
 }
 
-ServiceProcess::~ServiceProcess() { stop(); }
+ServiceProcess::~ServiceProcess() {
+    stop();
+}
 
 bool ServiceProcess::start(bool writeConfig, bool waitForPorts) {
     if (writeConfig) {
@@ -71,9 +74,25 @@ bool ServiceProcess::start(bool writeConfig, bool waitForPorts) {
     m_process->setWorkingDirectory(m_dir.path());
     m_process->start(m_dir.filePath("wayfarer"), QStringList());
     if (!m_process->waitForStarted(5000)) return false;
+    // Start-up installs its console-control handler last: from then on the service is up.
+    if (!waitUntil([this] { return !running() || catchesSignal(SIGINT); }, 15000) || !running())
+        return false;
     if (!waitForPorts) return true;
-    // The TCP port is the last listener the start-up opens.
     return waitUntil([this] { return !running() || portOpen(tcpPort()); }, 15000) && running();
+}
+
+bool ServiceProcess::catchesSignal(int sig) const {
+    if (!running()) return false;
+    QFile status(QStringLiteral("/proc/%1/status").arg(m_process->processId()));
+    if (!status.open(QIODevice::ReadOnly)) return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:")) {
+            bool ok = false;
+            const quint64 mask = line.mid(7).trimmed().toULongLong(&ok, 16);
+            return ok && (mask & (1ull << (sig - 1)));
+        }
+    }
+    return false;
 }
 
 void ServiceProcess::sendSignal(int sig) {
@@ -89,7 +108,9 @@ bool ServiceProcess::running() const {
     return m_process && m_process->state() != QProcess::NotRunning;
 }
 
-int ServiceProcess::exitCode() const { return m_process ? m_process->exitCode() : -1; }
+int ServiceProcess::exitCode() const {
+    return m_process ? m_process->exitCode() : -1;
+}
 
 QProcess::ExitStatus ServiceProcess::exitStatus() const {
     return m_process ? m_process->exitStatus() : QProcess::CrashExit;

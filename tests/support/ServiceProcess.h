@@ -19,7 +19,7 @@ bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);
 // The real wayfarer executable, copied into a temporary application directory with its Web
 // pages and a config.ini on free ports, started and stopped by the test.
 class ServiceProcess {
-public:
+  public:
     ServiceProcess();
     ~ServiceProcess();
 
@@ -32,9 +32,11 @@ public:
     quint16 httpPort() const { return m_params.value("HttpPort").toUInt(); }
     quint16 httpPort2() const { return m_params.value("HttpPort2").toUInt(); }
 
-    // Writes config.ini (unless writeConfig is false), starts the process and waits until the
-    // ports that exist so far accept connections (or only until the process runs).
+    // Writes config.ini (unless writeConfig is false), starts the process and waits until its
+    // start-up has finished and, with waitForPorts, its TCP port accepts connections.
+    // False when the process ended instead.
     bool start(bool writeConfig = true, bool waitForPorts = true);
+    bool catchesSignal(int sig) const;  // the process has a handler installed for sig
     void sendSignal(int sig);
     bool waitForExit(int timeoutMs = 10000);
     bool running() const;
@@ -43,7 +45,7 @@ public:
     QByteArray output();  // stdout and stderr so far
     void stop();          // SIGKILL and wait
 
-private:
+  private:
     QTemporaryDir m_dir;
     QMap<QString, QVariant> m_params;
     std::unique_ptr<QProcess> m_process;

@@ -1,6 +1,6 @@
 // Every test binary runs with a core application, so sockets, timers and queued signals work.
-#include <QCoreApplication>
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
