@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QList>
+#include <QStringList>
+#include <QVariant>
+
+#include "struDeviceInfo.h"
+
+// The 16 columns of the exchanged device list, shared by the CSV file and the workbook:
+// titles, cell values ("1"/"0" for flags) and the header check of an imported table.
+namespace DeviceListTable {
+
+constexpr int kColumnCount = 16;
+
+// The Chinese column titles, in column order.
+const QStringList& titles();
+
+// Title row, then one row of 16 texts per device in list order.
+QList<QList<QVariant>> toTable(const QList<struDeviceInfo>& devices);
+
+// Checks row 0 against the titles ("Excel header count error" / "Excel header name error";
+// extra titles after the 16th are ignored) and fills out with the devices of the further rows.
+// With requireRowLength, rows shorter than 16 cells are skipped; without it missing cells read as
+// empty. Flags are true exactly for the text "1"; rows without a serial number are dropped.
+// The table must not be empty: callers report a missing header row themselves.
+bool fromTable(const QList<QList<QVariant>>& table, QList<struDeviceInfo>& out,
+               bool requireRowLength);
+
+}  // namespace DeviceListTable
