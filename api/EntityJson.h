@@ -30,9 +30,6 @@ class EntityJson : public QObject {
     bool ParseUploadParam(const QString& url, struUploadParam& param);
     bool ParsePackageId(const QByteArray& body, int& id);
 
-    // Seconds since the epoch as local "yyyy-MM-dd HH:mm:ss"; "" for 0 or less.
-    static QString timeText(qint64 secsSinceEpoch);
-
   private:
     explicit EntityJson(QObject* parent = nullptr);
 };

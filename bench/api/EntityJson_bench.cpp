@@ -1,10 +1,12 @@
 // Serialising the whole device list, as GET /KORVA/deviceList does for a large fleet.
 #include <benchmark/benchmark.h>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include "EntityJson.h"
+#include "JsonText.h"
 
 namespace {
 
@@ -43,4 +45,51 @@ void BM_DeviceListToJson(benchmark::State& state) {
 }
 BENCHMARK(BM_DeviceListToJson)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
+// The same document through QJsonObject and QJsonDocument, for the side-by-side ratio.
+void BM_DeviceListQJsonDocument(benchmark::State& state) {
+    const QList<struDeviceInfo> devices = makeDevices(int(state.range(0)));
+    QByteArray body;
+    for (auto _ : state) {
+        QJsonArray list;
+        for (const struDeviceInfo& d : devices) {
+            QJsonObject item;
+            item.insert(QStringLiteral("id"), d.id);
+            item.insert(QStringLiteral("deviceId"), d.devId);
+            item.insert(QStringLiteral("deviceNo"), d.devSN);
+            item.insert(QStringLiteral("deviceType"), d.devType);
+            item.insert(QStringLiteral("plateNo"), d.LicensePlateNumber);
+            item.insert(QStringLiteral("phone"), d.PhoneNumber);
+            item.insert(QStringLiteral("AppVersion"), d.AppVersion);
+            item.insert(QStringLiteral("McuVersion"), d.McuVersion);
+            item.insert(QStringLiteral("FourGVersions"), d.FourGVersion);
+            item.insert(QStringLiteral("GnssVersions"), d.GnssVersion);
+            item.insert(QStringLiteral("SmartModule"), d.SmartModule);
+            item.insert(QStringLiteral("lastUpdateTime"),
+                        d.UpgradeCompletionTime > 0
+                            ? QDateTime::fromSecsSinceEpoch(d.UpgradeCompletionTime)
+                                  .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                            : QString());
+            item.insert(QStringLiteral("uploadStatus"), d.progressReported);
+            item.insert(QStringLiteral("progress"), qint64(d.upgradeProgress));
+            list.append(item);
+        }
+        QJsonObject data{{QStringLiteral("deviceInfo"), list}};
+        QJsonObject top{{QStringLiteral("data"), data},
+                        {QStringLiteral("errorMgs"), QString()},
+                        {QStringLiteral("statusCode"), 1}};
+        body = QJsonDocument(top).toJson(QJsonDocument::Compact);
+        benchmark::DoNotOptimize(body.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * body.size());
+}
+BENCHMARK(BM_DeviceListQJsonDocument)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+namespace {
+void BM_TimeText(benchmark::State& state) {
+    qint64 t = 1657500000;
+    for (auto _ : state) benchmark::DoNotOptimize(JsonText::localTimeText(++t));
+}
+BENCHMARK(BM_TimeText);
 }  // namespace
