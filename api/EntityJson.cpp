@@ -151,24 +151,46 @@ bool EntityJson::ParseDeviceQuery(const QString& url, QString& deviceNo, QString
 
 bool EntityJson::ParseUploadParam(const QString& url, struUploadParam& param) {
     static const QStringList keys{
-        QStringLiteral("name="),       QStringLiteral("app="),        QStringLiteral("mcu="),
-        QStringLiteral("fourG="),      QStringLiteral("gnss="),       QStringLiteral("smart="),
-        QStringLiteral("type="),       QStringLiteral("blockIndex="), QStringLiteral("blockSize="),
+        QStringLiteral("name="),        QStringLiteral("app="),        QStringLiteral("mcu="),
+        QStringLiteral("fourG="),       QStringLiteral("gnss="),       QStringLiteral("smart="),
+        QStringLiteral("type="),        QStringLiteral("blockIndex="), QStringLiteral("blockSize="),
         QStringLiteral("totalLength="), QStringLiteral("uploadTime=")};
     param = struUploadParam();
     return applyQuery(url, keys, [&](int key, const QString& value) {
         switch (key) {
-            case 0: param.name = value; break;
-            case 1: param.app = value; break;
-            case 2: param.mcu = value; break;
-            case 3: param.fourG = value; break;
-            case 4: param.gnss = value; break;
-            case 5: param.smart = value; break;
-            case 6: param.type = value; break;
-            case 7: param.blockIndex = value.toInt(nullptr, 10); break;
-            case 8: param.blockSize = value.toInt(nullptr, 10); break;
-            case 9: param.totalLength = value.toULongLong(nullptr, 10); break;
-            case 10: param.uploadTime = value; break;
+            case 0:
+                param.name = value;
+                break;
+            case 1:
+                param.app = value;
+                break;
+            case 2:
+                param.mcu = value;
+                break;
+            case 3:
+                param.fourG = value;
+                break;
+            case 4:
+                param.gnss = value;
+                break;
+            case 5:
+                param.smart = value;
+                break;
+            case 6:
+                param.type = value;
+                break;
+            case 7:
+                param.blockIndex = value.toInt(nullptr, 10);
+                break;
+            case 8:
+                param.blockSize = value.toInt(nullptr, 10);
+                break;
+            case 9:
+                param.totalLength = value.toULongLong(nullptr, 10);
+                break;
+            case 10:
+                param.uploadTime = value;
+                break;
         }
     });
 }

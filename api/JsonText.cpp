@@ -7,7 +7,9 @@
 namespace JsonText {
 
 namespace {
-char hexDigit(uint value) { return char(value < 10 ? '0' + value : 'a' + value - 10); }
+char hexDigit(uint value) {
+    return char(value < 10 ? '0' + value : 'a' + value - 10);
+}
 
 void appendUnicodeEscape(QByteArray& out, uint unit) {
     const char escape[] = {'\\',
@@ -33,13 +35,27 @@ void appendString(QByteArray& out, const QString& text) {
             }
             out.append('\\');
             switch (u) {
-                case '"': out.append('"'); break;
-                case '\\': out.append('\\'); break;
-                case '\b': out.append('b'); break;
-                case '\f': out.append('f'); break;
-                case '\n': out.append('n'); break;
-                case '\r': out.append('r'); break;
-                case '\t': out.append('t'); break;
+                case '"':
+                    out.append('"');
+                    break;
+                case '\\':
+                    out.append('\\');
+                    break;
+                case '\b':
+                    out.append('b');
+                    break;
+                case '\f':
+                    out.append('f');
+                    break;
+                case '\n':
+                    out.append('n');
+                    break;
+                case '\r':
+                    out.append('r');
+                    break;
+                case '\t':
+                    out.append('t');
+                    break;
                 default:
                     out.append("u00", 3);
                     out.append(hexDigit(u >> 4));

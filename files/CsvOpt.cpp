@@ -9,7 +9,9 @@
 namespace {
 
 // The code page of the operators' spreadsheet hosts, whatever the process locale.
-QTextCodec* ansiCodec() { return QTextCodec::codecForName("GBK"); }
+QTextCodec* ansiCodec() {
+    return QTextCodec::codecForName("GBK");
+}
 
 bool suffixMentionsCsv(const QString& fileName) {
     return fileSuffix(fileName).contains(QLatin1String("csv"), Qt::CaseInsensitive);
@@ -23,10 +25,8 @@ QTextCodec* codecForBom(const QByteArray& data, int& bomLength) {
         const char* codec;
     } marks[] = {
         // UTF-32 LE first: its mark begins with the UTF-16 LE mark.
-        {"\xFF\xFE\x00\x00", 4, "UTF-32LE"},
-        {"\x00\x00\xFE\xFF", 4, "UTF-32BE"},
-        {"\xEF\xBB\xBF", 3, "UTF-8"},
-        {"\xFF\xFE", 2, "UTF-16LE"},
+        {"\xFF\xFE\x00\x00", 4, "UTF-32LE"}, {"\x00\x00\xFE\xFF", 4, "UTF-32BE"},
+        {"\xEF\xBB\xBF", 3, "UTF-8"},        {"\xFF\xFE", 2, "UTF-16LE"},
         {"\xFE\xFF", 2, "UTF-16BE"},
     };
     for (const auto& mark : marks) {

@@ -6,7 +6,9 @@ namespace DeviceListTable {
 
 namespace {
 
-QString flagText(bool flag) { return flag ? QStringLiteral("1") : QStringLiteral("0"); }
+QString flagText(bool flag) {
+    return flag ? QStringLiteral("1") : QStringLiteral("0");
+}
 
 QString cellText(const QList<QVariant>& row, int column) {
     return column < row.size() ? row.at(column).toString() : QString();
@@ -22,12 +24,14 @@ bool cellFlag(const QList<QVariant>& row, int column) {
 
 const QStringList& titles() {
     static const QStringList list{
-        QStringLiteral("设备ID"),       QStringLiteral("设备序列号"),   QStringLiteral("设备型号"),
-        QStringLiteral("车牌号"),       QStringLiteral("手机号"),       QStringLiteral("APP版本"),
-        QStringLiteral("MCU版本"),      QStringLiteral("4G模块版本"),   QStringLiteral("GNSS版本"),
-        QStringLiteral("智能模块版本"), QStringLiteral("是否自动升级"), QStringLiteral("配置指令"),
-        QStringLiteral("上传日志"),     QStringLiteral("上传录像索引"), QStringLiteral("上传打印文件"),
-        QStringLiteral("上传行车信息文件")};
+        QStringLiteral("设备ID"),       QStringLiteral("设备序列号"),
+        QStringLiteral("设备型号"),     QStringLiteral("车牌号"),
+        QStringLiteral("手机号"),       QStringLiteral("APP版本"),
+        QStringLiteral("MCU版本"),      QStringLiteral("4G模块版本"),
+        QStringLiteral("GNSS版本"),     QStringLiteral("智能模块版本"),
+        QStringLiteral("是否自动升级"), QStringLiteral("配置指令"),
+        QStringLiteral("上传日志"),     QStringLiteral("上传录像索引"),
+        QStringLiteral("上传打印文件"), QStringLiteral("上传行车信息文件")};
     return list;
 }
 
