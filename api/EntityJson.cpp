@@ -156,42 +156,20 @@ bool EntityJson::ParseUploadParam(const QString& url, struUploadParam& param) {
         QStringLiteral("type="),        QStringLiteral("blockIndex="), QStringLiteral("blockSize="),
         QStringLiteral("totalLength="), QStringLiteral("uploadTime=")};
     param = struUploadParam();
+    // Keys 0 to 6 are texts taken as they are; the numbers convert to 0 when they do not parse.
+    QString* const texts[] = {&param.name, &param.app,   &param.mcu, &param.fourG,
+                              &param.gnss, &param.smart, &param.type};
     return applyQuery(url, keys, [&](int key, const QString& value) {
-        switch (key) {
-            case 0:
-                param.name = value;
-                break;
-            case 1:
-                param.app = value;
-                break;
-            case 2:
-                param.mcu = value;
-                break;
-            case 3:
-                param.fourG = value;
-                break;
-            case 4:
-                param.gnss = value;
-                break;
-            case 5:
-                param.smart = value;
-                break;
-            case 6:
-                param.type = value;
-                break;
-            case 7:
-                param.blockIndex = value.toInt(nullptr, 10);
-                break;
-            case 8:
-                param.blockSize = value.toInt(nullptr, 10);
-                break;
-            case 9:
-                param.totalLength = value.toULongLong(nullptr, 10);
-                break;
-            case 10:
-                param.uploadTime = value;
-                break;
-        }
+        if (key < 7)
+            *texts[key] = value;
+        else if (key == 7)
+            param.blockIndex = value.toInt(nullptr, 10);
+        else if (key == 8)
+            param.blockSize = value.toInt(nullptr, 10);
+        else if (key == 9)
+            param.totalLength = value.toULongLong(nullptr, 10);
+        else
+            param.uploadTime = value;
     });
 }
 
