@@ -1,0 +1,160 @@
+#include "CsvOpt.h"
+
+#include <gtest/gtest.h>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextCodec>
+
+#include "FileSuffix.h"
+
+namespace {
+
+class CsvOptTest : public ::testing::Test {
+  protected:
+    QString path(const QString& name) const { return dir.filePath(name); }
+    QByteArray readBytes(const QString& name) const {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    void writeBytes(const QString& name, const QByteArray& bytes) const {
+        QFile file(path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+    }
+    static QByteArray gbk(const QString& text) {
+        return QTextCodec::codecForName("GBK")->fromUnicode(text);
+    }
+
+    QTemporaryDir dir;
+    CsvOpt csv;
+};
+
+TEST(CsvSplitTest, SplitCsvLine) {
+    const struct {
+        QString line;
+        QStringList fields;
+    } cases[] = {
+        {R"(a,"b,c",d)", {"a", "b,c", "d"}},
+        {R"("x""y")", {R"(x"y)"}},
+        {"a,,b", {"a", "", "b"}},
+        {"a,b,", {"a", "b", ""}},
+        {",", {"", ""}},
+        {R"("")", {""}},
+        {R"(a,"")", {"a", ""}},
+        {R"(a"b,c,d)", {R"(a"b,c,d)"}},  // an unbalanced quote keeps the rest together
+        {R"("a,b",)", {"a,b", ""}},
+        {R"(say "hi",x)", {R"(say "hi")", "x"}},
+        {"a, b ", {"a", " b "}},
+        {"abc", {"abc"}},
+        {"", {}},
+        {"设备ID,车牌号,", {"设备ID", "车牌号", ""}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CsvOpt::SplitCsvLine(c.line), c.fields) << c.line.toStdString();
+}
+
+TEST(CsvSplitTest, FileSuffixOfTheLastComponent) {
+    const struct {
+        QString name;
+        QString suffix;
+    } cases[] = {
+        {"List.CSV", "CSV"}, {"/a/b/list.csv", "csv"}, {"x.tar.gz", "gz"},
+        {"a.csv/b", ""},     {"dir.v2\\name", ""},     {"C:\\Excel\\l.csv", "csv"},
+        {"noext", ""},       {"trailing.", ""},        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(fileSuffix(c.name), c.suffix) << c.name.toStdString();
+}
+
+TEST_F(CsvOptTest, WriteQuotesOnlyCellsWithACommaAndEndsEveryCellWithOne) {
+    ASSERT_EQ(csv.WriteCsv(path("out.csv"),
+                           {{"a", "A,1", R"(say "hi")", ""}, {"设备ID"}, {}, {"x,\"y\""}}),
+              0);
+    const QByteArray expected = "a,\"A,1\",say \"hi\",,\n" + gbk("设备ID") + ",\n\n\"x,\"y\"\",\n";
+    EXPECT_EQ(readBytes("out.csv"), expected);
+}
+
+TEST_F(CsvOptTest, WritesGbkWithoutMarkOrCarriageReturn) {
+    ASSERT_EQ(csv.WriteCsv(path("out.csv"), {{"设备ID", "车牌号"}}), 0);
+    const QByteArray bytes = readBytes("out.csv");
+    EXPECT_TRUE(bytes.startsWith("\xC9\xE8\xB1\xB8ID,")) << bytes.toHex().toStdString();
+    EXPECT_FALSE(bytes.contains(QString("设备").toUtf8()));
+    EXPECT_FALSE(bytes.contains('\r'));
+    EXPECT_TRUE(bytes.endsWith(",\n"));
+}
+
+TEST_F(CsvOptTest, LineBreaksInsideACellCannotStartANewRow) {
+    ASSERT_EQ(csv.WriteCsv(path("out.csv"), {{"SN1", "cmd\r\nSN2,1,1,1"}, {"next"}}), 0);
+    QList<QList<QVariant>> rows;
+    ASSERT_EQ(csv.ReadCsv(path("out.csv"), rows), 0);
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0][1].toString(), "cmd  SN2,1,1,1");
+    EXPECT_EQ(rows[1][0].toString(), "next");
+}
+
+TEST_F(CsvOptTest, WriteReplacesAnExistingFile) {
+    writeBytes("out.csv", QByteArray(1000, 'x'));
+    ASSERT_EQ(csv.WriteCsv(path("out.csv"), {{"a"}}), 0);
+    EXPECT_EQ(readBytes("out.csv"), "a,\n");
+}
+
+TEST_F(CsvOptTest, WriteRefusesBadNamesAndUnwritablePaths) {
+    EXPECT_EQ(csv.WriteCsv("", {{"a"}}), -1);
+    EXPECT_EQ(csv.WriteCsv(path("out.txt"), {{"a"}}), -1);
+    EXPECT_FALSE(QFile::exists(path("out.txt")));
+    EXPECT_EQ(csv.WriteCsv(path("missing/dir/out.csv"), {{"a"}}), -1);
+    // CsvOpt itself only asks the suffix to mention csv.
+    EXPECT_EQ(csv.WriteCsv(path("out.CSVX"), {{"a"}}), 0);
+}
+
+TEST_F(CsvOptTest, ReadTakesTheEncodingFromAByteOrderMark) {
+    const QString text = "设备ID,车牌号\r\n\n京A1,\"a,b\",\r\n\r\nlast";
+    const QList<QList<QVariant>> expected{{"设备ID", "车牌号"}, {"京A1", "a,b", ""}, {"last"}};
+    const struct {
+        const char* codec;
+        QByteArray bom;
+    } encodings[] = {
+        {"GBK", ""},
+        {"UTF-8", "\xEF\xBB\xBF"},
+        {"UTF-16LE", QByteArray("\xFF\xFE", 2)},
+        {"UTF-16BE", QByteArray("\xFE\xFF", 2)},
+        {"UTF-32LE", QByteArray("\xFF\xFE\x00\x00", 4)},
+        {"UTF-32BE", QByteArray("\x00\x00\xFE\xFF", 4)},
+    };
+    for (const auto& e : encodings) {
+        writeBytes("in.csv", e.bom + QTextCodec::codecForName(e.codec)->fromUnicode(text));
+        QList<QList<QVariant>> rows{{"stale"}};
+        ASSERT_EQ(csv.ReadCsv(path("in.csv"), rows), 0) << e.codec;
+        EXPECT_EQ(rows, expected) << e.codec;
+    }
+}
+
+TEST_F(CsvOptTest, ReadWithoutMarkIsGbkEvenForUtf8Text) {
+    // A UTF-8 file without a mark is not what the spreadsheet hosts write; it reads as GBK.
+    writeBytes("in.csv", QString("设备ID,").toUtf8());
+    QList<QList<QVariant>> rows;
+    ASSERT_EQ(csv.ReadCsv(path("in.csv"), rows), 0);
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_NE(rows[0][0].toString(), "设备ID");
+}
+
+TEST_F(CsvOptTest, ReadFailures) {
+    writeBytes("in.txt", "a,b\n");
+    const struct { QString name; } cases[] = {{path("absent.csv")}, {path("in.txt")}, {""}};
+    for (const auto& c : cases) {
+        QList<QList<QVariant>> rows{{"stale"}};
+        EXPECT_EQ(csv.ReadCsv(c.name, rows), -1) << c.name.toStdString();
+        EXPECT_TRUE(rows.isEmpty()) << c.name.toStdString();
+    }
+}
+
+TEST_F(CsvOptTest, ReadOfAnEmptyFileGivesNoRows) {
+    writeBytes("empty.csv", "");
+    writeBytes("blank.csv", "\n\r\n\n");
+    for (const char* name : {"empty.csv", "blank.csv"}) {
+        QList<QList<QVariant>> rows{{"stale"}};
+        EXPECT_EQ(csv.ReadCsv(path(name), rows), 0) << name;
+        EXPECT_TRUE(rows.isEmpty()) << name;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,267 @@
+#include "DeviceListCsv.h"
+
+#include <gtest/gtest.h>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextCodec>
+
+#include "DeviceListTable.h"
+#include "MessageCapture.h"
+
+namespace {
+
+struDeviceInfo device(const QString& sn) {
+    struDeviceInfo d;
+    d.devId = "ID-" + sn;
+    d.devSN = sn;
+    d.devType = "T1";
+    d.LicensePlateNumber = "京A" + sn;
+    d.PhoneNumber = "138" + sn;
+    d.AppVersion = "A1.0";
+    d.McuVersion = "M1.0";
+    d.FourGVersion = "F1.0";
+    d.GnssVersion = "G1.0";
+    d.SmartModule = "S1.0";
+    d.ConfigCmd = "cmd " + sn;
+    return d;
+}
+
+// The sixteen exchanged fields; the others never travel through the file.
+void expectSameColumns(const struDeviceInfo& actual, const struDeviceInfo& expected) {
+    EXPECT_EQ(actual.devId, expected.devId);
+    EXPECT_EQ(actual.devSN, expected.devSN);
+    EXPECT_EQ(actual.devType, expected.devType);
+    EXPECT_EQ(actual.LicensePlateNumber, expected.LicensePlateNumber);
+    EXPECT_EQ(actual.PhoneNumber, expected.PhoneNumber);
+    EXPECT_EQ(actual.AppVersion, expected.AppVersion);
+    EXPECT_EQ(actual.McuVersion, expected.McuVersion);
+    EXPECT_EQ(actual.FourGVersion, expected.FourGVersion);
+    EXPECT_EQ(actual.GnssVersion, expected.GnssVersion);
+    EXPECT_EQ(actual.SmartModule, expected.SmartModule);
+    EXPECT_EQ(actual.isAutoUpdate, expected.isAutoUpdate);
+    EXPECT_EQ(actual.ConfigCmd, expected.ConfigCmd);
+    EXPECT_EQ(actual.GetLogFile, expected.GetLogFile);
+    EXPECT_EQ(actual.GetIndexFile, expected.GetIndexFile);
+    EXPECT_EQ(actual.GetPrintFile, expected.GetPrintFile);
+    EXPECT_EQ(actual.GetRunInfoFile, expected.GetRunInfoFile);
+}
+
+class DeviceListCsvTest : public ::testing::Test {
+  protected:
+    QString path(const QString& name) const { return dir.filePath(name); }
+    static QByteArray gbk(const QString& text) {
+        return QTextCodec::codecForName("GBK")->fromUnicode(text);
+    }
+    // Hand-edited files as the operators' spreadsheet program saves them: no comma after the
+    // last cell, CRLF line ends.
+    static QString titleLine(const QStringList& titles) { return titles.join(','); }
+    void writeLines(const QString& name, const QStringList& lines, const char* eol = "\r\n") {
+        QFile file(path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        for (const QString& line : lines) file.write(gbk(line) + eol);
+    }
+    QByteArray readBytes(const QString& name) const {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    static QString row(const QString& sn, const QString& autoUpdate = "0") {
+        return QString("D,%1,T,P,138,A,M,F,G,S,%2,cmd,0,0,0,0").arg(sn, autoUpdate);
+    }
+
+    QTemporaryDir dir;
+    MessageCapture capture;
+};
+
+TEST_F(DeviceListCsvTest, ExportOfAnEmptyListWritesOnlyTheTitleLine) {
+    ASSERT_TRUE(DeviceListCsv::write(path("list.csv"), {}));
+    EXPECT_EQ(readBytes("list.csv"),
+              gbk("设备ID,设备序列号,设备型号,车牌号,手机号,APP版本,MCU版本,4G模块版本,GNSS版本,"
+                  "智能模块版本,是否自动升级,配置指令,上传日志,上传录像索引,上传打印文件,"
+                  "上传行车信息文件,\n"));
+}
+
+TEST_F(DeviceListCsvTest, EveryColumnSurvivesExportAndImport) {
+    QList<struDeviceInfo> devices;
+    for (int i = 0; i < 6; ++i) {
+        struDeviceInfo d = device(QString("SN%1").arg(i));
+        // Each flag set alone once, then all, then none.
+        d.isAutoUpdate = i == 0 || i == 5;
+        d.GetLogFile = i == 1 || i == 5;
+        d.GetIndexFile = i == 2 || i == 5;
+        d.GetPrintFile = i == 3 || i == 5;
+        d.GetRunInfoFile = i == 4 || i == 5;
+        devices << d;
+    }
+    devices[1].LicensePlateNumber = "A,1";
+    devices[2].ConfigCmd = R"(set "apn" cmnet)";  // balanced quotes, no comma
+    devices[3].ConfigCmd = "a,b,c";
+    devices[4].devType = "";
+    // Fields that are not in the file come back empty or zero.
+    devices[0].id = 9;
+    devices[0].UpgradeCompletionTime = 1657500000;
+    devices[0].upgradeProgress = 50;
+    devices[0].progressReported = true;
+    devices[0].Reserve = "r";
+
+    ASSERT_TRUE(DeviceListCsv::write(path("list.csv"), devices));
+    EXPECT_TRUE(readBytes("list.csv").contains("\"A,1\","));
+    EXPECT_TRUE(readBytes("list.csv").contains(",set \"apn\" cmnet,"));
+
+    QList<struDeviceInfo> imported{device("stale")};
+    ASSERT_TRUE(DeviceListCsv::read(path("list.csv"), imported));
+    ASSERT_EQ(imported.size(), devices.size());
+    for (int i = 0; i < devices.size(); ++i) {
+        SCOPED_TRACE(i);
+        expectSameColumns(imported[i], devices[i]);
+    }
+    EXPECT_EQ(imported[0].id, 0);
+    EXPECT_EQ(imported[0].UpgradeCompletionTime, 0);
+    EXPECT_EQ(imported[0].upgradeProgress, 0u);
+    EXPECT_FALSE(imported[0].progressReported);
+    EXPECT_TRUE(imported[0].Reserve.isEmpty());
+}
+
+TEST_F(DeviceListCsvTest, AnUnpairedQuoteSwallowsTheRestOfItsRow) {
+    // The quote is written as it is; on reading it makes the later commas part of the field,
+    // so that row comes back too short and is left out. The rows around it are unharmed.
+    QList<struDeviceInfo> devices{device("SN1"), device("SN2"), device("SN3")};
+    devices[1].ConfigCmd = R"(say "hi)";
+    ASSERT_TRUE(DeviceListCsv::write(path("list.csv"), devices));
+    EXPECT_TRUE(readBytes("list.csv").contains(",say \"hi,0,"));
+    QList<struDeviceInfo> imported;
+    ASSERT_TRUE(DeviceListCsv::read(path("list.csv"), imported));
+    ASSERT_EQ(imported.size(), 2);
+    EXPECT_EQ(imported[0].devSN, "SN1");
+    EXPECT_EQ(imported[1].devSN, "SN3");
+}
+
+TEST_F(DeviceListCsvTest, HeaderChecks) {
+    QStringList lowerId = DeviceListTable::titles();
+    lowerId[0] = "设备id";
+    QStringList extra = DeviceListTable::titles();
+    extra << "备注";
+    QStringList swapped = DeviceListTable::titles();
+    swapped.swapItemsAt(12, 13);
+    const struct {
+        const char* name;
+        QStringList header;
+        bool ok;
+        const char* message;
+    } cases[] = {
+        {"fifteen titles", DeviceListTable::titles().mid(0, 15), false, "Excel header count error"},
+        {"lower-case id", lowerId, false, "Excel header name error"},
+        {"swapped columns", swapped, false, "Excel header name error"},
+        {"extra 17th title", extra, true, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        capture.clear();
+        writeLines("list.csv", {titleLine(c.header), row("SN1")});
+        QList<struDeviceInfo> imported{device("stale")};
+        EXPECT_EQ(DeviceListCsv::read(path("list.csv"), imported), c.ok);
+        if (c.ok) {
+            ASSERT_EQ(imported.size(), 1);
+            EXPECT_EQ(imported[0].devSN, "SN1");
+        } else {
+            EXPECT_TRUE(capture.contains(c.message));
+        }
+    }
+}
+
+TEST_F(DeviceListCsvTest, FlagsAreSetOnlyByTheTextOne) {
+    const struct {
+        QString cell;
+        bool flag;
+    } cases[] = {{"1", true},   {"0", false},  {"是", false}, {"TRUE", false}, {"true", false},
+                 {" 1", false}, {"1 ", false}, {"01", false}, {"", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cell.toStdString());
+        const QString cells = QString("D,SN1,T,P,138,A,M,F,G,S,%1,cmd,%1,%1,%1,%1").arg(c.cell);
+        writeLines("list.csv", {titleLine(DeviceListTable::titles()), cells});
+        QList<struDeviceInfo> imported;
+        ASSERT_TRUE(DeviceListCsv::read(path("list.csv"), imported));
+        ASSERT_EQ(imported.size(), 1);
+        EXPECT_EQ(imported[0].isAutoUpdate, c.flag);
+        EXPECT_EQ(imported[0].GetLogFile, c.flag);
+        EXPECT_EQ(imported[0].GetIndexFile, c.flag);
+        EXPECT_EQ(imported[0].GetPrintFile, c.flag);
+        EXPECT_EQ(imported[0].GetRunInfoFile, c.flag);
+    }
+}
+
+TEST_F(DeviceListCsvTest, RowsWithoutSerialNumberOrTooShortAreLeftOut) {
+    writeLines("list.csv",
+               {titleLine(DeviceListTable::titles()), row("SN1", "1"), row(""),
+                "D,SN2,T,P,138,A,M,F,G,S,1,cmd,0,0,0",  // 15 cells
+                "", row("SN3")},
+               "\n");
+    QList<struDeviceInfo> imported;
+    ASSERT_TRUE(DeviceListCsv::read(path("list.csv"), imported));
+    ASSERT_EQ(imported.size(), 2);
+    EXPECT_EQ(imported[0].devSN, "SN1");
+    EXPECT_TRUE(imported[0].isAutoUpdate);
+    EXPECT_EQ(imported[1].devSN, "SN3");
+}
+
+TEST_F(DeviceListCsvTest, HeaderOnlyFileGivesAnEmptyList) {
+    writeLines("list.csv", {titleLine(DeviceListTable::titles())});
+    QList<struDeviceInfo> imported{device("stale")};
+    ASSERT_TRUE(DeviceListCsv::read(path("list.csv"), imported));
+    EXPECT_TRUE(imported.isEmpty());
+}
+
+TEST_F(DeviceListCsvTest, AFileWithoutANonEmptyLineHasNoHeader) {
+    for (const QStringList& lines : {QStringList{}, QStringList{"", "", ""}}) {
+        capture.clear();
+        writeLines("list.csv", lines);
+        QList<struDeviceInfo> imported;
+        EXPECT_FALSE(DeviceListCsv::read(path("list.csv"), imported));
+        EXPECT_TRUE(capture.contains("[ReadImportCsv] file has no header row"));
+        EXPECT_FALSE(capture.contains("Excel header"));
+    }
+}
+
+TEST_F(DeviceListCsvTest, FileNamesAndSuffixes) {
+    EXPECT_TRUE(DeviceListCsv::write(path("List.CSV"), {device("SN1")}));
+    QList<struDeviceInfo> imported;
+    EXPECT_TRUE(DeviceListCsv::read(path("List.CSV"), imported));
+    EXPECT_EQ(imported.size(), 1);
+
+    EXPECT_FALSE(DeviceListCsv::write(path("list.csvx"), {device("SN1")}));
+    EXPECT_TRUE(capture.contains("[WriteCsvFile] file Suffix error"));
+    EXPECT_FALSE(QFile::exists(path("list.csvx")));
+    // A csvx file that exists is still refused by the import.
+    QFile::copy(path("List.CSV"), path("list.csvx"));
+    EXPECT_FALSE(DeviceListCsv::read(path("list.csvx"), imported));
+
+    capture.clear();
+    EXPECT_FALSE(DeviceListCsv::write("", {device("SN1")}));
+    EXPECT_TRUE(capture.contains("[WriteCsvFile] parameter error"));
+    EXPECT_FALSE(DeviceListCsv::read(path("absent.csv"), imported));
+    EXPECT_FALSE(DeviceListCsv::write(path("no/such/dir/list.csv"), {device("SN1")}));
+}
+
+TEST(DeviceListTableTest, WorkbookCellsNeedNoFullRowAndMayBeNumbers) {
+    // Workbook tables carry numbers for the flags and are not checked for row length.
+    QList<QVariant> header;
+    for (const QString& title : DeviceListTable::titles()) header << title;
+    QList<QVariant> numeric{"D", "SN1", "T", "P",   "138", "A", "M",        "F",
+                            "G", "S",   1.0, "cmd", 0.0,   1,   QVariant(), true};
+    const QList<QVariant> shortRow{"D", "SN2"};
+    QList<struDeviceInfo> out;
+    ASSERT_TRUE(DeviceListTable::fromTable({header, numeric, shortRow}, out, false));
+    ASSERT_EQ(out.size(), 2);
+    EXPECT_EQ(out[0].PhoneNumber, "138");
+    EXPECT_TRUE(out[0].isAutoUpdate);
+    EXPECT_FALSE(out[0].GetLogFile);
+    EXPECT_TRUE(out[0].GetIndexFile);
+    EXPECT_FALSE(out[0].GetPrintFile);
+    EXPECT_FALSE(out[0].GetRunInfoFile);  // the boolean true reads as "true", not "1"
+    EXPECT_EQ(out[1].devSN, "SN2");
+    EXPECT_TRUE(out[1].ConfigCmd.isEmpty());
+
+    ASSERT_TRUE(DeviceListTable::fromTable({header, shortRow}, out, true));
+    EXPECT_TRUE(out.isEmpty());
+}
+
+}  // namespace
