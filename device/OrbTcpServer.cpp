@@ -113,7 +113,9 @@ void OrbTcpServer::deliver(qintptr socketId, const QByteArray& packet) {
     if (m_tcpDataMgtApi) m_tcpDataMgtApi->readDataSlot(socketId, packet);
 }
 
-void OrbTcpServer::setData(QByteArray data, qintptr handle) { emit sentData(data, handle); }
+void OrbTcpServer::setData(QByteArray data, qintptr handle) {
+    emit sentData(data, handle);
+}
 
 void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) {
     qDebug() << "OrbTcpServer::sockDisConnectSlot thread is:" << QThread::currentThreadId();
@@ -179,6 +181,10 @@ void OrbTcpServer::checkHeartStatus() {
     }
 }
 
-void OrbTcpServer::pause() { m_isPaused = true; }
+void OrbTcpServer::pause() {
+    m_isPaused = true;
+}
 
-void OrbTcpServer::resume() { m_isPaused = false; }
+void OrbTcpServer::resume() {
+    m_isPaused = false;
+}

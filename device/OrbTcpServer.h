@@ -16,23 +16,24 @@ class TcpDataMgtApi;
 // silent for longer than the idle limit; carries packets to TcpDataMgtApi and answers back.
 class OrbTcpServer : public QTcpServer {
     Q_OBJECT
-public:
+  public:
     static constexpr int kIdleLimitSecs = 120;
     static constexpr int kCheckIntervalMs = 2000;
 
     // maxConnCount < 0: the MaxConnCount parameter. Tests shorten the idle timings.
     explicit OrbTcpServer(QObject* parent = nullptr, int maxConnCount = -1,
-                          int idleLimitSecs = kIdleLimitSecs, int checkIntervalMs = kCheckIntervalMs);
+                          int idleLimitSecs = kIdleLimitSecs,
+                          int checkIntervalMs = kCheckIntervalMs);
     ~OrbTcpServer() override;
 
     int connectionCount() const;
 
-signals:
+  signals:
     void connectClient(qintptr socketId, QString address, quint16 port);
     void sockDisConnect(qintptr socketId, QString address, quint16 port);
     void sentData(QByteArray packet, qintptr socketId);
 
-public slots:
+  public slots:
     void setData(QByteArray data, qintptr handle);
     void readDataSlot(qintptr socketId, QString address, quint16 port, QByteArray packet);
     void sockDisConnectSlot(qintptr handle, QString ip, quint16 prot);
@@ -40,12 +41,12 @@ public slots:
     void pause();
     void resume();
 
-protected:
+  protected:
     void incomingConnection(qintptr socketDescriptor) override;
     // Hands one whole packet to the message handler; tests observe the traffic here.
     virtual void deliver(qintptr socketId, const QByteArray& packet);
 
-private:
+  private:
     static QString connectionKey(const QString& address, quint16 port);
     void releaseSocket(OrbTcpSocket* socket);
 

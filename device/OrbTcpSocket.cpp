@@ -6,7 +6,9 @@
 #include <QThread>
 
 namespace {
-quint32 nowSeconds() { return static_cast<quint32>(QDateTime::currentSecsSinceEpoch()); }
+quint32 nowSeconds() {
+    return static_cast<quint32>(QDateTime::currentSecsSinceEpoch());
+}
 }  // namespace
 
 OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, QObject* parent)
@@ -25,7 +27,9 @@ OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, QObject* parent)
              << m_peerPort << QThread::currentThreadId();
 }
 
-void OrbTcpSocket::reportDisconnect() { emit sockDisConnect(m_socketId, m_peerAddress, m_peerPort); }
+void OrbTcpSocket::reportDisconnect() {
+    emit sockDisConnect(m_socketId, m_peerAddress, m_peerPort);
+}
 
 void OrbTcpSocket::thisReadData() {
     m_framer.append(readAll());

@@ -12,7 +12,7 @@
 // packets and writes the answers addressed to its socket ID.
 class OrbTcpSocket : public QTcpSocket {
     Q_OBJECT
-public:
+  public:
     explicit OrbTcpSocket(qintptr socketDescriptor, QObject* parent = nullptr);
 
     qintptr socketId() const { return m_socketId; }
@@ -24,15 +24,15 @@ public:
     // Tells the server that this connection is to be cleaned up (disconnect or idle drop).
     void reportDisconnect();
 
-signals:
+  signals:
     void readData(qintptr socketId, QString address, quint16 port, QByteArray packet);
     void sockDisConnect(qintptr socketId, QString address, quint16 port);
 
-public slots:
+  public slots:
     void thisReadData();
     void sentData(QByteArray packet, qintptr socketId);
 
-private:
+  private:
     // Written by this socket's thread, read by the server's idle check.
     std::atomic<quint32> m_lastActiveTime;
     const qintptr m_socketId;

@@ -6,7 +6,7 @@
 // dataLen <= 1400); the check code is left to the message handler. No I/O, so it can be fed
 // arbitrary chunks in tests and fuzzing.
 class PacketFramer {
-public:
+  public:
     void append(const QByteArray& bytes) { m_buffer.append(bytes); }
 
     // > 0: a whole packet of that many bytes waits at the front of the buffer.
@@ -20,6 +20,6 @@ public:
     void clear() { m_buffer.clear(); }
     const QByteArray& buffer() const { return m_buffer; }
 
-private:
+  private:
     QByteArray m_buffer;
 };

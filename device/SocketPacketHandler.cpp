@@ -21,8 +21,12 @@ constexpr std::array<quint16, 256> makeCrcTable() {
 }
 constexpr std::array<quint16, 256> kCrcTable = makeCrcTable();
 
-quint16 readU16(const char* p) { return qFromBigEndian<quint16>(p); }
-quint32 readU32(const char* p) { return qFromBigEndian<quint32>(p); }
+quint16 readU16(const char* p) {
+    return qFromBigEndian<quint16>(p);
+}
+quint32 readU32(const char* p) {
+    return qFromBigEndian<quint32>(p);
+}
 
 void appendU16(QByteArray& out, quint16 value) {
     char bytes[2];
@@ -58,8 +62,8 @@ void parseReportFields(const char* p, int snSize, struDeviceInfo& out) {
     p += 16;
     out.PhoneNumber = utf8Field(p, 16);
     p += 16;
-    QString* const versions[] = {&out.AppVersion,   &out.McuVersion,  &out.FourGVersion,
-                                 &out.GnssVersion,  &out.SmartModule, &out.Reserve};
+    QString* const versions[] = {&out.AppVersion,  &out.McuVersion,  &out.FourGVersion,
+                                 &out.GnssVersion, &out.SmartModule, &out.Reserve};
     for (QString* field : versions) {
         *field = utf8Field(p, 32);
         p += 32;

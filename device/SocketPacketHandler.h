@@ -9,7 +9,7 @@
 // a body of at most 1400 bytes and a CRC-16/XMODEM over everything between magic and check
 // code. Stateless apart from the magic bytes; every operation returns 0 or -1.
 class SocketPacketHandler {
-public:
+  public:
     static constexpr int kHeaderSize = 40;
     static constexpr int kMinPacketSize = 42;
     static constexpr int kMaxDataLen = 1400;
@@ -44,7 +44,7 @@ public:
     // The text of a fixed-width field: bytes up to the first NUL or the end of the field.
     static QByteArray FieldBytes(const char* field, int size);
 
-private:
+  private:
     const quint8 m_head0 = 0x5A;
     const quint8 m_head1 = 0xA5;
 };

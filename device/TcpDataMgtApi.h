@@ -11,21 +11,21 @@
 // checks each packet; the conversation itself is filled in on top of this interface.
 class TcpDataMgtApi : public QObject {
     Q_OBJECT
-public:
+  public:
     static TcpDataMgtApi* instance();
 
     int CompareVersion(const QString& packageVersion, const QString& deviceVersion) const;
     QString GetPackageUrl(const QString& packagePath) const;
 
-signals:
+  signals:
     // One whole packet for the connection with that socket ID.
     void sendSocketData(QByteArray data, qintptr socketId);
 
-public slots:
+  public slots:
     void readDataSlot(qintptr socketId, QByteArray data);
     void sockDisConnect(qintptr socketId, QString ip, quint16 port);
 
-private:
+  private:
     explicit TcpDataMgtApi(QObject* parent = nullptr);
 
     SocketPacketHandler m_packetHandler;

@@ -7,7 +7,9 @@
 #include "Logger.h"
 
 namespace {
-bool isAsciiDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+bool isAsciiDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
 
 QString leadingDigits(const QString& text) {
     int n = 0;
@@ -15,7 +17,9 @@ QString leadingDigits(const QString& text) {
     return text.left(n);
 }
 
-int sign(int value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
+int sign(int value) {
+    return value < 0 ? -1 : (value > 0 ? 1 : 0);
+}
 
 // Non-negative integers written as digit strings of any length (none: 0). Comparing the texts
 // keeps segments of any width exact, where a fixed-size integer would overflow.
