@@ -77,7 +77,8 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
     }
 
     auto* thread = new QThread;
-    connect(socket, &OrbTcpSocket::readData, this, &OrbTcpServer::readDataSlot);
+    connect(socket, QOverload<qintptr, QString, quint16, QByteArray>::of(&OrbTcpSocket::readData),
+            this, &OrbTcpServer::readDataSlot);
     connect(socket, &OrbTcpSocket::sockDisConnect, this, &OrbTcpServer::sockDisConnectSlot);
     connect(this, &OrbTcpServer::sentData, socket, &OrbTcpSocket::sentData);
     socket->moveToThread(thread);

@@ -32,6 +32,10 @@ class OrbTcpSocket : public QTcpSocket {
     void thisReadData();
     void sentData(QByteArray packet, qintptr socketId);
 
+  protected:
+    // The packet signal shares its name with the stream read of QIODevice; keep both visible.
+    using QTcpSocket::readData;
+
   private:
     // Written by this socket's thread, read by the server's idle check.
     std::atomic<quint32> m_lastActiveTime;
