@@ -37,14 +37,14 @@ OrbTcpServer::~OrbTcpServer() {
     // The connections end with the server: their threads must not outlive it.
     QMap<QString, OrbTcpSocket*> connections;
     {
-        QMutexLocker lock(&m_mapMutex);
+        std::lock_guard<std::mutex> lock(m_mapMutex);
         connections.swap(m_connections);
     }
     for (OrbTcpSocket* socket : connections) releaseSocket(socket);
 }
 
 int OrbTcpServer::connectionCount() const {
-    QMutexLocker lock(&m_mapMutex);
+    std::lock_guard<std::mutex> lock(m_mapMutex);
     return m_connections.size();
 }
 
@@ -65,7 +65,7 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
     auto* socket = new OrbTcpSocket(socketDescriptor);
     int count = 0;
     {
-        QMutexLocker lock(&m_mapMutex);
+        std::lock_guard<std::mutex> lock(m_mapMutex);
         count = m_connections.size();
     }
     if (count >= m_maxConnCount) {
@@ -87,7 +87,7 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
     const QString key = connectionKey(socket->peerAddressText(), socket->peerPortNumber());
     OrbTcpSocket* replaced = nullptr;
     {
-        QMutexLocker lock(&m_mapMutex);
+        std::lock_guard<std::mutex> lock(m_mapMutex);
         replaced = m_connections.value(key, nullptr);
         m_connections.insert(key, socket);
     }
@@ -122,7 +122,7 @@ void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) 
     qDebug() << "OrbTcpServer::sockDisConnectSlot thread is:" << QThread::currentThreadId();
     OrbTcpSocket* socket = nullptr;
     {
-        QMutexLocker lock(&m_mapMutex);
+        std::lock_guard<std::mutex> lock(m_mapMutex);
         const QString key = connectionKey(ip, prot);
         auto it = m_connections.find(key);
         // A second request for the same connection, or a socket that already gave way to a
@@ -167,7 +167,7 @@ void OrbTcpServer::checkHeartStatus() {
 
         QStringList idle;
         {
-            QMutexLocker lock(&m_mapMutex);
+            std::lock_guard<std::mutex> lock(m_mapMutex);
             const qint64 now = QDateTime::currentSecsSinceEpoch();
             for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
                 if (now - static_cast<qint64>(it.value()->lastActiveTime()) > m_idleLimitSecs)
@@ -175,7 +175,7 @@ void OrbTcpServer::checkHeartStatus() {
             }
         }
         for (const QString& key : idle) {
-            QMutexLocker lock(&m_mapMutex);
+            std::lock_guard<std::mutex> lock(m_mapMutex);
             if (OrbTcpSocket* socket = m_connections.value(key, nullptr))
                 socket->reportDisconnect();
         }

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 
 #include <QByteArray>
 #include <QFuture>
 #include <QMap>
-#include <QMutex>
 #include <QString>
 #include <QTcpServer>
 
@@ -56,7 +56,8 @@ class OrbTcpServer : public QTcpServer {
     const int m_idleLimitSecs;
     const int m_checkIntervalMs;
 
-    mutable QMutex m_mapMutex;  // guards m_connections
+    // Guards m_connections (a std::mutex, so that thread sanitizer builds see the locking).
+    mutable std::mutex m_mapMutex;
     QMap<QString, OrbTcpSocket*> m_connections;
 
     std::atomic<bool> m_stop{false};
