@@ -15,3 +15,16 @@ endif()
 function(wayfarer_defaults target)
     target_compile_options(${target} PRIVATE ${WAYFARER_WARNINGS})
 endfunction()
+
+# Fuzz builds (clang): everything is instrumented for coverage and sanitized, so the libraries
+# under test report what the fuzzers reach; only the fuzz targets link the libFuzzer driver.
+if(WAYFARER_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                        -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+    # The fuzz targets sit under tests/ but must not need the gtest tree; read them in once
+    # every library target exists (a deferred call may not add a subdirectory, so include).
+    if(NOT WAYFARER_TESTS)
+        cmake_language(DEFER CALL include ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt)
+    endif()
+endif()

@@ -1,0 +1,83 @@
+// How many device packets per second the codec cuts from a TCP byte stream and parses.
+#include <cstring>
+
+#include <benchmark/benchmark.h>
+#include <QByteArray>
+#include <QtGlobal>
+
+#include "PacketFramer.h"
+#include "SocketPacketHandler.h"
+
+namespace {
+QByteArray makePacket(quint16 cmd, const QByteArray& body) {
+    SocketPacket header;
+    header.cmd = cmd;
+    std::memcpy(header.devId, "DEV-0001", 8);
+    header.dataLen = static_cast<quint16>(body.size());
+    QByteArray out;
+    SocketPacketHandler().DataPack(header, body, out);
+    return out;
+}
+
+// A terminal's typical mix: reports, progress, command results and file chunks.
+QByteArray mixedStream(int& packets) {
+    const QByteArray mix[] = {
+        makePacket(0x0001, QByteArray(304, 'r')), makePacket(0x0002, QByteArray(4, '\0')),
+        makePacket(0x0003, QByteArray(20, 'c')), makePacket(0x0004, QByteArray(1400, 'f'))};
+    QByteArray stream;
+    packets = 0;
+    for (int i = 0; i < 100; ++i, ++packets) stream += mix[i % 4];
+    return stream;
+}
+
+void silence(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+void BM_CheckCode1400(benchmark::State& state) {
+    const QByteArray bytes(1438, 'x');
+    for (auto _ : state)
+        benchmark::DoNotOptimize(SocketPacketHandler::CheckCode(bytes.constData(), bytes.size()));
+    state.SetBytesProcessed(state.iterations() * bytes.size());
+}
+BENCHMARK(BM_CheckCode1400);
+
+void BM_DataParseReport(benchmark::State& state) {
+    const SocketPacketHandler handler;
+    const QByteArray packet = makePacket(0x0001, QByteArray(304, 'r'));
+    SocketPacket out;
+    for (auto _ : state) benchmark::DoNotOptimize(handler.DataParse(packet, out));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_DataParseReport);
+
+void BM_ParseDeviceReport(benchmark::State& state) {
+    const SocketPacketHandler handler;
+    const QByteArray body(304, 'r');
+    struDeviceInfo out;
+    for (auto _ : state) benchmark::DoNotOptimize(handler.ParseDeviceReport(body, out));
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ParseDeviceReport);
+
+// The whole receive path short of the sockets: TCP-sized chunks in, checked packets out.
+void BM_CutAndParseStream(benchmark::State& state) {
+    qInstallMessageHandler(silence);
+    const SocketPacketHandler handler;
+    int perStream = 0;
+    const QByteArray stream = mixedStream(perStream);
+    const int chunk = static_cast<int>(state.range(0));
+    SocketPacket out;
+    for (auto _ : state) {
+        PacketFramer framer;
+        for (int at = 0; at < stream.size(); at += chunk) {
+            framer.append(stream.mid(at, chunk));
+            for (int length; (length = framer.pendingPacketLength()) > 0;)
+                benchmark::DoNotOptimize(handler.DataParse(framer.take(length), out));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * perStream);
+    state.SetBytesProcessed(state.iterations() * stream.size());
+}
+BENCHMARK(BM_CutAndParseStream)->Arg(64)->Arg(1460)->Arg(65536);
+}  // namespace
+
+BENCHMARK_MAIN();

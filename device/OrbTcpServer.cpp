@@ -1,0 +1,191 @@
+#include "OrbTcpServer.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QThread>
+#include <QtConcurrent>
+
+#include "DeviceMetaTypes.h"
+#include "LocalParaMgt.h"
+#include "OrbTcpSocket.h"
+#include "TcpDataMgtApi.h"
+
+OrbTcpServer::OrbTcpServer(QObject* parent, int maxConnCount, int idleLimitSecs,
+                           int checkIntervalMs)
+    : QTcpServer(parent), m_idleLimitSecs(idleLimitSecs), m_checkIntervalMs(checkIntervalMs) {
+    registerDeviceLinkMetaTypes();
+    m_tcpDataMgtApi = TcpDataMgtApi::instance();
+    if (m_tcpDataMgtApi) {
+        connect(m_tcpDataMgtApi, &TcpDataMgtApi::sendSocketData, this, &OrbTcpServer::setData,
+                Qt::QueuedConnection);
+        connect(this, &OrbTcpServer::sockDisConnect, m_tcpDataMgtApi,
+                &TcpDataMgtApi::sockDisConnect, Qt::QueuedConnection);
+    }
+    if (maxConnCount < 0) {
+        struLocalParam param;
+        LocalParaMgt::instance()->readLocalParam(param);
+        maxConnCount = param.MaxConnCount;
+    }
+    m_maxConnCount = maxConnCount;
+    m_heartCheck = QtConcurrent::run(this, &OrbTcpServer::checkHeartStatus);
+}
+
+OrbTcpServer::~OrbTcpServer() {
+    m_stop = true;
+    m_heartCheck.waitForFinished();
+    close();
+    // The connections end with the server: their threads must not outlive it.
+    QMap<QString, OrbTcpSocket*> connections;
+    {
+        std::lock_guard<std::mutex> lock(m_mapMutex);
+        connections.swap(m_connections);
+    }
+    for (OrbTcpSocket* socket : connections) releaseSocket(socket);
+}
+
+int OrbTcpServer::connectionCount() const {
+    std::lock_guard<std::mutex> lock(m_mapMutex);
+    return m_connections.size();
+}
+
+QString OrbTcpServer::connectionKey(const QString& address, quint16 port) {
+    return QStringLiteral("%1:%2").arg(address).arg(port);
+}
+
+void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
+    if (m_isPaused) {
+        // Not served while paused; closing it tells the terminal to retry later rather than
+        // leaving it hanging on a descriptor nobody reads.
+        QTcpSocket refused;
+        refused.setSocketDescriptor(socketDescriptor);
+        refused.abort();
+        return;
+    }
+
+    auto* socket = new OrbTcpSocket(socketDescriptor);
+    int count = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mapMutex);
+        count = m_connections.size();
+    }
+    if (count >= m_maxConnCount) {
+        qDebug() << "Greater than the maximum number of connections; thread is:"
+                 << QThread::currentThreadId();
+        socket->close();
+        socket->deleteLater();
+        return;
+    }
+
+    auto* thread = new QThread;
+    connect(socket, QOverload<qintptr, QString, quint16, QByteArray>::of(&OrbTcpSocket::readData),
+            this, &OrbTcpServer::readDataSlot);
+    connect(socket, &OrbTcpSocket::sockDisConnect, this, &OrbTcpServer::sockDisConnectSlot);
+    connect(this, &OrbTcpServer::sentData, socket, &OrbTcpSocket::sentData);
+    socket->moveToThread(thread);
+    thread->start(QThread::InheritPriority);
+
+    const QString key = connectionKey(socket->peerAddressText(), socket->peerPortNumber());
+    OrbTcpSocket* replaced = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mapMutex);
+        replaced = m_connections.value(key, nullptr);
+        m_connections.insert(key, socket);
+    }
+    // A stale entry under the same address and port would otherwise keep its thread forever.
+    if (replaced) {
+        const qintptr replacedId = replaced->socketId();
+        releaseSocket(replaced);
+        emit sockDisConnect(replacedId, socket->peerAddressText(), socket->peerPortNumber());
+    }
+
+    qDebug() << "incomingConnection THREAD IS：" << QThread::currentThreadId();
+    emit connectClient(socket->socketId(), socket->peerAddressText(), socket->peerPortNumber());
+}
+
+void OrbTcpServer::readDataSlot(qintptr socketId, QString address, quint16 port,
+                                QByteArray packet) {
+    Q_UNUSED(address);
+    Q_UNUSED(port);
+    if (m_isPaused) return;
+    deliver(socketId, packet);
+}
+
+void OrbTcpServer::deliver(qintptr socketId, const QByteArray& packet) {
+    if (m_tcpDataMgtApi) m_tcpDataMgtApi->readDataSlot(socketId, packet);
+}
+
+void OrbTcpServer::setData(QByteArray data, qintptr handle) {
+    emit sentData(data, handle);
+}
+
+void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) {
+    qDebug() << "OrbTcpServer::sockDisConnectSlot thread is:" << QThread::currentThreadId();
+    OrbTcpSocket* socket = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mapMutex);
+        const QString key = connectionKey(ip, prot);
+        auto it = m_connections.find(key);
+        // A second request for the same connection, or a socket that already gave way to a
+        // newer one under the same key, finds nothing to do.
+        if (it == m_connections.end() || it.value()->socketId() != handle) return;
+        socket = it.value();
+        m_connections.erase(it);
+    }
+    releaseSocket(socket);
+    emit sockDisConnect(handle, ip, prot);
+}
+
+void OrbTcpServer::releaseSocket(OrbTcpSocket* socket) {
+    QThread* thread = socket->thread();
+    QThread* home = this->thread();
+    if (thread != home) {
+        // Close and hand the socket back in its own thread, so that it is not torn down from a
+        // thread that does not own its notifiers; its late signals are of no interest any more.
+        if (thread->isRunning()) {
+            QMetaObject::invokeMethod(
+                socket,
+                [socket, home]() {
+                    socket->blockSignals(true);
+                    socket->abort();
+                    socket->moveToThread(home);
+                },
+                Qt::BlockingQueuedConnection);
+        }
+        thread->quit();
+        thread->wait();
+        delete thread;
+    }
+    delete socket;
+}
+
+void OrbTcpServer::checkHeartStatus() {
+    while (!m_stop) {
+        // Sleep in slices so that the destructor does not wait a whole interval.
+        for (int slept = 0; slept < m_checkIntervalMs && !m_stop; slept += 50)
+            QThread::msleep(static_cast<unsigned long>(qMin(50, m_checkIntervalMs - slept)));
+        if (m_stop) return;
+
+        QStringList idle;
+        {
+            std::lock_guard<std::mutex> lock(m_mapMutex);
+            const qint64 now = QDateTime::currentSecsSinceEpoch();
+            for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
+                if (now - static_cast<qint64>(it.value()->lastActiveTime()) > m_idleLimitSecs)
+                    idle << it.key();
+            }
+        }
+        for (const QString& key : idle) {
+            std::lock_guard<std::mutex> lock(m_mapMutex);
+            if (OrbTcpSocket* socket = m_connections.value(key, nullptr))
+                socket->reportDisconnect();
+        }
+    }
+}
+
+void OrbTcpServer::pause() {
+    m_isPaused = true;
+}
+
+void OrbTcpServer::resume() {
+    m_isPaused = false;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <atomic>
+
+#include <QByteArray>
+#include <QString>
+#include <QTcpSocket>
+
+#include "PacketFramer.h"
+
+// One terminal connection, living in its own thread: cuts the received stream into whole
+// packets and writes the answers addressed to its socket ID.
+class OrbTcpSocket : public QTcpSocket {
+    Q_OBJECT
+  public:
+    explicit OrbTcpSocket(qintptr socketDescriptor, QObject* parent = nullptr);
+
+    qintptr socketId() const { return m_socketId; }
+    QString peerAddressText() const { return m_peerAddress; }
+    quint16 peerPortNumber() const { return m_peerPort; }
+    // Seconds since the epoch of the creation or of the last whole packet received.
+    quint32 lastActiveTime() const { return m_lastActiveTime.load(); }
+
+    // Tells the server that this connection is to be cleaned up (disconnect or idle drop).
+    void reportDisconnect();
+
+  signals:
+    void readData(qintptr socketId, QString address, quint16 port, QByteArray packet);
+    void sockDisConnect(qintptr socketId, QString address, quint16 port);
+
+  public slots:
+    void thisReadData();
+    void sentData(QByteArray packet, qintptr socketId);
+
+  protected:
+    // The packet signal shares its name with the stream read of QIODevice; keep both visible.
+    using QTcpSocket::readData;
+
+  private:
+    // Written by this socket's thread, read by the server's idle check.
+    std::atomic<quint32> m_lastActiveTime;
+    const qintptr m_socketId;
+    // Taken at accept: after a disconnect the socket no longer knows its peer.
+    QString m_peerAddress;
+    quint16 m_peerPort = 0;
+    PacketFramer m_framer;
+};

@@ -1,0 +1,232 @@
+#include "SocketPacketHandler.h"
+
+#include <array>
+#include <cstring>
+
+#include <QDebug>
+#include <QTextCodec>
+#include <QtEndian>
+
+namespace {
+// CRC-16/XMODEM: polynomial 0x1021, initial 0, no reflection, no final XOR.
+constexpr std::array<quint16, 256> makeCrcTable() {
+    std::array<quint16, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+        quint16 crc = static_cast<quint16>(i << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<quint16>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
+        table[static_cast<size_t>(i)] = crc;
+    }
+    return table;
+}
+constexpr std::array<quint16, 256> kCrcTable = makeCrcTable();
+
+quint16 readU16(const char* p) {
+    return qFromBigEndian<quint16>(p);
+}
+quint32 readU32(const char* p) {
+    return qFromBigEndian<quint32>(p);
+}
+
+void appendU16(QByteArray& out, quint16 value) {
+    char bytes[2];
+    qToBigEndian(value, bytes);
+    out.append(bytes, 2);
+}
+
+void appendU32(QByteArray& out, quint32 value) {
+    char bytes[4];
+    qToBigEndian(value, bytes);
+    out.append(bytes, 4);
+}
+
+QString utf8Field(const char* field, int size) {
+    return QString::fromUtf8(SocketPacketHandler::FieldBytes(field, size));
+}
+
+// Plates carry Chinese characters in GBK whatever the host's own encoding is.
+QString gbkField(const char* field, int size) {
+    static QTextCodec* const gbk = QTextCodec::codecForName("GBK");
+    const QByteArray bytes = SocketPacketHandler::FieldBytes(field, size);
+    return gbk ? gbk->toUnicode(bytes) : QString::fromLocal8Bit(bytes);
+}
+
+// Offsets of the ten report fields after the serial number, whose width is the only difference
+// between the standard and the extended layout.
+void parseReportFields(const char* p, int snSize, struDeviceInfo& out) {
+    out.devSN = utf8Field(p, snSize);
+    p += snSize;
+    out.devType = utf8Field(p, 64);
+    p += 64;
+    out.LicensePlateNumber = gbkField(p, 16);
+    p += 16;
+    out.PhoneNumber = utf8Field(p, 16);
+    p += 16;
+    QString* const versions[] = {&out.AppVersion,  &out.McuVersion,  &out.FourGVersion,
+                                 &out.GnssVersion, &out.SmartModule, &out.Reserve};
+    for (QString* field : versions) {
+        *field = utf8Field(p, 32);
+        p += 32;
+    }
+}
+}  // namespace
+
+QByteArray SocketPacketHandler::FieldBytes(const char* field, int size) {
+    const void* nul = std::memchr(field, '\0', static_cast<size_t>(size));
+    const int length = nul ? static_cast<int>(static_cast<const char*>(nul) - field) : size;
+    return QByteArray(field, length);
+}
+
+quint16 SocketPacketHandler::CheckCode(const char* bytes, int length) {
+    quint16 crc = 0;
+    for (int i = 0; i < length; ++i) {
+        const quint8 b = static_cast<quint8>(bytes[i]);
+        crc = static_cast<quint16>((crc << 8) ^ kCrcTable[((crc >> 8) ^ b) & 0xFF]);
+    }
+    return crc;
+}
+
+int SocketPacketHandler::DataParse(const QByteArray& packet, SocketPacket& out) const {
+    if (packet.size() < kMinPacketSize) {
+        qDebug() << "total data length error!";
+        return -1;
+    }
+    const char* p = packet.constData();
+    if (static_cast<quint8>(p[0]) != m_head0 || static_cast<quint8>(p[1]) != m_head1) {
+        qDebug() << "data header error!";
+        return -1;
+    }
+    out.head0 = static_cast<quint8>(p[0]);
+    out.head1 = static_cast<quint8>(p[1]);
+    out.cmd = readU16(p + 2);
+    std::memcpy(out.devId, p + 4, sizeof out.devId);
+    out.serialNo = readU16(p + 36);
+    out.dataLen = readU16(p + 38);
+    // A length field pointing past the end must not make us read beyond the buffer.
+    if (packet.size() < kMinPacketSize + out.dataLen) {
+        qDebug() << "total data length error!";
+        return -1;
+    }
+    out.data = packet.mid(kHeaderSize, out.dataLen);
+    out.checkCode = readU16(p + kHeaderSize + out.dataLen);
+    if (CheckCode(p + 2, packet.size() - 4) != out.checkCode) {
+        qDebug() << "check code error!";
+        return -1;
+    }
+    return 0;
+}
+
+int SocketPacketHandler::DataPack(const SocketPacket& header, const QByteArray& body,
+                                  QByteArray& out) const {
+    if (body.size() != header.dataLen) {
+        qDebug() << "data length does not match!";
+        return -1;
+    }
+    out.clear();
+    out.reserve(kMinPacketSize + body.size());
+    out.append(static_cast<char>(m_head0));
+    out.append(static_cast<char>(m_head1));
+    appendU16(out, header.cmd);
+    out.append(header.devId, sizeof header.devId);
+    appendU16(out, header.serialNo);
+    appendU16(out, header.dataLen);
+    out.append(body);
+    appendU16(out, CheckCode(out.constData() + 2, out.size() - 2));
+    return 0;
+}
+
+int SocketPacketHandler::ParseDeviceReport(const QByteArray& body, struDeviceInfo& out) const {
+    out = struDeviceInfo();
+    if (body.size() < kDeviceReportSize) {
+        qDebug() << "data length error!";
+        return -1;
+    }
+    parseReportFields(body.constData(), 16, out);
+    return 0;
+}
+
+int SocketPacketHandler::ParseDeviceReportEx(const QByteArray& body, struDeviceInfo& out) const {
+    out = struDeviceInfo();
+    if (body.size() < kDeviceReportExSize) {
+        qDebug() << "data length error!";
+        return -1;
+    }
+    parseReportFields(body.constData(), 32, out);
+    return 0;
+}
+
+int SocketPacketHandler::ParseUpgradeProgress(const QByteArray& body, int& out) const {
+    if (body.size() < 4) {
+        qDebug() << "updgrade progress:data length error!";
+        return -1;
+    }
+    out = static_cast<int>(readU32(body.constData()));
+    return 0;
+}
+
+int SocketPacketHandler::ParseCmdResult(const QByteArray& body, CmdResultData& out) const {
+    out = CmdResultData();
+    if (body.size() < 4) {
+        // Too short to hold a result code: not a success, so the command stays pending.
+        out.resultCode = 0xFFFFFFFFu;
+        return 0;
+    }
+    out.resultCode = readU32(body.constData());
+    out.text = utf8Field(body.constData() + 4, body.size() - 4);
+    return 0;
+}
+
+int SocketPacketHandler::ParseDeviceFile(const QByteArray& body, DeviceFileData& out) const {
+    if (body.size() < kDeviceFileHeadSize) {
+        qDebug() << "device file:data length error!";
+        return -1;
+    }
+    const char* p = body.constData();
+    out.type = readU32(p);
+    out.fileName = utf8Field(p + 4, 32);
+    out.counter1 = readU32(p + 36);
+    out.counter2 = readU32(p + 40);
+    out.counter3 = readU32(p + 44);
+    out.counter4 = readU32(p + 48);
+    out.data = body.mid(kDeviceFileHeadSize);
+    return 0;
+}
+
+int SocketPacketHandler::PackUpgradeFlag(const UpgradeFlagData& in, QByteArray& out) const {
+    out.clear();
+    appendU32(out, in.flag);
+    QByteArray url = in.url.toLocal8Bit().left(kUrlFieldSize);
+    url.append(QByteArray(kUrlFieldSize - url.size(), '\0'));
+    out.append(url);
+    return 0;
+}
+
+int SocketPacketHandler::PackEmpty(QByteArray& out) const {
+    out.clear();
+    return 0;
+}
+
+int SocketPacketHandler::PackConfigCmd(const QString& command, QByteArray& out) const {
+    out = command.toUtf8();
+    return 0;
+}
+
+int SocketPacketHandler::PackGetFile(quint32 fileType, QByteArray& out) const {
+    out.clear();
+    appendU32(out, fileType);
+    return 0;
+}
+
+quint16 SocketPacketHandler::NextSerialNo(quint16 received) {
+    return received == 0xFFFF ? 1 : static_cast<quint16>(received + 1);
+}
+
+SocketPacket SocketPacketHandler::AnswerHeader(const SocketPacket& received, quint16 cmd,
+                                               quint16 dataLen) {
+    SocketPacket header = received;
+    header.data.clear();
+    header.cmd = cmd;
+    header.dataLen = dataLen;
+    if (cmd != 0x0001) header.serialNo = NextSerialNo(received.serialNo);
+    return header;
+}

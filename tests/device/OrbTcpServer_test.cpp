@@ -1,0 +1,247 @@
+#include "OrbTcpServer.h"
+
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QMap>
+#include <QTimer>
+
+#include "DevicePackets.h"
+#include "FakeTerminal.h"
+#include "MessageCapture.h"
+#include "ServiceProcess.h"
+#include "TcpDataMgtApi.h"
+
+namespace {
+// Records what the server hands to the message handler, and the connections it reports.
+class RecordingServer : public OrbTcpServer {
+  public:
+    using OrbTcpServer::OrbTcpServer;
+
+    struct Delivery {
+        qintptr socketId;
+        QByteArray packet;
+    };
+    QList<Delivery> deliveries;
+    QMap<quint16, qintptr> socketIdByPort;  // peer port -> socket ID
+    QList<qintptr> disconnected;
+
+    void start() {
+        connect(this, &OrbTcpServer::connectClient, this,
+                [this](qintptr id, QString, quint16 port) { socketIdByPort[port] = id; });
+        connect(this, &OrbTcpServer::sockDisConnect, this,
+                [this](qintptr id, QString, quint16) { disconnected << id; });
+        ASSERT_TRUE(listen(QHostAddress::LocalHost, 0));
+    }
+
+    // Connects a terminal and waits until the server has accepted it.
+    std::unique_ptr<FakeTerminal> connectTerminal() {
+        auto terminal = std::make_unique<FakeTerminal>();
+        EXPECT_TRUE(terminal->connectTo(serverPort()));
+        const quint16 port = terminal->localPort();
+        EXPECT_TRUE(waitUntil([&] { return socketIdByPort.contains(port); }));
+        return terminal;
+    }
+
+  protected:
+    void deliver(qintptr socketId, const QByteArray& packet) override {
+        deliveries << Delivery{socketId, packet};
+        OrbTcpServer::deliver(socketId, packet);
+    }
+};
+
+// Long enough for a queued packet to travel through the socket thread and back.
+constexpr int kQuietMs = 300;
+}  // namespace
+
+TEST(OrbTcpServer, TwoPacketsInOneSegmentGiveTwoDeliveriesInOrder) {
+    RecordingServer server(nullptr, 10);
+    server.start();
+    auto terminal = server.connectTerminal();
+    const QByteArray first = makePacket(0x0002, "\x00\x00\x00\x28", 1);
+    const QByteArray second = makePacket(0x0003, "\x00\x00\x00\x00ok", 2);
+    ASSERT_TRUE(terminal->write(first + second));
+    ASSERT_TRUE(waitUntil([&] { return server.deliveries.size() >= 2; }));
+    EXPECT_EQ(server.deliveries.size(), 2);
+    EXPECT_EQ(server.deliveries[0].packet, first);
+    EXPECT_EQ(server.deliveries[1].packet, second);
+    EXPECT_EQ(server.deliveries[0].socketId, server.socketIdByPort.value(terminal->localPort()));
+}
+
+TEST(OrbTcpServer, PacketInThreeSegmentsGivesOneDeliveryAtTheLastByte) {
+    RecordingServer server(nullptr, 10);
+    server.start();
+    auto terminal = server.connectTerminal();
+    const QByteArray packet = makePacket(0x0001, QByteArray(304, 's'), 5);
+    ASSERT_TRUE(terminal->write(packet.left(20)));
+    ASSERT_TRUE(terminal->write(packet.mid(20, 200)));
+    EXPECT_FALSE(waitUntil([&] { return !server.deliveries.isEmpty(); }, kQuietMs));
+    ASSERT_TRUE(terminal->write(packet.mid(220)));
+    ASSERT_TRUE(waitUntil([&] { return !server.deliveries.isEmpty(); }));
+    EXPECT_EQ(server.deliveries.size(), 1);
+    EXPECT_EQ(server.deliveries[0].packet, packet);
+}
+
+TEST(OrbTcpServer, HeaderIsExaminedOnlyBeyond40Bytes) {
+    RecordingServer server(nullptr, 10);
+    server.start();
+    auto bad = server.connectTerminal();
+    ASSERT_TRUE(bad->write(rawHeader(0x00, 0x00, 0, 0)));
+    EXPECT_FALSE(bad->waitForDisconnect(kQuietMs));
+    ASSERT_TRUE(bad->write(QByteArray(1, '\0')));
+    EXPECT_TRUE(bad->waitForDisconnect());
+
+    auto good = server.connectTerminal();
+    const QByteArray packet = makePacket(0x0002, QByteArray());
+    ASSERT_TRUE(good->write(packet.left(41)));
+    EXPECT_FALSE(good->waitForDisconnect(kQuietMs));
+    ASSERT_TRUE(good->write(packet.mid(41)));
+    ASSERT_TRUE(waitUntil([&] { return !server.deliveries.isEmpty(); }));
+    EXPECT_EQ(server.deliveries.last().packet, packet);
+}
+
+TEST(OrbTcpServer, BadHeadersCloseTheConnection) {
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {"cmd 0", rawHeader(0x5A, 0xA5, 0, 0) + QByteArray(2, '\0')},
+        {"cmd 8", rawHeader(0x5A, 0xA5, 8, 0) + QByteArray(2, '\0')},
+        {"dataLen 1401", rawHeader(0x5A, 0xA5, 1, 1401) + QByteArray(2, '\0')},
+        {"magic", rawHeader(0xA5, 0x5A, 1, 0) + QByteArray(2, '\0')},
+    };
+    RecordingServer server(nullptr, 10);
+    server.start();
+    for (const Case& c : cases) {
+        auto terminal = server.connectTerminal();
+        const qintptr id = server.socketIdByPort.value(terminal->localPort());
+        ASSERT_TRUE(terminal->write(c.bytes)) << c.name;
+        EXPECT_TRUE(terminal->waitForDisconnect()) << c.name;
+        EXPECT_TRUE(waitUntil([&] { return server.disconnected.contains(id); })) << c.name;
+    }
+    EXPECT_TRUE(server.deliveries.isEmpty());
+    EXPECT_TRUE(waitUntil([&] { return server.connectionCount() == 0; }));
+
+    auto longest = server.connectTerminal();
+    const QByteArray packet = makePacket(0x0005, QByteArray(1400, 'L'));
+    ASSERT_TRUE(longest->write(packet));
+    ASSERT_TRUE(waitUntil([&] { return !server.deliveries.isEmpty(); }));
+    EXPECT_EQ(server.deliveries[0].packet, packet);
+    EXPECT_TRUE(longest->isConnected());
+}
+
+TEST(OrbTcpServer, ConnectionLimitAndRecovery) {
+    RecordingServer server(nullptr, 2);
+    server.start();
+    auto first = server.connectTerminal();
+    auto second = server.connectTerminal();
+    ASSERT_EQ(server.connectionCount(), 2);
+
+    MessageCapture capture;
+    FakeTerminal third;
+    ASSERT_TRUE(third.connectTo(server.serverPort()));
+    EXPECT_TRUE(third.waitForDisconnect());
+    EXPECT_TRUE(capture.contains("Greater than the maximum number of connections; thread is:"));
+    EXPECT_EQ(server.connectionCount(), 2);
+    EXPECT_TRUE(first->isConnected());
+
+    first->close();
+    ASSERT_TRUE(waitUntil([&] { return server.connectionCount() == 1; }));
+    auto fourth = server.connectTerminal();
+    EXPECT_EQ(server.connectionCount(), 2);
+    const QByteArray packet = makePacket(0x0002, QByteArray(4, '\0'));
+    ASSERT_TRUE(fourth->write(packet));
+    ASSERT_TRUE(waitUntil([&] { return !server.deliveries.isEmpty(); }));
+    EXPECT_EQ(server.deliveries[0].socketId, server.socketIdByPort.value(fourth->localPort()));
+}
+
+TEST(OrbTcpServer, AnswerReachesOnlyItsSocket) {
+    RecordingServer server(nullptr, 20);
+    server.start();
+    std::vector<std::unique_ptr<FakeTerminal>> terminals;
+    for (int i = 0; i < 8; ++i) terminals.push_back(server.connectTerminal());
+    auto idOf = [&](int i) { return server.socketIdByPort.value(terminals[i]->localPort()); };
+
+    const QByteArray toThird = makePacket(0x0002, QByteArray(), 3);
+    const QByteArray toSixth = makePacket(0x0004, QByteArray(4, '\x01'), 6);
+    emit TcpDataMgtApi::instance()->sendSocketData(toThird, idOf(3));
+    emit TcpDataMgtApi::instance()->sendSocketData(toSixth, idOf(6));
+    ASSERT_TRUE(terminals[3]->waitForData(toThird.size()));
+    ASSERT_TRUE(terminals[6]->waitForData(toSixth.size()));
+    // Anything written elsewhere would have arrived by now, as both answers went to all sockets.
+    EXPECT_FALSE(waitUntil(
+        [&] {
+            for (size_t i = 0; i < terminals.size(); ++i) {
+                terminals[i]->waitForData(0, 0);
+                if (i != 3 && i != 6 && !terminals[i]->received().isEmpty()) return true;
+            }
+            return false;
+        },
+        kQuietMs));
+    EXPECT_EQ(terminals[3]->take(), toThird);
+    EXPECT_EQ(terminals[6]->take(), toSixth);
+}
+
+TEST(OrbTcpServer, IdleConnectionIsDroppedWhileABusyOneStays) {
+    RecordingServer server(nullptr, 10, /*idleLimitSecs=*/2, /*checkIntervalMs=*/100);
+    server.start();
+    auto idle = server.connectTerminal();
+    auto busy = server.connectTerminal();
+    const qintptr idleId = server.socketIdByPort.value(idle->localPort());
+    const qintptr busyId = server.socketIdByPort.value(busy->localPort());
+
+    QTimer keepAlive;
+    QObject::connect(&keepAlive, &QTimer::timeout,
+                     [&] { busy->write(makePacket(0x0002, QByteArray(4, '\0'))); });
+    keepAlive.start(250);
+
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(idle->waitForDisconnect(10000));
+    EXPECT_GE(clock.elapsed(), 2000);
+    EXPECT_TRUE(waitUntil([&] { return server.disconnected.contains(idleId); }));
+    // Keep the busy terminal going for well over the limit.
+    EXPECT_FALSE(waitUntil([&] { return server.disconnected.contains(busyId); }, 4000));
+    EXPECT_TRUE(busy->isConnected());
+    EXPECT_EQ(server.connectionCount(), 1);
+}
+
+TEST(OrbTcpServer, PeerCloseIsCleanedUpAndReportedOnce) {
+    RecordingServer server(nullptr, 10);
+    server.start();
+    auto terminal = server.connectTerminal();
+    const qintptr id = server.socketIdByPort.value(terminal->localPort());
+    terminal->close();
+    ASSERT_TRUE(waitUntil([&] { return server.disconnected.contains(id); }));
+    EXPECT_EQ(server.connectionCount(), 0);
+    EXPECT_FALSE(waitUntil([&] { return server.disconnected.size() > 1; }, kQuietMs));
+}
+
+TEST(OrbTcpServer, PauseIgnoresConnectionsAndPacketsUntilResume) {
+    RecordingServer server(nullptr, 10);
+    server.start();
+    auto open = server.connectTerminal();
+    const QByteArray packet = makePacket(0x0002, QByteArray(4, '\0'));
+
+    server.pause();
+    FakeTerminal refused;
+    ASSERT_TRUE(refused.connectTo(server.serverPort()));
+    EXPECT_TRUE(refused.waitForDisconnect());
+    EXPECT_EQ(server.connectionCount(), 1);
+    ASSERT_TRUE(open->write(packet));
+    EXPECT_FALSE(waitUntil([&] { return !server.deliveries.isEmpty(); }, kQuietMs));
+    // Answers still go out while paused.
+    emit TcpDataMgtApi::instance()->sendSocketData(packet,
+                                                   server.socketIdByPort.value(open->localPort()));
+    EXPECT_TRUE(open->waitForData(packet.size()));
+
+    server.resume();
+    ASSERT_TRUE(open->write(packet));
+    ASSERT_TRUE(waitUntil([&] { return server.deliveries.size() == 1; }));
+    auto later = server.connectTerminal();
+    EXPECT_EQ(server.connectionCount(), 2);
+}
