@@ -22,9 +22,4 @@ if(WAYFARER_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
                         -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)
-    # The fuzz targets sit under tests/ but must not need the gtest tree; read them in once
-    # every library target exists (a deferred call may not add a subdirectory, so include).
-    if(NOT WAYFARER_TESTS)
-        cmake_language(DEFER CALL include ${CMAKE_SOURCE_DIR}/tests/fuzz/CMakeLists.txt)
-    endif()
 endif()
