@@ -4,12 +4,14 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QHostAddress>
 #include <QThreadPool>
 
 #include "AppDir.h"
 #include "ConsoleControl.h"
 #include "CrashHandler.h"
 #include "LocalParaMgt.h"
+#include "OrbTcpServer.h"
 #include "Logger.h"
 
 int main(int argc, char* argv[]) {
@@ -34,6 +36,12 @@ int main(int argc, char* argv[]) {
     LocalParaMgt* paraMgt = LocalParaMgt::instance();
     paraMgt->readLocalParam(param);
     paraMgt->writeLocalParam(param);
+
+    OrbTcpServer tcpServer;
+    if (tcpServer.listen(QHostAddress(param.ListenIP), static_cast<quint16>(param.TcpPort)))
+        qDebug().nospace() << "[start] Tcp Server start OK! " << param.TcpPort;
+    else
+        qDebug().nospace() << "[start] Tcp Server start failed! " << param.TcpPort;
 
     installConsoleControlHandler();
     releaseLoggers();
