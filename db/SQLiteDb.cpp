@@ -95,8 +95,14 @@ QSqlDatabase SQLiteDb::connectionFor(const QString& name) {
     auto known = m_handles.find(name);
     if (known != m_handles.end()) {
         QSqlDatabase connection = known.value();
-        if (takeAffinity(connection) && (connection.isOpen() || openConfigured(connection)))
-            return connection;
+        if (!takeAffinity(connection)) {
+            connection = QSqlDatabase();
+            forget(name);
+            return QSqlDatabase();
+        }
+        if (connection.isOpen()) return connection;
+        m_statements.value(name)->clear();  // closing finalized them
+        if (openConfigured(connection)) return connection;
         // Neither in use nor free from now on: drop it so nobody waits for it.
         connection = QSqlDatabase();
         forget(name);
@@ -117,6 +123,7 @@ QSqlDatabase SQLiteDb::connectionFor(const QString& name) {
         return QSqlDatabase();
     }
     m_handles.insert(name, connection);
+    m_statements.insert(name, std::make_shared<StatementCache>(connection));
     return connection;
 }
 
@@ -132,7 +139,13 @@ bool SQLiteDb::openConfigured(QSqlDatabase& connection) {
     return true;
 }
 
+StatementCache* SQLiteDb::statements(const QSqlDatabase& connection) {
+    QMutexLocker lock(&m_poolMutex);
+    return m_statements.value(connection.connectionName()).get();
+}
+
 void SQLiteDb::forget(const QString& name) {
+    m_statements.remove(name);
     m_handles.remove(name);
     m_freeNames.removeAll(name);
     QSqlDatabase::removeDatabase(name);
@@ -156,6 +169,7 @@ void SQLiteDb::closeAllConnections() {
     if (g_closed) return;
     // Only this pool's connections are waited for; others are never given back here.
     while (m_freeNames.size() < m_handles.size()) m_allReturned.wait(&m_poolMutex);
+    m_statements.clear();
     const QStringList names = m_handles.keys();
     for (const QString& name : names) {
         QSqlDatabase& connection = m_handles[name];

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QHash>
 #include <QMutex>
 #include <QObject>
@@ -7,6 +9,8 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QWaitCondition>
+
+#include "StatementCache.h"
 
 // The process-wide pool of at most five named SQLite connections to WFS.db beside the program.
 // Every table operation borrows one connection for its statements and gives it back.
@@ -31,6 +35,9 @@ class SQLiteDb : public QObject {
     // Waits until every connection has been given back, closes them all; no more are handed out.
     void closeAllConnections();
 
+    // The prepared statements kept for a borrowed connection; only its borrower may use them.
+    StatementCache* statements(const QSqlDatabase& connection);
+
     QString databasePath() const { return m_databasePath; }
 
     static constexpr int kMaxConnections = 5;
@@ -48,6 +55,7 @@ class SQLiteDb : public QObject {
     QWaitCondition m_allReturned;  // closeAllConnections waits here for the last give-back
     QQueue<QString> m_freeNames;   // given back, handed out again first in first out
     QHash<QString, QSqlDatabase> m_handles;  // every connection this pool registered
+    QHash<QString, std::shared_ptr<StatementCache>> m_statements;  // per name in m_handles
     QString m_databasePath;
     QString m_userName;
     QString m_password;

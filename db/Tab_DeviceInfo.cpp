@@ -155,18 +155,14 @@ bool listDevices(QList<struDeviceInfo>& devices, const QString& devSN, const QSt
         statement += devSN.isEmpty() ? QStringLiteral(" where") : QStringLiteral(" and");
         statement += QStringLiteral(" PhoneNumber=:PhoneNumber");
     }
-    QSqlQuery query(connection.database());
-    query.setForwardOnly(true);  // a long list is read once; no row cache needed
-    query.prepare(statement);
+    QSqlQuery& query = connection.prepare(statement);
     if (!devSN.isEmpty()) query.bindValue(QStringLiteral(":devSN"), devSN);
     if (!PhoneNumber.isEmpty()) query.bindValue(QStringLiteral(":PhoneNumber"), PhoneNumber);
     if (!query.exec()) {
         qDebug("query Tab_DeviceInfo fail ");
-        query.clear();
         return false;
     }
     readList(query, devices, trimConfigCmd);
-    query.clear();
     return true;
 }
 
@@ -183,13 +179,11 @@ bool Tab_DeviceInfo::insertDevice(const struDeviceInfo& device) {
         qDebug("Open the database fail");
         return false;
     }
-    QSqlQuery query(connection.database());
-    query.prepare(kInsertWithTime);
+    QSqlQuery& query = connection.prepare(kInsertWithTime);
     bindDevice(query, device, true);
     bool failed = false;
     const bool written = execWrite(query, failed);
     if (failed) qDebug("insert device fail ");
-    query.clear();
     return written;
 }
 
@@ -200,27 +194,21 @@ bool Tab_DeviceInfo::saveDevice(const struDeviceInfo& device) {
         qDebug("Open the database fail");
         return false;
     }
-    QSqlQuery query(connection.database());
-    query.prepare(kCount);
-    query.bindValue(QStringLiteral(":devSN"), device.devSN);
-    if (!query.exec()) {
+    QSqlQuery& count = connection.prepare(kCount);
+    count.bindValue(QStringLiteral(":devSN"), device.devSN);
+    if (!count.exec()) {
         qDebug("query device fail ");
-        query.clear();
         return false;
     }
-    if (!query.next() || !query.value(0).isValid()) {
-        query.clear();
-        return false;
-    }
-    const int count = query.value(0).toInt();
-    query.finish();
+    if (!count.next() || !count.value(0).isValid()) return false;
+    const int rows = count.value(0).toInt();
+    count.finish();  // release the read before writing
 
-    query.prepare(count < 1 ? kInsert : kUpdate);
-    bindDevice(query, device, false);
+    QSqlQuery& write = connection.prepare(rows < 1 ? kInsert : kUpdate);
+    bindDevice(write, device, false);
     bool failed = false;
-    const bool written = execWrite(query, failed);
+    const bool written = execWrite(write, failed);
     if (failed) qDebug("insert device fail ");
-    query.clear();
     return written;
 }
 
@@ -239,18 +227,14 @@ bool Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device, const QString& devSN)
         qDebug("Open the database fail");
         return false;
     }
-    QSqlQuery query(connection.database());
-    query.setForwardOnly(true);
-    query.prepare(kSelectBySN);
+    QSqlQuery& query = connection.prepare(kSelectBySN);
     query.bindValue(QStringLiteral(":devSN"), text(devSN));
     if (!query.exec()) {
         qDebug("query device fail ");
-        query.clear();
         return false;
     }
     const bool found = query.next();
     if (found) readDevice(query, DeviceColumns(query.record()), device);
-    query.clear();
     return found;
 }
 
@@ -260,13 +244,11 @@ bool Tab_DeviceInfo::clearAutoUpdate() {
         qDebug("Open the database fail");
         return false;
     }
-    QSqlQuery query(connection.database());
-    query.prepare(kClearAutoUpdate);
+    QSqlQuery& query = connection.prepare(kClearAutoUpdate);
     query.bindValue(QStringLiteral(":isAutoUpdate"), false);
     bool failed = false;
     const bool written = execWrite(query, failed);
     if (failed) qDebug("update Tab_DeviceInfo fail ");
-    query.clear();
     return written;
 }
 
@@ -276,12 +258,10 @@ bool Tab_DeviceInfo::updateDevice(const struDeviceInfo& device) {
         qDebug("Open the database fail");
         return false;
     }
-    QSqlQuery query(connection.database());
-    query.prepare(kUpdateWithTime);
+    QSqlQuery& query = connection.prepare(kUpdateWithTime);
     bindDevice(query, device, true);
     bool failed = false;
     const bool written = execWrite(query, failed);
     if (failed) qDebug("update Tab_DeviceInfo fail ");
-    query.clear();
     return written;
 }

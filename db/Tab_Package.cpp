@@ -65,16 +65,13 @@ void readPackage(const QSqlQuery& q, const QSqlRecord& r, struPackageInfo& p) {
 bool writePackage(const QString& statement, const struPackageInfo& package) {
     PooledConnection connection;
     if (!connection.isUsable()) return false;
-    QSqlQuery query(connection.database());
-    query.prepare(statement);
+    QSqlQuery& query = connection.prepare(statement);
     bindPackage(query, package);
     if (!query.exec()) {
         qDebug("insert package fail");
-        query.clear();
         return false;
     }
     const bool written = query.numRowsAffected() > 0;
-    query.clear();
     return written;
 }
 
@@ -86,18 +83,14 @@ bool selectPackage(const QString& statement, const QString& placeholder, const Q
         qDebug("Open the database fail");
         return false;
     }
-    QSqlQuery query(connection.database());
-    query.setForwardOnly(true);
-    query.prepare(statement);
+    QSqlQuery& query = connection.prepare(statement);
     query.bindValue(placeholder, key);
     if (!query.exec()) {
         qDebug("query device fail ");
-        query.clear();
         return false;
     }
     const bool found = query.next();
     if (found) readPackage(query, query.record(), package);
-    query.clear();
     return found;
 }
 }  // namespace
@@ -125,12 +118,9 @@ bool Tab_Package::getAllPackages(QList<struPackageInfo>& packages) {
         qDebug("Open the database fail");
         return false;
     }
-    QSqlQuery query(connection.database());
-    query.setForwardOnly(true);
-    query.prepare(kList);
+    QSqlQuery& query = connection.prepare(kList);
     if (!query.exec()) {
         qDebug("query package fail");
-        query.clear();
         return false;
     }
     packages.clear();
@@ -142,7 +132,6 @@ bool Tab_Package::getAllPackages(QList<struPackageInfo>& packages) {
         readPackage(query, record, package);
         packages.append(package);
     }
-    query.clear();
     return true;
 }
 
@@ -152,15 +141,12 @@ bool Tab_Package::deletePackage(qint32 id) {
         qDebug("Open the database fail");
         return false;
     }
-    QSqlQuery query(connection.database());
-    query.prepare(kDelete);
+    QSqlQuery& query = connection.prepare(kDelete);
     query.bindValue(QStringLiteral(":id"), id);
     if (!query.exec()) {
         qDebug("delete package fail");
-        query.clear();
         return false;
     }
     const bool deleted = query.numRowsAffected() > 0;
-    query.clear();
     return deleted;
 }
