@@ -1,6 +1,7 @@
 #include "Tab_DeviceInfo.h"
 
 #include <QDebug>
+#include <QHash>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
@@ -77,33 +78,45 @@ void bindDevice(QSqlQuery& query, const struDeviceInfo& d, bool withCompletionTi
     query.bindValue(QStringLiteral(":GetRunInfoFile"), d.GetRunInfoFile);
 }
 
-// Column positions looked up once per result rather than once per row and field.
+// Column positions by name, found in one pass over the result's columns (QSqlRecord::indexOf
+// per field costs more than the lookup by serial number itself).
 struct DeviceColumns {
-    explicit DeviceColumns(const QSqlRecord& r)
-        : row_num(r.indexOf(QStringLiteral("row_num"))),
-          id(r.indexOf(QStringLiteral("id"))),
-          devId(r.indexOf(QStringLiteral("devId"))),
-          devSN(r.indexOf(QStringLiteral("devSN"))),
-          devType(r.indexOf(QStringLiteral("devType"))),
-          LicensePlateNumber(r.indexOf(QStringLiteral("LicensePlateNumber"))),
-          PhoneNumber(r.indexOf(QStringLiteral("PhoneNumber"))),
-          AppVersion(r.indexOf(QStringLiteral("AppVersion"))),
-          McuVersion(r.indexOf(QStringLiteral("McuVersion"))),
-          FourGVersion(r.indexOf(QStringLiteral("FourGVersion"))),
-          GnssVersion(r.indexOf(QStringLiteral("GnssVersion"))),
-          SmartModule(r.indexOf(QStringLiteral("SmartModule"))),
-          Reserve(r.indexOf(QStringLiteral("Reserve"))),
-          isAutoUpdate(r.indexOf(QStringLiteral("isAutoUpdate"))),
-          ConfigCmd(r.indexOf(QStringLiteral("ConfigCmd"))),
-          UpgradeCompletionTime(r.indexOf(QStringLiteral("UpgradeCompletionTime"))),
-          GetLogFile(r.indexOf(QStringLiteral("GetLogFile"))),
-          GetIndexFile(r.indexOf(QStringLiteral("GetIndexFile"))),
-          GetPrintFile(r.indexOf(QStringLiteral("GetPrintFile"))),
-          GetRunInfoFile(r.indexOf(QStringLiteral("GetRunInfoFile"))) {}
-    int row_num, id, devId, devSN, devType, LicensePlateNumber, PhoneNumber, AppVersion, McuVersion,
-        FourGVersion, GnssVersion, SmartModule, Reserve, isAutoUpdate, ConfigCmd,
-        UpgradeCompletionTime, GetLogFile, GetIndexFile, GetPrintFile, GetRunInfoFile;
+    explicit DeviceColumns(const QSqlRecord& r);
+    int row_num = -1, id = -1, devId = -1, devSN = -1, devType = -1, LicensePlateNumber = -1,
+        PhoneNumber = -1, AppVersion = -1, McuVersion = -1, FourGVersion = -1, GnssVersion = -1,
+        SmartModule = -1, Reserve = -1, isAutoUpdate = -1, ConfigCmd = -1,
+        UpgradeCompletionTime = -1, GetLogFile = -1, GetIndexFile = -1, GetPrintFile = -1,
+        GetRunInfoFile = -1;
 };
+
+DeviceColumns::DeviceColumns(const QSqlRecord& r) {
+    static const QHash<QString, int DeviceColumns::*> kColumns{
+        {QStringLiteral("row_num"), &DeviceColumns::row_num},
+        {QStringLiteral("id"), &DeviceColumns::id},
+        {QStringLiteral("devId"), &DeviceColumns::devId},
+        {QStringLiteral("devSN"), &DeviceColumns::devSN},
+        {QStringLiteral("devType"), &DeviceColumns::devType},
+        {QStringLiteral("LicensePlateNumber"), &DeviceColumns::LicensePlateNumber},
+        {QStringLiteral("PhoneNumber"), &DeviceColumns::PhoneNumber},
+        {QStringLiteral("AppVersion"), &DeviceColumns::AppVersion},
+        {QStringLiteral("McuVersion"), &DeviceColumns::McuVersion},
+        {QStringLiteral("FourGVersion"), &DeviceColumns::FourGVersion},
+        {QStringLiteral("GnssVersion"), &DeviceColumns::GnssVersion},
+        {QStringLiteral("SmartModule"), &DeviceColumns::SmartModule},
+        {QStringLiteral("Reserve"), &DeviceColumns::Reserve},
+        {QStringLiteral("isAutoUpdate"), &DeviceColumns::isAutoUpdate},
+        {QStringLiteral("ConfigCmd"), &DeviceColumns::ConfigCmd},
+        {QStringLiteral("UpgradeCompletionTime"), &DeviceColumns::UpgradeCompletionTime},
+        {QStringLiteral("GetLogFile"), &DeviceColumns::GetLogFile},
+        {QStringLiteral("GetIndexFile"), &DeviceColumns::GetIndexFile},
+        {QStringLiteral("GetPrintFile"), &DeviceColumns::GetPrintFile},
+        {QStringLiteral("GetRunInfoFile"), &DeviceColumns::GetRunInfoFile},
+    };
+    for (int i = 0; i < r.count(); ++i) {
+        const auto column = kColumns.constFind(r.fieldName(i));
+        if (column != kColumns.constEnd()) this->*column.value() = i;
+    }
+}
 
 // The stored fields of the current row; row_num and the memory-only fields are left alone.
 void readDevice(const QSqlQuery& q, const DeviceColumns& c, struDeviceInfo& d) {
@@ -233,8 +246,9 @@ bool Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device, const QString& devSN)
         qDebug("query device fail ");
         return false;
     }
+    const DeviceColumns columns(query.record());  // before next(): no row values copied
     const bool found = query.next();
-    if (found) readDevice(query, DeviceColumns(query.record()), device);
+    if (found) readDevice(query, columns, device);
     return found;
 }
 

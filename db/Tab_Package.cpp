@@ -89,8 +89,9 @@ bool selectPackage(const QString& statement, const QString& placeholder, const Q
         qDebug("query device fail ");
         return false;
     }
+    const QSqlRecord record = query.record();  // before next(): no row values copied
     const bool found = query.next();
-    if (found) readPackage(query, query.record(), package);
+    if (found) readPackage(query, record, package);
     return found;
 }
 }  // namespace

@@ -10,9 +10,11 @@
 #include <QCoreApplication>
 #include <QList>
 #include <QTemporaryDir>
+#include <QVariant>
 
 #include "AppDir.h"
 #include "DbSchema.h"
+#include "PooledConnection.h"
 #include "SQLiteDb.h"
 #include "Tab_DeviceInfo.h"
 
@@ -248,9 +250,32 @@ void Raw_getAllDevices(benchmark::State& state) {
     sqlite3_finalize(stmt);
 }
 
+// The pool's share of every operation: one borrow and give-back.
+void Pool_borrow(benchmark::State& state) {
+    for (auto _ : state) {
+        PooledConnection connection;
+        benchmark::DoNotOptimize(connection.isUsable());
+    }
+}
+
+// Qt's share of a lookup: the same statement, kept prepared, through QSqlQuery alone.
+void Qt_getDeviceBySN(benchmark::State& state) {
+    PooledConnection connection;
+    QSqlQuery& query = connection.prepare(QString::fromLatin1(kSelect));
+    int64_t i = 0;
+    for (auto _ : state) {
+        query.bindValue(QStringLiteral(":devSN"), serial(pick(i++)));
+        if (!query.exec() || !query.next()) state.SkipWithError("not found");
+        benchmark::DoNotOptimize(query.value(3));
+        query.finish();
+    }
+}
+
 // The lists run first, over exactly 100000 rows; the inserts last, as they grow the table.
 #define DB_BENCHMARK(name, unit) \
     BENCHMARK(name)->Unit(benchmark::unit)->Repetitions(5)->DisplayAggregatesOnly(true)
+DB_BENCHMARK(Pool_borrow, kMicrosecond);
+DB_BENCHMARK(Qt_getDeviceBySN, kMicrosecond);
 DB_BENCHMARK(Tab_getAllDevices, kMillisecond);
 DB_BENCHMARK(Raw_getAllDevices, kMillisecond);
 DB_BENCHMARK(Tab_getDeviceBySN, kMicrosecond);
