@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include "AppDir.h"
+#include "DbSchema.h"
 #include "DbTestSupport.h"
 #include "MessageCapture.h"
 #include "SQLiteDb.h"
@@ -236,4 +237,30 @@ TEST(SQLiteDbDeathTest, ConnectionThatNoLongerOpensIsDropped) {
 TEST(SQLiteDbDeathTest, CloseAllWaitsForBorrowedConnectionsThenRefuses) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(std::exit(runFresh(closeAll)), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(SQLiteDbTest, ClosedConnectionIsReopenedWithFreshStatements) {
+    ASSERT_TRUE(DbSchema::ensure());
+    Tab_DeviceInfo table;
+    QList<struDeviceInfo> devices;
+    // Leave prepared statements behind on every connection.
+    QList<QSqlDatabase> held = borrowAll();
+    giveBackAll(held);
+    for (int i = 0; i < SQLiteDb::kMaxConnections; ++i) ASSERT_TRUE(table.getAllDevices(devices));
+
+    held = borrowAll();
+    for (QSqlDatabase& connection : held) connection.close();
+    giveBackAll(held);
+    for (int i = 0; i < SQLiteDb::kMaxConnections; ++i) {
+        MessageCapture capture;
+        EXPECT_TRUE(table.getAllDevices(devices));
+        EXPECT_TRUE(capture.lines().isEmpty());
+    }
+    held = borrowAll();
+    for (const QSqlDatabase& connection : held) {
+        QSqlQuery query(connection);
+        ASSERT_TRUE(query.exec(QStringLiteral("PRAGMA synchronous")) && query.next());
+        EXPECT_EQ(query.value(0).toInt(), 1);  // settings applied again on reopen
+    }
+    giveBackAll(held);
 }
