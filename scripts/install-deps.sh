@@ -11,7 +11,7 @@ packages=(
     clang curl sqlite3 python3
 )
 if [[ " $* " == *" --bench "* ]]; then
-    packages+=(libbenchmark-dev nginx-light wrk)
+    packages+=(libbenchmark-dev libsqlite3-dev nginx-light wrk)
 fi
 
 missing=()

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include "struPackageInfo.h"
+
+// Tab_Package: one row per upgrade package, one current package per device type. Holds no
+// state; every operation borrows a pooled connection for its statement.
+class Tab_Package : public QObject {
+    Q_OBJECT
+  public:
+    explicit Tab_Package(QObject* parent = nullptr) : QObject(parent) {}
+
+    bool insertPackage(const struPackageInfo& package);
+    // Overwrites the row of package.deviceType; the row keeps its id.
+    bool updatePackageByType(const struPackageInfo& package);
+    bool getPackageById(qint32 id, struPackageInfo& package);
+    // The device type is matched without surrounding white space.
+    bool getPackageByType(const QString& deviceType, struPackageInfo& package);
+    bool getAllPackages(QList<struPackageInfo>& packages);
+    bool deletePackage(qint32 id);
+};

@@ -1,0 +1,49 @@
+#include "DbTestSupport.h"
+
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include "AppDir.h"
+#include "DbSchema.h"
+#include "PooledConnection.h"
+
+namespace {
+class DbEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        m_dir.reset(new QTemporaryDir());
+        ASSERT_TRUE(m_dir->isValid());
+        setApplicationDirectoryForTesting(m_dir->path());
+    }
+    // The directory outlives the pool's open files; removal at process end is fine on Linux.
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+DbEnvironment* const g_environment =
+    static_cast<DbEnvironment*>(::testing::AddGlobalTestEnvironment(new DbEnvironment));
+}  // namespace
+
+QString testAppDir() {
+    return g_environment->m_dir->path();
+}
+
+QVariant sqlValue(const QString& statement) {
+    PooledConnection connection;
+    if (!connection.isUsable()) return QVariant();
+    QSqlQuery query(connection.database());
+    if (!query.exec(statement) || !query.next()) return QVariant();
+    return query.value(0);
+}
+
+bool sqlExec(const QString& statement) {
+    PooledConnection connection;
+    if (!connection.isUsable()) return false;
+    QSqlQuery query(connection.database());
+    return query.exec(statement);
+}
+
+void DbTableTest::SetUp() {
+    ASSERT_TRUE(DbSchema::ensure());
+    ASSERT_TRUE(sqlExec(QStringLiteral("delete from Tab_DeviceInfo")));
+    ASSERT_TRUE(sqlExec(QStringLiteral("delete from Tab_Package")));
+}

@@ -1,0 +1,266 @@
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStringList>
+
+#include "AppDir.h"
+#include "DbSchema.h"
+#include "DbTestSupport.h"
+#include "MessageCapture.h"
+#include "SQLiteDb.h"
+#include "Tab_DeviceInfo.h"
+#include "Tab_Package.h"
+
+namespace {
+using namespace std::chrono_literals;
+
+// Borrows all five connections, keeping them in order of hand-out.
+QList<QSqlDatabase> borrowAll() {
+    QList<QSqlDatabase> held;
+    for (int i = 0; i < SQLiteDb::kMaxConnections; ++i)
+        held << SQLiteDb::instance()->openConnection();
+    return held;
+}
+
+void giveBackAll(QList<QSqlDatabase>& held) {
+    for (QSqlDatabase& connection : held) SQLiteDb::instance()->closeConnection(connection);
+    held.clear();
+}
+
+// Runs a scenario in a fresh process (the pool is process-wide) with its own application
+// directory; a scenario that hangs ends its process with code 99 instead of the test run.
+int runFresh(int (*scenario)(const QString& dir)) {
+    const QString dir = testAppDir() + QStringLiteral("/fresh");
+    std::packaged_task<int()> task([&] { return scenario(dir); });
+    std::future<int> result = task.get_future();
+    std::thread(std::move(task)).detach();
+    if (result.wait_for(20s) != std::future_status::ready) return 99;
+    return result.get();
+}
+
+#define FRESH_CHECK(cond, code)                          \
+    do {                                                 \
+        if (!(cond)) {                                   \
+            std::fprintf(stderr, "failed: %s\n", #cond); \
+            return code;                                 \
+        }                                                \
+    } while (0)
+}  // namespace
+
+TEST(SQLiteDbTest, SixthCallerWaitsAndReceivesTheReturnedName) {
+    QList<QSqlDatabase> held = borrowAll();
+    QSet<QString> names;
+    for (const QSqlDatabase& connection : held) {
+        ASSERT_TRUE(connection.isValid());
+        ASSERT_TRUE(connection.isOpen());
+        names << connection.connectionName();
+    }
+    EXPECT_EQ(names, (QSet<QString>{"Connection-1", "Connection-2", "Connection-3", "Connection-4",
+                                    "Connection-5"}));
+
+    std::promise<QString> received;
+    std::future<QString> sixth = received.get_future();
+    std::thread waiter([&] {
+        QSqlDatabase connection = SQLiteDb::instance()->openConnection();
+        received.set_value(connection.connectionName());
+        SQLiteDb::instance()->closeConnection(connection);
+    });
+    EXPECT_EQ(sixth.wait_for(200ms), std::future_status::timeout);
+
+    const QString returned = held[2].connectionName();
+    SQLiteDb::instance()->closeConnection(held[2]);
+    held.removeAt(2);
+    ASSERT_EQ(sixth.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(sixth.get(), returned);
+    waiter.join();
+    giveBackAll(held);
+}
+
+TEST(SQLiteDbTest, FreeNamesAreReusedFirstInFirstOut) {
+    QList<QSqlDatabase> held = borrowAll();
+    const QString first = held[3].connectionName();
+    const QString second = held[1].connectionName();
+    SQLiteDb::instance()->closeConnection(held[3]);
+    SQLiteDb::instance()->closeConnection(held[1]);
+    held.removeAt(3);
+    held.removeAt(1);
+
+    held << SQLiteDb::instance()->openConnection();
+    EXPECT_EQ(held.last().connectionName(), first);
+    held << SQLiteDb::instance()->openConnection();
+    EXPECT_EQ(held.last().connectionName(), second);
+    giveBackAll(held);
+}
+
+TEST(SQLiteDbTest, ConnectionMovesBetweenThreadsWithoutQtRefusingIt) {
+    MessageCapture capture;
+    // Each thread takes whatever connection is free; with all five used in turn by other
+    // threads, every connection changes thread at least once.
+    for (int round = 0; round < 2 * SQLiteDb::kMaxConnections; ++round) {
+        std::thread([] {
+            QSqlDatabase connection = SQLiteDb::instance()->openConnection();
+            ASSERT_TRUE(connection.isOpen());
+            {
+                QSqlQuery query(connection);
+                ASSERT_TRUE(query.exec(QStringLiteral("select 1")));
+                ASSERT_TRUE(query.next());
+            }
+            SQLiteDb::instance()->closeConnection(connection);
+        }).join();
+        QSqlDatabase connection = SQLiteDb::instance()->openConnection();
+        ASSERT_TRUE(connection.isOpen());
+        {
+            QSqlQuery query(connection);
+            EXPECT_TRUE(query.exec(QStringLiteral("select 1")));
+        }
+        SQLiteDb::instance()->closeConnection(connection);
+    }
+    EXPECT_FALSE(capture.contains("does not belong to the calling thread"));
+    EXPECT_FALSE(capture.contains("moveToThread"));
+}
+
+TEST(SQLiteDbTest, ConnectionsWaitForLocksAndUseWriteAheadLog) {
+    QSqlDatabase connection = SQLiteDb::instance()->openConnection();
+    ASSERT_TRUE(connection.isOpen());
+    {
+        QSqlQuery query(connection);
+        ASSERT_TRUE(query.exec(QStringLiteral("PRAGMA busy_timeout")) && query.next());
+        EXPECT_GE(query.value(0).toInt(), 5000);
+        ASSERT_TRUE(query.exec(QStringLiteral("PRAGMA journal_mode")) && query.next());
+        EXPECT_EQ(query.value(0).toString(), QStringLiteral("wal"));
+        ASSERT_TRUE(query.exec(QStringLiteral("PRAGMA synchronous")) && query.next());
+        EXPECT_EQ(query.value(0).toInt(), 1);  // NORMAL
+    }
+    SQLiteDb::instance()->closeConnection(connection);
+    EXPECT_TRUE(QFile::exists(testAppDir() + QStringLiteral("/WFS.db")));
+    EXPECT_EQ(SQLiteDb::instance()->databasePath(),
+              QDir::toNativeSeparators(testAppDir() + QStringLiteral("/WFS.db")));
+}
+
+// A database that cannot be opened: every caller gets an invalid connection at once, nothing
+// stays registered, and the pool works once the file can be created.
+int unopenableDatabase(const QString& dir) {
+    setApplicationDirectoryForTesting(dir + QStringLiteral("/not-yet"));
+    for (int i = 0; i < 2 * SQLiteDb::kMaxConnections; ++i) {
+        QSqlDatabase connection = SQLiteDb::instance()->openConnection();
+        FRESH_CHECK(!connection.isValid(), 1);
+    }
+    FRESH_CHECK(QSqlDatabase::connectionNames().isEmpty(), 2);
+    {
+        MessageCapture capture;
+        QList<struDeviceInfo> devices;
+        FRESH_CHECK(!Tab_DeviceInfo().getAllDevices(devices), 3);
+        FRESH_CHECK(capture.lines() == QStringList{"Open the database fail"}, 4);
+        capture.clear();
+        FRESH_CHECK(!Tab_Package().insertPackage(struPackageInfo()), 5);
+        FRESH_CHECK(capture.lines().isEmpty(), 6);
+    }
+    FRESH_CHECK(QDir().mkpath(dir + QStringLiteral("/not-yet")), 7);
+    QSqlDatabase connection = SQLiteDb::instance()->openConnection();
+    FRESH_CHECK(connection.isOpen(), 8);
+    FRESH_CHECK(connection.connectionName() == QStringLiteral("Connection-1"), 9);
+    return 0;
+}
+
+// A free connection that no longer reopens is dropped, and its name is given to the next new
+// connection without ever handing out a name twice.
+int connectionThatNoLongerOpens(const QString& dir) {
+    const QString appDir = dir + QStringLiteral("/app");
+    const QString moved = dir + QStringLiteral("/moved");
+    FRESH_CHECK(QDir().mkpath(appDir), 1);
+    setApplicationDirectoryForTesting(appDir);
+    SQLiteDb* pool = SQLiteDb::instance();
+    QSqlDatabase first = pool->openConnection();
+    QSqlDatabase second = pool->openConnection();
+    FRESH_CHECK(first.connectionName() == QStringLiteral("Connection-1"), 2);
+    first.close();
+    pool->closeConnection(first);
+    pool->closeConnection(second);
+
+    FRESH_CHECK(QDir().rename(appDir, moved), 3);
+    QSqlDatabase broken = pool->openConnection();  // Connection-1 comes first and fails
+    FRESH_CHECK(!broken.isValid(), 4);
+    FRESH_CHECK(QSqlDatabase::connectionNames() == QStringList{"Connection-2"}, 5);
+    FRESH_CHECK(QDir().rename(moved, appDir), 6);
+
+    QList<QSqlDatabase> held = borrowAll();
+    QSet<QString> names;
+    for (const QSqlDatabase& connection : held) {
+        FRESH_CHECK(connection.isOpen(), 7);
+        names << connection.connectionName();
+    }
+    FRESH_CHECK(names.size() == SQLiteDb::kMaxConnections, 8);
+    FRESH_CHECK(held[0].connectionName() == QStringLiteral("Connection-2"), 9);
+    FRESH_CHECK(held[1].connectionName() == QStringLiteral("Connection-1"), 10);
+    giveBackAll(held);
+    return 0;
+}
+
+// Closing waits for every borrowed connection; afterwards nothing is handed out.
+int closeAll(const QString& dir) {
+    FRESH_CHECK(QDir().mkpath(dir), 1);
+    setApplicationDirectoryForTesting(dir);
+    SQLiteDb* pool = SQLiteDb::instance();
+    QSqlDatabase kept = pool->openConnection();
+    QSqlDatabase returned = pool->openConnection();
+    pool->closeConnection(returned);
+
+    std::future<void> closing =
+        std::async(std::launch::async, [&] { pool->closeAllConnections(); });
+    FRESH_CHECK(closing.wait_for(200ms) == std::future_status::timeout, 2);
+    pool->closeConnection(kept);
+    FRESH_CHECK(closing.wait_for(10s) == std::future_status::ready, 3);
+    FRESH_CHECK(QSqlDatabase::connectionNames().isEmpty(), 4);
+    FRESH_CHECK(!pool->openConnection().isValid(), 5);
+    return 0;
+}
+
+TEST(SQLiteDbDeathTest, UnopenableDatabaseGivesInvalidConnectionsAndNoStuckPool) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(runFresh(unopenableDatabase)), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(SQLiteDbDeathTest, ConnectionThatNoLongerOpensIsDropped) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(runFresh(connectionThatNoLongerOpens)), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(SQLiteDbDeathTest, CloseAllWaitsForBorrowedConnectionsThenRefuses) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(runFresh(closeAll)), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(SQLiteDbTest, ClosedConnectionIsReopenedWithFreshStatements) {
+    ASSERT_TRUE(DbSchema::ensure());
+    Tab_DeviceInfo table;
+    QList<struDeviceInfo> devices;
+    // Leave prepared statements behind on every connection.
+    QList<QSqlDatabase> held = borrowAll();
+    giveBackAll(held);
+    for (int i = 0; i < SQLiteDb::kMaxConnections; ++i) ASSERT_TRUE(table.getAllDevices(devices));
+
+    held = borrowAll();
+    for (QSqlDatabase& connection : held) connection.close();
+    giveBackAll(held);
+    for (int i = 0; i < SQLiteDb::kMaxConnections; ++i) {
+        MessageCapture capture;
+        EXPECT_TRUE(table.getAllDevices(devices));
+        EXPECT_TRUE(capture.lines().isEmpty());
+    }
+    held = borrowAll();
+    for (const QSqlDatabase& connection : held) {
+        QSqlQuery query(connection);
+        ASSERT_TRUE(query.exec(QStringLiteral("PRAGMA synchronous")) && query.next());
+        EXPECT_EQ(query.value(0).toInt(), 1);  // settings applied again on reopen
+    }
+    giveBackAll(held);
+}

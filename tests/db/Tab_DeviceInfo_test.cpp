@@ -1,0 +1,267 @@
+#include <functional>
+
+#include <gtest/gtest.h>
+#include <QStringList>
+
+#include "DbSchema.h"
+#include "DbTestSupport.h"
+#include "MessageCapture.h"
+#include "Tab_DeviceInfo.h"
+
+namespace {
+// Every stored field distinct, so a field read from the wrong column shows.
+struDeviceInfo makeDevice(const QString& sn, const QString& phone = QStringLiteral("13800000000")) {
+    struDeviceInfo d;
+    d.devId = QStringLiteral("id-") + sn;
+    d.devSN = sn;
+    d.devType = QStringLiteral("T100");
+    d.LicensePlateNumber = QStringLiteral("A-12345");
+    d.PhoneNumber = phone;
+    d.AppVersion = QStringLiteral("app-1");
+    d.McuVersion = QStringLiteral("mcu-2");
+    d.FourGVersion = QStringLiteral("4g-3");
+    d.GnssVersion = QStringLiteral("gnss-4");
+    d.SmartModule = QStringLiteral("smart-5");
+    d.Reserve = QStringLiteral("reserve-6");
+    d.isAutoUpdate = true;
+    d.ConfigCmd = QStringLiteral("set apn");
+    d.UpgradeCompletionTime = 1700000000;
+    d.GetLogFile = true;
+    d.GetIndexFile = false;
+    d.GetPrintFile = true;
+    d.GetRunInfoFile = false;
+    return d;
+}
+
+void expectStoredFieldsEqual(const struDeviceInfo& a, const struDeviceInfo& b) {
+    EXPECT_EQ(a.devId, b.devId);
+    EXPECT_EQ(a.devSN, b.devSN);
+    EXPECT_EQ(a.devType, b.devType);
+    EXPECT_EQ(a.LicensePlateNumber, b.LicensePlateNumber);
+    EXPECT_EQ(a.PhoneNumber, b.PhoneNumber);
+    EXPECT_EQ(a.AppVersion, b.AppVersion);
+    EXPECT_EQ(a.McuVersion, b.McuVersion);
+    EXPECT_EQ(a.FourGVersion, b.FourGVersion);
+    EXPECT_EQ(a.GnssVersion, b.GnssVersion);
+    EXPECT_EQ(a.SmartModule, b.SmartModule);
+    EXPECT_EQ(a.Reserve, b.Reserve);
+    EXPECT_EQ(a.isAutoUpdate, b.isAutoUpdate);
+    EXPECT_EQ(a.ConfigCmd, b.ConfigCmd);
+    EXPECT_EQ(a.UpgradeCompletionTime, b.UpgradeCompletionTime);
+    EXPECT_EQ(a.GetLogFile, b.GetLogFile);
+    EXPECT_EQ(a.GetIndexFile, b.GetIndexFile);
+    EXPECT_EQ(a.GetPrintFile, b.GetPrintFile);
+    EXPECT_EQ(a.GetRunInfoFile, b.GetRunInfoFile);
+}
+
+int rowCount() {
+    return sqlValue(QStringLiteral("select count(*) from Tab_DeviceInfo")).toInt();
+}
+
+QStringList serials(const QList<struDeviceInfo>& devices) {
+    QStringList list;
+    for (const struDeviceInfo& d : devices) list << d.devSN;
+    return list;
+}
+
+class TabDeviceInfoTest : public DbTableTest {
+  protected:
+    Tab_DeviceInfo table;
+};
+}  // namespace
+
+TEST_F(TabDeviceInfoTest, InsertedDeviceReadsBackBySerialNumber) {
+    const struDeviceInfo stored = makeDevice(QStringLiteral("SN1"));
+    ASSERT_TRUE(table.insertDevice(stored));
+
+    struDeviceInfo read;
+    read.row_num = 7;
+    read.upgradeProgress = 42;
+    read.progressReported = true;
+    ASSERT_TRUE(table.getDeviceBySN(read, QStringLiteral("SN1")));
+    expectStoredFieldsEqual(read, stored);
+    EXPECT_GT(read.id, 0);
+    EXPECT_EQ(read.row_num, 7);  // only the lists read row_num
+    EXPECT_EQ(read.upgradeProgress, 42u);
+    EXPECT_TRUE(read.progressReported);
+}
+
+TEST_F(TabDeviceInfoTest, UnknownSerialNumberLeavesRecordUnchanged) {
+    ASSERT_TRUE(table.insertDevice(makeDevice(QStringLiteral("SN1"))));
+    MessageCapture capture;
+    struDeviceInfo read = makeDevice(QStringLiteral("mine"));
+    read.id = 99;
+    EXPECT_FALSE(table.getDeviceBySN(read, QStringLiteral("SN2")));
+    expectStoredFieldsEqual(read, makeDevice(QStringLiteral("mine")));
+    EXPECT_EQ(read.id, 99);
+    EXPECT_TRUE(capture.lines().isEmpty());
+}
+
+TEST_F(TabDeviceInfoTest, SaveInsertsNewSerialNumberWithoutCompletionTime) {
+    struDeviceInfo device = makeDevice(QStringLiteral("SN1"));
+    device.UpgradeCompletionTime = 777;
+    ASSERT_TRUE(table.saveDevice(device));
+    EXPECT_EQ(rowCount(), 1);
+
+    struDeviceInfo read;
+    ASSERT_TRUE(table.getDeviceBySN(read, QStringLiteral("SN1")));
+    EXPECT_EQ(read.UpgradeCompletionTime, 0);  // the column default, not the record's value
+    EXPECT_EQ(read.AppVersion, device.AppVersion);
+}
+
+TEST_F(TabDeviceInfoTest, SaveUpdatesExistingRowKeepingIdAndCompletionTime) {
+    ASSERT_TRUE(table.insertDevice(makeDevice(QStringLiteral("SN1"))));
+    ASSERT_TRUE(table.insertDevice(makeDevice(QStringLiteral("SN2"))));
+    struDeviceInfo before;
+    ASSERT_TRUE(table.getDeviceBySN(before, QStringLiteral("SN1")));
+
+    struDeviceInfo changed = makeDevice(QStringLiteral("SN1"), QStringLiteral("13900000000"));
+    changed.AppVersion = QStringLiteral("app-9");
+    changed.isAutoUpdate = false;
+    changed.ConfigCmd = QStringLiteral("reboot");
+    changed.GetIndexFile = true;
+    changed.UpgradeCompletionTime = 5;
+    ASSERT_TRUE(table.saveDevice(changed));
+
+    EXPECT_EQ(rowCount(), 2);
+    struDeviceInfo after;
+    ASSERT_TRUE(table.getDeviceBySN(after, QStringLiteral("SN1")));
+    EXPECT_EQ(after.id, before.id);
+    EXPECT_EQ(after.UpgradeCompletionTime, before.UpgradeCompletionTime);
+    changed.UpgradeCompletionTime = before.UpgradeCompletionTime;
+    expectStoredFieldsEqual(after, changed);
+
+    struDeviceInfo other;
+    ASSERT_TRUE(table.getDeviceBySN(other, QStringLiteral("SN2")));
+    expectStoredFieldsEqual(other, makeDevice(QStringLiteral("SN2")));
+}
+
+TEST_F(TabDeviceInfoTest, SaveWithoutSerialNumberFailsQuietly) {
+    MessageCapture capture;
+    EXPECT_FALSE(table.saveDevice(makeDevice(QString())));
+    EXPECT_EQ(rowCount(), 0);
+    EXPECT_TRUE(capture.lines().isEmpty());
+}
+
+TEST_F(TabDeviceInfoTest, UpdateWritesCompletionTimeAndNeedsAKnownSerialNumber) {
+    ASSERT_TRUE(table.insertDevice(makeDevice(QStringLiteral("SN1"))));
+    struDeviceInfo device = makeDevice(QStringLiteral("SN1"));
+    device.UpgradeCompletionTime = 1800000000;
+    device.isAutoUpdate = false;
+    ASSERT_TRUE(table.updateDevice(device));
+    struDeviceInfo read;
+    ASSERT_TRUE(table.getDeviceBySN(read, QStringLiteral("SN1")));
+    expectStoredFieldsEqual(read, device);
+
+    MessageCapture capture;
+    EXPECT_FALSE(table.updateDevice(makeDevice(QStringLiteral("SN-unknown"))));
+    EXPECT_TRUE(capture.lines().isEmpty());
+    EXPECT_EQ(rowCount(), 1);
+}
+
+TEST_F(TabDeviceInfoTest, ListsFilterBySerialAndPhoneExactly) {
+    ASSERT_TRUE(table.insertDevice(makeDevice(QStringLiteral("SN1"), QStringLiteral("P1"))));
+    ASSERT_TRUE(table.insertDevice(makeDevice(QStringLiteral("SN2"), QStringLiteral("P1"))));
+    ASSERT_TRUE(table.insertDevice(makeDevice(QStringLiteral("SN3"), QStringLiteral("P2"))));
+
+    struct Case {
+        const char* sn;
+        const char* phone;
+        QStringList expected;
+    };
+    const Case cases[] = {
+        {"", "", {"SN1", "SN2", "SN3"}},
+        {"SN2", "", {"SN2"}},
+        {"SN1", "P1", {"SN1"}},
+        {"SN1", "P2", {}},
+        {"", "P1", {"SN1", "SN2"}},
+        {"", "P2", {"SN3"}},
+        {" SN1", "", {}},  // no trimming of the filters
+        {"", "P1 ", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("sn='") + c.sn + "' phone='" + c.phone + "'");
+        QList<struDeviceInfo> devices{makeDevice(QStringLiteral("stale"))};
+        ASSERT_TRUE(
+            table.queryDevices(devices, QString::fromLatin1(c.sn), QString::fromLatin1(c.phone)));
+        EXPECT_EQ(serials(devices), c.expected);
+        for (const struDeviceInfo& d : devices) {
+            EXPECT_EQ(d.row_num, d.id);  // id is the rowid
+            EXPECT_GT(d.row_num, 0);
+        }
+    }
+}
+
+TEST_F(TabDeviceInfoTest, OnlyTheFullListTrimsTheConfigCommand) {
+    struDeviceInfo device = makeDevice(QStringLiteral("SN1"));
+    device.ConfigCmd = QStringLiteral(" set apn ");
+    ASSERT_TRUE(table.insertDevice(device));
+
+    QList<struDeviceInfo> devices;
+    ASSERT_TRUE(table.getAllDevices(devices));
+    ASSERT_EQ(devices.size(), 1);
+    EXPECT_EQ(devices[0].ConfigCmd, QStringLiteral("set apn"));
+    EXPECT_GT(devices[0].row_num, 0);
+
+    ASSERT_TRUE(table.queryDevices(devices, QString(), QString()));
+    ASSERT_EQ(devices.size(), 1);
+    EXPECT_EQ(devices[0].ConfigCmd, QStringLiteral(" set apn "));
+
+    ASSERT_TRUE(table.queryDevices(devices, QStringLiteral("SN1"), QString()));
+    ASSERT_EQ(devices.size(), 1);
+    EXPECT_EQ(devices[0].ConfigCmd, QStringLiteral(" set apn "));
+
+    struDeviceInfo read;
+    ASSERT_TRUE(table.getDeviceBySN(read, QStringLiteral("SN1")));
+    EXPECT_EQ(read.ConfigCmd, QStringLiteral(" set apn "));
+}
+
+TEST_F(TabDeviceInfoTest, ClearAutoUpdateNeedsRows) {
+    MessageCapture capture;
+    EXPECT_FALSE(table.clearAutoUpdate());
+    EXPECT_TRUE(capture.lines().isEmpty());
+
+    struDeviceInfo on = makeDevice(QStringLiteral("SN1"));
+    struDeviceInfo off = makeDevice(QStringLiteral("SN2"));
+    off.isAutoUpdate = false;
+    ASSERT_TRUE(table.insertDevice(on));
+    ASSERT_TRUE(table.insertDevice(off));
+    EXPECT_TRUE(table.clearAutoUpdate());
+    QList<struDeviceInfo> devices;
+    ASSERT_TRUE(table.getAllDevices(devices));
+    ASSERT_EQ(devices.size(), 2);
+    for (const struDeviceInfo& d : devices) EXPECT_FALSE(d.isAutoUpdate);
+    // Rows matched count, changed or not.
+    EXPECT_TRUE(table.clearAutoUpdate());
+}
+
+TEST_F(TabDeviceInfoTest, FailedStatementsLogTheirFixedLine) {
+    ASSERT_TRUE(sqlExec(QStringLiteral("drop table Tab_DeviceInfo")));
+    const QList<struDeviceInfo> untouched{makeDevice(QStringLiteral("keep"))};
+    struct Case {
+        const char* name;
+        std::function<bool()> op;
+        QString message;
+    };
+    QList<struDeviceInfo> devices = untouched;
+    struDeviceInfo device = makeDevice(QStringLiteral("SN1"));
+    const Case cases[] = {
+        {"insertDevice", [&] { return table.insertDevice(device); }, "insert device fail "},
+        {"saveDevice", [&] { return table.saveDevice(device); }, "query device fail "},
+        {"getAllDevices", [&] { return table.getAllDevices(devices); },
+         "query Tab_DeviceInfo fail "},
+        {"queryDevices", [&] { return table.queryDevices(devices, "SN1", "P1"); },
+         "query Tab_DeviceInfo fail "},
+        {"getDeviceBySN", [&] { return table.getDeviceBySN(device, "SN1"); }, "query device fail "},
+        {"clearAutoUpdate", [&] { return table.clearAutoUpdate(); }, "update Tab_DeviceInfo fail "},
+        {"updateDevice", [&] { return table.updateDevice(device); }, "update Tab_DeviceInfo fail "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MessageCapture capture;
+        EXPECT_FALSE(c.op());
+        EXPECT_EQ(capture.lines(), QStringList{c.message});
+    }
+    EXPECT_EQ(serials(devices), serials(untouched));  // lists cleared only on success
+    ASSERT_TRUE(DbSchema::ensure());
+}
