@@ -10,9 +10,10 @@
 #include "AppDir.h"
 #include "ConsoleControl.h"
 #include "CrashHandler.h"
+#include "DbSchema.h"
 #include "LocalParaMgt.h"
-#include "OrbTcpServer.h"
 #include "Logger.h"
+#include "OrbTcpServer.h"
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -36,6 +37,13 @@ int main(int argc, char* argv[]) {
     LocalParaMgt* paraMgt = LocalParaMgt::instance();
     paraMgt->readLocalParam(param);
     paraMgt->writeLocalParam(param);
+
+    if (!DbSchema::ensure()) {
+        std::fprintf(stderr,
+                     "Wayfarer: cannot open or prepare the database WFS.db; the service does "
+                     "not start.\n");
+        return 1;
+    }
 
     OrbTcpServer tcpServer;
     if (tcpServer.listen(QHostAddress(param.ListenIP), static_cast<quint16>(param.TcpPort)))

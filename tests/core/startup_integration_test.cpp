@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include "ServiceProcess.h"
 
@@ -35,6 +37,18 @@ TEST(Startup, FirstStartWritesConfigAndOpensNamedLogFile) {
                     .match(logs[0])
                     .hasMatch());
     EXPECT_TRUE(QDir(service.path("ExceptionDump")).exists());
+
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "startup-check");
+        db.setDatabaseName(service.path("WFS.db"));
+        ASSERT_TRUE(db.open());
+        QSqlQuery query("select name from sqlite_master where type='table' order by name", db);
+        QStringList tables;
+        while (query.next()) tables << query.value(0).toString();
+        EXPECT_TRUE(tables.contains("Tab_DeviceInfo")) << tables.join(",").toStdString();
+        EXPECT_TRUE(tables.contains("Tab_Package")) << tables.join(",").toStdString();
+    }
+    QSqlDatabase::removeDatabase("startup-check");
 }
 
 TEST(Startup, InterruptKeepsRunningOtherConsoleSignalsEndTheProcess) {
