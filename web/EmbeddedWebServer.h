@@ -11,7 +11,9 @@ struct mg_context;
 
 // The download server for terminals on HttpPort2: a civetweb server that answers each bound
 // download path with its package file (byte ranges for resumed downloads) and every other
-// path with 404. Created on first use, never stopped.
+// path with 404 "Error: File not found". civetweb runs the connections and threads; the
+// handler sends the file and does the range arithmetic itself. Created on first use, never
+// stopped.
 class EmbeddedWebServer {
   public:
     static EmbeddedWebServer* instance();

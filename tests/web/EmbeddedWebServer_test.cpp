@@ -102,6 +102,20 @@ TEST_F(EmbeddedWebServerTest, ServesABoundFileWholeAndInPart) {
     EXPECT_EQ(part.header("Content-Range"), QByteArray("bytes 100-199/1000"));
 }
 
+// Bodies go out in blocks: a file of several blocks must arrive whole and in order.
+TEST_F(EmbeddedWebServerTest, ServesAFileLargerThanOneBlock) {
+    const QByteArray data = pattern(3 * 1024 * 1024 + 123, 'L');
+    bindFile("/KORVA/dlPackage/app/large.bin", QStringLiteral("large.bin"), data);
+    const HttpResponse whole = httpGet(m_port, "/KORVA/dlPackage/app/large.bin");
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_TRUE(whole.body == data) << "got " << whole.body.size() << " bytes";
+    const HttpResponse part =
+        httpGet(m_port, "/KORVA/dlPackage/app/large.bin", {{"Range", "bytes=1048000-3145800"}});
+    EXPECT_EQ(part.status, 206);
+    EXPECT_TRUE(part.body == data.mid(1048000, 3145800 - 1048000 + 1))
+        << "got " << part.body.size() << " bytes";
+}
+
 TEST_F(EmbeddedWebServerTest, RebindingServesTheNewFile) {
     bindFile("/KORVA/dlPackage/T9/re.bin", QStringLiteral("first.bin"), "first");
     EXPECT_EQ(httpGet(m_port, "/KORVA/dlPackage/T9/re.bin").body, QByteArray("first"));
@@ -220,6 +234,28 @@ TEST_F(EmbeddedWebServerTest, HeadWithARangeSendsNoBody) {
     EXPECT_EQ(reply.status, 206);
     EXPECT_EQ(reply.header("Content-Length"), QByteArray("10"));
     EXPECT_TRUE(reply.body.isEmpty());
+}
+
+// Conditional requests are left to civetweb: the validators of our replies must be its own.
+TEST_F(EmbeddedWebServerTest, ValidatorsOfAReplyMakeTheNextRequestConditional) {
+    bindFile("/KORVA/dlPackage/app/cond.bin", QStringLiteral("cond.bin"), pattern(50, 'c'));
+    const HttpResponse first = httpGet(m_port, "/KORVA/dlPackage/app/cond.bin");
+    ASSERT_EQ(first.status, 200);
+    ASSERT_FALSE(first.header("Etag").isEmpty());
+    ASSERT_FALSE(first.header("Last-Modified").isEmpty());
+    const QPair<QByteArray, QByteArray> conditions[] = {
+        {"If-None-Match", first.header("Etag")},
+        {"If-Modified-Since", first.header("Last-Modified")},
+    };
+    for (const auto& condition : conditions) {
+        const HttpResponse again = httpGet(m_port, "/KORVA/dlPackage/app/cond.bin", {condition});
+        EXPECT_EQ(again.status, 304) << condition.first.constData();
+        EXPECT_TRUE(again.body.isEmpty()) << condition.first.constData();
+    }
+    const HttpResponse changed =
+        httpGet(m_port, "/KORVA/dlPackage/app/cond.bin", {{"If-None-Match", "\"other\""}});
+    EXPECT_EQ(changed.status, 200);
+    EXPECT_EQ(changed.body, pattern(50, 'c'));
 }
 
 TEST_F(EmbeddedWebServerTest, BindingFromSeveralThreadsAtOnce) {
