@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include "DataLog.h"
+#include "DeviceListCsv.h"
 
 namespace {
 
@@ -101,6 +102,14 @@ bool FileOperation::WriteDevUploadFile(const QString& fileName, const QByteArray
     writeDataLog(QStringLiteral("FileOperation::WriteDevUploadFile :") + fileName, data);
     file.close();
     return ok && !data.isEmpty();
+}
+
+bool FileOperation::ReadImportCsv(const QString& fileName, QList<struDeviceInfo>& outDevList) {
+    return DeviceListCsv::read(fileName, outDevList);
+}
+
+bool FileOperation::WriteCsvFile(const QString& fileName, QList<struDeviceInfo> devList) {
+    return DeviceListCsv::write(fileName, devList);
 }
 
 bool FileOperation::removeFolderContent(const QString& folderDir) {
