@@ -46,8 +46,9 @@ void listenErrorCallback(evconnlistener*, void*) {
     qDebug("[Listen Error] %d %s", err, evutil_socket_error_to_string(err));
 }
 
+// The loop runs until stop() asks it to exit, even while its listener is disabled.
 void dispatchLoop(event_base* base) {
-    event_base_dispatch(base);
+    event_base_loop(base, EVLOOP_NO_EXIT_ON_EMPTY);
 }
 
 // Append that survives a momentary allocation failure; after the last retry it gives up
@@ -323,8 +324,12 @@ void HttpServer::processRequest(evhttp_request* req, HandleThreadInfo* info) {
     onLoop([&] {
         evhttp_connection* evcon = req ? evhttp_request_get_connection(req) : nullptr;
         connected = evcon != nullptr;
-        // One request per connection: no keep-alive.
-        if (connected) evhttp_connection_free_on_completion(evcon);
+        // One request per connection: no keep-alive. evhttp applies free-on-completion to
+        // outgoing connections only; the close header makes it drop an incoming one too.
+        if (connected) {
+            evhttp_connection_free_on_completion(evcon);
+            evhttp_add_header(evhttp_request_get_output_headers(req), "Connection", "close");
+        }
     });
     if (!connected) {
         qDebug("[processRequest] Connection has disconnect.");
@@ -332,26 +337,27 @@ void HttpServer::processRequest(evhttp_request* req, HandleThreadInfo* info) {
         t_workerLoop = nullptr;
         return;
     }
-    // A server being stopped starts no more handlers; evhttp frees the request with its loop.
-    if (!m_stopping) {
+    {
         QMutexLocker lock(&m_requestLock);
-        switch (evhttp_request_get_command(req)) {
-            case EVHTTP_REQ_GET:
-                processGetRequest(req);
-                break;
-            case EVHTTP_REQ_POST:
-                processPostRequest(req);
-                break;
-            case EVHTTP_REQ_PUT:
-                processPutRequest(req);
-                break;
-            case EVHTTP_REQ_DELETE:
-                processDeleteRequest(req);
-                break;
-            default:
-                processUnknownRequest(req);
-                break;
-        }
+        // A server being stopped starts no more handlers (its derived part may be going away);
+        // evhttp frees the request with its loop.
+        if (!m_stopping) switch (evhttp_request_get_command(req)) {
+                case EVHTTP_REQ_GET:
+                    processGetRequest(req);
+                    break;
+                case EVHTTP_REQ_POST:
+                    processPostRequest(req);
+                    break;
+                case EVHTTP_REQ_PUT:
+                    processPutRequest(req);
+                    break;
+                case EVHTTP_REQ_DELETE:
+                    processDeleteRequest(req);
+                    break;
+                default:
+                    processUnknownRequest(req);
+                    break;
+            }
     }
     t_workerLoop = nullptr;
 }
@@ -505,8 +511,8 @@ bool HttpServer::parseRange(const QString& value, qint64 fileSize, qint64& offse
     } else if (text.startsWith('-')) {
         quint64 suffix = static_cast<quint64>(length);
         leadingNumber(text.mid(1), suffix);
-        if (suffix > size) return false;
         length = static_cast<qint64>(suffix);
+        if (suffix > size) return false;
         offset = fileSize - length;
     } else {
         const int dash = text.indexOf('-');

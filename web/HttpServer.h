@@ -39,6 +39,7 @@ class HttpServer : public QObject {
     quint16 port() const { return m_port; }
     int threadCount() const { return m_threadCount; }
     void setThreadCount(int count) { m_threadCount = count; }
+    bool isStopping() const { return m_stopping; }
 
   protected:
     virtual void processGetRequest(evhttp_request* req) = 0;
