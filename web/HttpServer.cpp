@@ -261,16 +261,21 @@ bool HttpServer::startServer() {
 }
 
 void HttpServer::disposeLoops() {
-    while (!m_loops.empty()) {
-        HandleThreadInfo* info = m_loops.begin()->second;
-        m_loops.erase(m_loops.begin());
+    // Every loop ends before the table is touched: the loops still running would otherwise read
+    // it while entries are being removed.
+    for (auto& entry : m_loops) {
+        HandleThreadInfo* info = entry.second;
         const timeval zero{0, 0};
         for (int i = 0; i < 6 && event_base_loopexit(info->base, &zero) != 0; ++i) {
         }
         info->thread->join();
         info->thread.reset();
         info->invoker->loopEnded();
-        info->m_handleThreadPool.reset();
+    }
+    while (!m_loops.empty()) {
+        HandleThreadInfo* info = m_loops.begin()->second;
+        m_loops.erase(m_loops.begin());
+        info->m_handleThreadPool.reset();  // queued requests are still taken, then joined
         info->invoker.reset();
         evhttp_free(info->http);
         qDebug("[dispose]11 %p", static_cast<void*>(info->base));
