@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <event2/buffer.h>
+#include <event2/bufferevent.h>
 #include <event2/event.h>
 #include <event2/http.h>
 #include <event2/keyvalq_struct.h>
@@ -29,6 +30,7 @@
 namespace {
 
 constexpr int kPoolSize = 5;
+constexpr size_t kMaxSingleWrite = 4 * 1024 * 1024;
 constexpr ev_uint16_t kAllowedMethods =
     EVHTTP_REQ_GET | EVHTTP_REQ_POST | EVHTTP_REQ_PUT | EVHTTP_REQ_DELETE | EVHTTP_REQ_CONNECT;
 static_assert(kAllowedMethods == 155, "GET, POST, PUT, DELETE and CONNECT");
@@ -59,6 +61,14 @@ void appendWithRetry(evbuffer* buffer, const char* data, size_t size) {
         std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
         if (evbuffer_add(buffer, data, size) == 0) return;
     }
+}
+
+// One request per connection: evhttp applies free-on-completion to outgoing connections only,
+// so the reply itself announces the close (after the headers the caller added).
+void closeAfterReply(evhttp_request* req) {
+    evkeyvalq* headers = evhttp_request_get_output_headers(req);
+    if (!evhttp_find_header(headers, "Connection"))
+        evhttp_add_header(headers, "Connection", "close");
 }
 
 // Frees a request whose connection is gone: evhttp hands such a request over to its user.
@@ -333,7 +343,10 @@ void HttpServer::processRequest(evhttp_request* req, HandleThreadInfo* info) {
         // outgoing connections only; the close header makes it drop an incoming one too.
         if (connected) {
             evhttp_connection_free_on_completion(evcon);
-            evhttp_add_header(evhttp_request_get_output_headers(req), "Connection", "close");
+            // libevent writes 16 KiB per call by default, which caps a download far below what
+            // the socket takes.
+            bufferevent_set_max_single_write(evhttp_connection_get_bufferevent(evcon),
+                                             kMaxSingleWrite);
         }
     });
     if (!connected) {
@@ -391,7 +404,10 @@ bool HttpServer::replyClient(evhttp_request* req, int code, const QString&, cons
             return false;
         }
     }
-    onLoop([&] { evhttp_send_reply(req, code, "OK", buffer); });
+    onLoop([&] {
+        closeAfterReply(req);
+        evhttp_send_reply(req, code, "OK", buffer);
+    });
     evbuffer_free(buffer);
     return true;
 }
@@ -409,7 +425,10 @@ bool HttpServer::replyClient(evhttp_request* req, int code, const QString& reaso
         return false;
     }
     const QByteArray text = reason.toUtf8();
-    onLoop([&] { evhttp_send_reply(req, code, text.constData(), buffer); });
+    onLoop([&] {
+        closeAfterReply(req);
+        evhttp_send_reply(req, code, text.constData(), buffer);
+    });
     evbuffer_free(buffer);
     return true;
 }
@@ -575,7 +594,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
         file.close();
         return false;
     }
-    if (wholeFile && evbuffer_set_flags(output, EVBUFFER_FLAG_DRAINS_TO_FD) != 0) {
+    if (evbuffer_set_flags(output, EVBUFFER_FLAG_DRAINS_TO_FD) != 0) {
         qDebug("[replyClient] evbuffer_set_flags failed.");
         evbuffer_free(output);
         file.close();
@@ -672,6 +691,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
         }
         onLoop([&] {
             unwatch();
+            closeAfterReply(req);
             evhttp_send_reply(req, code, reasonText.constData(), output);
         });
         if (wholeFile)
@@ -699,12 +719,15 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
         // Without a connection evhttp_send_reply only frees the request.
         onLoop([&] {
             unwatch();
+            closeAfterReply(req);
             evhttp_send_reply(req, code, reasonText.constData(), output);
         });
     } else {
         onLoop([&] {
-            if (evhttp_request_get_connection(req))
+            if (evhttp_request_get_connection(req)) {
+                closeAfterReply(req);
                 evhttp_send_reply_start(req, code, reasonText.constData());
+            }
         });
         while (remaining > 0) {
             const qint64 read = file.read(cache.get(), qMin(remaining, kFilePieceSize));
