@@ -130,6 +130,9 @@ bool HttpServer::init() {
 }
 
 bool HttpServer::start(const QString& ip, quint16 port) {
+    // Already serving another address: move, rather than keep serving the old one while the
+    // registry lists the new one.
+    if (!m_loops.empty() && (ip != m_ip || port != m_port)) stop();
     m_ip = ip;
     m_port = port;
     if (ip.isEmpty() || port == 0) {

@@ -80,7 +80,7 @@ download() {  # url clients
     wait "${pids[@]}"
     end=$(date +%s.%N)
     local got
-    got=$(awk '{s += $1} END {print s}' "$WORK/sizes")
+    got=$(awk '{s += $1} END {printf "%.0f", s}' "$WORK/sizes")
     rm -f "$WORK/sizes"
     [[ $got -eq $((SIZE * n)) ]] || { echo "short download: $got of $((SIZE * n))" >&2; exit 1; }
     awk -v b="$got" -v s="$start" -v e="$end" 'BEGIN {printf "%.0f", b / 1048576 / (e - s)}'

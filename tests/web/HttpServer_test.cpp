@@ -296,6 +296,20 @@ TEST(HttpServerStart, StopReleasesThePortForAnotherStart) {
     EXPECT_EQ(httpGet(port, "/x").body, "up");
 }
 
+TEST(HttpServerStart, StartOnAnotherAddressMovesTheServer) {
+    const quint16 first = freePort();
+    TestHttpServer server;
+    server.onGet = [](TestHttpServer& s, evhttp_request* req) { replyText(s, req, "here"); };
+    ASSERT_TRUE(server.start(kLoopback, first));
+    quint16 second = freePort();
+    while (second == first) second = freePort();
+    ASSERT_TRUE(server.start(kLoopback, second));
+    EXPECT_EQ(httpGet(second, "/x").body, "here");
+    EXPECT_FALSE(httpGet(first, "/x").ok);
+    EXPECT_FALSE(HttpServerHelper::instance()->hasServer(kLoopback, first));
+    EXPECT_TRUE(HttpServerHelper::instance()->hasServer(kLoopback, second));
+}
+
 TEST(HttpServerStart, StopLetsTheRunningHandlerFinishAndStartsNoOther) {
     TestHttpServer server;
     std::promise<void> release;
