@@ -3,7 +3,8 @@
 #  1. a 1 GiB file downloaded by 1, 8 and 32 parallel clients, served by HttpServer's
 #     file-segment reply and by nginx;
 #  2. small-request throughput of "/test" (wrk) against nginx's `return 200`.
-# Usage: bench/http/run.sh [build dir]   (configured with -DWAYFARER_BENCH=ON, ideally Release)
+# Usage: [ROUNDS=3] [LOOPS=10] bench/http/run.sh [build dir]
+#   (build dir configured with -DWAYFARER_BENCH=ON, ideally Release; target http_bench_server)
 # Needs nginx-light, wrk and curl (scripts/install-deps.sh --bench).
 set -euo pipefail
 
@@ -39,7 +40,8 @@ SIZE=$(stat -c %s "$FILE")
 cat "$FILE" >/dev/null  # both servers read from the page cache
 
 OUR_PORT=$(free_port)
-"$SERVER" "$OUR_PORT" "$FILE" 10 >/dev/null &
+LOOPS=${LOOPS:-10}  # event loops of HttpServer; the service runs 10
+"$SERVER" "$OUR_PORT" "$FILE" "$LOOPS" >/dev/null &
 PIDS+=($!)
 
 NGINX_PORT=$(free_port)
@@ -86,13 +88,22 @@ download() {  # url clients
     awk -v b="$got" -v s="$start" -v e="$end" 'BEGIN {printf "%.0f", b / 1048576 / (e - s)}'
 }
 
-echo "== 1 GiB download, aggregate MiB/s (HttpServer file segment vs nginx sendfile)"
-printf '%-8s %12s %12s %8s\n' clients HttpServer nginx ratio
+median() { tr ' ' '\n' | sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+
+ROUNDS=${ROUNDS:-3}
+echo "== 1 GiB download, aggregate MiB/s, median of $ROUNDS interleaved rounds"
+echo "   (HttpServer file segment vs nginx sendfile; load average: $(cut -d' ' -f1-3 /proc/loadavg))"
+printf '%-8s %12s %12s %8s   %s\n' clients HttpServer nginx ratio "rounds (ours/nginx)"
 for n in 1 8 32; do
-    ours=$(download "http://127.0.0.1:$OUR_PORT/file.bin" "$n")
-    theirs=$(download "http://127.0.0.1:$NGINX_PORT/file.bin" "$n")
-    printf '%-8s %12s %12s %8s\n' "$n" "$ours" "$theirs" \
-        "$(awk -v a="$ours" -v b="$theirs" 'BEGIN {printf "%.2f", a / b}')"
+    ours_all="" theirs_all=""
+    for _ in $(seq "$ROUNDS"); do
+        ours_all+="$(download "http://127.0.0.1:$OUR_PORT/file.bin" "$n") "
+        theirs_all+="$(download "http://127.0.0.1:$NGINX_PORT/file.bin" "$n") "
+    done
+    ours=$(echo $ours_all | median)
+    theirs=$(echo $theirs_all | median)
+    printf '%-8s %12s %12s %8s   %s/ %s\n' "$n" "$ours" "$theirs" \
+        "$(awk -v a="$ours" -v b="$theirs" 'BEGIN {printf "%.2f", a / b}')" "$ours_all" "$theirs_all"
 done
 
 rps() {  # wrk arguments...
@@ -103,7 +114,7 @@ echo "== GET /test, requests/s (wrk -t2 -c64 -d10s)"
 ours=$(rps -t2 -c64 -d10s "http://127.0.0.1:$OUR_PORT/test")
 keep=$(rps -t2 -c64 -d10s "http://127.0.0.1:$NGINX_PORT/test")
 close=$(rps -t2 -c64 -d10s -H 'Connection: close' "http://127.0.0.1:$NGINX_PORT/test")
-printf '%-34s %10s\n' "HttpServer (one request/connection)" "$ours" \
+printf '%-34s %10s\n' "HttpServer /test (keep-alive)" "$ours" \
     "nginx keep-alive" "$keep" "nginx Connection: close" "$close"
 printf 'ratio vs nginx keep-alive %.2f, vs nginx close %.2f\n' \
     "$(awk -v a="$ours" -v b="$keep" 'BEGIN {print a / b}')" \
