@@ -37,6 +37,9 @@ static_assert(kAllowedMethods == 155, "GET, POST, PUT, DELETE and CONNECT");
 
 // The loop whose worker runs the current handler; null on any other thread.
 thread_local HandleThreadInfo* t_workerLoop = nullptr;
+// Whether the current handler has handed its request back to evhttp (a reply was sent, or the
+// request was freed): after that the request must not be touched any more.
+thread_local bool t_handedBack = false;
 
 void eventLogCallback(int severity, const char* msg) {
     printf("[eventLogCallaBack] %d %s\n", severity, msg);
@@ -72,9 +75,34 @@ void closeAfterReply(evhttp_request* req) {
 }
 
 // Frees a request whose connection is gone: evhttp hands such a request over to its user.
-void dropRequest(evhttp_request* req) {
-    if (evhttp_request_get_connection(req) == nullptr) evhttp_request_free(req);
+bool dropRequest(evhttp_request* req) {
+    if (evhttp_request_get_connection(req) != nullptr) return false;
+    evhttp_request_free(req);
+    return true;
 }
+
+// A request that its handler left unanswered. evhttp stops reading once a request is complete,
+// so its own time-out never fires for it: without this the connection would stay open forever.
+struct Unanswered {
+    evhttp_request* req;
+    event* timer;
+
+    static void expired(evutil_socket_t, short, void* arg) {
+        auto* unanswered = static_cast<Unanswered*>(arg);
+        // Frees the request too, and runs closed() first.
+        if (evhttp_connection* evcon = evhttp_request_get_connection(unanswered->req))
+            evhttp_connection_free(evcon);
+    }
+    static void closed(evhttp_connection* evcon, void* arg) {
+        auto* unanswered = static_cast<Unanswered*>(arg);
+        // A connection that failed has handed the request over to us; otherwise evhttp frees
+        // it with the connection.
+        if (evhttp_request_get_connection(unanswered->req) != evcon)
+            evhttp_request_free(unanswered->req);
+        event_free(unanswered->timer);
+        delete unanswered;
+    }
+};
 
 QString peerText(evhttp_connection* evcon) {
     char* address = nullptr;
@@ -221,7 +249,7 @@ bool HttpServer::startServer() {
             evhttp_set_allowed_methods(info->http, kAllowedMethods);
             evhttp_set_cb(info->http, "/test", testCallback, this);
             evhttp_set_gencb(info->http, genericCallback, this);
-            evhttp_set_timeout(info->http, kConnectionTimeoutSeconds);
+            evhttp_set_timeout(info->http, m_connectionTimeout);
             evhttp_set_max_headers_size(info->http, kMaxHeadersSize);
             evhttp_set_max_body_size(info->http, kMaxBodySize);
             info->invoker = std::make_unique<LoopInvoker>(info->base);
@@ -338,6 +366,7 @@ void HttpServer::onLoop(const std::function<void()>& work) {
 
 void HttpServer::processRequest(evhttp_request* req, HandleThreadInfo* info) {
     t_workerLoop = info;
+    t_handedBack = false;
     bool connected = false;
     onLoop([&] {
         evhttp_connection* evcon = req ? evhttp_request_get_connection(req) : nullptr;
@@ -380,12 +409,28 @@ void HttpServer::processRequest(evhttp_request* req, HandleThreadInfo* info) {
                     break;
             }
     }
+    if (!t_handedBack) {
+        const int timeout = m_connectionTimeout;
+        onLoop([req, info, timeout] {
+            evhttp_connection* evcon = evhttp_request_get_connection(req);
+            if (!evcon) {
+                evhttp_request_free(req);
+                return;
+            }
+            auto* unanswered = new Unanswered{req, nullptr};
+            unanswered->timer = evtimer_new(info->base, &Unanswered::expired, unanswered);
+            evhttp_connection_set_closecb(evcon, &Unanswered::closed, unanswered);
+            const timeval delay{timeout, 0};
+            evtimer_add(unanswered->timer, &delay);
+        });
+    }
     t_workerLoop = nullptr;
 }
 
 bool HttpServer::sendError(evhttp_request* req, int code, const QString& reason) {
     const QByteArray text = reason.toUtf8();
     onLoop([&] { evhttp_send_error(req, code, text.constData()); });
+    t_handedBack = true;
     return false;
 }
 
@@ -411,6 +456,7 @@ bool HttpServer::replyClient(evhttp_request* req, int code, const QString&, cons
         closeAfterReply(req);
         evhttp_send_reply(req, code, "OK", buffer);
     });
+    t_handedBack = true;
     evbuffer_free(buffer);
     return true;
 }
@@ -432,6 +478,7 @@ bool HttpServer::replyClient(evhttp_request* req, int code, const QString& reaso
         closeAfterReply(req);
         evhttp_send_reply(req, code, text.constData(), buffer);
     });
+    t_handedBack = true;
     evbuffer_free(buffer);
     return true;
 }
@@ -635,6 +682,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
     if (!connected) {
         if (!wholeFile) qDebug("[replyClient] disconnected.");
         onLoop([req] { dropRequest(req); });
+        t_handedBack = true;
         release();
         return false;
     }
@@ -687,7 +735,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
             if (segment) evbuffer_file_segment_free(segment);
             onLoop([&] {
                 unwatch();
-                dropRequest(req);
+                t_handedBack = dropRequest(req);
             });
             release();
             return true;
@@ -697,6 +745,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
             closeAfterReply(req);
             evhttp_send_reply(req, code, reasonText.constData(), output);
         });
+        t_handedBack = true;
         if (wholeFile)
             qDebug("[replyClient] finish %d", 0);
         else
@@ -725,6 +774,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
             closeAfterReply(req);
             evhttp_send_reply(req, code, reasonText.constData(), output);
         });
+        t_handedBack = true;
     } else {
         onLoop([&] {
             if (evhttp_request_get_connection(req)) {
@@ -762,6 +812,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
             unwatch();
             evhttp_send_reply_end(req);
         });
+        t_handedBack = true;
     }
     if (wholeFile) qDebug("[replyClient] finish %d", 0);
     release();

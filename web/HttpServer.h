@@ -40,6 +40,8 @@ class HttpServer : public QObject {
     int threadCount() const { return m_threadCount; }
     void setThreadCount(int count) { m_threadCount = count; }
     bool isStopping() const { return m_stopping; }
+    // Seconds an idle or unanswered connection is kept; takes effect at the next start.
+    void setConnectionTimeout(int seconds) { m_connectionTimeout = seconds; }
 
   protected:
     virtual void processGetRequest(evhttp_request* req) = 0;
@@ -93,4 +95,5 @@ class HttpServer : public QObject {
     QMutex m_requestLock;  // held while any request handler runs
     std::atomic<bool> m_stopping{false};
     int m_listenFd = -1;
+    int m_connectionTimeout = kConnectionTimeoutSeconds;
 };

@@ -200,6 +200,30 @@ TEST_F(HttpServerTest, ReplyHelpers) {
     EXPECT_TRUE(del.body.isEmpty());
 }
 
+TEST(HttpServerTimeout, UnansweredRequestIsClosedAtTheTimeout) {
+    TestHttpServer server;
+    server.setConnectionTimeout(1);
+    const quint16 port = freePort();
+    ASSERT_TRUE(server.start(kLoopback, port));  // no handler: nothing is answered
+    QElapsedTimer timer;
+    timer.start();
+    const QByteArray data =
+        exchangeUntilClosed(port, "DELETE /x HTTP/1.1\r\nHost: x\r\n\r\n", 10000);
+    EXPECT_EQ(server.deleteCalls, 1);
+    EXPECT_TRUE(data.isEmpty());
+    EXPECT_LT(timer.elapsed(), 8000);
+
+    // One still waiting when the server stops goes with it.
+    QTcpSocket pending;
+    pending.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(pending.waitForConnected(5000));
+    pending.write("DELETE /y HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(waitUntil([&] { return server.deleteCalls == 2; }, 5000));
+    server.stop();
+    EXPECT_TRUE(
+        waitUntil([&] { return pending.state() != QAbstractSocket::ConnectedState; }, 5000));
+}
+
 TEST_F(HttpServerTest, ErrorReasonIsSentExactly) {
     server.onGet = [](TestHttpServer& s, evhttp_request* req) {
         EXPECT_FALSE(s.sendError(req, 500, " internal error"));
