@@ -371,12 +371,11 @@ void HttpServer::processRequest(evhttp_request* req, HandleThreadInfo* info) {
     onLoop([&] {
         evhttp_connection* evcon = req ? evhttp_request_get_connection(req) : nullptr;
         connected = evcon != nullptr;
-        // One request per connection: no keep-alive. evhttp applies free-on-completion to
-        // outgoing connections only; the close header makes it drop an incoming one too.
+        // One request per connection: no keep-alive (see closeAfterReply).
         if (connected) {
             evhttp_connection_free_on_completion(evcon);
-            // libevent writes 16 KiB per call by default, which caps a download far below what
-            // the socket takes.
+            // libevent writes 16 KiB per call by default, which caps buffered and streamed
+            // replies far below what the socket takes.
             bufferevent_set_max_single_write(evhttp_connection_get_bufferevent(evcon),
                                              kMaxSingleWrite);
         }
@@ -391,7 +390,8 @@ void HttpServer::processRequest(evhttp_request* req, HandleThreadInfo* info) {
         QMutexLocker lock(&m_requestLock);
         // A server being stopped starts no more handlers (its derived part may be going away);
         // evhttp frees the request with its loop.
-        if (!m_stopping) switch (evhttp_request_get_command(req)) {
+        if (!m_stopping) {
+            switch (evhttp_request_get_command(req)) {
                 case EVHTTP_REQ_GET:
                     processGetRequest(req);
                     break;
@@ -408,6 +408,7 @@ void HttpServer::processRequest(evhttp_request* req, HandleThreadInfo* info) {
                     processUnknownRequest(req);
                     break;
             }
+        }
     }
     if (!t_handedBack) {
         const int timeout = m_connectionTimeout;

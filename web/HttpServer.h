@@ -18,7 +18,8 @@ struct HandleThreadInfo;
 // The service's own HTTP/1.1 server on libevent's evhttp: several event loops accept on one
 // listening socket, and behind each loop a small worker pool runs the request handlers, one at a
 // time per server (the request lock). A derived class answers the five kinds of request with the
-// reply helpers below. Its destructor must call stop() while its handlers still exist.
+// reply helpers below, before the handler returns (a request left unanswered is closed at the
+// connection time-out). Its destructor must call stop() while its handlers still exist.
 class HttpServer : public QObject {
     Q_OBJECT
   public:
