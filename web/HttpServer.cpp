@@ -10,6 +10,7 @@
 #include <event2/thread.h>
 #include <event2/util.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -150,6 +151,14 @@ bool HttpServer::init() {
     // switched on before the first event base exists. No signal handler is installed here: the
     // service's console control handling owns SIGINT and SIGTERM.
     static const int threadSupport = evthread_use_pthreads();
+    // A client that resets its connection must cost a failed write, not the process.
+    static const bool pipeIgnored = [] {
+        struct sigaction current {};
+        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            signal(SIGPIPE, SIG_IGN);
+        return true;
+    }();
+    Q_UNUSED(pipeIgnored);
     if (threadSupport != 0) {
         qDebug("[init] evthread_use_pthreads failed.");
         return false;
