@@ -11,6 +11,7 @@
 
 #include "DataLog.h"
 #include "DeviceListCsv.h"
+#include "DeviceListWorkbook.h"
 
 namespace {
 
@@ -102,6 +103,14 @@ bool FileOperation::WriteDevUploadFile(const QString& fileName, const QByteArray
     writeDataLog(QStringLiteral("FileOperation::WriteDevUploadFile :") + fileName, data);
     file.close();
     return ok && !data.isEmpty();
+}
+
+bool FileOperation::ReadImportExcel(const QString& fileName, QList<struDeviceInfo>& outDevList) {
+    return DeviceListWorkbook::read(fileName, outDevList);
+}
+
+bool FileOperation::WriteExcelFile(const QString& fileName, QList<struDeviceInfo> devList) {
+    return DeviceListWorkbook::write(fileName, devList);
 }
 
 bool FileOperation::ReadImportCsv(const QString& fileName, QList<struDeviceInfo>& outDevList) {

@@ -18,8 +18,12 @@ class FileOperation : public QObject {
   public slots:
     // Replaces fileName with data; creates the last missing directory level.
     bool ImportExcelFile(const QString& fileName, const QByteArray& data);
+    // The device list from the first sheet of a workbook ("xls" or "xlsx", case as given).
+    bool ReadImportExcel(const QString& fileName, QList<struDeviceInfo>& outDevList);
     // A file that is already gone counts as deleted.
     bool DeleteExcel(const QString& fileName);
+    // The device list as a new workbook with one sheet, "sheet1" (see DeviceListWorkbook).
+    bool WriteExcelFile(const QString& fileName, QList<struDeviceInfo> devList);
     // One block of a package: the first block (bNewFile) starts the file afresh, the others
     // are appended. Creates the last missing directory level only.
     bool WriteUpgradePackage(const QString& fileName, const QByteArray& data, bool bNewFile = true);

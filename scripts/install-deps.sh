@@ -7,8 +7,9 @@ packages=(
     build-essential cmake pkg-config ninja-build
     qtbase5-dev libqt5sql5-sqlite
     libevent-dev libcivetweb-dev libspdlog-dev libfmt-dev
+    libxlsxwriter-dev libminizip-dev libfreexl-dev
     googletest libgtest-dev libgmock-dev
-    clang curl sqlite3 python3
+    clang curl sqlite3 python3 python3-openpyxl
 )
 if [[ " $* " == *" --bench "* ]]; then
     packages+=(libbenchmark-dev libsqlite3-dev nginx-light wrk)

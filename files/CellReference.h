@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// Cell references of the workbook format ("B7", "XFD1048576").
+namespace CellReference {
+
+// Parses column letters and a row number into 0-based row and column; false for anything
+// malformed or outside the sheet limits.
+bool parse(const QString& text, int& row, int& column);
+
+// Parses "A1:P4" into 0-based corners; a single cell "B2" is a range of one cell.
+bool parseRange(const QString& text, int& firstRow, int& firstColumn, int& lastRow,
+                int& lastColumn);
+
+}  // namespace CellReference

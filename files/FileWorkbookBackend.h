@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QList>
+
+#include "WorkbookBackend.h"
+#include "WorkbookSheet.h"
+
+// The workbook engine of a host without a spreadsheet application: the workbook lives in
+// memory, is read from .xlsx (zip) or .xls (binary) files by their content, and is saved as an
+// Office Open XML workbook whatever the suffix and format code.
+class FileWorkbookBackend : public WorkbookBackend {
+  public:
+    bool create() override;
+    bool open(const QString& fileName) override;
+    int sheetCount() const override;
+    bool selectSheet(int index) override;
+    QString sheetName() const override;
+    bool setSheetName(const QString& name) override;
+    QList<QList<QVariant>> usedRange() const override;
+    bool writeRange(const QString& range, const QList<QList<QVariant>>& table) override;
+    bool saveAs(const QString& path, int format) override;
+    void close() override;
+
+  private:
+    bool m_open = false;
+    QList<WorkbookSheet> m_sheets;
+    int m_current = -1;  // index into m_sheets of the selected sheet
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <map>
+#include <utility>
+
+// One sheet of a workbook held in memory by the file-based engine: its name and the cells that
+// hold a value (text, number as double, or boolean), keyed by 0-based (row, column).
+struct WorkbookSheet {
+    QString name;
+    std::map<std::pair<int, int>, QVariant> cells;
+};
+
+// The size limits of a sheet in the workbook format, and the most cells the engine keeps or
+// hands out at once, so a hostile file cannot make it allocate without bound.
+namespace WorkbookLimits {
+constexpr int kMaxRows = 1048576;
+constexpr int kMaxColumns = 16384;
+constexpr qint64 kMaxCells = 4 * 1000 * 1000;
+constexpr int kMaxTextLength = 32767;
+}  // namespace WorkbookLimits

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include "WorkbookSheet.h"
+
+// Reads a binary workbook (.xls, BIFF) through FreeXL: every sheet in tab order with its name
+// and the cells that hold a value. Numbers become doubles; texts, dates and times texts.
+namespace XlsFileReader {
+
+// False for a file that is not a readable workbook or exceeds the limits of WorkbookLimits.
+bool read(const QString& fileName, QList<WorkbookSheet>& sheets);
+
+}  // namespace XlsFileReader

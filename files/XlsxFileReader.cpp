@@ -1,0 +1,260 @@
+#include "XlsxFileReader.h"
+
+#include <unzip.h>
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QStringList>
+#include <QXmlStreamReader>
+
+#include "CellReference.h"
+
+namespace XlsxFileReader {
+
+namespace {
+
+// No part of a sane device list comes near this; it stops a compressed bomb early.
+constexpr quint64 kMaxPartSize = 256ull * 1024 * 1024;
+
+// Closes the archive on every path out.
+class ZipArchive {
+  public:
+    explicit ZipArchive(const QString& fileName) : m_zip(unzOpen(QFile::encodeName(fileName))) {}
+    ~ZipArchive() {
+        if (m_zip) unzClose(m_zip);
+    }
+    ZipArchive(const ZipArchive&) = delete;
+    ZipArchive& operator=(const ZipArchive&) = delete;
+
+    bool isOpen() const { return m_zip != nullptr; }
+
+    // Part names are compared without case, as the package format wants. False when the part
+    // is missing (found false) or cannot be read whole (found true).
+    bool readPart(const QString& name, QByteArray& data, bool& found) {
+        data.clear();
+        found = unzLocateFile(m_zip, name.toUtf8().constData(), 2) == UNZ_OK;
+        if (!found) return false;
+        unz_file_info info;
+        if (unzGetCurrentFileInfo(m_zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+            return false;
+        if (info.uncompressed_size > kMaxPartSize) return false;
+        if (unzOpenCurrentFile(m_zip) != UNZ_OK) return false;
+        data.reserve(int(info.uncompressed_size));
+        char buffer[65536];
+        int n = 0;
+        bool ok = true;
+        while ((n = unzReadCurrentFile(m_zip, buffer, sizeof buffer)) > 0) {
+            // The declared size is not trusted: a lying header must not get past the limit.
+            if (quint64(data.size()) + quint64(n) > kMaxPartSize) {
+                ok = false;
+                break;
+            }
+            data.append(buffer, n);
+        }
+        if (n < 0) ok = false;
+        // Also checks the CRC of a part read to its end.
+        if (unzCloseCurrentFile(m_zip) != UNZ_OK) ok = false;
+        return ok;
+    }
+
+  private:
+    unzFile m_zip;
+};
+
+// Workbook parts carry no document type declaration; refusing one keeps entity expansion out.
+bool rejectsDtd(QXmlStreamReader& xml) {
+    if (xml.tokenType() == QXmlStreamReader::DTD) {
+        xml.raiseError(QStringLiteral("DTD not allowed"));
+        return true;
+    }
+    return false;
+}
+
+// Text of a string item (<si> or <is>) positioned at its start: the <t> texts of its runs,
+// without the phonetic guide (<rPh>) that East Asian editors add.
+QString readStringItem(QXmlStreamReader& xml) {
+    QString text;
+    const QString element = xml.name().toString();
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isEndElement() && xml.name() == element) break;
+        if (!xml.isStartElement()) continue;
+        if (xml.name() == QLatin1String("rPh")) {
+            xml.skipCurrentElement();
+        } else if (xml.name() == QLatin1String("t")) {
+            text += xml.readElementText(QXmlStreamReader::IncludeChildElements);
+        }
+    }
+    return text;
+}
+
+bool readSharedStrings(const QByteArray& data, QStringList& strings) {
+    QXmlStreamReader xml(data);
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (rejectsDtd(xml)) break;
+        if (xml.isStartElement() && xml.name() == QLatin1String("si"))
+            strings << readStringItem(xml);
+    }
+    return !xml.hasError();
+}
+
+struct SheetEntry {
+    QString name;
+    QString relationId;
+};
+
+bool readWorkbookSheets(const QByteArray& data, QList<SheetEntry>& entries) {
+    QXmlStreamReader xml(data);
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (rejectsDtd(xml)) break;
+        if (!xml.isStartElement() || xml.name() != QLatin1String("sheet")) continue;
+        SheetEntry entry;
+        for (const QXmlStreamAttribute& attribute : xml.attributes()) {
+            if (attribute.name() == QLatin1String("name") && attribute.namespaceUri().isEmpty())
+                entry.name = attribute.value().toString();
+            // r:id, whichever prefix and relationship namespace (transitional or strict).
+            else if (attribute.name() == QLatin1String("id") && !attribute.namespaceUri().isEmpty())
+                entry.relationId = attribute.value().toString();
+        }
+        entries << entry;
+    }
+    return !xml.hasError();
+}
+
+// Relationship id → part name inside the archive, for targets relative to xl/.
+bool readRelationships(const QByteArray& data, QHash<QString, QString>& targets) {
+    QXmlStreamReader xml(data);
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (rejectsDtd(xml)) break;
+        if (!xml.isStartElement() || xml.name() != QLatin1String("Relationship")) continue;
+        const QXmlStreamAttributes attributes = xml.attributes();
+        const QString target = attributes.value(QLatin1String("Target")).toString();
+        const QString part = target.startsWith(QLatin1Char('/'))
+                                 ? target.mid(1)
+                                 : QDir::cleanPath(QStringLiteral("xl/") + target);
+        targets.insert(attributes.value(QLatin1String("Id")).toString(), part);
+    }
+    return !xml.hasError();
+}
+
+bool toValue(const QString& type, const QString& raw, const QString& inlineText,
+             const QStringList& sharedStrings, QVariant& value) {
+    if (type == QLatin1String("s")) {
+        bool ok = false;
+        const int index = raw.toInt(&ok);
+        if (!ok || index < 0 || index >= sharedStrings.size()) return false;
+        value = sharedStrings.at(index);
+    } else if (type == QLatin1String("inlineStr")) {
+        value = inlineText;
+    } else if (type == QLatin1String("b")) {
+        value = raw.trimmed() == QLatin1String("1");
+    } else if (type == QLatin1String("str") || type == QLatin1String("e") ||
+               type == QLatin1String("d")) {
+        value = raw;
+    } else {
+        bool ok = false;
+        const double number = raw.toDouble(&ok);
+        if (!ok) return false;
+        value = number;
+    }
+    return true;
+}
+
+bool readSheetCells(const QByteArray& data, const QStringList& sharedStrings,
+                    WorkbookSheet& sheet) {
+    QXmlStreamReader xml(data);
+    int row = -1;
+    int column = -1;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (rejectsDtd(xml)) break;
+        if (!xml.isStartElement()) continue;
+        if (xml.name() == QLatin1String("row")) {
+            // Rows and cells may leave out their references; they then follow the previous.
+            const QStringRef r = xml.attributes().value(QLatin1String("r"));
+            bool ok = true;
+            row = r.isEmpty() ? row + 1 : r.toInt(&ok) - 1;
+            if (!ok || row < 0 || row >= WorkbookLimits::kMaxRows) return false;
+            column = -1;
+            continue;
+        }
+        if (xml.name() != QLatin1String("c")) continue;
+
+        const QXmlStreamAttributes attributes = xml.attributes();
+        const QString ref = attributes.value(QLatin1String("r")).toString();
+        if (ref.isEmpty()) {
+            if (row < 0 || ++column >= WorkbookLimits::kMaxColumns) return false;
+        } else if (!CellReference::parse(ref, row, column)) {
+            return false;
+        }
+        const QString type = attributes.value(QLatin1String("t")).toString();
+        QString raw;
+        QString inlineText;
+        bool hasValue = false;
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isEndElement() && xml.name() == QLatin1String("c")) break;
+            if (!xml.isStartElement()) continue;
+            if (xml.name() == QLatin1String("v")) {
+                raw = xml.readElementText();
+                hasValue = true;
+            } else if (xml.name() == QLatin1String("is")) {
+                inlineText = readStringItem(xml);
+                hasValue = true;
+            } else {
+                xml.skipCurrentElement();  // formula, extensions
+            }
+        }
+        if (!hasValue) continue;  // a formatted but empty cell
+        QVariant value;
+        if (!toValue(type, raw, inlineText, sharedStrings, value)) return false;
+        sheet.cells[{row, column}] = value;
+        if (qint64(sheet.cells.size()) > WorkbookLimits::kMaxCells) return false;
+    }
+    return !xml.hasError();
+}
+
+}  // namespace
+
+bool read(const QString& fileName, QList<WorkbookSheet>& sheets) {
+    sheets.clear();
+    ZipArchive zip(fileName);
+    if (!zip.isOpen()) return false;
+
+    QByteArray data;
+    bool found = false;
+    QStringList sharedStrings;
+    if (zip.readPart(QStringLiteral("xl/sharedStrings.xml"), data, found)) {
+        if (!readSharedStrings(data, sharedStrings)) return false;
+    } else if (found) {
+        return false;  // a workbook without shared strings is fine, a broken table is not
+    }
+
+    QList<SheetEntry> entries;
+    if (!zip.readPart(QStringLiteral("xl/workbook.xml"), data, found) ||
+        !readWorkbookSheets(data, entries))
+        return false;
+    QHash<QString, QString> targets;
+    if (!zip.readPart(QStringLiteral("xl/_rels/workbook.xml.rels"), data, found) ||
+        !readRelationships(data, targets))
+        return false;
+
+    QList<WorkbookSheet> result;
+    for (const SheetEntry& entry : entries) {
+        WorkbookSheet sheet;
+        sheet.name = entry.name;
+        const QString part = targets.value(entry.relationId);
+        if (part.isEmpty() || !zip.readPart(part, data, found) ||
+            !readSheetCells(data, sharedStrings, sheet))
+            return false;
+        result << sheet;
+    }
+    sheets = result;
+    return true;
+}
+
+}  // namespace XlsxFileReader

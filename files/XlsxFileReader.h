@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include "WorkbookSheet.h"
+
+// Reads an Office Open XML workbook (.xlsx): every sheet in tab order with its name and the
+// cells that hold a value. Shared and inline strings become texts, numbers doubles, booleans
+// bools, error values their text.
+namespace XlsxFileReader {
+
+// False for a file that is not a readable workbook or exceeds the limits of WorkbookLimits.
+bool read(const QString& fileName, QList<WorkbookSheet>& sheets);
+
+}  // namespace XlsxFileReader
