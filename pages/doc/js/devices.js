@@ -45,7 +45,11 @@ const columns = [
     {
         key: 'uploadStatus', title: '上报进度', hint: 'uploadStatus',
         sortValue: (r) => (progressOf(r).reported ? 1 : 0),
-        render: (r) => (progressOf(r).reported ? el('span', { class: 'pill pill-live', text: '升级中' }) : el('span', { class: 'muted', text: '否' })),
+        render: (r) => {
+            const { reported, progress } = progressOf(r);
+            if (!reported) return el('span', { class: 'muted', text: '否' });
+            return progress >= 100 ? el('span', { class: 'pill pill-ok', text: '已完成' }) : el('span', { class: 'pill pill-live', text: '升级中' });
+        },
     },
     {
         key: 'progress', title: '升级进度', hint: 'progress', class: 'progress-col',

@@ -1,0 +1,96 @@
+// Device-list exchange in the browser: the export downloads the GBK CSV file, an edited file is
+// checked and imported, and the device list then marks the terminal for a forced upgrade; the
+// "stop all forced upgrades" action clears the mark again.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import { after, before, describe, test } from 'node:test';
+import { Service, Terminal, encodeGbk, launchBrowser, newPage, openPage, screenshot, skipReason } from './harness.mjs';
+
+const TITLES = ['设备ID', '设备序列号', '设备型号', '车牌号', '手机号', 'APP版本', 'MCU版本', '4G模块版本', 'GNSS版本',
+    '智能模块版本', '是否自动升级', '配置指令', '上传日志', '上传录像索引', '上传打印文件', '上传行车信息文件'];
+const SN = 'SNUI0100';
+
+const service = await Service.start();
+const skip = await skipReason(service, { needsTerminal: true });
+let browser;
+let page;
+let terminal;
+let exported;
+
+after(async () => {
+    if (terminal) terminal.close();
+    if (browser) await browser.close();
+    await service.stop();
+});
+
+const lines = (text) => text.split('\n').filter((l) => l !== '');
+const forcedMark = () => page.locator(`#devices-table tr[data-key="${SN}"] .tag-force`);
+
+describe('device list exchange', { skip: skip || false }, () => {
+    before(async () => {
+        terminal = await new Terminal({ sn: SN, type: 'T300', plate: '粤C24680', phone: '13700000003' }).connect(service.tcpPort);
+        await terminal.report();
+        browser = await launchBrowser();
+        page = await newPage(browser, service);
+    });
+
+    test('export downloads the device list as a GBK CSV file', async () => {
+        await openPage(page, '#/exchange');
+        const [download] = await Promise.all([page.waitForEvent('download'), page.click('#export-button')]);
+        assert.match(download.suggestedFilename(), /\.csv$/);
+        const bytes = fs.readFileSync(await download.path());
+        exported = new TextDecoder('gbk').decode(bytes);
+        const rows = lines(exported).map((l) => l.split(','));
+        assert.deepEqual(rows[0].slice(0, 16), TITLES);
+        const row = rows.find((r) => r[1] === SN);
+        assert.ok(row, `${SN} is not in the export`);
+        assert.equal(row[3], '粤C24680');
+        assert.equal(row[10], '0', 'a fresh terminal is not flagged for a forced upgrade');
+        await page.locator('#export-message.message-success').waitFor();
+        await screenshot(page, 'exchange');
+    });
+
+    test('a file with a wrong header is refused before it is sent', async () => {
+        const bad = exported.replace('设备ID', '设备id');
+        await page.setInputFiles('#import-file', { name: 'bad.csv', mimeType: 'text/csv', buffer: encodeGbk(bad) });
+        await page.locator('#import-summary .error-text').waitFor();
+        assert.match(await page.textContent('#import-summary'), /设备ID/);
+        assert.equal(await page.isDisabled('#import-button'), true);
+    });
+
+    test('importing an edited file flags the terminal for a forced upgrade', async () => {
+        const edited = lines(exported).map((line) => {
+            const cells = line.split(',');
+            if (cells[1] === SN) cells[10] = '1';
+            return cells.join(',');
+        }).join('\n') + '\n';
+        await page.setInputFiles('#import-file', { name: 'devices-edited.csv', mimeType: 'text/csv', buffer: encodeGbk(edited) });
+        await page.waitForFunction(() => document.querySelector('#import-count')?.textContent === '1');
+        assert.equal(await page.textContent(`#import-preview tr[data-key="${SN}"] td[data-col="autoUpdate"]`), '是');
+        await screenshot(page, 'exchange-import');
+        const [response] = await Promise.all([
+            page.waitForResponse((r) => r.url().includes('/KORVA/uploadExcel?name=devices-edited.csv')),
+            page.click('#import-button'),
+        ]);
+        assert.equal(response.status(), 200);
+        await page.locator('#import-message.message-success').waitFor();
+
+        await openPage(page, '#/devices');
+        await forcedMark().waitFor();
+        assert.match(await page.getAttribute(`#devices-table tr[data-key="${SN}"]`, 'class'), /row-force/);
+        await screenshot(page, 'devices-forced');
+    });
+
+    test('stopping all forced upgrades clears the mark', async () => {
+        await openPage(page, '#/upgrades');
+        await page.click('#stop-upload');
+        await page.locator('#confirm-dialog[open]').waitFor();
+        await page.click('#confirm-dialog button[value=confirm]');
+        await page.locator('#upgrades-message.message-success').waitFor();
+        await openPage(page, '#/devices');
+        await page.locator(`#devices-table tr[data-key="${SN}"]`).waitFor();
+        await page.waitForFunction(() => /读取于/.test(document.querySelector('#pending-state')?.textContent || ''));
+        assert.equal(await forcedMark().count(), 0);
+        assert.deepEqual(page.consoleErrors, []);
+    });
+});
