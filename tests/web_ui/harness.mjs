@@ -46,6 +46,15 @@ function portOpen(port) {
     });
 }
 
+function catchesSigint(pid) {
+    try {
+        const line = fs.readFileSync(`/proc/${pid}/status`, 'utf8').split('\n').find((l) => l.startsWith('SigCgt:'));
+        return line ? (BigInt(`0x${line.slice(7).trim()}`) & 2n) !== 0n : false;
+    } catch {
+        return false;
+    }
+}
+
 function findExecutable() {
     if (process.env.WAYFARER_EXE) return process.env.WAYFARER_EXE;
     for (const dir of ['build/test/bin', 'build/bin', 'build/release/bin']) {
@@ -110,8 +119,22 @@ export class Service {
         service.process.stdout.on('data', collect);
         service.process.stderr.on('data', collect);
         service.exited = new Promise((resolve) => service.process.once('exit', resolve));
-        await waitFor(async () => service.process.exitCode !== null || (await portOpen(httpPort)), { timeoutMs: 20000, what: 'the management port' });
-        if (service.process.exitCode !== null) throw new Error(`the service ended at start-up:\n${service.output}`);
+        // The test process must not leave the service behind, whatever ends it.
+        process.once('exit', () => service.process.exitCode === null && service.process.kill('SIGKILL'));
+        // Start-up installs its console-control handler last; the port is open by then or soon after.
+        const ended = () => service.process.exitCode !== null || service.process.signalCode !== null;
+        try {
+            await waitFor(async () => ended() || catchesSigint(service.process.pid) || (await portOpen(httpPort)),
+                { timeoutMs: 15000, what: 'the end of start-up' });
+            await waitFor(async () => ended() || (await portOpen(httpPort)), { timeoutMs: 3000, what: 'the management port' });
+        } catch {
+            service.startProblem = `the service runs but its management port ${httpPort} is not open`;
+        }
+        if (ended()) {
+            const output = service.output;
+            await service.stop();
+            throw new Error(`the service ended at start-up:\n${output}`);
+        }
         return service;
     }
 
@@ -124,12 +147,14 @@ export class Service {
     }
 
     async stop() {
-        if (!this.process || this.process.exitCode !== null) return;
-        this.process.kill('SIGTERM');
-        const ended = await Promise.race([this.exited.then(() => true), new Promise((r) => setTimeout(() => r(false), 5000))]);
-        if (!ended) {
-            this.process.kill('SIGKILL');
-            await this.exited;
+        if (!this.process) return;
+        if (this.process.exitCode === null && this.process.signalCode === null) {
+            this.process.kill('SIGINT');
+            const ended = await Promise.race([this.exited.then(() => true), new Promise((r) => setTimeout(() => r(false), 5000))]);
+            if (!ended) {
+                this.process.kill('SIGKILL');
+                await this.exited;
+            }
         }
         fs.rmSync(this.dir, { recursive: true, force: true });
     }
@@ -137,6 +162,7 @@ export class Service {
 
 // Reason to skip the tests of a file, found at run time, or null when everything they need answers.
 export async function skipReason(service, { needsTerminal = false } = {}) {
+    if (service.startProblem) return service.startProblem;
     if (!(await apiAnswers(service.base))) {
         return `the management API does not answer GET /KORVA/packageList with 200 at ${service.base}`;
     }

@@ -167,7 +167,7 @@ async function upload(event) {
         setMessage(message, 'success', `上传完成：${stored}（${formatBytes(v.file.size)}），已登记为设备型号 “${v.type}” 的升级包。`);
         notify('success', '升级包上传完成', stored);
         document.getElementById('upload-form').reset();
-        document.getElementById('upload-file-label').textContent = '选择或拖入升级包文件';
+        document.getElementById('upload-file').dispatchEvent(new Event('change'));
     } catch (err) {
         const bar = document.getElementById('upload-bar');
         bar.classList.add('bar-failed');
