@@ -42,7 +42,7 @@ export function splitCsvLine(line) {
     const finish = (f) => {
         if (f.includes('"')) {
             f = f.replaceAll('""', '"');
-            if (f.length >= 2 && f.startsWith('"') && f.endsWith('"')) f = f.slice(1, -1);
+            if (f.startsWith('"') && f.endsWith('"')) f = f.slice(1, -1);
         }
         return f;
     };

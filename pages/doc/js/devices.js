@@ -17,7 +17,7 @@ const state = {
     sort: { key: 'id', dir: 'asc' },
     timers: [],
     active: false,
-    loading: false,
+    listTicket: 0,
 };
 
 function pendingTags(row) {
@@ -98,19 +98,19 @@ function render() {
         el('span', { class: 'muted', text: `更新于 ${formatClock()}` })].filter(Boolean));
 }
 
+// Every load runs (a search must not wait for a poll); only the latest one's answer is shown.
 async function loadList() {
-    if (state.loading) return;
-    state.loading = true;
+    const ticket = ++state.listTicket;
+    const query = state.query;
     try {
-        const doc = state.query ? await api.queryDevices(state.query.deviceNo, state.query.phoneNum) : await api.deviceList();
-        state.devices = doc.list;
+        const doc = query ? await api.queryDevices(query.deviceNo, query.phoneNum) : await api.deviceList();
         reportService(true);
+        if (ticket !== state.listTicket) return;
+        state.devices = doc.list;
         render();
     } catch (err) {
         reportService(false, err);
-        notifyError('读取设备列表', err);
-    } finally {
-        state.loading = false;
+        if (ticket === state.listTicket) notifyError('读取设备列表', err);
     }
 }
 
