@@ -3,7 +3,7 @@
 // the JSON device item does not carry them).
 import { api, unsafeQueryValue } from './api.js';
 import { decodeCsv, parseDeviceCsv, pendingBySerial } from './csv.js';
-import { el, cell, formatClock, notifyError, progressBar, renderTable } from './ui.js';
+import { el, formatClock, notifyError, progressBar, renderTable } from './ui.js';
 import { reportService } from './service.js';
 
 const PROGRESS_POLL_MS = 2000;
@@ -18,6 +18,9 @@ const state = {
     timers: [],
     active: false,
     listTicket: 0,
+    polling: false,
+    listError: null,
+    liveError: null,
 };
 
 function pendingTags(row) {
@@ -95,11 +98,13 @@ function render() {
         state.query ? el('span', { class: 'muted', text: `（序列号 “${state.query.deviceNo || '不限'}”，手机号 “${state.query.phoneNum || '不限'}”）` }) : null,
         el('span', {}, '正在升级 ', el('b', { text: String(upgrading) })),
         forced === null ? null : el('span', {}, '强制升级标记 ', el('b', { text: String(forced) })),
-        el('span', { class: 'muted', text: `更新于 ${formatClock()}` })].filter(Boolean));
+        el('span', { class: 'muted', text: `更新于 ${formatClock()}` }),
+        ...[state.listError, state.liveError].filter(Boolean).map((text) => el('span', { class: 'error-text', role: 'alert', text }))].filter(Boolean));
 }
 
 // Every load runs (a search must not wait for a poll); only the latest one's answer is shown.
-async function loadList() {
+// Failures of the periodic refresh are shown in the summary line instead of a notice each time.
+async function loadList({ periodic = false } = {}) {
     const ticket = ++state.listTicket;
     const query = state.query;
     try {
@@ -107,11 +112,14 @@ async function loadList() {
         reportService(true);
         if (ticket !== state.listTicket) return;
         state.devices = doc.list;
-        render();
+        state.listError = null;
     } catch (err) {
         reportService(false, err);
-        if (ticket === state.listTicket) notifyError('读取设备列表', err);
+        if (ticket !== state.listTicket) return;
+        state.listError = `读取设备列表失败：${err.message}`;
+        if (!periodic) notifyError('读取设备列表', err);
     }
+    render();
 }
 
 // The export is the only source of the pending requests. Each export leaves a file in the
@@ -134,8 +142,11 @@ async function loadPending() {
 }
 
 async function pollProgress() {
+    if (state.polling) return;
+    state.polling = true;
     try {
         const doc = await api.uploadStatusList();
+        state.liveError = null;
         const before = state.live;
         state.live = new Map(doc.list.map((d) => [d.deviceNo, d]));
         reportService(true);
@@ -143,10 +154,14 @@ async function pollProgress() {
         const known = new Set(state.devices.map((d) => d.deviceNo));
         const finished = [...state.live.values()].some((d) => d.progress >= 100 && !(before.get(d.deviceNo)?.progress >= 100));
         const unknown = !state.query && [...state.live.keys()].some((sn) => !known.has(sn));
-        if (finished || unknown) await loadList();
+        if (finished || unknown) await loadList({ periodic: true });
         else render();
     } catch (err) {
         reportService(false, err);
+        state.liveError = `读取实时进度失败：${err.message}`;
+        render();
+    } finally {
+        state.polling = false;
     }
 }
 
@@ -159,7 +174,7 @@ function startTimers() {
     stopTimers();
     if (!state.active || !document.getElementById('devices-live').checked) return;
     state.timers.push(setInterval(pollProgress, PROGRESS_POLL_MS));
-    state.timers.push(setInterval(loadList, LIST_POLL_MS));
+    state.timers.push(setInterval(() => loadList({ periodic: true }), LIST_POLL_MS));
 }
 
 export function initDevices() {

@@ -1,6 +1,6 @@
 // Packages page: the package list, block-wise upload with progress, deletion with confirmation.
 import { api, unsafeQueryValue } from './api.js';
-import { el, cell, confirmAction, formatBytes, formatClock, notify, notifyError, renderTable, setMessage, timeLabel } from './ui.js';
+import { el, confirmAction, formatBytes, formatClock, notify, notifyError, renderTable, setMessage, timeLabel } from './ui.js';
 import { reportService } from './service.js';
 import { devicesPage } from './devices.js';
 

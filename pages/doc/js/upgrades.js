@@ -6,7 +6,7 @@ import { reportService } from './service.js';
 import { devicesPage } from './devices.js';
 
 const POLL_MS = 2000;
-const state = { timer: null, active: false, busy: false };
+const state = { timer: null, active: false, busy: false, pollFailed: false };
 
 function render(list) {
     const stats = document.getElementById('upgrades-stats');
@@ -36,9 +36,12 @@ async function poll() {
     try {
         const doc = await api.progressList();
         reportService(true);
+        if (state.pollFailed) setMessage(document.getElementById('upgrades-message'), 'info', '');
+        state.pollFailed = false;
         render(doc.list);
     } catch (err) {
         reportService(false, err);
+        state.pollFailed = true;
         setMessage(document.getElementById('upgrades-message'), 'error', `读取升级进度失败：${err.message}`);
     } finally {
         state.busy = false;
