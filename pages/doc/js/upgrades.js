@@ -6,7 +6,20 @@ import { reportService } from './service.js';
 import { devicesPage } from './devices.js';
 
 const POLL_MS = 2000;
-const state = { timer: null, active: false, busy: false, pollFailed: false };
+const state = { timer: null, active: false, busy: false, pollFailed: false, details: new Map() };
+
+// The progress list carries only the serial number; type and plate come from the list of
+// upgrading devices, asked for only when a serial number is new to the page.
+async function loadDetails(list) {
+    if (!list.some((p) => !state.details.has(p.deviceId))) return;
+    try {
+        const doc = await api.uploadStatusList();
+        for (const d of doc.list) state.details.set(d.deviceNo, d);
+        for (const p of list) if (!state.details.has(p.deviceId)) state.details.set(p.deviceId, null);
+    } catch {
+        // The bars matter more than the details; the next new serial number asks again.
+    }
+}
 
 function render(list) {
     const stats = document.getElementById('upgrades-stats');
@@ -24,10 +37,16 @@ function render(list) {
     ul.replaceChildren(...list.map((p) => {
         const pct = Math.max(0, Math.min(100, Number(p.progress) || 0));
         return el('li', { class: `progress-item${pct >= 100 ? ' done' : ''}`, dataset: { sn: p.deviceId } },
-            el('div', { class: 'progress-sn' }, el('span', { class: 'strong', text: p.deviceId }), el('span', { class: 'muted', text: '设备序列号' })),
+            el('div', { class: 'progress-sn' }, el('span', { class: 'strong', text: p.deviceId }), el('span', { class: 'muted', text: describeDevice(p.deviceId) })),
             progressBar(pct, `${p.deviceId} 升级进度`),
             el('div', { class: 'progress-pct' }, pct >= 100 ? el('span', { class: 'pill pill-ok', text: '已完成' }) : null, el('b', { class: 'pct', text: `${pct}%` })));
     }));
+}
+
+function describeDevice(sn) {
+    const d = state.details.get(sn);
+    if (!d) return '设备序列号';
+    return [d.deviceType, d.plateNo, d.AppVersion && `APP ${d.AppVersion}`].filter(Boolean).join(' · ') || '设备序列号';
 }
 
 async function poll() {
@@ -38,6 +57,7 @@ async function poll() {
         reportService(true);
         if (state.pollFailed) setMessage(document.getElementById('upgrades-message'), 'info', '');
         state.pollFailed = false;
+        await loadDetails(doc.list);
         render(doc.list);
     } catch (err) {
         reportService(false, err);
