@@ -42,10 +42,10 @@ describe('upgrade progress', { skip: skip || false }, () => {
         await openPage(page, '#/devices');
         const row = page.locator(`#devices-table tr[data-key="${SN}"]`);
         await row.waitFor();
-        assert.equal(await row.locator('td[data-col="uploadStatus"]').textContent(), '否');
+        assert.equal(await row.locator('td[data-col="progress"] [data-status]').getAttribute('data-status'), 'idle');
         terminal.progress(30);
         await waitForBar(row, 30);
-        assert.equal(await row.locator('td[data-col="uploadStatus"]').textContent(), '升级中');
+        assert.equal(await row.locator('td[data-col="progress"] [data-status]').getAttribute('data-status'), 'upgrading');
         await screenshot(page, 'devices-progress');
     });
 
@@ -71,7 +71,8 @@ describe('upgrade progress', { skip: skip || false }, () => {
             const td = document.querySelector(`#devices-table tr[data-key="${sn}"] td[data-col="lastUpdateTime"]`);
             return td && /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$/.test(td.textContent.trim());
         }, SN);
-        assert.equal(await row.locator('td[data-col="uploadStatus"]').textContent(), '已完成');
+        assert.equal(await row.locator('td[data-col="progress"] [data-status]').getAttribute('data-status'), 'done');
+        assert.match(await row.locator('td[data-col="progress"]').textContent(), /100%已完成/);
         assert.deepEqual(page.consoleErrors, []);
     });
 });

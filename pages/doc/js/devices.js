@@ -46,23 +46,20 @@ const columns = [
     { key: 'deviceNo', title: '设备序列号', hint: 'deviceNo', class: 'strong sticky' },
     { key: 'pending', title: '待办', hint: '来自设备清单导出文件', sortable: false, render: pendingTags },
     {
-        key: 'uploadStatus', title: '上报进度', hint: 'uploadStatus',
-        sortValue: (r) => (progressOf(r).reported ? 1 : 0),
+        // uploadStatus and progress of the JSON item, in one cell.
+        key: 'progress', title: '升级进度', hint: 'uploadStatus / progress', class: 'progress-col',
+        sortValue: (r) => (progressOf(r).reported ? 1 + (progressOf(r).progress || 0) : 0),
         render: (r) => {
             const { reported, progress } = progressOf(r);
-            if (!reported) return el('span', { class: 'muted', text: '否' });
-            return progress >= 100 ? el('span', { class: 'pill pill-ok', text: '已完成' }) : el('span', { class: 'pill pill-live', text: '升级中' });
+            if (!reported) return el('span', { class: 'muted', dataset: { status: 'idle' }, text: '未上报' });
+            const done = progress >= 100;
+            return el('span', { class: 'inline-progress', dataset: { status: done ? 'done' : 'upgrading' } },
+                progressBar(progress, `${r.deviceNo} 升级进度`),
+                el('span', { class: 'pct', text: `${progress}%` }),
+                el('span', { class: `pill ${done ? 'pill-ok' : 'pill-live'}`, text: done ? '已完成' : '升级中' }));
         },
     },
-    {
-        key: 'progress', title: '升级进度', hint: 'progress', class: 'progress-col',
-        sortValue: (r) => progressOf(r).progress || 0,
-        render: (r) => {
-            const { reported, progress } = progressOf(r);
-            if (!reported) return el('span', { class: 'muted', text: '—' });
-            return el('span', { class: 'inline-progress' }, progressBar(progress, `${r.deviceNo} 升级进度`), el('span', { class: 'pct', text: `${progress}%` }));
-        },
-    },
+    { key: 'lastUpdateTime', title: '升级完成时间', hint: 'lastUpdateTime（服务主机本地时间）', class: 'nowrap' },
     { key: 'deviceId', title: '设备ID', hint: 'deviceId' },
     { key: 'deviceType', title: '设备型号', hint: 'deviceType' },
     { key: 'plateNo', title: '车牌号', hint: 'plateNo' },
@@ -72,7 +69,6 @@ const columns = [
     { key: 'FourGVersions', title: '4G模块版本', hint: 'FourGVersions', class: 'mono' },
     { key: 'GnssVersions', title: 'GNSS版本', hint: 'GnssVersions', class: 'mono' },
     { key: 'SmartModule', title: '智能模块版本', hint: 'SmartModule', class: 'mono' },
-    { key: 'lastUpdateTime', title: '升级完成时间', hint: 'lastUpdateTime（服务主机本地时间）', class: 'nowrap' },
 ];
 
 function render() {
