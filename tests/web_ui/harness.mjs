@@ -74,13 +74,13 @@ function copyTree(from, to) {
     }
 }
 
-// Answers 200 within the time-out, or false: the management API exists only when it does.
-export async function apiAnswers(base) {
+// Null when GET /KORVA/packageList answers 200 within the time-out, else what it did instead.
+export async function apiProblem(base) {
     try {
         const response = await fetch(`${base}/KORVA/packageList`, { signal: AbortSignal.timeout(5000) });
-        return response.status === 200;
-    } catch {
-        return false;
+        return response.status === 200 ? null : `answers ${response.status} "${response.statusText}"`;
+    } catch (err) {
+        return err.name === 'TimeoutError' ? 'sends no answer within 5 s' : `fails: ${err.message}`;
     }
 }
 
@@ -120,7 +120,10 @@ export class Service {
         service.process.stderr.on('data', collect);
         service.exited = new Promise((resolve) => service.process.once('exit', resolve));
         // The test process must not leave the service behind, whatever ends it.
-        process.once('exit', () => service.process.exitCode === null && service.process.kill('SIGKILL'));
+        process.once('exit', () => {
+            if (service.process.exitCode === null && service.process.signalCode === null) service.process.kill('SIGKILL');
+            fs.rmSync(service.dir, { recursive: true, force: true });
+        });
         // Start-up installs its console-control handler last; the port is open by then or soon after.
         const ended = () => service.process.exitCode !== null || service.process.signalCode !== null;
         try {
@@ -161,13 +164,18 @@ export class Service {
 }
 
 // Reason to skip the tests of a file, found at run time, or null when everything they need answers.
+// With WAYFARER_UI_REQUIRE_API=1 a missing part is a failure instead (for a build that has it all).
 export async function skipReason(service, { needsTerminal = false } = {}) {
-    if (service.startProblem) return service.startProblem;
-    if (!(await apiAnswers(service.base))) {
-        return `the management API does not answer GET /KORVA/packageList with 200 at ${service.base}`;
+    let reason = service.startProblem;
+    if (!reason) {
+        const problem = await apiProblem(service.base);
+        if (problem) reason = `the management API is not there yet: GET /KORVA/packageList ${problem}`;
     }
-    if (needsTerminal && !(await service.tcpOpen())) return `the device TCP port ${service.tcpPort} does not accept connections`;
-    return null;
+    if (!reason && needsTerminal && !(await service.tcpOpen())) {
+        reason = `the device TCP port ${service.tcpPort} does not accept connections`;
+    }
+    if (reason && process.env.WAYFARER_UI_REQUIRE_API === '1') throw new Error(reason);
+    return reason;
 }
 
 export async function launchBrowser() {
