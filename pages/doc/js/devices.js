@@ -72,6 +72,11 @@ const columns = [
 ];
 
 function render() {
+    renderRows();
+    renderSummary();
+}
+
+function renderRows() {
     const table = document.getElementById('devices-table');
     renderTable(table, columns, state.devices, {
         rowKey: (r) => r.deviceNo,
@@ -86,6 +91,9 @@ function render() {
             return [p && p.autoUpdate ? 'row-force' : '', progressOf(r).reported ? 'row-live' : ''].filter(Boolean).join(' ') || undefined;
         },
     });
+}
+
+function renderSummary() {
     const upgrading = state.devices.filter((d) => progressOf(d).reported).length;
     const forced = state.pending ? [...state.pending.values()].filter((p) => p.autoUpdate).length : null;
     const summary = document.getElementById('devices-summary');
@@ -145,13 +153,16 @@ async function pollProgress() {
         state.liveError = null;
         const before = state.live;
         state.live = new Map(doc.list.map((d) => [d.deviceNo, d]));
+        const fingerprint = (m) => [...m.values()].map((d) => `${d.deviceNo}:${d.progress}`).join('|');
+        const changed = fingerprint(before) !== fingerprint(state.live);
         reportService(true);
         // A terminal that finished, or one not listed yet, changes the list itself: reload it.
         const known = new Set(state.devices.map((d) => d.deviceNo));
         const finished = [...state.live.values()].some((d) => d.progress >= 100 && !(before.get(d.deviceNo)?.progress >= 100));
         const unknown = !state.query && [...state.live.keys()].some((sn) => !known.has(sn));
         if (finished || unknown) await loadList({ periodic: true });
-        else render();
+        else if (changed) render();
+        else renderSummary(); // a long list is rebuilt only when a bar moved
     } catch (err) {
         reportService(false, err);
         state.liveError = `读取实时进度失败：${err.message}`;
