@@ -27,7 +27,7 @@ describe('devices page', { skip: skip || false }, () => {
         for (const spec of specs) {
             const terminal = await new Terminal(spec).connect(service.tcpPort);
             terminals.push(terminal);
-            await terminal.report();
+            await terminal.register(service.base);
         }
         browser = await launchBrowser();
         page = await newPage(browser, service);

@@ -29,7 +29,7 @@ const forcedMark = () => page.locator(`#devices-table tr[data-key="${SN}"] .tag-
 describe('device list exchange', { skip: skip || false }, () => {
     before(async () => {
         terminal = await new Terminal({ sn: SN, type: 'T300', plate: '粤C24680', phone: '13700000003' }).connect(service.tcpPort);
-        await terminal.report();
+        await terminal.register(service.base);
         browser = await launchBrowser();
         page = await newPage(browser, service);
     });

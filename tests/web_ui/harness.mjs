@@ -301,7 +301,21 @@ export class Terminal {
         this.socket.write(packPacket(cmd, this.info.devId, this.serial++, body));
     }
 
-    // Every accepted report is answered with an upgrade answer (0x0001) or a file request (0x0004).
+    // The first report of an unknown terminal registers it, but without a package for its type it
+    // is not answered; so wait for it in the device list, then report again as a known terminal,
+    // which is answered and leaves the service holding the full record for this connection.
+    async register(base) {
+        this.send(0x0001, this.reportBody());
+        const url = `${base}/KORVA/deviceList?deviceNo=${encodeURIComponent(this.info.sn)}&phoneNum=`;
+        await waitFor(async () => {
+            const response = await fetch(url);
+            if (response.status !== 200) return false;
+            return JSON.parse(await response.text()).data.deviceInfo.some((d) => d.deviceNo === this.info.sn);
+        }, { timeoutMs: 10000, intervalMs: 100, what: `${this.info.sn} in the device list` });
+        return this.report();
+    }
+
+    // A known terminal's report is answered with an upgrade answer (0x0001) or a file request (0x0004).
     async report() {
         const seen = this.packets.length;
         this.send(0x0001, this.reportBody());

@@ -25,9 +25,7 @@ const waitForBar = (locator, percent) =>
 describe('upgrade progress', { skip: skip || false }, () => {
     before(async () => {
         terminal = await new Terminal({ sn: SN, type: 'T400', plate: '浙D13579', phone: '13600000004' }).connect(service.tcpPort);
-        // The first report registers the terminal; the second is handled as a known terminal.
-        await terminal.report();
-        await terminal.report();
+        await terminal.register(service.base);
         browser = await launchBrowser();
         page = await newPage(browser, service);
         await openPage(page, '#/upgrades');
