@@ -202,7 +202,7 @@ export async function openPage(page, hash) {
 
 export async function screenshot(page, name) {
     fs.mkdirSync(ARTIFACTS, { recursive: true });
-    await page.screenshot({ path: path.join(ARTIFACTS, `${name}.png`), fullPage: true });
+    await page.screenshot({ path: path.join(ARTIFACTS, `${name}.png`), fullPage: true, animations: 'disabled' });
 }
 
 // GBK encoding for the exchange file (what the service and spreadsheet programs write). Node can

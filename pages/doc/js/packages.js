@@ -146,6 +146,7 @@ async function upload(event) {
     setMessage(message, 'info', '');
     setProgress(0, v.file.size, `准备上传 ${v.file.name}（${formatBytes(v.file.size)}，共 ${blocks} 块）`);
     let sent = 0;
+    const started = performance.now();
     try {
         for (let index = 0; index < blocks; ++index) {
             const blob = v.file.slice(index * v.blockBytes, Math.min(v.file.size, (index + 1) * v.blockBytes));
@@ -160,7 +161,9 @@ async function upload(event) {
                 throw err;
             }
             sent += blob.size;
-            setProgress(sent, v.file.size, `已上传 ${index + 1} / ${blocks} 块`);
+            const seconds = (performance.now() - started) / 1000;
+            const rate = seconds > 0 ? `，${formatBytes(sent / seconds)}/s` : '';
+            setProgress(sent, v.file.size, `已上传 ${index + 1} / ${blocks} 块（${formatBytes(sent)} / ${formatBytes(v.file.size)}${rate}）`);
         }
         const stored = `${label}_${v.file.name}`;
         state.highlight = stored;
