@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import http from 'node:http';
 import { after, before, describe, test } from 'node:test';
-import { CSV_TITLES, decodeCsv, parseDeviceCsv, splitCsvLine } from '../../pages/doc/js/csv.js';
+import { CSV_TITLES, decodeCsv, parseDeviceCsv, readCsvBytes, splitCsvLine } from '../../pages/doc/js/csv.js';
 import { ApiError, api, attachmentName, request, unsafeQueryValue } from '../../pages/doc/js/api.js';
 import { encodeGbk } from './harness.mjs';
 
@@ -69,16 +69,22 @@ describe('parseDeviceCsv checks the file as the import does', () => {
     });
 });
 
-describe('decodeCsv', () => {
+describe('reading the bytes of an exchange file', () => {
     const text = `${header}\n${device('SN1')}\n`;
+    const ascii = 'a,b,\n';
+    // [name, bytes, text, encoding, whether the service reads the same text]
     const cases = [
-        ['GBK without a byte-order mark', encodeGbk(text)],
-        ['UTF-8 without a byte-order mark', Buffer.from(text, 'utf8')],
-        ['UTF-8 with a byte-order mark', Buffer.concat([Buffer.from([0xef, 0xbb, 0xbf]), Buffer.from(text, 'utf8')])],
-        ['UTF-16LE with a byte-order mark', Buffer.concat([Buffer.from([0xff, 0xfe]), Buffer.from(text, 'utf16le')])],
+        ['GBK without a byte-order mark', encodeGbk(text), text, 'gbk', true],
+        ['UTF-8 with a byte-order mark', Buffer.concat([Buffer.from([0xef, 0xbb, 0xbf]), Buffer.from(text, 'utf8')]), text, 'utf-8', true],
+        ['UTF-16LE with a byte-order mark', Buffer.concat([Buffer.from([0xff, 0xfe]), Buffer.from(text, 'utf16le')]), text, 'utf-16le', true],
+        ['UTF-8 without a byte-order mark', Buffer.from(text, 'utf8'), text, 'utf-8', false],
+        ['plain ASCII', Buffer.from(ascii), ascii, 'utf-8', true],
     ];
-    for (const [name, bytes] of cases) {
-        test(name, () => assert.equal(decodeCsv(bytes), text));
+    for (const [name, bytes, expected, encoding, alike] of cases) {
+        test(name, () => {
+            assert.equal(decodeCsv(bytes), expected);
+            assert.deepEqual(readCsvBytes(bytes), { text: expected, encoding, serverReadsAlike: alike });
+        });
     }
 });
 

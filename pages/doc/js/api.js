@@ -101,7 +101,8 @@ export const api = {
         const query = Object.entries(params)
             .map(([k, v]) => `${k}=${encodeURIComponent(String(v))}`)
             .join('&');
-        return request('POST', `/KORVA/uploadFile?${query}`, { body: blob, signal });
+        // Allow a slow link (64 KiB/s) on top of the usual time-out.
+        return request('POST', `/KORVA/uploadFile?${query}`, { body: blob, signal, timeoutMs: DEFAULT_TIMEOUT_MS + (blob.size / 65536) * 1000 });
     },
 
     // The server stores each imported row with a 50 ms pause: allow for that in the time-out.

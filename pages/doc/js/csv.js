@@ -20,16 +20,28 @@ export const EDITABLE_COLUMNS = [
 // Text of the file: a byte-order mark decides; otherwise UTF-8 when the bytes are valid UTF-8,
 // else GBK (what the service writes and what spreadsheet programs save on Chinese hosts).
 export function decodeCsv(buffer) {
+    return readCsvBytes(buffer).text;
+}
+
+// Text and encoding of the file; `serverReadsAlike` is false for UTF-8 without a byte-order mark
+// holding non-ASCII text, which the service reads as GBK and so refuses (its titles differ).
+export function readCsvBytes(buffer) {
     const bytes = new Uint8Array(buffer);
-    if (bytes[0] === 0xef && bytes[1] === 0xbb && bytes[2] === 0xbf) {
-        return new TextDecoder('utf-8').decode(bytes.subarray(3));
+    const boms = [
+        [[0xef, 0xbb, 0xbf], 'utf-8'],
+        [[0xff, 0xfe], 'utf-16le'],
+        [[0xfe, 0xff], 'utf-16be'],
+    ];
+    for (const [mark, encoding] of boms) {
+        if (mark.every((b, i) => bytes[i] === b)) {
+            return { text: new TextDecoder(encoding).decode(bytes.subarray(mark.length)), encoding, serverReadsAlike: true };
+        }
     }
-    if (bytes[0] === 0xff && bytes[1] === 0xfe) return new TextDecoder('utf-16le').decode(bytes.subarray(2));
-    if (bytes[0] === 0xfe && bytes[1] === 0xff) return new TextDecoder('utf-16be').decode(bytes.subarray(2));
     try {
-        return new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+        const text = new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+        return { text, encoding: 'utf-8', serverReadsAlike: /^[\x00-\x7f]*$/.test(text) };
     } catch {
-        return new TextDecoder('gbk').decode(bytes);
+        return { text: new TextDecoder('gbk').decode(bytes), encoding: 'gbk', serverReadsAlike: true };
     }
 }
 

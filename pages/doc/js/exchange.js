@@ -1,6 +1,6 @@
 // Device-list exchange page: export as CSV, check an edited file in the browser, import it.
 import { api, attachmentName } from './api.js';
-import { CSV_TITLES, EDITABLE_COLUMNS, decodeCsv, parseDeviceCsv } from './csv.js';
+import { CSV_TITLES, EDITABLE_COLUMNS, parseDeviceCsv, readCsvBytes } from './csv.js';
 import { el, formatBytes, formatClock, notify, notifyError, renderTable, setMessage } from './ui.js';
 import { reportService } from './service.js';
 import { devicesPage } from './devices.js';
@@ -75,7 +75,10 @@ async function chooseFile() {
         return;
     }
     state.bytes = await file.arrayBuffer();
-    state.parsed = parseDeviceCsv(decodeCsv(state.bytes));
+    const read = readCsvBytes(state.bytes);
+    state.parsed = read.serverReadsAlike
+        ? parseDeviceCsv(read.text)
+        : { ok: false, error: '文件是不带 BOM 的 UTF-8 编码，服务会按 GBK 读取而拒绝它；请在表格程序中另存为 “CSV（逗号分隔）” 或 “带 BOM 的 UTF-8 CSV”' };
     renderPreview();
     button.disabled = !state.parsed.ok || state.bytes.byteLength === 0;
 }
