@@ -50,13 +50,25 @@ describe('device list exchange', { skip: skip || false }, () => {
         await screenshot(page, 'exchange');
     });
 
-    test('a file with a wrong header is refused before it is sent', async () => {
-        const bad = exported.replace('设备ID', '设备id');
-        await page.setInputFiles('#import-file', { name: 'bad.csv', mimeType: 'text/csv', buffer: encodeGbk(bad) });
-        await page.locator('#import-summary .error-text').waitFor();
-        assert.match(await page.textContent('#import-summary'), /设备ID/);
-        assert.equal(await page.isDisabled('#import-button'), true);
-    });
+    const refused = [
+        ['a wrong title', () => encodeGbk(exported.replace('设备ID', '设备id')), /“设备ID”/],
+        ['UTF-8 without a byte-order mark', () => Buffer.from(exported, 'utf8'), /BOM/],
+    ];
+    for (const [name, bytes, message] of refused) {
+        test(`a file with ${name} is refused before it is sent`, async () => {
+            let sent = false;
+            page.on('request', (r) => {
+                if (r.url().includes('/KORVA/uploadExcel')) sent = true;
+            });
+            await page.setInputFiles('#import-file', { name: 'bad.csv', mimeType: 'text/csv', buffer: bytes() });
+            // The previous case's refusal may still be shown: wait for this file's own message.
+            await page.waitForFunction((source) => new RegExp(source).test(document.querySelector('#import-summary .error-text')?.textContent || ''),
+                message.source);
+            assert.equal(await page.isDisabled('#import-button'), true);
+            await page.click('#import-button', { force: true });
+            assert.equal(sent, false);
+        });
+    }
 
     test('importing an edited file flags the terminal for a forced upgrade', async () => {
         const edited = lines(exported).map((line) => {
