@@ -20,12 +20,12 @@ const rowKeys = () => page.$$eval('#devices-table tbody tr[data-key]', (rows) =>
 
 describe('devices page', { skip: skip || false }, () => {
     before(async () => {
-        const specs = [
+        const reports = [
             { sn: 'SNUI0001', type: 'T100', plate: '京A12345', phone: '13800000001', app: 'V5.3.0 build220711' },
             { sn: 'SNUI0002', type: 'T200', plate: '沪B67890', phone: '13900000002', app: 'V2.0.1' },
         ];
-        for (const spec of specs) {
-            const terminal = await new Terminal(spec).connect(service.tcpPort);
+        for (const report of reports) {
+            const terminal = await new Terminal(report).connect(service.tcpPort);
             terminals.push(terminal);
             await terminal.register(service.base);
         }
