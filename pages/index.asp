@@ -41,6 +41,14 @@
       <form id="devices-search" class="toolbar" autocomplete="off">
         <label class="field"><span>设备序列号 (deviceNo)</span><input id="search-device-no" name="deviceNo" placeholder="精确匹配，留空表示不限"></label>
         <label class="field"><span>手机号 (phoneNum)</span><input id="search-phone" name="phoneNum" placeholder="精确匹配，留空表示不限"></label>
+        <label class="field field-narrow"><span>显示</span>
+          <select id="devices-filter">
+            <option value="all">全部设备</option>
+            <option value="pending">有待办请求</option>
+            <option value="forced">强制升级</option>
+            <option value="upgrading">正在上报进度</option>
+          </select>
+        </label>
         <div class="toolbar-buttons">
           <button class="btn btn-primary" type="submit" id="search-submit">查询</button>
           <button class="btn" type="button" id="search-reset">显示全部</button>

@@ -15,10 +15,12 @@ const skip = await skipReason(service, { needsTerminal: true });
 let browser;
 let page;
 let terminal;
+let bystander;
 let exported;
 
 after(async () => {
     if (terminal) terminal.close();
+    if (bystander) bystander.close();
     if (browser) await browser.close();
     await service.stop();
 });
@@ -30,6 +32,9 @@ describe('device list exchange', { skip: skip || false }, () => {
     before(async () => {
         terminal = await new Terminal({ sn: SN, type: 'T300', plate: '粤C24680', phone: '13700000003' }).connect(service.tcpPort);
         await terminal.register(service.base);
+        // A second terminal that the edit leaves alone.
+        bystander = await new Terminal({ sn: 'SNUI0101', type: 'T300', phone: '13700000004' }).connect(service.tcpPort);
+        await bystander.register(service.base);
         browser = await launchBrowser();
         page = await newPage(browser, service);
     });
@@ -77,7 +82,7 @@ describe('device list exchange', { skip: skip || false }, () => {
             return cells.join(',');
         }).join('\n') + '\n';
         await page.setInputFiles('#import-file', { name: 'devices-edited.csv', mimeType: 'text/csv', buffer: encodeGbk(edited) });
-        await page.waitForFunction(() => document.querySelector('#import-count')?.textContent === '1');
+        await page.waitForFunction(() => document.querySelector('#import-count')?.textContent === '2');
         assert.equal(await page.textContent(`#import-preview tr[data-key="${SN}"] td[data-col="autoUpdate"]`), '是');
         await screenshot(page, 'exchange-import');
         const [response] = await Promise.all([
@@ -90,7 +95,14 @@ describe('device list exchange', { skip: skip || false }, () => {
         await openPage(page, '#/devices');
         await forcedMark().waitFor();
         assert.match(await page.getAttribute(`#devices-table tr[data-key="${SN}"]`, 'class'), /row-force/);
+        assert.equal(await page.locator('#devices-table tr[data-key="SNUI0101"] .tag').count(), 0);
         await screenshot(page, 'devices-forced');
+
+        const shown = () => page.$$eval('#devices-table tbody tr[data-key]', (rows) => rows.map((r) => r.dataset.key).sort());
+        for (const [filter, expected] of [['forced', [SN]], ['pending', [SN]], ['upgrading', []], ['all', [SN, 'SNUI0101']]]) {
+            await page.selectOption('#devices-filter', filter);
+            assert.deepEqual(await shown(), expected, `filter ${filter}`);
+        }
     });
 
     test('stopping all forced upgrades clears the mark', async () => {

@@ -76,11 +76,26 @@ function render() {
     renderSummary();
 }
 
+// The filter works on the rows already loaded; the search goes to the service.
+const filters = {
+    all: () => true,
+    pending: (r) => {
+        const p = state.pending && state.pending.get(r.deviceNo);
+        return !!p && (p.autoUpdate || !!p.configCmd || p.logFile || p.indexFile || p.printFile || p.runInfoFile);
+    },
+    forced: (r) => !!(state.pending && state.pending.get(r.deviceNo)?.autoUpdate),
+    upgrading: (r) => progressOf(r).reported,
+};
+
+function visibleDevices() {
+    return state.devices.filter(filters[document.getElementById('devices-filter').value] || filters.all);
+}
+
 function renderRows() {
     const table = document.getElementById('devices-table');
-    renderTable(table, columns, state.devices, {
+    renderTable(table, columns, visibleDevices(), {
         rowKey: (r) => r.deviceNo,
-        emptyText: state.query ? '没有符合条件的设备' : '还没有终端上报过',
+        emptyText: state.query || document.getElementById('devices-filter').value !== 'all' ? '没有符合条件的设备' : '还没有终端上报过',
         sortState: state.sort,
         onSort: (key) => {
             state.sort = { key, dir: state.sort.key === key && state.sort.dir === 'asc' ? 'desc' : 'asc' };
@@ -99,6 +114,7 @@ function renderSummary() {
     const summary = document.getElementById('devices-summary');
     summary.replaceChildren(...[
         el('span', {}, state.query ? '查询结果 ' : '共 ', el('b', { id: 'devices-count', text: String(state.devices.length) }), ' 台设备'),
+        document.getElementById('devices-filter').value !== 'all' ? el('span', {}, '当前显示 ', el('b', { text: String(visibleDevices().length) }), ' 台') : null,
         state.query ? el('span', { class: 'muted', text: `（序列号 “${state.query.deviceNo || '不限'}”，手机号 “${state.query.phoneNum || '不限'}”）` }) : null,
         el('span', {}, '正在升级 ', el('b', { text: String(upgrading) })),
         forced === null ? null : el('span', {}, '强制升级标记 ', el('b', { text: String(forced) })),
@@ -208,6 +224,7 @@ export function initDevices() {
         loadPending();
     });
     document.getElementById('devices-live').addEventListener('change', startTimers);
+    document.getElementById('devices-filter').addEventListener('change', render);
 }
 
 export const devicesPage = {
