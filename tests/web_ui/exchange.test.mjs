@@ -113,8 +113,8 @@ describe('device list exchange', { skip: skip || false }, () => {
         await page.locator('#upgrades-message.message-success').waitFor();
         await openPage(page, '#/devices');
         await page.locator(`#devices-table tr[data-key="${SN}"]`).waitFor();
-        await page.waitForFunction(() => /读取于/.test(document.querySelector('#pending-state')?.textContent || ''));
-        assert.equal(await forcedMark().count(), 0);
+        await forcedMark().waitFor({ state: 'detached' });
+        assert.doesNotMatch(await page.getAttribute(`#devices-table tr[data-key="${SN}"]`, 'class') || '', /row-force/);
         assert.deepEqual(page.consoleErrors, []);
     });
 });

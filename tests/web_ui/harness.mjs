@@ -195,9 +195,11 @@ export async function newPage(browser, service) {
     return page;
 }
 
+// Opens one of the pages ('#/devices' ...) and waits until it is the one shown.
 export async function openPage(page, hash) {
     await page.goto(`/${hash}`);
     await page.waitForSelector('body[data-ready="true"]');
+    await page.waitForSelector(`#page-${hash.replace('#/', '')}:not([hidden])`);
 }
 
 export async function screenshot(page, name) {
