@@ -1,5 +1,172 @@
 <!DOCTYPE html>
 <html lang="zh-CN">
-<head><meta charset="utf-8"><title>Wayfarer</title></head>
-<body><h1>Wayfarer</h1><p>Firmware upgrade service.</p></body>
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>Wayfarer 终端升级管理</title>
+<link rel="icon" href="data:image/svg+xml,%3Csvg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 32 32'%3E%3Crect width='32' height='32' rx='7' fill='%231f6feb'/%3E%3Cpath d='M9 17l5 5 9-11' stroke='white' stroke-width='3.5' fill='none' stroke-linecap='round' stroke-linejoin='round'/%3E%3C/svg%3E">
+<link rel="stylesheet" href="/doc/style.css?v=1">
+<script type="module" src="/doc/js/app.js?v=1"></script>
+</head>
+<body>
+<div class="shell">
+  <aside class="sidebar">
+    <div class="brand">
+      <svg viewBox="0 0 32 32" aria-hidden="true"><rect width="32" height="32" rx="7" fill="#1f6feb"/><path d="M9 17l5 5 9-11" stroke="#fff" stroke-width="3.5" fill="none" stroke-linecap="round" stroke-linejoin="round"/></svg>
+      <div><div class="brand-name">Wayfarer</div><div class="brand-sub">车载终端升级管理</div></div>
+    </div>
+    <nav aria-label="主菜单">
+      <a href="#/devices" data-page="devices"><span class="nav-icon" aria-hidden="true">▤</span>设备列表</a>
+      <a href="#/packages" data-page="packages"><span class="nav-icon" aria-hidden="true">⬒</span>升级包</a>
+      <a href="#/upgrades" data-page="upgrades"><span class="nav-icon" aria-hidden="true">◔</span>升级进度</a>
+      <a href="#/exchange" data-page="exchange"><span class="nav-icon" aria-hidden="true">⇅</span>设备清单导入导出</a>
+    </nav>
+    <div class="sidebar-foot">
+      <div id="service-state" class="service-state" data-state="unknown"><span class="dot"></span><span class="state-text">正在连接服务…</span></div>
+    </div>
+  </aside>
+
+  <main>
+    <noscript><div class="message message-error">此页面需要启用 JavaScript。</div></noscript>
+
+    <!-- Devices -->
+    <section id="page-devices" class="page" data-page="devices" hidden>
+      <header class="page-head">
+        <div><h1>设备列表</h1><p class="subtitle">所有登记过的终端及其固件版本；正在升级的终端实时显示进度。</p></div>
+        <div class="head-actions">
+          <label class="switch"><input type="checkbox" id="devices-live" checked><span>实时刷新</span></label>
+          <button class="btn" type="button" id="devices-refresh">刷新</button>
+        </div>
+      </header>
+      <form id="devices-search" class="toolbar" autocomplete="off">
+        <label class="field"><span>设备序列号 (deviceNo)</span><input id="search-device-no" name="deviceNo" placeholder="精确匹配，留空表示不限"></label>
+        <label class="field"><span>手机号 (phoneNum)</span><input id="search-phone" name="phoneNum" placeholder="精确匹配，留空表示不限"></label>
+        <label class="field field-narrow"><span>显示</span>
+          <select id="devices-filter">
+            <option value="all">全部设备</option>
+            <option value="pending">有待办请求</option>
+            <option value="forced">强制升级</option>
+            <option value="upgrading">正在上报进度</option>
+          </select>
+        </label>
+        <div class="toolbar-buttons">
+          <button class="btn btn-primary" type="submit" id="search-submit">查询</button>
+          <button class="btn" type="button" id="search-reset">显示全部</button>
+        </div>
+      </form>
+      <div class="summary" id="devices-summary"></div>
+      <div class="legend">
+        <span class="tag tag-force">强制升级</span><span class="tag tag-cmd">配置指令</span><span class="tag tag-file">日志 / 录像索引 / 打印 / 行车信息</span>
+        <span class="muted">待办标记来自设备清单导出文件（接口的设备列表不含这些字段），<span id="pending-state">尚未读取</span></span>
+      </div>
+      <div class="table-wrap"><table id="devices-table" class="data-table"></table></div>
+    </section>
+
+    <!-- Packages -->
+    <section id="page-packages" class="page" data-page="packages" hidden>
+      <header class="page-head">
+        <div><h1>升级包</h1><p class="subtitle">每种设备型号只有一个当前升级包；同型号上传新包会替换原记录。</p></div>
+        <div class="head-actions"><button class="btn" type="button" id="packages-refresh">刷新</button></div>
+      </header>
+      <div class="card">
+        <h2>上传升级包</h2>
+        <form id="upload-form" class="upload-grid" autocomplete="off">
+          <label class="drop" id="upload-drop">
+            <input type="file" id="upload-file" required>
+            <span class="drop-title" id="upload-file-label">选择或拖入升级包文件</span>
+            <span class="drop-hint" id="upload-file-hint">分块上传，最后一块成功后才会登记</span>
+          </label>
+          <label class="field"><span>设备型号 (type) *</span><input id="upload-type" list="known-types" required placeholder="例如 T1"></label>
+          <label class="field"><span>APP版本 (app)</span><input id="upload-app"></label>
+          <label class="field"><span>MCU版本 (mcu)</span><input id="upload-mcu"></label>
+          <label class="field"><span>4G模块版本 (fourG)</span><input id="upload-fourg"></label>
+          <label class="field"><span>GNSS版本 (gnss)</span><input id="upload-gnss"></label>
+          <label class="field"><span>智能模块版本 (smart)</span><input id="upload-smart"></label>
+          <label class="field"><span>分块大小</span>
+            <select id="upload-block">
+              <option value="262144">256 KiB</option>
+              <option value="1048576" selected>1 MiB</option>
+              <option value="4194304">4 MiB</option>
+            </select>
+          </label>
+          <div class="upload-actions">
+            <button class="btn btn-primary" type="submit" id="upload-start">开始上传</button>
+            <button class="btn" type="button" id="upload-cancel" hidden>取消</button>
+          </div>
+          <datalist id="known-types"></datalist>
+        </form>
+        <p class="hint">版本留空的组件不参与版本比较。文件名、型号和版本中不能含有 “&amp;” 或 “=”。</p>
+        <div id="upload-progress" class="upload-progress" hidden>
+          <div class="upload-progress-head"><span id="upload-progress-text"></span><span id="upload-progress-pct"></span></div>
+          <div class="bar bar-lg" role="progressbar" aria-label="上传进度" aria-valuemin="0" aria-valuemax="100" aria-valuenow="0" id="upload-bar"><div class="bar-fill" style="width:0%"></div></div>
+        </div>
+        <div id="upload-message" class="message" hidden></div>
+      </div>
+      <div class="summary" id="packages-summary"></div>
+      <div class="table-wrap"><table id="packages-table" class="data-table"></table></div>
+    </section>
+
+    <!-- Upgrades -->
+    <section id="page-upgrades" class="page" data-page="upgrades" hidden>
+      <header class="page-head">
+        <div><h1>升级进度</h1><p class="subtitle">在线并上报过升级进度的终端；每 2 秒自动刷新。终端断开连接后从列表中消失。</p></div>
+        <div class="head-actions">
+          <label class="switch"><input type="checkbox" id="upgrades-live" checked><span>自动刷新</span></label>
+          <button class="btn btn-danger" type="button" id="stop-upload">停止全部强制升级</button>
+        </div>
+      </header>
+      <div class="stats" id="upgrades-stats"></div>
+      <div id="upgrades-message" class="message" hidden></div>
+      <div class="card"><ul id="progress-list" class="progress-list" aria-live="polite"></ul></div>
+    </section>
+
+    <!-- Exchange -->
+    <section id="page-exchange" class="page" data-page="exchange" hidden>
+      <header class="page-head">
+        <div><h1>设备清单导入导出</h1><p class="subtitle">导出设备清单，在表格程序中编辑待办请求，再导入；终端下次上报时执行。</p></div>
+      </header>
+      <div class="two-col">
+        <div class="card">
+          <h2>1. 导出</h2>
+          <p>下载全部设备的清单（CSV，GBK 编码，16 列）。</p>
+          <button class="btn btn-primary" type="button" id="export-button">导出设备清单</button>
+          <div id="export-message" class="message" hidden></div>
+        </div>
+        <div class="card">
+          <h2>2. 导入</h2>
+          <p>选择编辑后的 CSV 文件，检查预览后导入。每行约需 50 毫秒。</p>
+          <label class="drop drop-compact"><input type="file" id="import-file" accept=".csv,text/csv"><span class="drop-title" id="import-file-label">选择 CSV 文件</span></label>
+          <div class="import-actions">
+            <button class="btn btn-primary" type="button" id="import-button" disabled>导入</button>
+          </div>
+          <div id="import-message" class="message" hidden></div>
+        </div>
+      </div>
+      <div class="card" id="import-preview-card" hidden>
+        <h2>导入预览</h2>
+        <div class="summary" id="import-summary"></div>
+        <div class="table-wrap"><table id="import-preview" class="data-table"></table></div>
+      </div>
+      <div class="card">
+        <h2>可编辑的列</h2>
+        <p>只修改下列各列；“1” 表示是，其他任何内容（包括 “是”、“TRUE”、“ 1”）都表示否。其余各列按文件内容覆盖设备记录，请保持原样，并使用刚导出的文件编辑；标题行不可修改；“设备序列号” 为空的行会被跳过。保存时请选择 CSV 格式。</p>
+        <table class="data-table compact" id="editable-columns"></table>
+      </div>
+    </section>
+  </main>
+</div>
+
+<div id="notices" class="notices" aria-live="assertive"></div>
+
+<dialog id="confirm-dialog" class="dialog">
+  <form method="dialog">
+    <h2 class="dialog-title"></h2>
+    <p class="dialog-body"></p>
+    <div class="dialog-actions">
+      <button class="btn" value="cancel" type="submit">取消</button>
+      <button class="btn btn-primary" value="confirm" type="submit">确定</button>
+    </div>
+  </form>
+</dialog>
+</body>
 </html>

@@ -10,10 +10,16 @@ packages=(
     libxlsxwriter-dev libminizip-dev libfreexl-dev
     googletest libgtest-dev libgmock-dev
     clang curl sqlite3 python3 python3-openpyxl
+    chromium fonts-wqy-microhei  # browser tests; the font draws the Chinese labels in screenshots
 )
 if [[ " $* " == *" --bench "* ]]; then
     packages+=(libbenchmark-dev libsqlite3-dev nginx-light wrk)
 fi
+
+# The browser tests need node (20 or later, for playwright-core) and npm; a node package from
+# another source already on the machine is kept.
+if ! command -v node >/dev/null; then packages+=(nodejs); fi
+if ! command -v npm >/dev/null; then packages+=(npm); fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,32 @@
+// Entry point: wires the pages and switches between them by the address's hash (#/devices ...).
+import { devicesPage, initDevices } from './devices.js';
+import { initPackages, packagesPage } from './packages.js';
+import { initUpgrades, upgradesPage } from './upgrades.js';
+import { exchangePage, initExchange } from './exchange.js';
+
+const pages = { devices: devicesPage, packages: packagesPage, upgrades: upgradesPage, exchange: exchangePage };
+const titles = { devices: '设备列表', packages: '升级包', upgrades: '升级进度', exchange: '设备清单导入导出' };
+let current = null;
+
+function show() {
+    const name = (location.hash.match(/^#\/(\w+)/) || [])[1];
+    const next = pages[name] ? name : 'devices';
+    if (next === current) return;
+    if (current) pages[current].deactivate();
+    current = next;
+    for (const section of document.querySelectorAll('.page')) section.hidden = section.dataset.page !== next;
+    for (const link of document.querySelectorAll('nav a')) {
+        if (link.dataset.page === next) link.setAttribute('aria-current', 'page');
+        else link.removeAttribute('aria-current');
+    }
+    document.title = `${titles[next]} · Wayfarer 终端升级管理`;
+    pages[next].activate();
+}
+
+initDevices();
+initPackages();
+initUpgrades();
+initExchange();
+window.addEventListener('hashchange', show);
+show();
+document.body.dataset.ready = 'true';

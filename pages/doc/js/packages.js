@@ -1,0 +1,223 @@
+// Packages page: the package list, block-wise upload with progress, deletion with confirmation.
+import { api, unsafeQueryValue } from './api.js';
+import { el, confirmAction, formatBytes, formatClock, notify, notifyError, renderTable, setMessage, timeLabel } from './ui.js';
+import { reportService } from './service.js';
+import { devicesPage } from './devices.js';
+
+const state = { packages: [], sort: { key: 'deviceType', dir: 'asc' }, upload: null, highlight: null };
+
+const columns = [
+    { key: 'id', title: 'ID', class: 'num' },
+    { key: 'name', title: '文件名', hint: 'name', class: 'strong' },
+    { key: 'deviceType', title: '设备型号', hint: 'deviceType' },
+    { key: 'AppVersion', title: 'APP版本', hint: 'AppVersion', class: 'mono' },
+    { key: 'McuVersion', title: 'MCU版本', hint: 'McuVersion', class: 'mono' },
+    { key: 'FourGVersion', title: '4G模块版本', hint: 'FourGVersion', class: 'mono' },
+    { key: 'GnssVersion', title: 'GNSS版本', hint: 'GnssVersion', class: 'mono' },
+    { key: 'SmartModule', title: '智能模块版本', hint: 'SmartModule', class: 'mono' },
+    {
+        key: 'size', title: '大小', hint: 'size（字节）', class: 'num nowrap',
+        render: (p) => el('span', { title: `${p.size} 字节`, dataset: { bytes: String(p.size) } }, formatBytes(p.size)),
+    },
+    { key: 'uploadTime', title: '上传时间', hint: 'uploadTime', class: 'nowrap' },
+    {
+        key: 'actions', title: '操作', sortable: false,
+        render: (p) => el('button', { class: 'btn btn-small btn-danger-ghost', type: 'button', onclick: () => remove(p), text: '删除' }),
+    },
+];
+
+function render() {
+    renderTable(document.getElementById('packages-table'), columns, state.packages, {
+        rowKey: (p) => p.id,
+        emptyText: '还没有升级包',
+        sortState: state.sort,
+        onSort: (key) => {
+            state.sort = { key, dir: state.sort.key === key && state.sort.dir === 'asc' ? 'desc' : 'asc' };
+            render();
+        },
+        rowClass: (p) => (state.highlight && p.name === state.highlight ? 'row-new' : undefined),
+    });
+    document.getElementById('packages-summary').replaceChildren(
+        el('span', {}, '共 ', el('b', { text: String(state.packages.length) }), ' 个升级包'),
+        el('span', { class: 'muted', text: `更新于 ${formatClock()}` }));
+    const types = new Set([...devicesPage.knownTypes(), ...state.packages.map((p) => p.deviceType)]);
+    document.getElementById('known-types').replaceChildren(...[...types].filter(Boolean).sort().map((t) => el('option', { value: t })));
+}
+
+async function load() {
+    try {
+        state.packages = (await api.packageList()).list;
+        reportService(true);
+    } catch (err) {
+        reportService(false, err);
+        notifyError('读取升级包列表', err);
+    }
+    render();
+}
+
+async function remove(pkg) {
+    const ok = await confirmAction({
+        title: '删除升级包',
+        body: `确定删除设备型号 “${pkg.deviceType}” 的升级包 “${pkg.name}”（ID ${pkg.id}）吗？文件将从服务器上删除，此后该型号的终端不会再升级，直到上传新包。`,
+        confirmText: '删除',
+        danger: true,
+    });
+    if (!ok) return;
+    try {
+        await api.deletePackage(pkg.id);
+        notify('success', '已删除升级包', pkg.name);
+    } catch (err) {
+        notifyError(`删除升级包 “${pkg.name}”`, err);
+    }
+    await load();
+}
+
+function setProgress(done, total, text) {
+    const pct = total ? Math.floor((done * 100) / total) : 0;
+    document.getElementById('upload-progress').hidden = false;
+    document.getElementById('upload-progress-text').textContent = text;
+    document.getElementById('upload-progress-pct').textContent = `${pct}%`;
+    const bar = document.getElementById('upload-bar');
+    bar.setAttribute('aria-valuenow', String(pct));
+    bar.classList.toggle('bar-done', pct >= 100);
+    bar.classList.remove('bar-failed');
+    bar.firstElementChild.style.width = `${pct}%`;
+}
+
+function formValues() {
+    const get = (id) => document.getElementById(id).value.trim();
+    return {
+        file: document.getElementById('upload-file').files[0],
+        type: get('upload-type'),
+        app: get('upload-app'),
+        mcu: get('upload-mcu'),
+        fourG: get('upload-fourg'),
+        gnss: get('upload-gnss'),
+        smart: get('upload-smart'),
+        blockBytes: Number(document.getElementById('upload-block').value),
+    };
+}
+
+function validate(v) {
+    if (!v.file) return '请选择升级包文件';
+    if (v.file.size === 0) return '文件为空';
+    if (!v.type) return '请填写设备型号';
+    if (/[\\/]|\.\./.test(v.type)) return '设备型号中不能含有 “/”、“\\” 或 “..”';
+    if (/[\\/]/.test(v.file.name) || v.file.name.startsWith('.')) return '文件名不可用';
+    const fields = { 文件名: v.file.name, 设备型号: v.type, APP版本: v.app, MCU版本: v.mcu, '4G模块版本': v.fourG, GNSS版本: v.gnss, 智能模块版本: v.smart };
+    for (const [label, value] of Object.entries(fields)) {
+        if (unsafeQueryValue(value)) return `${label}中不能含有 “&” 或 “=”`;
+    }
+    return null;
+}
+
+function setUploading(on) {
+    document.getElementById('upload-start').disabled = on;
+    document.getElementById('upload-cancel').hidden = !on;
+    for (const input of document.querySelectorAll('#upload-form input, #upload-form select')) input.disabled = on;
+}
+
+// Blocks go one after another; the server appends each block in arrival order and records the
+// package only after the last one, so a failure leaves nothing listed and a retry starts again
+// from block 0 (which starts the file afresh).
+async function upload(event) {
+    event.preventDefault();
+    const message = document.getElementById('upload-message');
+    const v = formValues();
+    const problem = validate(v);
+    if (problem) {
+        setMessage(message, 'error', problem);
+        return;
+    }
+    const existing = state.packages.find((p) => p.deviceType === v.type);
+    if (existing) {
+        const ok = await confirmAction({
+            title: '替换升级包',
+            body: `设备型号 “${v.type}” 已有升级包 “${existing.name}”。上传完成后，新包将替换它的记录。继续吗？`,
+            confirmText: '继续上传',
+        });
+        if (!ok) return;
+    }
+    const blocks = Math.ceil(v.file.size / v.blockBytes);
+    const label = timeLabel();
+    const controller = new AbortController();
+    state.upload = controller;
+    setUploading(true);
+    setMessage(message, 'info', '');
+    setProgress(0, v.file.size, `准备上传 ${v.file.name}（${formatBytes(v.file.size)}，共 ${blocks} 块）`);
+    let sent = 0;
+    const started = performance.now();
+    try {
+        for (let index = 0; index < blocks; ++index) {
+            const blob = v.file.slice(index * v.blockBytes, Math.min(v.file.size, (index + 1) * v.blockBytes));
+            setProgress(sent, v.file.size, `正在上传第 ${index + 1} / ${blocks} 块`);
+            try {
+                await api.uploadBlock({
+                    name: v.file.name, app: v.app, mcu: v.mcu, fourG: v.fourG, gnss: v.gnss, smart: v.smart,
+                    type: v.type, blockIndex: index, blockSize: blocks, totalLength: v.file.size, uploadTime: label,
+                }, blob, controller.signal);
+            } catch (err) {
+                err.block = index;
+                throw err;
+            }
+            sent += blob.size;
+            const seconds = (performance.now() - started) / 1000;
+            const rate = seconds > 0 ? `，${formatBytes(sent / seconds)}/s` : '';
+            setProgress(sent, v.file.size, `已上传 ${index + 1} / ${blocks} 块（${formatBytes(sent)} / ${formatBytes(v.file.size)}${rate}）`);
+        }
+        const stored = `${label}_${v.file.name}`;
+        state.highlight = stored;
+        setMessage(message, 'success', `上传完成：${stored}（${formatBytes(v.file.size)}），已登记为设备型号 “${v.type}” 的升级包。`);
+        notify('success', '升级包上传完成', stored);
+        document.getElementById('upload-form').reset();
+        document.getElementById('upload-file').dispatchEvent(new Event('change'));
+    } catch (err) {
+        const bar = document.getElementById('upload-bar');
+        bar.classList.add('bar-failed');
+        const where = err.block !== undefined ? `第 ${err.block + 1} / ${blocks} 块` : '上传';
+        const text = err.kind === 'aborted'
+            ? `已取消（${where}）。升级包没有登记；已传的部分不会出现在列表中。`
+            : `${where}失败：${err.message}。升级包没有登记（只有最后一块成功后才会出现在列表中），请重新上传。`;
+        setMessage(message, 'error', text);
+        if (err.kind !== 'aborted') notifyError('上传升级包', err);
+        reportService(false, err);
+    } finally {
+        state.upload = null;
+        setUploading(false);
+        await load();
+    }
+}
+
+export function initPackages() {
+    document.getElementById('packages-refresh').addEventListener('click', load);
+    document.getElementById('upload-form').addEventListener('submit', upload);
+    document.getElementById('upload-cancel').addEventListener('click', () => state.upload && state.upload.abort());
+    const fileInput = document.getElementById('upload-file');
+    fileInput.addEventListener('change', () => {
+        const file = fileInput.files[0];
+        document.getElementById('upload-file-label').textContent = file ? file.name : '选择或拖入升级包文件';
+        document.getElementById('upload-file-hint').textContent = file
+            ? `${formatBytes(file.size)} · ${Math.ceil(file.size / Number(document.getElementById('upload-block').value))} 块`
+            : '分块上传，最后一块成功后才会登记';
+    });
+    document.getElementById('upload-block').addEventListener('change', () => fileInput.dispatchEvent(new Event('change')));
+    const drop = document.getElementById('upload-drop');
+    drop.addEventListener('dragover', (e) => {
+        e.preventDefault();
+        drop.classList.add('drag');
+    });
+    drop.addEventListener('dragleave', () => drop.classList.remove('drag'));
+    drop.addEventListener('drop', (e) => {
+        e.preventDefault();
+        drop.classList.remove('drag');
+        if (e.dataTransfer.files.length) {
+            fileInput.files = e.dataTransfer.files;
+            fileInput.dispatchEvent(new Event('change'));
+        }
+    });
+}
+
+export const packagesPage = {
+    activate: load,
+    deactivate() {},
+};

@@ -1,0 +1,337 @@
+// Shared pieces of the browser tests: the real service in a temporary application directory,
+// headless Chromium, a small fake terminal speaking the device protocol, GBK encoding, artifacts.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const repo = path.resolve(here, '../..');
+
+export const CHROMIUM = process.env.WAYFARER_CHROMIUM || '/usr/bin/chromium';
+export const ARTIFACTS = process.env.WAYFARER_UI_ARTIFACTS || path.join(repo, 'build', 'web_ui_artifacts');
+
+export async function waitFor(predicate, { timeoutMs = 15000, intervalMs = 50, what = 'condition' } = {}) {
+    const deadline = Date.now() + timeoutMs;
+    for (;;) {
+        const value = await predicate();
+        if (value) return value;
+        if (Date.now() > deadline) throw new Error(`timed out after ${timeoutMs} ms waiting for ${what}`);
+        await new Promise((r) => setTimeout(r, intervalMs));
+    }
+}
+
+export function freePort() {
+    return new Promise((resolve, reject) => {
+        const server = net.createServer();
+        server.on('error', reject);
+        server.listen(0, '127.0.0.1', () => {
+            const { port } = server.address();
+            server.close(() => resolve(port));
+        });
+    });
+}
+
+function portOpen(port) {
+    return new Promise((resolve) => {
+        const socket = net.connect({ host: '127.0.0.1', port });
+        socket.once('connect', () => {
+            socket.destroy();
+            resolve(true);
+        });
+        socket.once('error', () => resolve(false));
+    });
+}
+
+function catchesSigint(pid) {
+    try {
+        const line = fs.readFileSync(`/proc/${pid}/status`, 'utf8').split('\n').find((l) => l.startsWith('SigCgt:'));
+        return line ? (BigInt(`0x${line.slice(7).trim()}`) & 2n) !== 0n : false;
+    } catch {
+        return false;
+    }
+}
+
+function findExecutable() {
+    if (process.env.WAYFARER_EXE) return process.env.WAYFARER_EXE;
+    for (const dir of ['build/test/bin', 'build/bin', 'build/release/bin']) {
+        const candidate = path.join(repo, dir, 'wayfarer');
+        if (fs.existsSync(candidate)) return candidate;
+    }
+    return null;
+}
+
+function copyTree(from, to) {
+    fs.mkdirSync(to, { recursive: true });
+    for (const entry of fs.readdirSync(from, { withFileTypes: true })) {
+        if (entry.name === 'CMakeLists.txt') continue;
+        const src = path.join(from, entry.name);
+        if (entry.isDirectory()) copyTree(src, path.join(to, entry.name));
+        else fs.copyFileSync(src, path.join(to, entry.name));
+    }
+}
+
+// Null when GET /KORVA/packageList answers 200 within the time-out, else what it did instead.
+export async function apiProblem(base) {
+    try {
+        const response = await fetch(`${base}/KORVA/packageList`, { signal: AbortSignal.timeout(5000) });
+        return response.status === 200 ? null : `answers ${response.status} "${response.statusText}"`;
+    } catch (err) {
+        return err.name === 'TimeoutError' ? 'sends no answer within 5 s' : `fails: ${err.message}`;
+    }
+}
+
+// The service under test. WAYFARER_UI_SERVICE="http://127.0.0.1:PORT tcp=PORT" points the tests
+// at one that is already running; otherwise the built executable is started in a fresh
+// application directory with its own free ports.
+export class Service {
+    static async start() {
+        const service = new Service();
+        const external = process.env.WAYFARER_UI_SERVICE;
+        if (external) {
+            const [base, tcp] = external.split(/\s+/);
+            service.base = base;
+            service.tcpPort = Number(tcp.replace('tcp=', ''));
+            return service;
+        }
+        const exe = findExecutable();
+        if (!exe) throw new Error('the wayfarer executable was not found: build it, or set WAYFARER_EXE');
+        const webDir = process.env.WAYFARER_WEB_DIR || path.join(repo, 'pages');
+        service.dir = fs.mkdtempSync(path.join(os.tmpdir(), 'wayfarer-ui-'));
+        fs.copyFileSync(exe, path.join(service.dir, 'wayfarer'));
+        fs.chmodSync(path.join(service.dir, 'wayfarer'), 0o755);
+        copyTree(webDir, path.join(service.dir, 'Web'));
+        const httpPort = await freePort();
+        const tcpPort = await freePort();
+        const httpPort2 = await freePort();
+        fs.writeFileSync(path.join(service.dir, 'config.ini'),
+            `[LocalParam]\nTcpPort=${tcpPort}\nHttpPort=${httpPort}\nHttpPort2=${httpPort2}\nNetIP=127.0.0.1\n`);
+        service.base = `http://127.0.0.1:${httpPort}`;
+        service.tcpPort = tcpPort;
+        service.output = '';
+        service.process = spawn(path.join(service.dir, 'wayfarer'), [], { cwd: service.dir, stdio: ['ignore', 'pipe', 'pipe'] });
+        const collect = (chunk) => {
+            service.output = (service.output + chunk.toString()).slice(-20000);
+        };
+        service.process.stdout.on('data', collect);
+        service.process.stderr.on('data', collect);
+        service.exited = new Promise((resolve) => service.process.once('exit', resolve));
+        // The test process must not leave the service behind, whatever ends it.
+        process.once('exit', () => {
+            if (service.process.exitCode === null && service.process.signalCode === null) service.process.kill('SIGKILL');
+            fs.rmSync(service.dir, { recursive: true, force: true });
+        });
+        // Start-up installs its console-control handler last; the port is open by then or soon after.
+        const ended = () => service.process.exitCode !== null || service.process.signalCode !== null;
+        try {
+            await waitFor(async () => ended() || catchesSigint(service.process.pid) || (await portOpen(httpPort)),
+                { timeoutMs: 15000, what: 'the end of start-up' });
+            await waitFor(async () => ended() || (await portOpen(httpPort)), { timeoutMs: 3000, what: 'the management port' });
+        } catch {
+            service.startProblem = `the service runs but its management port ${httpPort} is not open`;
+        }
+        if (ended()) {
+            const output = service.output;
+            await service.stop();
+            throw new Error(`the service ended at start-up:\n${output}`);
+        }
+        return service;
+    }
+
+    async tcpOpen() {
+        return portOpen(this.tcpPort);
+    }
+
+    path(...parts) {
+        return this.dir ? path.join(this.dir, ...parts) : null;
+    }
+
+    async stop() {
+        if (!this.process) return;
+        if (this.process.exitCode === null && this.process.signalCode === null) {
+            this.process.kill('SIGINT');
+            const ended = await Promise.race([this.exited.then(() => true), new Promise((r) => setTimeout(() => r(false), 5000))]);
+            if (!ended) {
+                this.process.kill('SIGKILL');
+                await this.exited;
+            }
+        }
+        fs.rmSync(this.dir, { recursive: true, force: true });
+    }
+}
+
+// Reason to skip the tests of a file, found at run time, or null when everything they need answers.
+// With WAYFARER_UI_REQUIRE_API=1 a missing part is a failure instead (for a build that has it all).
+export async function skipReason(service, { needsTerminal = false } = {}) {
+    let reason = service.startProblem;
+    if (!reason) {
+        const problem = await apiProblem(service.base);
+        if (problem) reason = `the management API is not there yet: GET /KORVA/packageList ${problem}`;
+    }
+    if (!reason && needsTerminal && !(await service.tcpOpen())) {
+        reason = `the device TCP port ${service.tcpPort} does not accept connections`;
+    }
+    if (reason && process.env.WAYFARER_UI_REQUIRE_API === '1') throw new Error(reason);
+    return reason;
+}
+
+export async function launchBrowser() {
+    return chromium.launch({
+        executablePath: CHROMIUM,
+        headless: true,
+        args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+            '--disable-component-update', '--disable-sync'],
+    });
+}
+
+export async function newPage(browser, service) {
+    const context = await browser.newContext({ baseURL: service.base, viewport: { width: 1440, height: 900 }, acceptDownloads: true, locale: 'zh-CN' });
+    const page = await context.newPage();
+    page.consoleErrors = [];
+    page.on('pageerror', (err) => page.consoleErrors.push(String(err)));
+    return page;
+}
+
+// Opens one of the pages ('#/devices' ...) and waits until it is the one shown.
+export async function openPage(page, hash) {
+    await page.goto(`/${hash}`);
+    await page.waitForSelector('body[data-ready="true"]');
+    await page.waitForSelector(`#page-${hash.replace('#/', '')}:not([hidden])`);
+}
+
+export async function screenshot(page, name) {
+    fs.mkdirSync(ARTIFACTS, { recursive: true });
+    await page.screenshot({ path: path.join(ARTIFACTS, `${name}.png`), fullPage: true, animations: 'disabled' });
+}
+
+// GBK encoding for the exchange file (what the service and spreadsheet programs write). Node can
+// decode GBK but not encode it, so the table is built once by decoding every double-byte code.
+let gbkTable = null;
+export function encodeGbk(text) {
+    if (!gbkTable) {
+        gbkTable = new Map();
+        const decoder = new TextDecoder('gbk');
+        for (let lead = 0x81; lead <= 0xfe; ++lead) {
+            for (let trail = 0x40; trail <= 0xfe; ++trail) {
+                if (trail === 0x7f) continue;
+                const ch = decoder.decode(Uint8Array.of(lead, trail));
+                if (ch.length === 1 && ch !== '\ufffd' && !gbkTable.has(ch)) gbkTable.set(ch, [lead, trail]);
+            }
+        }
+    }
+    const out = [];
+    for (const ch of text) {
+        const code = ch.codePointAt(0);
+        if (code < 0x80) out.push(code);
+        else if (gbkTable.has(ch)) out.push(...gbkTable.get(ch));
+        else throw new Error(`no GBK code for ${ch}`);
+    }
+    return Buffer.from(out);
+}
+
+// CRC-16/XMODEM: polynomial 0x1021, initial 0, no reflection, no final XOR.
+export function crc16(bytes) {
+    let crc = 0;
+    for (const b of bytes) {
+        crc ^= b << 8;
+        for (let i = 0; i < 8; ++i) crc = crc & 0x8000 ? ((crc << 1) ^ 0x1021) & 0xffff : (crc << 1) & 0xffff;
+    }
+    return crc;
+}
+
+export function packPacket(cmd, devId, serialNo, body) {
+    const header = Buffer.alloc(40);
+    header[0] = 0x5a;
+    header[1] = 0xa5;
+    header.writeUInt16BE(cmd, 2);
+    Buffer.from(devId, 'utf8').copy(header, 4, 0, 32);
+    header.writeUInt16BE(serialNo & 0xffff, 36);
+    header.writeUInt16BE(body.length, 38);
+    const packet = Buffer.concat([header, body, Buffer.alloc(2)]);
+    packet.writeUInt16BE(crc16(packet.subarray(2, 40 + body.length)), 40 + body.length);
+    return packet;
+}
+
+// A terminal as the service sees it: one TCP connection, device reports and progress reports.
+export class Terminal {
+    constructor(info) {
+        this.info = { devId: `ID-${info.sn}`, type: 'T1', plate: '', phone: '', app: 'V1.0.0', mcu: 'M1.0', fourG: 'G1.0', gnss: 'N1.0', smart: 'S1.0', ...info };
+        this.serial = 1;
+        this.packets = [];
+        this.buffer = Buffer.alloc(0);
+    }
+
+    async connect(port) {
+        this.socket = net.connect({ host: '127.0.0.1', port });
+        await new Promise((resolve, reject) => {
+            this.socket.once('connect', resolve);
+            this.socket.once('error', reject);
+        });
+        this.socket.on('error', () => {});
+        this.socket.on('data', (chunk) => {
+            this.buffer = Buffer.concat([this.buffer, chunk]);
+            while (this.buffer.length >= 42) {
+                const length = 42 + this.buffer.readUInt16BE(38);
+                if (this.buffer.length < length) break;
+                const packet = this.buffer.subarray(0, length);
+                this.buffer = this.buffer.subarray(length);
+                this.packets.push({ cmd: packet.readUInt16BE(2), serialNo: packet.readUInt16BE(36), body: packet.subarray(40, length - 2) });
+            }
+        });
+        return this;
+    }
+
+    reportBody() {
+        const body = Buffer.alloc(304);
+        const put = (text, offset, size, encode = (t) => Buffer.from(t, 'utf8')) => encode(text).copy(body, offset, 0, size);
+        put(this.info.sn, 0, 16);
+        put(this.info.type, 16, 64);
+        put(this.info.plate, 80, 16, encodeGbk);
+        put(this.info.phone, 96, 16);
+        put(this.info.app, 112, 32);
+        put(this.info.mcu, 144, 32);
+        put(this.info.fourG, 176, 32);
+        put(this.info.gnss, 208, 32);
+        put(this.info.smart, 240, 32);
+        return body;
+    }
+
+    send(cmd, body) {
+        this.socket.write(packPacket(cmd, this.info.devId, this.serial++, body));
+    }
+
+    // The first report of an unknown terminal registers it, but without a package for its type it
+    // is not answered; so wait for it in the device list, then report again as a known terminal,
+    // which is answered and leaves the service holding the full record for this connection.
+    async register(base) {
+        this.send(0x0001, this.reportBody());
+        const url = `${base}/KORVA/deviceList?deviceNo=${encodeURIComponent(this.info.sn)}&phoneNum=`;
+        await waitFor(async () => {
+            const response = await fetch(url);
+            if (response.status !== 200) return false;
+            return JSON.parse(await response.text()).data.deviceInfo.some((d) => d.deviceNo === this.info.sn);
+        }, { timeoutMs: 10000, intervalMs: 100, what: `${this.info.sn} in the device list` });
+        return this.report();
+    }
+
+    // A known terminal's report is answered with an upgrade answer (0x0001) or a file request (0x0004).
+    async report() {
+        const seen = this.packets.length;
+        this.send(0x0001, this.reportBody());
+        return waitFor(() => this.packets.slice(seen).find((p) => p.cmd === 0x0001 || p.cmd === 0x0004),
+            { timeoutMs: 10000, what: `the answer to the report of ${this.info.sn}` });
+    }
+
+    progress(percent) {
+        const body = Buffer.alloc(4);
+        body.writeUInt32BE(percent, 0);
+        this.send(0x0002, body);
+    }
+
+    close() {
+        if (this.socket) this.socket.destroy();
+    }
+}
