@@ -6,11 +6,14 @@
 #include <QDir>
 #include <QHostAddress>
 #include <QThreadPool>
+#include <QtConcurrent>
 
 #include "AppDir.h"
 #include "ConsoleControl.h"
 #include "CrashHandler.h"
 #include "DbSchema.h"
+#include "EmbeddedWebServer.h"
+#include "FileOperation.h"
 #include "LocalParaMgt.h"
 #include "Logger.h"
 #include "OrbTcpServer.h"
@@ -44,6 +47,13 @@ int main(int argc, char* argv[]) {
                      "not start.\n");
         return 1;
     }
+
+    // The exchange directory only ever holds this run's exports and imports.
+    const QString excelDir = param.ExcelDir;
+    QtConcurrent::run([excelDir] { FileOperation::instance()->removeFolderContent(excelDir); });
+
+    if (!EmbeddedWebServer::instance()->start(static_cast<uint32_t>(param.HttpPort2)))
+        qDebug().nospace() << "[start] Download server start failed! " << param.HttpPort2;
 
     OrbTcpServer tcpServer;
     if (tcpServer.listen(QHostAddress(param.ListenIP), static_cast<quint16>(param.TcpPort)))

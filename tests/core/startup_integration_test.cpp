@@ -8,7 +8,9 @@
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpServer>
 
+#include "HttpClient.h"
 #include "ServiceProcess.h"
 
 namespace {
@@ -109,5 +111,42 @@ TEST(Startup, UnwritableLogDirectoryEndsStartUpWithAMessage) {
     EXPECT_NE(service.exitCode(), 0);
     EXPECT_TRUE(service.output().contains("Failed opening file "))
         << service.output().toStdString();
+}
+TEST(Startup, EmptiesTheExchangeDirectoryAndServesOnlyBoundDownloads) {
+    ServiceProcess service;
+    QDir(service.appDir()).mkpath("Excel/old/deeper");
+    for (const char* name : {"Excel/a.csv", "Excel/old/b.csv", "Excel/old/deeper/c.csv"}) {
+        QFile file(service.path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(service.start());
+    EXPECT_TRUE(waitUntil([&] {
+        return QDir(service.path("Excel"))
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+            .isEmpty();
+    }));
+    EXPECT_TRUE(QDir(service.path("Excel")).exists());
+
+    // Nothing of the application directory is reachable on the download port.
+    for (const QByteArray target : {"/WFS.db", "/config.ini", "/"})
+        EXPECT_EQ(httpGet(service.httpPort2(), target).status, 404) << target.constData();
+    EXPECT_TRUE(waitUntil([&] {
+        return service.output().contains("[start] Tcp Server start OK! " +
+                                         QByteArray::number(service.tcpPort()));
+    }));
+}
+
+TEST(Startup, TakenTcpPortIsReportedAndTheServiceGoesOn) {
+    QTcpServer blocker;
+    ASSERT_TRUE(blocker.listen(QHostAddress::Any, 0));
+    ServiceProcess service;
+    service.setParam("TcpPort", blocker.serverPort());
+    ASSERT_TRUE(service.start(true, false));
+    EXPECT_TRUE(waitUntil([&] {
+        return service.output().contains("[start] Tcp Server start failed! " +
+                                         QByteArray::number(blocker.serverPort()));
+    }));
+    EXPECT_EQ(httpGet(service.httpPort2(), "/nothing").status, 404);  // the other listener answers
+    EXPECT_TRUE(service.running());
 }
 }  // namespace

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include "struDeviceInfo.h"
+
+// The service's one place for writing and removing files: package blocks from the browser,
+// chunks that terminals upload, the device-list import file and the start-up clean-up of the
+// exchange directory. Callers compose the paths; every operation reports by its result.
+class FileOperation : public QObject {
+    Q_OBJECT
+  public:
+    static FileOperation* instance();
+
+  public slots:
+    // Replaces fileName with data; creates the last missing directory level.
+    bool ImportExcelFile(const QString& fileName, const QByteArray& data);
+    // A file that is already gone counts as deleted.
+    bool DeleteExcel(const QString& fileName);
+    // One block of a package: the first block (bNewFile) starts the file afresh, the others
+    // are appended. Creates the last missing directory level only.
+    bool WriteUpgradePackage(const QString& fileName, const QByteArray& data, bool bNewFile = true);
+    bool DeleteUpgradePackage(const QString& fileName);
+    // Appends one chunk of a terminal's file, creating every missing directory level, and
+    // records the chunk in the day's data log. An empty chunk fails.
+    bool WriteDevUploadFile(const QString& fileName, const QByteArray& data);
+    // The device list as the 16-column CSV file (see DeviceListCsv).
+    bool ReadImportCsv(const QString& fileName, QList<struDeviceInfo>& outDevList);
+    bool WriteCsvFile(const QString& fileName, QList<struDeviceInfo> devList);
+    // Empties folderDir (kept itself) from the leaves upward. Stops once a whole pass makes no
+    // progress, so an entry that cannot be removed never keeps it looping; false then.
+    bool removeFolderContent(const QString& folderDir);
+
+  private:
+    FileOperation();
+};

@@ -1,0 +1,286 @@
+#include "EmbeddedWebServer.h"
+
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include "HttpClient.h"
+#include "ServiceProcess.h"
+
+namespace {
+
+const QByteArray kNotFound = "Error: File not found";
+
+// The server is a process-wide singleton: the first test to need it starts it, on a free port.
+quint16 g_port = 0;
+
+quint16 serverPort() {
+    if (!EmbeddedWebServer::instance()->running()) {
+        const quint16 port = freePort();
+        if (EmbeddedWebServer::instance()->start(port)) g_port = port;
+    }
+    return g_port;
+}
+
+std::string urlFor(quint16 port, const QByteArray& path) {
+    return "http://127.0.0.1:" + std::to_string(port) + path.toStdString();
+}
+
+QByteArray pattern(int size, char seed) {
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i) data[i] = static_cast<char>(seed + i * 7 % 251);
+    return data;
+}
+
+class EmbeddedWebServerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_port = serverPort();
+        ASSERT_NE(m_port, 0);
+    }
+
+    // A file in the test's directory, bound to path.
+    std::string bindFile(const QByteArray& path, const QString& name, const QByteArray& data) {
+        const QString file = m_dir.filePath(name);
+        QFile out(file);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(data) == data.size());
+        out.close();
+        EmbeddedWebServer::instance()->bindUrl(urlFor(m_port, path), file.toStdString());
+        return file.toStdString();
+    }
+
+    QTemporaryDir m_dir;
+    quint16 m_port = 0;
+};
+
+// Must run before anything starts the server: in one process this test comes first.
+TEST(EmbeddedWebServerStartTest, BindingBeforeStartOrAfterAFailedStartBindsNothing) {
+    if (EmbeddedWebServer::instance()->running()) GTEST_SKIP() << "needs a fresh process";
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("early.bin"));
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write("early") == 5);
+    out.close();
+
+    QTcpServer occupier;
+    ASSERT_TRUE(occupier.listen(QHostAddress::Any, 0));
+    const quint16 taken = occupier.serverPort();
+    EmbeddedWebServer::instance()->bindUrl(urlFor(taken, "/KORVA/dlPackage/early.bin"),
+                                           file.toStdString());
+    EXPECT_FALSE(EmbeddedWebServer::instance()->start(taken));
+    EXPECT_FALSE(EmbeddedWebServer::instance()->running());
+    EmbeddedWebServer::instance()->bindUrl(urlFor(taken, "/KORVA/dlPackage/failed.bin"),
+                                           file.toStdString());
+
+    const quint16 port = freePort();
+    ASSERT_TRUE(EmbeddedWebServer::instance()->start(port));
+    g_port = port;
+    EXPECT_FALSE(EmbeddedWebServer::instance()->start(freePort()));  // one server per process
+    EXPECT_EQ(httpGet(port, "/KORVA/dlPackage/early.bin").status, 404);
+    EXPECT_EQ(httpGet(port, "/KORVA/dlPackage/failed.bin").status, 404);
+}
+
+TEST_F(EmbeddedWebServerTest, ServesABoundFileWholeAndInPart) {
+    const QByteArray data = pattern(1000, 'a');
+    bindFile("/KORVA/dlPackage/app/pkg.bin", QStringLiteral("pkg.bin"), data);
+
+    const HttpResponse whole = httpGet(m_port, "/KORVA/dlPackage/app/pkg.bin");
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.body, data);
+    EXPECT_EQ(whole.header("Accept-Ranges"), QByteArray("bytes"));
+
+    const HttpResponse part =
+        httpGet(m_port, "/KORVA/dlPackage/app/pkg.bin", {{"Range", "bytes=100-199"}});
+    EXPECT_EQ(part.status, 206);
+    EXPECT_EQ(part.body, data.mid(100, 100));
+    EXPECT_EQ(part.header("Content-Range"), QByteArray("bytes 100-199/1000"));
+}
+
+// Bodies go out in blocks: a file of several blocks must arrive whole and in order.
+TEST_F(EmbeddedWebServerTest, ServesAFileLargerThanOneBlock) {
+    const QByteArray data = pattern(3 * 1024 * 1024 + 123, 'L');
+    bindFile("/KORVA/dlPackage/app/large.bin", QStringLiteral("large.bin"), data);
+    const HttpResponse whole = httpGet(m_port, "/KORVA/dlPackage/app/large.bin");
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_TRUE(whole.body == data) << "got " << whole.body.size() << " bytes";
+    const HttpResponse part =
+        httpGet(m_port, "/KORVA/dlPackage/app/large.bin", {{"Range", "bytes=1048000-3145800"}});
+    EXPECT_EQ(part.status, 206);
+    EXPECT_TRUE(part.body == data.mid(1048000, 3145800 - 1048000 + 1))
+        << "got " << part.body.size() << " bytes";
+}
+
+TEST_F(EmbeddedWebServerTest, RebindingServesTheNewFile) {
+    bindFile("/KORVA/dlPackage/T9/re.bin", QStringLiteral("first.bin"), "first");
+    EXPECT_EQ(httpGet(m_port, "/KORVA/dlPackage/T9/re.bin").body, QByteArray("first"));
+    bindFile("/KORVA/dlPackage/T9/re.bin", QStringLiteral("second.bin"), "second");
+    EXPECT_EQ(httpGet(m_port, "/KORVA/dlPackage/T9/re.bin").body, QByteArray("second"));
+}
+
+TEST_F(EmbeddedWebServerTest, UrlsForAnotherPortOrWithoutOneBindNothing) {
+    const QString file = m_dir.filePath(QStringLiteral("x.bin"));
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write("x") == 1);
+    out.close();
+    EmbeddedWebServer* server = EmbeddedWebServer::instance();
+    server->bindUrl(urlFor(static_cast<quint16>(m_port + 1), "/KORVA/dlPackage/other.bin"),
+                    file.toStdString());
+    server->bindUrl("http://127.0.0.1/KORVA/dlPackage/noport.bin", file.toStdString());
+    // The port's digits inside the host do not count as the port.
+    server->bindUrl("http://10.0." + std::to_string(m_port) + ".1/KORVA/dlPackage/inhost.bin",
+                    file.toStdString());
+    for (const QByteArray& path :
+         {QByteArray("/KORVA/dlPackage/other.bin"), QByteArray("/KORVA/dlPackage/noport.bin"),
+          QByteArray("/KORVA/dlPackage/inhost.bin")}) {
+        EXPECT_EQ(httpGet(m_port, path).status, 404) << path.constData();
+    }
+}
+
+// The process's directory holds the database, the configuration and the logs: nothing but
+// bound files may leave this port.
+TEST_F(EmbeddedWebServerTest, UnboundPathsAndTheWorkingDirectoryAnswer404) {
+    bindFile("/KORVA/dlPackage/app/ok.bin", QStringLiteral("ok.bin"), "ok");
+    const QString oldCwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
+    for (const char* name : {"WFS.db", "config.ini"}) {
+        QFile file(m_dir.filePath(QLatin1String(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("secret") == 6);
+    }
+    const QByteArray targets[] = {
+        "/WFS.db",
+        "/config.ini",
+        "/",
+        "/KORVA/dlPackage/",
+        "/KORVA/dlPackage/app/never.bin",
+        "/KORVA/dlPackage/app/../../WFS.db",
+        "/KORVA/dlPackage/app/ok.bin/../../../config.ini",
+        "/%57FS.db",
+    };
+    for (const QByteArray& target : targets) {
+        const HttpResponse reply = httpGet(m_port, target);
+        EXPECT_EQ(reply.status, 404) << target.constData();
+        EXPECT_TRUE(reply.body.contains(kNotFound)) << target.constData();
+        EXPECT_FALSE(reply.body.contains("secret")) << target.constData();
+    }
+    QDir::setCurrent(oldCwd);
+}
+
+TEST_F(EmbeddedWebServerTest, AMissingBoundFileAnswers404) {
+    const std::string file = bindFile("/KORVA/dlPackage/app/gone.bin", "gone.bin", "x");
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(file)));
+    for (const QByteArray& range : {QByteArray(), QByteArray("bytes=-1")}) {
+        QList<QPair<QByteArray, QByteArray>> headers;
+        if (!range.isEmpty()) headers.append({"Range", range});
+        const HttpResponse reply = httpGet(m_port, "/KORVA/dlPackage/app/gone.bin", headers);
+        EXPECT_EQ(reply.status, 404) << range.constData();
+        EXPECT_TRUE(reply.body.contains(kNotFound)) << range.constData();
+    }
+}
+
+TEST_F(EmbeddedWebServerTest, RangeRequests) {
+    const QByteArray data = pattern(1000, 'r');
+    bindFile("/KORVA/dlPackage/app/range.bin", QStringLiteral("range.bin"), data);
+    struct Case {
+        QByteArray range;
+        int status;
+        int first;  // the part expected in the body (200: the whole file)
+        int length;
+        QByteArray contentRange;
+    };
+    const Case cases[] = {
+        {"bytes=0-9", 206, 0, 10, "bytes 0-9/1000"},                 // closed
+        {"bytes=0-0", 206, 0, 1, "bytes 0-0/1000"},                  // one byte
+        {"bytes=999-999", 206, 999, 1, "bytes 999-999/1000"},        // the last byte
+        {"bytes=990-", 206, 990, 10, "bytes 990-999/1000"},          // open
+        {"bytes=0-", 206, 0, 1000, "bytes 0-999/1000"},              // open from the start
+        {"bytes=995-2000", 206, 995, 5, "bytes 995-999/1000"},       // end past the file
+        {"bytes=-10", 206, 990, 10, "bytes 990-999/1000"},           // suffix
+        {"bytes=-5000", 206, 0, 1000, "bytes 0-999/1000"},           // suffix beyond the file
+        {"Bytes = 5-6", 206, 5, 2, "bytes 5-6/1000"},                // case and spaces
+        {"bytes=1000-", 416, 0, 0, "bytes */1000"},                  // start at the end
+        {"bytes=5000-", 416, 0, 0, "bytes */1000"},                  // start past the end
+        {"bytes=5000-6000", 416, 0, 0, "bytes */1000"},              //
+        {"bytes=-0", 416, 0, 0, "bytes */1000"},                     // empty suffix
+        {"bytes=2000-,3000-3001", 416, 0, 0, "bytes */1000"},        // multi, none inside
+        {"bytes=0-1,5-6", 200, 0, 1000, QByteArray()},               // multi: whole file
+        {"bytes=10-5", 200, 0, 1000, QByteArray()},                  // invalid: ignored
+        {"bytes=abc", 200, 0, 1000, QByteArray()},                   //
+        {"bytes=+5-9", 200, 0, 1000, QByteArray()},                  //
+        {"items=0-1", 200, 0, 1000, QByteArray()},                   // another unit
+        {"bytes=99999999999999999999-", 416, 0, 0, "bytes */1000"},  // huge start
+    };
+    for (const Case& c : cases) {
+        const HttpResponse reply =
+            httpGet(m_port, "/KORVA/dlPackage/app/range.bin", {{"Range", c.range}});
+        const char* label = c.range.constData();
+        ASSERT_TRUE(reply.ok) << label;
+        EXPECT_EQ(reply.status, c.status) << label;
+        EXPECT_EQ(reply.body, data.mid(c.first, c.length)) << label;
+        EXPECT_EQ(reply.header("Content-Length").toInt(), c.length) << label;
+        EXPECT_EQ(reply.header("Content-Range"), c.contentRange) << label;
+    }
+}
+
+TEST_F(EmbeddedWebServerTest, HeadWithARangeSendsNoBody) {
+    bindFile("/KORVA/dlPackage/app/head.bin", QStringLiteral("head.bin"), pattern(100, 'h'));
+    const HttpResponse reply =
+        httpRequest(m_port, "HEAD", "/KORVA/dlPackage/app/head.bin", {{"Range", "bytes=-10"}});
+    EXPECT_EQ(reply.status, 206);
+    EXPECT_EQ(reply.header("Content-Length"), QByteArray("10"));
+    EXPECT_TRUE(reply.body.isEmpty());
+}
+
+// Conditional requests are left to civetweb: the validators of our replies must be its own.
+TEST_F(EmbeddedWebServerTest, ValidatorsOfAReplyMakeTheNextRequestConditional) {
+    bindFile("/KORVA/dlPackage/app/cond.bin", QStringLiteral("cond.bin"), pattern(50, 'c'));
+    const HttpResponse first = httpGet(m_port, "/KORVA/dlPackage/app/cond.bin");
+    ASSERT_EQ(first.status, 200);
+    ASSERT_FALSE(first.header("Etag").isEmpty());
+    ASSERT_FALSE(first.header("Last-Modified").isEmpty());
+    const QPair<QByteArray, QByteArray> conditions[] = {
+        {"If-None-Match", first.header("Etag")},
+        {"If-Modified-Since", first.header("Last-Modified")},
+    };
+    for (const auto& condition : conditions) {
+        const HttpResponse again = httpGet(m_port, "/KORVA/dlPackage/app/cond.bin", {condition});
+        EXPECT_EQ(again.status, 304) << condition.first.constData();
+        EXPECT_TRUE(again.body.isEmpty()) << condition.first.constData();
+    }
+    const HttpResponse changed =
+        httpGet(m_port, "/KORVA/dlPackage/app/cond.bin", {{"If-None-Match", "\"other\""}});
+    EXPECT_EQ(changed.status, 200);
+    EXPECT_EQ(changed.body, pattern(50, 'c'));
+}
+
+TEST_F(EmbeddedWebServerTest, BindingFromSeveralThreadsAtOnce) {
+    const QString file = m_dir.filePath(QStringLiteral("shared.bin"));
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write("shared") == 6);
+    out.close();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([this, t, file] {
+            for (int i = 0; i < 200; ++i) {
+                const QByteArray path = "/KORVA/dlPackage/many/" + QByteArray::number(t) + "_" +
+                                        QByteArray::number(i) + ".bin";
+                EmbeddedWebServer::instance()->bindUrl(urlFor(m_port, path), file.toStdString());
+            }
+        });
+    }
+    // Requests run on the server's workers while the bindings change.
+    EXPECT_EQ(httpGet(m_port, "/KORVA/dlPackage/many/none.bin").status, 404);
+    for (std::thread& thread : threads) thread.join();
+    for (const QByteArray& name : {QByteArray("0_0"), QByteArray("3_199"), QByteArray("2_77")}) {
+        EXPECT_EQ(httpGet(m_port, "/KORVA/dlPackage/many/" + name + ".bin").body,
+                  QByteArray("shared"))
+            << name.constData();
+    }
+}
+
+}  // namespace
