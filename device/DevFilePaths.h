@@ -13,11 +13,16 @@ struct DevFilePaths {
     // The directory of a file type (1 to 4); empty for any other type.
     QString forType(quint32 type) const {
         switch (type) {
-            case 1: return log;
-            case 2: return index;
-            case 3: return print;
-            case 4: return runInfo;
-            default: return QString();
+            case 1:
+                return log;
+            case 2:
+                return index;
+            case 3:
+                return print;
+            case 4:
+                return runInfo;
+            default:
+                return QString();
         }
     }
 };

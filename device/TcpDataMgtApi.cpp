@@ -38,11 +38,16 @@ QString devIdText(const SocketPacket& packet) {
 // The pending-file flag of a file type (1 to 4), nullptr for any other type.
 bool* fileFlag(struDeviceInfo& device, quint32 type) {
     switch (type) {
-        case 1: return &device.GetLogFile;
-        case 2: return &device.GetIndexFile;
-        case 3: return &device.GetPrintFile;
-        case 4: return &device.GetRunInfoFile;
-        default: return nullptr;
+        case 1:
+            return &device.GetLogFile;
+        case 2:
+            return &device.GetIndexFile;
+        case 3:
+            return &device.GetPrintFile;
+        case 4:
+            return &device.GetRunInfoFile;
+        default:
+            return nullptr;
     }
 }
 
@@ -132,17 +137,25 @@ void TcpDataMgtApi::readDataSlot(qintptr socketId, QByteArray data) {
     }
     switch (packet.cmd) {
         case kCmdReport:
-        case kCmdReportEx: handleDeviceReport(socketId, packet); break;
-        case kCmdProgress: handleUpgradeProgress(socketId, packet); break;
-        case kCmdCommand: handleCmdResult(socketId, packet); break;
-        case kCmdFile: handleDeviceFile(socketId, packet); break;
-        default: break;
+        case kCmdReportEx:
+            handleDeviceReport(socketId, packet);
+            break;
+        case kCmdProgress:
+            handleUpgradeProgress(socketId, packet);
+            break;
+        case kCmdCommand:
+            handleCmdResult(socketId, packet);
+            break;
+        case kCmdFile:
+            handleDeviceFile(socketId, packet);
+            break;
+        default:
+            break;
     }
 }
 
 void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& packet) {
-    logger()->info("{}, device Report(0x0001):{}", "TcpDataMgtApi::readDataSlot",
-                   hex(packet.data));
+    logger()->info("{}, device Report(0x0001):{}", "TcpDataMgtApi::readDataSlot", hex(packet.data));
     struDeviceInfo report;
     const int parsed = packet.cmd == kCmdReportEx
                            ? m_packetHandler->ParseDeviceReportEx(packet.data, report)
@@ -288,8 +301,8 @@ void TcpDataMgtApi::GetUpgradeFlag(qintptr socketId, const SocketPacket& header,
         SocketPacketHandler::AnswerHeader(header, kCmdReport, static_cast<quint16>(body.size()));
     QByteArray packet;
     if (m_packetHandler->DataPack(answer, body, packet) != 0) return;
-    logger()->info("{}, GetAllPackage:allData {} {}", "TcpDataMgtApi::GetUpgradeFlag",
-                   hex(packet), packet.size());
+    logger()->info("{}, GetAllPackage:allData {} {}", "TcpDataMgtApi::GetUpgradeFlag", hex(packet),
+                   packet.size());
     emit sendSocketData(packet, socketId);
 }
 

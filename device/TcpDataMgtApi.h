@@ -13,8 +13,8 @@
 #include "DevFilePaths.h"
 #include "SocketPacketHandler.h"
 #include "struDeviceInfo.h"
-#include "struPackageInfo.h"
 #include "struLocalParam.h"
+#include "struPackageInfo.h"
 
 class Tab_DeviceInfo;
 class Tab_Package;

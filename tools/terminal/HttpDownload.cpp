@@ -27,17 +27,16 @@ void HttpDownload::request() {
         if (m_socket->state() != QAbstractSocket::ConnectedState && !m_headParsed)
             fail(QStringLiteral("http connection failed: ") + m_socket->errorString());
     });
-    const QString path = m_url.path(QUrl::FullyEncoded).isEmpty()
-                             ? QStringLiteral("/")
-                             : m_url.path(QUrl::FullyEncoded);
+    const QString path = m_url.path(QUrl::FullyEncoded).isEmpty() ? QStringLiteral("/")
+                                                                  : m_url.path(QUrl::FullyEncoded);
     QByteArray head = "GET " + path.toLatin1() + " HTTP/1.1\r\nHost: " + m_url.host().toLatin1() +
                       ":" + QByteArray::number(m_url.port(80)) + "\r\nConnection: close\r\n";
     if (!m_body.isEmpty()) head += "Range: bytes=" + QByteArray::number(m_body.size()) + "-\r\n";
     head += "\r\n";
-    emit step(m_body.isEmpty() ? QStringLiteral("GET %1").arg(m_url.toString())
-                               : QStringLiteral("GET %1 Range: bytes=%2-")
-                                     .arg(m_url.toString())
-                                     .arg(m_body.size()));
+    emit step(
+        m_body.isEmpty()
+            ? QStringLiteral("GET %1").arg(m_url.toString())
+            : QStringLiteral("GET %1 Range: bytes=%2-").arg(m_url.toString()).arg(m_body.size()));
     m_socket->connectToHost(m_url.host(), static_cast<quint16>(m_url.port(80)));
     m_socket->write(head);
 }

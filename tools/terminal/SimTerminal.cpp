@@ -91,8 +91,9 @@ void SimTerminal::onReadyRead() {
 
 void SimTerminal::handle(const SocketPacket& packet) {
     if (m_finished || m_state == State::Done) {
-        if (!m_finished) fault(QStringLiteral("unexpected command 0x%1 after the script")
-                                   .arg(packet.cmd, 4, 16, QLatin1Char('0')));
+        if (!m_finished)
+            fault(QStringLiteral("unexpected command 0x%1 after the script")
+                      .arg(packet.cmd, 4, 16, QLatin1Char('0')));
         return;
     }
     if (SocketPacketHandler::FieldBytes(packet.devId, 32) != m_script.devId.left(32)) {
@@ -105,13 +106,21 @@ void SimTerminal::handle(const SocketPacket& packet) {
         m_latencies.append(m_reportClock.nsecsElapsed() / 1e6);
     }
     switch (packet.cmd) {
-        case kCmdReport: onUpgradeAnswer(packet); break;
-        case kCmdProgress: onPoll(); break;
-        case kCmdCommand: onCommand(packet); break;
-        case kCmdFile: onFileRequest(packet); break;
+        case kCmdReport:
+            onUpgradeAnswer(packet);
+            break;
+        case kCmdProgress:
+            onPoll();
+            break;
+        case kCmdCommand:
+            onCommand(packet);
+            break;
+        case kCmdFile:
+            onFileRequest(packet);
+            break;
         default:
-            fault(QStringLiteral("unexpected command 0x%1").arg(packet.cmd, 4, 16,
-                                                                 QLatin1Char('0')));
+            fault(
+                QStringLiteral("unexpected command 0x%1").arg(packet.cmd, 4, 16, QLatin1Char('0')));
     }
 }
 
@@ -225,11 +234,16 @@ void SimTerminal::onFileRequest(const SocketPacket& packet) {
     const QByteArray name = QFileInfo(file.fileName()).fileName().toUtf8();
     // counter1 = chunk number 1..n, counter2 = n, counter3 = counter4 = 1 (one part).
     const int size = TerminalPackets::kMaxChunkData;
-    const quint32 chunks = content.isEmpty() ? 1 : static_cast<quint32>((content.size() + size - 1) / size);
+    const quint32 chunks =
+        content.isEmpty() ? 1 : static_cast<quint32>((content.size() + size - 1) / size);
     for (quint32 i = 0; i < chunks; ++i)
-        send(kCmdFile, TerminalPackets::fileChunkBody(type, name, i + 1, chunks, 1, 1,
-                                                      content.mid(static_cast<int>(i) * size, size)));
-    say(QStringLiteral("file type %1: %2 bytes in %3 chunks sent").arg(type).arg(content.size()).arg(chunks));
+        send(kCmdFile,
+             TerminalPackets::fileChunkBody(type, name, i + 1, chunks, 1, 1,
+                                            content.mid(static_cast<int>(i) * size, size)));
+    say(QStringLiteral("file type %1: %2 bytes in %3 chunks sent")
+            .arg(type)
+            .arg(content.size())
+            .arg(chunks));
     m_state = State::Settling;
     m_timeout.stop();
     m_settle.start(m_script.settleMs);
@@ -252,7 +266,9 @@ void SimTerminal::finish() {
         if (m_finished) return;
         m_finished = true;
         m_socket.disconnect(this);
-        m_socket.close();
+        // The last packet must reach the kernel before the process may end.
+        m_socket.flush();
+        m_socket.disconnectFromHost();
         emit finished(true);
     };
     if (m_script.holdMs > 0)

@@ -23,15 +23,15 @@ struct TerminalScript {
     bool extended = false;  // report with 0x0006
     enum class Expect { Any, Upgrade, None } expect = Expect::Any;
     QList<quint32> progressSteps{25, 50, 75, 100};
-    qint64 breakAt = 0;        // break the download after this many bytes and resume
-    bool download = true;      // false: report progress without downloading
-    int loopProgressMs = 0;    // keep reporting the first step for this long before going on
-    quint32 cmdResult = 0;     // result code answered to a 0x0003 command
+    qint64 breakAt = 0;            // break the download after this many bytes and resume
+    bool download = true;          // false: report progress without downloading
+    int loopProgressMs = 0;        // keep reporting the first step for this long before going on
+    quint32 cmdResult = 0;         // result code answered to a 0x0003 command
     QMap<quint32, QString> files;  // local file sent for each requested type
-    int reports = 1;           // reports to send, each after the previous exchange ended
-    int timeoutMs = 10000;     // longest wait for any expected packet
-    int settleMs = 300;        // quiet time after a file transfer that ends the exchange
-    int holdMs = 0;            // stay connected this long after the script
+    int reports = 1;               // reports to send, each after the previous exchange ended
+    int timeoutMs = 10000;         // longest wait for any expected packet
+    int settleMs = 300;            // quiet time after a file transfer that ends the exchange
+    int holdMs = 0;                // stay connected this long after the script
 };
 
 // One terminal: connects, reports, and answers the service like a terminal would, printing

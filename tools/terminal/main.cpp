@@ -82,8 +82,7 @@ int main(int argc, char* argv[]) {
     parser.addOptions({
         {"host", "Service address.", "addr", "127.0.0.1"},
         {"port", "Service TCP port (TcpPort).", "port"},
-        {"count", "Number of terminals; with more than one, terminal i is named SN + i.", "n",
-         "1"},
+        {"count", "Number of terminals; with more than one, terminal i is named SN + i.", "n", "1"},
         {"sn", "Serial number (prefix with --count).", "sn", "SN0001"},
         {"dev-id", "Device ID in the packet header (default: the serial number).", "id"},
         {"type", "Device type.", "type", "T1"},
@@ -104,9 +103,10 @@ int main(int argc, char* argv[]) {
         {"loop-progress", "Repeat the first progress step after every poll for this long first.",
          "ms", "0"},
         {"cmd-result", "Result code answered to a command (0x0003).", "code", "0"},
-        {"file", "Local file sent for a file request of TYPE (1 log, 2 index, 3 print, 4 run "
-                 "information), in chunks of at most 1348 bytes: counter1 = chunk number 1..n, "
-                 "counter2 = n, counter3 = counter4 = 1. Repeatable.",
+        {"file",
+         "Local file sent for a file request of TYPE (1 log, 2 index, 3 print, 4 run "
+         "information), in chunks of at most 1348 bytes: counter1 = chunk number 1..n, "
+         "counter2 = n, counter3 = counter4 = 1. Repeatable.",
          "type=path"},
         {"reports", "Reports per terminal, each after the previous exchange ended.", "n", "1"},
         {"timeout", "Longest wait for any expected packet.", "ms", "10000"},
@@ -152,7 +152,8 @@ int main(int argc, char* argv[]) {
 
     QList<double> latencies;
     for (SimTerminal* terminal : terminals) latencies += terminal->latencies();
-    out << QString("summary: %1 terminals, %2 failed, %3 answers, latency ms median %4 p99 %5 max %6")
+    out << QString(
+               "summary: %1 terminals, %2 failed, %3 answers, latency ms median %4 p99 %5 max %6")
                .arg(count)
                .arg(failures)
                .arg(latencies.size())
