@@ -1,6 +1,7 @@
 #include "TcpDataMgtApi.h"
 
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QMutexLocker>
@@ -465,9 +466,7 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
 void TcpDataMgtApi::sockDisConnect(qintptr socketId, QString ip, quint16 port) {
     Q_UNUSED(ip);
     Q_UNUSED(port);
-    logger()->info("{}, TcpDataMgtApi::sockDisConnect thread is:{}",
-                   "TcpDataMgtApi::sockDisConnect",
-                   reinterpret_cast<quintptr>(QThread::currentThreadId()));
+    qDebug() << "TcpDataMgtApi::sockDisConnect thread is:" << QThread::currentThreadId();
     {
         QMutexLocker lock(&m_onlineMutex);
         m_onlineDevices.remove(socketId);

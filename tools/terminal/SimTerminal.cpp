@@ -27,8 +27,18 @@ SimTerminal::SimTerminal(const TerminalScript& script, QObject* parent)
         exchangeEnded();
     });
     connect(&m_socket, &QTcpSocket::connected, this, [this] {
-        say(QStringLiteral("connected to %1:%2").arg(m_script.host).arg(m_script.port));
-        sendReport();
+        say(QStringLiteral("connected to %1:%2 in %3 ms")
+                .arg(m_script.host)
+                .arg(m_script.port)
+                .arg(m_connectClock.elapsed()));
+        if (m_script.startDelayMs > 0) {
+            m_timeout.stop();
+            QTimer::singleShot(m_script.startDelayMs, this, [this] {
+                if (!m_finished) sendReport();
+            });
+        } else {
+            sendReport();
+        }
     });
     connect(&m_socket, &QTcpSocket::readyRead, this, &SimTerminal::onReadyRead);
     connect(&m_socket, &QTcpSocket::disconnected, this,
@@ -49,6 +59,7 @@ void SimTerminal::armTimeout() {
 
 void SimTerminal::start() {
     armTimeout();
+    m_connectClock.start();
     m_socket.connectToHost(m_script.host, m_script.port);
 }
 

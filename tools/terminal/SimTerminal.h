@@ -32,6 +32,7 @@ struct TerminalScript {
     int timeoutMs = 10000;         // longest wait for any expected packet
     int settleMs = 300;            // quiet time after a file transfer that ends the exchange
     int holdMs = 0;                // stay connected this long after the script
+    int startDelayMs = 0;          // wait this long between connecting and the first report
 };
 
 // One terminal: connects, reports, and answers the service like a terminal would, printing
@@ -79,6 +80,7 @@ class SimTerminal : public QObject {
     int m_reportsSent = 0;
     bool m_answerPending = false;  // the report's first answer has not come yet
     QElapsedTimer m_reportClock;
+    QElapsedTimer m_connectClock;
     QList<double> m_latencies;
     HttpDownload* m_download = nullptr;
     bool m_downloadDone = false;

@@ -58,6 +58,7 @@ bool parseScript(const QCommandLineParser& p, TerminalScript& s, int& count, QSt
     s.timeoutMs = p.value("timeout").toInt();
     s.settleMs = p.value("settle").toInt();
     s.holdMs = p.value("exit-after").toInt();
+    s.startDelayMs = p.value("start-delay").toInt();
     return true;
 }
 
@@ -112,6 +113,7 @@ int main(int argc, char* argv[]) {
         {"timeout", "Longest wait for any expected packet.", "ms", "10000"},
         {"settle", "Quiet time after a file upload that ends the exchange.", "ms", "300"},
         {"exit-after", "Stay connected this long after the script before leaving.", "ms", "0"},
+        {"start-delay", "Wait this long after connecting before the first report.", "ms", "0"},
         {"quiet", "Print only faults and the summary."},
     });
     parser.process(app);
