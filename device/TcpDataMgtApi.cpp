@@ -389,9 +389,16 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
         }
     }
     // The pause paces a terminal that reports rapidly, without holding up the others.
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(true);
     const SocketPacket header = packet;
-    QTimer::singleShot(kProgressPollDelayMs, this,
-                       [this, socketId, header] { SendProgressPoll(socketId, header); });
+    connect(timer, &QTimer::timeout, this, [this, timer, socketId, header] {
+        m_pollTimers.remove(socketId, timer);
+        timer->deleteLater();
+        SendProgressPoll(socketId, header);
+    });
+    m_pollTimers.insert(socketId, timer);
+    timer->start(kProgressPollDelayMs);
 }
 
 void TcpDataMgtApi::handleCmdResult(qintptr socketId, const SocketPacket& packet) {
@@ -467,6 +474,9 @@ void TcpDataMgtApi::sockDisConnect(qintptr socketId, QString ip, quint16 port) {
     Q_UNUSED(ip);
     Q_UNUSED(port);
     qDebug() << "TcpDataMgtApi::sockDisConnect thread is:" << QThread::currentThreadId();
+    // A poll still waiting must not reach a later connection that reuses the descriptor.
+    for (QTimer* timer : m_pollTimers.values(socketId)) delete timer;
+    m_pollTimers.remove(socketId);
     {
         QMutexLocker lock(&m_onlineMutex);
         m_onlineDevices.remove(socketId);

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QMultiHash>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -16,6 +17,7 @@
 #include "struLocalParam.h"
 #include "struPackageInfo.h"
 
+class QTimer;
 class Tab_DeviceInfo;
 class Tab_Package;
 
@@ -84,6 +86,9 @@ class TcpDataMgtApi : public QObject {
     std::unique_ptr<Tab_Package> m_packageTable;
     struLocalParam m_param;  // read once at construction
     UrlBinder m_urlBinder;
+
+    // Progress polls waiting for their pause, per socket ID; main thread only.
+    QMultiHash<qintptr, QTimer*> m_pollTimers;
 
     // Guards m_onlineDevices: the main thread writes, web worker threads read.
     QMutex m_onlineMutex;

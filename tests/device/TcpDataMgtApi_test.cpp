@@ -441,6 +441,20 @@ TEST_F(TcpDataMgtApiTest, ProgressPollsAfterPauseAndCompletesAtHundred) {
     EXPECT_EQ(list.at(0).upgradeProgress, 100u);
 }
 
+TEST_F(TcpDataMgtApiTest, WaitingPollDroppedAtDisconnect) {
+    makeApi();
+    report(5, identity(sn("W")));
+    m_sent.clear();
+    progress(5, 40);
+    progress(6, 40);
+    m_api->sockDisConnect(5, "", 0);
+    // Socket 6's poll proves the pause is over; socket 5's must not follow.
+    ASSERT_TRUE(waitUntil([&] { return !m_sent.empty(); }, 2000));
+    EXPECT_FALSE(waitUntil([&] { return m_sent.size() > 1; }, 200));
+    ASSERT_EQ(m_sent.size(), 1u);
+    EXPECT_EQ(m_sent[0].socketId, 6);
+}
+
 TEST_F(TcpDataMgtApiTest, ForcedFlagClearedAtHundred) {
     makeApi();
     addPackage(kOld);
