@@ -194,9 +194,10 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
 
     {
         QMutexLocker lock(&m_onlineMutex);
-        // Entries of earlier connections of the same terminal are stale.
+        // Entries of earlier connections of the same terminal are stale. An empty device ID
+        // names no terminal: matching on it would evict every other terminal without one.
         for (auto it = m_onlineDevices.begin(); it != m_onlineDevices.end();) {
-            if (it->devSN == report.devSN || it->devId == devId)
+            if (it->devSN == report.devSN || (!devId.isEmpty() && it->devId == devId))
                 it = m_onlineDevices.erase(it);
             else
                 ++it;

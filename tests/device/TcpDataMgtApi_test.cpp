@@ -488,6 +488,24 @@ TEST_F(TcpDataMgtApiTest, ProgressListOnlyReportersAndForgetsAtDisconnect) {
     report(40, identity(sn("L1")));
     ASSERT_TRUE(m_api->GetUpgradeProgress(list));
     EXPECT_TRUE(list.isEmpty());
+
+    // So does another serial number under the same device ID, but an empty ID matches none.
+    report(50, identity(sn("L4")));
+    progress(50, 5);
+    m_api->readDataSlot(
+        51, TerminalPackets::frame(0x0001, sn("L4").toUtf8() + "-id", 1,
+                                   TerminalPackets::reportBody(identity(sn("L5")), false)));
+    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
+    EXPECT_TRUE(list.isEmpty());
+    for (int socket : {60, 61}) {
+        m_api->readDataSlot(socket, TerminalPackets::frame(
+                                        0x0001, QByteArray(), 1,
+                                        TerminalPackets::reportBody(
+                                            identity(sn("E") + QString::number(socket)), false)));
+        progress(socket, 7);
+    }
+    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
+    EXPECT_EQ(list.size(), 2);
 }
 
 TEST_F(TcpDataMgtApiTest, ProgressListReadableFromOtherThreadsWhileHandling) {
