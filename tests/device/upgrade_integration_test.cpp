@@ -138,9 +138,13 @@ TEST_F(UpgradeIntegrationTest, ManualModeAnswersNoUpgrade) {
     m_service.setParam("ManualMode", 1);
     ASSERT_TRUE(startService());
     addPackage(kNew, 1000);
-    const RunResult run = runTerminal(terminalArgs("IT-MAN", "none"));
+    // The extended report carries a serial number longer than the standard 16 bytes.
+    const QString longSN = "IT-MANUAL-EXTENDED-0123456789";
+    const RunResult run = runTerminal(terminalArgs(longSN, "none") << "--extended");
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains("(0x0006)"));
     EXPECT_TRUE(run.output.contains("flag 0, no upgrade"));
+    EXPECT_EQ(column(longSN, "AppVersion").toString(), kOld);
 }
 
 TEST_F(UpgradeIntegrationTest, ForcedTerminalUpgradesWithEqualVersionsAndFlagClears) {
