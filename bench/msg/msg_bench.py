@@ -155,7 +155,9 @@ def load_run(args):
         start = time.time()
         out = subprocess.run(
             terminal(args.terminal, svc.tcp, "--sn", "LOAD", "--type", "NOPKG", "--count",
-                     str(args.connections), "--reports", str(args.per_conn), "--expect", "none"),
+                     str(args.connections), "--reports", str(args.per_conn), "--expect", "none",
+                     # every report is to be answered, however long the queue
+                     "--timeout", "180000"),
             capture_output=True, text=True, preexec_fn=raise_fd_limit)
         elapsed = time.time() - start
         m = SUMMARY.search(out.stdout)
@@ -166,6 +168,9 @@ def load_run(args):
         if m:
             print("  per-report latency ms: median %s p99 %s max %s, failed terminals %s"
                   % (m.group(4), m.group(5), m.group(6), m.group(2)))
+        faults = [l for l in out.stdout.splitlines() if "FAULT" in l]
+        if faults:
+            print("  %d faults, first: %s" % (len(faults), faults[0]))
         print("  service peak memory VmHWM: %.1f MiB" % (svc.vm_hwm_kib() / 1024.0))
     finally:
         svc.stop()
