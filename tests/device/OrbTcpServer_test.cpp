@@ -153,7 +153,8 @@ TEST(OrbTcpServer, ConnectionLimitAndRecovery) {
     ASSERT_TRUE(waitUntil([&] { return server.connectionCount() == 1; }));
     auto fourth = server.connectTerminal();
     EXPECT_EQ(server.connectionCount(), 2);
-    const QByteArray packet = makePacket(0x0002, QByteArray(4, '\0'));
+    // Progress 100: no poll is scheduled that could reach the next test's reused socket ID.
+    const QByteArray packet = makePacket(0x0002, QByteArray("\0\0\0\x64", 4));
     ASSERT_TRUE(fourth->write(packet));
     ASSERT_TRUE(waitUntil([&] { return !server.deliveries.isEmpty(); }));
     EXPECT_EQ(server.deliveries[0].socketId, server.socketIdByPort.value(fourth->localPort()));
@@ -196,7 +197,9 @@ TEST(OrbTcpServer, IdleConnectionIsDroppedWhileABusyOneStays) {
 
     QTimer keepAlive;
     QObject::connect(&keepAlive, &QTimer::timeout,
-                     [&] { busy->write(makePacket(0x0002, QByteArray(4, '\0'))); });
+                     // Progress 100: the message handler schedules no poll that could
+                     // outlive this test and reach a later one's reused socket ID.
+                     [&] { busy->write(makePacket(0x0002, QByteArray("\0\0\0\x64", 4))); });
     keepAlive.start(250);
 
     QElapsedTimer clock;
