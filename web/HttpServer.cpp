@@ -1,0 +1,830 @@
+#include "HttpServer.h"
+
+#include <arpa/inet.h>
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <event2/event.h>
+#include <event2/http.h>
+#include <event2/keyvalq_struct.h>
+#include <event2/listener.h>
+#include <event2/thread.h>
+#include <event2/util.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QDebug>
+#include <QFileInfo>
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "AcceptEncoding.h"
+#include "FileSendStrategy.h"
+#include "HandleThreadInfo.h"
+#include "HttpServerHelper.h"
+
+namespace {
+
+constexpr int kPoolSize = 5;
+constexpr size_t kMaxSingleWrite = 4 * 1024 * 1024;
+constexpr ev_uint16_t kAllowedMethods =
+    EVHTTP_REQ_GET | EVHTTP_REQ_POST | EVHTTP_REQ_PUT | EVHTTP_REQ_DELETE | EVHTTP_REQ_CONNECT;
+static_assert(kAllowedMethods == 155, "GET, POST, PUT, DELETE and CONNECT");
+
+// The loop whose worker runs the current handler; null on any other thread.
+thread_local HandleThreadInfo* t_workerLoop = nullptr;
+// Whether the current handler has handed its request back to evhttp (a reply was sent, or the
+// request was freed): after that the request must not be touched any more.
+thread_local bool t_handedBack = false;
+
+void eventLogCallback(int severity, const char* msg) {
+    printf("[eventLogCallaBack] %d %s\n", severity, msg);
+    fflush(stdout);
+}
+
+void listenErrorCallback(evconnlistener*, void*) {
+    const int err = EVUTIL_SOCKET_ERROR();
+    qDebug("[Listen Error] %d %s", err, evutil_socket_error_to_string(err));
+}
+
+// The loop runs until stop() asks it to exit, even while its listener is disabled.
+void dispatchLoop(event_base* base) {
+    event_base_loop(base, EVLOOP_NO_EXIT_ON_EMPTY);
+}
+
+// Append that survives a momentary allocation failure; after the last retry it gives up
+// silently and the caller goes on.
+void appendWithRetry(evbuffer* buffer, const char* data, size_t size) {
+    if (evbuffer_add(buffer, data, size) == 0) return;
+    for (int waitMs = 200; waitMs <= 1000; waitMs += 200) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+        if (evbuffer_add(buffer, data, size) == 0) return;
+    }
+}
+
+// One request per connection: evhttp applies free-on-completion to outgoing connections only,
+// so the reply itself announces the close (after the headers the caller added).
+void closeAfterReply(evhttp_request* req) {
+    evkeyvalq* headers = evhttp_request_get_output_headers(req);
+    if (!evhttp_find_header(headers, "Connection"))
+        evhttp_add_header(headers, "Connection", "close");
+}
+
+// Frees a request whose connection is gone: evhttp hands such a request over to its user.
+bool dropRequest(evhttp_request* req) {
+    if (evhttp_request_get_connection(req) != nullptr) return false;
+    evhttp_request_free(req);
+    return true;
+}
+
+// A request that its handler left unanswered. evhttp stops reading once a request is complete,
+// so its own time-out never fires for it: without this the connection would stay open forever.
+struct Unanswered {
+    evhttp_request* req;
+    event* timer;
+
+    static void expired(evutil_socket_t, short, void* arg) {
+        auto* unanswered = static_cast<Unanswered*>(arg);
+        // Frees the request too, and runs closed() first.
+        if (evhttp_connection* evcon = evhttp_request_get_connection(unanswered->req))
+            evhttp_connection_free(evcon);
+    }
+    static void closed(evhttp_connection* evcon, void* arg) {
+        auto* unanswered = static_cast<Unanswered*>(arg);
+        // A connection that failed has handed the request over to us; otherwise evhttp frees
+        // it with the connection.
+        if (evhttp_request_get_connection(unanswered->req) != evcon)
+            evhttp_request_free(unanswered->req);
+        event_free(unanswered->timer);
+        delete unanswered;
+    }
+};
+
+QString peerText(evhttp_connection* evcon) {
+    char* address = nullptr;
+    ev_uint16_t port = 0;
+    evhttp_connection_get_peer(evcon, &address, &port);
+    return QString::fromUtf8(address ? address : "") + ':' + QString::number(port);
+}
+
+}  // namespace
+
+// State of one file reply shared with the loop thread: the connection's close callback and the
+// drain callback of the last streamed piece. Both callbacks are unregistered before the reply
+// ends, so they never touch it after the call has returned.
+struct HttpServer::FileSend {
+    std::atomic<bool> closed{false};
+    std::mutex mutex;  // guards drained
+    std::condition_variable changed;
+    bool drained = true;
+
+    static void closedCallback(evhttp_connection* evcon, void* arg) {
+        auto* send = static_cast<FileSend*>(arg);
+        qDebug().noquote() << "[connectClosedCallBack] " + peerText(evcon);
+        send->closed = true;
+        std::lock_guard<std::mutex> lock(send->mutex);
+        send->changed.notify_all();
+    }
+    static void drainedCallback(evhttp_connection*, void* arg) {
+        auto* send = static_cast<FileSend*>(arg);
+        std::lock_guard<std::mutex> lock(send->mutex);
+        send->drained = true;
+        send->changed.notify_all();
+    }
+};
+
+HttpServer::HttpServer(QObject*) : QObject(nullptr) {
+    if (!init()) qDebug("[init] init failed.");
+}
+
+HttpServer::~HttpServer() {
+    if (m_running) stop();
+}
+
+bool HttpServer::init() {
+    // Replies are produced on worker threads while the loops run, so libevent's locking must be
+    // switched on before the first event base exists. No signal handler is installed here: the
+    // service's console control handling owns SIGINT and SIGTERM.
+    static const int threadSupport = evthread_use_pthreads();
+    // A client that resets its connection must cost a failed write, not the process.
+    static const bool pipeIgnored = [] {
+        struct sigaction current {};
+        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            signal(SIGPIPE, SIG_IGN);
+        return true;
+    }();
+    Q_UNUSED(pipeIgnored);
+    if (threadSupport != 0) {
+        qDebug("[init] evthread_use_pthreads failed.");
+        return false;
+    }
+    return true;
+}
+
+bool HttpServer::start(const QString& ip, quint16 port) {
+    // Already serving another address: move, rather than keep serving the old one while the
+    // registry lists the new one.
+    if (!m_loops.empty() && (ip != m_ip || port != m_port)) stop();
+    m_ip = ip;
+    m_port = port;
+    if (ip.isEmpty() || port == 0) {
+        qDebug("[start] Start Failed. Ip is Empty or port is zero!");
+        return false;
+    }
+    if (HttpServerHelper::instance()->hasServer(ip, port)) return true;
+    if (!startServer()) {
+        qDebug() << "[start] HTTP Server start failed! " << port;
+        return false;
+    }
+    m_stopping = false;
+    HttpServerHelper::instance()->addServer(this);
+    qDebug() << "[start] HTTP Server start OK! " << port;
+    m_running = true;
+    return true;
+}
+
+int HttpServer::createSocket() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) {
+        qDebug("failed to create socket");
+        return -1;
+    }
+    evutil_make_socket_closeonexec(fd);
+    if (evutil_make_listen_socket_reuseable(fd) < 0)
+        qDebug("failed to set server socket to reuseable");
+    if (evutil_make_socket_nonblocking(fd) < 0)
+        qDebug("failed to set server socket to non-blocking");
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(m_port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    const QByteArray ip = m_ip.toUtf8();
+    if ((!ip.isEmpty() && inet_pton(AF_INET, ip.constData(), &address.sin_addr) != 1) ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) < 0) {
+        qDebug("bind failed");
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool HttpServer::startServer() {
+    event_set_log_callback(eventLogCallback);
+    m_listenFd = createSocket();
+    if (m_listenFd < 0) {
+        qDebug("[startServer] create socket failed");
+        return false;
+    }
+
+    for (int i = 0; i < m_threadCount; ++i) {
+        auto* info = new (std::nothrow) HandleThreadInfo;
+        const char* failure = nullptr;
+        if (!info) {
+            failure = "[startServer] handleThreadInfo failed.";
+        } else {
+            info->poolSize = kPoolSize;
+            info->base = event_base_new();
+            if (!info->base) failure = "[startServer] event_base_new failed.";
+        }
+        if (!failure) {
+            info->http = evhttp_new(info->base);
+            if (!info->http) failure = "[startServer] evhttp_new failed.";
+        }
+        if (!failure) {
+            // evhttp closes the socket it accepts on when freed: each loop gets its own
+            // descriptor of the one listening socket.
+            const int fd = ::dup(m_listenFd);
+            evhttp_bound_socket* bound =
+                fd < 0 ? nullptr : evhttp_accept_socket_with_handle(info->http, fd);
+            if (!bound) {
+                if (fd >= 0) ::close(fd);
+                failure = "[startServer] evhttp_accept_socket_with_handle failed.";
+            } else {
+                info->listener = evhttp_bound_socket_get_listener(bound);
+                evconnlistener_set_error_cb(info->listener, listenErrorCallback);
+                // Until listen() the socket reports hang-up; accept only once it listens.
+                evconnlistener_disable(info->listener);
+            }
+        }
+        if (!failure) {
+            evhttp_set_allowed_methods(info->http, kAllowedMethods);
+            evhttp_set_cb(info->http, "/test", testCallback, this);
+            evhttp_set_gencb(info->http, genericCallback, this);
+            evhttp_set_timeout(info->http, m_connectionTimeout);
+            evhttp_set_max_headers_size(info->http, kMaxHeadersSize);
+            evhttp_set_max_body_size(info->http, kMaxBodySize);
+            info->invoker = std::make_unique<LoopInvoker>(info->base);
+            if (!info->invoker->isValid()) failure = "[startServer] create thread failed.";
+        }
+        if (!failure) {
+            try {
+                info->thread = std::make_unique<std::thread>(dispatchLoop, info->base);
+            } catch (const std::system_error&) {
+                failure = "[startServer] create thread failed.";
+            }
+        }
+        if (!failure) {
+            m_loops[info->thread->get_id()] = info;
+            try {
+                info->m_handleThreadPool = std::make_unique<ThreadPool>(info->poolSize);
+            } catch (const std::system_error&) {
+                failure = "[startServer] create m_handleThreadPool failed.";
+            }
+            if (failure) m_loops.erase(info->thread->get_id());
+        }
+        if (failure) {
+            qDebug("%s", failure);
+            qDebug("[startServer] create thread failed");
+            if (info) {
+                if (info->thread) {
+                    event_base_loopexit(info->base, nullptr);
+                    info->thread->join();
+                }
+                info->invoker.reset();
+                if (info->http) evhttp_free(info->http);
+                if (info->base) event_base_free(info->base);
+                delete info;
+            }
+            disposeLoops();
+            return false;
+        }
+    }
+
+    if (::listen(m_listenFd, m_backlog) < 0) {
+        qDebug("[startServer] listen failed");
+        disposeLoops();
+        return false;
+    }
+    for (auto& entry : m_loops) {
+        evconnlistener* listener = entry.second->listener;
+        entry.second->invoker->invoke([listener] { evconnlistener_enable(listener); });
+    }
+    return true;
+}
+
+void HttpServer::disposeLoops() {
+    // Every loop ends before the table is touched: the loops still running would otherwise read
+    // it while entries are being removed.
+    for (auto& entry : m_loops) {
+        HandleThreadInfo* info = entry.second;
+        const timeval zero{0, 0};
+        for (int i = 0; i < 6 && event_base_loopexit(info->base, &zero) != 0; ++i) {
+        }
+        info->thread->join();
+        info->thread.reset();
+        info->invoker->loopEnded();
+    }
+    while (!m_loops.empty()) {
+        HandleThreadInfo* info = m_loops.begin()->second;
+        m_loops.erase(m_loops.begin());
+        info->m_handleThreadPool.reset();  // queued requests are still taken, then joined
+        info->invoker.reset();
+        evhttp_free(info->http);
+        qDebug("[dispose]11 %p", static_cast<void*>(info->base));
+        event_base_free(info->base);
+        qDebug("[dispose]22 %p", static_cast<void*>(info->base));
+        delete info;
+    }
+    if (m_listenFd >= 0) {
+        ::close(m_listenFd);
+        m_listenFd = -1;
+    }
+}
+
+void HttpServer::stop() {
+    m_stopping = true;
+    disposeLoops();
+    HttpServerHelper::instance()->removeServer(this);
+}
+
+void HttpServer::testCallback(evhttp_request* req, void*) {
+    evbuffer* buffer = evbuffer_new();
+    if (!buffer) return;
+    evbuffer_add(buffer, "This is the test buf", 20);
+    evhttp_send_reply(req, 200, "OK", buffer);
+    evbuffer_free(buffer);
+}
+
+void HttpServer::genericCallback(evhttp_request* req, void* arg) {
+    auto* server = static_cast<HttpServer*>(arg);
+    if (!server) return;
+    const auto found = server->m_loops.find(std::this_thread::get_id());
+    if (found == server->m_loops.end()) return;
+    if (evhttp_request_get_connection(req) == nullptr) {
+        evhttp_request_free(req);
+        return;
+    }
+    HandleThreadInfo* info = found->second;
+    info->m_handleThreadPool->enqueue([server, req, info] { server->processRequest(req, info); });
+}
+
+void HttpServer::onLoop(const std::function<void()>& work) {
+    if (t_workerLoop)
+        t_workerLoop->invoker->invoke(work);
+    else
+        work();
+}
+
+void HttpServer::processRequest(evhttp_request* req, HandleThreadInfo* info) {
+    t_workerLoop = info;
+    t_handedBack = false;
+    bool connected = false;
+    onLoop([&] {
+        evhttp_connection* evcon = req ? evhttp_request_get_connection(req) : nullptr;
+        connected = evcon != nullptr;
+        // One request per connection: no keep-alive (see closeAfterReply).
+        if (connected) {
+            evhttp_connection_free_on_completion(evcon);
+            // libevent writes 16 KiB per call by default, which caps buffered and streamed
+            // replies far below what the socket takes.
+            bufferevent_set_max_single_write(evhttp_connection_get_bufferevent(evcon),
+                                             kMaxSingleWrite);
+        }
+    });
+    if (!connected) {
+        qDebug("[processRequest] Connection has disconnect.");
+        if (req) onLoop([req] { dropRequest(req); });
+        t_workerLoop = nullptr;
+        return;
+    }
+    {
+        QMutexLocker lock(&m_requestLock);
+        // A server being stopped starts no more handlers (its derived part may be going away);
+        // evhttp frees the request with its loop.
+        if (!m_stopping) {
+            switch (evhttp_request_get_command(req)) {
+                case EVHTTP_REQ_GET:
+                    processGetRequest(req);
+                    break;
+                case EVHTTP_REQ_POST:
+                    processPostRequest(req);
+                    break;
+                case EVHTTP_REQ_PUT:
+                    processPutRequest(req);
+                    break;
+                case EVHTTP_REQ_DELETE:
+                    processDeleteRequest(req);
+                    break;
+                default:
+                    processUnknownRequest(req);
+                    break;
+            }
+        }
+    }
+    if (!t_handedBack) {
+        const int timeout = m_connectionTimeout;
+        onLoop([req, info, timeout] {
+            evhttp_connection* evcon = evhttp_request_get_connection(req);
+            if (!evcon) {
+                evhttp_request_free(req);
+                return;
+            }
+            auto* unanswered = new Unanswered{req, nullptr};
+            unanswered->timer = evtimer_new(info->base, &Unanswered::expired, unanswered);
+            evhttp_connection_set_closecb(evcon, &Unanswered::closed, unanswered);
+            const timeval delay{timeout, 0};
+            evtimer_add(unanswered->timer, &delay);
+        });
+    }
+    t_workerLoop = nullptr;
+}
+
+bool HttpServer::sendError(evhttp_request* req, int code, const QString& reason) {
+    const QByteArray text = reason.toUtf8();
+    onLoop([&] { evhttp_send_error(req, code, text.constData()); });
+    t_handedBack = true;
+    return false;
+}
+
+bool HttpServer::replyClient(evhttp_request* req, int code, const QString&, const char* format,
+                             ...) {
+    evbuffer* buffer = evbuffer_new();
+    if (!buffer) {
+        qDebug("[replyClient] failed to create response buffer.");
+        return false;
+    }
+    if (format) {
+        va_list args;
+        va_start(args, format);
+        const int added = evbuffer_add_vprintf(buffer, format, args);
+        va_end(args);
+        if (added < 0) {
+            qDebug("[replyClient] failed to add response buffer.");
+            evbuffer_free(buffer);
+            return false;
+        }
+    }
+    onLoop([&] {
+        closeAfterReply(req);
+        evhttp_send_reply(req, code, "OK", buffer);
+    });
+    t_handedBack = true;
+    evbuffer_free(buffer);
+    return true;
+}
+
+bool HttpServer::replyClient(evhttp_request* req, int code, const QString& reason,
+                             const QByteArray& body) {
+    evbuffer* buffer = evbuffer_new();
+    if (!buffer) {
+        qDebug("[replyClient] failed to create response buffer.");
+        return false;
+    }
+    if (evbuffer_add(buffer, body.constData(), static_cast<size_t>(body.size())) != 0) {
+        qDebug("[replyClient] failed to add response buffer.");
+        evbuffer_free(buffer);
+        return false;
+    }
+    const QByteArray text = reason.toUtf8();
+    onLoop([&] {
+        closeAfterReply(req);
+        evhttp_send_reply(req, code, text.constData(), buffer);
+    });
+    t_handedBack = true;
+    evbuffer_free(buffer);
+    return true;
+}
+
+bool HttpServer::addHeader(evhttp_request* req, const QString& name, const QString& value) {
+    const QByteArray key = name.toLocal8Bit();
+    const QByteArray text = value.toLocal8Bit();
+    int result = -1;
+    onLoop([&] {
+        result = evhttp_add_header(evhttp_request_get_output_headers(req), key.constData(),
+                                   text.constData());
+    });
+    return result == 0;
+}
+
+bool HttpServer::getRequstHeader(evhttp_request* req, const QString& name, QString& value) {
+    const char* found =
+        evhttp_find_header(evhttp_request_get_input_headers(req), name.toLocal8Bit().constData());
+    if (!found) return false;
+    value = QString::fromUtf8(found);
+    qDebug() << "HttpServer::getRequstHeader"
+             << ":" << value;
+    return true;
+}
+
+qint64 HttpServer::getRequestBody(evhttp_request* req, QByteArray& body) {
+    evbuffer* input = evhttp_request_get_input_buffer(req);
+    const size_t length = input ? evbuffer_get_length(input) : 0;
+    if (length == 0) return -1;
+    body.resize(static_cast<int>(length));
+    evbuffer_copyout(input, body.data(), length);
+    return static_cast<qint64>(length);
+}
+
+bool HttpServer::getUrl(evhttp_request* req, QString& url) {
+    const char* target = evhttp_request_get_uri(req);
+    qDebug("[getUrl] origin url: %s", target);
+    qDebug("[getUrl] uri: %s", target);
+    char joined[8192] = {0};
+    if (evhttp_uri* parsed = evhttp_uri_parse(target)) {
+        evhttp_uri_join(parsed, joined, sizeof(joined));
+        evhttp_uri_free(parsed);
+    }
+    qDebug("[getUrl] url: %s", joined);
+    url = QString::fromUtf8(target);
+    return true;
+}
+
+bool HttpServer::getDecodedUrl(evhttp_request* req, QString& url) {
+    QString raw;
+    getUrl(req, raw);
+    char* decoded = evhttp_decode_uri(raw.toUtf8().constData());
+    if (!decoded) return false;
+    url = QString::fromUtf8(decoded);
+    free(decoded);
+    return !url.isEmpty();
+}
+
+bool HttpServer::getClientAddress(evhttp_request* req, QString& address, quint16& port) {
+    bool found = false;
+    onLoop([&] {
+        evhttp_connection* evcon = evhttp_request_get_connection(req);
+        if (!evcon) return;
+        char* host = nullptr;
+        ev_uint16_t peerPort = 0;
+        evhttp_connection_get_peer(evcon, &host, &peerPort);
+        address = QString::fromUtf8(host ? host : "");
+        port = peerPort;
+        found = true;
+    });
+    return found;
+}
+
+bool HttpServer::parseRange(const QString& value, qint64 fileSize, qint64& offset, qint64& length) {
+    QString text = value.trimmed().remove(' ');
+    if (!text.startsWith(QLatin1String("bytes="))) return false;
+    if (text.contains(',')) return false;
+    text.remove(QLatin1String("bytes="));
+    const quint64 size = static_cast<quint64>(fileSize);
+
+    // Reads the leading decimal digits; false when there are none.
+    auto leadingNumber = [](const QString& s, quint64& number) {
+        int digits = 0;
+        while (digits < s.size() && s.at(digits).isDigit()) ++digits;
+        if (digits == 0) return false;
+        bool ok = false;
+        const quint64 n = s.left(digits).toULongLong(&ok);
+        if (ok) number = n;
+        return ok;
+    };
+
+    if (text.endsWith('-')) {
+        quint64 start = static_cast<quint64>(offset);
+        leadingNumber(text, start);
+        if (start > size) return false;
+        offset = static_cast<qint64>(start);
+        length = fileSize - offset;
+        qDebug() << "HttpServer::parseRange"
+                 << ":"
+                 << "offset:" << offset;
+        qDebug() << "HttpServer::parseRange"
+                 << ":"
+                 << "len:" << length;
+    } else if (text.startsWith('-')) {
+        quint64 suffix = static_cast<quint64>(length);
+        leadingNumber(text.mid(1), suffix);
+        length = static_cast<qint64>(suffix);
+        if (suffix > size) return false;
+        offset = fileSize - length;
+    } else {
+        const int dash = text.indexOf('-');
+        if (dash < 0) return false;
+        const quint64 first = text.left(dash).toULongLong();
+        const quint64 last = text.mid(dash + 1).toULongLong();
+        if (first > size || first > last || last >= size) return false;
+        offset = static_cast<qint64>(first);
+        length = static_cast<qint64>(last - first + 1);
+    }
+    return offset >= 0 && length > 0;
+}
+
+bool HttpServer::replyClient(evhttp_request* req, int code, const QString& reason,
+                             const QFile& file, qint64 offset, qint64 length, bool stream) {
+    QFile own(file.fileName());
+    if (!own.exists()) {
+        qDebug("[replyClient] no file.");
+        return false;
+    }
+    if (!own.open(QIODevice::ReadOnly)) {
+        qDebug("[replyClient] open file failed.");
+        return false;
+    }
+    if (!own.isReadable() || !own.seek(0)) {
+        qDebug("[replyClient] file is not readable.");
+        return false;
+    }
+    return sendFileExtent(req, code, reason, own, offset, length, stream, false);
+}
+
+bool HttpServer::replyClient(evhttp_request* req, int code, const QString& reason, QFile& file,
+                             bool stream) {
+    if (!file.exists()) {
+        qDebug("[replyClient] no file.");
+        return false;
+    }
+    if (!file.isOpen() && !file.open(QIODevice::ReadOnly)) {
+        qDebug("[replyClient] open file failed.");
+        return false;
+    }
+    if (!file.isReadable() || !file.seek(0)) {
+        qDebug("[replyClient] file is not readable.");
+        file.close();
+        return false;
+    }
+    return sendFileExtent(req, code, reason, file, 0, file.size(), stream, true);
+}
+
+bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& reason, QFile& file,
+                                qint64 offset, qint64 length, bool stream, bool wholeFile) {
+    evbuffer* output = evbuffer_new();
+    if (!output) {
+        qDebug("[replyClient] failed to create response buffer.");
+        file.close();
+        return false;
+    }
+    if (evbuffer_set_flags(output, EVBUFFER_FLAG_DRAINS_TO_FD) != 0) {
+        qDebug("[replyClient] evbuffer_set_flags failed.");
+        evbuffer_free(output);
+        file.close();
+        return false;
+    }
+    std::unique_ptr<char[]> cache(new (std::nothrow) char[kFilePieceSize]);
+    if (!cache) {
+        qDebug("[replyClient] cache is null.");
+        evbuffer_free(output);
+        file.close();
+        return false;
+    }
+    auto release = [&] {
+        evbuffer_free(output);
+        file.close();
+    };
+
+    const qint64 fileSize = file.size();
+    if (length == -1 || fileSize - offset < length) length = fileSize - offset;
+    if (offset < 0 || length < 0) {
+        // An offset past the end (or before the start) has nothing to send.
+        qDebug("[replyClient] invalid range.");
+        release();
+        return false;
+    }
+
+    FileSend send;
+    bool connected = false;
+    onLoop([&] {
+        evhttp_connection* evcon = evhttp_request_get_connection(req);
+        if (!evcon) return;
+        connected = true;
+        evhttp_connection_set_closecb(evcon, &FileSend::closedCallback, &send);
+    });
+    if (!connected) {
+        if (!wholeFile) qDebug("[replyClient] disconnected.");
+        onLoop([req] { dropRequest(req); });
+        t_handedBack = true;
+        release();
+        return false;
+    }
+    // Every way out of here unregisters the close callback on the loop thread, together with
+    // the last operation on the request, so that it never sees `send` after this call.
+    auto unwatch = [req] {
+        if (evhttp_connection* evcon = evhttp_request_get_connection(req))
+            evhttp_connection_set_closecb(evcon, nullptr, nullptr);
+    };
+
+    QString acceptEncoding;
+    const bool hasAcceptEncoding =
+        getRequstHeader(req, QStringLiteral("Accept-Encoding"), acceptEncoding);
+    stream = streamAfterAcceptEncoding(hasAcceptEncoding, acceptEncoding, stream);
+
+    addHeader(req, QStringLiteral("Content-Length"), QString::number(length));
+    const QByteArray reasonText = reason.toUtf8();
+    const FileSendStrategy strategy = chooseFileSendStrategy(length, stream);
+    auto interrupted = [&] { return m_stopping.load() || send.closed.load(); };
+
+    if (strategy == FileSendStrategy::Segment) {
+        evbuffer_file_segment* segment = nullptr;
+        if (length > 0) {
+            // The segment owns a descriptor of its own: the data is sent by the loop thread
+            // after this call has closed the file.
+            const int fd = ::dup(file.handle());
+            segment = fd < 0
+                          ? nullptr
+                          : evbuffer_file_segment_new(fd, offset, length, EVBUF_FS_CLOSE_ON_FREE);
+            if (!segment) {
+                if (fd >= 0) ::close(fd);
+                qDebug("[replyClient] Error evbuffer_file_segment_new");
+                onLoop(unwatch);
+                release();
+                return false;
+            }
+            if (evbuffer_add_file_segment(output, segment, 0, length) != 0) {
+                if (wholeFile)
+                    qDebug("[replyClient] Error evbuffer_add_file_segment: %s",
+                           QByteArray::number(errno).constData());
+                else
+                    qDebug("[replyClient] Error evbuffer_add_file_segment");
+                evbuffer_file_segment_free(segment);
+                onLoop(unwatch);
+                release();
+                return false;
+            }
+        }
+        if (interrupted()) {
+            if (segment) evbuffer_file_segment_free(segment);
+            onLoop([&] {
+                unwatch();
+                t_handedBack = dropRequest(req);
+            });
+            release();
+            return true;
+        }
+        onLoop([&] {
+            unwatch();
+            closeAfterReply(req);
+            evhttp_send_reply(req, code, reasonText.constData(), output);
+        });
+        t_handedBack = true;
+        if (wholeFile)
+            qDebug("[replyClient] finish %d", 0);
+        else
+            qDebug("[replyClient] finish");
+        if (segment) evbuffer_file_segment_free(segment);
+        release();
+        return true;
+    }
+
+    file.seek(offset);
+    qint64 remaining = length;
+    quint64 total = 0;
+    if (strategy == FileSendStrategy::Buffered) {
+        while (remaining > 0) {
+            const qint64 read = file.read(cache.get(), qMin(remaining, kFilePieceSize));
+            if (read <= 0) break;
+            appendWithRetry(output, cache.get(), static_cast<size_t>(read));
+            total += static_cast<quint64>(read);
+            if (wholeFile) qDebug("[replyClient] add stream buffer %llu", total);
+            remaining -= read;
+            if (interrupted()) break;
+        }
+        // Without a connection evhttp_send_reply only frees the request.
+        onLoop([&] {
+            unwatch();
+            closeAfterReply(req);
+            evhttp_send_reply(req, code, reasonText.constData(), output);
+        });
+        t_handedBack = true;
+    } else {
+        onLoop([&] {
+            if (evhttp_request_get_connection(req)) {
+                closeAfterReply(req);
+                evhttp_send_reply_start(req, code, reasonText.constData());
+            }
+        });
+        while (remaining > 0) {
+            const qint64 read = file.read(cache.get(), qMin(remaining, kFilePieceSize));
+            if (read <= 0) break;
+            appendWithRetry(output, cache.get(), static_cast<size_t>(read));
+            total += static_cast<quint64>(read);
+            if (wholeFile) qDebug("[replyClient] add chunck buffer %llu", total);
+            {
+                // One piece in flight at a time: a slow client must not make the whole file
+                // pile up in memory, and a client that left is noticed before the next piece.
+                std::unique_lock<std::mutex> lock(send.mutex);
+                while (!send.drained && !interrupted())
+                    send.changed.wait_for(lock, std::chrono::milliseconds(100));
+                if (interrupted()) break;
+                send.drained = false;
+            }
+            onLoop([&] {
+                if (evhttp_request_get_connection(req))
+                    evhttp_send_reply_chunk_with_cb(req, output, &FileSend::drainedCallback, &send);
+                else
+                    send.closed = true;
+            });
+            remaining -= read;
+            if (interrupted()) break;
+        }
+        // Ending the reply also replaces the drain callback; without a connection it frees
+        // the request.
+        onLoop([&] {
+            unwatch();
+            evhttp_send_reply_end(req);
+        });
+        t_handedBack = true;
+    }
+    if (wholeFile) qDebug("[replyClient] finish %d", 0);
+    release();
+    return true;
+}

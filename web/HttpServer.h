@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <thread>
+
+struct evhttp_request;
+struct evhttp_connection;
+struct evbuffer;
+struct HandleThreadInfo;
+
+// The service's own HTTP/1.1 server on libevent's evhttp: several event loops accept on one
+// listening socket, and behind each loop a small worker pool runs the request handlers, one at a
+// time per server (the request lock). A derived class answers the five kinds of request with the
+// reply helpers below, before the handler returns (a request left unanswered is closed at the
+// connection time-out). Its destructor must call stop() while its handlers still exist.
+class HttpServer : public QObject {
+    Q_OBJECT
+  public:
+    // Bounds on what one client may make the server hold in memory; larger requests are
+    // refused by evhttp itself (413).
+    static constexpr long kMaxHeadersSize = 64 * 1024;
+    static constexpr long kMaxBodySize = 64 * 1024 * 1024;
+    static constexpr int kConnectionTimeoutSeconds = 240;
+    static constexpr qint64 kFilePieceSize = 10485760;  // 10 MiB
+
+    explicit HttpServer(QObject* parent = nullptr);
+    ~HttpServer() override;
+
+    bool start(const QString& ip, quint16 port);
+    void stop();
+
+    QString ip() const { return m_ip; }
+    quint16 port() const { return m_port; }
+    int threadCount() const { return m_threadCount; }
+    void setThreadCount(int count) { m_threadCount = count; }
+    bool isStopping() const { return m_stopping; }
+    // Seconds an idle or unanswered connection is kept; takes effect at the next start.
+    void setConnectionTimeout(int seconds) { m_connectionTimeout = seconds; }
+
+  protected:
+    virtual void processGetRequest(evhttp_request* req) = 0;
+    virtual void processPutRequest(evhttp_request* req) = 0;
+    virtual void processPostRequest(evhttp_request* req) = 0;
+    virtual void processDeleteRequest(evhttp_request* req) = 0;
+    virtual void processUnknownRequest(evhttp_request* req) = 0;
+
+    bool sendError(evhttp_request* req, int code, const QString& reason);
+    // printf-style body; a null format sends an empty body. The status reason is always "OK".
+    bool replyClient(evhttp_request* req, int code, const QString& reason, const char* format, ...);
+    bool replyClient(evhttp_request* req, int code, const QString& reason, const QByteArray& body);
+    // A byte extent of the named file; length -1 sends to the end of the file.
+    bool replyClient(evhttp_request* req, int code, const QString& reason, const QFile& file,
+                     qint64 offset, qint64 length, bool stream);
+    // The whole file, through the caller's own file object.
+    bool replyClient(evhttp_request* req, int code, const QString& reason, QFile& file,
+                     bool stream);
+    bool addHeader(evhttp_request* req, const QString& name, const QString& value);
+    bool getRequstHeader(evhttp_request* req, const QString& name, QString& value);
+    qint64 getRequestBody(evhttp_request* req, QByteArray& body);
+    bool getUrl(evhttp_request* req, QString& url);
+    bool getDecodedUrl(evhttp_request* req, QString& url);
+    // The client's address and port; false when the connection is gone.
+    bool getClientAddress(evhttp_request* req, QString& address, quint16& port);
+    static bool parseRange(const QString& value, qint64 fileSize, qint64& offset, qint64& length);
+
+  private:
+    struct FileSend;
+
+    bool init();
+    bool startServer();
+    int createSocket();
+    void disposeLoops();
+    void processRequest(evhttp_request* req, HandleThreadInfo* info);
+    bool sendFileExtent(evhttp_request* req, int code, const QString& reason, QFile& file,
+                        qint64 offset, qint64 length, bool stream, bool wholeFile);
+    // Runs libevent work on the request's loop thread (directly when already there).
+    static void onLoop(const std::function<void()>& work);
+
+    static void genericCallback(evhttp_request* req, void* arg);
+    static void testCallback(evhttp_request* req, void* arg);
+
+    int m_threadCount = 5;
+    int m_backlog = 10240;
+    QString m_ip = QStringLiteral("127.0.0.1");
+    quint16 m_port = 0;
+    bool m_running = false;
+    // Written only while starting, before listen; read without a lock afterwards.
+    std::map<std::thread::id, HandleThreadInfo*> m_loops;
+    QMutex m_requestLock;  // held while any request handler runs
+    std::atomic<bool> m_stopping{false};
+    int m_listenFd = -1;
+    int m_connectionTimeout = kConnectionTimeoutSeconds;
+};
