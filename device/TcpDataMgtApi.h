@@ -1,21 +1,58 @@
 #pragma once
 
+#include <functional>
+#include <memory>
+
 #include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 
+#include "DevFilePaths.h"
 #include "SocketPacketHandler.h"
+#include "struDeviceInfo.h"
 #include "struLocalParam.h"
+#include "struPackageInfo.h"
 
-// The service's side of the device conversation, living in the main thread. For now it only
-// checks each packet; the conversation itself is filled in on top of this interface.
+class Tab_DeviceInfo;
+class Tab_Package;
+
+// The service's side of the device conversation, living in the main thread: registers
+// terminals, decides their upgrades, sends pending commands and file requests, stores uploaded
+// file chunks and keeps, per connection, the record with the upgrade progress for the web API.
 class TcpDataMgtApi : public QObject {
     Q_OBJECT
   public:
+    // Binds a download URL to a package file in the download server (a higher layer).
+    using UrlBinder = std::function<void(const QString& url, const QString& filePath)>;
+
+    static constexpr int kProgressPollDelayMs = 50;
+
     static TcpDataMgtApi* instance();
+
+    // A handler with its own parameters instead of config.ini; for tests and tools.
+    explicit TcpDataMgtApi(const struLocalParam& param, QObject* parent = nullptr);
+    ~TcpDataMgtApi() override;
+
+    // Set once at start-up, before the device server listens.
+    void setUrlBinder(UrlBinder binder) { m_urlBinder = std::move(binder); }
 
     int CompareVersion(const QString& packageVersion, const QString& deviceVersion) const;
     QString GetPackageUrl(const QString& packagePath) const;
+
+    void BindUrlFile(const QString& packagePath, qintptr socketId, const SocketPacket& header);
+    void GetUpgradeFlag(qintptr socketId, const SocketPacket& header, quint32 flag,
+                        const QString& url);
+    void SendConfigCmd(qintptr socketId, const SocketPacket& header, const QString& command);
+    void SendGetFile(qintptr socketId, const SocketPacket& header, quint32 fileType);
+    void SendProgressPoll(qintptr socketId, const SocketPacket& header);
+    void StorePendingPaths(qintptr socketId, const DevFilePaths& paths);
+
+    // The terminals that reported progress on their current connection, by socket ID.
+    // Safe from any thread.
+    bool GetUpgradeProgress(QList<struDeviceInfo>& out);
 
   signals:
     // One whole packet for the connection with that socket ID.
@@ -26,8 +63,33 @@ class TcpDataMgtApi : public QObject {
     void sockDisConnect(qintptr socketId, QString ip, quint16 port);
 
   private:
-    explicit TcpDataMgtApi(QObject* parent = nullptr);
+    TcpDataMgtApi();
 
-    SocketPacketHandler m_packetHandler;
+    void handleDeviceReport(qintptr socketId, const SocketPacket& packet);
+    void handleUpgradeProgress(qintptr socketId, const SocketPacket& packet);
+    void handleCmdResult(qintptr socketId, const SocketPacket& packet);
+    void handleDeviceFile(qintptr socketId, const SocketPacket& packet);
+
+    // Steps 7 c-f of the decision once the package exists: true when an upgrade is due.
+    bool upgradeDue(const struDeviceInfo& report, const struPackageInfo& package);
+    void sendPendingTasks(qintptr socketId, const SocketPacket& header,
+                          const struDeviceInfo& device);
+    void sendAnswer(qintptr socketId, const SocketPacket& received, quint16 cmd,
+                    const QByteArray& body);
+    // A copy of this connection's record, false when it has none.
+    bool onlineRecord(qintptr socketId, struDeviceInfo& out);
+
+    std::unique_ptr<SocketPacketHandler> m_packetHandler;
+    std::unique_ptr<Tab_DeviceInfo> m_deviceTable;
+    std::unique_ptr<Tab_Package> m_packageTable;
     struLocalParam m_param;  // read once at construction
+    UrlBinder m_urlBinder;
+
+    // Guards m_onlineDevices: the main thread writes, web worker threads read.
+    QMutex m_onlineMutex;
+    QMap<qintptr, struDeviceInfo> m_onlineDevices;
+
+    // Guards m_pendingPaths. Never held together with m_onlineMutex.
+    QMutex m_pendingMutex;
+    QMap<qintptr, DevFilePaths> m_pendingPaths;
 };

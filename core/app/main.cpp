@@ -17,6 +17,7 @@
 #include "LocalParaMgt.h"
 #include "Logger.h"
 #include "OrbTcpServer.h"
+#include "TcpDataMgtApi.h"
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -55,6 +56,10 @@ int main(int argc, char* argv[]) {
     if (!EmbeddedWebServer::instance()->start(static_cast<uint32_t>(param.HttpPort2)))
         qDebug().nospace() << "[start] Download server start failed! " << param.HttpPort2;
 
+    // Upgrade answers bind their package download in the download server.
+    TcpDataMgtApi::instance()->setUrlBinder([](const QString& url, const QString& path) {
+        EmbeddedWebServer::instance()->bindUrl(url.toStdString(), path.toStdString());
+    });
     OrbTcpServer tcpServer;
     if (tcpServer.listen(QHostAddress(param.ListenIP), static_cast<quint16>(param.TcpPort)))
         qDebug().nospace() << "[start] Tcp Server start OK! " << param.TcpPort;

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include "PacketFramer.h"
+#include "SocketPacket.h"
+#include "TerminalPackets.h"
+
+class HttpDownload;
+
+// What one simulated terminal is and does.
+struct TerminalScript {
+    QString host = QStringLiteral("127.0.0.1");
+    quint16 port = 0;
+    TerminalIdentity identity;
+    QByteArray devId;       // empty: the serial number
+    bool extended = false;  // report with 0x0006
+    enum class Expect { Any, Upgrade, None } expect = Expect::Any;
+    QList<quint32> progressSteps{25, 50, 75, 100};
+    qint64 breakAt = 0;            // break the download after this many bytes and resume
+    bool download = true;          // false: report progress without downloading
+    int loopProgressMs = 0;        // keep reporting the first step for this long before going on
+    quint32 cmdResult = 0;         // result code answered to a 0x0003 command
+    QMap<quint32, QString> files;  // local file sent for each requested type
+    int reports = 1;               // reports to send, each after the previous exchange ended
+    int timeoutMs = 10000;         // longest wait for any expected packet
+    int settleMs = 300;            // quiet time after a file transfer that ends the exchange
+    int holdMs = 0;                // stay connected this long after the script
+};
+
+// One terminal: connects, reports, and answers the service like a terminal would, printing
+// one line per step. Any protocol fault ends it with failure.
+class SimTerminal : public QObject {
+    Q_OBJECT
+  public:
+    SimTerminal(const TerminalScript& script, QObject* parent = nullptr);
+
+    void start();
+    bool ok() const { return m_ok; }
+    // Milliseconds from each report to the first packet answering it.
+    const QList<double>& latencies() const { return m_latencies; }
+
+  signals:
+    void line(QString text);
+    void finished(bool ok);
+
+  private:
+    enum class State { Connecting, Reported, Upgrading, Files, Settling, Done };
+
+    void sendReport();
+    void send(quint16 cmd, const QByteArray& body);
+    void onReadyRead();
+    void handle(const SocketPacket& packet);
+    void onUpgradeAnswer(const SocketPacket& packet);
+    void onPoll();
+    void onCommand(const SocketPacket& packet);
+    void onFileRequest(const SocketPacket& packet);
+    void sendNextProgress();
+    void exchangeEnded();
+    void fault(const QString& why);
+    void finish();
+    void say(const QString& text);
+    void armTimeout();
+
+    TerminalScript m_script;
+    QString m_name;
+    QTcpSocket m_socket;
+    PacketFramer m_framer;
+    QTimer m_timeout;
+    QTimer m_settle;
+    State m_state = State::Connecting;
+    quint16 m_serial = 0;
+    int m_reportsSent = 0;
+    bool m_answerPending = false;  // the report's first answer has not come yet
+    QElapsedTimer m_reportClock;
+    QList<double> m_latencies;
+    HttpDownload* m_download = nullptr;
+    bool m_downloadDone = false;
+    bool m_pollPending = false;
+    int m_nextStep = 0;
+    QElapsedTimer m_loopClock;
+    bool m_ok = true;
+    bool m_finished = false;
+};

@@ -1,0 +1,88 @@
+#include "TerminalPackets.h"
+
+#include <cstring>
+
+#include <QTextCodec>
+#include <QtEndian>
+
+#include "SocketPacketHandler.h"
+
+namespace {
+QByteArray fixed(const QByteArray& text, int size) {
+    QByteArray out = text.left(size);
+    out.append(QByteArray(size - out.size(), '\0'));
+    return out;
+}
+
+QByteArray u32(quint32 value) {
+    QByteArray out(4, '\0');
+    qToBigEndian(value, out.data());
+    return out;
+}
+
+quint32 readU32(const QByteArray& bytes, int offset) {
+    return qFromBigEndian<quint32>(bytes.constData() + offset);
+}
+}  // namespace
+
+namespace TerminalPackets {
+
+QByteArray frame(quint16 cmd, const QByteArray& devId, quint16 serialNo, const QByteArray& body) {
+    SocketPacket header;
+    header.cmd = cmd;
+    std::memcpy(header.devId, fixed(devId, 32).constData(), 32);
+    header.serialNo = serialNo;
+    header.dataLen = static_cast<quint16>(body.size());
+    QByteArray out;
+    if (SocketPacketHandler().DataPack(header, body, out) != 0) out.clear();
+    return out;
+}
+
+QByteArray reportBody(const TerminalIdentity& id, bool extended) {
+    static QTextCodec* const gbk = QTextCodec::codecForName("GBK");
+    const QByteArray plate =
+        gbk ? gbk->fromUnicode(id.LicensePlateNumber) : id.LicensePlateNumber.toLocal8Bit();
+    QByteArray body;
+    body += fixed(id.devSN.toUtf8(), extended ? 32 : 16);
+    body += fixed(id.devType.toUtf8(), 64);
+    body += fixed(plate, 16);
+    body += fixed(id.PhoneNumber.toUtf8(), 16);
+    body += fixed(id.AppVersion.toUtf8(), 32);
+    body += fixed(id.McuVersion.toUtf8(), 32);
+    body += fixed(id.FourGVersion.toUtf8(), 32);
+    body += fixed(id.GnssVersion.toUtf8(), 32);
+    body += fixed(id.SmartModule.toUtf8(), 32);
+    body += fixed(id.Reserve.toUtf8(), 32);
+    return body;
+}
+
+QByteArray progressBody(quint32 percent) {
+    return u32(percent);
+}
+
+QByteArray cmdResultBody(quint32 resultCode, const QString& text) {
+    return u32(resultCode) + text.toUtf8();
+}
+
+QByteArray fileChunkBody(quint32 type, const QByteArray& fileName, quint32 counter1,
+                         quint32 counter2, quint32 counter3, quint32 counter4,
+                         const QByteArray& data) {
+    return u32(type) + fixed(fileName, 32) + u32(counter1) + u32(counter2) + u32(counter3) +
+           u32(counter4) + data;
+}
+
+bool parseUpgradeAnswer(const QByteArray& body, quint32& flag, QString& url) {
+    if (body.size() < 4 + SocketPacketHandler::kUrlFieldSize) return false;
+    flag = readU32(body, 0);
+    url = QString::fromLocal8Bit(
+        SocketPacketHandler::FieldBytes(body.constData() + 4, SocketPacketHandler::kUrlFieldSize));
+    return true;
+}
+
+bool parseFileRequest(const QByteArray& body, quint32& type) {
+    if (body.size() < 4) return false;
+    type = readU32(body, 0);
+    return true;
+}
+
+}  // namespace TerminalPackets
