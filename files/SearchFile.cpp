@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include "PathGuard.h"
+
 namespace {
 
 // A name that could address something outside the searched directory: request paths from
@@ -15,13 +17,6 @@ bool climbsOut(const QString& name) {
     if (name.size() >= 2 && name.at(1) == QLatin1Char(':')) return true;  // drive letter
     const QStringList parts = name.split(QLatin1Char('/'));
     return parts.contains(QStringLiteral(".."));
-}
-
-// Whether path, with every link resolved, still lies under the canonical directory root.
-bool staysInside(const QString& root, const QString& path) {
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return !canonical.isEmpty() && !root.isEmpty() &&
-           canonical.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
 }
 
 void logFound(const QString& path) {
@@ -43,11 +38,10 @@ bool searchFile(const QString& dir, const QString& fileName, QString& outPath, b
     n.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (n.startsWith(QLatin1Char('/'))) n.remove(0, 1);
 
-    const QString root = QFileInfo(d).canonicalFilePath();
     const bool allowed = !n.isEmpty() && !climbsOut(n);
 
     const QString direct = d + n;
-    if (allowed && QFileInfo(direct).isFile() && staysInside(root, direct)) {
+    if (allowed && QFileInfo(direct).isFile() && isInsideDirectory(direct, d)) {
         outPath = direct;
         logFound(outPath);
         return true;
@@ -64,7 +58,7 @@ bool searchFile(const QString& dir, const QString& fileName, QString& outPath, b
         while (it.hasNext()) {
             it.next();
             const QFileInfo info = it.fileInfo();
-            if (!info.isFile() || !staysInside(root, info.absoluteFilePath())) continue;
+            if (!info.isFile() || !isInsideDirectory(info.absoluteFilePath(), d)) continue;
             outPath = info.absoluteFilePath();
             logFound(outPath);
             return true;

@@ -1,0 +1,176 @@
+#include "HttpBrowserAPI.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <QUuid>
+
+#include "EntityJson.h"
+#include "FileOperation.h"
+#include "LocalParaMgt.h"
+#include "PathGuard.h"
+#include "Tab_DeviceInfo.h"
+#include "Tab_Package.h"
+#include "TcpDataMgtApi.h"
+
+namespace {
+const QString kDownloadPrefix = QStringLiteral("/KORVA/dlPackage");
+
+bool readParams(struLocalParam& param) {
+    LocalParaMgt* mgt = LocalParaMgt::instance();
+    if (!mgt) return false;
+    mgt->readLocalParam(param);
+    return true;
+}
+
+bool ensureDir(const QString& dir) { return QDir(dir).exists() || QDir().mkpath(dir); }
+}  // namespace
+
+HttpBrowserAPI* HttpBrowserAPI::instance() {
+    static HttpBrowserAPI* self = new HttpBrowserAPI();
+    return self;
+}
+
+HttpBrowserAPI::HttpBrowserAPI(QObject* parent) : QObject(parent) {}
+
+bool HttpBrowserAPI::GetDeviceList(QByteArray& json) {
+    QList<struDeviceInfo> devices;
+    EntityJson* codec = EntityJson::instance();
+    if (!codec || !Tab_DeviceInfo().getAllDevices(devices)) return false;
+    return codec->DeviceListToJson(1, QString(), devices, json);
+}
+
+bool HttpBrowserAPI::QueryDeviceList(const QString& deviceNo, const QString& phoneNum,
+                                     QByteArray& json) {
+    QList<struDeviceInfo> devices;
+    EntityJson* codec = EntityJson::instance();
+    if (!codec || !Tab_DeviceInfo().queryDevices(devices, deviceNo, phoneNum)) return false;
+    return codec->DeviceListToJson(1, QString(), devices, json);
+}
+
+bool HttpBrowserAPI::GetUploadStatusList(QByteArray& json) {
+    QList<struDeviceInfo> devices;
+    EntityJson* codec = EntityJson::instance();
+    TcpDataMgtApi* handler = TcpDataMgtApi::instance();
+    if (!codec || !handler || !handler->GetUpgradeProgress(devices)) return false;
+    return codec->DeviceListToJson(devices.isEmpty() ? 0 : 1, QString(), devices, json);
+}
+
+bool HttpBrowserAPI::GetProgressList(QByteArray& json) {
+    QList<struDeviceInfo> devices;
+    EntityJson* codec = EntityJson::instance();
+    TcpDataMgtApi* handler = TcpDataMgtApi::instance();
+    if (!codec || !handler || !handler->GetUpgradeProgress(devices)) return false;
+    return codec->ProgressListToJson(devices.isEmpty() ? 0 : 1, QString(), devices, json);
+}
+
+bool HttpBrowserAPI::GetPackageList(QByteArray& json) {
+    QList<struPackageInfo> packages;
+    EntityJson* codec = EntityJson::instance();
+    if (!codec || !Tab_Package().getAllPackages(packages)) return false;
+    return codec->PackageListToJson(1, QString(), packages, json);
+}
+
+bool HttpBrowserAPI::ExportDeviceList(QString& path) {
+    QList<struDeviceInfo> devices;
+    struLocalParam param;
+    if (!Tab_DeviceInfo().getAllDevices(devices) || !readParams(param)) return false;
+    QString file = param.ExcelDir + QDir::separator() + QStringLiteral("device information list") +
+                   QUuid::createUuid().toString() + QStringLiteral(".csv");
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    file.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    FileOperation* files = FileOperation::instance();
+    if (!files || !files->WriteCsvFile(file, devices)) return false;
+    path = file;
+    return true;
+}
+
+bool HttpBrowserAPI::GetPackageFilePath(const QString& url, QString& path) {
+    struLocalParam param;
+    if (!readParams(param)) return false;
+    const int at = url.indexOf(kDownloadPrefix);
+    const QString rest = at < 0 ? url : url.mid(at + kDownloadPrefix.size());
+    path = param.PackageDir + rest;
+    // The rest comes from the request: it must not reach files outside the package directory.
+    return isInsideDirectory(path, param.PackageDir) && QFileInfo(path).isFile();
+}
+
+bool HttpBrowserAPI::UploadPackageBlock(const QString& url, const QByteArray& body,
+                                        qint64 bodyLength) {
+    EntityJson* codec = EntityJson::instance();
+    struUploadParam p;
+    if (!codec || !codec->ParseUploadParam(url, p)) return false;
+    p.name = p.uploadTime + QLatin1Char('_') + p.name;
+    if (p.type.isEmpty() || p.name.isEmpty() || p.blockSize == 0 || p.totalLength == 0)
+        return false;
+    // Both become path components under the package directory.
+    if (!isPlainName(p.type) || !isPlainName(p.name)) return false;
+
+    struLocalParam param;
+    if (!readParams(param)) return false;
+    const QString dir = param.PackageDir + QDir::separator() + p.type;
+    if (!ensureDir(dir)) return false;
+    const QString file = dir + QDir::separator() + p.name;
+    FileOperation* files = FileOperation::instance();
+    if (!files || !files->WriteUpgradePackage(file, body.left(bodyLength), p.blockIndex == 0))
+        return false;
+    if (p.blockIndex + 1 != p.blockSize) return true;  // more blocks follow
+
+    Tab_Package packages;
+    struPackageInfo record;
+    const bool exists = packages.getPackageByType(p.type, record);
+    record.packageName = p.name;
+    record.AppVersion = p.app;
+    record.McuVersion = p.mcu;
+    record.FourGVersion = p.fourG;
+    record.GnssVersion = p.gnss;
+    record.SmartModule = p.smart;
+    record.packagePath = file;
+    record.uploadTime = static_cast<qint32>(QDateTime::currentSecsSinceEpoch());
+    record.size = static_cast<qint32>(p.totalLength & 0xFFFFFFFFu);
+    record.deviceType = p.type;
+    return exists ? packages.updatePackageByType(record) : packages.insertPackage(record);
+}
+
+bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body,
+                                      qint64 bodyLength) {
+    if (body.isEmpty() || body.size() != bodyLength) return false;
+    EntityJson* codec = EntityJson::instance();
+    QString storedName;
+    if (!codec || !codec->ParseImportFileName(url, storedName)) return false;
+    struLocalParam param;
+    if (!readParams(param) || !ensureDir(param.ExcelDir)) return false;
+    const QString file = param.ExcelDir + QDir::separator() + storedName;
+    FileOperation* files = FileOperation::instance();
+    if (!files || !files->ImportExcelFile(file, body)) return false;
+
+    QList<struDeviceInfo> devices;
+    const bool read = files->ReadImportCsv(file, devices);
+    files->DeleteExcel(file);
+    if (!read) return false;
+
+    Tab_DeviceInfo table;
+    for (const struDeviceInfo& device : devices) {
+        if (device.devSN.isEmpty()) continue;
+        table.saveDevice(device);
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+bool HttpBrowserAPI::RemovePackage(const QByteArray& body) {
+    EntityJson* codec = EntityJson::instance();
+    int id = 0;
+    if (!codec || !codec->ParsePackageId(body, id)) return false;
+    Tab_Package packages;
+    struPackageInfo record;
+    if (!packages.getPackageById(id, record)) return false;
+    if (!record.packagePath.isEmpty() && QFile::exists(record.packagePath))
+        QFile::remove(record.packagePath);
+    packages.deletePackage(id);
+    return true;
+}
+
+bool HttpBrowserAPI::StopUpload() { return Tab_DeviceInfo().clearAutoUpdate(); }

@@ -1,0 +1,27 @@
+#include "PathGuard.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+bool isPlainName(const QString& name) {
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) &&
+           !name.contains(QLatin1Char('\\')) && name != QLatin1String(".") &&
+           name != QLatin1String("..");
+}
+
+bool isInsideDirectory(const QString& path, const QString& dir) {
+    const QString root = QFileInfo(dir).canonicalFilePath();
+    if (root.isEmpty()) return false;
+    QString rest;
+    QString existing = QDir::cleanPath(QDir::fromNativeSeparators(path));
+    // Walk up to the nearest existing ancestor; the remainder must not climb.
+    while (!existing.isEmpty() && !QFileInfo::exists(existing)) {
+        const int slash = existing.lastIndexOf(QLatin1Char('/'));
+        if (slash < 0) return false;
+        rest.prepend(existing.mid(slash));
+        existing.truncate(slash);
+    }
+    if (rest.contains(QLatin1String("/../")) || rest.endsWith(QLatin1String("/.."))) return false;
+    const QString canonical = QFileInfo(existing).canonicalFilePath() + rest;
+    return canonical.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
+}

@@ -1,0 +1,318 @@
+#include "WebServer.h"
+
+#include <cstdio>
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "EntityJson.h"
+#include "HttpBrowserAPI.h"
+#include "Logger.h"
+#include "SearchFile.h"
+
+namespace {
+const char* const kLogger = "WebServer";
+const char* const kGetOp = "WebServer::processGetRequest";
+const QString kJsonType = QStringLiteral("text/html;charset=UTF-8");
+
+bool has(const QString& url, const char* part) {
+    return url.contains(QLatin1String(part), Qt::CaseInsensitive);
+}
+
+// Content type of a static file by the first extension its path contains.
+QString staticContentType(const QString& path) {
+    if (path.contains(QLatin1String(".css"))) return QStringLiteral("text/css;charset=UTF-8");
+    if (path.contains(QLatin1String(".js"))) return QStringLiteral("application/x-javascript");
+    if (path.contains(QLatin1String(".asp")) || path.contains(QLatin1String(".png")) ||
+        path.contains(QLatin1String(".gif")))
+        return QStringLiteral("text/html;charset=UTF-8");
+    return QString();
+}
+}  // namespace
+
+WebServer::WebServer(QObject* parent) : HttpServer(parent) {}
+
+WebServer::~WebServer() { stop(); }
+
+void WebServer::processGetRequest(evhttp_request* req) {
+    QString url;
+    if (!getDecodedUrl(req, url)) {
+        getLogger(kLogger)->critical("{},获取url失败!", kGetOp);
+        return;
+    }
+    getLogger(kLogger)->info("{}, 请求url:{}", kGetOp, url.toStdString());
+    m_lastUrl = url;
+
+    if (has(url, "/INDEX") || url == QLatin1String("/") || has(url, "/doc/") || has(url, ".ico")) {
+        processStaticRequest(req, url);
+    } else if (has(url, "/KORVA/deviceList")) {
+        processDeviceList(req, url);
+    } else if (has(url, "/KORVA/packageList")) {
+        processPackageList(req);
+    } else if (has(url, "/KORVA/getProgress")) {
+        processProgress(req);
+    } else if (has(url, "/KORVA/downLoadExcel")) {
+        processExport(req);
+    } else if (has(url, "/KORVA/FILE")) {
+        // Reserved route: no reply.
+    } else if (has(url, "/KORVA/dlPackage")) {
+        getLogger(kLogger)->info("{}, 设备下载升级包请求url:{}", kGetOp, url.toStdString());
+        getDownLoadPackage(req, url);
+    } else {
+        sendStaticFile(req, url, true);
+    }
+}
+
+void WebServer::processStaticRequest(evhttp_request* req, const QString& url) {
+    if (has(url, "/INDEX") || url == QLatin1String("/")) {
+        qDebug() << "[ProcessGetRequest] 接收到访问网站命令";
+        addHeader(req, QStringLiteral("Content-Type"), kJsonType);
+        sendIndexPage(req, m_defaultPage, true);
+        return;
+    }
+    QString path = url;
+    const int query = path.indexOf(QLatin1Char('?'));
+    if (query > 0) path.truncate(query);
+    const QString type = staticContentType(path);
+    if (!type.isEmpty()) addHeader(req, QStringLiteral("Content-Type"), type);
+    sendStaticFile(req, path, true);
+}
+
+void WebServer::sendIndexPage(evhttp_request* req, const QString& page, bool recursive) {
+    if (!QDir(m_webRoot).exists()) {
+        sendError(req, 500, QStringLiteral("Internal error"));
+        return;
+    }
+    QString found;
+    if (!searchFile(m_webRoot, page, found, recursive)) {
+        sendError(req, 204, QStringLiteral("Request does not have content"));
+        return;
+    }
+    QFile file(found);
+    replyClient(req, 200, QStringLiteral("OK"), file, false);
+}
+
+void WebServer::sendStaticFile(evhttp_request* req, const QString& path, bool recursive) {
+    if (!QDir(m_webRoot).exists()) {
+        sendError(req, 500, QStringLiteral("Internal error"));
+        return;
+    }
+    QString found;
+    if (!searchFile(m_webRoot, path, found, recursive)) {
+        sendError(req, 204, QStringLiteral("Request does not have content"));
+        return;
+    }
+    QFile file(found);
+    if (!file.exists()) return;
+    const qint64 size = file.size();
+    qint64 offset = 0;
+    qint64 length = size;
+    int status = 200;
+    QString reason = QStringLiteral("OK");
+    QString range;
+    if (getRequstHeader(req, QStringLiteral("Range"), range) &&
+        parseRange(range, size, offset, length)) {
+        addHeader(req, QStringLiteral("Content-Range"),
+                  QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + length - 1).arg(size));
+        status = 206;
+        reason = QStringLiteral("Partial Content");
+    }
+    replyClient(req, status, reason, file, offset, length, false);
+}
+
+void WebServer::sendJson(evhttp_request* req, const QByteArray& json) {
+    addHeader(req, QStringLiteral("Content-Type"), kJsonType);
+    replyClient(req, 200, QStringLiteral("OK"), json);
+}
+
+void WebServer::processDeviceList(evhttp_request* req, const QString& url) {
+    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    if (!api) {
+        sendError(req, 500, QStringLiteral(" internal error"));
+        return;
+    }
+    QByteArray json;
+    bool ok = false;
+    if (url.contains(QLatin1String("deviceNo=")) && url.contains(QLatin1String("phoneNum="))) {
+        EntityJson* codec = EntityJson::instance();
+        QString deviceNo, phoneNum;
+        if (!codec || !codec->ParseDeviceQuery(url, deviceNo, phoneNum)) {
+            sendError(req, 500, QStringLiteral(" internal error"));
+            return;
+        }
+        ok = api->QueryDeviceList(deviceNo, phoneNum, json);
+    } else if (url.contains(QLatin1String("uploadStatus="))) {
+        ok = api->GetUploadStatusList(json);
+    } else {
+        ok = api->GetDeviceList(json);
+    }
+    if (ok)
+        sendJson(req, json);
+    else
+        sendError(req, 500, QStringLiteral(" internal error"));
+}
+
+void WebServer::processPackageList(evhttp_request* req) {
+    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    QByteArray json;
+    if (!api)
+        sendError(req, 500, QStringLiteral("internal error"));
+    else if (api->GetPackageList(json))
+        sendJson(req, json);
+    else
+        sendError(req, 501, QStringLiteral("not implemented"));
+}
+
+void WebServer::processProgress(evhttp_request* req) {
+    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    QByteArray json;
+    if (!api)
+        sendError(req, 500, QStringLiteral("internal error"));
+    else if (api->GetProgressList(json))
+        sendJson(req, json);
+    else
+        sendError(req, 501, QStringLiteral("not implemented"));
+}
+
+void WebServer::processExport(evhttp_request* req) {
+    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    QString path;
+    if (!api || !api->ExportDeviceList(path))
+        sendError(req, 500, QStringLiteral(" internal error"));
+    else if (path.isEmpty())
+        sendError(req, 501, QStringLiteral("not implemented"));
+    else
+        sendFile(req, path);
+}
+
+void WebServer::getDownLoadPackage(evhttp_request* req, const QString& url) {
+    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    if (!api) {
+        sendError(req, 500, QStringLiteral(" internal error"));
+        return;
+    }
+    QString path;
+    if (!api->GetPackageFilePath(url, path)) {
+        getLogger(kLogger)->info("{}, url:{},获取下载升级包路径失败!",
+                                 "WebServer::getDownLoadPackage", url.toStdString());
+        sendError(req, 500, QStringLiteral(" internal error"));
+    } else if (path.isEmpty()) {
+        sendError(req, 501, QStringLiteral("not implemented"));
+    } else {
+        sendFile(req, path);
+    }
+}
+
+void WebServer::sendFile(evhttp_request* req, const QString& path) {
+    const char* const op = "WebServer::sendFile";
+    QFile file(path);
+    if (!file.exists()) {
+        getLogger(kLogger)->critical("{}, 升级包:{}不存在", op, path.toStdString());
+        sendError(req, 204, QStringLiteral("Request does not have content"));
+        return;
+    }
+    const qint64 size = file.size();
+    qint64 offset = 0;
+    qint64 length = size;
+    int status = 200;
+    QString reason = QStringLiteral("OK");
+    QString range;
+    if (getRequstHeader(req, QStringLiteral("Range"), range)) {
+        getLogger(kLogger)->info("{},本次的请求range:{}", op, range.toStdString());
+        if (parseRange(range, size, offset, length)) {
+            status = 206;
+            reason = QStringLiteral("Partial Content");
+            getLogger(kLogger)->info("{}, 解析range:{}成功! 本次发送的升级包:{}, 大小：{}", op,
+                                     range.toStdString(), path.toStdString(), offset);
+        } else {
+            offset = 0;
+            length = size;
+            getLogger(kLogger)->info("{}, 解析range:{}失败! 本次发送的升级包:{},大小：{}", op,
+                                     range.toStdString(), path.toStdString(), size);
+        }
+    } else {
+        getLogger(kLogger)->info("{}, 获取请求头range失败,发送整个升级包：{}, 大小：{}", op,
+                                 path.toStdString(), size);
+    }
+    addHeader(req, QStringLiteral("Content-Type"),
+              has(m_lastUrl, "/KORVA/dlPackage") ? QStringLiteral("application/octet-stream")
+                                                 : QStringLiteral("application/x-xls"));
+    addHeader(req, QStringLiteral("Content-Disposition"),
+              QStringLiteral("attachment;filename=%1").arg(QFileInfo(path).fileName()));
+    addHeader(req, QStringLiteral("Content-Range"),
+              QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + length - 1).arg(size));
+    replyClient(req, status, reason, file, offset, length, false);
+    file.close();
+}
+
+void WebServer::printRemote(evhttp_request* req, const char* label) {
+    QString address;
+    quint16 port = 0;
+    getClientAddress(req, address, port);
+    std::printf("[%s] remote %s:%u\n", label, address.toLocal8Bit().constData(), port);
+    std::fflush(stdout);
+}
+
+void WebServer::processPostRequest(evhttp_request* req) {
+    printRemote(req, "ProcessPostRequest");
+    QString url;
+    if (!getDecodedUrl(req, url)) return;
+    const bool upload = has(url, "/KORVA/uploadFile");
+    if (!upload && !url.contains(QLatin1String("/KORVA/uploadExcel"))) return;
+
+    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    if (!api) {
+        sendError(req, 500, QStringLiteral("internal error"));
+        return;
+    }
+    QByteArray body;
+    const qint64 length = getRequestBody(req, body);
+    bool ok = false;
+    if (upload) {
+        ok = length > 0 && api->UploadPackageBlock(url, body, length);
+    } else {
+        ok = api->ImportDeviceList(url, body, length);
+    }
+    if (ok)
+        replyClient(req, 200, QStringLiteral("OK"), nullptr);
+    else
+        sendError(req, 501, QStringLiteral("not implemented"));
+}
+
+void WebServer::processPutRequest(evhttp_request* req) {
+    printRemote(req, "ProcessPutRequest");
+    QString url;
+    if (!getDecodedUrl(req, url)) return;
+    const bool remove = url.contains(QLatin1String("/KORVA/deletePackage"));
+    if (!remove && !url.contains(QLatin1String("/KORVA/stopUpload"))) return;
+
+    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    if (!api) {
+        sendError(req, 500, QStringLiteral("internal error"));
+        return;
+    }
+    bool ok = false;
+    if (remove) {
+        QByteArray body;
+        getRequestBody(req, body);
+        ok = api->RemovePackage(body);
+    } else {
+        ok = api->StopUpload();
+    }
+    if (ok)
+        replyClient(req, 200, QStringLiteral("OK"), nullptr);
+    else
+        sendError(req, 501, QStringLiteral("not implemented"));
+}
+
+void WebServer::processDeleteRequest(evhttp_request*) {
+    std::printf("[processDeleteRequest]\n");
+    std::fflush(stdout);
+}
+
+void WebServer::processUnknownRequest(evhttp_request*) {
+    std::printf("[ProcessUnkonwRequest]\n");
+    std::fflush(stdout);
+}
