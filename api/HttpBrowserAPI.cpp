@@ -25,7 +25,9 @@ bool readParams(struLocalParam& param) {
     return true;
 }
 
-bool ensureDir(const QString& dir) { return QDir(dir).exists() || QDir().mkpath(dir); }
+bool ensureDir(const QString& dir) {
+    return QDir(dir).exists() || QDir().mkpath(dir);
+}
 }  // namespace
 
 HttpBrowserAPI* HttpBrowserAPI::instance() {
@@ -173,4 +175,6 @@ bool HttpBrowserAPI::RemovePackage(const QByteArray& body) {
     return true;
 }
 
-bool HttpBrowserAPI::StopUpload() { return Tab_DeviceInfo().clearAutoUpdate(); }
+bool HttpBrowserAPI::StopUpload() {
+    return Tab_DeviceInfo().clearAutoUpdate();
+}

@@ -34,7 +34,9 @@ QString staticContentType(const QString& path) {
 
 WebServer::WebServer(QObject* parent) : HttpServer(parent) {}
 
-WebServer::~WebServer() { stop(); }
+WebServer::~WebServer() {
+    stop();
+}
 
 void WebServer::processGetRequest(evhttp_request* req) {
     QString url;

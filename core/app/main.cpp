@@ -18,6 +18,7 @@
 #include "Logger.h"
 #include "OrbTcpServer.h"
 #include "TcpDataMgtApi.h"
+#include "WebServer.h"
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -55,6 +56,12 @@ int main(int argc, char* argv[]) {
 
     if (!EmbeddedWebServer::instance()->start(static_cast<uint32_t>(param.HttpPort2)))
         qDebug().nospace() << "[start] Download server start failed! " << param.HttpPort2;
+
+    WebServer webServer;
+    webServer.setThreadCount(10);
+    webServer.setWebRoot(applicationDirectory() + QStringLiteral("/Web"));
+    webServer.setDefaultPage(QStringLiteral("index.asp"));
+    webServer.start(param.ListenIP, static_cast<quint16>(param.HttpPort));
 
     // Upgrade answers bind their package download in the download server.
     TcpDataMgtApi::instance()->setUrlBinder([](const QString& url, const QString& path) {
