@@ -39,6 +39,7 @@ OrbTcpServer::~OrbTcpServer() {
     {
         std::lock_guard<std::mutex> lock(m_mapMutex);
         connections.swap(m_connections);
+        m_bySocketId.clear();
     }
     for (OrbTcpSocket* socket : connections) releaseSocket(socket);
 }
@@ -80,7 +81,6 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
     connect(socket, QOverload<qintptr, QString, quint16, QByteArray>::of(&OrbTcpSocket::readData),
             this, &OrbTcpServer::readDataSlot);
     connect(socket, &OrbTcpSocket::sockDisConnect, this, &OrbTcpServer::sockDisConnectSlot);
-    connect(this, &OrbTcpServer::sentData, socket, &OrbTcpSocket::sentData);
     socket->moveToThread(thread);
     thread->start(QThread::InheritPriority);
 
@@ -90,6 +90,9 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
         std::lock_guard<std::mutex> lock(m_mapMutex);
         replaced = m_connections.value(key, nullptr);
         m_connections.insert(key, socket);
+        if (replaced && m_bySocketId.value(replaced->socketId()) == replaced)
+            m_bySocketId.remove(replaced->socketId());
+        m_bySocketId.insert(socket->socketId(), socket);
     }
     // A stale entry under the same address and port would otherwise keep its thread forever.
     if (replaced) {
@@ -116,6 +119,16 @@ void OrbTcpServer::deliver(qintptr socketId, const QByteArray& packet) {
 
 void OrbTcpServer::setData(QByteArray data, qintptr handle) {
     emit sentData(data, handle);
+    // Sockets are released only on this thread, so the one found stays alive until the queued
+    // call is posted; a socket deleted later drops its pending calls with it.
+    OrbTcpSocket* socket = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mapMutex);
+        socket = m_bySocketId.value(handle, nullptr);
+    }
+    if (socket)
+        QMetaObject::invokeMethod(socket, "sentData", Qt::QueuedConnection, Q_ARG(QByteArray, data),
+                                  Q_ARG(qintptr, handle));
 }
 
 void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) {
@@ -130,6 +143,7 @@ void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) 
         if (it == m_connections.end() || it.value()->socketId() != handle) return;
         socket = it.value();
         m_connections.erase(it);
+        m_bySocketId.remove(handle);
     }
     releaseSocket(socket);
     emit sockDisConnect(handle, ip, prot);

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QFuture>
+#include <QHash>
 #include <QMap>
 #include <QString>
 #include <QTcpServer>
@@ -56,9 +57,13 @@ class OrbTcpServer : public QTcpServer {
     const int m_idleLimitSecs;
     const int m_checkIntervalMs;
 
-    // Guards m_connections (a std::mutex, so that thread sanitizer builds see the locking).
+    // Guards m_connections and m_bySocketId (a std::mutex, so that thread sanitizer builds see
+    // the locking).
     mutable std::mutex m_mapMutex;
     QMap<QString, OrbTcpSocket*> m_connections;
+    // The same sockets by socket ID: an answer goes straight to its own socket's thread instead
+    // of waking every connection's thread to compare IDs.
+    QHash<qintptr, OrbTcpSocket*> m_bySocketId;
 
     std::atomic<bool> m_stop{false};
     QFuture<void> m_heartCheck;

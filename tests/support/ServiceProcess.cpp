@@ -70,7 +70,9 @@ bool ServiceProcess::start(bool writeConfig, bool waitForPorts) {
             settings.setValue("LocalParam/" + it.key(), it.value());
     }
     m_process = std::make_unique<QProcess>();
+    // A file, not a pipe: a test that blocks for a while must not stall the service's logging.
     m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->setStandardOutputFile(m_dir.filePath("service-output.txt"), QIODevice::Append);
     m_process->setWorkingDirectory(m_dir.path());
     m_process->start(m_dir.filePath("wayfarer"), QStringList());
     if (!m_process->waitForStarted(5000)) return false;
@@ -117,8 +119,8 @@ QProcess::ExitStatus ServiceProcess::exitStatus() const {
 }
 
 QByteArray ServiceProcess::output() {
-    if (m_process) m_output += m_process->readAll();
-    return m_output;
+    QFile file(m_dir.filePath("service-output.txt"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void ServiceProcess::stop() {

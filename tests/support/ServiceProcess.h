@@ -42,12 +42,11 @@ class ServiceProcess {
     bool running() const;
     int exitCode() const;
     QProcess::ExitStatus exitStatus() const;
-    QByteArray output();  // stdout and stderr so far
+    QByteArray output();  // stdout and stderr so far, of every start
     void stop();          // SIGKILL and wait
 
   private:
     QTemporaryDir m_dir;
     QMap<QString, QVariant> m_params;
     std::unique_ptr<QProcess> m_process;
-    QByteArray m_output;
 };
