@@ -52,9 +52,9 @@ void WebServer::processGetRequest(evhttp_request* req) {
     } else if (has(url, "/KORVA/deviceList")) {
         processDeviceList(req, url);
     } else if (has(url, "/KORVA/packageList")) {
-        processPackageList(req);
+        processJsonList(req, &HttpBrowserAPI::GetPackageList);
     } else if (has(url, "/KORVA/getProgress")) {
-        processProgress(req);
+        processJsonList(req, &HttpBrowserAPI::GetProgressList);
     } else if (has(url, "/KORVA/downLoadExcel")) {
         processExport(req);
     } else if (has(url, "/KORVA/FILE")) {
@@ -156,23 +156,12 @@ void WebServer::processDeviceList(evhttp_request* req, const QString& url) {
         sendError(req, 500, QStringLiteral(" internal error"));
 }
 
-void WebServer::processPackageList(evhttp_request* req) {
+void WebServer::processJsonList(evhttp_request* req, bool (HttpBrowserAPI::*list)(QByteArray&)) {
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
     QByteArray json;
     if (!api)
         sendError(req, 500, QStringLiteral("internal error"));
-    else if (api->GetPackageList(json))
-        sendJson(req, json);
-    else
-        sendError(req, 501, QStringLiteral("not implemented"));
-}
-
-void WebServer::processProgress(evhttp_request* req) {
-    HttpBrowserAPI* api = HttpBrowserAPI::instance();
-    QByteArray json;
-    if (!api)
-        sendError(req, 500, QStringLiteral("internal error"));
-    else if (api->GetProgressList(json))
+    else if ((api->*list)(json))
         sendJson(req, json);
     else
         sendError(req, 501, QStringLiteral("not implemented"));

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "HttpBrowserAPI.h"
 #include "HttpServer.h"
 
 // The management web server: static pages under the web root and the JSON API under
@@ -27,8 +28,8 @@ class WebServer : public HttpServer {
     void sendIndexPage(evhttp_request* req, const QString& page, bool recursive);
     void sendStaticFile(evhttp_request* req, const QString& path, bool recursive);
     void processDeviceList(evhttp_request* req, const QString& url);
-    void processPackageList(evhttp_request* req);
-    void processProgress(evhttp_request* req);
+    // A list route whose failure is 501: the package list or the progress list.
+    void processJsonList(evhttp_request* req, bool (HttpBrowserAPI::*list)(QByteArray&));
     void processExport(evhttp_request* req);
     void getDownLoadPackage(evhttp_request* req, const QString& url);
     void sendFile(evhttp_request* req, const QString& path);

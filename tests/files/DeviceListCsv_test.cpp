@@ -6,25 +6,10 @@
 #include <QTextCodec>
 
 #include "DeviceListTable.h"
+#include "DeviceSamples.h"
 #include "MessageCapture.h"
 
 namespace {
-
-struDeviceInfo device(const QString& sn) {
-    struDeviceInfo d;
-    d.devId = "ID-" + sn;
-    d.devSN = sn;
-    d.devType = "T1";
-    d.LicensePlateNumber = "京A" + sn;
-    d.PhoneNumber = "138" + sn;
-    d.AppVersion = "A1.0";
-    d.McuVersion = "M1.0";
-    d.FourGVersion = "F1.0";
-    d.GnssVersion = "G1.0";
-    d.SmartModule = "S1.0";
-    d.ConfigCmd = "cmd " + sn;
-    return d;
-}
 
 // The sixteen exchanged fields; the others never travel through the file.
 void expectSameColumns(const struDeviceInfo& actual, const struDeviceInfo& expected) {
@@ -83,7 +68,7 @@ TEST_F(DeviceListCsvTest, ExportOfAnEmptyListWritesOnlyTheTitleLine) {
 TEST_F(DeviceListCsvTest, EveryColumnSurvivesExportAndImport) {
     QList<struDeviceInfo> devices;
     for (int i = 0; i < 6; ++i) {
-        struDeviceInfo d = device(QString("SN%1").arg(i));
+        struDeviceInfo d = sampleDevice(QString("SN%1").arg(i));
         // Each flag set alone once, then all, then none.
         d.isAutoUpdate = i == 0 || i == 5;
         d.GetLogFile = i == 1 || i == 5;
@@ -107,7 +92,7 @@ TEST_F(DeviceListCsvTest, EveryColumnSurvivesExportAndImport) {
     EXPECT_TRUE(readBytes("list.csv").contains("\"A,1\","));
     EXPECT_TRUE(readBytes("list.csv").contains(",set \"apn\" cmnet,"));
 
-    QList<struDeviceInfo> imported{device("stale")};
+    QList<struDeviceInfo> imported{sampleDevice("stale")};
     ASSERT_TRUE(DeviceListCsv::read(path("list.csv"), imported));
     ASSERT_EQ(imported.size(), devices.size());
     for (int i = 0; i < devices.size(); ++i) {
@@ -124,7 +109,7 @@ TEST_F(DeviceListCsvTest, EveryColumnSurvivesExportAndImport) {
 TEST_F(DeviceListCsvTest, AnUnpairedQuoteSwallowsTheRestOfItsRow) {
     // The quote is written as it is; on reading it makes the later commas part of the field,
     // so that row comes back too short and is left out. The rows around it are unharmed.
-    QList<struDeviceInfo> devices{device("SN1"), device("SN2"), device("SN3")};
+    QList<struDeviceInfo> devices{sampleDevice("SN1"), sampleDevice("SN2"), sampleDevice("SN3")};
     devices[1].ConfigCmd = R"(say "hi)";
     ASSERT_TRUE(DeviceListCsv::write(path("list.csv"), devices));
     EXPECT_TRUE(readBytes("list.csv").contains(",say \"hi,0,"));
@@ -157,7 +142,7 @@ TEST_F(DeviceListCsvTest, HeaderChecks) {
         SCOPED_TRACE(c.name);
         capture.clear();
         writeLines("list.csv", {titleLine(c.header), row("SN1")});
-        QList<struDeviceInfo> imported{device("stale")};
+        QList<struDeviceInfo> imported{sampleDevice("stale")};
         EXPECT_EQ(DeviceListCsv::read(path("list.csv"), imported), c.ok);
         if (c.ok) {
             ASSERT_EQ(imported.size(), 1);
@@ -205,7 +190,7 @@ TEST_F(DeviceListCsvTest, RowsWithoutSerialNumberOrTooShortAreLeftOut) {
 
 TEST_F(DeviceListCsvTest, HeaderOnlyFileGivesAnEmptyList) {
     writeLines("list.csv", {titleLine(DeviceListTable::titles())});
-    QList<struDeviceInfo> imported{device("stale")};
+    QList<struDeviceInfo> imported{sampleDevice("stale")};
     ASSERT_TRUE(DeviceListCsv::read(path("list.csv"), imported));
     EXPECT_TRUE(imported.isEmpty());
 }
@@ -222,12 +207,12 @@ TEST_F(DeviceListCsvTest, AFileWithoutANonEmptyLineHasNoHeader) {
 }
 
 TEST_F(DeviceListCsvTest, FileNamesAndSuffixes) {
-    EXPECT_TRUE(DeviceListCsv::write(path("List.CSV"), {device("SN1")}));
+    EXPECT_TRUE(DeviceListCsv::write(path("List.CSV"), {sampleDevice("SN1")}));
     QList<struDeviceInfo> imported;
     EXPECT_TRUE(DeviceListCsv::read(path("List.CSV"), imported));
     EXPECT_EQ(imported.size(), 1);
 
-    EXPECT_FALSE(DeviceListCsv::write(path("list.csvx"), {device("SN1")}));
+    EXPECT_FALSE(DeviceListCsv::write(path("list.csvx"), {sampleDevice("SN1")}));
     EXPECT_TRUE(capture.contains("[WriteCsvFile] file Suffix error"));
     EXPECT_FALSE(QFile::exists(path("list.csvx")));
     // A csvx file that exists is still refused by the import.
@@ -235,10 +220,10 @@ TEST_F(DeviceListCsvTest, FileNamesAndSuffixes) {
     EXPECT_FALSE(DeviceListCsv::read(path("list.csvx"), imported));
 
     capture.clear();
-    EXPECT_FALSE(DeviceListCsv::write("", {device("SN1")}));
+    EXPECT_FALSE(DeviceListCsv::write("", {sampleDevice("SN1")}));
     EXPECT_TRUE(capture.contains("[WriteCsvFile] parameter error"));
     EXPECT_FALSE(DeviceListCsv::read(path("absent.csv"), imported));
-    EXPECT_FALSE(DeviceListCsv::write(path("no/such/dir/list.csv"), {device("SN1")}));
+    EXPECT_FALSE(DeviceListCsv::write(path("no/such/dir/list.csv"), {sampleDevice("SN1")}));
 }
 
 TEST(DeviceListTableTest, WorkbookCellsNeedNoFullRowAndMayBeNumbers) {

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "DeviceListTable.h"
+#include "DeviceSamples.h"
 #include "FileOperation.h"
 #include "MessageCapture.h"
 #include "WorkbookTool.h"
@@ -16,30 +17,14 @@ namespace {
 
 using Table = QList<QList<QVariant>>;
 
-struDeviceInfo device(const QString& sn) {
-    struDeviceInfo d;
-    d.devId = "ID-" + sn;
-    d.devSN = sn;
-    d.devType = "T1";
-    d.LicensePlateNumber = "京A" + sn;
-    d.PhoneNumber = "138" + sn;
-    d.AppVersion = "A1.0";
-    d.McuVersion = "M1.0";
-    d.FourGVersion = "F1.0";
-    d.GnssVersion = "G1.0";
-    d.SmartModule = "S1.0";
-    d.ConfigCmd = "cmd " + sn;
-    return d;
-}
-
 QList<struDeviceInfo> threeDevices() {
-    struDeviceInfo a = device("001");
+    struDeviceInfo a = sampleDevice("001");
     a.isAutoUpdate = true;
     a.GetRunInfoFile = true;
-    struDeviceInfo b = device("002");
+    struDeviceInfo b = sampleDevice("002");
     b.ConfigCmd = "set apn,cmnet \"quoted\" <x> & y";
     b.GetLogFile = b.GetIndexFile = true;
-    struDeviceInfo c = device("003");
+    struDeviceInfo c = sampleDevice("003");
     c.ConfigCmd.clear();
     c.GetPrintFile = true;
     return {a, b, c};
@@ -116,10 +101,10 @@ TEST_F(ExcelSlotsTest, AnXlsNameIsKeptAndReadsBack) {
 
 TEST_F(ExcelSlotsTest, ExportReplacesAnEarlierWorkbook) {
     ASSERT_TRUE(files->WriteExcelFile(path("list.xlsx"), threeDevices()));
-    ASSERT_TRUE(files->WriteExcelFile(path("list.xlsx"), {device("009")}));
+    ASSERT_TRUE(files->WriteExcelFile(path("list.xlsx"), {sampleDevice("009")}));
     QList<struDeviceInfo> back;
     ASSERT_TRUE(files->ReadImportExcel(path("list.xlsx"), back));
-    expectSameDevices(back, {device("009")});
+    expectSameDevices(back, {sampleDevice("009")});
 
     // An empty list still writes the title row, which imports as no device.
     ASSERT_TRUE(files->WriteExcelFile(path("list.xlsx"), {}));

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "DeviceListTable.h"
+#include "DeviceSamples.h"
 #include "FakeWorkbookBackend.h"
 #include "FileOperation.h"
 #include "MessageCapture.h"
@@ -18,30 +19,14 @@ namespace {
 
 using Table = QList<QList<QVariant>>;
 
-struDeviceInfo device(const QString& sn) {
-    struDeviceInfo d;
-    d.devId = "ID-" + sn;
-    d.devSN = sn;
-    d.devType = "T1";
-    d.LicensePlateNumber = "京A" + sn;
-    d.PhoneNumber = "138" + sn;
-    d.AppVersion = "A1.0";
-    d.McuVersion = "M1.0";
-    d.FourGVersion = "F1.0";
-    d.GnssVersion = "G1.0";
-    d.SmartModule = "S1.0";
-    d.ConfigCmd = "cmd " + sn;
-    return d;
-}
-
 QList<struDeviceInfo> threeDevices() {
-    struDeviceInfo a = device("001");
+    struDeviceInfo a = sampleDevice("001");
     a.isAutoUpdate = true;
     a.GetRunInfoFile = true;
-    struDeviceInfo b = device("002");
+    struDeviceInfo b = sampleDevice("002");
     b.ConfigCmd = "set apn,cmnet \"quoted\"";
     b.GetLogFile = b.GetIndexFile = true;
-    struDeviceInfo c = device("003");
+    struDeviceInfo c = sampleDevice("003");
     c.ConfigCmd.clear();  // an empty cell in the middle of a row
     c.GetPrintFile = true;
     return {a, b, c};
@@ -133,7 +118,8 @@ TEST_F(DeviceListWorkbookFakeTest, EachFailedStepGivesItsMessage) {
         record = std::make_shared<FakeWorkbookRecord>();
         c.setUp(*record);
         MessageCapture capture;
-        EXPECT_FALSE(DeviceListWorkbook::write(c.fileName, {device("001")}, fakeFactory(record)));
+        EXPECT_FALSE(
+            DeviceListWorkbook::write(c.fileName, {sampleDevice("001")}, fakeFactory(record)));
         EXPECT_TRUE(capture.contains(c.message)) << capture.lines().join('\n').toStdString();
         EXPECT_EQ(record->calls, c.calls);
     }
@@ -157,7 +143,7 @@ TEST_F(DeviceListWorkbookFakeTest, ImportReadsTheFirstSheetAndAlwaysCloses) {
          QVariant(), 1},
         // No serial number: dropped.
         {"ID-2", QVariant(), "T1", "", "", "", "", "", "", "", "1", "", "1", "1", "1", "1"}};
-    QList<struDeviceInfo> out{device("stale")};
+    QList<struDeviceInfo> out{sampleDevice("stale")};
     ASSERT_TRUE(DeviceListWorkbook::read(path, out, fakeFactory(record)));
     EXPECT_EQ(record->calls, QStringList({"open " + path, "selectSheet 1", "usedRange", "close"}));
     ASSERT_EQ(out.size(), 1);
