@@ -1,0 +1,36 @@
+// The two header parsers of the management server fed with any text: Range must only ever
+// accept an extent inside the file, Accept-Encoding must not crash.
+#include <cstdlib>
+#include <cstring>
+
+#include "AcceptEncoding.h"
+#include "FuzzQuiet.h"
+#include "HttpServer.h"
+
+namespace {
+// parseRange is for derived servers only.
+struct RangeProbe : HttpServer {
+    using HttpServer::parseRange;
+};
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool quiet = (silenceQtMessages(), true);
+    (void)quiet;
+    if (size < 8) return 0;
+    qint64 fileSize = 0;
+    std::memcpy(&fileSize, data, sizeof fileSize);
+    fileSize &= 0x3FFFFFFFFFFFll;  // up to 64 TiB
+    const QString value = QString::fromUtf8(reinterpret_cast<const char*>(data + 8), int(size - 8));
+
+    qint64 offset = 0;
+    qint64 length = fileSize;
+    if (RangeProbe::parseRange(value, fileSize, offset, length)) {
+        if (offset < 0 || length <= 0 || offset + length > fileSize) std::abort();
+    }
+
+    QMap<QString, float> weights;
+    parseAcceptEncoding(value, weights);
+    streamAfterAcceptEncoding(true, value, false);
+    return 0;
+}
