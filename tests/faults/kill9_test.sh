@@ -7,7 +7,14 @@ scenario=${1:?upload, import or device}
 : "${WAYFARER_EXE:?}"
 tmp=$(mktemp -d)
 app=$tmp/app
-trap 'kill_service KILL; jobs -p | xargs -r kill 2>/dev/null; rm -rf "$tmp"' EXIT
+cleanup() {
+    set +e
+    kill_service KILL
+    if [[ -n ${worker:-} ]]; then kill "$worker" 2>/dev/null; fi
+    rm -rf "$tmp"
+    return 0
+}
+trap cleanup EXIT
 make_app_dir "$app"
 start_service "$app"
 api="http://127.0.0.1:$HTTP_PORT/KORVA"
@@ -37,12 +44,15 @@ upload)
             echo "pkg$i.bin K$i" >>"$tmp/acked"
         done
     }
+    touch "$tmp/acked"
     uploader &
-    wait_for 30 bash -c "[[ \$(wc -l <'$tmp/acked' 2>/dev/null || echo 0) -ge 3 ]]" ||
+    worker=$!
+    wait_for 30 bash -c "[[ \$(wc -l <'$tmp/acked') -ge 3 ]]" ||
         fail "no upload was acknowledged"
     sleep 0.$((RANDOM % 10))  # somewhere inside a package's blocks
     restart_and_check
-    wait || true
+    wait "$worker" || true
+    worker=""
     acked=$(wc -l <"$tmp/acked")
     list=$(curl -s --max-time 5 "$api/packageList")
     while read -r name type; do
@@ -61,7 +71,7 @@ import)
         for i in $(seq 1 300); do printf 'D%03d,IMP%03d,T1,P%03d,139%08d,1.0,1.0,1.0,1.0,1.0,0,,0,0,0,0\n' "$i" "$i" "$i" "$i"; done
     } >"$csv"
     curl -s -o /dev/null --max-time 60 -X POST --data-binary "@$csv" "$api/uploadExcel?name=x.csv" &
-    count() { sqlite3 "$app/WFS.db" "select count(*) from Tab_DeviceInfo;" 2>/dev/null || echo 0; }
+    worker=$!
     wait_for 30 bash -c "[[ \$(sqlite3 '$app/WFS.db' 'select count(*) from Tab_DeviceInfo;' 2>/dev/null || echo 0) -ge 20 ]]" ||
         fail "the import did not start"
     restart_and_check
@@ -83,12 +93,13 @@ device)
     start_service "$app"
     "$sim" --port "$TCP_PORT" --count 20 --sn DEV --expect none --file "1=$tmp/log.bin" \
         --quiet --timeout 20000 >"$tmp/sim.txt" 2>&1 &
+    worker=$!
     # Kill once some transfers are complete and others are still flowing.
-    done_count() { sqlite3 "$app/WFS.db" "select count(*) from Tab_DeviceInfo where GetLogFile=0;" 2>/dev/null || echo 0; }
     wait_for 30 bash -c "[[ \$(find '$app/DevLog' -type f 2>/dev/null | wc -l) -ge 3 ]]" ||
         fail "no device file arrived: $(cat "$tmp/sim.txt")"
     restart_and_check
-    wait || true
+    wait "$worker" || true
+    worker=""
     finished=$(sqlite3 "$app/WFS.db" "select devSN from Tab_DeviceInfo where GetLogFile=0;")
     for sn in $finished; do
         found=0

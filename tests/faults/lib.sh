@@ -63,6 +63,7 @@ kill_service() {  # kill_service <signal>: and reap it
         wait "$SERVICE_PID" 2>/dev/null || true
     fi
     SERVICE_PID=""
+    return 0
 }
 
 db_ok() {  # db_ok <db>: integrity_check says ok

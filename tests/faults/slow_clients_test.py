@@ -75,8 +75,11 @@ def main():
     try:
         shutil.copy2(EXE, os.path.join(tmp, "wayfarer"))
         ports = {"TcpPort": free_port(), "HttpPort": free_port(), "HttpPort2": free_port()}
+        # The terminal port admits MaxConnCount connections (50 by default), silent ones
+        # included: room for the slow ones and the real terminal.
         with open(os.path.join(tmp, "config.ini"), "w") as config:
-            config.write("[LocalParam]\n" + "".join(f"{k}={v}\n" for k, v in ports.items()))
+            config.write("[LocalParam]\n" + "".join(f"{k}={v}\n" for k, v in ports.items()) +
+                         f"MaxConnCount={PER_PORT + 10}\n")
         log = open(os.path.join(tmp, "out.txt"), "wb")
         service = subprocess.Popen([os.path.join(tmp, "wayfarer")], cwd=tmp, stdout=log,
                                    stderr=subprocess.STDOUT)
