@@ -6,9 +6,10 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "SKIP: $*"; exit 77; }
 pass() { echo "PASS: $*"; }
 
-# A TCP port nobody listens on, from the given range ("low" ports need the capability).
+# A TCP port nobody listens on, below the ephemeral range by default, so a restart on the same
+# port does not meet an outgoing connection that took it meanwhile.
 free_port() {
-    local from=${1:-20000} to=${2:-60000} port used
+    local from=${1:-20000} to=${2:-32000} port used
     used=$(ss -ltnH | awk '{print $4}' | sed 's/.*://')
     for _ in $(seq 200); do
         port=$((from + RANDOM % (to - from)))
