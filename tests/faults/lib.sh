@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared helpers of the fault tests (sourced). Each test gets WAYFARER_EXE and the build's
 # source directory in its environment, works in its own temporary directory and cleans up.
 set -euo pipefail
