@@ -156,7 +156,9 @@ bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body
     Tab_DeviceInfo table;
     for (const struDeviceInfo& device : devices) {
         if (device.devSN.isEmpty()) continue;
-        table.saveDevice(device);
+        // A row the database refuses (read-only, full) fails the import instead of being
+        // reported as imported; the rows before it stay.
+        if (!table.saveDevice(device)) return false;
         QThread::msleep(50);
     }
     return true;

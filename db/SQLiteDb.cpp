@@ -2,12 +2,15 @@
 
 #include <atomic>
 
+#include <sqlite3.h>
+
 #include <QDir>
 #include <QMutexLocker>
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <QThread>
 #include <QThreadPool>
+#include <QVariant>
 
 #include "AppDir.h"
 
@@ -27,6 +30,15 @@ QString connectionName(int number) {
 void releaseAffinity(QSqlDatabase& connection) {
     QSqlDriver* driver = connection.driver();
     if (driver && driver->thread() == QThread::currentThread()) driver->moveToThread(nullptr);
+}
+
+// SQLite opens a file it may not write read-only and keeps it so for the connection's life.
+bool openedReadOnly(const QSqlDatabase& connection) {
+    const QSqlDriver* driver = connection.driver();
+    const QVariant handle = driver ? driver->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return false;
+    sqlite3* db = *static_cast<sqlite3* const*>(handle.constData());
+    return db && sqlite3_db_readonly(db, "main") == 1;
 }
 
 // Qt lets a thread pull only objects that belong to no thread.
@@ -158,6 +170,8 @@ void SQLiteDb::closeConnection(QSqlDatabase& connection) {
     if (g_closed) return;
     const QString name = connection.connectionName();
     if (name.isEmpty() || !m_handles.contains(name) || m_freeNames.contains(name)) return;
+    // Reopened by the next borrower, so writes work again once the file is writable.
+    if (connection.isOpen() && openedReadOnly(connection)) connection.close();
     releaseAffinity(connection);
     m_freeNames.enqueue(name);
     m_returned.wakeOne();
