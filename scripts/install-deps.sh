@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config ninja-build
-    qtbase5-dev libqt5sql5-sqlite
+    qtbase5-dev libqt5sql5-sqlite libsqlite3-dev
     libevent-dev libcivetweb-dev libspdlog-dev libfmt-dev
     libxlsxwriter-dev libminizip-dev libfreexl-dev
     googletest libgtest-dev libgmock-dev
@@ -13,7 +13,7 @@ packages=(
     chromium fonts-wqy-microhei  # browser tests; the font draws the Chinese labels in screenshots
 )
 if [[ " $* " == *" --bench "* ]]; then
-    packages+=(libbenchmark-dev libsqlite3-dev nginx-light wrk)
+    packages+=(libbenchmark-dev nginx-light wrk)
 fi
 
 # The browser tests need node (20 or later, for playwright-core) and npm; a node package from
