@@ -7,7 +7,7 @@ set -euo pipefail
 
 BUILD=${1:-build}
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-EXE=$BUILD/wayfarer
+EXE=$BUILD/bin/wayfarer
 [[ -x $EXE ]] || { echo "build wayfarer first ($EXE)"; exit 1; }
 ROUNDS=${ROUNDS:-5}
 WORK=$(mktemp -d)

@@ -55,6 +55,8 @@ TEST_F(WebRoutesTest, GetRoutesAnswerAsRouted) {
         {"/", 200, "OK", kHtml, "Web/index.asp", nullptr, 0, 0},
         {"/index", 200, "OK", kHtml, "Web/index.asp", nullptr, 0, 0},
         {"/INDEX?lang=en", 200, "OK", kHtml, "Web/index.asp", nullptr, 0, 0},
+        // The static rule is tested first.
+        {"/KORVA/packageList/INDEX", 200, "OK", kHtml, "Web/index.asp", nullptr, 0, 0},
         {"/doc/x.css?x", 200, "OK", "text/css;charset=UTF-8", "Web/doc/x.css", nullptr, 0, 0},
         {"/doc/data.json", 200, "OK", "application/x-javascript", "Web/doc/data.json", nullptr, 0,
          0},
@@ -109,6 +111,23 @@ TEST_F(WebRoutesTest, QueryFindsTheDeviceByItsSerialAndPhone) {
     EXPECT_EQ(list[0].toObject().value("deviceNo").toString(), "SN2");
     EXPECT_EQ(list[0].toObject().value("phone").toString(), "222");
     EXPECT_EQ(list[0].toObject().value("deviceId").toString(), "D2");
+}
+
+TEST_F(WebRoutesTest, StaticFilesHonourOneRange) {
+    const QByteArray css = readFile(s_service->path("Web/doc/x.css"));
+    const HttpResponse part =
+        httpGet(port(), "/doc/x.css", {qMakePair(QByteArray("Range"), QByteArray("bytes=5-9"))});
+    EXPECT_EQ(part.status, 206);
+    EXPECT_EQ(part.reason, "Partial Content");
+    EXPECT_EQ(part.header("Content-Range"),
+              QByteArray("bytes 5-9/") + QByteArray::number(css.size()));
+    EXPECT_EQ(part.body, css.mid(5, 5));
+    // A range that is not accepted sends the whole file, without Content-Range here.
+    const HttpResponse whole =
+        httpGet(port(), "/doc/x.css", {qMakePair(QByteArray("Range"), QByteArray("items=5-9"))});
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.headerCount("Content-Range"), 0);
+    EXPECT_EQ(whole.body, css);
 }
 
 TEST_F(WebRoutesTest, UploadWithoutBodyIsNotImplemented) {
