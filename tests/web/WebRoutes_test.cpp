@@ -150,11 +150,18 @@ TEST_F(WebRoutesTest, RequestsOutsideTheRoutesGetNoAnswer) {
         "DELETE /KORVA/deviceList HTTP/1.1\r\nHost: x\r\n\r\n",
         "DELETE /index HTTP/1.1\r\nHost: x\r\n\r\n",
         "GET /KORVA/FILE HTTP/1.1\r\nHost: x\r\n\r\n",
+        // Only the upload route of POST ignores case.
+        "POST /korva/uploadexcel?name=a.csv HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\nab",
+        "PUT /korva/stopupload HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n",
     };
     for (const QByteArray& request : requests) {
         SCOPED_TRACE(request.constData());
         EXPECT_EQ(rawExchange(port(), request, 1000), QByteArray());
     }
+    const HttpResponse upload =
+        httpRequest(port(), "POST", "/korva/UPLOADFILE?name=a.bin", {}, "ab");
+    EXPECT_EQ(upload.status, 501);  // routed, refused for its missing parameters
+    EXPECT_EQ(upload.reason, "not implemented");
     // The server is still answering afterwards.
     EXPECT_EQ(httpGet(port(), "/KORVA/getProgress").status, 200);
 }
