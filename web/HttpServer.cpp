@@ -237,6 +237,8 @@ bool HttpServer::startServer() {
         if (!failure) {
             info->http = evhttp_new(info->base);
             if (!info->http) failure = "[startServer] evhttp_new failed.";
+            // A reply carries only the Content-Type its handler chose (none for some files).
+            if (info->http) evhttp_set_default_content_type(info->http, nullptr);
         }
         if (!failure) {
             // evhttp closes the socket it accepts on when freed: each loop gets its own
