@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FileWorkbookBackend backend;
     if (!backend.open(path)) return 0;
-    for (int i = 0; i < backend.sheetCount(); ++i) {
+    for (int i = 1; i <= backend.sheetCount(); ++i) {  // sheets count from 1
         if (!backend.selectSheet(i)) std::abort();
         const QList<QList<QVariant>> table = backend.usedRange();
         qint64 cells = 0;
