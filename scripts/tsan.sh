@@ -21,7 +21,7 @@ rm -rf "$logs"
 mkdir -p "$logs"
 # Inherited by the service that the integration tests start, so races inside it end it with 66
 # and leave a report here even when the test itself would not notice.
-export TSAN_OPTIONS="suppressions=$root/tests/tsan/suppressions.txt:halt_on_error=1:exitcode=66:second_deadlock_stack=1:history_size=4:log_path=$logs/tsan"
+export TSAN_OPTIONS="suppressions=$root/tests/tsan/suppressions.txt:halt_on_error=1:exitcode=66:second_deadlock_stack=1:history_size=4:ignore_noninstrumented_modules=1:log_path=$logs/tsan"
 export QT_QPA_PLATFORM=offscreen
 
 status=0
