@@ -19,7 +19,8 @@ ninja -C "$dir" -j"${TSAN_JOBS:-2}" "${tests[@]}" wayfarer
 logs="$dir/tsan-logs"
 rm -rf "$logs"
 mkdir -p "$logs"
-# Inherited by the service that the integration tests start, so races inside it end it with 66
+# ignore_noninstrumented_modules: Debian's Qt and GLib are not instrumented; their own malloc,
+# free and memcpy calls are not checked (see tests/tsan/suppressions.txt). Inherited by the service that the integration tests start, so races inside it end it with 66
 # and leave a report here even when the test itself would not notice.
 export TSAN_OPTIONS="suppressions=$root/tests/tsan/suppressions.txt:halt_on_error=1:exitcode=66:second_deadlock_stack=1:history_size=4:ignore_noninstrumented_modules=1:log_path=$logs/tsan"
 export QT_QPA_PLATFORM=offscreen
