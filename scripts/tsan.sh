@@ -26,6 +26,8 @@ export TSAN_OPTIONS="suppressions=$root/tests/tsan/suppressions.txt:halt_on_erro
 export QT_QPA_PLATFORM=offscreen
 
 status=0
+passed=0
+failed=0
 for t in "${tests[@]}"; do
     echo "== $t"
     start=$(date +%s)
@@ -33,6 +35,9 @@ for t in "${tests[@]}"; do
         echo "!! $t failed"
         tail -n 30 "$logs/$t.out"
         status=1
+        failed=$((failed + 1))
+    else
+        passed=$((passed + 1))
     fi
     tail -n 3 "$logs/$t.out"
     echo "   $(( $(date +%s) - start ))s"
@@ -45,10 +50,13 @@ if [[ -e "${reports[0]}" ]]; then
         head -n 60 "$r"
     done
     status=1
+    failed=$((failed + 1))  # the reports, wherever they came from
 fi
 if grep -l "WARNING: ThreadSanitizer" "$logs"/*.out >/dev/null 2>&1; then
     echo "!! ThreadSanitizer warning in test output"
     status=1
+    failed=$((failed + 1))
 fi
 [[ $status -eq 0 ]] && echo "tsan: clean"
+echo "tsan: $passed passed, $failed failed"
 exit $status
