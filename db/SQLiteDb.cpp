@@ -1,11 +1,11 @@
 #include "SQLiteDb.h"
 
 #include <atomic>
+#include <mutex>
 
 #include <sqlite3.h>
 
 #include <QDir>
-#include <QMutexLocker>
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <QThread>
@@ -53,9 +53,9 @@ bool takeAffinity(QSqlDatabase& connection) {
 }  // namespace
 
 SQLiteDb* SQLiteDb::instance() {
-    static QMutex creationMutex;
+    static std::mutex creationMutex;
     static SQLiteDb* single = nullptr;
-    QMutexLocker lock(&creationMutex);
+    std::lock_guard<std::mutex> lock(creationMutex);
     if (!single) single = new SQLiteDb();
     return single;
 }
@@ -71,13 +71,13 @@ SQLiteDb::~SQLiteDb() {
 }
 
 QSqlDatabase SQLiteDb::openConnection() {
-    QMutexLocker lock(&m_poolMutex);
+    std::unique_lock<std::mutex> lock(m_poolMutex);
     if (g_closed) return QSqlDatabase();
 
     // Connections registered by other code count against the limit too.
     int registered = QSqlDatabase::connectionNames().size();
     while (registered == kMaxConnections && m_freeNames.isEmpty()) {
-        m_returned.wait(&m_poolMutex);
+        m_returned.wait(lock);
         if (g_closed) return QSqlDatabase();
         registered = QSqlDatabase::connectionNames().size();
     }
@@ -131,7 +131,7 @@ QSqlDatabase SQLiteDb::connectionFor(const QString& name) {
     if (!openConfigured(connection)) {
         connection = QSqlDatabase();
         QSqlDatabase::removeDatabase(name);
-        m_returned.wakeAll();
+        m_returned.notify_all();
         return QSqlDatabase();
     }
     m_handles.insert(name, connection);
@@ -152,7 +152,7 @@ bool SQLiteDb::openConfigured(QSqlDatabase& connection) {
 }
 
 StatementCache* SQLiteDb::statements(const QSqlDatabase& connection) {
-    QMutexLocker lock(&m_poolMutex);
+    std::unique_lock<std::mutex> lock(m_poolMutex);
     return m_statements.value(connection.connectionName()).get();
 }
 
@@ -161,12 +161,12 @@ void SQLiteDb::forget(const QString& name) {
     m_handles.remove(name);
     m_freeNames.removeAll(name);
     QSqlDatabase::removeDatabase(name);
-    m_returned.wakeAll();  // a waiter may now register a new connection
-    m_allReturned.wakeAll();
+    m_returned.notify_all();  // a waiter may now register a new connection
+    m_allReturned.notify_all();
 }
 
 void SQLiteDb::closeConnection(QSqlDatabase& connection) {
-    QMutexLocker lock(&m_poolMutex);
+    std::unique_lock<std::mutex> lock(m_poolMutex);
     if (g_closed) return;
     const QString name = connection.connectionName();
     if (name.isEmpty() || !m_handles.contains(name) || m_freeNames.contains(name)) return;
@@ -174,15 +174,15 @@ void SQLiteDb::closeConnection(QSqlDatabase& connection) {
     if (connection.isOpen() && openedReadOnly(connection)) connection.close();
     releaseAffinity(connection);
     m_freeNames.enqueue(name);
-    m_returned.wakeOne();
-    m_allReturned.wakeAll();
+    m_returned.notify_one();
+    m_allReturned.notify_all();
 }
 
 void SQLiteDb::closeAllConnections() {
-    QMutexLocker lock(&m_poolMutex);
+    std::unique_lock<std::mutex> lock(m_poolMutex);
     if (g_closed) return;
     // Only this pool's connections are waited for; others are never given back here.
-    while (m_freeNames.size() < m_handles.size()) m_allReturned.wait(&m_poolMutex);
+    while (m_freeNames.size() < m_handles.size()) m_allReturned.wait(lock);
     m_statements.clear();
     const QStringList names = m_handles.keys();
     for (const QString& name : names) {
@@ -194,5 +194,5 @@ void SQLiteDb::closeAllConnections() {
     m_freeNames.clear();
     for (const QString& name : names) QSqlDatabase::removeDatabase(name);
     g_closed = true;
-    m_returned.wakeAll();
+    m_returned.notify_all();
 }

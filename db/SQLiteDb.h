@@ -1,14 +1,14 @@
 #pragma once
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include <QHash>
-#include <QMutex>
 #include <QObject>
 #include <QQueue>
 #include <QSqlDatabase>
 #include <QString>
-#include <QWaitCondition>
 
 #include "StatementCache.h"
 
@@ -50,10 +50,11 @@ class SQLiteDb : public QObject {
     void forget(const QString& name);
     QString unusedName(int registered) const;
 
-    QMutex m_poolMutex;            // guards everything below
-    QWaitCondition m_returned;     // a name was given back or a registration went away
-    QWaitCondition m_allReturned;  // closeAllConnections waits here for the last give-back
-    QQueue<QString> m_freeNames;   // given back, handed out again first in first out
+    // Standard rather than Qt locking, so that thread sanitizer builds see it.
+    std::mutex m_poolMutex;                  // guards everything below
+    std::condition_variable m_returned;      // a name was given back or a registration went away
+    std::condition_variable m_allReturned;   // closeAllConnections waits here for the last one
+    QQueue<QString> m_freeNames;             // given back, handed out again first in first out
     QHash<QString, QSqlDatabase> m_handles;  // every connection this pool registered
     QHash<QString, std::shared_ptr<StatementCache>> m_statements;  // per name in m_handles
     QString m_databasePath;

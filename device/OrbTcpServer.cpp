@@ -4,6 +4,8 @@
 #include <QDebug>
 #include <QThread>
 #include <QtConcurrent>
+#include <future>
+#include <memory>
 
 #include "DeviceMetaTypes.h"
 #include "LocalParaMgt.h"
@@ -155,15 +157,23 @@ void OrbTcpServer::releaseSocket(OrbTcpSocket* socket) {
     if (thread != home) {
         // Close and hand the socket back in its own thread, so that it is not torn down from a
         // thread that does not own its notifiers; its late signals are of no interest any more.
+        // Waited for through a std::promise rather than a blocking queued call: Qt's semaphore
+        // is invisible to thread sanitizer builds. The promise is kept when the call object goes
+        // away, so a call the thread drops unrun does not leave this wait hanging.
         if (thread->isRunning()) {
+            auto done = std::make_shared<std::promise<void>>();
+            std::future<void> handedBack = done->get_future();
+            std::shared_ptr<void> keep(nullptr, [done](void*) { done->set_value(); });
             QMetaObject::invokeMethod(
                 socket,
-                [socket, home]() {
+                [socket, home, keep]() {
                     socket->blockSignals(true);
                     socket->abort();
                     socket->moveToThread(home);
                 },
-                Qt::BlockingQueuedConnection);
+                Qt::QueuedConnection);
+            keep.reset();
+            handedBack.wait();
         }
         thread->quit();
         thread->wait();

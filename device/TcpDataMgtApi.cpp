@@ -4,7 +4,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QMutexLocker>
 #include <QThread>
 #include <QTimer>
 
@@ -193,7 +192,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     }
 
     {
-        QMutexLocker lock(&m_onlineMutex);
+        std::lock_guard<std::mutex> lock(m_onlineMutex);
         // Entries of earlier connections of the same terminal are stale. An empty device ID
         // names no terminal: matching on it would evict every other terminal without one.
         for (auto it = m_onlineDevices.begin(); it != m_onlineDevices.end();) {
@@ -342,12 +341,12 @@ void TcpDataMgtApi::sendAnswer(qintptr socketId, const SocketPacket& received, q
 }
 
 void TcpDataMgtApi::StorePendingPaths(qintptr socketId, const DevFilePaths& paths) {
-    QMutexLocker lock(&m_pendingMutex);
+    std::lock_guard<std::mutex> lock(m_pendingMutex);
     m_pendingPaths.insert(socketId, paths);
 }
 
 bool TcpDataMgtApi::onlineRecord(qintptr socketId, struDeviceInfo& out) {
-    QMutexLocker lock(&m_onlineMutex);
+    std::lock_guard<std::mutex> lock(m_onlineMutex);
     auto it = m_onlineDevices.constFind(socketId);
     if (it == m_onlineDevices.constEnd()) return false;
     out = *it;
@@ -364,7 +363,7 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
         struDeviceInfo finished;
         bool found = false;
         {
-            QMutexLocker lock(&m_onlineMutex);
+            std::lock_guard<std::mutex> lock(m_onlineMutex);
             auto it = m_onlineDevices.find(socketId);
             if (it != m_onlineDevices.end()) {
                 it->UpgradeCompletionTime =
@@ -382,7 +381,7 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
     }
 
     {
-        QMutexLocker lock(&m_onlineMutex);
+        std::lock_guard<std::mutex> lock(m_onlineMutex);
         auto it = m_onlineDevices.find(socketId);
         if (it != m_onlineDevices.end()) {
             it->progressReported = true;
@@ -414,7 +413,7 @@ void TcpDataMgtApi::handleCmdResult(qintptr socketId, const SocketPacket& packet
     struDeviceInfo device;
     bool found = false;
     {
-        QMutexLocker lock(&m_onlineMutex);
+        std::lock_guard<std::mutex> lock(m_onlineMutex);
         auto it = m_onlineDevices.find(socketId);
         if (it != m_onlineDevices.end()) {
             it->ConfigCmd.clear();
@@ -440,7 +439,7 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
     }
     DevFilePaths paths;
     {
-        QMutexLocker lock(&m_pendingMutex);
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
         paths = m_pendingPaths.value(socketId);
     }
     const QString directory = paths.forType(chunk.type);
@@ -457,7 +456,7 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
     struDeviceInfo device;
     bool found = false;
     {
-        QMutexLocker lock(&m_onlineMutex);
+        std::lock_guard<std::mutex> lock(m_onlineMutex);
         auto it = m_onlineDevices.find(socketId);
         if (it != m_onlineDevices.end()) {
             if (bool* flag = fileFlag(*it, chunk.type)) *flag = false;
@@ -479,17 +478,17 @@ void TcpDataMgtApi::sockDisConnect(qintptr socketId, QString ip, quint16 port) {
     for (QTimer* timer : m_pollTimers.values(socketId)) delete timer;
     m_pollTimers.remove(socketId);
     {
-        QMutexLocker lock(&m_onlineMutex);
+        std::lock_guard<std::mutex> lock(m_onlineMutex);
         m_onlineDevices.remove(socketId);
     }
     {
-        QMutexLocker lock(&m_pendingMutex);
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
         m_pendingPaths.remove(socketId);
     }
 }
 
 bool TcpDataMgtApi::GetUpgradeProgress(QList<struDeviceInfo>& out) {
-    QMutexLocker lock(&m_onlineMutex);
+    std::lock_guard<std::mutex> lock(m_onlineMutex);
     out.clear();
     for (auto it = m_onlineDevices.cbegin(); it != m_onlineDevices.cend(); ++it)
         if (it->progressReported) out.append(*it);

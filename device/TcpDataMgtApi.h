@@ -2,12 +2,12 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include <QByteArray>
 #include <QList>
 #include <QMap>
 #include <QMultiHash>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 
@@ -90,11 +90,12 @@ class TcpDataMgtApi : public QObject {
     // Progress polls waiting for their pause, per socket ID; main thread only.
     QMultiHash<qintptr, QTimer*> m_pollTimers;
 
-    // Guards m_onlineDevices: the main thread writes, web worker threads read.
-    QMutex m_onlineMutex;
+    // Guards m_onlineDevices: the main thread writes, web worker threads read. std::mutex, not
+    // QMutex: Qt's lock is not instrumented, so thread sanitizer builds would not see it.
+    std::mutex m_onlineMutex;
     QMap<qintptr, struDeviceInfo> m_onlineDevices;
 
     // Guards m_pendingPaths. Never held together with m_onlineMutex.
-    QMutex m_pendingMutex;
+    std::mutex m_pendingMutex;
     QMap<qintptr, DevFilePaths> m_pendingPaths;
 };

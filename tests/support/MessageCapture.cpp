@@ -4,15 +4,16 @@
 
 namespace {
 std::atomic<MessageCapture*> g_active{nullptr};
-QtMessageHandler g_previous = nullptr;
+// Socket threads log while a test installs or removes the capture.
+std::atomic<QtMessageHandler> g_previous{nullptr};
 }  // namespace
 
 void captureHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (MessageCapture* capture = g_active.load()) {
-        QMutexLocker lock(&capture->m_mutex);
+        std::lock_guard<std::mutex> lock(capture->m_mutex);
         capture->m_lines << text;
     }
-    if (g_previous) g_previous(type, context, text);
+    if (QtMessageHandler previous = g_previous.load()) previous(type, context, text);
 }
 
 MessageCapture::MessageCapture() {
@@ -21,23 +22,23 @@ MessageCapture::MessageCapture() {
 }
 
 MessageCapture::~MessageCapture() {
-    qInstallMessageHandler(g_previous);
+    qInstallMessageHandler(g_previous.load());
     g_active = nullptr;
 }
 
 QStringList MessageCapture::lines() const {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_lines;
 }
 
 bool MessageCapture::contains(const QString& text) const {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     for (const QString& line : m_lines)
         if (line.contains(text)) return true;
     return false;
 }
 
 void MessageCapture::clear() {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_lines.clear();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QMutex>
+#include <mutex>
+
 #include <QString>
 #include <QStringList>
 
@@ -18,6 +19,6 @@ class MessageCapture {
 
   private:
     friend void captureHandler(QtMsgType, const QMessageLogContext&, const QString&);
-    mutable QMutex m_mutex;  // guards m_lines
+    mutable std::mutex m_mutex;  // guards m_lines; standard so thread sanitizer builds see it
     QStringList m_lines;
 };
