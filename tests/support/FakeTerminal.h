@@ -17,7 +17,7 @@ class FakeTerminal {
     // Writes everything and waits until it has left our buffer.
     bool write(const QByteArray& bytes, int timeoutMs = 5000);
     // Waits until at least `length` received bytes are buffered.
-    bool waitForData(int length, int timeoutMs = 5000);
+    bool waitForData(int length, int timeoutMs = 15000);
     // Waits until the peer has closed the connection.
     bool waitForDisconnect(int timeoutMs = 5000);
 
