@@ -58,6 +58,25 @@ def proc_counts(pid):
     return len(os.listdir("/proc/%d/task" % pid)), len(os.listdir("/proc/%d/fd" % pid))
 
 
+def proc_inventory(pid):
+    """Descriptor targets and thread names, to tell a leak from a pool that grew."""
+    from collections import Counter
+    fds = Counter()
+    for fd in os.listdir("/proc/%d/fd" % pid):
+        try:
+            target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
+        except OSError:
+            continue
+        fds[re.sub(r"\[\d+\]", "[]", target)] += 1
+    names = Counter()
+    for tid in os.listdir("/proc/%d/task" % pid):
+        try:
+            names[open("/proc/%d/task/%s/comm" % (pid, tid)).read().strip()] += 1
+        except OSError:
+            pass
+    return fds, names
+
+
 def proc_status(pid, key):
     with open("/proc/%d/status" % pid) as f:
         for line in f:
@@ -211,6 +230,7 @@ def main():
         time.sleep(2)  # let the pools settle before the baseline
         threads0, fds0 = proc_counts(svc.proc.pid)
         cpu0 = cpu_seconds(svc.proc.pid)
+        inv0 = proc_inventory(svc.proc.pid)
 
         n_upg = max(1, args.terminals // 10)
         n_fil = max(1, args.terminals // 10)
@@ -315,6 +335,7 @@ def main():
             time.sleep(1)
         threads1, fds1 = proc_counts(svc.proc.pid)
         vm_hwm = proc_status(svc.proc.pid, "VmHWM")
+        inv1 = proc_inventory(svc.proc.pid)
         cpu = cpu_seconds(svc.proc.pid) - cpu0
 
         # Which upgraders reported 100: the simulator says "progress 100 sent".
@@ -366,6 +387,10 @@ def main():
             print("  missing:", files_missing[:10])
         print("threads: start %d, peak %d, end %d; fds: start %d, peak %d, end %d" %
               (threads0, peak_threads, threads1, fds0, peak_fds, fds1))
+        for label, a, b in (("fds", inv0[0], inv1[0]), ("threads", inv0[1], inv1[1])):
+            grown = {k: b[k] - a[k] for k in set(a) | set(b) if b[k] != a[k]}
+            if grown:
+                print("  %s changed (end - start): %s" % (label, grown))
         print("peak memory VmHWM %.1f MiB; CPU utime+stime %.1f s (%.1f%% of one core)" %
               (vm_hwm / 1024.0, cpu, 100.0 * cpu / elapsed))
         print("load average: mean %.2f, max %.2f of 1-min samples; now %s" %
