@@ -77,6 +77,13 @@ def proc_inventory(pid):
     return fds, names
 
 
+def listen_overflows():
+    """Machine-wide count of connections dropped because an accept queue was full."""
+    with open("/proc/net/netstat") as f:
+        lines = [l.split() for l in f if l.startswith("TcpExt:")]
+    return int(dict(zip(lines[0], lines[1])).get("ListenOverflows", 0))
+
+
 def proc_status(pid, key):
     with open("/proc/%d/status" % pid) as f:
         for line in f:
@@ -187,6 +194,14 @@ class Batch:
             self.killed += 1
 
 
+def first_fault(logdir):
+    for path in sorted(glob.glob(os.path.join(logdir, "*.log"))):
+        for line in open(path, errors="replace"):
+            if "FAULT" in line:
+                return "%s: %s" % (os.path.basename(path), line.strip())
+    return "none"
+
+
 def parse_wrk(text):
     res = {"requests": 0, "non2xx": 0, "socket_errors": 0, "rps": 0.0, "latency": {}}
     m = re.search(r"(\d+) requests in", text)
@@ -231,6 +246,7 @@ def main():
         threads0, fds0 = proc_counts(svc.proc.pid)
         cpu0 = cpu_seconds(svc.proc.pid)
         inv0 = proc_inventory(svc.proc.pid)
+        overflows0 = listen_overflows()
 
         n_upg = max(1, args.terminals // 10)
         n_fil = max(1, args.terminals // 10)
@@ -371,8 +387,13 @@ def main():
         w = parse_wrk(wrk_out)
         print("\n== results (%s, %d terminals, %d s, %.0f s wall) ==" %
               (time.strftime("%Y-%m-%d %H:%M"), args.terminals, args.duration, elapsed))
-        print("simulator rounds %d, killed %d, rounds ending in a fault %d" %
-              (rounds, killed, faults))
+        terminal_faults = 0
+        for path in glob.glob(os.path.join(logdir, "*.log")):
+            terminal_faults += sum(1 for line in open(path, errors="replace") if "FAULT" in line)
+        print("simulator rounds %d, killed %d, rounds ending in a fault %d (%d terminal faults, "
+              "first: %s)" % (rounds, killed, faults, terminal_faults, first_fault(logdir)))
+        print("accept-queue overflows (machine-wide) during the run: %d" %
+              (listen_overflows() - overflows0))
         print("upgrade: %d reached 100, %d with completion time; lost %d, unexpected %d" %
               (len(reached), len(done), len(lost), len(extra)))
         if lost:
@@ -407,6 +428,7 @@ def main():
             ("no fd leak", fds1 <= fds0),
             ("wrk clean", w["requests"] > 0 and w["non2xx"] == 0 and w["socket_errors"] == 0),
             ("service alive", svc.proc.poll() is None),
+            ("every terminal answered", terminal_faults == 0),
         ]
         for name, good in checks:
             print("%-18s %s" % (name, "ok" if good else "FAIL"))
