@@ -1,5 +1,9 @@
 #include "OrbTcpServer.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QDebug>
 #include <QThread>
@@ -44,6 +48,26 @@ OrbTcpServer::~OrbTcpServer() {
         m_bySocketId.clear();
     }
     for (OrbTcpSocket* socket : connections) releaseSocket(socket);
+}
+
+bool OrbTcpServer::listenDeep(const QHostAddress& address, quint16 port, int backlog) {
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    if (!isIPv4) return listen(address, port);  // Qt's own queue for anything but IPv4
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(ipv4);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        ::listen(fd, backlog) != 0 || !setSocketDescriptor(fd)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
 }
 
 int OrbTcpServer::connectionCount() const {

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QFuture>
 #include <QHash>
+#include <QHostAddress>
 #include <QMap>
 #include <QString>
 #include <QTcpServer>
@@ -28,6 +29,11 @@ class OrbTcpServer : public QTcpServer {
     ~OrbTcpServer() override;
 
     int connectionCount() const;
+
+    // listen() with a deeper accept queue than Qt's fixed 50, so a fleet reconnecting at once
+    // (after a network outage, or a service restart) is not dropped at the handshake.
+    static constexpr int kListenBacklog = 1024;
+    bool listenDeep(const QHostAddress& address, quint16 port, int backlog = kListenBacklog);
 
   signals:
     void connectClient(qintptr socketId, QString address, quint16 port);

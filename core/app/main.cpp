@@ -68,7 +68,7 @@ int main(int argc, char* argv[]) {
         EmbeddedWebServer::instance()->bindUrl(url.toStdString(), path.toStdString());
     });
     OrbTcpServer tcpServer;
-    if (tcpServer.listen(QHostAddress(param.ListenIP), static_cast<quint16>(param.TcpPort)))
+    if (tcpServer.listenDeep(QHostAddress(param.ListenIP), static_cast<quint16>(param.TcpPort)))
         qDebug().nospace() << "[start] Tcp Server start OK! " << param.TcpPort;
     else
         qDebug().nospace() << "[start] Tcp Server start failed! " << param.TcpPort;

@@ -1,5 +1,10 @@
 #include "OrbTcpServer.h"
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <memory>
 #include <vector>
 
@@ -34,7 +39,7 @@ class RecordingServer : public OrbTcpServer {
                 [this](qintptr id, QString, quint16 port) { socketIdByPort[port] = id; });
         connect(this, &OrbTcpServer::sockDisConnect, this,
                 [this](qintptr id, QString, quint16) { disconnected << id; });
-        ASSERT_TRUE(listen(QHostAddress::LocalHost, 0));
+        ASSERT_TRUE(listenDeep(QHostAddress::LocalHost, 0));
     }
 
     // Connects a terminal and waits until the server has accepted it.
@@ -247,4 +252,37 @@ TEST(OrbTcpServer, PauseIgnoresConnectionsAndPacketsUntilResume) {
     ASSERT_TRUE(waitUntil([&] { return server.deliveries.size() == 1; }));
     auto later = server.connectTerminal();
     EXPECT_EQ(server.connectionCount(), 2);
+}
+
+// A burst of handshakes larger than Qt's own accept queue of 50 completes in the kernel even
+// while the server's thread is busy and accepts nothing.
+TEST(OrbTcpServer, DeepAcceptQueueTakesAReconnectBurstWhileTheServerIsBusy) {
+    RecordingServer server(nullptr, 1000);
+    server.start();
+    constexpr int kBurst = 300;
+    std::vector<int> fds;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(server.serverPort());
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < kBurst; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ASSERT_GE(fd, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        fds.push_back(fd);
+    }
+    // No Qt events are processed here: only the kernel's queue can complete these.
+    int connected = 0;
+    for (int fd : fds) {
+        pollfd p{fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t len = sizeof error;
+        if (::poll(&p, 1, 5000) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 &&
+            error == 0)
+            ++connected;
+    }
+    EXPECT_EQ(connected, kBurst);
+    EXPECT_TRUE(waitUntil([&] { return server.connectionCount() == kBurst; }, 30000));
+    for (int fd : fds) ::close(fd);
+    EXPECT_TRUE(waitUntil([&] { return server.connectionCount() == 0; }, 30000));
 }
