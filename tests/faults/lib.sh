@@ -49,13 +49,16 @@ INI
 }
 
 # start_service <dir>: starts it in the background (PID in SERVICE_PID, output in dir/out.txt)
-# and waits until the management API answers.
+# and waits until the management API answers and the terminal port (opened last) accepts.
 start_service() {
     local dir=$1
     (cd "$dir" && exec ./wayfarer >>"$dir/out.txt" 2>&1) &
     SERVICE_PID=$!
     wait_for 20 api_up || fail "the service did not answer on $HTTP_PORT: $(tail -5 "$dir/out.txt")"
+    wait_for 20 tcp_up || fail "the terminal port $TCP_PORT did not open: $(tail -5 "$dir/out.txt")"
 }
+
+tcp_up() { (exec 3<>"/dev/tcp/127.0.0.1/$TCP_PORT") 2>/dev/null; }
 
 api_up() { [[ $(http_code "http://127.0.0.1:$HTTP_PORT/KORVA/packageList") == 200 ]]; }
 

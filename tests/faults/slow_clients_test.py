@@ -32,6 +32,14 @@ def fail(message):
     sys.exit(1)
 
 
+def port_open(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=1):
+            return True
+    except OSError:
+        return False
+
+
 def wait_for(pred, timeout):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -110,6 +118,9 @@ def main():
         if not wait_for(lambda: http_status(ports["HttpPort"], "/KORVA/packageList", 1) == 200,
                         20):
             fail("the service did not start")
+        # The terminal port is the last listener start-up opens.
+        if not wait_for(lambda: port_open(ports["TcpPort"]), 20):
+            fail("the terminal port did not open")
 
         http_headers = b"GET /KORVA/packageList HTTP/1.1\r\nHost: x\r\nX-Slow: " + b"a" * 200
         tcp_bytes = bytes(range(1, 200))  # a packet header that never completes
