@@ -178,12 +178,12 @@ bool HttpServer::start(const QString& ip, quint16 port) {
     }
     if (HttpServerHelper::instance()->hasServer(ip, port)) return true;
     if (!startServer()) {
-        qDebug() << "[start] HTTP Server start failed! " << port;
+        qDebug().nospace() << "[start] HTTP Server start failed! " << port;
         return false;
     }
     m_stopping = false;
     HttpServerHelper::instance()->addServer(this);
-    qDebug() << "[start] HTTP Server start OK! " << port;
+    qDebug().nospace() << "[start] HTTP Server start OK! " << port;
     m_running = true;
     return true;
 }
