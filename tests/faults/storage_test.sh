@@ -46,7 +46,7 @@ upload() {  # upload <n>: a one-block package of type S<n>; prints the status an
         head -1 | tr -d '\r'
 }
 import() {  # import <csv>
-    curl -s -i --max-time 10 -X POST --data-binary "@$1" "$api/uploadExcel?name=x.csv" | head -1 | tr -d '\r'
+    curl -s -i --max-time 10 -X POST --data-binary "@$1" "$api/uploadExcel?name=x.csv" | sed -n 1p | tr -d '\r'
 }
 expect_refused() {  # expect_refused <what> <status line>
     [[ $2 == *" 501 not implemented"* ]] || fail "$1 under $scenario: '$2', expected 501 not implemented"
