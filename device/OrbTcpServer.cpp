@@ -48,6 +48,7 @@ OrbTcpServer::~OrbTcpServer() {
         m_bySocketId.clear();
     }
     for (OrbTcpSocket* socket : connections) releaseSocket(socket);
+    freeRetiredIds();
 }
 
 bool OrbTcpServer::listenDeep(const QHostAddress& address, quint16 port, int backlog) {
@@ -121,11 +122,7 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
         m_bySocketId.insert(socket->socketId(), socket);
     }
     // A stale entry under the same address and port would otherwise keep its thread forever.
-    if (replaced) {
-        const qintptr replacedId = replaced->socketId();
-        releaseSocket(replaced);
-        emit sockDisConnect(replacedId, socket->peerAddressText(), socket->peerPortNumber());
-    }
+    if (replaced) retireSocket(replaced, socket->peerAddressText(), socket->peerPortNumber());
 
     qDebug() << "incomingConnection THREAD IS：" << QThread::currentThreadId();
     emit connectClient(socket->socketId(), socket->peerAddressText(), socket->peerPortNumber());
@@ -169,10 +166,30 @@ void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) 
         if (it == m_connections.end() || it.value()->socketId() != handle) return;
         socket = it.value();
         m_connections.erase(it);
-        m_bySocketId.remove(handle);
+        if (m_bySocketId.value(handle) == socket) m_bySocketId.remove(handle);
     }
+    retireSocket(socket, ip, prot);
+}
+
+void OrbTcpServer::retireSocket(OrbTcpSocket* socket, const QString& ip, quint16 port) {
+    const qintptr id = socket->socketId();
+    const int idDescriptor = socket->takeIdDescriptor();
     releaseSocket(socket);
-    emit sockDisConnect(handle, ip, prot);
+    emit sockDisConnect(id, ip, port);
+    if (idDescriptor < 0) return;
+    // Queued behind the disconnect report and any answer already on its way to this ID.
+    m_retiredIds.insert(idDescriptor);
+    QMetaObject::invokeMethod(
+        this,
+        [this, idDescriptor]() {
+            if (m_retiredIds.remove(idDescriptor)) ::close(idDescriptor);
+        },
+        Qt::QueuedConnection);
+}
+
+void OrbTcpServer::freeRetiredIds() {
+    for (int fd : qAsConst(m_retiredIds)) ::close(fd);
+    m_retiredIds.clear();
 }
 
 void OrbTcpServer::releaseSocket(OrbTcpSocket* socket) {

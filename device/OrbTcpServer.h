@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QTcpServer>
 
@@ -56,6 +57,11 @@ class OrbTcpServer : public QTcpServer {
   private:
     static QString connectionKey(const QString& address, quint16 port);
     void releaseSocket(OrbTcpSocket* socket);
+    // Releases a socket whose disconnect is being reported: its ID stays reserved until the
+    // events already queued for it, the report included, have been handled.
+    void retireSocket(OrbTcpSocket* socket, const QString& ip, quint16 port);
+    // Closes the reservations still open (the server is going away).
+    void freeRetiredIds();
 
     TcpDataMgtApi* m_tcpDataMgtApi = nullptr;
     std::atomic<bool> m_isPaused{false};
@@ -70,6 +76,9 @@ class OrbTcpServer : public QTcpServer {
     // The same sockets by socket ID: an answer goes straight to its own socket's thread instead
     // of waking every connection's thread to compare IDs.
     QHash<qintptr, OrbTcpSocket*> m_bySocketId;
+
+    // Descriptors reserving the IDs of retired sockets, closed by a queued call (server thread).
+    QSet<int> m_retiredIds;
 
     std::atomic<bool> m_stop{false};
     QFuture<void> m_heartCheck;

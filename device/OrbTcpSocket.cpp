@@ -1,5 +1,8 @@
 #include "OrbTcpSocket.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QDebug>
 #include <QHostAddress>
@@ -13,7 +16,14 @@ quint32 nowSeconds() {
 
 OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, QObject* parent)
     : QTcpSocket(parent), m_lastActiveTime(nowSeconds()), m_socketId(socketDescriptor) {
-    setSocketDescriptor(socketDescriptor);
+    const int duplicate = ::fcntl(static_cast<int>(socketDescriptor), F_DUPFD_CLOEXEC, 0);
+    if (duplicate >= 0) {
+        m_idDescriptor = static_cast<int>(socketDescriptor);
+        if (!setSocketDescriptor(duplicate)) ::close(duplicate);
+    } else {
+        // Out of descriptors: served all the same, only without the reservation.
+        setSocketDescriptor(socketDescriptor);
+    }
     m_peerAddress = peerAddress().toString();
     m_peerPort = peerPort();
 
@@ -25,6 +35,16 @@ OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, QObject* parent)
     });
     qDebug() << "OrbTcpSocket::OrbTcpSocket thread is " << socketDescriptor << m_peerAddress
              << m_peerPort << QThread::currentThreadId();
+}
+
+OrbTcpSocket::~OrbTcpSocket() {
+    if (m_idDescriptor >= 0) ::close(m_idDescriptor);
+}
+
+int OrbTcpSocket::takeIdDescriptor() {
+    const int fd = m_idDescriptor;
+    m_idDescriptor = -1;
+    return fd;
 }
 
 void OrbTcpSocket::reportDisconnect() {

@@ -14,6 +14,7 @@ class OrbTcpSocket : public QTcpSocket {
     Q_OBJECT
   public:
     explicit OrbTcpSocket(qintptr socketDescriptor, QObject* parent = nullptr);
+    ~OrbTcpSocket() override;
 
     qintptr socketId() const { return m_socketId; }
     QString peerAddressText() const { return m_peerAddress; }
@@ -23,6 +24,10 @@ class OrbTcpSocket : public QTcpSocket {
 
     // Tells the server that this connection is to be cleaned up (disconnect or idle drop).
     void reportDisconnect();
+
+    // Hands over the descriptor that reserves the socket ID (-1 if none is held); the caller
+    // closes it once nothing addressed to this ID can be pending any more.
+    int takeIdDescriptor();
 
   signals:
     void readData(qintptr socketId, QString address, quint16 port, QByteArray packet);
@@ -40,6 +45,10 @@ class OrbTcpSocket : public QTcpSocket {
     // Written by this socket's thread, read by the server's idle check.
     std::atomic<quint32> m_lastActiveTime;
     const qintptr m_socketId;
+    // The accepted descriptor, kept open while Qt works on a duplicate: Qt closes its own at a
+    // disconnect, in this thread, and the kernel would hand the same number to the next
+    // terminal before the server has retired this one, mixing up the two connections.
+    int m_idDescriptor = -1;
     // Taken at accept: after a disconnect the socket no longer knows its peer.
     QString m_peerAddress;
     quint16 m_peerPort = 0;

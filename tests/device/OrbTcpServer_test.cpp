@@ -1,11 +1,14 @@
 #include "OrbTcpServer.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -227,6 +230,26 @@ TEST(OrbTcpServer, PeerCloseIsCleanedUpAndReportedOnce) {
     ASSERT_TRUE(waitUntil([&] { return server.disconnected.contains(id); }));
     EXPECT_EQ(server.connectionCount(), 0);
     EXPECT_FALSE(waitUntil([&] { return server.disconnected.size() > 1; }, kQuietMs));
+}
+
+// The kernel gives a new connection the lowest free descriptor number. A closed connection's
+// number must stay taken until the server has retired it; otherwise the next terminal gets the
+// same socket ID and the old one's disconnect report wipes out the new one's answers.
+TEST(OrbTcpServer, SocketIdStaysReservedUntilTheDisconnectIsHandled) {
+    RecordingServer server(nullptr, 10);
+    server.start();
+    auto terminal = server.connectTerminal();
+    const qintptr id = server.socketIdByPort.value(terminal->localPort());
+    terminal->close();
+    // No Qt events on this thread: the socket's own thread sees the close meanwhile, while the
+    // server's report waits in this thread's queue.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kQuietMs));
+    EXPECT_NE(::fcntl(static_cast<int>(id), F_GETFD), -1);
+    EXPECT_EQ(server.connectionCount(), 1);
+
+    ASSERT_TRUE(waitUntil([&] { return server.disconnected.contains(id); }));
+    // Freed once the report is through: nothing leaks.
+    EXPECT_TRUE(waitUntil([&] { return ::fcntl(static_cast<int>(id), F_GETFD) == -1; }));
 }
 
 TEST(OrbTcpServer, PauseIgnoresConnectionsAndPacketsUntilResume) {
