@@ -16,6 +16,7 @@
 #include "FileOperation.h"
 #include "LocalParaMgt.h"
 #include "Logger.h"
+#include "OpenFileLimit.h"
 #include "OrbTcpServer.h"
 #include "TcpDataMgtApi.h"
 #include "WebServer.h"
@@ -42,6 +43,11 @@ int main(int argc, char* argv[]) {
     LocalParaMgt* paraMgt = LocalParaMgt::instance();
     paraMgt->readLocalParam(param);
     paraMgt->writeLocalParam(param);
+
+    const OpenFileLimit files = raiseOpenFileLimit();
+    if (files.soft > 0 && files.soft < openFilesWanted(param.MaxConnCount))
+        qDebug().nospace() << "[start] open file limit " << files.soft << " is too low for "
+                           << param.MaxConnCount << " terminal connections";
 
     if (!DbSchema::ensure()) {
         std::fprintf(stderr,
