@@ -1,5 +1,7 @@
 #include "PooledConnection.h"
 
+#include <sqlite3.h>
+
 #include "SQLiteDb.h"
 #include "StatementCache.h"
 
@@ -11,6 +13,10 @@ PooledConnection::PooledConnection() : m_pool(SQLiteDb::instance()) {
 
 PooledConnection::~PooledConnection() {
     for (QSqlQuery* query : m_used) query->finish();
+    for (sqlite3_stmt* stmt : m_usedRaw) {
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+    }
     if (m_pool && m_connection.isValid()) m_pool->closeConnection(m_connection);
 }
 
@@ -23,4 +29,11 @@ QSqlQuery& PooledConnection::prepare(const QString& sql) {
     QSqlQuery& query = m_statements->prepare(sql);
     m_used.push_back(&query);
     return query;
+}
+
+sqlite3_stmt* PooledConnection::prepareRaw(const char* sql) {
+    Q_ASSERT(m_statements);
+    sqlite3_stmt* stmt = m_statements->prepareRaw(sql);
+    if (stmt) m_usedRaw.push_back(stmt);
+    return stmt;
 }

@@ -6,6 +6,7 @@
 #include <QSqlQuery>
 #include <QString>
 
+struct sqlite3_stmt;
 class SQLiteDb;
 class StatementCache;
 
@@ -26,9 +27,14 @@ class PooledConnection {
     // released when this borrow ends, so no read transaction outlives the operation.
     QSqlQuery& prepare(const QString& sql);
 
+    // The connection's own SQLite statement for sql (a string literal: it keys the cache), reset
+    // with its bindings cleared when this borrow ends. Null when SQLite refuses it.
+    sqlite3_stmt* prepareRaw(const char* sql);
+
   private:
     SQLiteDb* m_pool = nullptr;
     QSqlDatabase m_connection;
     StatementCache* m_statements = nullptr;
     std::vector<QSqlQuery*> m_used;
+    std::vector<sqlite3_stmt*> m_usedRaw;
 };

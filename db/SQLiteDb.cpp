@@ -171,7 +171,10 @@ void SQLiteDb::closeConnection(QSqlDatabase& connection) {
     const QString name = connection.connectionName();
     if (name.isEmpty() || !m_handles.contains(name) || m_freeNames.contains(name)) return;
     // Reopened by the next borrower, so writes work again once the file is writable.
-    if (connection.isOpen() && openedReadOnly(connection)) connection.close();
+    if (connection.isOpen() && openedReadOnly(connection)) {
+        m_statements.value(name)->clear();
+        connection.close();
+    }
     releaseAffinity(connection);
     m_freeNames.enqueue(name);
     m_returned.notify_one();

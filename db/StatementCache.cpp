@@ -1,5 +1,10 @@
 #include "StatementCache.h"
 
+#include <sqlite3.h>
+
+#include <QSqlDriver>
+#include <QVariant>
+
 QSqlQuery& StatementCache::prepare(const QString& sql) {
     std::unique_ptr<Entry>& entry = m_statements[sql];
     if (!entry) {
@@ -9,4 +14,24 @@ QSqlQuery& StatementCache::prepare(const QString& sql) {
     }
     if (!entry->prepared) entry->prepared = entry->query.prepare(sql);
     return entry->query;
+}
+
+sqlite3_stmt* StatementCache::prepareRaw(const char* sql) {
+    sqlite3_stmt*& stmt = m_raw[sql];
+    if (stmt) return stmt;
+    const QSqlDriver* driver = m_connection.driver();
+    const QVariant handle = driver ? driver->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) return nullptr;
+    sqlite3* db = *static_cast<sqlite3* const*>(handle.constData());
+    if (!db || sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        stmt = nullptr;
+    }
+    return stmt;
+}
+
+void StatementCache::clear() {
+    m_statements.clear();
+    for (auto& entry : m_raw) sqlite3_finalize(entry.second);
+    m_raw.clear();
 }

@@ -7,6 +7,8 @@
 #include <QSqlQuery>
 #include <QString>
 
+struct sqlite3_stmt;
+
 // The prepared statements of one pooled connection, kept across borrows so that a table
 // operation does not have SQLite parse and plan its statement again on every call. Only the
 // connection's current borrower touches it, so it needs no lock of its own.
@@ -20,8 +22,15 @@ class StatementCache {
     // SQLite refused (say, its table is missing) is prepared again on the next call and fails
     // on exec.
     QSqlQuery& prepare(const QString& sql);
-    // Drops every statement; needed before the connection is closed or reopened.
-    void clear() { m_statements.clear(); }
+    // The same statement straight on the connection's SQLite handle, for the per-report
+    // lookups: Qt's driver rebuilds its description of every result column on each run, which
+    // costs more than the indexed lookup itself. Null when SQLite refuses it.
+    sqlite3_stmt* prepareRaw(const char* sql);
+
+    // Drops every statement; needed before the connection is closed or reopened (SQLite will
+    // not close a connection while any statement of its own is still open).
+    void clear();
+    ~StatementCache() { clear(); }
 
   private:
     struct Entry {
@@ -30,4 +39,5 @@ class StatementCache {
     };
     QSqlDatabase m_connection;
     std::map<QString, std::unique_ptr<Entry>> m_statements;
+    std::map<const char*, sqlite3_stmt*> m_raw;
 };

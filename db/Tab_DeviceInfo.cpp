@@ -1,5 +1,7 @@
 #include "Tab_DeviceInfo.h"
 
+#include <sqlite3.h>
+
 #include <QDebug>
 #include <QHash>
 #include <QSqlQuery>
@@ -47,7 +49,12 @@ const QString kUpdateWithTime =
         "UpgradeCompletionTime=:UpgradeCompletionTime,GetLogFile=:GetLogFile,") +
     kUpdateTail;
 const QString kList = QStringLiteral("select rowid as row_num,* from Tab_DeviceInfo");
-const QString kSelectBySN = QStringLiteral("select * from Tab_DeviceInfo where devSN=:devSN");
+// The stored fields in the order readRawDevice reads them.
+const char kSelectBySNRaw[] =
+    "select id,devId,devSN,devType,LicensePlateNumber,PhoneNumber,AppVersion,McuVersion,"
+    "FourGVersion,GnssVersion,SmartModule,Reserve,isAutoUpdate,ConfigCmd,"
+    "UpgradeCompletionTime,GetLogFile,GetIndexFile,GetPrintFile,GetRunInfoFile "
+    "from Tab_DeviceInfo where devSN=?";
 const QString kClearAutoUpdate =
     QStringLiteral("update Tab_DeviceInfo set isAutoUpdate=:isAutoUpdate");
 
@@ -139,6 +146,69 @@ void readDevice(const QSqlQuery& q, const DeviceColumns& c, struDeviceInfo& d) {
     d.GetIndexFile = q.value(c.GetIndexFile).toBool();
     d.GetPrintFile = q.value(c.GetPrintFile).toBool();
     d.GetRunInfoFile = q.value(c.GetRunInfoFile).toBool();
+}
+
+QString textColumn(sqlite3_stmt* stmt, int column) {
+    const void* text = sqlite3_column_text16(stmt, column);
+    return QString(static_cast<const QChar*>(text),
+                   sqlite3_column_bytes16(stmt, column) / static_cast<int>(sizeof(QChar)));
+}
+
+// A column as Qt's SQLite driver gives it, so that a value stored with an unusual type (text in
+// a flag column, say) converts exactly as it does through QSqlQuery.
+QVariant rawValue(sqlite3_stmt* stmt, int column) {
+    switch (sqlite3_column_type(stmt, column)) {
+        case SQLITE_INTEGER:
+            return QVariant(static_cast<qlonglong>(sqlite3_column_int64(stmt, column)));
+        case SQLITE_FLOAT:
+            return QVariant(sqlite3_column_double(stmt, column));
+        case SQLITE_NULL:
+            return QVariant(QVariant::String);
+        case SQLITE_BLOB:
+            return QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, column)),
+                              sqlite3_column_bytes(stmt, column));
+        default:
+            return textColumn(stmt, column);
+    }
+}
+
+QString rawText(sqlite3_stmt* stmt, int column) {
+    if (sqlite3_column_type(stmt, column) != SQLITE_TEXT) return rawValue(stmt, column).toString();
+    return textColumn(stmt, column);
+}
+
+int rawInt(sqlite3_stmt* stmt, int column) {
+    if (sqlite3_column_type(stmt, column) == SQLITE_INTEGER)
+        return static_cast<int>(sqlite3_column_int64(stmt, column));
+    return rawValue(stmt, column).toInt();
+}
+
+bool rawBool(sqlite3_stmt* stmt, int column) {
+    if (sqlite3_column_type(stmt, column) == SQLITE_INTEGER)
+        return sqlite3_column_int64(stmt, column) != 0;
+    return rawValue(stmt, column).toBool();
+}
+
+void readRawDevice(sqlite3_stmt* stmt, struDeviceInfo& d) {
+    d.id = rawInt(stmt, 0);
+    d.devId = rawText(stmt, 1);
+    d.devSN = rawText(stmt, 2);
+    d.devType = rawText(stmt, 3);
+    d.LicensePlateNumber = rawText(stmt, 4);
+    d.PhoneNumber = rawText(stmt, 5);
+    d.AppVersion = rawText(stmt, 6);
+    d.McuVersion = rawText(stmt, 7);
+    d.FourGVersion = rawText(stmt, 8);
+    d.GnssVersion = rawText(stmt, 9);
+    d.SmartModule = rawText(stmt, 10);
+    d.Reserve = rawText(stmt, 11);
+    d.isAutoUpdate = rawBool(stmt, 12);
+    d.ConfigCmd = rawText(stmt, 13);
+    d.UpgradeCompletionTime = rawInt(stmt, 14);
+    d.GetLogFile = rawBool(stmt, 15);
+    d.GetIndexFile = rawBool(stmt, 16);
+    d.GetPrintFile = rawBool(stmt, 17);
+    d.GetRunInfoFile = rawBool(stmt, 18);
 }
 
 void readList(QSqlQuery& query, QList<struDeviceInfo>& devices, bool trimConfigCmd) {
@@ -240,16 +310,20 @@ bool Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device, const QString& devSN)
         qDebug("Open the database fail");
         return false;
     }
-    QSqlQuery& query = connection.prepare(kSelectBySN);
-    query.bindValue(QStringLiteral(":devSN"), text(devSN));
-    if (!query.exec()) {
+    sqlite3_stmt* stmt = connection.prepareRaw(kSelectBySNRaw);
+    if (!stmt) {
         qDebug("query device fail ");
         return false;
     }
-    const DeviceColumns columns(query.record());  // before next(): no row values copied
-    const bool found = query.next();
-    if (found) readDevice(query, columns, device);
-    return found;
+    const QByteArray serial = devSN.toUtf8();
+    sqlite3_bind_text(stmt, 1, serial.constData(), serial.size(), SQLITE_STATIC);
+    const int step = sqlite3_step(stmt);
+    if (step == SQLITE_ROW) {
+        readRawDevice(stmt, device);
+        return true;
+    }
+    if (step != SQLITE_DONE) qDebug("query device fail ");
+    return false;
 }
 
 bool Tab_DeviceInfo::clearAutoUpdate() {

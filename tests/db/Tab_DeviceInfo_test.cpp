@@ -265,3 +265,32 @@ TEST_F(TabDeviceInfoTest, FailedStatementsLogTheirFixedLine) {
     EXPECT_EQ(serials(devices), serials(untouched));  // lists cleared only on success
     ASSERT_TRUE(DbSchema::ensure());
 }
+
+// The lookup by serial number reads the row itself; rows written by older versions or by hand
+// may hold other types than the service writes. It must read every one as the lists do.
+TEST_F(TabDeviceInfoTest, LookupReadsOddlyTypedRowsAsTheListsDo) {
+    ASSERT_TRUE(sqlExec(QStringLiteral(
+        "insert into Tab_DeviceInfo(devId,devSN,devType,LicensePlateNumber,PhoneNumber,"
+        "AppVersion,McuVersion,FourGVersion,GnssVersion,SmartModule,Reserve,isAutoUpdate,"
+        "ConfigCmd,UpgradeCompletionTime,GetLogFile,GetIndexFile,GetPrintFile,GetRunInfoFile) "
+        "values(NULL,'ODD',42,'京A·12345','','1.0',2.5,x'6869',NULL,'',NULL,'true',' cmd ',"
+        "'1700000001',NULL,'0',7,'')")));
+    ASSERT_TRUE(table.insertDevice(makeDevice(QStringLiteral("PLAIN"))));
+    for (const QString& sn : {QStringLiteral("ODD"), QStringLiteral("PLAIN")}) {
+        SCOPED_TRACE(sn.toStdString());
+        QList<struDeviceInfo> listed;
+        ASSERT_TRUE(table.queryDevices(listed, sn, QString()));
+        ASSERT_EQ(listed.size(), 1);
+        struDeviceInfo found;
+        ASSERT_TRUE(table.getDeviceBySN(found, sn));
+        expectStoredFieldsEqual(found, listed[0]);
+        EXPECT_EQ(found.id, listed[0].id);
+    }
+    struDeviceInfo odd;
+    ASSERT_TRUE(table.getDeviceBySN(odd, QStringLiteral("ODD")));
+    EXPECT_EQ(odd.devType, "42");
+    EXPECT_EQ(odd.LicensePlateNumber, QStringLiteral("京A·12345"));
+    EXPECT_TRUE(odd.isAutoUpdate);
+    EXPECT_EQ(odd.UpgradeCompletionTime, 1700000001);
+    EXPECT_TRUE(odd.GetPrintFile);
+}

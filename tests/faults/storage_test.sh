@@ -48,6 +48,11 @@ upload() {  # upload <n>: a one-block package of type S<n>; prints the status an
 import() {  # import <csv>
     curl -s -i --max-time 10 -X POST --data-binary "@$1" "$api/uploadExcel?name=x.csv" | sed -n 1p | tr -d '\r'
 }
+report() {  # report <app version>: STOR1 reports and gets its answer (no package for T1)
+    "${WAYFARER_TERMINAL:?}" --port "$TCP_PORT" --sn STOR1 --type T1 --app "$1" --expect none \
+        --quiet --timeout 10000 >"$tmp/sim.txt" 2>&1 ||
+        fail "report under $scenario: $(cat "$tmp/sim.txt")"
+}
 expect_refused() {  # expect_refused <what> <status line>
     [[ $2 == *" 501 not implemented"* ]] || fail "$1 under $scenario: '$2', expected 501 not implemented"
     kill -0 "$SERVICE_PID" 2>/dev/null || fail "the service died under $scenario"
@@ -64,6 +69,7 @@ readonly | readonly_recovery)
     start_service "$app"
     expect_refused upload "$(upload 1)"
     expect_refused import "$(import "$tmp/devices2.csv")"
+    report 2.0  # the lookup reads; the refresh of the row fails
     [[ $(curl -s --max-time 5 "$api/packageList") == *s0.bin* ]] || fail "reads fail too"
     chattr -i "$app/WFS.db"
     if [[ $scenario == readonly ]]; then
@@ -77,6 +83,7 @@ diskfull)
     dd if=/dev/zero of="$app/filler" bs=64k 2>/dev/null || true  # ENOSPC ends it
     expect_refused upload "$(upload 1)"
     expect_refused import "$(import "$tmp/devices2.csv")"
+    report 2.0
     rm -f "$app/filler"
     ;;
 *) fail "unknown scenario $scenario" ;;
@@ -89,6 +96,9 @@ esac
 [[ $(sqlite3 "$app/WFS.db" "select count(*) from Tab_DeviceInfo where devSN in ('STOR1','STOR2');") == 2 ]] ||
     fail "the imported device is not in the database"
 [[ $(curl -s --max-time 5 "$api/packageList") == *s1.bin* ]] || fail "packageList lacks s1.bin"
+report 3.0
+[[ $(sqlite3 "$app/WFS.db" "select AppVersion from Tab_DeviceInfo where devSN='STOR1';") == 3.0 ]] ||
+    fail "a terminal's report after the $scenario condition ended did not refresh its row"
 kill_service KILL
 db_ok "$app/WFS.db"
 pass "$scenario: refused with 501 while it lasted, process up, recovered without restart"
