@@ -4,6 +4,7 @@
 # Usage: [TERMINALS=2000] [DURATION=600] [WRK_SECONDS=60] bench/soak/run.sh [build dir]
 #   Builds nothing: needs wayfarer and wayfarer-terminal in <build dir>/bin (a Release build),
 #   wrk (scripts/install-deps.sh --bench) and python3. Exit code 0 when every check passed.
+#   Every upgraded terminal's completion time goes to soak-completions.csv (--completions).
 set -euo pipefail
 BUILD=${1:-build-rel}
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)

@@ -244,6 +244,8 @@ def main():
     p.add_argument("--chaos-every", type=float, default=10.0,
                    help="seconds between killing a random simulator process")
     p.add_argument("--keep", action="store_true", help="keep the application directory")
+    p.add_argument("--completions", default="soak-completions.csv",
+                   help="where to write every upgraded terminal's UpgradeCompletionTime (CSV)")
     args = p.parse_args()
     raise_limits()
     random.seed(1)
@@ -374,9 +376,17 @@ def main():
                 if m:
                     reached.add(m.group(1))
         db = svc.db()
-        done = {r[0] for r in db.execute(
-            "select devSN from Tab_DeviceInfo where UpgradeCompletionTime > 0")}
+        completions = sorted(db.execute(
+            "select devSN, UpgradeCompletionTime from Tab_DeviceInfo "
+            "where UpgradeCompletionTime > 0 order by UpgradeCompletionTime, devSN"))
         db.close()
+        done = {sn for sn, _ in completions}
+        with open(args.completions, "w") as out:
+            out.write("devSN,UpgradeCompletionTime,local time,seconds after start\n")
+            for sn, t in completions:
+                out.write("%s,%d,%s,%d\n" % (sn, t, time.strftime("%Y-%m-%d %H:%M:%S",
+                                                                time.localtime(t)), t - start))
+        after = [t - start for _, t in completions]
         lost = sorted(reached - done)
         extra = sorted(done - reached)
 
@@ -408,6 +418,11 @@ def main():
               (listen_overflows() - overflows0))
         print("upgrade: %d reached 100, %d with completion time; lost %d, unexpected %d" %
               (len(reached), len(done), len(lost), len(extra)))
+        if after:
+            print("completion times, seconds after the start: first %d, median %d, p90 %d, "
+                  "last %d (all %d in %s)" % (after[0], after[len(after) // 2],
+                                             after[min(len(after) - 1, len(after) * 9 // 10)],
+                                             after[-1], len(after), args.completions))
         if lost:
             print("  lost:", lost[:10])
         if extra:
