@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+struct evbuffer;
+struct evhttp_connection;
+struct evhttp_request;
+
+// What HttpServer's request handling and its file replies share; not for use outside web/.
+namespace http_detail {
+
+// Whether the current handler has handed its request back to evhttp (a reply was sent, or the
+// request was freed): after that the request must not be touched any more.
+extern thread_local bool t_handedBack;
+
+// Append that survives a momentary allocation failure; after the last retry it gives up
+// silently and the caller goes on.
+void appendWithRetry(evbuffer* buffer, const char* data, size_t size);
+
+// One request per connection: evhttp applies free-on-completion to outgoing connections only,
+// so the reply itself announces the close (after the headers the caller added).
+void closeAfterReply(evhttp_request* req);
+
+// Frees a request whose connection is gone: evhttp hands such a request over to its user.
+bool dropRequest(evhttp_request* req);
+
+QString peerText(evhttp_connection* evcon);
+
+}  // namespace http_detail
