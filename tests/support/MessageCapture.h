@@ -1,7 +1,5 @@
 #pragma once
 
-#include <mutex>
-
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +17,7 @@ class MessageCapture {
 
   private:
     friend void captureHandler(QtMsgType, const QMessageLogContext&, const QString&);
-    mutable std::mutex m_mutex;  // guards m_lines; standard so thread sanitizer builds see it
+    // Guarded by the one lock that also guards which capture is active, so a thread that is
+    // logging while the capture goes away never appends to a destroyed list.
     QStringList m_lines;
 };
