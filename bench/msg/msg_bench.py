@@ -9,75 +9,27 @@ per report) and from /proc/<pid>/status (VmHWM).
 import argparse
 import os
 import re
-import resource
-import shutil
-import socket
-import sqlite3
 import subprocess
 import sys
-import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from wfservice import Service, raise_fd_limit  # noqa: E402
 
 SUMMARY = re.compile(r"summary: (\d+) terminals, (\d+) failed, (\d+) answers, latency ms "
                      r"median ([\d.]+) p99 ([\d.]+) max ([\d.]+)")
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def raise_fd_limit():
-    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 65536)), hard))
-
-
-class Service:
-    def __init__(self, exe, max_conn):
-        self.dir = tempfile.mkdtemp(prefix="wf-msg-bench-")
-        self.tcp, self.http, self.http2 = free_port(), free_port(), free_port()
-        shutil.copy(exe, os.path.join(self.dir, "wayfarer"))
-        with open(os.path.join(self.dir, "config.ini"), "w") as f:
-            f.write("[LocalParam]\nTcpPort=%d\nHttpPort=%d\nHttpPort2=%d\nNetIP=127.0.0.1\n"
-                    "MaxConnCount=%d\n" % (self.tcp, self.http, self.http2, max_conn))
-        # Output to a file, never a pipe nobody reads: a full pipe would stall the service.
-        self.log = open(os.path.join(self.dir, "stdout.txt"), "wb")
-        self.proc = subprocess.Popen([os.path.join(self.dir, "wayfarer")], cwd=self.dir,
-                                     stdout=self.log, stderr=subprocess.STDOUT,
-                                     preexec_fn=raise_fd_limit)
-        deadline = time.time() + 15
-        while time.time() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", self.tcp), 0.2).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        raise RuntimeError("service did not start")
-
-    def add_package(self, device_type, app_version):
-        path = os.path.join(self.dir, "Package", device_type, "pkg.bin")
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(os.urandom(4096))
-        db = sqlite3.connect(os.path.join(self.dir, "WFS.db"))
-        db.execute("insert into Tab_Package(packageName,AppVersion,packagePath,size,deviceType) "
-                   "values('pkg.bin',?,?,4096,?)", (app_version, path, device_type))
-        db.commit()
-        db.close()
-
-    def vm_hwm_kib(self):
-        with open("/proc/%d/status" % self.proc.pid) as f:
-            for line in f:
-                if line.startswith("VmHWM:"):
-                    return int(line.split()[1])
-        return -1
-
-    def stop(self):
-        self.proc.kill()
-        self.proc.wait()
-        self.log.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
+def add_package(svc, device_type, app_version):
+    path = os.path.join(svc.dir, "Package", device_type, "pkg.bin")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(os.urandom(4096))
+    db = svc.db()
+    db.execute("insert into Tab_Package(packageName,AppVersion,packagePath,size,deviceType) "
+               "values('pkg.bin',?,?,4096,?)", (app_version, path, device_type))
+    db.commit()
+    db.close()
 
 
 def terminal(exe, port, *args):
@@ -109,7 +61,7 @@ def run_probe(exe, port, reports, sn):
 def latency_under_loops(args):
     svc = Service(args.wayfarer, args.loopers + 50)
     try:
-        svc.add_package("LOOP", "V9.0.0 build220101")
+        add_package(svc, "LOOP", "V9.0.0 build220101")
         idle = run_probe(args.terminal, svc.tcp, args.reports, "IDLE")
         # Connected before the loops start, reporting once they run: the figure is the
         # report-to-answer time alone.
@@ -171,7 +123,7 @@ def load_run(args):
         faults = [l for l in out.stdout.splitlines() if "FAULT" in l]
         if faults:
             print("  %d faults, first: %s" % (len(faults), faults[0]))
-        print("  service peak memory VmHWM: %.1f MiB" % (svc.vm_hwm_kib() / 1024.0))
+        print("  service peak memory VmHWM: %.1f MiB" % (svc.status_kib("VmHWM") / 1024.0))
     finally:
         svc.stop()
 

@@ -19,32 +19,20 @@ import hashlib
 import os
 import random
 import re
-import resource
 import shutil
-import socket
-import sqlite3
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from wfservice import Service, raise_fd_limit  # noqa: E402
 
 OLD_APP = "V1.0.0 build220101"
 NEW_APP = "V9.0.0 build220101"
 PACKAGE_SIZE = 256 * 1024
 BREAK_AT = 64 * 1024
 BATCH = 50  # terminals per simulator process
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def raise_limits():
-    for limit in (resource.RLIMIT_NOFILE,):
-        soft, hard = resource.getrlimit(limit)
-        resource.setrlimit(limit, (max(soft, min(hard, 65536)), hard))
 
 
 def sha256(path):
@@ -96,55 +84,11 @@ def listen_overflows():
     return int(dict(zip(lines[0], lines[1])).get("ListenOverflows", 0))
 
 
-def proc_status(pid, key):
-    with open("/proc/%d/status" % pid) as f:
-        for line in f:
-            if line.startswith(key + ":"):
-                return int(line.split()[1])
-    return -1
-
-
 def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
     # fields[0] is the state (field 3): utime and stime are fields 14 and 15
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-class Service:
-    def __init__(self, exe, max_conn, workdir):
-        self.dir = workdir
-        self.tcp, self.http, self.http2 = free_port(), free_port(), free_port()
-        shutil.copy(exe, os.path.join(self.dir, "wayfarer"))
-        with open(os.path.join(self.dir, "config.ini"), "w") as f:
-            f.write("[LocalParam]\nTcpPort=%d\nHttpPort=%d\nHttpPort2=%d\nNetIP=127.0.0.1\n"
-                    "MaxConnCount=%d\n" % (self.tcp, self.http, self.http2, max_conn))
-        self.log = open(os.path.join(self.dir, "stdout.txt"), "wb")
-        self.proc = subprocess.Popen([os.path.join(self.dir, "wayfarer")], cwd=self.dir,
-                                     stdout=self.log, stderr=subprocess.STDOUT,
-                                     preexec_fn=raise_limits)
-        deadline = time.time() + 20
-        while time.time() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", self.tcp), 0.2).close()
-                break
-            except OSError:
-                time.sleep(0.05)
-        else:
-            raise RuntimeError("service did not start")
-        while time.time() < deadline and not os.path.exists(self.db_path()):
-            time.sleep(0.05)
-
-    def db_path(self):
-        return os.path.join(self.dir, "WFS.db")
-
-    def db(self):
-        return sqlite3.connect(self.db_path(), timeout=30)
-
-    def stop(self):
-        self.proc.kill()
-        self.proc.wait()
-        self.log.close()
 
 
 class Batch:
@@ -180,7 +124,7 @@ class Batch:
         self.round += 1
         self.out = open(os.path.join(self.logdir, "%s.%d.log" % (self.name, self.round)), "w")
         self.proc = subprocess.Popen(self.command(), stdout=self.out, stderr=subprocess.STDOUT,
-                                     preexec_fn=raise_limits)
+                                     preexec_fn=raise_fd_limit)
 
     def poll(self, running):
         """Restarts the process when it ended and the run goes on; True while one runs."""
@@ -247,7 +191,7 @@ def main():
     p.add_argument("--completions", default="soak-completions.csv",
                    help="where to write every upgraded terminal's UpgradeCompletionTime (CSV)")
     args = p.parse_args()
-    raise_limits()
+    raise_fd_limit()
     random.seed(1)
 
     workdir = tempfile.mkdtemp(prefix="wf-soak-")
@@ -364,7 +308,7 @@ def main():
                 break
             time.sleep(1)
         threads1, fds1 = proc_counts(svc.proc.pid)
-        vm_hwm = proc_status(svc.proc.pid, "VmHWM")
+        vm_hwm = svc.status_kib("VmHWM")
         inv1 = proc_inventory(svc.proc.pid)
         cpu = cpu_seconds(svc.proc.pid) - cpu0
 

@@ -1,0 +1,71 @@
+"""The real wayfarer in an application directory of its own, for the benchmark drivers."""
+import os
+import resource
+import shutil
+import socket
+import sqlite3
+import subprocess
+import tempfile
+import time
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def raise_fd_limit():
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 65536)), hard))
+
+
+class Service:
+    """Started on free ports with MaxConnCount max_conn; ready once its terminal port accepts
+    and WFS.db exists. Without workdir it makes a temporary one and removes it at stop()."""
+
+    def __init__(self, exe, max_conn, workdir=None):
+        self.owns_dir = workdir is None
+        self.dir = workdir or tempfile.mkdtemp(prefix="wf-bench-")
+        self.tcp, self.http, self.http2 = free_port(), free_port(), free_port()
+        shutil.copy(exe, os.path.join(self.dir, "wayfarer"))
+        with open(os.path.join(self.dir, "config.ini"), "w") as f:
+            f.write("[LocalParam]\nTcpPort=%d\nHttpPort=%d\nHttpPort2=%d\nNetIP=127.0.0.1\n"
+                    "MaxConnCount=%d\n" % (self.tcp, self.http, self.http2, max_conn))
+        # Output to a file, never a pipe nobody reads: a full pipe would stall the service.
+        self.log = open(os.path.join(self.dir, "stdout.txt"), "wb")
+        self.proc = subprocess.Popen([os.path.join(self.dir, "wayfarer")], cwd=self.dir,
+                                     stdout=self.log, stderr=subprocess.STDOUT,
+                                     preexec_fn=raise_fd_limit)
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", self.tcp), 0.2).close()
+                break
+            except OSError:
+                time.sleep(0.05)
+        else:
+            raise RuntimeError("service did not start")
+        while time.time() < deadline and not os.path.exists(self.db_path()):
+            time.sleep(0.05)
+
+    def db_path(self):
+        return os.path.join(self.dir, "WFS.db")
+
+    def db(self):
+        return sqlite3.connect(self.db_path(), timeout=30)
+
+    def status_kib(self, key):
+        """A /proc/<pid>/status figure in KiB (VmHWM, VmRSS), -1 when missing."""
+        with open("/proc/%d/status" % self.proc.pid) as f:
+            for line in f:
+                if line.startswith(key + ":"):
+                    return int(line.split()[1])
+        return -1
+
+    def stop(self):
+        self.proc.kill()
+        self.proc.wait()
+        self.log.close()
+        if self.owns_dir:
+            shutil.rmtree(self.dir, ignore_errors=True)
