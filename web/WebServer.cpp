@@ -82,30 +82,29 @@ void WebServer::processStaticRequest(evhttp_request* req, const QString& url) {
     sendStaticFile(req, path, true);
 }
 
-void WebServer::sendIndexPage(evhttp_request* req, const QString& page, bool recursive) {
+bool WebServer::findWebFile(evhttp_request* req, const QString& path, bool recursive,
+                            QString& found) {
     if (!QDir(m_webRoot).exists()) {
         sendError(req, 500, QStringLiteral("Internal error"));
-        return;
+        return false;
     }
-    QString found;
-    if (!searchFile(m_webRoot, page, found, recursive)) {
+    if (!searchFile(m_webRoot, path, found, recursive)) {
         sendError(req, 204, QStringLiteral("Request does not have content"));
-        return;
+        return false;
     }
+    return true;
+}
+
+void WebServer::sendIndexPage(evhttp_request* req, const QString& page, bool recursive) {
+    QString found;
+    if (!findWebFile(req, page, recursive, found)) return;
     QFile file(found);
     replyClient(req, 200, QStringLiteral("OK"), file, false);
 }
 
 void WebServer::sendStaticFile(evhttp_request* req, const QString& path, bool recursive) {
-    if (!QDir(m_webRoot).exists()) {
-        sendError(req, 500, QStringLiteral("Internal error"));
-        return;
-    }
     QString found;
-    if (!searchFile(m_webRoot, path, found, recursive)) {
-        sendError(req, 204, QStringLiteral("Request does not have content"));
-        return;
-    }
+    if (!findWebFile(req, path, recursive, found)) return;
     QFile file(found);
     if (!file.exists()) return;
     const qint64 size = file.size();

@@ -25,6 +25,8 @@ class WebServer : public HttpServer {
 
   private:
     void processStaticRequest(evhttp_request* req, const QString& url);
+    // The file under the web root, or false with the error already sent.
+    bool findWebFile(evhttp_request* req, const QString& path, bool recursive, QString& found);
     void sendIndexPage(evhttp_request* req, const QString& page, bool recursive);
     void sendStaticFile(evhttp_request* req, const QString& path, bool recursive);
     void processDeviceList(evhttp_request* req, const QString& url);
