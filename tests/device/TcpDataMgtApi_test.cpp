@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -518,14 +519,25 @@ TEST_F(TcpDataMgtApiTest, ProgressListReadableFromOtherThreadsWhileHandling) {
             if (m_api->GetUpgradeProgress(list)) ++reads;
         }
     });
+    // The reader gets through between handling steps: the list is never held up by them.
+    auto readerAdvances = [&] {
+        const int before = reads.load();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (reads.load() == before && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        return reads.load() > before;
+    };
+    EXPECT_TRUE(readerAdvances());
     for (int i = 0; i < 50; ++i) {
         report(200 + i, identity(sn("X") + QString::number(i)));
         progress(200 + i, i % 2 ? 100 : 30);
         if (i % 3 == 0) m_api->sockDisConnect(200 + i, "", 0);
+        if (i % 10 == 5) {
+            EXPECT_TRUE(readerAdvances()) << "after terminal " << i;
+        }
     }
     stop = true;
     reader.join();
-    EXPECT_GT(reads.load(), 0);
     QList<struDeviceInfo> list;
     ASSERT_TRUE(m_api->GetUpgradeProgress(list));
     EXPECT_EQ(list.size(), 50 - 17);
