@@ -1,4 +1,4 @@
-#include "EntityJson.h"
+#include "api/EntityJson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -7,8 +7,8 @@
 #include <QStringList>
 #include <QUuid>
 
-#include "FileSuffix.h"
-#include "JsonText.h"
+#include "api/JsonText.h"
+#include "files/FileSuffix.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <QObject>
 #include <QString>
 
-#include "struDeviceInfo.h"
-#include "struPackageInfo.h"
-#include "struUploadParam.h"
+#include "api/struUploadParam.h"
+#include "model/struDeviceInfo.h"
+#include "model/struPackageInfo.h"
 
 // The management API's codec: builds the JSON reply documents the browser pages read and takes
 // apart what the browser sends. Stateless; every operation is a pure function of its arguments.

@@ -1,4 +1,4 @@
-#include "HttpBrowserAPI.h"
+#include "api/HttpBrowserAPI.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -7,13 +7,13 @@
 #include <QThread>
 #include <QUuid>
 
-#include "EntityJson.h"
-#include "FileOperation.h"
-#include "LocalParaMgt.h"
-#include "PathGuard.h"
-#include "Tab_DeviceInfo.h"
-#include "Tab_Package.h"
-#include "TcpDataMgtApi.h"
+#include "api/EntityJson.h"
+#include "core/LocalParaMgt.h"
+#include "db/Tab_DeviceInfo.h"
+#include "db/Tab_Package.h"
+#include "device/TcpDataMgtApi.h"
+#include "files/FileOperation.h"
+#include "files/PathGuard.h"
 
 namespace {
 const QString kDownloadPrefix = QStringLiteral("/KORVA/dlPackage");

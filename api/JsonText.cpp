@@ -1,4 +1,4 @@
-#include "JsonText.h"
+#include "api/JsonText.h"
 
 #include <time.h>
 

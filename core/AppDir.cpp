@@ -1,4 +1,4 @@
-#include "AppDir.h"
+#include "core/AppDir.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "ConsoleControl.h"
+#include "core/ConsoleControl.h"
 
 #include <signal.h>
 #include <unistd.h>

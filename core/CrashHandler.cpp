@@ -1,4 +1,4 @@
-#include "CrashHandler.h"
+#include "core/CrashHandler.h"
 
 #include <execinfo.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "DataLog.h"
+#include "core/DataLog.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "LocalParaMgt.h"
+#include "core/LocalParaMgt.h"
 
 #include <QAbstractSocket>
 #include <QDir>
@@ -6,7 +6,7 @@
 #include <QHostInfo>
 #include <QSettings>
 
-#include "AppDir.h"
+#include "core/AppDir.h"
 
 namespace {
 const QString kGroup = QStringLiteral("LocalParam");

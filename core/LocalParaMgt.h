@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QString>
 
-#include "struLocalParam.h"
+#include "core/struLocalParam.h"
 
 // Owns config.ini beside the executable: reads it into a caller's record with defaults and
 // range checks, and writes the numeric keys back so the file shows the values in force.

@@ -1,4 +1,4 @@
-#include "Logger.h"
+#include "core/Logger.h"
 
 #include <cstdio>
 #include <mutex>
@@ -8,9 +8,9 @@
 #include <spdlog/spdlog.h>
 #include <QDir>
 
-#include "AppDir.h"
-#include "ListSink.h"
-#include "RotatingFileModSink.h"
+#include "core/AppDir.h"
+#include "core/ListSink.h"
+#include "core/RotatingFileModSink.h"
 
 namespace {
 constexpr size_t kMaxFileSize = 2097152;

@@ -1,4 +1,4 @@
-#include "RotatingFileModSink.h"
+#include "core/RotatingFileModSink.h"
 
 #include <chrono>
 #include <thread>

@@ -1,10 +1,10 @@
-#include "DbSchema.h"
+#include "db/DbSchema.h"
 
 #include <QDebug>
 #include <QSqlQuery>
 #include <QStringList>
 
-#include "PooledConnection.h"
+#include "db/PooledConnection.h"
 
 namespace {
 const char* const kDeviceTable =

@@ -1,9 +1,9 @@
-#include "PooledConnection.h"
+#include "db/PooledConnection.h"
 
 #include <sqlite3.h>
 
-#include "SQLiteDb.h"
-#include "StatementCache.h"
+#include "db/SQLiteDb.h"
+#include "db/StatementCache.h"
 
 PooledConnection::PooledConnection() : m_pool(SQLiteDb::instance()) {
     if (!m_pool) return;

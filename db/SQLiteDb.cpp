@@ -1,4 +1,4 @@
-#include "SQLiteDb.h"
+#include "db/SQLiteDb.h"
 
 #include <atomic>
 #include <mutex>
@@ -12,7 +12,7 @@
 #include <QThreadPool>
 #include <QVariant>
 
-#include "AppDir.h"
+#include "core/AppDir.h"
 
 namespace {
 // Process-wide: once set, no connection is handed out again.

@@ -10,7 +10,7 @@
 #include <QSqlDatabase>
 #include <QString>
 
-#include "StatementCache.h"
+#include "db/StatementCache.h"
 
 // The process-wide pool of at most five named SQLite connections to WFS.db beside the program.
 // Every table operation borrows one connection for its statements and gives it back.

@@ -1,4 +1,4 @@
-#include "StatementCache.h"
+#include "db/StatementCache.h"
 
 #include <sqlite3.h>
 

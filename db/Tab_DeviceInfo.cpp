@@ -1,4 +1,4 @@
-#include "Tab_DeviceInfo.h"
+#include "db/Tab_DeviceInfo.h"
 
 #include <sqlite3.h>
 
@@ -8,7 +8,7 @@
 #include <QSqlRecord>
 #include <QVariant>
 
-#include "PooledConnection.h"
+#include "db/PooledConnection.h"
 
 namespace {
 const QString kInsertWithTime = QStringLiteral(

@@ -4,7 +4,7 @@
 #include <QObject>
 #include <QString>
 
-#include "struDeviceInfo.h"
+#include "model/struDeviceInfo.h"
 
 // Tab_DeviceInfo: one row per terminal, looked up by devSN. Holds no state; every operation
 // borrows a pooled connection for its statements.

@@ -1,11 +1,11 @@
-#include "Tab_Package.h"
+#include "db/Tab_Package.h"
 
 #include <QDebug>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
 
-#include "PooledConnection.h"
+#include "db/PooledConnection.h"
 
 namespace {
 const QString kInsert = QStringLiteral(

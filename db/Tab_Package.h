@@ -4,7 +4,7 @@
 #include <QObject>
 #include <QString>
 
-#include "struPackageInfo.h"
+#include "model/struPackageInfo.h"
 
 // Tab_Package: one row per upgrade package, one current package per device type. Holds no
 // state; every operation borrows a pooled connection for its statement.

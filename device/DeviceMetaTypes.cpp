@@ -1,4 +1,4 @@
-#include "DeviceMetaTypes.h"
+#include "device/DeviceMetaTypes.h"
 
 #include <QByteArray>
 #include <QMetaType>

@@ -1,4 +1,4 @@
-#include "OrbTcpServer.h"
+#include "device/OrbTcpServer.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -11,10 +11,10 @@
 #include <future>
 #include <memory>
 
-#include "DeviceMetaTypes.h"
-#include "LocalParaMgt.h"
-#include "OrbTcpSocket.h"
-#include "TcpDataMgtApi.h"
+#include "core/LocalParaMgt.h"
+#include "device/DeviceMetaTypes.h"
+#include "device/OrbTcpSocket.h"
+#include "device/TcpDataMgtApi.h"
 
 OrbTcpServer::OrbTcpServer(QObject* parent, int maxConnCount, int idleLimitSecs,
                            int checkIntervalMs)

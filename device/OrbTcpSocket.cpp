@@ -1,4 +1,4 @@
-#include "OrbTcpSocket.h"
+#include "device/OrbTcpSocket.h"
 
 #include <fcntl.h>
 #include <unistd.h>

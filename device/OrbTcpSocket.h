@@ -6,7 +6,7 @@
 #include <QString>
 #include <QTcpSocket>
 
-#include "PacketFramer.h"
+#include "codec/PacketFramer.h"
 
 // One terminal connection, living in its own thread: cuts the received stream into whole
 // packets and writes the answers addressed to its socket ID.

@@ -1,4 +1,4 @@
-#include "TcpDataMgtApi.h"
+#include "device/TcpDataMgtApi.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -7,14 +7,14 @@
 #include <QThread>
 #include <QTimer>
 
-#include "DataLog.h"
-#include "DeviceMetaTypes.h"
-#include "FileOperation.h"
-#include "LocalParaMgt.h"
-#include "Logger.h"
-#include "Tab_DeviceInfo.h"
-#include "Tab_Package.h"
-#include "UpgradeRules.h"
+#include "core/DataLog.h"
+#include "core/LocalParaMgt.h"
+#include "core/Logger.h"
+#include "db/Tab_DeviceInfo.h"
+#include "db/Tab_Package.h"
+#include "device/DeviceMetaTypes.h"
+#include "device/UpgradeRules.h"
+#include "files/FileOperation.h"
 
 namespace {
 constexpr quint16 kCmdReport = 0x0001;

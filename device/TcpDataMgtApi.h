@@ -11,11 +11,11 @@
 #include <QObject>
 #include <QString>
 
-#include "DevFilePaths.h"
-#include "SocketPacketHandler.h"
-#include "struDeviceInfo.h"
-#include "struLocalParam.h"
-#include "struPackageInfo.h"
+#include "codec/SocketPacketHandler.h"
+#include "core/struLocalParam.h"
+#include "device/DevFilePaths.h"
+#include "model/struDeviceInfo.h"
+#include "model/struPackageInfo.h"
 
 class QTimer;
 class Tab_DeviceInfo;

@@ -1,10 +1,10 @@
-#include "UpgradeRules.h"
+#include "device/UpgradeRules.h"
 
 #include <atomic>
 
 #include <QDir>
 
-#include "Logger.h"
+#include "core/Logger.h"
 
 namespace {
 bool isAsciiDigit(QChar c) {

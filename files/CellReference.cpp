@@ -1,6 +1,6 @@
-#include "CellReference.h"
+#include "files/CellReference.h"
 
-#include "WorkbookSheet.h"
+#include "files/WorkbookSheet.h"
 
 namespace CellReference {
 

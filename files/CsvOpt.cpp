@@ -1,10 +1,10 @@
-#include "CsvOpt.h"
+#include "files/CsvOpt.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QTextCodec>
 
-#include "FileSuffix.h"
+#include "files/FileSuffix.h"
 
 namespace {
 

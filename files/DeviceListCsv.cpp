@@ -1,11 +1,11 @@
-#include "DeviceListCsv.h"
+#include "files/DeviceListCsv.h"
 
 #include <QDebug>
 #include <QFile>
 
-#include "CsvOpt.h"
-#include "DeviceListTable.h"
-#include "FileSuffix.h"
+#include "files/CsvOpt.h"
+#include "files/DeviceListTable.h"
+#include "files/FileSuffix.h"
 
 namespace DeviceListCsv {
 

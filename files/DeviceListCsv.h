@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-#include "struDeviceInfo.h"
+#include "model/struDeviceInfo.h"
 
 // The device list as a CSV file: the work behind FileOperation::WriteCsvFile and
 // FileOperation::ReadImportCsv.

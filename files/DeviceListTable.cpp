@@ -1,4 +1,4 @@
-#include "DeviceListTable.h"
+#include "files/DeviceListTable.h"
 
 #include <QDebug>
 

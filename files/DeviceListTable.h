@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <QVariant>
 
-#include "struDeviceInfo.h"
+#include "model/struDeviceInfo.h"
 
 // The 16 columns of the exchanged device list, shared by the CSV file and the workbook:
 // titles, cell values ("1"/"0" for flags) and the header check of an imported table.

@@ -1,13 +1,13 @@
-#include "DeviceListWorkbook.h"
+#include "files/DeviceListWorkbook.h"
 
 #include <QDebug>
 #include <QFile>
 #include <cmath>
 
-#include "DeviceListTable.h"
-#include "ExportToExcel.h"
-#include "FileSuffix.h"
-#include "ImportExcel.h"
+#include "files/DeviceListTable.h"
+#include "files/ExportToExcel.h"
+#include "files/FileSuffix.h"
+#include "files/ImportExcel.h"
 
 namespace DeviceListWorkbook {
 

@@ -4,8 +4,8 @@
 #include <QString>
 #include <QVariant>
 
-#include "WorkbookBackend.h"
-#include "struDeviceInfo.h"
+#include "files/WorkbookBackend.h"
+#include "model/struDeviceInfo.h"
 
 // The device list as a workbook: the work behind FileOperation::WriteExcelFile and
 // FileOperation::ReadImportExcel, with the columns and value rules of the CSV file.

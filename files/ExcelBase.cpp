@@ -1,4 +1,4 @@
-#include "ExcelBase.h"
+#include "files/ExcelBase.h"
 
 #include <QDebug>
 #include <algorithm>

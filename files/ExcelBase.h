@@ -6,7 +6,7 @@
 #include <QVariant>
 #include <memory>
 
-#include "WorkbookBackend.h"
+#include "files/WorkbookBackend.h"
 
 // One link to a workbook: created or opened, one sheet selected, cells read or written, saved
 // and closed. The engine behind it comes from the factory, one per link.

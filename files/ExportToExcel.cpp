@@ -1,8 +1,8 @@
-#include "ExportToExcel.h"
+#include "files/ExportToExcel.h"
 
 #include <QFile>
 
-#include "ExcelBase.h"
+#include "files/ExcelBase.h"
 
 ExportToExcel::ExportToExcel(WorkbookBackendFactory factory, QObject* parent)
     : QObject(parent), m_factory(std::move(factory)) {}

@@ -1,4 +1,4 @@
-#include "FileOperation.h"
+#include "files/FileOperation.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -9,9 +9,9 @@
 #include <QSet>
 #include <QThread>
 
-#include "DataLog.h"
-#include "DeviceListCsv.h"
-#include "DeviceListWorkbook.h"
+#include "core/DataLog.h"
+#include "files/DeviceListCsv.h"
+#include "files/DeviceListWorkbook.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QString>
 
-#include "struDeviceInfo.h"
+#include "model/struDeviceInfo.h"
 
 // The service's one place for writing and removing files: package blocks from the browser,
 // chunks that terminals upload, the device-list import file and the start-up clean-up of the

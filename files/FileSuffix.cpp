@@ -1,4 +1,4 @@
-#include "FileSuffix.h"
+#include "files/FileSuffix.h"
 
 QString fileSuffix(const QString& fileName) {
     const int slash =

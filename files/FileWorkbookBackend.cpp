@@ -1,13 +1,13 @@
-#include "FileWorkbookBackend.h"
+#include "files/FileWorkbookBackend.h"
 
 #include <QFile>
 #include <algorithm>
 #include <limits>
 
-#include "CellReference.h"
-#include "WorkbookFileWriter.h"
-#include "XlsFileReader.h"
-#include "XlsxFileReader.h"
+#include "files/CellReference.h"
+#include "files/WorkbookFileWriter.h"
+#include "files/XlsFileReader.h"
+#include "files/XlsxFileReader.h"
 
 WorkbookBackendFactory defaultWorkbookBackendFactory() {
     return [] { return std::make_unique<FileWorkbookBackend>(); };

@@ -2,8 +2,8 @@
 
 #include <QList>
 
-#include "WorkbookBackend.h"
-#include "WorkbookSheet.h"
+#include "files/WorkbookBackend.h"
+#include "files/WorkbookSheet.h"
 
 // The workbook engine of a host without a spreadsheet application: the workbook lives in
 // memory, is read from .xlsx (zip) or .xls (binary) files by their content, and is saved as an

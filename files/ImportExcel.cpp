@@ -1,6 +1,6 @@
-#include "ImportExcel.h"
+#include "files/ImportExcel.h"
 
-#include "ExcelBase.h"
+#include "files/ExcelBase.h"
 
 ImportExcel::ImportExcel(WorkbookBackendFactory factory, QObject* parent)
     : QObject(parent), m_factory(std::move(factory)) {}

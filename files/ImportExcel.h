@@ -6,7 +6,7 @@
 #include <QVariant>
 #include <memory>
 
-#include "WorkbookBackend.h"
+#include "files/WorkbookBackend.h"
 
 class ExcelBase;
 

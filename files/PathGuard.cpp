@@ -1,4 +1,4 @@
-#include "PathGuard.h"
+#include "files/PathGuard.h"
 
 #include <QDir>
 #include <QFileInfo>

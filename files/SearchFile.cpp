@@ -1,4 +1,4 @@
-#include "SearchFile.h"
+#include "files/SearchFile.h"
 
 #include <QDebug>
 #include <QDir>
@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include "PathGuard.h"
+#include "files/PathGuard.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "WorkbookFileWriter.h"
+#include "files/WorkbookFileWriter.h"
 
 #include <xlsxwriter.h>
 

@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-#include "WorkbookSheet.h"
+#include "files/WorkbookSheet.h"
 
 // Writes sheets as an Office Open XML workbook through libxlsxwriter.
 namespace WorkbookFileWriter {

@@ -1,4 +1,4 @@
-#include "XlsFileReader.h"
+#include "files/XlsFileReader.h"
 
 #include <freexl.h>
 

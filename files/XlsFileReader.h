@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-#include "WorkbookSheet.h"
+#include "files/WorkbookSheet.h"
 
 // Reads a binary workbook (.xls, BIFF) through FreeXL: every sheet in tab order with its name
 // and the cells that hold a value. Numbers become doubles; texts, dates and times texts.

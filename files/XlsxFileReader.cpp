@@ -1,4 +1,4 @@
-#include "XlsxFileReader.h"
+#include "files/XlsxFileReader.h"
 
 #include <unzip.h>
 
@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <QXmlStreamReader>
 
-#include "CellReference.h"
+#include "files/CellReference.h"
 
 namespace XlsxFileReader {
 

@@ -3,7 +3,7 @@
 #include <QList>
 #include <QString>
 
-#include "WorkbookSheet.h"
+#include "files/WorkbookSheet.h"
 
 // Reads an Office Open XML workbook (.xlsx): every sheet in tab order with its name and the
 // cells that hold a value. Shared and inline strings become texts, numbers doubles, booleans

@@ -1,4 +1,4 @@
-#include "EmbeddedWebServer.h"
+#include "web/EmbeddedWebServer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "WebServer.h"
+#include "web/WebServer.h"
 
 #include <cstdio>
 
@@ -7,10 +7,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "EntityJson.h"
-#include "HttpBrowserAPI.h"
-#include "Logger.h"
-#include "SearchFile.h"
+#include "api/EntityJson.h"
+#include "api/HttpBrowserAPI.h"
+#include "core/Logger.h"
+#include "files/SearchFile.h"
 
 namespace {
 const char* const kLogger = "WebServer";

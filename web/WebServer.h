@@ -2,8 +2,8 @@
 
 #include <QString>
 
-#include "HttpBrowserAPI.h"
-#include "HttpServer.h"
+#include "api/HttpBrowserAPI.h"
+#include "http/HttpServer.h"
 
 // The management web server: static pages under the web root and the JSON API under
 // "/KORVA/", routed by substrings of the decoded URL; package and export downloads with ranges.

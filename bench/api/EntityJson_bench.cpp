@@ -5,8 +5,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "EntityJson.h"
-#include "JsonText.h"
+#include "api/EntityJson.h"
+#include "api/JsonText.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
-#include "AppDir.h"
-#include "DbSchema.h"
-#include "PooledConnection.h"
-#include "SQLiteDb.h"
-#include "Tab_DeviceInfo.h"
+#include "core/AppDir.h"
+#include "db/DbSchema.h"
+#include "db/PooledConnection.h"
+#include "db/SQLiteDb.h"
+#include "db/Tab_DeviceInfo.h"
 
 namespace {
 constexpr int kDevices = 100000;

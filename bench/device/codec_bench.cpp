@@ -5,8 +5,8 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-#include "PacketFramer.h"
-#include "SocketPacketHandler.h"
+#include "codec/PacketFramer.h"
+#include "codec/SocketPacketHandler.h"
 
 namespace {
 QByteArray makePacket(quint16 cmd, const QByteArray& body) {

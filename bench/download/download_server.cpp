@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "EmbeddedWebServer.h"
+#include "web/EmbeddedWebServer.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) {

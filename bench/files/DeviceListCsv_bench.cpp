@@ -2,7 +2,7 @@
 #include <benchmark/benchmark.h>
 #include <QTemporaryDir>
 
-#include "DeviceListCsv.h"
+#include "files/DeviceListCsv.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 
 namespace {
 class FileServer : public HttpServer {

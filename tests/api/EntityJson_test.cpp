@@ -1,4 +1,4 @@
-#include "EntityJson.h"
+#include "api/EntityJson.h"
 
 #include <gtest/gtest.h>
 #include <QJsonArray>
@@ -6,7 +6,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
-#include "ScopedTimeZone.h"
+#include "tests/api/ScopedTimeZone.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "JsonText.h"
+#include "api/JsonText.h"
 
 #include <gtest/gtest.h>
 #include <QDateTime>
@@ -6,8 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "EntityJson.h"
-#include "ScopedTimeZone.h"
+#include "api/EntityJson.h"
+#include "tests/api/ScopedTimeZone.h"
 
 namespace {
 

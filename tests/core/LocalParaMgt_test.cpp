@@ -2,7 +2,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "LocalParaMgt.h"
+#include "core/LocalParaMgt.h"
 
 namespace {
 class LocalParaMgtTest : public ::testing::Test {

@@ -6,10 +6,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include "AppDir.h"
-#include "DataLog.h"
-#include "Logger.h"
-#include "RotatingFileModSink.h"
+#include "core/AppDir.h"
+#include "core/DataLog.h"
+#include "core/Logger.h"
+#include "core/RotatingFileModSink.h"
 
 namespace {
 QByteArray readAll(const QString& path) {

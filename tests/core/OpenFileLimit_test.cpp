@@ -1,4 +1,4 @@
-#include "OpenFileLimit.h"
+#include "core/OpenFileLimit.h"
 
 #include <sys/resource.h>
 

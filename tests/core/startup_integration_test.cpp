@@ -10,8 +10,8 @@
 #include <QSqlQuery>
 #include <QTcpServer>
 
-#include "HttpClient.h"
-#include "ServiceProcess.h"
+#include "tests/support/HttpClient.h"
+#include "tests/support/ServiceProcess.h"
 
 namespace {
 bool hasLogFile(const ServiceProcess& service) {

@@ -1,11 +1,11 @@
-#include "DbTestSupport.h"
+#include "tests/db/DbTestSupport.h"
 
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
-#include "AppDir.h"
-#include "DbSchema.h"
-#include "PooledConnection.h"
+#include "core/AppDir.h"
+#include "db/DbSchema.h"
+#include "db/PooledConnection.h"
 
 namespace {
 class DbEnvironment : public ::testing::Environment {

@@ -12,13 +12,13 @@
 #include <QSqlQuery>
 #include <QStringList>
 
-#include "AppDir.h"
-#include "DbSchema.h"
-#include "DbTestSupport.h"
-#include "MessageCapture.h"
-#include "SQLiteDb.h"
-#include "Tab_DeviceInfo.h"
-#include "Tab_Package.h"
+#include "core/AppDir.h"
+#include "db/DbSchema.h"
+#include "db/SQLiteDb.h"
+#include "db/Tab_DeviceInfo.h"
+#include "db/Tab_Package.h"
+#include "tests/db/DbTestSupport.h"
+#include "tests/support/MessageCapture.h"
 
 namespace {
 using namespace std::chrono_literals;

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <QStringList>
 
-#include "DbSchema.h"
-#include "DbTestSupport.h"
-#include "MessageCapture.h"
-#include "Tab_DeviceInfo.h"
+#include "db/DbSchema.h"
+#include "db/Tab_DeviceInfo.h"
+#include "tests/db/DbTestSupport.h"
+#include "tests/support/MessageCapture.h"
 
 namespace {
 // Every stored field distinct, so a field read from the wrong column shows.

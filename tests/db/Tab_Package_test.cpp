@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <QStringList>
 
-#include "DbSchema.h"
-#include "DbTestSupport.h"
-#include "MessageCapture.h"
-#include "Tab_Package.h"
+#include "db/DbSchema.h"
+#include "db/Tab_Package.h"
+#include "tests/db/DbTestSupport.h"
+#include "tests/support/MessageCapture.h"
 
 namespace {
 struPackageInfo makePackage(const QString& type, const QString& name) {

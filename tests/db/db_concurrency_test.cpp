@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "DbTestSupport.h"
-#include "Tab_DeviceInfo.h"
+#include "db/Tab_DeviceInfo.h"
+#include "tests/db/DbTestSupport.h"
 
 namespace {
 constexpr int kThreads = 8;

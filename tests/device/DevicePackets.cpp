@@ -1,10 +1,10 @@
-#include "DevicePackets.h"
+#include "tests/device/DevicePackets.h"
 
 #include <cstring>
 
 #include <QtEndian>
 
-#include "SocketPacketHandler.h"
+#include "codec/SocketPacketHandler.h"
 
 QByteArray field(const QByteArray& text, int size) {
     QByteArray out = text.left(size);

@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <QThreadPool>
 
-#include "AppDir.h"
+#include "core/AppDir.h"
 
 namespace {
 class DeviceTestEnvironment : public ::testing::Environment {

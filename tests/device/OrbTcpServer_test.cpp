@@ -1,4 +1,4 @@
-#include "OrbTcpServer.h"
+#include "device/OrbTcpServer.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -17,11 +17,11 @@
 #include <QMap>
 #include <QTimer>
 
-#include "DevicePackets.h"
-#include "FakeTerminal.h"
-#include "MessageCapture.h"
-#include "ServiceProcess.h"
-#include "TcpDataMgtApi.h"
+#include "device/TcpDataMgtApi.h"
+#include "tests/device/DevicePackets.h"
+#include "tests/support/FakeTerminal.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/ServiceProcess.h"
 
 namespace {
 // Records what the server hands to the message handler, and the connections it reports.

@@ -17,15 +17,15 @@
 
 #include <spdlog/sinks/base_sink.h>
 
-#include "AppDir.h"
-#include "DbSchema.h"
-#include "Logger.h"
-#include "ServiceProcess.h"
-#include "SocketPacketHandler.h"
-#include "Tab_DeviceInfo.h"
-#include "Tab_Package.h"
-#include "TcpDataMgtApi.h"
-#include "TerminalPackets.h"
+#include "codec/SocketPacketHandler.h"
+#include "core/AppDir.h"
+#include "core/Logger.h"
+#include "db/DbSchema.h"
+#include "db/Tab_DeviceInfo.h"
+#include "db/Tab_Package.h"
+#include "device/TcpDataMgtApi.h"
+#include "tests/support/ServiceProcess.h"
+#include "tools/terminal/TerminalPackets.h"
 
 namespace {
 

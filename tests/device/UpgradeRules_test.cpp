@@ -1,4 +1,4 @@
-#include "UpgradeRules.h"
+#include "device/UpgradeRules.h"
 
 #include <sstream>
 
@@ -7,9 +7,9 @@
 #include <QDir>
 #include <QRegularExpression>
 
-#include "AppDir.h"
-#include "Logger.h"
-#include "TcpDataMgtApi.h"
+#include "core/AppDir.h"
+#include "core/Logger.h"
+#include "device/TcpDataMgtApi.h"
 
 TEST(CompareVersion, Table) {
     struct Case {

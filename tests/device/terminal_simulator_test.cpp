@@ -9,10 +9,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include "PacketFramer.h"
-#include "ServiceProcess.h"
-#include "SocketPacketHandler.h"
-#include "TerminalPackets.h"
+#include "codec/PacketFramer.h"
+#include "codec/SocketPacketHandler.h"
+#include "tests/support/ServiceProcess.h"
+#include "tools/terminal/TerminalPackets.h"
 
 namespace {
 

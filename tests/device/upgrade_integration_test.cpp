@@ -12,10 +12,10 @@
 #include <QSqlQuery>
 #include <QUuid>
 
-#include "FakeTerminal.h"
-#include "ServiceProcess.h"
-#include "SocketPacketHandler.h"
-#include "TerminalPackets.h"
+#include "codec/SocketPacketHandler.h"
+#include "tests/support/FakeTerminal.h"
+#include "tests/support/ServiceProcess.h"
+#include "tools/terminal/TerminalPackets.h"
 
 namespace {
 

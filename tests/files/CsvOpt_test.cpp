@@ -1,11 +1,11 @@
-#include "CsvOpt.h"
+#include "files/CsvOpt.h"
 
 #include <gtest/gtest.h>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTextCodec>
 
-#include "FileSuffix.h"
+#include "files/FileSuffix.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "DeviceListCsv.h"
+#include "files/DeviceListCsv.h"
 
 #include <gtest/gtest.h>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTextCodec>
 
-#include "DeviceListTable.h"
-#include "DeviceSamples.h"
-#include "MessageCapture.h"
+#include "files/DeviceListTable.h"
+#include "tests/files/DeviceSamples.h"
+#include "tests/support/MessageCapture.h"
 
 namespace {
 

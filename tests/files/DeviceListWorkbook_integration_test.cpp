@@ -7,11 +7,11 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-#include "DeviceListTable.h"
-#include "DeviceSamples.h"
-#include "FileOperation.h"
-#include "MessageCapture.h"
-#include "WorkbookTool.h"
+#include "files/DeviceListTable.h"
+#include "files/FileOperation.h"
+#include "tests/files/DeviceSamples.h"
+#include "tests/files/WorkbookTool.h"
+#include "tests/support/MessageCapture.h"
 
 namespace {
 

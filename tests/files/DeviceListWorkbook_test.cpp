@@ -1,4 +1,4 @@
-#include "DeviceListWorkbook.h"
+#include "files/DeviceListWorkbook.h"
 
 #include <gtest/gtest.h>
 #include <QDir>
@@ -9,11 +9,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "DeviceListTable.h"
-#include "DeviceSamples.h"
-#include "FakeWorkbookBackend.h"
-#include "FileOperation.h"
-#include "MessageCapture.h"
+#include "files/DeviceListTable.h"
+#include "files/FileOperation.h"
+#include "tests/files/DeviceSamples.h"
+#include "tests/files/FakeWorkbookBackend.h"
+#include "tests/support/MessageCapture.h"
 
 namespace {
 

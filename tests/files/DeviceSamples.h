@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "struDeviceInfo.h"
+#include "model/struDeviceInfo.h"
 
 // A terminal with every exchanged text column filled from its serial number.
 inline struDeviceInfo sampleDevice(const QString& sn) {

@@ -1,11 +1,11 @@
-#include "ExcelBase.h"
+#include "files/ExcelBase.h"
 
 #include <gtest/gtest.h>
 
-#include "ExportToExcel.h"
-#include "FakeWorkbookBackend.h"
-#include "ImportExcel.h"
-#include "MessageCapture.h"
+#include "files/ExportToExcel.h"
+#include "files/ImportExcel.h"
+#include "tests/files/FakeWorkbookBackend.h"
+#include "tests/support/MessageCapture.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QVariant>
 #include <memory>
 
-#include "WorkbookBackend.h"
+#include "files/WorkbookBackend.h"
 
 // A workbook engine a test controls: what each step answers, and a record of every call with
 // its arguments ("writeRange A1:P4", "saveAs C:\out\a.xlsx 56"). The record outlives the engine,

@@ -1,4 +1,4 @@
-#include "FileOperation.h"
+#include "files/FileOperation.h"
 
 #include <cstdlib>
 
@@ -9,7 +9,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "MessageCapture.h"
+#include "tests/support/MessageCapture.h"
 
 namespace {
 

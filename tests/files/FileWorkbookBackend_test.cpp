@@ -1,4 +1,4 @@
-#include "FileWorkbookBackend.h"
+#include "files/FileWorkbookBackend.h"
 
 #include <gtest/gtest.h>
 #include <QFile>
@@ -6,7 +6,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-#include "WorkbookTool.h"
+#include "tests/files/WorkbookTool.h"
 
 namespace {
 

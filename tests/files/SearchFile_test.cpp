@@ -1,4 +1,4 @@
-#include "SearchFile.h"
+#include "files/SearchFile.h"
 
 #include <gtest/gtest.h>
 #include <QDir>
@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "MessageCapture.h"
+#include "tests/support/MessageCapture.h"
 
 namespace {
 

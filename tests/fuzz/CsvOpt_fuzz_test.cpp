@@ -1,7 +1,7 @@
 // SplitCsvLine takes any line; without quotes it must cut exactly at every comma.
 #include <cstdlib>
 
-#include "CsvOpt.h"
+#include "files/CsvOpt.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString line =

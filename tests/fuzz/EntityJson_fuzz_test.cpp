@@ -5,7 +5,7 @@
 #include <QJsonObject>
 #include <cstdlib>
 
-#include "EntityJson.h"
+#include "api/EntityJson.h"
 
 namespace {
 

@@ -1,2 +1,2 @@
-wayfarer_fuzzer(packet_parser_fuzz_test SOURCES packet_parser_fuzz_test.cpp LIBS wf_device)
-wayfarer_fuzzer(stream_framer_fuzz_test SOURCES stream_framer_fuzz_test.cpp LIBS wf_device)
+wayfarer_fuzzer(packet_parser_fuzz_test SOURCES packet_parser_fuzz_test.cpp LIBS wf_codec)
+wayfarer_fuzzer(stream_framer_fuzz_test SOURCES stream_framer_fuzz_test.cpp LIBS wf_codec)

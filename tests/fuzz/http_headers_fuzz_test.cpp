@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "AcceptEncoding.h"
-#include "FuzzQuiet.h"
-#include "HttpServer.h"
+#include "http/AcceptEncoding.h"
+#include "http/HttpServer.h"
+#include "tests/fuzz/FuzzQuiet.h"
 
 namespace {
 // parseRange is for derived servers only.

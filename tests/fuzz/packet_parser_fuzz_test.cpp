@@ -5,8 +5,8 @@
 
 #include <QByteArray>
 
-#include "FuzzQuiet.h"
-#include "SocketPacketHandler.h"
+#include "codec/SocketPacketHandler.h"
+#include "tests/fuzz/FuzzQuiet.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     silenceQtMessages();

@@ -6,9 +6,9 @@
 #include <QList>
 #include <QtEndian>
 
-#include "FuzzQuiet.h"
-#include "PacketFramer.h"
-#include "SocketPacketHandler.h"
+#include "codec/PacketFramer.h"
+#include "codec/SocketPacketHandler.h"
+#include "tests/fuzz/FuzzQuiet.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     silenceQtMessages();

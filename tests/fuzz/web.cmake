@@ -1,2 +1,2 @@
 # Header parsers of the management server.
-wayfarer_fuzzer(http_headers_fuzz_test SOURCES http_headers_fuzz_test.cpp LIBS wf_web)
+wayfarer_fuzzer(http_headers_fuzz_test SOURCES http_headers_fuzz_test.cpp LIBS wf_http)

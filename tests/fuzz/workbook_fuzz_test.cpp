@@ -5,9 +5,9 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 
-#include "FileWorkbookBackend.h"
-#include "FuzzQuiet.h"
-#include "WorkbookSheet.h"
+#include "files/FileWorkbookBackend.h"
+#include "files/WorkbookSheet.h"
+#include "tests/fuzz/FuzzQuiet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static QTemporaryDir dir;

@@ -1,6 +1,6 @@
-#include "FakeTerminal.h"
+#include "tests/support/FakeTerminal.h"
 
-#include "ServiceProcess.h"
+#include "tests/support/ServiceProcess.h"
 
 bool FakeTerminal::connectTo(quint16 port, const QHostAddress& host, int timeoutMs) {
     m_socket.connectToHost(host, port);

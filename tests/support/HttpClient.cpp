@@ -1,4 +1,4 @@
-#include "HttpClient.h"
+#include "tests/support/HttpClient.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>

@@ -1,4 +1,4 @@
-#include "MessageCapture.h"
+#include "tests/support/MessageCapture.h"
 
 #include <atomic>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "EmbeddedWebServer.h"
+#include "web/EmbeddedWebServer.h"
 
 #include <thread>
 #include <vector>
@@ -10,8 +10,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
-#include "HttpClient.h"
-#include "ServiceProcess.h"
+#include "tests/support/HttpClient.h"
+#include "tests/support/ServiceProcess.h"
 
 namespace {
 

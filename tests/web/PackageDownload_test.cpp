@@ -1,7 +1,7 @@
 // Package downloads with byte ranges through the management server, with the raw client and
 // with curl, and the traversal attempts on the download route.
 
-#include "WebServiceFixture.h"
+#include "tests/support/WebServiceFixture.h"
 
 namespace {
 

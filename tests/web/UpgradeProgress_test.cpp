@@ -1,6 +1,6 @@
 // The progress lists of the management server while a simulated terminal upgrades.
 
-#include "WebServiceFixture.h"
+#include "tests/support/WebServiceFixture.h"
 
 namespace {
 

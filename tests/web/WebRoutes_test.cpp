@@ -1,7 +1,7 @@
 // Routing, static pages and the JSON routes of the management server, over real HTTP against
 // the running service.
 
-#include "WebServiceFixture.h"
+#include "tests/support/WebServiceFixture.h"
 
 namespace {
 

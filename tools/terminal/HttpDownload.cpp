@@ -1,4 +1,4 @@
-#include "HttpDownload.h"
+#include "tools/terminal/HttpDownload.h"
 
 #include <QRegularExpression>
 

@@ -1,10 +1,10 @@
-#include "SimTerminal.h"
+#include "tools/terminal/SimTerminal.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include "HttpDownload.h"
-#include "SocketPacketHandler.h"
+#include "codec/SocketPacketHandler.h"
+#include "tools/terminal/HttpDownload.h"
 
 namespace {
 constexpr quint16 kCmdReport = 0x0001;

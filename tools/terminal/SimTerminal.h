@@ -8,9 +8,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include "PacketFramer.h"
-#include "SocketPacket.h"
-#include "TerminalPackets.h"
+#include "codec/PacketFramer.h"
+#include "codec/SocketPacket.h"
+#include "tools/terminal/TerminalPackets.h"
 
 class HttpDownload;
 

@@ -1,11 +1,11 @@
-#include "TerminalPackets.h"
+#include "tools/terminal/TerminalPackets.h"
 
 #include <cstring>
 
 #include <QTextCodec>
 #include <QtEndian>
 
-#include "SocketPacketHandler.h"
+#include "codec/SocketPacketHandler.h"
 
 namespace {
 QByteArray fixed(const QByteArray& text, int size) {

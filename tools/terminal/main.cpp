@@ -6,7 +6,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include "SimTerminal.h"
+#include "tools/terminal/SimTerminal.h"
 
 namespace {
 bool parseScript(const QCommandLineParser& p, TerminalScript& s, int& count, QString& error) {

@@ -8,18 +8,18 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
-#include "AppDir.h"
-#include "ConsoleControl.h"
-#include "CrashHandler.h"
-#include "DbSchema.h"
-#include "EmbeddedWebServer.h"
-#include "FileOperation.h"
-#include "LocalParaMgt.h"
-#include "Logger.h"
-#include "OpenFileLimit.h"
-#include "OrbTcpServer.h"
-#include "TcpDataMgtApi.h"
-#include "WebServer.h"
+#include "core/AppDir.h"
+#include "core/ConsoleControl.h"
+#include "core/CrashHandler.h"
+#include "core/LocalParaMgt.h"
+#include "core/Logger.h"
+#include "core/OpenFileLimit.h"
+#include "db/DbSchema.h"
+#include "device/OrbTcpServer.h"
+#include "device/TcpDataMgtApi.h"
+#include "files/FileOperation.h"
+#include "web/EmbeddedWebServer.h"
+#include "web/WebServer.h"
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);

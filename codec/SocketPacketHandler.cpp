@@ -1,4 +1,4 @@
-#include "SocketPacketHandler.h"
+#include "codec/SocketPacketHandler.h"
 
 #include <array>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "SocketPacketHandler.h"
+#include "codec/SocketPacketHandler.h"
 
 #include <cstring>
 
@@ -6,8 +6,8 @@
 #include <QTextCodec>
 #include <QtEndian>
 
-#include "DevicePackets.h"
-#include "MessageCapture.h"
+#include "tests/device/DevicePackets.h"
+#include "tests/support/MessageCapture.h"
 
 namespace {
 const SocketPacketHandler handler;

@@ -1,4 +1,4 @@
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 
 #include <arpa/inet.h>
 #include <event2/buffer.h>
@@ -20,9 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "HandleThreadInfo.h"
-#include "HttpServerHelper.h"
-#include "HttpServerShared.h"
+#include "http/HandleThreadInfo.h"
+#include "http/HttpServerHelper.h"
+#include "http/HttpServerShared.h"
 
 namespace {
 

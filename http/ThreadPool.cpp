@@ -1,4 +1,4 @@
-#include "ThreadPool.h"
+#include "http/ThreadPool.h"
 
 ThreadPool::ThreadPool(int workerCount) : m_workerCount(workerCount) {
     m_workers.reserve(static_cast<size_t>(workerCount));

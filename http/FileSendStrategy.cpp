@@ -1,4 +1,4 @@
-#include "FileSendStrategy.h"
+#include "http/FileSendStrategy.h"
 
 namespace {
 constexpr double kStreamAbove = 1.7 * 1073741824.0;  // 1825361100.8

@@ -4,7 +4,7 @@
 #include <QDirIterator>
 #include <QTextCodec>
 
-#include "WebServiceFixture.h"
+#include "tests/support/WebServiceFixture.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <future>
 #include <thread>
 
-#include "HttpClient.h"
-#include "HttpServerHelper.h"
-#include "MessageCapture.h"
-#include "ServiceProcess.h"
-#include "TestHttpServer.h"
+#include "http/HttpServerHelper.h"
+#include "tests/http/TestHttpServer.h"
+#include "tests/support/HttpClient.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/ServiceProcess.h"
 
 namespace {
 

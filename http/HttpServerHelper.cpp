@@ -1,6 +1,6 @@
-#include "HttpServerHelper.h"
+#include "http/HttpServerHelper.h"
 
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 
 HttpServerHelper* HttpServerHelper::instance() {
     static HttpServerHelper helper;

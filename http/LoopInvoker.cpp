@@ -1,4 +1,4 @@
-#include "LoopInvoker.h"
+#include "http/LoopInvoker.h"
 
 #include <event2/event.h>
 

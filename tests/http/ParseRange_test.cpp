@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "MessageCapture.h"
-#include "TestHttpServer.h"
+#include "tests/http/TestHttpServer.h"
+#include "tests/support/MessageCapture.h"
 
 namespace {
 struct RangeCase {

@@ -7,12 +7,12 @@
 #include <QTemporaryDir>
 #include <future>
 
-#include "AcceptEncoding.h"
-#include "FileSendStrategy.h"
-#include "HttpClient.h"
-#include "MessageCapture.h"
-#include "ServiceProcess.h"
-#include "TestHttpServer.h"
+#include "http/AcceptEncoding.h"
+#include "http/FileSendStrategy.h"
+#include "tests/http/TestHttpServer.h"
+#include "tests/support/HttpClient.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/ServiceProcess.h"
 
 namespace {
 

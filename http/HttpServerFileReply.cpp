@@ -11,10 +11,10 @@
 #include <memory>
 #include <mutex>
 
-#include "AcceptEncoding.h"
-#include "FileSendStrategy.h"
-#include "HttpServer.h"
-#include "HttpServerShared.h"
+#include "http/AcceptEncoding.h"
+#include "http/FileSendStrategy.h"
+#include "http/HttpServer.h"
+#include "http/HttpServerShared.h"
 
 using namespace http_detail;
 

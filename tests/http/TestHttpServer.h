@@ -3,7 +3,7 @@
 #include <atomic>
 #include <functional>
 
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 
 // An HttpServer whose handlers are set by the test; the reply helpers are made public so that
 // handlers written as lambdas can use them.

@@ -1,9 +1,9 @@
-#include "PacketFramer.h"
+#include "codec/PacketFramer.h"
 
 #include <gtest/gtest.h>
 #include <QList>
 
-#include "DevicePackets.h"
+#include "tests/device/DevicePackets.h"
 
 namespace {
 // Feeds the chunks in order and collects every packet cut; false once the stream is refused.

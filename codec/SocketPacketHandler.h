@@ -2,8 +2,8 @@
 
 #include <QByteArray>
 
-#include "SocketPacket.h"
-#include "struDeviceInfo.h"
+#include "codec/SocketPacket.h"
+#include "model/struDeviceInfo.h"
 
 // The device packet format: 40-byte header (magic 0x5A 0xA5, cmd, devId, serialNo, dataLen),
 // a body of at most 1400 bytes and a CRC-16/XMODEM over everything between magic and check

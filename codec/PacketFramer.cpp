@@ -1,8 +1,8 @@
-#include "PacketFramer.h"
+#include "codec/PacketFramer.h"
 
 #include <QtEndian>
 
-#include "SocketPacketHandler.h"
+#include "codec/SocketPacketHandler.h"
 
 int PacketFramer::pendingPacketLength() const {
     if (m_buffer.size() <= SocketPacketHandler::kHeaderSize) return 0;

@@ -21,8 +21,8 @@
 
 #include <gtest/gtest.h>
 
-#include "HttpClient.h"
-#include "ServiceProcess.h"
+#include "tests/support/HttpClient.h"
+#include "tests/support/ServiceProcess.h"
 
 // The service's WFS.db opened beside it, for seeding and checking rows.
 class ServiceDb {

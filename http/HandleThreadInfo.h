@@ -3,8 +3,8 @@
 #include <memory>
 #include <thread>
 
-#include "LoopInvoker.h"
-#include "ThreadPool.h"
+#include "http/LoopInvoker.h"
+#include "http/ThreadPool.h"
 
 struct event_base;
 struct evhttp;

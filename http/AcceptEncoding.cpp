@@ -1,4 +1,4 @@
-#include "AcceptEncoding.h"
+#include "http/AcceptEncoding.h"
 
 #include <QStringList>
 
