@@ -8,5 +8,8 @@ shift 2
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 if [[ -f "$root/$dir/CMakeCache.txt" ]]; then generator=(); fi
-cmake -S "$root" -B "$root/$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
+# Rebuilds of other build types and other checkouts reuse objects when ccache is there.
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+cmake -S "$root" -B "$root/$dir" "${generator[@]}" "${launcher[@]}" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
 cmake --build "$root/$dir" --parallel "$(nproc)"
