@@ -1,39 +1,59 @@
 #include "db/DbSchema.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QSqlError>
 #include <QSqlQuery>
-#include <QStringList>
+#include <QVariant>
 
+#include "db/Migrations.h"
 #include "db/PooledConnection.h"
 
 namespace {
-const char* const kDeviceTable =
-    "create table Tab_DeviceInfo("
-    "id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "devId TEXT,devSN TEXT,devType TEXT,LicensePlateNumber TEXT,PhoneNumber TEXT,"
-    "AppVersion TEXT,McuVersion TEXT,FourGVersion TEXT,GnssVersion TEXT,SmartModule TEXT,"
-    "Reserve TEXT,isAutoUpdate INTEGER DEFAULT 0,ConfigCmd TEXT,"
-    "UpgradeCompletionTime INTEGER DEFAULT 0,GetLogFile INTEGER DEFAULT 0,"
-    "GetIndexFile INTEGER DEFAULT 0,GetPrintFile INTEGER DEFAULT 0,"
-    "GetRunInfoFile INTEGER DEFAULT 0)";
-// Every single-device statement selects by devSN; without it each one scans the whole table.
-const char* const kDeviceIndex = "create index idx_DeviceInfo_devSN on Tab_DeviceInfo(devSN)";
+const char* const kVersionTable =
+    "create table if not exists Tab_SchemaVersion("
+    "version INTEGER PRIMARY KEY,summary TEXT,appliedAt INTEGER)";
 
-const char* const kPackageTable =
-    "create table Tab_Package("
-    "id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "packageName TEXT,AppVersion TEXT,McuVersion TEXT,FourGVersion TEXT,GnssVersion TEXT,"
-    "SmartModule TEXT,Reserve TEXT,packagePath TEXT,uploadTime INTEGER DEFAULT 0,"
-    "size INTEGER DEFAULT 0,deviceType TEXT)";
-
-bool createIfMissing(QSqlDatabase& db, const QString& table, const QStringList& statements) {
-    if (db.tables().contains(table)) return true;
-    QSqlQuery query(db);
-    for (const QString& statement : statements)
-        if (!query.exec(statement)) return false;
-    return true;
+bool applyStep(QSqlDatabase& db, const Migration& step) {
+    if (!db.transaction()) return false;
+    QSqlQuery record(db);
+    record.prepare(
+        QStringLiteral("insert into Tab_SchemaVersion(version,summary,appliedAt) values(?,?,?)"));
+    record.addBindValue(step.version);
+    record.addBindValue(QString::fromUtf8(step.summary));
+    record.addBindValue(QDateTime::currentSecsSinceEpoch());
+    if (step.apply(db) && record.exec() && db.commit()) return true;
+    qDebug().noquote() << "[DbSchema] step" << step.version << "failed:" << db.lastError().text()
+                       << record.lastError().text();
+    db.rollback();
+    return false;
 }
 }  // namespace
+
+int DbSchema::currentVersion(QSqlDatabase& db) {
+    QSqlQuery query(db);
+    if (!query.exec(QString::fromLatin1(kVersionTable)) ||
+        !query.exec(QStringLiteral("select coalesce(max(version),0) from Tab_SchemaVersion")) ||
+        !query.next())
+        return -1;
+    return query.value(0).toInt();
+}
+
+bool DbSchema::migrate(QSqlDatabase& db, const std::vector<Migration>& steps) {
+    const int current = currentVersion(db);
+    if (current < 0) return false;
+    const int newest = steps.empty() ? 0 : steps.back().version;
+    if (current > newest) {
+        qDebug("[DbSchema] database schema %d is newer than this program's %d", current, newest);
+        return false;
+    }
+    for (const Migration& step : steps) {
+        if (step.version <= current) continue;
+        if (!applyStep(db, step)) return false;
+        qDebug("[DbSchema] applied step %d: %s", step.version, step.summary);
+    }
+    return true;
+}
 
 bool DbSchema::ensure() {
     PooledConnection connection;
@@ -41,11 +61,7 @@ bool DbSchema::ensure() {
         qDebug("Open the database fail");
         return false;
     }
-    QSqlDatabase& db = connection.database();
-    const bool created =
-        createIfMissing(db, QStringLiteral("Tab_DeviceInfo"),
-                        {QString::fromLatin1(kDeviceTable), QString::fromLatin1(kDeviceIndex)}) &&
-        createIfMissing(db, QStringLiteral("Tab_Package"), {QString::fromLatin1(kPackageTable)});
-    if (!created) qDebug("[DbSchema] create table fail");
-    return created;
+    const bool migrated = migrate(connection.database(), allMigrations());
+    if (!migrated) qDebug("[DbSchema] create table fail");
+    return migrated;
 }

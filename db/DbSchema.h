@@ -1,8 +1,19 @@
 #pragma once
 
-// Creates Tab_DeviceInfo and Tab_Package in WFS.db when they are missing; an existing table is
-// used as it is. Run once at start-up before any listener; false means the database is unusable.
+#include <vector>
+
+#include <QSqlDatabase>
+
+#include "db/Migration.h"
+
+// Brings WFS.db to the newest schema: the steps not yet recorded in Tab_SchemaVersion run in
+// order, each in its own transaction with its record. Run once at start-up before any listener;
+// false means the database is unusable (or newer than this program) and start-up ends.
 class DbSchema {
   public:
     static bool ensure();
+    // The same on a given connection and list of steps; for tests.
+    static bool migrate(QSqlDatabase& db, const std::vector<Migration>& steps);
+    // The highest step recorded, 0 for none, -1 when it cannot be read.
+    static int currentVersion(QSqlDatabase& db);
 };

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QSqlDatabase>
+
+// One numbered step of the schema. Steps run once each, in order, at start-up; the version table
+// records which ran, so an existing WFS.db upgrades in place and a new one is built by the same
+// steps.
+struct Migration {
+    int version;
+    const char* summary;
+    // Runs inside the step's transaction; false rolls the step back and stops start-up.
+    bool (*apply)(QSqlDatabase& db);
+};

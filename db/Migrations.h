@@ -1,0 +1,9 @@
+#pragma once
+
+#include <vector>
+
+#include "db/Migration.h"
+
+// Every schema step in version order. A new step goes at the end with the next number; a step
+// that has landed is never edited.
+const std::vector<Migration>& allMigrations();

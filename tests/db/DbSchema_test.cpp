@@ -1,0 +1,85 @@
+// Numbered schema steps on a database file of the test's own, outside the pool.
+#include "db/DbSchema.h"
+
+#include <gtest/gtest.h>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <QVariant>
+
+#include "db/Migrations.h"
+
+namespace {
+class SchemaFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_db = QSqlDatabase::addDatabase("QSQLITE", m_name);
+        m_db.setDatabaseName(m_dir.filePath("WFS.db"));
+        ASSERT_TRUE(m_db.open());
+    }
+    void TearDown() override {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    QVariant value(const QString& statement) {
+        QSqlQuery query(m_db);
+        return query.exec(statement) && query.next() ? query.value(0) : QVariant();
+    }
+    bool exec(const QString& statement) { return QSqlQuery(m_db).exec(statement); }
+
+    QTemporaryDir m_dir;
+    QString m_name = QUuid::createUuid().toString();
+    QSqlDatabase m_db;
+};
+
+bool createNote(QSqlDatabase& db) {
+    return QSqlQuery(db).exec("create table Note(id INTEGER PRIMARY KEY, text TEXT)");
+}
+bool failHalfWay(QSqlDatabase& db) {
+    QSqlQuery(db).exec("create table Half(id INTEGER)");
+    return false;
+}
+
+TEST_F(SchemaFile, NewDatabaseGetsEveryStepOnceAndAgainNothing) {
+    ASSERT_TRUE(DbSchema::migrate(m_db, allMigrations()));
+    EXPECT_EQ(DbSchema::currentVersion(m_db), allMigrations().back().version);
+    EXPECT_EQ(value("select count(*) from Tab_SchemaVersion").toInt(),
+              static_cast<int>(allMigrations().size()));
+    ASSERT_TRUE(DbSchema::migrate(m_db, allMigrations()));
+    EXPECT_EQ(value("select count(*) from Tab_SchemaVersion").toInt(),
+              static_cast<int>(allMigrations().size()));
+}
+
+TEST_F(SchemaFile, DatabaseFromBeforeTheVersionTableKeepsItsRows) {
+    ASSERT_TRUE(
+        exec("create table Tab_DeviceInfo(id INTEGER PRIMARY KEY AUTOINCREMENT,devId TEXT,"
+             "devSN TEXT,devType TEXT,LicensePlateNumber TEXT,PhoneNumber TEXT,"
+             "AppVersion TEXT,McuVersion TEXT,FourGVersion TEXT,GnssVersion TEXT,"
+             "SmartModule TEXT,Reserve TEXT,isAutoUpdate INTEGER,ConfigCmd TEXT,"
+             "UpgradeCompletionTime INTEGER,GetLogFile INTEGER,GetIndexFile INTEGER,"
+             "GetPrintFile INTEGER,GetRunInfoFile INTEGER)"));
+    ASSERT_TRUE(
+        exec("create table Tab_Package(id INTEGER PRIMARY KEY AUTOINCREMENT,"
+             "packageName TEXT,AppVersion TEXT,McuVersion TEXT,FourGVersion TEXT,"
+             "GnssVersion TEXT,SmartModule TEXT,Reserve TEXT,packagePath TEXT,"
+             "uploadTime INTEGER,size INTEGER,deviceType TEXT)"));
+    ASSERT_TRUE(exec("insert into Tab_DeviceInfo(devSN,AppVersion) values('SN1','V1')"));
+    ASSERT_TRUE(exec("insert into Tab_Package(packageName,deviceType) values('p','T1')"));
+
+    ASSERT_TRUE(DbSchema::migrate(m_db, allMigrations()));
+    EXPECT_EQ(value("select AppVersion from Tab_DeviceInfo where devSN='SN1'").toString(), "V1");
+    EXPECT_EQ(value("select deviceType from Tab_Package").toString(), "T1");
+}
+
+TEST_F(SchemaFile, FailedStepIsRolledBackAndNewerDatabaseRefused) {
+    const std::vector<Migration> steps{{1, "note", createNote}, {2, "half", failHalfWay}};
+    EXPECT_FALSE(DbSchema::migrate(m_db, steps));
+    EXPECT_EQ(DbSchema::currentVersion(m_db), 1);
+    EXPECT_TRUE(m_db.tables().contains("Note"));
+    EXPECT_FALSE(m_db.tables().contains("Half"));
+
+    // A program that knows fewer steps than the file has must not write to it.
+    EXPECT_FALSE(DbSchema::migrate(m_db, {{0, "none", createNote}}));
+}
+}  // namespace
