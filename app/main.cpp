@@ -23,6 +23,7 @@
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(WAYFARER_VERSION));
 
     if (!initLogger("WFSLog")) {
         std::fprintf(stderr, "Wayfarer: cannot open the log file; the service does not start.\n");

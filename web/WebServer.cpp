@@ -39,6 +39,7 @@ WebServer::~WebServer() {
 }
 
 void WebServer::processGetRequest(evhttp_request* req) {
+    if (isApiRequest(req)) return processApiRequest(req);
     QString url;
     if (!getDecodedUrl(req, url)) {
         getLogger(kLogger)->critical("{},获取url失败!", kGetOp);
@@ -246,6 +247,7 @@ void WebServer::printRemote(evhttp_request* req, const char* label) {
 }
 
 void WebServer::processPostRequest(evhttp_request* req) {
+    if (isApiRequest(req)) return processApiRequest(req);
     printRemote(req, "ProcessPostRequest");
     QString url;
     if (!getDecodedUrl(req, url)) return;
@@ -272,6 +274,7 @@ void WebServer::processPostRequest(evhttp_request* req) {
 }
 
 void WebServer::processPutRequest(evhttp_request* req) {
+    if (isApiRequest(req)) return processApiRequest(req);
     printRemote(req, "ProcessPutRequest");
     QString url;
     if (!getDecodedUrl(req, url)) return;
@@ -297,7 +300,8 @@ void WebServer::processPutRequest(evhttp_request* req) {
         sendError(req, 501, QStringLiteral("not implemented"));
 }
 
-void WebServer::processDeleteRequest(evhttp_request*) {
+void WebServer::processDeleteRequest(evhttp_request* req) {
+    if (isApiRequest(req)) return processApiRequest(req);
     std::printf("[processDeleteRequest]\n");
     std::fflush(stdout);
 }

@@ -24,6 +24,10 @@ class WebServer : public HttpServer {
     void processUnknownRequest(evhttp_request* req) override;
 
   private:
+    // The "/KORVA/v2/" routes (WebServerApi.cpp).
+    bool isApiRequest(evhttp_request* req);
+    void processApiRequest(evhttp_request* req);
+
     void processStaticRequest(evhttp_request* req, const QString& url);
     // The file under the web root, or false with the error already sent.
     bool findWebFile(evhttp_request* req, const QString& path, bool recursive, QString& found);

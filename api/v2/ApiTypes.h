@@ -1,0 +1,56 @@
+#pragma once
+
+#include <functional>
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QUrlQuery>
+
+// Who may call a route, lowest first; a caller holds one role and may call every route at or
+// below it. Public routes need no login.
+enum class Role { Public = 0, Viewer = 1, Operator = 2, Admin = 3 };
+
+const char* roleName(Role role);
+// "viewer", "operator" or "admin"; false for anything else.
+bool roleFromName(const QString& name, Role& role);
+
+// One request to a "/KORVA/v2/" route, independent of the HTTP server that carried it.
+struct ApiRequest {
+    QByteArray method;  // "GET", "POST", ...
+    QString path;       // decoded, without the query
+    QUrlQuery query;    // decoded values
+    QByteArray body;
+    QString clientAddress;
+    std::function<QString(const QByteArray& name)> header;  // "" when absent
+    QHash<QString, QString> params;                         // from the route's {name} parts
+
+    // Who calls, filled in at the door before the route runs. With logins switched off every
+    // caller is an admin without an account.
+    Role role = Role::Public;
+    bool authenticated = false;
+    QString account;
+
+    QString queryValue(const QString& name) const { return query.queryItemValue(name); }
+    QString headerValue(const QByteArray& name) const { return header ? header(name) : QString(); }
+};
+
+// The answer of a route: a status and a JSON body, or a file sent with byte ranges.
+struct ApiReply {
+    int status = 200;
+    QByteArray contentType = "application/json; charset=utf-8";
+    QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QString filePath;      // when set, the file is the body (Range honoured)
+    QString downloadName;  // Content-Disposition file name of a file reply
+
+    static ApiReply json(int status, const QByteArray& document);
+    // The one error shape of the v2 routes: {"error":{"code":..,"message":..}}.
+    static ApiReply error(int status, const QString& code, const QString& message);
+    static ApiReply file(const QString& path, const QByteArray& contentType,
+                         const QString& downloadName);
+};
+
+using ApiHandler = std::function<ApiReply(const ApiRequest&)>;

@@ -1,0 +1,50 @@
+// The door of the v2 routes: matching, path parameters and who may call.
+#include "api/v2/ApiRouter.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+ApiRouter router() {
+    ApiGroup group;
+    group.tag = "t";
+    const auto echo = [](const ApiRequest& r) {
+        return ApiReply::json(200, r.params.value("sn").toUtf8());
+    };
+    group.routes = {{"GET", "/KORVA/v2/devices/{sn}", Role::Viewer, "read", echo, "{}"},
+                    {"PUT", "/KORVA/v2/devices/{sn}", Role::Operator, "edit", echo, "{}"}};
+    return ApiRouter({group});
+}
+
+TEST(ApiRouter, MatchesGuardsAndCapturesParameters) {
+    const struct {
+        QByteArray method;
+        QString path;
+        Role role;
+        bool authenticated;
+        int status;
+        QByteArray body;  // checked when not empty
+    } cases[] = {
+        {"GET", "/KORVA/v2/devices/SN1", Role::Viewer, true, 200, "SN1"},
+        {"PUT", "/KORVA/v2/devices/SN2", Role::Operator, true, 200, "SN2"},
+        {"PUT", "/KORVA/v2/devices/SN2", Role::Admin, true, 200, "SN2"},
+        {"PUT", "/KORVA/v2/devices/SN2", Role::Viewer, true, 403, ""},
+        {"GET", "/KORVA/v2/devices/SN1", Role::Public, false, 401, ""},
+        {"GET", "/KORVA/v2/devices/", Role::Admin, true, 404, ""},
+        {"GET", "/KORVA/v2/devices/SN1/x", Role::Admin, true, 404, ""},
+        {"DELETE", "/KORVA/v2/devices/SN1", Role::Admin, true, 405, ""},
+    };
+    const ApiRouter r = router();
+    for (const auto& c : cases) {
+        ApiRequest request;
+        request.method = c.method;
+        request.path = c.path;
+        request.role = c.role;
+        request.authenticated = c.authenticated;
+        const ApiReply reply = r.dispatch(request);
+        EXPECT_EQ(reply.status, c.status) << c.method.constData() << " " << c.path.toStdString();
+        if (!c.body.isEmpty()) {
+            EXPECT_EQ(reply.body, c.body);
+        }
+    }
+}
+}  // namespace

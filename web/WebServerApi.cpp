@@ -1,0 +1,104 @@
+// The bridge from the management server to the "/KORVA/v2/" routes: the request becomes an
+// ApiRequest, the route's ApiReply becomes the HTTP reply.
+#include <QUrl>
+
+#include "api/v2/ApiRoutes.h"
+#include "web/WebServer.h"
+
+#include <event2/http.h>
+
+namespace {
+const QString kApiPrefix = QStringLiteral("/KORVA/v2/");
+
+QByteArray methodName(evhttp_cmd_type command) {
+    switch (command) {
+        case EVHTTP_REQ_GET:
+            return "GET";
+        case EVHTTP_REQ_POST:
+            return "POST";
+        case EVHTTP_REQ_PUT:
+            return "PUT";
+        case EVHTTP_REQ_DELETE:
+            return "DELETE";
+        case EVHTTP_REQ_PATCH:
+            return "PATCH";
+        default:
+            return "OTHER";
+    }
+}
+
+const char* reasonPhrase(int status) {
+    switch (status) {
+        case 200:
+            return "OK";
+        case 201:
+            return "Created";
+        case 204:
+            return "No Content";
+        case 206:
+            return "Partial Content";
+        case 400:
+            return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 409:
+            return "Conflict";
+        case 413:
+            return "Payload Too Large";
+        case 416:
+            return "Range Not Satisfiable";
+        case 422:
+            return "Unprocessable Entity";
+        case 429:
+            return "Too Many Requests";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return status >= 500 ? "Internal Server Error" : "OK";
+    }
+}
+}  // namespace
+
+bool WebServer::isApiRequest(evhttp_request* req) {
+    QString raw;
+    getUrl(req, raw);
+    return raw.startsWith(kApiPrefix);
+}
+
+void WebServer::processApiRequest(evhttp_request* req) {
+    QString raw;
+    getUrl(req, raw);
+    const int queryAt = raw.indexOf(QLatin1Char('?'));
+    ApiRequest request;
+    request.method = methodName(evhttp_request_get_command(req));
+    request.path = QUrl::fromPercentEncoding(raw.left(queryAt < 0 ? raw.size() : queryAt).toUtf8());
+    if (queryAt >= 0) {
+        // Form encoding: a space may come as '+', a literal plus as %2B.
+        QString query = raw.mid(queryAt + 1);
+        query.replace(QLatin1Char('+'), QStringLiteral("%20"));
+        request.query.setQuery(query);
+    }
+    getRequestBody(req, request.body);
+    quint16 port = 0;
+    getClientAddress(req, request.clientAddress, port);
+    request.header = [this, req](const QByteArray& name) {
+        QString value;
+        getRequstHeader(req, QString::fromLatin1(name), value);
+        return value;
+    };
+    // Until accounts exist every caller may do everything, as on the "/KORVA/" routes.
+    request.role = Role::Admin;
+
+    const ApiReply reply = apiRouter().dispatch(request);
+    for (const auto& header : reply.headers)
+        addHeader(req, QString::fromLatin1(header.first), QString::fromUtf8(header.second));
+    addHeader(req, QStringLiteral("Content-Type"), QString::fromLatin1(reply.contentType));
+    addHeader(req, QStringLiteral("Cache-Control"), QStringLiteral("no-store"));
+    replyClient(req, reply.status, QString::fromLatin1(reasonPhrase(reply.status)), reply.body);
+}
