@@ -15,6 +15,7 @@
 #include "device/DeviceMetaTypes.h"
 #include "device/UpgradeRules.h"
 #include "files/FileOperation.h"
+#include "files/PathGuard.h"
 
 namespace {
 constexpr quint16 kCmdReport = 0x0001;
@@ -58,12 +59,6 @@ quint32 firstPendingFileType(const struDeviceInfo& device) {
     if (device.GetPrintFile) return 3;
     if (device.GetRunInfoFile) return 4;
     return 0;
-}
-
-// A name from a terminal becomes part of a path: it must stay inside its directory.
-bool safePathPart(const QString& name) {
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) &&
-           !name.contains(QLatin1Char('\\')) && !name.contains(QStringLiteral(".."));
 }
 
 struct VersionStep {
@@ -250,7 +245,7 @@ void TcpDataMgtApi::sendPendingTasks(qintptr socketId, const SocketPacket& heade
     }
     if (!device.ConfigCmd.isEmpty()) SendConfigCmd(socketId, header, device.ConfigCmd);
 
-    if (safePathPart(device.devSN)) {
+    if (isPlainName(device.devSN)) {
         const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmm"));
         const QString sep = QDir::separator();
         const QString tail = sep + device.devSN + sep + time + sep;
@@ -432,7 +427,7 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
     FileOperation* fileStore = FileOperation::instance();
     if (!fileStore) return;
 
-    if (!safePathPart(chunk.fileName)) {
+    if (!isPlainName(chunk.fileName)) {
         logger()->info("{}, device file name refused: {}", "TcpDataMgtApi::readDataSlot",
                        chunk.fileName.toStdString());
         return;

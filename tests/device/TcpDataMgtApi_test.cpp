@@ -580,8 +580,8 @@ TEST_F(TcpDataMgtApiTest, UnsafeOrOrphanChunksAreNotWritten) {
     addDevice(sn("H"), false, QString(), true);
     report(60, identity(sn("H")));
     m_sent.clear();
-    for (const QByteArray& name :
-         {QByteArray("../x"), QByteArray("a/b"), QByteArray("a\\b"), QByteArray("..")}) {
+    for (const QByteArray& name : {QByteArray("../x"), QByteArray("a/b"), QByteArray("a\\b"),
+                                   QByteArray(".."), QByteArray(".")}) {
         SCOPED_TRACE(name.constData());
         chunk(60, 1, name, 1, 1, "evil");
         EXPECT_TRUE(m_sent.empty());
@@ -589,6 +589,12 @@ TEST_F(TcpDataMgtApiTest, UnsafeOrOrphanChunksAreNotWritten) {
     }
     QDirIterator it(g_appDir->path(), {"x", "b"}, QDir::Files, QDirIterator::Subdirectories);
     EXPECT_FALSE(it.hasNext()) << it.next().toStdString();
+    // Dots inside a name leave nothing: it is stored like any other.
+    chunk(60, 1, "a..b.log", 1, 1, "fine");
+    EXPECT_FALSE(row(sn("H")).GetLogFile);
+    QDirIterator dotted(m_param.DevLogDir + "/" + sn("H"), {"a..b.log"}, QDir::Files,
+                        QDirIterator::Subdirectories);
+    EXPECT_TRUE(dotted.hasNext());
 
     m_api->sockDisConnect(60, "", 0);
     chunk(60, 1, "late.txt", 1, 1, "late");
