@@ -18,6 +18,7 @@
 #include <spdlog/sinks/base_sink.h>
 
 #include "codec/SocketPacketHandler.h"
+#include "codec/TerminalPackets.h"
 #include "core/AppDir.h"
 #include "core/Logger.h"
 #include "db/DbSchema.h"
@@ -25,7 +26,6 @@
 #include "db/Tab_Package.h"
 #include "device/TcpDataMgtApi.h"
 #include "tests/support/ServiceProcess.h"
-#include "tools/terminal/TerminalPackets.h"
 
 namespace {
 
