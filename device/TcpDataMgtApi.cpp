@@ -15,6 +15,7 @@
 #include "device/DeviceMetaTypes.h"
 #include "device/UpgradeRules.h"
 #include "files/FileOperation.h"
+#include "files/PathGuard.h"
 
 namespace {
 constexpr quint16 kCmdReport = 0x0001;
@@ -58,12 +59,6 @@ quint32 firstPendingFileType(const struDeviceInfo& device) {
     if (device.GetPrintFile) return 3;
     if (device.GetRunInfoFile) return 4;
     return 0;
-}
-
-// A name from a terminal becomes part of a path: it must stay inside its directory.
-bool safePathPart(const QString& name) {
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) &&
-           !name.contains(QLatin1Char('\\')) && !name.contains(QStringLiteral(".."));
 }
 
 struct VersionStep {
@@ -250,7 +245,7 @@ void TcpDataMgtApi::sendPendingTasks(qintptr socketId, const SocketPacket& heade
     }
     if (!device.ConfigCmd.isEmpty()) SendConfigCmd(socketId, header, device.ConfigCmd);
 
-    if (safePathPart(device.devSN)) {
+    if (isPlainName(device.devSN)) {
         const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmm"));
         const QString sep = QDir::separator();
         const QString tail = sep + device.devSN + sep + time + sep;
@@ -345,11 +340,20 @@ void TcpDataMgtApi::StorePendingPaths(qintptr socketId, const DevFilePaths& path
     m_pendingPaths.insert(socketId, paths);
 }
 
-bool TcpDataMgtApi::onlineRecord(qintptr socketId, struDeviceInfo& out) {
-    std::lock_guard<std::mutex> lock(m_onlineMutex);
-    auto it = m_onlineDevices.constFind(socketId);
-    if (it == m_onlineDevices.constEnd()) return false;
-    out = *it;
+bool TcpDataMgtApi::updateOnlineRecord(qintptr socketId,
+                                       const std::function<void(struDeviceInfo&)>& change,
+                                       struDeviceInfo* updated) {
+    struDeviceInfo copy;
+    {
+        std::lock_guard<std::mutex> lock(m_onlineMutex);
+        auto it = m_onlineDevices.find(socketId);
+        if (it == m_onlineDevices.end()) return false;
+        change(*it);
+        copy = *it;
+    }
+    // The table is written outside the lock: the web API's readers never wait on SQLite.
+    m_deviceTable->updateDevice(copy);
+    if (updated) *updated = std::move(copy);
     return true;
 }
 
@@ -360,23 +364,13 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
                    hex(packet.data));
 
     if (progress == 100) {
-        struDeviceInfo finished;
-        bool found = false;
-        {
-            std::lock_guard<std::mutex> lock(m_onlineMutex);
-            auto it = m_onlineDevices.find(socketId);
-            if (it != m_onlineDevices.end()) {
-                it->UpgradeCompletionTime =
-                    static_cast<qint32>(QDateTime::currentDateTime().toSecsSinceEpoch());
-                it->isAutoUpdate = false;
-                it->upgradeProgress = 100;
-                it->progressReported = true;
-                finished = *it;
-                found = true;
-            }
-        }
-        // The table is written outside the lock: the web API's readers never wait on SQLite.
-        if (found) m_deviceTable->updateDevice(finished);
+        updateOnlineRecord(socketId, [](struDeviceInfo& device) {
+            device.UpgradeCompletionTime =
+                static_cast<qint32>(QDateTime::currentDateTime().toSecsSinceEpoch());
+            device.isAutoUpdate = false;
+            device.upgradeProgress = 100;
+            device.progressReported = true;
+        });
         return;
     }
 
@@ -410,18 +404,7 @@ void TcpDataMgtApi::handleCmdResult(qintptr socketId, const SocketPacket& packet
                    "TcpDataMgtApi::readDataSlot", hex(packet.data));
     if (result.resultCode != 0) return;  // stays pending: sent again at the next report
 
-    struDeviceInfo device;
-    bool found = false;
-    {
-        std::lock_guard<std::mutex> lock(m_onlineMutex);
-        auto it = m_onlineDevices.find(socketId);
-        if (it != m_onlineDevices.end()) {
-            it->ConfigCmd.clear();
-            device = *it;
-            found = true;
-        }
-    }
-    if (found) m_deviceTable->updateDevice(device);
+    updateOnlineRecord(socketId, [](struDeviceInfo& device) { device.ConfigCmd.clear(); });
 }
 
 void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packet) {
@@ -432,7 +415,7 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
     FileOperation* fileStore = FileOperation::instance();
     if (!fileStore) return;
 
-    if (!safePathPart(chunk.fileName)) {
+    if (!isPlainName(chunk.fileName)) {
         logger()->info("{}, device file name refused: {}", "TcpDataMgtApi::readDataSlot",
                        chunk.fileName.toStdString());
         return;
@@ -453,19 +436,11 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
 
     if (chunk.counter1 != chunk.counter2 || chunk.counter3 != chunk.counter4) return;
 
+    const auto clearFlag = [&chunk](struDeviceInfo& record) {
+        if (bool* flag = fileFlag(record, chunk.type)) *flag = false;
+    };
     struDeviceInfo device;
-    bool found = false;
-    {
-        std::lock_guard<std::mutex> lock(m_onlineMutex);
-        auto it = m_onlineDevices.find(socketId);
-        if (it != m_onlineDevices.end()) {
-            if (bool* flag = fileFlag(*it, chunk.type)) *flag = false;
-            device = *it;
-            found = true;
-        }
-    }
-    if (!found) return;
-    m_deviceTable->updateDevice(device);
+    if (!updateOnlineRecord(socketId, clearFlag, &device)) return;
     const quint32 next = firstPendingFileType(device);
     if (next != 0) SendGetFile(socketId, packet, next);
 }

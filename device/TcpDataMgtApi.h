@@ -78,8 +78,10 @@ class TcpDataMgtApi : public QObject {
                           const struDeviceInfo& device);
     void sendAnswer(qintptr socketId, const SocketPacket& received, quint16 cmd,
                     const QByteArray& body);
-    // A copy of this connection's record, false when it has none.
-    bool onlineRecord(qintptr socketId, struDeviceInfo& out);
+    // Applies change to this connection's record and writes the result to the device table;
+    // updated, when given, receives that copy. False, with nothing written, when it has none.
+    bool updateOnlineRecord(qintptr socketId, const std::function<void(struDeviceInfo&)>& change,
+                            struDeviceInfo* updated = nullptr);
 
     std::unique_ptr<SocketPacketHandler> m_packetHandler;
     std::unique_ptr<Tab_DeviceInfo> m_deviceTable;

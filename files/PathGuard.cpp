@@ -5,8 +5,8 @@
 
 bool isPlainName(const QString& name) {
     return !name.isEmpty() && !name.contains(QLatin1Char('/')) &&
-           !name.contains(QLatin1Char('\\')) && name != QLatin1String(".") &&
-           name != QLatin1String("..");
+           !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0)) &&
+           name != QLatin1String(".") && name != QLatin1String("..");
 }
 
 bool isInsideDirectory(const QString& path, const QString& dir) {

@@ -15,8 +15,10 @@ namespace {
 bool climbsOut(const QString& name) {
     if (name.startsWith(QLatin1Char('/'))) return true;
     if (name.size() >= 2 && name.at(1) == QLatin1Char(':')) return true;  // drive letter
-    const QStringList parts = name.split(QLatin1Char('/'));
-    return parts.contains(QStringLiteral(".."));
+    // Empty and "." steps stay where they are; every other step must be a usable name.
+    for (const QString& part : name.split(QLatin1Char('/')))
+        if (!part.isEmpty() && part != QLatin1String(".") && !isPlainName(part)) return true;
+    return false;
 }
 
 void logFound(const QString& path) {

@@ -1,22 +1,15 @@
 // How many device packets per second the codec cuts from a TCP byte stream and parses.
-#include <cstring>
-
 #include <benchmark/benchmark.h>
 #include <QByteArray>
 #include <QtGlobal>
 
 #include "codec/PacketFramer.h"
 #include "codec/SocketPacketHandler.h"
+#include "codec/TerminalPackets.h"
 
 namespace {
 QByteArray makePacket(quint16 cmd, const QByteArray& body) {
-    SocketPacket header;
-    header.cmd = cmd;
-    std::memcpy(header.devId, "DEV-0001", 8);
-    header.dataLen = static_cast<quint16>(body.size());
-    QByteArray out;
-    SocketPacketHandler().DataPack(header, body, out);
-    return out;
+    return TerminalPackets::frame(cmd, "DEV-0001", 0, body);
 }
 
 // A terminal's typical mix: reports, progress, command results and file chunks.

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <QList>
 
-#include "tests/device/DevicePackets.h"
+#include "codec/TerminalPackets.h"
+#include "tests/codec/RawHeader.h"
 
 namespace {
+using TerminalPackets::frame;
 // Feeds the chunks in order and collects every packet cut; false once the stream is refused.
 bool cut(const QList<QByteArray>& chunks, QList<QByteArray>& packets, PacketFramer& framer) {
     for (const QByteArray& chunk : chunks) {
@@ -20,9 +22,9 @@ bool cut(const QList<QByteArray>& chunks, QList<QByteArray>& packets, PacketFram
 }  // namespace
 
 TEST(PacketFramer, CutsPacketsWhateverTheChunking) {
-    const QByteArray a = makePacket(0x0001, QByteArray(304, 'a'), 1);
-    const QByteArray b = makePacket(0x0002, QByteArray(), 2);
-    const QByteArray c = makePacket(0x0007, QByteArray(1400, 'c'), 3);
+    const QByteArray a = frame(0x0001, "DEV-0001", 1, QByteArray(304, 'a'));
+    const QByteArray b = frame(0x0002, "DEV-0001", 2, QByteArray());
+    const QByteArray c = frame(0x0007, "DEV-0001", 3, QByteArray(1400, 'c'));
     const QByteArray stream = a + b + c;
 
     for (int chunkSize : {1, 2, 7, 40, 41, 42, 100, 1000, stream.size()}) {
@@ -44,7 +46,7 @@ TEST(PacketFramer, ExaminesTheHeaderOnlyBeyond40Bytes) {
     EXPECT_EQ(framer.pendingPacketLength(), -1);
 
     PacketFramer valid;
-    valid.append(makePacket(0x0001, QByteArray()).left(41));
+    valid.append(frame(0x0001, "DEV-0001", 1, QByteArray()).left(41));
     EXPECT_EQ(valid.pendingPacketLength(), 0);  // a sound header waits for the rest
 }
 

@@ -6,10 +6,13 @@
 #include <QTextCodec>
 #include <QtEndian>
 
-#include "tests/device/DevicePackets.h"
+#include "codec/TerminalPackets.h"
+#include "tests/codec/RawHeader.h"
 #include "tests/support/MessageCapture.h"
 
 namespace {
+using TerminalPackets::field;
+using TerminalPackets::frame;
 const SocketPacketHandler handler;
 
 quint16 u16At(const QByteArray& bytes, int offset) {
@@ -41,7 +44,7 @@ TEST(CheckCode, MatchesXmodemCheckValues) {
 }
 
 TEST(DataParse, EmptyBodyPacketIs42BytesAndRoundTrips) {
-    const QByteArray packet = makePacket(0x0002, QByteArray(), 0x1234, "ABC");
+    const QByteArray packet = frame(0x0002, "ABC", 0x1234, QByteArray());
     ASSERT_EQ(packet.size(), 42);
     EXPECT_EQ(u16At(packet, 40), SocketPacketHandler::CheckCode(packet.constData() + 2, 38));
 
@@ -58,7 +61,7 @@ TEST(DataParse, EmptyBodyPacketIs42BytesAndRoundTrips) {
 }
 
 TEST(DataParse, EveryChangedByteIsCaught) {
-    const QByteArray packet = makePacket(0x0001, "\x01\x02\x03\x04", 7);
+    const QByteArray packet = frame(0x0001, "DEV-0001", 7, "\x01\x02\x03\x04");
     for (int i = 0; i < packet.size(); ++i) {
         for (quint8 mask : {0x01, 0x80, 0xFF}) {
             QByteArray changed = packet;
@@ -83,11 +86,11 @@ TEST(DataParse, RefusesShortBuffersAndWrongMagic) {
         QByteArray bytes;
         const char* message;
     };
-    QByteArray secondMagicWrong = makePacket(0x0002, QByteArray());
+    QByteArray secondMagicWrong = frame(0x0002, "DEV-0001", 1, QByteArray());
     secondMagicWrong[1] = 0x00;
     const QByteArray lengthBeyondEnd = rawHeader(0x5A, 0xA5, 1, 100) + QByteArray(2, '\0');
     const Case cases[] = {
-        {makePacket(0x0002, QByteArray()).left(41), "total data length error!"},
+        {frame(0x0002, "DEV-0001", 1, QByteArray()).left(41), "total data length error!"},
         {QByteArray(), "total data length error!"},
         {secondMagicWrong, "data header error!"},
         {lengthBeyondEnd, "total data length error!"},
@@ -270,7 +273,7 @@ TEST(AnswerHeader, SerialNumberRule) {
     EXPECT_EQ(SocketPacketHandler::NextSerialNo(0), 1);
 
     SocketPacket received;
-    ASSERT_EQ(handler.DataParse(makePacket(0x0006, QByteArray(3, 'x'), 7, "DEV-42"), received), 0);
+    ASSERT_EQ(handler.DataParse(frame(0x0006, "DEV-42", 7, QByteArray(3, 'x')), received), 0);
     const SocketPacket upgrade = SocketPacketHandler::AnswerHeader(received, 0x0001, 132);
     EXPECT_EQ(upgrade.serialNo, 7);
     EXPECT_EQ(upgrade.cmd, 0x0001);

@@ -1,9 +1,13 @@
 #include <functional>
 
 #include <gtest/gtest.h>
+#include <QRegularExpression>
+#include <QSet>
 #include <QStringList>
 
 #include "db/DbSchema.h"
+#include "db/DeviceColumns.h"
+#include "db/PooledConnection.h"
 #include "db/Tab_DeviceInfo.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/support/MessageCapture.h"
@@ -293,4 +297,55 @@ TEST_F(TabDeviceInfoTest, LookupReadsOddlyTypedRowsAsTheListsDo) {
     EXPECT_TRUE(odd.isAutoUpdate);
     EXPECT_EQ(odd.UpgradeCompletionTime, 1700000001);
     EXPECT_TRUE(odd.GetPrintFile);
+}
+
+// The record statements are made from a description of the columns: one added to the table but
+// not to the description must fail here, not lose its values silently.
+TEST_F(TabDeviceInfoTest, RecordStatementsCoverEveryColumnOfTheTable) {
+    QSet<QString> columns;
+    {
+        PooledConnection connection;
+        ASSERT_TRUE(connection.isUsable());
+        QSqlQuery& info = connection.prepare(QStringLiteral("PRAGMA table_info(Tab_DeviceInfo)"));
+        ASSERT_TRUE(info.exec());
+        while (info.next()) columns << info.value(1).toString();
+    }
+    ASSERT_EQ(columns.size(), 19);
+    using Write = DeviceColumns::Write;
+    const struct {
+        const char* name;
+        QString text;
+        QStringList keywords;
+        QStringList notCarried;  // columns of the table the statement leaves alone
+    } cases[] = {
+        {"insert",
+         DeviceColumns::statement(Write::Insert),
+         {"insert", "into", "values"},
+         {"id", "UpgradeCompletionTime"}},
+        {"insert with time",
+         DeviceColumns::statement(Write::InsertWithTime),
+         {"insert", "into", "values"},
+         {"id"}},
+        {"update",
+         DeviceColumns::statement(Write::Update),
+         {"update", "set", "where"},
+         {"id", "UpgradeCompletionTime"}},
+        {"update with time",
+         DeviceColumns::statement(Write::UpdateWithTime),
+         {"update", "set", "where"},
+         {"id"}},
+        {"lookup",
+         QString::fromLatin1(DeviceColumns::selectBySN()),
+         {"select", "from", "where"},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QStringList words =
+            c.text.split(QRegularExpression(QStringLiteral("\\W+")), Qt::SkipEmptyParts);
+        QSet<QString> expected = columns - QSet<QString>(c.notCarried.begin(), c.notCarried.end());
+        expected += QSet<QString>(c.keywords.begin(), c.keywords.end());
+        expected << QStringLiteral("Tab_DeviceInfo");
+        EXPECT_EQ(QSet<QString>(words.begin(), words.end()), expected) << c.text.toStdString();
+    }
 }

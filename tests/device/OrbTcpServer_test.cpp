@@ -17,13 +17,15 @@
 #include <QMap>
 #include <QTimer>
 
+#include "codec/TerminalPackets.h"
 #include "device/TcpDataMgtApi.h"
-#include "tests/device/DevicePackets.h"
+#include "tests/codec/RawHeader.h"
 #include "tests/support/FakeTerminal.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/ServiceProcess.h"
 
 namespace {
+using TerminalPackets::frame;
 // Records what the server hands to the message handler, and the connections it reports.
 class RecordingServer : public OrbTcpServer {
   public:
@@ -69,8 +71,8 @@ TEST(OrbTcpServer, TwoPacketsInOneSegmentGiveTwoDeliveriesInOrder) {
     RecordingServer server(nullptr, 10);
     server.start();
     auto terminal = server.connectTerminal();
-    const QByteArray first = makePacket(0x0002, "\x00\x00\x00\x28", 1);
-    const QByteArray second = makePacket(0x0003, "\x00\x00\x00\x00ok", 2);
+    const QByteArray first = frame(0x0002, "DEV-0001", 1, "\x00\x00\x00\x28");
+    const QByteArray second = frame(0x0003, "DEV-0001", 2, "\x00\x00\x00\x00ok");
     ASSERT_TRUE(terminal->write(first + second));
     ASSERT_TRUE(waitUntil([&] { return server.deliveries.size() >= 2; }));
     EXPECT_EQ(server.deliveries.size(), 2);
@@ -83,7 +85,7 @@ TEST(OrbTcpServer, PacketInThreeSegmentsGivesOneDeliveryAtTheLastByte) {
     RecordingServer server(nullptr, 10);
     server.start();
     auto terminal = server.connectTerminal();
-    const QByteArray packet = makePacket(0x0001, QByteArray(304, 's'), 5);
+    const QByteArray packet = frame(0x0001, "DEV-0001", 5, QByteArray(304, 's'));
     ASSERT_TRUE(terminal->write(packet.left(20)));
     ASSERT_TRUE(terminal->write(packet.mid(20, 200)));
     EXPECT_FALSE(waitUntil([&] { return !server.deliveries.isEmpty(); }, kQuietMs));
@@ -103,7 +105,7 @@ TEST(OrbTcpServer, HeaderIsExaminedOnlyBeyond40Bytes) {
     EXPECT_TRUE(bad->waitForDisconnect());
 
     auto good = server.connectTerminal();
-    const QByteArray packet = makePacket(0x0002, QByteArray());
+    const QByteArray packet = frame(0x0002, "DEV-0001", 1, QByteArray());
     ASSERT_TRUE(good->write(packet.left(41)));
     EXPECT_FALSE(good->waitForDisconnect(kQuietMs));
     ASSERT_TRUE(good->write(packet.mid(41)));
@@ -135,7 +137,7 @@ TEST(OrbTcpServer, BadHeadersCloseTheConnection) {
     EXPECT_TRUE(waitUntil([&] { return server.connectionCount() == 0; }));
 
     auto longest = server.connectTerminal();
-    const QByteArray packet = makePacket(0x0005, QByteArray(1400, 'L'));
+    const QByteArray packet = frame(0x0005, "DEV-0001", 1, QByteArray(1400, 'L'));
     ASSERT_TRUE(longest->write(packet));
     ASSERT_TRUE(waitUntil([&] { return !server.deliveries.isEmpty(); }));
     EXPECT_EQ(server.deliveries[0].packet, packet);
@@ -162,7 +164,7 @@ TEST(OrbTcpServer, ConnectionLimitAndRecovery) {
     auto fourth = server.connectTerminal();
     EXPECT_EQ(server.connectionCount(), 2);
     // Progress 100: no poll is scheduled that could reach the next test's reused socket ID.
-    const QByteArray packet = makePacket(0x0002, QByteArray("\0\0\0\x64", 4));
+    const QByteArray packet = frame(0x0002, "DEV-0001", 1, QByteArray("\0\0\0\x64", 4));
     ASSERT_TRUE(fourth->write(packet));
     ASSERT_TRUE(waitUntil([&] { return !server.deliveries.isEmpty(); }));
     EXPECT_EQ(server.deliveries[0].socketId, server.socketIdByPort.value(fourth->localPort()));
@@ -175,8 +177,8 @@ TEST(OrbTcpServer, AnswerReachesOnlyItsSocket) {
     for (int i = 0; i < 8; ++i) terminals.push_back(server.connectTerminal());
     auto idOf = [&](int i) { return server.socketIdByPort.value(terminals[i]->localPort()); };
 
-    const QByteArray toThird = makePacket(0x0002, QByteArray(), 3);
-    const QByteArray toSixth = makePacket(0x0004, QByteArray(4, '\x01'), 6);
+    const QByteArray toThird = frame(0x0002, "DEV-0001", 3, QByteArray());
+    const QByteArray toSixth = frame(0x0004, "DEV-0001", 6, QByteArray(4, '\x01'));
     emit TcpDataMgtApi::instance()->sendSocketData(toThird, idOf(3));
     emit TcpDataMgtApi::instance()->sendSocketData(toSixth, idOf(6));
     ASSERT_TRUE(terminals[3]->waitForData(toThird.size()));
@@ -204,10 +206,11 @@ TEST(OrbTcpServer, IdleConnectionIsDroppedWhileABusyOneStays) {
     const qintptr busyId = server.socketIdByPort.value(busy->localPort());
 
     QTimer keepAlive;
-    QObject::connect(&keepAlive, &QTimer::timeout,
-                     // Progress 100: the message handler schedules no poll that could
-                     // outlive this test and reach a later one's reused socket ID.
-                     [&] { busy->write(makePacket(0x0002, QByteArray("\0\0\0\x64", 4))); });
+    QObject::connect(
+        &keepAlive, &QTimer::timeout,
+        // Progress 100: the message handler schedules no poll that could
+        // outlive this test and reach a later one's reused socket ID.
+        [&] { busy->write(frame(0x0002, "DEV-0001", 1, QByteArray("\0\0\0\x64", 4))); });
     keepAlive.start(250);
 
     QElapsedTimer clock;
@@ -256,7 +259,7 @@ TEST(OrbTcpServer, PauseIgnoresConnectionsAndPacketsUntilResume) {
     RecordingServer server(nullptr, 10);
     server.start();
     auto open = server.connectTerminal();
-    const QByteArray packet = makePacket(0x0002, QByteArray(4, '\0'));
+    const QByteArray packet = frame(0x0002, "DEV-0001", 1, QByteArray(4, '\0'));
 
     server.pause();
     FakeTerminal refused;

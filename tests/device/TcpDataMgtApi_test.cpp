@@ -18,6 +18,7 @@
 #include <spdlog/sinks/base_sink.h>
 
 #include "codec/SocketPacketHandler.h"
+#include "codec/TerminalPackets.h"
 #include "core/AppDir.h"
 #include "core/Logger.h"
 #include "db/DbSchema.h"
@@ -25,7 +26,6 @@
 #include "db/Tab_Package.h"
 #include "device/TcpDataMgtApi.h"
 #include "tests/support/ServiceProcess.h"
-#include "tools/terminal/TerminalPackets.h"
 
 namespace {
 
@@ -194,156 +194,82 @@ class TcpDataMgtApiTest : public ::testing::Test {
 };
 
 // The upgrade decision, one row per case: what the table and package hold, what is answered.
+enum PackageState { NoPackage, EmptyPath, MissingFile, Present };
 struct DecisionCase {
     const char* name;
     bool registered;
     bool forced;
     int manualMode;
-    enum { NoPackage, EmptyPath, MissingFile, Present } package;
+    PackageState package;
     QString packageApp;
     QString packageFourG;
     QString deviceApp;
-    std::vector<quint16> answers;
-    quint32 flag;  // of the 0x0001 answer
+    bool upgrade;     // answered with flag 1, the URL and a poll; otherwise flag 0 alone
+    bool appMessage;  // the "package App older" line is logged
 };
 
-TEST_F(TcpDataMgtApiTest, DecisionSteps) {
-    const DecisionCase cases[] = {
-        {"new, newer app, automatic",
-         false,
-         false,
-         0,
-         DecisionCase::Present,
-         kNew,
-         "",
-         kOld,
-         {0x0001, 0x0002},
-         1},
-        {"new, newer app, manual",
-         false,
-         false,
-         1,
-         DecisionCase::Present,
-         kNew,
-         "",
-         kOld,
-         {0x0001},
-         0},
-        {"new, no package", false, false, 0, DecisionCase::NoPackage, "", "", kOld, {0x0001}, 0},
-        {"new, empty package path",
-         false,
-         false,
-         0,
-         DecisionCase::EmptyPath,
-         kNew,
-         "",
-         kOld,
-         {0x0001},
-         0},
-        {"new, package file missing",
-         false,
-         false,
-         0,
-         DecisionCase::MissingFile,
-         kNew,
-         "",
-         kOld,
-         {0x0001},
-         0},
-        {"registered, forced, equal, manual",
-         true,
-         true,
-         1,
-         DecisionCase::Present,
-         kOld,
-         "",
-         kOld,
-         {0x0001, 0x0002},
-         1},
-        {"registered, forced, file missing",
-         true,
-         true,
-         0,
-         DecisionCase::MissingFile,
-         kNew,
-         "",
-         kOld,
-         {0x0001},
-         0},
-        {"registered, equal versions",
-         true,
-         false,
-         0,
-         DecisionCase::Present,
-         kOld,
-         "",
-         kOld,
-         {0x0001},
-         0},
-        {"empty package app, newer 4G",
-         true,
-         false,
-         0,
-         DecisionCase::Present,
-         "",
-         "V5.4.0 build220711",
-         kOld,
-         {0x0001, 0x0002},
-         1},
-        {"terminal reports no app version",
-         false,
-         false,
-         0,
-         DecisionCase::Present,
-         kNew,
-         "",
-         "",
-         {0x0001},
-         0},
-    };
-    int index = 0;
-    for (const DecisionCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        m_type += QString::number(++index);
-        m_param.ManualMode = static_cast<quint32>(c.manualMode);
-        makeApi();
-        m_sent.clear();
-        if (c.package != DecisionCase::NoPackage)
-            addPackage(c.packageApp, c.packageFourG, c.package == DecisionCase::Present,
-                       c.package != DecisionCase::EmptyPath);
-        const QString devSN = sn("D") + QString::number(index);
-        if (c.registered) addDevice(devSN, c.forced);
-        report(101, identity(devSN, c.deviceApp), 7);
-
-        EXPECT_EQ(cmds(), c.answers);
-        ASSERT_FALSE(m_sent.empty());
-        EXPECT_EQ(m_sent[0].socketId, 101);
-        EXPECT_EQ(m_sent[0].packet.serialNo, 7);  // the upgrade answer keeps the serial number
-        quint32 flag = 9;
-        QString url;
-        ASSERT_TRUE(TerminalPackets::parseUpgradeAnswer(m_sent[0].packet.data, flag, url));
-        EXPECT_EQ(flag, c.flag);
-        if (c.flag == 1) {
-            EXPECT_EQ(url, "http://10.0.0.5:8001/KORVA/dlPackage/" + m_type + "/a.bin");
-            EXPECT_EQ(m_sent[1].packet.serialNo, 8);
-        } else {
-            EXPECT_TRUE(url.isEmpty());
-        }
-        // Every terminal ends up in the table, new ones with their report.
-        EXPECT_EQ(row(devSN).AppVersion, c.deviceApp);
-        EXPECT_EQ(row(devSN).devId, devSN + "-id");
-        const auto messages = versionMessages();
-        if (std::string(c.name) == "empty package app, newer 4G") {
-            EXPECT_TRUE(messages.empty());
-        }
-        if (std::string(c.name) == "terminal reports no app version") {
-            ASSERT_EQ(messages.size(), 1u);
-            EXPECT_EQ(messages[0], "TcpDataMgtApi::readDataSlot, 升级包App版本:" +
-                                       kNew.toStdString() + " 小于 设备App版本:");
-        }
-    }
+void PrintTo(const DecisionCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+const QString kNewer4G = QStringLiteral("V5.4.0 build220711");
+const DecisionCase kDecisionCases[] = {
+    {"new_newer_app_automatic", false, false, 0, Present, kNew, "", kOld, true, false},
+    {"new_newer_app_manual", false, false, 1, Present, kNew, "", kOld, false, false},
+    {"new_no_package", false, false, 0, NoPackage, "", "", kOld, false, false},
+    {"new_empty_package_path", false, false, 0, EmptyPath, kNew, "", kOld, false, false},
+    {"new_package_file_missing", false, false, 0, MissingFile, kNew, "", kOld, false, false},
+    {"registered_forced_equal_manual", true, true, 1, Present, kOld, "", kOld, true, false},
+    {"registered_forced_file_missing", true, true, 0, MissingFile, kNew, "", kOld, false, false},
+    {"registered_equal_versions", true, false, 0, Present, kOld, "", kOld, false, true},
+    {"empty_package_app_newer_4G", true, false, 0, Present, "", kNewer4G, kOld, true, false},
+    {"terminal_reports_no_app_version", false, false, 0, Present, kNew, "", "", false, true},
+};
+
+class DecisionStepTest : public TcpDataMgtApiTest,
+                         public ::testing::WithParamInterface<DecisionCase> {};
+
+TEST_P(DecisionStepTest, AnswersTheReport) {
+    const DecisionCase& c = GetParam();
+    m_param.ManualMode = static_cast<quint32>(c.manualMode);
+    makeApi();
+    if (c.package != NoPackage)
+        addPackage(c.packageApp, c.packageFourG, c.package == Present, c.package != EmptyPath);
+    const QString devSN = sn("D");
+    if (c.registered) addDevice(devSN, c.forced);
+    report(101, identity(devSN, c.deviceApp), 7);
+
+    const std::vector<quint16> answers =
+        c.upgrade ? std::vector<quint16>{0x0001, 0x0002} : std::vector<quint16>{0x0001};
+    EXPECT_EQ(cmds(), answers);
+    ASSERT_FALSE(m_sent.empty());
+    EXPECT_EQ(m_sent[0].socketId, 101);
+    EXPECT_EQ(m_sent[0].packet.serialNo, 7);  // the upgrade answer keeps the serial number
+    quint32 flag = 9;
+    QString url;
+    ASSERT_TRUE(TerminalPackets::parseUpgradeAnswer(m_sent[0].packet.data, flag, url));
+    EXPECT_EQ(flag, c.upgrade ? 1u : 0u);
+    if (c.upgrade) {
+        EXPECT_EQ(url, "http://10.0.0.5:8001/KORVA/dlPackage/" + m_type + "/a.bin");
+        EXPECT_EQ(m_sent.at(1).packet.serialNo, 8);
+    } else {
+        EXPECT_TRUE(url.isEmpty());
+    }
+    // Every terminal ends up in the table, new ones with their report.
+    EXPECT_EQ(row(devSN).AppVersion, c.deviceApp);
+    EXPECT_EQ(row(devSN).devId, devSN + "-id");
+    std::vector<std::string> messages;
+    if (c.appMessage)
+        messages.push_back(
+            "TcpDataMgtApi::readDataSlot, 升级包App版本:" + c.packageApp.toStdString() +
+            " 小于 设备App版本:" + c.deviceApp.toStdString());
+    EXPECT_EQ(versionMessages(), messages);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DecisionStepTest, ::testing::ValuesIn(kDecisionCases),
+                         [](const ::testing::TestParamInfo<DecisionCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(TcpDataMgtApiTest, VersionMessagesInComponentOrder) {
     makeApi();
@@ -580,8 +506,8 @@ TEST_F(TcpDataMgtApiTest, UnsafeOrOrphanChunksAreNotWritten) {
     addDevice(sn("H"), false, QString(), true);
     report(60, identity(sn("H")));
     m_sent.clear();
-    for (const QByteArray& name :
-         {QByteArray("../x"), QByteArray("a/b"), QByteArray("a\\b"), QByteArray("..")}) {
+    for (const QByteArray& name : {QByteArray("../x"), QByteArray("a/b"), QByteArray("a\\b"),
+                                   QByteArray(".."), QByteArray(".")}) {
         SCOPED_TRACE(name.constData());
         chunk(60, 1, name, 1, 1, "evil");
         EXPECT_TRUE(m_sent.empty());
@@ -589,6 +515,12 @@ TEST_F(TcpDataMgtApiTest, UnsafeOrOrphanChunksAreNotWritten) {
     }
     QDirIterator it(g_appDir->path(), {"x", "b"}, QDir::Files, QDirIterator::Subdirectories);
     EXPECT_FALSE(it.hasNext()) << it.next().toStdString();
+    // Dots inside a name leave nothing: it is stored like any other.
+    chunk(60, 1, "a..b.log", 1, 1, "fine");
+    EXPECT_FALSE(row(sn("H")).GetLogFile);
+    QDirIterator dotted(m_param.DevLogDir + "/" + sn("H"), {"a..b.log"}, QDir::Files,
+                        QDirIterator::Subdirectories);
+    EXPECT_TRUE(dotted.hasNext());
 
     m_api->sockDisConnect(60, "", 0);
     chunk(60, 1, "late.txt", 1, 1, "late");

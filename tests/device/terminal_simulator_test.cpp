@@ -12,7 +12,6 @@
 #include "codec/PacketFramer.h"
 #include "codec/SocketPacketHandler.h"
 #include "tests/support/ServiceProcess.h"
-#include "tools/terminal/TerminalPackets.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <QUuid>
 
 #include "codec/SocketPacketHandler.h"
+#include "codec/TerminalPackets.h"
 #include "tests/support/FakeTerminal.h"
 #include "tests/support/ServiceProcess.h"
-#include "tools/terminal/TerminalPackets.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "files/PathGuard.h"
 #include "tests/support/MessageCapture.h"
 
 namespace {
@@ -48,6 +49,8 @@ TEST_F(SearchFileTest, DirectAndRecursiveLookups) {
         {m_root, QStringLiteral("a.css"), false, false, QString()},
         {m_root, QStringLiteral("b.css"), true, false, QString()},
         {m_root, QStringLiteral("css"), true, false, QString()},  // directories are no match
+        {m_root, QStringLiteral("./css//a.css"), false, true, QStringLiteral("web/./css//a.css")},
+        {m_root, QStringLiteral("a.css") + QChar(0), true, false, QString()},
     };
     for (const Case& c : cases) {
         QString out;
@@ -72,6 +75,37 @@ TEST_F(SearchFileTest, LogLines) {
         QStringLiteral("[searchFile] dir %1 not exist.").arg(m_dir.filePath("nowhere")),
     };
     EXPECT_EQ(capture.lines(), expected);
+}
+
+// Names from terminals and browsers that become one path component.
+TEST(PlainName, OnlyNamesThatStayInTheirDirectory) {
+    const QChar nul(0);
+    const struct {
+        QString name;
+        bool usable;
+    } cases[] = {
+        {QStringLiteral("a..b.log"), true},
+        {QStringLiteral("..a"), true},
+        {QStringLiteral("a.."), true},
+        {QStringLiteral("..."), true},
+        {QStringLiteral("SN0001"), true},
+        {QStringLiteral("20240101_pkg.bin"), true},
+        {QStringLiteral(".."), false},
+        {QStringLiteral("."), false},
+        {QStringLiteral(""), false},
+        {QString(), false},
+        {QStringLiteral("a/b"), false},
+        {QStringLiteral("a\\b"), false},
+        {QStringLiteral("/"), false},
+        {QStringLiteral("../x"), false},
+        {QStringLiteral("..\\x"), false},
+        {QString(nul), false},
+        {QStringLiteral("a") + nul + QStringLiteral("b"), false},
+        {QStringLiteral("log.txt") + nul, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isPlainName(c.name), c.usable)
+            << qPrintable(QString(c.name).replace(nul, QLatin1Char('0')));
 }
 
 // Request paths reach searchFile unfiltered: nothing outside the directory may come back.

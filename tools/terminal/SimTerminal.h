@@ -10,7 +10,7 @@
 
 #include "codec/PacketFramer.h"
 #include "codec/SocketPacket.h"
-#include "tools/terminal/TerminalPackets.h"
+#include "codec/TerminalPackets.h"
 
 class HttpDownload;
 

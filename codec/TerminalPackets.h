@@ -3,8 +3,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include "codec/SocketPacketHandler.h"
+
 // The terminal's side of the packet format: the bodies a terminal sends, framed with the
-// service's codec.
+// service's codec, and the parsers of the service's answers. Used by the terminal simulator and
+// by every test that plays a terminal.
 
 struct TerminalIdentity {
     QString devSN;
@@ -20,9 +23,14 @@ struct TerminalIdentity {
 };
 
 namespace TerminalPackets {
-constexpr int kMaxChunkData = 1348;  // 1400-byte body minus the 52-byte chunk head
+constexpr int kMaxChunkData =
+    SocketPacketHandler::kMaxDataLen - SocketPacketHandler::kDeviceFileHeadSize;
 
-// A whole packet with a valid check code; devId is padded with NUL bytes to 32.
+// A fixed-width field: text padded with NUL bytes or cut to size.
+QByteArray field(const QByteArray& text, int size);
+
+// A whole packet with a valid check code; devId is padded with NUL bytes to 32. Empty when
+// the body's length does not fit the 16-bit length field.
 QByteArray frame(quint16 cmd, const QByteArray& devId, quint16 serialNo, const QByteArray& body);
 
 // Device report body: 304 bytes standard (0x0001), 320 extended (0x0006).

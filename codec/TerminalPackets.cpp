@@ -1,19 +1,11 @@
-#include "tools/terminal/TerminalPackets.h"
+#include "codec/TerminalPackets.h"
 
 #include <cstring>
 
 #include <QTextCodec>
 #include <QtEndian>
 
-#include "codec/SocketPacketHandler.h"
-
 namespace {
-QByteArray fixed(const QByteArray& text, int size) {
-    QByteArray out = text.left(size);
-    out.append(QByteArray(size - out.size(), '\0'));
-    return out;
-}
-
 QByteArray u32(quint32 value) {
     QByteArray out(4, '\0');
     qToBigEndian(value, out.data());
@@ -27,10 +19,16 @@ quint32 readU32(const QByteArray& bytes, int offset) {
 
 namespace TerminalPackets {
 
+QByteArray field(const QByteArray& text, int size) {
+    QByteArray out = text.left(size);
+    out.append(QByteArray(size - out.size(), '\0'));
+    return out;
+}
+
 QByteArray frame(quint16 cmd, const QByteArray& devId, quint16 serialNo, const QByteArray& body) {
     SocketPacket header;
     header.cmd = cmd;
-    std::memcpy(header.devId, fixed(devId, 32).constData(), 32);
+    std::memcpy(header.devId, field(devId, 32).constData(), 32);
     header.serialNo = serialNo;
     header.dataLen = static_cast<quint16>(body.size());
     QByteArray out;
@@ -43,16 +41,16 @@ QByteArray reportBody(const TerminalIdentity& id, bool extended) {
     const QByteArray plate =
         gbk ? gbk->fromUnicode(id.LicensePlateNumber) : id.LicensePlateNumber.toLocal8Bit();
     QByteArray body;
-    body += fixed(id.devSN.toUtf8(), extended ? 32 : 16);
-    body += fixed(id.devType.toUtf8(), 64);
-    body += fixed(plate, 16);
-    body += fixed(id.PhoneNumber.toUtf8(), 16);
-    body += fixed(id.AppVersion.toUtf8(), 32);
-    body += fixed(id.McuVersion.toUtf8(), 32);
-    body += fixed(id.FourGVersion.toUtf8(), 32);
-    body += fixed(id.GnssVersion.toUtf8(), 32);
-    body += fixed(id.SmartModule.toUtf8(), 32);
-    body += fixed(id.Reserve.toUtf8(), 32);
+    body += field(id.devSN.toUtf8(), extended ? 32 : 16);
+    body += field(id.devType.toUtf8(), 64);
+    body += field(plate, 16);
+    body += field(id.PhoneNumber.toUtf8(), 16);
+    body += field(id.AppVersion.toUtf8(), 32);
+    body += field(id.McuVersion.toUtf8(), 32);
+    body += field(id.FourGVersion.toUtf8(), 32);
+    body += field(id.GnssVersion.toUtf8(), 32);
+    body += field(id.SmartModule.toUtf8(), 32);
+    body += field(id.Reserve.toUtf8(), 32);
     return body;
 }
 
@@ -67,7 +65,7 @@ QByteArray cmdResultBody(quint32 resultCode, const QString& text) {
 QByteArray fileChunkBody(quint32 type, const QByteArray& fileName, quint32 counter1,
                          quint32 counter2, quint32 counter3, quint32 counter4,
                          const QByteArray& data) {
-    return u32(type) + fixed(fileName, 32) + u32(counter1) + u32(counter2) + u32(counter3) +
+    return u32(type) + field(fileName, 32) + u32(counter1) + u32(counter2) + u32(counter3) +
            u32(counter4) + data;
 }
 

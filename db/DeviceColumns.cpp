@@ -1,0 +1,254 @@
+#include "db/DeviceColumns.h"
+
+#include <sqlite3.h>
+
+#include <QByteArray>
+#include <QHash>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
+#include <QVariant>
+
+namespace {
+// Which statements carry a column.
+enum Use : unsigned {
+    kRead = 0,      // read back only: the database assigns it
+    kInsert = 1,    // written by the inserts
+    kUpdate = 2,    // set by the updates
+    kKey = 4,       // finds the row of the updates and of the lookup
+    kWithTime = 8,  // only in the statements that write the completion time
+};
+
+enum class Type { Integer, Text, Flag };
+
+// One stored column: its name, the record field it holds (the field's type decides how values
+// are bound and read) and the statements that carry it.
+struct Column {
+    constexpr Column(const char* n, qint32 struDeviceInfo::*f, unsigned u)
+        : name(n), type(Type::Integer), integer(f), use(u) {}
+    constexpr Column(const char* n, QString struDeviceInfo::*f, unsigned u)
+        : name(n), type(Type::Text), text(f), use(u) {}
+    constexpr Column(const char* n, bool struDeviceInfo::*f, unsigned u)
+        : name(n), type(Type::Flag), flag(f), use(u) {}
+
+    const char* name;
+    Type type;
+    qint32 struDeviceInfo::*integer = nullptr;
+    QString struDeviceInfo::*text = nullptr;
+    bool struDeviceInfo::*flag = nullptr;
+    unsigned use;
+};
+
+constexpr unsigned kWritten = kInsert | kUpdate;
+
+// In the order the statements name them; the lookup reads its row by these positions.
+constexpr Column kColumns[] = {
+    {"id", &struDeviceInfo::id, kRead},
+    {"devId", &struDeviceInfo::devId, kWritten},
+    {"devSN", &struDeviceInfo::devSN, kInsert | kKey},
+    {"devType", &struDeviceInfo::devType, kWritten},
+    {"LicensePlateNumber", &struDeviceInfo::LicensePlateNumber, kWritten},
+    {"PhoneNumber", &struDeviceInfo::PhoneNumber, kWritten},
+    {"AppVersion", &struDeviceInfo::AppVersion, kWritten},
+    {"McuVersion", &struDeviceInfo::McuVersion, kWritten},
+    {"FourGVersion", &struDeviceInfo::FourGVersion, kWritten},
+    {"GnssVersion", &struDeviceInfo::GnssVersion, kWritten},
+    {"SmartModule", &struDeviceInfo::SmartModule, kWritten},
+    {"Reserve", &struDeviceInfo::Reserve, kWritten},
+    {"isAutoUpdate", &struDeviceInfo::isAutoUpdate, kWritten},
+    {"ConfigCmd", &struDeviceInfo::ConfigCmd, kWritten},
+    {"UpgradeCompletionTime", &struDeviceInfo::UpgradeCompletionTime, kWritten | kWithTime},
+    {"GetLogFile", &struDeviceInfo::GetLogFile, kWritten},
+    {"GetIndexFile", &struDeviceInfo::GetIndexFile, kWritten},
+    {"GetPrintFile", &struDeviceInfo::GetPrintFile, kWritten},
+    {"GetRunInfoFile", &struDeviceInfo::GetRunInfoFile, kWritten},
+};
+constexpr int kColumnCount = static_cast<int>(sizeof kColumns / sizeof kColumns[0]);
+
+const char kTable[] = "Tab_DeviceInfo";
+
+bool isInsert(DeviceColumns::Write write) {
+    return write == DeviceColumns::Write::Insert || write == DeviceColumns::Write::InsertWithTime;
+}
+
+bool withTime(DeviceColumns::Write write) {
+    return write == DeviceColumns::Write::InsertWithTime ||
+           write == DeviceColumns::Write::UpdateWithTime;
+}
+
+// Written by the statement: in the insert's column list or the update's set list.
+bool written(const Column& column, DeviceColumns::Write write) {
+    if ((column.use & kWithTime) && !withTime(write)) return false;
+    return (column.use & (isInsert(write) ? kInsert : kUpdate)) != 0;
+}
+
+// A parameter of the statement: written, or the key of an update.
+bool bound(const Column& column, DeviceColumns::Write write) {
+    return written(column, write) || (!isInsert(write) && (column.use & kKey));
+}
+
+const char* keyName() {
+    for (const Column& column : kColumns)
+        if (column.use & kKey) return column.name;
+    return nullptr;
+}
+
+QString build(DeviceColumns::Write write) {
+    const QString table = QLatin1String(kTable);
+    QStringList names;
+    for (const Column& column : kColumns)
+        if (written(column, write)) names << QLatin1String(column.name);
+    if (isInsert(write))
+        return QStringLiteral("insert into ") + table + QLatin1Char('(') +
+               names.join(QLatin1Char(',')) + QStringLiteral(") values(:") +
+               names.join(QStringLiteral(",:")) + QLatin1Char(')');
+    for (QString& name : names) name += QStringLiteral("=:") + name;
+    const QString key = QLatin1String(keyName());
+    return QStringLiteral("update ") + table + QStringLiteral(" set ") +
+           names.join(QLatin1Char(',')) + QStringLiteral(" where ") + key + QStringLiteral("=:") +
+           key;
+}
+
+// The parameter names, made once: binding runs for every stored record.
+const QStringList& placeholders() {
+    static const QStringList names = [] {
+        QStringList out;
+        for (const Column& column : kColumns)
+            out << QStringLiteral(":") + QLatin1String(column.name);
+        return out;
+    }();
+    return names;
+}
+
+// An empty text is stored as '' rather than NULL, so lookups by text behave the same for both.
+QVariant text(const QString& value) {
+    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
+}
+
+QString textColumn(sqlite3_stmt* stmt, int column) {
+    const void* text = sqlite3_column_text16(stmt, column);
+    return QString(static_cast<const QChar*>(text),
+                   sqlite3_column_bytes16(stmt, column) / static_cast<int>(sizeof(QChar)));
+}
+
+// A column as Qt's SQLite driver gives it, so that a value stored with an unusual type (text in
+// a flag column, say) converts exactly as it does through QSqlQuery.
+QVariant rawValue(sqlite3_stmt* stmt, int column) {
+    switch (sqlite3_column_type(stmt, column)) {
+        case SQLITE_INTEGER:
+            return QVariant(static_cast<qlonglong>(sqlite3_column_int64(stmt, column)));
+        case SQLITE_FLOAT:
+            return QVariant(sqlite3_column_double(stmt, column));
+        case SQLITE_NULL:
+            return QVariant(QVariant::String);
+        case SQLITE_BLOB:
+            return QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, column)),
+                              sqlite3_column_bytes(stmt, column));
+        default:
+            return textColumn(stmt, column);
+    }
+}
+
+QString rawText(sqlite3_stmt* stmt, int column) {
+    if (sqlite3_column_type(stmt, column) != SQLITE_TEXT) return rawValue(stmt, column).toString();
+    return textColumn(stmt, column);
+}
+
+int rawInt(sqlite3_stmt* stmt, int column) {
+    if (sqlite3_column_type(stmt, column) == SQLITE_INTEGER)
+        return static_cast<int>(sqlite3_column_int64(stmt, column));
+    return rawValue(stmt, column).toInt();
+}
+
+bool rawBool(sqlite3_stmt* stmt, int column) {
+    if (sqlite3_column_type(stmt, column) == SQLITE_INTEGER)
+        return sqlite3_column_int64(stmt, column) != 0;
+    return rawValue(stmt, column).toBool();
+}
+}  // namespace
+
+const QString& DeviceColumns::statement(Write write) {
+    static const QString statements[] = {build(Write::Insert), build(Write::InsertWithTime),
+                                         build(Write::Update), build(Write::UpdateWithTime)};
+    return statements[static_cast<int>(write)];
+}
+
+void DeviceColumns::bind(QSqlQuery& query, Write write, const struDeviceInfo& d) {
+    const QStringList& names = placeholders();
+    for (int i = 0; i < kColumnCount; ++i) {
+        const Column& column = kColumns[i];
+        if (!bound(column, write)) continue;
+        switch (column.type) {
+            case Type::Integer:
+                query.bindValue(names.at(i), d.*column.integer);
+                break;
+            case Type::Text:
+                query.bindValue(names.at(i), text(d.*column.text));
+                break;
+            case Type::Flag:
+                query.bindValue(names.at(i), d.*column.flag);
+                break;
+        }
+    }
+}
+
+const char* DeviceColumns::selectBySN() {
+    // One text for the life of the process: the statement cache knows it by its address.
+    static const QByteArray select = [] {
+        QByteArrayList names;
+        for (const Column& column : kColumns) names << column.name;
+        return "select " + names.join(',') + " from " + kTable + " where " + keyName() + "=?";
+    }();
+    return select.constData();
+}
+
+void DeviceColumns::readRaw(sqlite3_stmt* stmt, struDeviceInfo& d) {
+    for (int i = 0; i < kColumnCount; ++i) {
+        const Column& column = kColumns[i];
+        switch (column.type) {
+            case Type::Integer:
+                d.*column.integer = rawInt(stmt, i);
+                break;
+            case Type::Text:
+                d.*column.text = rawText(stmt, i);
+                break;
+            case Type::Flag:
+                d.*column.flag = rawBool(stmt, i);
+                break;
+        }
+    }
+}
+
+std::vector<int> DeviceColumns::positions(const QSqlRecord& record) {
+    // One pass over the result's columns: QSqlRecord::indexOf per column costs a scan each.
+    static const QHash<QString, int> byName = [] {
+        QHash<QString, int> out;
+        for (int i = 0; i < kColumnCount; ++i) out.insert(QLatin1String(kColumns[i].name), i);
+        return out;
+    }();
+    std::vector<int> out(kColumnCount, -1);
+    for (int i = 0; i < record.count(); ++i) {
+        const auto column = byName.constFind(record.fieldName(i));
+        if (column != byName.constEnd()) out[static_cast<size_t>(column.value())] = i;
+    }
+    return out;
+}
+
+void DeviceColumns::read(const QSqlQuery& query, const std::vector<int>& positions,
+                         struDeviceInfo& d) {
+    for (int i = 0; i < kColumnCount; ++i) {
+        const Column& column = kColumns[i];
+        const QVariant value = query.value(positions[static_cast<size_t>(i)]);
+        switch (column.type) {
+            case Type::Integer:
+                d.*column.integer = value.toInt();
+                break;
+            case Type::Text:
+                d.*column.text = value.toString();
+                break;
+            case Type::Flag:
+                d.*column.flag = value.toBool();
+                break;
+        }
+    }
+}

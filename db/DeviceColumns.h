@@ -1,0 +1,38 @@
+#pragma once
+
+#include <vector>
+
+#include <QString>
+
+#include "model/struDeviceInfo.h"
+
+class QSqlQuery;
+class QSqlRecord;
+struct sqlite3_stmt;
+
+// The stored columns of Tab_DeviceInfo, described once in DeviceColumns.cpp: the column lists of
+// the record statements, their bindings and both row readers are made from that description, so
+// a new column is one more entry there.
+class DeviceColumns {
+  public:
+    // The statements that write a whole record; "WithTime" ones also write
+    // UpgradeCompletionTime. Updates find their row by devSN.
+    enum class Write { Insert, InsertWithTime, Update, UpdateWithTime };
+
+    static const QString& statement(Write write);
+    // Binds every parameter of statement(write) from the record.
+    static void bind(QSqlQuery& query, Write write, const struDeviceInfo& device);
+
+    // Every stored column, in table order, of the row whose devSN is bound to the one "?".
+    static const char* selectBySN();
+    // Reads a row of selectBySN() through the SQLite statement itself; each value converts as
+    // read() converts it.
+    static void readRaw(sqlite3_stmt* stmt, struDeviceInfo& device);
+
+    // Where each stored column sits in a result, found once per result by name (-1 when absent,
+    // which reads as an empty value).
+    static std::vector<int> positions(const QSqlRecord& record);
+    // The stored fields of the query's current row; the other fields are left alone.
+    static void read(const QSqlQuery& query, const std::vector<int>& positions,
+                     struDeviceInfo& device);
+};
