@@ -19,10 +19,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
-#include "http/HandleThreadInfo.h"
+#include "http/EventLoops.h"
 #include "http/HttpServerHelper.h"
 #include "http/HttpServerShared.h"
+#include "http/UniqueFd.h"
 
 namespace {
 
@@ -31,9 +33,6 @@ constexpr size_t kMaxSingleWrite = 4 * 1024 * 1024;
 constexpr ev_uint16_t kAllowedMethods =
     EVHTTP_REQ_GET | EVHTTP_REQ_POST | EVHTTP_REQ_PUT | EVHTTP_REQ_DELETE | EVHTTP_REQ_CONNECT;
 static_assert(kAllowedMethods == 155, "GET, POST, PUT, DELETE and CONNECT");
-
-// The loop whose worker runs the current handler; null on any other thread.
-thread_local HandleThreadInfo* t_workerLoop = nullptr;
 
 void eventLogCallback(int severity, const char* msg) {
     printf("[eventLogCallaBack] %d %s\n", severity, msg);
@@ -77,8 +76,6 @@ struct Unanswered {
 
 namespace http_detail {
 
-thread_local bool t_handedBack = false;
-
 void appendWithRetry(evbuffer* buffer, const char* data, size_t size) {
     if (evbuffer_add(buffer, data, size) == 0) return;
     for (int waitMs = 200; waitMs <= 1000; waitMs += 200) {
@@ -109,6 +106,13 @@ QString peerText(evhttp_connection* evcon) {
 }  // namespace http_detail
 
 using namespace http_detail;
+
+// One request on its way through processRequest: made there, and found by the reply helpers
+// through the server's table while its handler runs.
+struct HttpServer::RequestContext {
+    EventLoop* loop;  // the loop the request came in on: its libevent calls run there
+    bool handedBack = false;
+};
 
 HttpServer::HttpServer(QObject*) : QObject(nullptr) {
     if (!init()) qDebug("[init] init failed.");
@@ -141,7 +145,7 @@ bool HttpServer::init() {
 bool HttpServer::start(const QString& ip, quint16 port) {
     // Already serving another address: move, rather than keep serving the old one while the
     // registry lists the new one.
-    if (!m_loops.empty() && (ip != m_ip || port != m_port)) stop();
+    if (m_loops && (ip != m_ip || port != m_port)) stop();
     m_ip = ip;
     m_port = port;
     if (ip.isEmpty() || port == 0) {
@@ -190,127 +194,81 @@ int HttpServer::createSocket() {
 
 bool HttpServer::startServer() {
     event_set_log_callback(eventLogCallback);
-    m_listenFd = createSocket();
-    if (m_listenFd < 0) {
+    // Whatever is built here belongs to `started`: a step that fails just returns, and the
+    // destructors release what the steps before it made.
+    auto started = std::make_unique<EventLoops>();
+    started->listenSocket = UniqueFd(createSocket());
+    if (!started->listenSocket.valid()) {
         qDebug("[startServer] create socket failed");
         return false;
     }
-
     for (int i = 0; i < m_threadCount; ++i) {
-        auto* info = new (std::nothrow) HandleThreadInfo;
-        const char* failure = nullptr;
-        if (!info) {
-            failure = "[startServer] handleThreadInfo failed.";
-        } else {
-            info->poolSize = kPoolSize;
-            info->base = event_base_new();
-            if (!info->base) failure = "[startServer] event_base_new failed.";
-        }
-        if (!failure) {
-            info->http = evhttp_new(info->base);
-            if (!info->http) failure = "[startServer] evhttp_new failed.";
-            // A reply carries only the Content-Type its handler chose (none for some files).
-            if (info->http) evhttp_set_default_content_type(info->http, nullptr);
-        }
-        if (!failure) {
-            // evhttp closes the socket it accepts on when freed: each loop gets its own
-            // descriptor of the one listening socket.
-            const int fd = ::dup(m_listenFd);
-            evhttp_bound_socket* bound =
-                fd < 0 ? nullptr : evhttp_accept_socket_with_handle(info->http, fd);
-            if (!bound) {
-                if (fd >= 0) ::close(fd);
-                failure = "[startServer] evhttp_accept_socket_with_handle failed.";
-            } else {
-                info->listener = evhttp_bound_socket_get_listener(bound);
-                evconnlistener_set_error_cb(info->listener, listenErrorCallback);
-                // Until listen() the socket reports hang-up; accept only once it listens.
-                evconnlistener_disable(info->listener);
-            }
-        }
-        if (!failure) {
-            evhttp_set_allowed_methods(info->http, kAllowedMethods);
-            evhttp_set_cb(info->http, "/test", testCallback, this);
-            evhttp_set_gencb(info->http, genericCallback, this);
-            evhttp_set_timeout(info->http, m_connectionTimeout);
-            evhttp_set_max_headers_size(info->http, kMaxHeadersSize);
-            evhttp_set_max_body_size(info->http, kMaxBodySize);
-            info->invoker = std::make_unique<LoopInvoker>(info->base);
-            if (!info->invoker->isValid()) failure = "[startServer] create thread failed.";
-        }
-        if (!failure) {
-            try {
-                info->thread = std::make_unique<std::thread>(dispatchLoop, info->base);
-            } catch (const std::system_error&) {
-                failure = "[startServer] create thread failed.";
-            }
-        }
-        if (!failure) {
-            m_loops[info->thread->get_id()] = info;
-            try {
-                info->m_handleThreadPool = std::make_unique<ThreadPool>(info->poolSize);
-            } catch (const std::system_error&) {
-                failure = "[startServer] create m_handleThreadPool failed.";
-            }
-            if (failure) m_loops.erase(info->thread->get_id());
-        }
-        if (failure) {
-            qDebug("%s", failure);
-            qDebug("[startServer] create thread failed");
-            if (info) {
-                if (info->thread) {
-                    event_base_loopexit(info->base, nullptr);
-                    info->thread->join();
-                }
-                info->invoker.reset();
-                if (info->http) evhttp_free(info->http);
-                if (info->base) event_base_free(info->base);
-                delete info;
-            }
-            disposeLoops();
-            return false;
-        }
+        std::unique_ptr<EventLoop> loop = openLoop(started->listenSocket.get());
+        if (!loop) return false;
+        started->loops.push_back(std::move(loop));
     }
-
-    if (::listen(m_listenFd, m_backlog) < 0) {
+    if (::listen(started->listenSocket.get(), m_backlog) < 0) {
         qDebug("[startServer] listen failed");
-        disposeLoops();
         return false;
     }
-    for (auto& entry : m_loops) {
-        evconnlistener* listener = entry.second->listener;
-        entry.second->invoker->invoke([listener] { evconnlistener_enable(listener); });
+    for (auto& loop : started->loops) {
+        evconnlistener* listener = loop->listener;
+        loop->invoker->invoke([listener] { evconnlistener_enable(listener); });
     }
+    m_loops = std::move(started);
     return true;
 }
 
+std::unique_ptr<EventLoop> HttpServer::openLoop(int listenFd) {
+    auto failed = [](const char* step) {
+        qDebug("%s", step);
+        qDebug("[startServer] create thread failed");
+        return nullptr;
+    };
+    std::unique_ptr<EventLoop> loop(new (std::nothrow) EventLoop(this));
+    if (!loop) return failed("[startServer] handleThreadInfo failed.");
+    loop->base = event_base_new();
+    if (!loop->base) return failed("[startServer] event_base_new failed.");
+    loop->http = evhttp_new(loop->base);
+    if (!loop->http) return failed("[startServer] evhttp_new failed.");
+    // A reply carries only the Content-Type its handler chose (none for some files).
+    evhttp_set_default_content_type(loop->http, nullptr);
+
+    // evhttp closes the socket it accepts on when freed: each loop gets its own descriptor of
+    // the one listening socket.
+    UniqueFd fd(::dup(listenFd));
+    evhttp_bound_socket* bound =
+        fd.valid() ? evhttp_accept_socket_with_handle(loop->http, fd.get()) : nullptr;
+    if (!bound) return failed("[startServer] evhttp_accept_socket_with_handle failed.");
+    fd.release();  // evhttp's now
+    loop->listener = evhttp_bound_socket_get_listener(bound);
+    evconnlistener_set_error_cb(loop->listener, listenErrorCallback);
+    // Until listen() the socket reports hang-up; accept only once it listens.
+    evconnlistener_disable(loop->listener);
+
+    evhttp_set_allowed_methods(loop->http, kAllowedMethods);
+    evhttp_set_cb(loop->http, "/test", testCallback, this);
+    evhttp_set_gencb(loop->http, genericCallback, loop.get());
+    evhttp_set_timeout(loop->http, m_connectionTimeout);
+    evhttp_set_max_headers_size(loop->http, kMaxHeadersSize);
+    evhttp_set_max_body_size(loop->http, kMaxBodySize);
+    loop->invoker = std::make_unique<LoopInvoker>(loop->base);
+    if (!loop->invoker->isValid()) return failed("[startServer] create thread failed.");
+    try {
+        loop->thread = std::make_unique<std::thread>(dispatchLoop, loop->base);
+    } catch (const std::system_error&) {
+        return failed("[startServer] create thread failed.");
+    }
+    try {
+        loop->workers = std::make_unique<ThreadPool>(kPoolSize);
+    } catch (const std::system_error&) {
+        return failed("[startServer] create m_handleThreadPool failed.");
+    }
+    return loop;
+}
+
 void HttpServer::disposeLoops() {
-    // Every loop ends before the table is touched: the loops still running would otherwise read
-    // it while entries are being removed.
-    for (auto& entry : m_loops) {
-        HandleThreadInfo* info = entry.second;
-        const timeval zero{0, 0};
-        for (int i = 0; i < 6 && event_base_loopexit(info->base, &zero) != 0; ++i) {
-        }
-        info->thread->join();
-        info->thread.reset();
-        info->invoker->loopEnded();
-    }
-    while (!m_loops.empty()) {
-        HandleThreadInfo* info = m_loops.begin()->second;
-        m_loops.erase(m_loops.begin());
-        info->m_handleThreadPool.reset();  // queued requests are still taken, then joined
-        info->invoker.reset();
-        evhttp_free(info->http);
-        qDebug("[dispose]11 %p", static_cast<void*>(info->base));
-        event_base_free(info->base);
-        qDebug("[dispose]22 %p", static_cast<void*>(info->base));
-        delete info;
-    }
-    if (m_listenFd >= 0) {
-        ::close(m_listenFd);
-        m_listenFd = -1;
-    }
+    m_loops.reset();
 }
 
 void HttpServer::stop() {
@@ -328,30 +286,36 @@ void HttpServer::testCallback(evhttp_request* req, void*) {
 }
 
 void HttpServer::genericCallback(evhttp_request* req, void* arg) {
-    auto* server = static_cast<HttpServer*>(arg);
-    if (!server) return;
-    const auto found = server->m_loops.find(std::this_thread::get_id());
-    if (found == server->m_loops.end()) return;
+    auto* loop = static_cast<EventLoop*>(arg);
     if (evhttp_request_get_connection(req) == nullptr) {
         evhttp_request_free(req);
         return;
     }
-    HandleThreadInfo* info = found->second;
-    info->m_handleThreadPool->enqueue([server, req, info] { server->processRequest(req, info); });
+    HttpServer* server = loop->server;
+    loop->workers->enqueue([server, req, loop] { server->processRequest(req, loop); });
 }
 
-void HttpServer::onLoop(const std::function<void()>& work) {
-    if (t_workerLoop)
-        t_workerLoop->invoker->invoke(work);
+void HttpServer::onLoop(RequestContext* context, const std::function<void()>& work) {
+    if (context)
+        context->loop->invoker->invoke(work);
     else
         work();
 }
 
-void HttpServer::processRequest(evhttp_request* req, HandleThreadInfo* info) {
-    t_workerLoop = info;
-    t_handedBack = false;
+void HttpServer::handBack(RequestContext* context) {
+    if (context) context->handedBack = true;
+}
+
+HttpServer::RequestContext* HttpServer::contextOf(evhttp_request* req) {
+    std::lock_guard<std::mutex> lock(m_contextsMutex);
+    const auto found = m_contexts.find(req);
+    return found == m_contexts.end() ? nullptr : found->second;
+}
+
+void HttpServer::processRequest(evhttp_request* req, EventLoop* loop) {
+    RequestContext context{loop};
     bool connected = false;
-    onLoop([&] {
+    onLoop(&context, [&] {
         evhttp_connection* evcon = req ? evhttp_request_get_connection(req) : nullptr;
         connected = evcon != nullptr;
         // One request per connection: no keep-alive (see closeAfterReply).
@@ -365,56 +329,76 @@ void HttpServer::processRequest(evhttp_request* req, HandleThreadInfo* info) {
     });
     if (!connected) {
         qDebug("[processRequest] Connection has disconnect.");
-        if (req) onLoop([req] { dropRequest(req); });
-        t_workerLoop = nullptr;
+        if (req) onLoop(&context, [req] { dropRequest(req); });
         return;
     }
     {
-        QMutexLocker lock(&m_requestLock);
+        std::lock_guard<std::mutex> lock(m_requestLock);
         // A server being stopped starts no more handlers (its derived part may be going away);
         // evhttp frees the request with its loop.
         if (!m_stopping) {
-            switch (evhttp_request_get_command(req)) {
-                case EVHTTP_REQ_GET:
-                    processGetRequest(req);
-                    break;
-                case EVHTTP_REQ_POST:
-                    processPostRequest(req);
-                    break;
-                case EVHTTP_REQ_PUT:
-                    processPutRequest(req);
-                    break;
-                case EVHTTP_REQ_DELETE:
-                    processDeleteRequest(req);
-                    break;
-                default:
-                    processUnknownRequest(req);
-                    break;
-            }
+            // The helpers find the context while the handler runs. Under the request lock no
+            // other handler runs, so no other request in the table can have this one's address
+            // (a freed request's memory may be reused by the next).
+            struct Registered {
+                HttpServer& server;
+                evhttp_request* req;
+                Registered(HttpServer& s, evhttp_request* r, RequestContext& context)
+                    : server(s), req(r) {
+                    std::lock_guard<std::mutex> lock(server.m_contextsMutex);
+                    server.m_contexts[req] = &context;
+                }
+                ~Registered() {
+                    std::lock_guard<std::mutex> lock(server.m_contextsMutex);
+                    server.m_contexts.erase(req);
+                }
+            } registered(*this, req, context);
+            dispatch(req);
         }
     }
-    if (!t_handedBack) {
+    if (!context.handedBack) {
         const int timeout = m_connectionTimeout;
-        onLoop([req, info, timeout] {
+        event_base* base = loop->base;
+        onLoop(&context, [req, base, timeout] {
             evhttp_connection* evcon = evhttp_request_get_connection(req);
             if (!evcon) {
                 evhttp_request_free(req);
                 return;
             }
             auto* unanswered = new Unanswered{req, nullptr};
-            unanswered->timer = evtimer_new(info->base, &Unanswered::expired, unanswered);
+            unanswered->timer = evtimer_new(base, &Unanswered::expired, unanswered);
             evhttp_connection_set_closecb(evcon, &Unanswered::closed, unanswered);
             const timeval delay{timeout, 0};
             evtimer_add(unanswered->timer, &delay);
         });
     }
-    t_workerLoop = nullptr;
+}
+
+void HttpServer::dispatch(evhttp_request* req) {
+    switch (evhttp_request_get_command(req)) {
+        case EVHTTP_REQ_GET:
+            processGetRequest(req);
+            break;
+        case EVHTTP_REQ_POST:
+            processPostRequest(req);
+            break;
+        case EVHTTP_REQ_PUT:
+            processPutRequest(req);
+            break;
+        case EVHTTP_REQ_DELETE:
+            processDeleteRequest(req);
+            break;
+        default:
+            processUnknownRequest(req);
+            break;
+    }
 }
 
 bool HttpServer::sendError(evhttp_request* req, int code, const QString& reason) {
+    RequestContext* context = contextOf(req);
     const QByteArray text = reason.toUtf8();
-    onLoop([&] { evhttp_send_error(req, code, text.constData()); });
-    t_handedBack = true;
+    onLoop(context, [&] { evhttp_send_error(req, code, text.constData()); });
+    handBack(context);
     return false;
 }
 
@@ -436,11 +420,12 @@ bool HttpServer::replyClient(evhttp_request* req, int code, const QString&, cons
             return false;
         }
     }
-    onLoop([&] {
+    RequestContext* context = contextOf(req);
+    onLoop(context, [&] {
         closeAfterReply(req);
         evhttp_send_reply(req, code, "OK", buffer);
     });
-    t_handedBack = true;
+    handBack(context);
     evbuffer_free(buffer);
     return true;
 }
@@ -458,11 +443,12 @@ bool HttpServer::replyClient(evhttp_request* req, int code, const QString& reaso
         return false;
     }
     const QByteArray text = reason.toUtf8();
-    onLoop([&] {
+    RequestContext* context = contextOf(req);
+    onLoop(context, [&] {
         closeAfterReply(req);
         evhttp_send_reply(req, code, text.constData(), buffer);
     });
-    t_handedBack = true;
+    handBack(context);
     evbuffer_free(buffer);
     return true;
 }
@@ -471,7 +457,7 @@ bool HttpServer::addHeader(evhttp_request* req, const QString& name, const QStri
     const QByteArray key = name.toLocal8Bit();
     const QByteArray text = value.toLocal8Bit();
     int result = -1;
-    onLoop([&] {
+    onLoop(contextOf(req), [&] {
         result = evhttp_add_header(evhttp_request_get_output_headers(req), key.constData(),
                                    text.constData());
     });
@@ -523,7 +509,7 @@ bool HttpServer::getDecodedUrl(evhttp_request* req, QString& url) {
 
 bool HttpServer::getClientAddress(evhttp_request* req, QString& address, quint16& port) {
     bool found = false;
-    onLoop([&] {
+    onLoop(contextOf(req), [&] {
         evhttp_connection* evcon = evhttp_request_get_connection(req);
         if (!evcon) return;
         char* host = nullptr;

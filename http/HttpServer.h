@@ -2,24 +2,27 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <atomic>
 #include <functional>
 #include <map>
-#include <thread>
+#include <memory>
+#include <mutex>
 
 struct evhttp_request;
 struct evhttp_connection;
 struct evbuffer;
-struct HandleThreadInfo;
+struct EventLoop;
+struct EventLoops;
 
 // The service's own HTTP/1.1 server on libevent's evhttp: several event loops accept on one
 // listening socket, and behind each loop a small worker pool runs the request handlers, one at a
 // time per server (the request lock). A derived class answers the five kinds of request with the
 // reply helpers below, before the handler returns (a request left unanswered is closed at the
-// connection time-out). Its destructor must call stop() while its handlers still exist.
+// connection time-out). The helpers act for the request whose handler is running (they find its
+// context from the request); called with any other request they work on the calling thread.
+// Its destructor must call stop() while its handlers still exist.
 class HttpServer : public QObject {
     Q_OBJECT
   public:
@@ -72,16 +75,25 @@ class HttpServer : public QObject {
 
   private:
     struct FileSend;
+    struct RequestContext;
 
     bool init();
     bool startServer();
+    // One loop accepting on the listening socket, its listener still disabled; null on failure.
+    std::unique_ptr<EventLoop> openLoop(int listenFd);
     int createSocket();
     void disposeLoops();
-    void processRequest(evhttp_request* req, HandleThreadInfo* info);
+    void processRequest(evhttp_request* req, EventLoop* loop);
+    void dispatch(evhttp_request* req);
+    // The context of the request whose handler is running; null for any other request.
+    RequestContext* contextOf(evhttp_request* req);
     bool sendFileExtent(evhttp_request* req, int code, const QString& reason, QFile& file,
                         qint64 offset, qint64 length, bool stream, bool wholeFile);
-    // Runs libevent work on the request's loop thread (directly when already there).
-    static void onLoop(const std::function<void()>& work);
+    // Runs libevent work on the request's loop thread (directly once the loop has ended, or
+    // without a context).
+    static void onLoop(RequestContext* context, const std::function<void()>& work);
+    // The request has gone back to evhttp (replied to, or freed): it is not touched any more.
+    static void handBack(RequestContext* context);
 
     static void genericCallback(evhttp_request* req, void* arg);
     static void testCallback(evhttp_request* req, void* arg);
@@ -91,10 +103,13 @@ class HttpServer : public QObject {
     QString m_ip = QStringLiteral("127.0.0.1");
     quint16 m_port = 0;
     bool m_running = false;
-    // Written only while starting, before listen; read without a lock afterwards.
-    std::map<std::thread::id, HandleThreadInfo*> m_loops;
-    QMutex m_requestLock;  // held while any request handler runs
+    // The listening socket and the loops while started; changed only by start() and stop().
+    std::unique_ptr<EventLoops> m_loops;
+    // Held while a request handler runs: the handlers of one server run one at a time.
+    std::mutex m_requestLock;
+    // Guards m_contexts: the context of each request whose handler is running, by request.
+    std::mutex m_contextsMutex;
+    std::map<evhttp_request*, RequestContext*> m_contexts;
     std::atomic<bool> m_stopping{false};
-    int m_listenFd = -1;
     int m_connectionTimeout = kConnectionTimeoutSeconds;
 };

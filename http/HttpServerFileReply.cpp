@@ -161,9 +161,10 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
         return false;
     }
 
+    RequestContext* context = contextOf(req);
     FileSend send;
     bool connected = false;
-    onLoop([&] {
+    onLoop(context, [&] {
         evhttp_connection* evcon = evhttp_request_get_connection(req);
         if (!evcon) return;
         connected = true;
@@ -171,8 +172,8 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
     });
     if (!connected) {
         if (!wholeFile) qDebug("[replyClient] disconnected.");
-        onLoop([req] { dropRequest(req); });
-        t_handedBack = true;
+        onLoop(context, [req] { dropRequest(req); });
+        handBack(context);
         release();
         return false;
     }
@@ -205,7 +206,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
             if (!segment) {
                 if (fd >= 0) ::close(fd);
                 qDebug("[replyClient] Error evbuffer_file_segment_new");
-                onLoop(unwatch);
+                onLoop(context, unwatch);
                 release();
                 return false;
             }
@@ -216,26 +217,28 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
                 else
                     qDebug("[replyClient] Error evbuffer_add_file_segment");
                 evbuffer_file_segment_free(segment);
-                onLoop(unwatch);
+                onLoop(context, unwatch);
                 release();
                 return false;
             }
         }
         if (interrupted()) {
             if (segment) evbuffer_file_segment_free(segment);
-            onLoop([&] {
+            bool dropped = false;
+            onLoop(context, [&] {
                 unwatch();
-                t_handedBack = dropRequest(req);
+                dropped = dropRequest(req);
             });
+            if (dropped) handBack(context);
             release();
             return true;
         }
-        onLoop([&] {
+        onLoop(context, [&] {
             unwatch();
             closeAfterReply(req);
             evhttp_send_reply(req, code, reasonText.constData(), output);
         });
-        t_handedBack = true;
+        handBack(context);
         if (wholeFile)
             qDebug("[replyClient] finish %d", 0);
         else
@@ -259,14 +262,14 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
             if (interrupted()) break;
         }
         // Without a connection evhttp_send_reply only frees the request.
-        onLoop([&] {
+        onLoop(context, [&] {
             unwatch();
             closeAfterReply(req);
             evhttp_send_reply(req, code, reasonText.constData(), output);
         });
-        t_handedBack = true;
+        handBack(context);
     } else {
-        onLoop([&] {
+        onLoop(context, [&] {
             if (evhttp_request_get_connection(req)) {
                 closeAfterReply(req);
                 evhttp_send_reply_start(req, code, reasonText.constData());
@@ -287,7 +290,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
                 if (interrupted()) break;
                 send.drained = false;
             }
-            onLoop([&] {
+            onLoop(context, [&] {
                 if (evhttp_request_get_connection(req))
                     evhttp_send_reply_chunk_with_cb(req, output, &FileSend::drainedCallback, &send);
                 else
@@ -298,11 +301,11 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
         }
         // Ending the reply also replaces the drain callback; without a connection it frees
         // the request.
-        onLoop([&] {
+        onLoop(context, [&] {
             unwatch();
             evhttp_send_reply_end(req);
         });
-        t_handedBack = true;
+        handBack(context);
     }
     if (wholeFile) qDebug("[replyClient] finish %d", 0);
     release();

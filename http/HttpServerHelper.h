@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QString>
+#include <mutex>
 
 class HttpServer;
 
@@ -22,6 +22,8 @@ class HttpServerHelper : public QObject {
   private:
     HttpServerHelper() = default;
 
-    mutable QMutex m_mutex;  // guards m_servers
+    // Guards m_servers: servers start and stop on any thread, and the registry is asked from
+    // any thread whether an address is served.
+    mutable std::mutex m_mutex;
     QList<HttpServer*> m_servers;
 };

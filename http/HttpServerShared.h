@@ -6,12 +6,8 @@ struct evbuffer;
 struct evhttp_connection;
 struct evhttp_request;
 
-// What HttpServer's request handling and its file replies share; not for use outside web/.
+// What HttpServer's request handling and its file replies share; not for use outside http/.
 namespace http_detail {
-
-// Whether the current handler has handed its request back to evhttp (a reply was sent, or the
-// request was freed): after that the request must not be touched any more.
-extern thread_local bool t_handedBack;
 
 // Append that survives a momentary allocation failure; after the last retry it gives up
 // silently and the caller goes on.

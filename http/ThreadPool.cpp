@@ -2,10 +2,20 @@
 
 ThreadPool::ThreadPool(int workerCount) : m_workerCount(workerCount) {
     m_workers.reserve(static_cast<size_t>(workerCount));
-    for (int i = 0; i < workerCount; ++i) m_workers.emplace_back([this] { workerLoop(); });
+    try {
+        for (int i = 0; i < workerCount; ++i) m_workers.emplace_back([this] { workerLoop(); });
+    } catch (...) {
+        // No destructor runs for a pool that failed to start: join the workers it has.
+        stopAndJoin();
+        throw;
+    }
 }
 
 ThreadPool::~ThreadPool() {
+    stopAndJoin();
+}
+
+void ThreadPool::stopAndJoin() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;

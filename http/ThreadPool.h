@@ -11,7 +11,8 @@
 #include <vector>
 
 // Fixed-size worker pool: tasks run first in, first out; the destructor lets queued tasks
-// finish and joins every worker.
+// finish and joins every worker. A worker that cannot be started throws std::system_error from
+// the constructor, after the workers already started have been joined.
 class ThreadPool {
   public:
     explicit ThreadPool(int workerCount);
@@ -26,6 +27,7 @@ class ThreadPool {
 
   private:
     void workerLoop();
+    void stopAndJoin();
 
     std::vector<std::thread> m_workers;
     std::deque<std::function<void()>> m_tasks;

@@ -30,6 +30,12 @@ QString staticContentType(const QString& path) {
         return QStringLiteral("text/html;charset=UTF-8");
     return QString();
 }
+
+// Content type of a download by the URL that asked for it.
+QString downloadContentType(const QString& url) {
+    return has(url, "/KORVA/dlPackage") ? QStringLiteral("application/octet-stream")
+                                        : QStringLiteral("application/x-xls");
+}
 }  // namespace
 
 WebServer::WebServer(QObject* parent) : HttpServer(parent) {}
@@ -46,7 +52,6 @@ void WebServer::processGetRequest(evhttp_request* req) {
         return;
     }
     getLogger(kLogger)->info("{}, 请求url:{}", kGetOp, url.toStdString());
-    m_lastUrl = url;
 
     if (has(url, "/INDEX") || url == QLatin1String("/") || has(url, "/doc/") || has(url, ".ico")) {
         processStaticRequest(req, url);
@@ -57,14 +62,14 @@ void WebServer::processGetRequest(evhttp_request* req) {
     } else if (has(url, "/KORVA/getProgress")) {
         processJsonList(req, &HttpBrowserAPI::GetProgressList);
     } else if (has(url, "/KORVA/downLoadExcel")) {
-        processExport(req);
+        processExport(req, url);
     } else if (has(url, "/KORVA/FILE")) {
         // Reserved route: no reply.
     } else if (has(url, "/KORVA/dlPackage")) {
         getLogger(kLogger)->info("{}, 设备下载升级包请求url:{}", kGetOp, url.toStdString());
         getDownLoadPackage(req, url);
     } else {
-        sendStaticFile(req, url, true);
+        sendStaticFile(req, url, true, QString());
     }
 }
 
@@ -78,9 +83,7 @@ void WebServer::processStaticRequest(evhttp_request* req, const QString& url) {
     QString path = url;
     const int query = path.indexOf(QLatin1Char('?'));
     if (query > 0) path.truncate(query);
-    const QString type = staticContentType(path);
-    if (!type.isEmpty()) addHeader(req, QStringLiteral("Content-Type"), type);
-    sendStaticFile(req, path, true);
+    sendStaticFile(req, path, true, staticContentType(path));
 }
 
 bool WebServer::findWebFile(evhttp_request* req, const QString& path, bool recursive,
@@ -103,25 +106,12 @@ void WebServer::sendIndexPage(evhttp_request* req, const QString& page, bool rec
     replyClient(req, 200, QStringLiteral("OK"), file, false);
 }
 
-void WebServer::sendStaticFile(evhttp_request* req, const QString& path, bool recursive) {
+void WebServer::sendStaticFile(evhttp_request* req, const QString& path, bool recursive,
+                               const QString& contentType) {
     QString found;
     if (!findWebFile(req, path, recursive, found)) return;
-    QFile file(found);
-    if (!file.exists()) return;
-    const qint64 size = file.size();
-    qint64 offset = 0;
-    qint64 length = size;
-    int status = 200;
-    QString reason = QStringLiteral("OK");
-    QString range;
-    if (getRequstHeader(req, QStringLiteral("Range"), range) &&
-        parseRange(range, size, offset, length)) {
-        addHeader(req, QStringLiteral("Content-Range"),
-                  QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + length - 1).arg(size));
-        status = 206;
-        reason = QStringLiteral("Partial Content");
-    }
-    replyClient(req, status, reason, file, offset, length, false);
+    // A file gone since it was found is not answered (the connection closes at its time-out).
+    sendFileWithRange(req, found, contentType, QString(), RangeReply::Page);
 }
 
 void WebServer::sendJson(evhttp_request* req, const QByteArray& json) {
@@ -167,7 +157,7 @@ void WebServer::processJsonList(evhttp_request* req, bool (HttpBrowserAPI::*list
         sendError(req, 501, QStringLiteral("not implemented"));
 }
 
-void WebServer::processExport(evhttp_request* req) {
+void WebServer::processExport(evhttp_request* req, const QString& url) {
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
     QString path;
     if (!api || !api->ExportDeviceList(path))
@@ -175,7 +165,7 @@ void WebServer::processExport(evhttp_request* req) {
     else if (path.isEmpty())
         sendError(req, 501, QStringLiteral("not implemented"));
     else
-        sendFile(req, path);
+        sendFile(req, path, downloadContentType(url));
 }
 
 void WebServer::getDownLoadPackage(evhttp_request* req, const QString& url) {
@@ -192,50 +182,57 @@ void WebServer::getDownLoadPackage(evhttp_request* req, const QString& url) {
     } else if (path.isEmpty()) {
         sendError(req, 501, QStringLiteral("not implemented"));
     } else {
-        sendFile(req, path);
+        sendFile(req, path, downloadContentType(url));
     }
 }
 
-void WebServer::sendFile(evhttp_request* req, const QString& path) {
-    const char* const op = "WebServer::sendFile";
-    QFile file(path);
-    if (!file.exists()) {
-        getLogger(kLogger)->critical("{}, 升级包:{}不存在", op, path.toStdString());
+void WebServer::sendFile(evhttp_request* req, const QString& path, const QString& contentType) {
+    const QString disposition =
+        QStringLiteral("attachment;filename=%1").arg(QFileInfo(path).fileName());
+    if (!sendFileWithRange(req, path, contentType, disposition, RangeReply::Download)) {
+        getLogger(kLogger)->critical("{}, 升级包:{}不存在", "WebServer::sendFile",
+                                     path.toStdString());
         sendError(req, 204, QStringLiteral("Request does not have content"));
-        return;
     }
+}
+
+bool WebServer::sendFileWithRange(evhttp_request* req, const QString& path,
+                                  const QString& contentType, const QString& disposition,
+                                  RangeReply kind) {
+    const char* const op = "WebServer::sendFile";
+    const bool download = kind == RangeReply::Download;
+    QFile file(path);
+    if (!file.exists()) return false;
     const qint64 size = file.size();
     qint64 offset = 0;
     qint64 length = size;
-    int status = 200;
-    QString reason = QStringLiteral("OK");
+    bool partial = false;
     QString range;
     if (getRequstHeader(req, QStringLiteral("Range"), range)) {
-        getLogger(kLogger)->info("{},本次的请求range:{}", op, range.toStdString());
-        if (parseRange(range, size, offset, length)) {
-            status = 206;
-            reason = QStringLiteral("Partial Content");
+        if (download) getLogger(kLogger)->info("{},本次的请求range:{}", op, range.toStdString());
+        partial = parseRange(range, size, offset, length);
+        if (download && partial) {
             getLogger(kLogger)->info("{}, 解析range:{}成功! 本次发送的升级包:{}, 大小：{}", op,
                                      range.toStdString(), path.toStdString(), offset);
-        } else {
+        } else if (download) {
             offset = 0;
             length = size;
             getLogger(kLogger)->info("{}, 解析range:{}失败! 本次发送的升级包:{},大小：{}", op,
                                      range.toStdString(), path.toStdString(), size);
         }
-    } else {
+    } else if (download) {
         getLogger(kLogger)->info("{}, 获取请求头range失败,发送整个升级包：{}, 大小：{}", op,
                                  path.toStdString(), size);
     }
-    addHeader(req, QStringLiteral("Content-Type"),
-              has(m_lastUrl, "/KORVA/dlPackage") ? QStringLiteral("application/octet-stream")
-                                                 : QStringLiteral("application/x-xls"));
-    addHeader(req, QStringLiteral("Content-Disposition"),
-              QStringLiteral("attachment;filename=%1").arg(QFileInfo(path).fileName()));
-    addHeader(req, QStringLiteral("Content-Range"),
-              QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + length - 1).arg(size));
-    replyClient(req, status, reason, file, offset, length, false);
-    file.close();
+    if (!contentType.isEmpty()) addHeader(req, QStringLiteral("Content-Type"), contentType);
+    if (!disposition.isEmpty()) addHeader(req, QStringLiteral("Content-Disposition"), disposition);
+    if (partial || download)
+        addHeader(req, QStringLiteral("Content-Range"),
+                  QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + length - 1).arg(size));
+    replyClient(req, partial ? 206 : 200,
+                partial ? QStringLiteral("Partial Content") : QStringLiteral("OK"), file, offset,
+                length, false);
+    return true;
 }
 
 void WebServer::printRemote(evhttp_request* req, const char* label) {

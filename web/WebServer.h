@@ -32,17 +32,32 @@ class WebServer : public HttpServer {
     // The file under the web root, or false with the error already sent.
     bool findWebFile(evhttp_request* req, const QString& path, bool recursive, QString& found);
     void sendIndexPage(evhttp_request* req, const QString& page, bool recursive);
-    void sendStaticFile(evhttp_request* req, const QString& path, bool recursive);
+    // A file under the web root, with its Content-Type when not empty.
+    void sendStaticFile(evhttp_request* req, const QString& path, bool recursive,
+                        const QString& contentType);
     void processDeviceList(evhttp_request* req, const QString& url);
     // A list route whose failure is 501: the package list or the progress list.
     void processJsonList(evhttp_request* req, bool (HttpBrowserAPI::*list)(QByteArray&));
-    void processExport(evhttp_request* req);
+    void processExport(evhttp_request* req, const QString& url);
     void getDownLoadPackage(evhttp_request* req, const QString& url);
-    void sendFile(evhttp_request* req, const QString& path);
+    // A file sent as an attachment; 204 when it does not exist.
+    void sendFile(evhttp_request* req, const QString& path, const QString& contentType);
+
+    // The two kinds of file reply that honour one byte range.
+    enum class RangeReply {
+        Page,      // Content-Range on a 206 only; a Range it cannot accept sends whatever extent
+                   // the parser left (so "bytes=<size>-" sends nothing, with 200)
+        Download,  // the range handling is logged; a Range it cannot accept sends the whole
+                   // file; Content-Range on a 200 too (the whole file)
+    };
+    // Answers with the file at `path`, or with the one byte range that the request's Range
+    // header asks for (206 "Partial Content"); the reply's own headers come first, each left
+    // out when empty. False, with nothing sent, when the file does not exist.
+    bool sendFileWithRange(evhttp_request* req, const QString& path, const QString& contentType,
+                           const QString& disposition, RangeReply kind);
     void sendJson(evhttp_request* req, const QByteArray& json);
     void printRemote(evhttp_request* req, const char* label);
 
     QString m_webRoot = QStringLiteral("./Web");
     QString m_defaultPage = QStringLiteral("index.html");
-    QString m_lastUrl;  // of the GET being served; read by sendFile under the request lock
 };

@@ -1,6 +1,9 @@
 #include <event2/http.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpServer>
@@ -32,6 +35,19 @@ QByteArray exchangeUntilClosed(quint16 port, const QByteArray& request, int time
         data += socket.readAll();
     }
     return data + socket.readAll();
+}
+
+// Entries of a /proc directory: the process's open descriptors, or its threads.
+int procEntries(const char* dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size();
+}
+
+// The descriptor limit under which exactly `free` more descriptors can be opened.
+rlim_t limitLeaving(int free) {
+    int fd = 0;
+    for (; free > 0; ++fd)
+        if (fcntl(fd, F_GETFD) == -1) --free;
+    return static_cast<rlim_t>(fd);
 }
 
 void replyText(TestHttpServer& server, evhttp_request* req, const char* text) {
@@ -359,4 +375,43 @@ TEST(HttpServerStart, StopLetsTheRunningHandlerFinishAndStartsNoOther) {
     first.get();
     second.get();
     EXPECT_EQ(server.getCalls, 1);
+}
+
+TEST(HttpServerStart, AStartThatFailsHalfWayReleasesWhatItBuilt) {
+    TestHttpServer server;
+    server.onGet = [](TestHttpServer& s, evhttp_request* req) { replyText(s, req, "up"); };
+    const quint16 port = freePort();
+    const int fds = procEntries("/proc/self/fd");
+    const int threads = procEntries("/proc/self/task");
+    // A loop takes the descriptors of its event base, then its copy of the listening socket.
+    server.setThreadCount(1);
+    ASSERT_TRUE(server.start(kLoopback, port));
+    const int perLoop = procEntries("/proc/self/fd") - fds - 1;
+    server.stop();
+    ASSERT_EQ(procEntries("/proc/self/fd"), fds);
+
+    // Room for the socket, two loops and the event base of a third, which then finds no
+    // descriptor to accept on (libevent itself exits when an event base finds none).
+    server.setThreadCount(8);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = limitLeaving(1 + 2 * perLoop + perLoop - 1);
+    bool started = true;
+    {
+        MessageCapture capture;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+        started = server.start(kLoopback, port);
+        setrlimit(RLIMIT_NOFILE, &saved);
+        EXPECT_TRUE(capture.contains("[startServer] evhttp_accept_socket_with_handle failed."));
+        EXPECT_EQ(capture.lines().filter("[dispose]11").size(), 2);  // the two whole loops
+    }
+    EXPECT_FALSE(started);
+    EXPECT_FALSE(HttpServerHelper::instance()->hasServer(kLoopback, port));
+    EXPECT_EQ(procEntries("/proc/self/fd"), fds);
+    EXPECT_TRUE(waitUntil([&] { return procEntries("/proc/self/task") == threads; }, 5000));
+
+    // Nothing of the failed start holds the port.
+    ASSERT_TRUE(server.start(kLoopback, port));
+    EXPECT_EQ(httpGet(port, "/x").body, "up");
 }

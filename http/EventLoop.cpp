@@ -1,0 +1,28 @@
+#include "http/EventLoop.h"
+
+#include <event2/event.h>
+#include <event2/http.h>
+
+#include <QDebug>
+
+void EventLoop::stop() {
+    if (!thread) return;
+    const timeval zero{0, 0};
+    for (int i = 0; i < 6 && event_base_loopexit(base, &zero) != 0; ++i) {
+    }
+    thread->join();
+    thread.reset();
+    invoker->loopEnded();  // built before the thread
+}
+
+EventLoop::~EventLoop() {
+    stop();
+    const bool complete = workers != nullptr;
+    workers.reset();  // queued requests are still taken, then joined
+    invoker.reset();
+    if (http) evhttp_free(http);
+    if (!base) return;
+    if (complete) qDebug("[dispose]11 %p", static_cast<void*>(base));
+    event_base_free(base);
+    if (complete) qDebug("[dispose]22 %p", static_cast<void*>(base));
+}

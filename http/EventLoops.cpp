@@ -1,0 +1,7 @@
+#include "http/EventLoops.h"
+
+EventLoops::~EventLoops() {
+    for (auto& loop : loops) loop->stop();
+    loops.clear();
+    listenSocket.reset();
+}
