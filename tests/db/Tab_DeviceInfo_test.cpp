@@ -323,11 +323,6 @@ TEST_F(TabDeviceInfoTest, ColumnWritesLeaveEveryOtherColumnAlone) {
         bool pinned;
     } cases[] = {
         {"report", [&] { return table.refreshFromReport(report, false); }, true, reported, true},
-        {"report after release",
-         [&] {
-             return table.releasePin("SN1") == Row::Found && table.refreshFromReport(report, false);
-         },
-         true, reported, false},
         {"report pinning",
          [&] {
              return table.releasePin("SN1") == Row::Found && table.refreshFromReport(report, true);
