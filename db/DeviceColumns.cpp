@@ -19,6 +19,7 @@ enum Use : unsigned {
     kWithTime = 8,  // only in the statements that write the completion time
     kReport = 16,   // carried by a terminal's report
     kPin = 32,      // written when a report pins the terminal's identity
+    kSaved = 64,    // written by the insert without completion time (an operator's new row)
 };
 
 enum class Type { Integer, Text, Flag };
@@ -65,8 +66,9 @@ constexpr Column kColumns[] = {
     {"GetIndexFile", &struDeviceInfo::GetIndexFile, kWritten},
     {"GetPrintFile", &struDeviceInfo::GetPrintFile, kWritten},
     {"GetRunInfoFile", &struDeviceInfo::GetRunInfoFile, kWritten},
-    // Left to its default by the record statements: an operator's row pins at its first report.
-    {"IdentityPinned", &struDeviceInfo::IdentityPinned, kPin},
+    // A terminal's own first report pins its row (the column default); a row an operator adds
+    // pins at the terminal's first report.
+    {"IdentityPinned", &struDeviceInfo::IdentityPinned, kPin | kSaved},
 };
 constexpr int kColumnCount = static_cast<int>(sizeof kColumns / sizeof kColumns[0]);
 
@@ -85,6 +87,7 @@ bool withTime(DeviceColumns::Write write) {
 bool written(const Column& column, DeviceColumns::Write write) {
     if (write == DeviceColumns::Write::Report) return (column.use & kReport) != 0;
     if (write == DeviceColumns::Write::ReportPin) return (column.use & (kReport | kPin)) != 0;
+    if (write == DeviceColumns::Write::Insert && (column.use & kSaved)) return true;
     if ((column.use & kWithTime) && !withTime(write)) return false;
     return (column.use & (isInsert(write) ? kInsert : kUpdate)) != 0;
 }

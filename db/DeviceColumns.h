@@ -16,9 +16,9 @@ struct sqlite3_stmt;
 class DeviceColumns {
   public:
     // The statements that write a whole record; "WithTime" ones also write
-    // UpgradeCompletionTime. Report writes only the columns a terminal's report carries,
-    // ReportPin those and the pinned identity (devId, IdentityPinned). Updates find their row by
-    // devSN.
+    // UpgradeCompletionTime, Insert (an operator's new row) also IdentityPinned. Report writes only
+    // the columns a terminal's report carries, ReportPin those and the pinned identity (devId,
+    // IdentityPinned). Updates find their row by devSN.
     enum class Write { Insert, InsertWithTime, Update, UpdateWithTime, Report, ReportPin };
 
     static const QString& statement(Write write);

@@ -123,8 +123,10 @@ bool Tab_DeviceInfo::saveDevice(const struDeviceInfo& device) {
     count.finish();  // release the read before writing
 
     const Write statement = rows < 1 ? Write::Insert : Write::Update;
+    struDeviceInfo row = device;
+    row.IdentityPinned = false;  // a new row is pinned by its terminal's first report
     QSqlQuery& write = connection.prepare(DeviceColumns::statement(statement));
-    DeviceColumns::bind(write, statement, device);
+    DeviceColumns::bind(write, statement, row);
     bool failed = false;
     const bool written = execWrite(write, failed);
     if (failed) qDebug("insert device fail ");

@@ -110,6 +110,7 @@ TEST_F(TabDeviceInfoTest, SaveInsertsNewSerialNumberWithoutCompletionTime) {
     struDeviceInfo read;
     ASSERT_EQ(table.getDeviceBySN(read, QStringLiteral("SN1")), Tab_DeviceInfo::RowState::Found);
     EXPECT_EQ(read.UpgradeCompletionTime, 0);  // the column default, not the record's value
+    EXPECT_FALSE(read.IdentityPinned);         // the terminal's first report pins it
     EXPECT_EQ(read.AppVersion, device.AppVersion);
 }
 
@@ -415,7 +416,7 @@ TEST_F(TabDeviceInfoTest, RecordStatementsCoverEveryColumnOfTheTable) {
         {"insert",
          DeviceColumns::statement(Write::Insert),
          {"insert", "into", "values"},
-         {"id", "UpgradeCompletionTime", "IdentityPinned"}},
+         {"id", "UpgradeCompletionTime"}},
         {"insert with time",
          DeviceColumns::statement(Write::InsertWithTime),
          {"insert", "into", "values"},
