@@ -75,6 +75,9 @@ int main(int argc, char* argv[]) {
         EmbeddedWebServer::instance()->bindUrl(url.toStdString(), path.toStdString());
     });
     OrbTcpServer tcpServer;
+    // The handler names a connection's peer in what it logs about it.
+    QObject::connect(&tcpServer, &OrbTcpServer::connectClient, TcpDataMgtApi::instance(),
+                     &TcpDataMgtApi::sockConnect);
     if (tcpServer.listenDeep(QHostAddress(param.ListenIP), static_cast<quint16>(param.TcpPort)))
         qDebug().nospace() << "[start] Tcp Server start OK! " << param.TcpPort;
     else

@@ -70,6 +70,10 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     param.HttpRecvTimeOut = readTimeOut(settings, QStringLiteral("HttpRecvTimeOut"));
     param.HttpSendTimeOut = readTimeOut(settings, QStringLiteral("HttpSendTimeOut"));
     param.ManualMode = settings.value(QStringLiteral("ManualMode"), 0u).toUInt();
+    // Zero or not a number would refuse every terminal file: the default instead.
+    param.DeviceFileQuotaMiB = settings.value(QStringLiteral("DeviceFileQuotaMiB")).toUInt();
+    if (param.DeviceFileQuotaMiB == 0)
+        param.DeviceFileQuotaMiB = struLocalParam::kDefaultDeviceFileQuotaMiB;
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");

@@ -19,4 +19,7 @@ struct struLocalParam {
     quint32 HttpRecvTimeOut = 0;
     quint32 HttpSendTimeOut = 0;
     quint32 ManualMode = 0;
+    // The most one requested terminal file may store; read only, never written back.
+    static constexpr quint32 kDefaultDeviceFileQuotaMiB = 64;
+    quint32 DeviceFileQuotaMiB = kDefaultDeviceFileQuotaMiB;
 };

@@ -17,6 +17,9 @@ enum Use : unsigned {
     kUpdate = 2,    // set by the updates
     kKey = 4,       // finds the row of the updates and of the lookup
     kWithTime = 8,  // only in the statements that write the completion time
+    kReport = 16,   // carried by a terminal's report
+    kPin = 32,      // written when a report pins the terminal's identity
+    kSaved = 64,    // written by the insert without completion time (an operator's new row)
 };
 
 enum class Type { Integer, Text, Flag };
@@ -40,21 +43,22 @@ struct Column {
 };
 
 constexpr unsigned kWritten = kInsert | kUpdate;
+constexpr unsigned kReported = kWritten | kReport;
 
 // In the order the statements name them; the lookup reads its row by these positions.
 constexpr Column kColumns[] = {
     {"id", &struDeviceInfo::id, kRead},
-    {"devId", &struDeviceInfo::devId, kWritten},
+    {"devId", &struDeviceInfo::devId, kWritten | kPin},
     {"devSN", &struDeviceInfo::devSN, kInsert | kKey},
-    {"devType", &struDeviceInfo::devType, kWritten},
-    {"LicensePlateNumber", &struDeviceInfo::LicensePlateNumber, kWritten},
-    {"PhoneNumber", &struDeviceInfo::PhoneNumber, kWritten},
-    {"AppVersion", &struDeviceInfo::AppVersion, kWritten},
-    {"McuVersion", &struDeviceInfo::McuVersion, kWritten},
-    {"FourGVersion", &struDeviceInfo::FourGVersion, kWritten},
-    {"GnssVersion", &struDeviceInfo::GnssVersion, kWritten},
-    {"SmartModule", &struDeviceInfo::SmartModule, kWritten},
-    {"Reserve", &struDeviceInfo::Reserve, kWritten},
+    {"devType", &struDeviceInfo::devType, kReported},
+    {"LicensePlateNumber", &struDeviceInfo::LicensePlateNumber, kReported},
+    {"PhoneNumber", &struDeviceInfo::PhoneNumber, kReported},
+    {"AppVersion", &struDeviceInfo::AppVersion, kReported},
+    {"McuVersion", &struDeviceInfo::McuVersion, kReported},
+    {"FourGVersion", &struDeviceInfo::FourGVersion, kReported},
+    {"GnssVersion", &struDeviceInfo::GnssVersion, kReported},
+    {"SmartModule", &struDeviceInfo::SmartModule, kReported},
+    {"Reserve", &struDeviceInfo::Reserve, kReported},
     {"isAutoUpdate", &struDeviceInfo::isAutoUpdate, kWritten},
     {"ConfigCmd", &struDeviceInfo::ConfigCmd, kWritten},
     {"UpgradeCompletionTime", &struDeviceInfo::UpgradeCompletionTime, kWritten | kWithTime},
@@ -62,6 +66,9 @@ constexpr Column kColumns[] = {
     {"GetIndexFile", &struDeviceInfo::GetIndexFile, kWritten},
     {"GetPrintFile", &struDeviceInfo::GetPrintFile, kWritten},
     {"GetRunInfoFile", &struDeviceInfo::GetRunInfoFile, kWritten},
+    // A terminal's own first report pins its row (the column default); a row an operator adds
+    // pins at the terminal's first report.
+    {"IdentityPinned", &struDeviceInfo::IdentityPinned, kPin | kSaved},
 };
 constexpr int kColumnCount = static_cast<int>(sizeof kColumns / sizeof kColumns[0]);
 
@@ -78,6 +85,9 @@ bool withTime(DeviceColumns::Write write) {
 
 // Written by the statement: in the insert's column list or the update's set list.
 bool written(const Column& column, DeviceColumns::Write write) {
+    if (write == DeviceColumns::Write::Report) return (column.use & kReport) != 0;
+    if (write == DeviceColumns::Write::ReportPin) return (column.use & (kReport | kPin)) != 0;
+    if (write == DeviceColumns::Write::Insert && (column.use & kSaved)) return true;
     if ((column.use & kWithTime) && !withTime(write)) return false;
     return (column.use & (isInsert(write) ? kInsert : kUpdate)) != 0;
 }
@@ -169,7 +179,8 @@ bool rawBool(sqlite3_stmt* stmt, int column) {
 
 const QString& DeviceColumns::statement(Write write) {
     static const QString statements[] = {build(Write::Insert), build(Write::InsertWithTime),
-                                         build(Write::Update), build(Write::UpdateWithTime)};
+                                         build(Write::Update), build(Write::UpdateWithTime),
+                                         build(Write::Report), build(Write::ReportPin)};
     return statements[static_cast<int>(write)];
 }
 
@@ -190,6 +201,12 @@ void DeviceColumns::bind(QSqlQuery& query, Write write, const struDeviceInfo& d)
                 break;
         }
     }
+}
+
+const char* DeviceColumns::nameOf(bool struDeviceInfo::*flag) {
+    for (const Column& column : kColumns)
+        if (column.type == Type::Flag && column.flag == flag) return column.name;
+    return nullptr;
 }
 
 const char* DeviceColumns::selectBySN() {

@@ -16,12 +16,17 @@ struct sqlite3_stmt;
 class DeviceColumns {
   public:
     // The statements that write a whole record; "WithTime" ones also write
-    // UpgradeCompletionTime. Updates find their row by devSN.
-    enum class Write { Insert, InsertWithTime, Update, UpdateWithTime };
+    // UpgradeCompletionTime, Insert (an operator's new row) also IdentityPinned. Report writes only
+    // the columns a terminal's report carries, ReportPin those and the pinned identity (devId,
+    // IdentityPinned). Updates find their row by devSN.
+    enum class Write { Insert, InsertWithTime, Update, UpdateWithTime, Report, ReportPin };
 
     static const QString& statement(Write write);
     // Binds every parameter of statement(write) from the record.
     static void bind(QSqlQuery& query, Write write, const struDeviceInfo& device);
+
+    // The column that holds a flag of the record; nullptr for a field that is not stored.
+    static const char* nameOf(bool struDeviceInfo::*flag);
 
     // Every stored column, in table order, of the row whose devSN is bound to the one "?".
     static const char* selectBySN();

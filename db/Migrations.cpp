@@ -38,11 +38,22 @@ bool originalTables(QSqlDatabase& db) {
     }
     return execAll(db, statements);
 }
+
+// A serial number is tied to the device ID it first reported with. Rows that never stored a
+// device ID pin at their next report.
+bool identityPin(QSqlDatabase& db) {
+    return execAll(
+        db,
+        {QStringLiteral("alter table Tab_DeviceInfo add column IdentityPinned INTEGER DEFAULT 1"),
+         QStringLiteral(
+             "update Tab_DeviceInfo set IdentityPinned=0 where devId is null or devId=''")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
     static const std::vector<Migration> steps{
         {1, "original device and package tables", originalTables},
+        {2, "device identity pinned to its first device ID", identityPin},
     };
     return steps;
 }

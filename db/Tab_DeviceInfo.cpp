@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <functional>
+
 #include <QDebug>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -15,6 +17,13 @@ const QString kCount = QStringLiteral("select Count(1) from Tab_DeviceInfo where
 const QString kList = QStringLiteral("select rowid as row_num,* from Tab_DeviceInfo");
 const QString kClearAutoUpdate =
     QStringLiteral("update Tab_DeviceInfo set isAutoUpdate=:isAutoUpdate");
+const QString kCompleteUpgrade = QStringLiteral(
+    "update Tab_DeviceInfo set UpgradeCompletionTime=:UpgradeCompletionTime,isAutoUpdate=0 "
+    "where devSN=:devSN");
+const QString kClearConfigCmd = QStringLiteral(
+    "update Tab_DeviceInfo set ConfigCmd='' where devSN=:devSN and ConfigCmd=:ConfigCmd");
+const QString kReleasePin =
+    QStringLiteral("update Tab_DeviceInfo set IdentityPinned=0 where devSN=:devSN");
 
 void readList(QSqlQuery& query, QList<struDeviceInfo>& devices, bool trimConfigCmd) {
     devices.clear();
@@ -61,6 +70,23 @@ bool execWrite(QSqlQuery& query, bool& failed) {
     failed = !query.exec();
     return !failed && query.numRowsAffected() > 0;
 }
+
+// One update on a borrowed connection, prepared and bound by prepare; true when it changed a
+// row. failed, when given, tells a statement that could not run from one that matched nothing.
+bool updateRow(const std::function<QSqlQuery&(PooledConnection&)>& prepare,
+               bool* failed = nullptr) {
+    PooledConnection connection;
+    if (!connection.isUsable()) {
+        qDebug("Open the database fail");
+        if (failed) *failed = true;
+        return false;
+    }
+    bool execFailed = false;
+    const bool written = execWrite(prepare(connection), execFailed);
+    if (execFailed) qDebug("update Tab_DeviceInfo fail ");
+    if (failed) *failed = execFailed;
+    return written;
+}
 }  // namespace
 
 using Write = DeviceColumns::Write;
@@ -97,8 +123,10 @@ bool Tab_DeviceInfo::saveDevice(const struDeviceInfo& device) {
     count.finish();  // release the read before writing
 
     const Write statement = rows < 1 ? Write::Insert : Write::Update;
+    struDeviceInfo row = device;
+    row.IdentityPinned = false;  // a new row is pinned by its terminal's first report
     QSqlQuery& write = connection.prepare(DeviceColumns::statement(statement));
-    DeviceColumns::bind(write, statement, device);
+    DeviceColumns::bind(write, statement, row);
     bool failed = false;
     const bool written = execWrite(write, failed);
     if (failed) qDebug("insert device fail ");
@@ -114,26 +142,28 @@ bool Tab_DeviceInfo::queryDevices(QList<struDeviceInfo>& devices, const QString&
     return listDevices(devices, devSN, PhoneNumber, false);
 }
 
-bool Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device, const QString& devSN) {
+Tab_DeviceInfo::RowState Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device,
+                                                       const QString& devSN) {
     PooledConnection connection;
     if (!connection.isUsable()) {
         qDebug("Open the database fail");
-        return false;
+        return RowState::Failed;
     }
     sqlite3_stmt* stmt = connection.prepareRaw(DeviceColumns::selectBySN());
     if (!stmt) {
         qDebug("query device fail ");
-        return false;
+        return RowState::Failed;
     }
     const QByteArray serial = devSN.toUtf8();
     sqlite3_bind_text(stmt, 1, serial.constData(), serial.size(), SQLITE_STATIC);
     const int step = sqlite3_step(stmt);
     if (step == SQLITE_ROW) {
         DeviceColumns::readRaw(stmt, device);
-        return true;
+        return RowState::Found;
     }
-    if (step != SQLITE_DONE) qDebug("query device fail ");
-    return false;
+    if (step == SQLITE_DONE) return RowState::Missing;
+    qDebug("query device fail ");
+    return RowState::Failed;
 }
 
 bool Tab_DeviceInfo::clearAutoUpdate() {
@@ -148,6 +178,60 @@ bool Tab_DeviceInfo::clearAutoUpdate() {
     const bool written = execWrite(query, failed);
     if (failed) qDebug("update Tab_DeviceInfo fail ");
     return written;
+}
+
+bool Tab_DeviceInfo::refreshFromReport(const struDeviceInfo& report, bool pin) {
+    const Write statement = pin ? Write::ReportPin : Write::Report;
+    struDeviceInfo row = report;
+    row.IdentityPinned = true;  // bound by the pinning statement only
+    return updateRow([&](PooledConnection& connection) -> QSqlQuery& {
+        QSqlQuery& query = connection.prepare(DeviceColumns::statement(statement));
+        DeviceColumns::bind(query, statement, row);
+        return query;
+    });
+}
+
+bool Tab_DeviceInfo::completeUpgrade(const QString& devSN, qint32 completionTime) {
+    return updateRow([&](PooledConnection& connection) -> QSqlQuery& {
+        QSqlQuery& query = connection.prepare(kCompleteUpgrade);
+        query.bindValue(QStringLiteral(":UpgradeCompletionTime"), completionTime);
+        query.bindValue(QStringLiteral(":devSN"), devSN);
+        return query;
+    });
+}
+
+bool Tab_DeviceInfo::clearConfigCmd(const QString& devSN, const QString& sentCommand) {
+    return updateRow([&](PooledConnection& connection) -> QSqlQuery& {
+        QSqlQuery& query = connection.prepare(kClearConfigCmd);
+        query.bindValue(QStringLiteral(":devSN"), devSN);
+        query.bindValue(QStringLiteral(":ConfigCmd"), sentCommand);
+        return query;
+    });
+}
+
+bool Tab_DeviceInfo::clearFileRequest(const QString& devSN, bool struDeviceInfo::*flag) {
+    const char* column = DeviceColumns::nameOf(flag);
+    if (!column) return false;
+    const QString statement = QStringLiteral("update Tab_DeviceInfo set %1=0 where devSN=:devSN")
+                                  .arg(QLatin1String(column));
+    return updateRow([&](PooledConnection& connection) -> QSqlQuery& {
+        QSqlQuery& query = connection.prepare(statement);
+        query.bindValue(QStringLiteral(":devSN"), devSN);
+        return query;
+    });
+}
+
+Tab_DeviceInfo::RowState Tab_DeviceInfo::releasePin(const QString& devSN) {
+    bool failed = false;
+    const bool changed = updateRow(
+        [&](PooledConnection& connection) -> QSqlQuery& {
+            QSqlQuery& query = connection.prepare(kReleasePin);
+            query.bindValue(QStringLiteral(":devSN"), devSN);
+            return query;
+        },
+        &failed);
+    if (failed) return RowState::Failed;
+    return changed ? RowState::Found : RowState::Missing;
 }
 
 bool Tab_DeviceInfo::updateDevice(const struDeviceInfo& device) {

@@ -11,7 +11,12 @@
 class Tab_DeviceInfo : public QObject {
     Q_OBJECT
   public:
+    // Whether a statement found its row, found none, or could not run (say, the database was
+    // busy): a failed lookup is not a missing row.
+    enum class RowState { Found, Missing, Failed };
+
     explicit Tab_DeviceInfo(QObject* parent = nullptr) : QObject(parent) {}
+    ~Tab_DeviceInfo() override = default;
 
     bool insertDevice(const struDeviceInfo& device);
     // Inserts a new devSN or updates its row; UpgradeCompletionTime is never written.
@@ -20,7 +25,19 @@ class Tab_DeviceInfo : public QObject {
     // Empty filters are left out; both empty lists every row.
     bool queryDevices(QList<struDeviceInfo>& devices, const QString& devSN,
                       const QString& PhoneNumber);
-    bool getDeviceBySN(struDeviceInfo& device, const QString& devSN);
+    // Virtual so that tests of its callers can make it fail.
+    virtual RowState getDeviceBySN(struDeviceInfo& device, const QString& devSN);
     bool clearAutoUpdate();
     bool updateDevice(const struDeviceInfo& device);
+
+    // Writes that change only their own columns, so an operator's edit made meanwhile stays.
+    // Each is true when it changed a row.
+    // The columns a terminal's report carries; with pin also devId, which becomes the pinned one.
+    bool refreshFromReport(const struDeviceInfo& report, bool pin);
+    bool completeUpgrade(const QString& devSN, qint32 completionTime);  // clears isAutoUpdate
+    // Clears ConfigCmd only while it still holds the command that was sent.
+    bool clearConfigCmd(const QString& devSN, const QString& sentCommand);
+    bool clearFileRequest(const QString& devSN, bool struDeviceInfo::*flag);
+    // The serial number's next report pins the device ID it carries.
+    RowState releasePin(const QString& devSN);
 };

@@ -37,16 +37,16 @@ QString devIdText(const SocketPacket& packet) {
 }
 
 // The pending-file flag of a file type (1 to 4), nullptr for any other type.
-bool* fileFlag(struDeviceInfo& device, quint32 type) {
+bool struDeviceInfo::*fileFlag(quint32 type) {
     switch (type) {
         case 1:
-            return &device.GetLogFile;
+            return &struDeviceInfo::GetLogFile;
         case 2:
-            return &device.GetIndexFile;
+            return &struDeviceInfo::GetIndexFile;
         case 3:
-            return &device.GetPrintFile;
+            return &struDeviceInfo::GetPrintFile;
         case 4:
-            return &device.GetRunInfoFile;
+            return &struDeviceInfo::GetRunInfoFile;
         default:
             return nullptr;
     }
@@ -93,9 +93,13 @@ TcpDataMgtApi::TcpDataMgtApi() : TcpDataMgtApi(struLocalParam()) {
 }
 
 TcpDataMgtApi::TcpDataMgtApi(const struLocalParam& param, QObject* parent)
+    : TcpDataMgtApi(param, std::make_unique<Tab_DeviceInfo>(), parent) {}
+
+TcpDataMgtApi::TcpDataMgtApi(const struLocalParam& param,
+                             std::unique_ptr<Tab_DeviceInfo> deviceTable, QObject* parent)
     : QObject(parent),
       m_packetHandler(std::make_unique<SocketPacketHandler>()),
-      m_deviceTable(std::make_unique<Tab_DeviceInfo>()),
+      m_deviceTable(std::move(deviceTable)),
       m_packageTable(std::make_unique<Tab_Package>()),
       m_param(param) {
     registerDeviceLinkMetaTypes();
@@ -125,6 +129,7 @@ void TcpDataMgtApi::readDataSlot(qintptr socketId, QByteArray data) {
         logger()->info("{}, 升级包表操作对象为空!", "TcpDataMgtApi::readDataSlot");
         return;
     }
+    if (m_links.value(socketId).closing) return;
     SocketPacket packet;
     if (m_packetHandler->DataParse(data, packet) != 0) {
         writeDataLog(QStringLiteral("TcpDataMgtApi::readDataSlot DataParse Failed"), data);
@@ -162,8 +167,28 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     }
 
     const QString devId = devIdText(packet);
+    TerminalLink& link = m_links[socketId];
+    if (!link.devSN.isEmpty() && link.devSN != report.devSN) {
+        // One connection is one terminal: fresh serial numbers on it would each become a device.
+        logger()->warn("{}, serial number changed from {} to {} on the connection of {}: closed",
+                       "TcpDataMgtApi::readDataSlot", link.devSN.toStdString(),
+                       report.devSN.toStdString(), peerOf(socketId).toStdString());
+        link.closing = true;
+        emit closeConnection(socketId);
+        return;
+    }
+    link.devSN = report.devSN;
+
     struDeviceInfo device;
-    const bool registered = m_deviceTable->getDeviceBySN(device, report.devSN);
+    const Tab_DeviceInfo::RowState lookup = m_deviceTable->getDeviceBySN(device, report.devSN);
+    if (lookup == Tab_DeviceInfo::RowState::Failed) {
+        // Taken for a new terminal, it would be registered a second time.
+        logger()->warn("{}, device lookup failed, answered as unknown: {}",
+                       "TcpDataMgtApi::readDataSlot", report.devSN.toStdString());
+        GetUpgradeFlag(socketId, packet, 0, QString());
+        return;
+    }
+    const bool registered = lookup == Tab_DeviceInfo::RowState::Found;
     if (!registered) {
         logger()->info("{}, device is not registered!", "TcpDataMgtApi::readDataSlot");
         report.devId = devId;
@@ -173,7 +198,22 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         // The new row is this report: later progress and results must find it by devSN.
         device = report;
     } else {
-        device.devId = devId;
+        const bool pinned = device.IdentityPinned && !device.devId.isEmpty();
+        if (pinned && device.devId != devId) {
+            logger()->warn(
+                "{}, serial number {} is pinned to device ID {}; refused device ID {} from {}",
+                "TcpDataMgtApi::readDataSlot", report.devSN.toStdString(),
+                device.devId.toStdString(), devId.toStdString(), peerOf(socketId).toStdString());
+            link.impostor = true;
+            GetUpgradeFlag(socketId, packet, 0, QString());
+            return;
+        }
+        link.impostor = false;
+        const bool pin = !pinned && !devId.isEmpty();
+        if (pin) {
+            device.devId = devId;
+            device.IdentityPinned = true;
+        }
         device.devType = report.devType;
         device.LicensePlateNumber = report.LicensePlateNumber;
         device.PhoneNumber = report.PhoneNumber;
@@ -183,7 +223,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         device.GnssVersion = report.GnssVersion;
         device.SmartModule = report.SmartModule;
         device.Reserve = report.Reserve;
-        m_deviceTable->updateDevice(device);
+        m_deviceTable->refreshFromReport(device, pin);
     }
 
     {
@@ -245,21 +285,15 @@ void TcpDataMgtApi::sendPendingTasks(qintptr socketId, const SocketPacket& heade
     }
     if (!device.ConfigCmd.isEmpty()) SendConfigCmd(socketId, header, device.ConfigCmd);
 
-    if (isPlainName(device.devSN)) {
-        const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmm"));
-        const QString sep = QDir::separator();
-        const QString tail = sep + device.devSN + sep + time + sep;
-        DevFilePaths paths;
-        paths.log = m_param.DevLogDir + tail;
-        paths.index = m_param.DevIndexDir + tail;
-        paths.print = m_param.PrintDir + tail;
-        paths.runInfo = m_param.RunInfoDir + tail;
-        StorePendingPaths(socketId, paths);
-    } else {
-        // The serial number names a directory: one that leaves the file store gets none.
-        logger()->info("{}, device serial number unfit for a directory name: {}",
-                       "TcpDataMgtApi::readDataSlot", device.devSN.toStdString());
-    }
+    const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmm"));
+    const QString sep = QDir::separator();
+    const QString tail = sep + safePathComponent(device.devSN) + sep + time + sep;
+    DevFilePaths paths;
+    paths.log = m_param.DevLogDir + tail;
+    paths.index = m_param.DevIndexDir + tail;
+    paths.print = m_param.PrintDir + tail;
+    paths.runInfo = m_param.RunInfoDir + tail;
+    StorePendingPaths(socketId, paths);
 
     const quint32 type = firstPendingFileType(device);
     if (type != 0)
@@ -306,10 +340,15 @@ void TcpDataMgtApi::SendConfigCmd(qintptr socketId, const SocketPacket& header,
                                   const QString& command) {
     QByteArray body;
     m_packetHandler->PackConfigCmd(command, body);
+    // Only a result to the command sent here may clear it.
+    m_links[socketId].sentCommand = command;
     sendAnswer(socketId, header, kCmdCommand, body);
 }
 
 void TcpDataMgtApi::SendGetFile(qintptr socketId, const SocketPacket& header, quint32 fileType) {
+    // Chunks are stored only for a type requested on this connection, up to the quota.
+    const qint64 quota = static_cast<qint64>(m_param.DeviceFileQuotaMiB) * 1024 * 1024;
+    m_links[socketId].transfers.insert(fileType, DeviceFileTransfer(quota));
     QByteArray body;
     m_packetHandler->PackGetFile(fileType, body);
     sendAnswer(socketId, header, kCmdFile, body);
@@ -340,21 +379,25 @@ void TcpDataMgtApi::StorePendingPaths(qintptr socketId, const DevFilePaths& path
     m_pendingPaths.insert(socketId, paths);
 }
 
-bool TcpDataMgtApi::updateOnlineRecord(qintptr socketId,
+bool TcpDataMgtApi::changeOnlineRecord(qintptr socketId,
                                        const std::function<void(struDeviceInfo&)>& change,
                                        struDeviceInfo* updated) {
-    struDeviceInfo copy;
-    {
-        std::lock_guard<std::mutex> lock(m_onlineMutex);
-        auto it = m_onlineDevices.find(socketId);
-        if (it == m_onlineDevices.end()) return false;
-        change(*it);
-        copy = *it;
-    }
-    // The table is written outside the lock: the web API's readers never wait on SQLite.
-    m_deviceTable->updateDevice(copy);
-    if (updated) *updated = std::move(copy);
+    std::lock_guard<std::mutex> lock(m_onlineMutex);
+    auto it = m_onlineDevices.find(socketId);
+    if (it == m_onlineDevices.end()) return false;
+    change(*it);
+    if (updated) *updated = *it;
     return true;
+}
+
+bool TcpDataMgtApi::refused(qintptr socketId) const {
+    const auto link = m_links.constFind(socketId);
+    return link != m_links.constEnd() && (link->impostor || link->closing);
+}
+
+QString TcpDataMgtApi::peerOf(qintptr socketId) const {
+    const QString peer = m_links.value(socketId).peer;
+    return peer.isEmpty() ? QStringLiteral("an unknown peer") : peer;
 }
 
 void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& packet) {
@@ -362,15 +405,22 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
     if (m_packetHandler->ParseUpgradeProgress(packet.data, progress) != 0) return;
     logger()->info("{}, Upgrade Progress results(0x0002):{}", "TcpDataMgtApi::readDataSlot",
                    hex(packet.data));
+    if (refused(socketId)) return;
 
     if (progress == 100) {
-        updateOnlineRecord(socketId, [](struDeviceInfo& device) {
-            device.UpgradeCompletionTime =
-                static_cast<qint32>(QDateTime::currentDateTime().toSecsSinceEpoch());
-            device.isAutoUpdate = false;
-            device.upgradeProgress = 100;
-            device.progressReported = true;
-        });
+        const auto now = static_cast<qint32>(QDateTime::currentDateTime().toSecsSinceEpoch());
+        struDeviceInfo device;
+        const bool online = changeOnlineRecord(
+            socketId,
+            [now](struDeviceInfo& d) {
+                d.UpgradeCompletionTime = now;
+                d.isAutoUpdate = false;
+                d.upgradeProgress = 100;
+                d.progressReported = true;
+            },
+            &device);
+        // Outside the lock: the web API's readers never wait on SQLite.
+        if (online) m_deviceTable->completeUpgrade(device.devSN, now);
         return;
     }
 
@@ -403,8 +453,21 @@ void TcpDataMgtApi::handleCmdResult(qintptr socketId, const SocketPacket& packet
     logger()->info("{}, telnet Parameter configuration results(0x0003):{}",
                    "TcpDataMgtApi::readDataSlot", hex(packet.data));
     if (result.resultCode != 0) return;  // stays pending: sent again at the next report
+    if (refused(socketId)) return;
+    auto link = m_links.find(socketId);
+    if (link == m_links.end() || link->sentCommand.isEmpty()) return;
+    const QString sent = link->sentCommand;
+    link->sentCommand.clear();
 
-    updateOnlineRecord(socketId, [](struDeviceInfo& device) { device.ConfigCmd.clear(); });
+    struDeviceInfo device;
+    if (!changeOnlineRecord(
+            socketId, [](struDeviceInfo&) {}, &device))
+        return;
+    // A command the operator set meanwhile is not the one confirmed: it stays.
+    if (!m_deviceTable->clearConfigCmd(device.devSN, sent)) return;
+    changeOnlineRecord(socketId, [&sent](struDeviceInfo& d) {
+        if (d.ConfigCmd == sent) d.ConfigCmd.clear();
+    });
 }
 
 void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packet) {
@@ -415,34 +478,55 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
     FileOperation* fileStore = FileOperation::instance();
     if (!fileStore) return;
 
-    if (!isPlainName(chunk.fileName)) {
-        logger()->info("{}, device file name refused: {}", "TcpDataMgtApi::readDataSlot",
-                       chunk.fileName.toStdString());
+    auto link = m_links.find(socketId);
+    const bool requested =
+        link != m_links.end() && !link->impostor && link->transfers.contains(chunk.type);
+    if (!requested) {
+        logger()->info("{}, device file not requested on this connection, dropped: type {} {}",
+                       "TcpDataMgtApi::readDataSlot", chunk.type, chunk.fileName.toStdString());
         return;
     }
+    DeviceFileTransfer& transfer = link->transfers[chunk.type];
     DevFilePaths paths;
     {
         std::lock_guard<std::mutex> lock(m_pendingMutex);
         paths = m_pendingPaths.value(socketId);
     }
     const QString directory = paths.forType(chunk.type);
-    if (!directory.isEmpty()) {
-        fileStore->WriteDevUploadFile(directory + chunk.fileName, chunk.data);
-    } else if (chunk.type >= 1 && chunk.type <= 4) {
-        // Without the directory of a report the name alone would land in the working directory.
-        logger()->info("{}, no directory for device file: {}", "TcpDataMgtApi::readDataSlot",
-                       chunk.fileName.toStdString());
+    bool firstRefusal = false;
+    bool written = false;
+    if (transfer.admit(chunk, firstRefusal)) {
+        written = !directory.isEmpty() &&
+                  fileStore->WriteDevUploadFile(directory + safePathComponent(chunk.fileName),
+                                                chunk.data, transfer.startsFile());
+    } else if (firstRefusal) {
+        logger()->warn("{}, device file over its quota of {} MiB, refused: type {} {} from {}",
+                       "TcpDataMgtApi::readDataSlot", m_param.DeviceFileQuotaMiB, chunk.type,
+                       chunk.fileName.toStdString(), peerOf(socketId).toStdString());
+    }
+    const DeviceFileTransfer::Verdict verdict = transfer.record(chunk, written);
+    if (verdict == DeviceFileTransfer::Verdict::More) return;
+    link->transfers.remove(chunk.type);
+    if (verdict == DeviceFileTransfer::Verdict::Broken) {
+        logger()->info("{}, device file not stored whole, its request stays: type {} {}",
+                       "TcpDataMgtApi::readDataSlot", chunk.type, chunk.fileName.toStdString());
+        return;
     }
 
-    if (chunk.counter1 != chunk.counter2 || chunk.counter3 != chunk.counter4) return;
-
-    const auto clearFlag = [&chunk](struDeviceInfo& record) {
-        if (bool* flag = fileFlag(record, chunk.type)) *flag = false;
-    };
+    bool struDeviceInfo::*flag = fileFlag(chunk.type);
     struDeviceInfo device;
-    if (!updateOnlineRecord(socketId, clearFlag, &device)) return;
+    if (!changeOnlineRecord(
+            socketId, [flag](struDeviceInfo& d) { d.*flag = false; }, &device))
+        return;
+    m_deviceTable->clearFileRequest(device.devSN, flag);
     const quint32 next = firstPendingFileType(device);
     if (next != 0) SendGetFile(socketId, packet, next);
+}
+
+void TcpDataMgtApi::sockConnect(qintptr socketId, QString address, quint16 port) {
+    TerminalLink link;
+    link.peer = QStringLiteral("%1:%2").arg(address).arg(port);
+    m_links.insert(socketId, link);
 }
 
 void TcpDataMgtApi::sockDisConnect(qintptr socketId, QString ip, quint16 port) {
@@ -452,6 +536,7 @@ void TcpDataMgtApi::sockDisConnect(qintptr socketId, QString ip, quint16 port) {
     // A poll still waiting must not reach a later connection that reuses the descriptor.
     for (QTimer* timer : m_pollTimers.values(socketId)) delete timer;
     m_pollTimers.remove(socketId);
+    m_links.remove(socketId);
     {
         std::lock_guard<std::mutex> lock(m_onlineMutex);
         m_onlineDevices.remove(socketId);

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QMultiHash>
@@ -14,6 +15,7 @@
 #include "codec/SocketPacketHandler.h"
 #include "core/struLocalParam.h"
 #include "device/DevFilePaths.h"
+#include "device/TerminalLink.h"
 #include "model/struDeviceInfo.h"
 #include "model/struPackageInfo.h"
 
@@ -36,6 +38,9 @@ class TcpDataMgtApi : public QObject {
 
     // A handler with its own parameters instead of config.ini; for tests and tools.
     explicit TcpDataMgtApi(const struLocalParam& param, QObject* parent = nullptr);
+    // The same over a device table of the caller's, so tests can make it fail.
+    TcpDataMgtApi(const struLocalParam& param, std::unique_ptr<Tab_DeviceInfo> deviceTable,
+                  QObject* parent = nullptr);
     ~TcpDataMgtApi() override;
 
     // Set once at start-up, before the device server listens.
@@ -59,8 +64,12 @@ class TcpDataMgtApi : public QObject {
   signals:
     // One whole packet for the connection with that socket ID.
     void sendSocketData(QByteArray data, qintptr socketId);
+    // The connection with that socket ID is to be closed: it is not the terminal it said it was.
+    void closeConnection(qintptr socketId);
 
   public slots:
+    // A new connection; its address goes with what is logged about it.
+    void sockConnect(qintptr socketId, QString address, quint16 port);
     void readDataSlot(qintptr socketId, QByteArray data);
     void sockDisConnect(qintptr socketId, QString ip, quint16 port);
 
@@ -78,10 +87,13 @@ class TcpDataMgtApi : public QObject {
                           const struDeviceInfo& device);
     void sendAnswer(qintptr socketId, const SocketPacket& received, quint16 cmd,
                     const QByteArray& body);
-    // Applies change to this connection's record and writes the result to the device table;
-    // updated, when given, receives that copy. False, with nothing written, when it has none.
-    bool updateOnlineRecord(qintptr socketId, const std::function<void(struDeviceInfo&)>& change,
+    // Applies change to this connection's online record; updated, when given, receives the
+    // changed copy. False when the connection has none.
+    bool changeOnlineRecord(qintptr socketId, const std::function<void(struDeviceInfo&)>& change,
                             struDeviceInfo* updated = nullptr);
+    // A connection whose packets beyond its report are not accepted.
+    bool refused(qintptr socketId) const;
+    QString peerOf(qintptr socketId) const;
 
     std::unique_ptr<SocketPacketHandler> m_packetHandler;
     std::unique_ptr<Tab_DeviceInfo> m_deviceTable;
@@ -91,6 +103,9 @@ class TcpDataMgtApi : public QObject {
 
     // Progress polls waiting for their pause, per socket ID; main thread only.
     QMultiHash<qintptr, QTimer*> m_pollTimers;
+
+    // Per socket ID, what is known of the connection beyond its record; main thread only.
+    QHash<qintptr, TerminalLink> m_links;
 
     // Guards m_onlineDevices: the main thread writes, web worker threads read. std::mutex, not
     // QMutex: Qt's lock is not instrumented, so thread sanitizer builds would not see it.

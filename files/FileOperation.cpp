@@ -92,13 +92,16 @@ bool FileOperation::DeleteUpgradePackage(const QString& fileName) {
     return QFile::remove(fileName);
 }
 
-bool FileOperation::WriteDevUploadFile(const QString& fileName, const QByteArray& data) {
+bool FileOperation::WriteDevUploadFile(const QString& fileName, const QByteArray& data,
+                                       bool bNewFile) {
     const QString dir = QFileInfo(fileName).absolutePath();
     if (!QDir(dir).exists()) QDir().mkpath(dir);
 
     QFile file(fileName);
     bool ok = false;
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) ok = writeAll(file, data);
+    const QIODevice::OpenMode mode = bNewFile ? QIODevice::WriteOnly | QIODevice::Truncate
+                                              : QIODevice::WriteOnly | QIODevice::Append;
+    if (file.open(mode)) ok = writeAll(file, data);
     // Every chunk that arrived is recorded, written or not.
     writeDataLog(QStringLiteral("FileOperation::WriteDevUploadFile :") + fileName, data);
     file.close();

@@ -29,8 +29,9 @@ class FileOperation : public QObject {
     bool WriteUpgradePackage(const QString& fileName, const QByteArray& data, bool bNewFile = true);
     bool DeleteUpgradePackage(const QString& fileName);
     // Appends one chunk of a terminal's file, creating every missing directory level, and
-    // records the chunk in the day's data log. An empty chunk fails.
-    bool WriteDevUploadFile(const QString& fileName, const QByteArray& data);
+    // records the chunk in the day's data log. An empty chunk fails. bNewFile starts the file
+    // afresh, so a transfer never continues what an earlier broken one left.
+    bool WriteDevUploadFile(const QString& fileName, const QByteArray& data, bool bNewFile = false);
     // The device list as the 16-column CSV file (see DeviceListCsv).
     bool ReadImportCsv(const QString& fileName, QList<struDeviceInfo>& outDevList);
     bool WriteCsvFile(const QString& fileName, QList<struDeviceInfo> devList);

@@ -9,6 +9,23 @@ bool isPlainName(const QString& name) {
            name != QLatin1String(".") && name != QLatin1String("..");
 }
 
+QString safePathComponent(const QString& name) {
+    if (name.isEmpty()) return QStringLiteral("%");
+    if (name == QLatin1String(".")) return QStringLiteral("%2E");
+    if (name == QLatin1String("..")) return QStringLiteral("%2E%2E");
+    QString out;
+    out.reserve(name.size());
+    for (const QChar c : name) {
+        const ushort u = c.unicode();
+        const bool control = u < 0x20 || (u >= 0x7F && u < 0xA0);
+        if (control || c == QLatin1Char('%') || c == QLatin1Char('/') || c == QLatin1Char('\\'))
+            out += QStringLiteral("%%1").arg(u, 2, 16, QLatin1Char('0')).toUpper();
+        else
+            out += c;
+    }
+    return out;
+}
+
 bool isInsideDirectory(const QString& path, const QString& dir) {
     const QString root = QFileInfo(dir).canonicalFilePath();
     if (root.isEmpty()) return false;

@@ -27,6 +27,7 @@ struct struDeviceInfo {
     bool GetIndexFile = false;
     bool GetPrintFile = false;
     bool GetRunInfoFile = false;
+    bool IdentityPinned = false;    // devId is the only device ID this serial number may report
     bool progressReported = false;  // memory only
 };
 Q_DECLARE_METATYPE(struDeviceInfo)

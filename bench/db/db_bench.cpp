@@ -200,7 +200,8 @@ void Tab_getDeviceBySN(benchmark::State& state) {
     int64_t i = 0;
     for (auto _ : state) {
         struDeviceInfo device;
-        if (!table.getDeviceBySN(device, serial(pick(i++)))) state.SkipWithError("not found");
+        if (table.getDeviceBySN(device, serial(pick(i++))) != Tab_DeviceInfo::RowState::Found)
+            state.SkipWithError("not found");
         benchmark::DoNotOptimize(device);
     }
 }

@@ -31,6 +31,7 @@ TEST_F(LocalParaMgtTest, MissingFileGivesDefaultsAndFixedDirectories) {
     EXPECT_EQ(p.HttpRecvTimeOut, 600u);
     EXPECT_EQ(p.HttpSendTimeOut, 600u);
     EXPECT_EQ(p.ManualMode, 0u);
+    EXPECT_EQ(p.DeviceFileQuotaMiB, 64u);
     EXPECT_EQ(p.ListenIP, "0.0.0.0");
     EXPECT_EQ(p.NetIP, LocalParaMgt::localIPv4());
     EXPECT_EQ(p.ExcelDir, dir.path() + "/Excel");
@@ -55,12 +56,19 @@ TEST_F(LocalParaMgtTest, TimeOutsOutsideTheirRangeFallBackTo600) {
 }
 
 TEST_F(LocalParaMgtTest, ExplicitValuesAndNonNumbers) {
-    writeKeys({{"TcpPort", 1234}, {"HttpPort", "abc"}, {"MaxConnCount", 2000}, {"ManualMode", 1}});
+    writeKeys({{"TcpPort", 1234},
+               {"HttpPort", "abc"},
+               {"MaxConnCount", 2000},
+               {"ManualMode", 1},
+               {"DeviceFileQuotaMiB", 3}});
     const struLocalParam p = read();
+    EXPECT_EQ(p.DeviceFileQuotaMiB, 3u);
     EXPECT_EQ(p.TcpPort, 1234);
     EXPECT_EQ(p.HttpPort, 0);  // present but not a number
     EXPECT_EQ(p.MaxConnCount, 2000);
     EXPECT_EQ(p.ManualMode, 1u);
+    writeKeys({{"DeviceFileQuotaMiB", "abc"}});
+    EXPECT_EQ(read().DeviceFileQuotaMiB, 64u);  // a quota of nothing would refuse every file
 }
 
 TEST_F(LocalParaMgtTest, NetIpEmptyMeansLocalAddressAndExplicitIsKept) {

@@ -65,11 +65,15 @@ TEST_F(SchemaFile, DatabaseFromBeforeTheVersionTableKeepsItsRows) {
              "GnssVersion TEXT,SmartModule TEXT,Reserve TEXT,packagePath TEXT,"
              "uploadTime INTEGER,size INTEGER,deviceType TEXT)"));
     ASSERT_TRUE(exec("insert into Tab_DeviceInfo(devSN,AppVersion) values('SN1','V1')"));
+    ASSERT_TRUE(exec("insert into Tab_DeviceInfo(devId,devSN) values('ID2','SN2')"));
     ASSERT_TRUE(exec("insert into Tab_Package(packageName,deviceType) values('p','T1')"));
 
     ASSERT_TRUE(DbSchema::migrate(m_db, allMigrations()));
     EXPECT_EQ(value("select AppVersion from Tab_DeviceInfo where devSN='SN1'").toString(), "V1");
     EXPECT_EQ(value("select deviceType from Tab_Package").toString(), "T1");
+    // A stored device ID is pinned; a row without one pins at its next report.
+    EXPECT_EQ(value("select IdentityPinned from Tab_DeviceInfo where devSN='SN2'").toInt(), 1);
+    EXPECT_EQ(value("select IdentityPinned from Tab_DeviceInfo where devSN='SN1'").toInt(), 0);
 }
 
 TEST_F(SchemaFile, FailedStepIsRolledBackAndNewerDatabaseRefused) {

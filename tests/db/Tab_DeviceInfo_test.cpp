@@ -82,7 +82,7 @@ TEST_F(TabDeviceInfoTest, InsertedDeviceReadsBackBySerialNumber) {
     read.row_num = 7;
     read.upgradeProgress = 42;
     read.progressReported = true;
-    ASSERT_TRUE(table.getDeviceBySN(read, QStringLiteral("SN1")));
+    ASSERT_EQ(table.getDeviceBySN(read, QStringLiteral("SN1")), Tab_DeviceInfo::RowState::Found);
     expectStoredFieldsEqual(read, stored);
     EXPECT_GT(read.id, 0);
     EXPECT_EQ(read.row_num, 7);  // only the lists read row_num
@@ -95,7 +95,7 @@ TEST_F(TabDeviceInfoTest, UnknownSerialNumberLeavesRecordUnchanged) {
     MessageCapture capture;
     struDeviceInfo read = makeDevice(QStringLiteral("mine"));
     read.id = 99;
-    EXPECT_FALSE(table.getDeviceBySN(read, QStringLiteral("SN2")));
+    EXPECT_EQ(table.getDeviceBySN(read, QStringLiteral("SN2")), Tab_DeviceInfo::RowState::Missing);
     expectStoredFieldsEqual(read, makeDevice(QStringLiteral("mine")));
     EXPECT_EQ(read.id, 99);
     EXPECT_TRUE(capture.lines().isEmpty());
@@ -108,8 +108,9 @@ TEST_F(TabDeviceInfoTest, SaveInsertsNewSerialNumberWithoutCompletionTime) {
     EXPECT_EQ(rowCount(), 1);
 
     struDeviceInfo read;
-    ASSERT_TRUE(table.getDeviceBySN(read, QStringLiteral("SN1")));
+    ASSERT_EQ(table.getDeviceBySN(read, QStringLiteral("SN1")), Tab_DeviceInfo::RowState::Found);
     EXPECT_EQ(read.UpgradeCompletionTime, 0);  // the column default, not the record's value
+    EXPECT_FALSE(read.IdentityPinned);         // the terminal's first report pins it
     EXPECT_EQ(read.AppVersion, device.AppVersion);
 }
 
@@ -117,7 +118,7 @@ TEST_F(TabDeviceInfoTest, SaveUpdatesExistingRowKeepingIdAndCompletionTime) {
     ASSERT_TRUE(table.insertDevice(makeDevice(QStringLiteral("SN1"))));
     ASSERT_TRUE(table.insertDevice(makeDevice(QStringLiteral("SN2"))));
     struDeviceInfo before;
-    ASSERT_TRUE(table.getDeviceBySN(before, QStringLiteral("SN1")));
+    ASSERT_EQ(table.getDeviceBySN(before, QStringLiteral("SN1")), Tab_DeviceInfo::RowState::Found);
 
     struDeviceInfo changed = makeDevice(QStringLiteral("SN1"), QStringLiteral("13900000000"));
     changed.AppVersion = QStringLiteral("app-9");
@@ -129,14 +130,14 @@ TEST_F(TabDeviceInfoTest, SaveUpdatesExistingRowKeepingIdAndCompletionTime) {
 
     EXPECT_EQ(rowCount(), 2);
     struDeviceInfo after;
-    ASSERT_TRUE(table.getDeviceBySN(after, QStringLiteral("SN1")));
+    ASSERT_EQ(table.getDeviceBySN(after, QStringLiteral("SN1")), Tab_DeviceInfo::RowState::Found);
     EXPECT_EQ(after.id, before.id);
     EXPECT_EQ(after.UpgradeCompletionTime, before.UpgradeCompletionTime);
     changed.UpgradeCompletionTime = before.UpgradeCompletionTime;
     expectStoredFieldsEqual(after, changed);
 
     struDeviceInfo other;
-    ASSERT_TRUE(table.getDeviceBySN(other, QStringLiteral("SN2")));
+    ASSERT_EQ(table.getDeviceBySN(other, QStringLiteral("SN2")), Tab_DeviceInfo::RowState::Found);
     expectStoredFieldsEqual(other, makeDevice(QStringLiteral("SN2")));
 }
 
@@ -154,7 +155,7 @@ TEST_F(TabDeviceInfoTest, UpdateWritesCompletionTimeAndNeedsAKnownSerialNumber) 
     device.isAutoUpdate = false;
     ASSERT_TRUE(table.updateDevice(device));
     struDeviceInfo read;
-    ASSERT_TRUE(table.getDeviceBySN(read, QStringLiteral("SN1")));
+    ASSERT_EQ(table.getDeviceBySN(read, QStringLiteral("SN1")), Tab_DeviceInfo::RowState::Found);
     expectStoredFieldsEqual(read, device);
 
     MessageCapture capture;
@@ -216,7 +217,7 @@ TEST_F(TabDeviceInfoTest, OnlyTheFullListTrimsTheConfigCommand) {
     EXPECT_EQ(devices[0].ConfigCmd, QStringLiteral(" set apn "));
 
     struDeviceInfo read;
-    ASSERT_TRUE(table.getDeviceBySN(read, QStringLiteral("SN1")));
+    ASSERT_EQ(table.getDeviceBySN(read, QStringLiteral("SN1")), Tab_DeviceInfo::RowState::Found);
     EXPECT_EQ(read.ConfigCmd, QStringLiteral(" set apn "));
 }
 
@@ -256,9 +257,22 @@ TEST_F(TabDeviceInfoTest, FailedStatementsLogTheirFixedLine) {
          "query Tab_DeviceInfo fail "},
         {"queryDevices", [&] { return table.queryDevices(devices, "SN1", "P1"); },
          "query Tab_DeviceInfo fail "},
-        {"getDeviceBySN", [&] { return table.getDeviceBySN(device, "SN1"); }, "query device fail "},
+        {"getDeviceBySN",
+         [&] { return table.getDeviceBySN(device, "SN1") != Tab_DeviceInfo::RowState::Failed; },
+         "query device fail "},
         {"clearAutoUpdate", [&] { return table.clearAutoUpdate(); }, "update Tab_DeviceInfo fail "},
         {"updateDevice", [&] { return table.updateDevice(device); }, "update Tab_DeviceInfo fail "},
+        {"refreshFromReport", [&] { return table.refreshFromReport(device, true); },
+         "update Tab_DeviceInfo fail "},
+        {"completeUpgrade", [&] { return table.completeUpgrade("SN1", 1); },
+         "update Tab_DeviceInfo fail "},
+        {"clearConfigCmd", [&] { return table.clearConfigCmd("SN1", "set apn"); },
+         "update Tab_DeviceInfo fail "},
+        {"clearFileRequest",
+         [&] { return table.clearFileRequest("SN1", &struDeviceInfo::GetLogFile); },
+         "update Tab_DeviceInfo fail "},
+        {"releasePin", [&] { return table.releasePin("SN1") != Tab_DeviceInfo::RowState::Failed; },
+         "update Tab_DeviceInfo fail "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -268,6 +282,87 @@ TEST_F(TabDeviceInfoTest, FailedStatementsLogTheirFixedLine) {
     }
     EXPECT_EQ(serials(devices), serials(untouched));  // lists cleared only on success
     ASSERT_TRUE(DbSchema::ensure());
+}
+
+// The writes of terminal events change their own columns only: whatever an operator changed in
+// the other columns since the terminal's report survives them.
+TEST_F(TabDeviceInfoTest, ColumnWritesLeaveEveryOtherColumnAlone) {
+    const struDeviceInfo stored = makeDevice(QStringLiteral("SN1"));
+    struDeviceInfo report;  // every field differs from the stored row
+    report.devId = QStringLiteral("id-other");
+    report.devSN = stored.devSN;
+    report.devType = QStringLiteral("T200");
+    report.LicensePlateNumber = QStringLiteral("B-54321");
+    report.PhoneNumber = QStringLiteral("13911111111");
+    report.AppVersion = QStringLiteral("app-9");
+    report.McuVersion = QStringLiteral("mcu-9");
+    report.FourGVersion = QStringLiteral("4g-9");
+    report.GnssVersion = QStringLiteral("gnss-9");
+    report.SmartModule = QStringLiteral("smart-9");
+    report.Reserve = QStringLiteral("reserve-9");
+    report.ConfigCmd = QStringLiteral("other");
+    report.UpgradeCompletionTime = 5;
+    report.GetIndexFile = report.GetRunInfoFile = true;
+    const auto reported = [&](struDeviceInfo& d) {
+        const QString devId = d.devId;
+        d = report;
+        d.devId = devId;
+        d.isAutoUpdate = stored.isAutoUpdate;
+        d.ConfigCmd = stored.ConfigCmd;
+        d.UpgradeCompletionTime = stored.UpgradeCompletionTime;
+        d.GetLogFile = stored.GetLogFile;
+        d.GetIndexFile = stored.GetIndexFile;
+        d.GetPrintFile = stored.GetPrintFile;
+        d.GetRunInfoFile = stored.GetRunInfoFile;
+    };
+    using Row = Tab_DeviceInfo::RowState;
+    const struct {
+        const char* name;
+        std::function<bool()> write;
+        bool changed;
+        std::function<void(struDeviceInfo&)> expect;
+        bool pinned;
+    } cases[] = {
+        {"report", [&] { return table.refreshFromReport(report, false); }, true, reported, true},
+        {"report pinning",
+         [&] {
+             return table.releasePin("SN1") == Row::Found && table.refreshFromReport(report, true);
+         },
+         true,
+         [&](struDeviceInfo& d) {
+             reported(d);
+             d.devId = report.devId;
+         },
+         true},
+        {"upgrade complete", [&] { return table.completeUpgrade("SN1", 1234); }, true,
+         [](struDeviceInfo& d) {
+             d.UpgradeCompletionTime = 1234;
+             d.isAutoUpdate = false;
+         },
+         true},
+        {"command still the one sent", [&] { return table.clearConfigCmd("SN1", "set apn"); }, true,
+         [](struDeviceInfo& d) { d.ConfigCmd.clear(); }, true},
+        {"command replaced meanwhile", [&] { return table.clearConfigCmd("SN1", "reboot"); }, false,
+         [](struDeviceInfo&) {}, true},
+        {"file request",
+         [&] { return table.clearFileRequest("SN1", &struDeviceInfo::GetPrintFile); }, true,
+         [](struDeviceInfo& d) { d.GetPrintFile = false; }, true},
+        {"unknown serial number",
+         [&] { return table.completeUpgrade("SN9", 1) || table.releasePin("SN9") != Row::Missing; },
+         false, [](struDeviceInfo&) {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(sqlExec(QStringLiteral("delete from Tab_DeviceInfo")));
+        ASSERT_TRUE(table.insertDevice(stored));
+        EXPECT_EQ(c.write(), c.changed);
+        struDeviceInfo expected = stored;
+        c.expect(expected);
+        struDeviceInfo read;
+        ASSERT_EQ(table.getDeviceBySN(read, QStringLiteral("SN1")), Row::Found);
+        expectStoredFieldsEqual(read, expected);
+        EXPECT_EQ(read.IdentityPinned, c.pinned);
+    }
 }
 
 // The lookup by serial number reads the row itself; rows written by older versions or by hand
@@ -286,12 +381,12 @@ TEST_F(TabDeviceInfoTest, LookupReadsOddlyTypedRowsAsTheListsDo) {
         ASSERT_TRUE(table.queryDevices(listed, sn, QString()));
         ASSERT_EQ(listed.size(), 1);
         struDeviceInfo found;
-        ASSERT_TRUE(table.getDeviceBySN(found, sn));
+        ASSERT_EQ(table.getDeviceBySN(found, sn), Tab_DeviceInfo::RowState::Found);
         expectStoredFieldsEqual(found, listed[0]);
         EXPECT_EQ(found.id, listed[0].id);
     }
     struDeviceInfo odd;
-    ASSERT_TRUE(table.getDeviceBySN(odd, QStringLiteral("ODD")));
+    ASSERT_EQ(table.getDeviceBySN(odd, QStringLiteral("ODD")), Tab_DeviceInfo::RowState::Found);
     EXPECT_EQ(odd.devType, "42");
     EXPECT_EQ(odd.LicensePlateNumber, QStringLiteral("京A·12345"));
     EXPECT_TRUE(odd.isAutoUpdate);
@@ -310,7 +405,7 @@ TEST_F(TabDeviceInfoTest, RecordStatementsCoverEveryColumnOfTheTable) {
         ASSERT_TRUE(info.exec());
         while (info.next()) columns << info.value(1).toString();
     }
-    ASSERT_EQ(columns.size(), 19);
+    ASSERT_EQ(columns.size(), 20);
     using Write = DeviceColumns::Write;
     const struct {
         const char* name;
@@ -325,15 +420,15 @@ TEST_F(TabDeviceInfoTest, RecordStatementsCoverEveryColumnOfTheTable) {
         {"insert with time",
          DeviceColumns::statement(Write::InsertWithTime),
          {"insert", "into", "values"},
-         {"id"}},
+         {"id", "IdentityPinned"}},
         {"update",
          DeviceColumns::statement(Write::Update),
          {"update", "set", "where"},
-         {"id", "UpgradeCompletionTime"}},
+         {"id", "UpgradeCompletionTime", "IdentityPinned"}},
         {"update with time",
          DeviceColumns::statement(Write::UpdateWithTime),
          {"update", "set", "where"},
-         {"id"}},
+         {"id", "IdentityPinned"}},
         {"lookup",
          QString::fromLatin1(DeviceColumns::selectBySN()),
          {"select", "from", "where"},

@@ -42,7 +42,8 @@ TEST_F(DbTableTest, ConcurrentUpdatesAreAllStored) {
                 // A reader between the writes, as the web list is.
                 if (i % 50 == 0) {
                     struDeviceInfo read;
-                    if (!own.getDeviceBySN(read, device.devSN)) ++failed;
+                    if (own.getDeviceBySN(read, device.devSN) != Tab_DeviceInfo::RowState::Found)
+                        ++failed;
                 }
             }
         });
@@ -54,7 +55,7 @@ TEST_F(DbTableTest, ConcurrentUpdatesAreAllStored) {
             // The last update of device d was iteration kUpdates - kDevicesPerThread + d.
             const int last = kUpdates - kDevicesPerThread + d;
             struDeviceInfo read;
-            ASSERT_TRUE(table.getDeviceBySN(read, serial(t, d)));
+            ASSERT_EQ(table.getDeviceBySN(read, serial(t, d)), Tab_DeviceInfo::RowState::Found);
             EXPECT_EQ(read.UpgradeCompletionTime, last);
             EXPECT_EQ(read.AppVersion, QStringLiteral("v%1").arg(last));
         }

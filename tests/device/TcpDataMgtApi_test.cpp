@@ -2,6 +2,7 @@
 // from sendSocketData, the real WFS.db in a temporary application directory.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -12,6 +13,8 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -25,6 +28,7 @@
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_Package.h"
 #include "device/TcpDataMgtApi.h"
+#include "files/PathGuard.h"
 #include "tests/support/ServiceProcess.h"
 
 namespace {
@@ -167,7 +171,7 @@ class TcpDataMgtApiTest : public ::testing::Test {
 
     struDeviceInfo row(const QString& devSN) {
         struDeviceInfo d;
-        EXPECT_TRUE(Tab_DeviceInfo().getDeviceBySN(d, devSN));
+        EXPECT_EQ(Tab_DeviceInfo().getDeviceBySN(d, devSN), Tab_DeviceInfo::RowState::Found);
         return d;
     }
 
@@ -178,6 +182,13 @@ class TcpDataMgtApiTest : public ::testing::Test {
     }
     quint32 u32At(size_t index) const {
         return qFromBigEndian<quint32>(m_sent.at(index).packet.data.constData());
+    }
+    // The handler's log lines since the last take that contain text.
+    std::vector<std::string> linesWith(const std::string& text) {
+        std::vector<std::string> out;
+        for (const std::string& line : g_sink->take())
+            if (line.find(text) != std::string::npos) out.push_back(line);
+        return out;
     }
     std::vector<std::string> versionMessages() {
         std::vector<std::string> out;
@@ -501,33 +512,181 @@ TEST_F(TcpDataMgtApiTest, FileChunksLandInTheReportDirectory) {
     EXPECT_FALSE(row(sn("G")).GetIndexFile);
 }
 
-TEST_F(TcpDataMgtApiTest, UnsafeOrOrphanChunksAreNotWritten) {
+// Whatever names a terminal sends, its file is stored, under a safe form of them, inside its
+// own directory, and its request is then done.
+TEST_F(TcpDataMgtApiTest, UnsafeNamesAreStoredInsideTheirDirectory) {
     makeApi();
-    addDevice(sn("H"), false, QString(), true);
-    report(60, identity(sn("H")));
-    m_sent.clear();
-    for (const QByteArray& name : {QByteArray("../x"), QByteArray("a/b"), QByteArray("a\\b"),
-                                   QByteArray(".."), QByteArray(".")}) {
-        SCOPED_TRACE(name.constData());
-        chunk(60, 1, name, 1, 1, "evil");
-        EXPECT_TRUE(m_sent.empty());
-        EXPECT_TRUE(row(sn("H")).GetLogFile);  // the transfer is not complete
+    const struct {
+        const char* serial;
+        QByteArray name;
+        const char* stored;
+    } cases[] = {
+        {"H1", "../x", "..%2Fx"},     {"H2", "a/b", "a%2Fb"},   {"H3", "a\\b", "a%5Cb"},
+        {"H4", "..", "%2E%2E"},       {"H5", ".", "%2E"},       {"H6", "a..b.log", "a..b.log"},
+        {"/../H7", "f.log", "f.log"}, {"..", "f.log", "f.log"}, {"\\H8", "f.log", "f.log"},
+    };
+    qintptr socket = 60;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.serial);
+        // The serial number stands alone for "..", so it is not the prefix's last part.
+        const QString devSN = QString::fromLatin1(c.serial) == ".." ? ".." : sn(c.serial);
+        addDevice(devSN, false, QString(), true);
+        report(++socket, identity(devSN));
+        chunk(socket, 1, c.name, 1, 1, "evil");
+        EXPECT_FALSE(row(devSN).GetLogFile);
+        QDirIterator stored(m_param.DevLogDir + "/" + safePathComponent(devSN),
+                            {QString::fromLatin1(c.stored)}, QDir::Files | QDir::Hidden,
+                            QDirIterator::Subdirectories);
+        EXPECT_TRUE(stored.hasNext());
     }
-    QDirIterator it(g_appDir->path(), {"x", "b"}, QDir::Files, QDirIterator::Subdirectories);
-    EXPECT_FALSE(it.hasNext()) << it.next().toStdString();
-    // Dots inside a name leave nothing: it is stored like any other.
-    chunk(60, 1, "a..b.log", 1, 1, "fine");
-    EXPECT_FALSE(row(sn("H")).GetLogFile);
-    QDirIterator dotted(m_param.DevLogDir + "/" + sn("H"), {"a..b.log"}, QDir::Files,
-                        QDirIterator::Subdirectories);
-    EXPECT_TRUE(dotted.hasNext());
+    QDirIterator escaped(g_appDir->path(), {"x", "b"}, QDir::Files | QDir::Hidden,
+                         QDirIterator::Subdirectories);
+    EXPECT_FALSE(escaped.hasNext()) << escaped.next().toStdString();
+    // Each file sits in its report's directory, one level below its serial number's.
+    const QRegularExpression inPlace("^" + QRegularExpression::escape(m_param.DevLogDir) +
+                                     "/[^/]+/[0-9]{12}/f\\.log$");
+    int placed = 0;
+    for (QDirIterator it(g_appDir->path(), {"f.log"}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext(); ++placed)
+        EXPECT_TRUE(inPlace.match(it.next()).hasMatch()) << it.filePath().toStdString();
+    EXPECT_EQ(placed, 3);
 
-    m_api->sockDisConnect(60, "", 0);
-    chunk(60, 1, "late.txt", 1, 1, "late");
+    // After the disconnect the late chunk has no request and no directory.
+    m_api->sockDisConnect(socket, "", 0);
+    chunk(socket, 1, "late.txt", 1, 1, "late");
     EXPECT_FALSE(QFile::exists(QDir::currentPath() + "/late.txt"));
     QDirIterator late(g_appDir->path(), {"late.txt"}, QDir::Files, QDirIterator::Subdirectories);
     EXPECT_FALSE(late.hasNext());
 }
+
+// A connection that reports a second serial number is not one terminal: it is closed, and
+// nothing it sends is handled or stored any more.
+TEST_F(TcpDataMgtApiTest, SerialNumberChangeClosesTheConnection) {
+    makeApi();
+    QSignalSpy closing(m_api.get(), &TcpDataMgtApi::closeConnection);
+    m_api->sockConnect(90, "192.0.2.7", 40001);
+    report(90, identity(sn("S1")));
+    EXPECT_EQ(cmds(), std::vector<quint16>({0x0001}));
+    m_sent.clear();
+    g_sink->take();
+
+    report(90, identity(sn("S2")));
+    report(90, identity(sn("S1")));
+    progress(90, 40);
+    EXPECT_FALSE(waitUntil([&] { return !m_sent.empty(); }, 200));
+    ASSERT_EQ(closing.count(), 1);
+    EXPECT_EQ(closing.at(0).at(0).value<qintptr>(), 90);
+    struDeviceInfo d;
+    EXPECT_EQ(Tab_DeviceInfo().getDeviceBySN(d, sn("S2")), Tab_DeviceInfo::RowState::Missing);
+    const std::vector<std::string> lines = linesWith("192.0.2.7:40001");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(sn("S1").toStdString() + " to " + sn("S2").toStdString()),
+              std::string::npos);
+
+    // Another connection is a terminal of its own.
+    report(91, identity(sn("S2")));
+    EXPECT_EQ(cmds(), std::vector<quint16>({0x0001}));
+}
+
+// The lookup failing (a busy database, say) says nothing about the terminal: it is answered
+// as unknown and not registered again.
+class FailingLookup : public Tab_DeviceInfo {
+  public:
+    RowState getDeviceBySN(struDeviceInfo&, const QString&) override { return RowState::Failed; }
+};
+
+TEST_F(TcpDataMgtApiTest, FailedLookupRegistersNothing) {
+    m_api = std::make_unique<TcpDataMgtApi>(m_param, std::make_unique<FailingLookup>());
+    QObject::connect(m_api.get(), &TcpDataMgtApi::sendSocketData,
+                     [this](QByteArray data, qintptr socketId) {
+                         Sent sent;
+                         EXPECT_EQ(SocketPacketHandler().DataParse(data, sent.packet), 0);
+                         sent.socketId = socketId;
+                         m_sent.push_back(sent);
+                     });
+    addPackage(kNew);  // would upgrade a new terminal
+    addDevice(sn("Q"), true, "reboot", true);
+    report(95, identity(sn("Q")));
+    report(96, identity(sn("Q2")));
+    ASSERT_EQ(cmds(), std::vector<quint16>({0x0001, 0x0001}));
+    for (size_t i = 0; i < m_sent.size(); ++i) EXPECT_EQ(u32At(i), 0u);
+    EXPECT_EQ(linesWith("device lookup failed").size(), 2u);
+    for (const QString& devSN : {sn("Q"), sn("Q2")}) {
+        QList<struDeviceInfo> rows;
+        ASSERT_TRUE(Tab_DeviceInfo().queryDevices(rows, devSN, QString()));
+        EXPECT_EQ(rows.size(), devSN == sn("Q") ? 1 : 0);
+    }
+}
+
+// Chunks are stored only for the file requested on the connection, up to the quota, and the
+// request is done only when its file arrived whole.
+struct ChunkCase {
+    const char* name;
+    std::vector<std::array<quint32, 6>> chunks;  // type, counters 1-4, data bytes
+    bool done;                                   // the log file request is cleared
+    int stored;                                  // bytes in the stored log file
+    bool overQuota;                              // the refusal is logged, once
+};
+
+void PrintTo(const ChunkCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::vector<std::array<quint32, 6>> numbered(quint32 count, quint32 bytes) {
+    std::vector<std::array<quint32, 6>> out;
+    for (quint32 i = 1; i <= count; ++i) out.push_back({1, i, count, 1, 1, bytes});
+    return out;
+}
+
+const quint32 kFull = TerminalPackets::kMaxChunkData;
+const ChunkCase kChunkCases[] = {
+    {"in_order", {{1, 1, 3, 1, 1, 10}, {1, 2, 3, 1, 1, 10}, {1, 3, 3, 1, 1, 5}}, true, 25, false},
+    {"gap", {{1, 1, 3, 1, 1, 10}, {1, 3, 3, 1, 1, 10}}, false, 20, false},
+    {"repeat", {{1, 1, 2, 1, 1, 10}, {1, 1, 2, 1, 1, 10}, {1, 2, 2, 1, 1, 10}}, false, 30, false},
+    {"empty_chunk", {{1, 1, 2, 1, 1, 10}, {1, 2, 2, 1, 1, 0}}, false, 10, false},
+    {"parts_not_all_sent", {{1, 1, 1, 1, 2, 10}}, false, 10, false},
+    {"two_parts", {{1, 1, 1, 1, 2, 10}, {1, 1, 1, 2, 2, 10}}, true, 20, false},
+    {"type_not_requested", {{2, 1, 1, 1, 1, 10}, {3, 1, 1, 1, 1, 10}}, false, 0, false},
+    // 1 MiB holds 777 full chunks; the 778th and all after it are refused.
+    {"over_quota", numbered(780, kFull), false, 777 * static_cast<int>(kFull), true},
+    {"at_quota", numbered(777, kFull), true, 777 * static_cast<int>(kFull), false},
+};
+
+class ChunkStepTest : public TcpDataMgtApiTest, public ::testing::WithParamInterface<ChunkCase> {};
+
+TEST_P(ChunkStepTest, StoresOnlyWhatWasRequested) {
+    const ChunkCase& c = GetParam();
+    m_param.DeviceFileQuotaMiB = 1;
+    makeApi();
+    const QString devSN = sn(c.name).left(16);
+    addDevice(devSN, false, QString(), true, true);
+    report(100, identity(devSN));
+    ASSERT_EQ(cmds(), std::vector<quint16>({0x0004}));  // the log file first
+    m_sent.clear();
+    g_sink->take();
+    for (const auto& k : c.chunks)
+        m_api->readDataSlot(100, TerminalPackets::frame(
+                                     0x0004, "dev", 30,
+                                     TerminalPackets::fileChunkBody(k[0], "f.log", k[1], k[2], k[3],
+                                                                    k[4], QByteArray(k[5], 'x'))));
+    EXPECT_EQ(!row(devSN).GetLogFile, c.done);
+    EXPECT_TRUE(row(devSN).GetIndexFile);
+    // Done, the next request follows; otherwise nothing until the next report.
+    EXPECT_EQ(cmds(), c.done ? std::vector<quint16>({0x0004}) : std::vector<quint16>());
+    qint64 stored = 0;
+    for (QDirIterator it(m_param.DevLogDir + "/" + devSN, {"f.log"}, QDir::Files,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        stored += QFileInfo(it.next()).size();
+    EXPECT_EQ(stored, c.stored);
+    EXPECT_FALSE(QDir(m_param.DevIndexDir + "/" + devSN).exists());
+    EXPECT_EQ(linesWith("over its quota").size(), c.overQuota ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ChunkStepTest, ::testing::ValuesIn(kChunkCases),
+                         [](const ::testing::TestParamInfo<ChunkCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(TcpDataMgtApiTest, RefusedPacketsGetNoAnswer) {
     makeApi();
@@ -539,7 +698,7 @@ TEST_F(TcpDataMgtApiTest, RefusedPacketsGetNoAnswer) {
     m_api->readDataSlot(70, TerminalPackets::frame(0x0001, "dev", 1, QByteArray(303, 'a')));
     EXPECT_TRUE(m_sent.empty());
     struDeviceInfo d;
-    EXPECT_FALSE(Tab_DeviceInfo().getDeviceBySN(d, sn("B")));
+    EXPECT_EQ(Tab_DeviceInfo().getDeviceBySN(d, sn("B")), Tab_DeviceInfo::RowState::Missing);
 }
 
 TEST_F(TcpDataMgtApiTest, OtherTerminalAnsweredWhilePollWaits) {

@@ -103,12 +103,16 @@ TEST_F(FileOperationTest, DeviceUploadCreatesAllLevelsAppendsAndLogsEachChunk) {
     const bool first = files()->WriteDevUploadFile(file, "ab");
     const bool second = files()->WriteDevUploadFile(file, "cd");
     const bool empty = files()->WriteDevUploadFile(file, QByteArray());
+    const QByteArray appended = readFile(file);
+    const bool fresh = files()->WriteDevUploadFile(file, "ef", true);
     QDir::setCurrent(oldCwd);
 
     EXPECT_TRUE(first);
     EXPECT_TRUE(second);
     EXPECT_FALSE(empty);
-    EXPECT_EQ(readFile(file), QByteArray("abcd"));
+    EXPECT_TRUE(fresh);
+    EXPECT_EQ(appended, QByteArray("abcd"));
+    EXPECT_EQ(readFile(file), QByteArray("ef"));  // a new transfer starts the file afresh
     const QByteArray log =
         readFile(path(QStringLiteral("Logs/Log-%1.txt")
                           .arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")))));

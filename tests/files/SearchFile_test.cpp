@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include "files/PathGuard.h"
@@ -106,6 +107,37 @@ TEST(PlainName, OnlyNamesThatStayInTheirDirectory) {
     for (const auto& c : cases)
         EXPECT_EQ(isPlainName(c.name), c.usable)
             << qPrintable(QString(c.name).replace(nul, QLatin1Char('0')));
+}
+
+// Names a terminal sends become a path component of their own: readable, distinct, and always
+// a plain name that stays in its directory.
+TEST(PlainName, SafeComponentKeepsNamesDistinctAndInPlace) {
+    const QChar nul(0);
+    const struct {
+        QString name;
+        QString safe;
+    } cases[] = {
+        {QStringLiteral("SN0001"), QStringLiteral("SN0001")},
+        {QStringLiteral("a..b.log"), QStringLiteral("a..b.log")},
+        {QStringLiteral("日志.txt"), QStringLiteral("日志.txt")},
+        {QStringLiteral("."), QStringLiteral("%2E")},
+        {QStringLiteral(".."), QStringLiteral("%2E%2E")},
+        {QStringLiteral("%2E"), QStringLiteral("%252E")},
+        {QStringLiteral("../x"), QStringLiteral("..%2Fx")},
+        {QStringLiteral("a\\b"), QStringLiteral("a%5Cb")},
+        {QStringLiteral("a") + nul + QStringLiteral("b"), QStringLiteral("a%00b")},
+        {QStringLiteral("tab\there\n"), QStringLiteral("tab%09here%0A")},
+        {QStringLiteral("del\x7f"), QStringLiteral("del%7F")},
+        {QString(), QStringLiteral("%")},
+    };
+    QSet<QString> seen;
+    for (const auto& c : cases) {
+        const QString safe = safePathComponent(c.name);
+        EXPECT_EQ(safe, c.safe) << qPrintable(c.safe);
+        EXPECT_TRUE(isPlainName(safe)) << qPrintable(c.safe);
+        seen.insert(safe);
+    }
+    EXPECT_EQ(seen.size(), static_cast<int>(sizeof cases / sizeof cases[0]));
 }
 
 // Request paths reach searchFile unfiltered: nothing outside the directory may come back.
