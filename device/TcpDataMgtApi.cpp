@@ -228,10 +228,11 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
 
     {
         std::lock_guard<std::mutex> lock(m_onlineMutex);
-        // Entries of earlier connections of the same terminal are stale. An empty device ID
-        // names no terminal: matching on it would evict every other terminal without one.
+        // Entries of earlier connections of the same terminal are stale. Matching on the device
+        // ID too would let a new serial number reported with another terminal's ID push that
+        // terminal out; a connection that changes its serial number is closed instead.
         for (auto it = m_onlineDevices.begin(); it != m_onlineDevices.end();) {
-            if (it->devSN == report.devSN || (!devId.isEmpty() && it->devId == devId))
+            if (it->devSN == report.devSN)
                 it = m_onlineDevices.erase(it);
             else
                 ++it;

@@ -427,14 +427,17 @@ TEST_F(TcpDataMgtApiTest, ProgressListOnlyReportersAndForgetsAtDisconnect) {
     ASSERT_TRUE(m_api->GetUpgradeProgress(list));
     EXPECT_TRUE(list.isEmpty());
 
-    // So does another serial number under the same device ID, but an empty ID matches none.
+    // Another serial number reported under the same device ID pushes nobody out, and neither
+    // does an empty device ID.
     report(50, identity(sn("L4")));
     progress(50, 5);
     m_api->readDataSlot(
         51, TerminalPackets::frame(0x0001, sn("L4").toUtf8() + "-id", 1,
                                    TerminalPackets::reportBody(identity(sn("L5")), false)));
     ASSERT_TRUE(m_api->GetUpgradeProgress(list));
-    EXPECT_TRUE(list.isEmpty());
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0].devSN, sn("L4"));
+    m_api->sockDisConnect(50, "127.0.0.1", 1);
     for (int socket : {60, 61}) {
         m_api->readDataSlot(socket, TerminalPackets::frame(
                                         0x0001, QByteArray(), 1,
