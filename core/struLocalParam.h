@@ -19,4 +19,9 @@ struct struLocalParam {
     quint32 HttpRecvTimeOut = 0;
     quint32 HttpSendTimeOut = 0;
     quint32 ManualMode = 0;
+    // Read only, never written back.
+    quint32 OperatorLogin = 0;      // 0: the management port is open to everyone, as before
+    double SessionIdleMinutes = 0;  // a session ends after this long without a request
+    QString TlsCertificate;         // both set: the management port speaks HTTPS only
+    QString TlsKey;
 };
