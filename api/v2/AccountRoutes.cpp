@@ -170,7 +170,7 @@ ApiGroup accountRoutes() {
              account + R"J(},"400":{"description":"Bad request","content":)J" + error +
              R"J(},"409":{"description":"The name exists","content":)J" + error +
              R"J(},"422":{"description":"Password not acceptable","content":)J" + error + "}}}"},
-        {"PATCH", QStringLiteral("/KORVA/v2/accounts/{name}"), Role::Admin,
+        {"PUT", QStringLiteral("/KORVA/v2/accounts/{name}"), Role::Admin,
          QStringLiteral("Change an account's role or reset its password"), update,
          "{" + nameParameter + R"J("requestBody":{"required":true,"content":{"application/json":{
                "schema":{"type":"object","properties":{
