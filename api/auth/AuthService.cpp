@@ -151,12 +151,19 @@ void AuthService::logout(const QString& cookieHeader) {
 }
 
 AuthService::ChangeResult AuthService::changePassword(const Caller& caller, const QString& current,
-                                                      const QString& next) {
+                                                      const QString& next, const QString& address,
+                                                      int& retryAfterSeconds) {
     Tab_Account accounts;
     struAccount account;
     if (caller.kind != Caller::Kind::Session || !accounts.getAccountById(caller.accountId, account))
         return ChangeResult::Failed;
-    if (!PasswordHasher::verify(account.passwordHash, current)) return ChangeResult::WrongPassword;
+    const qint64 now = nowMs();
+    retryAfterSeconds = m_throttle.retryAfterSeconds(account.name, address, now);
+    if (retryAfterSeconds > 0) return ChangeResult::LockedOut;
+    if (!PasswordHasher::verify(account.passwordHash, current)) {
+        m_throttle.failed(account.name, address, now);
+        return ChangeResult::WrongPassword;
+    }
     if (!PasswordHasher::acceptable(next) || next == current) return ChangeResult::Unacceptable;
     QString encoded;
     if (!PasswordHasher::hash(next, encoded) ||

@@ -39,9 +39,11 @@ class AuthService {
     // Ends the session the cookie names, if any.
     void logout(const QString& cookieHeader);
 
-    enum class ChangeResult { Ok, WrongPassword, Unacceptable, Failed };
-    // The caller's own password; ends the account's other sessions.
-    ChangeResult changePassword(const Caller& caller, const QString& current, const QString& next);
+    enum class ChangeResult { Ok, WrongPassword, LockedOut, Unacceptable, Failed };
+    // The caller's own password; ends the account's other sessions. A wrong current password
+    // counts as a failed login, so a taken-over session cannot be used to guess it.
+    ChangeResult changePassword(const Caller& caller, const QString& current, const QString& next,
+                                const QString& address, int& retryAfterSeconds);
 
     // Set-Cookie values that open and end a session in the browser.
     QByteArray sessionCookie(const QString& value) const;

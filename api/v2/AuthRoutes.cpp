@@ -21,6 +21,14 @@ ApiReply badRequest(const QString& message) {
     return ApiReply::error(400, QStringLiteral("bad_request"), message);
 }
 
+ApiReply tooManyAttempts(int retryAfter) {
+    ApiReply reply =
+        ApiReply::error(429, QStringLiteral("too_many_attempts"),
+                        QStringLiteral("密码错误次数过多，请 %1 秒后再试").arg(retryAfter));
+    reply.headers.append({"Retry-After", QByteArray::number(retryAfter)});
+    return reply;
+}
+
 ApiReply login(const ApiRequest& request) {
     QJsonObject body;
     if (!jsonObjectBody(request, body)) return badRequest(QStringLiteral("请求体不是 JSON 对象"));
@@ -46,13 +54,8 @@ ApiReply login(const ApiRequest& request) {
                                QStringLiteral("login_failed"), QStringLiteral("账户或密码错误"));
             return ApiReply::error(401, QStringLiteral("login_failed"),
                                    QStringLiteral("账户或密码错误"));
-        case AuthService::LoginResult::LockedOut: {
-            ApiReply reply =
-                ApiReply::error(429, QStringLiteral("too_many_attempts"),
-                                QStringLiteral("登录失败次数过多，请 %1 秒后再试").arg(retryAfter));
-            reply.headers.append({"Retry-After", QByteArray::number(retryAfter)});
-            return reply;
-        }
+        case AuthService::LoginResult::LockedOut:
+            return tooManyAttempts(retryAfter);
         case AuthService::LoginResult::Failed:
             break;
     }
@@ -79,9 +82,10 @@ ApiReply changePassword(const ApiRequest& request) {
     if (request.caller.kind != Caller::Kind::Session)
         return ApiReply::error(400, QStringLiteral("session_required"),
                                QStringLiteral("只有登录会话可以修改密码"));
-    switch (AuthService::instance()->changePassword(request.caller,
-                                                    body.value("currentPassword").toString(),
-                                                    body.value("newPassword").toString())) {
+    int retryAfter = 0;
+    switch (AuthService::instance()->changePassword(
+        request.caller, body.value("currentPassword").toString(),
+        body.value("newPassword").toString(), request.clientAddress, retryAfter)) {
         case AuthService::ChangeResult::Ok: {
             InitialAdmin::passwordChanged(applicationDirectory(), request.caller.name);
             AuditLog::record(request, QStringLiteral("password_change"),
@@ -93,6 +97,8 @@ ApiReply changePassword(const ApiRequest& request) {
         case AuthService::ChangeResult::WrongPassword:
             return ApiReply::error(400, QStringLiteral("wrong_password"),
                                    QStringLiteral("当前密码不正确"));
+        case AuthService::ChangeResult::LockedOut:
+            return tooManyAttempts(retryAfter);
         case AuthService::ChangeResult::Unacceptable:
             return ApiReply::error(422, QStringLiteral("weak_password"),
                                    QStringLiteral("新密码须为 8 到 128 个字符，且不同于当前密码"));
@@ -149,6 +155,8 @@ ApiGroup authRoutes() {
              meContent +
              R"J(},"400":{"description":"Wrong current password, or not a session","content":)J" +
              error + R"J(},"422":{"description":"New password not acceptable","content":)J" +
+             error +
+             R"J(},"429":{"description":"Too many wrong passwords (Retry-After)","content":)J" +
              error + "}}}",
          true},
     };
