@@ -23,6 +23,7 @@ function apply(me) {
     document.getElementById('account-name').textContent = me.loginRequired ? me.account : '未启用登录';
     document.getElementById('account-role').textContent = roleName(me.role);
     document.getElementById('logout-button').hidden = !me.loginRequired;
+    document.getElementById('change-password-button').hidden = !me.loginRequired;
     document.getElementById('account-box').hidden = false;
 }
 
