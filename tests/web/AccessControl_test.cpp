@@ -318,23 +318,23 @@ TEST_F(AccessSettingsTest, FirstStartForcedChangeLoginAndLogout) {
 
 TEST_F(AccessSettingsTest, SessionEndsAfterItsIdleTime) {
     m_service.setParam("OperatorLogin", 1);
-    m_service.setParam("SessionIdleMinutes", "0.05");  // 3 s
+    m_service.setParam("SessionIdleMinutes", "0.1");  // 6 s
     ASSERT_TRUE(m_service.start()) << m_service.output().constData();
     const Login admin = takeOverAdmin(m_service, "idle-admin");
     ASSERT_TRUE(admin.valid());
     const auto me = [&] {
         return httpGet(m_service.httpPort(), "/KORVA/v2/auth/me", admin.headers()).status;
     };
-    // Each request starts the idle time again: requests 1.5 s apart outlive it...
+    // Each request starts the idle time again: requests 2 s apart outlive it...
     QElapsedTimer since;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         since.start();
-        waitUntil([&] { return since.elapsed() >= 1500; }, 5000);
+        waitUntil([&] { return since.elapsed() >= 2000; }, 5000);
         EXPECT_EQ(me(), 200) << "request " << i;
     }
-    // ... and 3 s without one end the session.
+    // ... and 6 s without one end the session.
     since.start();
-    waitUntil([&] { return since.elapsed() >= 3300; }, 10000);
+    waitUntil([&] { return since.elapsed() >= 6300; }, 10000);
     EXPECT_EQ(me(), 401);
 }
 
