@@ -22,11 +22,8 @@ Login logIn(quint16 port, const QString& name, const QString& password, HttpResp
     Login login;
     if (response.status != 200) return login;
     login.cookie = response.header("Set-Cookie").split(';').value(0);
-    login.csrf = QJsonDocument::fromJson(response.body)
-                     .object()
-                     .value("csrfToken")
-                     .toString()
-                     .toLatin1();
+    login.csrf =
+        QJsonDocument::fromJson(response.body).object().value("csrfToken").toString().toLatin1();
     return login;
 }
 
@@ -36,9 +33,9 @@ Login takeOverAdmin(ServiceProcess& service, const QString& newPassword) {
     const QString first = QString::fromUtf8(file.readAll()).trimmed();
     Login login = logIn(service.httpPort(), "admin", first);
     if (!login.valid()) return Login();
-    const QByteArray body = QJsonDocument(QJsonObject{{"currentPassword", first},
-                                                      {"newPassword", newPassword}})
-                                .toJson();
+    const QByteArray body =
+        QJsonDocument(QJsonObject{{"currentPassword", first}, {"newPassword", newPassword}})
+            .toJson();
     const HttpResponse changed =
         httpRequest(service.httpPort(), "POST", "/KORVA/v2/auth/password", login.headers(), body);
     return changed.status == 200 ? login : Login();
