@@ -136,8 +136,9 @@ bool HttpBrowserAPI::UploadPackageBlock(const QString& url, const QByteArray& bo
     return exists ? packages.updatePackageByType(record) : packages.insertPackage(record);
 }
 
-bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body,
-                                      qint64 bodyLength) {
+bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body, qint64 bodyLength,
+                                      int* savedRows) {
+    if (savedRows) *savedRows = 0;
     if (body.isEmpty() || body.size() != bodyLength) return false;
     EntityJson* codec = EntityJson::instance();
     QString storedName;
@@ -159,6 +160,7 @@ bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body
         // A row the database refuses (read-only, full) fails the import instead of being
         // reported as imported; the rows before it stay.
         if (!table.saveDevice(device)) return false;
+        if (savedRows) ++*savedRows;
         QThread::msleep(50);
     }
     return true;

@@ -20,7 +20,9 @@ class HttpBrowserAPI : public QObject {
     // True only when the package file exists inside the package directory.
     bool GetPackageFilePath(const QString& url, QString& path);
     bool UploadPackageBlock(const QString& url, const QByteArray& body, qint64 bodyLength);
-    bool ImportDeviceList(const QString& url, const QByteArray& body, qint64 bodyLength);
+    // savedRows, when given, counts the rows stored (also those before a failing one).
+    bool ImportDeviceList(const QString& url, const QByteArray& body, qint64 bodyLength,
+                          int* savedRows = nullptr);
     bool RemovePackage(const QByteArray& body);
     bool StopUpload();
 

@@ -8,6 +8,9 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include "api/auth/AuthService.h"
+#include "api/auth/InitialAdmin.h"
+#include "api/auth/Secrets.h"
 #include "core/AppDir.h"
 #include "core/ConsoleControl.h"
 #include "core/CrashHandler.h"
@@ -57,6 +60,63 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    // HTTPS, when configured, or nothing: a management port that silently fell back to plain
+    // HTTP would send passwords in clear.
+    WebServer webServer;
+    const bool tls = !param.TlsCertificate.isEmpty() || !param.TlsKey.isEmpty();
+    if (tls) {
+        QString error = QStringLiteral("TlsCertificate and TlsKey must both be set");
+        if (param.TlsCertificate.isEmpty() || param.TlsKey.isEmpty() ||
+            !webServer.setTls(param.TlsCertificate, param.TlsKey, error)) {
+            std::fprintf(stderr,
+                         "Wayfarer: HTTPS on the management port: %s; the service does "
+                         "not start.\n",
+                         error.toLocal8Bit().constData());
+            return 1;
+        }
+    }
+    const bool loginRequired = param.OperatorLogin != 0;
+    if (!Secrets::init()) {
+        std::fprintf(stderr, "Wayfarer: libsodium cannot start; the service does not start.\n");
+        return 1;
+    }
+    AuthService::Settings access;
+    access.loginRequired = loginRequired;
+    access.sessionIdleMs = static_cast<qint64>(param.SessionIdleMinutes * 60 * 1000);
+    access.secureCookie = tls;
+    AuthService::instance()->configure(access);
+    if (!loginRequired) {
+        qWarning("[start] OperatorLogin=0: the management port is open to everyone");
+        std::printf(
+            "Wayfarer: warning: OperatorLogin=0, the management port %d is open to "
+            "everyone without a login.\n",
+            param.HttpPort);
+    } else {
+        if (!tls)
+            std::printf(
+                "Wayfarer: warning: the management port %d speaks plain HTTP; passwords "
+                "and sessions cross the network in clear (set TlsCertificate and "
+                "TlsKey).\n",
+                param.HttpPort);
+        switch (InitialAdmin::ensure(applicationDirectory())) {
+            case InitialAdmin::Result::Created:
+                std::printf(
+                    "Wayfarer: created the account admin; its first password is in %s "
+                    "(readable by this user only) and must be changed at the first "
+                    "login.\n",
+                    InitialAdmin::filePath(applicationDirectory()).toLocal8Bit().constData());
+                break;
+            case InitialAdmin::Result::Existing:
+                break;
+            case InitialAdmin::Result::Failed:
+                std::fprintf(stderr,
+                             "Wayfarer: cannot create the first account admin; the "
+                             "service does not start.\n");
+                return 1;
+        }
+    }
+    std::fflush(stdout);
+
     // The exchange directory only ever holds this run's exports and imports.
     const QString excelDir = param.ExcelDir;
     QtConcurrent::run([excelDir] { FileOperation::instance()->removeFolderContent(excelDir); });
@@ -64,7 +124,6 @@ int main(int argc, char* argv[]) {
     if (!EmbeddedWebServer::instance()->start(static_cast<uint32_t>(param.HttpPort2)))
         qDebug().nospace() << "[start] Download server start failed! " << param.HttpPort2;
 
-    WebServer webServer;
     webServer.setThreadCount(10);
     webServer.setWebRoot(applicationDirectory() + QStringLiteral("/Web"));
     webServer.setDefaultPage(QStringLiteral("index.asp"));

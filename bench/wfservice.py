@@ -31,7 +31,7 @@ class Service:
         shutil.copy(exe, os.path.join(self.dir, "wayfarer"))
         with open(os.path.join(self.dir, "config.ini"), "w") as f:
             f.write("[LocalParam]\nTcpPort=%d\nHttpPort=%d\nHttpPort2=%d\nNetIP=127.0.0.1\n"
-                    "MaxConnCount=%d\n" % (self.tcp, self.http, self.http2, max_conn))
+                    "MaxConnCount=%d\nOperatorLogin=0\n" % (self.tcp, self.http, self.http2, max_conn))
         # Output to a file, never a pipe nobody reads: a full pipe would stall the service.
         self.log = open(os.path.join(self.dir, "stdout.txt"), "wb")
         self.proc = subprocess.Popen([os.path.join(self.dir, "wayfarer")], cwd=self.dir,

@@ -18,6 +18,14 @@ quint32 readTimeOut(QSettings& settings, const QString& key) {
     if (asSigned < 60 || asSigned > 3600) value = LocalParaMgt::kDefaultTimeOut;
     return value;
 }
+
+// Fractions are allowed (tests use seconds); anything not above zero, or over a week, is 30.
+double readIdleMinutes(QSettings& settings) {
+    bool ok = false;
+    const double value = settings.value(QStringLiteral("SessionIdleMinutes")).toDouble(&ok);
+    return ok && value > 0 && value <= 7 * 24 * 60 ? value
+                                                   : LocalParaMgt::kDefaultSessionIdleMinutes;
+}
 }  // namespace
 
 LocalParaMgt* LocalParaMgt::instance() {
@@ -74,6 +82,10 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     param.DeviceFileQuotaMiB = settings.value(QStringLiteral("DeviceFileQuotaMiB")).toUInt();
     if (param.DeviceFileQuotaMiB == 0)
         param.DeviceFileQuotaMiB = struLocalParam::kDefaultDeviceFileQuotaMiB;
+    param.OperatorLogin = settings.value(QStringLiteral("OperatorLogin"), 1u).toUInt();
+    param.SessionIdleMinutes = readIdleMinutes(settings);
+    param.TlsCertificate = settings.value(QStringLiteral("TlsCertificate")).toString().trimmed();
+    param.TlsKey = settings.value(QStringLiteral("TlsKey")).toString().trimmed();
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");

@@ -22,4 +22,9 @@ struct struLocalParam {
     // The most one requested terminal file may store; read only, never written back.
     static constexpr quint32 kDefaultDeviceFileQuotaMiB = 64;
     quint32 DeviceFileQuotaMiB = kDefaultDeviceFileQuotaMiB;
+    // Read only, never written back.
+    quint32 OperatorLogin = 0;      // 0: the management port is open to everyone, as before
+    double SessionIdleMinutes = 0;  // a session ends after this long without a request
+    QString TlsCertificate;         // both set: the management port speaks HTTPS only
+    QString TlsKey;
 };

@@ -24,6 +24,7 @@
 #include "http/EventLoops.h"
 #include "http/HttpServerHelper.h"
 #include "http/HttpServerShared.h"
+#include "http/TlsContext.h"
 #include "http/UniqueFd.h"
 
 namespace {
@@ -246,6 +247,7 @@ std::unique_ptr<EventLoop> HttpServer::openLoop(int listenFd) {
     // Until listen() the socket reports hang-up; accept only once it listens.
     evconnlistener_disable(loop->listener);
 
+    if (m_tls) evhttp_set_bevcb(loop->http, &TlsContext::acceptingBufferevent, m_tls.get());
     evhttp_set_allowed_methods(loop->http, kAllowedMethods);
     evhttp_set_cb(loop->http, "/test", testCallback, this);
     evhttp_set_gencb(loop->http, genericCallback, loop.get());
@@ -265,6 +267,13 @@ std::unique_ptr<EventLoop> HttpServer::openLoop(int listenFd) {
         return failed("[startServer] create m_handleThreadPool failed.");
     }
     return loop;
+}
+
+bool HttpServer::setTls(const QString& certificateFile, const QString& keyFile, QString& error) {
+    std::shared_ptr<ssl_ctx_st> context = TlsContext::load(certificateFile, keyFile, error);
+    if (!context) return false;
+    m_tls = std::move(context);
+    return true;
 }
 
 void HttpServer::disposeLoops() {

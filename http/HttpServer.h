@@ -15,6 +15,7 @@ struct evhttp_connection;
 struct evbuffer;
 struct EventLoop;
 struct EventLoops;
+struct ssl_ctx_st;
 
 // The service's own HTTP/1.1 server on libevent's evhttp: several event loops accept on one
 // listening socket, and behind each loop a small worker pool runs the request handlers, one at a
@@ -46,6 +47,10 @@ class HttpServer : public QObject {
     bool isStopping() const { return m_stopping; }
     // Seconds an idle or unanswered connection is kept; takes effect at the next start.
     void setConnectionTimeout(int seconds) { m_connectionTimeout = seconds; }
+    // HTTPS only, from the next start on: the PEM certificate chain and its key. False, with
+    // the reason in error, when they cannot be used.
+    bool setTls(const QString& certificateFile, const QString& keyFile, QString& error);
+    bool usesTls() const { return m_tls != nullptr; }
 
   protected:
     virtual void processGetRequest(evhttp_request* req) = 0;
@@ -112,4 +117,5 @@ class HttpServer : public QObject {
     std::map<evhttp_request*, RequestContext*> m_contexts;
     std::atomic<bool> m_stopping{false};
     int m_connectionTimeout = kConnectionTimeoutSeconds;
+    std::shared_ptr<ssl_ctx_st> m_tls;  // set: every loop reads its connections through TLS
 };

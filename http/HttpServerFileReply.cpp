@@ -200,9 +200,11 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
             // The segment owns a descriptor of its own: the data is sent by the loop thread
             // after this call has closed the file.
             const int fd = ::dup(file.handle());
-            segment = fd < 0
-                          ? nullptr
-                          : evbuffer_file_segment_new(fd, offset, length, EVBUF_FS_CLOSE_ON_FREE);
+            // Under TLS the bytes must pass through OpenSSL: sendfile would put the segment's
+            // own bookkeeping on the wire instead.
+            const unsigned flags =
+                EVBUF_FS_CLOSE_ON_FREE | (m_tls ? EVBUF_FS_DISABLE_SENDFILE : 0u);
+            segment = fd < 0 ? nullptr : evbuffer_file_segment_new(fd, offset, length, flags);
             if (!segment) {
                 if (fd >= 0) ::close(fd);
                 qDebug("[replyClient] Error evbuffer_file_segment_new");

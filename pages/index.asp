@@ -5,11 +5,38 @@
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>Wayfarer 终端升级管理</title>
 <link rel="icon" href="data:image/svg+xml,%3Csvg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 32 32'%3E%3Crect width='32' height='32' rx='7' fill='%231f6feb'/%3E%3Cpath d='M9 17l5 5 9-11' stroke='white' stroke-width='3.5' fill='none' stroke-linecap='round' stroke-linejoin='round'/%3E%3C/svg%3E">
-<link rel="stylesheet" href="/doc/style.css?v=1">
-<script type="module" src="/doc/js/app.js?v=1"></script>
+<link rel="stylesheet" href="/doc/style.css?v=2">
+<script type="module" src="/doc/js/app.js?v=2"></script>
 </head>
 <body>
-<div class="shell">
+<section id="login-view" class="gate" hidden>
+  <form id="login-form" class="gate-card" autocomplete="on">
+    <div class="gate-brand">Wayfarer<span>车载终端升级管理</span></div>
+    <h1>登录</h1>
+    <label class="field"><span>账户</span><input id="login-name" name="username" autocomplete="username" required></label>
+    <label class="field"><span>密码</span><input id="login-password" name="password" type="password" autocomplete="current-password" required></label>
+    <button class="btn btn-primary" type="submit" id="login-submit">登录</button>
+    <div id="login-message" class="message" hidden></div>
+    <p class="hint">首次启动时，管理员账户 admin 的初始密码保存在服务程序目录下的 initial-admin-password 文件中。</p>
+  </form>
+</section>
+
+<section id="password-view" class="gate" hidden>
+  <form id="password-form" class="gate-card" autocomplete="off">
+    <h1>修改密码</h1>
+    <p class="muted">首次登录或密码被管理员重置后，须先设置新密码。</p>
+    <label class="field"><span>当前密码</span><input id="password-current" type="password" autocomplete="current-password" required></label>
+    <label class="field"><span>新密码（8 到 128 个字符）</span><input id="password-new" type="password" autocomplete="new-password" minlength="8" maxlength="128" required></label>
+    <label class="field"><span>再次输入新密码</span><input id="password-repeat" type="password" autocomplete="new-password" required></label>
+    <div class="gate-actions">
+      <button class="btn btn-primary" type="submit" id="password-submit">保存新密码</button>
+      <button class="btn" type="button" id="password-cancel">取消</button>
+    </div>
+    <div id="password-message" class="message" hidden></div>
+  </form>
+</section>
+
+<div class="shell" hidden>
   <aside class="sidebar">
     <div class="brand">
       <svg viewBox="0 0 32 32" aria-hidden="true"><rect width="32" height="32" rx="7" fill="#1f6feb"/><path d="M9 17l5 5 9-11" stroke="#fff" stroke-width="3.5" fill="none" stroke-linecap="round" stroke-linejoin="round"/></svg>
@@ -20,8 +47,16 @@
       <a href="#/packages" data-page="packages"><span class="nav-icon" aria-hidden="true">⬒</span>升级包</a>
       <a href="#/upgrades" data-page="upgrades"><span class="nav-icon" aria-hidden="true">◔</span>升级进度</a>
       <a href="#/exchange" data-page="exchange"><span class="nav-icon" aria-hidden="true">⇅</span>设备清单导入导出</a>
+      <a href="#/admin" data-page="admin" data-min-role="admin"><span class="nav-icon" aria-hidden="true">⚙</span>系统管理</a>
     </nav>
     <div class="sidebar-foot">
+      <div id="account-box" class="account-box" hidden>
+        <div><span id="account-name" class="account-name"></span> <span id="account-role" class="tag"></span></div>
+        <div class="account-actions">
+          <button class="link-button" type="button" id="change-password-button">修改密码</button>
+          <button class="link-button" type="button" id="logout-button">退出登录</button>
+        </div>
+      </div>
       <div id="service-state" class="service-state" data-state="unknown"><span class="dot"></span><span class="state-text">正在连接服务…</span></div>
     </div>
   </aside>
@@ -68,7 +103,7 @@
         <div><h1>升级包</h1><p class="subtitle">每种设备型号只有一个当前升级包；同型号上传新包会替换原记录。</p></div>
         <div class="head-actions"><button class="btn" type="button" id="packages-refresh">刷新</button></div>
       </header>
-      <div class="card">
+      <div class="card" data-min-role="operator">
         <h2>上传升级包</h2>
         <form id="upload-form" class="upload-grid" autocomplete="off">
           <label class="drop" id="upload-drop">
@@ -112,7 +147,7 @@
         <div><h1>升级进度</h1><p class="subtitle">在线并上报过升级进度的终端；每 2 秒自动刷新。终端断开连接后从列表中消失。</p></div>
         <div class="head-actions">
           <label class="switch"><input type="checkbox" id="upgrades-live" checked><span>自动刷新</span></label>
-          <button class="btn btn-danger" type="button" id="stop-upload">停止全部强制升级</button>
+          <button class="btn btn-danger" type="button" id="stop-upload" data-min-role="operator">停止全部强制升级</button>
         </div>
       </header>
       <div class="stats" id="upgrades-stats"></div>
@@ -132,7 +167,7 @@
           <button class="btn btn-primary" type="button" id="export-button">导出设备清单</button>
           <div id="export-message" class="message" hidden></div>
         </div>
-        <div class="card">
+        <div class="card" data-min-role="operator">
           <h2>2. 导入</h2>
           <p>选择编辑后的 CSV 文件，检查预览后导入。每行约需 50 毫秒。</p>
           <label class="drop drop-compact"><input type="file" id="import-file" accept=".csv,text/csv"><span class="drop-title" id="import-file-label">选择 CSV 文件</span></label>
@@ -151,6 +186,59 @@
         <h2>可编辑的列</h2>
         <p>只修改下列各列；“1” 表示是，其他任何内容（包括 “是”、“TRUE”、“ 1”）都表示否。其余各列按文件内容覆盖设备记录，请保持原样，并使用刚导出的文件编辑；标题行不可修改；“设备序列号” 为空的行会被跳过。保存时请选择 CSV 格式。</p>
         <table class="data-table compact" id="editable-columns"></table>
+      </div>
+    </section>
+
+    <!-- Administration -->
+    <section id="page-admin" class="page" data-page="admin" data-min-role="admin" hidden>
+      <header class="page-head">
+        <div><h1>系统管理</h1><p class="subtitle">账户与角色、脚本使用的 API 令牌，以及全部更改的审计记录。</p></div>
+      </header>
+      <div class="card">
+        <h2>账户</h2>
+        <p class="hint">只读：查看全部页面；操作员：另可上传和删除升级包、导入设备清单、清除强制升级；管理员：另可管理账户、令牌和查看审计记录。</p>
+        <div class="table-wrap"><table id="accounts-table" class="data-table"></table></div>
+        <form id="account-form" class="toolbar" autocomplete="off">
+          <label class="field"><span>新账户名</span><input name="name" id="account-new-name" required pattern="[A-Za-z0-9_.\-]{1,32}"></label>
+          <label class="field field-narrow"><span>角色</span><select name="role" id="account-new-role"><option value="viewer">只读</option><option value="operator">操作员</option><option value="admin">管理员</option></select></label>
+          <label class="field"><span>初始密码</span><input name="password" id="account-new-password" type="password" autocomplete="new-password" minlength="8" required></label>
+          <div class="toolbar-buttons"><button class="btn btn-primary" type="submit" id="account-create">创建账户</button></div>
+        </form>
+        <div id="account-message" class="message" hidden></div>
+      </div>
+      <div class="card">
+        <h2>API 令牌</h2>
+        <p class="hint">脚本在请求头中发送 “Authorization: Bearer 令牌”。令牌只在创建时显示一次。</p>
+        <div class="table-wrap"><table id="tokens-table" class="data-table"></table></div>
+        <form id="token-form" class="toolbar" autocomplete="off">
+          <label class="field"><span>令牌名称</span><input name="name" id="token-new-name" required></label>
+          <label class="field field-narrow"><span>角色</span><select name="role" id="token-new-role"><option value="viewer">只读</option><option value="operator">操作员</option><option value="admin">管理员</option></select></label>
+          <label class="field field-narrow"><span>有效天数</span><input name="days" type="number" min="1" max="3650" value="90" required></label>
+          <div class="toolbar-buttons"><button class="btn btn-primary" type="submit" id="token-create">创建令牌</button></div>
+        </form>
+        <div id="token-message" class="message" hidden></div>
+      </div>
+      <div class="card">
+        <h2>审计记录</h2>
+        <form id="audit-form" class="toolbar" autocomplete="off">
+          <label class="field"><span>账户</span><input id="audit-account" placeholder="留空表示不限；令牌为 token:名称"></label>
+          <label class="field"><span>操作</span><input id="audit-action" list="audit-actions" placeholder="留空表示不限"></label>
+          <datalist id="audit-actions">
+            <option value="login"><option value="login_failed"><option value="logout"><option value="password_change">
+            <option value="package_upload"><option value="package_delete"><option value="device_edit"><option value="device_import">
+            <option value="forced_upgrade_clear"><option value="account_create"><option value="account_update"><option value="account_delete">
+            <option value="token_create"><option value="token_revoke"><option value="pin_release">
+          </datalist>
+          <div class="toolbar-buttons">
+            <button class="btn btn-primary" type="submit" id="audit-search">查询</button>
+            <button class="btn" type="button" id="audit-export">导出 CSV</button>
+          </div>
+        </form>
+        <div class="table-wrap"><table id="audit-table" class="data-table"></table></div>
+        <div class="pager"><span id="audit-summary" class="muted"></span>
+          <button class="btn btn-small" type="button" id="audit-prev">上一页</button>
+          <button class="btn btn-small" type="button" id="audit-next">下一页</button>
+        </div>
       </div>
     </section>
   </main>

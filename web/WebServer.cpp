@@ -11,6 +11,8 @@
 #include "api/HttpBrowserAPI.h"
 #include "core/Logger.h"
 #include "files/SearchFile.h"
+#include "web/LegacyAudit.h"
+#include "web/LegacyRoutes.h"
 
 namespace {
 const char* const kLogger = "WebServer";
@@ -19,6 +21,12 @@ const QString kJsonType = QStringLiteral("text/html;charset=UTF-8");
 
 bool has(const QString& url, const char* part) {
     return url.contains(QLatin1String(part), Qt::CaseInsensitive);
+}
+
+// The route as the audit trail names it: the path without its query.
+QString routePath(const QString& url) {
+    const int query = url.indexOf(QLatin1Char('?'));
+    return query < 0 ? url : url.left(query);
 }
 
 // Content type of a static file by the first extension its path contains.
@@ -53,23 +61,34 @@ void WebServer::processGetRequest(evhttp_request* req) {
     }
     getLogger(kLogger)->info("{}, 请求url:{}", kGetOp, url.toStdString());
 
-    if (has(url, "/INDEX") || url == QLatin1String("/") || has(url, "/doc/") || has(url, ".ico")) {
-        processStaticRequest(req, url);
-    } else if (has(url, "/KORVA/deviceList")) {
-        processDeviceList(req, url);
-    } else if (has(url, "/KORVA/packageList")) {
-        processJsonList(req, &HttpBrowserAPI::GetPackageList);
-    } else if (has(url, "/KORVA/getProgress")) {
-        processJsonList(req, &HttpBrowserAPI::GetProgressList);
-    } else if (has(url, "/KORVA/downLoadExcel")) {
-        processExport(req, url);
-    } else if (has(url, "/KORVA/FILE")) {
-        // Reserved route: no reply.
-    } else if (has(url, "/KORVA/dlPackage")) {
-        getLogger(kLogger)->info("{}, 设备下载升级包请求url:{}", kGetOp, url.toStdString());
-        getDownLoadPackage(req, url);
-    } else {
-        sendStaticFile(req, url, true, QString());
+    const LegacyRoute& route = legacyRoute("GET", url);
+    Caller caller;
+    if (!admit(req, "GET", route, caller)) return;
+    switch (route.id) {
+        case LegacyRouteId::Pages:
+            processStaticRequest(req, url);
+            break;
+        case LegacyRouteId::DeviceList:
+            processDeviceList(req, url);
+            break;
+        case LegacyRouteId::PackageList:
+            processJsonList(req, &HttpBrowserAPI::GetPackageList);
+            break;
+        case LegacyRouteId::Progress:
+            processJsonList(req, &HttpBrowserAPI::GetProgressList);
+            break;
+        case LegacyRouteId::DeviceExport:
+            processExport(req, url);
+            break;
+        case LegacyRouteId::Reserved:
+            break;  // no reply
+        case LegacyRouteId::PackageDownload:
+            getLogger(kLogger)->info("{}, 设备下载升级包请求url:{}", kGetOp, url.toStdString());
+            getDownLoadPackage(req, url);
+            break;
+        default:
+            sendStaticFile(req, url, true, QString());
+            break;
     }
 }
 
@@ -248,8 +267,11 @@ void WebServer::processPostRequest(evhttp_request* req) {
     printRemote(req, "ProcessPostRequest");
     QString url;
     if (!getDecodedUrl(req, url)) return;
-    const bool upload = has(url, "/KORVA/uploadFile");
-    if (!upload && !url.contains(QLatin1String("/KORVA/uploadExcel"))) return;
+    const LegacyRoute& route = legacyRoute("POST", url);
+    Caller caller;
+    if (!admit(req, "POST", route, caller)) return;
+    const bool upload = route.id == LegacyRouteId::PackageUpload;
+    if (!upload && route.id != LegacyRouteId::DeviceImport) return;
 
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
     if (!api) {
@@ -258,11 +280,15 @@ void WebServer::processPostRequest(evhttp_request* req) {
     }
     QByteArray body;
     const qint64 length = getRequestBody(req, body);
+    LegacyAudit audit(caller, clientAddress(req), QStringLiteral("POST ") + routePath(url));
     bool ok = false;
     if (upload) {
         ok = length > 0 && api->UploadPackageBlock(url, body, length);
+        if (ok) audit.packageBlockStored(url);
     } else {
-        ok = api->ImportDeviceList(url, body, length);
+        int rows = 0;
+        ok = api->ImportDeviceList(url, body, length, &rows);
+        if (rows > 0 || ok) audit.devicesImported(url, rows);
     }
     if (ok)
         replyClient(req, 200, QStringLiteral("OK"), nullptr);
@@ -275,21 +301,28 @@ void WebServer::processPutRequest(evhttp_request* req) {
     printRemote(req, "ProcessPutRequest");
     QString url;
     if (!getDecodedUrl(req, url)) return;
-    const bool remove = url.contains(QLatin1String("/KORVA/deletePackage"));
-    if (!remove && !url.contains(QLatin1String("/KORVA/stopUpload"))) return;
+    const LegacyRoute& route = legacyRoute("PUT", url);
+    Caller caller;
+    if (!admit(req, "PUT", route, caller)) return;
+    const bool remove = route.id == LegacyRouteId::PackageDelete;
+    if (!remove && route.id != LegacyRouteId::ForcedUpgradeClear) return;
 
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
     if (!api) {
         sendError(req, 500, QStringLiteral("internal error"));
         return;
     }
+    LegacyAudit audit(caller, clientAddress(req), QStringLiteral("PUT ") + routePath(url));
     bool ok = false;
     if (remove) {
         QByteArray body;
         getRequestBody(req, body);
+        const QString package = LegacyAudit::describeDeletion(body);
         ok = api->RemovePackage(body);
+        if (ok) audit.packageDeleted(package);
     } else {
         ok = api->StopUpload();
+        if (ok) audit.forcedUpgradesCleared();
     }
     if (ok)
         replyClient(req, 200, QStringLiteral("OK"), nullptr);
@@ -301,6 +334,10 @@ void WebServer::processDeleteRequest(evhttp_request* req) {
     if (isApiRequest(req)) return processApiRequest(req);
     std::printf("[processDeleteRequest]\n");
     std::fflush(stdout);
+    // Nothing is deleted here; a caller without a login still learns only that it needs one.
+    QString url;
+    Caller caller;
+    if (getDecodedUrl(req, url)) admit(req, "DELETE", legacyRoute("DELETE", url), caller);
 }
 
 void WebServer::processUnknownRequest(evhttp_request*) {

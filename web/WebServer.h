@@ -3,7 +3,11 @@
 #include <QString>
 
 #include "api/HttpBrowserAPI.h"
+#include "api/auth/Caller.h"
+#include "api/v2/ApiTypes.h"
 #include "http/HttpServer.h"
+
+struct LegacyRoute;
 
 // The management web server: static pages under the web root and the JSON API under
 // "/KORVA/", routed by substrings of the decoded URL; package and export downloads with ranges.
@@ -27,6 +31,16 @@ class WebServer : public HttpServer {
     // The "/KORVA/v2/" routes (WebServerApi.cpp).
     bool isApiRequest(evhttp_request* req);
     void processApiRequest(evhttp_request* req);
+    void sendApiReply(evhttp_request* req, const ApiReply& reply);
+
+    // The door (WebServerDoor.cpp): who calls, and whether that caller may use the route. False
+    // with the refusal already sent.
+    bool admit(evhttp_request* req, const QByteArray& method, const LegacyRoute& route,
+               Caller& caller);
+    Caller identify(evhttp_request* req);
+    // A request header read without writing it to the log: some carry secrets.
+    static QString quietHeader(evhttp_request* req, const char* name);
+    QString clientAddress(evhttp_request* req);
 
     void processStaticRequest(evhttp_request* req, const QString& url);
     // The file under the web root, or false with the error already sent.

@@ -3,6 +3,7 @@
 #include <QUrl>
 
 #include "api/v2/ApiRoutes.h"
+#include "web/AccessDoor.h"
 #include "web/WebServer.h"
 
 #include <event2/http.h>
@@ -85,17 +86,21 @@ void WebServer::processApiRequest(evhttp_request* req) {
         request.query.setQuery(query);
     }
     getRequestBody(req, request.body);
-    quint16 port = 0;
-    getClientAddress(req, request.clientAddress, port);
-    request.header = [this, req](const QByteArray& name) {
-        QString value;
-        getRequstHeader(req, QString::fromLatin1(name), value);
-        return value;
-    };
-    // Until accounts exist every caller may do everything, as on the "/KORVA/" routes.
-    request.role = Role::Admin;
+    request.clientAddress = clientAddress(req);
+    request.header = [req](const QByteArray& name) { return quietHeader(req, name.constData()); };
 
-    const ApiReply reply = apiRouter().dispatch(request);
+    // Who calls; with logins off everyone is an admin, as before accounts existed.
+    request.caller = identify(req);
+    request.authenticated = request.caller.known();
+    request.role = request.caller.role;
+    request.account = request.caller.auditName();
+    const DoorVerdict csrf =
+        AccessDoor::checkCsrf(request.caller, request.method, quietHeader(req, "X-CSRF-Token"));
+    sendApiReply(req, csrf.admitted() ? apiRouter().dispatch(request)
+                                      : ApiReply::error(csrf.status, csrf.code, csrf.message));
+}
+
+void WebServer::sendApiReply(evhttp_request* req, const ApiReply& reply) {
     for (const auto& header : reply.headers)
         addHeader(req, QString::fromLatin1(header.first), QString::fromUtf8(header.second));
     addHeader(req, QStringLiteral("Content-Type"), QString::fromLatin1(reply.contentType));

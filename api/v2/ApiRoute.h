@@ -15,6 +15,8 @@ struct ApiRoute {
     // The operation's OpenAPI fields besides summary and security, as JSON object text:
     // "parameters", "requestBody", "responses" (every status the route answers with).
     QByteArray doc;
+    // Callable by a session whose password must be changed first (all others refuse it).
+    bool openDuringPasswordChange = false;
 };
 
 // The routes of one resource with the component schemas their documents refer to.

@@ -40,6 +40,10 @@ ApiReply ApiRouter::dispatch(ApiRequest& request) const {
                            : ApiReply::error(401, QStringLiteral("unauthorized"),
                                              QStringLiteral("请先登录"));
             }
+            if (request.caller.mustChangePassword && route.role != Role::Public &&
+                !route.openDuringPasswordChange)
+                return ApiReply::error(403, QStringLiteral("password_change_required"),
+                                       QStringLiteral("请先修改初始密码"));
             request.params = params;
             return route.handler(request);
         }

@@ -9,13 +9,8 @@
 #include <QString>
 #include <QUrlQuery>
 
-// Who may call a route, lowest first; a caller holds one role and may call every route at or
-// below it. Public routes need no login.
-enum class Role { Public = 0, Viewer = 1, Operator = 2, Admin = 3 };
-
-const char* roleName(Role role);
-// "viewer", "operator" or "admin"; false for anything else.
-bool roleFromName(const QString& name, Role& role);
+#include "api/auth/Caller.h"
+#include "api/v2/Role.h"
 
 // One request to a "/KORVA/v2/" route, independent of the HTTP server that carried it.
 struct ApiRequest {
@@ -31,7 +26,8 @@ struct ApiRequest {
     // caller is an admin without an account.
     Role role = Role::Public;
     bool authenticated = false;
-    QString account;
+    QString account;  // as the audit trail names the caller
+    Caller caller;    // the whole of what the door found
 
     QString queryValue(const QString& name) const { return query.queryItemValue(name); }
     QString headerValue(const QByteArray& name) const { return header ? header(name) : QString(); }

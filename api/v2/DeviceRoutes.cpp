@@ -1,5 +1,6 @@
 #include "api/v2/DeviceRoutes.h"
 
+#include "api/auth/AuditLog.h"
 #include "db/Tab_DeviceInfo.h"
 
 namespace {
@@ -9,6 +10,8 @@ ApiReply releasePin(const ApiRequest& request) {
     const QString devSN = request.params.value(QStringLiteral("devSN"));
     switch (Tab_DeviceInfo().releasePin(devSN)) {
         case Tab_DeviceInfo::RowState::Found:
+            AuditLog::record(request, QStringLiteral("pin_release"),
+                             QStringLiteral("序列号 %1 的设备ID绑定已解除").arg(devSN));
             return ApiReply::json(204, QByteArray());
         case Tab_DeviceInfo::RowState::Missing:
             return ApiReply::error(404, QStringLiteral("not_found"), QStringLiteral("设备不存在"));

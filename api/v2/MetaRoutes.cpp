@@ -36,11 +36,11 @@ ApiGroup metaRoutes() {
             "role":{"type":"string","enum":["public","viewer","operator","admin"]},
             "account":{"type":"string"}}}})";
     group.routes = {
-        {"GET", QStringLiteral("/KORVA/v2/openapi.json"), Role::Public,
+        {"GET", QStringLiteral("/KORVA/v2/openapi.json"), Role::Viewer,
          QStringLiteral("This document"), document,
          R"({"responses":{"200":{"description":"OpenAPI 3 document",
              "content":{"application/json":{"schema":{"type":"object","required":["openapi","paths"]}}}}}})"},
-        {"GET", QStringLiteral("/KORVA/v2/status"), Role::Public,
+        {"GET", QStringLiteral("/KORVA/v2/status"), Role::Viewer,
          QStringLiteral("Server time and version, and who is calling"), status,
          R"({"responses":{"200":{"description":"Status",
              "content":{"application/json":{"schema":{"$ref":"#/components/schemas/Status"}}}}}})"},

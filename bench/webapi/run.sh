@@ -31,6 +31,7 @@ TcpPort=$(free_port)
 HttpPort=$HTTP_PORT
 HttpPort2=$(free_port)
 NetIP=127.0.0.1
+OperatorLogin=0
 INI
 (cd "$WORK" && exec ./wayfarer >"$WORK/service.log" 2>&1) &
 PID=$!

@@ -11,7 +11,9 @@ ApiRouter router() {
         return ApiReply::json(200, r.params.value("sn").toUtf8());
     };
     group.routes = {{"GET", "/KORVA/v2/devices/{sn}", Role::Viewer, "read", echo, "{}"},
-                    {"PUT", "/KORVA/v2/devices/{sn}", Role::Operator, "edit", echo, "{}"}};
+                    {"PUT", "/KORVA/v2/devices/{sn}", Role::Operator, "edit", echo, "{}"},
+                    {"GET", "/KORVA/v2/me", Role::Viewer, "me",
+                     [](const ApiRequest&) { return ApiReply::json(200, "me"); }, "{}", true}};
     return ApiRouter({group});
 }
 
@@ -21,17 +23,21 @@ TEST(ApiRouter, MatchesGuardsAndCapturesParameters) {
         QString path;
         Role role;
         bool authenticated;
+        bool mustChangePassword;
         int status;
         QByteArray body;  // checked when not empty
     } cases[] = {
-        {"GET", "/KORVA/v2/devices/SN1", Role::Viewer, true, 200, "SN1"},
-        {"PUT", "/KORVA/v2/devices/SN2", Role::Operator, true, 200, "SN2"},
-        {"PUT", "/KORVA/v2/devices/SN2", Role::Admin, true, 200, "SN2"},
-        {"PUT", "/KORVA/v2/devices/SN2", Role::Viewer, true, 403, ""},
-        {"GET", "/KORVA/v2/devices/SN1", Role::Public, false, 401, ""},
-        {"GET", "/KORVA/v2/devices/", Role::Admin, true, 404, ""},
-        {"GET", "/KORVA/v2/devices/SN1/x", Role::Admin, true, 404, ""},
-        {"DELETE", "/KORVA/v2/devices/SN1", Role::Admin, true, 405, ""},
+        {"GET", "/KORVA/v2/devices/SN1", Role::Viewer, true, false, 200, "SN1"},
+        {"PUT", "/KORVA/v2/devices/SN2", Role::Operator, true, false, 200, "SN2"},
+        {"PUT", "/KORVA/v2/devices/SN2", Role::Admin, true, false, 200, "SN2"},
+        {"PUT", "/KORVA/v2/devices/SN2", Role::Viewer, true, false, 403, ""},
+        {"GET", "/KORVA/v2/devices/SN1", Role::Public, false, false, 401, ""},
+        {"GET", "/KORVA/v2/devices/", Role::Admin, true, false, 404, ""},
+        {"GET", "/KORVA/v2/devices/SN1/x", Role::Admin, true, false, 404, ""},
+        {"DELETE", "/KORVA/v2/devices/SN1", Role::Admin, true, false, 405, ""},
+        // A session whose password must be changed reaches only the routes open for that.
+        {"GET", "/KORVA/v2/devices/SN1", Role::Admin, true, true, 403, "password_change_required"},
+        {"GET", "/KORVA/v2/me", Role::Admin, true, true, 200, "me"},
     };
     const ApiRouter r = router();
     for (const auto& c : cases) {
@@ -40,10 +46,11 @@ TEST(ApiRouter, MatchesGuardsAndCapturesParameters) {
         request.path = c.path;
         request.role = c.role;
         request.authenticated = c.authenticated;
+        request.caller.mustChangePassword = c.mustChangePassword;
         const ApiReply reply = r.dispatch(request);
         EXPECT_EQ(reply.status, c.status) << c.method.constData() << " " << c.path.toStdString();
         if (!c.body.isEmpty()) {
-            EXPECT_EQ(reply.body, c.body);
+            EXPECT_TRUE(reply.body.contains(c.body)) << reply.body.constData();
         }
     }
 }

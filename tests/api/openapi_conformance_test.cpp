@@ -4,6 +4,7 @@
 #include <QJsonArray>
 
 #include "tests/support/JsonSchemaCheck.h"
+#include "tests/support/Login.h"
 #include "tests/support/WebServiceFixture.h"
 
 namespace {
@@ -40,14 +41,22 @@ void collectRefs(const QJsonValue& value, QStringList& refs) {
     }
 }
 
+// With logins on, every call is made by an admin, each in a session of its own: one of the
+// documented operations is the logout.
 class OpenApiConformance : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(m_service.start()) << m_service.output().constData(); }
+    void SetUp() override {
+        m_service.setParam("OperatorLogin", 1);
+        ASSERT_TRUE(m_service.start()) << m_service.output().constData();
+        ASSERT_TRUE(takeOverAdmin(m_service, kPassword).valid());
+    }
     HttpResponse call(const QByteArray& method, const QByteArray& target,
                       const QByteArray& body = {}) {
-        return httpRequest(m_service.httpPort(), method, target,
-                           {{"Content-Type", "application/json"}}, body);
+        const Login admin = logIn(m_service.httpPort(), "admin", kPassword);
+        EXPECT_TRUE(admin.valid());
+        return httpRequest(m_service.httpPort(), method, target, admin.headers(), body);
     }
+    static constexpr const char* kPassword = "conformance-admin";
     ServiceProcess m_service;
 };
 

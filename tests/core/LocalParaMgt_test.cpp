@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -111,5 +112,32 @@ TEST_F(LocalParaMgtTest, WriteBackOfDefaultsNeverWritesNetIp) {
     QSettings settings(configPath(), QSettings::IniFormat);
     EXPECT_FALSE(settings.contains("LocalParam/NetIP"));
     EXPECT_EQ(settings.value("LocalParam/TcpPort").toInt(), 10022);
+}
+TEST_F(LocalParaMgtTest, AccessKeysAreReadWithDefaultsAndNeverWrittenBack) {
+    const struLocalParam defaults = read();
+    EXPECT_EQ(defaults.OperatorLogin, 1u);
+    EXPECT_EQ(defaults.SessionIdleMinutes, 30.0);
+    EXPECT_TRUE(defaults.TlsCertificate.isEmpty());
+
+    const struct {
+        QVariant value;
+        double expected;
+    } idle[] = {{"0.05", 0.05}, {5, 5.0}, {0, 30.0}, {-1, 30.0}, {"abc", 30.0}, {20000, 30.0}};
+    for (const auto& c : idle) {
+        writeKeys({{"SessionIdleMinutes", c.value}});
+        EXPECT_DOUBLE_EQ(read().SessionIdleMinutes, c.expected) << c.value.toString().toStdString();
+    }
+    writeKeys(
+        {{"OperatorLogin", 0}, {"TlsCertificate", " /etc/wf/cert.pem "}, {"TlsKey", "k.pem"}});
+    const struLocalParam p = read();
+    EXPECT_EQ(p.OperatorLogin, 0u);
+    EXPECT_EQ(p.TlsCertificate, "/etc/wf/cert.pem");
+    EXPECT_EQ(p.TlsKey, "k.pem");
+
+    QFile::remove(configPath());
+    mgt.writeLocalParam(p);
+    QSettings settings(configPath(), QSettings::IniFormat);
+    for (const char* key : {"OperatorLogin", "SessionIdleMinutes", "TlsCertificate", "TlsKey"})
+        EXPECT_FALSE(settings.contains(QStringLiteral("LocalParam/") + key)) << key;
 }
 }  // namespace

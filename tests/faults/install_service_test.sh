@@ -50,7 +50,7 @@ pass "layout and unit"
 # Run it as the unit would: the service user, the ambient capability, the prefix as working dir.
 low=$(free_port 600 1000) || skip "no free port below 1024"
 TCP_PORT=$(free_port); HTTP_PORT=$low; HTTP_PORT2=$(free_port)
-printf '[LocalParam]\nTcpPort=%s\nHttpPort=%s\nHttpPort2=%s\n' "$TCP_PORT" "$HTTP_PORT" \
+printf '[LocalParam]\nTcpPort=%s\nHttpPort=%s\nHttpPort2=%s\nOperatorLogin=0\n' "$TCP_PORT" "$HTTP_PORT" \
     "$HTTP_PORT2" >"$prefix/config.ini"
 chown wayfarer:wayfarer "$prefix/config.ini"
 (cd "$prefix" && exec setpriv --reuid=wayfarer --regid=wayfarer --init-groups \

@@ -45,6 +45,7 @@ TcpPort=$TCP_PORT
 HttpPort=$HTTP_PORT
 HttpPort2=$HTTP_PORT2
 NetIP=127.0.0.1
+OperatorLogin=0
 INI
 }
 

@@ -111,7 +111,7 @@ def main():
         # included: room for the slow ones and the real terminal.
         with open(os.path.join(tmp, "config.ini"), "w") as config:
             config.write("[LocalParam]\n" + "".join(f"{k}={v}\n" for k, v in ports.items()) +
-                         f"MaxConnCount={PER_PORT + 10}\n")
+                         f"MaxConnCount={PER_PORT + 10}\nOperatorLogin=0\n")
         log = open(os.path.join(tmp, "out.txt"), "wb")
         service = subprocess.Popen([os.path.join(tmp, "wayfarer")], cwd=tmp, stdout=log,
                                    stderr=subprocess.STDOUT)

@@ -88,7 +88,9 @@ export async function apiProblem(base) {
 // at one that is already running; otherwise the built executable is started in a fresh
 // application directory with its own free ports.
 export class Service {
-    static async start() {
+    // login: true runs the service with operator logins on (the other tests see the pages as
+    // before logins existed); extra: more config.ini lines.
+    static async start({ login = false, extra = '' } = {}) {
         const service = new Service();
         const external = process.env.WAYFARER_UI_SERVICE;
         if (external) {
@@ -108,7 +110,8 @@ export class Service {
         const tcpPort = await freePort();
         const httpPort2 = await freePort();
         fs.writeFileSync(path.join(service.dir, 'config.ini'),
-            `[LocalParam]\nTcpPort=${tcpPort}\nHttpPort=${httpPort}\nHttpPort2=${httpPort2}\nNetIP=127.0.0.1\n`);
+            `[LocalParam]\nTcpPort=${tcpPort}\nHttpPort=${httpPort}\nHttpPort2=${httpPort2}\nNetIP=127.0.0.1\n` +
+            `OperatorLogin=${login ? 1 : 0}\n${extra}`);
         service.base = `http://127.0.0.1:${httpPort}`;
         service.tcpPort = tcpPort;
         service.output = '';

@@ -32,7 +32,18 @@ function describe(kind, status, reason, detail) {
 // One request. Resolves with the Response for 2xx answers other than 204 (the server's
 // "Request does not have content" means nothing was found); rejects with ApiError otherwise.
 // `signal` lets the caller cancel (e.g. an upload).
-export async function request(method, url, { body, timeoutMs = DEFAULT_TIMEOUT_MS, signal } = {}) {
+// The session's CSRF token, sent with every change; and who is told when the server asks for a
+// login (the session module shows the login form).
+let csrfToken = '';
+let onUnauthorized = null;
+export function setCsrfToken(token) {
+    csrfToken = token || '';
+}
+export function setUnauthorizedHandler(handler) {
+    onUnauthorized = handler;
+}
+
+export async function request(method, url, { body, timeoutMs = DEFAULT_TIMEOUT_MS, signal, headers = {} } = {}) {
     const controller = new AbortController();
     let timedOut = false;
     const timer = setTimeout(() => {
@@ -46,7 +57,9 @@ export async function request(method, url, { body, timeoutMs = DEFAULT_TIMEOUT_M
     }
     let response;
     try {
-        response = await fetch(url, { method, body, signal: controller.signal, cache: 'no-store' });
+        const sent = { ...headers };
+        if (method !== 'GET' && csrfToken) sent['X-CSRF-Token'] = csrfToken;
+        response = await fetch(url, { method, body, headers: sent, signal: controller.signal, cache: 'no-store' });
     } catch (err) {
         if (timedOut) throw new ApiError('timeout', { url, detail: timeoutMs });
         if (signal && signal.aborted) throw new ApiError('aborted', { url });
@@ -55,10 +68,36 @@ export async function request(method, url, { body, timeoutMs = DEFAULT_TIMEOUT_M
         clearTimeout(timer);
         if (signal) signal.removeEventListener('abort', onCancel);
     }
+    if (response.status === 401 && onUnauthorized) onUnauthorized();
     if (!response.ok || response.status === 204) {
-        throw new ApiError('http', { status: response.status, reason: response.statusText, url });
+        throw new ApiError('http', { status: response.status, reason: response.statusText, url, detail: await errorText(response) });
     }
     return response;
+}
+
+// The message of a refusal in the JSON error shape ({"error":{"code","message"}}), if any.
+async function errorText(response) {
+    if (!(response.headers.get('Content-Type') || '').startsWith('application/json')) return '';
+    try {
+        const doc = JSON.parse(await response.text());
+        return (doc && doc.error && doc.error.message) || '';
+    } catch {
+        return '';
+    }
+}
+
+// A v2 route: JSON in, JSON out (null for an empty answer such as 204).
+export async function callJson(method, url, payload) {
+    const options = payload === undefined ? {} : { body: JSON.stringify(payload), headers: { 'Content-Type': 'application/json' } };
+    let response;
+    try {
+        response = await request(method, url, options);
+    } catch (err) {
+        if (err.kind === 'http' && err.status === 204) return null;
+        throw err;
+    }
+    const text = await response.text();
+    return text ? JSON.parse(text) : null;
 }
 
 // The JSON documents come as text/html; read the text and parse it ourselves.

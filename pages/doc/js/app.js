@@ -3,14 +3,16 @@ import { devicesPage, initDevices } from './devices.js';
 import { initPackages, packagesPage } from './packages.js';
 import { initUpgrades, upgradesPage } from './upgrades.js';
 import { exchangePage, initExchange } from './exchange.js';
+import { adminPage, initAdmin } from './admin.js';
+import { allows, start } from './session.js';
 
-const pages = { devices: devicesPage, packages: packagesPage, upgrades: upgradesPage, exchange: exchangePage };
-const titles = { devices: '设备列表', packages: '升级包', upgrades: '升级进度', exchange: '设备清单导入导出' };
+const pages = { devices: devicesPage, packages: packagesPage, upgrades: upgradesPage, exchange: exchangePage, admin: adminPage };
+const titles = { devices: '设备列表', packages: '升级包', upgrades: '升级进度', exchange: '设备清单导入导出', admin: '系统管理' };
 let current = null;
 
 function show() {
     const name = (location.hash.match(/^#\/(\w+)/) || [])[1];
-    const next = pages[name] ? name : 'devices';
+    const next = pages[name] && (name !== 'admin' || allows('admin')) ? name : 'devices';
     if (next === current) return;
     if (current) pages[current].deactivate();
     current = next;
@@ -27,6 +29,9 @@ initDevices();
 initPackages();
 initUpgrades();
 initExchange();
+initAdmin();
+// The pages show data only once someone is logged in (or logins are off).
+await start();
 window.addEventListener('hashchange', show);
 show();
 document.body.dataset.ready = 'true';

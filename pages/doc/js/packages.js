@@ -22,7 +22,7 @@ const columns = [
     { key: 'uploadTime', title: '上传时间', hint: 'uploadTime', class: 'nowrap' },
     {
         key: 'actions', title: '操作', sortable: false,
-        render: (p) => el('button', { class: 'btn btn-small btn-danger-ghost', type: 'button', onclick: () => remove(p), text: '删除' }),
+        render: (p) => el('button', { class: 'btn btn-small btn-danger-ghost', type: 'button', 'data-min-role': 'operator', onclick: () => remove(p), text: '删除' }),
     },
 ];
 

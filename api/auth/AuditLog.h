@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+struct ApiRequest;
+struct Caller;
+
+// The one way any handler records a change in the audit trail: who (account or token), from
+// where, by which route, what, and a short summary. A failed write is logged and does not fail
+// the change it describes.
+//
+// Actions in use: login, login_failed, logout, password_change, package_upload, package_delete,
+// device_edit, device_import, forced_upgrade_clear, account_create, account_update,
+// account_delete, token_create, token_revoke, pin_release.
+class AuditLog {
+  public:
+    static void record(const ApiRequest& request, const QString& action, const QString& summary);
+    static void record(const Caller& caller, const QString& address, const QString& route,
+                       const QString& action, const QString& summary);
+    // For a login or failed login, where the one acting is only the name that was typed.
+    static void recordAs(const QString& account, const QString& address, const QString& route,
+                         const QString& action, const QString& summary);
+};

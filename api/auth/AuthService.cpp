@@ -1,0 +1,194 @@
+#include "api/auth/AuthService.h"
+
+#include <algorithm>
+
+#include <QDateTime>
+#include <QStringList>
+
+#include "api/auth/PasswordHasher.h"
+#include "api/auth/Secrets.h"
+#include "db/Tab_Account.h"
+#include "db/Tab_ApiToken.h"
+#include "db/Tab_Session.h"
+
+namespace {
+constexpr int kSecretBytes = 32;  // 256-bit cookie values, CSRF tokens and token secrets
+// How stale a stored "last seen" may get before it is written again: one write per request
+// would cost more than the precision is worth.
+constexpr qint64 kTouchEveryMs = 1000;
+constexpr qint64 kTokenTouchEverySeconds = 60;
+
+qint64 nowMs() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+QString cookieValue(const QString& header, const char* name) {
+    const QString prefix = QLatin1String(name) + QLatin1Char('=');
+    for (const QString& part : header.split(QLatin1Char(';'))) {
+        const QString item = part.trimmed();
+        if (item.startsWith(prefix)) return item.mid(prefix.size());
+    }
+    return QString();
+}
+
+Role roleOf(const QString& name) {
+    Role role = Role::Public;
+    return roleFromName(name, role) ? role : Role::Public;
+}
+}  // namespace
+
+AuthService* AuthService::instance() {
+    static AuthService self;
+    return &self;
+}
+
+void AuthService::configure(const Settings& settings) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_settings = settings;
+}
+
+AuthService::Settings AuthService::settings() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_settings;
+}
+
+Caller AuthService::identify(const QString& cookieHeader, const QString& authorization) {
+    if (!settings().loginRequired) {
+        Caller open;
+        open.kind = Caller::Kind::Open;
+        open.role = Role::Admin;
+        return open;
+    }
+    const qint64 now = nowMs();
+    const QString auth = authorization.trimmed();
+    if (auth.startsWith(QLatin1String("Bearer "), Qt::CaseInsensitive))
+        return fromToken(auth.mid(7).trimmed(), now);
+    const QString value = cookieValue(cookieHeader, cookieName());
+    return value.isEmpty() ? Caller() : fromSession(value, now);
+}
+
+Caller AuthService::fromSession(const QString& cookieValue, qint64 now) {
+    Tab_Session sessions;
+    struSession session;
+    const QString idHash = Secrets::hashOf(cookieValue);
+    if (!sessions.getSession(idHash, session)) return Caller();
+    const qint64 idleMs = settings().sessionIdleMs;
+    if (session.lastSeenAt + idleMs <= now) {
+        sessions.deleteSession(idHash);
+        return Caller();
+    }
+    struAccount account;
+    if (!Tab_Account().getAccountById(session.accountId, account)) return Caller();
+    if (now - session.lastSeenAt >= std::min(kTouchEveryMs, idleMs / 10))
+        sessions.touchSession(idHash, now);
+    Caller caller;
+    caller.kind = Caller::Kind::Session;
+    caller.role = roleOf(account.role);
+    caller.accountId = account.id;
+    caller.name = account.name;
+    caller.sessionIdHash = idHash;
+    caller.csrfToken = session.csrfToken;
+    caller.mustChangePassword = account.mustChangePassword;
+    return caller;
+}
+
+Caller AuthService::fromToken(const QString& secret, qint64 now) {
+    Tab_ApiToken tokens;
+    struApiToken token;
+    if (secret.isEmpty() || !tokens.getTokenByHash(Secrets::hashOf(secret), token)) return Caller();
+    const qint64 seconds = now / 1000;
+    if (token.expiresAt <= seconds) return Caller();
+    if (seconds - token.lastUsedAt >= kTokenTouchEverySeconds) tokens.touchToken(token.id, seconds);
+    Caller caller;
+    caller.kind = Caller::Kind::Token;
+    caller.role = roleOf(token.role);
+    caller.name = token.name;
+    return caller;
+}
+
+AuthService::LoginResult AuthService::login(const QString& name, const QString& password,
+                                            const QString& address, NewSession& session,
+                                            int& retryAfterSeconds) {
+    const qint64 now = nowMs();
+    retryAfterSeconds = m_throttle.retryAfterSeconds(name, address, now);
+    if (retryAfterSeconds > 0) return LoginResult::LockedOut;
+
+    struAccount account;
+    const bool exists = Tab_Account().getAccountByName(name, account);
+    if (!exists) PasswordHasher::verifyNothing(password);
+    if (!exists || !PasswordHasher::verify(account.passwordHash, password)) {
+        m_throttle.failed(name, address, now);
+        return LoginResult::Refused;
+    }
+    m_throttle.succeeded(name, address);
+
+    Tab_Session sessions;
+    const qint64 idleMs = settings().sessionIdleMs;
+    sessions.deleteIdleSessions(now - idleMs);
+    struSession row;
+    session.cookieValue = Secrets::randomText(kSecretBytes);
+    row.idHash = Secrets::hashOf(session.cookieValue);
+    row.accountId = account.id;
+    row.csrfToken = Secrets::randomText(kSecretBytes);
+    row.createdAt = now;
+    row.lastSeenAt = now;
+    if (!sessions.insertSession(row)) return LoginResult::Failed;
+
+    Caller& caller = session.caller;
+    caller.kind = Caller::Kind::Session;
+    caller.role = roleOf(account.role);
+    caller.accountId = account.id;
+    caller.name = account.name;
+    caller.sessionIdHash = row.idHash;
+    caller.csrfToken = row.csrfToken;
+    caller.mustChangePassword = account.mustChangePassword;
+    return LoginResult::Ok;
+}
+
+void AuthService::logout(const QString& cookieHeader) {
+    const QString value = cookieValue(cookieHeader, cookieName());
+    if (!value.isEmpty()) Tab_Session().deleteSession(Secrets::hashOf(value));
+}
+
+AuthService::ChangeResult AuthService::changePassword(const Caller& caller, const QString& current,
+                                                      const QString& next, const QString& address,
+                                                      int& retryAfterSeconds) {
+    Tab_Account accounts;
+    struAccount account;
+    if (caller.kind != Caller::Kind::Session || !accounts.getAccountById(caller.accountId, account))
+        return ChangeResult::Failed;
+    const qint64 now = nowMs();
+    retryAfterSeconds = m_throttle.retryAfterSeconds(account.name, address, now);
+    if (retryAfterSeconds > 0) return ChangeResult::LockedOut;
+    if (!PasswordHasher::verify(account.passwordHash, current)) {
+        m_throttle.failed(account.name, address, now);
+        return ChangeResult::WrongPassword;
+    }
+    if (!PasswordHasher::acceptable(next) || next == current) return ChangeResult::Unacceptable;
+    QString encoded;
+    if (!PasswordHasher::hash(next, encoded) ||
+        !accounts.updatePassword(account.id, encoded, false))
+        return ChangeResult::Failed;
+    // Whoever else knew the old password loses the sessions it opened.
+    Tab_Session().deleteAccountSessions(account.id, caller.sessionIdHash);
+    return ChangeResult::Ok;
+}
+
+QByteArray AuthService::sessionCookie(const QString& value) const {
+    QByteArray cookie =
+        QByteArray(cookieName()) + '=' + value.toLatin1() + "; Path=/; HttpOnly; SameSite=Strict";
+    if (settings().secureCookie) cookie += "; Secure";
+    return cookie;
+}
+
+QByteArray AuthService::expiredCookie() const {
+    QByteArray cookie =
+        QByteArray(cookieName()) + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0";
+    if (settings().secureCookie) cookie += "; Secure";
+    return cookie;
+}
+
+bool AuthService::csrfMatches(const Caller& caller, const QString& header) {
+    return !caller.csrfToken.isEmpty() && !header.isEmpty() &&
+           Secrets::sameText(caller.csrfToken, header);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <mutex>
+
+#include <QByteArray>
+#include <QString>
+
+#include "api/auth/Caller.h"
+#include "api/auth/LoginThrottle.h"
+
+// Logins, sessions and tokens: finds out who calls, opens and ends sessions, changes passwords.
+// One per process, configured at start-up before the management server starts.
+class AuthService {
+  public:
+    static AuthService* instance();
+
+    struct Settings {
+        bool loginRequired = true;
+        qint64 sessionIdleMs = 30 * 60 * 1000;
+        bool secureCookie = false;  // the management port speaks HTTPS
+    };
+    void configure(const Settings& settings);
+    Settings settings() const;
+
+    static const char* cookieName() { return "wf_session"; }
+
+    // From the request's Cookie and Authorization headers. A bearer token, when present, is the
+    // only credential looked at.
+    Caller identify(const QString& cookieHeader, const QString& authorization);
+
+    enum class LoginResult { Ok, Refused, LockedOut, Failed };
+    struct NewSession {
+        QString cookieValue;
+        Caller caller;
+    };
+    // retryAfterSeconds is set for LockedOut.
+    LoginResult login(const QString& name, const QString& password, const QString& address,
+                      NewSession& session, int& retryAfterSeconds);
+    // Ends the session the cookie names, if any.
+    void logout(const QString& cookieHeader);
+
+    enum class ChangeResult { Ok, WrongPassword, LockedOut, Unacceptable, Failed };
+    // The caller's own password; ends the account's other sessions. A wrong current password
+    // counts as a failed login, so a taken-over session cannot be used to guess it.
+    ChangeResult changePassword(const Caller& caller, const QString& current, const QString& next,
+                                const QString& address, int& retryAfterSeconds);
+
+    // Set-Cookie values that open and end a session in the browser.
+    QByteArray sessionCookie(const QString& value) const;
+    QByteArray expiredCookie() const;
+
+    static bool csrfMatches(const Caller& caller, const QString& header);
+
+  private:
+    Caller fromSession(const QString& cookieValue, qint64 nowMs);
+    Caller fromToken(const QString& secret, qint64 nowMs);
+
+    mutable std::mutex m_mutex;  // guards m_settings
+    Settings m_settings;
+    LoginThrottle m_throttle;
+};

@@ -1,0 +1,118 @@
+#include "api/v2/AuditRoutes.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include "api/v2/JsonBody.h"
+#include "db/Tab_AuditLog.h"
+
+namespace {
+constexpr int kDefaultLimit = 50;
+constexpr int kLongestPage = 500;
+constexpr int kLongestExport = 100000;
+
+QJsonObject describe(const struAuditEntry& entry) {
+    return QJsonObject{
+        {"id", entry.id},
+        {"time", QDateTime::fromMSecsSinceEpoch(entry.at).toString(Qt::ISODateWithMs)},
+        {"account", entry.account},
+        {"address", entry.address},
+        {"route", entry.route},
+        {"action", entry.action},
+        {"summary", entry.summary}};
+}
+
+ApiReply list(const ApiRequest& request) {
+    bool ok = true;
+    const int offset =
+        request.queryValue("offset").isEmpty() ? 0 : request.queryValue("offset").toInt(&ok);
+    bool limitOk = true;
+    const int limit = request.queryValue("limit").isEmpty()
+                          ? kDefaultLimit
+                          : request.queryValue("limit").toInt(&limitOk);
+    if (!ok || !limitOk || offset < 0 || limit < 1 || limit > kLongestPage)
+        return ApiReply::error(400, QStringLiteral("bad_request"),
+                               QStringLiteral("offset 须不小于 0，limit 须为 1 到 500"));
+    QList<struAuditEntry> entries;
+    qint64 total = 0;
+    if (!Tab_AuditLog().queryEntries(request.queryValue("account"), request.queryValue("action"),
+                                     offset, limit, entries, total))
+        return ApiReply::error(500, QStringLiteral("internal"), QStringLiteral("无法读取审计记录"));
+    QJsonArray items;
+    for (const struAuditEntry& entry : entries) items.append(describe(entry));
+    return ApiReply::json(
+        200, compactJson(QJsonObject{
+                 {"total", total}, {"offset", offset}, {"limit", limit}, {"entries", items}}));
+}
+
+// Quoted always; a cell that a spreadsheet would take for a formula is defused with a quote.
+QByteArray csvCell(QString text) {
+    if (!text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.at(0)))
+        text.prepend(QLatin1Char('\''));
+    text.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return '"' + text.toUtf8() + '"';
+}
+
+ApiReply csv(const ApiRequest& request) {
+    QList<struAuditEntry> entries;
+    qint64 total = 0;
+    if (!Tab_AuditLog().queryEntries(request.queryValue("account"), request.queryValue("action"), 0,
+                                     kLongestExport, entries, total))
+        return ApiReply::error(500, QStringLiteral("internal"), QStringLiteral("无法读取审计记录"));
+    // The byte order mark makes spreadsheet programs read the file as UTF-8.
+    QByteArray text("\xEF\xBB\xBF");
+    text += QStringLiteral("时间,账户,来源地址,接口,操作,摘要\r\n").toUtf8();
+    for (const struAuditEntry& entry : entries) {
+        const QString time = QDateTime::fromMSecsSinceEpoch(entry.at).toString(
+            QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        text += csvCell(time) + ',' + csvCell(entry.account) + ',' + csvCell(entry.address) + ',' +
+                csvCell(entry.route) + ',' + csvCell(entry.action) + ',' + csvCell(entry.summary) +
+                "\r\n";
+    }
+    ApiReply reply = ApiReply::json(200, text);
+    reply.contentType = "text/csv; charset=utf-8";
+    reply.headers.append(qMakePair(QByteArray("Content-Disposition"),
+                                   QByteArray("attachment; filename=\"audit.csv\"")));
+    return reply;
+}
+
+const char* const kFilters =
+    R"J({"name":"account","in":"query","schema":{"type":"string","example":"admin"},
+        "description":"only this account (token:<name> for a token)"},
+       {"name":"action","in":"query","schema":{"type":"string","example":"login"}})J";
+}  // namespace
+
+ApiGroup auditRoutes() {
+    ApiGroup group;
+    group.tag = QStringLiteral("audit");
+    group.schemas = R"J({"AuditEntry":{"type":"object",
+        "required":["id","time","account","address","route","action","summary"],
+        "properties":{"id":{"type":"integer"},"time":{"type":"string","description":"ISO 8601"},
+            "account":{"type":"string"},"address":{"type":"string"},"route":{"type":"string"},
+            "action":{"type":"string"},"summary":{"type":"string"}}}})J";
+    const QByteArray filters(kFilters);
+    const QByteArray error =
+        R"J({"application/json":{"schema":{"$ref":"#/components/schemas/Error"}}})J";
+    group.routes = {
+        {"GET", QStringLiteral("/KORVA/v2/audit"), Role::Admin,
+         QStringLiteral("The audit trail, newest first"), list,
+         R"J({"parameters":[)J" + filters +
+             R"J(,{"name":"offset","in":"query","schema":{"type":"integer","minimum":0,"example":0}},
+             {"name":"limit","in":"query","schema":{"type":"integer","minimum":1,"maximum":500,
+              "example":20}}],
+             "responses":{"200":{"description":"One page","content":{"application/json":{"schema":
+                 {"type":"object","required":["total","offset","limit","entries"],
+                  "properties":{"total":{"type":"integer"},"offset":{"type":"integer"},
+                      "limit":{"type":"integer"},"entries":{"type":"array",
+                      "items":{"$ref":"#/components/schemas/AuditEntry"}}}}}}},
+                 "400":{"description":"Bad paging","content":)J" +
+             error + "}}}"},
+        {"GET", QStringLiteral("/KORVA/v2/audit.csv"), Role::Admin,
+         QStringLiteral("The audit trail as CSV (UTF-8 with byte order mark)"), csv,
+         R"J({"parameters":[)J" + filters + R"J(],
+             "responses":{"200":{"description":"CSV file",
+                 "content":{"text/csv":{"schema":{"type":"string"}}}}}})J"},
+    };
+    return group;
+}

@@ -1,0 +1,91 @@
+#include "db/Tab_Account.h"
+
+#include "db/SqlStatement.h"
+
+namespace {
+const QString kColumns = QStringLiteral("id,name,role,passwordHash,mustChangePassword,createdAt");
+
+void readAccount(const SqlStatement& row, struAccount& account) {
+    account.id = row.value("id").toLongLong();
+    account.name = row.value("name").toString();
+    account.role = row.value("role").toString();
+    account.passwordHash = row.value("passwordHash").toString();
+    account.mustChangePassword = row.value("mustChangePassword").toInt() != 0;
+    account.createdAt = row.value("createdAt").toLongLong();
+}
+
+bool selectOne(const QString& where, const QVariant& key, struAccount& account) {
+    SqlStatement query(
+        QStringLiteral("select %1 from Tab_Account where %2=:key").arg(kColumns, where));
+    query.bind(QStringLiteral(":key"), key);
+    if (!query.exec() || !query.next()) return false;
+    readAccount(query, account);
+    return true;
+}
+
+bool changeOne(SqlStatement& statement, qint64 id) {
+    statement.bind(QStringLiteral(":id"), id);
+    return statement.exec() && statement.rowsAffected() > 0;
+}
+}  // namespace
+
+bool Tab_Account::insertAccount(struAccount& account) {
+    SqlStatement insert(QStringLiteral(
+        "insert or ignore into Tab_Account(name,role,passwordHash,mustChangePassword,createdAt) "
+        "values(:name,:role,:hash,:must,:created)"));
+    insert.bind(QStringLiteral(":name"), account.name)
+        .bind(QStringLiteral(":role"), account.role)
+        .bind(QStringLiteral(":hash"), account.passwordHash)
+        .bind(QStringLiteral(":must"), account.mustChangePassword ? 1 : 0)
+        .bind(QStringLiteral(":created"), account.createdAt);
+    if (!insert.exec() || insert.rowsAffected() == 0) return false;
+    account.id = insert.lastInsertId();
+    return true;
+}
+
+bool Tab_Account::getAccountByName(const QString& name, struAccount& account) {
+    return selectOne(QStringLiteral("name"), name, account);
+}
+
+bool Tab_Account::getAccountById(qint64 id, struAccount& account) {
+    return selectOne(QStringLiteral("id"), id, account);
+}
+
+bool Tab_Account::getAllAccounts(QList<struAccount>& accounts) {
+    SqlStatement query(QStringLiteral("select %1 from Tab_Account order by name").arg(kColumns));
+    if (!query.exec()) return false;
+    accounts.clear();
+    while (query.next()) {
+        struAccount account;
+        readAccount(query, account);
+        accounts.append(account);
+    }
+    return true;
+}
+
+bool Tab_Account::updateRole(qint64 id, const QString& role) {
+    SqlStatement update(QStringLiteral("update Tab_Account set role=:role where id=:id"));
+    update.bind(QStringLiteral(":role"), role);
+    return changeOne(update, id);
+}
+
+bool Tab_Account::updatePassword(qint64 id, const QString& passwordHash, bool mustChange) {
+    SqlStatement update(QStringLiteral(
+        "update Tab_Account set passwordHash=:hash,mustChangePassword=:must where id=:id"));
+    update.bind(QStringLiteral(":hash"), passwordHash)
+        .bind(QStringLiteral(":must"), mustChange ? 1 : 0);
+    return changeOne(update, id);
+}
+
+bool Tab_Account::deleteAccount(qint64 id) {
+    SqlStatement remove(QStringLiteral("delete from Tab_Account where id=:id"));
+    return changeOne(remove, id);
+}
+
+int Tab_Account::countAccounts(const QString& role) {
+    SqlStatement query(
+        QStringLiteral("select count(*) as n from Tab_Account where :role='' or role=:role2"));
+    query.bind(QStringLiteral(":role"), role).bind(QStringLiteral(":role2"), role);
+    if (!query.exec() || !query.next()) return -1;
+    return query.value("n").toInt();
+}

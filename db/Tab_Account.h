@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include "model/struAccount.h"
+
+// Tab_Account: the operator accounts, one row per name. Holds no state.
+class Tab_Account {
+  public:
+    // Fills account.id on success; false also for a name that exists.
+    bool insertAccount(struAccount& account);
+    bool getAccountByName(const QString& name, struAccount& account);
+    bool getAccountById(qint64 id, struAccount& account);
+    bool getAllAccounts(QList<struAccount>& accounts);
+    bool updateRole(qint64 id, const QString& role);
+    bool updatePassword(qint64 id, const QString& passwordHash, bool mustChange);
+    bool deleteAccount(qint64 id);
+    // -1 when the table cannot be read.
+    int countAccounts(const QString& role = QString());
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+// One API token for scripts: the row of Tab_ApiToken. Only a hash of the secret is kept.
+struct struApiToken {
+    qint64 id = 0;
+    QString name;
+    QString role;  // "viewer", "operator" or "admin"
+    QString tokenHash;
+    QString createdBy;
+    qint64 createdAt = 0;   // seconds since the epoch
+    qint64 expiresAt = 0;   // seconds since the epoch
+    qint64 lastUsedAt = 0;  // seconds since the epoch, 0 for never
+};

@@ -1,0 +1,178 @@
+// System administration, for admins: accounts, API tokens and the audit trail.
+import { attachmentName, callJson, request } from './api.js';
+import { confirmAction, el, notify, notifyError, setMessage } from './ui.js';
+import { roleName, session } from './session.js';
+
+const PAGE = 20;
+let auditOffset = 0;
+
+function roleSelect(value, onchange) {
+    return el('select', { class: 'role-select', onchange },
+        ['viewer', 'operator', 'admin'].map((r) => el('option', { value: r, selected: r === value, text: roleName(r) })));
+}
+
+function time(text) {
+    return text ? text.replace('T', ' ').replace(/\.\d+$/, '') : '—';
+}
+
+function table(id, headers, rows) {
+    document.getElementById(id).replaceChildren(
+        el('thead', {}, el('tr', {}, headers.map((h) => el('th', { text: h })))),
+        el('tbody', {}, rows));
+}
+
+async function loadAccounts() {
+    const { accounts } = await callJson('GET', '/KORVA/v2/accounts');
+    table('accounts-table', ['账户', '角色', '状态', '创建时间', '操作'], accounts.map((a) => el('tr', { dataset: { key: a.name } },
+        el('td', { class: 'strong', text: a.name }),
+        el('td', {}, roleSelect(a.role, (e) => changeAccount(a.name, { role: e.target.value }))),
+        el('td', { text: a.mustChangePassword ? '待修改初始密码' : '正常' }),
+        el('td', { class: 'nowrap', text: time(a.createdAt) }),
+        el('td', { class: 'nowrap' },
+            el('button', { class: 'btn btn-small', type: 'button', text: '重置密码', onclick: () => resetPassword(a.name) }),
+            a.name === session.account ? null
+                : el('button', { class: 'btn btn-small btn-danger-ghost', type: 'button', text: '删除', onclick: () => removeAccount(a.name) })))));
+}
+
+async function changeAccount(name, change) {
+    try {
+        await callJson('PUT', `/KORVA/v2/accounts/${encodeURIComponent(name)}`, change);
+        notify('success', '已保存', name);
+    } catch (err) {
+        notifyError(`修改账户 “${name}”`, err);
+    }
+    await loadAccounts().catch((err) => notifyError('读取账户', err));
+}
+
+async function resetPassword(name) {
+    const password = window.prompt(`为 “${name}” 设置新密码（8 到 128 个字符，对方首次登录时须修改）：`);
+    if (password) await changeAccount(name, { password });
+}
+
+async function removeAccount(name) {
+    if (!(await confirmAction({ title: '删除账户', body: `确定删除账户 “${name}” 吗？其所有会话将立即结束。`, confirmText: '删除', danger: true }))) return;
+    try {
+        await callJson('DELETE', `/KORVA/v2/accounts/${encodeURIComponent(name)}`);
+        notify('success', '已删除账户', name);
+    } catch (err) {
+        notifyError(`删除账户 “${name}”`, err);
+    }
+    await loadAccounts().catch((err) => notifyError('读取账户', err));
+}
+
+async function loadTokens() {
+    const { tokens } = await callJson('GET', '/KORVA/v2/tokens');
+    table('tokens-table', ['名称', '角色', '创建者', '创建时间', '到期时间', '最近使用', '操作'], tokens.map((t) => el('tr', { dataset: { key: t.name } },
+        el('td', { class: 'strong', text: t.name }),
+        el('td', { text: roleName(t.role) }),
+        el('td', { text: t.createdBy || '—' }),
+        el('td', { class: 'nowrap', text: time(t.createdAt) }),
+        el('td', { class: 'nowrap', text: time(t.expiresAt) }),
+        el('td', { class: 'nowrap', text: time(t.lastUsedAt) }),
+        el('td', {}, el('button', { class: 'btn btn-small btn-danger-ghost', type: 'button', text: '吊销', onclick: () => revokeToken(t) })))));
+}
+
+async function revokeToken(token) {
+    if (!(await confirmAction({ title: '吊销令牌', body: `确定吊销令牌 “${token.name}” 吗？使用它的脚本将立即无法访问。`, confirmText: '吊销', danger: true }))) return;
+    try {
+        await callJson('DELETE', `/KORVA/v2/tokens/${token.id}`);
+        notify('success', '已吊销令牌', token.name);
+    } catch (err) {
+        notifyError(`吊销令牌 “${token.name}”`, err);
+    }
+    await loadTokens().catch((err) => notifyError('读取令牌', err));
+}
+
+function auditQuery() {
+    const params = new URLSearchParams();
+    const account = document.getElementById('audit-account').value.trim();
+    const action = document.getElementById('audit-action').value.trim();
+    if (account) params.set('account', account);
+    if (action) params.set('action', action);
+    return params;
+}
+
+async function loadAudit() {
+    const params = auditQuery();
+    params.set('offset', auditOffset);
+    params.set('limit', PAGE);
+    const page = await callJson('GET', `/KORVA/v2/audit?${params}`);
+    table('audit-table', ['时间', '账户', '来源地址', '接口', '操作', '摘要'], page.entries.map((e) => el('tr', {},
+        el('td', { class: 'nowrap', text: time(e.time) }),
+        el('td', { text: e.account || '—' }),
+        el('td', { class: 'mono', text: e.address }),
+        el('td', { class: 'mono', text: e.route }),
+        el('td', { text: e.action }),
+        el('td', { text: e.summary }))));
+    const last = Math.min(page.total, auditOffset + page.entries.length);
+    document.getElementById('audit-summary').textContent = page.total ? `第 ${auditOffset + 1}–${last} 条，共 ${page.total} 条` : '没有记录';
+    document.getElementById('audit-prev').disabled = auditOffset === 0;
+    document.getElementById('audit-next').disabled = last >= page.total;
+}
+
+async function exportAudit() {
+    try {
+        const response = await request('GET', `/KORVA/v2/audit.csv?${auditQuery()}`);
+        const link = el('a', { href: URL.createObjectURL(await response.blob()), download: attachmentName(response, 'audit.csv') });
+        link.click();
+        URL.revokeObjectURL(link.href);
+    } catch (err) {
+        notifyError('导出审计记录', err);
+    }
+}
+
+export const adminPage = {
+    activate() {
+        for (const [what, load] of [['账户', loadAccounts], ['令牌', loadTokens], ['审计记录', loadAudit]])
+            load().catch((err) => notifyError(`读取${what}`, err));
+    },
+    deactivate() {},
+};
+
+export function initAdmin() {
+    document.getElementById('account-form').addEventListener('submit', async (event) => {
+        event.preventDefault();
+        const message = document.getElementById('account-message');
+        const form = event.target;
+        try {
+            const created = await callJson('POST', '/KORVA/v2/accounts', {
+                name: form.elements.name.value.trim(), role: form.elements.role.value, password: form.elements.password.value,
+            });
+            form.reset();
+            setMessage(message, 'success', `已创建账户 “${created.name}”，对方首次登录时须修改密码。`);
+        } catch (err) {
+            setMessage(message, 'error', err.message);
+        }
+        await loadAccounts().catch((err) => notifyError('读取账户', err));
+    });
+    document.getElementById('token-form').addEventListener('submit', async (event) => {
+        event.preventDefault();
+        const message = document.getElementById('token-message');
+        const form = event.target;
+        try {
+            const created = await callJson('POST', '/KORVA/v2/tokens', {
+                name: form.elements.name.value.trim(), role: form.elements.role.value, expiresInDays: Number(form.elements.days.value),
+            });
+            form.reset();
+            setMessage(message, 'success', `令牌 “${created.name}” 只显示这一次，请立即保存：`);
+            message.append(el('code', { id: 'token-secret', class: 'mono secret', text: created.token }));
+        } catch (err) {
+            setMessage(message, 'error', err.message);
+        }
+        await loadTokens().catch((err) => notifyError('读取令牌', err));
+    });
+    document.getElementById('audit-form').addEventListener('submit', (event) => {
+        event.preventDefault();
+        auditOffset = 0;
+        loadAudit().catch((err) => notifyError('读取审计记录', err));
+    });
+    document.getElementById('audit-prev').addEventListener('click', () => {
+        auditOffset = Math.max(0, auditOffset - PAGE);
+        loadAudit().catch((err) => notifyError('读取审计记录', err));
+    });
+    document.getElementById('audit-next').addEventListener('click', () => {
+        auditOffset += PAGE;
+        loadAudit().catch((err) => notifyError('读取审计记录', err));
+    });
+    document.getElementById('audit-export').addEventListener('click', exportAudit);
+}

@@ -1,0 +1,104 @@
+// Logins in the browser: the first admin password and its forced change, the admin view
+// (accounts, tokens, audit trail), logout, and a viewer who is not shown what it may not do.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import { after, before, describe, test } from 'node:test';
+import { Service, launchBrowser, newPage, screenshot } from './harness.mjs';
+
+const service = await Service.start({ login: true });
+let browser;
+let page;
+
+after(async () => {
+    if (browser) await browser.close();
+    await service.stop();
+});
+
+async function logIn(name, password) {
+    await page.locator('#login-view').waitFor();
+    await page.fill('#login-name', name);
+    await page.fill('#login-password', password);
+    await page.click('#login-submit');
+}
+
+async function changePassword(current, next) {
+    await page.locator('#password-view').waitFor();
+    assert.equal(await page.isVisible('#password-cancel'), false);
+    await page.fill('#password-current', current);
+    await page.fill('#password-new', next);
+    await page.fill('#password-repeat', next);
+    await page.click('#password-submit');
+    await page.waitForSelector('body[data-ready="true"]');
+}
+
+describe('logins in the pages', { skip: service.startProblem || false }, () => {
+    before(async () => {
+        browser = await launchBrowser();
+        page = await newPage(browser, service);
+    });
+
+    test('the first admin logs in with the handed-over password and must change it', async () => {
+        await page.goto('/');
+        await logIn('admin', 'wrong password');
+        await page.locator('#login-message.message-error').waitFor();
+        assert.match(await page.textContent('#login-message'), /账户或密码错误/);
+        assert.equal(await page.isVisible('.shell'), false);
+
+        const first = fs.readFileSync(service.path('initial-admin-password'), 'utf8').trim();
+        await logIn('admin', first);
+        await page.locator('#password-view').waitFor();
+        await screenshot(page, 'login-forced-change');
+        await changePassword(first, 'ui-admin-secret');
+        assert.equal(fs.existsSync(service.path('initial-admin-password')), false);
+        assert.equal(await page.textContent('#account-name'), 'admin');
+        assert.equal(await page.isVisible('nav a[data-page="admin"]'), true);
+        assert.equal(await page.isVisible('#stop-upload'), false); // another page
+    });
+
+    test('the admin creates an account and a token, and reads both in the audit trail', async () => {
+        await page.click('nav a[data-page="admin"]');
+        await page.locator('#accounts-table tr[data-key="admin"]').waitFor();
+        await page.fill('#account-new-name', 'viewer-ui');
+        await page.selectOption('#account-new-role', 'viewer');
+        await page.fill('#account-new-password', 'handed-over');
+        await page.click('#account-create');
+        await page.locator('#accounts-table tr[data-key="viewer-ui"]').waitFor();
+
+        await page.fill('#token-new-name', 'ui-script');
+        await page.click('#token-create');
+        const secret = await page.locator('#token-secret').textContent();
+        assert.match(secret, /^wft_[A-Za-z0-9_-]{43}$/);
+        await page.locator('#tokens-table tr[data-key="ui-script"]').waitFor();
+        assert.equal((await page.textContent('#tokens-table')).includes(secret), false);
+        const byToken = await fetch(`${service.base}/KORVA/packageList`, { headers: { Authorization: `Bearer ${secret}` } });
+        assert.equal(byToken.status, 200);
+
+        await page.click('#audit-search');
+        await page.waitForFunction(() => /token_create/.test(document.querySelector('#audit-table').textContent));
+        const trail = await page.textContent('#audit-table');
+        for (const action of ['login_failed', 'login', 'password_change', 'account_create', 'token_create']) assert.match(trail, new RegExp(action));
+        await screenshot(page, 'admin-view');
+    });
+
+    test('after logout a viewer sees the data but none of the changes', async () => {
+        await page.click('#logout-button');
+        await logIn('viewer-ui', 'handed-over');
+        await changePassword('handed-over', 'viewer-ui-secret');
+        assert.equal(await page.textContent('#account-role'), '只读');
+        assert.equal(await page.isVisible('nav a[data-page="admin"]'), false);
+        await page.click('nav a[data-page="packages"]');
+        await page.locator('#packages-table').waitFor();
+        assert.equal(await page.isVisible('#upload-form'), false);
+        await page.click('nav a[data-page="upgrades"]');
+        assert.equal(await page.isVisible('#stop-upload'), false);
+        await page.click('nav a[data-page="exchange"]');
+        assert.equal(await page.isVisible('#export-button'), true);
+        assert.equal(await page.isVisible('#import-button'), false);
+        await page.goto('/#/admin');
+        await page.waitForSelector('#page-devices:not([hidden])');
+        // The server refuses what the page hides, whatever the browser sends.
+        const status = await page.evaluate(async () => (await fetch('/KORVA/stopUpload', { method: 'PUT' })).status);
+        assert.equal(status, 403);
+        await screenshot(page, 'viewer-devices');
+    });
+});

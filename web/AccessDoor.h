@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+#include "api/auth/Caller.h"
+
+// The door of the management server: whether a caller may go through to a route that needs a
+// role. A session's changing request must carry the session's CSRF token; a session whose
+// password must be changed goes nowhere but to the password change.
+struct DoorVerdict {
+    int status = 0;  // 0: admitted; else 401 or 403
+    QString code;
+    QString message;
+    bool admitted() const { return status == 0; }
+};
+
+class AccessDoor {
+  public:
+    static bool changes(const QByteArray& method) { return method != "GET"; }
+    // The CSRF rule alone (the v2 router checks the roles itself).
+    static DoorVerdict checkCsrf(const Caller& caller, const QByteArray& method,
+                                 const QString& csrfHeader);
+    static DoorVerdict check(const Caller& caller, Role needed, const QByteArray& method,
+                             const QString& csrfHeader);
+};

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include "api/v2/Role.h"
+
+// The routes under "/KORVA/" that predate v2, each with the lowest role that may call it. The
+// management server routes by these same entries, so what is checked is what runs.
+enum class LegacyRouteId {
+    Pages,  // static pages: open, the login form is one of them
+    DeviceList,
+    PackageList,
+    Progress,
+    DeviceExport,
+    Reserved,  // "/KORVA/FILE": never answered
+    PackageDownload,
+    PackageUpload,
+    DeviceImport,
+    PackageDelete,
+    ForcedUpgradeClear,
+    OtherApi,    // any other path under "/KORVA/": login needed, then nothing is there
+    StaticFile,  // any other GET: a file under the web root, open
+    Unrouted,    // outside "/KORVA/" and not a page: not answered
+};
+
+struct LegacyRoute {
+    LegacyRouteId id;
+    const char* method;  // "GET", "POST", "PUT"; "*" for any
+    const char* marker;  // what the decoded URL contains; null for the pages rule
+    Qt::CaseSensitivity matchCase;
+    Role role;
+    const char* name;  // for the route-class table in tests and the README
+};
+
+// The entry that a request with this method and decoded URL is routed by; the first match in
+// table order wins.
+const LegacyRoute& legacyRoute(const QByteArray& method, const QString& decodedUrl);
+// The whole table, in routing order.
+const LegacyRoute* legacyRoutes(int& count);

@@ -1,0 +1,35 @@
+// The door of the management server: every request to a route that needs a role passes here.
+#include <event2/http.h>
+
+#include "api/auth/AuthService.h"
+#include "web/AccessDoor.h"
+#include "web/LegacyRoutes.h"
+#include "web/WebServer.h"
+
+QString WebServer::quietHeader(evhttp_request* req, const char* name) {
+    const char* value = evhttp_find_header(evhttp_request_get_input_headers(req), name);
+    return value ? QString::fromUtf8(value) : QString();
+}
+
+QString WebServer::clientAddress(evhttp_request* req) {
+    QString address;
+    quint16 port = 0;
+    getClientAddress(req, address, port);
+    return address;
+}
+
+Caller WebServer::identify(evhttp_request* req) {
+    return AuthService::instance()->identify(quietHeader(req, "Cookie"),
+                                             quietHeader(req, "Authorization"));
+}
+
+bool WebServer::admit(evhttp_request* req, const QByteArray& method, const LegacyRoute& route,
+                      Caller& caller) {
+    if (route.role == Role::Public) return true;
+    caller = identify(req);
+    const DoorVerdict verdict =
+        AccessDoor::check(caller, route.role, method, quietHeader(req, "X-CSRF-Token"));
+    if (verdict.admitted()) return true;
+    sendApiReply(req, ApiReply::error(verdict.status, verdict.code, verdict.message));
+    return false;
+}
