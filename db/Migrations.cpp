@@ -47,6 +47,8 @@ bool identityPin(QSqlDatabase& db) {
         {QStringLiteral("alter table Tab_DeviceInfo add column IdentityPinned INTEGER DEFAULT 1"),
          QStringLiteral(
              "update Tab_DeviceInfo set IdentityPinned=0 where devId is null or devId=''")});
+}
+
 // Operator accounts, browser sessions and API tokens. Secrets appear only as hashes.
 bool accessTables(QSqlDatabase& db) {
     return execAll(
