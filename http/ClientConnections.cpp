@@ -4,6 +4,7 @@
 #include <event2/bufferevent.h>
 #include <event2/event.h>
 #include <event2/http.h>
+#include <event2/keyvalq_struct.h>
 #include <sys/socket.h>
 
 #include "http/ServerLimits.h"
@@ -32,7 +33,7 @@ timeval seconds(int s) {
 }  // namespace
 
 struct ClientConnections::Client {
-    enum class Phase { Setup, Head, Body, Read };
+    enum class Phase { Setup, Head, Body, Read, Closing };
     enum class Refusal { None, Full, OverBudget };
 
     ClientConnections* owner = nullptr;
@@ -40,6 +41,7 @@ struct ClientConnections::Client {
     evhttp_connection* evcon = nullptr;  // known once attached
     event* timer = nullptr;
     evbuffer_cb_entry* watch = nullptr;
+    evbuffer_cb_entry* outputWatch = nullptr;
     Phase phase = Phase::Setup;
     Refusal refusal = Refusal::None;
     RequestHeadScanner head;
@@ -102,6 +104,8 @@ bool ClientConnections::attach(Client* client) {
 
 void ClientConnections::forget(Client* client) {
     if (client->watch) evbuffer_remove_cb_entry(bufferevent_get_input(client->bev), client->watch);
+    if (client->outputWatch)
+        evbuffer_remove_cb_entry(bufferevent_get_output(client->bev), client->outputWatch);
     if (client->timer) event_free(client->timer);
     if (client->reserved > 0) m_limits.releaseBody(client->reserved);
     m_limits.connections.fetch_sub(1);
@@ -127,6 +131,8 @@ void ClientConnections::timerFired(evutil_socket_t, short, void* arg) {
     }
     if (client->refusal != Client::Refusal::None) {
         self->refuse(client);
+    } else if (client->phase == Client::Phase::Closing) {
+        evhttp_connection_free(client->evcon);
     } else if (client->phase == Client::Phase::Setup) {
         // The whole head must arrive within the stall time, however it trickles.
         client->phase = Client::Phase::Head;
@@ -204,11 +210,27 @@ bool ClientConnections::requestRead(evhttp_request* req) {
     Client* client = found->second;
     client->phase = Client::Phase::Read;
     evtimer_del(client->timer);
+    // evhttp takes a CONNECT for a tunnel and never closes it after the answer: the
+    // connection is closed once the answer has been written.
+    if (client->head.method() == "CONNECT" && !client->outputWatch)
+        client->outputWatch = evbuffer_add_cb(bufferevent_get_output(client->bev),
+                                              &ClientConnections::written, client);
     if (client->refusal == Client::Refusal::None) return true;
-    evhttp_add_header(evhttp_request_get_output_headers(req), "Retry-After",
-                      QByteArray::number(kRetryAfterSeconds).constData());
-    evhttp_send_error(req, 503, "Service Unavailable");
+    // evhttp_send_error would drop the Retry-After header.
+    evkeyvalq* headers = evhttp_request_get_output_headers(req);
+    evhttp_add_header(headers, "Retry-After", QByteArray::number(kRetryAfterSeconds).constData());
+    evhttp_add_header(headers, "Connection", "close");
+    evhttp_send_reply(req, 503, "Service Unavailable", nullptr);
     return false;
+}
+
+void ClientConnections::written(evbuffer* buffer, const evbuffer_cb_info* info, void* arg) {
+    auto* client = static_cast<Client*>(arg);
+    if (info->n_deleted == 0 || evbuffer_get_length(buffer) > 0) return;
+    if (client->phase == Client::Phase::Closing) return;
+    client->phase = Client::Phase::Closing;
+    const timeval now = seconds(0);
+    evtimer_add(client->timer, &now);
 }
 
 void ClientConnections::dropBody(evhttp_request* req) {

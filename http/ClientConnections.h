@@ -56,6 +56,7 @@ class ClientConnections {
     void bodyArrived(Client* client, qint64 bytes);
     static void timerFired(evutil_socket_t, short, void* arg);
     static void received(evbuffer* buffer, const evbuffer_cb_info* info, void* arg);
+    static void written(evbuffer* buffer, const evbuffer_cb_info* info, void* arg);
     static void closed(evhttp_connection* evcon, void* arg);
 
     event_base* m_base;

@@ -1,11 +1,14 @@
 #include "web/WebServer.h"
 
+#include <event2/http.h>
+
 #include <cstdio>
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include "api/EntityJson.h"
 #include "api/HttpBrowserAPI.h"
@@ -29,6 +32,21 @@ QString staticContentType(const QString& path) {
         path.contains(QLatin1String(".gif")))
         return QStringLiteral("text/html;charset=UTF-8");
     return QString();
+}
+
+// The routes each method answers, as its handler matches them.
+bool getRouted(const QString& url) {
+    return has(url, "/INDEX") || url == QLatin1String("/") || has(url, "/doc/") ||
+           has(url, ".ico") || has(url, "/KORVA/deviceList") || has(url, "/KORVA/packageList") ||
+           has(url, "/KORVA/getProgress") || has(url, "/KORVA/downLoadExcel") ||
+           has(url, "/KORVA/dlPackage");
+}
+bool postRouted(const QString& url) {
+    return has(url, "/KORVA/uploadFile") || url.contains(QLatin1String("/KORVA/uploadExcel"));
+}
+bool putRouted(const QString& url) {
+    return url.contains(QLatin1String("/KORVA/deletePackage")) ||
+           url.contains(QLatin1String("/KORVA/stopUpload"));
 }
 
 // Content type of a download by the URL that asked for it.
@@ -64,7 +82,8 @@ void WebServer::processGetRequest(evhttp_request* req) {
     } else if (has(url, "/KORVA/downLoadExcel")) {
         processExport(req, url);
     } else if (has(url, "/KORVA/FILE")) {
-        // Reserved route: no reply.
+        // Reserved: no method serves it.
+        sendError(req, 404, QStringLiteral("Not Found"));
     } else if (has(url, "/KORVA/dlPackage")) {
         getLogger(kLogger)->info("{}, 设备下载升级包请求url:{}", kGetOp, url.toStdString());
         getDownLoadPackage(req, url);
@@ -247,9 +266,9 @@ void WebServer::processPostRequest(evhttp_request* req) {
     if (isApiRequest(req)) return processApiRequest(req);
     printRemote(req, "ProcessPostRequest");
     QString url;
-    if (!getDecodedUrl(req, url)) return;
+    if (!getDecodedUrl(req, url)) return answerUnrouted(req, QString());
+    if (!postRouted(url)) return answerUnrouted(req, url);
     const bool upload = has(url, "/KORVA/uploadFile");
-    if (!upload && !url.contains(QLatin1String("/KORVA/uploadExcel"))) return;
 
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
     if (!api) {
@@ -262,7 +281,8 @@ void WebServer::processPostRequest(evhttp_request* req) {
     if (upload) {
         ok = length > 0 && api->UploadPackageBlock(url, body, length);
     } else {
-        ok = api->ImportDeviceList(url, body, length);
+        // Its rows are saved at a walking pace: other requests go on meanwhile.
+        withoutRequestLock(req, [&] { ok = api->ImportDeviceList(url, body, length); });
     }
     if (ok)
         replyClient(req, 200, QStringLiteral("OK"), nullptr);
@@ -274,9 +294,9 @@ void WebServer::processPutRequest(evhttp_request* req) {
     if (isApiRequest(req)) return processApiRequest(req);
     printRemote(req, "ProcessPutRequest");
     QString url;
-    if (!getDecodedUrl(req, url)) return;
+    if (!getDecodedUrl(req, url)) return answerUnrouted(req, QString());
+    if (!putRouted(url)) return answerUnrouted(req, url);
     const bool remove = url.contains(QLatin1String("/KORVA/deletePackage"));
-    if (!remove && !url.contains(QLatin1String("/KORVA/stopUpload"))) return;
 
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
     if (!api) {
@@ -301,9 +321,31 @@ void WebServer::processDeleteRequest(evhttp_request* req) {
     if (isApiRequest(req)) return processApiRequest(req);
     std::printf("[processDeleteRequest]\n");
     std::fflush(stdout);
+    QString url;
+    getDecodedUrl(req, url);
+    answerUnrouted(req, url);
 }
 
-void WebServer::processUnknownRequest(evhttp_request*) {
+void WebServer::processUnknownRequest(evhttp_request* req) {
+    if (isApiRequest(req)) return processApiRequest(req);
     std::printf("[ProcessUnkonwRequest]\n");
     std::fflush(stdout);
+    QString url;
+    getDecodedUrl(req, url);
+    answerUnrouted(req, url);
+}
+
+void WebServer::answerUnrouted(evhttp_request* req, const QString& url) {
+    const evhttp_cmd_type method = evhttp_request_get_command(req);
+    QStringList allowed;
+    if (method != EVHTTP_REQ_GET && getRouted(url)) allowed << QStringLiteral("GET");
+    if (method != EVHTTP_REQ_POST && postRouted(url)) allowed << QStringLiteral("POST");
+    if (method != EVHTTP_REQ_PUT && putRouted(url)) allowed << QStringLiteral("PUT");
+    if (allowed.isEmpty()) {
+        sendError(req, 404, QStringLiteral("Not Found"));
+        return;
+    }
+    // An error page would drop the Allow header.
+    addHeader(req, QStringLiteral("Allow"), allowed.join(QStringLiteral(", ")));
+    replyClient(req, 405, QStringLiteral("Method Not Allowed"), QByteArray());
 }

@@ -28,6 +28,9 @@ class WebServer : public HttpServer {
     bool isApiRequest(evhttp_request* req);
     void processApiRequest(evhttp_request* req);
 
+    // A request no route answers: 405 with Allow when another method takes its path, 404
+    // otherwise.
+    void answerUnrouted(evhttp_request* req, const QString& url);
     void processStaticRequest(evhttp_request* req, const QString& url);
     // The file under the web root, or false with the error already sent.
     bool findWebFile(evhttp_request* req, const QString& path, bool recursive, QString& found);
