@@ -18,6 +18,13 @@ quint32 readTimeOut(QSettings& settings, const QString& key) {
     if (asSigned < 60 || asSigned > 3600) value = LocalParaMgt::kDefaultTimeOut;
     return value;
 }
+
+// An optional limit: missing, not a number or 0 gives its default.
+quint32 readLimit(QSettings& settings, const QString& key, quint32 fallback) {
+    bool ok = false;
+    const quint32 value = settings.value(key).toUInt(&ok);
+    return ok && value > 0 ? value : fallback;
+}
 }  // namespace
 
 LocalParaMgt* LocalParaMgt::instance() {
@@ -70,6 +77,17 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     param.HttpRecvTimeOut = readTimeOut(settings, QStringLiteral("HttpRecvTimeOut"));
     param.HttpSendTimeOut = readTimeOut(settings, QStringLiteral("HttpSendTimeOut"));
     param.ManualMode = settings.value(QStringLiteral("ManualMode"), 0u).toUInt();
+    param.HttpMaxBodyMemory =
+        readLimit(settings, QStringLiteral("HttpMaxBodyMemory"), kDefaultHttpMaxBodyMemory);
+    param.HttpStallTimeOut =
+        readLimit(settings, QStringLiteral("HttpStallTimeOut"), kDefaultHttpStallTimeOut);
+    param.HttpMaxConnections = readLimit(settings, QStringLiteral("HttpMaxConnections"), 0);
+    param.ImportMaxBytes =
+        readLimit(settings, QStringLiteral("ImportMaxBytes"), kDefaultImportMaxBytes);
+    param.ImportMaxRows =
+        readLimit(settings, QStringLiteral("ImportMaxRows"), kDefaultImportMaxRows);
+    param.ImportMaxCells =
+        readLimit(settings, QStringLiteral("ImportMaxCells"), kDefaultImportMaxCells);
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");
