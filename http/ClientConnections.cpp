@@ -133,6 +133,8 @@ void ClientConnections::timerFired(evutil_socket_t, short, void* arg) {
         self->refuse(client);
     } else if (client->phase == Client::Phase::Closing) {
         evhttp_connection_free(client->evcon);
+    } else if (client->phase == Client::Phase::Read) {
+        // A handler has the request: only evhttp may end the connection now.
     } else if (client->phase == Client::Phase::Setup) {
         // The whole head must arrive within the stall time, however it trickles.
         client->phase = Client::Phase::Head;
