@@ -25,8 +25,8 @@ def raise_fd_limit():
 def fd_limit(count):
     """A pre-exec function that gives the service `count` descriptors at most."""
     def apply():
-        hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
-        resource.setrlimit(resource.RLIMIT_NOFILE, (count, hard))
+        # The hard limit too: the service raises its soft limit to the hard one at start.
+        resource.setrlimit(resource.RLIMIT_NOFILE, (count, count))
     return apply
 
 

@@ -149,7 +149,7 @@ void ClientConnections::received(evbuffer* buffer, const evbuffer_cb_info* info,
     auto* client = static_cast<Client*>(arg);
     if (info->n_added == 0 || client->phase == Client::Phase::Read) return;
     ClientConnections* self = client->owner;
-    if (client->refusal != Client::Refusal::None || !self->attach(client)) return;
+    if (!self->attach(client) || client->refusal != Client::Refusal::None) return;
     if (client->phase == Client::Phase::Body) return self->bodyArrived(client, info->n_added);
 
     // The new bytes are the last n_added of the buffer.
@@ -207,9 +207,11 @@ void ClientConnections::bodyArrived(Client* client, qint64 bytes) {
 }
 
 bool ClientConnections::requestRead(evhttp_request* req) {
-    const auto found = m_byConnection.find(evhttp_request_get_connection(req));
-    if (found == m_byConnection.end()) return true;
-    Client* client = found->second;
+    // Found by its bufferevent: a request may be read whole before its connection was attached.
+    evhttp_connection* evcon = evhttp_request_get_connection(req);
+    const auto found = m_clients.find(evhttp_connection_get_bufferevent(evcon));
+    if (found == m_clients.end() || !attach(found->second.get())) return true;
+    Client* client = found->second.get();
     client->phase = Client::Phase::Read;
     evtimer_del(client->timer);
     // evhttp takes a CONNECT for a tunnel and never closes it after the answer: the

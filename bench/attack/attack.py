@@ -270,6 +270,10 @@ def main():
         print("  other clients: %s; load average %s" % (
             probe.summary(), " ".join("%.2f" % x for x in os.getloadavg())))
     finally:
+        if service.proc.poll() is not None:
+            print("  the service ended with %d; last lines:" % service.proc.returncode)
+            with open(os.path.join(service.dir, "stdout.txt"), "rb") as f:
+                print("   ", b"\n    ".join(f.read().splitlines()[-5:]).decode(errors="replace"))
         service.stop()
 
 
