@@ -129,12 +129,12 @@ void ClientConnections::timerFired(evutil_socket_t, short, void* arg) {
         self->forget(client);
         return;
     }
-    if (client->refusal != Client::Refusal::None) {
-        self->refuse(client);
-    } else if (client->phase == Client::Phase::Closing) {
+    if (client->phase == Client::Phase::Closing) {
         evhttp_connection_free(client->evcon);
     } else if (client->phase == Client::Phase::Read) {
-        // A handler has the request: only evhttp may end the connection now.
+        // A handler has the request (a refused one was answered): only evhttp ends it now.
+    } else if (client->refusal != Client::Refusal::None) {
+        self->refuse(client);
     } else if (client->phase == Client::Phase::Setup) {
         // The whole head must arrive within the stall time, however it trickles.
         client->phase = Client::Phase::Head;
