@@ -178,14 +178,14 @@ TEST_F(ServerLimitsTest, AnAnswerIsNotCutWhileTheClientReadsSlowly) {
     qint64 received = 0;
     QElapsedTimer timer;
     timer.start();
-    // About 4 MiB a second for longer than both limits.
+    // At most 2 MiB a second, for longer than both limits.
     while (timer.elapsed() < 4000 && client->state() == QAbstractSocket::ConnectedState) {
         client->waitForReadyRead(50);
         received += client->read(200 * kKiB).size();
         QThread::msleep(50);
     }
     EXPECT_EQ(client->state(), QAbstractSocket::ConnectedState) << received;
-    EXPECT_GT(received, 4 * 1024 * kKiB);
+    EXPECT_GT(received, 1024 * kKiB);  // read on throughout, slowly
 }
 
 TEST_F(ServerLimitsTest, ConnectionsBeyondTheCapAreRefused) {
