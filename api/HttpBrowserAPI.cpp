@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QThread>
 #include <QUuid>
+#include <climits>
 
 #include "api/EntityJson.h"
 #include "core/LocalParaMgt.h"
@@ -144,13 +145,19 @@ bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body
     QString storedName;
     if (!codec || !codec->ParseImportFileName(url, storedName)) return false;
     struLocalParam param;
-    if (!readParams(param) || !ensureDir(param.ExcelDir)) return false;
+    if (!readParams(param)) return false;
+    // Every row costs a paced save: an import is bounded before anything is written.
+    CsvLimits limits;
+    limits.maxBytes = param.ImportMaxBytes;
+    limits.maxRows = static_cast<int>(qMin<quint32>(param.ImportMaxRows, INT_MAX - 1)) + 1;
+    limits.maxCellsPerRow = static_cast<int>(qMin<quint32>(param.ImportMaxCells, INT_MAX));
+    if (body.size() > limits.maxBytes || !ensureDir(param.ExcelDir)) return false;
     const QString file = param.ExcelDir + QDir::separator() + storedName;
     FileOperation* files = FileOperation::instance();
     if (!files || !files->ImportExcelFile(file, body)) return false;
 
     QList<struDeviceInfo> devices;
-    const bool read = files->ReadImportCsv(file, devices);
+    const bool read = files->ReadImportCsv(file, devices, limits);
     files->DeleteExcel(file);
     if (!read) return false;
 

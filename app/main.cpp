@@ -127,6 +127,9 @@ int main(int argc, char* argv[]) {
     webServer.setThreadCount(10);
     webServer.setWebRoot(applicationDirectory() + QStringLiteral("/Web"));
     webServer.setDefaultPage(QStringLiteral("index.asp"));
+    webServer.setBodyBudget(qint64(param.HttpMaxBodyMemory) * 1024 * 1024);
+    webServer.setStallTimeout(static_cast<int>(param.HttpStallTimeOut));
+    webServer.setMaxConnections(static_cast<int>(param.HttpMaxConnections));
     webServer.start(param.ListenIP, static_cast<quint16>(param.HttpPort));
 
     // Upgrade answers bind their package download in the download server.

@@ -10,8 +10,10 @@ import time
 
 
 def free_port():
+    # Free on every address: the service binds 0.0.0.0, and other loopback addresses
+    # (127.0.0.2, ...) may hold a port that 127.0.0.1 does not.
     with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+        s.bind(("0.0.0.0", 0))
         return s.getsockname()[1]
 
 
@@ -20,11 +22,19 @@ def raise_fd_limit():
     resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 65536)), hard))
 
 
+def fd_limit(count):
+    """A pre-exec function that gives the service `count` descriptors at most."""
+    def apply():
+        # The hard limit too: the service raises its soft limit to the hard one at start.
+        resource.setrlimit(resource.RLIMIT_NOFILE, (count, count))
+    return apply
+
+
 class Service:
     """Started on free ports with MaxConnCount max_conn; ready once its terminal port accepts
     and WFS.db exists. Without workdir it makes a temporary one and removes it at stop()."""
 
-    def __init__(self, exe, max_conn, workdir=None):
+    def __init__(self, exe, max_conn, workdir=None, params=None, nofile=None):
         self.owns_dir = workdir is None
         self.dir = workdir or tempfile.mkdtemp(prefix="wf-bench-")
         self.tcp, self.http, self.http2 = free_port(), free_port(), free_port()
@@ -32,11 +42,13 @@ class Service:
         with open(os.path.join(self.dir, "config.ini"), "w") as f:
             f.write("[LocalParam]\nTcpPort=%d\nHttpPort=%d\nHttpPort2=%d\nNetIP=127.0.0.1\n"
                     "MaxConnCount=%d\nOperatorLogin=0\n" % (self.tcp, self.http, self.http2, max_conn))
+            for key, value in (params or {}).items():
+                f.write("%s=%s\n" % (key, value))
         # Output to a file, never a pipe nobody reads: a full pipe would stall the service.
         self.log = open(os.path.join(self.dir, "stdout.txt"), "wb")
         self.proc = subprocess.Popen([os.path.join(self.dir, "wayfarer")], cwd=self.dir,
                                      stdout=self.log, stderr=subprocess.STDOUT,
-                                     preexec_fn=raise_fd_limit)
+                                     preexec_fn=fd_limit(nofile) if nofile else raise_fd_limit)
         deadline = time.time() + 20
         while time.time() < deadline:
             try:
@@ -45,6 +57,10 @@ class Service:
             except OSError:
                 time.sleep(0.05)
         else:
+            # Not left running behind the caller's back.
+            self.proc.kill()
+            self.proc.wait()
+            self.log.close()
             raise RuntimeError("service did not start")
         while time.time() < deadline and not os.path.exists(self.db_path()):
             time.sleep(0.05)

@@ -26,6 +26,13 @@ double readIdleMinutes(QSettings& settings) {
     return ok && value > 0 && value <= 7 * 24 * 60 ? value
                                                    : LocalParaMgt::kDefaultSessionIdleMinutes;
 }
+
+// An optional limit: missing, not a number or 0 gives its default.
+quint32 readLimit(QSettings& settings, const QString& key, quint32 fallback) {
+    bool ok = false;
+    const quint32 value = settings.value(key).toUInt(&ok);
+    return ok && value > 0 ? value : fallback;
+}
 }  // namespace
 
 LocalParaMgt* LocalParaMgt::instance() {
@@ -86,6 +93,17 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     param.SessionIdleMinutes = readIdleMinutes(settings);
     param.TlsCertificate = settings.value(QStringLiteral("TlsCertificate")).toString().trimmed();
     param.TlsKey = settings.value(QStringLiteral("TlsKey")).toString().trimmed();
+    param.HttpMaxBodyMemory =
+        readLimit(settings, QStringLiteral("HttpMaxBodyMemory"), kDefaultHttpMaxBodyMemory);
+    param.HttpStallTimeOut =
+        readLimit(settings, QStringLiteral("HttpStallTimeOut"), kDefaultHttpStallTimeOut);
+    param.HttpMaxConnections = readLimit(settings, QStringLiteral("HttpMaxConnections"), 0);
+    param.ImportMaxBytes =
+        readLimit(settings, QStringLiteral("ImportMaxBytes"), kDefaultImportMaxBytes);
+    param.ImportMaxRows =
+        readLimit(settings, QStringLiteral("ImportMaxRows"), kDefaultImportMaxRows);
+    param.ImportMaxCells =
+        readLimit(settings, QStringLiteral("ImportMaxCells"), kDefaultImportMaxCells);
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");

@@ -26,6 +26,11 @@ class LocalParaMgt : public QObject {
     static constexpr qint32 kDefaultMaxConnCount = 50;
     static constexpr quint32 kDefaultTimeOut = 600;
     static constexpr double kDefaultSessionIdleMinutes = 30;
+    static constexpr quint32 kDefaultHttpMaxBodyMemory = 256;
+    static constexpr quint32 kDefaultHttpStallTimeOut = 30;
+    static constexpr quint32 kDefaultImportMaxBytes = 16 * 1024 * 1024;
+    static constexpr quint32 kDefaultImportMaxRows = 50000;
+    static constexpr quint32 kDefaultImportMaxCells = 64;
 
   private:
     QString configPath() const;

@@ -27,4 +27,12 @@ struct struLocalParam {
     double SessionIdleMinutes = 0;  // a session ends after this long without a request
     QString TlsCertificate;         // both set: the management port speaks HTTPS only
     QString TlsKey;
+    // Optional keys, read but never written back: limits of the management web server and of
+    // a device-list import.
+    quint32 HttpMaxBodyMemory = 0;   // MiB of request bodies held at once
+    quint32 HttpStallTimeOut = 0;    // seconds a request head or a silent body may take
+    quint32 HttpMaxConnections = 0;  // 0: a quarter of the open-file limit
+    quint32 ImportMaxBytes = 0;
+    quint32 ImportMaxRows = 0;
+    quint32 ImportMaxCells = 0;  // per row
 };

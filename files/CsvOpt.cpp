@@ -39,53 +39,55 @@ QTextCodec* codecForBom(const QByteArray& data, int& bomLength) {
     return ansiCodec();
 }
 
-void finishField(QString& field) {
-    if (field.contains(QLatin1Char('"'))) {
-        field.replace(QLatin1String("\"\""), QLatin1String("\""));
-        if (field.startsWith(QLatin1Char('"')) && field.endsWith(QLatin1Char('"')))
-            field = field.mid(1, field.size() - 2);
-    }
-}
-
 }  // namespace
 
 QStringList CsvOpt::SplitCsvLine(const QString& line) {
+    QVector<CsvLine::Span> spans;
+    CsvLine::split(line, spans);
     QStringList fields;
-    QString field;
-    int quotes = 0;  // 1 inside quotes, 0 outside
-    for (int i = 0; i < line.size(); ++i) {
-        const QChar c = line.at(i);
-        if (c == QLatin1Char('"')) {
-            if (++quotes == 2) quotes = 0;
-            field += c;
-        } else if (c == QLatin1Char(',') && quotes == 0) {
-            finishField(field);
-            fields << field;
-            field.clear();
-            if (i == line.size() - 1) fields << QString();
-        } else {
-            field += c;
-        }
-    }
-    if (!field.isEmpty()) {
-        finishField(field);
-        fields << field;
-    }
+    fields.reserve(spans.size());
+    for (const CsvLine::Span& span : spans) fields << CsvLine::text(line, span);
     return fields;
 }
 
 int CsvOpt::ReadCsv(const QString& fileName, QList<QList<QVariant>>& rows) {
+    return ReadCsv(fileName, rows, CsvLimits());
+}
+
+int CsvOpt::ReadCsv(const QString& fileName, QList<QList<QVariant>>& rows,
+                    const CsvLimits& limits) {
     rows.clear();
+    const int result =
+        forEachRow(fileName, limits, [&](QStringView line, const QVector<CsvLine::Span>& fields) {
+            QList<QVariant> row;
+            row.reserve(fields.size());
+            for (const CsvLine::Span& field : fields) row << QVariant(CsvLine::text(line, field));
+            rows << row;
+            return true;
+        });
+    if (result != 0) rows.clear();
+    return result;
+}
+
+int CsvOpt::forEachRow(const QString& fileName, const CsvLimits& limits, const RowVisitor& row) {
     if (!QFile::exists(fileName) || !suffixMentionsCsv(fileName)) return -1;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) return -1;
-    const QByteArray data = file.readAll();
+    auto beyond = [](qint64 value, qint64 limit) { return limit >= 0 && value > limit; };
+    if (beyond(file.size(), limits.maxBytes)) {
+        qDebug("[ReadCsv] file exceeds its limits");
+        return -1;
+    }
+    QByteArray data = file.readAll();
     file.close();
 
     int bomLength = 0;
     QTextCodec* codec = codecForBom(data, bomLength);
     const QString text = codec->toUnicode(data.constData() + bomLength, data.size() - bomLength);
+    data = QByteArray();
 
+    QVector<CsvLine::Span> fields;
+    int rowCount = 0;
     int start = 0;
     while (start < text.size()) {
         int end = text.indexOf(QLatin1Char('\n'), start);
@@ -93,11 +95,14 @@ int CsvOpt::ReadCsv(const QString& fileName, QList<QList<QVariant>>& rows) {
         int lineEnd = end;
         if (lineEnd > start && text.at(lineEnd - 1) == QLatin1Char('\r')) --lineEnd;
         if (lineEnd > start) {
-            const QStringList fields = SplitCsvLine(text.mid(start, lineEnd - start));
-            QList<QVariant> row;
-            row.reserve(fields.size());
-            for (const QString& field : fields) row << QVariant(field);
-            rows << row;
+            const QStringView line = QStringView(text).mid(start, lineEnd - start);
+            CsvLine::split(line, fields);
+            if (beyond(++rowCount, limits.maxRows) ||
+                beyond(fields.size(), limits.maxCellsPerRow)) {
+                qDebug("[ReadCsv] file exceeds its limits");
+                return -1;
+            }
+            if (!row(line, fields)) return 0;
         }
         start = end + 1;
     }

@@ -29,15 +29,35 @@ bool write(const QString& fileName, const QList<struDeviceInfo>& devList) {
 }
 
 bool read(const QString& fileName, QList<struDeviceInfo>& outDevList) {
+    return read(fileName, outDevList, CsvLimits());
+}
+
+bool read(const QString& fileName, QList<struDeviceInfo>& outDevList, const CsvLimits& limits) {
     if (!QFile::exists(fileName) || !isCsvName(fileName)) return false;
-    CsvOpt csv;
-    QList<QList<QVariant>> table;
-    if (csv.ReadCsv(fileName, table) != 0) return false;
-    if (table.isEmpty()) {
+    bool headerRead = false;
+    bool headerOk = false;
+    QList<struDeviceInfo> devices;
+    const int result = CsvOpt::forEachRow(
+        fileName, limits, [&](QStringView line, const QVector<CsvLine::Span>& fields) {
+            const auto cell = [&](int column) { return CsvLine::text(line, fields.at(column)); };
+            if (!headerRead) {
+                headerRead = true;
+                headerOk = DeviceListTable::headerMatches(fields.size(), cell);
+                return headerOk;
+            }
+            struDeviceInfo device;
+            if (DeviceListTable::deviceFromRow(fields.size(), cell, true, device))
+                devices << device;
+            return true;
+        });
+    if (result != 0) return false;
+    if (!headerRead) {
         qDebug("[ReadImportCsv] file has no header row");
         return false;
     }
-    return DeviceListTable::fromTable(table, outDevList, true);
+    if (!headerOk) return false;
+    outDevList = devices;
+    return true;
 }
 
 }  // namespace DeviceListCsv

@@ -10,16 +10,6 @@ QString flagText(bool flag) {
     return flag ? QStringLiteral("1") : QStringLiteral("0");
 }
 
-QString cellText(const QList<QVariant>& row, int column) {
-    return column < row.size() ? row.at(column).toString() : QString();
-}
-
-// Anything but exactly "1" ("true", "是", " 1") clears a request, so a stray edit never starts
-// an upgrade.
-bool cellFlag(const QList<QVariant>& row, int column) {
-    return cellText(row, column) == QLatin1String("1");
-}
-
 }  // namespace
 
 const QStringList& titles() {
@@ -62,42 +52,60 @@ QList<QList<QVariant>> toTable(const QList<struDeviceInfo>& devices) {
     return table;
 }
 
-bool fromTable(const QList<QList<QVariant>>& table, QList<struDeviceInfo>& out,
-               bool requireRowLength) {
-    if (table.isEmpty()) return false;
-    const QList<QVariant>& header = table.first();
-    if (header.size() < kColumnCount) {
+bool headerMatches(int cellCount, const CellText& cell) {
+    if (cellCount < kColumnCount) {
         qDebug("Excel header count error");
         return false;
     }
     for (int column = 0; column < kColumnCount; ++column) {
-        if (header.at(column).toString() != titles().at(column)) {
+        if (cell(column) != titles().at(column)) {
             qDebug("Excel header name error");
             return false;
         }
     }
+    return true;
+}
+
+bool deviceFromRow(int cellCount, const CellText& cell, bool requireRowLength, struDeviceInfo& d) {
+    if (requireRowLength && cellCount < kColumnCount) return false;
+    auto text = [&](int column) { return column < cellCount ? cell(column) : QString(); };
+    // Anything but exactly "1" ("true", "是", " 1") clears a request, so a stray edit never
+    // starts an upgrade.
+    auto flag = [&](int column) { return text(column) == QLatin1String("1"); };
+    d = struDeviceInfo();
+    d.devId = text(0);
+    d.devSN = text(1);
+    d.devType = text(2);
+    d.LicensePlateNumber = text(3);
+    d.PhoneNumber = text(4);
+    d.AppVersion = text(5);
+    d.McuVersion = text(6);
+    d.FourGVersion = text(7);
+    d.GnssVersion = text(8);
+    d.SmartModule = text(9);
+    d.isAutoUpdate = flag(10);
+    d.ConfigCmd = text(11);
+    d.GetLogFile = flag(12);
+    d.GetIndexFile = flag(13);
+    d.GetPrintFile = flag(14);
+    d.GetRunInfoFile = flag(15);
+    return !d.devSN.isEmpty();
+}
+
+bool fromTable(const QList<QList<QVariant>>& table, QList<struDeviceInfo>& out,
+               bool requireRowLength) {
+    if (table.isEmpty()) return false;
+    const QList<QVariant>& header = table.first();
+    if (!headerMatches(header.size(), [&](int column) { return header.at(column).toString(); }))
+        return false;
     out.clear();
     for (int r = 1; r < table.size(); ++r) {
         const QList<QVariant>& row = table.at(r);
-        if (requireRowLength && row.size() < kColumnCount) continue;
         struDeviceInfo d;
-        d.devId = cellText(row, 0);
-        d.devSN = cellText(row, 1);
-        d.devType = cellText(row, 2);
-        d.LicensePlateNumber = cellText(row, 3);
-        d.PhoneNumber = cellText(row, 4);
-        d.AppVersion = cellText(row, 5);
-        d.McuVersion = cellText(row, 6);
-        d.FourGVersion = cellText(row, 7);
-        d.GnssVersion = cellText(row, 8);
-        d.SmartModule = cellText(row, 9);
-        d.isAutoUpdate = cellFlag(row, 10);
-        d.ConfigCmd = cellText(row, 11);
-        d.GetLogFile = cellFlag(row, 12);
-        d.GetIndexFile = cellFlag(row, 13);
-        d.GetPrintFile = cellFlag(row, 14);
-        d.GetRunInfoFile = cellFlag(row, 15);
-        if (!d.devSN.isEmpty()) out << d;
+        if (deviceFromRow(
+                row.size(), [&](int column) { return row.at(column).toString(); }, requireRowLength,
+                d))
+            out << d;
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QStringList>
 #include <QVariant>
+#include <functional>
 
 #include "model/struDeviceInfo.h"
 
@@ -25,5 +26,13 @@ QList<QList<QVariant>> toTable(const QList<struDeviceInfo>& devices);
 // The table must not be empty: callers report a missing header row themselves.
 bool fromTable(const QList<QList<QVariant>>& table, QList<struDeviceInfo>& out,
                bool requireRowLength);
+
+// The same rules one row at a time, for readers that hold no table: a row is its cell count
+// and the text of a cell by column.
+using CellText = std::function<QString(int column)>;
+bool headerMatches(int cellCount, const CellText& cell);
+// False when the row gives no device (too short with requireRowLength, or no serial number).
+bool deviceFromRow(int cellCount, const CellText& cell, bool requireRowLength,
+                   struDeviceInfo& device);
 
 }  // namespace DeviceListTable

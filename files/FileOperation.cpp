@@ -120,6 +120,11 @@ bool FileOperation::ReadImportCsv(const QString& fileName, QList<struDeviceInfo>
     return DeviceListCsv::read(fileName, outDevList);
 }
 
+bool FileOperation::ReadImportCsv(const QString& fileName, QList<struDeviceInfo>& outDevList,
+                                  const CsvLimits& limits) {
+    return DeviceListCsv::read(fileName, outDevList, limits);
+}
+
 bool FileOperation::WriteCsvFile(const QString& fileName, QList<struDeviceInfo> devList) {
     return DeviceListCsv::write(fileName, devList);
 }

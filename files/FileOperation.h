@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include "files/CsvLimits.h"
 #include "model/struDeviceInfo.h"
 
 // The service's one place for writing and removing files: package blocks from the browser,
@@ -34,6 +35,9 @@ class FileOperation : public QObject {
     bool WriteDevUploadFile(const QString& fileName, const QByteArray& data, bool bNewFile = false);
     // The device list as the 16-column CSV file (see DeviceListCsv).
     bool ReadImportCsv(const QString& fileName, QList<struDeviceInfo>& outDevList);
+    // An import: a file beyond the limits is refused.
+    bool ReadImportCsv(const QString& fileName, QList<struDeviceInfo>& outDevList,
+                       const CsvLimits& limits);
     bool WriteCsvFile(const QString& fileName, QList<struDeviceInfo> devList);
     // Empties folderDir (kept itself) from the leaves upward. Stops once a whole pass makes no
     // progress, so an entry that cannot be removed never keeps it looping; false then.

@@ -19,4 +19,14 @@ constexpr int kMaxRows = 1048576;
 constexpr int kMaxColumns = 16384;
 constexpr qint64 kMaxCells = 4 * 1000 * 1000;
 constexpr int kMaxTextLength = 32767;
+// A whole workbook, all its sheets together: cells read, and its shared strings.
+constexpr qint64 kMaxSharedStrings = 1000 * 1000;
+constexpr qint64 kMaxSharedTextLength = 64 * 1000 * 1000;  // characters
 }  // namespace WorkbookLimits
+
+// What reading one workbook may bring into memory, whatever the number of its sheets.
+struct WorkbookReadLimits {
+    qint64 cells = WorkbookLimits::kMaxCells;
+    qint64 sharedStrings = WorkbookLimits::kMaxSharedStrings;
+    qint64 sharedTextLength = WorkbookLimits::kMaxSharedTextLength;
+};

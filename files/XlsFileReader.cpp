@@ -11,8 +11,12 @@ namespace {
 // Closes the workbook on every path out.
 class FreeXlHandle {
   public:
-    explicit FreeXlHandle(const QString& fileName) {
-        if (freexl_open(QFile::encodeName(fileName).constData(), &m_handle) != FREEXL_OK) {
+    // With metadataOnly, no cell is loaded: counts and dimensions only.
+    FreeXlHandle(const QString& fileName, bool metadataOnly) {
+        const QByteArray name = QFile::encodeName(fileName);
+        const int opened = metadataOnly ? freexl_open_info(name.constData(), &m_handle)
+                                        : freexl_open(name.constData(), &m_handle);
+        if (opened != FREEXL_OK) {
             if (m_handle) freexl_close(m_handle);
             m_handle = nullptr;
         }
@@ -29,11 +33,38 @@ class FreeXlHandle {
     const void* m_handle = nullptr;
 };
 
+// The cells of every sheet together, as their dimensions give them; -1 when unreadable.
+qint64 workbookCells(const void* handle, unsigned int sheetCount) {
+    qint64 cells = 0;
+    for (unsigned int i = 0; i < sheetCount; ++i) {
+        unsigned int rows = 0;
+        unsigned short columns = 0;
+        if (freexl_select_active_worksheet(handle, static_cast<unsigned short>(i)) != FREEXL_OK ||
+            freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK)
+            return -1;
+        cells += qint64(rows) * columns;
+    }
+    return cells;
+}
+
+// Sheet count, cells and shared strings, checked before any cell is loaded.
+bool withinLimits(const QString& fileName, const WorkbookReadLimits& limits) {
+    FreeXlHandle info(fileName, true);
+    unsigned int sheetCount = 0;
+    unsigned int strings = 0;
+    if (!info.get() ||
+        freexl_get_info(info.get(), FREEXL_BIFF_SHEET_COUNT, &sheetCount) != FREEXL_OK ||
+        freexl_get_info(info.get(), FREEXL_BIFF_STRING_COUNT, &strings) != FREEXL_OK)
+        return false;
+    const qint64 cells = workbookCells(info.get(), sheetCount);
+    return strings <= limits.sharedStrings && cells >= 0 &&
+           cells <= qMin(limits.cells, WorkbookLimits::kMaxCells);
+}
+
 bool readCells(const void* handle, WorkbookSheet& sheet) {
     unsigned int rows = 0;
     unsigned short columns = 0;
     if (freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK) return false;
-    if (qint64(rows) * columns > WorkbookLimits::kMaxCells) return false;
     for (unsigned int r = 0; r < rows; ++r) {
         for (unsigned short c = 0; c < columns; ++c) {
             FreeXL_CellValue cell;
@@ -64,9 +95,10 @@ bool readCells(const void* handle, WorkbookSheet& sheet) {
 
 }  // namespace
 
-bool read(const QString& fileName, QList<WorkbookSheet>& sheets) {
+bool read(const QString& fileName, QList<WorkbookSheet>& sheets, const WorkbookReadLimits& limits) {
     sheets.clear();
-    FreeXlHandle xls(fileName);
+    if (!withinLimits(fileName, limits)) return false;
+    FreeXlHandle xls(fileName, false);
     if (!xls.get()) return false;
     unsigned int count = 0;
     if (freexl_get_info(xls.get(), FREEXL_BIFF_SHEET_COUNT, &count) != FREEXL_OK) return false;

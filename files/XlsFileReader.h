@@ -9,7 +9,9 @@
 // and the cells that hold a value. Numbers become doubles; texts, dates and times texts.
 namespace XlsFileReader {
 
-// False for a file that is not a readable workbook or exceeds the limits of WorkbookLimits.
-bool read(const QString& fileName, QList<WorkbookSheet>& sheets);
+// False for a file that is not a readable workbook or exceeds the limits of WorkbookLimits or
+// `limits`.
+bool read(const QString& fileName, QList<WorkbookSheet>& sheets,
+          const WorkbookReadLimits& limits = WorkbookReadLimits());
 
 }  // namespace XlsFileReader

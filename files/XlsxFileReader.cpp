@@ -89,13 +89,18 @@ QString readStringItem(QXmlStreamReader& xml) {
     return text;
 }
 
-bool readSharedStrings(const QByteArray& data, QStringList& strings) {
+bool readSharedStrings(const QByteArray& data, const WorkbookReadLimits& limits,
+                       QStringList& strings) {
     QXmlStreamReader xml(data);
+    qint64 textLength = 0;
     while (!xml.atEnd()) {
         xml.readNext();
         if (rejectsDtd(xml)) break;
-        if (xml.isStartElement() && xml.name() == QLatin1String("si"))
-            strings << readStringItem(xml);
+        if (!xml.isStartElement() || xml.name() != QLatin1String("si")) continue;
+        if (strings.size() >= limits.sharedStrings) return false;
+        strings << readStringItem(xml);
+        textLength += strings.last().size();
+        if (textLength > limits.sharedTextLength) return false;
     }
     return !xml.hasError();
 }
@@ -164,8 +169,9 @@ bool toValue(const QString& type, const QString& raw, const QString& inlineText,
     return true;
 }
 
-bool readSheetCells(const QByteArray& data, const QStringList& sharedStrings,
-                    WorkbookSheet& sheet) {
+// cellsLeft: what the workbook's earlier sheets left of its cell limit.
+bool readSheetCells(const QByteArray& data, const QStringList& sharedStrings, WorkbookSheet& sheet,
+                    qint64& cellsLeft) {
     QXmlStreamReader xml(data);
     int row = -1;
     int column = -1;
@@ -212,15 +218,16 @@ bool readSheetCells(const QByteArray& data, const QStringList& sharedStrings,
         if (!hasValue) continue;  // a formatted but empty cell
         QVariant value;
         if (!toValue(type, raw, inlineText, sharedStrings, value)) return false;
+        const size_t before = sheet.cells.size();
         sheet.cells[{row, column}] = value;
-        if (qint64(sheet.cells.size()) > WorkbookLimits::kMaxCells) return false;
+        if (sheet.cells.size() > before && --cellsLeft < 0) return false;
     }
     return !xml.hasError();
 }
 
 }  // namespace
 
-bool read(const QString& fileName, QList<WorkbookSheet>& sheets) {
+bool read(const QString& fileName, QList<WorkbookSheet>& sheets, const WorkbookReadLimits& limits) {
     sheets.clear();
     ZipArchive zip(fileName);
     if (!zip.isOpen()) return false;
@@ -229,7 +236,7 @@ bool read(const QString& fileName, QList<WorkbookSheet>& sheets) {
     bool found = false;
     QStringList sharedStrings;
     if (zip.readPart(QStringLiteral("xl/sharedStrings.xml"), data, found)) {
-        if (!readSharedStrings(data, sharedStrings)) return false;
+        if (!readSharedStrings(data, limits, sharedStrings)) return false;
     } else if (found) {
         return false;  // a workbook without shared strings is fine, a broken table is not
     }
@@ -244,12 +251,13 @@ bool read(const QString& fileName, QList<WorkbookSheet>& sheets) {
         return false;
 
     QList<WorkbookSheet> result;
+    qint64 cellsLeft = qMin(limits.cells, WorkbookLimits::kMaxCells);
     for (const SheetEntry& entry : entries) {
         WorkbookSheet sheet;
         sheet.name = entry.name;
         const QString part = targets.value(entry.relationId);
         if (part.isEmpty() || !zip.readPart(part, data, found) ||
-            !readSheetCells(data, sharedStrings, sheet))
+            !readSheetCells(data, sharedStrings, sheet, cellsLeft))
             return false;
         result << sheet;
     }

@@ -10,7 +10,9 @@
 // bools, error values their text.
 namespace XlsxFileReader {
 
-// False for a file that is not a readable workbook or exceeds the limits of WorkbookLimits.
-bool read(const QString& fileName, QList<WorkbookSheet>& sheets);
+// False for a file that is not a readable workbook or exceeds the limits of WorkbookLimits or
+// `limits`.
+bool read(const QString& fileName, QList<WorkbookSheet>& sheets,
+          const WorkbookReadLimits& limits = WorkbookReadLimits());
 
 }  // namespace XlsxFileReader

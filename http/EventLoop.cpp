@@ -20,7 +20,9 @@ EventLoop::~EventLoop() {
     const bool complete = workers != nullptr;
     workers.reset();  // queued requests are still taken, then joined
     invoker.reset();
+    acceptPause.reset();
     if (http) evhttp_free(http);
+    clients.reset();
     if (!base) return;
     if (complete) qDebug("[dispose]11 %p", static_cast<void*>(base));
     event_base_free(base);

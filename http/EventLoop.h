@@ -3,6 +3,8 @@
 #include <memory>
 #include <thread>
 
+#include "http/AcceptPause.h"
+#include "http/ClientConnections.h"
 #include "http/LoopInvoker.h"
 #include "http/ThreadPool.h"
 
@@ -14,8 +16,8 @@ class HttpServer;
 // One event loop of an HttpServer and all that it owns. HttpServer::startServer builds it step
 // by step; whatever was built is released by the destructor, in this order: the loop is ended
 // and its thread joined, work still queued for the loop runs, the workers finish what they took
-// and are joined, then the invoker, evhttp (with the listener and its descriptor) and the event
-// base are freed.
+// and are joined, then the invoker, the accept pause, evhttp (with the listener, its descriptor
+// and every connection), the connection table and the event base are freed.
 struct EventLoop {
     explicit EventLoop(HttpServer* owner) : server(owner) {}
     ~EventLoop();
@@ -30,6 +32,9 @@ struct EventLoop {
     event_base* base = nullptr;
     evhttp* http = nullptr;
     evconnlistener* listener = nullptr;  // owned by http
+    std::unique_ptr<AcceptPause> acceptPause;
+    // Every connection of http, from accept to close.
+    std::unique_ptr<ClientConnections> clients;
     // Replies from the workers are carried out on the loop's own thread.
     std::unique_ptr<LoopInvoker> invoker;
     std::unique_ptr<std::thread> thread;

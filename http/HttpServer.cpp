@@ -11,6 +11,7 @@
 #include <event2/util.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -40,9 +41,12 @@ void eventLogCallback(int severity, const char* msg) {
     fflush(stdout);
 }
 
-void listenErrorCallback(evconnlistener*, void*) {
-    const int err = EVUTIL_SOCKET_ERROR();
-    qDebug("[Listen Error] %d %s", err, evutil_socket_error_to_string(err));
+// A quarter of the open-file limit: the rest stays for the process's other servers, files and
+// database.
+int defaultMaxConnections() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 16384;
+    return static_cast<int>(qBound<rlim_t>(16, limit.rlim_cur / 4, 1 << 20));
 }
 
 // The loop runs until stop() asks it to exit, even while its listener is disabled.
@@ -113,6 +117,7 @@ using namespace http_detail;
 struct HttpServer::RequestContext {
     EventLoop* loop;  // the loop the request came in on: its libevent calls run there
     bool handedBack = false;
+    std::unique_lock<std::mutex>* lock = nullptr;  // the request lock, held by the handler
 };
 
 HttpServer::HttpServer(QObject*) : QObject(nullptr) {
@@ -197,6 +202,11 @@ bool HttpServer::startServer() {
     event_set_log_callback(eventLogCallback);
     // Whatever is built here belongs to `started`: a step that fails just returns, and the
     // destructors release what the steps before it made.
+    m_limits.bodyBudget = m_bodyBudget;
+    m_limits.stallSeconds = m_stallSeconds;
+    m_limits.acceptPauseMs = m_acceptPauseMs;
+    m_limits.maxBodySize = kMaxBodySize;
+    m_limits.maxConnections = m_maxConnections > 0 ? m_maxConnections : defaultMaxConnections();
     auto started = std::make_unique<EventLoops>();
     started->listenSocket = UniqueFd(createSocket());
     if (!started->listenSocket.valid()) {
@@ -243,13 +253,16 @@ std::unique_ptr<EventLoop> HttpServer::openLoop(int listenFd) {
     if (!bound) return failed("[startServer] evhttp_accept_socket_with_handle failed.");
     fd.release();  // evhttp's now
     loop->listener = evhttp_bound_socket_get_listener(bound);
-    evconnlistener_set_error_cb(loop->listener, listenErrorCallback);
     // Until listen() the socket reports hang-up; accept only once it listens.
     evconnlistener_disable(loop->listener);
+    loop->acceptPause = std::make_unique<AcceptPause>(loop->base, loop->listener, m_limits);
+    if (!loop->acceptPause->isValid()) return failed("[startServer] create thread failed.");
+    loop->clients = std::make_unique<ClientConnections>(loop->base, m_limits);
+    evhttp_set_bevcb(loop->http, &ClientConnections::newConnection, loop->clients.get());
 
     if (m_tls) evhttp_set_bevcb(loop->http, &TlsContext::acceptingBufferevent, m_tls.get());
     evhttp_set_allowed_methods(loop->http, kAllowedMethods);
-    evhttp_set_cb(loop->http, "/test", testCallback, this);
+    evhttp_set_cb(loop->http, "/test", testCallback, loop.get());
     evhttp_set_gencb(loop->http, genericCallback, loop.get());
     evhttp_set_timeout(loop->http, m_connectionTimeout);
     evhttp_set_max_headers_size(loop->http, kMaxHeadersSize);
@@ -286,7 +299,8 @@ void HttpServer::stop() {
     HttpServerHelper::instance()->removeServer(this);
 }
 
-void HttpServer::testCallback(evhttp_request* req, void*) {
+void HttpServer::testCallback(evhttp_request* req, void* arg) {
+    if (!static_cast<EventLoop*>(arg)->clients->requestRead(req)) return;
     evbuffer* buffer = evbuffer_new();
     if (!buffer) return;
     evbuffer_add(buffer, "This is the test buf", 20);
@@ -300,6 +314,7 @@ void HttpServer::genericCallback(evhttp_request* req, void* arg) {
         evhttp_request_free(req);
         return;
     }
+    if (!loop->clients->requestRead(req)) return;  // refused, and answered
     HttpServer* server = loop->server;
     loop->workers->enqueue([server, req, loop] { server->processRequest(req, loop); });
 }
@@ -309,6 +324,29 @@ void HttpServer::onLoop(RequestContext* context, const std::function<void()>& wo
         context->loop->invoker->invoke(work);
     else
         work();
+}
+
+ClientConnections* HttpServer::clientsOf(RequestContext* context) {
+    return context ? context->loop->clients.get() : nullptr;
+}
+
+void HttpServer::watchClose(RequestContext* context, evhttp_connection* evcon,
+                            void (*listener)(evhttp_connection*, void*), void* arg) {
+    if (context)
+        context->loop->clients->setCloseListener(evcon, listener, arg);
+    else
+        evhttp_connection_set_closecb(evcon, listener, arg);
+}
+
+void HttpServer::withoutRequestLock(evhttp_request* req, const std::function<void()>& work) {
+    RequestContext* context = contextOf(req);
+    if (!context || !context->lock || !context->lock->owns_lock()) {
+        work();
+        return;
+    }
+    context->lock->unlock();
+    work();
+    context->lock->lock();
 }
 
 void HttpServer::handBack(RequestContext* context) {
@@ -342,7 +380,8 @@ void HttpServer::processRequest(evhttp_request* req, EventLoop* loop) {
         return;
     }
     {
-        std::lock_guard<std::mutex> lock(m_requestLock);
+        std::unique_lock<std::mutex> lock(m_requestLock);
+        context.lock = &lock;
         // A server being stopped starts no more handlers (its derived part may be going away);
         // evhttp frees the request with its loop.
         if (!m_stopping) {
@@ -364,19 +403,20 @@ void HttpServer::processRequest(evhttp_request* req, EventLoop* loop) {
             } registered(*this, req, context);
             dispatch(req);
         }
+        context.lock = nullptr;
     }
     if (!context.handedBack) {
         const int timeout = m_connectionTimeout;
-        event_base* base = loop->base;
-        onLoop(&context, [req, base, timeout] {
+        onLoop(&context, [req, loop, timeout] {
             evhttp_connection* evcon = evhttp_request_get_connection(req);
             if (!evcon) {
                 evhttp_request_free(req);
                 return;
             }
+            loop->clients->dropBody(req);
             auto* unanswered = new Unanswered{req, nullptr};
-            unanswered->timer = evtimer_new(base, &Unanswered::expired, unanswered);
-            evhttp_connection_set_closecb(evcon, &Unanswered::closed, unanswered);
+            unanswered->timer = evtimer_new(loop->base, &Unanswered::expired, unanswered);
+            loop->clients->setCloseListener(evcon, &Unanswered::closed, unanswered);
             const timeval delay{timeout, 0};
             evtimer_add(unanswered->timer, &delay);
         });

@@ -10,12 +10,15 @@
 #include <memory>
 #include <mutex>
 
+#include "http/ServerLimits.h"
+
 struct evhttp_request;
 struct evhttp_connection;
 struct evbuffer;
 struct EventLoop;
 struct EventLoops;
 struct ssl_ctx_st;
+class ClientConnections;
 
 // The service's own HTTP/1.1 server on libevent's evhttp: several event loops accept on one
 // listening socket, and behind each loop a small worker pool runs the request handlers, one at a
@@ -32,6 +35,9 @@ class HttpServer : public QObject {
     static constexpr long kMaxHeadersSize = 64 * 1024;
     static constexpr long kMaxBodySize = 64 * 1024 * 1024;
     static constexpr int kConnectionTimeoutSeconds = 240;
+    // Bounds on what all clients together may make it hold (see ServerLimits).
+    static constexpr qint64 kDefaultBodyBudget = 256LL * 1024 * 1024;
+    static constexpr int kDefaultStallSeconds = 30;
     static constexpr qint64 kFilePieceSize = 10485760;  // 10 MiB
 
     explicit HttpServer(QObject* parent = nullptr);
@@ -45,12 +51,27 @@ class HttpServer : public QObject {
     int threadCount() const { return m_threadCount; }
     void setThreadCount(int count) { m_threadCount = count; }
     bool isStopping() const { return m_stopping; }
-    // Seconds an idle or unanswered connection is kept; takes effect at the next start.
+    // Seconds an idle or unanswered connection is kept, and an answer may wait for its client
+    // to read on; takes effect at the next start, as do the limits below.
     void setConnectionTimeout(int seconds) { m_connectionTimeout = seconds; }
     // HTTPS only, from the next start on: the PEM certificate chain and its key. False, with
     // the reason in error, when they cannot be used.
     bool setTls(const QString& certificateFile, const QString& keyFile, QString& error);
     bool usesTls() const { return m_tls != nullptr; }
+    // Request bodies held in memory at once across all connections; a request that would go
+    // beyond gets 503 with Retry-After at once.
+    void setBodyBudget(qint64 bytes) { m_bodyBudget = bytes; }
+    // A request head must arrive whole within this time, and a body may not fall silent longer.
+    void setStallTimeout(int seconds) { m_stallSeconds = seconds; }
+    // Connections held at once; newcomers beyond get 503 and are closed. 0 (the default) takes a
+    // quarter of the process's open-file limit at start.
+    void setMaxConnections(int count) { m_maxConnections = count; }
+    // How long accepting pauses when no descriptor is left.
+    void setAcceptPause(int milliseconds) { m_acceptPauseMs = milliseconds; }
+    // The cap in force while started.
+    int maxConnections() const { return m_limits.maxConnections; }
+    qint64 bodyBytesHeld() const { return m_limits.bodyBytesHeld.load(); }
+    int connectionCount() const { return m_limits.connections.load(); }
 
   protected:
     virtual void processGetRequest(evhttp_request* req) = 0;
@@ -74,6 +95,9 @@ class HttpServer : public QObject {
     qint64 getRequestBody(evhttp_request* req, QByteArray& body);
     bool getUrl(evhttp_request* req, QString& url);
     bool getDecodedUrl(evhttp_request* req, QString& url);
+    // Runs long work of the running handler without the request lock, so that other requests
+    // are served meanwhile; `work` must not touch the request. Takes the lock again after.
+    void withoutRequestLock(evhttp_request* req, const std::function<void()>& work);
     // The client's address and port; false when the connection is gone.
     bool getClientAddress(evhttp_request* req, QString& address, quint16& port);
     static bool parseRange(const QString& value, qint64 fileSize, qint64& offset, qint64& length);
@@ -97,6 +121,11 @@ class HttpServer : public QObject {
     // Runs libevent work on the request's loop thread (directly once the loop has ended, or
     // without a context).
     static void onLoop(RequestContext* context, const std::function<void()>& work);
+    // On the loop thread: the one close listener of the request's connection (null clears it).
+    // The connection table of the request's loop; null without a context.
+    static ClientConnections* clientsOf(RequestContext* context);
+    static void watchClose(RequestContext* context, evhttp_connection* evcon,
+                           void (*listener)(evhttp_connection*, void*), void* arg);
     // The request has gone back to evhttp (replied to, or freed): it is not touched any more.
     static void handBack(RequestContext* context);
 
@@ -118,4 +147,10 @@ class HttpServer : public QObject {
     std::atomic<bool> m_stopping{false};
     int m_connectionTimeout = kConnectionTimeoutSeconds;
     std::shared_ptr<ssl_ctx_st> m_tls;  // set: every loop reads its connections through TLS
+    qint64 m_bodyBudget = kDefaultBodyBudget;
+    int m_stallSeconds = kDefaultStallSeconds;
+    int m_maxConnections = 0;
+    int m_acceptPauseMs = 1000;
+    // Shared by the loops: the settings above as of the last start, and the counters.
+    ServerLimits m_limits;
 };

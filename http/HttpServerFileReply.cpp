@@ -1,44 +1,29 @@
 // HttpServer's file replies: the Range parser and the three ways a file leaves the server
-// (a file segment, one buffered reply, or 10 MiB pieces streamed one at a time).
+// (one file segment, one reply of 10 MiB segment pieces, or those pieces streamed one at a
+// time by the loop).
 #include <event2/buffer.h>
 #include <event2/http.h>
 #include <unistd.h>
 
 #include <QDebug>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 
 #include "http/AcceptEncoding.h"
 #include "http/FileSendStrategy.h"
+#include "http/FileStream.h"
 #include "http/HttpServer.h"
 #include "http/HttpServerShared.h"
 
 using namespace http_detail;
 
-// State of one file reply shared with the loop thread: the connection's close callback and the
-// drain callback of the last streamed piece. Both callbacks are unregistered before the reply
-// ends, so they never touch it after the call has returned.
+// The closed flag of one file reply, set by the connection's close callback on the loop
+// thread; the callback is unregistered before the reply ends.
 struct HttpServer::FileSend {
     std::atomic<bool> closed{false};
-    std::mutex mutex;  // guards drained
-    std::condition_variable changed;
-    bool drained = true;
 
     static void closedCallback(evhttp_connection* evcon, void* arg) {
-        auto* send = static_cast<FileSend*>(arg);
         qDebug().noquote() << "[connectClosedCallBack] " + peerText(evcon);
-        send->closed = true;
-        std::lock_guard<std::mutex> lock(send->mutex);
-        send->changed.notify_all();
-    }
-    static void drainedCallback(evhttp_connection*, void* arg) {
-        auto* send = static_cast<FileSend*>(arg);
-        std::lock_guard<std::mutex> lock(send->mutex);
-        send->drained = true;
-        send->changed.notify_all();
+        static_cast<FileSend*>(arg)->closed = true;
     }
 };
 
@@ -134,20 +119,16 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
         file.close();
         return false;
     }
+    // File segments added to a buffer without this flag would be read into memory.
     if (evbuffer_set_flags(output, EVBUFFER_FLAG_DRAINS_TO_FD) != 0) {
         qDebug("[replyClient] evbuffer_set_flags failed.");
         evbuffer_free(output);
         file.close();
         return false;
     }
-    std::unique_ptr<char[]> cache(new (std::nothrow) char[kFilePieceSize]);
-    if (!cache) {
-        qDebug("[replyClient] cache is null.");
-        evbuffer_free(output);
-        file.close();
-        return false;
-    }
+    evbuffer_file_segment* segment = nullptr;
     auto release = [&] {
+        if (segment) evbuffer_file_segment_free(segment);
         evbuffer_free(output);
         file.close();
     };
@@ -168,7 +149,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
         evhttp_connection* evcon = evhttp_request_get_connection(req);
         if (!evcon) return;
         connected = true;
-        evhttp_connection_set_closecb(evcon, &FileSend::closedCallback, &send);
+        watchClose(context, evcon, &FileSend::closedCallback, &send);
     });
     if (!connected) {
         if (!wholeFile) qDebug("[replyClient] disconnected.");
@@ -179,9 +160,9 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
     }
     // Every way out of here unregisters the close callback on the loop thread, together with
     // the last operation on the request, so that it never sees `send` after this call.
-    auto unwatch = [req] {
+    auto unwatch = [req, context] {
         if (evhttp_connection* evcon = evhttp_request_get_connection(req))
-            evhttp_connection_set_closecb(evcon, nullptr, nullptr);
+            watchClose(context, evcon, nullptr, nullptr);
     };
 
     QString acceptEncoding;
@@ -194,122 +175,80 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
     const FileSendStrategy strategy = chooseFileSendStrategy(length, stream);
     auto interrupted = [&] { return m_stopping.load() || send.closed.load(); };
 
-    if (strategy == FileSendStrategy::Segment) {
-        evbuffer_file_segment* segment = nullptr;
-        if (length > 0) {
-            // The segment owns a descriptor of its own: the data is sent by the loop thread
-            // after this call has closed the file.
-            const int fd = ::dup(file.handle());
-            // Under TLS the bytes must pass through OpenSSL: sendfile would put the segment's
-            // own bookkeeping on the wire instead.
-            const unsigned flags =
-                EVBUF_FS_CLOSE_ON_FREE | (m_tls ? EVBUF_FS_DISABLE_SENDFILE : 0u);
-            segment = fd < 0 ? nullptr : evbuffer_file_segment_new(fd, offset, length, flags);
-            if (!segment) {
-                if (fd >= 0) ::close(fd);
-                qDebug("[replyClient] Error evbuffer_file_segment_new");
-                onLoop(context, unwatch);
-                release();
-                return false;
-            }
-            if (evbuffer_add_file_segment(output, segment, 0, length) != 0) {
-                if (wholeFile)
-                    qDebug("[replyClient] Error evbuffer_add_file_segment: %s",
-                           QByteArray::number(errno).constData());
-                else
-                    qDebug("[replyClient] Error evbuffer_add_file_segment");
-                evbuffer_file_segment_free(segment);
-                onLoop(context, unwatch);
-                release();
-                return false;
-            }
-        }
-        if (interrupted()) {
-            if (segment) evbuffer_file_segment_free(segment);
-            bool dropped = false;
-            onLoop(context, [&] {
-                unwatch();
-                dropped = dropRequest(req);
-            });
-            if (dropped) handBack(context);
+    // Every strategy sends from one segment over the extent: the loop thread writes it straight
+    // from the file, so no size is ever held in memory. It owns a descriptor of its own, as the
+    // data leaves after this call has closed the file.
+    if (length > 0) {
+        const int fd = ::dup(file.handle());
+        // Under TLS the bytes must pass through OpenSSL: sendfile would put the segment's own
+        // bookkeeping on the wire instead.
+        const unsigned flags = EVBUF_FS_CLOSE_ON_FREE | (m_tls ? EVBUF_FS_DISABLE_SENDFILE : 0u);
+        segment = fd < 0 ? nullptr : evbuffer_file_segment_new(fd, offset, length, flags);
+        if (!segment) {
+            if (fd >= 0) ::close(fd);
+            qDebug("[replyClient] Error evbuffer_file_segment_new");
+            onLoop(context, unwatch);
             release();
-            return true;
+            return false;
         }
+    }
+
+    if (strategy == FileSendStrategy::Streamed && segment) {
+        // The loop sends the pieces: the handler returns, and the request lock with it, while
+        // the client reads.
+        FileStream::Reply reply{req, code, reasonText, segment, length, kFilePieceSize, wholeFile};
+        ClientConnections* clients = clientsOf(context);
+        const std::atomic<bool>& stopping = m_stopping;
         onLoop(context, [&] {
             unwatch();
-            closeAfterReply(req);
-            evhttp_send_reply(req, code, reasonText.constData(), output);
+            FileStream::start(reply, clients, stopping);
         });
+        segment = nullptr;  // the stream's now
         handBack(context);
-        if (wholeFile)
-            qDebug("[replyClient] finish %d", 0);
-        else
-            qDebug("[replyClient] finish");
-        if (segment) evbuffer_file_segment_free(segment);
         release();
         return true;
     }
 
-    file.seek(offset);
-    qint64 remaining = length;
-    quint64 total = 0;
-    if (strategy == FileSendStrategy::Buffered) {
-        while (remaining > 0) {
-            const qint64 read = file.read(cache.get(), qMin(remaining, kFilePieceSize));
-            if (read <= 0) break;
-            appendWithRetry(output, cache.get(), static_cast<size_t>(read));
-            total += static_cast<quint64>(read);
-            if (wholeFile) qDebug("[replyClient] add stream buffer %llu", total);
-            remaining -= read;
-            if (interrupted()) break;
+    // A file segment, or the buffered reply: the same extent added in 10 MiB pieces.
+    const qint64 piece = strategy == FileSendStrategy::Segment ? length : kFilePieceSize;
+    qint64 added = 0;
+    while (added < length) {
+        const qint64 size = qMin(length - added, piece);
+        if (evbuffer_add_file_segment(output, segment, added, size) != 0) {
+            if (wholeFile)
+                qDebug("[replyClient] Error evbuffer_add_file_segment: %s",
+                       QByteArray::number(errno).constData());
+            else
+                qDebug("[replyClient] Error evbuffer_add_file_segment");
+            onLoop(context, unwatch);
+            release();
+            return false;
         }
-        // Without a connection evhttp_send_reply only frees the request.
-        onLoop(context, [&] {
-            unwatch();
-            closeAfterReply(req);
-            evhttp_send_reply(req, code, reasonText.constData(), output);
-        });
-        handBack(context);
-    } else {
-        onLoop(context, [&] {
-            if (evhttp_request_get_connection(req)) {
-                closeAfterReply(req);
-                evhttp_send_reply_start(req, code, reasonText.constData());
-            }
-        });
-        while (remaining > 0) {
-            const qint64 read = file.read(cache.get(), qMin(remaining, kFilePieceSize));
-            if (read <= 0) break;
-            appendWithRetry(output, cache.get(), static_cast<size_t>(read));
-            total += static_cast<quint64>(read);
-            if (wholeFile) qDebug("[replyClient] add chunck buffer %llu", total);
-            {
-                // One piece in flight at a time: a slow client must not make the whole file
-                // pile up in memory, and a client that left is noticed before the next piece.
-                std::unique_lock<std::mutex> lock(send.mutex);
-                while (!send.drained && !interrupted())
-                    send.changed.wait_for(lock, std::chrono::milliseconds(100));
-                if (interrupted()) break;
-                send.drained = false;
-            }
-            onLoop(context, [&] {
-                if (evhttp_request_get_connection(req))
-                    evhttp_send_reply_chunk_with_cb(req, output, &FileSend::drainedCallback, &send);
-                else
-                    send.closed = true;
-            });
-            remaining -= read;
-            if (interrupted()) break;
-        }
-        // Ending the reply also replaces the drain callback; without a connection it frees
-        // the request.
-        onLoop(context, [&] {
-            unwatch();
-            evhttp_send_reply_end(req);
-        });
-        handBack(context);
+        added += size;
+        if (wholeFile && strategy == FileSendStrategy::Buffered)
+            qDebug("[replyClient] add stream buffer %llu", static_cast<unsigned long long>(added));
+        if (interrupted()) break;
     }
-    if (wholeFile) qDebug("[replyClient] finish %d", 0);
+    if (interrupted()) {
+        bool dropped = false;
+        onLoop(context, [&] {
+            unwatch();
+            dropped = dropRequest(req);
+        });
+        if (dropped) handBack(context);
+        release();
+        return true;
+    }
+    onLoop(context, [&] {
+        unwatch();
+        closeAfterReply(req);
+        evhttp_send_reply(req, code, reasonText.constData(), output);
+    });
+    handBack(context);
+    if (wholeFile)
+        qDebug("[replyClient] finish %d", 0);
+    else if (strategy == FileSendStrategy::Segment)
+        qDebug("[replyClient] finish");
     release();
     return true;
 }

@@ -13,7 +13,7 @@ enum class LegacyRouteId {
     PackageList,
     Progress,
     DeviceExport,
-    Reserved,  // "/KORVA/FILE": never answered
+    Reserved,  // "/KORVA/FILE": 404 for every method
     PackageDownload,
     PackageUpload,
     DeviceImport,
@@ -21,8 +21,14 @@ enum class LegacyRouteId {
     ForcedUpgradeClear,
     OtherApi,    // any other path under "/KORVA/": login needed, then nothing is there
     StaticFile,  // any other GET: a file under the web root, open
-    Unrouted,    // outside "/KORVA/" and not a page: not answered
+    Unrouted,    // outside "/KORVA/" and not a page: 404, or 405 when another method takes it
 };
+
+// Whether the route has a handler of its own (the others end in 404 or a web-root lookup).
+inline bool answersRoute(LegacyRouteId id) {
+    return id != LegacyRouteId::Reserved && id != LegacyRouteId::OtherApi &&
+           id != LegacyRouteId::StaticFile && id != LegacyRouteId::Unrouted;
+}
 
 struct LegacyRoute {
     LegacyRouteId id;

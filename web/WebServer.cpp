@@ -1,11 +1,14 @@
 #include "web/WebServer.h"
 
+#include <event2/http.h>
+
 #include <cstdio>
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include "api/EntityJson.h"
 #include "api/HttpBrowserAPI.h"
@@ -81,7 +84,8 @@ void WebServer::processGetRequest(evhttp_request* req) {
             processExport(req, url);
             break;
         case LegacyRouteId::Reserved:
-            break;  // no reply
+            sendError(req, 404, QStringLiteral("Not Found"));  // no method serves it
+            break;
         case LegacyRouteId::PackageDownload:
             getLogger(kLogger)->info("{}, 设备下载升级包请求url:{}", kGetOp, url.toStdString());
             getDownLoadPackage(req, url);
@@ -266,12 +270,12 @@ void WebServer::processPostRequest(evhttp_request* req) {
     if (isApiRequest(req)) return processApiRequest(req);
     printRemote(req, "ProcessPostRequest");
     QString url;
-    if (!getDecodedUrl(req, url)) return;
+    if (!getDecodedUrl(req, url)) return answerUnrouted(req, QString());
     const LegacyRoute& route = legacyRoute("POST", url);
     Caller caller;
     if (!admit(req, "POST", route, caller)) return;
     const bool upload = route.id == LegacyRouteId::PackageUpload;
-    if (!upload && route.id != LegacyRouteId::DeviceImport) return;
+    if (!upload && route.id != LegacyRouteId::DeviceImport) return answerUnrouted(req, url);
 
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
     if (!api) {
@@ -287,7 +291,8 @@ void WebServer::processPostRequest(evhttp_request* req) {
         if (ok) audit.packageBlockStored(url);
     } else {
         int rows = 0;
-        ok = api->ImportDeviceList(url, body, length, &rows);
+        // Its rows are saved at a walking pace: other requests go on meanwhile.
+        withoutRequestLock(req, [&] { ok = api->ImportDeviceList(url, body, length, &rows); });
         if (rows > 0 || ok) audit.devicesImported(url, rows);
     }
     if (ok)
@@ -300,12 +305,12 @@ void WebServer::processPutRequest(evhttp_request* req) {
     if (isApiRequest(req)) return processApiRequest(req);
     printRemote(req, "ProcessPutRequest");
     QString url;
-    if (!getDecodedUrl(req, url)) return;
+    if (!getDecodedUrl(req, url)) return answerUnrouted(req, QString());
     const LegacyRoute& route = legacyRoute("PUT", url);
     Caller caller;
     if (!admit(req, "PUT", route, caller)) return;
     const bool remove = route.id == LegacyRouteId::PackageDelete;
-    if (!remove && route.id != LegacyRouteId::ForcedUpgradeClear) return;
+    if (!remove && route.id != LegacyRouteId::ForcedUpgradeClear) return answerUnrouted(req, url);
 
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
     if (!api) {
@@ -334,13 +339,39 @@ void WebServer::processDeleteRequest(evhttp_request* req) {
     if (isApiRequest(req)) return processApiRequest(req);
     std::printf("[processDeleteRequest]\n");
     std::fflush(stdout);
-    // Nothing is deleted here; a caller without a login still learns only that it needs one.
-    QString url;
-    Caller caller;
-    if (getDecodedUrl(req, url)) admit(req, "DELETE", legacyRoute("DELETE", url), caller);
+    processUnroutedMethod(req, "DELETE");
 }
 
-void WebServer::processUnknownRequest(evhttp_request*) {
+void WebServer::processUnknownRequest(evhttp_request* req) {
+    if (isApiRequest(req)) return processApiRequest(req);
     std::printf("[ProcessUnkonwRequest]\n");
     std::fflush(stdout);
+    processUnroutedMethod(req, "OTHER");
+}
+
+void WebServer::processUnroutedMethod(evhttp_request* req, const QByteArray& method) {
+    // Nothing is served here; a caller without a login still learns only that it needs one.
+    QString url;
+    getDecodedUrl(req, url);
+    Caller caller;
+    if (admit(req, method, legacyRoute(method, url), caller)) answerUnrouted(req, url);
+}
+
+void WebServer::answerUnrouted(evhttp_request* req, const QString& url) {
+    const QByteArray method = evhttp_request_get_command(req) == EVHTTP_REQ_GET    ? "GET"
+                              : evhttp_request_get_command(req) == EVHTTP_REQ_POST ? "POST"
+                              : evhttp_request_get_command(req) == EVHTTP_REQ_PUT  ? "PUT"
+                                                                                   : "";
+    QStringList allowed;
+    for (const char* other : {"GET", "POST", "PUT"}) {
+        if (method != other && answersRoute(legacyRoute(other, url).id))
+            allowed << QString::fromLatin1(other);
+    }
+    if (allowed.isEmpty()) {
+        sendError(req, 404, QStringLiteral("Not Found"));
+        return;
+    }
+    // An error page would drop the Allow header.
+    addHeader(req, QStringLiteral("Allow"), allowed.join(QStringLiteral(", ")));
+    replyClient(req, 405, QStringLiteral("Method Not Allowed"), QByteArray());
 }

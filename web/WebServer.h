@@ -42,6 +42,11 @@ class WebServer : public HttpServer {
     static QString quietHeader(evhttp_request* req, const char* name);
     QString clientAddress(evhttp_request* req);
 
+    // A request no route answers: 405 with Allow when another method takes its path, 404
+    // otherwise.
+    void answerUnrouted(evhttp_request* req, const QString& url);
+    // DELETE outside "/KORVA/v2/", CONNECT: the door, then 404 or 405.
+    void processUnroutedMethod(evhttp_request* req, const QByteArray& method);
     void processStaticRequest(evhttp_request* req, const QString& url);
     // The file under the web root, or false with the error already sent.
     bool findWebFile(evhttp_request* req, const QString& path, bool recursive, QString& found);

@@ -2,7 +2,9 @@
 // through the management server of the running service.
 
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QTextCodec>
+#include <future>
 
 #include "tests/support/WebServiceFixture.h"
 
@@ -288,6 +290,59 @@ TEST_F(BrowserApiTest, ImportRefusesOtherFilesAndLeavesNothingBehind) {
         EXPECT_EQ(QDir(s_service->path("Excel")).entryList({"import*"}, QDir::Files),
                   QStringList());
     }
+}
+
+// A service whose import limits are small: a file beyond any of them is refused whole, and the
+// paced saves of one within them leave the other routes answering.
+TEST(ImportLimitsTest, OverLimitFilesAreRefusedAndAnImportDoesNotHoldUpOthers) {
+    ServiceProcess service;
+    service.setParam("ImportMaxRows", 40);
+    service.setParam("ImportMaxCells", 20);
+    service.setParam("ImportMaxBytes", 8192);
+    ASSERT_TRUE(service.start()) << service.output().constData();
+    const QByteArray title = exportList(service.httpPort()).body.split('\n').first();
+    ASSERT_FALSE(title.isEmpty());
+    auto listOf = [&](int rows, const QByteArray& prefix, int extraCells = 0) {
+        QByteArray csv = title + '\n';
+        for (int i = 0; i < rows; ++i)
+            csv += "D," + prefix + QByteArray::number(i) + ",T,P,1,A,M,F,G,S,0,,0,0,0,0" +
+                   QByteArray(extraCells, ',') + '\n';
+        return csv;
+    };
+    auto imported = [&](const QByteArray& prefix) {
+        ServiceDb db(service.path("WFS.db"));
+        return db.value("select count(*) from Tab_DeviceInfo where devSN like '" + prefix + "%'")
+            .toInt();
+    };
+    const struct {
+        const char* name;
+        QByteArray body;
+    } refused[] = {
+        {"rows", listOf(41, "R")},
+        {"cells", listOf(1, "C", 5)},
+        {"bytes", listOf(1, "B") + QByteArray(8192, '\n')},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.name);
+        const HttpResponse r =
+            httpRequest(service.httpPort(), "POST", "/KORVA/uploadExcel?name=l.csv", {}, c.body);
+        EXPECT_EQ(r.status, 501);
+        EXPECT_EQ(imported(QByteArray(c.name).left(1).toUpper()), 0);
+    }
+
+    // 40 rows take two seconds of pacing; the device list answers while they are saved.
+    auto running = std::async(std::launch::async, [&] {
+        return httpRequest(service.httpPort(), "POST", "/KORVA/uploadExcel?name=l.csv", {},
+                           listOf(40, "OK"), 30000);
+    });
+    ASSERT_TRUE(waitUntil([&] { return imported("OK") > 0; }, 10000));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(httpGet(service.httpPort(), "/KORVA/deviceList").status, 200);
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_LT(imported("OK"), 40);  // the import was still going on
+    EXPECT_EQ(running.get().status, 200);
+    EXPECT_EQ(imported("OK"), 40);
 }
 
 }  // namespace

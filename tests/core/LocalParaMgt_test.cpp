@@ -141,3 +141,19 @@ TEST_F(LocalParaMgtTest, AccessKeysAreReadWithDefaultsAndNeverWrittenBack) {
         EXPECT_FALSE(settings.contains(QStringLiteral("LocalParam/") + key)) << key;
 }
 }  // namespace
+
+TEST_F(LocalParaMgtTest, OptionalLimitsFallBackToTheirDefaults) {
+    writeKeys({{"ImportMaxRows", 10}, {"HttpStallTimeOut", "soon"}, {"HttpMaxBodyMemory", 0}});
+    const struLocalParam p = read();
+    EXPECT_EQ(p.ImportMaxRows, 10u);
+    EXPECT_EQ(p.HttpStallTimeOut, 30u);
+    EXPECT_EQ(p.HttpMaxBodyMemory, 256u);
+    EXPECT_EQ(p.HttpMaxConnections, 0u);
+    EXPECT_EQ(p.ImportMaxBytes, 16u * 1024 * 1024);
+    EXPECT_EQ(p.ImportMaxCells, 64u);
+    // Read only: the write-back leaves the file's own text alone.
+    mgt.writeLocalParam(p);
+    QSettings settings(configPath(), QSettings::IniFormat);
+    EXPECT_EQ(settings.value("LocalParam/HttpStallTimeOut").toString(), "soon");
+    EXPECT_FALSE(settings.contains("LocalParam/ImportMaxBytes"));
+}

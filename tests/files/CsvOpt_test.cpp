@@ -157,4 +157,26 @@ TEST_F(CsvOptTest, ReadOfAnEmptyFileGivesNoRows) {
     }
 }
 
+TEST_F(CsvOptTest, AFileBeyondALimitIsRefusedWhole) {
+    // Three non-empty lines of at most three fields, 13 bytes.
+    writeBytes("in.csv", "a,b\n\nc,d,e\nf\n");
+    const struct {
+        qint64 bytes;
+        int rows, cells;
+        int result;
+    } cases[] = {
+        {-1, -1, -1, 0}, {13, 3, 3, 0}, {12, -1, -1, -1}, {-1, 2, -1, -1}, {-1, -1, 2, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.bytes << " " << c.rows << " " << c.cells);
+        CsvLimits limits;
+        limits.maxBytes = c.bytes;
+        limits.maxRows = c.rows;
+        limits.maxCellsPerRow = c.cells;
+        QList<QList<QVariant>> rows{{"stale"}};
+        EXPECT_EQ(csv.ReadCsv(path("in.csv"), rows, limits), c.result);
+        EXPECT_EQ(rows.size(), c.result == 0 ? 3 : 0);
+    }
+}
+
 }  // namespace

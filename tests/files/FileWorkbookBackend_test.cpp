@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include "files/XlsFileReader.h"
+#include "files/XlsxFileReader.h"
 #include "tests/files/WorkbookTool.h"
 
 namespace {
@@ -159,6 +161,50 @@ TEST_F(FileWorkbookBackendTest, FilesThatAreNoWorkbookDoNotOpen) {
         EXPECT_FALSE(engine.selectSheet(1));
     }
     EXPECT_FALSE(engine.open(path("missing.xlsx")));
+}
+
+TEST_F(FileWorkbookBackendTest, AWorkbookBeyondItsReadLimitsIsRefusedWhole) {
+    // Five cells over two sheets, as inline strings.
+    const QJsonObject twoSheets{
+        {"sheets", QJsonArray{QJsonObject{{"name", "one"}, {"rows", QJsonArray{{"a", "b", "c"}}}},
+                              QJsonObject{{"name", "two"}, {"rows", QJsonArray{{"d", "a"}}}}}}};
+    QByteArray error;
+    ASSERT_TRUE(writeWithTool("write", path("w.xlsx"), QJsonDocument(twoSheets), error))
+        << error.toStdString();
+    // One sheet of five cells whose texts are four shared strings of one character each.
+    ASSERT_TRUE(engine.create());
+    ASSERT_TRUE(engine.selectSheet(1));
+    ASSERT_TRUE(engine.writeRange("A1:E1", Table{{"a", "b", "c", "d", "a"}}));
+    ASSERT_TRUE(engine.saveAs(path("shared.xlsx"), 56));
+    engine.close();
+    const struct {
+        const char* file;
+        qint64 cells, strings, text;
+        bool ok;
+    } cases[] = {
+        {"w.xlsx", 5, 0, 0, true},       {"w.xlsx", 4, 0, 0, false},
+        {"shared.xlsx", 5, 4, 4, true},  {"shared.xlsx", 4, 4, 4, false},
+        {"shared.xlsx", 5, 3, 4, false}, {"shared.xlsx", 5, 4, 3, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.file << " " << c.cells << " " << c.strings << " " << c.text);
+        QList<WorkbookSheet> sheets;
+        EXPECT_EQ(XlsxFileReader::read(path(c.file), sheets, {c.cells, c.strings, c.text}), c.ok);
+        EXPECT_EQ(sheets.isEmpty(), !c.ok);
+    }
+
+    // The older format is measured before any cell is loaded.
+    QList<WorkbookSheet> sheets;
+    ASSERT_TRUE(XlsFileReader::read(XLS_FIXTURE, sheets));
+    qint64 cells = 0;
+    for (const WorkbookSheet& sheet : sheets) cells += qint64(sheet.cells.size());
+    ASSERT_GT(cells, 1);
+    EXPECT_FALSE(XlsFileReader::read(
+        XLS_FIXTURE, sheets,
+        {1, WorkbookLimits::kMaxSharedStrings, WorkbookLimits::kMaxSharedTextLength}));
+    EXPECT_FALSE(XlsFileReader::read(
+        XLS_FIXTURE, sheets, {WorkbookLimits::kMaxCells, 0, WorkbookLimits::kMaxSharedTextLength}));
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ class TestHttpServer : public HttpServer {
     using HttpServer::parseRange;
     using HttpServer::replyClient;
     using HttpServer::sendError;
+    using HttpServer::withoutRequestLock;
 
   protected:
     void processGetRequest(evhttp_request* req) override { run(getCalls, onGet, req); }

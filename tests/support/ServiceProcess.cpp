@@ -12,8 +12,10 @@
 #include <QThread>
 
 quint16 freePort() {
+    // Free on every address: the service binds 0.0.0.0, and another loopback address
+    // (127.0.0.2, ...) may hold a port that 127.0.0.1 does not.
     QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0)) return 0;
+    if (!server.listen(QHostAddress::AnyIPv4, 0)) return 0;
     return server.serverPort();
 }
 

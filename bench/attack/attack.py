@@ -1,0 +1,281 @@
+#!/usr/bin/env python3
+"""Attacks on the management port of the real wayfarer, one scenario at a time.
+
+Each scenario starts a fresh service, samples its memory (VmRSS, VmHWM), descriptors and CPU
+every 0.2 s, and probes GET /KORVA/packageList every 0.5 s to tell whether other clients were
+served meanwhile. Scenarios:
+  slow-header   CLIENTS connections trickle a request head one byte a second
+  unfinished    CLIENTS uploads announce 64 MiB - 1 bytes, send all but one byte and stall
+  descriptors   a service with NOFILE descriptors; CLIENTS silent connections flood it
+  big-file      CLIENTS clients fetch a sparse package of SIZE GiB and read it slowly
+Traffic goes to 127.0.0.1 only; every scenario ends by itself after its SECONDS.
+"""
+import argparse
+import os
+import socket
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from wfservice import Service  # noqa: E402
+
+TICK = os.sysconf("SC_CLK_TCK")
+MIB = 1024 * 1024
+
+
+class Monitor(threading.Thread):
+    """Peaks of the service's VmRSS and descriptors, and its CPU time, while running."""
+
+    def __init__(self, service):
+        super().__init__(daemon=True)
+        self.pid, self.stop = service.proc.pid, threading.Event()
+        self.peak_rss_kib = self.peak_fds = 0
+        self.cpu0 = self.cpu_seconds()
+        self.t0 = time.monotonic()
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / TICK
+
+    def sample(self):
+        with open("/proc/%d/status" % self.pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    self.peak_rss_kib = max(self.peak_rss_kib, int(line.split()[1]))
+        self.peak_fds = max(self.peak_fds, len(os.listdir("/proc/%d/fd" % self.pid)))
+
+    def run(self):
+        while not self.stop.wait(0.2):
+            try:
+                self.sample()
+            except OSError:
+                return
+
+    def cpu_percent(self):
+        return 100.0 * (self.cpu_seconds() - self.cpu0) / (time.monotonic() - self.t0)
+
+
+class Probe(threading.Thread):
+    """A normal client: GET /KORVA/packageList every 0.5 s, 5 s allowed for each answer."""
+
+    def __init__(self, port):
+        super().__init__(daemon=True)
+        self.port, self.stop = port, threading.Event()
+        self.latencies, self.failures = [], 0
+
+    def once(self):
+        started = time.monotonic()
+        try:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=5) as s:
+                s.sendall(b"GET /KORVA/packageList HTTP/1.1\r\nHost: x\r\n\r\n")
+                data = b""
+                while not data.startswith(b"HTTP/1.1 200") or b"statusCode" not in data:
+                    chunk = s.recv(65536)
+                    if not chunk:
+                        break
+                    data += chunk
+            if data.startswith(b"HTTP/1.1 200"):
+                self.latencies.append(time.monotonic() - started)
+                return
+        except OSError:
+            pass
+        self.failures += 1
+
+    def run(self):
+        while not self.stop.is_set():
+            self.once()
+            self.stop.wait(0.5)
+
+    def summary(self):
+        if not self.latencies:
+            return "served 0, failed %d" % self.failures
+        return "served %d, failed %d, worst %.0f ms" % (
+            len(self.latencies), self.failures, 1000 * max(self.latencies))
+
+
+def connect(port):
+    s = socket.create_connection(("127.0.0.1", port), timeout=10)
+    s.setblocking(False)
+    return s
+
+
+def closed_by_server(s):
+    try:
+        data = s.recv(65536, socket.MSG_PEEK)
+        return data == b"" or data.startswith(b"HTTP/1.1 503")
+    except BlockingIOError:
+        return False
+    except OSError:
+        return True
+
+
+def slow_header(service, args):
+    head = b"GET /KORVA/packageList HTTP/1.1\r\nHost: x\r\nX-Slow: " + b"a" * 1000
+    clients = [connect(service.http) for _ in range(args.clients)]
+    started, closed_at = time.monotonic(), {}
+    for step in range(args.seconds):
+        for i, s in enumerate(clients):
+            if i in closed_at:
+                continue
+            try:
+                s.send(head[step:step + 1])
+            except OSError:
+                pass
+            if closed_by_server(s):
+                closed_at[i] = time.monotonic() - started
+        if len(closed_at) == len(clients):
+            break
+        time.sleep(1)
+    for s in clients:
+        s.close()
+    last = max(closed_at.values()) if closed_at else 0
+    return "closed by the service %d of %d (last after %.0f s)" % (len(closed_at), len(clients),
+                                                                     last)
+
+
+def unfinished(service, args):
+    length = 64 * MIB - 1
+    head = ("POST /KORVA/uploadExcel?name=l.csv HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n\r\n"
+            % length).encode()
+    block = b"x" * MIB
+    clients, refused = [], 0
+    for _ in range(args.clients):
+        s = socket.create_connection(("127.0.0.1", service.http), timeout=10)
+        s.sendall(head)
+        sent = 0
+        try:
+            while sent < length - 1:
+                sent += s.send(block[:min(len(block), length - 1 - sent)])
+        except OSError:
+            pass
+        s.setblocking(False)
+        clients.append(s)
+    deadline = time.monotonic() + args.seconds
+    answered = set()
+    while time.monotonic() < deadline and len(answered) < len(clients):
+        for i, s in enumerate(clients):
+            if i not in answered and closed_by_server(s):
+                answered.add(i)
+                try:
+                    refused += s.recv(64, socket.MSG_PEEK).startswith(b"HTTP/1.1 503")
+                except OSError:
+                    pass
+        time.sleep(0.2)
+    for s in clients:
+        s.close()
+    return "refused with 503: %d of %d; closed or answered by the end: %d" % (
+        refused, len(clients), len(answered))
+
+
+def descriptors(service, args):
+    clients, failed = [], 0
+    for _ in range(args.clients):
+        try:
+            clients.append(connect(service.http))
+        except OSError:
+            failed += 1
+    time.sleep(args.seconds)  # the flood holds; CPU and log lines are measured meanwhile
+    refused = sum(1 for s in clients if closed_by_server(s))
+    for s in clients:
+        s.close()
+    with open(os.path.join(service.dir, "stdout.txt"), "rb") as f:
+        lines = f.read().count(b"[Listen Error]")
+    terminal = "terminal port accepted" if try_connect(service.tcp) else "terminal port refused"
+    return "connections %d (connect failed %d), refused at once %d, '[Listen Error]' lines %d, %s" % (
+        len(clients), failed, refused, lines, terminal)
+
+
+def try_connect(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=2).close()
+        return True
+    except OSError:
+        return False
+
+
+def big_file(service, args):
+    package = os.path.join(service.dir, "Package", "T1")
+    os.makedirs(package, exist_ok=True)
+    with open(os.path.join(package, "big.bin"), "wb") as f:
+        f.truncate(int(args.size * 1024 * MIB))  # sparse: no disk used
+    request = b"GET /KORVA/dlPackage/T1/big.bin HTTP/1.1\r\nHost: x\r\n\r\n"
+    clients = []
+    for _ in range(args.clients):
+        s = socket.create_connection(("127.0.0.1", service.http), timeout=10)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 256 * 1024)
+        s.sendall(request)
+        s.setblocking(False)
+        clients.append(s)
+    received = [0] * len(clients)
+    deadline = time.monotonic() + args.seconds
+    # Slow readers: 4 MiB a second each.
+    while time.monotonic() < deadline:
+        for i, s in enumerate(clients):
+            try:
+                received[i] += len(s.recv(400 * 1024))
+            except BlockingIOError:
+                pass
+            except OSError:
+                pass
+        time.sleep(0.1)
+    for s in clients:
+        s.close()
+    return "received %s MiB in %d s" % ("/".join("%.0f" % (r / MIB) for r in received),
+                                        args.seconds)
+
+
+SCENARIOS = {"slow-header": slow_header, "unfinished": unfinished, "descriptors": descriptors,
+             "big-file": big_file}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("exe")
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--clients", type=int, default=24)
+    parser.add_argument("--seconds", type=int, default=45)
+    parser.add_argument("--size", type=float, default=1.4, help="GiB, big-file")
+    parser.add_argument("--nofile", type=int, default=0, help="descriptor limit of the service")
+    parser.add_argument("--param", action="append", default=[], help="KEY=VALUE for config.ini")
+    args = parser.parse_args()
+    params = dict(p.split("=", 1) for p in args.param)
+    # On a busy machine a port picked free may be taken before the service binds it.
+    for attempt in range(3):
+        try:
+            service = Service(args.exe, 50, params=params, nofile=args.nofile or None)
+        except RuntimeError:
+            service = None
+        if service and try_connect(service.http):
+            break
+        if service:
+            service.stop()
+        if attempt == 2:
+            raise RuntimeError("the service did not start on its ports")
+    monitor, probe = Monitor(service), Probe(service.http)
+    try:
+        monitor.start()
+        probe.start()
+        outcome = SCENARIOS[args.scenario](service, args)
+        probe.stop.set()
+        probe.join()
+        monitor.stop.set()
+        monitor.join()
+        monitor.sample()
+        print("%s: %s" % (args.scenario, outcome))
+        print("  peak VmRSS %.1f MiB, VmHWM %.1f MiB, peak descriptors %d, CPU %.1f %% of one core"
+              % (monitor.peak_rss_kib / 1024, service.status_kib("VmHWM") / 1024,
+                 monitor.peak_fds, monitor.cpu_percent()))
+        print("  other clients: %s; load average %s" % (
+            probe.summary(), " ".join("%.2f" % x for x in os.getloadavg())))
+    finally:
+        if service.proc.poll() is not None:
+            print("  the service ended with %d; last lines:" % service.proc.returncode)
+            with open(os.path.join(service.dir, "stdout.txt"), "rb") as f:
+                print("   ", b"\n    ".join(f.read().splitlines()[-5:]).decode(errors="replace"))
+        service.stop()
+
+
+if __name__ == "__main__":
+    main()

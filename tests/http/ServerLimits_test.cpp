@@ -1,0 +1,272 @@
+// What clients together can make the server hold: bodies in memory, stalled requests,
+// connections and descriptors. Each case drives the server over real sockets with small limits.
+#include <event2/http.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <future>
+#include <memory>
+#include <vector>
+
+#include "tests/http/TestHttpServer.h"
+#include "tests/support/HttpClient.h"
+#include "tests/support/MessageCapture.h"
+#include "tests/support/ServiceProcess.h"
+
+namespace {
+
+constexpr qint64 kKiB = 1024;
+
+std::unique_ptr<QTcpSocket> openClient(quint16 port, const QByteArray& send = QByteArray()) {
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    if (!socket->waitForConnected(5000)) return nullptr;
+    if (!send.isEmpty()) {
+        socket->write(send);
+        socket->waitForBytesWritten(5000);
+    }
+    return socket;
+}
+
+// Everything received until the server closes the connection; false when it stays open past
+// the deadline.
+bool readUntilClosed(QTcpSocket& socket, int timeoutMs, QByteArray* data = nullptr) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        socket.waitForReadyRead(50);
+        const QByteArray got = socket.readAll();
+        if (data) *data += got;
+        if (socket.state() != QAbstractSocket::ConnectedState) return true;
+    }
+    return false;
+}
+
+QByteArray postHead(qint64 length) {
+    return "POST /up HTTP/1.1\r\nHost: x\r\nContent-Length: " + QByteArray::number(length) +
+           "\r\n\r\n";
+}
+
+class ServerLimitsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        server.onPost = [](TestHttpServer& s, evhttp_request* req) {
+            QByteArray body;
+            s.replyClient(req, 200, "OK", QByteArray::number(s.getRequestBody(req, body)));
+        };
+        server.onGet = [](TestHttpServer& s, evhttp_request* req) {
+            s.replyClient(req, 200, "OK", QByteArray("up"));
+        };
+    }
+    void start() {
+        port = freePort();
+        ASSERT_TRUE(server.start("127.0.0.1", port));
+    }
+    TestHttpServer server;
+    quint16 port = 0;
+};
+
+}  // namespace
+
+TEST_F(ServerLimitsTest, BodiesBeyondTheBudgetGet503AtOnce) {
+    server.setBodyBudget(1024 * kKiB);
+    start();
+
+    // One upload holds 700 KiB of the budget while its body is still on its way.
+    auto first = openClient(port, postHead(700 * kKiB) + QByteArray(kKiB, 'a'));
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(waitUntil([&] { return server.bodyBytesHeld() == 700 * kKiB; }, 5000));
+
+    // Another would take the bodies beyond 1 MiB: refused before its body is read.
+    QElapsedTimer timer;
+    timer.start();
+    const QByteArray refused = rawExchange(port, postHead(700 * kKiB), 5000);
+    EXPECT_LT(timer.elapsed(), 3000);
+    EXPECT_TRUE(refused.startsWith("HTTP/1.1 503 Service Unavailable\r\n")) << refused.constData();
+    EXPECT_TRUE(refused.contains("\r\nRetry-After: 5\r\n"));
+    // One that fits is served meanwhile, and requests without a body are not held up.
+    EXPECT_EQ(httpRequest(port, "POST", "/up", {}, QByteArray(200 * kKiB, 'b')).body, "204800");
+    EXPECT_EQ(httpGet(port, "/x").body, "up");
+    EXPECT_EQ(server.postCalls, 1);
+
+    // Once the first is done its share comes back.
+    first->write(QByteArray(699 * kKiB, 'a'));
+    QByteArray answer;
+    EXPECT_TRUE(readUntilClosed(*first, 10000, &answer));
+    EXPECT_TRUE(answer.endsWith("716800")) << answer.right(40).constData();
+    EXPECT_TRUE(waitUntil([&] { return server.bodyBytesHeld() == 0; }, 5000));
+    EXPECT_EQ(httpRequest(port, "POST", "/up", {}, QByteArray(700 * kKiB, 'c')).body, "716800");
+}
+
+TEST_F(ServerLimitsTest, StalledRequestsAreClosedAndSlowOnesThatProgressAreServed) {
+    server.setStallTimeout(1);
+    start();
+    struct Case {
+        const char* name;
+        QByteArray start;    // sent at once
+        QByteArray trickle;  // then a byte every 200 ms
+        bool served;
+    };
+    const Case cases[] = {
+        // A head must be complete within the stall time, however it trickles.
+        {"silent", "", "", false},
+        {"trickled head", "GET /x HTTP/1.1\r\n", QByteArray(40, 'h'), false},
+        // A body may not fall silent for longer...
+        {"stalled body", postHead(100) + "0123456789", "", false},
+        // ...but keeps its connection while bytes come, past the stall time.
+        {"slow body", postHead(15), "0123456789abcde", true},
+    };
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (const Case& c : cases) clients.push_back(openClient(port, c.start));
+    QElapsedTimer timer;
+    timer.start();
+    std::vector<QByteArray> received(clients.size());
+    std::vector<qint64> closedAt(clients.size(), -1);
+    for (int step = 0; timer.elapsed() < 6000; ++step) {
+        for (size_t i = 0; i < clients.size(); ++i) {
+            QTcpSocket& socket = *clients[i];
+            if (closedAt[i] >= 0) continue;
+            if (step < cases[i].trickle.size()) socket.write(cases[i].trickle.mid(step, 1));
+            socket.waitForReadyRead(10);
+            received[i] += socket.readAll();
+            if (socket.state() != QAbstractSocket::ConnectedState) closedAt[i] = timer.elapsed();
+        }
+        QThread::msleep(200);  // the trickle's pace
+        if (std::all_of(closedAt.begin(), closedAt.end(), [](qint64 t) { return t >= 0; })) break;
+    }
+    for (size_t i = 0; i < clients.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        ASSERT_GE(closedAt[i], 0);
+        if (cases[i].served) {
+            EXPECT_TRUE(received[i].endsWith("\r\n\r\n15")) << received[i].constData();
+            EXPECT_GT(closedAt[i], 2000);  // outlived the stall time
+        } else {
+            EXPECT_TRUE(received[i].isEmpty()) << received[i].constData();
+            EXPECT_LT(closedAt[i], 4000);
+        }
+    }
+    EXPECT_EQ(server.postCalls, 1);
+    EXPECT_EQ(server.getCalls, 0);
+    EXPECT_TRUE(waitUntil([&] { return server.bodyBytesHeld() == 0; }, 5000));
+}
+
+TEST_F(ServerLimitsTest, AnAnswerIsNotCutWhileTheClientReadsSlowly) {
+    // The stall rule is for requests: an answer being read is bound only by the connection
+    // time-out between two writes.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("big.bin");
+    {
+        QFile big(path);
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(big.resize(64 * 1024 * 1024));
+    }
+    server.setStallTimeout(1);
+    server.setConnectionTimeout(2);
+    server.onGet = [&](TestHttpServer& s, evhttp_request* req) {
+        s.replyClient(req, 200, "OK", QFile(path), 0, -1, true);
+    };
+    start();
+    auto client = openClient(port, "GET /big HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(client);
+    client->setReadBufferSize(64 * kKiB);
+    qint64 received = 0;
+    QElapsedTimer timer;
+    timer.start();
+    // At most 2 MiB a second, for longer than both limits.
+    while (timer.elapsed() < 4000 && client->state() == QAbstractSocket::ConnectedState) {
+        client->waitForReadyRead(50);
+        received += client->read(200 * kKiB).size();
+        QThread::msleep(50);
+    }
+    EXPECT_EQ(client->state(), QAbstractSocket::ConnectedState) << received;
+    EXPECT_GT(received, 1024 * kKiB);  // read on throughout, slowly
+}
+
+TEST_F(ServerLimitsTest, ConnectionsBeyondTheCapAreRefused) {
+    server.setMaxConnections(3);
+    start();
+    EXPECT_EQ(server.maxConnections(), 3);
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 3; ++i) idle.push_back(openClient(port));
+    ASSERT_TRUE(waitUntil([&] { return server.connectionCount() == 3; }, 5000));
+
+    QElapsedTimer timer;
+    timer.start();
+    const QByteArray refused = rawExchange(port, "GET /x HTTP/1.1\r\nHost: x\r\n\r\n", 5000);
+    EXPECT_LT(timer.elapsed(), 3000);
+    EXPECT_TRUE(refused.startsWith("HTTP/1.1 503 Service Unavailable\r\n")) << refused.constData();
+    EXPECT_TRUE(refused.contains("\r\nRetry-After: 5\r\n"));
+    // Requests that arrive with their connection, read before it could be refused (a busy loop
+    // makes that likely), are refused all the same: none reaches a handler.
+    std::vector<std::unique_ptr<QTcpSocket>> burst;
+    for (int i = 0; i < 200; ++i)
+        burst.push_back(openClient(port, "GET /x HTTP/1.1\r\nHost: x\r\n\r\n"));
+    for (auto& socket : burst) {
+        QByteArray answer;
+        EXPECT_TRUE(readUntilClosed(*socket, 5000, &answer));
+        EXPECT_TRUE(answer.startsWith("HTTP/1.1 503 ")) << answer.constData();
+    }
+    EXPECT_EQ(server.getCalls, 0);
+
+    idle.pop_back();
+    ASSERT_TRUE(waitUntil([&] { return server.connectionCount() == 2; }, 5000));
+    EXPECT_EQ(httpGet(port, "/x").body, "up");
+}
+
+TEST_F(ServerLimitsTest, RunningOutOfDescriptorsPausesAcceptingWithOneLine) {
+    server.setAcceptPause(300);
+    start();
+    ASSERT_EQ(httpGet(port, "/x").body, "up");
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // Room for a few clients of this process, none for the server to accept them with.
+    int free = 0, fd = 0;
+    for (; free < 4; ++fd)
+        if (fcntl(fd, F_GETFD) == -1) ++free;
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(fd);
+    MessageCapture capture;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<std::unique_ptr<QTcpSocket>> waiting;
+    for (int i = 0; i < 4; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        socket->waitForConnected(2000);
+        waiting.push_back(std::move(socket));
+    }
+    // Several pauses pass while the descriptors stay short.
+    QThread::msleep(1200);
+    const int lines = capture.lines().filter("[Listen Error] 24").size();
+    waiting.clear();
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    EXPECT_EQ(lines, 1);
+    EXPECT_EQ(httpGet(port, "/x").body, "up");
+}
+
+TEST_F(ServerLimitsTest, AHandlerMayLetOthersRunDuringLongWork) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> working{false};
+    server.onPost = [&](TestHttpServer& s, evhttp_request* req) {
+        s.withoutRequestLock(req, [&] {
+            working = true;
+            released.wait();
+        });
+        s.replyClient(req, 200, "OK", QByteArray("long"));
+    };
+    start();
+    auto longOne = std::async(std::launch::async,
+                              [this] { return httpRequest(port, "POST", "/long", {}, "x").body; });
+    ASSERT_TRUE(waitUntil([&] { return working.load(); }, 5000));
+    EXPECT_EQ(httpGet(port, "/x").body, "up");
+    release.set_value();
+    EXPECT_EQ(longOne.get(), "long");
+}
