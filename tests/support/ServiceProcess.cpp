@@ -1,6 +1,13 @@
 #include "tests/support/ServiceProcess.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <random>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,10 +18,27 @@
 #include <QTcpSocket>
 #include <QThread>
 
+// Below the kernel's ephemeral range (from 32768), so no outgoing connection takes the port
+// between this check and the server's bind. The lock file, held until the process ends, keeps
+// other test processes off it: it is this process's port, whether bound yet or not.
 quint16 freePort() {
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0)) return 0;
-    return server.serverPort();
+    static std::mutex mutex;
+    static std::mt19937 random(std::random_device{}());
+    std::lock_guard<std::mutex> lock(mutex);
+    const QByteArray lockDir = QDir::tempPath().toLocal8Bit() + "/wayfarer-test-ports";
+    ::mkdir(lockDir.constData(), 0777);
+    std::uniform_int_distribution<int> pick(12000, 19999);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const quint16 port = static_cast<quint16>(pick(random));
+        const QByteArray lockFile = lockDir + '/' + QByteArray::number(port);
+        const int fd = ::open(lockFile.constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+        if (fd < 0) continue;
+        QTcpServer probe;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && probe.listen(QHostAddress::Any, port))
+            return port;
+        ::close(fd);
+    }
+    return 0;
 }
 
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {
