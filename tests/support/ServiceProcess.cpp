@@ -98,7 +98,9 @@ bool ServiceProcess::start(bool writeConfig, bool waitForPorts) {
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->setStandardOutputFile(m_dir.filePath("service-output.txt"), QIODevice::Append);
     m_process->setWorkingDirectory(m_dir.path());
-    m_process->start(m_dir.filePath("wayfarer"), QStringList());
+    QStringList command = m_launcher;
+    command << m_dir.filePath("wayfarer");
+    m_process->start(command.first(), command.mid(1));
     if (!m_process->waitForStarted(5000)) return false;
     // Start-up installs its console-control handler last: from then on the service is up.
     if (!waitUntil([this] { return !running() || catchesSignal(SIGINT); }, 15000) || !running())
