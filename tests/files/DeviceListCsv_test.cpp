@@ -1,7 +1,5 @@
 #include "files/DeviceListCsv.h"
 
-#include <functional>
-
 #include <gtest/gtest.h>
 #include <QFile>
 #include <QTemporaryDir>
@@ -125,23 +123,24 @@ TEST_F(DeviceListCsvTest, AnUnpairedQuoteSwallowsTheRestOfItsRow) {
 // The first non-empty line must carry the sixteen titles, in order; more are allowed.
 struct HeaderCase {
     const char* name;
-    std::function<QStringList()> lines;  // the file, titles first
-    const char* failure;                 // the one line logged, nullptr: the read succeeds
-    QStringList serials;                 // imported on success
+    void (*editTitles)(QStringList&);  // nullptr: the file has no title line
+    QStringList rest;                  // the lines after the titles
+    const char* failure;               // the one line logged; nullptr: the read succeeds
+    QStringList serials;               // imported on success
 };
-
-QStringList titlesWith(const std::function<void(QStringList&)>& edit) {
-    QStringList titles = DeviceListTable::titles();
-    edit(titles);
-    return {titles.join(','), "D,SN1,T,P,138,A,M,F,G,S,0,cmd,0,0,0,0"};
-}
 
 class DeviceListCsvHeaderTest : public DeviceListCsvTest,
                                 public ::testing::WithParamInterface<HeaderCase> {};
 
 TEST_P(DeviceListCsvHeaderTest, IsCheckedBeforeAnyRow) {
     const HeaderCase& c = GetParam();
-    writeLines("list.csv", c.lines());
+    QStringList lines = c.rest;
+    if (c.editTitles) {
+        QStringList titles = DeviceListTable::titles();
+        c.editTitles(titles);
+        lines.prepend(titleLine(titles));
+    }
+    writeLines("list.csv", lines);
     QList<struDeviceInfo> imported{sampleDevice("stale")};
     EXPECT_EQ(DeviceListCsv::read(path("list.csv"), imported), c.failure == nullptr);
     if (c.failure) {
@@ -153,39 +152,32 @@ TEST_P(DeviceListCsvHeaderTest, IsCheckedBeforeAnyRow) {
     EXPECT_EQ(serials, c.serials);
 }
 
+const char* const kSn1 = "D,SN1,T,P,138,A,M,F,G,S,0,cmd,0,0,0,0";
+const char* const kNoHeader = "[ReadImportCsv] file has no header row";
+
 INSTANTIATE_TEST_SUITE_P(
     Csv, DeviceListCsvHeaderTest,
-    ::testing::Values(HeaderCase{"FifteenTitles",
-                                 [] { return titlesWith([](QStringList& t) { t.removeLast(); }); },
-                                 "Excel header count error",
-                                 {}},
-                      HeaderCase{"LowerCaseId",
-                                 [] { return titlesWith([](QStringList& t) { t[0] = "设备id"; }); },
-                                 "Excel header name error",
-                                 {}},
-                      HeaderCase{
-                          "SwappedColumns",
-                          [] { return titlesWith([](QStringList& t) { t.swapItemsAt(12, 13); }); },
-                          "Excel header name error",
-                          {}},
-                      HeaderCase{"ExtraSeventeenthTitle",
-                                 [] { return titlesWith([](QStringList& t) { t << "备注"; }); },
-                                 nullptr,
-                                 {"SN1"}},
-                      HeaderCase{"HeaderOnly",
-                                 [] { return QStringList{DeviceListTable::titles().join(',')}; },
-                                 nullptr,
-                                 {}},
-                      HeaderCase{"EmptyFile",
-                                 [] { return QStringList{}; },
-                                 "[ReadImportCsv] file has no header row",
-                                 {}},
-                      HeaderCase{"OnlyEmptyLines",
-                                 [] {
-                                     return QStringList{"", "", ""};
-                                 },
-                                 "[ReadImportCsv] file has no header row",
-                                 {}}),
+    ::testing::Values(
+        HeaderCase{"FifteenTitles",
+                   [](QStringList& t) { t.removeLast(); },
+                   {kSn1},
+                   "Excel header count error",
+                   {}},
+        HeaderCase{"LowerCaseId",
+                   [](QStringList& t) { t[0] = "设备id"; },
+                   {kSn1},
+                   "Excel header name error",
+                   {}},
+        HeaderCase{"SwappedColumns",
+                   [](QStringList& t) { t.swapItemsAt(12, 13); },
+                   {kSn1},
+                   "Excel header name error",
+                   {}},
+        HeaderCase{
+            "ExtraSeventeenthTitle", [](QStringList& t) { t << "备注"; }, {kSn1}, nullptr, {"SN1"}},
+        HeaderCase{"HeaderOnly", [](QStringList&) {}, {}, nullptr, {}},
+        HeaderCase{"EmptyFile", nullptr, {}, kNoHeader, {}},
+        HeaderCase{"OnlyEmptyLines", nullptr, {"", "", ""}, kNoHeader, {}}),
     [](const ::testing::TestParamInfo<HeaderCase>& info) { return info.param.name; });
 
 TEST_F(DeviceListCsvTest, FlagsAreSetOnlyByTheTextOne) {
