@@ -162,8 +162,12 @@ export class Service {
     async stop() {
         if (!this.process) return;
         if (this.process.exitCode === null && this.process.signalCode === null) {
-            this.process.kill('SIGINT');
-            const ended = await Promise.race([this.exited.then(() => true), new Promise((r) => setTimeout(() => r(false), 5000))]);
+            // SIGTERM ends the service; SIGINT would only be logged, as a console Ctrl+C is.
+            this.process.kill('SIGTERM');
+            // The deadline's timer is cleared at once: a pending one keeps node from exiting.
+            let deadline;
+            const ended = await Promise.race([this.exited.then(() => true), new Promise((r) => { deadline = setTimeout(() => r(false), 5000); })]);
+            clearTimeout(deadline);
             if (!ended) {
                 this.process.kill('SIGKILL');
                 await this.exited;
