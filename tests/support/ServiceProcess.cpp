@@ -1,13 +1,15 @@
 #include "tests/support/ServiceProcess.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstring>
 #include <mutex>
 #include <random>
+#include <string>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,25 +20,37 @@
 #include <QTcpSocket>
 #include <QThread>
 
+namespace {
+// An abstract Unix socket name per port, held until the process ends: no other test process
+// takes the port meanwhile, and the kernel lets the name go with the process. -1 when taken.
+int reservePort(quint16 port) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = "wayfarer-test-port-" + std::to_string(port);
+    std::memcpy(address.sun_path + 1, name.data(), name.size());  // leading NUL: abstract
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+}  // namespace
+
 // Below the kernel's ephemeral range (from 32768), so no outgoing connection takes the port
-// between this check and the server's bind. The lock file, held until the process ends, keeps
-// other test processes off it: it is this process's port, whether bound yet or not.
+// between this check and the server's bind; reserved for this process, bound yet or not.
 quint16 freePort() {
     static std::mutex mutex;
     static std::mt19937 random(std::random_device{}());
     std::lock_guard<std::mutex> lock(mutex);
-    const QByteArray lockDir = QDir::tempPath().toLocal8Bit() + "/wayfarer-test-ports";
-    ::mkdir(lockDir.constData(), 0777);
     std::uniform_int_distribution<int> pick(12000, 19999);
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const quint16 port = static_cast<quint16>(pick(random));
-        const QByteArray lockFile = lockDir + '/' + QByteArray::number(port);
-        const int fd = ::open(lockFile.constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
-        if (fd < 0) continue;
+        const int reservation = reservePort(port);
+        if (reservation < 0) continue;
         QTcpServer probe;
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && probe.listen(QHostAddress::Any, port))
-            return port;
-        ::close(fd);
+        if (probe.listen(QHostAddress::Any, port)) return port;
+        ::close(reservation);
     }
     return 0;
 }
