@@ -1,5 +1,8 @@
 # Per-target defaults: warnings as the house rule, optional sanitizers.
 set(WAYFARER_WARNINGS -Wall -Wextra -Wpedantic -Wno-unused-parameter)
+if(WAYFARER_WERROR)
+    list(APPEND WAYFARER_WARNINGS -Werror)
+endif()
 
 set(WAYFARER_SAN_FLAGS "")
 if(WAYFARER_SANITIZE)

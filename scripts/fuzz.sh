@@ -8,7 +8,7 @@ seconds=${1:-60}
 dir="$root/build/fuzz"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DWAYFARER_FUZZ=ON -DWAYFARER_TESTS=OFF >/dev/null
+    -DWAYFARER_FUZZ=ON -DWAYFARER_TESTS=OFF -DWAYFARER_WERROR="${WAYFARER_WERROR:-OFF}" >/dev/null
 ninja -C "$dir" fuzzers
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

@@ -7,4 +7,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd "$root/build/asan"
-ctest --output-on-failure --timeout 900 -j2 --repeat until-pass:2
+ctest --output-on-failure --timeout 900 -j2

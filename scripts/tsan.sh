@@ -14,7 +14,7 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 generator=()
 [[ -f "$dir/CMakeCache.txt" ]] || generator=(-G Ninja)
 cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug -DWAYFARER_TSAN=ON \
-    -DWAYFARER_TESTS=ON "${launcher[@]}" >/dev/null
+    -DWAYFARER_TESTS=ON -DWAYFARER_WERROR="${WAYFARER_WERROR:-OFF}" "${launcher[@]}" >/dev/null
 ninja -C "$dir" -j"${TSAN_JOBS:-2}" "${tests[@]}" wayfarer
 
 logs="$dir/tsan-logs"

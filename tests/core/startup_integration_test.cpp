@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSqlDatabase>
@@ -18,11 +19,26 @@ bool hasLogFile(const ServiceProcess& service) {
     return !QDir(service.path("WFSLog")).entryList({"WFSLog_*.log"}, QDir::Files).isEmpty();
 }
 
+bool privateNetworkAvailable() {
+    QProcess probe;
+    probe.start("unshare", {"--net", "--", "true"});
+    return probe.waitForFinished(5000) && probe.exitStatus() == QProcess::NormalExit &&
+           probe.exitCode() == 0;
+}
+
 TEST(Startup, FirstStartWritesConfigAndOpensNamedLogFile) {
+    // Without config.ini the service takes the default ports; in a network namespace of its
+    // own they are not the host's, which other tests and services share.
+    if (!privateNetworkAvailable())
+        GTEST_SKIP() << "unshare --net is not available here (it needs root); the first start "
+                        "would bind the default ports 80, 8001 and 10022 of the host";
     ServiceProcess service;
+    service.setLauncher({"unshare", "--net", "--"});
     ASSERT_TRUE(service.start(/*writeConfig=*/false, /*waitForPorts=*/false));
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(service.path("config.ini")); }));
     ASSERT_TRUE(waitUntil([&] { return hasLogFile(service); }));
+    EXPECT_TRUE(waitUntil([&] { return service.output().contains("Tcp Server start OK! 10022"); }))
+        << service.output().toStdString();
 
     QSettings settings(service.path("config.ini"), QSettings::IniFormat);
     EXPECT_EQ(settings.childGroups(), QStringList({"LocalParam"}));

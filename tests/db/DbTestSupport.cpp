@@ -53,4 +53,23 @@ void DbTableTest::SetUp() {
     ASSERT_TRUE(DbSchema::ensure());
     ASSERT_TRUE(sqlExec(QStringLiteral("delete from Tab_DeviceInfo")));
     ASSERT_TRUE(sqlExec(QStringLiteral("delete from Tab_Package")));
+    m_schema.clear();
+    PooledConnection connection;
+    ASSERT_TRUE(connection.isUsable());
+    QSqlQuery query(connection.database());
+    ASSERT_TRUE(
+        query.exec(QStringLiteral("select name, sql from sqlite_master where sql is not "
+                                  "null and name not like 'sqlite%' order by rowid")));
+    while (query.next()) m_schema.append({query.value(0).toString(), query.value(1).toString()});
+}
+
+void DbTableTest::TearDown() {
+    for (const auto& object : m_schema) {
+        const QString exists =
+            QStringLiteral("select count(*) from sqlite_master where name = '%1'")
+                .arg(object.first);
+        if (sqlValue(exists).toInt() == 0) {
+            EXPECT_TRUE(sqlExec(object.second)) << object.first.toStdString();
+        }
+    }
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <ostream>
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QVariant>
 
@@ -20,8 +22,14 @@ QString testAppDir();
 QVariant sqlValue(const QString& statement);
 bool sqlExec(const QString& statement);
 
-// Tables present and empty before each table test.
+// Tables present and empty before each table test. A test may drop a table to make statements
+// fail: the tables and indexes it started with are created again afterwards, because the
+// schema steps, once recorded as done, would not, and the next test in the process needs them.
 class DbTableTest : public ::testing::Test {
   protected:
     void SetUp() override;
+    void TearDown() override;
+
+  private:
+    QList<QPair<QString, QString>> m_schema;  // name and statement, in order of creation
 };

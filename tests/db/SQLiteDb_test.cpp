@@ -224,20 +224,26 @@ int closeAll(const QString& dir) {
     return 0;
 }
 
-TEST(SQLiteDbDeathTest, UnopenableDatabaseGivesInvalidConnectionsAndNoStuckPool) {
+struct FreshScenario {
+    const char* name;
+    int (*run)(const QString& dir);
+};
+
+class SQLiteDbDeathTest : public ::testing::TestWithParam<FreshScenario> {};
+
+TEST_P(SQLiteDbDeathTest, EndsWithoutAFailedCheck) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(std::exit(runFresh(unopenableDatabase)), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(std::exit(runFresh(GetParam().run)), ::testing::ExitedWithCode(0), "");
 }
 
-TEST(SQLiteDbDeathTest, ConnectionThatNoLongerOpensIsDropped) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(std::exit(runFresh(connectionThatNoLongerOpens)), ::testing::ExitedWithCode(0), "");
-}
-
-TEST(SQLiteDbDeathTest, CloseAllWaitsForBorrowedConnectionsThenRefuses) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(std::exit(runFresh(closeAll)), ::testing::ExitedWithCode(0), "");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Pool, SQLiteDbDeathTest,
+    ::testing::Values(FreshScenario{"UnopenableDatabaseGivesInvalidConnectionsAndNoStuckPool",
+                                    unopenableDatabase},
+                      FreshScenario{"ConnectionThatNoLongerOpensIsDropped",
+                                    connectionThatNoLongerOpens},
+                      FreshScenario{"CloseAllWaitsForBorrowedConnectionsThenRefuses", closeAll}),
+    [](const ::testing::TestParamInfo<FreshScenario>& info) { return info.param.name; });
 
 TEST(SQLiteDbTest, ClosedConnectionIsReopenedWithFreshStatements) {
     ASSERT_TRUE(DbSchema::ensure());

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <QStringList>
 
-#include "db/DbSchema.h"
 #include "db/Tab_Package.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/support/MessageCapture.h"
@@ -169,5 +168,4 @@ TEST_F(TabPackageTest, FailedStatementsLogTheirFixedLine) {
         EXPECT_EQ(capture.lines(), QStringList{c.message});
     }
     EXPECT_EQ(all.size(), 1);  // cleared only on success
-    ASSERT_TRUE(DbSchema::ensure());
 }

@@ -40,16 +40,17 @@ upload)
                 code=$(http_code "$api/uploadFile?name=pkg$i.bin&app=1.0.$i&type=K$i&blockIndex=$b&blockSize=3&totalLength=3145728&uploadTime=20260101" \
                     -X POST --data-binary "@$tmp/block" -H 'Content-Type: application/octet-stream')
                 [[ $code == 200 ]] || return 0
+                echo "$b" >>"$tmp/blocks"
             done
             echo "pkg$i.bin K$i" >>"$tmp/acked"
         done
     }
-    touch "$tmp/acked"
+    touch "$tmp/acked" "$tmp/blocks"
     uploader &
     worker=$!
-    wait_for 30 bash -c "[[ \$(wc -l <'$tmp/acked') -ge 3 ]]" ||
+    # Killed once three packages are complete and the next one has only some of its blocks.
+    wait_for 30 bash -c "[[ \$(wc -l <'$tmp/acked') -ge 3 && \$(tail -n 1 '$tmp/blocks') != 2 ]]" ||
         fail "no upload was acknowledged"
-    sleep 0.$((RANDOM % 10))  # somewhere inside a package's blocks
     restart_and_check
     wait "$worker" || true
     worker=""

@@ -6,6 +6,7 @@ request on each port is answered promptly and a terminal report is answered, and
 stays up. The servers' own idle time-outs (minutes) are not waited for.
 """
 import os
+import random
 import shutil
 import socket
 import subprocess
@@ -21,10 +22,25 @@ PER_PORT = 50
 PROMPT_S = 3.0
 
 
+HANDED_OUT = set()
+
+
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A port nobody listens on, below the ephemeral range, so no outgoing connection (50 per
+    port here) takes it before the service binds it."""
+    for _ in range(200):
+        port = random.randrange(20000, 32000)
+        if port in HANDED_OUT:
+            continue
+        with socket.socket() as s:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                s.bind(("0.0.0.0", port))
+            except OSError:
+                continue
+        HANDED_OUT.add(port)
+        return port
+    fail("no free port between 20000 and 32000")
 
 
 def fail(message):

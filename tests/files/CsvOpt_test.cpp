@@ -137,25 +137,33 @@ TEST_F(CsvOptTest, ReadWithoutMarkIsGbkEvenForUtf8Text) {
     EXPECT_NE(rows[0][0].toString(), "设备ID");
 }
 
-TEST_F(CsvOptTest, ReadFailures) {
-    writeBytes("in.txt", "a,b\n");
-    const struct { QString name; } cases[] = {{path("absent.csv")}, {path("in.txt")}, {""}};
-    for (const auto& c : cases) {
-        QList<QList<QVariant>> rows{{"stale"}};
-        EXPECT_EQ(csv.ReadCsv(c.name, rows), -1) << c.name.toStdString();
-        EXPECT_TRUE(rows.isEmpty()) << c.name.toStdString();
-    }
+// Reads that give no rows, failed or not, leave no stale row behind.
+struct NoRowsCase {
+    const char* name;
+    QString file;         // empty: the empty name
+    const char* content;  // nullptr: the file does not exist
+    int result;
+};
+
+class CsvReadNoRowsTest : public CsvOptTest, public ::testing::WithParamInterface<NoRowsCase> {};
+
+TEST_P(CsvReadNoRowsTest, ClearsTheRows) {
+    const NoRowsCase& c = GetParam();
+    if (c.content) writeBytes(c.file, c.content);
+    QList<QList<QVariant>> rows{{"stale"}};
+    EXPECT_EQ(csv.ReadCsv(c.file.isEmpty() ? QString() : path(c.file), rows), c.result);
+    EXPECT_TRUE(rows.isEmpty());
 }
 
-TEST_F(CsvOptTest, ReadOfAnEmptyFileGivesNoRows) {
-    writeBytes("empty.csv", "");
-    writeBytes("blank.csv", "\n\r\n\n");
-    for (const char* name : {"empty.csv", "blank.csv"}) {
-        QList<QList<QVariant>> rows{{"stale"}};
-        EXPECT_EQ(csv.ReadCsv(path(name), rows), 0) << name;
-        EXPECT_TRUE(rows.isEmpty()) << name;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Csv, CsvReadNoRowsTest,
+                         ::testing::Values(NoRowsCase{"AbsentFile", "absent.csv", nullptr, -1},
+                                           NoRowsCase{"OtherSuffix", "in.txt", "a,b\n", -1},
+                                           NoRowsCase{"EmptyName", "", nullptr, -1},
+                                           NoRowsCase{"EmptyFile", "empty.csv", "", 0},
+                                           NoRowsCase{"OnlyLineEnds", "blank.csv", "\n\r\n\n", 0}),
+                         [](const ::testing::TestParamInfo<NoRowsCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST_F(CsvOptTest, AFileBeyondALimitIsRefusedWhole) {
     // Three non-empty lines of at most three fields, 13 bytes.

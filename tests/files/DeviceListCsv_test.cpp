@@ -120,38 +120,65 @@ TEST_F(DeviceListCsvTest, AnUnpairedQuoteSwallowsTheRestOfItsRow) {
     EXPECT_EQ(imported[1].devSN, "SN3");
 }
 
-TEST_F(DeviceListCsvTest, HeaderChecks) {
-    QStringList lowerId = DeviceListTable::titles();
-    lowerId[0] = "设备id";
-    QStringList extra = DeviceListTable::titles();
-    extra << "备注";
-    QStringList swapped = DeviceListTable::titles();
-    swapped.swapItemsAt(12, 13);
-    const struct {
-        const char* name;
-        QStringList header;
-        bool ok;
-        const char* message;
-    } cases[] = {
-        {"fifteen titles", DeviceListTable::titles().mid(0, 15), false, "Excel header count error"},
-        {"lower-case id", lowerId, false, "Excel header name error"},
-        {"swapped columns", swapped, false, "Excel header name error"},
-        {"extra 17th title", extra, true, nullptr},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        capture.clear();
-        writeLines("list.csv", {titleLine(c.header), row("SN1")});
-        QList<struDeviceInfo> imported{sampleDevice("stale")};
-        EXPECT_EQ(DeviceListCsv::read(path("list.csv"), imported), c.ok);
-        if (c.ok) {
-            ASSERT_EQ(imported.size(), 1);
-            EXPECT_EQ(imported[0].devSN, "SN1");
-        } else {
-            EXPECT_TRUE(capture.contains(c.message));
-        }
+// The first non-empty line must carry the sixteen titles, in order; more are allowed.
+struct HeaderCase {
+    const char* name;
+    void (*editTitles)(QStringList&);  // nullptr: the file has no title line
+    QStringList rest;                  // the lines after the titles
+    const char* failure;               // the one line logged; nullptr: the read succeeds
+    QStringList serials;               // imported on success
+};
+
+class DeviceListCsvHeaderTest : public DeviceListCsvTest,
+                                public ::testing::WithParamInterface<HeaderCase> {};
+
+TEST_P(DeviceListCsvHeaderTest, IsCheckedBeforeAnyRow) {
+    const HeaderCase& c = GetParam();
+    QStringList lines = c.rest;
+    if (c.editTitles) {
+        QStringList titles = DeviceListTable::titles();
+        c.editTitles(titles);
+        lines.prepend(titleLine(titles));
     }
+    writeLines("list.csv", lines);
+    QList<struDeviceInfo> imported{sampleDevice("stale")};
+    EXPECT_EQ(DeviceListCsv::read(path("list.csv"), imported), c.failure == nullptr);
+    if (c.failure) {
+        EXPECT_EQ(capture.lines(), QStringList{c.failure});
+        return;
+    }
+    QStringList serials;
+    for (const struDeviceInfo& device : imported) serials << device.devSN;
+    EXPECT_EQ(serials, c.serials);
 }
+
+const char* const kSn1 = "D,SN1,T,P,138,A,M,F,G,S,0,cmd,0,0,0,0";
+const char* const kNoHeader = "[ReadImportCsv] file has no header row";
+
+INSTANTIATE_TEST_SUITE_P(
+    Csv, DeviceListCsvHeaderTest,
+    ::testing::Values(
+        HeaderCase{"FifteenTitles",
+                   [](QStringList& t) { t.removeLast(); },
+                   {kSn1},
+                   "Excel header count error",
+                   {}},
+        HeaderCase{"LowerCaseId",
+                   [](QStringList& t) { t[0] = "设备id"; },
+                   {kSn1},
+                   "Excel header name error",
+                   {}},
+        HeaderCase{"SwappedColumns",
+                   [](QStringList& t) { t.swapItemsAt(12, 13); },
+                   {kSn1},
+                   "Excel header name error",
+                   {}},
+        HeaderCase{
+            "ExtraSeventeenthTitle", [](QStringList& t) { t << "备注"; }, {kSn1}, nullptr, {"SN1"}},
+        HeaderCase{"HeaderOnly", [](QStringList&) {}, {}, nullptr, {}},
+        HeaderCase{"EmptyFile", nullptr, {}, kNoHeader, {}},
+        HeaderCase{"OnlyEmptyLines", nullptr, {"", "", ""}, kNoHeader, {}}),
+    [](const ::testing::TestParamInfo<HeaderCase>& info) { return info.param.name; });
 
 TEST_F(DeviceListCsvTest, FlagsAreSetOnlyByTheTextOne) {
     const struct {
@@ -186,24 +213,6 @@ TEST_F(DeviceListCsvTest, RowsWithoutSerialNumberOrTooShortAreLeftOut) {
     EXPECT_EQ(imported[0].devSN, "SN1");
     EXPECT_TRUE(imported[0].isAutoUpdate);
     EXPECT_EQ(imported[1].devSN, "SN3");
-}
-
-TEST_F(DeviceListCsvTest, HeaderOnlyFileGivesAnEmptyList) {
-    writeLines("list.csv", {titleLine(DeviceListTable::titles())});
-    QList<struDeviceInfo> imported{sampleDevice("stale")};
-    ASSERT_TRUE(DeviceListCsv::read(path("list.csv"), imported));
-    EXPECT_TRUE(imported.isEmpty());
-}
-
-TEST_F(DeviceListCsvTest, AFileWithoutANonEmptyLineHasNoHeader) {
-    for (const QStringList& lines : {QStringList{}, QStringList{"", "", ""}}) {
-        capture.clear();
-        writeLines("list.csv", lines);
-        QList<struDeviceInfo> imported;
-        EXPECT_FALSE(DeviceListCsv::read(path("list.csv"), imported));
-        EXPECT_TRUE(capture.contains("[ReadImportCsv] file has no header row"));
-        EXPECT_FALSE(capture.contains("Excel header"));
-    }
 }
 
 TEST_F(DeviceListCsvTest, FileNamesAndSuffixes) {

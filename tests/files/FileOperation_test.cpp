@@ -32,25 +32,41 @@ class FileOperationTest : public ::testing::Test {
     QTemporaryDir m_dir;
 };
 
-TEST_F(FileOperationTest, PackageBlockStartsAfreshOrAppends) {
-    struct Case {
-        bool newFile;
-        int expectedSize;
-    };
-    for (const Case& c : {Case{true, 10}, Case{false, 1010}}) {
-        const QString file = path(QStringLiteral("pkg.bin"));
-        ASSERT_TRUE(writeFile(file, QByteArray(1000, 'a')));
-        EXPECT_TRUE(files()->WriteUpgradePackage(file, QByteArray(10, 'b'), c.newFile));
-        const QByteArray content = readFile(file);
-        EXPECT_EQ(content.size(), c.expectedSize) << "newFile " << c.newFile;
-        EXPECT_TRUE(content.endsWith(QByteArray(10, 'b')));
+// A package block starts the file afresh or appends to it; an import replaces the file.
+struct WriteCase {
+    const char* name;
+    enum { PackageAfresh, PackageAppend, Import } op;
+    QByteArray before;  // empty: no file yet
+    QByteArray data;
+    QByteArray after;
+};
+
+class FileWriteTest : public FileOperationTest, public ::testing::WithParamInterface<WriteCase> {};
+
+TEST_P(FileWriteTest, LeavesTheExpectedContent) {
+    const WriteCase& c = GetParam();
+    const QString file = path(QStringLiteral("out.bin"));
+    if (!c.before.isEmpty()) {
+        ASSERT_TRUE(writeFile(file, c.before));
     }
+    const bool ok = c.op == WriteCase::Import ? files()->ImportExcelFile(file, c.data)
+                                              : files()->WriteUpgradePackage(
+                                                    file, c.data, c.op == WriteCase::PackageAfresh);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(readFile(file), c.after);
 }
 
-TEST_F(FileOperationTest, AppendingToAMissingPackageCreatesIt) {
-    EXPECT_TRUE(files()->WriteUpgradePackage(path(QStringLiteral("new.bin")), "abc", false));
-    EXPECT_EQ(readFile(path(QStringLiteral("new.bin"))), QByteArray("abc"));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Files, FileWriteTest,
+    ::testing::Values(WriteCase{"PackageBlockStartsAfresh", WriteCase::PackageAfresh,
+                                QByteArray(1000, 'a'), "bbb", "bbb"},
+                      WriteCase{"PackageBlockAppends", WriteCase::PackageAppend,
+                                QByteArray(1000, 'a'), "bbb", QByteArray(1000, 'a') + "bbb"},
+                      WriteCase{"AppendingToAMissingPackageCreatesIt", WriteCase::PackageAppend, "",
+                                "abc", "abc"},
+                      WriteCase{"ImportReplacesAnOlderFile", WriteCase::Import,
+                                QByteArray(100, 'o'), "short", "short"}),
+    [](const ::testing::TestParamInfo<WriteCase>& info) { return info.param.name; });
 
 TEST_F(FileOperationTest, PackageAndImportCreateOnlyTheLastDirectoryLevel) {
     QDir(m_dir.path()).mkdir(QStringLiteral("Package"));
@@ -62,13 +78,6 @@ TEST_F(FileOperationTest, PackageAndImportCreateOnlyTheLastDirectoryLevel) {
     EXPECT_TRUE(files()->ImportExcelFile(path(QStringLiteral("Excel/import.csv")), "new"));
     EXPECT_EQ(readFile(path(QStringLiteral("Excel/import.csv"))), QByteArray("new"));
     EXPECT_FALSE(files()->ImportExcelFile(path(QStringLiteral("a/b/import.csv")), "new"));
-}
-
-TEST_F(FileOperationTest, ImportReplacesAnOlderFile) {
-    const QString file = path(QStringLiteral("import.xlsx"));
-    ASSERT_TRUE(writeFile(file, QByteArray(100, 'o')));
-    EXPECT_TRUE(files()->ImportExcelFile(file, "short"));
-    EXPECT_EQ(readFile(file), QByteArray("short"));
 }
 
 TEST_F(FileOperationTest, ParameterErrors) {

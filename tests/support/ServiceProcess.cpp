@@ -1,6 +1,15 @@
 #include "tests/support/ServiceProcess.h"
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <string>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,12 +20,39 @@
 #include <QTcpSocket>
 #include <QThread>
 
+namespace {
+// An abstract Unix socket name per port, held until the process ends: no other test process
+// takes the port meanwhile, and the kernel lets the name go with the process. -1 when taken.
+int reservePort(quint16 port) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = "wayfarer-test-port-" + std::to_string(port);
+    std::memcpy(address.sun_path + 1, name.data(), name.size());  // leading NUL: abstract
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+}  // namespace
+
+// Below the kernel's ephemeral range (from 32768), so no outgoing connection takes the port
+// between this check and the server's bind; reserved for this process, bound yet or not.
 quint16 freePort() {
-    // Free on every address: the service binds 0.0.0.0, and another loopback address
-    // (127.0.0.2, ...) may hold a port that 127.0.0.1 does not.
-    QTcpServer server;
-    if (!server.listen(QHostAddress::AnyIPv4, 0)) return 0;
-    return server.serverPort();
+    static std::mutex mutex;
+    static std::mt19937 random(std::random_device{}());
+    std::lock_guard<std::mutex> lock(mutex);
+    std::uniform_int_distribution<int> pick(12000, 19999);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const quint16 port = static_cast<quint16>(pick(random));
+        const int reservation = reservePort(port);
+        if (reservation < 0) continue;
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, port)) return port;
+        ::close(reservation);
+    }
+    return 0;
 }
 
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {
@@ -79,7 +115,9 @@ bool ServiceProcess::start(bool writeConfig, bool waitForPorts) {
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->setStandardOutputFile(m_dir.filePath("service-output.txt"), QIODevice::Append);
     m_process->setWorkingDirectory(m_dir.path());
-    m_process->start(m_dir.filePath("wayfarer"), QStringList());
+    QStringList command = m_launcher;
+    command << m_dir.filePath("wayfarer");
+    m_process->start(command.first(), command.mid(1));
     if (!m_process->waitForStarted(5000)) return false;
     // Start-up installs its console-control handler last: from then on the service is up.
     if (!waitUntil([this] { return !running() || catchesSignal(SIGINT); }, 15000) || !running())

@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
 
@@ -31,6 +32,9 @@ class ServiceProcess {
     quint16 tcpPort() const { return m_params.value("TcpPort").toUInt(); }
     quint16 httpPort() const { return m_params.value("HttpPort").toUInt(); }
     quint16 httpPort2() const { return m_params.value("HttpPort2").toUInt(); }
+    // Program and arguments that run the executable (e.g. unshare --net --), which must exec it
+    // so that the process ID stays the service's.
+    void setLauncher(const QStringList& launcher) { m_launcher = launcher; }
 
     // Writes config.ini (unless writeConfig is false), starts the process and waits until its
     // start-up has finished and, with waitForPorts, its TCP port accepts connections.
@@ -48,5 +52,6 @@ class ServiceProcess {
   private:
     QTemporaryDir m_dir;
     QMap<QString, QVariant> m_params;
+    QStringList m_launcher;
     std::unique_ptr<QProcess> m_process;
 };

@@ -24,15 +24,25 @@ export async function waitFor(predicate, { timeoutMs = 15000, intervalMs = 50, w
     }
 }
 
-export function freePort() {
-    return new Promise((resolve, reject) => {
+function canListen(port) {
+    return new Promise((resolve) => {
         const server = net.createServer();
-        server.on('error', reject);
-        server.listen(0, '127.0.0.1', () => {
-            const { port } = server.address();
-            server.close(() => resolve(port));
-        });
+        server.once('error', () => resolve(false));
+        server.listen(port, '0.0.0.0', () => server.close(() => resolve(true)));
     });
+}
+
+// A port nobody listens on, below the kernel's ephemeral range (from 32768), so no outgoing
+// connection (the browser makes many) takes it before the service binds it.
+const handedOut = new Set();
+export async function freePort() {
+    for (let attempt = 0; attempt < 200; ++attempt) {
+        const port = 20000 + Math.floor(Math.random() * 12000);
+        if (handedOut.has(port) || !(await canListen(port))) continue;
+        handedOut.add(port);
+        return port;
+    }
+    throw new Error('no free port between 20000 and 32000');
 }
 
 function portOpen(port) {
@@ -155,8 +165,12 @@ export class Service {
     async stop() {
         if (!this.process) return;
         if (this.process.exitCode === null && this.process.signalCode === null) {
-            this.process.kill('SIGINT');
-            const ended = await Promise.race([this.exited.then(() => true), new Promise((r) => setTimeout(() => r(false), 5000))]);
+            // SIGTERM ends the service; SIGINT would only be logged, as a console Ctrl+C is.
+            this.process.kill('SIGTERM');
+            // The deadline's timer is cleared at once: a pending one keeps node from exiting.
+            let deadline;
+            const ended = await Promise.race([this.exited.then(() => true), new Promise((r) => { deadline = setTimeout(() => r(false), 5000); })]);
+            clearTimeout(deadline);
             if (!ended) {
                 this.process.kill('SIGKILL');
                 await this.exited;

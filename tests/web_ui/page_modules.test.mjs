@@ -5,7 +5,7 @@ import http from 'node:http';
 import { after, before, describe, test } from 'node:test';
 import { CSV_TITLES, decodeCsv, parseDeviceCsv, readCsvBytes, splitCsvLine } from '../../pages/doc/js/csv.js';
 import { ApiError, api, attachmentName, request, unsafeQueryValue } from '../../pages/doc/js/api.js';
-import { encodeGbk } from './harness.mjs';
+import { encodeGbk, waitFor } from './harness.mjs';
 
 describe('splitCsvLine reads lines as the service does', () => {
     const cases = [
@@ -141,14 +141,21 @@ describe('API client', () => {
     });
 
     test('an unreachable service is a network failure', async () => {
-        const err = await request('GET', 'http://127.0.0.1:1/x', { timeoutMs: 3000 }).then(() => null, (e) => e);
+        // A port that was just listened on and closed again: nothing answers there.
+        const closed = http.createServer();
+        await new Promise((resolve) => closed.listen(0, '127.0.0.1', resolve));
+        const { port } = closed.address();
+        await new Promise((resolve) => closed.close(resolve));
+        const err = await request('GET', `http://127.0.0.1:${port}/x`, { timeoutMs: 3000 }).then(() => null, (e) => e);
         assert.equal(err.kind, 'network');
     });
 
     test('cancelling an upload ends it as aborted', async () => {
         const controller = new AbortController();
         const pending = request('POST', `${base}/KORVA/uploadFile?name=a`, { body: 'x', signal: controller.signal, timeoutMs: 5000 });
-        setTimeout(() => controller.abort(), 100);
+        // Cancelled while the server holds the request, as an operator would.
+        await waitFor(() => seen.includes('/KORVA/uploadFile?name=a'), { what: 'the upload at the server' });
+        controller.abort();
         const err = await pending.then(() => null, (e) => e);
         assert.equal(err.kind, 'aborted');
     });
