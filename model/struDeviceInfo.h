@@ -28,5 +28,6 @@ struct struDeviceInfo {
     bool GetPrintFile = false;
     bool GetRunInfoFile = false;
     bool progressReported = false;  // memory only
+    qint32 LastReportTime = 0;      // seconds since the epoch; written only by the report hook
 };
 Q_DECLARE_METATYPE(struDeviceInfo)

@@ -310,7 +310,7 @@ TEST_F(TabDeviceInfoTest, RecordStatementsCoverEveryColumnOfTheTable) {
         ASSERT_TRUE(info.exec());
         while (info.next()) columns << info.value(1).toString();
     }
-    ASSERT_EQ(columns.size(), 19);
+    ASSERT_EQ(columns.size(), 20);
     using Write = DeviceColumns::Write;
     const struct {
         const char* name;
@@ -321,19 +321,19 @@ TEST_F(TabDeviceInfoTest, RecordStatementsCoverEveryColumnOfTheTable) {
         {"insert",
          DeviceColumns::statement(Write::Insert),
          {"insert", "into", "values"},
-         {"id", "UpgradeCompletionTime"}},
+         {"id", "UpgradeCompletionTime", "LastReportTime"}},
         {"insert with time",
          DeviceColumns::statement(Write::InsertWithTime),
          {"insert", "into", "values"},
-         {"id"}},
+         {"id", "LastReportTime"}},
         {"update",
          DeviceColumns::statement(Write::Update),
          {"update", "set", "where"},
-         {"id", "UpgradeCompletionTime"}},
+         {"id", "UpgradeCompletionTime", "LastReportTime"}},
         {"update with time",
          DeviceColumns::statement(Write::UpdateWithTime),
          {"update", "set", "where"},
-         {"id"}},
+         {"id", "LastReportTime"}},
         {"lookup",
          QString::fromLatin1(DeviceColumns::selectBySN()),
          {"select", "from", "where"},
