@@ -3,6 +3,8 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include "db/DeviceSearch.h"
+
 namespace {
 bool execAll(QSqlDatabase& db, const QStringList& statements) {
     QSqlQuery query(db);
@@ -38,11 +40,59 @@ bool originalTables(QSqlDatabase& db) {
     }
     return execAll(db, statements);
 }
+
+// The console lists, sorts and filters 100000 terminals a page at a time: the columns it sorts by
+// most are indexed, so a page walks an index instead of sorting the table.
+bool deviceConsoleColumns(QSqlDatabase& db) {
+    QStringList statements{
+        QStringLiteral("alter table Tab_DeviceInfo add column LastReportTime INTEGER DEFAULT 0")};
+    for (const char* column :
+         {"devId", "devType", "LicensePlateNumber", "PhoneNumber", "AppVersion", "McuVersion",
+          "FourGVersion", "GnssVersion", "SmartModule", "UpgradeCompletionTime", "LastReportTime"})
+        statements << QStringLiteral("create index idx_DeviceInfo_%1 on Tab_DeviceInfo(%1)")
+                          .arg(QLatin1String(column));
+    return execAll(db, statements);
+}
+
+// Who is connected, to which instance of the service: a row per terminal while its connection
+// lasts, so that several instances can share one database.
+bool devicePresence(QSqlDatabase& db) {
+    return execAll(
+        db, {QStringLiteral("create table Tab_DevicePresence(devSN TEXT PRIMARY KEY,"
+                            "instance TEXT NOT NULL,connectedSince INTEGER NOT NULL,"
+                            "lastReport INTEGER NOT NULL,peerAddress TEXT)"),
+             QStringLiteral(
+                 "create index idx_DevicePresence_instance on Tab_DevicePresence(instance)")});
+}
+
+// One row per upgrade handed to a terminal; times are seconds since the epoch, 0 for not yet.
+bool upgradeAttempts(QSqlDatabase& db) {
+    return execAll(
+        db, {QStringLiteral("create table Tab_UpgradeAttempt(id INTEGER PRIMARY KEY,"
+                            "devSN TEXT NOT NULL,devType TEXT,packageId INTEGER,packageName TEXT,"
+                            "fromAppVersion TEXT,fromMcuVersion TEXT,fromFourGVersion TEXT,"
+                            "fromGnssVersion TEXT,fromSmartModule TEXT,url TEXT,"
+                            "startedAt INTEGER NOT NULL,lastProgress INTEGER DEFAULT 0,"
+                            "lastProgressAt INTEGER DEFAULT 0,completedAt INTEGER DEFAULT 0,"
+                            "isCurrent INTEGER DEFAULT 1)"),
+             QStringLiteral(
+                 "create index idx_UpgradeAttempt_devSN on Tab_UpgradeAttempt(devSN,isCurrent)"),
+             QStringLiteral(
+                 "create index idx_UpgradeAttempt_package on Tab_UpgradeAttempt(packageId)")});
+}
+
+bool deviceSearch(QSqlDatabase& db) {
+    return execAll(db, DeviceSearch::createStatements());
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
     static const std::vector<Migration> steps{
         {1, "original device and package tables", originalTables},
+        {5, "device last report time and console indexes", deviceConsoleColumns},
+        {6, "device presence", devicePresence},
+        {7, "upgrade attempts", upgradeAttempts},
+        {8, "device substring search", deviceSearch},
     };
     return steps;
 }

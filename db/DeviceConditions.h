@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QVariantList>
+
+#include "db/DeviceFilter.h"
+
+// The SQL of a device filter, for queries on Tab_DeviceInfo aliased d: one place for the list,
+// its count, the bulk edit and the export.
+class DeviceConditions {
+  public:
+    // " where ..." (empty without conditions); the values are appended to binds in order.
+    static QString where(const DeviceFilter& filter, QVariantList& binds);
+    // Every condition of the filter joined with "and"; empty without conditions.
+    static QStringList terms(const DeviceFilter& filter, QVariantList& binds);
+    // Holds for a terminal with a presence row.
+    static QString online();
+};
