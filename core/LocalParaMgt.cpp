@@ -70,6 +70,10 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     param.HttpRecvTimeOut = readTimeOut(settings, QStringLiteral("HttpRecvTimeOut"));
     param.HttpSendTimeOut = readTimeOut(settings, QStringLiteral("HttpSendTimeOut"));
     param.ManualMode = settings.value(QStringLiteral("ManualMode"), 0u).toUInt();
+    // Fractions allowed, so a test can wait seconds rather than minutes.
+    bool stallOk = false;
+    const double stall = settings.value(QStringLiteral("UpgradeStallMinutes")).toDouble(&stallOk);
+    param.UpgradeStallMinutes = stallOk && stall > 0 ? stall : kDefaultUpgradeStallMinutes;
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");

@@ -25,6 +25,7 @@ class LocalParaMgt : public QObject {
     static constexpr qint32 kDefaultHttpPort2 = 8001;
     static constexpr qint32 kDefaultMaxConnCount = 50;
     static constexpr quint32 kDefaultTimeOut = 600;
+    static constexpr double kDefaultUpgradeStallMinutes = 30;
 
   private:
     QString configPath() const;

@@ -19,4 +19,6 @@ struct struLocalParam {
     quint32 HttpRecvTimeOut = 0;
     quint32 HttpSendTimeOut = 0;
     quint32 ManualMode = 0;
+    // An upgrade without progress for this long counts as stalled; read, never written back.
+    double UpgradeStallMinutes = 30;
 };
