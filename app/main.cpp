@@ -15,6 +15,7 @@
 #include "core/Logger.h"
 #include "core/OpenFileLimit.h"
 #include "db/DbSchema.h"
+#include "device/DeviceActivity.h"
 #include "device/OrbTcpServer.h"
 #include "device/TcpDataMgtApi.h"
 #include "files/FileOperation.h"
@@ -56,6 +57,7 @@ int main(int argc, char* argv[]) {
                      "not start.\n");
         return 1;
     }
+    DeviceActivity::instance()->clearStalePresence();
 
     // The exchange directory only ever holds this run's exports and imports.
     const QString excelDir = param.ExcelDir;

@@ -12,6 +12,7 @@
 #include "core/Logger.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_Package.h"
+#include "device/DeviceActivity.h"
 #include "device/DeviceMetaTypes.h"
 #include "device/UpgradeRules.h"
 #include "files/FileOperation.h"
@@ -198,6 +199,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         }
         m_onlineDevices.insert(socketId, device);
     }
+    DeviceActivity::instance()->reported(socketId, report.devSN);
 
     struPackageInfo package;
     const bool hasPackage = m_packageTable->getPackageByType(report.devType, package);
@@ -282,6 +284,7 @@ void TcpDataMgtApi::BindUrlFile(const QString& packagePath, qintptr socketId,
     }
     GetUpgradeFlag(socketId, header, 1, url);
     SendProgressPoll(socketId, header);
+    DeviceActivity::instance()->upgradeStarted(socketId, url);
 }
 
 void TcpDataMgtApi::GetUpgradeFlag(qintptr socketId, const SocketPacket& header, quint32 flag,
@@ -362,6 +365,7 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
     if (m_packetHandler->ParseUpgradeProgress(packet.data, progress) != 0) return;
     logger()->info("{}, Upgrade Progress results(0x0002):{}", "TcpDataMgtApi::readDataSlot",
                    hex(packet.data));
+    DeviceActivity::instance()->progressed(socketId, progress);
 
     if (progress == 100) {
         updateOnlineRecord(socketId, [](struDeviceInfo& device) {
@@ -460,6 +464,7 @@ void TcpDataMgtApi::sockDisConnect(qintptr socketId, QString ip, quint16 port) {
         std::lock_guard<std::mutex> lock(m_pendingMutex);
         m_pendingPaths.remove(socketId);
     }
+    DeviceActivity::instance()->disconnected(socketId);
 }
 
 bool TcpDataMgtApi::GetUpgradeProgress(QList<struDeviceInfo>& out) {
