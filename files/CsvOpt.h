@@ -18,6 +18,10 @@ class CsvOpt : public QObject {
     int ReadCsv(const QString& fileName, QList<QList<QVariant>>& rows);
     int WriteCsv(const QString& fileName, const QList<QList<QVariant>>& rows);
 
+    // One row as a written line, line feed included, in the file's code page; for writers that
+    // stream their rows.
+    static QByteArray EncodeCsvLine(const QList<QVariant>& row);
+
     // One line without line breaks in its fields.
     static QStringList SplitCsvLine(const QString& line);
 };

@@ -62,10 +62,7 @@ QList<QList<QVariant>> toTable(const QList<struDeviceInfo>& devices) {
     return table;
 }
 
-bool fromTable(const QList<QList<QVariant>>& table, QList<struDeviceInfo>& out,
-               bool requireRowLength) {
-    if (table.isEmpty()) return false;
-    const QList<QVariant>& header = table.first();
+bool checkHeader(const QList<QVariant>& header) {
     if (header.size() < kColumnCount) {
         qDebug("Excel header count error");
         return false;
@@ -76,27 +73,38 @@ bool fromTable(const QList<QList<QVariant>>& table, QList<struDeviceInfo>& out,
             return false;
         }
     }
+    return true;
+}
+
+struDeviceInfo deviceFromRow(const QList<QVariant>& row) {
+    struDeviceInfo d;
+    d.devId = cellText(row, 0);
+    d.devSN = cellText(row, 1);
+    d.devType = cellText(row, 2);
+    d.LicensePlateNumber = cellText(row, 3);
+    d.PhoneNumber = cellText(row, 4);
+    d.AppVersion = cellText(row, 5);
+    d.McuVersion = cellText(row, 6);
+    d.FourGVersion = cellText(row, 7);
+    d.GnssVersion = cellText(row, 8);
+    d.SmartModule = cellText(row, 9);
+    d.isAutoUpdate = cellFlag(row, 10);
+    d.ConfigCmd = cellText(row, 11);
+    d.GetLogFile = cellFlag(row, 12);
+    d.GetIndexFile = cellFlag(row, 13);
+    d.GetPrintFile = cellFlag(row, 14);
+    d.GetRunInfoFile = cellFlag(row, 15);
+    return d;
+}
+
+bool fromTable(const QList<QList<QVariant>>& table, QList<struDeviceInfo>& out,
+               bool requireRowLength) {
+    if (table.isEmpty() || !checkHeader(table.first())) return false;
     out.clear();
     for (int r = 1; r < table.size(); ++r) {
         const QList<QVariant>& row = table.at(r);
         if (requireRowLength && row.size() < kColumnCount) continue;
-        struDeviceInfo d;
-        d.devId = cellText(row, 0);
-        d.devSN = cellText(row, 1);
-        d.devType = cellText(row, 2);
-        d.LicensePlateNumber = cellText(row, 3);
-        d.PhoneNumber = cellText(row, 4);
-        d.AppVersion = cellText(row, 5);
-        d.McuVersion = cellText(row, 6);
-        d.FourGVersion = cellText(row, 7);
-        d.GnssVersion = cellText(row, 8);
-        d.SmartModule = cellText(row, 9);
-        d.isAutoUpdate = cellFlag(row, 10);
-        d.ConfigCmd = cellText(row, 11);
-        d.GetLogFile = cellFlag(row, 12);
-        d.GetIndexFile = cellFlag(row, 13);
-        d.GetPrintFile = cellFlag(row, 14);
-        d.GetRunInfoFile = cellFlag(row, 15);
+        const struDeviceInfo d = deviceFromRow(row);
         if (!d.devSN.isEmpty()) out << d;
     }
     return true;
