@@ -11,6 +11,9 @@
 #include "api/HttpBrowserAPI.h"
 #include "core/Logger.h"
 #include "files/SearchFile.h"
+#include "http/ByteRange.h"
+
+#include <event2/http.h>
 
 namespace {
 const char* const kLogger = "WebServer";
@@ -204,6 +207,9 @@ bool WebServer::sendFileWithRange(evhttp_request* req, const QString& path,
     QFile file(path);
     if (!file.exists()) return false;
     const qint64 size = file.size();
+    if (kind == RangeReply::Standard) {
+        return sendStandardRange(req, file, contentType, disposition);
+    }
     qint64 offset = 0;
     qint64 length = size;
     bool partial = false;
@@ -227,6 +233,33 @@ bool WebServer::sendFileWithRange(evhttp_request* req, const QString& path,
     if (!contentType.isEmpty()) addHeader(req, QStringLiteral("Content-Type"), contentType);
     if (!disposition.isEmpty()) addHeader(req, QStringLiteral("Content-Disposition"), disposition);
     if (partial || download)
+        addHeader(req, QStringLiteral("Content-Range"),
+                  QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + length - 1).arg(size));
+    replyClient(req, partial ? 206 : 200,
+                partial ? QStringLiteral("Partial Content") : QStringLiteral("OK"), file, offset,
+                length, false);
+    return true;
+}
+
+bool WebServer::sendStandardRange(evhttp_request* req, const QFile& file,
+                                  const QString& contentType, const QString& disposition) {
+    const qint64 size = file.size();
+    qint64 offset = 0;
+    qint64 length = size;
+    QString header;
+    const ByteRange range = getRequstHeader(req, QStringLiteral("Range"), header)
+                                ? parseByteRange(header, size, offset, length)
+                                : ByteRange::Whole;
+    addHeader(req, QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
+    if (range == ByteRange::Unsatisfiable) {
+        addHeader(req, QStringLiteral("Content-Range"), QStringLiteral("bytes */%1").arg(size));
+        replyClient(req, 416, QStringLiteral("Range Not Satisfiable"), QByteArray());
+        return true;
+    }
+    if (!contentType.isEmpty()) addHeader(req, QStringLiteral("Content-Type"), contentType);
+    if (!disposition.isEmpty()) addHeader(req, QStringLiteral("Content-Disposition"), disposition);
+    const bool partial = range == ByteRange::Partial;
+    if (partial)
         addHeader(req, QStringLiteral("Content-Range"),
                   QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + length - 1).arg(size));
     replyClient(req, partial ? 206 : 200,
@@ -303,7 +336,13 @@ void WebServer::processDeleteRequest(evhttp_request* req) {
     std::fflush(stdout);
 }
 
-void WebServer::processUnknownRequest(evhttp_request*) {
+void WebServer::processUnknownRequest(evhttp_request* req) {
+    // PATCH serves the "/KORVA/v2/" routes only; elsewhere it stays as unsupported as before.
+    if (evhttp_request_get_command(req) == EVHTTP_REQ_PATCH) {
+        if (isApiRequest(req)) return processApiRequest(req);
+        sendError(req, 501, QStringLiteral("Not Implemented"));
+        return;
+    }
     std::printf("[ProcessUnkonwRequest]\n");
     std::fflush(stdout);
 }
