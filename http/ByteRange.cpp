@@ -15,14 +15,15 @@ bool number(const QString& text, qint64& value) {
 ByteRange parseByteRange(const QString& header, qint64 size, qint64& offset, qint64& length) {
     offset = 0;
     length = size;
-    const QString text = header.trimmed();
+    QString text = header;
+    text.remove(QLatin1Char(' ')).remove(QLatin1Char('\t'));
     const QString unit = QStringLiteral("bytes=");
     if (!text.startsWith(unit, Qt::CaseInsensitive)) return ByteRange::Whole;
-    const QString ranges = text.mid(unit.size()).trimmed();
+    const QString ranges = text.mid(unit.size());
     const int dash = ranges.indexOf(QLatin1Char('-'));
     if (dash < 0 || ranges.contains(QLatin1Char(','))) return ByteRange::Whole;
-    const QString firstText = ranges.left(dash).trimmed();
-    const QString lastText = ranges.mid(dash + 1).trimmed();
+    const QString firstText = ranges.left(dash);
+    const QString lastText = ranges.mid(dash + 1);
     qint64 first = 0;
     qint64 last = 0;
     if (firstText.isEmpty()) {

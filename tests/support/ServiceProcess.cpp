@@ -1,20 +1,35 @@
 #include "tests/support/ServiceProcess.h"
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 
 quint16 freePort() {
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0)) return 0;
-    return server.serverPort();
+    // Bound as the service binds, on every address and without SO_REUSEADDR: then the kernel
+    // picks no port that a connection in TIME_WAIT still holds, which would fail the service's
+    // own bind on a machine busy with other loopback traffic.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t length = sizeof address;
+    quint16 port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
 }
 
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {
