@@ -12,6 +12,8 @@ const QString kFilePending = QStringLiteral(
 const QString kForced = QStringLiteral("d.isAutoUpdate<>0");
 const QString kCommand = QStringLiteral("coalesce(d.ConfigCmd,'')<>''");
 
+// "Some pending" counts from the partial index idx_DeviceInfo_pending, whose condition is this
+// text without the alias: change both together.
 QString pending(DeviceFilter::Pending pending) {
     const QString some = QStringLiteral("(%1 or %2 or %3)").arg(kForced, kCommand, kFilePending);
     switch (pending) {
@@ -59,7 +61,7 @@ QString DeviceConditions::online() {
     return QStringLiteral("d.devSN in (select p.devSN from Tab_DevicePresence p)");
 }
 
-QStringList DeviceConditions::terms(const DeviceFilter& filter, QVariantList& binds) {
+QStringList DeviceConditions::terms(const DeviceFilter& filter, QVariantList& binds, Use use) {
     QStringList terms;
     if (!filter.q.isEmpty()) terms << DeviceSearch::condition(filter.q, binds);
     for (const auto& equal : filter.equal) {
@@ -71,8 +73,16 @@ QStringList DeviceConditions::terms(const DeviceFilter& filter, QVariantList& bi
                      .arg(QLatin1String(DeviceColumns::name(notEqual.first)));
         binds << notEqual.second;
     }
-    if (filter.online == DeviceFilter::Online::Yes) terms << online();
-    if (filter.online == DeviceFilter::Online::No) terms << QStringLiteral("not ") + online();
+    // A count goes fastest from the presence rows to the device rows; a page that follows an
+    // index must look each row up instead, or the planner drives from the presence list and sorts
+    // every connected terminal.
+    const QString connected = use == Use::Count
+                                  ? online()
+                                  : QStringLiteral(
+                                        "exists (select 1 from Tab_DevicePresence p where "
+                                        "p.devSN=d.devSN)");
+    if (filter.online == DeviceFilter::Online::Yes) terms << connected;
+    if (filter.online == DeviceFilter::Online::No) terms << QStringLiteral("not ") + connected;
     const QString tasks = pending(filter.pending);
     if (!tasks.isEmpty()) terms << tasks;
     const QString attempt = upgrade(filter, binds);
@@ -89,8 +99,8 @@ QStringList DeviceConditions::terms(const DeviceFilter& filter, QVariantList& bi
     return terms;
 }
 
-QString DeviceConditions::where(const DeviceFilter& filter, QVariantList& binds) {
-    const QStringList all = terms(filter, binds);
+QString DeviceConditions::where(const DeviceFilter& filter, QVariantList& binds, Use use) {
+    const QStringList all = terms(filter, binds, use);
     return all.isEmpty() ? QString()
                          : QStringLiteral(" where ") + all.join(QStringLiteral(" and "));
 }

@@ -135,7 +135,7 @@ bool DeviceListQuery::count(const DeviceFilter& filter, int& total) {
         return false;
     }
     QVariantList binds;
-    const QString where = DeviceConditions::where(filter, binds);
+    const QString where = DeviceConditions::where(filter, binds, DeviceConditions::Use::Count);
     QSqlQuery query(connection.database());
     if (!run(query, QStringLiteral("select count(*) from Tab_DeviceInfo d") + where, binds) ||
         !query.next()) {
