@@ -27,6 +27,11 @@ const JsonFields<DeviceListRow>& rowFields() {
                  [get = column.get](const DeviceListRow& row) { return get(row.device); }});
         out.push_back({"online", "boolean", "connected to an instance of the service",
                        [](const DeviceListRow& row) { return QJsonValue(row.online); }});
+        out.push_back({"presence", "object", QString(), [](const DeviceListRow& row) {
+                           return row.online
+                                      ? QJsonValue(recordJson(presenceFields(), row.presence))
+                                      : QJsonValue();
+                       }});
         return out;
     }();
     return fields;
@@ -34,10 +39,11 @@ const JsonFields<DeviceListRow>& rowFields() {
 }  // namespace
 
 QJsonObject DeviceJson::row(const DeviceListRow& row) {
-    QJsonObject object = recordJson(rowFields(), row);
-    object.insert("presence", row.online ? QJsonValue(recordJson(presenceFields(), row.presence))
-                                         : QJsonValue());
-    return object;
+    return recordJson(rowFields(), row);
+}
+
+void DeviceJson::appendRow(QByteArray& out, const DeviceListRow& row) {
+    appendRecordText(out, rowFields(), row);
 }
 
 QJsonObject DeviceJson::schemas() {
@@ -48,9 +54,6 @@ QJsonObject DeviceJson::schemas() {
     QJsonObject properties = device.value("properties").toObject();
     properties.insert("presence", presence);
     device.insert("properties", properties);
-    QJsonArray required = device.value("required").toArray();
-    required.append("presence");
-    device.insert("required", required);
     device.insert("description",
                   "Times are seconds since the epoch, 0 for none; flags are the terminal's "
                   "pending requests.");

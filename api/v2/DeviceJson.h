@@ -9,6 +9,8 @@
 class DeviceJson {
   public:
     static QJsonObject row(const DeviceListRow& row);
+    // The same object as compact text, for long lists.
+    static void appendRow(QByteArray& out, const DeviceListRow& row);
     // The "Device" schema, by name, for a group's components.
     static QJsonObject schemas();
 };
