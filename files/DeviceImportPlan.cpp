@@ -94,15 +94,18 @@ void DeviceImportPlan::plan(const QHash<QString, struDeviceInfo>& stored, bool w
         const struDeviceInfo* current = found == stored.constEnd() ? nullptr : &found.value();
         row.changes = differences(kWritten, kWrittenCount, imported.device, current);
         row.versionChanges = differences(kVersions, kVersionCount, imported.device, current);
+        // A version is written over a stored one only when the file shows the same completion
+        // time: one the file does not show cannot prove the row is fresh.
+        bool fresh = true;
         if (current) {
             row.completionTimeKnown = imported.timeKnown;
             row.completionTimeDiffers =
-                !imported.timeKnown ||
+                imported.timeKnown &&
                 !sameTime(imported.device.UpgradeCompletionTime, current->UpgradeCompletionTime);
             row.flagged = row.completionTimeDiffers || !row.versionChanges.isEmpty();
+            fresh = imported.timeKnown && !row.completionTimeDiffers;
         }
-        row.versionsWritten =
-            writeVersions && !row.versionChanges.isEmpty() && !row.completionTimeDiffers;
+        row.versionsWritten = writeVersions && !row.versionChanges.isEmpty() && fresh;
         if (row.versionsWritten) row.changes << row.versionChanges;
         if (!current) {
             row.action = Action::Insert;

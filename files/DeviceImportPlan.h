@@ -22,12 +22,14 @@ class DeviceImportPlan {
         int line = 0;  // 1-based, the header is line 1
         QString devSN;
         Action action = Action::Unchanged;
-        QList<Change> changes;         // what the import writes
-        QList<Change> versionChanges;  // versions in the file that differ from the table
-        bool completionTimeKnown = false;
-        bool completionTimeDiffers = false;
-        bool flagged = false;          // versions or completion time differ from the table
-        bool versionsWritten = false;  // the version changes are among changes
+        QList<Change> changes;               // what the import writes
+        QList<Change> versionChanges;        // versions in the file that differ from the table
+        bool completionTimeKnown = false;    // the file shows one (a stored terminal's row)
+        bool completionTimeDiffers = false;  // shown, and not the table's
+        bool flagged = false;                // versions or completion time differ from the table
+        // The version changes are among changes: asked for, and the completion time shown and
+        // equal (always for a new terminal).
+        bool versionsWritten = false;
     };
     struct Summary {
         int rows = 0;  // data rows read

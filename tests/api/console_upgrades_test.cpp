@@ -93,6 +93,57 @@ TEST_F(ConsoleUpgradesTest, HistoryAndRolloutThroughCompletionAndStall) {
     const QJsonObject one = get("/KORVA/v2/devices/A");
     EXPECT_TRUE(one.value("device")["online"].toBool());
     EXPECT_EQ(one.value("upgrades")[0]["state"].toString(), "completed");
+
+    // B reports again and is handed the package anew: the stalled attempt is superseded.
+    const auto b = report(terminal("B", kOld));
+    ASSERT_TRUE(b);
+    QStringList states;
+    for (const QJsonValue& attempt : get("/KORVA/v2/upgrades?devSN=B").value("items").toArray())
+        states << attempt["state"].toString();
+    EXPECT_EQ(states, QStringList({"running", "superseded"}));
+}
+
+TEST_F(ConsoleUpgradesTest, PresenceFollowsConnectionsAndStartUp) {
+    ASSERT_TRUE(startService()) << m_service.output().constData();
+    const auto online = [&](const QString& sn) {
+        return get("/KORVA/v2/devices/" + sn.toLatin1()).value("device")["online"].toBool();
+    };
+    TerminalIdentity x = terminal("X", kOld);
+    x.LicensePlateNumber = "京A11111";
+    auto first = report(x);
+    ASSERT_TRUE(first);
+    // The same terminal on a second connection, with a new plate.
+    x.LicensePlateNumber = "京B22222";
+    auto second = report(x);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(serials(get("/KORVA/v2/devices?q=B222")), QStringList{"X"});
+    EXPECT_EQ(serials(get("/KORVA/v2/devices?q=A111")), QStringList());
+
+    // The first connection closes; Y comes and goes after it, so once Y is offline that close
+    // has been handled too: it must not take X offline.
+    first->close();
+    {
+        const auto y = report(terminal("Y", kOld));
+        ASSERT_TRUE(y);
+        EXPECT_TRUE(online("Y"));
+    }
+    ASSERT_TRUE(waitUntil([&] { return !online("Y"); }, 10000));
+    EXPECT_TRUE(online("X"));
+    second->close();
+    ASSERT_TRUE(waitUntil([&] { return !online("X"); }, 10000));
+
+    // A restart forgets this instance's connections, never another instance's.
+    const auto z = report(terminal("Z", kOld));
+    ASSERT_TRUE(z);
+    ASSERT_TRUE(
+        m_db->exec("insert into Tab_DevicePresence(devSN,instance,connectedSince,"
+                   "lastReport,peerAddress) values('X','elsewhere:1',1,2,'')"));
+    m_service.stop();
+    ASSERT_TRUE(m_service.start()) << m_service.output().constData();
+    EXPECT_FALSE(online("Z"));
+    EXPECT_TRUE(online("X"));
+    EXPECT_EQ(get("/KORVA/v2/devices/X").value("device")["presence"]["instance"].toString(),
+              "elsewhere:1");
 }
 
 TEST_F(ConsoleUpgradesTest, CollectedFilesAndPackagesDownloadWithRanges) {
