@@ -24,11 +24,14 @@ QList<CollectedFiles::Entry> CollectedFiles::list(const struLocalParam& param,
     QList<Entry> entries;
     if (!isPlainName(devSN)) return entries;
     for (int type = 0; type < typeNames().size(); ++type) {
-        const QDir terminal(directoryOf(param, type) + QLatin1Char('/') + devSN);
+        const QString root = directoryOf(param, type);
+        const QDir terminal(root + QLatin1Char('/') + devSN);
         for (const QString& time :
              terminal.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed)) {
             const QDir report(terminal.filePath(time));
             for (const QFileInfo& file : report.entryInfoList(QDir::Files, QDir::Name)) {
+                // Only what a download would serve.
+                if (!isInsideDirectory(file.filePath(), root)) continue;
                 entries << Entry{typeNames().at(type), time, file.fileName(), file.size(),
                                  file.lastModified().toSecsSinceEpoch()};
             }
