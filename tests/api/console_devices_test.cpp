@@ -77,6 +77,8 @@ TEST_F(ConsoleDevicesTest, ListQueriesSearchFilterAndSort) {
         {"q=i05", {"D05"}, 1},             // device IDs
         {"q=T2", {"D03", "D04"}, 2},       // types
         {"q=0%", {}, 0},                   // LIKE's wildcards are plain text
+        {"q=\"C72", {}, 0},                // and so are the index's quotes and operators
+        {"q=C72*", {}, 0},
         {"devType=T1", {"D01", "D02"}, 2},
         {"AppVersion=V2.0", {"D02", "D04"}, 2},
         {"AppVersionNot=V1.0", {"D02", "D04", "D05", "D06"}, 4},  // a missing one differs
@@ -139,6 +141,8 @@ TEST_F(ConsoleDevicesTest, BadParametersAreRefused) {
         const QJsonObject error = json("GET", "/KORVA/v2/devices?" + query, {}, 400);
         EXPECT_EQ(error.value("error")["code"].toString(), "bad_request") << query.constData();
     }
+    // PATCH is for the v2 routes only.
+    EXPECT_EQ(call("PATCH", "/KORVA/deviceList", "{}").status, 501);
 }
 
 TEST_F(ConsoleDevicesTest, EditsWriteOnlyTheirColumns) {
