@@ -63,7 +63,7 @@ QString DeviceConditions::online() {
 
 QStringList DeviceConditions::terms(const DeviceFilter& filter, QVariantList& binds, Use use) {
     QStringList terms;
-    if (!filter.q.isEmpty()) terms << DeviceSearch::condition(filter.q, binds);
+    if (!filter.q.isEmpty()) terms << DeviceSearch::condition(filter.q, use == Use::Count, binds);
     for (const auto& equal : filter.equal) {
         terms << QStringLiteral("d.%1=?").arg(QLatin1String(DeviceColumns::name(equal.first)));
         binds << equal.second;

@@ -7,6 +7,7 @@
 
 #include "db/DeviceColumns.h"
 #include "db/DeviceConditions.h"
+#include "db/DeviceSearch.h"
 #include "db/PooledConnection.h"
 
 namespace {
@@ -135,10 +136,17 @@ bool DeviceListQuery::count(const DeviceFilter& filter, int& total) {
         return false;
     }
     QVariantList binds;
-    const QString where = DeviceConditions::where(filter, binds, DeviceConditions::Use::Count);
+    DeviceFilter others = filter;
+    others.q.clear();
+    // A search and nothing else: counted from the search tables without visiting the devices.
+    const bool searchOnly = !filter.q.isEmpty() && DeviceConditions::terms(others, binds).isEmpty();
+    binds.clear();
+    const QString statement =
+        searchOnly ? DeviceSearch::count(filter.q, binds)
+                   : QStringLiteral("select count(*) from Tab_DeviceInfo d") +
+                         DeviceConditions::where(filter, binds, DeviceConditions::Use::Count);
     QSqlQuery query(connection.database());
-    if (!run(query, QStringLiteral("select count(*) from Tab_DeviceInfo d") + where, binds) ||
-        !query.next()) {
+    if (!run(query, statement, binds) || !query.next()) {
         qDebug("query Tab_DeviceInfo fail ");
         return false;
     }

@@ -79,6 +79,8 @@ TEST_F(ConsoleDevicesTest, ListQueriesSearchFilterAndSort) {
         {"q=0%", {}, 0},                   // LIKE's wildcards are plain text
         {"q=\"C72", {}, 0},                // and so are the index's quotes and operators
         {"q=C72*", {}, 0},
+        {"q=C72&devType=T2", {"D03"}, 1},
+        {"q=京C&online=false", {"D01", "D05"}, 2},
         {"devType=T1", {"D01", "D02"}, 2},
         {"AppVersion=V2.0", {"D02", "D04"}, 2},
         {"AppVersionNot=V1.0", {"D02", "D04", "D05", "D06"}, 4},  // a missing one differs
