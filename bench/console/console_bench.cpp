@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -213,20 +214,31 @@ bool fill(const QString& path) {
 struct Figures {
     double p50 = 0;
     double p99 = 0;
+    double cpu50 = 0;  // this thread's CPU time: what the shape costs whatever the load
 };
+
+double threadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
 
 Figures measure(int rounds, const std::function<bool()>& once, bool& ok) {
     for (int i = 0; i < 3; ++i) ok = once() && ok;  // warm the caches
     std::vector<double> ms;
+    std::vector<double> cpu;
     for (int i = 0; i < rounds; ++i) {
         QElapsedTimer timer;
+        const double cpuStart = threadCpuMs();
         timer.start();
         ok = once() && ok;
         ms.push_back(timer.nsecsElapsed() / 1e6);
+        cpu.push_back(threadCpuMs() - cpuStart);
     }
     std::sort(ms.begin(), ms.end());
+    std::sort(cpu.begin(), cpu.end());
     const size_t p99 = std::min(ms.size() - 1, static_cast<size_t>(0.99 * ms.size()));
-    return {ms[ms.size() / 2], ms[p99]};
+    return {ms[ms.size() / 2], ms[p99], cpu[cpu.size() / 2]};
 }
 
 // Plain C: the count, then the page with every column read as text.
@@ -346,8 +358,8 @@ int main(int argc, char* argv[]) {
 
     sqlite3* raw = nullptr;
     sqlite3_open_v2(dbPath.toUtf8().constData(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    std::printf("\n%-34s %8s | %17s | %17s | %17s\n", "shape (rounds each)", "total",
-                "api p50 / p99 ms", "http p50 / p99 ms", "C ref p50 / p99 ms");
+    std::printf("\n%-34s %7s | %-25s | %-17s | %-25s\n", "shape", "total",
+                "api p50 / p99 (cpu p50) ms", "http p50 / p99 ms", "C ref p50 / p99 (cpu p50)");
     bool ok = true;
     for (const Shape& shape : shapes()) {
         const QString q = QUrlQuery(shape.query).queryItemValue("q", QUrl::FullyDecoded);
@@ -360,9 +372,9 @@ int main(int argc, char* argv[]) {
             rounds, [&] { return httpCall(httpPort, shape.query); }, ok);
         const Figures ref = measure(
             rounds, [&] { return reference(raw, shape, pattern, refTotal); }, ok);
-        std::printf("%-34s %8d | %7.2f / %7.2f | %7.2f / %7.2f | %7.2f / %7.2f%s\n", shape.name,
-                    apiTotal, api.p50, api.p99, http.p50, http.p99, ref.p50, ref.p99,
-                    apiTotal == refTotal ? "" : "  (totals differ)");
+        std::printf("%-34s %7d | %6.2f / %7.2f (%6.2f) | %6.2f / %7.2f | %6.2f / %7.2f (%6.2f)%s\n",
+                    shape.name, apiTotal, api.p50, api.p99, api.cpu50, http.p50, http.p99, ref.p50,
+                    ref.p99, ref.cpu50, apiTotal == refTotal ? "" : "  (totals differ)");
         std::fflush(stdout);
     }
     sqlite3_close(raw);
