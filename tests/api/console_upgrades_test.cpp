@@ -44,6 +44,10 @@ TEST_F(ConsoleUpgradesTest, HistoryAndRolloutThroughCompletionAndStall) {
     ASSERT_TRUE(
         runTerminal({"--sn", "A", "--type", "T1", "--app", kOld, "--expect", "upgrade"}, output))
         << output.toStdString();
+    // A's last report is handled before B begins, so only B can go quiet for the stall time.
+    ASSERT_TRUE(waitUntil(
+        [&] { return firstItem(get("/KORVA/v2/upgrades?devSN=A")).value("state") == "completed"; },
+        10000));
     ASSERT_TRUE(runTerminal({"--sn", "B", "--type", "T1", "--app", kOld, "--expect", "upgrade",
                              "--no-download", "--progress", "40"},
                             output))
