@@ -18,6 +18,7 @@
 #include "core/Logger.h"
 #include "core/OpenFileLimit.h"
 #include "db/DbSchema.h"
+#include "device/DeviceActivity.h"
 #include "device/OrbTcpServer.h"
 #include "device/TcpDataMgtApi.h"
 #include "files/FileOperation.h"
@@ -59,6 +60,7 @@ int main(int argc, char* argv[]) {
                      "not start.\n");
         return 1;
     }
+    DeviceActivity::instance()->clearStalePresence();
 
     // HTTPS, when configured, or nothing: a management port that silently fell back to plain
     // HTTP would send passwords in clear.

@@ -104,6 +104,10 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
         readLimit(settings, QStringLiteral("ImportMaxRows"), kDefaultImportMaxRows);
     param.ImportMaxCells =
         readLimit(settings, QStringLiteral("ImportMaxCells"), kDefaultImportMaxCells);
+    // Fractions allowed, so a test can wait seconds rather than minutes.
+    bool stallOk = false;
+    const double stall = settings.value(QStringLiteral("UpgradeStallMinutes")).toDouble(&stallOk);
+    param.UpgradeStallMinutes = stallOk && stall > 0 ? stall : kDefaultUpgradeStallMinutes;
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");

@@ -31,6 +31,7 @@ class LocalParaMgt : public QObject {
     static constexpr quint32 kDefaultImportMaxBytes = 16 * 1024 * 1024;
     static constexpr quint32 kDefaultImportMaxRows = 50000;
     static constexpr quint32 kDefaultImportMaxCells = 64;
+    static constexpr double kDefaultUpgradeStallMinutes = 30;
 
   private:
     QString configPath() const;

@@ -35,4 +35,6 @@ struct struLocalParam {
     quint32 ImportMaxBytes = 0;
     quint32 ImportMaxRows = 0;
     quint32 ImportMaxCells = 0;  // per row
+    // An upgrade without progress for this long counts as stalled; read, never written back.
+    double UpgradeStallMinutes = 30;
 };

@@ -69,6 +69,8 @@ constexpr Column kColumns[] = {
     // A terminal's own first report pins its row (the column default); a row an operator adds
     // pins at the terminal's first report.
     {"IdentityPinned", &struDeviceInfo::IdentityPinned, kPin | kSaved},
+    // Written at each accepted report by its own statement, never from a whole record.
+    {"LastReportTime", &struDeviceInfo::LastReportTime, kRead},
 };
 constexpr int kColumnCount = static_cast<int>(sizeof kColumns / sizeof kColumns[0]);
 
@@ -234,6 +236,45 @@ void DeviceColumns::readRaw(sqlite3_stmt* stmt, struDeviceInfo& d) {
                 break;
         }
     }
+}
+
+int DeviceColumns::count() {
+    return kColumnCount;
+}
+
+const char* DeviceColumns::name(int column) {
+    return kColumns[column].name;
+}
+
+ColumnKind DeviceColumns::kind(int column) {
+    switch (kColumns[column].type) {
+        case Type::Integer:
+            return ColumnKind::Integer;
+        case Type::Text:
+            return ColumnKind::Text;
+        case Type::Flag:
+            break;
+    }
+    return ColumnKind::Flag;
+}
+
+int DeviceColumns::indexOf(const QString& name) {
+    for (int i = 0; i < kColumnCount; ++i)
+        if (name == QLatin1String(kColumns[i].name)) return i;
+    return -1;
+}
+
+QVariant DeviceColumns::value(const struDeviceInfo& d, int column) {
+    const Column& c = kColumns[column];
+    switch (c.type) {
+        case Type::Integer:
+            return d.*c.integer;
+        case Type::Text:
+            return d.*c.text;
+        case Type::Flag:
+            break;
+    }
+    return d.*c.flag;
 }
 
 std::vector<int> DeviceColumns::positions(const QSqlRecord& record) {

@@ -4,10 +4,12 @@
 
 #include <QString>
 
+#include "db/ColumnKind.h"
 #include "model/struDeviceInfo.h"
 
 class QSqlQuery;
 class QSqlRecord;
+class QVariant;
 struct sqlite3_stmt;
 
 // The stored columns of Tab_DeviceInfo, described once in DeviceColumns.cpp: the column lists of
@@ -22,6 +24,14 @@ class DeviceColumns {
     enum class Write { Insert, InsertWithTime, Update, UpdateWithTime, Report, ReportPin };
 
     static const QString& statement(Write write);
+
+    // The stored columns one by one, for the console's lists, filters, edits and documents.
+    static int count();
+    static const char* name(int column);
+    static ColumnKind kind(int column);
+    static int indexOf(const QString& name);  // -1 for no stored column
+    // The record's field of that column: an int, a QString or a bool.
+    static QVariant value(const struDeviceInfo& device, int column);
     // Binds every parameter of statement(write) from the record.
     static void bind(QSqlQuery& query, Write write, const struDeviceInfo& device);
 

@@ -3,6 +3,8 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include "db/DeviceSearch.h"
+
 namespace {
 bool execAll(QSqlDatabase& db, const QStringList& statements) {
     QSqlQuery query(db);
@@ -80,6 +82,57 @@ bool auditTable(QSqlDatabase& db) {
              QStringLiteral("create trigger trg_AuditLog_keep_delete before delete on Tab_AuditLog "
                             "begin select raise(abort,'audit rows are kept as written'); end")});
 }
+
+// The console lists, sorts and filters 100000 terminals a page at a time. The columns it sorts and
+// filters by most are indexed, so such a page walks an index instead of sorting the table; the
+// others sort the table's keys (a page after a cursor costs the same as the first). Every index
+// is written again by each report's full-row update, hence not one per column. The terminals
+// with pending requests, few among many, are counted from a partial index whose condition is the
+// console's own text for them.
+bool deviceConsoleColumns(QSqlDatabase& db) {
+    QStringList statements{
+        QStringLiteral("alter table Tab_DeviceInfo add column LastReportTime INTEGER DEFAULT 0")};
+    for (const char* column : {"devType", "LicensePlateNumber", "PhoneNumber", "AppVersion",
+                               "UpgradeCompletionTime", "LastReportTime"})
+        statements << QStringLiteral("create index idx_DeviceInfo_%1 on Tab_DeviceInfo(%1)")
+                          .arg(QLatin1String(column));
+    statements << QStringLiteral(
+        "create index idx_DeviceInfo_pending on Tab_DeviceInfo(id) where isAutoUpdate<>0 or "
+        "coalesce(ConfigCmd,'')<>'' or (GetLogFile<>0 or GetIndexFile<>0 or GetPrintFile<>0 or "
+        "GetRunInfoFile<>0)");
+    return execAll(db, statements);
+}
+
+// Who is connected, to which instance of the service: a row per terminal while its connection
+// lasts, so that several instances can share one database.
+bool devicePresence(QSqlDatabase& db) {
+    return execAll(
+        db, {QStringLiteral("create table Tab_DevicePresence(devSN TEXT PRIMARY KEY,"
+                            "instance TEXT NOT NULL,connectedSince INTEGER NOT NULL,"
+                            "lastReport INTEGER NOT NULL,peerAddress TEXT)"),
+             QStringLiteral(
+                 "create index idx_DevicePresence_instance on Tab_DevicePresence(instance)")});
+}
+
+// One row per upgrade handed to a terminal; times are seconds since the epoch, 0 for not yet.
+bool upgradeAttempts(QSqlDatabase& db) {
+    return execAll(
+        db, {QStringLiteral("create table Tab_UpgradeAttempt(id INTEGER PRIMARY KEY,"
+                            "devSN TEXT NOT NULL,devType TEXT,packageId INTEGER,packageName TEXT,"
+                            "fromAppVersion TEXT,fromMcuVersion TEXT,fromFourGVersion TEXT,"
+                            "fromGnssVersion TEXT,fromSmartModule TEXT,url TEXT,"
+                            "startedAt INTEGER NOT NULL,lastProgress INTEGER DEFAULT 0,"
+                            "lastProgressAt INTEGER DEFAULT 0,completedAt INTEGER DEFAULT 0,"
+                            "isCurrent INTEGER DEFAULT 1)"),
+             QStringLiteral(
+                 "create index idx_UpgradeAttempt_devSN on Tab_UpgradeAttempt(devSN,isCurrent)"),
+             QStringLiteral(
+                 "create index idx_UpgradeAttempt_package on Tab_UpgradeAttempt(packageId)")});
+}
+
+bool deviceSearch(QSqlDatabase& db) {
+    return execAll(db, DeviceSearch::createStatements());
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -88,6 +141,10 @@ const std::vector<Migration>& allMigrations() {
         {2, "device identity pinned to its first device ID", identityPin},
         {4, "operator accounts, sessions and API tokens", accessTables},
         {5, "audit trail", auditTable},
+        {6, "device last report time and console indexes", deviceConsoleColumns},
+        {7, "device presence", devicePresence},
+        {8, "upgrade attempts", upgradeAttempts},
+        {9, "device substring search", deviceSearch},
     };
     return steps;
 }

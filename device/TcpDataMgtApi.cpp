@@ -12,6 +12,7 @@
 #include "core/Logger.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_Package.h"
+#include "device/DeviceActivity.h"
 #include "device/DeviceMetaTypes.h"
 #include "device/UpgradeRules.h"
 #include "files/FileOperation.h"
@@ -239,6 +240,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         }
         m_onlineDevices.insert(socketId, device);
     }
+    DeviceActivity::instance()->reported(socketId, report.devSN);
 
     struPackageInfo package;
     const bool hasPackage = m_packageTable->getPackageByType(report.devType, package);
@@ -317,6 +319,7 @@ void TcpDataMgtApi::BindUrlFile(const QString& packagePath, qintptr socketId,
     }
     GetUpgradeFlag(socketId, header, 1, url);
     SendProgressPoll(socketId, header);
+    DeviceActivity::instance()->upgradeStarted(socketId, url);
 }
 
 void TcpDataMgtApi::GetUpgradeFlag(qintptr socketId, const SocketPacket& header, quint32 flag,
@@ -407,6 +410,7 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
     logger()->info("{}, Upgrade Progress results(0x0002):{}", "TcpDataMgtApi::readDataSlot",
                    hex(packet.data));
     if (refused(socketId)) return;
+    DeviceActivity::instance()->progressed(socketId, progress);
 
     if (progress == 100) {
         const auto now = static_cast<qint32>(QDateTime::currentDateTime().toSecsSinceEpoch());
@@ -546,6 +550,7 @@ void TcpDataMgtApi::sockDisConnect(qintptr socketId, QString ip, quint16 port) {
         std::lock_guard<std::mutex> lock(m_pendingMutex);
         m_pendingPaths.remove(socketId);
     }
+    DeviceActivity::instance()->disconnected(socketId);
 }
 
 bool TcpDataMgtApi::GetUpgradeProgress(QList<struDeviceInfo>& out) {

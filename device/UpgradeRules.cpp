@@ -84,6 +84,18 @@ int CompareVersion(const QString& p, const QString& d) {
     return 0;
 }
 
+bool packageHasNewerComponent(const struDeviceInfo& device, const struPackageInfo& package) {
+    const QString* const components[][2] = {
+        {&package.AppVersion, &device.AppVersion},   {&package.FourGVersion, &device.FourGVersion},
+        {&package.McuVersion, &device.McuVersion},   {&package.GnssVersion, &device.GnssVersion},
+        {&package.SmartModule, &device.SmartModule},
+    };
+    for (const auto& component : components)
+        if (!component[0]->isEmpty() && CompareVersion(*component[0], *component[1]) > 0)
+            return true;
+    return false;
+}
+
 QString GetPackageUrl(const QString& packagePath, const QString& packageDir, const QString& netIP,
                       int httpPort2) {
     const QString relative = QDir::fromNativeSeparators(packagePath.mid(packageDir.size()));

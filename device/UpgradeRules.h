@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include "model/struDeviceInfo.h"
+#include "model/struPackageInfo.h"
+
 // The rules behind the upgrade decision: ordering a package's component version against the
 // terminal's, and the download address of a package file.
 
@@ -14,3 +17,7 @@ int CompareVersion(const QString& p, const QString& d);
 // slashes. Counts every address formed (process-wide) and logs it.
 QString GetPackageUrl(const QString& packagePath, const QString& packageDir, const QString& netIP,
                       int httpPort2);
+
+// Whether a component the package carries (its version not empty) is newer than the terminal's,
+// by CompareVersion: the version rule of the upgrade decision.
+bool packageHasNewerComponent(const struDeviceInfo& device, const struPackageInfo& package);

@@ -109,6 +109,27 @@ int CsvOpt::forEachRow(const QString& fileName, const CsvLimits& limits, const R
     return 0;
 }
 
+QByteArray CsvOpt::EncodeCsvLine(const QList<QVariant>& row) {
+    QString line;
+    for (const QVariant& cell : row) {
+        QString text = cell.toString();
+        // A line break would split one device into two rows, and a later row could be forged
+        // through a field a terminal reports; the reader has no multi-line fields.
+        text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        if (text.contains(QLatin1Char(','))) {
+            line += QLatin1Char('"');
+            line += text;
+            line += QLatin1Char('"');
+        } else {
+            line += text;
+        }
+        line += QLatin1Char(',');
+    }
+    line += QLatin1Char('\n');
+    return ansiCodec()->fromUnicode(line);
+}
+
 int CsvOpt::WriteCsv(const QString& fileName, const QList<QList<QVariant>>& rows) {
     if (fileName.isEmpty() || !suffixMentionsCsv(fileName)) return -1;
     if (QFile::exists(fileName)) QFile::remove(fileName);
@@ -118,27 +139,8 @@ int CsvOpt::WriteCsv(const QString& fileName, const QList<QList<QVariant>>& rows
         qDebug() << "[WriteCsv] open file fail" << fileName;
         return -1;
     }
-    QTextCodec* codec = ansiCodec();
-    QString line;
     for (const QList<QVariant>& row : rows) {
-        line.clear();
-        for (const QVariant& cell : row) {
-            QString text = cell.toString();
-            // A line break would split one device into two rows, and a later row could be
-            // forged through a field a terminal reports; the reader has no multi-line fields.
-            text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-            text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-            if (text.contains(QLatin1Char(','))) {
-                line += QLatin1Char('"');
-                line += text;
-                line += QLatin1Char('"');
-            } else {
-                line += text;
-            }
-            line += QLatin1Char(',');
-        }
-        line += QLatin1Char('\n');
-        const QByteArray bytes = codec->fromUnicode(line);
+        const QByteArray bytes = EncodeCsvLine(row);
         if (file.write(bytes) != bytes.size()) {
             qDebug() << "[WriteCsv] write file fail" << fileName;
             return -1;

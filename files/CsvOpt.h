@@ -29,6 +29,10 @@ class CsvOpt : public QObject {
     static int forEachRow(const QString& fileName, const CsvLimits& limits, const RowVisitor& row);
     int WriteCsv(const QString& fileName, const QList<QList<QVariant>>& rows);
 
+    // One row as a written line, line feed included, in the file's code page; for writers that
+    // stream their rows.
+    static QByteArray EncodeCsvLine(const QList<QVariant>& row);
+
     // One line without line breaks in its fields.
     static QStringList SplitCsvLine(const QString& line);
 };

@@ -92,6 +92,17 @@ bool deviceFromRow(int cellCount, const CellText& cell, bool requireRowLength, s
     return !d.devSN.isEmpty();
 }
 
+bool checkHeader(const QList<QVariant>& header) {
+    return headerMatches(header.size(), [&](int column) { return header.at(column).toString(); });
+}
+
+struDeviceInfo deviceFromRow(const QList<QVariant>& row) {
+    struDeviceInfo d;
+    deviceFromRow(
+        row.size(), [&](int column) { return row.at(column).toString(); }, false, d);
+    return d;
+}
+
 bool fromTable(const QList<QList<QVariant>>& table, QList<struDeviceInfo>& out,
                bool requireRowLength) {
     if (table.isEmpty()) return false;

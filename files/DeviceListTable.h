@@ -19,6 +19,12 @@ const QStringList& titles();
 // Title row, then one row of 16 texts per device in list order.
 QList<QList<QVariant>> toTable(const QList<struDeviceInfo>& devices);
 
+// Checks a header row against the titles ("Excel header count error" / "Excel header name
+// error"); extra titles after the 16th are ignored.
+bool checkHeader(const QList<QVariant>& header);
+// One data row by the value rules below; missing cells read as empty.
+struDeviceInfo deviceFromRow(const QList<QVariant>& row);
+
 // Checks row 0 against the titles ("Excel header count error" / "Excel header name error";
 // extra titles after the 16th are ignored) and fills out with the devices of the further rows.
 // With requireRowLength, rows shorter than 16 cells are skipped; without it missing cells read as

@@ -32,9 +32,9 @@ namespace {
 
 constexpr int kPoolSize = 5;
 constexpr size_t kMaxSingleWrite = 4 * 1024 * 1024;
-constexpr ev_uint16_t kAllowedMethods =
-    EVHTTP_REQ_GET | EVHTTP_REQ_POST | EVHTTP_REQ_PUT | EVHTTP_REQ_DELETE | EVHTTP_REQ_CONNECT;
-static_assert(kAllowedMethods == 155, "GET, POST, PUT, DELETE and CONNECT");
+constexpr ev_uint16_t kAllowedMethods = EVHTTP_REQ_GET | EVHTTP_REQ_POST | EVHTTP_REQ_PUT |
+                                        EVHTTP_REQ_DELETE | EVHTTP_REQ_CONNECT | EVHTTP_REQ_PATCH;
+static_assert(kAllowedMethods == 411, "GET, POST, PUT, DELETE, CONNECT and PATCH");
 
 void eventLogCallback(int severity, const char* msg) {
     printf("[eventLogCallaBack] %d %s\n", severity, msg);

@@ -29,5 +29,6 @@ struct struDeviceInfo {
     bool GetRunInfoFile = false;
     bool IdentityPinned = false;    // devId is the only device ID this serial number may report
     bool progressReported = false;  // memory only
+    qint32 LastReportTime = 0;      // seconds since the epoch; written only by the report hook
 };
 Q_DECLARE_METATYPE(struDeviceInfo)

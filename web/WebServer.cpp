@@ -14,8 +14,11 @@
 #include "api/HttpBrowserAPI.h"
 #include "core/Logger.h"
 #include "files/SearchFile.h"
+#include "http/ByteRange.h"
 #include "web/LegacyAudit.h"
 #include "web/LegacyRoutes.h"
+
+#include <event2/http.h>
 
 namespace {
 const char* const kLogger = "WebServer";
@@ -227,6 +230,9 @@ bool WebServer::sendFileWithRange(evhttp_request* req, const QString& path,
     QFile file(path);
     if (!file.exists()) return false;
     const qint64 size = file.size();
+    if (kind == RangeReply::Standard) {
+        return sendStandardRange(req, file, contentType, disposition);
+    }
     qint64 offset = 0;
     qint64 length = size;
     bool partial = false;
@@ -250,6 +256,33 @@ bool WebServer::sendFileWithRange(evhttp_request* req, const QString& path,
     if (!contentType.isEmpty()) addHeader(req, QStringLiteral("Content-Type"), contentType);
     if (!disposition.isEmpty()) addHeader(req, QStringLiteral("Content-Disposition"), disposition);
     if (partial || download)
+        addHeader(req, QStringLiteral("Content-Range"),
+                  QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + length - 1).arg(size));
+    replyClient(req, partial ? 206 : 200,
+                partial ? QStringLiteral("Partial Content") : QStringLiteral("OK"), file, offset,
+                length, false);
+    return true;
+}
+
+bool WebServer::sendStandardRange(evhttp_request* req, const QFile& file,
+                                  const QString& contentType, const QString& disposition) {
+    const qint64 size = file.size();
+    qint64 offset = 0;
+    qint64 length = size;
+    QString header;
+    const ByteRange range = getRequstHeader(req, QStringLiteral("Range"), header)
+                                ? parseByteRange(header, size, offset, length)
+                                : ByteRange::Whole;
+    addHeader(req, QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
+    if (range == ByteRange::Unsatisfiable) {
+        addHeader(req, QStringLiteral("Content-Range"), QStringLiteral("bytes */%1").arg(size));
+        replyClient(req, 416, QStringLiteral("Range Not Satisfiable"), QByteArray());
+        return true;
+    }
+    if (!contentType.isEmpty()) addHeader(req, QStringLiteral("Content-Type"), contentType);
+    if (!disposition.isEmpty()) addHeader(req, QStringLiteral("Content-Disposition"), disposition);
+    const bool partial = range == ByteRange::Partial;
+    if (partial)
         addHeader(req, QStringLiteral("Content-Range"),
                   QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + length - 1).arg(size));
     replyClient(req, partial ? 206 : 200,

@@ -32,6 +32,7 @@ class WebServer : public HttpServer {
     bool isApiRequest(evhttp_request* req);
     void processApiRequest(evhttp_request* req);
     void sendApiReply(evhttp_request* req, const ApiReply& reply);
+    void sendApiFile(evhttp_request* req, const ApiReply& reply);
 
     // The door (WebServerDoor.cpp): who calls, and whether that caller may use the route. False
     // with the refusal already sent.
@@ -68,12 +69,16 @@ class WebServer : public HttpServer {
                    // the parser left (so "bytes=<size>-" sends nothing, with 200)
         Download,  // the range handling is logged; a Range it cannot accept sends the whole
                    // file; Content-Range on a 200 too (the whole file)
+        Standard,  // as HTTP has it: Accept-Ranges, Content-Range on a 206 only, 416 with
+                   // "bytes */<size>" for a range past the end, the whole file for one ignored
     };
     // Answers with the file at `path`, or with the one byte range that the request's Range
     // header asks for (206 "Partial Content"); the reply's own headers come first, each left
     // out when empty. False, with nothing sent, when the file does not exist.
     bool sendFileWithRange(evhttp_request* req, const QString& path, const QString& contentType,
                            const QString& disposition, RangeReply kind);
+    bool sendStandardRange(evhttp_request* req, const QFile& file, const QString& contentType,
+                           const QString& disposition);
     void sendJson(evhttp_request* req, const QByteArray& json);
     void printRemote(evhttp_request* req, const char* label);
 

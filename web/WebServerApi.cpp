@@ -1,8 +1,10 @@
 // The bridge from the management server to the "/KORVA/v2/" routes: the request becomes an
 // ApiRequest, the route's ApiReply becomes the HTTP reply.
+#include <QFile>
 #include <QUrl>
 
 #include "api/v2/ApiRoutes.h"
+#include "http/ContentDisposition.h"
 #include "web/AccessDoor.h"
 #include "web/WebServer.h"
 
@@ -103,7 +105,25 @@ void WebServer::processApiRequest(evhttp_request* req) {
 void WebServer::sendApiReply(evhttp_request* req, const ApiReply& reply) {
     for (const auto& header : reply.headers)
         addHeader(req, QString::fromLatin1(header.first), QString::fromUtf8(header.second));
+    if (!reply.filePath.isEmpty()) return sendApiFile(req, reply);
     addHeader(req, QStringLiteral("Content-Type"), QString::fromLatin1(reply.contentType));
     addHeader(req, QStringLiteral("Cache-Control"), QStringLiteral("no-store"));
     replyClient(req, reply.status, QString::fromLatin1(reasonPhrase(reply.status)), reply.body);
+}
+
+void WebServer::sendApiFile(evhttp_request* req, const ApiReply& reply) {
+    addHeader(req, QStringLiteral("Cache-Control"), QStringLiteral("no-store"));
+    const QString disposition =
+        reply.downloadName.isEmpty()
+            ? QString()
+            : QString::fromLatin1(attachmentDisposition(reply.downloadName));
+    const bool sent = sendFileWithRange(req, reply.filePath, QString::fromLatin1(reply.contentType),
+                                        disposition, RangeReply::Standard);
+    // The reply holds its own descriptor of the file: removing the name now loses nothing.
+    if (reply.removeAfterSending) QFile::remove(reply.filePath);
+    if (sent) return;
+    const ApiReply gone =
+        ApiReply::error(404, QStringLiteral("not_found"), QStringLiteral("文件不存在"));
+    addHeader(req, QStringLiteral("Content-Type"), QString::fromLatin1(gone.contentType));
+    replyClient(req, gone.status, QString::fromLatin1(reasonPhrase(gone.status)), gone.body);
 }

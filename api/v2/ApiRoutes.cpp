@@ -3,12 +3,21 @@
 #include "api/v2/AccountRoutes.h"
 #include "api/v2/AuditRoutes.h"
 #include "api/v2/AuthRoutes.h"
+#include "api/v2/DeviceEditRoutes.h"
+#include "api/v2/DeviceFileRoutes.h"
+#include "api/v2/DeviceQueryRoutes.h"
 #include "api/v2/DeviceRoutes.h"
+#include "api/v2/ExchangeRoutes.h"
 #include "api/v2/MetaRoutes.h"
+#include "api/v2/PackageRoutes.h"
+#include "api/v2/RolloutRoutes.h"
 #include "api/v2/TokenRoutes.h"
+#include "api/v2/UpgradeRoutes.h"
 
 const ApiRouter& apiRouter() {
-    // One line per resource group.
+    // One line per resource group. The first route that matches wins, so a group whose paths
+    // have fixed words ("/devices/export") comes before one with a parameter in their place
+    // ("/devices/{devSN}").
     static const ApiRouter router({
         metaRoutes(),
         deviceRoutes(),
@@ -16,6 +25,13 @@ const ApiRouter& apiRouter() {
         accountRoutes(),
         tokenRoutes(),
         auditRoutes(),
+        exchangeRoutes(),
+        deviceEditRoutes(),
+        deviceQueryRoutes(),
+        deviceFileRoutes(),
+        upgradeRoutes(),
+        packageRoutes(),
+        rolloutRoutes(),
     });
     return router;
 }

@@ -39,8 +39,9 @@ struct ApiReply {
     QByteArray contentType = "application/json; charset=utf-8";
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers;
-    QString filePath;      // when set, the file is the body (Range honoured)
-    QString downloadName;  // Content-Disposition file name of a file reply
+    QString filePath;                 // when set, the file is the body (Range honoured)
+    QString downloadName;             // Content-Disposition file name of a file reply
+    bool removeAfterSending = false;  // a temporary file, gone once the reply has it
 
     static ApiReply json(int status, const QByteArray& document);
     // The one error shape of the v2 routes: {"error":{"code":..,"message":..}}.

@@ -56,6 +56,19 @@ TEST_F(LocalParaMgtTest, TimeOutsOutsideTheirRangeFallBackTo600) {
     }
 }
 
+TEST_F(LocalParaMgtTest, StallMinutesTakeFractionsAndFallBackTo30) {
+    EXPECT_EQ(read().UpgradeStallMinutes, 30.0);  // absent
+    const struct {
+        QVariant value;
+        double expected;
+    } cases[] = {{"0.05", 0.05}, {45, 45.0}, {0, 30.0}, {-1, 30.0}, {"abc", 30.0}};
+    for (const auto& c : cases) {
+        writeKeys({{"UpgradeStallMinutes", c.value}});
+        EXPECT_DOUBLE_EQ(read().UpgradeStallMinutes, c.expected)
+            << c.value.toString().toStdString();
+    }
+}
+
 TEST_F(LocalParaMgtTest, ExplicitValuesAndNonNumbers) {
     writeKeys({{"TcpPort", 1234},
                {"HttpPort", "abc"},

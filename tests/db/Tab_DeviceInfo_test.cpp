@@ -405,7 +405,7 @@ TEST_F(TabDeviceInfoTest, RecordStatementsCoverEveryColumnOfTheTable) {
         ASSERT_TRUE(info.exec());
         while (info.next()) columns << info.value(1).toString();
     }
-    ASSERT_EQ(columns.size(), 20);
+    ASSERT_EQ(columns.size(), 21);
     using Write = DeviceColumns::Write;
     const struct {
         const char* name;
@@ -416,19 +416,19 @@ TEST_F(TabDeviceInfoTest, RecordStatementsCoverEveryColumnOfTheTable) {
         {"insert",
          DeviceColumns::statement(Write::Insert),
          {"insert", "into", "values"},
-         {"id", "UpgradeCompletionTime"}},
+         {"id", "UpgradeCompletionTime", "LastReportTime"}},
         {"insert with time",
          DeviceColumns::statement(Write::InsertWithTime),
          {"insert", "into", "values"},
-         {"id", "IdentityPinned"}},
+         {"id", "IdentityPinned", "LastReportTime"}},
         {"update",
          DeviceColumns::statement(Write::Update),
          {"update", "set", "where"},
-         {"id", "UpgradeCompletionTime", "IdentityPinned"}},
+         {"id", "UpgradeCompletionTime", "IdentityPinned", "LastReportTime"}},
         {"update with time",
          DeviceColumns::statement(Write::UpdateWithTime),
          {"update", "set", "where"},
-         {"id", "IdentityPinned"}},
+         {"id", "IdentityPinned", "LastReportTime"}},
         {"lookup",
          QString::fromLatin1(DeviceColumns::selectBySN()),
          {"select", "from", "where"},

@@ -1,5 +1,6 @@
 #include "tests/support/ServiceProcess.h"
 
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -15,8 +16,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -35,6 +36,20 @@ int reservePort(quint16 port) {
     ::close(fd);
     return -1;
 }
+
+// Bound as the service binds, on every address and without SO_REUSEADDR: a port that a
+// connection in TIME_WAIT still holds would fail the service's own bind.
+bool bindsAsTheServiceWould(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
 }  // namespace
 
 // Below the kernel's ephemeral range (from 32768), so no outgoing connection takes the port
@@ -48,8 +63,7 @@ quint16 freePort() {
         const quint16 port = static_cast<quint16>(pick(random));
         const int reservation = reservePort(port);
         if (reservation < 0) continue;
-        QTcpServer probe;
-        if (probe.listen(QHostAddress::Any, port)) return port;
+        if (bindsAsTheServiceWould(port)) return port;
         ::close(reservation);
     }
     return 0;

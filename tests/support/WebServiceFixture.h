@@ -15,6 +15,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStringList>
 #include <QUuid>
 #include <QVariant>
@@ -46,6 +47,18 @@ class ServiceDb {
         QSqlQuery query(QSqlDatabase::database(m_name));
         if (!query.exec(statement) || !query.next()) return QVariant();
         return query.value(0);
+    }
+    // Every row of the result, every column.
+    QList<QVariantList> rows(const QString& statement) {
+        QList<QVariantList> out;
+        QSqlQuery query(QSqlDatabase::database(m_name));
+        if (!query.exec(statement)) ADD_FAILURE() << query.lastError().text().toStdString();
+        while (query.next()) {
+            QVariantList row;
+            for (int i = 0; i < query.record().count(); ++i) row << query.value(i);
+            out << row;
+        }
+        return out;
     }
 
   private:

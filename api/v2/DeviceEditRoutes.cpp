@@ -1,0 +1,183 @@
+#include "api/v2/DeviceEditRoutes.h"
+#include "api/auth/AuditLog.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include "api/v2/DeviceFilterParams.h"
+#include "api/v2/DeviceJson.h"
+#include "api/v2/OperationDoc.h"
+#include "api/v2/RouteReplies.h"
+#include "codec/SocketPacketHandler.h"
+#include "db/ColumnKind.h"
+#include "db/DeviceColumns.h"
+#include "db/DeviceEditor.h"
+#include "db/DeviceListQuery.h"
+
+namespace {
+// The columns an operator may set, with what each asks of the terminal.
+const struct {
+    const char* column;
+    const char* description;
+} kEditable[] = {
+    {"isAutoUpdate", "upgrade at the next report whatever the versions"},
+    {"ConfigCmd", "command sent at the next report; empty for none"},
+    {"GetLogFile", "fetch the log file"},
+    {"GetIndexFile", "fetch the recording index file"},
+    {"GetPrintFile", "fetch the print file"},
+    {"GetRunInfoFile", "fetch the driving-information file"},
+};
+
+// The one place this group's changes are recorded: the audit trail writes its row here.
+void recordChange(const ApiRequest& request, const char* action, const QJsonObject& detail) {
+    AuditLog::record(request, QString::fromLatin1(action),
+                     QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact)));
+}
+
+bool readChanges(const QJsonValue& value, QList<DeviceEditor::Change>& changes, QString& error) {
+    const QJsonObject object = value.toObject();
+    if (!value.isObject() || object.isEmpty()) {
+        error = QStringLiteral("须给出要修改的字段");
+        return false;
+    }
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        int column = -1;
+        for (const auto& editable : kEditable)
+            if (it.key() == QLatin1String(editable.column))
+                column = DeviceColumns::indexOf(it.key());
+        if (column < 0) {
+            error = QStringLiteral("字段 %1 不可修改").arg(it.key());
+            return false;
+        }
+        const bool text = DeviceColumns::kind(column) == ColumnKind::Text;
+        if (text ? !it.value().isString() : !it.value().isBool()) {
+            error = QStringLiteral("字段 %1 须为%2").arg(it.key(), text ? "字符串" : "布尔值");
+            return false;
+        }
+        // A command that does not fit one packet could never be sent.
+        if (text && it.value().toString().toUtf8().size() > SocketPacketHandler::kMaxDataLen) {
+            error = QStringLiteral("字段 %1 过长").arg(it.key());
+            return false;
+        }
+        changes << qMakePair(column, it.value().toVariant());
+    }
+    return true;
+}
+
+ApiReply editOne(const ApiRequest& request) {
+    const QString devSN = request.params.value(QStringLiteral("devSN"));
+    QJsonObject body;
+    ApiReply failure;
+    if (!RouteReplies::bodyObject(request, body, failure)) return failure;
+    QList<DeviceEditor::Change> changes;
+    QString error;
+    if (!readChanges(body, changes, error)) return RouteReplies::badRequest(error);
+    int affected = 0;
+    if (!DeviceEditor::updateOne(devSN, changes, affected)) return RouteReplies::databaseFailed();
+    if (affected == 0) return RouteReplies::notFound(QStringLiteral("设备不存在"));
+    recordChange(request, "device_edit", {{"devSN", devSN}, {"set", body}});
+
+    DeviceFilter filter;
+    filter.equal << qMakePair(DeviceColumns::indexOf(QStringLiteral("devSN")), devSN);
+    DeviceListQuery::Page page;
+    page.limit = 1;
+    QList<DeviceListRow> rows;
+    bool more = false;
+    if (!DeviceListQuery::page(filter, DeviceListQuery::Sort(), page, rows, more) || rows.isEmpty())
+        return RouteReplies::databaseFailed();
+    return RouteReplies::ok({{"device", DeviceJson::row(rows.first())}});
+}
+
+ApiReply editMatching(const ApiRequest& request) {
+    QJsonObject body;
+    ApiReply failure;
+    if (!RouteReplies::bodyObject(request, body, failure)) return failure;
+    for (auto it = body.begin(); it != body.end(); ++it)
+        if (it.key() != QLatin1String("filter") && it.key() != QLatin1String("set"))
+            return RouteReplies::badRequest(QStringLiteral("未知的字段 %1").arg(it.key()));
+    // Every terminal only when asked for in so many words: {"filter": {}}.
+    if (!body.value("filter").isObject())
+        return RouteReplies::badRequest(QStringLiteral("须给出 filter 对象"));
+    DeviceFilter filter;
+    QList<DeviceEditor::Change> changes;
+    QString error;
+    if (!DeviceFilterParams::fromJson(body.value("filter").toObject(), filter, error) ||
+        !readChanges(body.value("set"), changes, error))
+        return RouteReplies::badRequest(error);
+    int affected = 0;
+    if (!DeviceEditor::updateMatching(filter, changes, affected))
+        return RouteReplies::databaseFailed();
+    recordChange(
+        request, "device_edit",
+        {{"filter", body.value("filter")}, {"set", body.value("set")}, {"updated", affected}});
+    return RouteReplies::ok({{"updated", affected}});
+}
+
+QJsonObject changesSchema() {
+    QJsonObject properties;
+    for (const auto& editable : kEditable) {
+        const int column = DeviceColumns::indexOf(QLatin1String(editable.column));
+        const bool text = DeviceColumns::kind(column) == ColumnKind::Text;
+        properties.insert(editable.column, QJsonObject{{"type", text ? "string" : "boolean"},
+                                                       {"description", editable.description}});
+    }
+    return QJsonObject{{"type", "object"},
+                       {"description", "only the members given are written"},
+                       {"minProperties", 1},
+                       {"properties", properties}};
+}
+
+QJsonObject editOneDoc() {
+    return {
+        {"parameters", QJsonArray{OperationDoc::pathParam("devSN", "serial number", "SN0001")}},
+        {"requestBody",
+         OperationDoc::jsonBody(OperationDoc::ref("DeviceChanges"),
+                                QJsonObject{{"ConfigCmd", "reboot"}, {"GetLogFile", true}})},
+        {"responses",
+         QJsonObject{{"200", OperationDoc::json(
+                                 "The terminal as it is now",
+                                 OperationDoc::object({{"device", OperationDoc::ref("Device")}}))},
+                     {"400", OperationDoc::error("The body is not a valid change")},
+                     {"404", OperationDoc::error("No such terminal")},
+                     {"500", OperationDoc::error("The database failed")}}}};
+}
+
+QJsonObject editMatchingDoc() {
+    const QJsonObject body = OperationDoc::object({{"filter", OperationDoc::ref("DeviceFilter")},
+                                                   {"set", OperationDoc::ref("DeviceChanges")}});
+    const QJsonObject example{{"filter", QJsonObject{{"devType", "T1"}, {"AppVersionNot", "V9"}}},
+                              {"set", QJsonObject{{"isAutoUpdate", true}}}};
+    return {{"description",
+             "One statement over every terminal the filter takes; {\"filter\":{}} takes all."},
+            {"requestBody", OperationDoc::jsonBody(body, example)},
+            {"responses",
+             QJsonObject{
+                 {"200", OperationDoc::json("Rows written",
+                                            OperationDoc::object(
+                                                {{"updated", QJsonObject{{"type", "integer"}}}}))},
+                 {"400", OperationDoc::error("The filter or the changes are invalid")},
+                 {"500", OperationDoc::error("The database failed")}}}};
+}
+
+QByteArray schemas() {
+    QJsonObject all = DeviceJson::schemas();
+    all.insert("DeviceChanges", changesSchema());
+    const QJsonObject filter = DeviceFilterParams::schemas();
+    for (auto it = filter.begin(); it != filter.end(); ++it) all.insert(it.key(), it.value());
+    return QJsonDocument(all).toJson(QJsonDocument::Compact);
+}
+}  // namespace
+
+ApiGroup deviceEditRoutes() {
+    ApiGroup group;
+    group.tag = QStringLiteral("device requests");
+    group.schemas = schemas();
+    group.routes = {
+        {"POST", QStringLiteral("/KORVA/v2/devices/bulk"), Role::Operator,
+         QStringLiteral("Set requests of every terminal a filter takes"), editMatching,
+         OperationDoc::text(editMatchingDoc())},
+        {"PATCH", QStringLiteral("/KORVA/v2/devices/{devSN}"), Role::Operator,
+         QStringLiteral("Set requests of one terminal"), editOne, OperationDoc::text(editOneDoc())},
+    };
+    return group;
+}

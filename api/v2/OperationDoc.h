@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+
+// Pieces of the OpenAPI text of a route, so the groups write their documents as data.
+class OperationDoc {
+  public:
+    static QJsonObject ref(const QString& schema);
+    static QJsonObject arrayOf(const QJsonObject& items);
+    // An object schema whose members are all required.
+    static QJsonObject object(const QJsonObject& properties);
+    static QJsonObject json(const QString& description, const QJsonObject& schema);
+    static QJsonObject error(const QString& description);
+    // A body that is the file itself, in the media type given.
+    static QJsonObject file(const QString& description, const QString& mediaType);
+    static QJsonObject pathParam(const QString& name, const QString& description,
+                                 const QString& example);
+    static QJsonObject queryParam(const QString& name, const QJsonObject& schema);
+    // A JSON request body with the example the conformance check sends.
+    static QJsonObject jsonBody(const QJsonObject& schema, const QJsonValue& example);
+    static QByteArray text(const QJsonObject& operation);
+};

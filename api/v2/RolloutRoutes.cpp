@@ -1,0 +1,176 @@
+#include "api/v2/RolloutRoutes.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include "api/v2/DeviceJson.h"
+#include "api/v2/ListParams.h"
+#include "api/v2/OperationDoc.h"
+#include "api/v2/PackageJson.h"
+#include "api/v2/PackageRoutes.h"
+#include "api/v2/RouteReplies.h"
+#include "api/v2/StallClock.h"
+#include "core/LocalParaMgt.h"
+#include "db/DeviceColumns.h"
+#include "db/DeviceListQuery.h"
+#include "device/RolloutState.h"
+
+namespace {
+struct Rollout {
+    struPackageInfo package;
+    RolloutRules rules;
+};
+
+// The package and the rules its terminals are judged by: the service's mode and whether a
+// report could be handed the file at all.
+bool rolloutOf(const ApiRequest& request, Rollout& rollout, ApiReply& failure) {
+    if (!storedPackage(request.params.value(QStringLiteral("id")), rollout.package, failure))
+        return false;
+    struLocalParam param;
+    LocalParaMgt::instance()->readLocalParam(param);
+    rollout.rules.manualMode = param.ManualMode == 1;
+    rollout.rules.packageFileExists = packageFileStored(rollout.package);
+    return true;
+}
+
+QStringList stateNames() {
+    QStringList names;
+    for (int i = 0; i < kRolloutStateCount; ++i)
+        names << rolloutStateName(static_cast<RolloutState>(i));
+    return names;
+}
+
+ApiReply counts(const ApiRequest& request) {
+    Rollout rollout;
+    ApiReply failure;
+    if (!rolloutOf(request, rollout, failure)) return failure;
+    int byState[kRolloutStateCount] = {};
+    int total = 0;
+    if (!RolloutQuery::groups(
+            rollout.package, stalledBefore(),
+            [&](const RolloutQuery::Terminal& terminal, int count) {
+                byState[static_cast<int>(rolloutState(terminal, rollout.package, rollout.rules))] +=
+                    count;
+                total += count;
+            }))
+        return RouteReplies::databaseFailed();
+    QJsonObject countsJson;
+    for (int i = 0; i < kRolloutStateCount; ++i)
+        countsJson.insert(rolloutStateName(static_cast<RolloutState>(i)), byState[i]);
+    return RouteReplies::ok({{"package", PackageJson::row(rollout.package)},
+                             {"manualMode", rollout.rules.manualMode},
+                             {"total", total},
+                             {"counts", countsJson}});
+}
+
+ApiReply terminalsInState(const ApiRequest& request) {
+    RolloutState wanted = RolloutState::OnVersion;
+    if (!rolloutStateFromName(request.params.value(QStringLiteral("state")), wanted))
+        return RouteReplies::notFound(QStringLiteral("没有这种状态"));
+    ListParams paging;
+    QString error;
+    if (!paging.read(request, error)) return RouteReplies::badRequest(error);
+    Rollout rollout;
+    ApiReply failure;
+    if (!rolloutOf(request, rollout, failure)) return failure;
+
+    DeviceFilter page;
+    page.bySerials = true;
+    int total = 0;
+    if (!RolloutQuery::forEach(
+            rollout.package, stalledBefore(), [&](const RolloutQuery::Terminal& terminal) {
+                if (rolloutState(terminal, rollout.package, rollout.rules) != wanted) return;
+                if (total >= paging.offset && page.serials.size() < paging.limit)
+                    page.serials << terminal.device.devSN;
+                ++total;
+            }))
+        return RouteReplies::databaseFailed();
+
+    QJsonArray items;
+    if (!page.serials.isEmpty()) {
+        DeviceListQuery::Sort bySerial;
+        bySerial.column = DeviceColumns::indexOf(QStringLiteral("devSN"));
+        DeviceListQuery::Page all;
+        all.limit = page.serials.size();
+        QList<DeviceListRow> rows;
+        bool more = false;
+        if (!DeviceListQuery::page(page, bySerial, all, rows, more))
+            return RouteReplies::databaseFailed();
+        for (const DeviceListRow& row : rows) items.append(DeviceJson::row(row));
+    }
+    return RouteReplies::ok({{"state", rolloutStateName(wanted)},
+                             {"total", total},
+                             {"offset", paging.offset},
+                             {"limit", paging.limit},
+                             {"items", items}});
+}
+
+QJsonObject countsDoc() {
+    QJsonObject perState;
+    for (const QString& name : stateNames())
+        perState.insert(name, QJsonObject{{"type", "integer"}});
+    const QJsonObject body = OperationDoc::object(
+        {{"package", OperationDoc::ref("Package")},
+         {"manualMode", QJsonObject{{"type", "boolean"}}},
+         {"total", QJsonObject{{"type", "integer"},
+                               {"description", "terminals of the package's device type"}}},
+         {"counts", OperationDoc::object(perState)}});
+    return {{"description",
+             "Each terminal of the package's type in one state: downloading or stalled (its "
+             "current attempt is for this package and open), installing (reported 100, still "
+             "reports older versions) or done; without such an attempt onVersion (nothing newer, "
+             "not forced), offline, wouldUpgrade (its next report gets this package: forced, or "
+             "a newer component outside manual mode) or held."},
+            {"parameters", QJsonArray{OperationDoc::pathParam("id", "package id", "1")}},
+            {"responses", QJsonObject{{"200", OperationDoc::json("Counts by state", body)},
+                                      {"404", OperationDoc::error("No such package")},
+                                      {"500", OperationDoc::error("The database failed")}}}};
+}
+
+QJsonObject terminalsDoc() {
+    QJsonArray parameters{
+        OperationDoc::pathParam("id", "package id", "1"),
+        QJsonObject{{"name", "state"},
+                    {"in", "path"},
+                    {"required", true},
+                    {"schema", QJsonObject{{"type", "string"},
+                                           {"enum", QJsonArray::fromStringList(stateNames())}}},
+                    {"example", "wouldUpgrade"}},
+    };
+    for (const QJsonValue& p : ListParams::parameters()) parameters.append(p);
+    const QJsonObject body =
+        OperationDoc::object({{"state", QJsonObject{{"type", "string"}}},
+                              {"total", QJsonObject{{"type", "integer"}}},
+                              {"offset", QJsonObject{{"type", "integer"}}},
+                              {"limit", QJsonObject{{"type", "integer"}}},
+                              {"items", OperationDoc::arrayOf(OperationDoc::ref("Device"))}});
+    return {{"description", "By serial number."},
+            {"parameters", parameters},
+            {"responses", QJsonObject{{"200", OperationDoc::json("One page", body)},
+                                      {"400", OperationDoc::error("A parameter is invalid")},
+                                      {"404", OperationDoc::error("No such package or state")},
+                                      {"500", OperationDoc::error("The database failed")}}}};
+}
+
+QByteArray schemas() {
+    QJsonObject all = DeviceJson::schemas();
+    const QJsonObject package = PackageJson::schemas();
+    for (auto it = package.begin(); it != package.end(); ++it) all.insert(it.key(), it.value());
+    return QJsonDocument(all).toJson(QJsonDocument::Compact);
+}
+}  // namespace
+
+ApiGroup rolloutRoutes() {
+    ApiGroup group;
+    group.tag = QStringLiteral("rollout");
+    group.schemas = schemas();
+    group.routes = {
+        {"GET", QStringLiteral("/KORVA/v2/packages/{id}/rollout"), Role::Viewer,
+         QStringLiteral("Terminals of the package's type by rollout state"), counts,
+         OperationDoc::text(countsDoc())},
+        {"GET", QStringLiteral("/KORVA/v2/packages/{id}/rollout/{state}"), Role::Viewer,
+         QStringLiteral("The terminals of one rollout state"), terminalsInState,
+         OperationDoc::text(terminalsDoc())},
+    };
+    return group;
+}

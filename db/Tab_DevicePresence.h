@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+#include "model/struDevicePresence.h"
+
+// Tab_DevicePresence: a row per connected terminal, keyed by serial number and naming the
+// service instance that holds its connection. Holds no state; every operation borrows a pooled
+// connection.
+class Tab_DevicePresence {
+  public:
+    // An accepted report: the terminal's row in Tab_DeviceInfo gets its last report time and its
+    // presence row is written, in one transaction.
+    static bool recordReport(const struDevicePresence& presence);
+    // The connection has gone; a row another instance took over since is left alone.
+    static bool remove(const QString& devSN, const QString& instance);
+    // The rows an earlier run of this instance left behind.
+    static bool clearInstance(const QString& instance);
+    // False when the terminal is not connected (or the lookup failed).
+    static bool get(const QString& devSN, struDevicePresence& presence);
+};

@@ -1,0 +1,155 @@
+#include "db/Tab_UpgradeAttempt.h"
+
+#include <QDebug>
+#include <QSqlQuery>
+#include <QStringList>
+
+#include "db/PooledConnection.h"
+#include "db/UpgradeAttemptColumns.h"
+
+namespace {
+// When the terminal was last heard of for this attempt.
+const QString kActivity =
+    QStringLiteral("(case when a.lastProgressAt>0 then a.lastProgressAt else a.startedAt end)");
+
+const UpgradeAttemptState kStates[] = {UpgradeAttemptState::Running, UpgradeAttemptState::Stalled,
+                                       UpgradeAttemptState::Completed,
+                                       UpgradeAttemptState::Superseded};
+
+// The state of the row as one expression, so the rule is written once with stateCondition().
+QString stateExpression(qint32 stalledBefore, QVariantList& binds) {
+    QString cases;
+    for (UpgradeAttemptState state : kStates)
+        cases += QStringLiteral(" when %1 then '%2'")
+                     .arg(Tab_UpgradeAttempt::stateCondition(state, stalledBefore, binds),
+                          QLatin1String(upgradeAttemptStateName(state)));
+    return QStringLiteral("case") + cases + QStringLiteral(" end");
+}
+
+UpgradeAttemptState stateFromName(const QString& name) {
+    for (UpgradeAttemptState state : kStates)
+        if (name == QLatin1String(upgradeAttemptStateName(state))) return state;
+    return UpgradeAttemptState::Running;
+}
+
+void bindAll(QSqlQuery& query, const QVariantList& binds) {
+    for (int i = 0; i < binds.size(); ++i) query.bindValue(i, binds.at(i));
+}
+}  // namespace
+
+QString Tab_UpgradeAttempt::stateCondition(UpgradeAttemptState state, qint32 stalledBefore,
+                                           QVariantList& binds) {
+    switch (state) {
+        case UpgradeAttemptState::Completed:
+            return QStringLiteral("a.completedAt>0");
+        case UpgradeAttemptState::Superseded:
+            return QStringLiteral("(a.completedAt=0 and a.isCurrent=0)");
+        case UpgradeAttemptState::Stalled:
+            binds << stalledBefore;
+            return QStringLiteral("(a.completedAt=0 and a.isCurrent<>0 and %1<?)").arg(kActivity);
+        case UpgradeAttemptState::Running:
+            break;
+    }
+    binds << stalledBefore;
+    return QStringLiteral("(a.completedAt=0 and a.isCurrent<>0 and %1>=?)").arg(kActivity);
+}
+
+bool Tab_UpgradeAttempt::start(const struUpgradeAttempt& attempt) {
+    PooledConnection connection;
+    if (!connection.isUsable()) {
+        qDebug("Open the database fail");
+        return false;
+    }
+    QSqlDatabase& db = connection.database();
+    bool ok = db.transaction();
+    if (ok) {
+        QSqlQuery older(db);
+        older.prepare(QStringLiteral(
+            "update Tab_UpgradeAttempt set isCurrent=0 where devSN=? and isCurrent<>0"));
+        older.bindValue(0, attempt.devSN);
+        QSqlQuery insert(db);
+        ok = older.exec() && insert.prepare(UpgradeAttemptColumns::insertStatement());
+        if (ok) {
+            UpgradeAttemptColumns::bindInsert(insert, attempt);
+            ok = insert.exec();
+        }
+    }
+    if (ok && db.commit()) return true;
+    db.rollback();
+    qDebug("insert upgrade attempt fail");
+    return false;
+}
+
+bool Tab_UpgradeAttempt::progress(const QString& devSN, int percent, qint32 now) {
+    PooledConnection connection;
+    if (!connection.isUsable()) {
+        qDebug("Open the database fail");
+        return false;
+    }
+    QSqlQuery query(connection.database());
+    query.prepare(QStringLiteral(
+        "update Tab_UpgradeAttempt set lastProgress=?,lastProgressAt=?,completedAt=? "
+        "where devSN=? and isCurrent<>0 and completedAt=0"));
+    query.bindValue(0, percent);
+    query.bindValue(1, now);
+    query.bindValue(2, percent == 100 ? now : 0);
+    query.bindValue(3, devSN);
+    if (query.exec()) return true;
+    qDebug("update upgrade attempt fail");
+    return false;
+}
+
+bool Tab_UpgradeAttempt::list(const Filter& filter, int offset, int limit, QList<Row>& rows,
+                              int& total) {
+    PooledConnection connection;
+    if (!connection.isUsable()) {
+        qDebug("Open the database fail");
+        return false;
+    }
+    QVariantList whereBinds;
+    QStringList where;
+    if (!filter.devSN.isEmpty()) {
+        where << QStringLiteral("a.devSN=?");
+        whereBinds << filter.devSN;
+    }
+    if (filter.packageId != 0) {
+        where << QStringLiteral("a.packageId=?");
+        whereBinds << filter.packageId;
+    }
+    if (filter.byState) where << stateCondition(filter.state, filter.stalledBefore, whereBinds);
+    const QString whereText = where.isEmpty()
+                                  ? QString()
+                                  : QStringLiteral(" where ") + where.join(QStringLiteral(" and "));
+
+    QSqlQuery count(connection.database());
+    count.setForwardOnly(true);
+    count.prepare(QStringLiteral("select count(*) from Tab_UpgradeAttempt a") + whereText);
+    bindAll(count, whereBinds);
+    if (!count.exec() || !count.next()) {
+        qDebug("query upgrade attempt fail");
+        return false;
+    }
+    total = count.value(0).toInt();
+
+    QVariantList binds;
+    const QString state = stateExpression(filter.stalledBefore, binds);
+    binds << whereBinds << limit << offset;
+    QSqlQuery page(connection.database());
+    page.setForwardOnly(true);
+    page.prepare(QStringLiteral("select %1,%2 from Tab_UpgradeAttempt a%3 order by a.id desc "
+                                "limit ? offset ?")
+                     .arg(UpgradeAttemptColumns::selectList(), state, whereText));
+    bindAll(page, binds);
+    if (!page.exec()) {
+        qDebug("query upgrade attempt fail");
+        return false;
+    }
+    rows.clear();
+    while (page.next()) {
+        Row row;
+        UpgradeAttemptColumns::read(page, 0, row.attempt);
+        row.state = stateFromName(page.value(UpgradeAttemptColumns::count()).toString());
+        rows << row;
+    }
+    return true;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QVariantList>
+
+#include "model/struUpgradeAttempt.h"
+
+// Tab_UpgradeAttempt: every upgrade handed to a terminal, kept after it finished or stalled.
+// Holds no state; every operation borrows a pooled connection.
+class Tab_UpgradeAttempt {
+  public:
+    struct Row {
+        struUpgradeAttempt attempt;
+        UpgradeAttemptState state = UpgradeAttemptState::Running;
+    };
+    struct Filter {
+        QString devSN;         // empty: every terminal
+        qint32 packageId = 0;  // 0: every package
+        bool byState = false;
+        UpgradeAttemptState state = UpgradeAttemptState::Running;
+        qint32 stalledBefore = 0;  // no progress since then counts as stalled
+    };
+
+    // Records a new attempt as the terminal's current one; an earlier attempt still open
+    // becomes superseded. One transaction.
+    static bool start(const struUpgradeAttempt& attempt);
+    // A progress report of the terminal's current open attempt; 100 completes it. False when the
+    // statement failed; a terminal without an open attempt changes nothing.
+    static bool progress(const QString& devSN, int percent, qint32 now);
+    // Newest first.
+    static bool list(const Filter& filter, int offset, int limit, QList<Row>& rows, int& total);
+
+    // The condition "the attempt aliased a is in state", with its values appended to binds.
+    static QString stateCondition(UpgradeAttemptState state, qint32 stalledBefore,
+                                  QVariantList& binds);
+};

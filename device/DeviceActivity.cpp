@@ -1,0 +1,129 @@
+#include "device/DeviceActivity.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <QDateTime>
+#include <QHostAddress>
+#include <QHostInfo>
+
+#include "core/LocalParaMgt.h"
+#include "core/Logger.h"
+#include "db/Tab_DeviceInfo.h"
+#include "db/Tab_DevicePresence.h"
+#include "db/Tab_Package.h"
+#include "db/Tab_UpgradeAttempt.h"
+
+namespace {
+qint32 now() {
+    return static_cast<qint32>(QDateTime::currentSecsSinceEpoch());
+}
+
+// The socket ID is the connection's descriptor; its peer is asked of the system.
+QString peerOf(qintptr socketId) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(static_cast<int>(socketId), reinterpret_cast<sockaddr*>(&address), &length) !=
+        0)
+        return QString();
+    const QHostAddress host(reinterpret_cast<const sockaddr*>(&address));
+    if (host.isNull()) return QString();
+    quint16 port = 0;
+    if (address.ss_family == AF_INET)
+        port = ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+    else if (address.ss_family == AF_INET6)
+        port = ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    return host.toString() + QLatin1Char(':') + QString::number(port);
+}
+
+void fail(const char* operation, const QString& devSN) {
+    getLogger("DeviceActivity")->info("{}, write failed for {}", operation, devSN.toStdString());
+}
+}  // namespace
+
+DeviceActivity* DeviceActivity::instance() {
+    static DeviceActivity* self = [] {
+        struLocalParam param;
+        LocalParaMgt::instance()->readLocalParam(param);
+        return new DeviceActivity(QHostInfo::localHostName() + QLatin1Char(':') +
+                                  QString::number(param.TcpPort));
+    }();
+    return self;
+}
+
+DeviceActivity::DeviceActivity(const QString& instanceName) : m_instance(instanceName) {}
+
+void DeviceActivity::clearStalePresence() {
+    if (!Tab_DevicePresence::clearInstance(m_instance))
+        fail("DeviceActivity::clearStalePresence", m_instance);
+}
+
+QString DeviceActivity::terminalOf(qintptr socketId) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_connections.value(socketId).devSN;
+}
+
+void DeviceActivity::reported(qintptr socketId, const QString& devSN) {
+    struDevicePresence presence;
+    presence.devSN = devSN;
+    presence.instance = m_instance;
+    presence.lastReport = now();
+    presence.peerAddress = peerOf(socketId);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // An earlier connection of the same terminal is gone even if its close comes later.
+        for (auto it = m_connections.begin(); it != m_connections.end();) {
+            if (it.key() != socketId && it->devSN == devSN)
+                it = m_connections.erase(it);
+            else
+                ++it;
+        }
+        Connection& connection = m_connections[socketId];
+        if (connection.devSN != devSN) connection = Connection{devSN, presence.lastReport};
+        presence.connectedSince = connection.connectedSince;
+    }
+    if (!Tab_DevicePresence::recordReport(presence)) fail("DeviceActivity::reported", devSN);
+}
+
+void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
+    const QString devSN = terminalOf(socketId);
+    if (devSN.isEmpty()) return;
+    // The report just stored the terminal's versions: they are the ones before the upgrade.
+    struDeviceInfo device;
+    struPackageInfo package;
+    if (Tab_DeviceInfo().getDeviceBySN(device, devSN) != Tab_DeviceInfo::RowState::Found ||
+        !Tab_Package().getPackageByType(device.devType, package)) {
+        fail("DeviceActivity::upgradeStarted", devSN);
+        return;
+    }
+    struUpgradeAttempt attempt;
+    attempt.devSN = devSN;
+    attempt.devType = device.devType;
+    attempt.packageId = package.id;
+    attempt.packageName = package.packageName;
+    attempt.fromAppVersion = device.AppVersion;
+    attempt.fromMcuVersion = device.McuVersion;
+    attempt.fromFourGVersion = device.FourGVersion;
+    attempt.fromGnssVersion = device.GnssVersion;
+    attempt.fromSmartModule = device.SmartModule;
+    attempt.url = url;
+    attempt.startedAt = now();
+    if (!Tab_UpgradeAttempt::start(attempt)) fail("DeviceActivity::upgradeStarted", devSN);
+}
+
+void DeviceActivity::progressed(qintptr socketId, int percent) {
+    const QString devSN = terminalOf(socketId);
+    if (devSN.isEmpty()) return;
+    if (!Tab_UpgradeAttempt::progress(devSN, percent, now()))
+        fail("DeviceActivity::progressed", devSN);
+}
+
+void DeviceActivity::disconnected(qintptr socketId) {
+    QString devSN;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        devSN = m_connections.take(socketId).devSN;
+    }
+    if (devSN.isEmpty()) return;
+    if (!Tab_DevicePresence::remove(devSN, m_instance)) fail("DeviceActivity::disconnected", devSN);
+}

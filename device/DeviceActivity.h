@@ -1,0 +1,42 @@
+#pragma once
+
+#include <mutex>
+
+#include <QHash>
+#include <QString>
+
+// What the console shows of the device conversation beyond the device table: each terminal's
+// last report time and presence, and the history of the upgrades handed out. The message
+// handler calls one hook per event, on its own thread; the hooks only write the database, so
+// the conversation goes on as before when a write fails (one log line).
+class DeviceActivity {
+  public:
+    static DeviceActivity* instance();
+
+    // This instance of the service in the presence table: host name and terminal port.
+    explicit DeviceActivity(const QString& instanceName);
+    const QString& instanceName() const { return m_instance; }
+
+    // Start-up: presence rows an earlier run of this instance left behind are stale.
+    void clearStalePresence();
+
+    // An accepted report of the terminal on this connection.
+    void reported(qintptr socketId, const QString& devSN);
+    // The connection's terminal was handed the package download url.
+    void upgradeStarted(qintptr socketId, const QString& url);
+    // A progress report; 100 completes the attempt.
+    void progressed(qintptr socketId, int percent);
+    void disconnected(qintptr socketId);
+
+  private:
+    struct Connection {
+        QString devSN;
+        qint32 connectedSince = 0;
+    };
+    // The connection's terminal; empty when it has not reported.
+    QString terminalOf(qintptr socketId);
+
+    QString m_instance;
+    std::mutex m_mutex;  // guards m_connections
+    QHash<qintptr, Connection> m_connections;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "db/RolloutQuery.h"
+#include "model/struPackageInfo.h"
+
+// Where one terminal of a package's device type stands in that package's rollout.
+enum class RolloutState {
+    OnVersion,     // no attempt for this package, nothing newer in it, not forced
+    WouldUpgrade,  // connected; its next report would be answered with this package
+    Held,          // connected and behind, but manual mode (or a missing package file) holds it
+    Downloading,   // attempt open and progressing
+    Installing,    // reported 100, not yet reporting the new versions
+    Done,          // reported 100 and now reports them
+    Stalled,       // attempt open, silent for the stall time
+    Offline,       // behind or forced, and not connected
+};
+constexpr int kRolloutStateCount = 8;
+
+const char* rolloutStateName(RolloutState state);
+bool rolloutStateFromName(const QString& name, RolloutState& state);
+
+struct RolloutRules {
+    bool manualMode = false;
+    bool packageFileExists = true;
+};
+
+// The upgrade decision of a report (forced flag, then manual mode, then the version rule)
+// applied to what is stored about the terminal.
+RolloutState rolloutState(const RolloutQuery::Terminal& terminal, const struPackageInfo& package,
+                          const RolloutRules& rules);

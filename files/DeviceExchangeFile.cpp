@@ -1,0 +1,73 @@
+#include "files/DeviceExchangeFile.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include "files/CsvOpt.h"
+#include "files/DeviceListTable.h"
+#include "files/DeviceListWorkbook.h"
+#include "files/ExportToExcel.h"
+#include "files/FileSuffix.h"
+#include "files/ImportExcel.h"
+
+namespace {
+const QString kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+}  // namespace
+
+const QStringList& DeviceExchangeFile::titles() {
+    static const QStringList list = DeviceListTable::titles() + QStringList{"升级完成时间"};
+    return list;
+}
+
+QList<QVariant> DeviceExchangeFile::row(const struDeviceInfo& device) {
+    QList<QVariant> cells = DeviceListTable::toTable({device}).at(1);
+    cells << timeText(device.UpgradeCompletionTime);
+    return cells;
+}
+
+bool DeviceExchangeFile::writeWorkbook(const QString& fileName,
+                                       const QList<QList<QVariant>>& table) {
+    ExportToExcel exporter;
+    if (!exporter.NewExcel(fileName)) return false;
+    const bool written = exporter.Write(table);
+    return exporter.SaveAndClose() && written;
+}
+
+bool DeviceExchangeFile::readTable(const QString& fileName, QList<QList<QVariant>>& table) {
+    const QString suffix = fileSuffix(fileName).toLower();
+    if (suffix == QLatin1String("csv")) return CsvOpt().ReadCsv(fileName, table) == 0;
+    if (suffix != QLatin1String("xlsx") && suffix != QLatin1String("xls")) return false;
+    ImportExcel importer;
+    if (!importer.Open(fileName)) return false;
+    QList<QList<QVariant>> cells;
+    const bool hasRows = importer.ReadAll(cells);
+    importer.Close();
+    table.clear();
+    for (const QList<QVariant>& cellRow : cells) {
+        QList<QVariant> texts;
+        for (const QVariant& cell : cellRow) texts << DeviceListWorkbook::cellText(cell);
+        table << texts;
+    }
+    return hasRows;
+}
+
+QString DeviceExchangeFile::timeText(qint32 seconds) {
+    return seconds > 0 ? QDateTime::fromSecsSinceEpoch(seconds).toString(kTimeFormat) : QString();
+}
+
+bool DeviceExchangeFile::parseTime(const QString& text, qint32& seconds) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) {
+        seconds = 0;
+        return true;
+    }
+    for (const char* format : {"yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd H:mm", "yyyy/M/d H:mm:ss",
+                               "yyyy/M/d H:mm", "yyyy-MM-dd HH:mm"}) {
+        const QDateTime time = QDateTime::fromString(trimmed, QLatin1String(format));
+        if (time.isValid()) {
+            seconds = static_cast<qint32>(time.toSecsSinceEpoch());
+            return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,124 @@
+#include "files/DeviceImportPlan.h"
+
+#include <cstdlib>
+
+#include "db/DeviceColumns.h"
+#include "files/DeviceExchangeFile.h"
+#include "files/DeviceListTable.h"
+
+namespace {
+// The columns of the file an import writes besides the serial number.
+const char* const kWritten[] = {
+    "devId",     "devType",    "LicensePlateNumber", "PhoneNumber",  "isAutoUpdate",
+    "ConfigCmd", "GetLogFile", "GetIndexFile",       "GetPrintFile", "GetRunInfoFile"};
+const char* const kVersions[] = {"AppVersion", "McuVersion", "FourGVersion", "GnssVersion",
+                                 "SmartModule"};
+
+// A missing text and an empty one are the same value.
+bool same(const QVariant& a, const QVariant& b) {
+    if (a.type() == QVariant::String || b.type() == QVariant::String)
+        return a.toString() == b.toString();
+    return a == b;
+}
+
+// Spreadsheet programs keep dates to the minute.
+bool sameTime(qint32 a, qint32 b) {
+    if (a == 0 || b == 0) return a == b;
+    return std::abs(static_cast<qint64>(a) - b) < 60;
+}
+
+QList<DeviceImportPlan::Change> differences(const char* const* names, int count,
+                                            const struDeviceInfo& file,
+                                            const struDeviceInfo* stored) {
+    QList<DeviceImportPlan::Change> changes;
+    for (int i = 0; i < count; ++i) {
+        const int column = DeviceColumns::indexOf(QLatin1String(names[i]));
+        const QVariant to = DeviceColumns::value(file, column);
+        const QVariant from = stored ? DeviceColumns::value(*stored, column) : QVariant();
+        if (!stored || !same(from, to)) changes << DeviceImportPlan::Change{column, from, to};
+    }
+    return changes;
+}
+}  // namespace
+
+const char* DeviceImportPlan::actionName(Action action) {
+    switch (action) {
+        case Action::Insert:
+            return "insert";
+        case Action::Update:
+            return "update";
+        case Action::Unchanged:
+            break;
+    }
+    return "unchanged";
+}
+
+bool DeviceImportPlan::read(const QList<QList<QVariant>>& table) {
+    m_imported.clear();
+    m_serials.clear();
+    m_summary = Summary();
+    if (table.isEmpty() || !DeviceListTable::checkHeader(table.first())) return false;
+    const int timeColumn =
+        static_cast<int>(table.first().indexOf(DeviceExchangeFile::titles().last()));
+    for (int r = 1; r < table.size(); ++r) {
+        const QList<QVariant>& cells = table.at(r);
+        ++m_summary.rows;
+        Imported row{r + 1, DeviceListTable::deviceFromRow(cells), false};
+        if (row.device.devSN.isEmpty()) {
+            ++m_summary.skipped;
+            continue;
+        }
+        if (timeColumn >= 0)
+            row.timeKnown = DeviceExchangeFile::parseTime(cells.value(timeColumn).toString(),
+                                                          row.device.UpgradeCompletionTime);
+        m_imported << row;
+        m_serials << row.device.devSN;
+    }
+    return true;
+}
+
+void DeviceImportPlan::plan(const QHash<QString, struDeviceInfo>& stored, bool writeVersions) {
+    m_rows.clear();
+    const int rows = m_summary.rows;
+    const int skipped = m_summary.skipped;
+    m_summary = Summary();
+    m_summary.rows = rows;
+    m_summary.skipped = skipped;
+    constexpr int kWrittenCount = sizeof kWritten / sizeof kWritten[0];
+    constexpr int kVersionCount = sizeof kVersions / sizeof kVersions[0];
+    for (const Imported& imported : m_imported) {
+        Row row;
+        row.line = imported.line;
+        row.devSN = imported.device.devSN;
+        const auto found = stored.constFind(row.devSN);
+        const struDeviceInfo* current = found == stored.constEnd() ? nullptr : &found.value();
+        row.changes = differences(kWritten, kWrittenCount, imported.device, current);
+        row.versionChanges = differences(kVersions, kVersionCount, imported.device, current);
+        // A version is written over a stored one only when the file shows the same completion
+        // time: one the file does not show cannot prove the row is fresh.
+        bool fresh = true;
+        if (current) {
+            row.completionTimeKnown = imported.timeKnown;
+            row.completionTimeDiffers =
+                imported.timeKnown &&
+                !sameTime(imported.device.UpgradeCompletionTime, current->UpgradeCompletionTime);
+            row.flagged = row.completionTimeDiffers || !row.versionChanges.isEmpty();
+            fresh = imported.timeKnown && !row.completionTimeDiffers;
+        }
+        row.versionsWritten = writeVersions && !row.versionChanges.isEmpty() && fresh;
+        if (row.versionsWritten) row.changes << row.versionChanges;
+        if (!current) {
+            row.action = Action::Insert;
+            ++m_summary.inserted;
+        } else if (!row.changes.isEmpty()) {
+            row.action = Action::Update;
+            ++m_summary.updated;
+        } else {
+            ++m_summary.unchanged;
+        }
+        if (row.flagged) ++m_summary.flagged;
+        if (writeVersions && !row.versionChanges.isEmpty() && !row.versionsWritten)
+            ++m_summary.versionsKept;
+        m_rows << row;
+    }
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+// One upgrade handed to a terminal: the row of Tab_UpgradeAttempt. Times are seconds since the
+// epoch, 0 for not yet.
+struct struUpgradeAttempt {
+    qint32 id = 0;
+    QString devSN;
+    QString devType;
+    qint32 packageId = 0;
+    QString packageName;
+    // The terminal's versions when the upgrade was handed out.
+    QString fromAppVersion;
+    QString fromMcuVersion;
+    QString fromFourGVersion;
+    QString fromGnssVersion;
+    QString fromSmartModule;
+    QString url;
+    qint32 startedAt = 0;
+    qint32 lastProgress = 0;  // percent
+    qint32 lastProgressAt = 0;
+    qint32 completedAt = 0;
+    bool isCurrent = true;  // the terminal's newest attempt
+};
+
+// Where an attempt stands. A terminal that reported no progress for the stall time counts as
+// stalled; one whose newer attempt started before this one ended is superseded.
+enum class UpgradeAttemptState { Running, Stalled, Completed, Superseded };
+
+inline const char* upgradeAttemptStateName(UpgradeAttemptState state) {
+    switch (state) {
+        case UpgradeAttemptState::Running:
+            return "running";
+        case UpgradeAttemptState::Stalled:
+            return "stalled";
+        case UpgradeAttemptState::Completed:
+            return "completed";
+        case UpgradeAttemptState::Superseded:
+            break;
+    }
+    return "superseded";
+}
