@@ -59,6 +59,7 @@ class TcpDataMgtApi : public QObject {
   signals:
     // One whole packet for the connection with that socket ID.
     void sendSocketData(QByteArray data, qintptr socketId);
+    void closeConnection(qintptr socketId);
 
   public slots:
     void readDataSlot(qintptr socketId, QByteArray data);
