@@ -74,7 +74,12 @@ bool ServiceProcess::start(bool writeConfig, bool waitForPorts) {
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->setStandardOutputFile(m_dir.filePath("service-output.txt"), QIODevice::Append);
     m_process->setWorkingDirectory(m_dir.path());
-    m_process->start(m_dir.filePath("wayfarer"), QStringList());
+    if (m_openFileLimit > 0)  // prlimit execs the service: the process is the same
+        m_process->start(QStringLiteral("prlimit"),
+                         {QStringLiteral("--nofile=%1:%1").arg(m_openFileLimit),
+                          QStringLiteral("--"), m_dir.filePath("wayfarer")});
+    else
+        m_process->start(m_dir.filePath("wayfarer"), QStringList());
     if (!m_process->waitForStarted(5000)) return false;
     // Start-up installs its console-control handler last: from then on the service is up.
     if (!waitUntil([this] { return !running() || catchesSignal(SIGINT); }, 15000) || !running())

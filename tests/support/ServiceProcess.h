@@ -31,6 +31,9 @@ class ServiceProcess {
     quint16 tcpPort() const { return m_params.value("TcpPort").toUInt(); }
     quint16 httpPort() const { return m_params.value("HttpPort").toUInt(); }
     quint16 httpPort2() const { return m_params.value("HttpPort2").toUInt(); }
+    // Soft and hard limit on open files for the process (through prlimit); 0: inherited.
+    void setOpenFileLimit(int limit) { m_openFileLimit = limit; }
+    qint64 processId() const { return m_process ? m_process->processId() : 0; }
 
     // Writes config.ini (unless writeConfig is false), starts the process and waits until its
     // start-up has finished and, with waitForPorts, its TCP port accepts connections.
@@ -48,5 +51,6 @@ class ServiceProcess {
   private:
     QTemporaryDir m_dir;
     QMap<QString, QVariant> m_params;
+    int m_openFileLimit = 0;
     std::unique_ptr<QProcess> m_process;
 };
