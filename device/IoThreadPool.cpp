@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QThread>
 
+#include "device/EpollEventDispatcher.h"
+
 IoThreadPool::IoThreadPool(int count) {
     if (count <= 0) count = std::max(2, QThread::idealThreadCount());
     m_workers.resize(static_cast<size_t>(count));
@@ -12,6 +14,7 @@ IoThreadPool::IoThreadPool(int count) {
         Worker& worker = m_workers[static_cast<size_t>(i)];
         worker.thread = new QThread;
         worker.thread->setObjectName(QStringLiteral("wf-io-%1").arg(i));
+        worker.thread->setEventDispatcher(new EpollEventDispatcher);
         worker.anchor = new QObject;
         worker.anchor->moveToThread(worker.thread);
         worker.thread->start();
