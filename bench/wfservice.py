@@ -45,6 +45,7 @@ class Service:
             except OSError:
                 time.sleep(0.05)
         else:
+            self.stop()
             raise RuntimeError("service did not start")
         while time.time() < deadline and not os.path.exists(self.db_path()):
             time.sleep(0.05)
