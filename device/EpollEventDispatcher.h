@@ -49,6 +49,7 @@ class EpollEventDispatcher : public QAbstractEventDispatcher {
         qint64 deadlineMs;
     };
 
+    void takeWakeUps();
     void updateEpoll(int fd, const Watch* watch);
     void activate(int fd, int type);
     int msecsToNextTimer() const;

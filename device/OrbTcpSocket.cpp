@@ -123,3 +123,10 @@ void OrbTcpSocket::sentData(QByteArray packet, qintptr socketId) {
                        << "; closing the connection";
     abort();
 }
+
+void OrbTcpSocket::dispose() {
+    blockSignals(true);
+    flush();
+    abort();
+    deleteLater();
+}

@@ -53,6 +53,9 @@ class OrbTcpSocket : public QTcpSocket {
   public slots:
     void thisReadData();
     void sentData(QByteArray packet, qintptr socketId);
+    // Sends what the kernel takes of the answers still buffered, closes the connection and
+    // deletes the socket; in the socket's own thread, its signals no longer of interest.
+    void dispose();
 
   protected:
     // The packet signal shares its name with the stream read of QIODevice; keep both visible.

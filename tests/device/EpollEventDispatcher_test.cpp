@@ -21,7 +21,6 @@ TEST(EpollEventDispatcher, RunsPostedCallsTimersAndNotifiersThenQuits) {
     thread.setEventDispatcher(new EpollEventDispatcher);
     QObject context;
     context.moveToThread(&thread);
-    thread.start();
 
     int pair[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
@@ -44,6 +43,7 @@ TEST(EpollEventDispatcher, RunsPostedCallsTimersAndNotifiersThenQuits) {
             if (::read(pair[0], &byte, 1) == 1) ++reads;
         });
     });
+    thread.start();  // after the post: the thread's start orders its read of the captures
     ASSERT_TRUE(waitUntil([&] { return posted.load() && repeats.load() == 3; }));
     EXPECT_TRUE(waitUntil([&] { return singleShots.load() == 1; }));
     for (int i = 1; i <= 2; ++i) {
