@@ -372,8 +372,8 @@ def main():
         terminal_faults = 0
         for path in glob.glob(os.path.join(logdir, "*.log")):
             terminal_faults += sum(1 for line in open(path, errors="replace") if "FAULT" in line)
-        print("simulator rounds %d, killed %d (%d reconnect storms among them), rounds ending "
-              "in a fault %d (%d terminal faults, first: %s)"
+        print("simulator rounds %d, killed %d, reconnect storms %d, rounds ending in a fault %d "
+              "(%d terminal faults, first: %s)"
               % (rounds, killed, storms, faults, terminal_faults, first_fault(logdir)))
         print("accept-queue overflows (machine-wide) during the run: %d" %
               (listen_overflows() - overflows0))
