@@ -57,10 +57,7 @@ class Service:
             except OSError:
                 time.sleep(0.05)
         else:
-            # Not left running behind the caller's back.
-            self.proc.kill()
-            self.proc.wait()
-            self.log.close()
+            self.stop()
             raise RuntimeError("service did not start")
         while time.time() < deadline and not os.path.exists(self.db_path()):
             time.sleep(0.05)

@@ -13,7 +13,11 @@ namespace {
 char g_dumpDir[4096];
 size_t g_dumpDirLen = 0;
 char g_altStack[64 * 1024];
-const int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+// Every signal whose default action dumps core, as libraries raise them (GLib's fatal errors
+// trap, seccomp raises SIGSYS, the CPU and file-size limits their own); SIGQUIT is the console
+// break and ends the process without a dump.
+const int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE,  SIGILL, SIGABRT,
+                        SIGTRAP, SIGSYS, SIGXCPU, SIGXFSZ};
 
 void put(int fd, const char* text) {
     ssize_t ignored = ::write(fd, text, std::strlen(text));

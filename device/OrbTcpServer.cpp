@@ -4,35 +4,91 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QDateTime>
+#include <algorithm>
+
 #include <QDebug>
 #include <QThread>
+#include <QTimer>
 #include <QtConcurrent>
-#include <future>
-#include <memory>
 
 #include "core/LocalParaMgt.h"
+#include "core/OpenFileLimit.h"
 #include "device/DeviceMetaTypes.h"
+#include "device/IoThreadPool.h"
 #include "device/OrbTcpSocket.h"
 #include "device/TcpDataMgtApi.h"
 
+namespace {
+OrbTcpServer::Limits positionalLimits(int maxConnCount, int idleLimitSecs, int checkIntervalMs) {
+    OrbTcpServer::Limits limits;
+    limits.maxConnCount = maxConnCount;
+    limits.idleLimitSecs = idleLimitSecs;
+    limits.checkIntervalMs = checkIntervalMs;
+    return limits;
+}
+
+int resolveMaxConnCount(int maxConnCount) {
+    if (maxConnCount >= 0) return maxConnCount;
+    struLocalParam param;
+    LocalParaMgt::instance()->readLocalParam(param);
+    return param.MaxConnCount;
+}
+
+// Whatever MaxConnCount says, no more terminals than the open-file limit holds beside the
+// descriptors the rest of the service needs: past that the process would fail at random.
+int connectionLimitFor(int maxConnCount) {
+    const OpenFileLimit files = currentOpenFileLimit();
+    if (files.soft <= 0) return maxConnCount;
+    return static_cast<int>(std::min<long>(maxConnCount, terminalBudget(files.soft)));
+}
+
+QString serverThreadText() {
+    return QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()));
+}
+}  // namespace
+
 OrbTcpServer::OrbTcpServer(QObject* parent, int maxConnCount, int idleLimitSecs,
                            int checkIntervalMs)
-    : QTcpServer(parent), m_idleLimitSecs(idleLimitSecs), m_checkIntervalMs(checkIntervalMs) {
+    : OrbTcpServer(positionalLimits(maxConnCount, idleLimitSecs, checkIntervalMs), parent) {}
+
+OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
+    : QTcpServer(parent),
+      m_limits(limits),
+      m_maxConnCount(resolveMaxConnCount(limits.maxConnCount)),
+      m_connLimit(connectionLimitFor(m_maxConnCount)),
+      m_ioPool(std::make_unique<IoThreadPool>(limits.ioThreads)),
+      m_refusals(QStringLiteral("Greater than the maximum number of connections; thread is: ") +
+                     serverThreadText() +
+                     QStringLiteral("; refused %1 connections (%2 s window, limit ") +
+                     QString::number(m_connLimit) + QStringLiteral(")"),
+                 limits.logWindowMs),
+      m_evictions(QStringLiteral("[OrbTcpServer] made room by closing %1 connections that had "
+                                 "sent no device report (%2 s window)"),
+                  limits.logWindowMs),
+      m_unidentifiedDrops(QStringLiteral("[OrbTcpServer] closed %1 connections that sent no "
+                                         "device report within ") +
+                              QString::number(limits.identifyLimitSecs) +
+                              QStringLiteral(" s (%2 s window)"),
+                          limits.logWindowMs),
+      m_acceptFailures(QStringLiteral("[OrbTcpServer] accept failed %1 times (%2 s window; out of "
+                                      "descriptors or memory); accepting paused ") +
+                           QString::number(limits.acceptPauseMs) + QStringLiteral(" ms after each"),
+                       limits.logWindowMs) {
     registerDeviceLinkMetaTypes();
     m_tcpDataMgtApi = TcpDataMgtApi::instance();
     if (m_tcpDataMgtApi) {
         connect(m_tcpDataMgtApi, &TcpDataMgtApi::sendSocketData, this, &OrbTcpServer::setData,
                 Qt::QueuedConnection);
+        connect(m_tcpDataMgtApi, &TcpDataMgtApi::closeConnection, this,
+                &OrbTcpServer::closeConnection, Qt::QueuedConnection);
         connect(this, &OrbTcpServer::sockDisConnect, m_tcpDataMgtApi,
                 &TcpDataMgtApi::sockDisConnect, Qt::QueuedConnection);
     }
-    if (maxConnCount < 0) {
-        struLocalParam param;
-        LocalParaMgt::instance()->readLocalParam(param);
-        maxConnCount = param.MaxConnCount;
-    }
-    m_maxConnCount = maxConnCount;
+    connect(this, &QTcpServer::acceptError, this, &OrbTcpServer::onAcceptError);
+    qDebug().nospace() << "[OrbTcpServer] at most " << m_connLimit
+                       << " terminal connections (MaxConnCount " << m_maxConnCount
+                       << ", open files " << currentOpenFileLimit().soft << "), "
+                       << m_ioPool->size() << " I/O threads";
     m_heartCheck = QtConcurrent::run(this, &OrbTcpServer::checkHeartStatus);
 }
 
@@ -40,15 +96,19 @@ OrbTcpServer::~OrbTcpServer() {
     m_stop = true;
     m_heartCheck.waitForFinished();
     close();
-    // The connections end with the server: their threads must not outlive it.
+    // The connections end with the server.
     QMap<QString, OrbTcpSocket*> connections;
     {
         std::lock_guard<std::mutex> lock(m_mapMutex);
         connections.swap(m_connections);
         m_bySocketId.clear();
     }
+    m_unidentified.clear();
+    m_acceptOrder.clear();
     for (OrbTcpSocket* socket : connections) releaseSocket(socket);
+    m_ioPool.reset();  // runs the releases just posted, then ends the threads
     freeRetiredIds();
+    flushLogs(true);
 }
 
 bool OrbTcpServer::listenDeep(const QHostAddress& address, quint16 port, int backlog) {
@@ -76,40 +136,34 @@ int OrbTcpServer::connectionCount() const {
     return m_connections.size();
 }
 
+int OrbTcpServer::ioThreadCount() const {
+    return m_ioPool->size();
+}
+
 QString OrbTcpServer::connectionKey(const QString& address, quint16 port) {
     return QStringLiteral("%1:%2").arg(address).arg(port);
 }
 
 void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
+    // Not served while paused; closing it tells the terminal to retry later rather than
+    // leaving it hanging on a descriptor nobody reads.
     if (m_isPaused) {
-        // Not served while paused; closing it tells the terminal to retry later rather than
-        // leaving it hanging on a descriptor nobody reads.
-        QTcpSocket refused;
-        refused.setSocketDescriptor(socketDescriptor);
-        refused.abort();
+        ::close(static_cast<int>(socketDescriptor));
+        return;
+    }
+    if (connectionCount() >= m_connLimit && !evictUnidentified()) {
+        // Accepted and closed at once: the queue does not fill with terminals nobody serves.
+        ::close(static_cast<int>(socketDescriptor));
+        m_refusals.add(OrbTcpSocket::nowMs());
         return;
     }
 
-    auto* socket = new OrbTcpSocket(socketDescriptor);
-    int count = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_mapMutex);
-        count = m_connections.size();
-    }
-    if (count >= m_maxConnCount) {
-        qDebug() << "Greater than the maximum number of connections; thread is:"
-                 << QThread::currentThreadId();
-        socket->close();
-        socket->deleteLater();
-        return;
-    }
-
-    auto* thread = new QThread;
+    auto* socket = new OrbTcpSocket(socketDescriptor, nullptr, m_limits.maxPendingWriteBytes,
+                                    m_limits.maxPacketsInFlight);
     connect(socket, QOverload<qintptr, QString, quint16, QByteArray>::of(&OrbTcpSocket::readData),
             this, &OrbTcpServer::readDataSlot);
     connect(socket, &OrbTcpSocket::sockDisConnect, this, &OrbTcpServer::sockDisConnectSlot);
-    socket->moveToThread(thread);
-    thread->start(QThread::InheritPriority);
+    socket->moveToThread(m_ioPool->acquire());
 
     const QString key = connectionKey(socket->peerAddressText(), socket->peerPortNumber());
     OrbTcpSocket* replaced = nullptr;
@@ -121,19 +175,58 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
             m_bySocketId.remove(replaced->socketId());
         m_bySocketId.insert(socket->socketId(), socket);
     }
-    // A stale entry under the same address and port would otherwise keep its thread forever.
+    m_unidentified.insert(m_acceptSequence, socket);
+    m_acceptOrder.insert(socket, m_acceptSequence++);
+    // A stale entry under the same address and port would otherwise be kept forever.
     if (replaced) retireSocket(replaced, socket->peerAddressText(), socket->peerPortNumber());
 
     qDebug() << "incomingConnection THREAD IS：" << QThread::currentThreadId();
     emit connectClient(socket->socketId(), socket->peerAddressText(), socket->peerPortNumber());
 }
 
+bool OrbTcpServer::evictUnidentified() {
+    OrbTcpSocket* victim = nullptr;
+    for (auto it = m_unidentified.begin(); it != m_unidentified.end();) {
+        OrbTcpSocket* socket = it.value();
+        if (socket->identified()) {
+            m_acceptOrder.remove(socket);
+            it = m_unidentified.erase(it);
+            continue;
+        }
+        // Strictly less: of two equally idle, the one accepted first goes.
+        if (!victim || socket->lastActiveMs() < victim->lastActiveMs()) victim = socket;
+        ++it;
+    }
+    if (!victim) return false;
+    const int before = connectionCount();
+    sockDisConnectSlot(victim->socketId(), victim->peerAddressText(), victim->peerPortNumber());
+    m_evictions.add(OrbTcpSocket::nowMs());
+    return connectionCount() < before;
+}
+
+void OrbTcpServer::onAcceptError(QAbstractSocket::SocketError error) {
+    Q_UNUSED(error);
+    // Qt stops accepting at such an error (out of descriptors, say) and never starts again by
+    // itself; retrying at once would spin on the same error.
+    m_acceptFailures.add(OrbTcpSocket::nowMs());
+    QTimer::singleShot(m_limits.acceptPauseMs, this, [this] {
+        if (isListening()) resumeAccepting();
+    });
+}
+
 void OrbTcpServer::readDataSlot(qintptr socketId, QString address, quint16 port,
                                 QByteArray packet) {
     Q_UNUSED(address);
     Q_UNUSED(port);
-    if (m_isPaused) return;
-    deliver(socketId, packet);
+    if (!m_isPaused) deliver(socketId, packet);
+    // Sockets are released only from this thread: the one found is alive while posting.
+    OrbTcpSocket* socket = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mapMutex);
+        socket = m_bySocketId.value(socketId, nullptr);
+    }
+    if (socket && socket->packetHandled())
+        QMetaObject::invokeMethod(socket, "thisReadData", Qt::QueuedConnection);
 }
 
 void OrbTcpServer::deliver(qintptr socketId, const QByteArray& packet) {
@@ -142,8 +235,8 @@ void OrbTcpServer::deliver(qintptr socketId, const QByteArray& packet) {
 
 void OrbTcpServer::setData(QByteArray data, qintptr handle) {
     emit sentData(data, handle);
-    // Sockets are released only on this thread, so the one found stays alive until the queued
-    // call is posted; a socket deleted later drops its pending calls with it.
+    // Sockets are released only from this thread, so the one found stays alive until the
+    // queued call is posted; a socket deleted later drops its pending calls with it.
     OrbTcpSocket* socket = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mapMutex);
@@ -152,6 +245,19 @@ void OrbTcpServer::setData(QByteArray data, qintptr handle) {
     if (socket)
         QMetaObject::invokeMethod(socket, "sentData", Qt::QueuedConnection, Q_ARG(QByteArray, data),
                                   Q_ARG(qintptr, handle));
+}
+
+void OrbTcpServer::closeConnection(qintptr socketId) {
+    QString ip;
+    quint16 port = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mapMutex);
+        OrbTcpSocket* socket = m_bySocketId.value(socketId, nullptr);
+        if (!socket) return;
+        ip = socket->peerAddressText();
+        port = socket->peerPortNumber();
+    }
+    sockDisConnectSlot(socketId, ip, port);
 }
 
 void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) {
@@ -174,6 +280,7 @@ void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) 
 void OrbTcpServer::retireSocket(OrbTcpSocket* socket, const QString& ip, quint16 port) {
     const qintptr id = socket->socketId();
     const int idDescriptor = socket->takeIdDescriptor();
+    m_unidentified.remove(m_acceptOrder.take(socket));
     releaseSocket(socket);
     emit sockDisConnect(id, ip, port);
     if (idDescriptor < 0) return;
@@ -193,52 +300,46 @@ void OrbTcpServer::freeRetiredIds() {
 }
 
 void OrbTcpServer::releaseSocket(OrbTcpSocket* socket) {
-    QThread* thread = socket->thread();
-    QThread* home = this->thread();
-    if (thread != home) {
-        // Close and hand the socket back in its own thread, so that it is not torn down from a
-        // thread that does not own its notifiers; its late signals are of no interest any more.
-        // Waited for through a std::promise rather than a blocking queued call: Qt's semaphore
-        // is invisible to thread sanitizer builds. The promise is kept when the call object goes
-        // away, so a call the thread drops unrun does not leave this wait hanging.
-        if (thread->isRunning()) {
-            auto done = std::make_shared<std::promise<void>>();
-            std::future<void> handedBack = done->get_future();
-            std::shared_ptr<void> keep(nullptr, [done](void*) { done->set_value(); });
-            QMetaObject::invokeMethod(
-                socket,
-                [socket, home, keep]() {
-                    socket->blockSignals(true);
-                    socket->abort();
-                    socket->moveToThread(home);
-                },
-                Qt::QueuedConnection);
-            keep.reset();
-            handedBack.wait();
-        }
-        thread->quit();
-        thread->wait();
-        delete thread;
-    }
-    delete socket;
+    m_ioPool->release(socket->thread());
+    // In the socket's own thread, which owns its notifiers, without keeping this one waiting;
+    // queued behind the answers already on their way to it. A call by name, not a functor:
+    // thread sanitizer builds see no order through Qt's queue for the functor's captures.
+    QMetaObject::invokeMethod(socket, "dispose", Qt::QueuedConnection);
+}
+
+void OrbTcpServer::flushLogs(bool force) {
+    const qint64 now = OrbTcpSocket::nowMs();
+    for (BurstLog* log : {&m_refusals, &m_evictions, &m_unidentifiedDrops, &m_acceptFailures})
+        log->flush(now, force);
 }
 
 void OrbTcpServer::checkHeartStatus() {
+    const qint64 idleLimitMs = 1000LL * m_limits.idleLimitSecs;
+    const qint64 identifyLimitMs = 1000LL * m_limits.identifyLimitSecs;
     while (!m_stop) {
         // Sleep in slices so that the destructor does not wait a whole interval.
-        for (int slept = 0; slept < m_checkIntervalMs && !m_stop; slept += 50)
-            QThread::msleep(static_cast<unsigned long>(qMin(50, m_checkIntervalMs - slept)));
+        for (int slept = 0; slept < m_limits.checkIntervalMs && !m_stop; slept += 50)
+            QThread::msleep(static_cast<unsigned long>(qMin(50, m_limits.checkIntervalMs - slept)));
         if (m_stop) return;
+        flushLogs(false);
 
         QStringList idle;
+        int unidentified = 0;
+        const qint64 now = OrbTcpSocket::nowMs();
         {
             std::lock_guard<std::mutex> lock(m_mapMutex);
-            const qint64 now = QDateTime::currentSecsSinceEpoch();
             for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
-                if (now - static_cast<qint64>(it.value()->lastActiveTime()) > m_idleLimitSecs)
+                const OrbTcpSocket* socket = it.value();
+                if (now - socket->lastActiveMs() > idleLimitMs) {
                     idle << it.key();
+                } else if (!socket->identified() &&
+                           now - socket->connectedAtMs() > identifyLimitMs) {
+                    idle << it.key();
+                    ++unidentified;
+                }
             }
         }
+        for (int i = 0; i < unidentified; ++i) m_unidentifiedDrops.add(now);
         for (const QString& key : idle) {
             std::lock_guard<std::mutex> lock(m_mapMutex);
             if (OrbTcpSocket* socket = m_connections.value(key, nullptr))

@@ -3,19 +3,31 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QDateTime>
+#include <chrono>
+
 #include <QDebug>
 #include <QHostAddress>
 #include <QThread>
 
-namespace {
-quint32 nowSeconds() {
-    return static_cast<quint32>(QDateTime::currentSecsSinceEpoch());
-}
-}  // namespace
+#include "codec/PacketCheck.h"
+#include "codec/PacketSummary.h"
 
-OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, QObject* parent)
-    : QTcpSocket(parent), m_lastActiveTime(nowSeconds()), m_socketId(socketDescriptor) {
+qint64 OrbTcpSocket::nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, QObject* parent, qint64 maxPendingWriteBytes,
+                           int maxPacketsInFlight)
+    : QTcpSocket(parent),
+      m_lastActiveMs(nowMs()),
+      m_connectedAtMs(m_lastActiveMs.load()),
+      m_socketId(socketDescriptor),
+      m_maxPendingWriteBytes(maxPendingWriteBytes),
+      m_maxPacketsInFlight(maxPacketsInFlight) {
+    // Qt stops taking bytes from the kernel once this much waits unread.
+    setReadBufferSize(kReadBufferBytes);
     const int duplicate = ::fcntl(static_cast<int>(socketDescriptor), F_DUPFD_CLOEXEC, 0);
     if (duplicate >= 0) {
         m_idDescriptor = static_cast<int>(socketDescriptor);
@@ -31,6 +43,8 @@ OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, QObject* parent)
     connect(this, &QAbstractSocket::disconnected, this, [this]() {
         qDebug() << "OrbTcpSocket::OrbTcpSocket lambda sockDisConnect thread is:"
                  << QThread::currentThreadId();
+        // What the terminal sent before it left still goes to the handler, ahead of the report.
+        cut(false);
         reportDisconnect();
     });
     qDebug() << "OrbTcpSocket::OrbTcpSocket thread is " << socketDescriptor << m_peerAddress
@@ -51,9 +65,27 @@ void OrbTcpSocket::reportDisconnect() {
     emit sockDisConnect(m_socketId, m_peerAddress, m_peerPort);
 }
 
+bool OrbTcpSocket::mayCut() {
+    if (m_inFlight.load() < m_maxPacketsInFlight) return true;
+    m_readPaused = true;
+    // The server may have worked off the backlog between the two looks.
+    return m_inFlight.load() <= m_maxPacketsInFlight / 2 && m_readPaused.exchange(false);
+}
+
+bool OrbTcpSocket::packetHandled() {
+    const int left = --m_inFlight;
+    return left <= m_maxPacketsInFlight / 2 && m_readPaused.exchange(false);
+}
+
 void OrbTcpSocket::thisReadData() {
+    cut(true);
+}
+
+void OrbTcpSocket::cut(bool bounded) {
+    if (bounded && !mayCut()) return;
     m_framer.append(readAll());
     for (;;) {
+        if (bounded && !mayCut()) return;  // the rest waits in the framer
         const int length = m_framer.pendingPacketLength();
         if (length < 0) {
             // No way to find the next packet boundary: drop the stream and the connection.
@@ -62,15 +94,39 @@ void OrbTcpSocket::thisReadData() {
             return;
         }
         if (length == 0) return;
-        qDebug() << "read Data:" << m_framer.buffer().toHex();
-        emit readData(m_socketId, m_peerAddress, m_peerPort, m_framer.take(length));
-        m_lastActiveTime = nowSeconds();
+        const QByteArray packet = m_framer.take(length);
+        qDebug().noquote() << "read Data:" << packetSummary(packet);
+        notePacket(packet);
+        ++m_inFlight;
+        emit readData(m_socketId, m_peerAddress, m_peerPort, packet);
     }
 }
 
+void OrbTcpSocket::notePacket(const QByteArray& packet) {
+    // Framed garbage is still handed on (the handler logs it) but keeps no slot alive.
+    const PacketVerdict verdict = checkPacket(packet);
+    if (verdict == PacketVerdict::Invalid) return;
+    m_lastActiveMs = nowMs();
+    if (verdict == PacketVerdict::Identifies) m_identified = true;
+}
+
 void OrbTcpSocket::sentData(QByteArray packet, qintptr socketId) {
-    if (socketId != m_socketId) return;
+    if (socketId != m_socketId || m_overflowed) return;
     qDebug() << "OrbTcpSocket::sentData" << QThread::currentThreadId();
-    qDebug() << "write data:" << packet.toHex();
+    qDebug().noquote() << "write data:" << packetSummary(packet);
     write(packet);
+    if (bytesToWrite() <= m_maxPendingWriteBytes) return;
+    // A terminal that does not read its answers would otherwise grow the service without end.
+    m_overflowed = true;
+    qDebug().noquote() << "OrbTcpSocket::sentData output limit: more than" << m_maxPendingWriteBytes
+                       << "bytes unread by" << m_peerAddress << m_peerPort
+                       << "; closing the connection";
+    abort();
+}
+
+void OrbTcpSocket::dispose() {
+    blockSignals(true);
+    flush();
+    abort();
+    deleteLater();
 }

@@ -8,22 +8,39 @@
 
 #include "codec/PacketFramer.h"
 
-// One terminal connection, living in its own thread: cuts the received stream into whole
-// packets and writes the answers addressed to its socket ID.
+// One terminal connection, hosted by one of the server's I/O threads together with many others:
+// cuts the received stream into whole packets, tells apart packets that prove the terminal alive
+// and the report that identifies it, and writes the answers addressed to its socket ID.
 class OrbTcpSocket : public QTcpSocket {
     Q_OBJECT
   public:
-    explicit OrbTcpSocket(qintptr socketDescriptor, QObject* parent = nullptr);
+    static constexpr qint64 kMaxPendingWriteBytes = 256 * 1024;
+    static constexpr int kMaxPacketsInFlight = 32;
+    static constexpr qint64 kReadBufferBytes = 64 * 1024;
+
+    explicit OrbTcpSocket(qintptr socketDescriptor, QObject* parent = nullptr,
+                          qint64 maxPendingWriteBytes = kMaxPendingWriteBytes,
+                          int maxPacketsInFlight = kMaxPacketsInFlight);
     ~OrbTcpSocket() override;
+
+    // Milliseconds of a monotonic clock (steady across changes of the wall clock).
+    static qint64 nowMs();
 
     qintptr socketId() const { return m_socketId; }
     QString peerAddressText() const { return m_peerAddress; }
     quint16 peerPortNumber() const { return m_peerPort; }
-    // Seconds since the epoch of the creation or of the last whole packet received.
-    quint32 lastActiveTime() const { return m_lastActiveTime.load(); }
+    qint64 connectedAtMs() const { return m_connectedAtMs; }
+    // nowMs() of the creation or of the last packet that passed the check code and parsed.
+    qint64 lastActiveMs() const { return m_lastActiveMs.load(); }
+    // A device report with a serial number has arrived on this connection.
+    bool identified() const { return m_identified.load(); }
 
     // Tells the server that this connection is to be cleaned up (disconnect or idle drop).
     void reportDisconnect();
+
+    // The server has handled one packet of this socket (any thread). True when the socket had
+    // stopped reading for the packets in flight and is to be resumed with thisReadData.
+    bool packetHandled();
 
     // Hands over the descriptor that reserves the socket ID (-1 if none is held); the caller
     // closes it once nothing addressed to this ID can be pending any more.
@@ -36,15 +53,32 @@ class OrbTcpSocket : public QTcpSocket {
   public slots:
     void thisReadData();
     void sentData(QByteArray packet, qintptr socketId);
+    // Sends what the kernel takes of the answers still buffered, closes the connection and
+    // deletes the socket; in the socket's own thread, its signals no longer of interest.
+    void dispose();
 
   protected:
     // The packet signal shares its name with the stream read of QIODevice; keep both visible.
     using QTcpSocket::readData;
 
   private:
-    // Written by this socket's thread, read by the server's idle check.
-    std::atomic<quint32> m_lastActiveTime;
+    void notePacket(const QByteArray& packet);
+    // False once maxPacketsInFlight packets wait for the server: reading stops, Qt's buffer and
+    // then the kernel's fill, and TCP slows the terminal down to the pace of the service.
+    bool mayCut();
+    // Cuts and hands on the whole packets received; bounded: only while mayCut() allows.
+    void cut(bool bounded);
+
+    // Written by this socket's thread, read by the server's idle check and its accept.
+    std::atomic<qint64> m_lastActiveMs;
+    std::atomic<bool> m_identified{false};
+    const qint64 m_connectedAtMs;
     const qintptr m_socketId;
+    const qint64 m_maxPendingWriteBytes;
+    const int m_maxPacketsInFlight;
+    std::atomic<int> m_inFlight{0};
+    std::atomic<bool> m_readPaused{false};
+    bool m_overflowed = false;
     // The accepted descriptor, kept open while Qt works on a duplicate: Qt closes its own at a
     // disconnect, in this thread, and the kernel would hand the same number to the next
     // terminal before the server has retired this one, mixing up the two connections.

@@ -477,7 +477,7 @@ void TcpDataMgtApi::handleCmdResult(qintptr socketId, const SocketPacket& packet
 
 void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packet) {
     logger()->info("{}, Get Device File results(0x0004):{}", "TcpDataMgtApi::readDataSlot",
-                   hex(packet.data));
+                   hex(packet.data.left(64)));
     DeviceFileData chunk;
     if (m_packetHandler->ParseDeviceFile(packet.data, chunk) != 0) return;
     FileOperation* fileStore = FileOperation::instance();

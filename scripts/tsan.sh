@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # scripts/tsan.sh: builds build/tsan (Debug, ThreadSanitizer) and runs the threaded tests: the
-# connection pool, the device message handler and its stores, the socket threads, the libevent
+# connection pool, the device message handler and its stores, the I/O threads, the libevent
 # HTTP server (its loops, workers and file replies), and the real service against the terminal
 # simulator. Every process (test binaries and the service they
 # start) writes its TSan reports under build/tsan/tsan-logs/; any report there fails the run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir="$root/build/tsan"
-tests=(db_tests device_tests device_msg_tests device_upgrade_integration_tests httpserver_tests)
+tests=(db_tests device_tests device_msg_tests device_upgrade_integration_tests
+    device_link_integration_tests httpserver_tests)
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

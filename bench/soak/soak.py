@@ -187,6 +187,11 @@ def main():
     p.add_argument("--wrk-seconds", type=int, default=60)
     p.add_argument("--chaos-every", type=float, default=10.0,
                    help="seconds between killing a random simulator process")
+    p.add_argument("--storm-every", type=float, default=0.0,
+                   help="seconds between reconnect storms (0: none): a share of the reporting "
+                        "simulator processes killed at once, their terminals back together")
+    p.add_argument("--storm-share", type=float, default=0.3,
+                   help="share of the reporting simulator processes a storm kills")
     p.add_argument("--keep", action="store_true", help="keep the application directory")
     p.add_argument("--completions", default="soak-completions.csv",
                    help="where to write every upgraded terminal's UpgradeCompletionTime (CSV)")
@@ -271,6 +276,8 @@ def main():
         peak_threads = peak_fds = 0
         load_samples = []
         next_chaos = time.time() + args.chaos_every
+        next_storm = time.time() + (args.storm_every or float("inf"))
+        storms = 0
         while time.time() - start < args.duration:
             for b in batches:
                 b.poll(True)
@@ -282,6 +289,15 @@ def main():
                 victim = random.choice([b for b in batches if b.kind == "rpt"])
                 victim.kill()
                 next_chaos += args.chaos_every
+            if time.time() >= next_storm:
+                # Only reporting batches: a killed upgrade or file transfer would leave a
+                # completion or a file the checks below cannot tell from a fault.
+                reporting = [b for b in batches if b.kind == "rpt"]
+                for victim in random.sample(reporting,
+                                            max(1, int(len(reporting) * args.storm_share))):
+                    victim.kill()
+                storms += 1
+                next_storm += args.storm_every
             if svc.proc.poll() is not None:
                 print("FAIL: the service died with %s" % svc.proc.returncode)
                 ok = False
@@ -356,8 +372,9 @@ def main():
         terminal_faults = 0
         for path in glob.glob(os.path.join(logdir, "*.log")):
             terminal_faults += sum(1 for line in open(path, errors="replace") if "FAULT" in line)
-        print("simulator rounds %d, killed %d, rounds ending in a fault %d (%d terminal faults, "
-              "first: %s)" % (rounds, killed, faults, terminal_faults, first_fault(logdir)))
+        print("simulator rounds %d, killed %d, reconnect storms %d, rounds ending in a fault %d "
+              "(%d terminal faults, first: %s)"
+              % (rounds, killed, storms, faults, terminal_faults, first_fault(logdir)))
         print("accept-queue overflows (machine-wide) during the run: %d" %
               (listen_overflows() - overflows0))
         print("upgrade: %d reached 100, %d with completion time; lost %d, unexpected %d" %

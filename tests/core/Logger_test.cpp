@@ -143,4 +143,22 @@ TEST(DataLog, AppendsOneHexLinePerCall) {
     EXPECT_TRUE(lines[0].endsWith("] X: 01ab \r")) << lines[0].toStdString();
     EXPECT_TRUE(lines[1].endsWith("] Y:  \r")) << lines[1].toStdString();
 }
+
+// Past its size the data log moves aside and begins again under today's name; the oldest
+// files go, so the directory holds at most the given number of files.
+TEST(DataLog, RotatesBySizeAndKeepsABoundedNumberOfFiles) {
+    QTemporaryDir dir;
+    const QString logs = dir.filePath("Logs");
+    const QByteArray data(100, '\x5a');  // 200 hex digits, a line of about 250 bytes
+    for (int i = 0; i < 40; ++i) writeDataLogTo(logs, QString("line %1").arg(i), data, 1000, 3);
+
+    const QFileInfoList files = QDir(logs).entryInfoList(QDir::Files);
+    EXPECT_EQ(files.size(), 3);
+    for (const QFileInfo& file : files)
+        EXPECT_LE(file.size(), 1000) << file.fileName().toStdString();
+    const QString current = logs + "/Log-" + QDate::currentDate().toString("yyyy-MM-dd") + ".txt";
+    const QByteArray text = readAll(current);
+    EXPECT_TRUE(text.contains("] line 39: ")) << text.toStdString();
+    EXPECT_FALSE(text.contains("] line 0: "));
+}
 }  // namespace

@@ -25,3 +25,20 @@ TEST(OpenFileLimit, WantedGrowsWithTheConnectionLimit) {
     EXPECT_EQ(openFilesWanted(0), openFilesWanted(-5));
     EXPECT_EQ(openFilesWanted(2000) - openFilesWanted(1000), 2000);
 }
+
+// The terminals that fit in a descriptor limit, and the limit wanted for a number of them:
+// the two rules must agree on either side of the point where the reserve stops growing.
+TEST(OpenFileLimit, BudgetLeavesTheReserveAndInvertsWanted) {
+    const struct {
+        long openFiles;
+        long terminals;
+    } budgets[] = {{0, 0},      {100, 25},   {256, 64},     {1024, 256},
+                   {2047, 512}, {2048, 512}, {20000, 9488}, {65536, 32256}};
+    for (const auto& b : budgets)
+        EXPECT_EQ(terminalBudget(b.openFiles), b.terminals) << b.openFiles;
+    for (int terminals : {1, 50, 255, 511, 512, 513, 9488, 32256}) {
+        const long wanted = openFilesWanted(terminals);
+        EXPECT_GE(terminalBudget(wanted), terminals) << terminals;
+        EXPECT_LT(terminalBudget(wanted - 1), terminals) << terminals;
+    }
+}

@@ -93,27 +93,32 @@ TEST(Startup, InterruptKeepsRunningOtherConsoleSignalsEndTheProcess) {
     }
 }
 
+// Every fatal signal a library may raise, GLib's trap on a fatal error among them, leaves a dump.
 TEST(Startup, CrashLeavesExactlyOneGuidNamedDump) {
-    ServiceProcess service;
-    ASSERT_TRUE(service.start(true, false));
-    ASSERT_TRUE(waitUntil([&] { return hasLogFile(service); }));
-    service.sendSignal(SIGSEGV);
-    ASSERT_TRUE(service.waitForExit());
-    EXPECT_EQ(service.exitStatus(), QProcess::CrashExit);
+    for (int sig : {SIGSEGV, SIGTRAP, SIGABRT, SIGSYS, SIGXCPU, SIGXFSZ}) {
+        ServiceProcess service;
+        ASSERT_TRUE(service.start(true, false));
+        ASSERT_TRUE(waitUntil([&] { return hasLogFile(service); }));
+        service.sendSignal(sig);
+        ASSERT_TRUE(service.waitForExit()) << sig;
+        EXPECT_EQ(service.exitStatus(), QProcess::CrashExit) << sig;
 
-    const QStringList dumps = QDir(service.path("ExceptionDump")).entryList(QDir::Files);
-    ASSERT_EQ(dumps.size(), 1);
-    EXPECT_TRUE(QRegularExpression(
-                    R"(^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}\.dmp$)")
-                    .match(dumps[0])
-                    .hasMatch())
-        << dumps[0].toStdString();
-    QFile dump(service.path("ExceptionDump/" + dumps[0]));
-    ASSERT_TRUE(dump.open(QIODevice::ReadOnly));
-    const QByteArray text = dump.readAll();
-    EXPECT_TRUE(text.startsWith("signal: 11 ")) << text.toStdString();
-    EXPECT_TRUE(text.contains("fault address: 0x"));
-    EXPECT_TRUE(text.contains("backtrace:\n"));
+        const QStringList dumps = QDir(service.path("ExceptionDump")).entryList(QDir::Files);
+        ASSERT_EQ(dumps.size(), 1) << sig;
+        EXPECT_TRUE(
+            QRegularExpression(
+                R"(^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}\.dmp$)")
+                .match(dumps[0])
+                .hasMatch())
+            << dumps[0].toStdString();
+        QFile dump(service.path("ExceptionDump/" + dumps[0]));
+        ASSERT_TRUE(dump.open(QIODevice::ReadOnly));
+        const QByteArray text = dump.readAll();
+        EXPECT_TRUE(text.startsWith("signal: " + QByteArray::number(sig) + " "))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains("fault address: 0x"));
+        EXPECT_TRUE(text.contains("backtrace:\n"));
+    }
 }
 
 TEST(Startup, UnwritableLogDirectoryEndsStartUpWithAMessage) {

@@ -35,6 +35,9 @@ class ServiceProcess {
     // Program and arguments that run the executable (e.g. unshare --net --), which must exec it
     // so that the process ID stays the service's.
     void setLauncher(const QStringList& launcher) { m_launcher = launcher; }
+    // Soft and hard limit on open files for the process (through prlimit); 0: inherited.
+    void setOpenFileLimit(int limit) { m_openFileLimit = limit; }
+    qint64 processId() const { return m_process ? m_process->processId() : 0; }
 
     // Writes config.ini (unless writeConfig is false), starts the process and waits until its
     // start-up has finished and, with waitForPorts, its TCP port accepts connections.
@@ -53,5 +56,6 @@ class ServiceProcess {
     QTemporaryDir m_dir;
     QMap<QString, QVariant> m_params;
     QStringList m_launcher;
+    int m_openFileLimit = 0;
     std::unique_ptr<QProcess> m_process;
 };
