@@ -236,7 +236,7 @@ TEST_F(EmbeddedWebServerTest, HeadWithARangeSendsNoBody) {
     EXPECT_TRUE(reply.body.isEmpty());
 }
 
-// Conditional requests are left to civetweb: the validators of our replies must be its own.
+// A cache that holds the file asks with the validators of the reply it got.
 TEST_F(EmbeddedWebServerTest, ValidatorsOfAReplyMakeTheNextRequestConditional) {
     bindFile("/KORVA/dlPackage/app/cond.bin", QStringLiteral("cond.bin"), pattern(50, 'c'));
     const HttpResponse first = httpGet(m_port, "/KORVA/dlPackage/app/cond.bin");
