@@ -84,7 +84,11 @@ int DownloadReply::writeFile(evbuffer* out, const HttpRequestHead& head,
         }
     }
     ByteRange part;
-    if (range) part = ByteRange::evaluate(*range, version.size);
+    // If-Range names the version the client holds part of: another version is sent whole,
+    // never spliced onto the old bytes.
+    const std::string* ifRange = head.field("If-Range");
+    if (range && (!ifRange || version.matchesIfRange(*ifRange)))
+        part = ByteRange::evaluate(*range, version.size);
     const std::string sizeText = std::to_string(version.size);
 
     if (part.kind == ByteRange::Unsatisfiable) {

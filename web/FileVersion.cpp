@@ -29,6 +29,14 @@ std::string FileVersion::lastModified() const {
     return HttpDate::format(modified);
 }
 
+bool FileVersion::matchesIfRange(const std::string& value) const {
+    const std::string text = trimmed(value);
+    if (text.empty() || isWeak(text)) return false;
+    if (text.front() == '"') return text == etag();
+    time_t date = 0;
+    return HttpDate::parse(text, date) && date == modified;
+}
+
 bool FileVersion::notModified(const std::string* ifNoneMatch,
                               const std::string* ifModifiedSince) const {
     if (ifNoneMatch) {

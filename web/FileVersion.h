@@ -14,6 +14,9 @@ struct FileVersion {
     std::string etag() const;
     std::string lastModified() const;
 
+    // Whether an If-Range value names this version: the same strong entity tag, or exactly the
+    // modification date. A weak tag never does.
+    bool matchesIfRange(const std::string& value) const;
     // Whether a conditional GET is answered 304: If-None-Match when present (entity tags
     // compared weakly, "*" matching any), otherwise If-Modified-Since. Null when absent.
     bool notModified(const std::string* ifNoneMatch, const std::string* ifModifiedSince) const;
