@@ -41,8 +41,9 @@ bool DownloadLoop::open(int listenFd) {
         if (fd >= 0) ::close(fd);
         return false;
     }
+    // Backlog 0: the socket already listens, with the server's deeper queue.
     m_listener = evconnlistener_new(m_base, &DownloadLoop::acceptCallback, this,
-                                    LEV_OPT_CLOSE_ON_FREE | LEV_OPT_CLOSE_ON_EXEC, -1, fd);
+                                    LEV_OPT_CLOSE_ON_FREE | LEV_OPT_CLOSE_ON_EXEC, 0, fd);
     if (!m_listener) {
         ::close(fd);
         return false;
