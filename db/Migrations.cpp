@@ -38,11 +38,18 @@ bool originalTables(QSqlDatabase& db) {
     }
     return execAll(db, statements);
 }
+
+// Each package's SHA-256, taken as its blocks arrive.
+bool packageDigest(QSqlDatabase& db) {
+    return execAll(db,
+                   {QStringLiteral("alter table Tab_Package add column sha256 TEXT DEFAULT ''")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
     static const std::vector<Migration> steps{
         {1, "original device and package tables", originalTables},
+        {3, "SHA-256 of each package", packageDigest},
     };
     return steps;
 }

@@ -70,6 +70,9 @@ TEST_F(SchemaFile, DatabaseFromBeforeTheVersionTableKeepsItsRows) {
     ASSERT_TRUE(DbSchema::migrate(m_db, allMigrations()));
     EXPECT_EQ(value("select AppVersion from Tab_DeviceInfo where devSN='SN1'").toString(), "V1");
     EXPECT_EQ(value("select deviceType from Tab_Package").toString(), "T1");
+    // A package from before digests were kept has none, rather than no column.
+    EXPECT_EQ(value("select sha256 from Tab_Package").toString(), "");
+    EXPECT_FALSE(value("select sha256 from Tab_Package").isNull());
 }
 
 TEST_F(SchemaFile, FailedStepIsRolledBackAndNewerDatabaseRefused) {
