@@ -14,3 +14,6 @@ int CompareVersion(const QString& p, const QString& d);
 // slashes. Counts every address formed (process-wide) and logs it.
 QString GetPackageUrl(const QString& packagePath, const QString& packageDir, const QString& netIP,
                       int httpPort2);
+// The same address, without counting or logging.
+QString PackageUrl(const QString& packagePath, const QString& packageDir, const QString& netIP,
+                   int httpPort2);
