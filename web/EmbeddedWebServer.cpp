@@ -14,9 +14,9 @@ bool EmbeddedWebServer::running() const {
 }
 
 bool EmbeddedWebServer::start(uint32_t port) {
-    if (running() || port == 0 || port > 65535) return false;
-    m_port = port;
-    return m_server->start(static_cast<uint16_t>(port));
+    if (running() || port > 65535 || !m_server->start(static_cast<uint16_t>(port))) return false;
+    m_port = m_server->port();
+    return true;
 }
 
 void EmbeddedWebServer::bindUrl(const std::string& url, const std::string& filePath) {

@@ -14,9 +14,11 @@ class EmbeddedWebServer {
   public:
     static EmbeddedWebServer* instance();
 
-    // Starts listening on port (all interfaces). False when the port is taken or a server
-    // already runs; a failed start may be retried.
+    // Starts listening on port (all interfaces; 0: any free port). False when the port is taken
+    // or a server already runs; a failed start may be retried.
     bool start(uint32_t port);
+    // The port it listens on, once started.
+    uint32_t port() const { return m_port; }
 
     // Binds the path of url (the text after ":<port>") to filePath; binding the path again
     // replaces the file. Does nothing before a successful start or when url is not for the

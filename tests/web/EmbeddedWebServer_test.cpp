@@ -12,7 +12,6 @@
 #include <QTemporaryDir>
 
 #include "tests/support/HttpClient.h"
-#include "tests/support/ServiceProcess.h"
 
 namespace {
 
@@ -22,10 +21,8 @@ const QByteArray kNotFound = "Error: File not found";
 quint16 g_port = 0;
 
 quint16 serverPort() {
-    if (!EmbeddedWebServer::instance()->running()) {
-        const quint16 port = freePort();
-        if (EmbeddedWebServer::instance()->start(port)) g_port = port;
-    }
+    if (!EmbeddedWebServer::instance()->running() && EmbeddedWebServer::instance()->start(0))
+        g_port = static_cast<quint16>(EmbeddedWebServer::instance()->port());
     return g_port;
 }
 
@@ -79,10 +76,10 @@ TEST(EmbeddedWebServerStartTest, BindingBeforeStartOrAfterAFailedStartBindsNothi
     EmbeddedWebServer::instance()->bindUrl(urlFor(taken, "/KORVA/dlPackage/failed.bin"),
                                            file.toStdString());
 
-    const quint16 port = freePort();
-    ASSERT_TRUE(EmbeddedWebServer::instance()->start(port));
+    ASSERT_TRUE(EmbeddedWebServer::instance()->start(0));
+    const quint16 port = static_cast<quint16>(EmbeddedWebServer::instance()->port());
     g_port = port;
-    EXPECT_FALSE(EmbeddedWebServer::instance()->start(freePort()));  // one server per process
+    EXPECT_FALSE(EmbeddedWebServer::instance()->start(0));  // one server per process
     EXPECT_EQ(httpGet(port, "/KORVA/dlPackage/early.bin").status, 404);
     EXPECT_EQ(httpGet(port, "/KORVA/dlPackage/failed.bin").status, 404);
 }
