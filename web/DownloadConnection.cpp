@@ -80,18 +80,22 @@ void DownloadConnection::readHead() {
     const size_t end = headEnd(data, size);
     const size_t limit = m_loop.server().limits().maxHeadBytes;
     if (end == 0 && size <= limit) return;
+    startReply();
     if (end == 0 || end > limit) {
-        bufferevent_disable(m_bev, EV_READ);
         evbuffer_drain(input, size);
-        event_del(m_deadline);
         DownloadReply::writeError(bufferevent_get_output(m_bev), 1, 431,
                                   "Request Header Fields Too Large", "Header too large");
-        m_state = State::Sending;
-        const timeval sendTime{m_loop.server().limits().sendSeconds, 0};
-        bufferevent_set_timeouts(m_bev, nullptr, &sendTime);
         return;
     }
     answer(data, end);
+}
+
+void DownloadConnection::startReply() {
+    bufferevent_disable(m_bev, EV_READ);
+    event_del(m_deadline);
+    m_state = State::Sending;
+    const timeval sendTime{m_loop.server().limits().sendSeconds, 0};
+    bufferevent_set_timeouts(m_bev, nullptr, &sendTime);
 }
 
 size_t DownloadConnection::headEnd(const char* data, size_t size) {
@@ -106,8 +110,6 @@ size_t DownloadConnection::headEnd(const char* data, size_t size) {
 }
 
 void DownloadConnection::answer(const char* data, size_t headSize) {
-    bufferevent_disable(m_bev, EV_READ);
-    event_del(m_deadline);
     evbuffer* output = bufferevent_get_output(m_bev);
     HttpRequestHead head;
     const HttpRequestHead::Parse parsed = HttpRequestHead::parse(data, headSize, head);
@@ -124,9 +126,6 @@ void DownloadConnection::answer(const char* data, size_t headSize) {
         DownloadReply::writeFile(output, head, bound ? &filePath : nullptr);
     }
     evbuffer_drain(bufferevent_get_input(m_bev), headSize);
-    m_state = State::Sending;
-    const timeval sendTime{m_loop.server().limits().sendSeconds, 0};
-    bufferevent_set_timeouts(m_bev, nullptr, &sendTime);
 }
 
 void DownloadConnection::replySent() {

@@ -33,6 +33,8 @@ class DownloadConnection {
     // The blank line that ends the head, searched from where the last read stopped; the
     // offset just past it, 0 while it has not arrived.
     size_t headEnd(const char* data, size_t size);
+    // Reading ends, and the send time-out replaces the head deadline.
+    void startReply();
     void answer(const char* data, size_t headSize);
     void replySent();
     // Hands the connection back to its loop, which deletes it: the caller returns at once.
