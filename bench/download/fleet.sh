@@ -128,7 +128,10 @@ echo "fleet: $clients downloads of $size bytes at $rate B/s each, $slow slow-hea
 declare -A fleet_time
 results=()
 for ((round = 0; round < rounds; ++round)); do
-    for i in "${!names[@]}"; do
+    # Every other round in reverse order, so that a load that grows or fades hits all alike.
+    order=("${!names[@]}")
+    if ((round % 2)); then mapfile -t order < <(printf '%s\n' "${order[@]}" | tac); fi
+    for i in "${order[@]}"; do
         name=${names[$i]} port=${ports[$i]} pid=${pids[$i]}
         idle=$(rss_kib "$pid")
         load_before=$(cut -d' ' -f1 /proc/loadavg)
@@ -155,18 +158,19 @@ for ((round = 0; round < rounds; ++round)); do
     done
 done
 
-printf '\n| Server | Completed / failed | Fleet time | Ratio to nginx | Time p50 / p90 / max | First byte p50 / p99 / max | Slow clients open (max) / closed / answered, life p50 | RSS rest -> peak | RSS per connection | CPU | Load 1 min before -> after |\n'
-printf '|---|---|---|---|---|---|---|---|---|---|---|\n'
+printf '\n| Round | Server | Completed / failed | Fleet time | Ratio to nginx | Time p50 / p90 / max | First byte p50 / p99 / max | Slow clients open (max) / closed / answered, life p50 | RSS rest -> peak | RSS per connection | Server CPU | Client CPU | Load 1 min before -> after |\n'
+printf '|---|---|---|---|---|---|---|---|---|---|---|---|---|\n'
 for row in "${results[@]}"; do
     IFS='|' read -r round name line idle peak per_conn cpu lb la <<<"$row"
     fleet=$(field fleet_s "$line")
     ratio=$(python3 -c "n = ${fleet_time[$round:nginx]:-0}; print(f'{$fleet / n:.3f}x' if n else '-')")
-    printf '| %s | %s / %s | %s s | %s | %s / %s / %s s | %s / %s / %s s | %s / %s / %s, %s s | %.1f -> %.1f MiB | %s KiB | %s s | %s -> %s |\n' \
-        "$name" "$(field completed "$line")" "$(field failed "$line")" "$fleet" "$ratio" \
+    printf '| %s | %s | %s / %s | %s s | %s | %s / %s / %s s | %s / %s / %s s | %s / %s / %s, %s s | %.1f -> %.1f MiB | %s KiB | %s s | %s s | %s -> %s |\n' \
+        "$((round + 1))" "$name" "$(field completed "$line")" "$(field failed "$line")" "$fleet" "$ratio" \
         "$(field time_p50_s "$line")" "$(field time_p90_s "$line")" "$(field time_max_s "$line")" \
         "$(field first_byte_p50_s "$line")" "$(field first_byte_p99_s "$line")" \
         "$(field first_byte_max_s "$line")" "$(field slow_open_max "$line")" \
         "$(field slow_closed "$line")" "$(field slow_answered "$line")" \
         "$(field slow_life_p50_s "$line")" "$(python3 -c "print($idle / 1024)")" \
-        "$(python3 -c "print($peak / 1024)")" "$per_conn" "$cpu" "$lb" "$la"
+        "$(python3 -c "print($peak / 1024)")" "$per_conn" "$cpu" \
+        "$(field client_cpu_s "$line")" "$lb" "$la"
 done
