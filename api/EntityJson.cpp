@@ -120,6 +120,7 @@ bool EntityJson::PackageListToJson(int statusCode, const QString& errorMgs,
         item.insert(QStringLiteral("size"), p.size);
         item.insert(QStringLiteral("uploadTime"), JsonText::localTimeText(p.uploadTime));
         item.insert(QStringLiteral("deviceType"), p.deviceType);
+        item.insert(QStringLiteral("sha256"), p.sha256);
         list.append(item);
     }
     body = QJsonDocument(envelope("packageList", list, statusCode, errorMgs))

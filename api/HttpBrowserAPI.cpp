@@ -9,11 +9,14 @@
 #include <climits>
 
 #include "api/EntityJson.h"
+#include "codec/SocketPacketHandler.h"
 #include "core/LocalParaMgt.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_Package.h"
 #include "device/TcpDataMgtApi.h"
+#include "device/UpgradeRules.h"
 #include "files/FileOperation.h"
+#include "files/PackageUpload.h"
 #include "files/PathGuard.h"
 
 namespace {
@@ -96,8 +99,10 @@ bool HttpBrowserAPI::GetPackageFilePath(const QString& url, QString& path) {
     const int at = url.indexOf(kDownloadPrefix);
     const QString rest = at < 0 ? url : url.mid(at + kDownloadPrefix.size());
     path = param.PackageDir + rest;
-    // The rest comes from the request: it must not reach files outside the package directory.
-    return isInsideDirectory(path, param.PackageDir) && QFileInfo(path).isFile();
+    // The rest comes from the request: it must not reach files outside the package directory,
+    // nor an upload still in progress.
+    return isInsideDirectory(path, param.PackageDir) && QFileInfo(path).isFile() &&
+           !PackageUpload::isTempName(QFileInfo(path).fileName());
 }
 
 bool HttpBrowserAPI::UploadPackageBlock(const QString& url, const QByteArray& body,
@@ -108,19 +113,28 @@ bool HttpBrowserAPI::UploadPackageBlock(const QString& url, const QByteArray& bo
     p.name = p.uploadTime + QLatin1Char('_') + p.name;
     if (p.type.isEmpty() || p.name.isEmpty() || p.blockSize == 0 || p.totalLength == 0)
         return false;
-    // Both become path components under the package directory.
-    if (!isPlainName(p.type) || !isPlainName(p.name)) return false;
+    // Both become path components under the package directory; an upload's temporary name is
+    // never a package's.
+    if (!isPlainName(p.type) || !isPlainName(p.name) || PackageUpload::isTempName(p.name))
+        return false;
 
     struLocalParam param;
     if (!readParams(param)) return false;
     const QString dir = param.PackageDir + QDir::separator() + p.type;
-    if (!ensureDir(dir)) return false;
     const QString file = dir + QDir::separator() + p.name;
+    // Terminals get the address in a fixed field: a package whose address would be cut could
+    // never be downloaded.
+    if (!SocketPacketHandler::FitsUrlField(
+            PackageUrl(file, param.PackageDir, param.NetIP, param.HttpPort2)))
+        return false;
+    if (!ensureDir(dir)) return false;
     FileOperation* files = FileOperation::instance();
-    if (!files || !files->WriteUpgradePackage(file, body.left(bodyLength), p.blockIndex == 0))
+    if (!files || !files->WriteUploadBlock(file, body.left(bodyLength), p.blockIndex == 0))
         return false;
     if (p.blockIndex + 1 != p.blockSize) return true;  // more blocks follow
 
+    QByteArray sha256;
+    if (!files->CommitUpload(file, static_cast<qint64>(p.totalLength), sha256)) return false;
     Tab_Package packages;
     struPackageInfo record;
     const bool exists = packages.getPackageByType(p.type, record);
@@ -134,6 +148,7 @@ bool HttpBrowserAPI::UploadPackageBlock(const QString& url, const QByteArray& bo
     record.uploadTime = static_cast<qint32>(QDateTime::currentSecsSinceEpoch());
     record.size = static_cast<qint32>(p.totalLength & 0xFFFFFFFFu);
     record.deviceType = p.type;
+    record.sha256 = QString::fromLatin1(sha256);
     return exists ? packages.updatePackageByType(record) : packages.insertPackage(record);
 }
 

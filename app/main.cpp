@@ -123,6 +123,9 @@ int main(int argc, char* argv[]) {
     const QString excelDir = param.ExcelDir;
     QtConcurrent::run([excelDir] { FileOperation::instance()->removeFolderContent(excelDir); });
 
+    // Uploads broken off long ago leave their temporary files; a recent one may still go on.
+    FileOperation::instance()->RemoveStaleUploads(param.PackageDir, 3600);
+
     if (!EmbeddedWebServer::instance()->start(static_cast<uint32_t>(param.HttpPort2)))
         qDebug().nospace() << "[start] Download server start failed! " << param.HttpPort2;
 

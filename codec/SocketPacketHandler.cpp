@@ -201,6 +201,10 @@ int SocketPacketHandler::PackUpgradeFlag(const UpgradeFlagData& in, QByteArray& 
     return 0;
 }
 
+bool SocketPacketHandler::FitsUrlField(const QString& url) {
+    return url.toLocal8Bit().size() <= kUrlFieldSize;
+}
+
 int SocketPacketHandler::PackEmpty(QByteArray& out) const {
     out.clear();
     return 0;

@@ -31,6 +31,8 @@ class SocketPacketHandler {
     int ParseDeviceFile(const QByteArray& body, DeviceFileData& out) const;
 
     int PackUpgradeFlag(const UpgradeFlagData& in, QByteArray& out) const;
+    // Whether the upgrade answer carries url whole: a longer one would be cut.
+    static bool FitsUrlField(const QString& url);
     int PackEmpty(QByteArray& out) const;
     int PackConfigCmd(const QString& command, QByteArray& out) const;
     int PackGetFile(quint32 fileType, QByteArray& out) const;

@@ -133,12 +133,19 @@ bool upgradeAttempts(QSqlDatabase& db) {
 bool deviceSearch(QSqlDatabase& db) {
     return execAll(db, DeviceSearch::createStatements());
 }
+
+// Each package's SHA-256, taken as its blocks arrive.
+bool packageDigest(QSqlDatabase& db) {
+    return execAll(db,
+                   {QStringLiteral("alter table Tab_Package add column sha256 TEXT DEFAULT ''")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
     static const std::vector<Migration> steps{
         {1, "original device and package tables", originalTables},
         {2, "device identity pinned to its first device ID", identityPin},
+        {3, "SHA-256 of each package", packageDigest},
         {4, "operator accounts, sessions and API tokens", accessTables},
         {5, "audit trail", auditTable},
         {6, "device last report time and console indexes", deviceConsoleColumns},

@@ -11,15 +11,15 @@ namespace {
 const QString kInsert = QStringLiteral(
     "insert into "
     "Tab_Package(packageName,AppVersion,McuVersion,FourGVersion,GnssVersion,SmartModule,Reserve,"
-    "packagePath,uploadTime,size,deviceType) "
+    "packagePath,uploadTime,size,deviceType,sha256) "
     "values(:packageName,:AppVersion,:McuVersion,:FourGVersion,:GnssVersion,:SmartModule,"
-    ":Reserve,:packagePath,:uploadTime,:size,:deviceType)");
+    ":Reserve,:packagePath,:uploadTime,:size,:deviceType,:sha256)");
 const QString kUpdateByType = QStringLiteral(
     "update Tab_Package set packageName=:packageName,AppVersion=:AppVersion,"
     "McuVersion=:McuVersion,"
     "FourGVersion=:FourGVersion,GnssVersion=:GnssVersion,SmartModule=:SmartModule,"
     "Reserve=:Reserve,packagePath=:packagePath,"
-    "uploadTime=:uploadTime,size=:size where deviceType=:deviceType");
+    "uploadTime=:uploadTime,size=:size,sha256=:sha256 where deviceType=:deviceType");
 const QString kSelectById = QStringLiteral("select * from Tab_Package where id=:id");
 const QString kSelectByType =
     QStringLiteral("select * from Tab_Package where deviceType=:deviceType");
@@ -43,6 +43,7 @@ void bindPackage(QSqlQuery& query, const struPackageInfo& p) {
     query.bindValue(QStringLiteral(":uploadTime"), p.uploadTime);
     query.bindValue(QStringLiteral(":size"), p.size);
     query.bindValue(QStringLiteral(":deviceType"), text(p.deviceType));
+    query.bindValue(QStringLiteral(":sha256"), text(p.sha256));
 }
 
 // The stored fields of the current row; row_num is left to the caller.
@@ -59,6 +60,7 @@ void readPackage(const QSqlQuery& q, const QSqlRecord& r, struPackageInfo& p) {
     p.uploadTime = q.value(r.indexOf(QStringLiteral("uploadTime"))).toInt();
     p.size = q.value(r.indexOf(QStringLiteral("size"))).toInt();
     p.deviceType = q.value(r.indexOf(QStringLiteral("deviceType"))).toString();
+    p.sha256 = q.value(r.indexOf(QStringLiteral("sha256"))).toString();
 }
 
 // insertPackage and updatePackageByType: one write, no message for a missing connection.

@@ -4,6 +4,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -248,7 +249,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         GetUpgradeFlag(socketId, packet, 0, QString());
         return;
     }
-    if (!hasPackage || package.packagePath.isEmpty() || !QFile::exists(package.packagePath)) {
+    if (!hasPackage || package.packagePath.isEmpty() || !packageServable(package)) {
         sendPendingTasks(socketId, packet, registered ? device : struDeviceInfo());
         return;
     }
@@ -277,6 +278,28 @@ bool TcpDataMgtApi::upgradeDue(const struDeviceInfo& report, const struPackageIn
                        deviceVersion.toStdString());
     }
     return false;
+}
+
+bool TcpDataMgtApi::packageServable(const struPackageInfo& package) const {
+    const char* const op = "TcpDataMgtApi::readDataSlot";
+    const QFileInfo file(package.packagePath);
+    if (!file.isFile()) {
+        logger()->info("{}, package file missing: {}", op, package.packagePath.toStdString());
+        return false;
+    }
+    // The stored size keeps the low 32 bits of the announced one.
+    if (static_cast<qint32>(file.size() & 0xFFFFFFFF) != package.size) {
+        logger()->info("{}, package file changed on disk: {} has {} bytes, {} uploaded", op,
+                       package.packagePath.toStdString(), file.size(), package.size);
+        return false;
+    }
+    if (!SocketPacketHandler::FitsUrlField(PackageUrl(package.packagePath, m_param.PackageDir,
+                                                      m_param.NetIP, m_param.HttpPort2))) {
+        logger()->info("{}, package address too long for the answer: {}", op,
+                       package.packagePath.toStdString());
+        return false;
+    }
+    return true;
 }
 
 // `device` has an empty devSN for a terminal that was not registered at this report.

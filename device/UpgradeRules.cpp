@@ -98,12 +98,17 @@ bool packageHasNewerComponent(const struDeviceInfo& device, const struPackageInf
 
 QString GetPackageUrl(const QString& packagePath, const QString& packageDir, const QString& netIP,
                       int httpPort2) {
-    const QString relative = QDir::fromNativeSeparators(packagePath.mid(packageDir.size()));
-    const QString url = QStringLiteral("http://") + netIP + QLatin1Char(':') +
-                        QString::number(httpPort2) + QStringLiteral("/KORVA/dlPackage") + relative;
+    const QString url = PackageUrl(packagePath, packageDir, netIP, httpPort2);
     const quint64 count = ++g_urlCount;
     getLogger("TcpDataMgtApi")
         ->info("{}, 第{}设备获取升级包下载地址：{}", "TcpDataMgtApi::GetPackageUrl", count,
                url.toStdString());
     return url;
+}
+
+QString PackageUrl(const QString& packagePath, const QString& packageDir, const QString& netIP,
+                   int httpPort2) {
+    const QString relative = QDir::fromNativeSeparators(packagePath.mid(packageDir.size()));
+    return QStringLiteral("http://") + netIP + QLatin1Char(':') + QString::number(httpPort2) +
+           QStringLiteral("/KORVA/dlPackage") + relative;
 }

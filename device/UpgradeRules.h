@@ -21,3 +21,7 @@ QString GetPackageUrl(const QString& packagePath, const QString& packageDir, con
 // Whether a component the package carries (its version not empty) is newer than the terminal's,
 // by CompareVersion: the version rule of the upgrade decision.
 bool packageHasNewerComponent(const struDeviceInfo& device, const struPackageInfo& package);
+
+// The same address, without counting or logging.
+QString PackageUrl(const QString& packagePath, const QString& packageDir, const QString& netIP,
+                   int httpPort2);

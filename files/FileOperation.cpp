@@ -1,6 +1,12 @@
 #include "files/FileOperation.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -12,6 +18,8 @@
 #include "core/DataLog.h"
 #include "files/DeviceListCsv.h"
 #include "files/DeviceListWorkbook.h"
+#include "files/PackageUpload.h"
+#include "files/UploadDigests.h"
 
 namespace {
 
@@ -27,6 +35,50 @@ void makeLastDirLevel(const QString& fileName) {
 bool writeAll(QFile& file, const QByteArray& data) {
     if (file.write(data) != data.size()) return false;
     return file.flush();
+}
+
+bool writeAllTo(int fd, const QByteArray& data) {
+    const char* at = data.constData();
+    size_t left = static_cast<size_t>(data.size());
+    while (left > 0) {
+        const ssize_t written = ::write(fd, at, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        at += written;
+        left -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// A package file opened for writing without following a link: a link in its place, or as its
+// directory, would carry the write outside the package directory. -1 when refused.
+int openPackageFile(const QString& fileName, bool fresh) {
+    const QByteArray path = QFile::encodeName(fileName);
+    struct stat dir;
+    if (::lstat(QFile::encodeName(QFileInfo(fileName).absolutePath()).constData(), &dir) != 0 ||
+        !S_ISDIR(dir.st_mode)) {
+        qDebug("[WriteUpgradePackage] the directory is missing or a link");
+        return -1;
+    }
+    // A new file rather than the old one truncated: whoever has the old one open keeps it.
+    if (fresh && ::unlink(path.constData()) != 0 && errno != ENOENT) return -1;
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (fresh ? O_EXCL : O_APPEND);
+    const int fd = ::open(path.constData(), flags, 0644);
+    if (fd < 0 && errno == ELOOP) qDebug("[WriteUpgradePackage] the file is a link");
+    return fd;
+}
+
+// Writes one block; offset receives where it went in the file.
+bool writePackageBlock(const QString& fileName, const QByteArray& data, bool fresh,
+                       qint64& offset) {
+    makeLastDirLevel(fileName);
+    const int fd = openPackageFile(fileName, fresh);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0 && writeAllTo(fd, data);
+    offset = st.st_size;
+    ::close(fd);
+    return ok;
 }
 
 const QDir::Filters kCleanFilter =
@@ -72,19 +124,67 @@ bool FileOperation::WriteUpgradePackage(const QString& fileName, const QByteArra
         qDebug("[WriteUpgradePackage] parameter error");
         return false;
     }
-    makeLastDirLevel(fileName);
+    qint64 offset = 0;
+    return writePackageBlock(fileName, data, bNewFile, offset);
+}
 
-    QFile file(fileName);
-    QIODevice::OpenMode mode = QIODevice::WriteOnly;
-    if (bNewFile) {
-        if (file.exists()) file.remove();
-    } else {
-        mode |= QIODevice::Append;
+bool FileOperation::WriteUploadBlock(const QString& packageFile, const QByteArray& data,
+                                     bool first) {
+    if (packageFile.isEmpty() || data.isEmpty()) {
+        qDebug("[WriteUpgradePackage] parameter error");
+        return false;
     }
-    if (!file.open(mode)) return false;
-    const bool ok = writeAll(file, data);
-    file.close();
-    return ok;
+    const QString temp = PackageUpload::tempPathFor(packageFile);
+    // A later block without its file: the upload's beginning is gone (removed as stale).
+    if (!first && !QFileInfo::exists(temp)) return false;
+    qint64 offset = 0;
+    if (!writePackageBlock(temp, data, first, offset)) return false;
+    UploadDigests::instance().add(temp, offset, data);
+    return true;
+}
+
+bool FileOperation::CommitUpload(const QString& packageFile, qint64 announcedSize,
+                                 QByteArray& sha256) {
+    const QString temp = PackageUpload::tempPathFor(packageFile);
+    const QByteArray tempPath = QFile::encodeName(temp);
+    const int fd = ::open(tempPath.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    if (st.st_size != announcedSize) {
+        qDebug("[CommitUpload] the blocks make %lld bytes, not the %lld announced",
+               static_cast<long long>(st.st_size), static_cast<long long>(announcedSize));
+        ::close(fd);
+        ::unlink(tempPath.constData());
+        UploadDigests::instance().forget(temp);
+        return false;
+    }
+    sha256 = UploadDigests::instance().finish(temp, st.st_size, fd);
+    // On disk before it replaces the package: a crash leaves the old package or the new one.
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    if (sha256.isEmpty() || !synced ||
+        ::rename(tempPath.constData(), QFile::encodeName(packageFile).constData()) != 0) {
+        qDebug("[CommitUpload] cannot put the package in place");
+        return false;
+    }
+    return true;
+}
+
+void FileOperation::RemoveStaleUploads(const QString& packageDir, qint64 maxAgeSecs) {
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-maxAgeSecs);
+    const QDir root(packageDir);
+    for (const QFileInfo& type :
+         root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden)) {
+        const QDir dir(type.absoluteFilePath());
+        for (const QFileInfo& file :
+             dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks | QDir::System)) {
+            if (PackageUpload::isTempName(file.fileName()) && file.lastModified() < before)
+                QFile::remove(file.absoluteFilePath());
+        }
+    }
 }
 
 bool FileOperation::DeleteUpgradePackage(const QString& fileName) {

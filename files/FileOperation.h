@@ -26,8 +26,19 @@ class FileOperation : public QObject {
     // The device list as a new workbook with one sheet, "sheet1" (see DeviceListWorkbook).
     bool WriteExcelFile(const QString& fileName, QList<struDeviceInfo> devList);
     // One block of a package: the first block (bNewFile) starts the file afresh, the others
-    // are appended. Creates the last missing directory level only.
+    // are appended. Creates the last missing directory level only. Follows no link: neither the
+    // file nor its directory may be one.
     bool WriteUpgradePackage(const QString& fileName, const QByteArray& data, bool bNewFile = true);
+    // A package upload block by block: the blocks go to a temporary file beside packageFile
+    // (see PackageUpload), a block after the first only when that file is still there, and the
+    // last one renames it into place, so readers of the package see the old file or the new
+    // one, never a mix. CommitUpload also checks the size the upload announced and gives the
+    // SHA-256 (hex); a file of another size is removed and the upload must start again.
+    bool WriteUploadBlock(const QString& packageFile, const QByteArray& data, bool first);
+    bool CommitUpload(const QString& packageFile, qint64 announcedSize, QByteArray& sha256);
+    // Removes the temporary files of uploads under the type directories of packageDir that
+    // were last written more than maxAgeSecs ago.
+    void RemoveStaleUploads(const QString& packageDir, qint64 maxAgeSecs);
     bool DeleteUpgradePackage(const QString& fileName);
     // Appends one chunk of a terminal's file, creating every missing directory level, and
     // records the chunk in the day's data log. An empty chunk fails. bNewFile starts the file

@@ -1,10 +1,23 @@
 #pragma once
 
-#include <QString>
+#include <cstdint>
+#include <string>
 
-// The standard reading of a request's Range header against a file of size bytes: one range of
-// "bytes=" is served, clamped to the file; a header the server may ignore (another unit, several
-// ranges, malformed, last before first) means the whole file; a range that starts at or past the
-// end (or a zero suffix) selects nothing and is answered 416.
-enum class ByteRange { Whole, Partial, Unsatisfiable };
-ByteRange parseByteRange(const QString& header, qint64 size, qint64& offset, qint64& length);
+// What a Range header asks of a file of a given size, as the download port and the v2 file
+// replies read it. Byte ranges as HTTP defines them:
+// "bytes=" then a comma list of "a-b", "a-" and "-n". A header that breaks the grammar is
+// ignored, as is a list of several ranges (the whole file is a valid answer to it and
+// terminals never ask for one).
+struct ByteRange {
+    enum Kind {
+        WholeFile,      // no usable single range: 200 with the file
+        Part,           // 206 with bytes first..last
+        Unsatisfiable,  // 416: no range overlaps the file
+    };
+
+    static ByteRange evaluate(const std::string& header, int64_t size);
+
+    Kind kind = WholeFile;
+    int64_t first = 0;
+    int64_t last = 0;
+};

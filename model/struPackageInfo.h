@@ -19,5 +19,6 @@ struct struPackageInfo {
     qint32 uploadTime = 0;
     qint32 size = 0;
     QString deviceType;
+    QString sha256;  // hex SHA-256 of the package file as uploaded; empty for older packages
 };
 Q_DECLARE_METATYPE(struPackageInfo)

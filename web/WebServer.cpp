@@ -267,21 +267,21 @@ bool WebServer::sendFileWithRange(evhttp_request* req, const QString& path,
 bool WebServer::sendStandardRange(evhttp_request* req, const QFile& file,
                                   const QString& contentType, const QString& disposition) {
     const qint64 size = file.size();
-    qint64 offset = 0;
-    qint64 length = size;
     QString header;
-    const ByteRange range = getRequstHeader(req, QStringLiteral("Range"), header)
-                                ? parseByteRange(header, size, offset, length)
-                                : ByteRange::Whole;
+    ByteRange range;
+    if (getRequstHeader(req, QStringLiteral("Range"), header))
+        range = ByteRange::evaluate(header.toStdString(), size);
+    const bool partial = range.kind == ByteRange::Part;
+    const qint64 offset = partial ? range.first : 0;
+    const qint64 length = partial ? range.last - range.first + 1 : size;
     addHeader(req, QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
-    if (range == ByteRange::Unsatisfiable) {
+    if (range.kind == ByteRange::Unsatisfiable) {
         addHeader(req, QStringLiteral("Content-Range"), QStringLiteral("bytes */%1").arg(size));
         replyClient(req, 416, QStringLiteral("Range Not Satisfiable"), QByteArray());
         return true;
     }
     if (!contentType.isEmpty()) addHeader(req, QStringLiteral("Content-Type"), contentType);
     if (!disposition.isEmpty()) addHeader(req, QStringLiteral("Content-Disposition"), disposition);
-    const bool partial = range == ByteRange::Partial;
     if (partial)
         addHeader(req, QStringLiteral("Content-Range"),
                   QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + length - 1).arg(size));

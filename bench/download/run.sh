@@ -8,6 +8,7 @@
 # Each figure is the best of <rounds> runs (default 3), the servers taking turns: total bytes
 # of all clients divided by the wall time from the first request to the last byte. The CPU
 # time each server spent per GiB sent shows its cost apart from the load of the machine.
+# EXTRA=<binary> adds a third server with download_server's arguments (an older build, say).
 set -euo pipefail
 
 server_bin=${1:?usage: $0 <download_server> [size MiB] [rounds]}
@@ -27,9 +28,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
+source "$(dirname "$0")/lib.sh"
 
 # Polls until the URL answers 200 (at most 10 s).
 wait_ready() {
@@ -53,6 +52,11 @@ size=$(stat -c %s "$file")
 embedded_port=$(free_port)
 "$server_bin" "$embedded_port" "$url_path" "$file" >"$work/embedded.log" 2>&1 &
 server_pids+=($!)
+if [[ -n ${EXTRA:-} ]]; then
+    extra_port=$(free_port)
+    "$EXTRA" "$extra_port" "$url_path" "$file" >"$work/extra.log" 2>&1 &
+    server_pids+=($!)
+fi
 
 nginx_port=$(free_port)
 mkdir -p "$work/nginx"
@@ -78,14 +82,15 @@ CONF
 nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" &
 server_pids+=($!)
 
-embedded_url=http://127.0.0.1:$embedded_port$url_path
-nginx_url=http://127.0.0.1:$nginx_port$url_path
-wait_ready "$embedded_url"
-wait_ready "$nginx_url"
+names=(download_server) urls=("http://127.0.0.1:$embedded_port$url_path") pids=("${server_pids[0]}")
+if [[ -n ${EXTRA:-} ]]; then
+    names+=(extra) urls+=("http://127.0.0.1:$extra_port$url_path") pids+=("${server_pids[1]}")
+fi
+names+=(nginx) urls+=("http://127.0.0.1:$nginx_port$url_path") pids+=("${server_pids[-1]}")
+for url in "${urls[@]}"; do wait_ready "$url"; done
 
 # One whole download from each to bring the file into the page cache.
-curl -s -o /dev/null "$embedded_url"
-curl -s -o /dev/null "$nginx_url"
+for url in "${urls[@]}"; do curl -s -o /dev/null "$url"; done
 
 # CPU seconds (user + system) used so far by a process and its children that still run.
 cpu_seconds() {
@@ -119,20 +124,25 @@ measure() {
     python3 -c "b = $clients * $size; print(f'{b / ($end - $start) / 1048576:.0f} {($cpu1 - $cpu0) / (b / 1073741824):.2f}')"
 }
 
-embedded_pid=${server_pids[0]}
-nginx_pid=${server_pids[1]}
-printf '\n%-8s %16s %16s %7s %18s %14s\n' clients "download_server" nginx ratio \
-    "server CPU s/GiB" "(nginx)"
+last=$((${#names[@]} - 1))
+printf '\n%-8s' clients
+for name in "${names[@]}"; do printf ' %16s' "$name"; done
+for ((i = 0; i < last; ++i)); do printf ' %8s' "ratio"; done
+printf '   server CPU s/GiB (%s)\n' "${names[*]}"
 for clients in "${clients_list[@]}"; do
-    # Rounds alternate between the servers so that load from elsewhere hits both alike.
-    best_embedded=0 best_nginx=0 cpu_embedded=0 cpu_nginx=0
+    # Rounds alternate between the servers so that load from elsewhere hits all alike.
+    best=() cpus=()
+    for i in "${!names[@]}"; do best[$i]=0 cpus[$i]=0; done
     for ((r = 0; r < rounds; ++r)); do
-        read -r rate cpu < <(measure "$embedded_url" "$clients" "$embedded_pid")
-        ((rate > best_embedded)) && best_embedded=$rate cpu_embedded=$cpu
-        read -r rate cpu < <(measure "$nginx_url" "$clients" "$nginx_pid")
-        ((rate > best_nginx)) && best_nginx=$rate cpu_nginx=$cpu
+        for i in "${!names[@]}"; do
+            read -r rate cpu < <(measure "${urls[$i]}" "$clients" "${pids[$i]}")
+            ((rate > best[i])) && best[$i]=$rate cpus[$i]=$cpu
+        done
     done
-    ratio=$(python3 -c "print(f'{$best_embedded / $best_nginx:.2f}')")
-    printf '%-8s %10s MiB/s %10s MiB/s %6sx %18s %14s\n' "$clients" "$best_embedded" \
-        "$best_nginx" "$ratio" "$cpu_embedded" "$cpu_nginx"
+    printf '%-8s' "$clients"
+    for i in "${!names[@]}"; do printf ' %10s MiB/s' "${best[$i]}"; done
+    for ((i = 0; i < last; ++i)); do
+        printf ' %7sx' "$(python3 -c "print(f'{${best[$i]} / ${best[$last]}:.2f}')")"
+    done
+    printf '   %s\n' "${cpus[*]}"
 done

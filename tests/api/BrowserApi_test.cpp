@@ -1,14 +1,40 @@
 // Package upload, deletion, the forced-upgrade stop and the device list export and import,
 // through the management server of the running service.
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTextCodec>
 #include <future>
 
 #include "tests/support/WebServiceFixture.h"
 
 namespace {
+
+QString sha256Hex(const QByteArray& data) {
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+}
+
+HttpResponse upload(quint16 port, const QByteArray& query, const QByteArray& body) {
+    return httpRequest(port, "POST", "/KORVA/uploadFile?" + query, {}, body);
+}
+
+// The package list entry of a device type, or an empty object.
+QJsonObject packageOfType(quint16 port, const QString& type, int* count = nullptr) {
+    const HttpResponse r = httpGet(port, "/KORVA/packageList");
+    EXPECT_EQ(r.status, 200);
+    QJsonObject found;
+    int n = 0;
+    for (const QJsonValue& v : jsonList(r.body, "packageList")) {
+        if (v.toObject().value("deviceType").toString() != type) continue;
+        found = v.toObject();
+        ++n;
+    }
+    if (count) *count = n;
+    return found;
+}
 
 class BrowserApiTest : public ::testing::Test {
   protected:
@@ -29,21 +55,10 @@ class BrowserApiTest : public ::testing::Test {
     static quint16 port() { return s_service->httpPort(); }
 
     static HttpResponse upload(const QByteArray& query, const QByteArray& body) {
-        return httpRequest(port(), "POST", "/KORVA/uploadFile?" + query, {}, body);
+        return ::upload(port(), query, body);
     }
-    // The package list entry of a device type, or an empty object.
     static QJsonObject packageOfType(const QString& type, int* count = nullptr) {
-        const HttpResponse r = httpGet(port(), "/KORVA/packageList");
-        EXPECT_EQ(r.status, 200);
-        QJsonObject found;
-        int n = 0;
-        for (const QJsonValue& v : jsonList(r.body, "packageList")) {
-            if (v.toObject().value("deviceType").toString() != type) continue;
-            found = v.toObject();
-            ++n;
-        }
-        if (count) *count = n;
-        return found;
+        return ::packageOfType(port(), type, count);
     }
     static QVariant column(const QString& sn, const QString& name) {
         ServiceDb db(s_service->path("WFS.db"));
@@ -80,6 +95,7 @@ TEST_F(BrowserApiTest, BlockUploadIsListedAfterItsLastBlock) {
     EXPECT_EQ(package.value("GnssVersion").toString(), "G2");
     EXPECT_EQ(package.value("SmartModule").toString(), "S2");
     EXPECT_FALSE(package.value("uploadTime").toString().isEmpty());
+    EXPECT_EQ(package.value("sha256").toString(), sha256Hex(content));
     EXPECT_EQ(readFile(s_service->path("Package/TB/20220711_a.bin")), content);
     // The stored file is what the download route serves.
     EXPECT_EQ(httpGet(port(), "/KORVA/dlPackage/TB/20220711_a.bin").body, content);
@@ -96,6 +112,7 @@ TEST_F(BrowserApiTest, BlockUploadIsListedAfterItsLastBlock) {
     EXPECT_EQ(second.value("id").toInt(), id);
     EXPECT_EQ(second.value("name").toString(), "2_b.bin");
     EXPECT_EQ(second.value("size").toInt(), 7);
+    EXPECT_EQ(second.value("sha256").toString(), sha256Hex("1234567"));
     EXPECT_EQ(readFile(s_service->path("Package/TB/2_b.bin")), "1234567");
     EXPECT_EQ(readFile(s_service->path("Package/TB/20220711_a.bin")), content);
 }
@@ -188,6 +205,80 @@ TEST_F(BrowserApiTest, UploadNamesThatLeaveThePackageDirectoryAreRefused) {
     EXPECT_EQ(count, 0);
     // A plain upload for the same type still works.
     EXPECT_EQ(upload("name=ok.bin&type=TE" + tail, "good").status, 200);
+}
+
+// Re-uploading a package under its own name: a terminal downloading the old file keeps it,
+// and until the last block every new request still gets the old one, never half of the new.
+TEST_F(BrowserApiTest, AnUploadReplacesALivePackageOnlyAtItsLastBlock) {
+    const QByteArray old = patternBytes(3000, 1);
+    ASSERT_EQ(upload("name=live.bin&type=TR&uploadTime=1&blockIndex=0&blockSize=1&"
+                     "totalLength=3000",
+                     old)
+                  .status,
+              200);
+    const QString file = s_service->path("Package/TR/1_live.bin");
+    QFile downloading(file);
+    ASSERT_TRUE(downloading.open(QIODevice::ReadOnly));
+
+    const QByteArray fresh = patternBytes(5000, 2);
+    const QByteArray query =
+        "name=live.bin&type=TR&uploadTime=1&blockSize=2&totalLength=5000&blockIndex=";
+    ASSERT_EQ(upload(query + "0", fresh.left(2500)).status, 200);
+    EXPECT_EQ(readFile(file), old);
+    EXPECT_EQ(httpGet(port(), "/KORVA/dlPackage/TR/1_live.bin").body, old);
+    EXPECT_EQ(packageOfType("TR").value("sha256").toString(), sha256Hex(old));
+    // The upload's own file is there, but never served.
+    EXPECT_TRUE(QFile::exists(s_service->path("Package/TR/.1_live.bin.part")));
+    EXPECT_NE(httpGet(port(), "/KORVA/dlPackage/TR/.1_live.bin.part").status, 200);
+
+    ASSERT_EQ(upload(query + "1", fresh.mid(2500)).status, 200);
+    EXPECT_EQ(readFile(file), fresh);
+    EXPECT_EQ(downloading.readAll(), old);
+    const QJsonObject package = packageOfType("TR");
+    EXPECT_EQ(package.value("size").toInt(), 5000);
+    EXPECT_EQ(package.value("sha256").toString(), sha256Hex(fresh));
+    EXPECT_FALSE(QFile::exists(s_service->path("Package/TR/.1_live.bin.part")));
+}
+
+// Uploads refused with the route's failure reply, leaving no file behind: the terminal's
+// address "http://<NetIP>:<HttpPort2>/KORVA/dlPackage/<type>/<name>" must fit its 128 bytes.
+TEST_F(BrowserApiTest, UploadsRefusedWithNothingLeftBehind) {
+    const QByteArray prefix =
+        "http://127.0.0.1:" + QByteArray::number(s_service->httpPort2()) + "/KORVA/dlPackage/TU/1_";
+    const QByteArray fits = QByteArray(128 - prefix.size(), 'n');
+    QTemporaryDir outside;
+    ASSERT_TRUE(QDir().mkpath(s_service->path("Package/TU")));
+    ASSERT_TRUE(QFile::link(outside.path(), s_service->path("Package/TL")));
+    const QByteArray one = "&uploadTime=1&blockIndex=0&blockSize=1&totalLength=4";
+    struct Case {
+        const char* label;
+        QByteArray query;
+        int status;
+    };
+    const Case cases[] = {
+        {"address of 128 bytes", "type=TU&name=" + fits + one, 200},
+        {"address of 129 bytes", "type=TU&name=" + fits + "n" + one, 501},
+        {"fewer bytes than announced",
+         "type=TU&name=short.bin&uploadTime=1&blockIndex=0&blockSize=1&totalLength=5", 501},
+        {"a later block without the first",
+         "type=TU&name=late.bin&uploadTime=1&blockIndex=1&blockSize=2&totalLength=8", 501},
+        {"an upload's temporary name",
+         "type=TU&name=x.part&uploadTime=.1&blockIndex=0&blockSize=1&totalLength=4", 501},
+        {"a type directory that is a link", "type=TL&name=l.bin" + one, 501},
+    };
+    for (const Case& c : cases) {
+        const HttpResponse r = upload(c.query, "abcd");
+        ASSERT_TRUE(r.ok) << c.label;
+        EXPECT_EQ(r.status, c.status) << c.label;
+        EXPECT_EQ(r.reason, c.status == 200 ? "OK" : "not implemented") << c.label;
+    }
+    EXPECT_EQ(QDir(s_service->path("Package/TU")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QString("1_" + fits)});
+    EXPECT_EQ(packageOfType("TU").value("name").toString(), QString("1_" + fits));
+    EXPECT_TRUE(QDir(outside.path()).isEmpty());
+    int count = -1;
+    packageOfType("TL", &count);
+    EXPECT_EQ(count, 0);
 }
 
 TEST_F(BrowserApiTest, StopUploadSucceedsWhileDevicesExist) {
@@ -343,6 +434,47 @@ TEST(ImportLimitsTest, OverLimitFilesAreRefusedAndAnImportDoesNotHoldUpOthers) {
     EXPECT_LT(imported("OK"), 40);  // the import was still going on
     EXPECT_EQ(running.get().status, 200);
     EXPECT_EQ(imported("OK"), 40);
+}
+
+}  // namespace
+
+namespace {
+
+// An upload goes on across a restart of the service between its blocks (its digest is then
+// taken from the file); uploads broken off long ago are cleared at start-up; an upload's file
+// is never served.
+TEST(UploadRestartTest, AnUploadGoesOnAcrossARestart) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.start()) << service.output().constData();
+    const QByteArray content = patternBytes(3000, 3);
+    const QByteArray query =
+        "name=up.bin&type=TS&uploadTime=1&blockSize=3&totalLength=3000&blockIndex=";
+    for (int block = 0; block < 2; ++block)
+        ASSERT_EQ(upload(service.httpPort(), query + QByteArray::number(block),
+                         content.mid(block * 1000, 1000))
+                      .status,
+                  200);
+    const QString stale = service.path("Package/TS/.1_gone.bin.part");
+    writeFile(stale, "stale");
+    {
+        QFile stamp(stale);
+        ASSERT_TRUE(stamp.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(stamp.setFileTime(QDateTime::currentDateTime().addSecs(-7200),
+                                      QFileDevice::FileModificationTime));
+    }
+
+    service.stop();
+    ASSERT_TRUE(service.start()) << service.output().constData();
+    EXPECT_FALSE(QFile::exists(stale));
+    EXPECT_NE(httpGet(service.httpPort(), "/KORVA/dlPackage/TS/.1_up.bin.part").status, 200);
+    int count = -1;
+    packageOfType(service.httpPort(), "TS", &count);
+    EXPECT_EQ(count, 0);
+
+    ASSERT_EQ(upload(service.httpPort(), query + "2", content.mid(2000)).status, 200);
+    EXPECT_EQ(readFile(service.path("Package/TS/1_up.bin")), content);
+    EXPECT_EQ(packageOfType(service.httpPort(), "TS").value("sha256").toString(),
+              sha256Hex(content));
 }
 
 }  // namespace

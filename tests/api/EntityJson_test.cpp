@@ -105,6 +105,7 @@ TEST(EntityJsonTest, PackageListIsIndentedWithSingularVersionNames) {
     p.uploadTime = 1657500000;
     p.deviceType = "T1";
     p.packagePath = "/not/shown";
+    p.sha256 = "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
     struPackageInfo unknownTime = p;
     unknownTime.uploadTime = 0;
 
@@ -117,7 +118,9 @@ TEST(EntityJsonTest, PackageListIsIndentedWithSingularVersionNames) {
     const QJsonArray list = top["data"].toObject()["packageList"].toArray();
     ASSERT_EQ(list.size(), 2);
     const QJsonObject item = list[0].toObject();
-    EXPECT_EQ(item.size(), 10);
+    EXPECT_EQ(item.size(), 11);
+    EXPECT_EQ(item["sha256"].toString(),
+              "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08");
     EXPECT_EQ(item["id"].toInt(), 3);
     EXPECT_EQ(item["name"].toString(), "20220711_app.bin");
     EXPECT_EQ(item["AppVersion"].toString(), "A2");

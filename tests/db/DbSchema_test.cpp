@@ -74,6 +74,9 @@ TEST_F(SchemaFile, DatabaseFromBeforeTheVersionTableKeepsItsRows) {
     // A stored device ID is pinned; a row without one pins at its next report.
     EXPECT_EQ(value("select IdentityPinned from Tab_DeviceInfo where devSN='SN2'").toInt(), 1);
     EXPECT_EQ(value("select IdentityPinned from Tab_DeviceInfo where devSN='SN1'").toInt(), 0);
+    // A package from before digests were kept has none, rather than no column.
+    EXPECT_EQ(value("select sha256 from Tab_Package").toString(), "");
+    EXPECT_FALSE(value("select sha256 from Tab_Package").isNull());
 }
 
 TEST_F(SchemaFile, FailedStepIsRolledBackAndNewerDatabaseRefused) {

@@ -21,6 +21,7 @@ struPackageInfo makePackage(const QString& type, const QString& name) {
     p.uploadTime = 1700000000;
     p.size = 1234;
     p.deviceType = type;
+    p.sha256 = QStringLiteral("sha-") + name;
     return p;
 }
 
@@ -36,6 +37,7 @@ void expectStoredFieldsEqual(const struPackageInfo& a, const struPackageInfo& b)
     EXPECT_EQ(a.uploadTime, b.uploadTime);
     EXPECT_EQ(a.size, b.size);
     EXPECT_EQ(a.deviceType, b.deviceType);
+    EXPECT_EQ(a.sha256, b.sha256);
 }
 
 int rowCount() {

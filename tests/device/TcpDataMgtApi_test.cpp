@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -134,17 +135,20 @@ class TcpDataMgtApiTest : public ::testing::Test {
                                                                  type, name, c1, c2, 1, 1, data)));
     }
 
-    // A package for m_type with the given App and 4G versions; the file exists unless told.
+    // A package for m_type with the given App and 4G versions; the file exists unless told,
+    // with the size the table holds unless storedSize says otherwise.
     void addPackage(const QString& app, const QString& fourG = QString(), bool withFile = true,
-                    bool withPath = true) {
+                    bool withPath = true, const QString& name = QStringLiteral("a.bin"),
+                    int storedSize = 7) {
         struPackageInfo p;
-        p.packageName = "a.bin";
+        p.packageName = name;
         p.AppVersion = app;
         p.FourGVersion = fourG;
         p.deviceType = m_type;
+        p.size = storedSize;
         if (withPath) {
             p.packagePath =
-                m_param.PackageDir + QDir::separator() + m_type + QDir::separator() + "a.bin";
+                m_param.PackageDir + QDir::separator() + m_type + QDir::separator() + name;
             if (withFile) {
                 QDir().mkpath(QFileInfo(p.packagePath).path());
                 QFile f(p.packagePath);
@@ -190,12 +194,13 @@ class TcpDataMgtApiTest : public ::testing::Test {
             if (line.find(text) != std::string::npos) out.push_back(line);
         return out;
     }
-    std::vector<std::string> versionMessages() {
+    static std::vector<std::string> versionMessages(const std::vector<std::string>& lines) {
         std::vector<std::string> out;
-        for (const std::string& line : g_sink->take())
+        for (const std::string& line : lines)
             if (line.find("小于") != std::string::npos) out.push_back(line);
         return out;
     }
+    std::vector<std::string> versionMessages() { return versionMessages(g_sink->take()); }
 
     QString m_prefix;
     QString m_type;
@@ -205,7 +210,9 @@ class TcpDataMgtApiTest : public ::testing::Test {
 };
 
 // The upgrade decision, one row per case: what the table and package hold, what is answered.
-enum PackageState { NoPackage, EmptyPath, MissingFile, Present };
+// ChangedFile: the file no longer has the size it was uploaded with; LongAddress: its address
+// would not fit the answer.
+enum PackageState { NoPackage, EmptyPath, MissingFile, Present, ChangedFile, LongAddress };
 struct DecisionCase {
     const char* name;
     bool registered;
@@ -217,6 +224,7 @@ struct DecisionCase {
     QString deviceApp;
     bool upgrade;     // answered with flag 1, the URL and a poll; otherwise flag 0 alone
     bool appMessage;  // the "package App older" line is logged
+    const char* logged = nullptr;  // a line that holds this is logged
 };
 
 void PrintTo(const DecisionCase& c, std::ostream* os) {
@@ -235,6 +243,14 @@ const DecisionCase kDecisionCases[] = {
     {"registered_equal_versions", true, false, 0, Present, kOld, "", kOld, false, true},
     {"empty_package_app_newer_4G", true, false, 0, Present, "", kNewer4G, kOld, true, false},
     {"terminal_reports_no_app_version", false, false, 0, Present, kNew, "", "", false, true},
+    {"new_package_file_changed", false, false, 0, ChangedFile, kNew, "", kOld, false, false,
+     "package file changed on disk"},
+    {"registered_forced_file_changed", true, true, 0, ChangedFile, kNew, "", kOld, false, false,
+     "package file changed on disk"},
+    {"registered_forced_file_missing_logged", true, true, 0, MissingFile, kNew, "", kOld, false,
+     false, "package file missing"},
+    {"registered_forced_address_too_long", true, true, 0, LongAddress, kNew, "", kOld, false, false,
+     "package address too long"},
 };
 
 class DecisionStepTest : public TcpDataMgtApiTest,
@@ -244,8 +260,11 @@ TEST_P(DecisionStepTest, AnswersTheReport) {
     const DecisionCase& c = GetParam();
     m_param.ManualMode = static_cast<quint32>(c.manualMode);
     makeApi();
+    // "http://10.0.0.5:8001/KORVA/dlPackage/<type>/" is 38 bytes and the type: one byte over.
+    const QString longName = QString(129 - 38 - m_type.size(), 'n');
     if (c.package != NoPackage)
-        addPackage(c.packageApp, c.packageFourG, c.package == Present, c.package != EmptyPath);
+        addPackage(c.packageApp, c.packageFourG, c.package != MissingFile, c.package != EmptyPath,
+                   c.package == LongAddress ? longName : "a.bin", c.package == ChangedFile ? 8 : 7);
     const QString devSN = sn("D");
     if (c.registered) addDevice(devSN, c.forced);
     report(101, identity(devSN, c.deviceApp), 7);
@@ -274,7 +293,13 @@ TEST_P(DecisionStepTest, AnswersTheReport) {
         messages.push_back(
             "TcpDataMgtApi::readDataSlot, 升级包App版本:" + c.packageApp.toStdString() +
             " 小于 设备App版本:" + c.deviceApp.toStdString());
-    EXPECT_EQ(versionMessages(), messages);
+    const std::vector<std::string> lines = g_sink->take();
+    EXPECT_EQ(versionMessages(lines), messages);
+    if (c.logged) {
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(c.logged) != std::string::npos;
+        })) << c.logged;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, DecisionStepTest, ::testing::ValuesIn(kDecisionCases),

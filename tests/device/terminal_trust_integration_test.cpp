@@ -167,8 +167,8 @@ TEST_F(TerminalTrustTest, TerminalResultsKeepTheOperatorsEditsMadeMeanwhile) {
     const QString packagePath = m_service.path("Package/T1/pkg.bin");
     writeFile(packagePath, "package");
     ASSERT_TRUE(m_db->exec(QStringLiteral("insert into Tab_Package(packageName,AppVersion,"
-                                          "packagePath,deviceType) values('pkg.bin',"
-                                          "'V5.3.0 build220711','%1','T1')")
+                                          "packagePath,deviceType,size) values('pkg.bin',"
+                                          "'V5.3.0 build220711','%1','T1',7)")
                                .arg(packagePath)));
     ASSERT_TRUE(
         m_db->exec("insert into Tab_DeviceInfo(devSN,devType,isAutoUpdate) "

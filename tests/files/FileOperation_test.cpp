@@ -3,7 +3,9 @@
 #include <cstdlib>
 
 #include <gtest/gtest.h>
+#include <QCryptographicHash>
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -67,6 +69,121 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteCase{"ImportReplacesAnOlderFile", WriteCase::Import,
                                 QByteArray(100, 'o'), "short", "short"}),
     [](const ::testing::TestParamInfo<WriteCase>& info) { return info.param.name; });
+
+// A link where a package is written, as the file or as its type directory, would carry the
+// write outside the package directory. A fresh file replaces a link with a file of its own;
+// appending through one, or writing under a linked directory, is refused.
+TEST_F(FileOperationTest, PackageWritesFollowNoLink) {
+    QTemporaryDir outside;
+    const QString target = outside.filePath(QStringLiteral("target.bin"));
+    ASSERT_TRUE(writeFile(target, "outside"));
+    ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("Package/T1"))));
+    ASSERT_TRUE(QFile::link(outside.path(), path(QStringLiteral("Package/TL"))));
+    struct Case {
+        const char* file;
+        bool fresh;
+        bool written;
+    };
+    const Case cases[] = {
+        {"Package/T1/link.bin", false, false},
+        {"Package/T1/link.bin", true, true},  // the link itself is replaced
+        {"Package/TL/target.bin", false, false},
+        {"Package/TL/target.bin", true, false},
+        {"Package/TL/new.bin", true, false},
+    };
+    for (const Case& c : cases) {
+        const QString file = path(QLatin1String(c.file));
+        QFile::remove(path(QStringLiteral("Package/T1/link.bin")));
+        ASSERT_TRUE(QFile::link(target, path(QStringLiteral("Package/T1/link.bin"))));
+        EXPECT_EQ(files()->WriteUpgradePackage(file, "inside", c.fresh), c.written)
+            << c.file << " fresh " << c.fresh;
+        EXPECT_EQ(readFile(target), QByteArray("outside")) << c.file << " fresh " << c.fresh;
+        if (c.written) {
+            EXPECT_FALSE(QFileInfo(file).isSymLink()) << c.file;
+            EXPECT_EQ(readFile(file), QByteArray("inside")) << c.file;
+        }
+    }
+    EXPECT_EQ(QDir(outside.path()).entryList(QDir::Files), QStringList{"target.bin"});
+    // An upload writes beside the package under a name of its own: a link there is refused.
+    ASSERT_TRUE(QFile::link(target, path(QStringLiteral("Package/T1/.up.bin.part"))));
+    EXPECT_FALSE(files()->WriteUploadBlock(path(QStringLiteral("Package/T1/up.bin")), "x", false));
+    EXPECT_FALSE(files()->WriteUploadBlock(path(QStringLiteral("Package/TL/up.bin")), "x", true));
+    EXPECT_EQ(readFile(target), QByteArray("outside"));
+}
+
+QByteArray sha256Hex(const QByteArray& data) {
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+}
+
+// An upload reaches the package only at its commit, all at once: whoever has the old package
+// open keeps reading it, and the digest is that of the bytes on disk, also when another writer
+// went into the same upload between blocks.
+TEST_F(FileOperationTest, UploadBlocksReplaceThePackageAtTheCommit) {
+    const QString package = path(QStringLiteral("Package/T1/p.bin"));
+    const QString temp = path(QStringLiteral("Package/T1/.p.bin.part"));
+    const QByteArray old = QByteArray(3000, 'o');
+    struct Case {
+        const char* label;
+        QByteArray stranger;  // appended to the upload's file by someone else after block 0
+        qint64 announced;     // 0: the size of what was written
+        bool committed;
+    };
+    const Case cases[] = {
+        {"blocks only", QByteArray(), 0, true},
+        {"another writer between blocks", "xyz", 0, true},
+        {"fewer bytes than announced", QByteArray(), 4000, false},
+        {"more bytes than announced", QByteArray(), 100, false},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(writeFile(package, old));
+        QFile reader(package);
+        ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
+        const QByteArray blocks[] = {QByteArray(1000, 'a'), QByteArray(1000, 'b')};
+        ASSERT_TRUE(files()->WriteUploadBlock(package, blocks[0], true)) << c.label;
+        if (!c.stranger.isEmpty()) {
+            QFile other(temp);
+            ASSERT_TRUE(other.open(QIODevice::Append) && other.write(c.stranger) > 0);
+        }
+        ASSERT_TRUE(files()->WriteUploadBlock(package, blocks[1], false)) << c.label;
+        EXPECT_EQ(readFile(package), old) << c.label;
+        const QByteArray written = blocks[0] + c.stranger + blocks[1];
+
+        QByteArray digest;
+        EXPECT_EQ(
+            files()->CommitUpload(package, c.announced ? c.announced : written.size(), digest),
+            c.committed)
+            << c.label;
+        EXPECT_FALSE(QFileInfo::exists(temp)) << c.label;
+        EXPECT_EQ(readFile(package), c.committed ? written : old) << c.label;
+        if (c.committed) {
+            EXPECT_EQ(digest, sha256Hex(written)) << c.label;
+        }
+        EXPECT_EQ(reader.readAll(), old) << c.label;
+    }
+    // A block after the first finds no file: its upload's beginning is gone.
+    EXPECT_FALSE(files()->WriteUploadBlock(package, "late", false));
+    EXPECT_FALSE(QFileInfo::exists(temp));
+}
+
+TEST_F(FileOperationTest, StaleUploadsAreRemovedAndFreshOnesKept) {
+    const QStringList names{"T1/.old.bin.part", "T1/.new.bin.part", "T1/old.bin", "T2/.hidden.bin",
+                            "T2/.other.bin.part"};
+    for (const QString& name : names) {
+        const QString file = path("Package/" + name);
+        ASSERT_TRUE(writeFile(file, "x"));
+        if (!name.contains("new")) {
+            QFile stamp(file);
+            ASSERT_TRUE(stamp.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(stamp.setFileTime(QDateTime::currentDateTime().addSecs(-7200),
+                                          QFileDevice::FileModificationTime));
+        }
+    }
+    files()->RemoveStaleUploads(path(QStringLiteral("Package")), 3600);
+    QStringList left;
+    for (const QString& name : names)
+        if (QFileInfo::exists(path("Package/" + name))) left << name;
+    EXPECT_EQ(left, QStringList({"T1/.new.bin.part", "T1/old.bin", "T2/.hidden.bin"}));
+}
 
 TEST_F(FileOperationTest, PackageAndImportCreateOnlyTheLastDirectoryLevel) {
     QDir(m_dir.path()).mkdir(QStringLiteral("Package"));

@@ -1,0 +1,151 @@
+#include "web/DownloadConnection.h"
+
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <event2/event.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "web/DownloadLimits.h"
+#include "web/DownloadLoop.h"
+#include "web/DownloadReply.h"
+#include "web/DownloadServer.h"
+#include "web/HttpRequestHead.h"
+
+DownloadConnection::DownloadConnection(DownloadLoop& loop, evutil_socket_t fd)
+    : m_loop(loop), m_fd(fd) {}
+
+DownloadConnection::~DownloadConnection() {
+    if (m_deadline) event_free(m_deadline);
+    if (m_bev)
+        bufferevent_free(m_bev);  // closes the socket
+    else if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool DownloadConnection::open() {
+    const DownloadLimits& limits = m_loop.server().limits();
+    m_bev = bufferevent_socket_new(m_loop.base(), m_fd, BEV_OPT_CLOSE_ON_FREE);
+    if (!m_bev) return false;
+    m_deadline = evtimer_new(m_loop.base(), &DownloadConnection::deadlineCallback, this);
+    if (!m_deadline) return false;
+    const timeval headTime{limits.headSeconds, 0};
+    evtimer_add(m_deadline, &headTime);
+    bufferevent_setcb(m_bev, &DownloadConnection::readCallback, &DownloadConnection::writeCallback,
+                      &DownloadConnection::eventCallback, this);
+    // Reading stops once a head could no longer be accepted: the input stays bounded.
+    bufferevent_setwatermark(m_bev, EV_READ, 0, limits.maxHeadBytes + 1);
+    return bufferevent_enable(m_bev, EV_READ) == 0;
+}
+
+void DownloadConnection::readCallback(bufferevent*, void* arg) {
+    static_cast<DownloadConnection*>(arg)->readHead();
+}
+
+void DownloadConnection::writeCallback(bufferevent*, void* arg) {
+    auto* self = static_cast<DownloadConnection*>(arg);
+    if (self->m_state == State::Sending) self->replySent();
+}
+
+void DownloadConnection::eventCallback(bufferevent*, short, void* arg) {
+    // End of input, an error or a time-out: in every state the connection is done.
+    static_cast<DownloadConnection*>(arg)->close();
+}
+
+void DownloadConnection::deadlineCallback(evutil_socket_t, short, void* arg) {
+    auto* self = static_cast<DownloadConnection*>(arg);
+    if (self->m_state == State::ReadingHead) self->close();
+}
+
+void DownloadConnection::readHead() {
+    evbuffer* input = bufferevent_get_input(m_bev);
+    if (m_state != State::ReadingHead) {
+        evbuffer_drain(input, evbuffer_get_length(input));
+        return;
+    }
+    // Empty lines before a request line are allowed.
+    while (evbuffer_get_length(input) > 0) {
+        char first = 0;
+        evbuffer_copyout(input, &first, 1);
+        if (first != '\r' && first != '\n') break;
+        evbuffer_drain(input, 1);
+        m_scanned = 0;
+    }
+    const size_t size = evbuffer_get_length(input);
+    if (size == 0) return;
+    const char* data = reinterpret_cast<const char*>(evbuffer_pullup(input, -1));
+    const size_t end = headEnd(data, size);
+    const size_t limit = m_loop.server().limits().maxHeadBytes;
+    if (end == 0 && size <= limit) return;
+    startReply();
+    if (end == 0 || end > limit) {
+        evbuffer_drain(input, size);
+        DownloadReply::writeError(bufferevent_get_output(m_bev), 1, 431,
+                                  "Request Header Fields Too Large", "Header too large");
+        return;
+    }
+    answer(data, end);
+}
+
+void DownloadConnection::startReply() {
+    bufferevent_disable(m_bev, EV_READ);
+    event_del(m_deadline);
+    m_state = State::Sending;
+    const timeval sendTime{m_loop.server().limits().sendSeconds, 0};
+    bufferevent_set_timeouts(m_bev, nullptr, &sendTime);
+}
+
+size_t DownloadConnection::headEnd(const char* data, size_t size) {
+    for (size_t i = m_scanned; i < size; ++i) {
+        if (data[i] != '\n') continue;
+        if (i + 1 < size && data[i + 1] == '\n') return i + 2;
+        if (i + 2 < size && data[i + 1] == '\r' && data[i + 2] == '\n') return i + 3;
+    }
+    // A line end in the last two bytes may still start the blank line.
+    m_scanned = size >= 2 ? size - 2 : 0;
+    return 0;
+}
+
+void DownloadConnection::answer(const char* data, size_t headSize) {
+    evbuffer* output = bufferevent_get_output(m_bev);
+    HttpRequestHead head;
+    const HttpRequestHead::Parse parsed = HttpRequestHead::parse(data, headSize, head);
+    std::string path;
+    if (parsed == HttpRequestHead::Parse::TooManyFields) {
+        DownloadReply::writeError(output, head.minorVersion, 431, "Request Header Fields Too Large",
+                                  "Too many header fields");
+    } else if (parsed != HttpRequestHead::Parse::Ok ||
+               !HttpRequestHead::decodePath(head.target, path)) {
+        DownloadReply::writeError(output, head.minorVersion, 400, "Bad Request", "Bad request");
+    } else {
+        std::string filePath;
+        const bool bound = m_loop.server().boundFile(path, filePath);
+        DownloadReply::writeFile(output, head, bound ? &filePath : nullptr);
+    }
+    evbuffer_drain(bufferevent_get_input(m_bev), headSize);
+}
+
+void DownloadConnection::replySent() {
+    int unread = 0;
+    if (ioctl(m_fd, FIONREAD, &unread) == 0 && unread == 0) {
+        // The kernel still delivers what it holds of the reply, then the FIN.
+        close();
+        return;
+    }
+    // Closing with unread input would reset the connection: the client reads the reply's end
+    // first, and closes.
+    ::shutdown(m_fd, SHUT_WR);
+    m_state = State::Lingering;
+    evbuffer_drain(bufferevent_get_input(m_bev), evbuffer_get_length(bufferevent_get_input(m_bev)));
+    bufferevent_setwatermark(m_bev, EV_READ, 0, 0);
+    const timeval linger{m_loop.server().limits().lingerSeconds, 0};
+    bufferevent_set_timeouts(m_bev, &linger, nullptr);
+    bufferevent_enable(m_bev, EV_READ);
+}
+
+void DownloadConnection::close() {
+    m_loop.release(this);
+}

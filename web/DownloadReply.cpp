@@ -1,0 +1,143 @@
+#include "web/DownloadReply.h"
+
+#include <event2/buffer.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+
+#include "http/ByteRange.h"
+#include "web/FileVersion.h"
+#include "web/HttpDate.h"
+#include "web/HttpRequestHead.h"
+#include "web/MimeType.h"
+
+namespace {
+
+const char kNotFound[] = "Error: File not found";
+
+std::string statusLine(int minorVersion, int status, const char* reason) {
+    return std::string(minorVersion == 0 ? "HTTP/1.0 " : "HTTP/1.1 ") + std::to_string(status) +
+           ' ' + reason + "\r\n";
+}
+
+void addField(std::string& head, const char* name, const std::string& value) {
+    head += name;
+    head += ": ";
+    head += value;
+    head += "\r\n";
+}
+
+// Every answer ends its head the same way: one request per connection.
+void finishHead(std::string& head) {
+    addField(head, "Date", HttpDate::format(time(nullptr)));
+    addField(head, "Connection", "close");
+    head += "\r\n";
+}
+
+}  // namespace
+
+void DownloadReply::writeError(evbuffer* out, int minorVersion, int status, const char* reason,
+                               const char* message, bool withBody) {
+    const std::string body =
+        "Error " + std::to_string(status) + ": " + reason + "\n" + std::string(message);
+    std::string head = statusLine(minorVersion, status, reason);
+    addField(head, "Cache-Control", "no-cache, no-store, must-revalidate, private, max-age=0");
+    addField(head, "Expires", "0");
+    addField(head, "Pragma", "no-cache");
+    addField(head, "Content-Type", "text/plain; charset=utf-8");
+    addField(head, "Content-Length", std::to_string(body.size()));
+    finishHead(head);
+    if (withBody) head += body;
+    evbuffer_add(out, head.data(), head.size());
+}
+
+int DownloadReply::writeFile(evbuffer* out, const HttpRequestHead& head,
+                             const std::string* filePath) {
+    const int minor = head.minorVersion;
+    const int fd = filePath ? open(filePath->c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0) close(fd);
+        writeError(out, minor, 404, "Not Found", kNotFound, !head.isHead());
+        return 404;
+    }
+    FileVersion version;
+    version.size = static_cast<int64_t>(st.st_size);
+    version.modified = st.st_mtime;
+
+    const std::string* range = head.field("Range");
+    // A resuming terminal sends a plain Range: validators without one are a cache's question.
+    if (!range) {
+        const std::string* ifNoneMatch = head.field("If-None-Match");
+        const std::string* ifModifiedSince = head.field("If-Modified-Since");
+        if ((ifNoneMatch || ifModifiedSince) && version.notModified(ifNoneMatch, ifModifiedSince)) {
+            close(fd);
+            std::string reply = statusLine(minor, 304, "Not Modified");
+            addField(reply, "Cache-Control", "max-age=3600");
+            addField(reply, "Last-Modified", version.lastModified());
+            addField(reply, "Etag", version.etag());
+            finishHead(reply);
+            evbuffer_add(out, reply.data(), reply.size());
+            return 304;
+        }
+    }
+    ByteRange part;
+    // If-Range names the version the client holds part of: another version is sent whole,
+    // never spliced onto the old bytes.
+    const std::string* ifRange = head.field("If-Range");
+    if (range && (!ifRange || version.matchesIfRange(*ifRange)))
+        part = ByteRange::evaluate(*range, version.size);
+    const std::string sizeText = std::to_string(version.size);
+
+    if (part.kind == ByteRange::Unsatisfiable) {
+        close(fd);
+        std::string reply = statusLine(minor, 416, "Requested range not satisfiable");
+        addField(reply, "Content-Range", "bytes */" + sizeText);
+        addField(reply, "Content-Length", "0");
+        finishHead(reply);
+        evbuffer_add(out, reply.data(), reply.size());
+        return 416;
+    }
+
+    int64_t first = 0;
+    int64_t last = version.size - 1;
+    if (part.kind == ByteRange::Part) {
+        first = part.first;
+        last = part.last;
+    }
+    const int64_t length = last - first + 1;
+    // The segment owns the descriptor from here; the kernel sends its bytes (sendfile).
+    evbuffer_file_segment* segment = nullptr;
+    if (length > 0 && !head.isHead()) {
+        segment = evbuffer_file_segment_new(fd, first, length, EVBUF_FS_CLOSE_ON_FREE);
+        if (!segment) {
+            close(fd);
+            writeError(out, minor, 500, "Internal Server Error", "Error: Cannot send file");
+            return 500;
+        }
+    } else {
+        close(fd);
+    }
+
+    const int status = part.kind == ByteRange::Part ? 206 : 200;
+    std::string reply = statusLine(minor, status, status == 206 ? "Partial Content" : "OK");
+    if (status == 206)
+        addField(reply, "Content-Range",
+                 "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + sizeText);
+    addField(reply, "Content-Type", mimeTypeOf(*filePath));
+    addField(reply, "Content-Length", std::to_string(length));
+    addField(reply, "Accept-Ranges", "bytes");
+    addField(reply, "Last-Modified", version.lastModified());
+    addField(reply, "Etag", version.etag());
+    finishHead(reply);
+    evbuffer_add(out, reply.data(), reply.size());
+    if (!segment) return status;
+    const bool added = evbuffer_add_file_segment(out, segment, 0, length) == 0;
+    evbuffer_file_segment_free(segment);  // the buffer keeps its own reference
+    if (added) return status;
+    evbuffer_drain(out, evbuffer_get_length(out));
+    writeError(out, minor, 500, "Internal Server Error", "Error: Cannot send file");
+    return 500;
+}

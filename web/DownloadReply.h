@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+struct evbuffer;
+struct HttpRequestHead;
+
+// The download port's answers, written into a connection's output buffer.
+class DownloadReply {
+  public:
+    // The bound file for the request (filePath null: nothing is bound to its path): the whole
+    // file, the one byte range asked for, 416, 304 or 404. Headers and body come from one open
+    // descriptor, so a file replaced meanwhile is sent whole in its old or its new version;
+    // the body is sent by the kernel straight from the file. The status, for the caller.
+    static int writeFile(evbuffer* out, const HttpRequestHead& head, const std::string* filePath);
+    // A plain error page: "Error <status>: <reason>\n<message>" (no body for HEAD).
+    static void writeError(evbuffer* out, int minorVersion, int status, const char* reason,
+                           const char* message, bool withBody = true);
+};

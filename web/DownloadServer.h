@@ -1,0 +1,54 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "http/UniqueFd.h"
+#include "web/DownloadLimits.h"
+
+class DownloadLoop;
+
+// The terminals' download port: answers each bound path with its file (byte ranges for resumed
+// downloads, sent by the kernel from the file) and every other path with 404. A few event
+// loops serve every connection; a client that is slow to ask or to read costs a connection
+// and its small buffers, and holds up nobody. One request per connection.
+class DownloadServer {
+  public:
+    explicit DownloadServer(const DownloadLimits& limits = DownloadLimits());
+    ~DownloadServer();
+    DownloadServer(const DownloadServer&) = delete;
+    DownloadServer& operator=(const DownloadServer&) = delete;
+
+    // Listens on port (0: any free one) on all interfaces with `loops` event loops (0: one per
+    // core, at most 4). False when the port cannot be bound or the server already runs.
+    // start() and stop() come from one thread.
+    bool start(uint16_t port, int loops = 0);
+    void stop();
+    bool running() const { return m_running; }
+    uint16_t port() const { return m_port; }
+    // Connections accepted and not yet closed, over all loops.
+    int openConnections() const { return m_connections; }
+    void connectionOpened() { ++m_connections; }
+    void connectionClosed() { --m_connections; }
+
+    // Binding a path again replaces its file. Safe from any thread, also while serving.
+    void bind(const std::string& path, const std::string& filePath);
+    bool boundFile(const std::string& path, std::string& filePath) const;
+
+    const DownloadLimits& limits() const { return m_limits; }
+
+  private:
+    const DownloadLimits m_limits;
+    mutable std::mutex m_bindingsMutex;  // guards m_bindings
+    std::map<std::string, std::string> m_bindings;
+    UniqueFd m_listenSocket;
+    std::vector<std::unique_ptr<DownloadLoop>> m_loops;
+    std::atomic<bool> m_running{false};
+    std::atomic<uint16_t> m_port{0};
+    std::atomic<int> m_connections{0};
+};
