@@ -81,8 +81,6 @@ class TcpDataMgtApi : public QObject {
     void handleCmdResult(qintptr socketId, const SocketPacket& packet);
     void handleDeviceFile(qintptr socketId, const SocketPacket& packet);
 
-    // Steps 7 c-f of the decision once the package exists: true when an upgrade is due.
-    bool upgradeDue(const struDeviceInfo& report, const struPackageInfo& package);
     void sendPendingTasks(qintptr socketId, const SocketPacket& header,
                           const struDeviceInfo& device);
     void sendAnswer(qintptr socketId, const SocketPacket& received, quint16 cmd,
