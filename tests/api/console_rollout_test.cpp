@@ -383,6 +383,13 @@ TEST_F(ConsoleRolloutTest, PlansAreCheckedBeforeTheyAreStored) {
     json("POST", path + "/resume", {}, 409);
     EXPECT_EQ(json("POST", path + "/advance").value("openStages").toInt(), 2);
     json("POST", path + "/advance", {}, 409);
+
+    // Another upload for the type keeps the package row: its plan starts again.
+    ASSERT_TRUE(m_db->exec("update Tab_Package set packageName='p2.bin'"));
+    const QJsonObject again = get(path);
+    EXPECT_EQ(again.value("packageName").toString(), "p2.bin");
+    EXPECT_EQ(again.value("openStages").toInt(), 1);
+    EXPECT_FALSE(again.value("stages")[1]["open"].toBool());
 }
 
 }  // namespace
