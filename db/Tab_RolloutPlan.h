@@ -9,8 +9,8 @@
 
 // Tab_RolloutPlan with Tab_RolloutStage and Tab_RolloutMember: each package's rollout plan, its
 // stages and the serial numbers its listed stages name. Holds no state; every operation borrows
-// a pooled connection. Writers on several threads (the report path, the supervisor, operators)
-// meet only through the conditional writes of change().
+// a pooled connection. Changes of state from several threads (the supervisor, operators) meet
+// through the conditional writes of change(); only a new plan replaces whatever is there.
 class Tab_RolloutPlan {
   public:
     enum class Result { Done, Missing, Failed };
