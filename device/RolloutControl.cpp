@@ -128,7 +128,7 @@ Result RolloutControl::resume(const struPackageInfo& package, qint32 stalledBefo
     int outside = 0;
     if (!RolloutProgress::count(loaded.plan, package, stalledBefore, stages, outside))
         return Result::Failed;
-    const int failed = stages.at(loaded.plan.openStages - 1).failed;
+    const int failed = stages.value(loaded.plan.openStages - 1).failed;
     const Result result = write(loaded, RolloutPlanRules::resumed(loaded.plan, now(), failed));
     summary = QStringLiteral("%1 恢复发布，第%2阶段已有失败%3台")
                   .arg(packageText(package))
@@ -187,7 +187,7 @@ void RolloutControl::supervise(qint32 packageId, qint32 stalledBefore, const Aud
         int outside = 0;
         if (!RolloutProgress::count(loaded.plan, package, stalledBefore, stages, outside)) return;
         QString reason;
-        switch (RolloutPlanRules::next(loaded.plan, stages.at(loaded.plan.openStages - 1), at,
+        switch (RolloutPlanRules::next(loaded.plan, stages.value(loaded.plan.openStages - 1), at,
                                        reason)) {
             case RolloutPlanRules::Step::Pause:
                 after = RolloutPlanRules::paused(loaded.plan, at, reason);
