@@ -8,6 +8,7 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include "api/auth/AuditLog.h"
 #include "api/auth/AuthService.h"
 #include "api/auth/InitialAdmin.h"
 #include "api/auth/Secrets.h"
@@ -20,6 +21,7 @@
 #include "db/DbSchema.h"
 #include "device/DeviceActivity.h"
 #include "device/OrbTcpServer.h"
+#include "device/RolloutSupervisor.h"
 #include "device/TcpDataMgtApi.h"
 #include "files/FileOperation.h"
 #include "web/EmbeddedWebServer.h"
@@ -149,6 +151,10 @@ int main(int argc, char* argv[]) {
         qDebug().nospace() << "[start] Tcp Server start OK! " << param.TcpPort;
     else
         qDebug().nospace() << "[start] Tcp Server start failed! " << param.TcpPort;
+
+    RolloutSupervisor rollouts(param.RolloutCheckSeconds, param.UpgradeStallMinutes);
+    rollouts.setAudit(&AuditLog::recordSystem);
+    rollouts.start();
 
     installConsoleControlHandler();
     releaseLoggers();

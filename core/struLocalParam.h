@@ -37,4 +37,6 @@ struct struLocalParam {
     quint32 ImportMaxCells = 0;  // per row
     // An upgrade without progress for this long counts as stalled; read, never written back.
     double UpgradeStallMinutes = 30;
+    // How often rollout plans are looked at (pause, next stage); read, never written back.
+    double RolloutCheckSeconds = 30;
 };

@@ -139,6 +139,47 @@ bool packageDigest(QSqlDatabase& db) {
     return execAll(db,
                    {QStringLiteral("alter table Tab_Package add column sha256 TEXT DEFAULT ''")});
 }
+
+// A package's rollout plan, its stages and the serial numbers its listed stages name. Keyed by
+// the package row, which an upload for the same type keeps.
+bool rolloutPlans(QSqlDatabase& db) {
+    return execAll(
+        db, {QStringLiteral("create table Tab_RolloutPlan(packageId INTEGER PRIMARY KEY,"
+                            "packageName TEXT NOT NULL,state TEXT NOT NULL,"
+                            "openStages INTEGER NOT NULL,pauseAtFailures INTEGER DEFAULT 0,"
+                            "pauseAtFailurePercent INTEGER DEFAULT 0,"
+                            "failuresAccepted INTEGER DEFAULT 0,pausedAt INTEGER DEFAULT 0,"
+                            "pauseReason TEXT,createdAt INTEGER NOT NULL,createdBy TEXT,"
+                            "changedAt INTEGER NOT NULL)"),
+             QStringLiteral("create table Tab_RolloutStage(packageId INTEGER NOT NULL,"
+                            "position INTEGER NOT NULL,sharePoints INTEGER DEFAULT 0,"
+                            "filterJson TEXT,listed INTEGER DEFAULT 0,minSeconds INTEGER DEFAULT 0,"
+                            "successPercent INTEGER DEFAULT 100,openedAt INTEGER DEFAULT 0,"
+                            "primary key(packageId,position))"),
+             QStringLiteral("create table Tab_RolloutMember(packageId INTEGER NOT NULL,"
+                            "devSN TEXT NOT NULL,position INTEGER NOT NULL,"
+                            "primary key(packageId,devSN))")});
+}
+
+// How an upgrade ended, judged at the terminal's first report after it reported 100 (on another
+// connection): succeeded or reverted; '' until then.
+bool attemptOutcomes(QSqlDatabase& db) {
+    return execAll(
+        db,
+        {QStringLiteral("alter table Tab_UpgradeAttempt add column outcome TEXT DEFAULT ''"),
+         QStringLiteral("alter table Tab_UpgradeAttempt add column outcomeAt INTEGER DEFAULT 0")});
+}
+
+// Each terminal's last upgrade decision and its reason, counted per device type.
+bool upgradeDecisions(QSqlDatabase& db) {
+    return execAll(
+        db, {QStringLiteral("create table Tab_UpgradeDecision(devSN TEXT PRIMARY KEY,"
+                            "decidedAt INTEGER NOT NULL,devType TEXT,packageId INTEGER DEFAULT 0,"
+                            "packageName TEXT,offered INTEGER DEFAULT 0,reason TEXT NOT NULL,"
+                            "detail TEXT)"),
+             QStringLiteral("create index idx_UpgradeDecision_type on "
+                            "Tab_UpgradeDecision(devType,reason)")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -152,6 +193,9 @@ const std::vector<Migration>& allMigrations() {
         {7, "device presence", devicePresence},
         {8, "upgrade attempts", upgradeAttempts},
         {9, "device substring search", deviceSearch},
+        {10, "rollout plans", rolloutPlans},
+        {11, "upgrade attempt outcomes", attemptOutcomes},
+        {12, "upgrade decisions", upgradeDecisions},
     };
     return steps;
 }

@@ -99,6 +99,47 @@ bool Tab_UpgradeAttempt::progress(const QString& devSN, int percent, qint32 now)
     return false;
 }
 
+bool Tab_UpgradeAttempt::completedUnjudged(const QString& devSN, struUpgradeAttempt& attempt,
+                                           bool& found) {
+    PooledConnection connection;
+    if (!connection.isUsable()) {
+        qDebug("Open the database fail");
+        return false;
+    }
+    static const QString statement =
+        QStringLiteral(
+            "select %1 from Tab_UpgradeAttempt a where a.devSN=? and a.isCurrent<>0 "
+            "and a.completedAt>0 and a.outcome=''")
+            .arg(UpgradeAttemptColumns::selectList());
+    QSqlQuery& query = connection.prepare(statement);
+    query.bindValue(0, devSN);
+    if (!query.exec()) {
+        qDebug("query upgrade attempt fail");
+        return false;
+    }
+    found = query.next();
+    if (found) UpgradeAttemptColumns::read(query, 0, attempt);
+    return true;
+}
+
+bool Tab_UpgradeAttempt::judge(qint32 attemptId, const QString& outcome, qint32 now) {
+    PooledConnection connection;
+    if (!connection.isUsable()) {
+        qDebug("Open the database fail");
+        return false;
+    }
+    QSqlQuery query(connection.database());
+    query.prepare(
+        QStringLiteral("update Tab_UpgradeAttempt set outcome=?,outcomeAt=? where id=? and "
+                       "outcome=''"));
+    query.bindValue(0, outcome);
+    query.bindValue(1, now);
+    query.bindValue(2, attemptId);
+    if (query.exec()) return true;
+    qDebug("update upgrade attempt fail");
+    return false;
+}
+
 bool Tab_UpgradeAttempt::list(const Filter& filter, int offset, int limit, QList<Row>& rows,
                               int& total) {
     PooledConnection connection;
