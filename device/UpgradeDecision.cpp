@@ -1,6 +1,5 @@
 #include "device/UpgradeDecision.h"
 
-
 #include "core/Logger.h"
 #include "device/UpgradeRules.h"
 
