@@ -158,10 +158,11 @@ QSqlDatabase SQLiteDb::connectionFor(const QString& name, std::unique_lock<std::
             forget(name);
             return QSqlDatabase();
         }
+        // QPSQL's isOpen() asks libpq, so a dropped connection reads as closed from then on.
         if (connection.isOpen() && !(isPostgreSQL() && droppedWhileIdle(connection)))
             return connection;
         if (isPostgreSQL()) {
-            if (connection.isOpen()) noteLost(name);
+            if (connectionLost(connection)) noteLost(name);
             m_statements.value(name)->abandon();
             connection.close();
         } else {
@@ -210,7 +211,7 @@ bool SQLiteDb::reopen(QSqlDatabase& connection) {
     std::unique_lock<std::mutex> lock(m_poolMutex);
     const QString name = connection.connectionName();
     if (!isPostgreSQL() || !m_handles.contains(name)) return false;
-    if (connection.isOpen()) noteLost(name);
+    noteLost(name);
     m_statements.value(name)->abandon();
     connection.close();
     if (waitingToRetry()) return false;
