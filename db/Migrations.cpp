@@ -130,10 +130,14 @@ bool auditTable(QSqlDatabase& db) {
 bool deviceConsoleColumns(QSqlDatabase& db) {
     QStringList statements{
         QStringLiteral("alter table Tab_DeviceInfo add column LastReportTime INTEGER DEFAULT 0")};
+    // SQLite's index holds the key after the column and puts a missing value first, as the
+    // console's order has it; PostgreSQL's is told both.
+    const QString indexed =
+        SqlDialect::twin(db, QStringLiteral("%1"), QStringLiteral("%1 nulls first,id"));
     for (const char* column : {"devType", "LicensePlateNumber", "PhoneNumber", "AppVersion",
                                "UpgradeCompletionTime", "LastReportTime"})
-        statements << QStringLiteral("create index idx_DeviceInfo_%1 on Tab_DeviceInfo(%1)")
-                          .arg(QLatin1String(column));
+        statements << QStringLiteral("create index idx_DeviceInfo_%1 on Tab_DeviceInfo(%2)")
+                          .arg(QLatin1String(column), indexed.arg(QLatin1String(column)));
     statements << QStringLiteral(
         "create index idx_DeviceInfo_pending on Tab_DeviceInfo(id) where isAutoUpdate<>0 or "
         "coalesce(ConfigCmd,'')<>'' or (GetLogFile<>0 or GetIndexFile<>0 or GetPrintFile<>0 or "
