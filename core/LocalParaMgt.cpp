@@ -116,6 +116,13 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
         readPositive(settings, QStringLiteral("UpgradeStallMinutes"), kDefaultUpgradeStallMinutes);
     param.RolloutCheckSeconds =
         readPositive(settings, QStringLiteral("RolloutCheckSeconds"), kDefaultRolloutCheckSeconds);
+    param.DbDriver = settings.value(QStringLiteral("DbDriver")).toString().trimmed().toLower();
+    if (param.DbDriver.isEmpty()) param.DbDriver = QStringLiteral("sqlite");
+    param.DbHost = settings.value(QStringLiteral("DbHost")).toString().trimmed();
+    param.DbPort = settings.value(QStringLiteral("DbPort"), kDefaultDbPort).toInt();
+    param.DbName = settings.value(QStringLiteral("DbName"), QStringLiteral("wayfarer")).toString();
+    param.DbUser = settings.value(QStringLiteral("DbUser"), QStringLiteral("wayfarer")).toString();
+    param.DbPasswordFile = settings.value(QStringLiteral("DbPasswordFile")).toString().trimmed();
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");

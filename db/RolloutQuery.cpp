@@ -70,13 +70,10 @@ void read(const QSqlQuery& query, int first, RolloutQuery::Terminal& t) {
     if (t.hasAttempt) t.attempt = static_cast<UpgradeAttemptState>(attempt);
 }
 
-bool run(QSqlQuery& query, const QString& statement, const QVariantList& binds) {
-    query.setForwardOnly(true);
-    if (!query.prepare(statement)) return false;
-    for (int i = 0; i < binds.size(); ++i) query.bindValue(i, binds.at(i));
-    if (query.exec()) return true;
-    qDebug("query rollout fail");
-    return false;
+QSqlQuery* run(PooledConnection& connection, const QString& statement, const QVariantList& binds) {
+    QSqlQuery* query = connection.read(statement, binds);
+    if (!query) qDebug("query rollout fail");
+    return query;
 }
 }  // namespace
 
@@ -90,15 +87,15 @@ bool RolloutQuery::groups(const struPackageInfo& package, qint32 stalledBefore,
     QVariantList binds;
     const QString columns = judgedColumns(stalledBefore, binds);
     const QString source = from(package, false, binds);
-    QSqlQuery query(connection.database());
-    if (!run(query,
-             QStringLiteral("select count(*),%1%2 group by 2,3,4,5,6,7,8,9").arg(columns, source),
-             binds))
-        return false;
-    while (query.next()) {
+    QSqlQuery* query =
+        run(connection,
+            QStringLiteral("select count(*),%1%2 group by 2,3,4,5,6,7,8,9").arg(columns, source),
+            binds);
+    if (!query) return false;
+    while (query->next()) {
         Terminal terminal;
-        read(query, 1, terminal);
-        visit(terminal, query.value(0).toInt());
+        read(*query, 1, terminal);
+        visit(terminal, query->value(0).toInt());
     }
     return true;
 }
@@ -113,17 +110,16 @@ bool RolloutQuery::forEach(const struPackageInfo& package, qint32 stalledBefore,
     QVariantList binds;
     const QString columns = judgedColumns(stalledBefore, binds);
     const QString source = from(package, planned, binds);
-    QSqlQuery query(connection.database());
-    if (!run(query,
-             QStringLiteral("select d.devSN,%1%2%3 order by d.devSN,d.id")
-                 .arg(columns, planned ? kPlannedColumns : QString(), source),
-             binds))
-        return false;
-    while (query.next()) {
+    QSqlQuery* query = run(connection,
+                           QStringLiteral("select d.devSN,%1%2%3 order by d.devSN,d.id")
+                               .arg(columns, planned ? kPlannedColumns : QString(), source),
+                           binds);
+    if (!query) return false;
+    while (query->next()) {
         Terminal terminal;
-        terminal.device.devSN = query.value(0).toString();
-        read(query, 1, terminal);
-        if (planned) readPlanned(query, 9, terminal);
+        terminal.device.devSN = query->value(0).toString();
+        read(*query, 1, terminal);
+        if (planned) readPlanned(*query, 9, terminal);
         visit(terminal);
     }
     return true;
