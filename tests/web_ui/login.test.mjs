@@ -3,13 +3,16 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { after, before, describe, test } from 'node:test';
-import { Service, launchBrowser, newPage, screenshot } from './harness.mjs';
+import { Service, Terminal, launchBrowser, newPage, screenshot } from './harness.mjs';
 
+const SN = 'SNLG0001';
 const service = await Service.start({ login: true });
 let browser;
 let page;
+let terminal;
 
 after(async () => {
+    if (terminal) terminal.close();
     if (browser) await browser.close();
     await service.stop();
 });
@@ -80,6 +83,27 @@ describe('logins in the pages', { skip: service.startProblem || false }, () => {
         await screenshot(page, 'admin-view');
     });
 
+    test('the admin edits a terminal in the drawer: the change carries the session\'s token', async () => {
+        terminal = await new Terminal({ sn: SN, type: 'TLG', plate: '闽D24680' }).connect(service.tcpPort);
+        // Its first report registers it; the device list shows it at its next refresh.
+        terminal.send(0x0001, terminal.reportBody());
+        await page.click('nav a[data-page="devices"]');
+        const row = page.locator(`#device-canvas [data-key="${SN}"]`);
+        await page.waitForFunction((sn) => {
+            document.getElementById('devices-refresh').click();
+            return !!document.querySelector(`#device-canvas [data-key="${sn}"]`);
+        }, SN, { polling: 500 });
+        await row.locator('[data-col="devSN"]').click();
+        await page.locator('#drawer-pending').waitFor();
+        await page.check('#drawer-pending [name=GetPrintFile]');
+        const [patch] = await Promise.all([page.waitForResponse((r) => r.request().method() === 'PATCH'), page.click('#drawer-save')]);
+        assert.equal(patch.status(), 200);
+        assert.ok(patch.request().headers()['x-csrf-token'], 'a change without the token is refused');
+        await page.locator('#drawer-pending-message.message-success').waitFor();
+        await page.keyboard.press('Escape');
+        await page.waitForFunction((sn) => document.querySelector(`#device-canvas [data-key="${sn}"] [data-col="pending"]`)?.textContent === '打印', SN);
+    });
+
     test('after logout a viewer sees the data but none of the changes', async () => {
         await page.click('#logout-button');
         await logIn('viewer-ui', 'handed-over');
@@ -96,6 +120,15 @@ describe('logins in the pages', { skip: service.startProblem || false }, () => {
         assert.equal(await page.isVisible('#import-button'), false);
         await page.goto('/#/admin');
         await page.waitForSelector('#page-devices:not([hidden])');
+        // The drawer shows the requests but cannot change them; ticking rows offers no bulk request.
+        await page.locator(`#device-canvas [data-key="${SN}"] [data-col="devSN"]`).click();
+        await page.locator('#drawer-pending').waitFor();
+        assert.equal(await page.isChecked('#drawer-pending [name=GetPrintFile]'), true);
+        assert.equal(await page.isDisabled('#drawer-pending [name=GetPrintFile]'), true);
+        assert.equal(await page.locator('#drawer-save, #drawer-release-pin').count(), 0);
+        await page.keyboard.press('Escape');
+        await page.locator('#device-drawer[open]').waitFor({ state: 'detached' });
+        assert.equal(await page.isVisible('#bulk-bar'), false);
         // The server refuses what the page hides, whatever the browser sends.
         const status = await page.evaluate(async () => (await fetch('/KORVA/stopUpload', { method: 'PUT' })).status);
         assert.equal(status, 403);
