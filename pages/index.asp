@@ -7,6 +7,21 @@
 <link rel="icon" href="data:image/svg+xml,%3Csvg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 32 32'%3E%3Crect width='32' height='32' rx='7' fill='%231f6feb'/%3E%3Cpath d='M9 17l5 5 9-11' stroke='white' stroke-width='3.5' fill='none' stroke-linecap='round' stroke-linejoin='round'/%3E%3C/svg%3E">
 <link rel="stylesheet" href="/doc/style.css?v=3">
 <script type="module" src="/doc/js/app.js?v=3"></script>
+<!-- Every module at once, not one import level after another. -->
+<link rel="modulepreload" href="/doc/js/api.js">
+<link rel="modulepreload" href="/doc/js/ui.js">
+<link rel="modulepreload" href="/doc/js/clock.js">
+<link rel="modulepreload" href="/doc/js/names.js">
+<link rel="modulepreload" href="/doc/js/service.js">
+<link rel="modulepreload" href="/doc/js/session.js">
+<link rel="modulepreload" href="/doc/js/drawer.js">
+<link rel="modulepreload" href="/doc/js/devices.js">
+<link rel="modulepreload" href="/doc/js/exchange.js">
+<link rel="modulepreload" href="/doc/js/csv.js">
+<link rel="modulepreload" href="/doc/js/packages.js">
+<link rel="modulepreload" href="/doc/js/rollout.js">
+<link rel="modulepreload" href="/doc/js/upgrades.js">
+<link rel="modulepreload" href="/doc/js/admin.js">
 </head>
 <body>
 <section id="login-view" class="gate" hidden>

@@ -294,9 +294,8 @@ function scheduleRender() {
 }
 
 function makeRow() {
+    // The columns come from one rule on the list, not from a style of each row.
     const row = el('div', { class: 'vrow', role: 'row', tabindex: '-1', hidden: true });
-    row.style.gridTemplateColumns = GRID_COLUMNS;
-    row.style.width = `${GRID_WIDTH}px`;
     row._cells = COLUMNS.map((col) => {
         const cell = el('div', { class: `vcell${col.cls ? ` ${col.cls}` : ''}${col.sticky !== undefined ? ' vcell-sticky' : ''}`, role: 'gridcell', 'data-col': col.key });
         if (col.sticky !== undefined) cell.style.left = `${col.sticky}px`;
@@ -467,8 +466,8 @@ function applyControls() {
 
 function renderHeader() {
     const head = $('device-head');
-    head.style.gridTemplateColumns = GRID_COLUMNS;
-    head.style.width = `${GRID_WIDTH}px`;
+    $('device-list').style.setProperty('--vgrid-columns', GRID_COLUMNS);
+    $('device-list').style.setProperty('--vgrid-width', `${GRID_WIDTH}px`);
     head.replaceChildren(...COLUMNS.map((col) => {
         const cell = el('div', { class: `vcell vhead${col.sticky !== undefined ? ' vcell-sticky' : ''}`, role: 'columnheader', 'data-col': col.key });
         if (col.sticky !== undefined) cell.style.left = `${col.sticky}px`;
