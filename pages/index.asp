@@ -93,7 +93,7 @@
       </header>
       <form id="devices-search" class="toolbar toolbar-compact" autocomplete="off" role="search">
         <label class="field field-search"><span>搜索</span><input id="device-search" type="search" placeholder="序列号、车牌号、手机号、设备ID或型号的一部分"></label>
-        <label class="field field-narrow"><span>设备型号</span><input id="filter-type" list="known-types" placeholder="不限"></label>
+        <label class="field field-type"><span>设备型号</span><input id="filter-type" list="known-types" placeholder="不限"></label>
         <div class="field field-version"><span id="filter-version-label">版本</span>
           <div class="inline-controls" role="group" aria-labelledby="filter-version-label">
             <select id="filter-version-column" aria-label="比较的版本"><option value="AppVersion">APP</option><option value="McuVersion">MCU</option><option value="FourGVersion">4G模块</option><option value="GnssVersion">GNSS</option><option value="SmartModule">智能模块</option></select>
@@ -105,7 +105,6 @@
         <label class="field field-narrow"><span>待办</span><select id="filter-pending"><option value="">不限</option><option value="any">有待办</option><option value="forced">强制升级</option><option value="command">配置指令</option><option value="file">文件请求</option><option value="none">无待办</option></select></label>
         <label class="field field-narrow"><span>升级状态</span><select id="filter-upgrade"><option value="">不限</option><option value="running">升级中</option><option value="stalled">升级停滞</option><option value="completed">已完成升级</option><option value="none">从未升级</option></select></label>
         <div class="toolbar-buttons">
-          <button class="btn btn-primary" type="submit" id="search-submit">查询</button>
           <button class="btn" type="button" id="search-reset">清除条件</button>
         </div>
       </form>
@@ -137,7 +136,7 @@
       <header class="page-head">
         <div><h1>发布情况</h1><p class="subtitle">每个升级包在其型号终端中的进展：各状态的终端数、正在下载的终端和各状态的终端列表，每 3 秒刷新。</p></div>
       </header>
-      <nav id="rollout-packages" class="package-tabs" aria-label="升级包"></nav>
+      <div id="rollout-packages" class="package-tabs" role="navigation" aria-label="升级包"></div>
       <div id="rollout-message" class="message" hidden></div>
       <div id="rollout-head" class="page-head rollout-head"></div>
       <div id="rollout-sections"></div>
@@ -298,10 +297,21 @@
           <label class="field"><span>账户</span><input id="audit-account" placeholder="留空表示不限；令牌为 token:名称"></label>
           <label class="field"><span>操作</span><input id="audit-action" list="audit-actions" placeholder="留空表示不限"></label>
           <datalist id="audit-actions">
-            <option value="login"><option value="login_failed"><option value="logout"><option value="password_change">
-            <option value="package_upload"><option value="package_delete"><option value="device_edit"><option value="device_import">
-            <option value="forced_upgrade_clear"><option value="account_create"><option value="account_update"><option value="account_delete">
-            <option value="token_create"><option value="token_revoke"><option value="pin_release">
+            <option value="login">登录</option>
+            <option value="login_failed">登录失败</option>
+            <option value="logout">退出登录</option>
+            <option value="password_change">修改密码</option>
+            <option value="package_upload">上传升级包</option>
+            <option value="package_delete">删除升级包</option>
+            <option value="device_edit">修改设备待办</option>
+            <option value="device_import">导入设备清单</option>
+            <option value="forced_upgrade_clear">清除强制升级</option>
+            <option value="account_create">创建账户</option>
+            <option value="account_update">修改账户</option>
+            <option value="account_delete">删除账户</option>
+            <option value="token_create">创建令牌</option>
+            <option value="token_revoke">吊销令牌</option>
+            <option value="pin_release">解除设备ID绑定</option>
           </datalist>
           <div class="toolbar-buttons">
             <button class="btn btn-primary" type="submit" id="audit-search">查询</button>

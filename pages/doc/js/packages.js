@@ -8,14 +8,10 @@ import { devicesPage } from './devices.js';
 const state = { packages: [], sort: { key: 'deviceType', dir: 'asc' }, upload: null, highlight: null };
 
 const columns = [
-    { key: 'id', title: '编号', class: 'num' },
-    { key: 'name', title: '文件名', class: 'strong' },
+    // What an operator looks for first comes first: at 1366 pixels the actions stay in view.
     { key: 'deviceType', title: '设备型号' },
+    { key: 'name', title: '文件名', class: 'strong' },
     { key: 'AppVersion', title: 'APP版本', class: 'mono' },
-    { key: 'McuVersion', title: 'MCU版本', class: 'mono' },
-    { key: 'FourGVersion', title: '4G模块版本', class: 'mono' },
-    { key: 'GnssVersion', title: 'GNSS版本', class: 'mono' },
-    { key: 'SmartModule', title: '智能模块版本', class: 'mono' },
     {
         key: 'size', title: '大小', hint: '上传时声明的字节数', class: 'num nowrap',
         render: (p) => el('span', { title: `${p.size} 字节`, dataset: { bytes: String(p.size) } }, formatBytes(p.size)),
@@ -28,6 +24,11 @@ const columns = [
             el('a', { class: 'btn btn-small', href: `#/rollout/${p.id}`, 'data-action': 'rollout', text: '发布情况' }),
             el('button', { class: 'btn btn-small btn-danger-ghost', type: 'button', 'data-min-role': 'operator', onclick: () => remove(p), text: '删除' })),
     },
+    { key: 'McuVersion', title: 'MCU版本', class: 'mono' },
+    { key: 'FourGVersion', title: '4G模块版本', class: 'mono' },
+    { key: 'GnssVersion', title: 'GNSS版本', class: 'mono' },
+    { key: 'SmartModule', title: '智能模块版本', class: 'mono' },
+    { key: 'id', title: '编号', class: 'num' },
 ];
 
 function render() {
