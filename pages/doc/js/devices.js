@@ -180,7 +180,9 @@ async function loadPage(pageIndex, { refresh = false } = {}) {
         if (generation !== state.generation) return;
         state.error = null;
         state.pages.set(pageIndex, doc.items);
+        const known = state.types.size;
         for (const row of doc.items) if (row.devType) state.types.add(row.devType);
+        if (state.types.size !== known) offerTypes();
         setTotal(doc.total);
         evictPages();
     } catch (err) {
@@ -193,6 +195,13 @@ async function loadPage(pageIndex, { refresh = false } = {}) {
         if (state.loading.get(pageIndex) === generation) state.loading.delete(pageIndex);
     }
     scheduleRender();
+}
+
+// The type filter and the upload form offer the types seen so far.
+function offerTypes() {
+    const list = $('known-types');
+    const offered = new Set([...list.options].map((o) => o.value));
+    for (const type of [...state.types].sort()) if (!offered.has(type)) list.append(el('option', { value: type }));
 }
 
 function setTotal(total) {

@@ -141,8 +141,8 @@ async function releasePin(devSN, message) {
     if (!ok) return;
     try {
         await v2.releasePin(devSN);
+        // The identity section then says the pin is gone.
         await load();
-        setMessage(message.isConnected ? message : $('drawer-body').querySelector('[data-section=identity] .message') || message, 'success', '已解除绑定。');
     } catch (err) {
         setMessage(message, 'error', `解除绑定失败：${err.message}`);
     }
