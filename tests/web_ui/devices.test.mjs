@@ -3,6 +3,7 @@
 // comes from the service; checked rows or everything a filter takes get bulk requests behind a
 // confirmation that counts them; the keyboard reaches rows and the drawer.
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
 import { after, before, describe, test } from 'node:test';
 import { Service, Terminal, englishLeaks, launchBrowser, listedSerials, newPage, openPage, rowCells, screenshot, skipReason } from './harness.mjs';
 
@@ -68,6 +69,9 @@ describe('devices page', { skip: skip || false }, () => {
         assert.equal(cells.pending, '无');
         assert.match(cells.LastReportTime, /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$/);
         await expectListed(['SNUI0001', 'SNUI0002', 'SNUI0003']);
+        // The list reads the console's API: no export file is written for it.
+        const exchange = service.path('Excel');
+        assert.deepEqual(exchange && fs.existsSync(exchange) ? fs.readdirSync(exchange) : [], []);
         await screenshot(page, 'devices');
     });
 
