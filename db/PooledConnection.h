@@ -6,6 +6,8 @@
 #include <QSqlQuery>
 #include <QString>
 
+#include "core/DbCallTimer.h"
+
 struct sqlite3_stmt;
 class SQLiteDb;
 class StatementCache;
@@ -37,4 +39,5 @@ class PooledConnection {
     StatementCache* m_statements = nullptr;
     std::vector<QSqlQuery*> m_used;
     std::vector<sqlite3_stmt*> m_usedRaw;
+    DbCallTimer m_timer;  // the borrow, for the metrics
 };
