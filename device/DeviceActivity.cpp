@@ -13,6 +13,7 @@
 #include "db/Tab_DevicePresence.h"
 #include "db/Tab_Package.h"
 #include "db/Tab_UpgradeAttempt.h"
+#include "device/UpgradeMetrics.h"
 
 namespace {
 qint32 now() {
@@ -96,6 +97,7 @@ void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
         fail("DeviceActivity::upgradeStarted", devSN);
         return;
     }
+    UpgradeMetrics::instance().started(devSN, package.id, package.packageName);
     struUpgradeAttempt attempt;
     attempt.devSN = devSN;
     attempt.devType = device.devType;
@@ -114,6 +116,7 @@ void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
 void DeviceActivity::progressed(qintptr socketId, int percent) {
     const QString devSN = terminalOf(socketId);
     if (devSN.isEmpty()) return;
+    UpgradeMetrics::instance().progressed(devSN, percent);
     if (!Tab_UpgradeAttempt::progress(devSN, percent, now()))
         fail("DeviceActivity::progressed", devSN);
 }
