@@ -30,10 +30,10 @@ DbMetrics& metrics() {
                 .histograms("wayfarer_db_pool_wait_duration_seconds",
                             "Time a borrower waited for a free pooled database connection.")
                 .add({}, kBounds),
-            prometheus::BuildCounter()
-                .Name("wayfarer_db_pool_waits_total")
-                .Help("Borrowers that found every pooled database connection in use and waited.")
-                .Register(registry.registry())
+            registry
+                .counters("wayfarer_db_pool_waits_total",
+                          "Borrowers that found every pooled database connection in use and "
+                          "waited.")
                 .Add({}),
         };
     }();

@@ -17,9 +17,30 @@ MetricsRegistry::MetricsRegistry() {
     addCollector(&ProcessMetrics::collect);
 }
 
+void MetricsRegistry::declare(const std::string& name, const std::string& help,
+                              prometheus::MetricType type) {
+    std::lock_guard<std::mutex> lock(m_familiesMutex);
+    prometheus::MetricFamily& family = m_declared[name];
+    family.name = name;
+    family.help = help;
+    family.type = type;
+}
+
+prometheus::Family<prometheus::Counter>& MetricsRegistry::counters(const std::string& name,
+                                                                   const std::string& help) {
+    declare(name, help, prometheus::MetricType::Counter);
+    return prometheus::BuildCounter().Name(name).Help(help).Register(m_registry);
+}
+
+prometheus::Family<prometheus::Gauge>& MetricsRegistry::gauges(const std::string& name,
+                                                               const std::string& help) {
+    declare(name, help, prometheus::MetricType::Gauge);
+    return prometheus::BuildGauge().Name(name).Help(help).Register(m_registry);
+}
+
 LatencyHistogramFamily& MetricsRegistry::histograms(const std::string& name,
                                                     const std::string& help) {
-    std::lock_guard<std::mutex> lock(m_histogramsMutex);
+    std::lock_guard<std::mutex> lock(m_familiesMutex);
     std::unique_ptr<LatencyHistogramFamily>& family = m_histograms[name];
     if (!family) family = std::make_unique<LatencyHistogramFamily>(name, help);
     return *family;
@@ -40,14 +61,16 @@ void MetricsRegistry::removeCollector(int id) {
 std::string MetricsRegistry::exposition() const {
     std::vector<prometheus::MetricFamily> families = m_registry.Collect();
     {
-        std::lock_guard<std::mutex> lock(m_histogramsMutex);
+        std::lock_guard<std::mutex> lock(m_familiesMutex);
+        for (const auto& family : m_declared) families.push_back(family.second);
         for (const auto& family : m_histograms) families.push_back(family.second->collect());
     }
     {
         std::lock_guard<std::mutex> lock(m_collectorsMutex);
         for (const auto& collector : m_collectors) collector.second(families);
     }
-    // A family read from several sources is declared once, with all of its series.
+    // A family read from several sources is declared once, with all of its series (stable: the
+    // registry's own declaration comes first).
     std::stable_sort(families.begin(), families.end(),
                      [](const prometheus::MetricFamily& a, const prometheus::MetricFamily& b) {
                          return a.name < b.name;

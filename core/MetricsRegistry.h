@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <prometheus/counter.h>
+#include <prometheus/family.h>
+#include <prometheus/gauge.h>
 #include <prometheus/metric_family.h>
 #include <prometheus/registry.h>
 
@@ -26,8 +29,11 @@ class MetricsRegistry {
     MetricsRegistry(const MetricsRegistry&) = delete;
     MetricsRegistry& operator=(const MetricsRegistry&) = delete;
 
-    prometheus::Registry& registry() { return m_registry; }
-    // The histogram family of this name, made the first time.
+    // The family of this name, made the first time. Each is declared in every scrape, also
+    // while it has no series yet.
+    prometheus::Family<prometheus::Counter>& counters(const std::string& name,
+                                                      const std::string& help);
+    prometheus::Family<prometheus::Gauge>& gauges(const std::string& name, const std::string& help);
     LatencyHistogramFamily& histograms(const std::string& name, const std::string& help);
 
     // Collectors run in the order added; removal waits for a scrape that is running one.
@@ -40,8 +46,12 @@ class MetricsRegistry {
   private:
     MetricsRegistry();
 
+    void declare(const std::string& name, const std::string& help, prometheus::MetricType type);
+
     prometheus::Registry m_registry;
-    mutable std::mutex m_histogramsMutex;  // guards m_histograms
+    mutable std::mutex m_familiesMutex;  // guards m_declared and m_histograms
+    // Counter and gauge families without their series: prometheus-cpp leaves out empty ones.
+    std::map<std::string, prometheus::MetricFamily> m_declared;
     std::map<std::string, std::unique_ptr<LatencyHistogramFamily>> m_histograms;
     // Guards m_collectors and m_nextId; held while the collectors run.
     mutable std::mutex m_collectorsMutex;

@@ -50,8 +50,7 @@ int answerKind(quint16 cmd, bool upgradeOffered) {
 }
 
 prometheus::Family<prometheus::Counter>& counterFamily(const char* name, const char* help) {
-    return prometheus::BuildCounter().Name(name).Help(help).Register(
-        MetricsRegistry::instance().registry());
+    return MetricsRegistry::instance().counters(name, help);
 }
 
 }  // namespace

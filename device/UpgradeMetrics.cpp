@@ -8,8 +8,7 @@ constexpr int kPackages = 64;
 const prometheus::Labels kOtherPackages = {{"package_id", "other"}, {"package_name", "other"}};
 
 prometheus::Family<prometheus::Counter>& counterFamily(const char* name, const char* help) {
-    return prometheus::BuildCounter().Name(name).Help(help).Register(
-        MetricsRegistry::instance().registry());
+    return MetricsRegistry::instance().counters(name, help);
 }
 
 }  // namespace

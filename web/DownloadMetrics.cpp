@@ -15,25 +15,19 @@ DownloadMetrics& DownloadMetrics::instance() {
 }
 
 DownloadMetrics::DownloadMetrics() {
-    prometheus::Registry& registry = MetricsRegistry::instance().registry();
-    auto& requests = prometheus::BuildCounter()
-                         .Name("wayfarer_download_requests_total")
-                         .Help("Requests the download port answered, by status class.")
-                         .Register(registry);
-    auto& bytes = prometheus::BuildCounter()
-                      .Name("wayfarer_download_sent_bytes_total")
-                      .Help(
-                          "Bytes the download port wrote to its clients (heads and bodies), by "
-                          "status class.")
-                      .Register(registry);
+    MetricsRegistry& registry = MetricsRegistry::instance();
+    auto& requests = registry.counters("wayfarer_download_requests_total",
+                                       "Requests the download port answered, by status class.");
+    auto& bytes = registry.counters(
+        "wayfarer_download_sent_bytes_total",
+        "Bytes the download port wrote to its clients (heads and bodies), by status class.");
     for (int i = 0; i < kClasses; ++i) {
         m_requests[i] = &requests.Add({{"status_class", kClassLabels[i]}});
         m_bytes[i] = &bytes.Add({{"status_class", kClassLabels[i]}});
     }
-    m_active = &prometheus::BuildGauge()
-                    .Name("wayfarer_downloads_active")
-                    .Help("Package replies (200 or 206) of the download port being sent now.")
-                    .Register(registry)
+    m_active = &registry
+                    .gauges("wayfarer_downloads_active",
+                            "Package replies (200 or 206) of the download port being sent now.")
                     .Add({});
 }
 

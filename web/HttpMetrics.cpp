@@ -63,11 +63,9 @@ const char* legacyLabel(LegacyRouteId id) {
 }
 
 prometheus::Family<prometheus::Counter>& requestFamily() {
-    static prometheus::Family<prometheus::Counter>& family =
-        prometheus::BuildCounter()
-            .Name("wayfarer_http_requests_total")
-            .Help("Requests the management port answered, by route class and status code.")
-            .Register(MetricsRegistry::instance().registry());
+    static prometheus::Family<prometheus::Counter>& family = MetricsRegistry::instance().counters(
+        "wayfarer_http_requests_total",
+        "Requests the management port answered, by route class and status code.");
     return family;
 }
 
