@@ -19,9 +19,9 @@ struct DbMetrics {
 };
 
 DbMetrics& metrics() {
-    static DbMetrics self = [] {
+    static DbMetrics* self = [] {
         MetricsRegistry& registry = MetricsRegistry::instance();
-        return DbMetrics{
+        return new DbMetrics{
             registry
                 .histograms("wayfarer_db_call_duration_seconds",
                             "Time a table operation held its pooled database connection.")
@@ -37,7 +37,7 @@ DbMetrics& metrics() {
                 .Add({}),
         };
     }();
-    return self;
+    return *self;  // never destroyed, as the registry it points into
 }
 
 }  // namespace

@@ -9,8 +9,9 @@
 #include "core/ProcessMetrics.h"
 
 MetricsRegistry& MetricsRegistry::instance() {
-    static MetricsRegistry registry;
-    return registry;
+    // Never destroyed: threads still counting while the process exits find it in place.
+    static MetricsRegistry* registry = new MetricsRegistry();
+    return *registry;
 }
 
 MetricsRegistry::MetricsRegistry() {

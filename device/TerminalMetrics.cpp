@@ -56,8 +56,8 @@ prometheus::Family<prometheus::Counter>& counterFamily(const char* name, const c
 }  // namespace
 
 TerminalMetrics& TerminalMetrics::instance() {
-    static TerminalMetrics self;
-    return self;
+    static TerminalMetrics* self = new TerminalMetrics();  // outlives every counting thread
+    return *self;
 }
 
 TerminalMetrics::TerminalMetrics() {

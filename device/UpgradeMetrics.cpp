@@ -14,8 +14,8 @@ prometheus::Family<prometheus::Counter>& counterFamily(const char* name, const c
 }  // namespace
 
 UpgradeMetrics& UpgradeMetrics::instance() {
-    static UpgradeMetrics self;
-    return self;
+    static UpgradeMetrics* self = new UpgradeMetrics();  // outlives every counting thread
+    return *self;
 }
 
 UpgradeMetrics::UpgradeMetrics()

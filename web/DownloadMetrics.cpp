@@ -10,8 +10,8 @@ const char* const kClassLabels[] = {"2xx", "3xx", "4xx", "5xx"};
 }
 
 DownloadMetrics& DownloadMetrics::instance() {
-    static DownloadMetrics self;
-    return self;
+    static DownloadMetrics* self = new DownloadMetrics();  // outlives every counting thread
+    return *self;
 }
 
 DownloadMetrics::DownloadMetrics() {

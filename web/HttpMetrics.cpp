@@ -72,8 +72,8 @@ prometheus::Family<prometheus::Counter>& requestFamily() {
 }  // namespace
 
 HttpMetrics& HttpMetrics::instance() {
-    static HttpMetrics self;
-    return self;
+    static HttpMetrics* self = new HttpMetrics();  // outlives every counting thread
+    return *self;
 }
 
 HttpMetrics::HttpMetrics()

@@ -8,7 +8,6 @@
 
 #include "core/DbCallTimer.h"
 #include "core/MetricsRegistry.h"
-#include "core/ScrapeHook.h"
 #include "device/TerminalMetrics.h"
 #include "device/UpgradeMetrics.h"
 #include "web/DownloadMetrics.h"
@@ -44,7 +43,7 @@ void declareMetrics() {
         DownloadMetrics::instance();
         HttpMetrics::instance();
         DbCallTimer::declare();
-        static const ScrapeHook stalled(&StalledUpgrades::collect);
+        MetricsRegistry::instance().addCollector(&StalledUpgrades::collect);
         return true;
     }();
     Q_UNUSED(declared);
