@@ -8,18 +8,20 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include "api/auth/AuditLog.h"
 #include "api/auth/AuthService.h"
 #include "api/auth/InitialAdmin.h"
 #include "api/auth/Secrets.h"
+#include "app/DatabaseStartup.h"
 #include "core/AppDir.h"
 #include "core/ConsoleControl.h"
 #include "core/CrashHandler.h"
 #include "core/LocalParaMgt.h"
 #include "core/Logger.h"
 #include "core/OpenFileLimit.h"
-#include "db/DbSchema.h"
 #include "device/DeviceActivity.h"
 #include "device/OrbTcpServer.h"
+#include "device/RolloutSupervisor.h"
 #include "device/TcpDataMgtApi.h"
 #include "files/FileOperation.h"
 #include "web/EmbeddedWebServer.h"
@@ -53,14 +55,6 @@ int main(int argc, char* argv[]) {
     if (files.soft > 0 && files.soft < openFilesWanted(param.MaxConnCount))
         qDebug().nospace() << "[start] open file limit " << files.soft << " is too low for "
                            << param.MaxConnCount << " terminal connections";
-
-    if (!DbSchema::ensure()) {
-        std::fprintf(stderr,
-                     "Wayfarer: cannot open or prepare the database WFS.db; the service does "
-                     "not start.\n");
-        return 1;
-    }
-    DeviceActivity::instance()->clearStalePresence();
 
     // HTTPS, when configured, or nothing: a management port that silently fell back to plain
     // HTTP would send passwords in clear.
@@ -100,6 +94,10 @@ int main(int argc, char* argv[]) {
                 "and sessions cross the network in clear (set TlsCertificate and "
                 "TlsKey).\n",
                 param.HttpPort);
+    }
+    // The first account with logins on, once the database can be had.
+    const auto firstAccount = [loginRequired]() {
+        if (!loginRequired) return true;
         switch (InitialAdmin::ensure(applicationDirectory())) {
             case InitialAdmin::Result::Created:
                 std::printf(
@@ -107,15 +105,25 @@ int main(int argc, char* argv[]) {
                     "(readable by this user only) and must be changed at the first "
                     "login.\n",
                     InitialAdmin::filePath(applicationDirectory()).toLocal8Bit().constData());
-                break;
+                std::fflush(stdout);
+                return true;
             case InitialAdmin::Result::Existing:
-                break;
+                return true;
             case InitialAdmin::Result::Failed:
-                std::fprintf(stderr,
-                             "Wayfarer: cannot create the first account admin; the "
-                             "service does not start.\n");
-                return 1;
+                break;
         }
+        std::fprintf(stderr, "Wayfarer: cannot create the first account admin.\n");
+        return false;
+    };
+    DatabaseStartup database([firstAccount]() {
+        DeviceActivity::instance()->clearStalePresence();
+        return firstAccount();
+    });
+    if (database.run() == DatabaseStartup::Result::Failed) {
+        std::fprintf(stderr,
+                     "Wayfarer: cannot open or prepare the database; the service does not "
+                     "start.\n");
+        return 1;
     }
     std::fflush(stdout);
 
@@ -149,6 +157,10 @@ int main(int argc, char* argv[]) {
         qDebug().nospace() << "[start] Tcp Server start OK! " << param.TcpPort;
     else
         qDebug().nospace() << "[start] Tcp Server start failed! " << param.TcpPort;
+
+    RolloutSupervisor rollouts(param.RolloutCheckSeconds, param.UpgradeStallMinutes);
+    rollouts.setAudit(&AuditLog::recordSystem);
+    rollouts.start();
 
     installConsoleControlHandler();
     releaseLoggers();

@@ -33,6 +33,14 @@ quint32 readLimit(QSettings& settings, const QString& key, quint32 fallback) {
     const quint32 value = settings.value(key).toUInt(&ok);
     return ok && value > 0 ? value : fallback;
 }
+
+// A time with fractions (so a test can wait seconds): not a number or not above zero gives its
+// default.
+double readPositive(QSettings& settings, const QString& key, double fallback) {
+    bool ok = false;
+    const double value = settings.value(key).toDouble(&ok);
+    return ok && value > 0 ? value : fallback;
+}
 }  // namespace
 
 LocalParaMgt* LocalParaMgt::instance() {
@@ -104,10 +112,17 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
         readLimit(settings, QStringLiteral("ImportMaxRows"), kDefaultImportMaxRows);
     param.ImportMaxCells =
         readLimit(settings, QStringLiteral("ImportMaxCells"), kDefaultImportMaxCells);
-    // Fractions allowed, so a test can wait seconds rather than minutes.
-    bool stallOk = false;
-    const double stall = settings.value(QStringLiteral("UpgradeStallMinutes")).toDouble(&stallOk);
-    param.UpgradeStallMinutes = stallOk && stall > 0 ? stall : kDefaultUpgradeStallMinutes;
+    param.UpgradeStallMinutes =
+        readPositive(settings, QStringLiteral("UpgradeStallMinutes"), kDefaultUpgradeStallMinutes);
+    param.RolloutCheckSeconds =
+        readPositive(settings, QStringLiteral("RolloutCheckSeconds"), kDefaultRolloutCheckSeconds);
+    param.DbDriver = settings.value(QStringLiteral("DbDriver")).toString().trimmed().toLower();
+    if (param.DbDriver.isEmpty()) param.DbDriver = QStringLiteral("sqlite");
+    param.DbHost = settings.value(QStringLiteral("DbHost")).toString().trimmed();
+    param.DbPort = settings.value(QStringLiteral("DbPort"), kDefaultDbPort).toInt();
+    param.DbName = settings.value(QStringLiteral("DbName"), QStringLiteral("wayfarer")).toString();
+    param.DbUser = settings.value(QStringLiteral("DbUser"), QStringLiteral("wayfarer")).toString();
+    param.DbPasswordFile = settings.value(QStringLiteral("DbPasswordFile")).toString().trimmed();
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");

@@ -37,4 +37,15 @@ struct struLocalParam {
     quint32 ImportMaxCells = 0;  // per row
     // An upgrade without progress for this long counts as stalled; read, never written back.
     double UpgradeStallMinutes = 30;
+    // How often rollout plans are looked at (pause, next stage); read, never written back.
+    double RolloutCheckSeconds = 30;
+    // The database; read, never written back. "sqlite" (WFS.db beside the program, the default)
+    // or "postgresql" on DbHost (a name, an address or a socket directory) and DbPort. The
+    // password is the first line of DbPasswordFile, so that config.ini holds no secret.
+    QString DbDriver;
+    QString DbHost;
+    qint32 DbPort = 0;
+    QString DbName;
+    QString DbUser;
+    QString DbPasswordFile;
 };

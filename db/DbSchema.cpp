@@ -8,6 +8,8 @@
 
 #include "db/Migrations.h"
 #include "db/PooledConnection.h"
+#include "db/SQLiteDb.h"
+#include "db/SqlDialect.h"
 
 namespace {
 const char* const kVersionTable =
@@ -28,6 +30,26 @@ bool applyStep(QSqlDatabase& db, const Migration& step) {
     db.rollback();
     return false;
 }
+
+// Several instances may share a PostgreSQL database and start together: one migrates at a time,
+// and the others find the steps recorded.
+class MigrationLock {
+  public:
+    explicit MigrationLock(QSqlDatabase& db) : m_db(db) {
+        if (SqlDialect::isPostgreSQL(db))
+            m_held = QSqlQuery(db).exec(QStringLiteral("select pg_advisory_lock(%1)").arg(kKey));
+    }
+    ~MigrationLock() {
+        if (m_held) QSqlQuery(m_db).exec(QStringLiteral("select pg_advisory_unlock(%1)").arg(kKey));
+    }
+    MigrationLock(const MigrationLock&) = delete;
+    MigrationLock& operator=(const MigrationLock&) = delete;
+
+  private:
+    static constexpr qint64 kKey = 0x57465344420001;  // this program's schema
+    QSqlDatabase& m_db;
+    bool m_held = false;
+};
 }  // namespace
 
 int DbSchema::currentVersion(QSqlDatabase& db) {
@@ -40,6 +62,7 @@ int DbSchema::currentVersion(QSqlDatabase& db) {
 }
 
 bool DbSchema::migrate(QSqlDatabase& db, const std::vector<Migration>& steps) {
+    const MigrationLock lock(db);
     const int current = currentVersion(db);
     if (current < 0) return false;
     const int newest = steps.empty() ? 0 : steps.back().version;
@@ -55,13 +78,14 @@ bool DbSchema::migrate(QSqlDatabase& db, const std::vector<Migration>& steps) {
     return true;
 }
 
-bool DbSchema::ensure() {
+DbSchema::State DbSchema::prepare() {
     PooledConnection connection;
     if (!connection.isUsable()) {
         qDebug("Open the database fail");
-        return false;
+        SQLiteDb* pool = SQLiteDb::instance();
+        return pool && pool->isPostgreSQL() && pool->isAway() ? State::Unreachable : State::Failed;
     }
-    const bool migrated = migrate(connection.database(), allMigrations());
-    if (!migrated) qDebug("[DbSchema] create table fail");
-    return migrated;
+    if (migrate(connection.database(), allMigrations())) return State::Ready;
+    qDebug("[DbSchema] create table fail");
+    return State::Failed;
 }

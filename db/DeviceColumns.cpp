@@ -199,7 +199,8 @@ void DeviceColumns::bind(QSqlQuery& query, Write write, const struDeviceInfo& d)
                 query.bindValue(names.at(i), text(d.*column.text));
                 break;
             case Type::Flag:
-                query.bindValue(names.at(i), d.*column.flag);
+                // As a number: PostgreSQL does not take a boolean for an integer column.
+                query.bindValue(names.at(i), d.*column.flag ? 1 : 0);
                 break;
         }
     }
@@ -219,6 +220,15 @@ const char* DeviceColumns::selectBySN() {
         return "select " + names.join(',') + " from " + kTable + " where " + keyName() + "=?";
     }();
     return select.constData();
+}
+
+const std::vector<int>& DeviceColumns::selectBySNPositions() {
+    static const std::vector<int> positions = [] {
+        std::vector<int> out;
+        for (int i = 0; i < kColumnCount; ++i) out.push_back(i);
+        return out;
+    }();
+    return positions;
 }
 
 void DeviceColumns::readRaw(sqlite3_stmt* stmt, struDeviceInfo& d) {
@@ -279,14 +289,16 @@ QVariant DeviceColumns::value(const struDeviceInfo& d, int column) {
 
 std::vector<int> DeviceColumns::positions(const QSqlRecord& record) {
     // One pass over the result's columns: QSqlRecord::indexOf per column costs a scan each.
+    // PostgreSQL names them in lower case.
     static const QHash<QString, int> byName = [] {
         QHash<QString, int> out;
-        for (int i = 0; i < kColumnCount; ++i) out.insert(QLatin1String(kColumns[i].name), i);
+        for (int i = 0; i < kColumnCount; ++i)
+            out.insert(QString::fromLatin1(kColumns[i].name).toLower(), i);
         return out;
     }();
     std::vector<int> out(kColumnCount, -1);
     for (int i = 0; i < record.count(); ++i) {
-        const auto column = byName.constFind(record.fieldName(i));
+        const auto column = byName.constFind(record.fieldName(i).toLower());
         if (column != byName.constEnd()) out[static_cast<size_t>(column.value())] = i;
     }
     return out;

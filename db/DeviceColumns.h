@@ -40,12 +40,14 @@ class DeviceColumns {
 
     // Every stored column, in table order, of the row whose devSN is bound to the one "?".
     static const char* selectBySN();
+    // Where read() finds each column in a row of selectBySN(): in order.
+    static const std::vector<int>& selectBySNPositions();
     // Reads a row of selectBySN() through the SQLite statement itself; each value converts as
     // read() converts it.
     static void readRaw(sqlite3_stmt* stmt, struDeviceInfo& device);
 
-    // Where each stored column sits in a result, found once per result by name (-1 when absent,
-    // which reads as an empty value).
+    // Where each stored column sits in a result, found once per result by name regardless of
+    // case (-1 when absent, which reads as an empty value).
     static std::vector<int> positions(const QSqlRecord& record);
     // The stored fields of the query's current row; the other fields are left alone.
     static void read(const QSqlQuery& query, const std::vector<int>& positions,

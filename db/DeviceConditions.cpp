@@ -61,9 +61,11 @@ QString DeviceConditions::online() {
     return QStringLiteral("d.devSN in (select p.devSN from Tab_DevicePresence p)");
 }
 
-QStringList DeviceConditions::terms(const DeviceFilter& filter, QVariantList& binds, Use use) {
+QStringList DeviceConditions::terms(const QSqlDatabase& db, const DeviceFilter& filter,
+                                    QVariantList& binds, Use use) {
     QStringList terms;
-    if (!filter.q.isEmpty()) terms << DeviceSearch::condition(filter.q, use == Use::Count, binds);
+    if (!filter.q.isEmpty())
+        terms << DeviceSearch::condition(db, filter.q, use == Use::Count, binds);
     for (const auto& equal : filter.equal) {
         terms << QStringLiteral("d.%1=?").arg(QLatin1String(DeviceColumns::name(equal.first)));
         binds << equal.second;
@@ -99,8 +101,9 @@ QStringList DeviceConditions::terms(const DeviceFilter& filter, QVariantList& bi
     return terms;
 }
 
-QString DeviceConditions::where(const DeviceFilter& filter, QVariantList& binds, Use use) {
-    const QStringList all = terms(filter, binds, use);
+QString DeviceConditions::where(const QSqlDatabase& db, const DeviceFilter& filter,
+                                QVariantList& binds, Use use) {
+    const QStringList all = terms(db, filter, binds, use);
     return all.isEmpty() ? QString()
                          : QStringLiteral(" where ") + all.join(QStringLiteral(" and "));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QString>
 #include <QVariantList>
 
@@ -12,10 +13,13 @@ class DeviceConditions {
     // What the rows are wanted for: the plan that counts them best is not the one that pages them.
     enum class Use { Rows, Count };
 
-    // " where ..." (empty without conditions); the values are appended to binds in order.
-    static QString where(const DeviceFilter& filter, QVariantList& binds, Use use = Use::Rows);
+    // " where ..." (empty without conditions) for the connection's database; the values are
+    // appended to binds in order.
+    static QString where(const QSqlDatabase& db, const DeviceFilter& filter, QVariantList& binds,
+                         Use use = Use::Rows);
     // The conditions of the filter, to be joined with "and"; empty without conditions.
-    static QStringList terms(const DeviceFilter& filter, QVariantList& binds, Use use = Use::Rows);
+    static QStringList terms(const QSqlDatabase& db, const DeviceFilter& filter,
+                             QVariantList& binds, Use use = Use::Rows);
     // Holds for a terminal with a presence row.
     static QString online();
 };

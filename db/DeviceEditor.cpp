@@ -92,7 +92,7 @@ bool DeviceEditor::updateMatching(const DeviceFilter& filter, const QList<Change
     }
     QVariantList binds;
     const QString sets = setList(changes, binds);
-    const QString where = DeviceConditions::where(filter, binds);
+    const QString where = DeviceConditions::where(connection.database(), filter, binds);
     if (exec(connection.database(),
              QStringLiteral("update Tab_DeviceInfo set %1 where id in (select d.id from "
                             "Tab_DeviceInfo d%2)")

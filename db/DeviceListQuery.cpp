@@ -51,13 +51,6 @@ const QString kPresenceColumns =
     QStringLiteral("p.instance,p.connectedSince,p.lastReport,p.peerAddress");
 const QString kPresenceJoin = QStringLiteral(" left join Tab_DevicePresence p on p.devSN=d.devSN");
 
-bool run(QSqlQuery& query, const QString& statement, const QVariantList& binds) {
-    query.setForwardOnly(true);
-    if (!query.prepare(statement)) return false;
-    for (int i = 0; i < binds.size(); ++i) query.bindValue(i, binds.at(i));
-    return query.exec();
-}
-
 // Reads rows of a statement that selects deviceColumns(), the presence columns and, when
 // withSort, the sort value last.
 class RowReader {
@@ -93,7 +86,7 @@ bool DeviceListQuery::page(const DeviceFilter& filter, const Sort& sort, const P
     }
     const QString expression = sortExpression(sort);
     QVariantList binds;
-    QStringList terms = DeviceConditions::terms(filter, binds);
+    QStringList terms = DeviceConditions::terms(connection.database(), filter, binds);
     if (page.afterCursor)
         terms << afterCursor(expression, sort.descending, page.cursorValue, page.cursorId, binds);
     const QString where = terms.isEmpty()
@@ -109,21 +102,21 @@ bool DeviceListQuery::page(const DeviceFilter& filter, const Sort& sort, const P
             .arg(deviceColumns(), kPresenceColumns, expression, where,
                  orderBy(expression, sort.descending), kPresenceJoin,
                  orderBy(QStringLiteral("page.sortValue"), sort.descending));
-    QSqlQuery query(connection.database());
-    if (!run(query, statement, binds)) {
+    QSqlQuery* query = connection.read(statement, binds);
+    if (!query) {
         qDebug("query Tab_DeviceInfo fail ");
         return false;
     }
     rows.clear();
     more = false;
-    const RowReader reader(query);
-    while (query.next()) {
+    const RowReader reader(*query);
+    while (query->next()) {
         if (rows.size() == page.limit) {
             more = true;
             break;
         }
         DeviceListRow row;
-        reader.read(query, row, true);
+        reader.read(*query, row, true);
         rows << row;
     }
     return true;
@@ -139,18 +132,20 @@ bool DeviceListQuery::count(const DeviceFilter& filter, int& total) {
     DeviceFilter others = filter;
     others.q.clear();
     // A search and nothing else: counted from the search tables without visiting the devices.
-    const bool searchOnly = !filter.q.isEmpty() && DeviceConditions::terms(others, binds).isEmpty();
+    const QSqlDatabase& db = connection.database();
+    const bool searchOnly =
+        !filter.q.isEmpty() && DeviceConditions::terms(db, others, binds).isEmpty();
     binds.clear();
     const QString statement =
-        searchOnly ? DeviceSearch::count(filter.q, binds)
+        searchOnly ? DeviceSearch::count(db, filter.q, binds)
                    : QStringLiteral("select count(*) from Tab_DeviceInfo d") +
-                         DeviceConditions::where(filter, binds, DeviceConditions::Use::Count);
-    QSqlQuery query(connection.database());
-    if (!run(query, statement, binds) || !query.next()) {
+                         DeviceConditions::where(db, filter, binds, DeviceConditions::Use::Count);
+    QSqlQuery* query = connection.read(statement, binds);
+    if (!query || !query->next()) {
         qDebug("query Tab_DeviceInfo fail ");
         return false;
     }
-    total = query.value(0).toInt();
+    total = query->value(0).toInt();
     return true;
 }
 
@@ -162,19 +157,19 @@ bool DeviceListQuery::forEach(const DeviceFilter& filter, const Sort& sort,
         return false;
     }
     QVariantList binds;
-    const QString where = DeviceConditions::where(filter, binds);
+    const QString where = DeviceConditions::where(connection.database(), filter, binds);
     const QString statement = QStringLiteral("select %1,%2 from Tab_DeviceInfo d%3%4%5")
                                   .arg(deviceColumns(), kPresenceColumns, kPresenceJoin, where,
                                        orderBy(sortExpression(sort), sort.descending));
-    QSqlQuery query(connection.database());
-    if (!run(query, statement, binds)) {
+    QSqlQuery* query = connection.read(statement, binds);
+    if (!query) {
         qDebug("query Tab_DeviceInfo fail ");
         return false;
     }
-    const RowReader reader(query);
-    while (query.next()) {
+    const RowReader reader(*query);
+    while (query->next()) {
         DeviceListRow row;
-        reader.read(query, row, false);
+        reader.read(*query, row, false);
         if (!visit(row)) break;
     }
     return true;

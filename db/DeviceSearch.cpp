@@ -1,16 +1,23 @@
 #include "db/DeviceSearch.h"
 
+#include <QSqlQuery>
+#include <QVariant>
+
+#include "db/SqlDialect.h"
+
 namespace {
 const char* const kColumns[] = {"devSN", "LicensePlateNumber", "PhoneNumber", "devId", "devType"};
 const QString kText = QStringLiteral("Tab_DeviceSearchText");
 const QString kIndex = QStringLiteral("Tab_DeviceSearch");
 
 // A terminal's searched texts in one, each ended by the unit separator, which no search text
-// holds: a match never spans two columns. row is "new" or "old".
-QString searchText(const QString& row) {
+// holds: a match never spans two columns. row is "new" or "old"; separator char(31) in SQLite,
+// chr(31) in PostgreSQL.
+QString searchText(const QString& row, const QString& separator = QStringLiteral("char(31)")) {
     QStringList parts;
     for (const char* column : kColumns)
-        parts << QStringLiteral("coalesce(%1.%2,'')||char(31)").arg(row, QLatin1String(column));
+        parts
+            << QStringLiteral("coalesce(%1.%2,'')||%3").arg(row, QLatin1String(column), separator);
     return parts.join(QStringLiteral("||"));
 }
 
@@ -32,9 +39,15 @@ QString likePattern(QString text) {
     text.replace(QLatin1Char('_'), QLatin1String("\\_"));
     return QLatin1Char('%') + text + QLatin1Char('%');
 }
-}  // namespace
 
-QStringList DeviceSearch::createStatements() {
+bool execAll(QSqlDatabase& db, const QStringList& statements) {
+    QSqlQuery query(db);
+    for (const QString& statement : statements)
+        if (!query.exec(statement)) return false;
+    return true;
+}
+
+QStringList sqliteStatements() {
     const QString removeOld =
         QStringLiteral(
             "insert into %1(%1,rowid,text) select 'delete',id,text from %2 where "
@@ -71,9 +84,81 @@ QStringList DeviceSearch::createStatements() {
     };
 }
 
-QString DeviceSearch::condition(const QString& text, bool forCount, QVariantList& binds) {
+// pg_trgm comes with the server's contrib modules; without it (or without the right to add it to
+// the database) the table is scanned. Tried under a savepoint, as a failed statement would end
+// the step's transaction.
+bool addTrigramIndex(QSqlDatabase& db) {
+    QSqlQuery query(db);
+    if (!query.exec(
+            QStringLiteral("select count(*) from pg_available_extensions where name='pg_trgm'")) ||
+        !query.next())
+        return false;
+    if (query.value(0).toInt() == 0) return true;
+    if (!query.exec(QStringLiteral("savepoint trigram"))) return false;
+    if (!query.exec(QStringLiteral("create extension if not exists pg_trgm")))
+        return query.exec(QStringLiteral("rollback to savepoint trigram"));
+    return query.exec(QStringLiteral("release savepoint trigram")) &&
+           query.exec(QStringLiteral("create index Tab_DeviceSearch_trigram on %1 using "
+                                     "gin(text gin_trgm_ops)")
+                          .arg(kText));
+}
+
+bool createPostgres(QSqlDatabase& db) {
+    QStringList columns;
+    QStringList changed;
+    for (const char* column : kColumns) {
+        columns << QLatin1String(column);
+        changed << QStringLiteral("old.%1 is distinct from new.%1").arg(QLatin1String(column));
+    }
+    const QString separator = QStringLiteral("chr(31)");
+    // One function for the three triggers; a report that changes no searched text skips it.
+    const QString keep =
+        QStringLiteral(
+            "create function Tab_DeviceSearch_keep() returns trigger language plpgsql as $$ "
+            "begin "
+            "if tg_op='DELETE' then delete from %1 where id=old.id; return old; end if; "
+            "if tg_op='INSERT' then insert into %1(id,text) values(new.id,%2); return new; end if; "
+            "update %1 set text=%2 where id=new.id; return new; "
+            "end $$")
+            .arg(kText, searchText(QStringLiteral("new"), separator));
+    if (!execAll(
+            db, {QStringLiteral("create table %1(id INTEGER PRIMARY KEY,text TEXT)").arg(kText)}) ||
+        !addTrigramIndex(db))
+        return false;
+    return execAll(
+        db, {keep,
+             QStringLiteral("create trigger Tab_DeviceSearch_insert after insert on Tab_DeviceInfo "
+                            "for each row execute function Tab_DeviceSearch_keep()"),
+             QStringLiteral("create trigger Tab_DeviceSearch_delete after delete on Tab_DeviceInfo "
+                            "for each row execute function Tab_DeviceSearch_keep()"),
+             QStringLiteral("create trigger Tab_DeviceSearch_update after update of %1 on "
+                            "Tab_DeviceInfo for each row when (%2) execute function "
+                            "Tab_DeviceSearch_keep()")
+                 .arg(columns.join(QLatin1Char(',')), changed.join(QStringLiteral(" or "))),
+             QStringLiteral("insert into %1(id,text) select d.id,%2 from Tab_DeviceInfo d")
+                 .arg(kText, searchText(QStringLiteral("d"), separator))});
+}
+}  // namespace
+
+bool DeviceSearch::create(QSqlDatabase& db) {
+    return SqlDialect::isPostgreSQL(db) ? createPostgres(db) : execAll(db, sqliteStatements());
+}
+
+QString DeviceSearch::condition(const QSqlDatabase& db, const QString& text, bool forCount,
+                                QVariantList& binds) {
     QString wanted = text;
     wanted.remove(QChar(31));
+    if (SqlDialect::isPostgreSQL(db)) {
+        // The trigram index serves ILIKE itself, short texts by a scan of the narrow table.
+        binds << likePattern(wanted);
+        return forCount ? QStringLiteral(
+                              "d.id in (select t.id from %1 t where t.text ilike ? escape '\\')")
+                              .arg(kText)
+                        : QStringLiteral(
+                              "exists (select 1 from %1 t where t.id=d.id and t.text ilike ? "
+                              "escape '\\')")
+                              .arg(kText);
+    }
     if (indexable(wanted)) {
         binds << phrase(wanted);
         return QStringLiteral("d.id in (select rowid from %1 where %1 match ?)").arg(kIndex);
@@ -89,9 +174,14 @@ QString DeviceSearch::condition(const QString& text, bool forCount, QVariantList
         .arg(kText);
 }
 
-QString DeviceSearch::count(const QString& text, QVariantList& binds) {
+QString DeviceSearch::count(const QSqlDatabase& db, const QString& text, QVariantList& binds) {
     QString wanted = text;
     wanted.remove(QChar(31));
+    if (SqlDialect::isPostgreSQL(db)) {
+        binds << likePattern(wanted);
+        return QStringLiteral("select count(*) from %1 t where t.text ilike ? escape '\\'")
+            .arg(kText);
+    }
     if (indexable(wanted)) {
         binds << phrase(wanted);
         return QStringLiteral("select count(*) from %1 where %1 match ?").arg(kIndex);

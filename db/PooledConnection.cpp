@@ -14,6 +14,7 @@ PooledConnection::PooledConnection() : m_pool(SQLiteDb::instance()) {
 
 PooledConnection::~PooledConnection() {
     for (QSqlQuery* query : m_used) query->finish();
+    m_own.clear();
     for (sqlite3_stmt* stmt : m_usedRaw) {
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
@@ -37,4 +38,37 @@ sqlite3_stmt* PooledConnection::prepareRaw(const char* sql) {
     sqlite3_stmt* stmt = m_statements->prepareRaw(sql);
     if (stmt) m_usedRaw.push_back(stmt);
     return stmt;
+}
+
+QSqlQuery& PooledConnection::prepareOwn(const QString& sql) {
+    m_own.push_back(std::make_unique<QSqlQuery>(m_connection));
+    QSqlQuery& query = *m_own.back();
+    query.setForwardOnly(true);
+    query.prepare(sql);
+    return query;
+}
+
+QSqlQuery* PooledConnection::read(const QString& statement, const QVariantList& values) {
+    Q_ASSERT(m_statements);
+    QSqlQuery& query = prepareOwn(statement);
+    for (int i = 0; i < values.size(); ++i) query.bindValue(i, values.at(i));
+    return read(query);
+}
+
+QSqlQuery* PooledConnection::read(QSqlQuery& query) {
+    if (query.exec()) return &query;
+    if (!m_pool || !m_pool->connectionLost(m_connection)) return nullptr;
+    const QString sql = query.lastQuery();
+    QVariantList values;
+    for (int i = 0; i < query.boundValues().size(); ++i) values << query.boundValue(i);
+    bool cached = false;
+    for (QSqlQuery* used : m_used) cached = cached || used == &query;
+    // Every statement so far belongs to the connection that is gone.
+    StatementCache::keepAside(query);
+    for (const auto& own : m_own) StatementCache::keepAside(*own);
+    m_used.clear();
+    if (!m_pool->reopen(m_connection)) return nullptr;
+    QSqlQuery& again = cached ? prepare(sql) : prepareOwn(sql);
+    for (int i = 0; i < values.size(); ++i) again.bindValue(i, values.at(i));
+    return again.exec() ? &again : nullptr;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QVariantList>
 
 #include "core/DbCallTimer.h"
 
@@ -29,15 +31,26 @@ class PooledConnection {
     // released when this borrow ends, so no read transaction outlives the operation.
     QSqlQuery& prepare(const QString& sql);
 
+    // Runs a prepared statement that writes nothing. When the server dropped the connection
+    // under it (PostgreSQL), the connection is opened again and the statement prepared and run
+    // there once more; a write is never run twice. The query that holds the rows, or null when
+    // the statement failed.
+    QSqlQuery* read(QSqlQuery& query);
+    // The same for a statement prepared for this borrow only, with its values in order.
+    QSqlQuery* read(const QString& statement, const QVariantList& values);
+
     // The connection's own SQLite statement for sql (a string literal: it keys the cache), reset
     // with its bindings cleared when this borrow ends. Null when SQLite refuses it.
     sqlite3_stmt* prepareRaw(const char* sql);
 
   private:
+    QSqlQuery& prepareOwn(const QString& sql);
+
     SQLiteDb* m_pool = nullptr;
     QSqlDatabase m_connection;
     StatementCache* m_statements = nullptr;
     std::vector<QSqlQuery*> m_used;
+    std::vector<std::unique_ptr<QSqlQuery>> m_own;  // this borrow's own statements
     std::vector<sqlite3_stmt*> m_usedRaw;
     DbCallTimer m_timer;  // the borrow, for the metrics
 };

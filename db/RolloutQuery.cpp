@@ -27,11 +27,34 @@ QString judgedColumns(qint32 stalledBefore, QVariantList& binds) {
         .arg(DeviceConditions::online(), attempt);
 }
 
-QString from(const struPackageInfo& package, QVariantList& binds) {
-    binds << package.id << package.packageName << package.deviceType;
-    return QStringLiteral(
+QString from(const struPackageInfo& package, bool planned, QVariantList& binds) {
+    QString joins = QStringLiteral(
         " from Tab_DeviceInfo d left join Tab_UpgradeAttempt a on a.devSN=d.devSN and "
-        "a.isCurrent<>0 and a.packageId=? and a.packageName=? where d.devType=?");
+        "a.isCurrent<>0 and a.packageId=? and a.packageName=?");
+    binds << package.id << package.packageName;
+    if (planned) {
+        joins += QStringLiteral(
+                     " left join Tab_RolloutMember m on m.packageId=? and m.devSN=d.devSN"
+                     " left join (select devSN,"
+                     "max(case when outcome='%1' then 1 else 0 end) as ok,"
+                     "max(case when outcome='%2' then 1 else 0 end) as bad"
+                     " from Tab_UpgradeAttempt where packageId=? and packageName=?"
+                     " group by devSN) o on o.devSN=d.devSN")
+                     .arg(QLatin1String(kOutcomeSucceeded), QLatin1String(kOutcomeReverted));
+        binds << package.id << package.id << package.packageName;
+    }
+    binds << package.deviceType;
+    return joins + QStringLiteral(" where d.devType=?");
+}
+
+// The columns a planned rollout reads after judgedColumns(), in the order readPlanned() takes.
+const QString kPlannedColumns =
+    QStringLiteral(",coalesce(m.position,0),coalesce(o.ok,0),coalesce(o.bad,0)");
+
+void readPlanned(const QSqlQuery& query, int first, RolloutQuery::Terminal& t) {
+    t.listedPosition = query.value(first).toInt();
+    t.succeeded = query.value(first + 1).toInt() != 0;
+    t.reverted = query.value(first + 2).toInt() != 0;
 }
 
 void read(const QSqlQuery& query, int first, RolloutQuery::Terminal& t) {
@@ -47,13 +70,10 @@ void read(const QSqlQuery& query, int first, RolloutQuery::Terminal& t) {
     if (t.hasAttempt) t.attempt = static_cast<UpgradeAttemptState>(attempt);
 }
 
-bool run(QSqlQuery& query, const QString& statement, const QVariantList& binds) {
-    query.setForwardOnly(true);
-    if (!query.prepare(statement)) return false;
-    for (int i = 0; i < binds.size(); ++i) query.bindValue(i, binds.at(i));
-    if (query.exec()) return true;
-    qDebug("query rollout fail");
-    return false;
+QSqlQuery* run(PooledConnection& connection, const QString& statement, const QVariantList& binds) {
+    QSqlQuery* query = connection.read(statement, binds);
+    if (!query) qDebug("query rollout fail");
+    return query;
 }
 }  // namespace
 
@@ -66,22 +86,22 @@ bool RolloutQuery::groups(const struPackageInfo& package, qint32 stalledBefore,
     }
     QVariantList binds;
     const QString columns = judgedColumns(stalledBefore, binds);
-    const QString source = from(package, binds);
-    QSqlQuery query(connection.database());
-    if (!run(query,
-             QStringLiteral("select count(*),%1%2 group by 2,3,4,5,6,7,8,9").arg(columns, source),
-             binds))
-        return false;
-    while (query.next()) {
+    const QString source = from(package, false, binds);
+    QSqlQuery* query =
+        run(connection,
+            QStringLiteral("select count(*),%1%2 group by 2,3,4,5,6,7,8,9").arg(columns, source),
+            binds);
+    if (!query) return false;
+    while (query->next()) {
         Terminal terminal;
-        read(query, 1, terminal);
-        visit(terminal, query.value(0).toInt());
+        read(*query, 1, terminal);
+        visit(terminal, query->value(0).toInt());
     }
     return true;
 }
 
 bool RolloutQuery::forEach(const struPackageInfo& package, qint32 stalledBefore,
-                           const std::function<void(const Terminal&)>& visit) {
+                           const std::function<void(const Terminal&)>& visit, bool planned) {
     PooledConnection connection;
     if (!connection.isUsable()) {
         qDebug("Open the database fail");
@@ -89,16 +109,17 @@ bool RolloutQuery::forEach(const struPackageInfo& package, qint32 stalledBefore,
     }
     QVariantList binds;
     const QString columns = judgedColumns(stalledBefore, binds);
-    const QString source = from(package, binds);
-    QSqlQuery query(connection.database());
-    if (!run(query,
-             QStringLiteral("select d.devSN,%1%2 order by d.devSN,d.id").arg(columns, source),
-             binds))
-        return false;
-    while (query.next()) {
+    const QString source = from(package, planned, binds);
+    QSqlQuery* query = run(connection,
+                           QStringLiteral("select d.devSN,%1%2%3 order by d.devSN,d.id")
+                               .arg(columns, planned ? kPlannedColumns : QString(), source),
+                           binds);
+    if (!query) return false;
+    while (query->next()) {
         Terminal terminal;
-        terminal.device.devSN = query.value(0).toString();
-        read(query, 1, terminal);
+        terminal.device.devSN = query->value(0).toString();
+        read(*query, 1, terminal);
+        if (planned) readPlanned(*query, 9, terminal);
         visit(terminal);
     }
     return true;

@@ -18,13 +18,18 @@ class RolloutQuery {
         bool online = false;
         bool hasAttempt = false;
         UpgradeAttemptState attempt = UpgradeAttemptState::Running;
+        // Read only for a planned rollout: the listed stage naming the terminal (0 for none),
+        // and whether any of its attempts for the package succeeded or reverted.
+        int listedPosition = 0;
+        bool succeeded = false;
+        bool reverted = false;
     };
 
     // Terminals alike in everything but their serial number come as one, with their number
     // (the serial number is left empty).
     static bool groups(const struPackageInfo& package, qint32 stalledBefore,
                        const std::function<void(const Terminal&, int count)>& visit);
-    // Every terminal, by serial number.
+    // Every terminal, by serial number; planned reads what a rollout plan judges it by too.
     static bool forEach(const struPackageInfo& package, qint32 stalledBefore,
-                        const std::function<void(const Terminal&)>& visit);
+                        const std::function<void(const Terminal&)>& visit, bool planned = false);
 };

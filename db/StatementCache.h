@@ -30,6 +30,12 @@ class StatementCache {
     // Drops every statement; needed before the connection is closed or reopened (SQLite will
     // not close a connection while any statement of its own is still open).
     void clear();
+    // Forgets every statement of a PostgreSQL connection that is gone or closed. Freeing one
+    // sends DEALLOCATE on the connection, which then fails with a warning per statement: they
+    // are kept aside for the life of the process instead, a few per outage.
+    void abandon();
+    // Keeps a query of a connection that is gone from being freed, as abandon() does.
+    static void keepAside(const QSqlQuery& query);
     ~StatementCache() { clear(); }
 
   private:

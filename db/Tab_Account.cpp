@@ -30,9 +30,13 @@ bool changeOne(SqlStatement& statement, qint64 id) {
 }  // namespace
 
 bool Tab_Account::insertAccount(struAccount& account) {
-    SqlStatement insert(QStringLiteral(
-        "insert or ignore into Tab_Account(name,role,passwordHash,mustChangePassword,createdAt) "
-        "values(:name,:role,:hash,:must,:created)"));
+    SqlStatement insert(
+        QStringLiteral("insert or ignore into "
+                       "Tab_Account(name,role,passwordHash,mustChangePassword,createdAt) "
+                       "values(:name,:role,:hash,:must,:created)"),
+        QStringLiteral(
+            "insert into Tab_Account(name,role,passwordHash,mustChangePassword,createdAt) "
+            "values(:name,:role,:hash,:must,:created) on conflict do nothing"));
     insert.bind(QStringLiteral(":name"), account.name)
         .bind(QStringLiteral(":role"), account.role)
         .bind(QStringLiteral(":hash"), account.passwordHash)

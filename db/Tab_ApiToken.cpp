@@ -30,7 +30,10 @@ bool Tab_ApiToken::insertToken(struApiToken& token) {
     SqlStatement insert(
         QStringLiteral("insert or ignore into "
                        "Tab_ApiToken(name,role,tokenHash,createdBy,createdAt,expiresAt,lastUsedAt) "
-                       "values(:name,:role,:hash,:by,:created,:expires,0)"));
+                       "values(:name,:role,:hash,:by,:created,:expires,0)"),
+        QStringLiteral("insert into "
+                       "Tab_ApiToken(name,role,tokenHash,createdBy,createdAt,expiresAt,lastUsedAt) "
+                       "values(:name,:role,:hash,:by,:created,:expires,0) on conflict do nothing"));
     insert.bind(QStringLiteral(":name"), token.name)
         .bind(QStringLiteral(":role"), token.role)
         .bind(QStringLiteral(":hash"), token.tokenHash)

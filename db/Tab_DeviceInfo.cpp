@@ -11,10 +11,13 @@
 
 #include "db/DeviceColumns.h"
 #include "db/PooledConnection.h"
+#include "db/SqlDialect.h"
 
 namespace {
 const QString kCount = QStringLiteral("select Count(1) from Tab_DeviceInfo where devSN=:devSN");
 const QString kList = QStringLiteral("select rowid as row_num,* from Tab_DeviceInfo");
+// No rowid there: the key stands in for it, and rows come in its order as SQLite gives them.
+const QString kListPostgres = QStringLiteral("select id as row_num,* from Tab_DeviceInfo");
 const QString kClearAutoUpdate =
     QStringLiteral("update Tab_DeviceInfo set isAutoUpdate=:isAutoUpdate");
 const QString kCompleteUpgrade = QStringLiteral(
@@ -48,21 +51,40 @@ bool listDevices(QList<struDeviceInfo>& devices, const QString& devSN, const QSt
         qDebug("Open the database fail");
         return false;
     }
-    QString statement = kList;
+    const bool postgres = SqlDialect::isPostgreSQL(connection.database());
+    QString statement = postgres ? kListPostgres : kList;
     if (!devSN.isEmpty()) statement += QStringLiteral(" where devSN=:devSN");
     if (!PhoneNumber.isEmpty()) {
         statement += devSN.isEmpty() ? QStringLiteral(" where") : QStringLiteral(" and");
         statement += QStringLiteral(" PhoneNumber=:PhoneNumber");
     }
+    if (postgres) statement += QStringLiteral(" order by id");
     QSqlQuery& query = connection.prepare(statement);
     if (!devSN.isEmpty()) query.bindValue(QStringLiteral(":devSN"), devSN);
     if (!PhoneNumber.isEmpty()) query.bindValue(QStringLiteral(":PhoneNumber"), PhoneNumber);
-    if (!query.exec()) {
+    QSqlQuery* rows = connection.read(query);
+    if (!rows) {
         qDebug("query Tab_DeviceInfo fail ");
         return false;
     }
-    readList(query, devices, trimConfigCmd);
+    readList(*rows, devices, trimConfigCmd);
     return true;
+}
+
+// The lookup through Qt's driver, where there is no SQLite statement to step.
+Tab_DeviceInfo::RowState lookupBySN(PooledConnection& connection, struDeviceInfo& device,
+                                    const QString& devSN) {
+    static const QString statement = QString::fromLatin1(DeviceColumns::selectBySN());
+    QSqlQuery& query = connection.prepare(statement);
+    query.bindValue(0, devSN);
+    QSqlQuery* row = connection.read(query);
+    if (!row) {
+        qDebug("query device fail ");
+        return Tab_DeviceInfo::RowState::Failed;
+    }
+    if (!row->next()) return Tab_DeviceInfo::RowState::Missing;
+    DeviceColumns::read(*row, DeviceColumns::selectBySNPositions(), device);
+    return Tab_DeviceInfo::RowState::Found;
 }
 
 // Runs one prepared write and reports whether it touched a row; false also when it failed.
@@ -112,15 +134,16 @@ bool Tab_DeviceInfo::saveDevice(const struDeviceInfo& device) {
         qDebug("Open the database fail");
         return false;
     }
-    QSqlQuery& count = connection.prepare(kCount);
-    count.bindValue(QStringLiteral(":devSN"), device.devSN);
-    if (!count.exec()) {
+    QSqlQuery& countQuery = connection.prepare(kCount);
+    countQuery.bindValue(QStringLiteral(":devSN"), device.devSN);
+    QSqlQuery* count = connection.read(countQuery);
+    if (!count) {
         qDebug("query device fail ");
         return false;
     }
-    if (!count.next() || !count.value(0).isValid()) return false;
-    const int rows = count.value(0).toInt();
-    count.finish();  // release the read before writing
+    if (!count->next() || !count->value(0).isValid()) return false;
+    const int rows = count->value(0).toInt();
+    count->finish();  // release the read before writing
 
     const Write statement = rows < 1 ? Write::Insert : Write::Update;
     struDeviceInfo row = device;
@@ -149,6 +172,8 @@ Tab_DeviceInfo::RowState Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device,
         qDebug("Open the database fail");
         return RowState::Failed;
     }
+    if (SqlDialect::isPostgreSQL(connection.database()))
+        return lookupBySN(connection, device, devSN);
     sqlite3_stmt* stmt = connection.prepareRaw(DeviceColumns::selectBySN());
     if (!stmt) {
         qDebug("query device fail ");
@@ -173,7 +198,7 @@ bool Tab_DeviceInfo::clearAutoUpdate() {
         return false;
     }
     QSqlQuery& query = connection.prepare(kClearAutoUpdate);
-    query.bindValue(QStringLiteral(":isAutoUpdate"), false);
+    query.bindValue(QStringLiteral(":isAutoUpdate"), 0);
     bool failed = false;
     const bool written = execWrite(query, failed);
     if (failed) qDebug("update Tab_DeviceInfo fail ");

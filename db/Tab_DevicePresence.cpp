@@ -67,17 +67,15 @@ bool Tab_DevicePresence::get(const QString& devSN, struDevicePresence& p) {
         qDebug("Open the database fail");
         return false;
     }
-    QSqlQuery query(connection.database());
-    query.setForwardOnly(true);
-    query.prepare(
+    QSqlQuery* query = connection.read(
         QStringLiteral("select devSN,instance,connectedSince,lastReport,peerAddress "
-                       "from Tab_DevicePresence where devSN=?"));
-    query.bindValue(0, devSN);
-    if (!query.exec() || !query.next()) return false;
-    p.devSN = query.value(0).toString();
-    p.instance = query.value(1).toString();
-    p.connectedSince = query.value(2).toInt();
-    p.lastReport = query.value(3).toInt();
-    p.peerAddress = query.value(4).toString();
+                       "from Tab_DevicePresence where devSN=?"),
+        {devSN});
+    if (!query || !query->next()) return false;
+    p.devSN = query->value(0).toString();
+    p.instance = query->value(1).toString();
+    p.connectedSince = query->value(2).toInt();
+    p.lastReport = query->value(3).toInt();
+    p.peerAddress = query->value(4).toString();
     return true;
 }

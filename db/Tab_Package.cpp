@@ -6,6 +6,7 @@
 #include <QVariant>
 
 #include "db/PooledConnection.h"
+#include "db/SqlDialect.h"
 
 namespace {
 const QString kInsert = QStringLiteral(
@@ -24,6 +25,8 @@ const QString kSelectById = QStringLiteral("select * from Tab_Package where id=:
 const QString kSelectByType =
     QStringLiteral("select * from Tab_Package where deviceType=:deviceType");
 const QString kList = QStringLiteral("select rowid as row_num,* from Tab_Package");
+// No rowid there: the key stands in for it, and rows come in its order as SQLite gives them.
+const QString kListPostgres = QStringLiteral("select id as row_num,* from Tab_Package order by id");
 const QString kDelete = QStringLiteral("delete from Tab_Package where id=:id");
 
 // An empty text is stored as '' rather than NULL, so lookups by text behave the same for both.
@@ -87,13 +90,14 @@ bool selectPackage(const QString& statement, const QString& placeholder, const Q
     }
     QSqlQuery& query = connection.prepare(statement);
     query.bindValue(placeholder, key);
-    if (!query.exec()) {
+    QSqlQuery* rows = connection.read(query);
+    if (!rows) {
         qDebug("query device fail ");
         return false;
     }
-    const QSqlRecord record = query.record();  // before next(): no row values copied
-    const bool found = query.next();
-    if (found) readPackage(query, record, package);
+    const QSqlRecord record = rows->record();  // before next(): no row values copied
+    const bool found = rows->next();
+    if (found) readPackage(*rows, record, package);
     return found;
 }
 }  // namespace
@@ -121,18 +125,19 @@ bool Tab_Package::getAllPackages(QList<struPackageInfo>& packages) {
         qDebug("Open the database fail");
         return false;
     }
-    QSqlQuery& query = connection.prepare(kList);
-    if (!query.exec()) {
+    QSqlQuery* rows = connection.read(
+        connection.prepare(SqlDialect::twin(connection.database(), kList, kListPostgres)));
+    if (!rows) {
         qDebug("query package fail");
         return false;
     }
     packages.clear();
-    const QSqlRecord record = query.record();
+    const QSqlRecord record = rows->record();
     const int rowNum = record.indexOf(QStringLiteral("row_num"));
-    while (query.next()) {
+    while (rows->next()) {
         struPackageInfo package;
-        package.row_num = query.value(rowNum).toInt();
-        readPackage(query, record, package);
+        package.row_num = rows->value(rowNum).toInt();
+        readPackage(*rows, record, package);
         packages.append(package);
     }
     return true;

@@ -31,10 +31,6 @@ UpgradeAttemptState stateFromName(const QString& name) {
         if (name == QLatin1String(upgradeAttemptStateName(state))) return state;
     return UpgradeAttemptState::Running;
 }
-
-void bindAll(QSqlQuery& query, const QVariantList& binds) {
-    for (int i = 0; i < binds.size(); ++i) query.bindValue(i, binds.at(i));
-}
 }  // namespace
 
 QString Tab_UpgradeAttempt::stateCondition(UpgradeAttemptState state, qint32 stalledBefore,
@@ -99,6 +95,47 @@ bool Tab_UpgradeAttempt::progress(const QString& devSN, int percent, qint32 now)
     return false;
 }
 
+bool Tab_UpgradeAttempt::completedUnjudged(const QString& devSN, struUpgradeAttempt& attempt,
+                                           bool& found) {
+    PooledConnection connection;
+    if (!connection.isUsable()) {
+        qDebug("Open the database fail");
+        return false;
+    }
+    static const QString statement =
+        QStringLiteral(
+            "select %1 from Tab_UpgradeAttempt a where a.devSN=? and a.isCurrent<>0 "
+            "and a.completedAt>0 and a.outcome=''")
+            .arg(UpgradeAttemptColumns::selectList());
+    QSqlQuery& query = connection.prepare(statement);
+    query.bindValue(0, devSN);
+    if (!query.exec()) {
+        qDebug("query upgrade attempt fail");
+        return false;
+    }
+    found = query.next();
+    if (found) UpgradeAttemptColumns::read(query, 0, attempt);
+    return true;
+}
+
+bool Tab_UpgradeAttempt::judge(qint32 attemptId, const QString& outcome, qint32 now) {
+    PooledConnection connection;
+    if (!connection.isUsable()) {
+        qDebug("Open the database fail");
+        return false;
+    }
+    QSqlQuery query(connection.database());
+    query.prepare(
+        QStringLiteral("update Tab_UpgradeAttempt set outcome=?,outcomeAt=? where id=? and "
+                       "outcome=''"));
+    query.bindValue(0, outcome);
+    query.bindValue(1, now);
+    query.bindValue(2, attemptId);
+    if (query.exec()) return true;
+    qDebug("update upgrade attempt fail");
+    return false;
+}
+
 bool Tab_UpgradeAttempt::list(const Filter& filter, int offset, int limit, QList<Row>& rows,
                               int& total) {
     PooledConnection connection;
@@ -121,34 +158,32 @@ bool Tab_UpgradeAttempt::list(const Filter& filter, int offset, int limit, QList
                                   ? QString()
                                   : QStringLiteral(" where ") + where.join(QStringLiteral(" and "));
 
-    QSqlQuery count(connection.database());
-    count.setForwardOnly(true);
-    count.prepare(QStringLiteral("select count(*) from Tab_UpgradeAttempt a") + whereText);
-    bindAll(count, whereBinds);
-    if (!count.exec() || !count.next()) {
+    QSqlQuery* count = connection.read(
+        QStringLiteral("select count(*) from Tab_UpgradeAttempt a") + whereText, whereBinds);
+    if (!count || !count->next()) {
         qDebug("query upgrade attempt fail");
         return false;
     }
-    total = count.value(0).toInt();
+    total = count->value(0).toInt();
+    count->finish();
 
     QVariantList binds;
     const QString state = stateExpression(filter.stalledBefore, binds);
     binds << whereBinds << limit << offset;
-    QSqlQuery page(connection.database());
-    page.setForwardOnly(true);
-    page.prepare(QStringLiteral("select %1,%2 from Tab_UpgradeAttempt a%3 order by a.id desc "
-                                "limit ? offset ?")
-                     .arg(UpgradeAttemptColumns::selectList(), state, whereText));
-    bindAll(page, binds);
-    if (!page.exec()) {
+    QSqlQuery* page = connection.read(
+        QStringLiteral("select %1,%2 from Tab_UpgradeAttempt a%3 order by a.id desc "
+                       "limit ? offset ?")
+            .arg(UpgradeAttemptColumns::selectList(), state, whereText),
+        binds);
+    if (!page) {
         qDebug("query upgrade attempt fail");
         return false;
     }
     rows.clear();
-    while (page.next()) {
+    while (page->next()) {
         Row row;
-        UpgradeAttemptColumns::read(page, 0, row.attempt);
-        row.state = stateFromName(page.value(UpgradeAttemptColumns::count()).toString());
+        UpgradeAttemptColumns::read(*page, 0, row.attempt);
+        row.state = stateFromName(page->value(UpgradeAttemptColumns::count()).toString());
         rows << row;
     }
     return true;

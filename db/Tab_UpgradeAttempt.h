@@ -28,6 +28,10 @@ class Tab_UpgradeAttempt {
     // A progress report of the terminal's current open attempt; 100 completes it. False when the
     // statement failed; a terminal without an open attempt changes nothing.
     static bool progress(const QString& devSN, int percent, qint32 now);
+    // The terminal's current attempt when it has reported 100 and has no outcome yet; found
+    // tells whether there is one.
+    static bool completedUnjudged(const QString& devSN, struUpgradeAttempt& attempt, bool& found);
+    static bool judge(qint32 attemptId, const QString& outcome, qint32 now);
     // Newest first.
     static bool list(const Filter& filter, int offset, int limit, QList<Row>& rows, int& total);
 

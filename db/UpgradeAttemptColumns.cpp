@@ -37,6 +37,8 @@ constexpr Column kColumns[] = {
     {"lastProgressAt", &struUpgradeAttempt::lastProgressAt},
     {"completedAt", &struUpgradeAttempt::completedAt},
     {"isCurrent", &struUpgradeAttempt::isCurrent},
+    {"outcome", &struUpgradeAttempt::outcome},
+    {"outcomeAt", &struUpgradeAttempt::outcomeAt},
 };
 constexpr int kCount = static_cast<int>(sizeof kColumns / sizeof kColumns[0]);
 }  // namespace

@@ -13,7 +13,10 @@
 #include "db/Tab_DevicePresence.h"
 #include "db/Tab_Package.h"
 #include "db/Tab_UpgradeAttempt.h"
+#include "db/Tab_UpgradeDecision.h"
+#include "device/UpgradeDecision.h"
 #include "device/UpgradeMetrics.h"
+#include "device/UpgradeRules.h"
 
 namespace {
 qint32 now() {
@@ -64,7 +67,9 @@ QString DeviceActivity::terminalOf(qintptr socketId) {
     return m_connections.value(socketId).devSN;
 }
 
-void DeviceActivity::reported(qintptr socketId, const QString& devSN) {
+void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report) {
+    const QString& devSN = report.devSN;
+    bool completedHere = false;
     struDevicePresence presence;
     presence.devSN = devSN;
     presence.instance = m_instance;
@@ -80,10 +85,59 @@ void DeviceActivity::reported(qintptr socketId, const QString& devSN) {
                 ++it;
         }
         Connection& connection = m_connections[socketId];
-        if (connection.devSN != devSN) connection = Connection{devSN, presence.lastReport};
+        if (connection.devSN != devSN) connection = Connection{devSN, presence.lastReport, false};
         presence.connectedSince = connection.connectedSince;
+        completedHere = connection.completedHere;
     }
     if (!Tab_DevicePresence::recordReport(presence)) fail("DeviceActivity::reported", devSN);
+    if (!completedHere) judgeOutcome(report);
+}
+
+void DeviceActivity::judgeOutcome(const struDeviceInfo& report) {
+    struUpgradeAttempt attempt;
+    bool found = false;
+    if (!Tab_UpgradeAttempt::completedUnjudged(report.devSN, attempt, found)) {
+        fail("DeviceActivity::judgeOutcome", report.devSN);
+        return;
+    }
+    if (!found) return;
+    struPackageInfo package;
+    bool behind = false;
+    if (Tab_Package().getPackageById(attempt.packageId, package) &&
+        package.packageName == attempt.packageName) {
+        behind = packageHasNewerComponent(report, package);
+    } else {
+        // The package was replaced meanwhile: back on the versions it started from is behind.
+        behind = report.AppVersion == attempt.fromAppVersion &&
+                 report.McuVersion == attempt.fromMcuVersion &&
+                 report.FourGVersion == attempt.fromFourGVersion &&
+                 report.GnssVersion == attempt.fromGnssVersion &&
+                 report.SmartModule == attempt.fromSmartModule;
+    }
+    const char* outcome = behind ? kOutcomeReverted : kOutcomeSucceeded;
+    if (!Tab_UpgradeAttempt::judge(attempt.id, QLatin1String(outcome), now())) {
+        fail("DeviceActivity::judgeOutcome", report.devSN);
+        return;
+    }
+    getLogger("DeviceActivity")
+        ->info("{}, upgrade {} of {} to {}: {}", "DeviceActivity::judgeOutcome", attempt.id,
+               report.devSN.toStdString(), attempt.packageName.toStdString(), outcome);
+}
+
+void DeviceActivity::decided(const struDeviceInfo& report, bool hasPackage,
+                             const struPackageInfo& package, const UpgradeDecision& decision) {
+    struUpgradeDecision row;
+    row.devSN = report.devSN;
+    row.decidedAt = now();
+    row.devType = report.devType;
+    if (hasPackage) {
+        row.packageId = package.id;
+        row.packageName = package.packageName;
+    }
+    row.offered = decision.offered();
+    row.reason = QLatin1String(decisionReasonCode(decision.reason));
+    row.detail = decision.detail;
+    if (!Tab_UpgradeDecision::record(row)) fail("DeviceActivity::decided", report.devSN);
 }
 
 void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
@@ -114,7 +168,14 @@ void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
 }
 
 void DeviceActivity::progressed(qintptr socketId, int percent) {
-    const QString devSN = terminalOf(socketId);
+    QString devSN;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto connection = m_connections.find(socketId);
+        if (connection == m_connections.end()) return;
+        devSN = connection->devSN;
+        if (percent == 100) connection->completedHere = true;
+    }
     if (devSN.isEmpty()) return;
     UpgradeMetrics::instance().progressed(devSN, percent);
     if (!Tab_UpgradeAttempt::progress(devSN, percent, now()))

@@ -5,8 +5,14 @@
 #include <QHash>
 #include <QString>
 
+#include "model/struDeviceInfo.h"
+#include "model/struPackageInfo.h"
+
+struct UpgradeDecision;
+
 // What the console shows of the device conversation beyond the device table: each terminal's
-// last report time and presence, and the history of the upgrades handed out. The message
+// last report time and presence, the history of the upgrades handed out with their outcomes,
+// and the last upgrade decision with its reason. The message
 // handler calls one hook per event, on its own thread; the hooks only write the database, so
 // the conversation goes on as before when a write fails (one log line).
 class DeviceActivity {
@@ -20,8 +26,13 @@ class DeviceActivity {
     // Start-up: presence rows an earlier run of this instance left behind are stale.
     void clearStalePresence();
 
-    // An accepted report of the terminal on this connection.
-    void reported(qintptr socketId, const QString& devSN);
+    // An accepted report of the terminal on this connection. The first report after 100 on
+    // a later connection judges that upgrade: succeeded when it reports the package's versions,
+    // reverted when it is still behind.
+    void reported(qintptr socketId, const struDeviceInfo& report);
+    // The upgrade decision of a report; package is the type's, when hasPackage.
+    void decided(const struDeviceInfo& report, bool hasPackage, const struPackageInfo& package,
+                 const UpgradeDecision& decision);
     // The connection's terminal was handed the package download url.
     void upgradeStarted(qintptr socketId, const QString& url);
     // A progress report; 100 completes the attempt.
@@ -32,7 +43,10 @@ class DeviceActivity {
     struct Connection {
         QString devSN;
         qint32 connectedSince = 0;
+        // Reported 100 here: a report on the same connection comes before the install.
+        bool completedHere = false;
     };
+    void judgeOutcome(const struDeviceInfo& report);
     // The connection's terminal; empty when it has not reported.
     QString terminalOf(qintptr socketId);
 

@@ -40,6 +40,7 @@ RolloutState rolloutState(const RolloutQuery::Terminal& terminal, const struPack
     const bool forced = terminal.device.isAutoUpdate;
     if (!forced && !behind) return RolloutState::OnVersion;
     if (!terminal.online) return RolloutState::Offline;
-    const bool answered = forced || (!rules.manualMode && behind);
+    const bool answered = forced || (!rules.manualMode && behind &&
+                                     (!rules.planAllows || rules.planAllows(terminal)));
     return answered && rules.packageFileExists ? RolloutState::WouldUpgrade : RolloutState::Held;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "db/RolloutQuery.h"
 #include "model/struPackageInfo.h"
 
@@ -7,7 +9,8 @@
 enum class RolloutState {
     OnVersion,     // no attempt for this package, nothing newer in it, not forced
     WouldUpgrade,  // connected; its next report would be answered with this package
-    Held,          // connected and behind, but manual mode (or a missing package file) holds it
+    Held,          // connected and behind, but manual mode, the rollout plan (its stage is not
+                   // open, or the plan is paused or cancelled) or a missing package file holds it
     Downloading,   // attempt open and progressing
     Installing,    // reported 100, not yet reporting the new versions
     Done,          // reported 100 and now reports them
@@ -22,9 +25,11 @@ bool rolloutStateFromName(const QString& name, RolloutState& state);
 struct RolloutRules {
     bool manualMode = false;
     bool packageFileExists = true;
+    // With a rollout plan: whether the plan lets the terminal be offered the package now.
+    std::function<bool(const RolloutQuery::Terminal&)> planAllows;
 };
 
-// The upgrade decision of a report (forced flag, then manual mode, then the version rule)
-// applied to what is stored about the terminal.
+// The upgrade decision of a report (forced flag, then manual mode, then the version rule and the
+// rollout plan) applied to what is stored about the terminal.
 RolloutState rolloutState(const RolloutQuery::Terminal& terminal, const struPackageInfo& package,
                           const RolloutRules& rules);

@@ -15,7 +15,9 @@
 #include "db/Tab_Package.h"
 #include "device/DeviceActivity.h"
 #include "device/DeviceMetaTypes.h"
+#include "device/RolloutControl.h"
 #include "device/TerminalMetrics.h"
+#include "device/UpgradeDecision.h"
 #include "device/UpgradeRules.h"
 #include "files/FileOperation.h"
 #include "files/PathGuard.h"
@@ -64,25 +66,6 @@ quint32 firstPendingFileType(const struDeviceInfo& device) {
     return 0;
 }
 
-struct VersionStep {
-    QString struDeviceInfo::*deviceField;
-    QString struPackageInfo::*packageField;
-    const char* message;
-};
-
-// The order in which components decide an upgrade, with the message of one that does not.
-const VersionStep kVersionSteps[] = {
-    {&struDeviceInfo::AppVersion, &struPackageInfo::AppVersion,
-     "{}, 升级包App版本:{} 小于 设备App版本:{}"},
-    {&struDeviceInfo::FourGVersion, &struPackageInfo::FourGVersion,
-     "{}, 升级包4g版本:{} 小于 设备4g版本:{}"},
-    {&struDeviceInfo::McuVersion, &struPackageInfo::McuVersion,
-     "{}, 升级包mcu版本:{} 小于 设备mcu版本:{}"},
-    {&struDeviceInfo::GnssVersion, &struPackageInfo::GnssVersion,
-     "{}, 升级包GNSS版本:{} 小于 设备GNSS版本:{}"},
-    {&struDeviceInfo::SmartModule, &struPackageInfo::SmartModule,
-     "{}, 升级包智能模块版本:{} 小于 设备智能模块版本:{}"},
-};
 }  // namespace
 
 TcpDataMgtApi* TcpDataMgtApi::instance() {
@@ -213,6 +196,10 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
                 device.devId.toStdString(), devId.toStdString(), peerOf(socketId).toStdString());
             link.impostor = true;
             TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
+            UpgradeDecision refused;
+            refused.reason = DecisionReason::IdentityConflict;
+            refused.detail = QStringLiteral("device ID %1 from %2").arg(devId, peerOf(socketId));
+            DeviceActivity::instance()->decided(report, false, struPackageInfo(), refused);
             GetUpgradeFlag(socketId, packet, 0, QString());
             return;
         }
@@ -247,43 +234,32 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         }
         m_onlineDevices.insert(socketId, device);
     }
-    DeviceActivity::instance()->reported(socketId, report.devSN);
+    DeviceActivity::instance()->reported(socketId, report);
 
     struPackageInfo package;
-    const bool hasPackage = m_packageTable->getPackageByType(report.devType, package);
-    if (!registered && (!hasPackage || package.packagePath.isEmpty())) {
-        GetUpgradeFlag(socketId, packet, 0, QString());
-        return;
+    DecisionFacts facts;
+    facts.registered = registered;
+    facts.stored = &device;
+    facts.report = &report;
+    facts.hasPackage = m_packageTable->getPackageByType(report.devType, package);
+    facts.package = &package;
+    facts.packageServable =
+        facts.hasPackage && !package.packagePath.isEmpty() && packageServable(package);
+    facts.manualMode = m_param.ManualMode == 1;
+    const UpgradeDecision decision = decideUpgrade(
+        facts, [&package, &report] { return RolloutControl::verdict(package, report.devSN); });
+    DeviceActivity::instance()->decided(report, facts.hasPackage, package, decision);
+    switch (decision.answer) {
+        case UpgradeDecision::Answer::Upgrade:
+            BindUrlFile(package.packagePath, socketId, packet);
+            return;
+        case UpgradeDecision::Answer::NoUpgrade:
+            GetUpgradeFlag(socketId, packet, 0, QString());
+            return;
+        case UpgradeDecision::Answer::PendingTasks:
+            sendPendingTasks(socketId, packet, registered ? device : struDeviceInfo());
+            return;
     }
-    if (!hasPackage || package.packagePath.isEmpty() || !packageServable(package)) {
-        sendPendingTasks(socketId, packet, registered ? device : struDeviceInfo());
-        return;
-    }
-    if (registered && device.isAutoUpdate) {
-        BindUrlFile(package.packagePath, socketId, packet);
-        return;
-    }
-    if (m_param.ManualMode == 1) {
-        GetUpgradeFlag(socketId, packet, 0, QString());
-        return;
-    }
-    if (upgradeDue(report, package)) {
-        BindUrlFile(package.packagePath, socketId, packet);
-        return;
-    }
-    sendPendingTasks(socketId, packet, registered ? device : struDeviceInfo());
-}
-
-bool TcpDataMgtApi::upgradeDue(const struDeviceInfo& report, const struPackageInfo& package) {
-    for (const VersionStep& step : kVersionSteps) {
-        const QString& packageVersion = package.*step.packageField;
-        if (packageVersion.isEmpty()) continue;
-        const QString& deviceVersion = report.*step.deviceField;
-        if (CompareVersion(packageVersion, deviceVersion) > 0) return true;
-        logger()->info(step.message, "TcpDataMgtApi::readDataSlot", packageVersion.toStdString(),
-                       deviceVersion.toStdString());
-    }
-    return false;
 }
 
 bool TcpDataMgtApi::packageServable(const struPackageInfo& package) const {

@@ -84,8 +84,6 @@ class TcpDataMgtApi : public QObject {
     // The package file still as uploaded (it exists with the stored size: a stat, not a hash)
     // and an address that fits the answer; logs why not.
     bool packageServable(const struPackageInfo& package) const;
-    // Steps 7 c-f of the decision once the package exists: true when an upgrade is due.
-    bool upgradeDue(const struDeviceInfo& report, const struPackageInfo& package);
     void sendPendingTasks(qintptr socketId, const SocketPacket& header,
                           const struDeviceInfo& device);
     void sendAnswer(qintptr socketId, const SocketPacket& received, quint16 cmd,

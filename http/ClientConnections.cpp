@@ -53,8 +53,7 @@ struct ClientConnections::Client {
 
 static_assert(ClientConnections::kRetryAfterSeconds == 5, "kBusyReply says 5");
 
-ClientConnections::ClientConnections(event_base* base, ServerLimits& limits)
-    : m_base(base), m_limits(limits) {}
+ClientConnections::ClientConnections(ServerLimits& limits) : m_limits(limits) {}
 
 ClientConnections::~ClientConnections() {
     // Only connections that evhttp freed before they were attached are left: the bufferevent

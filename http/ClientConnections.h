@@ -28,7 +28,7 @@ class ClientConnections {
   public:
     using CloseListener = void (*)(evhttp_connection*, void*);
 
-    ClientConnections(event_base* base, ServerLimits& limits);
+    explicit ClientConnections(ServerLimits& limits);
     ~ClientConnections();
     ClientConnections(const ClientConnections&) = delete;
     ClientConnections& operator=(const ClientConnections&) = delete;
@@ -59,7 +59,6 @@ class ClientConnections {
     static void written(evbuffer* buffer, const evbuffer_cb_info* info, void* arg);
     static void closed(evhttp_connection* evcon, void* arg);
 
-    event_base* m_base;
     ServerLimits& m_limits;
     std::unordered_map<bufferevent*, std::unique_ptr<Client>> m_clients;
     std::unordered_map<evhttp_connection*, Client*> m_byConnection;  // attached ones

@@ -259,7 +259,7 @@ std::unique_ptr<EventLoop> HttpServer::openLoop(int listenFd) {
     evconnlistener_disable(loop->listener);
     loop->acceptPause = std::make_unique<AcceptPause>(loop->base, loop->listener, m_limits);
     if (!loop->acceptPause->isValid()) return failed("[startServer] create thread failed.");
-    loop->clients = std::make_unique<ClientConnections>(loop->base, m_limits);
+    loop->clients = std::make_unique<ClientConnections>(m_limits);
     evhttp_set_bevcb(loop->http, &ClientConnections::newConnection, loop->clients.get());
 
     if (m_tls) evhttp_set_bevcb(loop->http, &TlsContext::acceptingBufferevent, m_tls.get());

@@ -22,7 +22,14 @@ struct struUpgradeAttempt {
     qint32 lastProgressAt = 0;
     qint32 completedAt = 0;
     bool isCurrent = true;  // the terminal's newest attempt
+    // Judged at the first report after 100 on a later connection: kOutcomeSucceeded when it
+    // reports the package's versions, kOutcomeReverted when it is still behind; '' until then.
+    QString outcome;
+    qint32 outcomeAt = 0;
 };
+
+constexpr const char* kOutcomeSucceeded = "succeeded";
+constexpr const char* kOutcomeReverted = "reverted";
 
 // Where an attempt stands. A terminal that reported no progress for the stall time counts as
 // stalled; one whose newer attempt started before this one ended is superseded.

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config ninja-build
     qtbase5-dev libqt5sql5-sqlite libsqlite3-dev
+    libqt5sql5-psql libpq-dev postgresql postgresql-contrib  # the PostgreSQL driver and its tests
     libevent-dev libspdlog-dev libfmt-dev
     libsodium-dev libssl-dev openssl  # passwords and tokens; HTTPS on the management port
     libxlsxwriter-dev libminizip-dev libfreexl-dev

@@ -18,6 +18,10 @@ void AuditLog::record(const Caller& caller, const QString& address, const QStrin
     recordAs(caller.auditName(), address, route, action, summary);
 }
 
+void AuditLog::recordSystem(const QString& action, const QString& summary) {
+    recordAs(QStringLiteral("system"), QString(), QString(), action, summary);
+}
+
 void AuditLog::recordAs(const QString& account, const QString& address, const QString& route,
                         const QString& action, const QString& summary) {
     struAuditEntry entry;

@@ -11,7 +11,9 @@ struct Caller;
 //
 // Actions in use: login, login_failed, logout, password_change, package_upload, package_delete,
 // device_edit, device_import, forced_upgrade_clear, account_create, account_update,
-// account_delete, token_create, token_revoke, pin_release.
+// account_delete, token_create, token_revoke, pin_release, rollout_plan_set, rollout_resume,
+// rollout_advance, rollout_cancel; by the service itself (account "system"): rollout_pause,
+// rollout_advance, rollout_restart.
 class AuditLog {
   public:
     static void record(const ApiRequest& request, const QString& action, const QString& summary);
@@ -20,4 +22,6 @@ class AuditLog {
     // For a login or failed login, where the one acting is only the name that was typed.
     static void recordAs(const QString& account, const QString& address, const QString& route,
                          const QString& action, const QString& summary);
+    // For what the service did by itself: account "system", no address or route.
+    static void recordSystem(const QString& action, const QString& summary);
 };

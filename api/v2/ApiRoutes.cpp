@@ -10,6 +10,7 @@
 #include "api/v2/ExchangeRoutes.h"
 #include "api/v2/MetaRoutes.h"
 #include "api/v2/PackageRoutes.h"
+#include "api/v2/RolloutPlanRoutes.h"
 #include "api/v2/RolloutRoutes.h"
 #include "api/v2/TokenRoutes.h"
 #include "api/v2/UpgradeRoutes.h"
@@ -32,6 +33,7 @@ const ApiRouter& apiRouter() {
         upgradeRoutes(),
         packageRoutes(),
         rolloutRoutes(),
+        rolloutPlanRoutes(),
     });
     return router;
 }

@@ -14,9 +14,11 @@
 #include "api/v2/RouteReplies.h"
 #include "api/v2/StallClock.h"
 #include "api/v2/UpgradeAttemptJson.h"
+#include "api/v2/UpgradeDecisionJson.h"
 #include "core/LocalParaMgt.h"
 #include "db/DeviceColumns.h"
 #include "db/Tab_UpgradeAttempt.h"
+#include "db/Tab_UpgradeDecision.h"
 #include "files/CollectedFiles.h"
 
 namespace {
@@ -82,6 +84,10 @@ ApiReply oneDevice(const ApiRequest& request) {
     for (const Tab_UpgradeAttempt::Row& attempt : attempts)
         upgrades.append(UpgradeAttemptJson::row(attempt));
 
+    struUpgradeDecision decision;
+    const Tab_UpgradeDecision::Result decided = Tab_UpgradeDecision::get(devSN, decision);
+    if (decided == Tab_UpgradeDecision::Result::Failed) return RouteReplies::databaseFailed();
+
     struLocalParam param;
     LocalParaMgt::instance()->readLocalParam(param);
     QJsonArray files;
@@ -90,6 +96,9 @@ ApiReply oneDevice(const ApiRequest& request) {
     return RouteReplies::ok({{"device", DeviceJson::row(rows.first())},
                              {"upgrades", upgrades},
                              {"upgradeCount", attemptCount},
+                             {"decision", decided == Tab_UpgradeDecision::Result::Found
+                                              ? QJsonValue(UpgradeDecisionJson::row(decision))
+                                              : QJsonValue()},
                              {"files", files}});
 }
 
@@ -122,6 +131,10 @@ QJsonObject oneDoc() {
          {"upgrades", OperationDoc::arrayOf(OperationDoc::ref("UpgradeAttempt"))},
          {"upgradeCount", QJsonObject{{"type", "integer"},
                                       {"description", "all attempts; the newest 100 are listed"}}},
+         {"decision",
+          QJsonObject{{"nullable", true},
+                      {"description", "the upgrade decision at its last report; null before one"},
+                      {"allOf", QJsonArray{OperationDoc::ref("UpgradeDecision")}}}},
          {"files", OperationDoc::arrayOf(OperationDoc::ref("CollectedFile"))}});
     return {{"parameters", QJsonArray{OperationDoc::pathParam("devSN", "serial number", "SN0001")}},
             {"responses", QJsonObject{{"200", OperationDoc::json("The terminal", body)},
@@ -131,7 +144,8 @@ QJsonObject oneDoc() {
 
 QByteArray schemas() {
     QJsonObject all = DeviceJson::schemas();
-    for (const QJsonObject& more : {UpgradeAttemptJson::schemas(), CollectedFileJson::schemas()})
+    for (const QJsonObject& more : {UpgradeAttemptJson::schemas(), CollectedFileJson::schemas(),
+                                    UpgradeDecisionJson::schemas()})
         for (auto it = more.begin(); it != more.end(); ++it) all.insert(it.key(), it.value());
     return QJsonDocument(all).toJson(QJsonDocument::Compact);
 }
@@ -146,7 +160,8 @@ ApiGroup deviceQueryRoutes() {
          QStringLiteral("Terminals a page at a time: search, filters, any order"), listDevices,
          OperationDoc::text(listDoc())},
         {"GET", QStringLiteral("/KORVA/v2/devices/{devSN}"), Role::Viewer,
-         QStringLiteral("One terminal: stored columns, presence, upgrade history, collected files"),
+         QStringLiteral("One terminal: stored columns, presence, upgrade history, last upgrade "
+                        "decision, collected files"),
          oneDevice, OperationDoc::text(oneDoc())},
     };
     return group;

@@ -13,15 +13,17 @@
 
 #include "api/JsonText.h"
 #include "db/ColumnKind.h"
+#include "db/RecordColumns.h"
 
 // A record's members as the v2 documents show them, described once: the same list writes a
 // record's JSON object and its OpenAPI schema.
 template <typename T>
 struct JsonField {
     QString name;
-    QString type;  // "string", "integer" or "boolean"
+    QString type;  // "string", "integer", "number", "boolean" or "object"
     QString description;
     std::function<QJsonValue(const T&)> get;
+    bool nullable = false;
 };
 
 template <typename T>
@@ -83,6 +85,7 @@ QJsonObject recordSchema(const JsonFields<T>& fields) {
     for (const JsonField<T>& field : fields) {
         QJsonObject property{{"type", field.type}};
         if (!field.description.isEmpty()) property.insert("description", field.description);
+        if (field.nullable) property.insert("nullable", true);
         properties.insert(field.name, property);
         required.append(field.name);
     }
@@ -124,5 +127,16 @@ JsonFields<T> columnFields() {
             {QString::fromLatin1(Columns::name(i)), jsonType(kind), QString(),
              [i, kind](const T& record) { return jsonValue(kind, Columns::value(record, i)); }});
     }
+    return fields;
+}
+
+// The fields of a table's described columns, in column order.
+template <typename T>
+JsonFields<T> recordColumnFields(const RecordColumns<T>& columns) {
+    JsonFields<T> fields;
+    for (const RecordColumn<T>& column : columns.columns())
+        fields.push_back(
+            {QString::fromLatin1(column.name), jsonType(column.kind), QString(),
+             [column](const T& record) { return jsonValue(column.kind, column.value(record)); }});
     return fields;
 }

@@ -1,5 +1,6 @@
 #include "api/v2/RolloutRoutes.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -10,19 +11,26 @@
 #include "api/v2/PackageRoutes.h"
 #include "api/v2/RouteReplies.h"
 #include "api/v2/StallClock.h"
+#include "api/v2/UpgradeDecisionJson.h"
 #include "core/LocalParaMgt.h"
 #include "db/DeviceColumns.h"
 #include "db/DeviceListQuery.h"
+#include "db/Tab_UpgradeDecision.h"
+#include "device/RolloutBucket.h"
+#include "device/RolloutControl.h"
+#include "device/RolloutPlanRules.h"
 #include "device/RolloutState.h"
 
 namespace {
 struct Rollout {
     struPackageInfo package;
     RolloutRules rules;
+    bool planned = false;
+    struRolloutPlan plan;
 };
 
-// The package and the rules its terminals are judged by: the service's mode and whether a
-// report could be handed the file at all.
+// The package and the rules its terminals are judged by: the service's mode, whether a report
+// could be handed the file at all, and the package's rollout plan.
 bool rolloutOf(const ApiRequest& request, Rollout& rollout, ApiReply& failure) {
     if (!storedPackage(request.params.value(QStringLiteral("id")), rollout.package, failure))
         return false;
@@ -30,7 +38,34 @@ bool rolloutOf(const ApiRequest& request, Rollout& rollout, ApiReply& failure) {
     LocalParaMgt::instance()->readLocalParam(param);
     rollout.rules.manualMode = param.ManualMode == 1;
     rollout.rules.packageFileExists = packageFileStored(rollout.package);
+    switch (RolloutControl::current(rollout.package, rollout.plan,
+                                    static_cast<qint32>(QDateTime::currentSecsSinceEpoch()))) {
+        case Tab_RolloutPlan::Result::Failed:
+            failure = RouteReplies::databaseFailed();
+            return false;
+        case Tab_RolloutPlan::Result::Missing:
+            return true;
+        case Tab_RolloutPlan::Result::Done:
+            break;
+    }
+    rollout.planned = true;
+    rollout.rules.planAllows = [&rollout](const RolloutQuery::Terminal& t) {
+        return RolloutPlanRules::offers(
+            rollout.plan,
+            RolloutPlanRules::stageOf(rollout.plan, rolloutBucket(rollout.package, t.device.devSN),
+                                      t.listedPosition));
+    };
     return true;
+}
+
+// Every terminal of the package's type with its number: alike ones as one without a plan, one
+// by one with a plan (its stage depends on the serial number).
+bool visitTerminals(const Rollout& rollout,
+                    const std::function<void(const RolloutQuery::Terminal&, int)>& visit) {
+    if (!rollout.planned) return RolloutQuery::groups(rollout.package, stalledBefore(), visit);
+    return RolloutQuery::forEach(
+        rollout.package, stalledBefore(),
+        [&visit](const RolloutQuery::Terminal& terminal) { visit(terminal, 1); }, true);
 }
 
 QStringList stateNames() {
@@ -46,21 +81,27 @@ ApiReply counts(const ApiRequest& request) {
     if (!rolloutOf(request, rollout, failure)) return failure;
     int byState[kRolloutStateCount] = {};
     int total = 0;
-    if (!RolloutQuery::groups(
-            rollout.package, stalledBefore(),
-            [&](const RolloutQuery::Terminal& terminal, int count) {
-                byState[static_cast<int>(rolloutState(terminal, rollout.package, rollout.rules))] +=
-                    count;
-                total += count;
-            }))
+    if (!visitTerminals(rollout, [&](const RolloutQuery::Terminal& terminal, int count) {
+            byState[static_cast<int>(rolloutState(terminal, rollout.package, rollout.rules))] +=
+                count;
+            total += count;
+        }))
         return RouteReplies::databaseFailed();
     QJsonObject countsJson;
     for (int i = 0; i < kRolloutStateCount; ++i)
         countsJson.insert(rolloutStateName(static_cast<RolloutState>(i)), byState[i]);
+    QList<QPair<QString, int>> decided;
+    if (!Tab_UpgradeDecision::countByReason(rollout.package.deviceType, decided))
+        return RouteReplies::databaseFailed();
+    QJsonObject reasons;
+    for (const QString& code : UpgradeDecisionJson::reasonCodes()) reasons.insert(code, 0);
+    for (const auto& count : decided) reasons.insert(count.first, count.second);
     return RouteReplies::ok({{"package", PackageJson::row(rollout.package)},
                              {"manualMode", rollout.rules.manualMode},
+                             {"planned", rollout.planned},
                              {"total", total},
-                             {"counts", countsJson}});
+                             {"counts", countsJson},
+                             {"reasons", reasons}});
 }
 
 ApiReply terminalsInState(const ApiRequest& request) {
@@ -78,12 +119,14 @@ ApiReply terminalsInState(const ApiRequest& request) {
     page.bySerials = true;
     int total = 0;
     if (!RolloutQuery::forEach(
-            rollout.package, stalledBefore(), [&](const RolloutQuery::Terminal& terminal) {
+            rollout.package, stalledBefore(),
+            [&](const RolloutQuery::Terminal& terminal) {
                 if (rolloutState(terminal, rollout.package, rollout.rules) != wanted) return;
                 if (total >= paging.offset && page.serials.size() < paging.limit)
                     page.serials << terminal.device.devSN;
                 ++total;
-            }))
+            },
+            rollout.planned))
         return RouteReplies::databaseFailed();
 
     QJsonArray items;
@@ -109,18 +152,27 @@ QJsonObject countsDoc() {
     QJsonObject perState;
     for (const QString& name : stateNames())
         perState.insert(name, QJsonObject{{"type", "integer"}});
+    QJsonObject perReason;
+    for (const QString& code : UpgradeDecisionJson::reasonCodes())
+        perReason.insert(code, QJsonObject{{"type", "integer"}});
+    QJsonObject reasons = OperationDoc::object(perReason);
+    reasons.insert("description",
+                   "per reason code (see UpgradeDecision), the terminals of the package's type "
+                   "whose last report was decided so");
     const QJsonObject body = OperationDoc::object(
         {{"package", OperationDoc::ref("Package")},
          {"manualMode", QJsonObject{{"type", "boolean"}}},
+         {"planned", QJsonObject{{"type", "boolean"}, {"description", "it has a rollout plan"}}},
          {"total", QJsonObject{{"type", "integer"},
                                {"description", "terminals of the package's device type"}}},
-         {"counts", OperationDoc::object(perState)}});
+         {"counts", OperationDoc::object(perState)},
+         {"reasons", reasons}});
     return {{"description",
              "Each terminal of the package's type in one state: downloading or stalled (its "
              "current attempt is for this package and open), installing (reported 100, still "
              "reports older versions) or done; without such an attempt onVersion (nothing newer, "
              "not forced), offline, wouldUpgrade (its next report gets this package: forced, or "
-             "a newer component outside manual mode) or held."},
+             "a newer component outside manual mode where the rollout plan lets it) or held."},
             {"parameters", QJsonArray{OperationDoc::pathParam("id", "package id", "1")}},
             {"responses", QJsonObject{{"200", OperationDoc::json("Counts by state", body)},
                                       {"404", OperationDoc::error("No such package")},
@@ -154,8 +206,8 @@ QJsonObject terminalsDoc() {
 
 QByteArray schemas() {
     QJsonObject all = DeviceJson::schemas();
-    const QJsonObject package = PackageJson::schemas();
-    for (auto it = package.begin(); it != package.end(); ++it) all.insert(it.key(), it.value());
+    for (const QJsonObject& more : {PackageJson::schemas(), UpgradeDecisionJson::schemas()})
+        for (auto it = more.begin(); it != more.end(); ++it) all.insert(it.key(), it.value());
     return QJsonDocument(all).toJson(QJsonDocument::Compact);
 }
 }  // namespace

@@ -56,15 +56,18 @@ TEST_F(LocalParaMgtTest, TimeOutsOutsideTheirRangeFallBackTo600) {
     }
 }
 
-TEST_F(LocalParaMgtTest, StallMinutesTakeFractionsAndFallBackTo30) {
+TEST_F(LocalParaMgtTest, StallAndRolloutTimesTakeFractionsAndFallBackTo30) {
     EXPECT_EQ(read().UpgradeStallMinutes, 30.0);  // absent
+    EXPECT_EQ(read().RolloutCheckSeconds, 30.0);
     const struct {
         QVariant value;
         double expected;
     } cases[] = {{"0.05", 0.05}, {45, 45.0}, {0, 30.0}, {-1, 30.0}, {"abc", 30.0}};
     for (const auto& c : cases) {
-        writeKeys({{"UpgradeStallMinutes", c.value}});
+        writeKeys({{"UpgradeStallMinutes", c.value}, {"RolloutCheckSeconds", c.value}});
         EXPECT_DOUBLE_EQ(read().UpgradeStallMinutes, c.expected)
+            << c.value.toString().toStdString();
+        EXPECT_DOUBLE_EQ(read().RolloutCheckSeconds, c.expected)
             << c.value.toString().toStdString();
     }
 }

@@ -7,13 +7,17 @@
 
 #include <gtest/gtest.h>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QSet>
+#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStringList>
 
 #include "core/AppDir.h"
 #include "db/DbSchema.h"
+#include "db/PooledConnection.h"
 #include "db/SQLiteDb.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_Package.h"
@@ -129,6 +133,7 @@ TEST(SQLiteDbTest, ConnectionMovesBetweenThreadsWithoutQtRefusingIt) {
 }
 
 TEST(SQLiteDbTest, ConnectionsWaitForLocksAndUseWriteAheadLog) {
+    if (testingPostgreSQL()) GTEST_SKIP() << "settings of SQLite connections";
     QSqlDatabase connection = SQLiteDb::instance()->openConnection();
     ASSERT_TRUE(connection.isOpen());
     {
@@ -208,6 +213,7 @@ int connectionThatNoLongerOpens(const QString& dir) {
 // Closing waits for every borrowed connection; afterwards nothing is handed out.
 int closeAll(const QString& dir) {
     FRESH_CHECK(QDir().mkpath(dir), 1);
+    writeTestDbConfig(dir);
     setApplicationDirectoryForTesting(dir);
     SQLiteDb* pool = SQLiteDb::instance();
     QSqlDatabase kept = pool->openConnection();
@@ -224,25 +230,63 @@ int closeAll(const QString& dir) {
     return 0;
 }
 
+// PostgreSQL: a server that cannot be reached gives invalid connections at once, keeps nothing
+// registered and is logged once; when it can be reached the pool opens connections again.
+int unreachableServer(const QString& dir) {
+    const QString appDir = dir + QStringLiteral("/app");
+    const QString socket = dir + QStringLiteral("/socket");
+    FRESH_CHECK(QDir().mkpath(appDir), 1);
+    writeTestDbConfig(appDir);
+    QSettings(appDir + QStringLiteral("/config.ini"), QSettings::IniFormat)
+        .setValue(QStringLiteral("LocalParam/DbHost"), socket);
+    setApplicationDirectoryForTesting(appDir);
+    MessageCapture capture;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 2 * SQLiteDb::kMaxConnections; ++i) {
+        QSqlDatabase connection = SQLiteDb::instance()->openConnection();
+        FRESH_CHECK(!connection.isValid(), 2);
+    }
+    FRESH_CHECK(clock.elapsed() < 3000, 3);  // no wait for a server that is not there
+    FRESH_CHECK(QSqlDatabase::connectionNames().isEmpty(), 4);
+    FRESH_CHECK(capture.lines().filter("[SQLiteDb] the database is away").size() == 1, 5);
+    QList<struDeviceInfo> devices;
+    FRESH_CHECK(!Tab_DeviceInfo().getAllDevices(devices), 6);
+
+    FRESH_CHECK(QFile::link(testClusterDir(), socket), 7);
+    QSqlDatabase connection;
+    while (!connection.isValid() && clock.elapsed() < 20000)
+        connection = SQLiteDb::instance()->openConnection();
+    FRESH_CHECK(connection.isOpen(), 8);
+    FRESH_CHECK(connection.connectionName() == QStringLiteral("Connection-1"), 9);
+    FRESH_CHECK(capture.lines().filter("[SQLiteDb] the database is back").size() == 1, 10);
+    return 0;
+}
+
 struct FreshScenario {
     const char* name;
     int (*run)(const QString& dir);
+    bool postgres;  // the scenario's database, where it is not both
 };
 
 class SQLiteDbDeathTest : public ::testing::TestWithParam<FreshScenario> {};
 
 TEST_P(SQLiteDbDeathTest, EndsWithoutAFailedCheck) {
+    if (testingPostgreSQL() != GetParam().postgres && GetParam().run != closeAll)
+        GTEST_SKIP() << "a scenario of the other database";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(std::exit(runFresh(GetParam().run)), ::testing::ExitedWithCode(0), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Pool, SQLiteDbDeathTest,
-    ::testing::Values(FreshScenario{"UnopenableDatabaseGivesInvalidConnectionsAndNoStuckPool",
-                                    unopenableDatabase},
-                      FreshScenario{"ConnectionThatNoLongerOpensIsDropped",
-                                    connectionThatNoLongerOpens},
-                      FreshScenario{"CloseAllWaitsForBorrowedConnectionsThenRefuses", closeAll}),
+    ::testing::Values(
+        FreshScenario{"UnopenableDatabaseGivesInvalidConnectionsAndNoStuckPool", unopenableDatabase,
+                      false},
+        FreshScenario{"ConnectionThatNoLongerOpensIsDropped", connectionThatNoLongerOpens, false},
+        FreshScenario{"CloseAllWaitsForBorrowedConnectionsThenRefuses", closeAll, false},
+        FreshScenario{"UnreachableServerGivesInvalidConnectionsUntilItIsThere", unreachableServer,
+                      true}),
     [](const ::testing::TestParamInfo<FreshScenario>& info) { return info.param.name; });
 
 TEST(SQLiteDbTest, ClosedConnectionIsReopenedWithFreshStatements) {
@@ -265,8 +309,81 @@ TEST(SQLiteDbTest, ClosedConnectionIsReopenedWithFreshStatements) {
     held = borrowAll();
     for (const QSqlDatabase& connection : held) {
         QSqlQuery query(connection);
+        // Settings applied again on reopen.
+        if (testingPostgreSQL()) {
+            ASSERT_TRUE(query.exec(QStringLiteral("show application_name")) && query.next());
+            EXPECT_EQ(query.value(0).toString(), QStringLiteral("wayfarer"));
+            continue;
+        }
         ASSERT_TRUE(query.exec(QStringLiteral("PRAGMA synchronous")) && query.next());
-        EXPECT_EQ(query.value(0).toInt(), 1);  // settings applied again on reopen
+        EXPECT_EQ(query.value(0).toInt(), 1);  // NORMAL
     }
     giveBackAll(held);
+}
+
+// PostgreSQL: connections the server ended, idle or in use, are opened again; a read on one runs
+// again, a write fails and writes nothing; the outage is logged once and its end once.
+TEST(SQLiteDbTest, ConnectionsTheServerEndedAreOpenedAgain) {
+    if (!testingPostgreSQL()) GTEST_SKIP() << "SQLite connections are never ended by a server";
+    const QString away = QStringLiteral("[SQLiteDb] the database is away");
+    const QString back = QStringLiteral("[SQLiteDb] the database is back");
+    ASSERT_TRUE(DbSchema::ensure());
+    ASSERT_TRUE(sqlExec(QStringLiteral("delete from Tab_DeviceInfo")));
+    struDeviceInfo device;
+    device.devSN = QStringLiteral("SN-KEPT");
+    Tab_DeviceInfo table;
+    ASSERT_TRUE(table.insertDevice(device));
+    QList<QSqlDatabase> held = borrowAll();
+    giveBackAll(held);
+    // Each ended before the statement returns.
+    const QString endAll =
+        QStringLiteral(
+            "select pg_terminate_backend(pid,10000) from pg_stat_activity where datname='%1'")
+            .arg(testDatabaseName());
+    QString error;
+
+    ASSERT_TRUE(clusterExec(endAll, error)) << error.toStdString();
+    {
+        MessageCapture capture;
+        for (int i = 0; i < SQLiteDb::kMaxConnections; ++i) {
+            struDeviceInfo read;
+            EXPECT_EQ(table.getDeviceBySN(read, device.devSN), Tab_DeviceInfo::RowState::Found);
+        }
+        const QStringList lines = capture.lines();
+        EXPECT_EQ(lines.filter(away).size(), 1) << lines.join('\n').toStdString();
+        EXPECT_EQ(lines.filter(back).size(), 1) << lines.join('\n').toStdString();
+        EXPECT_TRUE(lines.filter(QStringLiteral("Unable to free statement")).isEmpty());
+    }
+
+    const auto endThis = [&](PooledConnection& connection) {
+        QSqlQuery pid(connection.database());
+        ASSERT_TRUE(pid.exec(QStringLiteral("select pg_backend_pid()")) && pid.next());
+        ASSERT_TRUE(clusterExec(
+            QStringLiteral("select pg_terminate_backend(%1,10000)").arg(pid.value(0).toInt()),
+            error))
+            << error.toStdString();
+    };
+    {
+        MessageCapture capture;
+        PooledConnection connection;
+        ASSERT_TRUE(connection.isUsable());
+        endThis(connection);
+        QSqlQuery& count = connection.prepare(
+            QStringLiteral("select count(*) from Tab_DeviceInfo where devSN=:devSN"));
+        count.bindValue(QStringLiteral(":devSN"), device.devSN);
+        QSqlQuery* rows = connection.read(count);
+        ASSERT_NE(rows, nullptr);
+        ASSERT_TRUE(rows->next());
+        EXPECT_EQ(rows->value(0).toInt(), 1);
+
+        endThis(connection);
+        QSqlQuery& write = connection.prepare(
+            QStringLiteral("update Tab_DeviceInfo set AppVersion='lost' where devSN=:devSN"));
+        write.bindValue(QStringLiteral(":devSN"), device.devSN);
+        EXPECT_FALSE(write.exec());
+        EXPECT_TRUE(capture.lines().filter(QStringLiteral("Unable to free statement")).isEmpty());
+    }
+    struDeviceInfo read;
+    ASSERT_EQ(table.getDeviceBySN(read, device.devSN), Tab_DeviceInfo::RowState::Found);
+    EXPECT_EQ(read.AppVersion, QString(""));
 }

@@ -19,6 +19,7 @@ struct Case {
     bool manual;
     bool fileExists;
     RolloutState expected;
+    bool planHolds = false;  // the rollout plan does not let it be offered now
 };
 }  // namespace
 
@@ -34,6 +35,9 @@ TEST(RolloutState, Table) {
         {"forced on version", kNew, true, true, Attempt::None, false, true, S::WouldUpgrade},
         {"forced, away", kNew, true, false, Attempt::None, false, true, S::Offline},
         {"behind, no package file", kOld, false, true, Attempt::None, false, false, S::Held},
+        {"behind, the plan holds it", kOld, false, true, Attempt::None, false, true, S::Held, true},
+        {"forced beats the plan", kOld, true, true, Attempt::None, false, true, S::WouldUpgrade,
+         true},
         {"empty version is never behind", "", false, true, Attempt::None, false, true,
          S::OnVersion},
         {"downloading", kOld, false, true, Attempt::Running, false, true, S::Downloading},
@@ -59,6 +63,7 @@ TEST(RolloutState, Table) {
         RolloutRules rules;
         rules.manualMode = c.manual;
         rules.packageFileExists = c.fileExists;
+        if (c.planHolds) rules.planAllows = [](const RolloutQuery::Terminal&) { return false; };
         EXPECT_EQ(rolloutStateName(rolloutState(terminal, package, rules)),
                   std::string(rolloutStateName(c.expected)))
             << c.name;

@@ -4,56 +4,28 @@
 #include <QDirIterator>
 #include <QtEndian>
 
-#include "codec/SocketPacketHandler.h"
-#include "codec/TerminalPackets.h"
-#include "tests/support/FakeTerminal.h"
+#include "tests/support/TerminalConnection.h"
 #include "tests/support/WebServiceFixture.h"
 
 namespace {
 
-// One terminal connection speaking whole packets under its own device ID.
-class Link {
+// A terminal of type T1 on its own connection, with the file chunks it may send.
+class Link : public TerminalConnection {
   public:
-    Link(quint16 port, QByteArray devId) : m_devId(std::move(devId)) {
-        m_connected = m_socket.connectTo(port);
-    }
-    bool connected() const { return m_connected; }
-    quint16 localPort() const { return m_socket.localPort(); }
-
-    bool send(quint16 cmd, const QByteArray& body) {
-        return m_socket.write(TerminalPackets::frame(cmd, m_devId, ++m_serial, body));
-    }
+    using TerminalConnection::report;
+    using TerminalConnection::TerminalConnection;
     bool report(const QString& devSN, const QString& plate = "A-1") {
         TerminalIdentity id;
         id.devSN = devSN;
         id.devType = "T1";
         id.LicensePlateNumber = plate;
         id.AppVersion = "V5.3.0 build220711";
-        return send(0x0001, TerminalPackets::reportBody(id, false));
+        return report(id);
     }
     bool chunk(quint32 type, const QByteArray& name, quint32 c1, quint32 c2,
                const QByteArray& data) {
         return send(0x0004, TerminalPackets::fileChunkBody(type, name, c1, c2, 1, 1, data));
     }
-    // The next whole answer; cmd 0 when none came in time.
-    SocketPacket next(int timeoutMs = 5000) {
-        SocketPacket packet;
-        if (!m_socket.waitForData(40, timeoutMs)) return packet;
-        const QByteArray& head = m_socket.received();
-        const int length =
-            42 + ((static_cast<quint8>(head[38]) << 8) | static_cast<quint8>(head[39]));
-        if (!m_socket.waitForData(length, timeoutMs) ||
-            SocketPacketHandler().DataParse(m_socket.take(length), packet) != 0)
-            packet.cmd = 0;
-        return packet;
-    }
-    bool silent(int ms = 500) { return !m_socket.waitForData(1, ms); }
-
-  private:
-    FakeTerminal m_socket;
-    QByteArray m_devId;
-    quint16 m_serial = 0;
-    bool m_connected = false;
 };
 
 quint32 u32(const SocketPacket& packet) {

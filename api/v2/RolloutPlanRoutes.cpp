@@ -1,0 +1,179 @@
+#include "api/v2/RolloutPlanRoutes.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include "api/auth/AuditLog.h"
+#include "api/v2/DeviceFilterParams.h"
+#include "api/v2/OperationDoc.h"
+#include "api/v2/PackageRoutes.h"
+#include "api/v2/RolloutPlanBody.h"
+#include "api/v2/RolloutPlanJson.h"
+#include "api/v2/RouteReplies.h"
+#include "api/v2/StallClock.h"
+#include "device/RolloutControl.h"
+
+namespace {
+using Result = RolloutControl::Result;
+
+ApiReply planOf(const struPackageInfo& package) {
+    RolloutPlanView view;
+    switch (RolloutControl::current(package, view.plan,
+                                    static_cast<qint32>(QDateTime::currentSecsSinceEpoch()))) {
+        case Tab_RolloutPlan::Result::Missing:
+            return RouteReplies::notFound(QStringLiteral("该升级包没有发布计划"));
+        case Tab_RolloutPlan::Result::Failed:
+            return RouteReplies::databaseFailed();
+        case Tab_RolloutPlan::Result::Done:
+            break;
+    }
+    if (!RolloutProgress::count(view.plan, package, stalledBefore(), view.progress, view.outside))
+        return RouteReplies::databaseFailed();
+    return RouteReplies::ok(RolloutPlanJson::plan(view));
+}
+
+ApiReply getPlan(const ApiRequest& request) {
+    struPackageInfo package;
+    ApiReply failure;
+    if (!storedPackage(request.params.value(QStringLiteral("id")), package, failure))
+        return failure;
+    return planOf(package);
+}
+
+// "1 (SN0001, ...), 1%, 10%, 100%; pause at 3 failures, 10%", for the audit trail.
+QString planSummary(const struPackageInfo& package, const struRolloutPlan& plan) {
+    QStringList stages;
+    for (const struRolloutStage& stage : plan.stages)
+        stages << (stage.sharePoints > 0 ? QStringLiteral("%1%").arg(stage.sharePoints / 100.0)
+                                         : QStringLiteral("列出%1台").arg(stage.listed));
+    return QStringLiteral("升级包 %1 (%2) 发布计划：%3；暂停条件：失败%4台、失败比例%5%")
+        .arg(package.id)
+        .arg(package.packageName, stages.join(QStringLiteral(", ")))
+        .arg(plan.pauseAtFailures)
+        .arg(plan.pauseAtFailurePercent);
+}
+
+ApiReply putPlan(const ApiRequest& request) {
+    struPackageInfo package;
+    ApiReply failure;
+    if (!storedPackage(request.params.value(QStringLiteral("id")), package, failure))
+        return failure;
+    QJsonObject body;
+    if (!RouteReplies::bodyObject(request, body, failure)) return failure;
+    struRolloutPlan plan;
+    QList<QPair<QString, int>> listed;
+    QString error;
+    if (!RolloutPlanBody::read(body, package, plan, listed, error))
+        return RouteReplies::badRequest(error);
+    if (!RolloutControl::replace(package, plan, listed, request.account))
+        return RouteReplies::databaseFailed();
+    AuditLog::record(request, QStringLiteral("rollout_plan_set"), planSummary(package, plan));
+    return planOf(package);
+}
+
+using Change = Result (*)(const struPackageInfo&, QString&);
+
+ApiReply change(const ApiRequest& request, const char* action, Change run) {
+    struPackageInfo package;
+    ApiReply failure;
+    if (!storedPackage(request.params.value(QStringLiteral("id")), package, failure))
+        return failure;
+    QString summary;
+    switch (run(package, summary)) {
+        case Result::Done:
+            AuditLog::record(request, QLatin1String(action), summary);
+            return planOf(package);
+        case Result::NoPlan:
+            return RouteReplies::notFound(QStringLiteral("该升级包没有发布计划"));
+        case Result::Conflict:
+            return ApiReply::error(
+                409, QStringLiteral("conflict"),
+                summary.isEmpty() ? QStringLiteral("发布计划刚被修改，请刷新后重试") : summary);
+        case Result::Failed:
+            break;
+    }
+    return RouteReplies::databaseFailed();
+}
+
+Result resume(const struPackageInfo& package, QString& summary) {
+    return RolloutControl::resume(package, stalledBefore(), summary);
+}
+
+QJsonObject planResponses(const QString& success) {
+    return {{"200", OperationDoc::json(success, OperationDoc::ref("RolloutPlan"))},
+            {"404", OperationDoc::error("No such package, or it has no plan")},
+            {"500", OperationDoc::error("The database failed")}};
+}
+
+QJsonArray idParameter() {
+    return QJsonArray{OperationDoc::pathParam("id", "package id", "1")};
+}
+
+QJsonObject getDoc() {
+    return {{"description",
+             "Counts of each stage over the terminals of the package's type; pause is set "
+             "while the rollout is paused."},
+            {"parameters", idParameter()},
+            {"responses", planResponses("The plan with each stage's progress")}};
+}
+
+QJsonObject putDoc() {
+    QJsonObject responses = planResponses("The plan, running from its first stage");
+    responses.insert("400", OperationDoc::error("The plan is not valid"));
+    return {{"description",
+             "Replaces the package's plan; the rollout starts again from its first stage. "
+             "Without a plan a package goes to every terminal of its type, as before. Another "
+             "upload for the type starts the plan again from its first stage."},
+            {"parameters", idParameter()},
+            {"requestBody", OperationDoc::jsonBody(OperationDoc::ref("RolloutPlanInput"),
+                                                   RolloutPlanBody::example())},
+            {"responses", responses}};
+}
+
+QJsonObject changeDoc(const QString& description, const QString& conflict) {
+    QJsonObject responses = planResponses("The plan after the change");
+    responses.insert("409", OperationDoc::error(conflict));
+    return {{"description", description}, {"parameters", idParameter()}, {"responses", responses}};
+}
+
+QByteArray schemas() {
+    QJsonObject all = RolloutPlanJson::schemas();
+    for (const QJsonObject& more : {RolloutPlanBody::schemas(), DeviceFilterParams::schemas()})
+        for (auto it = more.begin(); it != more.end(); ++it) all.insert(it.key(), it.value());
+    return QJsonDocument(all).toJson(QJsonDocument::Compact);
+}
+}  // namespace
+
+ApiGroup rolloutPlanRoutes() {
+    ApiGroup group;
+    group.tag = QStringLiteral("rollout plan");
+    group.schemas = schemas();
+    group.routes = {
+        {"GET", QStringLiteral("/KORVA/v2/packages/{id}/plan"), Role::Viewer,
+         QStringLiteral("The package's rollout plan with each stage's progress"), getPlan,
+         OperationDoc::text(getDoc())},
+        {"PUT", QStringLiteral("/KORVA/v2/packages/{id}/plan"), Role::Operator,
+         QStringLiteral("Set the package's rollout plan"), putPlan, OperationDoc::text(putDoc())},
+        {"POST", QStringLiteral("/KORVA/v2/packages/{id}/plan/resume"), Role::Operator,
+         QStringLiteral("Resume a paused rollout"),
+         [](const ApiRequest& r) { return change(r, "rollout_resume", resume); },
+         OperationDoc::text(
+             changeDoc("New terminals of the open stages are offered the package again. The open "
+                       "stage's failures so far are accepted: only later ones pause it again.",
+                       "The rollout is not paused"))},
+        {"POST", QStringLiteral("/KORVA/v2/packages/{id}/plan/advance"), Role::Operator,
+         QStringLiteral("Open the next stage now"),
+         [](const ApiRequest& r) { return change(r, "rollout_advance", RolloutControl::advance); },
+         OperationDoc::text(changeDoc("Whatever its minimum time and success share; a paused "
+                                      "rollout stays paused.",
+                                      "Every stage is open, or the rollout is cancelled"))},
+        {"POST", QStringLiteral("/KORVA/v2/packages/{id}/plan/cancel"), Role::Operator,
+         QStringLiteral("Cancel the rollout"),
+         [](const ApiRequest& r) { return change(r, "rollout_cancel", RolloutControl::cancel); },
+         OperationDoc::text(changeDoc("No further terminal is offered the package; forced "
+                                      "upgrades still get it, and downloads under way go on.",
+                                      "The rollout is already cancelled"))},
+    };
+    return group;
+}

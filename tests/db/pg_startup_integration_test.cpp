@@ -1,0 +1,117 @@
+// The real service configured for a PostgreSQL server that is not there yet: it starts, answers
+// terminals as unknown and says the database is away; when the server appears, a terminal's
+// report lands in the table.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QUuid>
+
+#include "codec/TerminalPackets.h"
+#include "tests/support/FakeTerminal.h"
+#include "tests/support/ServiceProcess.h"
+
+namespace {
+const QString kScript = QStringLiteral(WAYFARER_PG_CLUSTER);
+
+// A cluster of the test's own in dir, stopped and removed when the test ends however it ends.
+class Cluster {
+  public:
+    explicit Cluster(const QString& dir) : m_dir(dir), m_state(dir + QStringLiteral(".env")) {}
+    ~Cluster() {
+        if (m_started) QProcess::execute(kScript, {QStringLiteral("stop"), m_state});
+    }
+    // False with the reason in why when it cannot start; skip is set when the server is not
+    // installed at all.
+    bool start(bool& skip, QString& why) {
+        QProcess script;
+        script.setProcessChannelMode(QProcess::MergedChannels);
+        script.start(kScript, {QStringLiteral("start"), m_state, m_dir});
+        const bool ended = script.waitForFinished(120000);
+        why = QString::fromUtf8(script.readAll());
+        m_started = true;
+        QFile state(m_state);
+        skip = state.open(QIODevice::ReadOnly) && state.readAll().contains("PG_MISSING");
+        return ended && script.exitCode() == 0 && !skip;
+    }
+
+  private:
+    QString m_dir;
+    QString m_state;
+    bool m_started = false;
+};
+
+QByteArray report(const QString& sn, quint16 serialNo) {
+    TerminalIdentity id;
+    id.devSN = sn;
+    id.devType = QStringLiteral("T1");
+    id.AppVersion = QStringLiteral("V1");
+    return TerminalPackets::frame(0x0001, sn.toUtf8(), serialNo,
+                                  TerminalPackets::reportBody(id, false));
+}
+
+int storedRows(const QString& socketDir, const QString& sn) {
+    const QString name = QStringLiteral("pg-startup-check");
+    int rows = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setHostName(socketDir);
+        db.setPort(5432);
+        db.setUserName(QStringLiteral("wayfarer"));
+        db.setDatabaseName(QStringLiteral("wayfarer"));
+        QSqlQuery query(db);
+        if (db.open() &&
+            query.exec(
+                QStringLiteral("select count(*) from Tab_DeviceInfo where devSN='%1'").arg(sn)) &&
+            query.next())
+            rows = query.value(0).toInt();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return rows;
+}
+}  // namespace
+
+TEST(PostgresStartup, ServiceStartsWithoutTheServerAndCatchesUpWhenItAppears) {
+    // Not made yet: the server's user must own it, and the service finds no server there.
+    const QString socketDir = QDir::tempPath() + QStringLiteral("/wayfarer-pg-late-") +
+                              QUuid::createUuid().toString(QUuid::Id128);
+    ServiceProcess service;
+    service.setParam(QStringLiteral("DbDriver"), QStringLiteral("postgresql"));
+    service.setParam(QStringLiteral("DbHost"), socketDir);
+    service.setParam(QStringLiteral("DbPort"), 5432);
+    service.setParam(QStringLiteral("DbName"), QStringLiteral("wayfarer"));
+    service.setParam(QStringLiteral("DbUser"), QStringLiteral("wayfarer"));
+    ASSERT_TRUE(service.start()) << service.output().toStdString();
+
+    FakeTerminal terminal;
+    ASSERT_TRUE(terminal.connectTo(service.tcpPort()));
+    quint16 serialNo = 1;
+    ASSERT_TRUE(terminal.write(report(QStringLiteral("PG-LATE"), serialNo)));
+    ASSERT_TRUE(terminal.waitForData(42 + 132));  // answered as an unknown terminal
+    terminal.take();
+    EXPECT_TRUE(service.output().contains("[SQLiteDb] the database is away"))
+        << service.output().toStdString();
+
+    Cluster cluster(socketDir);
+    bool skip = false;
+    QString why;
+    if (!cluster.start(skip, why)) {
+        if (skip) GTEST_SKIP() << why.toStdString();
+        FAIL() << why.toStdString();
+    }
+
+    // Caught up on its own: the schema is made and the start-up steps done.
+    ASSERT_TRUE(waitUntil(
+        [&] { return service.output().contains("[start] the database is ready"); }, 60000))
+        << service.output().toStdString();
+    ASSERT_TRUE(terminal.write(report(QStringLiteral("PG-LATE"), ++serialNo)));
+    ASSERT_TRUE(terminal.waitForData(42 + 132));
+    EXPECT_TRUE(
+        waitUntil([&] { return storedRows(socketDir, QStringLiteral("PG-LATE")) == 1; }, 10000))
+        << service.output().toStdString();
+    EXPECT_TRUE(service.output().contains("[SQLiteDb] the database is back"));
+    EXPECT_TRUE(service.running());
+}
