@@ -125,7 +125,7 @@ bool HttpBrowserAPI::UploadPackageBlock(const QString& url, const QByteArray& bo
     // Terminals get the address in a fixed field: a package whose address would be cut could
     // never be downloaded.
     if (!SocketPacketHandler::FitsUrlField(
-            PackageUrl(file, param.PackageDir, param.NetIP, param.HttpPort2)))
+            PackageUrl(file, param.PackageDir, param.NetIP, param.downloadPortForTerminals())))
         return false;
     if (!ensureDir(dir)) return false;
     FileOperation* files = FileOperation::instance();

@@ -98,7 +98,8 @@ int TcpDataMgtApi::CompareVersion(const QString& packageVersion,
 }
 
 QString TcpDataMgtApi::GetPackageUrl(const QString& packagePath) const {
-    return ::GetPackageUrl(packagePath, m_param.PackageDir, m_param.NetIP, m_param.HttpPort2);
+    return ::GetPackageUrl(packagePath, m_param.PackageDir, m_param.NetIP,
+                           m_param.downloadPortForTerminals());
 }
 
 void TcpDataMgtApi::readDataSlot(qintptr socketId, QByteArray data) {
@@ -228,7 +229,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         }
         m_onlineDevices.insert(socketId, device);
     }
-    DeviceActivity::instance()->reported(socketId, report);
+    DeviceActivity::instance()->reported(socketId, report, link.peer);
 
     struPackageInfo package;
     DecisionFacts facts;
@@ -270,7 +271,8 @@ bool TcpDataMgtApi::packageServable(const struPackageInfo& package) const {
         return false;
     }
     if (!SocketPacketHandler::FitsUrlField(PackageUrl(package.packagePath, m_param.PackageDir,
-                                                      m_param.NetIP, m_param.HttpPort2))) {
+                                                      m_param.NetIP,
+                                                      m_param.downloadPortForTerminals()))) {
         logger()->info("{}, package address too long for the answer: {}", op,
                        package.packagePath.toStdString());
         return false;
