@@ -149,7 +149,9 @@ int main(int argc, char* argv[]) {
     TcpDataMgtApi::instance()->setUrlBinder([](const QString& url, const QString& path) {
         EmbeddedWebServer::instance()->bindUrl(url.toStdString(), path.toStdString());
     });
-    OrbTcpServer tcpServer;
+    OrbTcpServer::Limits links;
+    links.proxyProtocol = param.TcpProxyProtocol == 1;
+    OrbTcpServer tcpServer(links);
     // The handler names a connection's peer in what it logs about it.
     QObject::connect(&tcpServer, &OrbTcpServer::connectClient, TcpDataMgtApi::instance(),
                      &TcpDataMgtApi::sockConnect);
