@@ -120,10 +120,18 @@ void DownloadConnection::answer(const char* data, size_t headSize) {
     } else if (parsed != HttpRequestHead::Parse::Ok ||
                !HttpRequestHead::decodePath(head.target, path)) {
         DownloadReply::writeError(output, head.minorVersion, 400, "Bad Request", "Bad request");
+    } else if (path == "/test" && head.method == "GET") {
+        // The load balancer's health check, answered as the management port answers it.
+        DownloadReply::writeTest(output, head.minorVersion);
     } else {
         std::string filePath;
-        const bool bound = m_loop.server().boundFile(path, filePath);
-        DownloadReply::writeFile(output, head, bound ? &filePath : nullptr);
+        const DownloadServer::Lookup found = m_loop.server().fileFor(path, filePath);
+        if (found == DownloadServer::Lookup::Failed)
+            DownloadReply::writeError(output, head.minorVersion, 503, "Service Unavailable",
+                                      "Try again later", head.method != "HEAD");
+        else
+            DownloadReply::writeFile(output, head,
+                                     found == DownloadServer::Lookup::Found ? &filePath : nullptr);
     }
     evbuffer_drain(bufferevent_get_input(m_bev), headSize);
 }
