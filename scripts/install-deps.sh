@@ -12,6 +12,7 @@ packages=(
     libxlsxwriter-dev libminizip-dev libfreexl-dev
     googletest libgtest-dev libgmock-dev
     clang curl sqlite3 python3 python3-openpyxl
+    haproxy  # the cluster test: instances behind it, as deployed (deploy/)
     chromium fonts-wqy-microhei  # browser tests; the font draws the Chinese labels in screenshots
 )
 if [[ " $* " == *" --bench "* ]]; then
