@@ -8,6 +8,7 @@
 PooledConnection::PooledConnection() : m_pool(SQLiteDb::instance()) {
     if (!m_pool) return;
     m_connection = m_pool->openConnection();
+    m_timer.start();
     if (m_connection.isValid()) m_statements = m_pool->statements(m_connection);
 }
 

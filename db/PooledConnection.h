@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVariantList>
 
+#include "core/DbCallTimer.h"
+
 struct sqlite3_stmt;
 class SQLiteDb;
 class StatementCache;
@@ -50,4 +52,5 @@ class PooledConnection {
     std::vector<QSqlQuery*> m_used;
     std::vector<std::unique_ptr<QSqlQuery>> m_own;  // this borrow's own statements
     std::vector<sqlite3_stmt*> m_usedRaw;
+    DbCallTimer m_timer;  // the borrow, for the metrics
 };

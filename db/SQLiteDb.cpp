@@ -16,6 +16,7 @@
 #include <QVariant>
 
 #include "core/AppDir.h"
+#include "core/DbCallTimer.h"
 
 namespace {
 // Process-wide: once set, no connection is handed out again.
@@ -121,7 +122,9 @@ QSqlDatabase SQLiteDb::openConnection() {
 
     // Connections registered by other code count against the limit too.
     int registered = QSqlDatabase::connectionNames().size();
+    DbCallTimer::PoolWait wait;
     while (registered == kMaxConnections && m_freeNames.isEmpty()) {
+        wait.blocked();
         m_returned.wait(lock);
         if (g_closed) return QSqlDatabase();
         registered = QSqlDatabase::connectionNames().size();

@@ -14,6 +14,7 @@
 #include "db/Tab_UpgradeAttempt.h"
 #include "db/Tab_UpgradeDecision.h"
 #include "device/UpgradeDecision.h"
+#include "device/UpgradeMetrics.h"
 #include "device/UpgradeRules.h"
 
 namespace {
@@ -148,6 +149,7 @@ void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
         fail("DeviceActivity::upgradeStarted", devSN);
         return;
     }
+    UpgradeMetrics::instance().started(devSN, package.id, package.packageName);
     struUpgradeAttempt attempt;
     attempt.devSN = devSN;
     attempt.devType = device.devType;
@@ -173,6 +175,7 @@ void DeviceActivity::progressed(qintptr socketId, int percent) {
         if (percent == 100) connection->completedHere = true;
     }
     if (devSN.isEmpty()) return;
+    UpgradeMetrics::instance().progressed(devSN, percent);
     if (!Tab_UpgradeAttempt::progress(devSN, percent, now()))
         fail("DeviceActivity::progressed", devSN);
 }

@@ -13,10 +13,12 @@
 
 #include "core/LocalParaMgt.h"
 #include "core/OpenFileLimit.h"
+#include "core/ScrapeHook.h"
 #include "device/DeviceMetaTypes.h"
 #include "device/IoThreadPool.h"
 #include "device/OrbTcpSocket.h"
 #include "device/TcpDataMgtApi.h"
+#include "device/TerminalMetrics.h"
 
 namespace {
 OrbTcpServer::Limits positionalLimits(int maxConnCount, int idleLimitSecs, int checkIntervalMs) {
@@ -95,9 +97,12 @@ OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
                        << ", open files " << currentOpenFileLimit().soft << "), "
                        << m_ioPool->size() << " I/O threads";
     m_heartCheck = QtConcurrent::run(this, &OrbTcpServer::checkHeartStatus);
+    m_connectedGauge =
+        TerminalMetrics::instance().watchConnections([this] { return connectionCount(); });
 }
 
 OrbTcpServer::~OrbTcpServer() {
+    m_connectedGauge.reset();  // no scrape reads a server going away
     m_stop = true;
     m_heartCheck.waitForFinished();
     close();
@@ -160,6 +165,7 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
         // Accepted and closed at once: the queue does not fill with terminals nobody serves.
         ::close(static_cast<int>(socketDescriptor));
         m_refusals.add(OrbTcpSocket::nowMs());
+        TerminalMetrics::instance().connectionRefused();
         return;
     }
 
@@ -183,6 +189,7 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
             m_bySocketId.remove(replaced->socketId());
         m_bySocketId.insert(socket->socketId(), socket);
     }
+    TerminalMetrics::instance().connectionAccepted();
     m_unidentified.insert(m_acceptSequence, socket);
     m_acceptOrder.insert(socket, m_acceptSequence++);
     // A stale entry under the same address and port would otherwise be kept forever.

@@ -18,6 +18,7 @@
 
 class IoThreadPool;
 class OrbTcpSocket;
+class ScrapeHook;
 class TcpDataMgtApi;
 
 // Accepts terminal connections onto a fixed pool of I/O threads, up to the connection limit
@@ -134,4 +135,5 @@ class OrbTcpServer : public QTcpServer {
 
     std::atomic<bool> m_stop{false};
     QFuture<void> m_heartCheck;
+    std::unique_ptr<ScrapeHook> m_connectedGauge;  // the connections, read at each scrape
 };

@@ -15,6 +15,7 @@
 #include "device/DeviceActivity.h"
 #include "device/DeviceMetaTypes.h"
 #include "device/RolloutControl.h"
+#include "device/TerminalMetrics.h"
 #include "device/UpgradeDecision.h"
 #include "device/UpgradeRules.h"
 #include "files/FileOperation.h"
@@ -118,9 +119,11 @@ void TcpDataMgtApi::readDataSlot(qintptr socketId, QByteArray data) {
     if (m_links.value(socketId).closing) return;
     SocketPacket packet;
     if (m_packetHandler->DataParse(data, packet) != 0) {
+        TerminalMetrics::instance().refused(TerminalMetrics::Refusal::BadCheckCode);
         writeDataLog(QStringLiteral("TcpDataMgtApi::readDataSlot DataParse Failed"), data);
         return;
     }
+    TerminalMetrics::instance().received(packet.cmd);
     switch (packet.cmd) {
         case kCmdReport:
         case kCmdReportEx:
@@ -146,8 +149,9 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     const int parsed = packet.cmd == kCmdReportEx
                            ? m_packetHandler->ParseDeviceReportEx(packet.data, report)
                            : m_packetHandler->ParseDeviceReport(packet.data, report);
-    if (parsed != 0) return;
+    if (parsed != 0) return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::BadBody);
     if (report.devSN.isEmpty()) {
+        TerminalMetrics::instance().refused(TerminalMetrics::Refusal::NoSerial);
         logger()->info("{}, device serial number is empty!", "TcpDataMgtApi::readDataSlot");
         return;
     }
@@ -160,6 +164,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
                        "TcpDataMgtApi::readDataSlot", link.devSN.toStdString(),
                        report.devSN.toStdString(), peerOf(socketId).toStdString());
         link.closing = true;
+        TerminalMetrics::instance().refused(TerminalMetrics::Refusal::SerialChanged);
         emit closeConnection(socketId);
         return;
     }
@@ -191,6 +196,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
                 "TcpDataMgtApi::readDataSlot", report.devSN.toStdString(),
                 device.devId.toStdString(), devId.toStdString(), peerOf(socketId).toStdString());
             link.impostor = true;
+            TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
             UpgradeDecision refused;
             refused.reason = DecisionReason::IdentityConflict;
             refused.detail = QStringLiteral("device ID %1 from %2").arg(devId, peerOf(socketId));
@@ -335,6 +341,7 @@ void TcpDataMgtApi::GetUpgradeFlag(qintptr socketId, const SocketPacket& header,
     if (m_packetHandler->DataPack(answer, body, packet) != 0) return;
     logger()->info("{}, GetAllPackage:allData {} {}", "TcpDataMgtApi::GetUpgradeFlag", hex(packet),
                    packet.size());
+    TerminalMetrics::instance().answered(kCmdReport, flag != 0);
     emit sendSocketData(packet, socketId);
 }
 
@@ -373,6 +380,7 @@ void TcpDataMgtApi::sendAnswer(qintptr socketId, const SocketPacket& received, q
         SocketPacketHandler::AnswerHeader(received, cmd, static_cast<quint16>(body.size()));
     QByteArray packet;
     if (m_packetHandler->DataPack(header, body, packet) != 0) return;
+    TerminalMetrics::instance().answered(cmd);
     emit sendSocketData(packet, socketId);
 }
 
@@ -404,10 +412,12 @@ QString TcpDataMgtApi::peerOf(qintptr socketId) const {
 
 void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& packet) {
     int progress = 0;
-    if (m_packetHandler->ParseUpgradeProgress(packet.data, progress) != 0) return;
+    if (m_packetHandler->ParseUpgradeProgress(packet.data, progress) != 0)
+        return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::BadBody);
     logger()->info("{}, Upgrade Progress results(0x0002):{}", "TcpDataMgtApi::readDataSlot",
                    hex(packet.data));
-    if (refused(socketId)) return;
+    if (refused(socketId))
+        return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
     DeviceActivity::instance()->progressed(socketId, progress);
 
     if (progress == 100) {
@@ -456,7 +466,8 @@ void TcpDataMgtApi::handleCmdResult(qintptr socketId, const SocketPacket& packet
     logger()->info("{}, telnet Parameter configuration results(0x0003):{}",
                    "TcpDataMgtApi::readDataSlot", hex(packet.data));
     if (result.resultCode != 0) return;  // stays pending: sent again at the next report
-    if (refused(socketId)) return;
+    if (refused(socketId))
+        return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
     auto link = m_links.find(socketId);
     if (link == m_links.end() || link->sentCommand.isEmpty()) return;
     const QString sent = link->sentCommand;
@@ -477,7 +488,8 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
     logger()->info("{}, Get Device File results(0x0004):{}", "TcpDataMgtApi::readDataSlot",
                    hex(packet.data.left(64)));
     DeviceFileData chunk;
-    if (m_packetHandler->ParseDeviceFile(packet.data, chunk) != 0) return;
+    if (m_packetHandler->ParseDeviceFile(packet.data, chunk) != 0)
+        return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::BadBody);
     FileOperation* fileStore = FileOperation::instance();
     if (!fileStore) return;
 
@@ -485,6 +497,7 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
     const bool requested =
         link != m_links.end() && !link->impostor && link->transfers.contains(chunk.type);
     if (!requested) {
+        TerminalMetrics::instance().refused(TerminalMetrics::Refusal::UnrequestedFile);
         logger()->info("{}, device file not requested on this connection, dropped: type {} {}",
                        "TcpDataMgtApi::readDataSlot", chunk.type, chunk.fileName.toStdString());
         return;
@@ -503,6 +516,7 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
                   fileStore->WriteDevUploadFile(directory + safePathComponent(chunk.fileName),
                                                 chunk.data, transfer.startsFile());
     } else if (firstRefusal) {
+        TerminalMetrics::instance().refused(TerminalMetrics::Refusal::OverQuota);
         logger()->warn("{}, device file over its quota of {} MiB, refused: type {} {} from {}",
                        "TcpDataMgtApi::readDataSlot", m_param.DeviceFileQuotaMiB, chunk.type,
                        chunk.fileName.toStdString(), peerOf(socketId).toStdString());

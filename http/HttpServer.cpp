@@ -117,6 +117,8 @@ using namespace http_detail;
 struct HttpServer::RequestContext {
     EventLoop* loop;  // the loop the request came in on: its libevent calls run there
     bool handedBack = false;
+    int status = 0;  // of the reply, once handed back with one
+    int requestClass = 0;
     std::unique_lock<std::mutex>* lock = nullptr;  // the request lock, held by the handler
 };
 
@@ -316,7 +318,9 @@ void HttpServer::genericCallback(evhttp_request* req, void* arg) {
     }
     if (!loop->clients->requestRead(req)) return;  // refused, and answered
     HttpServer* server = loop->server;
-    loop->workers->enqueue([server, req, loop] { server->processRequest(req, loop); });
+    const auto arrived = std::chrono::steady_clock::now();
+    loop->workers->enqueue(
+        [server, req, loop, arrived] { server->processRequest(req, loop, arrived); });
 }
 
 void HttpServer::onLoop(RequestContext* context, const std::function<void()>& work) {
@@ -349,8 +353,10 @@ void HttpServer::withoutRequestLock(evhttp_request* req, const std::function<voi
     context->lock->lock();
 }
 
-void HttpServer::handBack(RequestContext* context) {
-    if (context) context->handedBack = true;
+void HttpServer::handBack(RequestContext* context, int status) {
+    if (!context) return;
+    context->handedBack = true;
+    context->status = status;
 }
 
 HttpServer::RequestContext* HttpServer::contextOf(evhttp_request* req) {
@@ -359,7 +365,8 @@ HttpServer::RequestContext* HttpServer::contextOf(evhttp_request* req) {
     return found == m_contexts.end() ? nullptr : found->second;
 }
 
-void HttpServer::processRequest(evhttp_request* req, EventLoop* loop) {
+void HttpServer::processRequest(evhttp_request* req, EventLoop* loop,
+                                std::chrono::steady_clock::time_point arrived) {
     RequestContext context{loop};
     bool connected = false;
     onLoop(&context, [&] {
@@ -401,7 +408,10 @@ void HttpServer::processRequest(evhttp_request* req, EventLoop* loop) {
                     server.m_contexts.erase(req);
                 }
             } registered(*this, req, context);
+            context.requestClass = requestClass(req);
             dispatch(req);
+            requestDone(context.requestClass, context.status,
+                        std::chrono::steady_clock::now() - arrived);
         }
         context.lock = nullptr;
     }
@@ -447,7 +457,7 @@ bool HttpServer::sendError(evhttp_request* req, int code, const QString& reason)
     RequestContext* context = contextOf(req);
     const QByteArray text = reason.toUtf8();
     onLoop(context, [&] { evhttp_send_error(req, code, text.constData()); });
-    handBack(context);
+    handBack(context, code);
     return false;
 }
 
@@ -474,7 +484,7 @@ bool HttpServer::replyClient(evhttp_request* req, int code, const QString&, cons
         closeAfterReply(req);
         evhttp_send_reply(req, code, "OK", buffer);
     });
-    handBack(context);
+    handBack(context, code);
     evbuffer_free(buffer);
     return true;
 }
@@ -497,7 +507,7 @@ bool HttpServer::replyClient(evhttp_request* req, int code, const QString& reaso
         closeAfterReply(req);
         evhttp_send_reply(req, code, text.constData(), buffer);
     });
-    handBack(context);
+    handBack(context, code);
     evbuffer_free(buffer);
     return true;
 }

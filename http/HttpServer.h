@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -79,6 +80,12 @@ class HttpServer : public QObject {
     virtual void processPostRequest(evhttp_request* req) = 0;
     virtual void processDeleteRequest(evhttp_request* req) = 0;
     virtual void processUnknownRequest(evhttp_request* req) = 0;
+    // What the derived server counts about a request: its class, asked before the handler
+    // runs; then, once the handler has returned, that class, the status the request was
+    // answered with (0: none) and the time since it was read whole.
+    virtual int requestClass(evhttp_request* req) { return 0; }
+    virtual void requestDone(int requestClass, int status,
+                             std::chrono::steady_clock::duration elapsed) {}
 
     bool sendError(evhttp_request* req, int code, const QString& reason);
     // printf-style body; a null format sends an empty body. The status reason is always "OK".
@@ -112,7 +119,8 @@ class HttpServer : public QObject {
     std::unique_ptr<EventLoop> openLoop(int listenFd);
     int createSocket();
     void disposeLoops();
-    void processRequest(evhttp_request* req, EventLoop* loop);
+    void processRequest(evhttp_request* req, EventLoop* loop,
+                        std::chrono::steady_clock::time_point arrived);
     void dispatch(evhttp_request* req);
     // The context of the request whose handler is running; null for any other request.
     RequestContext* contextOf(evhttp_request* req);
@@ -126,8 +134,9 @@ class HttpServer : public QObject {
     static ClientConnections* clientsOf(RequestContext* context);
     static void watchClose(RequestContext* context, evhttp_connection* evcon,
                            void (*listener)(evhttp_connection*, void*), void* arg);
-    // The request has gone back to evhttp (replied to, or freed): it is not touched any more.
-    static void handBack(RequestContext* context);
+    // The request has gone back to evhttp (replied to with status, or freed): it is not
+    // touched any more.
+    static void handBack(RequestContext* context, int status = 0);
 
     static void genericCallback(evhttp_request* req, void* arg);
     static void testCallback(evhttp_request* req, void* arg);

@@ -204,7 +204,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
             FileStream::start(reply, clients, stopping);
         });
         segment = nullptr;  // the stream's now
-        handBack(context);
+        handBack(context, code);
         release();
         return true;
     }
@@ -244,7 +244,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
         closeAfterReply(req);
         evhttp_send_reply(req, code, reasonText.constData(), output);
     });
-    handBack(context);
+    handBack(context, code);
     if (wholeFile)
         qDebug("[replyClient] finish %d", 0);
     else if (strategy == FileSendStrategy::Segment)

@@ -5,8 +5,23 @@
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>Wayfarer 终端升级管理</title>
 <link rel="icon" href="data:image/svg+xml,%3Csvg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 32 32'%3E%3Crect width='32' height='32' rx='7' fill='%231f6feb'/%3E%3Cpath d='M9 17l5 5 9-11' stroke='white' stroke-width='3.5' fill='none' stroke-linecap='round' stroke-linejoin='round'/%3E%3C/svg%3E">
-<link rel="stylesheet" href="/doc/style.css?v=2">
-<script type="module" src="/doc/js/app.js?v=2"></script>
+<link rel="stylesheet" href="/doc/style.css?v=3">
+<script type="module" src="/doc/js/app.js?v=3"></script>
+<!-- Every module at once, not one import level after another. -->
+<link rel="modulepreload" href="/doc/js/api.js">
+<link rel="modulepreload" href="/doc/js/ui.js">
+<link rel="modulepreload" href="/doc/js/clock.js">
+<link rel="modulepreload" href="/doc/js/names.js">
+<link rel="modulepreload" href="/doc/js/service.js">
+<link rel="modulepreload" href="/doc/js/session.js">
+<link rel="modulepreload" href="/doc/js/drawer.js">
+<link rel="modulepreload" href="/doc/js/devices.js">
+<link rel="modulepreload" href="/doc/js/exchange.js">
+<link rel="modulepreload" href="/doc/js/csv.js">
+<link rel="modulepreload" href="/doc/js/packages.js">
+<link rel="modulepreload" href="/doc/js/rollout.js">
+<link rel="modulepreload" href="/doc/js/upgrades.js">
+<link rel="modulepreload" href="/doc/js/admin.js">
 </head>
 <body>
 <section id="login-view" class="gate" hidden>
@@ -45,7 +60,8 @@
     <nav aria-label="主菜单">
       <a href="#/devices" data-page="devices"><span class="nav-icon" aria-hidden="true">▤</span>设备列表</a>
       <a href="#/packages" data-page="packages"><span class="nav-icon" aria-hidden="true">⬒</span>升级包</a>
-      <a href="#/upgrades" data-page="upgrades"><span class="nav-icon" aria-hidden="true">◔</span>升级进度</a>
+      <a href="#/rollout" data-page="rollout"><span class="nav-icon" aria-hidden="true">◑</span>发布情况</a>
+      <a href="#/upgrades" data-page="upgrades"><span class="nav-icon" aria-hidden="true">◔</span>升级记录</a>
       <a href="#/exchange" data-page="exchange"><span class="nav-icon" aria-hidden="true">⇅</span>设备清单导入导出</a>
       <a href="#/admin" data-page="admin" data-min-role="admin"><span class="nav-icon" aria-hidden="true">⚙</span>系统管理</a>
     </nav>
@@ -65,36 +81,65 @@
     <noscript><div class="message message-error">此页面需要启用 JavaScript。</div></noscript>
 
     <!-- Devices -->
-    <section id="page-devices" class="page" data-page="devices" hidden>
+    <section id="page-devices" class="page page-fill" data-page="devices" hidden>
       <header class="page-head">
-        <div><h1>设备列表</h1><p class="subtitle">所有登记过的终端及其固件版本；正在升级的终端实时显示进度。</p></div>
+        <div><h1>设备列表</h1><p class="subtitle">全部终端；点击一行查看详情并修改待办请求。在线状态、升级进度和待办自动刷新。</p></div>
         <div class="head-actions">
           <label class="switch"><input type="checkbox" id="devices-live" checked><span>实时刷新</span></label>
           <button class="btn" type="button" id="devices-refresh">刷新</button>
+          <select id="devices-export-format" aria-label="导出格式"><option value="csv">CSV</option><option value="xlsx">Excel (.xlsx)</option></select>
+          <button class="btn" type="button" id="devices-export">导出当前列表</button>
         </div>
       </header>
-      <form id="devices-search" class="toolbar" autocomplete="off">
-        <label class="field"><span>设备序列号 (deviceNo)</span><input id="search-device-no" name="deviceNo" placeholder="精确匹配，留空表示不限"></label>
-        <label class="field"><span>手机号 (phoneNum)</span><input id="search-phone" name="phoneNum" placeholder="精确匹配，留空表示不限"></label>
-        <label class="field field-narrow"><span>显示</span>
-          <select id="devices-filter">
-            <option value="all">全部设备</option>
-            <option value="pending">有待办请求</option>
-            <option value="forced">强制升级</option>
-            <option value="upgrading">正在上报进度</option>
-          </select>
-        </label>
+      <form id="devices-search" class="toolbar toolbar-compact" autocomplete="off" role="search">
+        <label class="field field-search"><span>搜索</span><input id="device-search" type="search" placeholder="序列号、车牌号、手机号、设备ID或型号的一部分"></label>
+        <label class="field field-type"><span>设备型号</span><input id="filter-type" list="known-types" placeholder="不限"></label>
+        <div class="field field-version"><span id="filter-version-label">版本</span>
+          <div class="inline-controls" role="group" aria-labelledby="filter-version-label">
+            <select id="filter-version-column" aria-label="比较的版本"><option value="AppVersion">APP</option><option value="McuVersion">MCU</option><option value="FourGVersion">4G模块</option><option value="GnssVersion">GNSS</option><option value="SmartModule">智能模块</option></select>
+            <select id="filter-version-op" aria-label="比较方式"><option value="">等于</option><option value="Not">不等于</option></select>
+            <input id="filter-version-value" aria-label="版本号" placeholder="版本号">
+          </div>
+        </div>
+        <label class="field field-narrow"><span>在线</span><select id="filter-online"><option value="">不限</option><option value="true">在线</option><option value="false">离线</option></select></label>
+        <label class="field field-narrow"><span>待办</span><select id="filter-pending"><option value="">不限</option><option value="any">有待办</option><option value="forced">强制升级</option><option value="command">配置指令</option><option value="file">文件请求</option><option value="none">无待办</option></select></label>
+        <label class="field field-narrow"><span>升级状态</span><select id="filter-upgrade"><option value="">不限</option><option value="running">升级中</option><option value="stalled">升级停滞</option><option value="completed">已完成升级</option><option value="none">从未升级</option></select></label>
         <div class="toolbar-buttons">
-          <button class="btn btn-primary" type="submit" id="search-submit">查询</button>
-          <button class="btn" type="button" id="search-reset">显示全部</button>
+          <button class="btn" type="button" id="search-reset">清除条件</button>
         </div>
       </form>
-      <div class="summary" id="devices-summary"></div>
-      <div class="legend">
-        <span class="tag tag-force">强制升级</span><span class="tag tag-cmd">配置指令</span><span class="tag tag-file">日志 / 录像索引 / 打印 / 行车信息</span>
-        <span class="muted">待办标记来自设备清单导出文件（接口的设备列表不含这些字段），<span id="pending-state">尚未读取</span></span>
+      <div id="filter-chips" class="chips" aria-label="当前条件" hidden></div>
+      <div class="summary" id="devices-summary" aria-live="polite"></div>
+      <div id="bulk-bar" class="bulk-bar" data-min-role="operator" hidden>
+        <span>已选择 <b id="bulk-count">0</b> 台设备<span id="bulk-scope" class="muted"></span></span>
+        <button class="link-button" type="button" id="bulk-all"></button>
+        <span class="bulk-actions">
+          <button class="btn btn-small" type="button" data-bulk="force">强制升级</button>
+          <button class="btn btn-small" type="button" data-bulk="unforce">取消强制升级</button>
+          <button class="btn btn-small" type="button" data-bulk="command">下发配置指令</button>
+          <button class="btn btn-small" type="button" data-bulk="files">请求上传文件</button>
+          <button class="btn btn-small btn-danger-ghost" type="button" data-bulk="clear">清除待办</button>
+          <button class="btn btn-small" type="button" id="bulk-none">取消选择</button>
+        </span>
       </div>
-      <div class="table-wrap"><table id="devices-table" class="data-table"></table></div>
+      <div id="device-scroll" class="vlist" tabindex="0" aria-label="设备列表：上下方向键移动，回车打开详情，空格选择">
+        <div id="device-list" role="grid" aria-label="设备列表" aria-rowcount="1">
+          <div id="device-head" class="vrow vrow-head" role="row" aria-rowindex="1"></div>
+          <div id="device-canvas" class="vcanvas" role="rowgroup"></div>
+        </div>
+        <div id="device-empty" class="vlist-empty" hidden></div>
+      </div>
+    </section>
+
+    <!-- Rollout -->
+    <section id="page-rollout" class="page" data-page="rollout" hidden>
+      <header class="page-head">
+        <div><h1>发布情况</h1><p class="subtitle">每个升级包在其型号终端中的进展：各状态的终端数、正在下载的终端和各状态的终端列表，每 3 秒刷新。</p></div>
+      </header>
+      <div id="rollout-packages" class="package-tabs" role="navigation" aria-label="升级包"></div>
+      <div id="rollout-message" class="message" hidden></div>
+      <div id="rollout-head" class="page-head rollout-head"></div>
+      <div id="rollout-sections"></div>
     </section>
 
     <!-- Packages -->
@@ -111,12 +156,12 @@
             <span class="drop-title" id="upload-file-label">选择或拖入升级包文件</span>
             <span class="drop-hint" id="upload-file-hint">分块上传，最后一块成功后才会登记</span>
           </label>
-          <label class="field"><span>设备型号 (type) *</span><input id="upload-type" list="known-types" required placeholder="例如 T1"></label>
-          <label class="field"><span>APP版本 (app)</span><input id="upload-app"></label>
-          <label class="field"><span>MCU版本 (mcu)</span><input id="upload-mcu"></label>
-          <label class="field"><span>4G模块版本 (fourG)</span><input id="upload-fourg"></label>
-          <label class="field"><span>GNSS版本 (gnss)</span><input id="upload-gnss"></label>
-          <label class="field"><span>智能模块版本 (smart)</span><input id="upload-smart"></label>
+          <label class="field"><span>设备型号 *</span><input id="upload-type" list="known-types" required placeholder="例如 T1"></label>
+          <label class="field"><span>APP版本</span><input id="upload-app"></label>
+          <label class="field"><span>MCU版本</span><input id="upload-mcu"></label>
+          <label class="field"><span>4G模块版本</span><input id="upload-fourg"></label>
+          <label class="field"><span>GNSS版本</span><input id="upload-gnss"></label>
+          <label class="field"><span>智能模块版本</span><input id="upload-smart"></label>
           <label class="field"><span>分块大小</span>
             <select id="upload-block">
               <option value="262144">256 KiB</option>
@@ -137,6 +182,7 @@
         </div>
         <div id="upload-message" class="message" hidden></div>
       </div>
+      <div id="packages-message" class="message" hidden></div>
       <div class="summary" id="packages-summary"></div>
       <div class="table-wrap"><table id="packages-table" class="data-table"></table></div>
     </section>
@@ -144,7 +190,7 @@
     <!-- Upgrades -->
     <section id="page-upgrades" class="page" data-page="upgrades" hidden>
       <header class="page-head">
-        <div><h1>升级进度</h1><p class="subtitle">在线并上报过升级进度的终端；每 2 秒自动刷新。终端断开连接后从列表中消失。</p></div>
+        <div><h1>升级记录</h1><p class="subtitle">每一次升级：进行中、停滞、完成或被新的升级取代；终端断开或重新连接后记录仍在。每 2 秒刷新。</p></div>
         <div class="head-actions">
           <label class="switch"><input type="checkbox" id="upgrades-live" checked><span>自动刷新</span></label>
           <button class="btn btn-danger" type="button" id="stop-upload" data-min-role="operator">停止全部强制升级</button>
@@ -152,27 +198,53 @@
       </header>
       <div class="stats" id="upgrades-stats"></div>
       <div id="upgrades-message" class="message" hidden></div>
-      <div class="card"><ul id="progress-list" class="progress-list" aria-live="polite"></ul></div>
+      <form id="upgrades-search" class="toolbar toolbar-compact" autocomplete="off">
+        <div class="segmented" id="upgrades-tabs" role="group" aria-label="按状态筛选">
+          <button type="button" class="seg" data-state="" aria-pressed="true">全部</button>
+          <button type="button" class="seg" data-state="running" aria-pressed="false">升级中</button>
+          <button type="button" class="seg" data-state="stalled" aria-pressed="false">已停滞</button>
+          <button type="button" class="seg" data-state="completed" aria-pressed="false">已完成</button>
+          <button type="button" class="seg" data-state="superseded" aria-pressed="false">已被替代</button>
+        </div>
+        <label class="field"><span>序列号（完整）</span><input id="upgrades-sn" placeholder="留空表示全部"></label>
+        <div class="toolbar-buttons"><button class="btn btn-primary" type="submit">查询</button></div>
+      </form>
+      <div class="table-wrap"><table id="upgrades-table" class="data-table">
+        <thead><tr><th>序列号</th><th>型号</th><th>升级包</th><th>原 APP 版本</th><th>进度</th><th>状态</th><th>开始时间</th><th>完成时间</th></tr></thead>
+        <tbody></tbody>
+      </table></div>
+      <div class="pager"><span id="upgrades-pager-text" class="muted"></span>
+        <button class="btn btn-small" type="button" id="upgrades-prev">上一页</button>
+        <button class="btn btn-small" type="button" id="upgrades-next">下一页</button>
+      </div>
     </section>
 
     <!-- Exchange -->
     <section id="page-exchange" class="page" data-page="exchange" hidden>
       <header class="page-head">
-        <div><h1>设备清单导入导出</h1><p class="subtitle">导出设备清单，在表格程序中编辑待办请求，再导入；终端下次上报时执行。</p></div>
+        <div><h1>设备清单导入导出</h1><p class="subtitle">导出设备清单，在表格程序中编辑待办请求后导入；导入前由服务逐行逐列列出将要写入的修改。</p></div>
       </header>
       <div class="two-col">
         <div class="card">
           <h2>1. 导出</h2>
-          <p>下载全部设备的清单（CSV，GBK 编码，16 列）。</p>
-          <button class="btn btn-primary" type="button" id="export-button">导出设备清单</button>
+          <p>下载全部设备的清单：16 列加升级完成时间。CSV 为 GBK 编码。</p>
+          <div class="inline-controls">
+            <select id="export-format" aria-label="导出格式"><option value="csv">CSV 文件</option><option value="xlsx">Excel 工作簿 (.xlsx)</option></select>
+            <button class="btn btn-primary" type="button" id="export-button">导出设备清单</button>
+          </div>
           <div id="export-message" class="message" hidden></div>
         </div>
         <div class="card" data-min-role="operator">
           <h2>2. 导入</h2>
-          <p>选择编辑后的 CSV 文件，检查预览后导入。每行约需 50 毫秒。</p>
-          <label class="drop drop-compact"><input type="file" id="import-file" accept=".csv,text/csv"><span class="drop-title" id="import-file-label">选择 CSV 文件</span></label>
+          <p>选择编辑后的 CSV 或 .xlsx 文件，核对预览后导入。全部修改在一次事务中写入。</p>
+          <label class="drop drop-compact"><input type="file" id="import-file" accept=".csv,.xlsx,text/csv,application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"><span class="drop-title" id="import-file-label">选择 CSV 或 Excel 文件</span></label>
+          <label class="check"><input type="checkbox" id="import-versions">同时写入文件中的版本号（导出后已升级的终端除外）</label>
           <div class="import-actions">
             <button class="btn btn-primary" type="button" id="import-button" disabled>导入</button>
+          </div>
+          <div id="import-progress" class="upload-progress" hidden>
+            <div class="upload-progress-head"><span id="import-progress-text"></span></div>
+            <div class="bar bar-lg" role="progressbar" aria-label="导入进度" aria-valuemin="0" aria-valuemax="100" aria-valuenow="0" id="import-bar"><div class="bar-fill" style="width:0%"></div></div>
           </div>
           <div id="import-message" class="message" hidden></div>
         </div>
@@ -180,11 +252,12 @@
       <div class="card" id="import-preview-card" hidden>
         <h2>导入预览</h2>
         <div class="summary" id="import-summary"></div>
+        <p class="hint" id="import-more" hidden></p>
         <div class="table-wrap"><table id="import-preview" class="data-table"></table></div>
       </div>
       <div class="card">
         <h2>可编辑的列</h2>
-        <p>只修改下列各列；“1” 表示是，其他任何内容（包括 “是”、“TRUE”、“ 1”）都表示否。其余各列按文件内容覆盖设备记录，请保持原样，并使用刚导出的文件编辑；标题行不可修改；“设备序列号” 为空的行会被跳过。保存时请选择 CSV 格式。</p>
+        <p>只修改下列各列；“1” 表示是，其他任何内容（包括 “是”、“TRUE”、“ 1”）都表示否。版本列只在勾选“同时写入版本号”时写入，且不会覆盖导出后已升级的终端；标题行不可修改；“设备序列号” 为空的行会被跳过。</p>
         <table class="data-table compact" id="editable-columns"></table>
       </div>
     </section>
@@ -224,10 +297,21 @@
           <label class="field"><span>账户</span><input id="audit-account" placeholder="留空表示不限；令牌为 token:名称"></label>
           <label class="field"><span>操作</span><input id="audit-action" list="audit-actions" placeholder="留空表示不限"></label>
           <datalist id="audit-actions">
-            <option value="login"><option value="login_failed"><option value="logout"><option value="password_change">
-            <option value="package_upload"><option value="package_delete"><option value="device_edit"><option value="device_import">
-            <option value="forced_upgrade_clear"><option value="account_create"><option value="account_update"><option value="account_delete">
-            <option value="token_create"><option value="token_revoke"><option value="pin_release">
+            <option value="login">登录</option>
+            <option value="login_failed">登录失败</option>
+            <option value="logout">退出登录</option>
+            <option value="password_change">修改密码</option>
+            <option value="package_upload">上传升级包</option>
+            <option value="package_delete">删除升级包</option>
+            <option value="device_edit">修改设备待办</option>
+            <option value="device_import">导入设备清单</option>
+            <option value="forced_upgrade_clear">清除强制升级</option>
+            <option value="account_create">创建账户</option>
+            <option value="account_update">修改账户</option>
+            <option value="account_delete">删除账户</option>
+            <option value="token_create">创建令牌</option>
+            <option value="token_revoke">吊销令牌</option>
+            <option value="pin_release">解除设备ID绑定</option>
           </datalist>
           <div class="toolbar-buttons">
             <button class="btn btn-primary" type="submit" id="audit-search">查询</button>
@@ -246,15 +330,25 @@
 
 <div id="notices" class="notices" aria-live="assertive"></div>
 
-<dialog id="confirm-dialog" class="dialog">
+<dialog id="confirm-dialog" class="dialog" aria-labelledby="confirm-title">
   <form method="dialog">
-    <h2 class="dialog-title"></h2>
+    <h2 class="dialog-title" id="confirm-title"></h2>
     <p class="dialog-body"></p>
+    <div class="dialog-extra"></div>
     <div class="dialog-actions">
-      <button class="btn" value="cancel" type="submit">取消</button>
       <button class="btn btn-primary" value="confirm" type="submit">确定</button>
+      <button class="btn" value="cancel" type="submit" formnovalidate>取消</button>
     </div>
   </form>
+</dialog>
+
+<dialog id="device-drawer" class="drawer" aria-labelledby="drawer-title">
+  <header class="drawer-head">
+    <div><h2 id="drawer-title"></h2><p id="drawer-subtitle" class="muted"></p></div>
+    <button class="drawer-close" type="button" id="drawer-close" aria-label="关闭（Esc）">×</button>
+  </header>
+  <div id="drawer-error" class="message" hidden></div>
+  <div id="drawer-body" class="drawer-body"></div>
 </dialog>
 </body>
 </html>

@@ -10,6 +10,7 @@ packages=(
     libevent-dev libspdlog-dev libfmt-dev
     libsodium-dev libssl-dev openssl  # passwords and tokens; HTTPS on the management port
     libxlsxwriter-dev libminizip-dev libfreexl-dev
+    prometheus-cpp-dev  # /metrics: only its core library (registry, text format) is linked
     googletest libgtest-dev libgmock-dev
     clang curl sqlite3 python3 python3-openpyxl
     haproxy  # the cluster test: instances behind it, as deployed (deploy/)

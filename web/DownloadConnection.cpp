@@ -11,6 +11,7 @@
 
 #include "web/DownloadLimits.h"
 #include "web/DownloadLoop.h"
+#include "web/DownloadMetrics.h"
 #include "web/DownloadReply.h"
 #include "web/DownloadServer.h"
 #include "web/HttpRequestHead.h"
@@ -19,6 +20,9 @@ DownloadConnection::DownloadConnection(DownloadLoop& loop, evutil_socket_t fd)
     : m_loop(loop), m_fd(fd) {}
 
 DownloadConnection::~DownloadConnection() {
+    if (m_downloading) DownloadMetrics::instance().downloadEnded();
+    // What freeing drops from the output was never sent.
+    if (m_sentCounter) evbuffer_remove_cb_entry(bufferevent_get_output(m_bev), m_sentCounter);
     if (m_deadline) event_free(m_deadline);
     if (m_bev)
         bufferevent_free(m_bev);  // closes the socket
@@ -30,6 +34,8 @@ bool DownloadConnection::open() {
     const DownloadLimits& limits = m_loop.server().limits();
     m_bev = bufferevent_socket_new(m_loop.base(), m_fd, BEV_OPT_CLOSE_ON_FREE);
     if (!m_bev) return false;
+    m_sentCounter =
+        evbuffer_add_cb(bufferevent_get_output(m_bev), &DownloadConnection::outputCallback, this);
     m_deadline = evtimer_new(m_loop.base(), &DownloadConnection::deadlineCallback, this);
     if (!m_deadline) return false;
     const timeval headTime{limits.headSeconds, 0};
@@ -53,6 +59,12 @@ void DownloadConnection::writeCallback(bufferevent*, void* arg) {
 void DownloadConnection::eventCallback(bufferevent*, short, void* arg) {
     // End of input, an error or a time-out: in every state the connection is done.
     static_cast<DownloadConnection*>(arg)->close();
+}
+
+void DownloadConnection::outputCallback(evbuffer*, const evbuffer_cb_info* info, void* arg) {
+    auto* self = static_cast<DownloadConnection*>(arg);
+    if (self->m_status != 0 && info->n_deleted > 0)
+        DownloadMetrics::instance().sent(self->m_status, info->n_deleted);
 }
 
 void DownloadConnection::deadlineCallback(evutil_socket_t, short, void* arg) {
@@ -85,6 +97,7 @@ void DownloadConnection::readHead() {
         evbuffer_drain(input, size);
         DownloadReply::writeError(bufferevent_get_output(m_bev), 1, 431,
                                   "Request Header Fields Too Large", "Header too large");
+        replied(431);
         return;
     }
     answer(data, end);
@@ -114,26 +127,43 @@ void DownloadConnection::answer(const char* data, size_t headSize) {
     HttpRequestHead head;
     const HttpRequestHead::Parse parsed = HttpRequestHead::parse(data, headSize, head);
     std::string path;
+    int status = 0;
     if (parsed == HttpRequestHead::Parse::TooManyFields) {
-        DownloadReply::writeError(output, head.minorVersion, 431, "Request Header Fields Too Large",
-                                  "Too many header fields");
+        status = 431;
+        DownloadReply::writeError(output, head.minorVersion, status,
+                                  "Request Header Fields Too Large", "Too many header fields");
     } else if (parsed != HttpRequestHead::Parse::Ok ||
                !HttpRequestHead::decodePath(head.target, path)) {
-        DownloadReply::writeError(output, head.minorVersion, 400, "Bad Request", "Bad request");
+        status = 400;
+        DownloadReply::writeError(output, head.minorVersion, status, "Bad Request", "Bad request");
     } else if (path == "/test" && head.method == "GET") {
-        // The load balancer's health check, answered as the management port answers it.
+        // The load balancer's health check, answered as the management port answers it; no
+        // download to count.
         DownloadReply::writeTest(output, head.minorVersion);
+        evbuffer_drain(bufferevent_get_input(m_bev), headSize);
+        return;
     } else {
         std::string filePath;
         const DownloadServer::Lookup found = m_loop.server().fileFor(path, filePath);
-        if (found == DownloadServer::Lookup::Failed)
-            DownloadReply::writeError(output, head.minorVersion, 503, "Service Unavailable",
-                                      "Try again later", head.method != "HEAD");
-        else
-            DownloadReply::writeFile(output, head,
-                                     found == DownloadServer::Lookup::Found ? &filePath : nullptr);
+        if (found == DownloadServer::Lookup::Failed) {
+            status = 503;
+            DownloadReply::writeError(output, head.minorVersion, status, "Service Unavailable",
+                                      "Try again later", !head.isHead());
+        } else {
+            status = DownloadReply::writeFile(
+                output, head, found == DownloadServer::Lookup::Found ? &filePath : nullptr);
+        }
     }
+    replied(status);
     evbuffer_drain(bufferevent_get_input(m_bev), headSize);
+}
+
+void DownloadConnection::replied(int status) {
+    m_status = status;
+    DownloadMetrics& metrics = DownloadMetrics::instance();
+    metrics.answered(status);
+    m_downloading = status == 200 || status == 206;
+    if (m_downloading) metrics.downloadBegan();
 }
 
 void DownloadConnection::replySent() {

@@ -6,6 +6,9 @@
 
 struct bufferevent;
 struct event;
+struct evbuffer;
+struct evbuffer_cb_entry;
+struct evbuffer_cb_info;
 class DownloadLoop;
 
 // One client of the download port, on its loop's thread from accept to close: reads one
@@ -28,6 +31,8 @@ class DownloadConnection {
     static void writeCallback(bufferevent* bev, void* arg);
     static void eventCallback(bufferevent* bev, short what, void* arg);
     static void deadlineCallback(evutil_socket_t, short, void* arg);
+    // Bytes leaving the output buffer have been written to the client.
+    static void outputCallback(evbuffer*, const evbuffer_cb_info* info, void* arg);
 
     void readHead();
     // The blank line that ends the head, searched from where the last read stopped; the
@@ -36,6 +41,8 @@ class DownloadConnection {
     // Reading ends, and the send time-out replaces the head deadline.
     void startReply();
     void answer(const char* data, size_t headSize);
+    // The reply with this status is in the output buffer.
+    void replied(int status);
     void replySent();
     // Hands the connection back to its loop, which deletes it: the caller returns at once.
     void close();
@@ -46,4 +53,7 @@ class DownloadConnection {
     event* m_deadline = nullptr;
     State m_state = State::ReadingHead;
     size_t m_scanned = 0;
+    evbuffer_cb_entry* m_sentCounter = nullptr;
+    int m_status = 0;            // of the reply, once written
+    bool m_downloading = false;  // a package reply, counted among the active ones
 };

@@ -6,9 +6,10 @@ namespace {
 constexpr Qt::CaseSensitivity kAnyCase = Qt::CaseInsensitive;
 constexpr Qt::CaseSensitivity kExact = Qt::CaseSensitive;
 
-// Routing order: GET pages first (a URL with "/INDEX" or "/doc/" is a page whatever else it
-// contains), then the API routes; POST and PUT match their markers as they always have.
+// Routing order: the metrics, then GET pages (a URL with "/INDEX" or "/doc/" is a page whatever
+// else it contains), then the API routes; POST and PUT match their markers as they always have.
 const LegacyRoute kRoutes[] = {
+    {LegacyRouteId::Metrics, "GET", "/metrics", kExact, Role::Viewer, "metrics", true},
     {LegacyRouteId::Pages, "GET", nullptr, kAnyCase, Role::Public, "pages"},
     {LegacyRouteId::DeviceList, "GET", "/KORVA/deviceList", kAnyCase, Role::Viewer, "device list"},
     {LegacyRouteId::PackageList, "GET", "/KORVA/packageList", kAnyCase, Role::Viewer,
@@ -36,6 +37,11 @@ const LegacyRoute kStaticFile{
 const LegacyRoute kUnrouted{
     LegacyRouteId::Unrouted, "*", nullptr, kAnyCase, Role::Public, "unrouted"};
 
+QStringRef pathOf(const QString& url) {
+    const int query = url.indexOf(QLatin1Char('?'));
+    return query < 0 ? QStringRef(&url) : url.leftRef(query);
+}
+
 bool isPage(const QString& url) {
     return url.contains(QLatin1String("/INDEX"), kAnyCase) || url == QLatin1String("/") ||
            url.contains(QLatin1String("/doc/"), kAnyCase) ||
@@ -46,9 +52,10 @@ bool isPage(const QString& url) {
 const LegacyRoute& legacyRoute(const QByteArray& method, const QString& decodedUrl) {
     for (const LegacyRoute& route : kRoutes) {
         if (qstrcmp(route.method, "*") != 0 && method != route.method) continue;
-        const bool matched = route.marker
-                                 ? decodedUrl.contains(QLatin1String(route.marker), route.matchCase)
-                                 : isPage(decodedUrl);
+        const bool matched =
+            !route.marker     ? isPage(decodedUrl)
+            : route.wholePath ? pathOf(decodedUrl) == QLatin1String(route.marker)
+                              : decodedUrl.contains(QLatin1String(route.marker), route.matchCase);
         if (matched) return route;
     }
     // Any other GET is looked up as a file under the web root.

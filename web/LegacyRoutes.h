@@ -8,7 +8,8 @@
 // The routes under "/KORVA/" that predate v2, each with the lowest role that may call it. The
 // management server routes by these same entries, so what is checked is what runs.
 enum class LegacyRouteId {
-    Pages,  // static pages: open, the login form is one of them
+    Metrics,  // "/metrics": the service's metrics for a scraper
+    Pages,    // static pages: open, the login form is one of them
     DeviceList,
     PackageList,
     Progress,
@@ -36,7 +37,8 @@ struct LegacyRoute {
     const char* marker;  // what the decoded URL contains; null for the pages rule
     Qt::CaseSensitivity matchCase;
     Role role;
-    const char* name;  // for the route-class table in tests and the README
+    const char* name;        // for the route-class table in tests and the README
+    bool wholePath = false;  // the marker is the whole path (before any query), not a part of it
 };
 
 // The entry that a request with this method and decoded URL is routed by; the first match in

@@ -71,6 +71,9 @@ void WebServer::processGetRequest(evhttp_request* req) {
     Caller caller;
     if (!admit(req, "GET", route, caller)) return;
     switch (route.id) {
+        case LegacyRouteId::Metrics:
+            sendMetrics(req);
+            break;
         case LegacyRouteId::Pages:
             processStaticRequest(req, url);
             break;

@@ -26,8 +26,15 @@ class WebServer : public HttpServer {
     void processPostRequest(evhttp_request* req) override;
     void processDeleteRequest(evhttp_request* req) override;
     void processUnknownRequest(evhttp_request* req) override;
+    // The route class and the outcome of each request, for the metrics (WebServerMetrics.cpp).
+    int requestClass(evhttp_request* req) override;
+    void requestDone(int requestClass, int status,
+                     std::chrono::steady_clock::duration elapsed) override;
 
   private:
+    // "/metrics": everything the service counts, in the text format scrapers read.
+    void sendMetrics(evhttp_request* req);
+
     // The "/KORVA/v2/" routes (WebServerApi.cpp).
     bool isApiRequest(evhttp_request* req);
     void processApiRequest(evhttp_request* req);

@@ -23,6 +23,14 @@ bool ApiRouter::matches(const QString& pattern, const QString& path,
     return true;
 }
 
+QString ApiRouter::patternOf(const QString& path) const {
+    QHash<QString, QString> params;
+    for (const ApiGroup& group : m_groups)
+        for (const ApiRoute& route : group.routes)
+            if (matches(route.path, path, params)) return route.path;
+    return QString();
+}
+
 ApiReply ApiRouter::dispatch(ApiRequest& request) const {
     QStringList allowed;
     for (const ApiGroup& group : m_groups) {

@@ -15,6 +15,9 @@ class ApiRouter {
     ApiReply dispatch(ApiRequest& request) const;
 
     const std::vector<ApiGroup>& groups() const { return m_groups; }
+    // The path pattern of the route that dispatch() would match by path (for any method);
+    // empty when none has the path.
+    QString patternOf(const QString& path) const;
 
   private:
     static bool matches(const QString& pattern, const QString& path,

@@ -15,6 +15,9 @@
 #include "db/DeviceListQuery.h"
 
 namespace {
+// Bound one by one in the statement: well under SQLite's limit of bound values.
+constexpr int kMaxSerials = 5000;
+
 // The columns an operator may set, with what each asks of the terminal.
 const struct {
     const char* column;
@@ -88,12 +91,32 @@ ApiReply editOne(const ApiRequest& request) {
     return RouteReplies::ok({{"device", DeviceJson::row(rows.first())}});
 }
 
+// Rows an operator ticked one by one narrow the filter to those serial numbers.
+bool readSerials(const QJsonValue& value, DeviceFilter& filter, QString& error) {
+    if (value.isUndefined()) return true;
+    const QJsonArray list = value.toArray();
+    if (!value.isArray() || list.isEmpty() || list.size() > kMaxSerials) {
+        error = QStringLiteral("serials 须为 1 到 %1 个序列号").arg(kMaxSerials);
+        return false;
+    }
+    filter.bySerials = true;
+    for (const QJsonValue& serial : list) {
+        if (!serial.isString()) {
+            error = QStringLiteral("serials 的每一项须为字符串");
+            return false;
+        }
+        filter.serials << serial.toString();
+    }
+    return true;
+}
+
 ApiReply editMatching(const ApiRequest& request) {
     QJsonObject body;
     ApiReply failure;
     if (!RouteReplies::bodyObject(request, body, failure)) return failure;
     for (auto it = body.begin(); it != body.end(); ++it)
-        if (it.key() != QLatin1String("filter") && it.key() != QLatin1String("set"))
+        if (it.key() != QLatin1String("filter") && it.key() != QLatin1String("set") &&
+            it.key() != QLatin1String("serials"))
             return RouteReplies::badRequest(QStringLiteral("未知的字段 %1").arg(it.key()));
     // Every terminal only when asked for in so many words: {"filter": {}}.
     if (!body.value("filter").isObject())
@@ -102,14 +125,16 @@ ApiReply editMatching(const ApiRequest& request) {
     QList<DeviceEditor::Change> changes;
     QString error;
     if (!DeviceFilterParams::fromJson(body.value("filter").toObject(), filter, error) ||
+        !readSerials(body.value("serials"), filter, error) ||
         !readChanges(body.value("set"), changes, error))
         return RouteReplies::badRequest(error);
     int affected = 0;
     if (!DeviceEditor::updateMatching(filter, changes, affected))
         return RouteReplies::databaseFailed();
-    recordChange(
-        request, "device_edit",
-        {{"filter", body.value("filter")}, {"set", body.value("set")}, {"updated", affected}});
+    QJsonObject detail{
+        {"filter", body.value("filter")}, {"set", body.value("set")}, {"updated", affected}};
+    if (filter.bySerials) detail.insert("serials", body.value("serials"));
+    recordChange(request, "device_edit", detail);
     return RouteReplies::ok({{"updated", affected}});
 }
 
@@ -143,12 +168,22 @@ QJsonObject editOneDoc() {
 }
 
 QJsonObject editMatchingDoc() {
-    const QJsonObject body = OperationDoc::object({{"filter", OperationDoc::ref("DeviceFilter")},
-                                                   {"set", OperationDoc::ref("DeviceChanges")}});
+    const QJsonObject serials{
+        {"type", "array"},
+        {"items", QJsonObject{{"type", "string"}}},
+        {"minItems", 1},
+        {"maxItems", kMaxSerials},
+        {"description", "only these serial numbers among those the filter takes"}};
+    QJsonObject body = OperationDoc::object({{"filter", OperationDoc::ref("DeviceFilter")},
+                                             {"serials", serials},
+                                             {"set", OperationDoc::ref("DeviceChanges")}});
+    body.insert("required", QJsonArray{"filter", "set"});
     const QJsonObject example{{"filter", QJsonObject{{"devType", "T1"}, {"AppVersionNot", "V9"}}},
+                              {"serials", QJsonArray{"SN0001", "SN0002"}},
                               {"set", QJsonObject{{"isAutoUpdate", true}}}};
     return {{"description",
-             "One statement over every terminal the filter takes; {\"filter\":{}} takes all."},
+             "One statement over every terminal the filter takes; {\"filter\":{}} takes all, "
+             "serials narrows it to the rows an operator picked."},
             {"requestBody", OperationDoc::jsonBody(body, example)},
             {"responses",
              QJsonObject{

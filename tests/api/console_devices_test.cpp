@@ -167,6 +167,16 @@ TEST_F(ConsoleDevicesTest, EditsWriteOnlyTheirColumns) {
     EXPECT_EQ(changedCells(before, table()),
               QStringList({"D03.isAutoUpdate", "D03.ConfigCmd", "D04.isAutoUpdate"}));
 
+    // Picked rows: only those the filter takes as well.
+    before = table();
+    EXPECT_EQ(
+        json("POST", "/KORVA/v2/devices/bulk",
+             R"({"filter":{"devType":"T2"},"serials":["D01","D03"],"set":{"GetPrintFile":true}})")
+            .value("updated")
+            .toInt(),
+        1);
+    EXPECT_EQ(changedCells(before, table()), QStringList({"D03.GetPrintFile"}));
+
     before = table();
     const struct {
         QByteArray method, target, body;
@@ -181,6 +191,10 @@ TEST_F(ConsoleDevicesTest, EditsWriteOnlyTheirColumns) {
         {"POST", "/KORVA/v2/devices/bulk",
          R"({"filter":{"devtype":"T1"},"set":{"GetLogFile":true}})", 400},
         {"POST", "/KORVA/v2/devices/bulk", R"({"filter":{},"set":{"GetLogFile":1}})", 400},
+        {"POST", "/KORVA/v2/devices/bulk",
+         R"({"filter":{},"serials":[],"set":{"GetLogFile":true}})", 400},
+        {"POST", "/KORVA/v2/devices/bulk",
+         R"({"filter":{},"serials":["D01",2],"set":{"GetLogFile":true}})", 400},
     };
     for (const auto& r : refused) json(r.method, r.target, r.body, r.status);
     EXPECT_EQ(changedCells(before, table()), QStringList());

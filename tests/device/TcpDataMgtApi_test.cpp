@@ -2,8 +2,8 @@
 // from sendSocketData, the real WFS.db in a temporary application directory.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <mutex>

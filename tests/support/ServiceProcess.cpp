@@ -131,8 +131,8 @@ bool ServiceProcess::start(bool writeConfig, bool waitForPorts) {
     m_process->setWorkingDirectory(m_dir.path());
     QStringList command;
     if (m_openFileLimit > 0)  // prlimit execs what follows: the process stays the service
-        command << QStringLiteral("prlimit") << QStringLiteral("--nofile=%1:%1").arg(m_openFileLimit)
-                << QStringLiteral("--");
+        command << QStringLiteral("prlimit")
+                << QStringLiteral("--nofile=%1:%1").arg(m_openFileLimit) << QStringLiteral("--");
     command << m_launcher << m_dir.filePath("wayfarer");
     m_process->start(command.first(), command.mid(1));
     if (!m_process->waitForStarted(5000)) return false;

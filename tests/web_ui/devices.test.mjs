@@ -1,33 +1,51 @@
-// Device list in the browser: terminals that reported are listed with every column, and the
-// search by serial number and phone filters them through the API's query.
+// Device list in the browser: terminals that reported are listed with every column; one search
+// box finds a part of a serial number, plate, phone or type; filters show as chips; the order
+// comes from the service; checked rows or everything a filter takes get bulk requests behind a
+// confirmation that counts them; the keyboard reaches rows and the drawer.
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
 import { after, before, describe, test } from 'node:test';
-import { Service, Terminal, launchBrowser, newPage, openPage, screenshot, skipReason } from './harness.mjs';
+import { Service, Terminal, englishLeaks, launchBrowser, listedSerials, newPage, openPage, rowCells, screenshot, skipReason } from './harness.mjs';
 
 const service = await Service.start();
 const skip = await skipReason(service, { needsTerminal: true });
 let browser;
 let page;
-const terminals = [];
+const terminals = {};
 
 after(async () => {
-    terminals.forEach((t) => t.close());
+    Object.values(terminals).forEach((t) => t.close());
     if (browser) await browser.close();
     await service.stop();
 });
 
-const rowKeys = () => page.$$eval('#devices-table tbody tr[data-key]', (rows) => rows.map((r) => r.dataset.key).sort());
+const REPORTS = [
+    { sn: 'SNUI0001', type: 'T100', plate: '京A12345', phone: '13800000001', app: 'V5.3.0 build220711' },
+    { sn: 'SNUI0002', type: 'T200', plate: '沪B67890', phone: '13900000002', app: 'V2.0.1' },
+    { sn: 'SNUI0003', type: 'T200', plate: '京C72202', phone: '13700000003', app: 'V2.0.1' },
+];
+
+async function device(sn) {
+    const response = await fetch(`${service.base}/KORVA/v2/devices/${sn}`);
+    assert.equal(response.status, 200);
+    return (await response.json()).device;
+}
+
+// Searches or filters, then waits for the list the service answers with.
+async function expectListed(expected) {
+    await page.waitForFunction((n) => document.querySelector('#devices-count')?.textContent === String(n), expected.length);
+    await page.waitForFunction((keys) => {
+        const rows = [...document.querySelectorAll('#device-canvas [role=row][data-key]:not([hidden])')];
+        return rows.map((r) => r.dataset.key).sort().join() === [...keys].sort().join();
+    }, expected);
+    assert.deepEqual((await listedSerials(page)).sort(), [...expected].sort());
+}
 
 describe('devices page', { skip: skip || false }, () => {
     before(async () => {
-        const reports = [
-            { sn: 'SNUI0001', type: 'T100', plate: '京A12345', phone: '13800000001', app: 'V5.3.0 build220711' },
-            { sn: 'SNUI0002', type: 'T200', plate: '沪B67890', phone: '13900000002', app: 'V2.0.1' },
-        ];
-        for (const report of reports) {
-            const terminal = await new Terminal(report).connect(service.tcpPort);
-            terminals.push(terminal);
-            await terminal.register(service.base);
+        for (const report of REPORTS) {
+            terminals[report.sn] = await new Terminal(report).connect(service.tcpPort);
+            await terminals[report.sn].register(service.base);
         }
         browser = await launchBrowser();
         page = await newPage(browser, service);
@@ -35,48 +53,141 @@ describe('devices page', { skip: skip || false }, () => {
     });
 
     test('lists a terminal that reported, with the fields of its report', async () => {
-        const row = page.locator('#devices-table tr[data-key="SNUI0001"]');
-        await row.waitFor();
-        const cells = Object.fromEntries(await row.locator('td').evaluateAll((tds) => tds.map((td) => [td.dataset.col, td.textContent.trim()])));
-        assert.equal(cells.deviceNo, 'SNUI0001');
-        assert.equal(cells.deviceId, 'ID-SNUI0001');
-        assert.equal(cells.deviceType, 'T100');
-        assert.equal(cells.plateNo, '京A12345', 'the plate travels GBK-encoded and must read back');
-        assert.equal(cells.phone, '13800000001');
+        await page.locator('#device-canvas [data-key="SNUI0001"]').waitFor();
+        const cells = await rowCells(page, 'SNUI0001');
+        assert.equal(cells.devSN, 'SNUI0001');
+        assert.equal(cells.devId, 'ID-SNUI0001');
+        assert.equal(cells.devType, 'T100');
+        assert.equal(cells.LicensePlateNumber, '京A12345', 'the plate travels GBK-encoded and must read back');
+        assert.equal(cells.PhoneNumber, '13800000001');
         assert.equal(cells.AppVersion, 'V5.3.0 build220711');
         assert.equal(cells.McuVersion, 'M1.0');
-        assert.equal(cells.FourGVersions, 'G1.0');
-        assert.equal(cells.GnssVersions, 'N1.0');
+        assert.equal(cells.FourGVersion, 'G1.0');
+        assert.equal(cells.GnssVersion, 'N1.0');
         assert.equal(cells.SmartModule, 'S1.0');
-        assert.deepEqual(await rowKeys(), ['SNUI0001', 'SNUI0002']);
-        assert.equal(await page.textContent('#devices-count'), '2');
+        assert.equal(cells.online, '在线');
+        assert.equal(cells.pending, '无');
+        assert.match(cells.LastReportTime, /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$/);
+        await expectListed(['SNUI0001', 'SNUI0002', 'SNUI0003']);
+        // The list reads the console's API: no export file is written for it.
+        const exchange = service.path('Excel');
+        assert.deepEqual(exchange && fs.existsSync(exchange) ? fs.readdirSync(exchange) : [], []);
         await screenshot(page, 'devices');
     });
 
     const searches = [
-        { name: 'serial number', deviceNo: 'SNUI0002', phone: '', expect: ['SNUI0002'] },
-        { name: 'phone', deviceNo: '', phone: '13800000001', expect: ['SNUI0001'] },
-        { name: 'serial number and phone that do not match each other', deviceNo: 'SNUI0001', phone: '13900000002', expect: [] },
-        { name: 'unknown serial number', deviceNo: 'NOSUCH', phone: '', expect: [] },
+        { name: 'a part of a plate', q: 'C722', expect: ['SNUI0003'] },
+        { name: 'a Chinese part of a plate', q: '京', expect: ['SNUI0001', 'SNUI0003'] },
+        { name: 'a part of a phone number', q: '0000000', expect: ['SNUI0001', 'SNUI0002', 'SNUI0003'] },
+        { name: 'the middle of a serial number', q: 'UI0002', expect: ['SNUI0002'] },
+        { name: 'a type', q: 'T100', expect: ['SNUI0001'] },
+        { name: 'text nobody has', q: 'NOSUCH', expect: [] },
     ];
     for (const s of searches) {
-        test(`search by ${s.name} filters the list`, async () => {
-            await page.fill('#search-device-no', s.deviceNo);
-            await page.fill('#search-phone', s.phone);
-            const answer = page.waitForResponse((r) => r.url().includes('/KORVA/deviceList?deviceNo='));
-            await page.click('#search-submit');
-            const response = await answer;
-            assert.equal(response.status(), 200);
-            assert.ok(response.url().includes('phoneNum='), 'both keys must be sent for the server to run the query');
-            await page.waitForFunction((n) => document.querySelector('#devices-count')?.textContent === String(n), s.expect.length);
-            assert.deepEqual(await rowKeys(), s.expect);
+        test(`searching for ${s.name} lists the terminals that have it`, async () => {
+            const answer = page.waitForResponse((r) => r.url().includes('/KORVA/v2/devices?') && new URL(r.url()).searchParams.get('q') === s.q);
+            await page.fill('#device-search', s.q);
+            await page.press('#device-search', 'Enter');
+            assert.equal((await answer).status(), 200);
+            await expectListed(s.expect);
+            assert.match(await page.textContent('#filter-chips'), new RegExp(`搜索 “${s.q}”`));
         });
     }
 
-    test('"show all" brings back every terminal', async () => {
+    test('filters become chips, combine with the search, and a chip removes its filter', async () => {
+        await page.fill('#device-search', '京');
+        await page.press('#device-search', 'Enter');
+        await page.fill('#filter-type', 'T200');
+        await page.press('#filter-type', 'Enter');
+        await expectListed(['SNUI0003']);
+        assert.match(await page.textContent('#filter-chips'), /型号 = T200/);
+        await page.selectOption('#filter-version-op', 'Not');
+        await page.fill('#filter-version-value', 'V2.0.1');
+        await page.press('#filter-version-value', 'Enter');
+        await expectListed([]);
+        assert.equal(await page.textContent('#device-empty'), '没有符合条件的设备');
+        await page.click('#filter-chips button[aria-label^="移除条件：APP版本"]');
+        await page.click('#filter-chips button[aria-label^="移除条件：搜索"]');
+        await expectListed(['SNUI0002', 'SNUI0003']);
+        assert.equal(await page.inputValue('#device-search'), '', 'the chip clears its control too');
+
+        terminals.SNUI0002.close();
+        await page.selectOption('#filter-online', 'false');
+        await expectListed(['SNUI0002']);
+        assert.equal((await rowCells(page, 'SNUI0002')).online, '离线');
         await page.click('#search-reset');
-        await page.waitForFunction(() => document.querySelector('#devices-count')?.textContent === '2');
-        assert.deepEqual(await rowKeys(), ['SNUI0001', 'SNUI0002']);
+        await expectListed(['SNUI0001', 'SNUI0002', 'SNUI0003']);
+    });
+
+    test('sorting asks the service for the order', async () => {
+        const header = page.locator('#device-head [data-col="LicensePlateNumber"] button');
+        await header.click();
+        await page.waitForFunction(() => document.querySelector('#device-head [data-col="LicensePlateNumber"]').getAttribute('aria-sort') === 'ascending');
+        const asc = page.waitForResponse((r) => /sort=LicensePlateNumber&order=desc/.test(r.url()));
+        await header.click();
+        await asc;
+        await page.waitForFunction(() => document.querySelector('#device-canvas [aria-rowindex="2"]')?.dataset.key === 'SNUI0002');
+        // Plates compare by their UTF-8 bytes: 沪 before 京 descending.
+        assert.deepEqual(await listedSerials(page), ['SNUI0002', 'SNUI0003', 'SNUI0001']);
+    });
+
+    test('ticked rows get a bulk request after a confirmation that counts them', async () => {
+        await page.click('#device-canvas [data-key="SNUI0001"] [data-col="select"] input');
+        await page.click('#device-canvas [data-key="SNUI0003"] [data-col="select"] input');
+        assert.equal(await page.textContent('#bulk-count'), '2');
+        await page.click('#bulk-bar [data-bulk="command"]');
+        await page.locator('#confirm-dialog[open]').waitFor();
+        assert.match(await page.textContent('#confirm-dialog .dialog-title'), /2 台设备/);
+        await page.fill('#bulk-command', 'reboot now');
+        const sent = page.waitForRequest((r) => r.url().endsWith('/KORVA/v2/devices/bulk'));
+        await page.press('#bulk-command', 'Enter');
+        assert.deepEqual(JSON.parse((await sent).postData()), { filter: {}, serials: ['SNUI0001', 'SNUI0003'], set: { ConfigCmd: 'reboot now' } });
+        await page.waitForFunction(() => document.querySelector('#device-canvas [data-key="SNUI0003"] [data-col="pending"]')?.textContent === '配置指令');
+        assert.equal((await device('SNUI0001')).ConfigCmd, 'reboot now');
+        assert.equal((await device('SNUI0002')).ConfigCmd, '');
+        assert.equal(await page.isVisible('#bulk-bar'), false, 'the selection ends with the request');
+
+        // Escape cancels: nothing is sent.
+        await page.click('#device-canvas [data-key="SNUI0002"] [data-col="select"] input');
+        await page.click('#bulk-bar [data-bulk="force"]');
+        await page.keyboard.press('Escape');
+        await page.locator('#confirm-dialog[open]').waitFor({ state: 'detached' });
+        assert.equal((await device('SNUI0002')).isAutoUpdate, false);
+        await page.click('#bulk-none');
+    });
+
+    test('"all matching the filter" sends the filter, not a list', async () => {
+        await page.selectOption('#filter-pending', 'command');
+        await expectListed(['SNUI0001', 'SNUI0003']);
+        await page.check('#select-all');
+        assert.equal(await page.textContent('#bulk-count'), '2');
+        await page.click('#bulk-bar [data-bulk="clear"]');
+        assert.match(await page.textContent('#confirm-dialog .dialog-body'), /2 台设备/);
+        await screenshot(page, 'devices-bulk');
+        const sent = page.waitForRequest((r) => r.url().endsWith('/KORVA/v2/devices/bulk'));
+        await page.click('#confirm-dialog button[value=confirm]');
+        const body = JSON.parse((await sent).postData());
+        assert.deepEqual(body.filter, { pending: 'command' });
+        assert.equal(body.serials, undefined);
+        await expectListed([]);
+        assert.equal((await device('SNUI0003')).ConfigCmd, '');
+        await page.click('#search-reset');
+        await expectListed(['SNUI0001', 'SNUI0002', 'SNUI0003']);
+    });
+
+    test('the keyboard moves through the rows and opens and closes the drawer', async () => {
+        await page.focus('#device-scroll');
+        await page.keyboard.press('Home');
+        await page.keyboard.press('ArrowDown');
+        const focused = await page.evaluate(() => document.activeElement.dataset.key);
+        assert.equal(focused, (await listedSerials(page))[1]);
+        await page.keyboard.press('Enter');
+        await page.locator('#device-drawer[open]').waitFor();
+        assert.equal(await page.textContent('#drawer-title'), focused);
+        await page.keyboard.press('Escape');
+        await page.locator('#device-drawer[open]').waitFor({ state: 'detached' });
+        assert.equal(await page.evaluate(() => document.activeElement.dataset.key), focused, 'focus returns to the row');
+        assert.deepEqual(await englishLeaks(page), []);
         assert.deepEqual(page.consoleErrors, []);
     });
 });

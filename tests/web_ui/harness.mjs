@@ -216,7 +216,7 @@ export async function newPage(browser, service) {
 export async function openPage(page, hash) {
     await page.goto(`/${hash}`);
     await page.waitForSelector('body[data-ready="true"]');
-    await page.waitForSelector(`#page-${hash.replace('#/', '')}:not([hidden])`);
+    await page.waitForSelector(`#page-${hash.replace('#/', '').split('/')[0]}:not([hidden])`);
 }
 
 export async function screenshot(page, name) {
@@ -351,4 +351,32 @@ export class Terminal {
     close() {
         if (this.socket) this.socket.destroy();
     }
+}
+
+// A package for a device type, uploaded in one block through the original route (logins off).
+export async function uploadPackage(base, { type, name = `${type}.bin`, app = '', bytes = Buffer.from(`package of ${type}`) }) {
+    const query = new URLSearchParams({ name, type, app, mcu: '', fourG: '', gnss: '', smart: '', blockIndex: '0', blockSize: '1', totalLength: String(bytes.length), uploadTime: '20260101000000' });
+    const response = await fetch(`${base}/KORVA/uploadFile?${query}`, { method: 'POST', body: bytes });
+    if (response.status !== 200) throw new Error(`package upload answered ${response.status}`);
+    const list = JSON.parse(await (await fetch(`${base}/KORVA/packageList`)).text());
+    return list.data.packageList.find((p) => p.deviceType === type);
+}
+
+// The rows the device list draws, top to bottom, by serial number.
+export function listedSerials(page) {
+    return page.$$eval('#device-canvas [role=row][data-key]:not([hidden])', (rows) => rows
+        .sort((a, b) => Number(a.getAttribute('aria-rowindex')) - Number(b.getAttribute('aria-rowindex')))
+        .map((r) => r.dataset.key));
+}
+
+// The text of every cell of a drawn row, by column.
+export function rowCells(page, sn) {
+    return page.locator(`#device-canvas [role=row][data-key="${sn}"] [data-col]`).evaluateAll((cells) =>
+        Object.fromEntries(cells.map((c) => [c.dataset.col, c.textContent.trim()])));
+}
+
+// What a page shows may not carry the developers' or the browser's English.
+export async function englishLeaks(page) {
+    const text = await page.evaluate(() => document.body.innerText);
+    return text.match(/Failed to fetch|deviceNo|phoneNum|undefined|NaN|null|not implemented|internal error|\[object/g) || [];
 }

@@ -3,13 +3,16 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { after, before, describe, test } from 'node:test';
-import { Service, launchBrowser, newPage, screenshot } from './harness.mjs';
+import { Service, Terminal, launchBrowser, newPage, screenshot } from './harness.mjs';
 
+const SN = 'SNLG0001';
 const service = await Service.start({ login: true });
 let browser;
 let page;
+let terminal;
 
 after(async () => {
+    if (terminal) terminal.close();
     if (browser) await browser.close();
     await service.stop();
 });
@@ -74,10 +77,35 @@ describe('logins in the pages', { skip: service.startProblem || false }, () => {
         assert.equal(byToken.status, 200);
 
         await page.click('#audit-search');
-        await page.waitForFunction(() => /token_create/.test(document.querySelector('#audit-table').textContent));
+        await page.waitForFunction(() => !!document.querySelector('#audit-table [data-action="token_create"]'));
+        const actions = await page.$$eval('#audit-table [data-action]', (cells) => cells.map((c) => c.dataset.action));
+        for (const action of ['login_failed', 'login', 'password_change', 'account_create', 'token_create']) assert.ok(actions.includes(action), action);
+        // Shown in Chinese, the stored name kept as the cell's title.
         const trail = await page.textContent('#audit-table');
-        for (const action of ['login_failed', 'login', 'password_change', 'account_create', 'token_create']) assert.match(trail, new RegExp(action));
+        for (const text of ['登录失败', '修改密码', '创建账户', '创建令牌']) assert.match(trail, new RegExp(text));
+        assert.doesNotMatch(trail, /token_create|login_failed/);
         await screenshot(page, 'admin-view');
+    });
+
+    test('the admin edits a terminal in the drawer: the change carries the session\'s token', async () => {
+        terminal = await new Terminal({ sn: SN, type: 'TLG', plate: '闽D24680' }).connect(service.tcpPort);
+        // Its first report registers it; the device list shows it at its next refresh.
+        terminal.send(0x0001, terminal.reportBody());
+        await page.click('nav a[data-page="devices"]');
+        const row = page.locator(`#device-canvas [data-key="${SN}"]`);
+        await page.waitForFunction((sn) => {
+            document.getElementById('devices-refresh').click();
+            return !!document.querySelector(`#device-canvas [data-key="${sn}"]`);
+        }, SN, { polling: 500 });
+        await row.locator('[data-col="devSN"]').click();
+        await page.locator('#drawer-pending').waitFor();
+        await page.check('#drawer-pending [name=GetPrintFile]');
+        const [patch] = await Promise.all([page.waitForResponse((r) => r.request().method() === 'PATCH'), page.click('#drawer-save')]);
+        assert.equal(patch.status(), 200);
+        assert.ok(patch.request().headers()['x-csrf-token'], 'a change without the token is refused');
+        await page.locator('#drawer-pending-message.message-success').waitFor();
+        await page.keyboard.press('Escape');
+        await page.waitForFunction((sn) => document.querySelector(`#device-canvas [data-key="${sn}"] [data-col="pending"]`)?.textContent === '打印', SN);
     });
 
     test('after logout a viewer sees the data but none of the changes', async () => {
@@ -96,6 +124,15 @@ describe('logins in the pages', { skip: service.startProblem || false }, () => {
         assert.equal(await page.isVisible('#import-button'), false);
         await page.goto('/#/admin');
         await page.waitForSelector('#page-devices:not([hidden])');
+        // The drawer shows the requests but cannot change them; ticking rows offers no bulk request.
+        await page.locator(`#device-canvas [data-key="${SN}"] [data-col="devSN"]`).click();
+        await page.locator('#drawer-pending').waitFor();
+        assert.equal(await page.isChecked('#drawer-pending [name=GetPrintFile]'), true);
+        assert.equal(await page.isDisabled('#drawer-pending [name=GetPrintFile]'), true);
+        assert.equal(await page.locator('#drawer-save, #drawer-release-pin').count(), 0);
+        await page.keyboard.press('Escape');
+        await page.locator('#device-drawer[open]').waitFor({ state: 'detached' });
+        assert.equal(await page.isVisible('#bulk-bar'), false);
         // The server refuses what the page hides, whatever the browser sends.
         const status = await page.evaluate(async () => (await fetch('/KORVA/stopUpload', { method: 'PUT' })).status);
         assert.equal(status, 403);

@@ -55,8 +55,7 @@ describe('packages page', { skip: skip || false }, () => {
         const message = page.locator('#upload-message.message-error');
         await message.waitFor();
         const text = await message.textContent();
-        assert.match(text, /第 2 \/ 3 块失败/);
-        assert.match(text, /HTTP 501/);
+        assert.match(text, /第 2 \/ 3 块失败：服务未执行此操作（HTTP 501）/);
         await page.unroute(secondBlock);
         assert.equal((await packages()).filter((p) => p.deviceType === 'TUIFAIL').length, 0);
         assert.equal(await page.locator('#packages-table tbody tr[data-key]').count(), 0);
@@ -68,13 +67,34 @@ describe('packages page', { skip: skip || false }, () => {
         page.on('request', (r) => {
             if (r.url().includes('/KORVA/uploadFile')) blocks.push(new URL(r.url()).searchParams);
         });
+        // The browser's clock is a day off: the file name's prefix is still the service's time.
+        await page.evaluate(() => {
+            const Real = Date;
+            globalThis.Date = class extends Real {
+                constructor(...args) {
+                    super(...(args.length ? args : [Real.now() + 86400000]));
+                }
+                static now() {
+                    return Real.now() + 86400000;
+                }
+            };
+        });
+        const status = async () => (await (await fetch(`${service.base}/KORVA/v2/status`)).json()).serverTime;
+        const before = (await status()).slice(0, 19).replace(/\D/g, '');
         await page.click('#upload-start');
         await page.locator('#upload-message.message-success').waitFor({ timeout: 30000 });
+        const afterwards = (await status()).slice(0, 19).replace(/\D/g, '');
         assert.deepEqual(blocks.map((q) => q.get('blockIndex')), ['0', '1', '2']);
         for (const q of blocks) {
             assert.equal(q.get('blockSize'), '3');
             assert.equal(q.get('totalLength'), String(content.length));
-            assert.match(q.get('uploadTime'), /^\d{14}$/);
+            assert.ok(q.get('uploadTime') >= before && q.get('uploadTime') <= afterwards, `${q.get('uploadTime')} is not the service's time`);
+        }
+        // The success is said beside the form: no notice lies over the list's columns.
+        const table = await page.locator('#packages-table').boundingBox();
+        for (const box of await page.locator('#notices .notice').evaluateAll((n) => n.map((e) => e.getBoundingClientRect().toJSON()))) {
+            const apart = box.right <= table.x || box.x >= table.x + table.width || box.bottom <= table.y || box.y >= table.y + table.height;
+            assert.ok(apart, 'a notice covers the package list');
         }
         const listed = (await packages()).filter((p) => p.deviceType === 'TUI1');
         assert.equal(listed.length, 1);
@@ -91,9 +111,12 @@ describe('packages page', { skip: skip || false }, () => {
         assert.equal(await row.locator('td[data-col="deviceType"]').textContent(), 'TUI1');
         assert.equal(await page.getAttribute('#upload-bar', 'aria-valuenow'), '100');
 
-        // The blocks were joined in order into the stored file.
+        // The blocks were joined in order into the stored file, and it downloads whole.
         const stored = service.path('Package', 'TUI1', pkg.name);
         if (stored) assert.ok(fs.readFileSync(stored).equals(content), `${path.basename(stored)} differs from the uploaded file`);
+        const [download] = await Promise.all([page.waitForEvent('download'), row.locator('[data-action="download"]').click()]);
+        assert.equal(download.suggestedFilename(), pkg.name);
+        assert.ok(fs.readFileSync(await download.path()).equals(content), 'the downloaded package differs from the upload');
         await screenshot(page, 'packages');
     });
 
@@ -109,6 +132,7 @@ describe('packages page', { skip: skip || false }, () => {
         await row.locator('button', { hasText: '删除' }).click();
         await page.click('#confirm-dialog button[value=confirm]');
         await row.waitFor({ state: 'detached' });
+        assert.match(await page.textContent('#packages-message.message-success'), new RegExp(`已删除升级包 ${pkg.name}`));
         assert.equal((await packages()).filter((p) => p.id === pkg.id).length, 0);
         const stored = service.path('Package', 'TUI1', pkg.name);
         if (stored) assert.equal(fs.existsSync(stored), false, 'the package file must be removed');
@@ -124,8 +148,9 @@ describe('refused actions', { skip: skip || false }, () => {
         await page.click('#confirm-dialog button[value=confirm]');
         const message = page.locator('#upgrades-message.message-error');
         await message.waitFor();
-        assert.match(await message.textContent(), /HTTP 501 "not implemented"/);
-        assert.match(await page.locator('#notices .notice-error').first().textContent(), /HTTP 501 "not implemented"/);
+        assert.match(await message.textContent(), /服务未执行此操作（HTTP 501）（设备表为空时也会如此）/);
+        assert.match(await page.locator('#notices .notice-error').first().textContent(), /服务未执行此操作（HTTP 501）/);
+        assert.doesNotMatch(await page.textContent('body'), /not implemented/);
         await screenshot(page, 'upgrades-refused');
     });
 });

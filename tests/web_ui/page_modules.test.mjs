@@ -117,17 +117,19 @@ describe('API client', () => {
         server.close();
     });
 
+    // The server's reason phrases are English: the operator reads the status in Chinese.
     const failures = [
-        ['/refused', 'http', 501, /HTTP 501 "not implemented"/],
-        ['/broken', 'http', 500, /HTTP 500 ".*internal error"/],
-        ['/nothing', 'http', 204, /HTTP 204 "Request does not have content"/],
+        ['/refused', 'http', 501, /^服务未执行此操作（HTTP 501）$/, 'not implemented'],
+        ['/broken', 'http', 500, /^服务内部错误（HTTP 500）$/, ' internal error'],
+        ['/nothing', 'http', 204, /^服务没有返回内容（HTTP 204）$/, 'Request does not have content'],
     ];
-    for (const [path, kind, status, message] of failures) {
-        test(`${path} rejects with the status and reason phrase`, async () => {
+    for (const [path, kind, status, message, reason] of failures) {
+        test(`${path} rejects with the status said in Chinese`, async () => {
             const err = await request('GET', base + path).then(() => null, (e) => e);
             assert.ok(err instanceof ApiError);
             assert.equal(err.kind, kind);
             assert.equal(err.status, status);
+            assert.equal(err.reason, reason, 'the reason phrase is kept for whoever needs it');
             assert.match(err.message, message);
         });
     }
@@ -148,6 +150,7 @@ describe('API client', () => {
         await new Promise((resolve) => closed.close(resolve));
         const err = await request('GET', `http://127.0.0.1:${port}/x`, { timeoutMs: 3000 }).then(() => null, (e) => e);
         assert.equal(err.kind, 'network');
+        assert.doesNotMatch(err.message, /[A-Za-z]/, 'the browser\'s "Failed to fetch" must not reach the operator');
     });
 
     test('cancelling an upload ends it as aborted', async () => {

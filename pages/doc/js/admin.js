@@ -4,6 +4,24 @@ import { confirmAction, el, notify, notifyError, setMessage } from './ui.js';
 import { roleName, session } from './session.js';
 
 const PAGE = 20;
+// The trail stores the action's name; the operator reads what it did.
+const ACTIONS = {
+    login: '登录',
+    login_failed: '登录失败',
+    logout: '退出登录',
+    password_change: '修改密码',
+    package_upload: '上传升级包',
+    package_delete: '删除升级包',
+    device_edit: '修改设备待办',
+    device_import: '导入设备清单',
+    forced_upgrade_clear: '清除强制升级',
+    account_create: '创建账户',
+    account_update: '修改账户',
+    account_delete: '删除账户',
+    token_create: '创建令牌',
+    token_revoke: '吊销令牌',
+    pin_release: '解除设备ID绑定',
+};
 let auditOffset = 0;
 
 function roleSelect(value, onchange) {
@@ -102,7 +120,7 @@ async function loadAudit() {
         el('td', { text: e.account || '—' }),
         el('td', { class: 'mono', text: e.address }),
         el('td', { class: 'mono', text: e.route }),
-        el('td', { text: e.action }),
+        el('td', { text: ACTIONS[e.action] || e.action, title: e.action, dataset: { action: e.action } }),
         el('td', { text: e.summary }))));
     const last = Math.min(page.total, auditOffset + page.entries.length);
     document.getElementById('audit-summary').textContent = page.total ? `第 ${auditOffset + 1}–${last} 条，共 ${page.total} 条` : '没有记录';

@@ -14,14 +14,36 @@ export class ApiError extends Error {
     }
 }
 
+// What a status means, in the operator's words; the server's reason phrase is English.
+const STATUS_TEXT = {
+    400: '请求无效',
+    401: '需要登录',
+    403: '当前账户无权执行此操作',
+    404: '未找到',
+    405: '服务不支持此操作',
+    409: '与当前状态冲突',
+    413: '内容太大',
+    416: '请求的范围无效',
+    429: '请求过于频繁，请稍后再试',
+    500: '服务内部错误',
+    501: '服务未执行此操作',
+    503: '服务暂时不可用',
+    204: '服务没有返回内容',
+};
+
+export function statusText(status) {
+    return STATUS_TEXT[status] || (status >= 500 ? '服务出错' : '请求失败');
+}
+
 function describe(kind, status, reason, detail) {
     switch (kind) {
         case 'http':
-            return `HTTP ${status} "${reason}"` + (detail ? `：${detail}` : '');
+            return `${statusText(status)}（HTTP ${status}）` + (detail ? `：${detail}` : '');
         case 'timeout':
             return `服务在 ${Math.round(detail / 1000)} 秒内没有应答（请求已放弃）`;
         case 'network':
-            return `无法连接服务${detail ? `（${detail}）` : ''}`;
+            // The browser's own text ("Failed to fetch") is English and says no more than this.
+            return '无法连接服务，请检查网络或服务是否在运行';
         case 'aborted':
             return '请求已取消';
         default:
@@ -63,7 +85,7 @@ export async function request(method, url, { body, timeoutMs = DEFAULT_TIMEOUT_M
     } catch (err) {
         if (timedOut) throw new ApiError('timeout', { url, detail: timeoutMs });
         if (signal && signal.aborted) throw new ApiError('aborted', { url });
-        throw new ApiError('network', { url, detail: err && err.message });
+        throw new ApiError('network', { url });
     } finally {
         clearTimeout(timer);
         if (signal) signal.removeEventListener('abort', onCancel);
@@ -108,11 +130,11 @@ async function getDocument(url, listName) {
     try {
         doc = JSON.parse(text);
     } catch {
-        throw new ApiError('format', { url, detail: `${url} 的应答不是 JSON` });
+        throw new ApiError('format', { url, detail: '服务的应答不是 JSON' });
     }
     const list = doc && doc.data && doc.data[listName];
     if (!Array.isArray(list)) {
-        throw new ApiError('format', { url, detail: `${url} 的应答缺少 data.${listName}` });
+        throw new ApiError('format', { url, detail: `服务的应答缺少列表（data.${listName}）` });
     }
     return { list, statusCode: doc.statusCode, errorMgs: doc.errorMgs || '' };
 }
@@ -166,4 +188,58 @@ export function attachmentName(response, fallback) {
     } catch {
         return match[1];
     }
+}
+
+// Query text from the members that have a value.
+export function queryString(params = {}) {
+    const search = new URLSearchParams();
+    for (const [key, value] of Object.entries(params)) {
+        if (value !== undefined && value !== null && value !== '') search.set(key, String(value));
+    }
+    const text = search.toString();
+    return text ? `?${text}` : '';
+}
+
+const seg = encodeURIComponent;
+
+// The console's routes under /KORVA/v2/.
+export const v2 = {
+    status: () => callJson('GET', '/KORVA/v2/status'),
+    devices: (params) => callJson('GET', `/KORVA/v2/devices${queryString(params)}`),
+    device: (devSN) => callJson('GET', `/KORVA/v2/devices/${seg(devSN)}`),
+    editDevice: (devSN, changes) => callJson('PATCH', `/KORVA/v2/devices/${seg(devSN)}`, changes),
+    bulk: (body) => callJson('POST', '/KORVA/v2/devices/bulk', body),
+    releasePin: (devSN) => callJson('DELETE', `/KORVA/v2/devices/${seg(devSN)}/pin`),
+    upgrades: (params) => callJson('GET', `/KORVA/v2/upgrades${queryString(params)}`),
+    packages: () => callJson('GET', '/KORVA/v2/packages'),
+    rollout: (id) => callJson('GET', `/KORVA/v2/packages/${seg(id)}/rollout`),
+    rolloutState: (id, state, params) => callJson('GET', `/KORVA/v2/packages/${seg(id)}/rollout/${seg(state)}${queryString(params)}`),
+    exportUrl: (params) => `/KORVA/v2/devices/export${queryString(params)}`,
+};
+
+// A POST whose body may be large, with the upload's progress (fetch reports none). Resolves with
+// the JSON answer; rejects with ApiError as request() does.
+export function postWithProgress(url, body, { onProgress, timeoutMs = DEFAULT_TIMEOUT_MS } = {}) {
+    return new Promise((resolve, reject) => {
+        const xhr = new XMLHttpRequest();
+        xhr.open('POST', url);
+        xhr.timeout = timeoutMs;
+        if (csrfToken) xhr.setRequestHeader('X-CSRF-Token', csrfToken);
+        xhr.setRequestHeader('Content-Type', 'application/octet-stream');
+        if (onProgress) xhr.upload.onprogress = (e) => onProgress(e.loaded, e.lengthComputable ? e.total : 0);
+        xhr.onerror = () => reject(new ApiError('network', { url }));
+        xhr.ontimeout = () => reject(new ApiError('timeout', { url, detail: timeoutMs }));
+        xhr.onload = () => {
+            if (xhr.status === 401 && onUnauthorized) onUnauthorized();
+            let doc = null;
+            try {
+                doc = xhr.responseText ? JSON.parse(xhr.responseText) : null;
+            } catch {
+                doc = null;
+            }
+            if (xhr.status >= 200 && xhr.status < 300) resolve(doc);
+            else reject(new ApiError('http', { status: xhr.status, reason: xhr.statusText, url, detail: (doc && doc.error && doc.error.message) || '' }));
+        };
+        xhr.send(body);
+    });
 }

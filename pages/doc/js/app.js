@@ -1,23 +1,30 @@
 // Entry point: wires the pages and switches between them by the address's hash (#/devices ...).
 import { devicesPage, initDevices } from './devices.js';
 import { initPackages, packagesPage } from './packages.js';
+import { rolloutPage } from './rollout.js';
 import { initUpgrades, upgradesPage } from './upgrades.js';
 import { exchangePage, initExchange } from './exchange.js';
 import { adminPage, initAdmin } from './admin.js';
+import { initDrawer } from './drawer.js';
+import { syncClock } from './clock.js';
 import { allows, start } from './session.js';
 
-const pages = { devices: devicesPage, packages: packagesPage, upgrades: upgradesPage, exchange: exchangePage, admin: adminPage };
-const titles = { devices: '设备列表', packages: '升级包', upgrades: '升级进度', exchange: '设备清单导入导出', admin: '系统管理' };
+const pages = { devices: devicesPage, packages: packagesPage, rollout: rolloutPage, upgrades: upgradesPage, exchange: exchangePage, admin: adminPage };
+const titles = { devices: '设备列表', packages: '升级包', rollout: '发布情况', upgrades: '升级记录', exchange: '设备清单导入导出', admin: '系统管理' };
+const CLOCK_SYNC_MS = 10 * 60 * 1000;
 let current = null;
 
 function show() {
     const name = (location.hash.match(/^#\/(\w+)/) || [])[1];
     const next = pages[name] && (name !== 'admin' || allows('admin')) ? name : 'devices';
-    if (next === current) return;
+    if (next === current) {
+        if (pages[next].reroute) pages[next].reroute();
+        return;
+    }
     if (current) pages[current].deactivate();
     current = next;
     for (const section of document.querySelectorAll('.page')) section.hidden = section.dataset.page !== next;
-    for (const link of document.querySelectorAll('nav a')) {
+    for (const link of document.querySelectorAll('nav a[data-page]')) {
         if (link.dataset.page === next) link.setAttribute('aria-current', 'page');
         else link.removeAttribute('aria-current');
     }
@@ -30,8 +37,12 @@ initPackages();
 initUpgrades();
 initExchange();
 initAdmin();
+initDrawer();
 // The pages show data only once someone is logged in (or logins are off).
 await start();
+// Times are shown on the service's clock; without it they fall back to the browser's.
+await syncClock().catch(() => {});
+setInterval(() => syncClock().catch(() => {}), CLOCK_SYNC_MS);
 window.addEventListener('hashchange', show);
 show();
 document.body.dataset.ready = 'true';

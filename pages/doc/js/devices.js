@@ -1,192 +1,646 @@
-// Devices page: the device list, search by serial number and phone, live progress of terminals
-// that are upgrading, and markers for pending requests (read from the device-list export, because
-// the JSON device item does not carry them).
-import { api, unsafeQueryValue } from './api.js';
-import { decodeCsv, parseDeviceCsv, pendingBySerial } from './csv.js';
-import { el, formatClock, notifyError, progressBar, renderTable } from './ui.js';
+// Devices page: the whole fleet as one virtual list. The service pages, sorts, searches and
+// filters; the page keeps only the rows near the view and draws only those on screen, and a
+// refresh rewrites only the cells whose value changed, so the fleet's size does not matter.
+import { v2 } from './api.js';
+import { formatAgo, formatEpoch } from './clock.js';
+import { openDevice } from './drawer.js';
 import { reportService } from './service.js';
+import { allows } from './session.js';
+import { confirmAction, el, formatClock, notify, notifyError } from './ui.js';
+import { downloadExport } from './exchange.js';
+import { VERSION_NAMES } from './names.js';
 
+const ROW_HEIGHT = 36;
+const PAGE_SIZE = 100;
+const OVERSCAN = 6;
+const MAX_PAGES = 30;
+const MAX_LOADS = 4;
+const LIST_POLL_MS = 5000;
 const PROGRESS_POLL_MS = 2000;
-const LIST_POLL_MS = 10000;
+const SEARCH_DELAY_MS = 300;
+
+const VERSION_COLUMNS = Object.entries(VERSION_NAMES);
+const FILE_REQUESTS = [['GetLogFile', '日志'], ['GetIndexFile', '录像索引'], ['GetPrintFile', '打印'], ['GetRunInfoFile', '行车信息']];
 
 const state = {
-    devices: [],
-    query: null, // { deviceNo, phoneNum } while a search is shown
-    live: new Map(), // deviceNo -> device item of the uploadStatus list
-    pending: null, // deviceNo -> pending requests, from the export
+    generation: 0,
+    total: 0,
+    totalKnown: false,
+    pages: new Map(), // page index -> rows
+    loading: new Map(), // page index -> generation
     sort: { key: 'id', dir: 'asc' },
-    timers: [],
+    filter: { q: '', devType: '', online: '', pending: '', upgradeState: '', versionColumn: 'AppVersion', versionOp: '', versionValue: '' },
+    selected: new Set(),
+    allMatching: false,
+    running: new Map(), // devSN -> { progress, stalled }
     active: false,
-    listTicket: 0,
+    timers: [],
+    pool: [],
+    window: { first: 0, last: 0 },
+    focusIndex: 0,
+    frame: 0,
+    error: null,
+    types: new Set(),
+    refreshing: false,
     polling: false,
-    listError: null,
-    liveError: null,
+    pollCount: 0,
+    stalled: [],
+    stalledTotal: 0,
+    runningTotal: 0,
 };
 
-function pendingTags(row) {
-    const p = state.pending && state.pending.get(row.deviceNo);
-    if (!p) return state.pending ? el('span', { class: 'muted', text: '无' }) : el('span', { class: 'muted', text: '—' });
+const text = (value) => (value === undefined || value === null ? '' : String(value));
+
+// Each column: what identifies its content (sig) and how to draw it (paint), so that a cell is
+// drawn again only when its sig changes.
+function textColumn(key, title, width, extra = {}) {
+    return { key, title, width, sort: key, sig: (r) => text(r[key]), paint: (td, r) => { td.textContent = text(r[key]); }, ...extra };
+}
+
+function upgradeOf(row) {
+    const live = state.running.get(row.devSN);
+    if (live) return live;
+    return row.UpgradeCompletionTime ? { done: row.UpgradeCompletionTime } : null;
+}
+
+function pendingOf(row) {
     const tags = [];
-    if (p.autoUpdate) tags.push(el('span', { class: 'tag tag-force', title: '是否自动升级 = 1', text: '强制升级' }));
-    if (p.configCmd) tags.push(el('span', { class: 'tag tag-cmd', title: `配置指令：${p.configCmd}`, text: '配置指令' }));
-    const files = [['logFile', '日志'], ['indexFile', '录像索引'], ['printFile', '打印'], ['runInfoFile', '行车信息']];
-    for (const [key, label] of files) {
-        if (p[key]) tags.push(el('span', { class: 'tag tag-file', title: `待上传${label}文件`, text: label }));
-    }
-    return tags.length ? el('span', { class: 'tags' }, tags) : el('span', { class: 'muted', text: '无' });
+    if (row.isAutoUpdate) tags.push(['force', '强制升级']);
+    if (row.ConfigCmd) tags.push(['cmd', '配置指令']);
+    for (const [key, label] of FILE_REQUESTS) if (row[key]) tags.push(['file', label]);
+    return tags;
 }
 
-function progressOf(row) {
-    const live = state.live.get(row.deviceNo);
-    return live ? { reported: live.uploadStatus, progress: live.progress } : { reported: row.uploadStatus, progress: row.progress };
-}
-
-const columns = [
-    { key: 'id', title: 'ID', class: 'num' },
-    { key: 'deviceNo', title: '设备序列号', hint: 'deviceNo', class: 'strong sticky' },
-    { key: 'pending', title: '待办', hint: '来自设备清单导出文件', sortable: false, render: pendingTags },
+const COLUMNS = [
     {
-        // uploadStatus and progress of the JSON item, in one cell.
-        key: 'progress', title: '升级进度', hint: 'uploadStatus / progress', class: 'progress-col',
-        sortValue: (r) => (progressOf(r).reported ? 1 + (progressOf(r).progress || 0) : 0),
-        render: (r) => {
-            const { reported, progress } = progressOf(r);
-            if (!reported) return el('span', { class: 'muted', dataset: { status: 'idle' }, text: '未上报' });
-            const done = progress >= 100;
-            return el('span', { class: 'inline-progress', dataset: { status: done ? 'done' : 'upgrading' } },
-                progressBar(progress, `${r.deviceNo} 升级进度`),
-                el('span', { class: 'pct', text: `${progress}%` }),
-                el('span', { class: `pill ${done ? 'pill-ok' : 'pill-live'}`, text: done ? '已完成' : '升级中' }));
+        key: 'select', title: '', width: 40, sticky: 0, sort: null,
+        sig: (r) => (isSelected(r.devSN) ? '1' : '0'),
+        paint: (td, r) => {
+            let box = td.firstElementChild;
+            if (!box) {
+                box = el('input', { type: 'checkbox', tabindex: '-1' });
+                td.append(box);
+            }
+            box.checked = isSelected(r.devSN);
+            box.setAttribute('aria-label', `选择 ${r.devSN}`);
         },
     },
-    { key: 'lastUpdateTime', title: '升级完成时间', hint: 'lastUpdateTime（服务主机本地时间）', class: 'nowrap' },
-    { key: 'deviceId', title: '设备ID', hint: 'deviceId' },
-    { key: 'deviceType', title: '设备型号', hint: 'deviceType' },
-    { key: 'plateNo', title: '车牌号', hint: 'plateNo' },
-    { key: 'phone', title: '手机号', hint: 'phone' },
-    { key: 'AppVersion', title: 'APP版本', hint: 'AppVersion', class: 'mono' },
-    { key: 'McuVersion', title: 'MCU版本', hint: 'McuVersion', class: 'mono' },
-    { key: 'FourGVersions', title: '4G模块版本', hint: 'FourGVersions', class: 'mono' },
-    { key: 'GnssVersions', title: 'GNSS版本', hint: 'GnssVersions', class: 'mono' },
-    { key: 'SmartModule', title: '智能模块版本', hint: 'SmartModule', class: 'mono' },
+    textColumn('devSN', '序列号', 150, { sticky: 40, cls: 'strong' }),
+    {
+        key: 'online', title: '在线', width: 76, sort: 'online',
+        sig: (r) => (r.online ? '1' : '0'),
+        paint: (td, r) => {
+            td.replaceChildren(el('span', { class: `presence ${r.online ? 'presence-on' : 'presence-off'}`, text: r.online ? '在线' : '离线' }));
+        },
+    },
+    textColumn('devType', '型号', 90),
+    textColumn('LicensePlateNumber', '车牌号', 100),
+    textColumn('PhoneNumber', '手机号', 118),
+    textColumn('AppVersion', 'APP版本', 160, { cls: 'mono' }),
+    {
+        key: 'upgrade', title: '升级', width: 176, sort: 'UpgradeCompletionTime',
+        sig: (r) => {
+            const u = upgradeOf(r);
+            if (!u) return '';
+            return u.done ? `d${u.done}` : `${u.stalled ? 's' : 'r'}${u.progress}`;
+        },
+        paint: (td, r) => {
+            const u = upgradeOf(r);
+            if (!u) {
+                td.replaceChildren(el('span', { class: 'muted', dataset: { status: 'idle' }, text: '—' }));
+            } else if (u.done) {
+                td.replaceChildren(el('span', { dataset: { status: 'done' }, title: `升级完成于 ${formatEpoch(u.done)}` },
+                    el('span', { class: 'pill pill-ok', text: '已完成' }), ' ', el('span', { class: 'muted', text: formatEpoch(u.done).slice(5, 16) })));
+            } else {
+                const pct = Math.max(0, Math.min(100, Number(u.progress) || 0));
+                td.replaceChildren(el('span', { class: 'inline-progress', dataset: { status: u.stalled ? 'stalled' : 'upgrading' } },
+                    el('span', { class: `bar${u.stalled ? ' bar-stalled' : ''}`, role: 'progressbar', 'aria-valuemin': '0', 'aria-valuemax': '100', 'aria-valuenow': String(pct), 'aria-label': `${r.devSN} 升级进度` },
+                        el('span', { class: 'bar-fill', style: `width:${pct}%` })),
+                    el('span', { class: 'pct', text: `${pct}%` }),
+                    u.stalled ? el('span', { class: 'pill pill-warn', text: '停滞' }) : null));
+            }
+        },
+    },
+    {
+        key: 'pending', title: '待办', width: 160, sort: null,
+        sig: (r) => pendingOf(r).map((t) => t[1]).join(',') + (r.ConfigCmd ? `|${r.ConfigCmd}` : ''),
+        paint: (td, r) => {
+            const tags = pendingOf(r);
+            td.title = r.ConfigCmd ? `配置指令：${r.ConfigCmd}` : '';
+            td.replaceChildren(tags.length ? el('span', { class: 'tags' }, tags.map(([kind, label]) => el('span', { class: `tag tag-${kind}`, text: label })))
+                : el('span', { class: 'muted', text: '无' }));
+        },
+    },
+    {
+        key: 'LastReportTime', title: '最近上报', width: 150, sort: 'LastReportTime',
+        sig: (r) => text(r.LastReportTime),
+        paint: (td, r) => {
+            td.textContent = r.LastReportTime ? formatEpoch(r.LastReportTime) : '';
+            td.title = r.LastReportTime ? formatAgo(r.LastReportTime) : '从未上报';
+        },
+    },
+    textColumn('McuVersion', 'MCU版本', 110, { cls: 'mono' }),
+    textColumn('FourGVersion', '4G模块版本', 110, { cls: 'mono' }),
+    textColumn('GnssVersion', 'GNSS版本', 110, { cls: 'mono' }),
+    textColumn('SmartModule', '智能模块版本', 110, { cls: 'mono' }),
+    textColumn('devId', '设备ID', 150),
 ];
+const GRID_COLUMNS = COLUMNS.map((c) => `${c.width}px`).join(' ');
+const GRID_WIDTH = COLUMNS.reduce((sum, c) => sum + c.width, 0);
 
-function render() {
-    renderRows();
-    renderSummary();
+const $ = (id) => document.getElementById(id);
+
+function isSelected(devSN) {
+    return state.allMatching || state.selected.has(devSN);
 }
 
-// The filter works on the rows already loaded; the search goes to the service.
-const filters = {
-    all: () => true,
-    pending: (r) => {
-        const p = state.pending && state.pending.get(r.deviceNo);
-        return !!p && (p.autoUpdate || !!p.configCmd || p.logFile || p.indexFile || p.printFile || p.runInfoFile);
-    },
-    forced: (r) => !!(state.pending && state.pending.get(r.deviceNo)?.autoUpdate),
-    upgrading: (r) => progressOf(r).reported,
-};
-
-function visibleDevices() {
-    return state.devices.filter(filters[document.getElementById('devices-filter').value] || filters.all);
+// The list's conditions as the API's query members (also the bulk route's filter).
+export function filterParams() {
+    const f = state.filter;
+    const params = {};
+    for (const key of ['q', 'devType', 'online', 'pending', 'upgradeState']) if (f[key]) params[key] = f[key];
+    if (f.versionValue) params[f.versionColumn + f.versionOp] = f.versionValue;
+    return params;
 }
 
-function renderRows() {
-    const table = document.getElementById('devices-table');
-    renderTable(table, columns, visibleDevices(), {
-        rowKey: (r) => r.deviceNo,
-        emptyText: state.query || document.getElementById('devices-filter').value !== 'all' ? '没有符合条件的设备' : '还没有终端上报过',
-        sortState: state.sort,
-        onSort: (key) => {
-            state.sort = { key, dir: state.sort.key === key && state.sort.dir === 'asc' ? 'desc' : 'asc' };
-            render();
-        },
-        rowClass: (r) => {
-            const p = state.pending && state.pending.get(r.deviceNo);
-            return [p && p.autoUpdate ? 'row-force' : '', progressOf(r).reported ? 'row-live' : ''].filter(Boolean).join(' ') || undefined;
-        },
-    });
+function rowAt(index) {
+    const page = state.pages.get(Math.floor(index / PAGE_SIZE));
+    return page ? page[index % PAGE_SIZE] : undefined;
 }
 
-function renderSummary() {
-    const upgrading = state.devices.filter((d) => progressOf(d).reported).length;
-    const forced = state.pending ? [...state.pending.values()].filter((p) => p.autoUpdate).length : null;
-    const summary = document.getElementById('devices-summary');
-    summary.replaceChildren(...[
-        el('span', {}, state.query ? '查询结果 ' : '共 ', el('b', { id: 'devices-count', text: String(state.devices.length) }), ' 台设备'),
-        document.getElementById('devices-filter').value !== 'all' ? el('span', {}, '当前显示 ', el('b', { text: String(visibleDevices().length) }), ' 台') : null,
-        state.query ? el('span', { class: 'muted', text: `（序列号 “${state.query.deviceNo || '不限'}”，手机号 “${state.query.phoneNum || '不限'}”）` }) : null,
-        el('span', {}, '正在升级 ', el('b', { text: String(upgrading) })),
-        forced === null ? null : el('span', {}, '强制升级标记 ', el('b', { text: String(forced) })),
-        el('span', { class: 'muted', text: `更新于 ${formatClock()}` }),
-        ...[state.listError, state.liveError].filter(Boolean).map((text) => el('span', { class: 'error-text', role: 'alert', text }))].filter(Boolean));
-}
+// ---- Loading ----
 
-// Every load runs (a search must not wait for a poll); only the latest one's answer is shown.
-// Failures of the periodic refresh are shown in the summary line instead of a notice each time.
-async function loadList({ periodic = false } = {}) {
-    const ticket = ++state.listTicket;
-    const query = state.query;
+async function loadPage(pageIndex, { refresh = false } = {}) {
+    if (state.loading.get(pageIndex) === state.generation) return;
+    const generation = state.generation;
+    state.loading.set(pageIndex, generation);
     try {
-        const doc = query ? await api.queryDevices(query.deviceNo, query.phoneNum) : await api.deviceList();
+        const doc = await v2.devices({ ...filterParams(), sort: state.sort.key, order: state.sort.dir, offset: pageIndex * PAGE_SIZE, limit: PAGE_SIZE });
         reportService(true);
-        if (ticket !== state.listTicket) return;
-        state.devices = doc.list;
-        state.listError = null;
+        if (generation !== state.generation) return;
+        state.error = null;
+        state.pages.set(pageIndex, doc.items);
+        const known = state.types.size;
+        for (const row of doc.items) if (row.devType) state.types.add(row.devType);
+        if (state.types.size !== known) offerTypes();
+        setTotal(doc.total);
+        evictPages();
     } catch (err) {
         reportService(false, err);
-        if (ticket !== state.listTicket) return;
-        state.listError = `读取设备列表失败：${err.message}`;
-        if (!periodic) notifyError('读取设备列表', err);
+        if (generation !== state.generation) return;
+        state.error = `读取设备列表失败：${err.message}`;
+        if (!refresh) notifyError('读取设备列表', err);
+        renderSummary();
+    } finally {
+        if (state.loading.get(pageIndex) === generation) state.loading.delete(pageIndex);
     }
-    render();
+    scheduleRender();
 }
 
-// The export is the only source of the pending requests. Each export leaves a file in the
-// service's exchange directory until its next start, so it is read on demand, not on every poll.
-async function loadPending() {
-    const label = document.getElementById('pending-state');
-    label.textContent = '正在读取…';
-    try {
-        const response = await api.exportDeviceList();
-        const parsed = parseDeviceCsv(decodeCsv(await response.arrayBuffer()));
-        if (!parsed.ok) throw new Error(`导出文件格式不符：${parsed.error}`);
-        state.pending = pendingBySerial(parsed.rows);
-        label.textContent = `读取于 ${formatClock()}（点“刷新”重新读取）`;
-    } catch (err) {
-        state.pending = null;
-        label.textContent = '读取失败';
-        notifyError('读取待办标记（设备清单导出）', err);
+// The type filter and the upload form offer the types seen so far.
+function offerTypes() {
+    const list = $('known-types');
+    const offered = new Set([...list.options].map((o) => o.value));
+    for (const type of [...state.types].sort()) if (!offered.has(type)) list.append(el('option', { value: type }));
+}
+
+function setTotal(total) {
+    const changed = total !== state.total || !state.totalKnown;
+    state.total = total;
+    state.totalKnown = true;
+    if (changed) {
+        $('device-canvas').style.height = `${total * ROW_HEIGHT}px`;
+        $('device-list').setAttribute('aria-rowcount', String(total + 1));
+        renderSummary();
     }
-    render();
+}
+
+// Keeps the pages nearest the view; the others are asked for again if scrolled back to.
+function evictPages() {
+    if (state.pages.size <= MAX_PAGES) return;
+    const centre = Math.floor(state.window.first / PAGE_SIZE);
+    const far = [...state.pages.keys()].sort((a, b) => Math.abs(b - centre) - Math.abs(a - centre));
+    for (const key of far.slice(0, state.pages.size - MAX_PAGES)) state.pages.delete(key);
+}
+
+function visiblePages() {
+    const { first, last } = state.window;
+    const pages = [];
+    for (let p = Math.floor(first / PAGE_SIZE); p * PAGE_SIZE < Math.max(last, 1); ++p) pages.push(p);
+    return pages;
+}
+
+// Conditions or order changed: everything held is for another list.
+function restart() {
+    ++state.generation;
+    state.pages.clear();
+    state.loading.clear();
+    state.totalKnown = false;
+    state.allMatching = false;
+    state.focusIndex = 0;
+    $('device-scroll').scrollTop = 0;
+    renderChips();
+    renderBulkBar();
+    loadPage(0);
+    scheduleRender();
+}
+
+// The periodic refresh: the pages in view are asked for again and replace what is held; the
+// cells then compare their content and only those that differ are drawn.
+async function refreshVisible() {
+    if (state.refreshing) return;
+    state.refreshing = true;
+    try {
+        const wanted = new Set(visiblePages());
+        for (const key of state.pages.keys()) if (!wanted.has(key)) state.pages.delete(key);
+        await Promise.all([...wanted].map((p) => loadPage(p, { refresh: true })));
+    } finally {
+        state.refreshing = false;
+    }
 }
 
 async function pollProgress() {
     if (state.polling) return;
     state.polling = true;
     try {
-        const doc = await api.uploadStatusList();
-        state.liveError = null;
-        const before = state.live;
-        state.live = new Map(doc.list.map((d) => [d.deviceNo, d]));
-        const fingerprint = (m) => [...m.values()].map((d) => `${d.deviceNo}:${d.progress}`).join('|');
-        const changed = fingerprint(before) !== fingerprint(state.live);
+        // Stalls take minutes to appear: asked for every fifth time.
+        const withStalled = state.pollCount++ % 5 === 0;
+        const [running, stalled] = await Promise.all([
+            v2.upgrades({ state: 'running', limit: 500 }),
+            withStalled ? v2.upgrades({ state: 'stalled', limit: 500 }) : null,
+        ]);
         reportService(true);
-        // A terminal that finished, or one not listed yet, changes the list itself: reload it.
-        const known = new Set(state.devices.map((d) => d.deviceNo));
-        const finished = [...state.live.values()].some((d) => d.progress >= 100 && !(before.get(d.deviceNo)?.progress >= 100));
-        const unknown = !state.query && [...state.live.keys()].some((sn) => !known.has(sn));
-        if (finished || unknown) await loadList({ periodic: true });
-        else if (changed) render();
-        else renderSummary(); // a long list is rebuilt only when a bar moved
+        const next = new Map();
+        for (const a of running.items) next.set(a.devSN, { progress: a.lastProgress, stalled: false });
+        if (stalled) {
+            state.stalled = stalled.items;
+            state.stalledTotal = stalled.total;
+        }
+        for (const a of state.stalled || []) if (!next.has(a.devSN)) next.set(a.devSN, { progress: a.lastProgress, stalled: true });
+        state.runningTotal = running.total;
+        // A terminal that left the running list finished or stalled: its row changed too.
+        const shown = new Set(state.pool.filter((r) => !r.hidden && r._sn).map((r) => r._sn));
+        const ended = [...state.running.keys()].some((sn) => !next.has(sn) && shown.has(sn));
+        state.running = next;
+        if (ended) refreshVisible();
+        scheduleRender();
+        renderSummary();
     } catch (err) {
         reportService(false, err);
-        state.liveError = `读取实时进度失败：${err.message}`;
-        render();
     } finally {
         state.polling = false;
     }
 }
+
+// ---- Drawing ----
+
+function scheduleRender() {
+    if (state.frame) return;
+    state.frame = requestAnimationFrame(() => {
+        state.frame = 0;
+        renderWindow();
+    });
+}
+
+function makeRow() {
+    // The columns come from one rule on the list, not from a style of each row.
+    const row = el('div', { class: 'vrow', role: 'row', tabindex: '-1', hidden: true });
+    row._cells = COLUMNS.map((col) => {
+        const cell = el('div', { class: `vcell${col.cls ? ` ${col.cls}` : ''}${col.sticky !== undefined ? ' vcell-sticky' : ''}`, role: 'gridcell', 'data-col': col.key });
+        if (col.sticky !== undefined) cell.style.left = `${col.sticky}px`;
+        cell._sig = undefined;
+        row.append(cell);
+        return cell;
+    });
+    row._index = -1;
+    return row;
+}
+
+function ensurePool(size) {
+    if (state.pool.length >= size) return;
+    const canvas = $('device-canvas');
+    for (const row of state.pool) row.remove();
+    state.pool = Array.from({ length: size }, makeRow);
+    canvas.append(...state.pool);
+}
+
+function paintRow(row, index) {
+    if (row._index !== index) {
+        row._index = index;
+        row.style.transform = `translateY(${index * ROW_HEIGHT}px)`;
+        row.setAttribute('aria-rowindex', String(index + 2));
+    }
+    row.hidden = false;
+    const data = rowAt(index);
+    if (!data) {
+        if (row._sn !== null) {
+            row._sn = null;
+            delete row.dataset.key;
+            row.classList.add('vrow-loading');
+            row.classList.remove('vrow-selected');
+            for (const cell of row._cells) {
+                cell._sig = undefined;
+                cell.replaceChildren();
+            }
+            row._cells[1].textContent = '加载中…';
+        }
+        return;
+    }
+    if (row._sn !== data.devSN) {
+        row._sn = data.devSN;
+        row.dataset.key = data.devSN;
+        row.classList.remove('vrow-loading');
+    }
+    row.classList.toggle('vrow-selected', isSelected(data.devSN));
+    row.classList.toggle('vrow-force', !!data.isAutoUpdate);
+    for (let c = 0; c < COLUMNS.length; ++c) {
+        const sig = COLUMNS[c].sig(data);
+        const cell = row._cells[c];
+        if (cell._sig !== sig) {
+            cell._sig = sig;
+            COLUMNS[c].paint(cell, data);
+        }
+    }
+    row.tabIndex = index === state.focusIndex ? 0 : -1;
+}
+
+function renderWindow() {
+    const scroller = $('device-scroll');
+    if (!scroller || !state.active) return;
+    const viewport = Math.max(ROW_HEIGHT, scroller.clientHeight - ROW_HEIGHT);
+    const top = scroller.scrollTop;
+    const size = Math.ceil(viewport / ROW_HEIGHT) + 2 * OVERSCAN + 2;
+    ensurePool(size);
+    const first = Math.max(0, Math.floor(top / ROW_HEIGHT) - OVERSCAN);
+    const last = Math.min(state.total, first + size);
+    state.window = { first, last };
+    const used = new Set();
+    for (let i = first; i < last; ++i) {
+        const row = state.pool[i % state.pool.length];
+        used.add(row);
+        paintRow(row, i);
+    }
+    for (const row of state.pool) {
+        if (!used.has(row) && !row.hidden) {
+            row.hidden = true;
+            row._index = -1;
+        }
+    }
+    const empty = state.totalKnown && state.total === 0;
+    $('device-empty').hidden = !empty;
+    if (empty) $('device-empty').textContent = Object.keys(filterParams()).length ? '没有符合条件的设备' : '还没有终端上报过';
+    // Pages still missing in view are asked for, a few at a time.
+    for (const p of visiblePages()) {
+        if (state.loading.size >= MAX_LOADS) break;
+        if (!state.pages.has(p) && (p === 0 || state.totalKnown)) loadPage(p);
+    }
+}
+
+function renderSummary() {
+    const summary = $('devices-summary');
+    if (!summary) return;
+    const conditions = Object.keys(filterParams()).length > 0;
+    summary.replaceChildren(...[
+        el('span', {}, conditions ? '符合条件 ' : '共 ', el('b', { id: 'devices-count', text: state.totalKnown ? String(state.total) : '…' }), ' 台设备'),
+        el('span', {}, '正在升级 ', el('b', { id: 'devices-running', text: String(state.runningTotal ?? 0) })),
+        state.stalledTotal ? el('span', { class: 'warn-text' }, '升级停滞 ', el('b', { text: String(state.stalledTotal) })) : null,
+        el('span', { class: 'muted', text: `更新于 ${formatClock()}` }),
+        state.error ? el('span', { class: 'error-text', role: 'alert', text: state.error }) : null,
+    ].filter(Boolean));
+}
+
+// ---- Conditions ----
+
+const CHOICES = {
+    online: { true: '在线', false: '离线' },
+    pending: { forced: '强制升级', command: '配置指令', file: '文件请求', any: '有待办', none: '无待办' },
+    upgradeState: { none: '从未升级', running: '升级中', stalled: '升级停滞', completed: '已完成升级' },
+};
+
+function renderChips() {
+    const f = state.filter;
+    const chips = [];
+    const chip = (label, clear) => chips.push(el('span', { class: 'chip' }, label,
+        el('button', { type: 'button', class: 'chip-remove', 'aria-label': `移除条件：${label}`, text: '×', onclick: () => { clear(); syncControls(); restart(); } })));
+    if (f.q) chip(`搜索 “${f.q}”`, () => { f.q = ''; });
+    if (f.devType) chip(`型号 = ${f.devType}`, () => { f.devType = ''; });
+    if (f.versionValue) {
+        const name = VERSION_COLUMNS.find(([k]) => k === f.versionColumn)[1];
+        chip(`${name} ${f.versionOp ? '≠' : '='} ${f.versionValue}`, () => { f.versionValue = ''; });
+    }
+    for (const key of ['online', 'pending', 'upgradeState']) if (f[key]) chip(CHOICES[key][f[key]], () => { f[key] = ''; });
+    const box = $('filter-chips');
+    box.replaceChildren(...chips);
+    box.hidden = chips.length === 0;
+    if (chips.length > 1) box.append(el('button', { type: 'button', class: 'link-button chip-clear', text: '清除全部条件', onclick: clearConditions }));
+}
+
+function syncControls() {
+    const f = state.filter;
+    $('device-search').value = f.q;
+    $('filter-type').value = f.devType;
+    $('filter-online').value = f.online;
+    $('filter-pending').value = f.pending;
+    $('filter-upgrade').value = f.upgradeState;
+    $('filter-version-column').value = f.versionColumn;
+    $('filter-version-op').value = f.versionOp;
+    $('filter-version-value').value = f.versionValue;
+}
+
+function readControls() {
+    Object.assign(state.filter, {
+        q: $('device-search').value.trim(),
+        devType: $('filter-type').value.trim(),
+        online: $('filter-online').value,
+        pending: $('filter-pending').value,
+        upgradeState: $('filter-upgrade').value,
+        versionColumn: $('filter-version-column').value,
+        versionOp: $('filter-version-op').value,
+        versionValue: $('filter-version-value').value.trim(),
+    });
+}
+
+function clearConditions() {
+    Object.assign(state.filter, { q: '', devType: '', online: '', pending: '', upgradeState: '', versionOp: '', versionValue: '' });
+    syncControls();
+    restart();
+}
+
+function applyControls() {
+    const before = JSON.stringify(filterParams());
+    readControls();
+    if (JSON.stringify(filterParams()) !== before) restart();
+    else renderChips();
+}
+
+function renderHeader() {
+    const head = $('device-head');
+    $('device-list').style.setProperty('--vgrid-columns', GRID_COLUMNS);
+    $('device-list').style.setProperty('--vgrid-width', `${GRID_WIDTH}px`);
+    head.replaceChildren(...COLUMNS.map((col) => {
+        const cell = el('div', { class: `vcell vhead${col.sticky !== undefined ? ' vcell-sticky' : ''}`, role: 'columnheader', 'data-col': col.key });
+        if (col.sticky !== undefined) cell.style.left = `${col.sticky}px`;
+        if (col.key === 'select') {
+            cell.append(el('input', { type: 'checkbox', id: 'select-all', 'aria-label': '选择全部符合条件的设备', onchange: (e) => selectAllMatching(e.target.checked) }));
+        } else if (col.sort) {
+            const active = state.sort.key === col.sort;
+            cell.setAttribute('aria-sort', active ? (state.sort.dir === 'asc' ? 'ascending' : 'descending') : 'none');
+            cell.append(el('button', { type: 'button', class: `sort-button${active ? ` sorted-${state.sort.dir}` : ''}`, text: col.title,
+                onclick: () => {
+                    state.sort = { key: col.sort, dir: state.sort.key === col.sort && state.sort.dir === 'asc' ? 'desc' : 'asc' };
+                    renderHeader();
+                    restart();
+                } }));
+        } else {
+            cell.textContent = col.title;
+        }
+        return cell;
+    }));
+    $('select-all').checked = state.allMatching;
+}
+
+// ---- Selection and bulk requests ----
+
+function selectAllMatching(on) {
+    state.allMatching = on;
+    if (on) state.selected.clear();
+    afterSelection();
+}
+
+function toggle(devSN) {
+    if (state.allMatching) {
+        // Leaving "all matching": what is shown stays ticked, without the one clicked.
+        state.allMatching = false;
+        for (let i = state.window.first; i < state.window.last; ++i) {
+            const r = rowAt(i);
+            if (r) state.selected.add(r.devSN);
+        }
+    }
+    if (state.selected.has(devSN)) state.selected.delete(devSN);
+    else state.selected.add(devSN);
+    afterSelection();
+}
+
+function afterSelection() {
+    $('select-all').checked = state.allMatching;
+    renderBulkBar();
+    scheduleRender();
+}
+
+function selectionCount() {
+    return state.allMatching ? state.total : state.selected.size;
+}
+
+function renderBulkBar() {
+    const count = selectionCount();
+    const bar = $('bulk-bar');
+    bar.hidden = count === 0 || !allows('operator');
+    $('bulk-count').textContent = String(count);
+    $('bulk-scope').textContent = state.allMatching ? '（符合当前条件的全部设备）' : '（勾选的设备）';
+    $('bulk-all').hidden = state.allMatching || state.total <= state.selected.size;
+    $('bulk-all').textContent = `选择符合条件的全部 ${state.total} 台`;
+}
+
+const BULK = {
+    force: { title: '强制升级', set: { isAutoUpdate: true }, body: (n) => `将为 ${n} 台设备设置强制升级：它们下次上报时升级到本型号的升级包，无论版本新旧。` },
+    unforce: { title: '取消强制升级', set: { isAutoUpdate: false }, body: (n) => `将取消 ${n} 台设备的强制升级标记。已经开始的下载不会中断。` },
+    clear: {
+        title: '清除待办', danger: true,
+        set: { isAutoUpdate: false, ConfigCmd: '', GetLogFile: false, GetIndexFile: false, GetPrintFile: false, GetRunInfoFile: false },
+        body: (n) => `将清除 ${n} 台设备的全部待办：强制升级、配置指令和文件请求。`,
+    },
+    command: { title: '下发配置指令', body: (n) => `将为 ${n} 台设备设置配置指令，终端下次上报时下发（执行成功后清空）。` },
+    files: { title: '请求上传文件', body: (n) => `将请求 ${n} 台设备在下次上报后上传所选文件。` },
+};
+
+async function bulk(action) {
+    const bulkAction = BULK[action];
+    const count = selectionCount();
+    if (!count) return;
+    let set = bulkAction.set;
+    let content = null;
+    let focus = null;
+    let read = null;
+    if (action === 'command') {
+        const input = el('input', { id: 'bulk-command', class: 'wide-input', maxlength: '1400', 'aria-label': '配置指令', placeholder: '配置指令文本' });
+        content = el('label', { class: 'field' }, el('span', { text: '配置指令' }), input);
+        focus = input;
+        read = () => (input.value.trim() ? { ConfigCmd: input.value.trim() } : null);
+    } else if (action === 'files') {
+        const boxes = FILE_REQUESTS.map(([key, label]) => [key, el('input', { type: 'checkbox', 'data-key': key })]);
+        content = el('fieldset', { class: 'checks' }, el('legend', { text: '要上传的文件' }),
+            boxes.map(([key, box]) => el('label', { class: 'check' }, box, FILE_REQUESTS.find(([k]) => k === key)[1])));
+        focus = boxes[0][1];
+        read = () => {
+            const chosen = Object.fromEntries(boxes.filter(([, box]) => box.checked).map(([key]) => [key, true]));
+            return Object.keys(chosen).length ? chosen : null;
+        };
+    }
+    const ok = await confirmAction({ title: `${bulkAction.title}（${count} 台设备）`, body: bulkAction.body(count), confirmText: `${bulkAction.title} ${count} 台`, danger: !!bulkAction.danger, content, focus });
+    if (!ok) return;
+    if (read) {
+        set = read();
+        if (!set) {
+            notify('error', `${bulkAction.title}未执行`, action === 'command' ? '没有填写配置指令' : '没有选择文件');
+            return;
+        }
+    }
+    const body = state.allMatching ? { filter: filterParams(), set } : { filter: {}, serials: [...state.selected], set };
+    try {
+        const result = await v2.bulk(body);
+        notify('success', `${bulkAction.title}：已更新 ${result.updated} 台设备`);
+        state.selected.clear();
+        state.allMatching = false;
+        afterSelection();
+        refreshVisible();
+    } catch (err) {
+        notifyError(bulkAction.title, err);
+    }
+}
+
+// ---- Keyboard and pointer ----
+
+function focusRow(index) {
+    if (state.total === 0) return;
+    index = Math.max(0, Math.min(state.total - 1, index));
+    state.focusIndex = index;
+    const scroller = $('device-scroll');
+    const viewport = scroller.clientHeight - ROW_HEIGHT;
+    const y = index * ROW_HEIGHT;
+    if (y < scroller.scrollTop) scroller.scrollTop = y;
+    else if (y + ROW_HEIGHT > scroller.scrollTop + viewport) scroller.scrollTop = y + ROW_HEIGHT - viewport;
+    renderWindow();
+    const row = state.pool.find((r) => r._index === index && !r.hidden);
+    if (row) row.focus({ preventScroll: true });
+}
+
+function onKey(event) {
+    const row = event.target.closest('.vrow');
+    if (!row || row._index < 0) return;
+    const page = Math.max(1, Math.floor(($('device-scroll').clientHeight - ROW_HEIGHT) / ROW_HEIGHT) - 1);
+    const moves = { ArrowDown: 1, ArrowUp: -1, PageDown: page, PageUp: -page };
+    if (event.key in moves) focusRow(row._index + moves[event.key]);
+    else if (event.key === 'Home') focusRow(0);
+    else if (event.key === 'End') focusRow(state.total - 1);
+    else if (event.key === 'Enter' && row._sn) openDevice(row._sn, row);
+    else if (event.key === ' ' && row._sn) toggle(row._sn);
+    else return;
+    event.preventDefault();
+}
+
+function onClick(event) {
+    const row = event.target.closest('.vrow');
+    if (!row || !row._sn) return;
+    state.focusIndex = row._index;
+    if (event.target.closest('[data-col="select"]')) {
+        if (event.target.tagName !== 'INPUT') event.preventDefault();
+        toggle(row._sn);
+        return;
+    }
+    openDevice(row._sn, row);
+}
+
+// ---- Timers and wiring ----
 
 function stopTimers() {
     state.timers.forEach(clearInterval);
@@ -195,52 +649,80 @@ function stopTimers() {
 
 function startTimers() {
     stopTimers();
-    if (!state.active || !document.getElementById('devices-live').checked) return;
+    if (!state.active || !$('devices-live').checked) return;
     state.timers.push(setInterval(pollProgress, PROGRESS_POLL_MS));
-    state.timers.push(setInterval(() => loadList({ periodic: true }), LIST_POLL_MS));
+    state.timers.push(setInterval(() => {
+        refreshVisible();
+        renderSummary();
+    }, LIST_POLL_MS));
 }
 
 export function initDevices() {
-    document.getElementById('devices-search').addEventListener('submit', (event) => {
+    renderHeader();
+    let searchTimer = 0;
+    $('devices-search').addEventListener('submit', (event) => {
         event.preventDefault();
-        const deviceNo = document.getElementById('search-device-no').value.trim();
-        const phoneNum = document.getElementById('search-phone').value.trim();
-        if (unsafeQueryValue(deviceNo) || unsafeQueryValue(phoneNum)) {
-            notifyError('查询', new Error('序列号和手机号中不能含有 “&” 或 “=”'));
-            return;
-        }
-        state.query = deviceNo || phoneNum ? { deviceNo, phoneNum } : null;
-        loadList();
+        clearTimeout(searchTimer);
+        applyControls();
     });
-    document.getElementById('search-reset').addEventListener('click', () => {
-        document.getElementById('search-device-no').value = '';
-        document.getElementById('search-phone').value = '';
-        state.query = null;
-        loadList();
+    $('device-search').addEventListener('input', () => {
+        clearTimeout(searchTimer);
+        searchTimer = setTimeout(applyControls, SEARCH_DELAY_MS);
     });
-    document.getElementById('devices-refresh').addEventListener('click', () => {
-        loadList();
+    for (const id of ['filter-online', 'filter-pending', 'filter-upgrade', 'filter-version-column', 'filter-version-op']) {
+        $(id).addEventListener('change', applyControls);
+    }
+    $('filter-type').addEventListener('change', applyControls);
+    $('filter-version-value').addEventListener('change', applyControls);
+    $('search-reset').addEventListener('click', clearConditions);
+    $('devices-refresh').addEventListener('click', () => {
+        refreshVisible();
         pollProgress();
-        loadPending();
     });
-    document.getElementById('devices-live').addEventListener('change', startTimers);
-    document.getElementById('devices-filter').addEventListener('change', render);
+    $('devices-live').addEventListener('change', startTimers);
+    $('devices-export').addEventListener('click', () => downloadExport($('devices-export-format').value, filterParams(), {
+        sort: state.sort.key, order: state.sort.dir,
+    }));
+    const scroller = $('device-scroll');
+    scroller.addEventListener('scroll', scheduleRender, { passive: true });
+    $('device-canvas').addEventListener('click', onClick);
+    $('device-canvas').addEventListener('keydown', onKey);
+    scroller.addEventListener('focus', (event) => {
+        if (event.target === scroller) focusRow(state.focusIndex);
+    });
+    new ResizeObserver(scheduleRender).observe(scroller);
+    $('bulk-all').addEventListener('click', () => selectAllMatching(true));
+    $('bulk-none').addEventListener('click', () => {
+        state.selected.clear();
+        selectAllMatching(false);
+    });
+    for (const button of document.querySelectorAll('#bulk-bar [data-bulk]')) {
+        button.addEventListener('click', () => bulk(button.dataset.bulk));
+    }
+    // The drawer saved a change: the row shows it at once.
+    document.addEventListener('device-changed', () => refreshVisible());
+    renderChips();
 }
 
 export const devicesPage = {
     activate() {
         state.active = true;
-        loadList().then(pollProgress);
-        loadPending();
+        if (!state.totalKnown) restart();
+        else refreshVisible();
+        pollProgress();
         startTimers();
+        renderSummary();
+        renderBulkBar();
     },
     deactivate() {
         state.active = false;
         stopTimers();
     },
-    // Device types known from the list, offered when uploading a package.
-    knownTypes: () => [...new Set(state.devices.map((d) => d.deviceType).filter(Boolean))],
-    invalidatePending() {
-        state.pending = null;
+    // Device types seen in the list, offered when uploading a package.
+    knownTypes: () => [...state.types],
+    // Something changed the rows elsewhere (an import, "stop all forced upgrades").
+    invalidate() {
+        state.pages.clear();
+        if (state.active) refreshVisible();
     },
 };

@@ -1,29 +1,34 @@
 // Packages page: the package list, block-wise upload with progress, deletion with confirmation.
 import { api, unsafeQueryValue } from './api.js';
-import { el, confirmAction, formatBytes, formatClock, notify, notifyError, renderTable, setMessage, timeLabel } from './ui.js';
+import { labelFromServerTime, syncClock } from './clock.js';
+import { el, confirmAction, formatBytes, formatClock, notifyError, renderTable, setMessage } from './ui.js';
 import { reportService } from './service.js';
 import { devicesPage } from './devices.js';
 
 const state = { packages: [], sort: { key: 'deviceType', dir: 'asc' }, upload: null, highlight: null };
 
 const columns = [
-    { key: 'id', title: 'ID', class: 'num' },
-    { key: 'name', title: '文件名', hint: 'name', class: 'strong' },
-    { key: 'deviceType', title: '设备型号', hint: 'deviceType' },
-    { key: 'AppVersion', title: 'APP版本', hint: 'AppVersion', class: 'mono' },
-    { key: 'McuVersion', title: 'MCU版本', hint: 'McuVersion', class: 'mono' },
-    { key: 'FourGVersion', title: '4G模块版本', hint: 'FourGVersion', class: 'mono' },
-    { key: 'GnssVersion', title: 'GNSS版本', hint: 'GnssVersion', class: 'mono' },
-    { key: 'SmartModule', title: '智能模块版本', hint: 'SmartModule', class: 'mono' },
+    // What an operator looks for first comes first: at 1366 pixels the actions stay in view.
+    { key: 'deviceType', title: '设备型号' },
+    { key: 'name', title: '文件名', class: 'strong' },
+    { key: 'AppVersion', title: 'APP版本', class: 'mono' },
     {
-        key: 'size', title: '大小', hint: 'size（字节）', class: 'num nowrap',
+        key: 'size', title: '大小', hint: '上传时声明的字节数', class: 'num nowrap',
         render: (p) => el('span', { title: `${p.size} 字节`, dataset: { bytes: String(p.size) } }, formatBytes(p.size)),
     },
-    { key: 'uploadTime', title: '上传时间', hint: 'uploadTime', class: 'nowrap' },
+    { key: 'uploadTime', title: '上传时间', hint: '服务主机的本地时间', class: 'nowrap' },
     {
-        key: 'actions', title: '操作', sortable: false,
-        render: (p) => el('button', { class: 'btn btn-small btn-danger-ghost', type: 'button', 'data-min-role': 'operator', onclick: () => remove(p), text: '删除' }),
+        key: 'actions', title: '操作', sortable: false, class: 'nowrap',
+        render: (p) => el('span', { class: 'row-actions' },
+            el('a', { class: 'btn btn-small', href: `/KORVA/v2/packages/${p.id}/file`, download: p.name, 'data-action': 'download', text: '下载' }),
+            el('a', { class: 'btn btn-small', href: `#/rollout/${p.id}`, 'data-action': 'rollout', text: '发布情况' }),
+            el('button', { class: 'btn btn-small btn-danger-ghost', type: 'button', 'data-min-role': 'operator', onclick: () => remove(p), text: '删除' })),
     },
+    { key: 'McuVersion', title: 'MCU版本', class: 'mono' },
+    { key: 'FourGVersion', title: '4G模块版本', class: 'mono' },
+    { key: 'GnssVersion', title: 'GNSS版本', class: 'mono' },
+    { key: 'SmartModule', title: '智能模块版本', class: 'mono' },
+    { key: 'id', title: '编号', class: 'num' },
 ];
 
 function render() {
@@ -65,7 +70,8 @@ async function remove(pkg) {
     if (!ok) return;
     try {
         await api.deletePackage(pkg.id);
-        notify('success', '已删除升级包', pkg.name);
+        // Said beside the list, not in a notice over it.
+        setMessage(document.getElementById('packages-message'), 'success', `已删除升级包 ${pkg.name}（${formatClock()}）。`);
     } catch (err) {
         notifyError(`删除升级包 “${pkg.name}”`, err);
     }
@@ -139,7 +145,14 @@ async function upload(event) {
         if (!ok) return;
     }
     const blocks = Math.ceil(v.file.size / v.blockBytes);
-    const label = timeLabel();
+    // The file name's prefix is the service's time, as is the upload time it records.
+    let label;
+    try {
+        label = labelFromServerTime((await syncClock()).serverTime);
+    } catch (err) {
+        setMessage(message, 'error', `无法读取服务时间，未开始上传：${err.message}`);
+        return;
+    }
     const controller = new AbortController();
     state.upload = controller;
     setUploading(true);
@@ -168,7 +181,6 @@ async function upload(event) {
         const stored = `${label}_${v.file.name}`;
         state.highlight = stored;
         setMessage(message, 'success', `上传完成：${stored}（${formatBytes(v.file.size)}），已登记为设备型号 “${v.type}” 的升级包。`);
-        notify('success', '升级包上传完成', stored);
         document.getElementById('upload-form').reset();
         document.getElementById('upload-file').dispatchEvent(new Event('change'));
     } catch (err) {

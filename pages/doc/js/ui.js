@@ -1,4 +1,5 @@
 // Small DOM helpers shared by the pages: element builder, notices, confirmation dialog, formats.
+import { formatServerClock } from './clock.js';
 
 export function el(tag, attrs = {}, ...children) {
     const node = document.createElement(tag);
@@ -26,7 +27,7 @@ export function notify(kind, title, message = '') {
         close);
     close.addEventListener('click', () => notice.remove());
     box.prepend(notice);
-    if (kind !== 'error') setTimeout(() => notice.remove(), 6000);
+    if (kind !== 'error') setTimeout(() => notice.remove(), 4000);
     while (box.children.length > 6) box.lastElementChild.remove();
     return notice;
 }
@@ -47,16 +48,19 @@ export function setMessage(target, kind, text) {
     target.textContent = text;
 }
 
-// Confirmation with the page's own dialog; resolves true when confirmed.
-export function confirmAction({ title, body, confirmText = '确定', danger = false }) {
+// Confirmation with the page's own dialog; resolves true when confirmed. `content` (nodes) goes
+// below the text, for the inputs an action needs; Enter confirms, Escape cancels.
+export function confirmAction({ title, body, confirmText = '确定', danger = false, content = null, focus = null }) {
     const dialog = document.getElementById('confirm-dialog');
     dialog.querySelector('.dialog-title').textContent = title;
     dialog.querySelector('.dialog-body').textContent = body;
+    dialog.querySelector('.dialog-extra').replaceChildren(...(content ? [content].flat() : []));
     const ok = dialog.querySelector('[value=confirm]');
     ok.textContent = confirmText;
     ok.className = danger ? 'btn btn-danger' : 'btn btn-primary';
     dialog.returnValue = '';
     dialog.showModal();
+    (focus || ok).focus();
     return new Promise((resolve) => {
         dialog.addEventListener('close', () => resolve(dialog.returnValue === 'confirm'), { once: true });
     });
@@ -88,15 +92,9 @@ export function formatBytes(n) {
     return `${v.toFixed(v < 10 ? 2 : 1)} ${units[u]}`;
 }
 
-export function formatClock(date = new Date()) {
-    return date.toLocaleTimeString('zh-CN', { hour12: false });
-}
-
-// Upload label in the form yyyyMMddHHmmss (local time); the server prefixes the file name with it.
-export function timeLabel(date = new Date()) {
-    const p = (n, w = 2) => String(n).padStart(w, '0');
-    return `${date.getFullYear()}${p(date.getMonth() + 1)}${p(date.getDate())}` +
-        `${p(date.getHours())}${p(date.getMinutes())}${p(date.getSeconds())}`;
+// The service's time of day (the browser's clock may be wrong).
+export function formatClock() {
+    return formatServerClock();
 }
 
 // Empty cells read as a dash, so a blank is never mistaken for a missing column.
@@ -110,7 +108,7 @@ export function renderTable(table, columns, rows, { rowKey, emptyText, sortState
         const active = sortState && sortState.key === col.key;
         const th = el('th', {
             scope: 'col',
-            title: col.hint || col.key,
+            title: col.hint,
             class: [col.class, col.sortable === false ? '' : 'sortable', active ? `sorted-${sortState.dir}` : ''].filter(Boolean).join(' '),
             'aria-sort': active ? (sortState.dir === 'asc' ? 'ascending' : 'descending') : undefined,
         }, col.title);

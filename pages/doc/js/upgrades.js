@@ -1,68 +1,69 @@
-// Upgrades page: the progress of every terminal that reports it, refreshed by itself, and the
-// action that clears every forced-upgrade flag.
-import { api } from './api.js';
-import { el, confirmAction, formatClock, notify, notifyError, progressBar, setMessage } from './ui.js';
+// Upgrades page: every upgrade attempt, under way or finished, stalled or superseded, kept after
+// the terminal disconnects or reconnects; refreshed by itself. And the action that clears every
+// forced-upgrade flag.
+import { api, v2 } from './api.js';
+import { formatAgo, formatEpoch } from './clock.js';
+import { openDevice, ATTEMPT_STATES } from './drawer.js';
 import { reportService } from './service.js';
+import { confirmAction, el, formatClock, notifyError, progressBar, setMessage } from './ui.js';
 import { devicesPage } from './devices.js';
 
 const POLL_MS = 2000;
-const state = { timer: null, active: false, busy: false, pollFailed: false, details: new Map() };
+const PAGE = 50;
+const state = { timer: null, active: false, busy: false, filter: '', devSN: '', offset: 0, pollFailed: false };
+const $ = (id) => document.getElementById(id);
 
-// The progress list carries only the serial number; type and plate come from the list of
-// upgrading devices, asked for only when a serial number is new to the page.
-async function loadDetails(list) {
-    if (!list.some((p) => !state.details.has(p.deviceId))) return;
-    try {
-        const doc = await api.uploadStatusList();
-        for (const d of doc.list) state.details.set(d.deviceNo, d);
-        for (const p of list) if (!state.details.has(p.deviceId)) state.details.set(p.deviceId, null);
-    } catch {
-        // The bars matter more than the details; the next new serial number asks again.
-    }
+function stat(id, value, label, cls = '') {
+    return el('div', { class: `stat ${cls}` }, el('div', { class: 'stat-value', id, text: String(value) }), el('div', { class: 'stat-label', text: label }));
 }
 
-function render(list) {
-    const stats = document.getElementById('upgrades-stats');
-    const done = list.filter((p) => p.progress >= 100).length;
-    stats.replaceChildren(
-        el('div', { class: 'stat' }, el('div', { class: 'stat-value', id: 'stat-reporting', text: String(list.length) }), el('div', { class: 'stat-label', text: '上报进度的终端' })),
-        el('div', { class: 'stat' }, el('div', { class: 'stat-value', text: String(list.length - done) }), el('div', { class: 'stat-label', text: '升级中' })),
-        el('div', { class: 'stat stat-ok' }, el('div', { class: 'stat-value', text: String(done) }), el('div', { class: 'stat-label', text: '已完成' })),
+function render(page, totals) {
+    $('upgrades-stats').replaceChildren(
+        stat('stat-reporting', totals.running, '升级中'),
+        stat('stat-stalled', totals.stalled, '已停滞', totals.stalled ? 'stat-warn' : ''),
+        stat('stat-completed', totals.completed, '已完成', 'stat-ok'),
         el('div', { class: 'stat stat-muted' }, el('div', { class: 'stat-value small', text: formatClock() }), el('div', { class: 'stat-label', text: '最近刷新' })));
-    const ul = document.getElementById('progress-list');
-    if (list.length === 0) {
-        ul.replaceChildren(el('li', { class: 'empty', text: '当前没有终端上报升级进度' }));
-        return;
+    const tbody = $('upgrades-table').tBodies[0];
+    if (!page.items.length) {
+        tbody.replaceChildren(el('tr', { class: 'empty-row' }, el('td', { colspan: '8', text: state.filter || state.devSN ? '没有符合条件的升级记录' : '还没有升级记录' })));
+    } else {
+        tbody.replaceChildren(...page.items.map((a) => {
+            const pct = Math.max(0, Math.min(100, Number(a.lastProgress) || 0));
+            return el('tr', { dataset: { sn: a.devSN, state: a.state }, class: `attempt-${a.state}` },
+                el('td', {}, el('button', { type: 'button', class: 'link-strong', text: a.devSN, onclick: (e) => openDevice(a.devSN, e.target) })),
+                el('td', { text: a.devType || '—' }),
+                el('td', { text: a.packageName || '—' }),
+                el('td', { class: 'mono', text: a.fromAppVersion || '—' }),
+                el('td', { class: 'progress-col' }, el('span', { class: 'inline-progress' }, progressBar(pct, `${a.devSN} 升级进度`), el('span', { class: 'pct', text: `${pct}%` }))),
+                el('td', {}, el('span', { class: `pill pill-${a.state}`, text: ATTEMPT_STATES[a.state] || a.state })),
+                el('td', { class: 'nowrap', text: formatEpoch(a.startedAt) }),
+                el('td', { class: 'nowrap', text: a.completedAt ? formatEpoch(a.completedAt) : a.lastProgressAt ? `最近进度 ${formatAgo(a.lastProgressAt)}` : '—' }));
+        }));
     }
-    ul.replaceChildren(...list.map((p) => {
-        const pct = Math.max(0, Math.min(100, Number(p.progress) || 0));
-        return el('li', { class: `progress-item${pct >= 100 ? ' done' : ''}`, dataset: { sn: p.deviceId } },
-            el('div', { class: 'progress-sn' }, el('span', { class: 'strong', text: p.deviceId }), el('span', { class: 'muted', text: describeDevice(p.deviceId) })),
-            progressBar(pct, `${p.deviceId} 升级进度`),
-            el('div', { class: 'progress-pct' }, pct >= 100 ? el('span', { class: 'pill pill-ok', text: '已完成' }) : null, el('b', { class: 'pct', text: `${pct}%` })));
-    }));
-}
-
-function describeDevice(sn) {
-    const d = state.details.get(sn);
-    if (!d) return '设备序列号';
-    return [d.deviceType, d.plateNo, d.AppVersion && `APP ${d.AppVersion}`].filter(Boolean).join(' · ') || '设备序列号';
+    const last = Math.min(page.total, state.offset + page.items.length);
+    $('upgrades-pager-text').textContent = page.total ? `第 ${state.offset + 1}–${last} 条，共 ${page.total} 条` : '';
+    $('upgrades-prev').disabled = state.offset === 0;
+    $('upgrades-next').disabled = last >= page.total;
 }
 
 async function poll() {
     if (state.busy) return;
     state.busy = true;
     try {
-        const doc = await api.progressList();
+        const [page, running, stalled, completed] = await Promise.all([
+            v2.upgrades({ state: state.filter, devSN: state.devSN, offset: state.offset, limit: PAGE }),
+            v2.upgrades({ state: 'running', limit: 1 }),
+            v2.upgrades({ state: 'stalled', limit: 1 }),
+            v2.upgrades({ state: 'completed', limit: 1 }),
+        ]);
         reportService(true);
-        if (state.pollFailed) setMessage(document.getElementById('upgrades-message'), 'info', '');
+        if (state.pollFailed) setMessage($('upgrades-message'), 'info', '');
         state.pollFailed = false;
-        await loadDetails(doc.list);
-        render(doc.list);
+        render(page, { running: running.total, stalled: stalled.total, completed: completed.total });
     } catch (err) {
         reportService(false, err);
         state.pollFailed = true;
-        setMessage(document.getElementById('upgrades-message'), 'error', `读取升级进度失败：${err.message}`);
+        setMessage($('upgrades-message'), 'error', `读取升级记录失败：${err.message}`);
     } finally {
         state.busy = false;
     }
@@ -71,23 +72,22 @@ async function poll() {
 function restart() {
     clearInterval(state.timer);
     state.timer = null;
-    if (state.active && document.getElementById('upgrades-live').checked) state.timer = setInterval(poll, POLL_MS);
+    if (state.active && $('upgrades-live').checked) state.timer = setInterval(poll, POLL_MS);
 }
 
 async function stopAll() {
     const ok = await confirmAction({
         title: '停止全部强制升级',
-        body: '将清除所有设备的“是否自动升级”（强制升级）标记，终端下次上报时不再被强制升级。已经开始的下载不会中断。确定吗？',
+        body: '将清除所有设备的强制升级标记，终端下次上报时不再被强制升级。已经开始的下载不会中断。确定吗？',
         confirmText: '停止全部强制升级',
         danger: true,
     });
     if (!ok) return;
-    const message = document.getElementById('upgrades-message');
+    const message = $('upgrades-message');
     try {
         await api.stopUpload();
-        devicesPage.invalidatePending();
+        devicesPage.invalidate();
         setMessage(message, 'success', `已清除所有设备的强制升级标记（${formatClock()}）。`);
-        notify('success', '已停止全部强制升级');
     } catch (err) {
         const hint = err.kind === 'http' && err.status === 501 ? '（设备表为空时也会如此）' : '';
         setMessage(message, 'error', `停止全部强制升级失败：${err.message}${hint}`);
@@ -96,14 +96,36 @@ async function stopAll() {
 }
 
 export function initUpgrades() {
-    document.getElementById('stop-upload').addEventListener('click', stopAll);
-    document.getElementById('upgrades-live').addEventListener('change', restart);
+    $('stop-upload').addEventListener('click', stopAll);
+    $('upgrades-live').addEventListener('change', restart);
+    for (const tab of document.querySelectorAll('#upgrades-tabs [data-state]')) {
+        tab.addEventListener('click', () => {
+            state.filter = tab.dataset.state;
+            state.offset = 0;
+            for (const t of document.querySelectorAll('#upgrades-tabs [data-state]')) t.setAttribute('aria-pressed', String(t === tab));
+            poll();
+        });
+    }
+    $('upgrades-search').addEventListener('submit', (event) => {
+        event.preventDefault();
+        state.devSN = $('upgrades-sn').value.trim();
+        state.offset = 0;
+        poll();
+    });
+    $('upgrades-prev').addEventListener('click', () => {
+        state.offset = Math.max(0, state.offset - PAGE);
+        poll();
+    });
+    $('upgrades-next').addEventListener('click', () => {
+        state.offset += PAGE;
+        poll();
+    });
 }
 
 export const upgradesPage = {
     activate() {
         state.active = true;
-        setMessage(document.getElementById('upgrades-message'), 'info', '');
+        setMessage($('upgrades-message'), 'info', '');
         poll();
         restart();
     },

@@ -1,0 +1,121 @@
+#include "device/TerminalMetrics.h"
+
+#include <prometheus/counter.h>
+
+#include "core/MetricsRegistry.h"
+#include "core/ScrapeHook.h"
+
+namespace {
+
+const char* const kReceivedKinds[] = {"report", "report_ex", "progress", "command_result",
+                                      "file_chunk"};
+const char* const kAnswerKinds[] = {"upgrade_offered", "no_upgrade", "progress_poll", "command",
+                                    "file_request"};
+const char* const kReasonLabels[] = {"bad_check_code",   "bad_body",       "unknown_command",
+                                     "no_serial",        "serial_changed", "impostor",
+                                     "unrequested_file", "over_quota"};
+
+// Index into kReceivedKinds; -1 for a command the service does not handle.
+int receivedKind(quint16 cmd) {
+    switch (cmd) {
+        case 0x0001:
+            return 0;
+        case 0x0006:
+            return 1;
+        case 0x0002:
+            return 2;
+        case 0x0003:
+            return 3;
+        case 0x0004:
+            return 4;
+        default:
+            return -1;
+    }
+}
+
+// Index into kAnswerKinds; -1 for a command that is never an answer.
+int answerKind(quint16 cmd, bool upgradeOffered) {
+    switch (cmd) {
+        case 0x0001:
+            return upgradeOffered ? 0 : 1;
+        case 0x0002:
+            return 2;
+        case 0x0003:
+            return 3;
+        case 0x0004:
+            return 4;
+        default:
+            return -1;
+    }
+}
+
+prometheus::Family<prometheus::Counter>& counterFamily(const char* name, const char* help) {
+    return MetricsRegistry::instance().counters(name, help);
+}
+
+}  // namespace
+
+TerminalMetrics& TerminalMetrics::instance() {
+    static TerminalMetrics* self = new TerminalMetrics();  // outlives every counting thread
+    return *self;
+}
+
+TerminalMetrics::TerminalMetrics() {
+    auto& received = counterFamily("wayfarer_terminal_packets_received_total",
+                                   "Terminal packets that passed the check code, by kind.");
+    auto& answered = counterFamily("wayfarer_terminal_packets_sent_total",
+                                   "Answers sent to terminals, by kind.");
+    for (int i = 0; i < kKinds; ++i) {
+        m_received[i] = &received.Add({{"kind", kReceivedKinds[i]}});
+        m_answered[i] = &answered.Add({{"kind", kAnswerKinds[i]}});
+    }
+    auto& refused = counterFamily("wayfarer_terminal_packets_refused_total",
+                                  "Terminal packets refused, by reason.");
+    for (int i = 0; i < kReasons; ++i) m_refused[i] = &refused.Add({{"reason", kReasonLabels[i]}});
+    m_accepted = &counterFamily("wayfarer_terminal_connections_accepted_total",
+                                "Terminal connections accepted.")
+                      .Add({});
+    m_refusedAtLimit = &counterFamily("wayfarer_terminal_connections_refused_total",
+                                      "Terminal connections closed at once: the connection "
+                                      "limit was reached and none could make room.")
+                            .Add({});
+}
+
+void TerminalMetrics::received(quint16 cmd) {
+    const int kind = receivedKind(cmd);
+    if (kind < 0)
+        refused(Refusal::UnknownCommand);
+    else
+        m_received[kind]->Increment();
+}
+
+void TerminalMetrics::answered(quint16 cmd, bool upgradeOffered) {
+    const int kind = answerKind(cmd, upgradeOffered);
+    if (kind >= 0) m_answered[kind]->Increment();
+}
+
+void TerminalMetrics::refused(Refusal reason) {
+    m_refused[static_cast<int>(reason)]->Increment();
+}
+
+void TerminalMetrics::connectionAccepted() {
+    m_accepted->Increment();
+}
+
+void TerminalMetrics::connectionRefused() {
+    m_refusedAtLimit->Increment();
+}
+
+std::unique_ptr<ScrapeHook> TerminalMetrics::watchConnections(std::function<int()> count) {
+    return std::make_unique<ScrapeHook>(
+        [count = std::move(count)](std::vector<prometheus::MetricFamily>& out) {
+            prometheus::MetricFamily family;
+            family.name = "wayfarer_terminals_connected";
+            family.help = "Terminal connections open now.";
+            family.type = prometheus::MetricType::Gauge;
+            prometheus::ClientMetric metric;
+            metric.gauge.value = count();
+            family.metric.push_back(metric);
+            out.push_back(family);
+        });
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QtGlobal>
+
+namespace prometheus {
+class Counter;
+}
+class ScrapeHook;
+
+// What the terminal link counts: packets received and answers sent by kind, packets refused by
+// reason, connections accepted and refused at the limit. An event is one lock-free increment of
+// a series made at construction.
+class TerminalMetrics {
+  public:
+    enum class Refusal {
+        BadCheckCode,     // the check code (or the header it covers) is wrong
+        BadBody,          // the body does not parse for its command
+        UnknownCommand,   // a command the service does not handle
+        NoSerial,         // a report without a serial number
+        SerialChanged,    // a report with another serial number than before on the connection
+        Impostor,         // from a terminal whose serial number is pinned to another device ID
+        UnrequestedFile,  // a file chunk of a type not requested on the connection
+        OverQuota,        // a device file past its quota (counted once per file)
+    };
+
+    static TerminalMetrics& instance();
+
+    // A packet that passed the check code, by its command; an unknown command is refused.
+    void received(quint16 cmd);
+    // An answer sent, by its command; for 0x0001 whether it offered an upgrade.
+    void answered(quint16 cmd, bool upgradeOffered = false);
+    void refused(Refusal reason);
+    void connectionAccepted();
+    void connectionRefused();
+
+    // The connections open now are read from `count` at every scrape while the hook lives.
+    std::unique_ptr<ScrapeHook> watchConnections(std::function<int()> count);
+
+  private:
+    TerminalMetrics();
+
+    static constexpr int kKinds = 5;
+    static constexpr int kReasons = 8;
+    prometheus::Counter* m_received[kKinds] = {};
+    prometheus::Counter* m_answered[kKinds] = {};
+    prometheus::Counter* m_refused[kReasons] = {};
+    prometheus::Counter* m_accepted = nullptr;
+    prometheus::Counter* m_refusedAtLimit = nullptr;
+};

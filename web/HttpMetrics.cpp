@@ -1,0 +1,134 @@
+#include "web/HttpMetrics.h"
+
+#include <iterator>
+
+#include <prometheus/counter.h>
+
+#include "api/v2/ApiRoutes.h"
+#include "core/KeyedCounters.h"
+#include "core/LatencyHistogram.h"
+#include "core/LatencyHistogramFamily.h"
+#include "core/MetricsRegistry.h"
+
+namespace {
+
+// From a cached page (a millisecond) to an import or export of the whole fleet.
+const std::vector<double> kBounds = {0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1,
+                                     0.25,  0.5,    1,     2.5,  5,     10,   30};
+// Statuses one route answers with: a handful.
+constexpr int kStatusesPerRoute = 16;
+
+const LegacyRouteId kLegacyIds[] = {
+    LegacyRouteId::Metrics,      LegacyRouteId::Pages,           LegacyRouteId::DeviceList,
+    LegacyRouteId::PackageList,  LegacyRouteId::Progress,        LegacyRouteId::DeviceExport,
+    LegacyRouteId::Reserved,     LegacyRouteId::PackageDownload, LegacyRouteId::PackageUpload,
+    LegacyRouteId::DeviceImport, LegacyRouteId::PackageDelete,   LegacyRouteId::ForcedUpgradeClear,
+    LegacyRouteId::OtherApi,     LegacyRouteId::StaticFile,      LegacyRouteId::Unrouted,
+};
+
+const char* legacyLabel(LegacyRouteId id) {
+    switch (id) {
+        case LegacyRouteId::Metrics:
+            return "metrics";
+        case LegacyRouteId::Pages:
+            return "pages";
+        case LegacyRouteId::DeviceList:
+            return "device_list";
+        case LegacyRouteId::PackageList:
+            return "package_list";
+        case LegacyRouteId::Progress:
+            return "upgrade_progress";
+        case LegacyRouteId::DeviceExport:
+            return "device_export";
+        case LegacyRouteId::Reserved:
+            return "reserved";
+        case LegacyRouteId::PackageDownload:
+            return "package_download";
+        case LegacyRouteId::PackageUpload:
+            return "package_upload";
+        case LegacyRouteId::DeviceImport:
+            return "device_import";
+        case LegacyRouteId::PackageDelete:
+            return "package_delete";
+        case LegacyRouteId::ForcedUpgradeClear:
+            return "forced_upgrade_clear";
+        case LegacyRouteId::OtherApi:
+            return "other_api";
+        case LegacyRouteId::StaticFile:
+            return "static_file";
+        case LegacyRouteId::Unrouted:
+            break;
+    }
+    return "unrouted";
+}
+
+prometheus::Family<prometheus::Counter>& requestFamily() {
+    static prometheus::Family<prometheus::Counter>& family = MetricsRegistry::instance().counters(
+        "wayfarer_http_requests_total",
+        "Requests the management port answered, by route class and status code.");
+    return family;
+}
+
+}  // namespace
+
+HttpMetrics& HttpMetrics::instance() {
+    static HttpMetrics* self = new HttpMetrics();  // outlives every counting thread
+    return *self;
+}
+
+HttpMetrics::HttpMetrics()
+    : m_durations(MetricsRegistry::instance().histograms(
+          "wayfarer_http_request_duration_seconds",
+          "Time from a management request read whole to its answer handed to the event loop (a "
+          "file's body may still be on its way), by route class.")) {
+    m_legacy.resize(std::size(kLegacyIds));
+    for (LegacyRouteId id : kLegacyIds)
+        m_legacy.at(static_cast<size_t>(id)) = addClass(legacyLabel(id));
+    for (const ApiGroup& group : apiRouter().groups())
+        for (const ApiRoute& route : group.routes)
+            if (!m_byPattern.contains(route.path))
+                m_byPattern.insert(route.path, addClass(route.path.toStdString()));
+    m_apiUnrouted = addClass("v2_unrouted");
+}
+
+HttpMetrics::~HttpMetrics() = default;
+
+int HttpMetrics::addClass(const std::string& label) {
+    auto routeClass = std::make_unique<RouteClass>();
+    routeClass->label = label;
+    routeClass->byStatus = std::make_unique<KeyedCounters>(
+        requestFamily(), prometheus::Labels{{"route", label}, {"code", "other"}},
+        kStatusesPerRoute);
+    m_classes.push_back(std::move(routeClass));
+    return static_cast<int>(m_classes.size()) - 1;
+}
+
+LatencyHistogram& HttpMetrics::durationOf(RouteClass& route) {
+    if (LatencyHistogram* known = route.duration.load(std::memory_order_acquire)) return *known;
+    // Racing first requests get the same series from the family.
+    LatencyHistogram* made = &m_durations.add({{"route", route.label}}, kBounds);
+    route.duration.store(made, std::memory_order_release);
+    return *made;
+}
+
+int HttpMetrics::legacyClass(LegacyRouteId id) const {
+    return m_legacy[static_cast<size_t>(id)];  // every id has its class
+}
+
+int HttpMetrics::apiClass(const QString& path) const {
+    return m_byPattern.value(apiRouter().patternOf(path), m_apiUnrouted);
+}
+
+void HttpMetrics::record(int routeClass, int status, std::chrono::steady_clock::duration elapsed) {
+    if (routeClass < 0 || routeClass >= static_cast<int>(m_classes.size())) return;
+    RouteClass& route = *m_classes[static_cast<size_t>(routeClass)];
+    route.byStatus
+        ->at(status,
+             [&] {
+                 return prometheus::Labels{
+                     {"route", route.label},
+                     {"code", status > 0 ? std::to_string(status) : std::string("none")}};
+             })
+        .Increment();
+    durationOf(route).observe(elapsed);
+}
