@@ -12,8 +12,8 @@
 #include "codec/SocketPacketHandler.h"
 #include "core/LocalParaMgt.h"
 #include "db/Tab_DeviceInfo.h"
+#include "db/Tab_DevicePresence.h"
 #include "db/Tab_Package.h"
-#include "device/TcpDataMgtApi.h"
 #include "device/UpgradeRules.h"
 #include "files/FileOperation.h"
 #include "files/PackageUpload.h"
@@ -59,16 +59,14 @@ bool HttpBrowserAPI::QueryDeviceList(const QString& deviceNo, const QString& pho
 bool HttpBrowserAPI::GetUploadStatusList(QByteArray& json) {
     QList<struDeviceInfo> devices;
     EntityJson* codec = EntityJson::instance();
-    TcpDataMgtApi* handler = TcpDataMgtApi::instance();
-    if (!codec || !handler || !handler->GetUpgradeProgress(devices)) return false;
+    if (!codec || !Tab_DevicePresence::upgradeProgress(devices)) return false;
     return codec->DeviceListToJson(devices.isEmpty() ? 0 : 1, QString(), devices, json);
 }
 
 bool HttpBrowserAPI::GetProgressList(QByteArray& json) {
     QList<struDeviceInfo> devices;
     EntityJson* codec = EntityJson::instance();
-    TcpDataMgtApi* handler = TcpDataMgtApi::instance();
-    if (!codec || !handler || !handler->GetUpgradeProgress(devices)) return false;
+    if (!codec || !Tab_DevicePresence::upgradeProgress(devices)) return false;
     return codec->ProgressListToJson(devices.isEmpty() ? 0 : 1, QString(), devices, json);
 }
 
@@ -125,7 +123,7 @@ bool HttpBrowserAPI::UploadPackageBlock(const QString& url, const QByteArray& bo
     // Terminals get the address in a fixed field: a package whose address would be cut could
     // never be downloaded.
     if (!SocketPacketHandler::FitsUrlField(
-            PackageUrl(file, param.PackageDir, param.NetIP, param.HttpPort2)))
+            PackageUrl(file, param.PackageDir, param.NetIP, param.downloadPortForTerminals())))
         return false;
     if (!ensureDir(dir)) return false;
     FileOperation* files = FileOperation::instance();

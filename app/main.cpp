@@ -25,6 +25,7 @@
 #include "device/TcpDataMgtApi.h"
 #include "files/FileOperation.h"
 #include "web/EmbeddedWebServer.h"
+#include "web/PackageFileResolver.h"
 #include "web/WebServer.h"
 
 int main(int argc, char* argv[]) {
@@ -134,6 +135,7 @@ int main(int argc, char* argv[]) {
     // Uploads broken off long ago leave their temporary files; a recent one may still go on.
     FileOperation::instance()->RemoveStaleUploads(param.PackageDir, 3600);
 
+    EmbeddedWebServer::instance()->setResolver(PackageFileResolver(param.PackageDir));
     if (!EmbeddedWebServer::instance()->start(static_cast<uint32_t>(param.HttpPort2)))
         qDebug().nospace() << "[start] Download server start failed! " << param.HttpPort2;
 
@@ -145,11 +147,9 @@ int main(int argc, char* argv[]) {
     webServer.setMaxConnections(static_cast<int>(param.HttpMaxConnections));
     webServer.start(param.ListenIP, static_cast<quint16>(param.HttpPort));
 
-    // Upgrade answers bind their package download in the download server.
-    TcpDataMgtApi::instance()->setUrlBinder([](const QString& url, const QString& path) {
-        EmbeddedWebServer::instance()->bindUrl(url.toStdString(), path.toStdString());
-    });
-    OrbTcpServer tcpServer;
+    OrbTcpServer::Limits links;
+    links.proxyProtocol = param.TcpProxyProtocol == 1;
+    OrbTcpServer tcpServer(links);
     // The handler names a connection's peer in what it logs about it.
     QObject::connect(&tcpServer, &OrbTcpServer::connectClient, TcpDataMgtApi::instance(),
                      &TcpDataMgtApi::sockConnect);

@@ -41,6 +41,14 @@ double readPositive(QSettings& settings, const QString& key, double fallback) {
     const double value = settings.value(key).toDouble(&ok);
     return ok && value > 0 ? value : fallback;
 }
+
+// An absolute directory (native separators, no trailing one); a relative or empty value gives
+// the fallback, since instances started from different directories must agree on it.
+QString storeDir(QSettings& settings, const QString& key, const QString& fallback) {
+    const QString value = settings.value(key).toString().trimmed();
+    if (value.isEmpty() || QDir::isRelativePath(value)) return fallback;
+    return QDir::toNativeSeparators(QDir::cleanPath(value));
+}
 }  // namespace
 
 LocalParaMgt* LocalParaMgt::instance() {
@@ -75,11 +83,15 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     settings.beginGroup(kGroup);
 
     param.ExcelDir = m_dirPrefix + QStringLiteral("Excel");
-    param.PackageDir = m_dirPrefix + QStringLiteral("Package");
-    param.DevLogDir = m_dirPrefix + QStringLiteral("DevLog");
-    param.DevIndexDir = m_dirPrefix + QStringLiteral("DevIndex");
-    param.PrintDir = m_dirPrefix + QStringLiteral("Print");
-    param.RunInfoDir = m_dirPrefix + QStringLiteral("RunInfo");
+    // Instances that share their packages and terminal files name the same directories here;
+    // paths stored in the database then hold on every instance.
+    param.PackageDir =
+        storeDir(settings, QStringLiteral("PackageStore"), m_dirPrefix + QStringLiteral("Package"));
+    const QString fileRoot = storeDir(settings, QStringLiteral("DeviceFileStore"), m_appDir);
+    param.DevLogDir = fileRoot + QDir::separator() + QStringLiteral("DevLog");
+    param.DevIndexDir = fileRoot + QDir::separator() + QStringLiteral("DevIndex");
+    param.PrintDir = fileRoot + QDir::separator() + QStringLiteral("Print");
+    param.RunInfoDir = fileRoot + QDir::separator() + QStringLiteral("RunInfo");
 
     param.TcpPort = settings.value(QStringLiteral("TcpPort"), kDefaultTcpPort).toInt();
     param.HttpPort = settings.value(QStringLiteral("HttpPort"), kDefaultHttpPort).toInt();
@@ -123,6 +135,15 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     param.DbName = settings.value(QStringLiteral("DbName"), QStringLiteral("wayfarer")).toString();
     param.DbUser = settings.value(QStringLiteral("DbUser"), QStringLiteral("wayfarer")).toString();
     param.DbPasswordFile = settings.value(QStringLiteral("DbPasswordFile")).toString().trimmed();
+    param.InstanceName = settings.value(QStringLiteral("InstanceName")).toString().trimmed();
+    if (param.InstanceName.isEmpty())
+        param.InstanceName =
+            QHostInfo::localHostName() + QLatin1Char(':') + QString::number(param.TcpPort);
+    bool advertised = false;
+    param.NetHttpPort2 = settings.value(QStringLiteral("NetHttpPort2")).toInt(&advertised);
+    if (!advertised || param.NetHttpPort2 <= 0 || param.NetHttpPort2 > 65535)
+        param.NetHttpPort2 = param.HttpPort2;
+    param.TcpProxyProtocol = settings.value(QStringLiteral("TcpProxyProtocol"), 0u).toUInt();
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");

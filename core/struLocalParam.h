@@ -48,4 +48,11 @@ struct struLocalParam {
     QString DbName;
     QString DbUser;
     QString DbPasswordFile;
+    // Several instances behind a load balancer; read, never written back.
+    QString InstanceName;     // this instance in the presence table; default "<host>:<TcpPort>"
+    qint32 NetHttpPort2 = 0;  // the download port named in terminals' addresses; 0: HttpPort2
+    quint32 TcpProxyProtocol = 0;  // 1: every terminal connection starts with a PROXY header
+
+    // Behind a load balancer terminals download from its port, not from this instance's.
+    qint32 downloadPortForTerminals() const { return NetHttpPort2 > 0 ? NetHttpPort2 : HttpPort2; }
 };

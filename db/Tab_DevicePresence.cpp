@@ -2,8 +2,10 @@
 
 #include <QDebug>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QVariant>
 
+#include "db/DeviceColumns.h"
 #include "db/PooledConnection.h"
 
 namespace {
@@ -77,5 +79,37 @@ bool Tab_DevicePresence::get(const QString& devSN, struDevicePresence& p) {
     p.connectedSince = query->value(2).toInt();
     p.lastReport = query->value(3).toInt();
     p.peerAddress = query->value(4).toString();
+    return true;
+}
+
+bool Tab_DevicePresence::upgradeProgress(QList<struDeviceInfo>& devices) {
+    PooledConnection connection;
+    if (!connection.isUsable()) {
+        qDebug("Open the database fail");
+        return false;
+    }
+    // Progress from before the present connection belongs to an earlier one, as when the
+    // list was kept per connection in memory.
+    QSqlQuery* query = connection.read(
+        QStringLiteral("select d.*,a.lastProgress as wfProgress from Tab_DevicePresence p "
+                       "join Tab_DeviceInfo d on d.devSN=p.devSN "
+                       "join Tab_UpgradeAttempt a on a.devSN=p.devSN and a.isCurrent<>0 "
+                       "where a.lastProgressAt>0 and a.lastProgressAt>=p.connectedSince "
+                       "order by p.connectedSince,p.devSN"),
+        {});
+    if (!query) {
+        qDebug("query Tab_DevicePresence fail");
+        return false;
+    }
+    devices.clear();
+    const std::vector<int> positions = DeviceColumns::positions(query->record());
+    const int progress = query->record().indexOf(QStringLiteral("wfProgress"));
+    while (query->next()) {
+        struDeviceInfo device;
+        DeviceColumns::read(*query, positions, device);
+        device.upgradeProgress = query->value(progress).toUInt();
+        device.progressReported = true;
+        devices << device;
+    }
     return true;
 }

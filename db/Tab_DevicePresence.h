@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
+#include "model/struDeviceInfo.h"
 #include "model/struDevicePresence.h"
 
 // Tab_DevicePresence: a row per connected terminal, keyed by serial number and naming the
@@ -18,4 +20,8 @@ class Tab_DevicePresence {
     static bool clearInstance(const QString& instance);
     // False when the terminal is not connected (or the lookup failed).
     static bool get(const QString& devSN, struDevicePresence& presence);
+    // The connected terminals, on any instance, whose current upgrade reported progress on
+    // their present connection, in the order they connected: their rows with upgradeProgress
+    // and progressReported set.
+    static bool upgradeProgress(QList<struDeviceInfo>& devices);
 };

@@ -24,6 +24,8 @@ const QString kUpdateByType = QStringLiteral(
 const QString kSelectById = QStringLiteral("select * from Tab_Package where id=:id");
 const QString kSelectByType =
     QStringLiteral("select * from Tab_Package where deviceType=:deviceType");
+const QString kSelectByPath =
+    QStringLiteral("select * from Tab_Package where packagePath=:packagePath");
 const QString kList = QStringLiteral("select rowid as row_num,* from Tab_Package");
 // No rowid there: the key stands in for it, and rows come in its order as SQLite gives them.
 const QString kListPostgres = QStringLiteral("select id as row_num,* from Tab_Package order by id");
@@ -117,6 +119,27 @@ bool Tab_Package::getPackageById(qint32 id, struPackageInfo& package) {
 bool Tab_Package::getPackageByType(const QString& deviceType, struPackageInfo& package) {
     return selectPackage(kSelectByType, QStringLiteral(":deviceType"), text(deviceType.trimmed()),
                          package);
+}
+
+bool Tab_Package::getPackageByPath(const QString& packagePath, struPackageInfo& package,
+                                   bool& found) {
+    found = false;
+    PooledConnection connection;
+    if (!connection.isUsable()) {
+        qDebug("Open the database fail");
+        return false;
+    }
+    QSqlQuery& query = connection.prepare(kSelectByPath);
+    query.bindValue(QStringLiteral(":packagePath"), text(packagePath));
+    QSqlQuery* rows = connection.read(query);
+    if (!rows) {
+        qDebug("query package fail");
+        return false;
+    }
+    const QSqlRecord record = rows->record();
+    found = rows->next();
+    if (found) readPackage(*rows, record, package);
+    return true;
 }
 
 bool Tab_Package::getAllPackages(QList<struPackageInfo>& packages) {

@@ -20,5 +20,8 @@ class Tab_Package : public QObject {
     // The device type is matched without surrounding white space.
     bool getPackageByType(const QString& deviceType, struPackageInfo& package);
     bool getAllPackages(QList<struPackageInfo>& packages);
+    // The current package stored at exactly that path; false when the lookup failed, found
+    // tells whether there is one.
+    bool getPackageByPath(const QString& packagePath, struPackageInfo& package, bool& found);
     bool deletePackage(qint32 id);
 };

@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QHostAddress>
-#include <QHostInfo>
 
 #include "core/LocalParaMgt.h"
 #include "core/Logger.h"
@@ -49,8 +48,7 @@ DeviceActivity* DeviceActivity::instance() {
     static DeviceActivity* self = [] {
         struLocalParam param;
         LocalParaMgt::instance()->readLocalParam(param);
-        return new DeviceActivity(QHostInfo::localHostName() + QLatin1Char(':') +
-                                  QString::number(param.TcpPort));
+        return new DeviceActivity(param.InstanceName);
     }();
     return self;
 }
@@ -67,14 +65,14 @@ QString DeviceActivity::terminalOf(qintptr socketId) {
     return m_connections.value(socketId).devSN;
 }
 
-void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report) {
+void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, const QString& peer) {
     const QString& devSN = report.devSN;
     bool completedHere = false;
     struDevicePresence presence;
     presence.devSN = devSN;
     presence.instance = m_instance;
     presence.lastReport = now();
-    presence.peerAddress = peerOf(socketId);
+    presence.peerAddress = peer.isEmpty() ? peerOf(socketId) : peer;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         // An earlier connection of the same terminal is gone even if its close comes later.

@@ -19,7 +19,7 @@ class DeviceActivity {
   public:
     static DeviceActivity* instance();
 
-    // This instance of the service in the presence table: host name and terminal port.
+    // This instance of the service in the presence table (InstanceName).
     explicit DeviceActivity(const QString& instanceName);
     const QString& instanceName() const { return m_instance; }
 
@@ -29,7 +29,9 @@ class DeviceActivity {
     // An accepted report of the terminal on this connection. The first report after 100 on
     // a later connection judges that upgrade: succeeded when it reports the package's versions,
     // reverted when it is still behind.
-    void reported(qintptr socketId, const struDeviceInfo& report);
+    // peer: the terminal's "address:port" as the link knows it (through a load balancer, the
+    // one its PROXY header named); empty: the connection's own peer.
+    void reported(qintptr socketId, const struDeviceInfo& report, const QString& peer = QString());
     // The upgrade decision of a report; package is the type's, when hasPackage.
     void decided(const struDeviceInfo& report, bool hasPackage, const struPackageInfo& package,
                  const UpgradeDecision& decision);

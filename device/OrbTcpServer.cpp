@@ -75,7 +75,12 @@ OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
       m_acceptFailures(QStringLiteral("[OrbTcpServer] accept failed %1 times (%2 s window; out of "
                                       "descriptors or memory); accepting paused ") +
                            QString::number(limits.acceptPauseMs) + QStringLiteral(" ms after each"),
-                       limits.logWindowMs) {
+                       limits.logWindowMs),
+      m_headerDrops(QStringLiteral("[OrbTcpServer] closed %1 connections that sent no PROXY "
+                                   "header within ") +
+                        QString::number(limits.proxyHeaderLimitMs) +
+                        QStringLiteral(" ms (%2 s window)"),
+                    limits.logWindowMs) {
     registerDeviceLinkMetaTypes();
     m_tcpDataMgtApi = TcpDataMgtApi::instance();
     if (m_tcpDataMgtApi) {
@@ -165,7 +170,10 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
     }
 
     auto* socket = new OrbTcpSocket(socketDescriptor, nullptr, m_limits.maxPendingWriteBytes,
-                                    m_limits.maxPacketsInFlight);
+                                    m_limits.maxPacketsInFlight, m_limits.proxyProtocol);
+    // Queued from the socket's thread ahead of its packets, so the handler knows the terminal's
+    // address before its first report.
+    connect(socket, &OrbTcpSocket::clientKnown, this, &OrbTcpServer::connectClient);
     connect(socket, QOverload<qintptr, QString, quint16, QByteArray>::of(&OrbTcpSocket::readData),
             this, &OrbTcpServer::readDataSlot);
     connect(socket, &OrbTcpSocket::sockDisConnect, this, &OrbTcpServer::sockDisConnectSlot);
@@ -188,7 +196,8 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
     if (replaced) retireSocket(replaced, socket->peerAddressText(), socket->peerPortNumber());
 
     qDebug() << "incomingConnection THREAD IS：" << QThread::currentThreadId();
-    emit connectClient(socket->socketId(), socket->peerAddressText(), socket->peerPortNumber());
+    if (!m_limits.proxyProtocol)
+        emit connectClient(socket->socketId(), socket->peerAddressText(), socket->peerPortNumber());
 }
 
 bool OrbTcpServer::evictUnidentified() {
@@ -316,7 +325,8 @@ void OrbTcpServer::releaseSocket(OrbTcpSocket* socket) {
 
 void OrbTcpServer::flushLogs(bool force) {
     const qint64 now = OrbTcpSocket::nowMs();
-    for (BurstLog* log : {&m_refusals, &m_evictions, &m_unidentifiedDrops, &m_acceptFailures})
+    for (BurstLog* log :
+         {&m_refusals, &m_evictions, &m_unidentifiedDrops, &m_acceptFailures, &m_headerDrops})
         log->flush(now, force);
 }
 
@@ -332,12 +342,17 @@ void OrbTcpServer::checkHeartStatus() {
 
         QStringList idle;
         int unidentified = 0;
+        int headerless = 0;
         const qint64 now = OrbTcpSocket::nowMs();
         {
             std::lock_guard<std::mutex> lock(m_mapMutex);
             for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
                 const OrbTcpSocket* socket = it.value();
-                if (now - socket->lastActiveMs() > idleLimitMs) {
+                if (socket->awaitingProxyHeader() &&
+                    now - socket->connectedAtMs() > m_limits.proxyHeaderLimitMs) {
+                    idle << it.key();
+                    ++headerless;
+                } else if (now - socket->lastActiveMs() > idleLimitMs) {
                     idle << it.key();
                 } else if (!socket->identified() &&
                            now - socket->connectedAtMs() > identifyLimitMs) {
@@ -347,6 +362,7 @@ void OrbTcpServer::checkHeartStatus() {
             }
         }
         for (int i = 0; i < unidentified; ++i) m_unidentifiedDrops.add(now);
+        for (int i = 0; i < headerless; ++i) m_headerDrops.add(now);
         for (const QString& key : idle) {
             std::lock_guard<std::mutex> lock(m_mapMutex);
             if (OrbTcpSocket* socket = m_connections.value(key, nullptr))

@@ -33,6 +33,7 @@ class OrbTcpServer : public QTcpServer {
     static constexpr int kIdentifyLimitSecs = 15;
     static constexpr int kLogWindowMs = 5000;
     static constexpr int kAcceptPauseMs = 1000;
+    static constexpr int kProxyHeaderLimitMs = 5000;
 
     struct Limits {
         int maxConnCount = -1;  // < 0: the MaxConnCount parameter
@@ -44,6 +45,10 @@ class OrbTcpServer : public QTcpServer {
         qint64 maxPendingWriteBytes = 256 * 1024;  // per connection, then it is closed
         int maxPacketsInFlight = 32;  // per connection, then it is read no further for now
         int ioThreads = 0;            // 0: max(2, QThread::idealThreadCount())
+        // Connections come through a load balancer and begin with a PROXY header naming the
+        // terminal; one without a valid header within proxyHeaderLimitMs is closed.
+        bool proxyProtocol = false;
+        int proxyHeaderLimitMs = kProxyHeaderLimitMs;
     };
 
     // maxConnCount < 0: the MaxConnCount parameter. Tests shorten the idle timings.
@@ -64,6 +69,8 @@ class OrbTcpServer : public QTcpServer {
     bool listenDeep(const QHostAddress& address, quint16 port, int backlog = kListenBacklog);
 
   signals:
+    // A new connection and its terminal's address: at accept, or with the PROXY protocol once
+    // the header named it; before any of its packets.
     void connectClient(qintptr socketId, QString address, quint16 port);
     void sockDisConnect(qintptr socketId, QString address, quint16 port);
     void sentData(QByteArray packet, qintptr socketId);
@@ -124,6 +131,7 @@ class OrbTcpServer : public QTcpServer {
     BurstLog m_evictions;
     BurstLog m_unidentifiedDrops;
     BurstLog m_acceptFailures;
+    BurstLog m_headerDrops;
 
     std::atomic<bool> m_stop{false};
     QFuture<void> m_heartCheck;

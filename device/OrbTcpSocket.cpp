@@ -11,6 +11,7 @@
 
 #include "codec/PacketCheck.h"
 #include "codec/PacketSummary.h"
+#include "codec/ProxyHeader.h"
 
 qint64 OrbTcpSocket::nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -19,13 +20,14 @@ qint64 OrbTcpSocket::nowMs() {
 }
 
 OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, QObject* parent, qint64 maxPendingWriteBytes,
-                           int maxPacketsInFlight)
+                           int maxPacketsInFlight, bool proxyHeader)
     : QTcpSocket(parent),
       m_lastActiveMs(nowMs()),
       m_connectedAtMs(m_lastActiveMs.load()),
       m_socketId(socketDescriptor),
       m_maxPendingWriteBytes(maxPendingWriteBytes),
-      m_maxPacketsInFlight(maxPacketsInFlight) {
+      m_maxPacketsInFlight(maxPacketsInFlight),
+      m_awaitingProxyHeader(proxyHeader) {
     // Qt stops taking bytes from the kernel once this much waits unread.
     setReadBufferSize(kReadBufferBytes);
     const int duplicate = ::fcntl(static_cast<int>(socketDescriptor), F_DUPFD_CLOEXEC, 0);
@@ -38,6 +40,8 @@ OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, QObject* parent, qint64 max
     }
     m_peerAddress = peerAddress().toString();
     m_peerPort = peerPort();
+    m_clientAddress = m_peerAddress;
+    m_clientPort = m_peerPort;
 
     connect(this, &QIODevice::readyRead, this, &OrbTcpSocket::thisReadData);
     connect(this, &QAbstractSocket::disconnected, this, [this]() {
@@ -83,7 +87,11 @@ void OrbTcpSocket::thisReadData() {
 
 void OrbTcpSocket::cut(bool bounded) {
     if (bounded && !mayCut()) return;
-    m_framer.append(readAll());
+    if (m_awaitingProxyHeader) {
+        if (!takeProxyHeader()) return;
+    } else {
+        m_framer.append(readAll());
+    }
     for (;;) {
         if (bounded && !mayCut()) return;  // the rest waits in the framer
         const int length = m_framer.pendingPacketLength();
@@ -100,6 +108,30 @@ void OrbTcpSocket::cut(bool bounded) {
         ++m_inFlight;
         emit readData(m_socketId, m_peerAddress, m_peerPort, packet);
     }
+}
+
+bool OrbTcpSocket::takeProxyHeader() {
+    if (isReadable()) m_headerBytes.append(readAll());
+    const ProxyHeader header = ProxyHeader::parse(m_headerBytes);
+    if (header.status == ProxyHeader::Status::Incomplete) return false;
+    if (header.status == ProxyHeader::Status::Invalid) {
+        qDebug().noquote() << "[OrbTcpSocket] no valid PROXY header from" << m_peerAddress
+                           << m_peerPort << "; closing the connection";
+        m_headerBytes.clear();
+        close();
+        return false;
+    }
+    if (header.hasSource) {
+        m_clientAddress = header.sourceAddress;
+        m_clientPort = header.sourcePort;
+    }
+    m_framer.append(m_headerBytes.mid(header.length));
+    m_headerBytes.clear();
+    m_awaitingProxyHeader = false;
+    qDebug().noquote() << "[OrbTcpSocket] terminal" << m_clientAddress << m_clientPort << "via"
+                       << m_peerAddress << m_peerPort;
+    emit clientKnown(m_socketId, m_clientAddress, m_clientPort);
+    return true;
 }
 
 void OrbTcpSocket::notePacket(const QByteArray& packet) {
@@ -119,7 +151,7 @@ void OrbTcpSocket::sentData(QByteArray packet, qintptr socketId) {
     // A terminal that does not read its answers would otherwise grow the service without end.
     m_overflowed = true;
     qDebug().noquote() << "OrbTcpSocket::sentData output limit: more than" << m_maxPendingWriteBytes
-                       << "bytes unread by" << m_peerAddress << m_peerPort
+                       << "bytes unread by" << m_clientAddress << m_clientPort
                        << "; closing the connection";
     abort();
 }

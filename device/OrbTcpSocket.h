@@ -18,9 +18,11 @@ class OrbTcpSocket : public QTcpSocket {
     static constexpr int kMaxPacketsInFlight = 32;
     static constexpr qint64 kReadBufferBytes = 64 * 1024;
 
+    // proxyHeader: the connection comes through a load balancer that first sends a PROXY
+    // protocol header naming the terminal; nothing else is read before it.
     explicit OrbTcpSocket(qintptr socketDescriptor, QObject* parent = nullptr,
                           qint64 maxPendingWriteBytes = kMaxPendingWriteBytes,
-                          int maxPacketsInFlight = kMaxPacketsInFlight);
+                          int maxPacketsInFlight = kMaxPacketsInFlight, bool proxyHeader = false);
     ~OrbTcpSocket() override;
 
     // Milliseconds of a monotonic clock (steady across changes of the wall clock).
@@ -34,6 +36,8 @@ class OrbTcpSocket : public QTcpSocket {
     qint64 lastActiveMs() const { return m_lastActiveMs.load(); }
     // A device report with a serial number has arrived on this connection.
     bool identified() const { return m_identified.load(); }
+    // The PROXY header is still expected (any thread).
+    bool awaitingProxyHeader() const { return m_awaitingProxyHeader.load(); }
 
     // Tells the server that this connection is to be cleaned up (disconnect or idle drop).
     void reportDisconnect();
@@ -49,6 +53,9 @@ class OrbTcpSocket : public QTcpSocket {
   signals:
     void readData(qintptr socketId, QString address, quint16 port, QByteArray packet);
     void sockDisConnect(qintptr socketId, QString address, quint16 port);
+    // The PROXY header named the terminal behind the balancer (its own peer when the header
+    // names none); ahead of every packet of the connection.
+    void clientKnown(qintptr socketId, QString address, quint16 port);
 
   public slots:
     void thisReadData();
@@ -68,6 +75,8 @@ class OrbTcpSocket : public QTcpSocket {
     bool mayCut();
     // Cuts and hands on the whole packets received; bounded: only while mayCut() allows.
     void cut(bool bounded);
+    // Reads the PROXY header; true once it is complete and what follows is in the framer.
+    bool takeProxyHeader();
 
     // Written by this socket's thread, read by the server's idle check and its accept.
     std::atomic<qint64> m_lastActiveMs;
@@ -86,5 +95,10 @@ class OrbTcpSocket : public QTcpSocket {
     // Taken at accept: after a disconnect the socket no longer knows its peer.
     QString m_peerAddress;
     quint16 m_peerPort = 0;
+    // The terminal as the PROXY header named it; the peer above without one. For the log.
+    QString m_clientAddress;
+    quint16 m_clientPort = 0;
+    std::atomic<bool> m_awaitingProxyHeader{false};
+    QByteArray m_headerBytes;  // received while the PROXY header is incomplete
     PacketFramer m_framer;
 };

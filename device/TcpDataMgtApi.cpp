@@ -4,7 +4,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -20,6 +19,7 @@
 #include "device/UpgradeDecision.h"
 #include "device/UpgradeRules.h"
 #include "files/FileOperation.h"
+#include "files/PackageFileCheck.h"
 #include "files/PathGuard.h"
 
 namespace {
@@ -99,7 +99,8 @@ int TcpDataMgtApi::CompareVersion(const QString& packageVersion,
 }
 
 QString TcpDataMgtApi::GetPackageUrl(const QString& packagePath) const {
-    return ::GetPackageUrl(packagePath, m_param.PackageDir, m_param.NetIP, m_param.HttpPort2);
+    return ::GetPackageUrl(packagePath, m_param.PackageDir, m_param.NetIP,
+                           m_param.downloadPortForTerminals());
 }
 
 void TcpDataMgtApi::readDataSlot(qintptr socketId, QByteArray data) {
@@ -234,7 +235,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         }
         m_onlineDevices.insert(socketId, device);
     }
-    DeviceActivity::instance()->reported(socketId, report);
+    DeviceActivity::instance()->reported(socketId, report, link.peer);
 
     struPackageInfo package;
     DecisionFacts facts;
@@ -264,19 +265,21 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
 
 bool TcpDataMgtApi::packageServable(const struPackageInfo& package) const {
     const char* const op = "TcpDataMgtApi::readDataSlot";
-    const QFileInfo file(package.packagePath);
-    if (!file.isFile()) {
-        logger()->info("{}, package file missing: {}", op, package.packagePath.toStdString());
-        return false;
-    }
-    // The stored size keeps the low 32 bits of the announced one.
-    if (static_cast<qint32>(file.size() & 0xFFFFFFFF) != package.size) {
-        logger()->info("{}, package file changed on disk: {} has {} bytes, {} uploaded", op,
-                       package.packagePath.toStdString(), file.size(), package.size);
-        return false;
+    qint64 size = 0;
+    switch (PackageFileCheck::of(package, &size)) {
+        case PackageFileCheck::State::Missing:
+            logger()->info("{}, package file missing: {}", op, package.packagePath.toStdString());
+            return false;
+        case PackageFileCheck::State::Changed:
+            logger()->info("{}, package file changed on disk: {} has {} bytes, {} uploaded", op,
+                           package.packagePath.toStdString(), size, package.size);
+            return false;
+        case PackageFileCheck::State::Intact:
+            break;
     }
     if (!SocketPacketHandler::FitsUrlField(PackageUrl(package.packagePath, m_param.PackageDir,
-                                                      m_param.NetIP, m_param.HttpPort2))) {
+                                                      m_param.NetIP,
+                                                      m_param.downloadPortForTerminals()))) {
         logger()->info("{}, package address too long for the answer: {}", op,
                        package.packagePath.toStdString());
         return false;
@@ -314,14 +317,10 @@ void TcpDataMgtApi::BindUrlFile(const QString& packagePath, qintptr socketId,
                                 const SocketPacket& header) {
     const QString url = GetPackageUrl(packagePath);
     const QString filePath = QDir::fromNativeSeparators(packagePath);
-    if (m_urlBinder) {
-        m_urlBinder(url, filePath);
-        logger()->info("{}, Bind url and file path, url:{}, file path:{}",
-                       "TcpDataMgtApi::BindUrlFile", url.toStdString(), filePath.toStdString());
-    } else {
-        logger()->info("{}, no download server to bind url:{}", "TcpDataMgtApi::BindUrlFile",
-                       url.toStdString());
-    }
+    // Without a binder every instance's download port finds the file in the package table.
+    if (m_urlBinder) m_urlBinder(url, filePath);
+    logger()->info("{}, Bind url and file path, url:{}, file path:{}", "TcpDataMgtApi::BindUrlFile",
+                   url.toStdString(), filePath.toStdString());
     GetUpgradeFlag(socketId, header, 1, url);
     SendProgressPoll(socketId, header);
     DeviceActivity::instance()->upgradeStarted(socketId, url);

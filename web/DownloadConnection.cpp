@@ -136,10 +136,23 @@ void DownloadConnection::answer(const char* data, size_t headSize) {
                !HttpRequestHead::decodePath(head.target, path)) {
         status = 400;
         DownloadReply::writeError(output, head.minorVersion, status, "Bad Request", "Bad request");
+    } else if (path == "/test" && head.method == "GET") {
+        // The load balancer's health check, answered as the management port answers it; no
+        // download to count.
+        DownloadReply::writeTest(output, head.minorVersion);
+        evbuffer_drain(bufferevent_get_input(m_bev), headSize);
+        return;
     } else {
         std::string filePath;
-        const bool bound = m_loop.server().boundFile(path, filePath);
-        status = DownloadReply::writeFile(output, head, bound ? &filePath : nullptr);
+        const DownloadServer::Lookup found = m_loop.server().fileFor(path, filePath);
+        if (found == DownloadServer::Lookup::Failed) {
+            status = 503;
+            DownloadReply::writeError(output, head.minorVersion, status, "Service Unavailable",
+                                      "Try again later", !head.isHead());
+        } else {
+            status = DownloadReply::writeFile(
+                output, head, found == DownloadServer::Lookup::Found ? &filePath : nullptr);
+        }
     }
     replied(status);
     evbuffer_drain(bufferevent_get_input(m_bev), headSize);

@@ -53,6 +53,16 @@ void DownloadReply::writeError(evbuffer* out, int minorVersion, int status, cons
     evbuffer_add(out, head.data(), head.size());
 }
 
+void DownloadReply::writeTest(evbuffer* out, int minorVersion) {
+    static const std::string body = "This is the test buf";
+    std::string head = statusLine(minorVersion, 200, "OK");
+    addField(head, "Content-Type", "text/plain; charset=utf-8");
+    addField(head, "Content-Length", std::to_string(body.size()));
+    finishHead(head);
+    head += body;
+    evbuffer_add(out, head.data(), head.size());
+}
+
 int DownloadReply::writeFile(evbuffer* out, const HttpRequestHead& head,
                              const std::string* filePath) {
     const int minor = head.minorVersion;

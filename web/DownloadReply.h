@@ -13,6 +13,8 @@ class DownloadReply {
     // descriptor, so a file replaced meanwhile is sent whole in its old or its new version;
     // the body is sent by the kernel straight from the file. The status, for the caller.
     static int writeFile(evbuffer* out, const HttpRequestHead& head, const std::string* filePath);
+    // 200 with the management port's answer to "/test", for health checks.
+    static void writeTest(evbuffer* out, int minorVersion);
     // A plain error page: "Error <status>: <reason>\n<message>" (no body for HEAD).
     static void writeError(evbuffer* out, int minorVersion, int status, const char* reason,
                            const char* message, bool withBody = true);

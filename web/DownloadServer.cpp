@@ -92,3 +92,9 @@ bool DownloadServer::boundFile(const std::string& path, std::string& filePath) c
     filePath = found->second;
     return true;
 }
+
+DownloadServer::Lookup DownloadServer::fileFor(const std::string& path,
+                                               std::string& filePath) const {
+    if (m_resolver) return m_resolver(path, filePath);
+    return boundFile(path, filePath) ? Lookup::Found : Lookup::NotFound;
+}

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -40,12 +41,21 @@ class DownloadServer {
     void bind(const std::string& path, const std::string& filePath);
     bool boundFile(const std::string& path, std::string& filePath) const;
 
+    // The file for a request path, found elsewhere (the package table, which every instance
+    // shares) instead of the bindings. Lookup: the file, NotFound, or Failed when it could not
+    // be asked (503, so a client retries rather than giving up). Set before start().
+    enum class Lookup { Found, NotFound, Failed };
+    using Resolver = std::function<Lookup(const std::string& path, std::string& filePath)>;
+    void setResolver(Resolver resolver) { m_resolver = std::move(resolver); }
+    Lookup fileFor(const std::string& path, std::string& filePath) const;
+
     const DownloadLimits& limits() const { return m_limits; }
 
   private:
     const DownloadLimits m_limits;
     mutable std::mutex m_bindingsMutex;  // guards m_bindings
     std::map<std::string, std::string> m_bindings;
+    Resolver m_resolver;
     UniqueFd m_listenSocket;
     std::vector<std::unique_ptr<DownloadLoop>> m_loops;
     std::atomic<bool> m_running{false};

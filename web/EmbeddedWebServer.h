@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-class DownloadServer;
+#include "web/DownloadServer.h"
 
 // The download server for terminals on HttpPort2: answers each bound download path with its
 // package file (byte ranges for resumed downloads) and every other path with 404 "Error: File
@@ -26,6 +26,10 @@ class EmbeddedWebServer {
     void bindUrl(const std::string& url, const std::string& filePath);
 
     bool running() const;
+
+    // Finds each requested file elsewhere (the package table) instead of in the bindings;
+    // before start().
+    void setResolver(DownloadServer::Resolver resolver);
 
     EmbeddedWebServer(const EmbeddedWebServer&) = delete;
     EmbeddedWebServer& operator=(const EmbeddedWebServer&) = delete;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <QFile>
+#include <QHostInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -172,4 +173,46 @@ TEST_F(LocalParaMgtTest, OptionalLimitsFallBackToTheirDefaults) {
     QSettings settings(configPath(), QSettings::IniFormat);
     EXPECT_EQ(settings.value("LocalParam/HttpStallTimeOut").toString(), "soon");
     EXPECT_FALSE(settings.contains("LocalParam/ImportMaxBytes"));
+}
+
+// Instances behind a load balancer: their name, the storage they share, the download port
+// terminals are told and the PROXY header; none written back.
+TEST_F(LocalParaMgtTest, ClusterKeysWithDefaultsAsOneInstanceHasThem) {
+    struLocalParam p = read();
+    EXPECT_EQ(p.InstanceName, QHostInfo::localHostName() + ":10022");
+    EXPECT_EQ(p.downloadPortForTerminals(), 8001);
+    EXPECT_EQ(p.TcpProxyProtocol, 0u);
+
+    writeKeys({{"TcpPort", 10100}, {"HttpPort2", 28001}});
+    EXPECT_EQ(read().InstanceName, QHostInfo::localHostName() + ":10100");
+    EXPECT_EQ(read().downloadPortForTerminals(), 28001);
+
+    writeKeys({{"InstanceName", " upg-a "},
+               {"PackageStore", "/srv/wayfarer/packages/"},
+               {"DeviceFileStore", "/srv/wayfarer//files"},
+               {"NetHttpPort2", 8001},
+               {"TcpProxyProtocol", 1}});
+    p = read();
+    EXPECT_EQ(p.InstanceName, "upg-a");
+    EXPECT_EQ(p.PackageDir, "/srv/wayfarer/packages");
+    EXPECT_EQ(p.DevLogDir, "/srv/wayfarer/files/DevLog");
+    EXPECT_EQ(p.DevIndexDir, "/srv/wayfarer/files/DevIndex");
+    EXPECT_EQ(p.PrintDir, "/srv/wayfarer/files/Print");
+    EXPECT_EQ(p.RunInfoDir, "/srv/wayfarer/files/RunInfo");
+    EXPECT_EQ(p.ExcelDir, dir.path() + "/Excel");
+    EXPECT_EQ(p.HttpPort2, 28001);
+    EXPECT_EQ(p.downloadPortForTerminals(), 8001);
+    EXPECT_EQ(p.TcpProxyProtocol, 1u);
+
+    // A relative store would differ between instances started in different directories.
+    writeKeys({{"PackageStore", "shared/packages"}, {"DeviceFileStore", ""}, {"NetHttpPort2", 0}});
+    p = read();
+    EXPECT_EQ(p.PackageDir, dir.path() + "/Package");
+    EXPECT_EQ(p.DevLogDir, dir.path() + "/DevLog");
+    EXPECT_EQ(p.downloadPortForTerminals(), 28001);
+
+    mgt.writeLocalParam(p);
+    QSettings settings(configPath(), QSettings::IniFormat);
+    EXPECT_EQ(settings.value("LocalParam/InstanceName").toString(), " upg-a ");
+    EXPECT_EQ(settings.value("LocalParam/NetHttpPort2").toInt(), 0);  // 28001 if written
 }

@@ -1,2 +1,3 @@
 wayfarer_fuzzer(packet_parser_fuzz_test SOURCES packet_parser_fuzz_test.cpp LIBS wf_codec)
 wayfarer_fuzzer(stream_framer_fuzz_test SOURCES stream_framer_fuzz_test.cpp LIBS wf_codec)
+wayfarer_fuzzer(proxy_header_fuzz_test SOURCES proxy_header_fuzz_test.cpp LIBS wf_codec)

@@ -15,7 +15,10 @@ constexpr quint16 kCmdReportEx = 0x0006;
 }  // namespace
 
 SimTerminal::SimTerminal(const TerminalScript& script, QObject* parent)
-    : QObject(parent), m_script(script), m_name(script.identity.devSN) {
+    : QObject(parent),
+      m_script(script),
+      m_name(script.identity.devSN),
+      m_reconnectsLeft(script.reconnects) {
     if (m_script.devId.isEmpty()) m_script.devId = m_script.identity.devSN.toUtf8();
     m_timeout.setSingleShot(true);
     m_settle.setSingleShot(true);
@@ -42,10 +45,10 @@ SimTerminal::SimTerminal(const TerminalScript& script, QObject* parent)
     });
     connect(&m_socket, &QTcpSocket::readyRead, this, &SimTerminal::onReadyRead);
     connect(&m_socket, &QTcpSocket::disconnected, this,
-            [this] { fault(QStringLiteral("connection closed by the service")); });
+            [this] { lost(QStringLiteral("connection closed by the service")); });
     connect(&m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
         if (m_socket.state() != QAbstractSocket::ConnectedState)
-            fault(QStringLiteral("connection failed: ") + m_socket.errorString());
+            lost(QStringLiteral("connection failed: ") + m_socket.errorString());
     });
 }
 
@@ -166,7 +169,7 @@ void SimTerminal::onUpgradeAnswer(const SocketPacket& packet) {
             connect(m_download, &HttpDownload::finished, this,
                     [this](bool ok, const QString& error) {
                         if (!ok) {
-                            fault(QStringLiteral("download: ") + error);
+                            lost(QStringLiteral("download: ") + error);
                             return;
                         }
                         m_downloadDone = true;
@@ -286,6 +289,37 @@ void SimTerminal::finish() {
         QTimer::singleShot(m_script.holdMs, this, end);
     else
         end();
+}
+
+void SimTerminal::lost(const QString& why) {
+    if (m_finished) return;
+    if (m_reconnectsLeft <= 0 || m_state == State::Done) {
+        fault(why);
+        return;
+    }
+    --m_reconnectsLeft;
+    say(QStringLiteral("%1; reconnecting, %2 more times at most").arg(why).arg(m_reconnectsLeft));
+    m_timeout.stop();
+    m_settle.stop();
+    if (m_download) {
+        m_download->disconnect(this);
+        m_download->deleteLater();
+        m_download = nullptr;
+    }
+    // Quietly: the abort's own disconnect is not another loss.
+    m_socket.blockSignals(true);
+    m_socket.abort();
+    m_socket.blockSignals(false);
+    m_framer.clear();
+    m_state = State::Connecting;
+    m_reportsSent = 0;
+    m_answerPending = false;
+    m_pollPending = false;
+    m_downloadDone = false;
+    m_nextStep = 0;
+    QTimer::singleShot(m_script.reconnectDelayMs, this, [this] {
+        if (!m_finished) start();
+    });
 }
 
 void SimTerminal::fault(const QString& why) {

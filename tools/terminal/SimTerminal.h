@@ -33,6 +33,10 @@ struct TerminalScript {
     int settleMs = 300;            // quiet time after a file transfer that ends the exchange
     int holdMs = 0;                // stay connected this long after the script
     int startDelayMs = 0;          // wait this long between connecting and the first report
+    // A lost connection or a broken download: connect again (through a balancer, perhaps to
+    // another instance) and start over, this many times at most.
+    int reconnects = 0;
+    int reconnectDelayMs = 500;
 };
 
 // One terminal: connects, reports, and answers the service like a terminal would, printing
@@ -65,6 +69,8 @@ class SimTerminal : public QObject {
     void sendNextProgress();
     void exchangeEnded();
     void fault(const QString& why);
+    // The connection (or the download) is gone: start over while reconnects are left.
+    void lost(const QString& why);
     void finish();
     void say(const QString& text);
     void armTimeout();
@@ -89,4 +95,5 @@ class SimTerminal : public QObject {
     QElapsedTimer m_loopClock;
     bool m_ok = true;
     bool m_finished = false;
+    int m_reconnectsLeft = 0;
 };

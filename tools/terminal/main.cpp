@@ -59,6 +59,7 @@ bool parseScript(const QCommandLineParser& p, TerminalScript& s, int& count, QSt
     s.settleMs = p.value("settle").toInt();
     s.holdMs = p.value("exit-after").toInt();
     s.startDelayMs = p.value("start-delay").toInt();
+    s.reconnects = std::max(0, p.value("reconnect").toInt());
     return true;
 }
 
@@ -114,6 +115,10 @@ int main(int argc, char* argv[]) {
         {"settle", "Quiet time after a file upload that ends the exchange.", "ms", "300"},
         {"exit-after", "Stay connected this long after the script before leaving.", "ms", "0"},
         {"start-delay", "Wait this long after connecting before the first report.", "ms", "0"},
+        {"reconnect",
+         "On a lost connection or a broken download, connect again and start over, at most n "
+         "times (through a balancer the next connection may reach another instance).",
+         "n", "0"},
         {"quiet", "Print only faults and the summary."},
     });
     parser.process(app);

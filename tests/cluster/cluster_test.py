@@ -1,0 +1,360 @@
+#!/usr/bin/env python3
+"""Two instances behind HAProxy (deploy/haproxy/wayfarer.cfg) on one PostgreSQL database and one
+package directory. Simulated terminals upgrade through HAProxy with resumed downloads; one
+instance is killed with SIGKILL in the middle and its terminals finish on the other; both
+consoles show every terminal, its progress and its history; after the restart nothing is lost
+or duplicated. Exit code 77: skipped (haproxy or postgresql missing)."""
+import json
+import os
+import pathlib
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+SKIP = 77
+TERMINALS = 24
+PACKAGE_SIZE = 2 * 1024 * 1024
+BREAK_AT = 700_000
+# Each terminal repeats its first progress step this long after its upgrade answer, so the
+# kill falls while no terminal has reported 100 yet.
+LOOP_MS = 8000
+
+SOURCE = pathlib.Path(os.environ.get("WAYFARER_SOURCE_DIR", pathlib.Path(__file__).parents[2]))
+EXE = os.environ.get("WAYFARER_EXE")
+TERMINAL = os.environ.get("WAYFARER_TERMINAL")
+
+
+LOGS = []  # files whose tails explain a failure
+
+
+def fail(message):
+    for log in LOGS:
+        if log.exists():
+            print(f"--- {log.name}:\n" + "\n".join(log.read_text(errors="replace").splitlines()[-15:]))
+    print("FAIL: " + message, flush=True)
+    sys.exit(1)
+
+
+def wait_for(what, predicate, seconds):
+    deadline = time.monotonic() + seconds
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            fail("timed out waiting for " + what)
+        time.sleep(0.1)
+
+
+_taken = set()
+
+
+def free_port():
+    while True:
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        if port not in _taken:
+            _taken.add(port)
+            return port
+
+
+def http(port, path, method="GET", body=None, headers=None):
+    request = urllib.request.Request(f"http://127.0.0.1:{port}{path}", data=body, method=method,
+                                     headers=headers or {})
+    try:
+        with urllib.request.urlopen(request, timeout=10) as reply:
+            return reply.status, reply.read()
+    except urllib.error.HTTPError as error:
+        return error.code, error.read()
+    except OSError:
+        return 0, b""
+
+
+def accepts(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        return True
+    except OSError:
+        return False
+
+
+class Cluster:
+    def __init__(self, tmp, pg):
+        self.tmp = tmp
+        self.pg = pg
+        self.processes = []
+        self.fronts = {"terminal": free_port(), "download": free_port(),
+                       "management": free_port()}
+        shared = tmp / "shared"
+        self.instances = {}
+        for name in ("a", "b"):
+            ports = {"tcp": free_port(), "http": free_port(), "download": free_port()}
+            directory = tmp / name
+            directory.mkdir()
+            shutil.copy(EXE, directory / "wayfarer")
+            (directory / "db-password").write_text("unused\n")
+            (directory / "config.ini").write_text(f"""[LocalParam]
+InstanceName={name}
+TcpPort={ports['tcp']}
+HttpPort={ports['http']}
+HttpPort2={ports['download']}
+NetIP=127.0.0.1
+NetHttpPort2={self.fronts['download']}
+TcpProxyProtocol=1
+OperatorLogin=0
+PackageStore={shared}/packages
+DeviceFileStore={shared}/files
+DbDriver=postgresql
+DbHost={pg['PG_DIR']}
+DbPort={pg['PG_PORT']}
+DbName={pg['PG_DB']}
+DbUser={pg['PG_USER']}
+DbPasswordFile={directory}/db-password
+""")
+            self.instances[name] = {"dir": directory, "ports": ports, "process": None}
+
+    def start_instance(self, name):
+        instance = self.instances[name]
+        LOGS.append(instance["dir"] / "out.txt")
+        log = open(instance["dir"] / "out.txt", "ab")
+        instance["process"] = subprocess.Popen([str(instance["dir"] / "wayfarer")],
+                                               cwd=instance["dir"], stdout=log,
+                                               stderr=subprocess.STDOUT)
+        self.processes.append(instance["process"])
+        ports = instance["ports"]
+        wait_for(f"instance {name} to answer",
+                 lambda: http(ports["http"], "/test")[0] == 200 and accepts(ports["tcp"]) and
+                 http(ports["download"], "/test")[0] == 200, 30)
+
+    def kill_instance(self, name):
+        process = self.instances[name]["process"]
+        process.send_signal(signal.SIGKILL)
+        process.wait()
+
+    def start_haproxy(self):
+        environment = dict(os.environ)
+        environment.update({
+            "WF_TERMINAL_BIND": f"127.0.0.1:{self.fronts['terminal']}",
+            "WF_DOWNLOAD_BIND": f"127.0.0.1:{self.fronts['download']}",
+            "WF_MANAGEMENT_BIND": f"127.0.0.1:{self.fronts['management']}",
+            "WF_CHECK_INTER": "300ms",
+            "WF_MAXCONN": "2000",
+        })
+        for name, instance in self.instances.items():
+            ports = instance["ports"]
+            environment[f"WF_{name.upper()}_TERMINAL"] = f"127.0.0.1:{ports['tcp']}"
+            environment[f"WF_{name.upper()}_DOWNLOAD"] = f"127.0.0.1:{ports['download']}"
+            environment[f"WF_{name.upper()}_MANAGEMENT"] = f"127.0.0.1:{ports['http']}"
+        self.stats = self.tmp / "haproxy.sock"
+        (self.tmp / "stats.cfg").write_text(f"global\n    stats socket {self.stats} level admin\n")
+        self.haproxy_log = self.tmp / "haproxy.log"
+        LOGS.append(self.haproxy_log)
+        self.haproxy = subprocess.Popen(
+            ["haproxy", "-db", "-f", str(SOURCE / "deploy/haproxy/wayfarer.cfg"), "-f",
+             str(self.tmp / "stats.cfg")],
+            env=environment, stdout=open(self.haproxy_log, "wb"), stderr=subprocess.STDOUT)
+        self.processes.append(self.haproxy)
+
+    def servers_up(self, name):
+        """Whether every backend has server `name` up in HAProxy's own view."""
+        try:
+            with socket.socket(socket.AF_UNIX) as s:
+                s.connect(str(self.stats))
+                s.sendall(b"show stat\n")
+                data = b""
+                while chunk := s.recv(65536):
+                    data += chunk
+        except OSError:
+            return False
+        states = [line.split(",") for line in data.decode().splitlines() if line and line[0] != "#"]
+        mine = [row for row in states if row[1] == name]
+        return len(mine) == 3 and all(row[17] == "UP" for row in mine)
+
+    def psql(self, statement):
+        result = subprocess.run(
+            [f"{self.pg['PG_BIN']}/psql", "-h", self.pg["PG_DIR"], "-p", self.pg["PG_PORT"], "-U",
+             self.pg["PG_USER"], "-d", self.pg["PG_DB"], "-At", "-F", "|", "-c", statement],
+            capture_output=True, text=True, check=True)
+        return [line.split("|") for line in result.stdout.splitlines()]
+
+    def scalar(self, statement):
+        return int(self.psql(statement)[0][0])
+
+    def stop(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+
+
+def upload_package(cluster):
+    body = os.urandom(PACKAGE_SIZE)
+    status, reply = http(cluster.fronts["management"],
+                         "/KORVA/uploadFile?name=fw.bin&app=V5.3.1%20build220711&type=T1"
+                         f"&blockIndex=0&blockSize=1&totalLength={PACKAGE_SIZE}&uploadTime=20260101",
+                         "POST", body, {"Content-Type": "application/octet-stream"})
+    if status != 200:
+        fail(f"upload answered {status}: {reply[:200]!r}")
+
+
+def console(port):
+    """What an operator sees on one instance: the legacy progress list, every device with its
+    presence, the upgrade history."""
+    views = {}
+    for key, path in (("progress", "/KORVA/getProgress"),
+                      ("uploadStatus", "/KORVA/deviceList?uploadStatus=1"),
+                      ("devices", "/KORVA/v2/devices?limit=500&sort=devSN"),
+                      ("upgrades", "/KORVA/v2/upgrades?limit=500")):
+        status, body = http(port, path)
+        if status != 200:
+            fail(f"{path} on port {port} answered {status}")
+        views[key] = json.loads(body)
+    return views
+
+
+def check_console(views, on_b):
+    progress = views["progress"]["data"]["progressList"]
+    if sorted(p["deviceId"] for p in progress) != sorted(f"CL{i}" for i in range(1, TERMINALS + 1)):
+        fail(f"legacy progress list: {progress}")
+    if any(p["progress"] != 100 for p in progress) or views["progress"]["statusCode"] != 1:
+        fail(f"legacy progress list not at 100: {views['progress']}")
+    if len(views["uploadStatus"]["data"]["deviceInfo"]) != TERMINALS:
+        fail("uploadStatus list: " + json.dumps(views["uploadStatus"])[:300])
+    devices = views["devices"]
+    if devices["total"] != TERMINALS:
+        fail(f"v2 devices total {devices['total']}")
+    for device in devices["items"]:
+        presence = device.get("presence") or {}
+        if not device.get("online") or presence.get("instance") not in ("a", "b"):
+            fail(f"device without presence on a live instance: {device}")
+        if not presence.get("peerAddress", "").startswith("127.0.0.1:"):
+            fail(f"presence without the terminal's address: {presence}")
+        if presence.get("instance") != "b" and on_b:
+            fail(f"presence on the killed instance: {presence}")
+    upgrades = views["upgrades"]["items"]
+    completed = [u for u in upgrades if u["state"] == "completed"]
+    if sorted(u["devSN"] for u in completed) != sorted(f"CL{i}" for i in range(1, TERMINALS + 1)):
+        fail("completed upgrades: " + json.dumps(completed)[:500])
+
+
+def main():
+    if not EXE or not TERMINAL:
+        fail("WAYFARER_EXE and WAYFARER_TERMINAL must name the executables")
+    if not shutil.which("haproxy"):
+        print("SKIP: haproxy is not installed: run scripts/install-deps.sh")
+        return SKIP
+    tmp = pathlib.Path(tempfile.mkdtemp(prefix="wayfarer-cluster."))
+    state = tmp / "pg.env"
+    subprocess.run([str(SOURCE / "tests/support/pg_cluster.sh"), "start", str(state)], check=True)
+    pg = dict(line.split("=", 1) for line in state.read_text().splitlines())
+    pg = {key: value.strip("'") for key, value in pg.items()}
+    if "PG_MISSING" in pg:
+        print("SKIP: " + pg["PG_MISSING"])
+        shutil.rmtree(tmp)
+        return SKIP
+    cluster = Cluster(tmp, pg)
+    terminals = None
+    try:
+        for name in ("a", "b"):
+            cluster.start_instance(name)
+        cluster.start_haproxy()
+        wait_for("HAProxy to see both instances up",
+                 lambda: cluster.servers_up("a") and cluster.servers_up("b"), 30)
+        upload_package(cluster)
+
+        terminal_log = tmp / "terminals.txt"
+        LOGS.append(terminal_log)
+        terminals = subprocess.Popen(
+            [TERMINAL, "--host", "127.0.0.1", "--port", str(cluster.fronts["terminal"]),
+             "--count", str(TERMINALS), "--sn", "CL", "--type", "T1",
+             "--app", "V5.3.0 build220711", "--expect", "upgrade", "--break-at", str(BREAK_AT),
+             "--loop-progress", str(LOOP_MS), "--reconnect", "5", "--timeout", "30000",
+             "--exit-after", "600000"],
+            stdout=open(terminal_log, "wb"), stderr=subprocess.STDOUT)
+        cluster.processes.append(terminals)
+
+        # Every terminal has been offered the package and reports progress; some on each.
+        wait_for("every terminal to report progress", lambda: cluster.scalar(
+            "select count(*) from Tab_UpgradeAttempt where isCurrent<>0 and lastProgressAt>0 "
+            "and completedAt=0") == TERMINALS, 60)
+        on_a = [row[0] for row in cluster.psql(
+            "select devSN from Tab_DevicePresence where instance='a' order by devSN")]
+        on_b = cluster.scalar("select count(*) from Tab_DevicePresence where instance='b'")
+        if not on_a or on_b == 0 or len(on_a) + on_b != TERMINALS:
+            fail(f"terminals not spread over both instances: a {on_a}, b {on_b}")
+        if cluster.scalar("select count(*) from Tab_UpgradeAttempt where completedAt>0") != 0:
+            fail("an upgrade completed before the kill: the loop is too short for this machine")
+
+        cluster.kill_instance("a")
+        wait_for("every terminal to complete its upgrade", lambda: cluster.scalar(
+            "select count(distinct devSN) from Tab_UpgradeAttempt where completedAt>0")
+            == TERMINALS, 120)
+        wait_for("every terminal to be present again", lambda: cluster.scalar(
+            "select count(*) from Tab_DevicePresence") == TERMINALS, 30)
+
+        # Exactly one completed attempt each; the moved terminals' first one was superseded.
+        per_terminal = cluster.psql(
+            "select devSN, sum(case when completedAt>0 then 1 else 0 end), count(*) "
+            "from Tab_UpgradeAttempt group by devSN order by devSN")
+        for sn, completed, attempts in per_terminal:
+            expected_attempts = 2 if sn in on_a else 1
+            if int(completed) != 1 or int(attempts) != expected_attempts:
+                fail(f"{sn}: {completed} completed of {attempts} attempts")
+        check_console(console(cluster.fronts["management"]), on_b=True)
+
+        # Downloads went to both instances, resumed ones too.
+        log = cluster.haproxy_log.read_text()
+        for name in ("a", "b"):
+            if f"download_instances/{name} " not in log or not any(
+                    f"download_instances/{name} " in line and " 206 " in line
+                    for line in log.splitlines()):
+                fail(f"no resumed download served by instance {name}")
+
+        counts = {table: cluster.scalar(f"select count(*) from {table}") for table in
+                  ("Tab_DeviceInfo", "Tab_Package", "Tab_UpgradeAttempt", "Tab_DevicePresence")}
+        cluster.start_instance("a")
+        wait_for("HAProxy to see instance a again", lambda: cluster.servers_up("a"), 30)
+        after = {table: cluster.scalar(f"select count(*) from {table}") for table in counts}
+        if after != counts or counts["Tab_DeviceInfo"] != TERMINALS or counts["Tab_Package"] != 1:
+            fail(f"rows before the restart {counts}, after {after}")
+        instances = {row[0] for row in cluster.psql("select distinct instance from Tab_DevicePresence")}
+        if instances != {"b"}:
+            fail(f"presence rows on {instances}: only b holds terminals")
+
+        # Both consoles answer alike, and through HAProxy.
+        views = {name: console(cluster.instances[name]["ports"]["http"]) for name in ("a", "b")}
+        if views["a"] != views["b"]:
+            fail("the instances' consoles differ")
+        check_console(views["a"], on_b=True)
+        history = json.loads(http(cluster.instances["a"]["ports"]["http"],
+                                  f"/KORVA/v2/devices/{on_a[0]}")[1])
+        states = sorted(u["state"] for u in history["upgrades"])
+        if states != ["completed", "superseded"]:
+            fail(f"history of {on_a[0]} on the restarted instance: {states}")
+
+        terminals.terminate()
+        terminals.wait()
+        output = terminal_log.read_text()
+        done = output.count(": script done")
+        if done != TERMINALS or "FAULT" in output:
+            fail(f"{done} terminals finished; faults: "
+                 + "; ".join(l for l in output.splitlines() if "FAULT" in l)[:500])
+        if output.count("reconnecting") < len(on_a):
+            fail("the terminals of the killed instance did not reconnect")
+        print(f"PASS: {TERMINALS} terminals upgraded through HAProxy, {len(on_a)} moved from the "
+              "killed instance and finished on the other; consoles agree after the restart")
+        return 0
+    finally:
+        cluster.stop()
+        subprocess.run([str(SOURCE / "tests/support/pg_cluster.sh"), "stop", str(state)])
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,33 @@
+#include "web/PackageFileResolver.h"
+
+#include <QDebug>
+#include <QDir>
+
+#include "db/Tab_Package.h"
+#include "files/PackageFileCheck.h"
+
+namespace {
+const std::string kPrefix = "/KORVA/dlPackage/";
+}
+
+PackageFileResolver::PackageFileResolver(const QString& packageDir) : m_packageDir(packageDir) {}
+
+DownloadServer::Lookup PackageFileResolver::operator()(const std::string& path,
+                                                       std::string& filePath) const {
+    // The path comes with "." and ".." resolved; an exact match on a stored path leaves no way
+    // out of the package directory.
+    if (path.compare(0, kPrefix.size(), kPrefix) != 0 || path.size() == kPrefix.size())
+        return DownloadServer::Lookup::NotFound;
+    const QString relative = QString::fromStdString(path.substr(kPrefix.size() - 1));
+    const QString stored = m_packageDir + QDir::toNativeSeparators(relative);
+    struPackageInfo package;
+    bool found = false;
+    if (!Tab_Package().getPackageByPath(stored, package, found)) {
+        qDebug("[PackageFileResolver] the package table could not be read");
+        return DownloadServer::Lookup::Failed;
+    }
+    if (!found || PackageFileCheck::of(package) != PackageFileCheck::State::Intact)
+        return DownloadServer::Lookup::NotFound;
+    filePath = QDir::fromNativeSeparators(package.packagePath).toStdString();
+    return DownloadServer::Lookup::Found;
+}
