@@ -16,6 +16,9 @@ import tempfile
 import time
 import urllib.request
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
+from ports import free_port  # noqa: E402
+
 SKIP = 77
 TERMINALS = 24
 PACKAGE_SIZE = 2 * 1024 * 1024
@@ -49,19 +52,6 @@ def wait_for(what, predicate, seconds):
         if time.monotonic() > deadline:
             fail("timed out waiting for " + what)
         time.sleep(0.1)
-
-
-_taken = set()
-
-
-def free_port():
-    while True:
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            port = s.getsockname()[1]
-        if port not in _taken:
-            _taken.add(port)
-            return port
 
 
 def http(port, path, method="GET", body=None, headers=None):

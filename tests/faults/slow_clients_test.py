@@ -6,7 +6,6 @@ request on each port is answered promptly and a terminal report is answered, and
 stays up. The servers' own idle time-outs (minutes) are not waited for.
 """
 import os
-import random
 import shutil
 import socket
 import subprocess
@@ -16,31 +15,13 @@ import threading
 import time
 import urllib.request
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from ports import free_port  # noqa: E402
+
 EXE = os.environ["WAYFARER_EXE"]
 TERMINAL = os.environ["WAYFARER_TERMINAL"]
 PER_PORT = 50
 PROMPT_S = 3.0
-
-
-HANDED_OUT = set()
-
-
-def free_port():
-    """A port nobody listens on, below the ephemeral range, so no outgoing connection (50 per
-    port here) takes it before the service binds it."""
-    for _ in range(200):
-        port = random.randrange(20000, 32000)
-        if port in HANDED_OUT:
-            continue
-        with socket.socket() as s:
-            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            try:
-                s.bind(("0.0.0.0", port))
-            except OSError:
-                continue
-        HANDED_OUT.add(port)
-        return port
-    fail("no free port between 20000 and 32000")
 
 
 def fail(message):
