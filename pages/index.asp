@@ -5,8 +5,8 @@
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>Wayfarer 终端升级管理</title>
 <link rel="icon" href="data:image/svg+xml,%3Csvg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 32 32'%3E%3Crect width='32' height='32' rx='7' fill='%231f6feb'/%3E%3Cpath d='M9 17l5 5 9-11' stroke='white' stroke-width='3.5' fill='none' stroke-linecap='round' stroke-linejoin='round'/%3E%3C/svg%3E">
-<link rel="stylesheet" href="/doc/style.css?v=3">
-<script type="module" src="/doc/js/app.js?v=3"></script>
+<link rel="stylesheet" href="/doc/style.css?v=4">
+<script type="module" src="/doc/js/app.js?v=4"></script>
 <!-- Every module at once, not one import level after another. -->
 <link rel="modulepreload" href="/doc/js/api.js">
 <link rel="modulepreload" href="/doc/js/ui.js">
@@ -20,6 +20,9 @@
 <link rel="modulepreload" href="/doc/js/csv.js">
 <link rel="modulepreload" href="/doc/js/packages.js">
 <link rel="modulepreload" href="/doc/js/rollout.js">
+<link rel="modulepreload" href="/doc/js/rolloutplan.js">
+<link rel="modulepreload" href="/doc/js/planeditor.js">
+<link rel="modulepreload" href="/doc/js/decisions.js">
 <link rel="modulepreload" href="/doc/js/upgrades.js">
 <link rel="modulepreload" href="/doc/js/admin.js">
 </head>
@@ -134,7 +137,7 @@
     <!-- Rollout -->
     <section id="page-rollout" class="page" data-page="rollout" hidden>
       <header class="page-head">
-        <div><h1>发布情况</h1><p class="subtitle">每个升级包在其型号终端中的进展：各状态的终端数、正在下载的终端和各状态的终端列表，每 3 秒刷新。</p></div>
+        <div><h1>发布情况</h1><p class="subtitle">每个升级包在其型号终端中的进展：分阶段发布的各阶段、各状态的终端数、最近一次上报的判定、正在下载的终端和各状态的终端列表，每 3 秒刷新。</p></div>
       </header>
       <div id="rollout-packages" class="package-tabs" role="navigation" aria-label="升级包"></div>
       <div id="rollout-message" class="message" hidden></div>
@@ -169,6 +172,10 @@
               <option value="4194304">4 MiB</option>
             </select>
           </label>
+          <div class="upload-plan">
+            <label class="check"><input type="checkbox" id="upload-plan-on">分阶段发布：上传完成后按以下计划发布（可选；不设置则此型号的终端都可获得升级包）</label>
+            <div id="upload-plan" hidden></div>
+          </div>
           <div class="upload-actions">
             <button class="btn btn-primary" type="submit" id="upload-start">开始上传</button>
             <button class="btn" type="button" id="upload-cancel" hidden>取消</button>
@@ -338,6 +345,19 @@
     <div class="dialog-actions">
       <button class="btn btn-primary" value="confirm" type="submit">确定</button>
       <button class="btn" value="cancel" type="submit" formnovalidate>取消</button>
+    </div>
+  </form>
+</dialog>
+
+<dialog id="plan-dialog" class="dialog dialog-wide" aria-labelledby="plan-dialog-title">
+  <form id="plan-form" novalidate>
+    <h2 class="dialog-title" id="plan-dialog-title"></h2>
+    <p class="dialog-body" id="plan-dialog-body"></p>
+    <div id="plan-dialog-editor"></div>
+    <div id="plan-dialog-message" class="message" hidden></div>
+    <div class="dialog-actions">
+      <button class="btn btn-primary" type="submit" id="plan-dialog-save">保存计划</button>
+      <button class="btn" type="button" id="plan-dialog-cancel">取消</button>
     </div>
   </form>
 </dialog>

@@ -204,12 +204,34 @@ export async function launchBrowser() {
     });
 }
 
-export async function newPage(browser, service) {
-    const context = await browser.newContext({ baseURL: service.base, viewport: { width: 1440, height: 900 }, acceptDownloads: true, locale: 'zh-CN' });
-    const page = await context.newPage();
+export function newContext(browser, service) {
+    return browser.newContext({ baseURL: service.base, viewport: { width: 1440, height: 900 }, acceptDownloads: true, locale: 'zh-CN' });
+}
+
+// A page in its own context, or in `context` (e.g. one from loggedInContext).
+export async function newPage(browser, service, context = null) {
+    const page = await (context || (await newContext(browser, service))).newPage();
     page.consoleErrors = [];
     page.on('pageerror', (err) => page.consoleErrors.push(String(err)));
     return page;
+}
+
+// A context logged in through the API: its cookie serves the pages and context.request, whose
+// changes carry context.csrf. A password the account must change first is changed to `next`.
+export async function loggedInContext(browser, service, name, password, next) {
+    const context = await newContext(browser, service);
+    const answer = async (response) => {
+        if (!response.ok()) throw new Error(`${response.url()} answered ${response.status()}`);
+        return response.json();
+    };
+    let me = await answer(await context.request.post('/KORVA/v2/auth/login', { data: { name, password } }));
+    if (me.passwordChangeRequired) {
+        me = await answer(await context.request.post('/KORVA/v2/auth/password', {
+            headers: { 'X-CSRF-Token': me.csrfToken }, data: { currentPassword: password, newPassword: next },
+        }));
+    }
+    context.csrf = me.csrfToken;
+    return context;
 }
 
 // Opens one of the pages ('#/devices' ...) and waits until it is the one shown.

@@ -1,12 +1,13 @@
 // Screenshots of the operator console at 1366x768 for docs/: the real service with a fleet
-// written into WFS.db, a package, terminals upgrading, collected files; then each view.
+// written into WFS.db, a package with a staged rollout that a failed install paused, terminals
+// upgrading, collected files; then each view.
 // Usage: node tools/console_screenshots/shoot.mjs [wayfarer executable] [output dir]
 // (playwright-core from tests/web_ui: run `npm ci` there first; uses /usr/bin/chromium).
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { Service, Terminal, encodeGbk, launchBrowser, uploadPackage } from '../../tests/web_ui/harness.mjs';
+import { Service, Terminal, encodeGbk, launchBrowser, uploadPackage, waitFor } from '../../tests/web_ui/harness.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
@@ -36,7 +37,7 @@ async function ready(page, hash) {
     await page.waitForSelector('body[data-ready="true"]');
 }
 
-const service = await Service.start();
+const service = await Service.start({ extra: 'RolloutCheckSeconds=0.5\n' });
 const login = await Service.start({ login: true });
 const terminals = [];
 let browser;
@@ -44,14 +45,34 @@ try {
     seed(service.path('WFS.db'), 1240);
     const pkg = await uploadPackage(service.base, { type: 'T7', name: 'T7_V5.3.1_build220711.bin', app: 'V5.3.1 build220711', bytes: Buffer.alloc(3 * 1024 * 1024, 1) });
     await uploadPackage(service.base, { type: 'M3', name: 'M3_V2.0.4.bin', app: 'V5.3.9', bytes: Buffer.alloc(1024 * 1024, 2) });
-    // Terminals of the package's type: some download, one has finished.
-    const live = [['SN2026004', 35], ['SN2026008', 62], ['SN2026012', 88], ['SN2026016', 100], ['SN2026020', 12]];
-    for (const [sn, percent] of live) {
-        const t = await new Terminal({ sn, devId: `D${String(7300000 + Number(sn.slice(2)) - 2026000).padStart(10, '0')}`, type: 'T7', plate: '京C72202', phone: '13911112222', app: 'V5.2.0 build220601' }).connect(service.tcpPort);
+    const OLD = 'V5.2.0 build220601';
+    const NEW = 'V5.3.1 build220711';
+    const json = async (method, url, body) => (await fetch(`${service.base}${url}`, { method, body: body && JSON.stringify(body) })).json();
+    // The first stage lists the terminals below; the next ones take shares of the type.
+    const live = [['SN2026004', 35], ['SN2026008', 62], ['SN2026012', 88], ['SN2026016', 100], ['SN2026020', 100], ['SN2026024', 100]];
+    await json('PUT', `/KORVA/v2/packages/${pkg.id}/plan`, {
+        stages: [{ serials: live.map(([sn]) => sn), minMinutes: 120, successPercent: 90 }, { percent: 5, minMinutes: 240, successPercent: 95 },
+            { percent: 25, minMinutes: 720, successPercent: 95 }, { percent: 100 }],
+        pauseAtFailures: 3,
+        pauseAtFailurePercent: 10,
+    });
+    const terminal = async (sn, app = OLD) => {
+        const t = await new Terminal({ sn, devId: `D${String(7300000 + Number(sn.slice(2)) - 2026000).padStart(10, '0')}`, type: 'T7', plate: '京C72202', phone: '13911112222', app }).connect(service.tcpPort);
         terminals.push(t);
         await t.report();
-        t.progress(percent);
+        return t;
+    };
+    // Terminals of the first stage download; those at 100 come back, one with the package's
+    // version, one still on its old one: a failure that pauses the rollout.
+    for (const [sn, percent] of live) (await terminal(sn)).progress(percent);
+    // Others of the type wait for their stage; one is forced through.
+    for (const sn of ['SN2026028', 'SN2026032', 'SN2026036', 'SN2026040', 'SN2026053']) await terminal(sn);
+    for (const [sn, app] of [['SN2026020', NEW], ['SN2026024', OLD]]) {
+        await waitFor(async () => (await json('GET', `/KORVA/v2/upgrades?devSN=${sn}`)).items[0]?.lastProgress === 100, { what: `${sn} at 100` });
+        await terminal(sn, app);
     }
+    await waitFor(async () => (await json('GET', `/KORVA/v2/packages/${pkg.id}/plan`)).state === 'paused', { what: 'the pause' });
+    await terminal('SN2026044');
     const files = [['DevLog', 'run_20261208.log', 48213], ['DevIndex', 'index_20261208.idx', 5120], ['RunInfo', 'trip_20261208.bin', 96000]];
     for (const [store, name, size] of files) {
         const file = service.path(store, 'SN2026008', '202612081620', name);
@@ -82,10 +103,21 @@ try {
     await page.keyboard.press('Escape');
 
     await ready(page, `#/rollout/${pkg.id}`);
+    await page.waitForSelector('#plan-banner[data-state="paused"]');
     await page.waitForSelector('#rollout-live li');
+    await shot('rollout-plan');
     await page.click('#rollout-counts [data-state="downloading"]');
     await page.waitForSelector('#rollout-drill-table tr[data-key]');
+    await page.locator('#rollout-sections [data-section="counts"]').evaluate((n) => n.scrollIntoView());
     await shot('rollout');
+
+    await ready(page, '#/devices');
+    await page.fill('#device-search', 'SN2026044');
+    await page.click('#device-canvas [data-key="SN2026044"] [data-col="devSN"]');
+    await page.locator('#drawer-decision-reason').waitFor();
+    await page.locator('#drawer-body [data-section="decision"]').evaluate((n) => n.scrollIntoView());
+    await shot('drawer-decision');
+    await page.keyboard.press('Escape');
 
     await ready(page, '#/packages');
     await page.waitForSelector('#packages-table tr[data-key]');

@@ -213,6 +213,10 @@ export const v2 = {
     upgrades: (params) => callJson('GET', `/KORVA/v2/upgrades${queryString(params)}`),
     packages: () => callJson('GET', '/KORVA/v2/packages'),
     rollout: (id) => callJson('GET', `/KORVA/v2/packages/${seg(id)}/rollout`),
+    plan: (id) => callJson('GET', `/KORVA/v2/packages/${seg(id)}/plan`),
+    setPlan: (id, plan) => callJson('PUT', `/KORVA/v2/packages/${seg(id)}/plan`, plan),
+    // action: resume, advance or cancel.
+    planAction: (id, action) => callJson('POST', `/KORVA/v2/packages/${seg(id)}/plan/${action}`),
     rolloutState: (id, state, params) => callJson('GET', `/KORVA/v2/packages/${seg(id)}/rollout/${seg(state)}${queryString(params)}`),
     exportUrl: (params) => `/KORVA/v2/devices/export${queryString(params)}`,
 };

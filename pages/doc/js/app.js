@@ -2,6 +2,8 @@
 import { devicesPage, initDevices } from './devices.js';
 import { initPackages, packagesPage } from './packages.js';
 import { rolloutPage } from './rollout.js';
+import { initRolloutPlan } from './rolloutplan.js';
+import './decisions.js';
 import { initUpgrades, upgradesPage } from './upgrades.js';
 import { exchangePage, initExchange } from './exchange.js';
 import { adminPage, initAdmin } from './admin.js';
@@ -38,6 +40,7 @@ initUpgrades();
 initExchange();
 initAdmin();
 initDrawer();
+initRolloutPlan();
 // The pages show data only once someone is logged in (or logins are off).
 await start();
 // Times are shown on the service's clock; without it they fall back to the browser's.

@@ -24,7 +24,7 @@ export function registerDeviceSection(section, { before } = {}) {
     else sections.splice(at, 0, section);
 }
 
-function facts(pairs) {
+export function facts(pairs) {
     return el('dl', { class: 'facts' }, pairs.filter(Boolean).flatMap(([term, value, attrs = {}]) => [
         el('dt', { text: term }),
         el('dd', attrs, value === '' || value === null || value === undefined ? el('span', { class: 'muted', text: '—' }) : value),

@@ -26,3 +26,30 @@ export const COLUMN_TITLES = {
     isAutoUpdate: '是否自动升级', ConfigCmd: '配置指令', GetLogFile: '上传日志', GetIndexFile: '上传录像索引',
     GetPrintFile: '上传打印文件', GetRunInfoFile: '上传行车信息文件', UpgradeCompletionTime: '升级完成时间',
 };
+
+// Why a terminal's last report was or was not offered its type's package, by the API's code.
+export const DECISION_REASONS = [
+    ['forced', '强制升级', '操作员要求升级，不论版本新旧'],
+    ['newer_component', '有更新的组件', '升级包中有比终端更新的组件'],
+    ['no_package', '没有升级包', '此型号还没有升级包'],
+    ['package_file_missing', '升级包文件缺失', '升级包文件已不在服务器上'],
+    ['manual_mode', '手动模式', '服务处于手动模式，只升级标记了强制升级的终端'],
+    ['not_newer', '版本不低于升级包', '升级包中没有比终端更新的组件'],
+    ['not_in_open_stage', '所在阶段未开放', '发布计划尚未开放终端所在的阶段，或没有阶段包含它'],
+    ['rollout_paused', '发布已暂停', '发布计划已暂停，暂不向新的终端提供升级包'],
+    ['rollout_cancelled', '发布已取消', '发布计划已取消，只有强制升级的终端获得升级包'],
+    ['rollout_unavailable', '无法读取发布计划', '读取发布计划失败，期间不提供升级包'],
+    ['identity_conflict', '设备ID冲突', '序列号已绑定另一个设备ID，上报被拒绝'],
+];
+
+export const reasonName = (code) => (DECISION_REASONS.find(([c]) => c === code) || [code, `未知原因（${code}）`])[1];
+
+// What the service stores as a plan's state; "all stages open" is read from the stages.
+export const PLAN_STATES = { running: '进行中', paused: '已暂停', cancelled: '已取消', completed: '全部阶段已开放' };
+
+// The device list's filter members a rollout stage may be taken with.
+export const FILTER_CHOICES = {
+    online: { true: '在线', false: '离线' },
+    pending: { forced: '有强制升级', command: '有配置指令', file: '有文件请求', any: '有待办', none: '无待办' },
+    upgradeState: { none: '从未升级', running: '升级中', stalled: '升级停滞', completed: '已完成升级' },
+};

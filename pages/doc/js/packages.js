@@ -1,11 +1,13 @@
-// Packages page: the package list, block-wise upload with progress, deletion with confirmation.
-import { api, unsafeQueryValue } from './api.js';
+// Packages page: the package list, block-wise upload with progress and an optional rollout plan
+// set after its last block, deletion with confirmation.
+import { api, unsafeQueryValue, v2 } from './api.js';
 import { labelFromServerTime, syncClock } from './clock.js';
 import { el, confirmAction, formatBytes, formatClock, notifyError, renderTable, setMessage } from './ui.js';
 import { reportService } from './service.js';
 import { devicesPage } from './devices.js';
+import { createPlanEditor } from './planeditor.js';
 
-const state = { packages: [], sort: { key: 'deviceType', dir: 'asc' }, upload: null, highlight: null };
+const state = { packages: [], sort: { key: 'deviceType', dir: 'asc' }, upload: null, highlight: null, plan: null };
 
 const columns = [
     // What an operator looks for first comes first: at 1366 pixels the actions stay in view.
@@ -120,7 +122,50 @@ function validate(v) {
 function setUploading(on) {
     document.getElementById('upload-start').disabled = on;
     document.getElementById('upload-cancel').hidden = !on;
-    for (const input of document.querySelectorAll('#upload-form input, #upload-form select')) input.disabled = on;
+    for (const input of document.querySelectorAll('#upload-form input, #upload-form select, #upload-form textarea, #upload-plan button')) input.disabled = on;
+}
+
+// The plan to set after the upload, checked as the service would check it; a filter stage must
+// also take a terminal of the type now. Refused after the last block, the plan would leave the
+// package offered to every terminal of the type, so it is checked before the first.
+async function uploadPlan(type, message) {
+    if (!document.getElementById('upload-plan-on').checked) return { body: null };
+    const read = state.plan.read();
+    if (read.problem) {
+        setMessage(message, 'error', `发布计划：${read.problem}`);
+        return null;
+    }
+    for (const [i, stage] of read.body.stages.entries()) {
+        if (!stage.filter) continue;
+        let found;
+        try {
+            found = (await v2.devices({ ...stage.filter, devType: type, limit: 1 })).total;
+        } catch (err) {
+            setMessage(message, 'error', `发布计划：第 ${i + 1} 阶段的筛选条件无法检查：${err.message}`);
+            return null;
+        }
+        if (!found) {
+            setMessage(message, 'error', `发布计划：第 ${i + 1} 阶段的筛选条件没有选中型号 “${type}” 的任何终端`);
+            document.querySelector(`#upload-plan [data-stage="${i + 1}"] [name=q]`).focus();
+            return null;
+        }
+    }
+    return read;
+}
+
+// After the last block: the package the upload recorded, and its plan.
+async function setUploadedPlan(type, stored, body, message, text) {
+    const pkg = state.packages.find((p) => p.deviceType === type && p.name === stored);
+    const link = pkg ? el('a', { href: `#/rollout/${pkg.id}`, id: 'upload-rollout-link', text: '查看发布情况' }) : null;
+    try {
+        if (!pkg) throw new Error('列表中找不到刚上传的升级包');
+        await v2.setPlan(pkg.id, body);
+        setMessage(message, 'success', `${text}发布计划已设置：第 1 阶段已开放。`);
+    } catch (err) {
+        setMessage(message, 'error', `${text}但发布计划没有设置：${err.message}。在设置之前，此型号的终端都可获得此升级包，请在“发布情况”中设置计划。`);
+        notifyError('设置发布计划', err);
+    }
+    if (link) message.append(' ', link);
 }
 
 // Blocks go one after another; the server appends each block in arrival order and records the
@@ -135,11 +180,16 @@ async function upload(event) {
         setMessage(message, 'error', problem);
         return;
     }
+    const plan = await uploadPlan(v.type, message);
+    if (!plan) return;
     const existing = state.packages.find((p) => p.deviceType === v.type);
     if (existing) {
+        // A plan of the type goes on with the new package, from its first stage.
+        const planned = await v2.plan(existing.id).then(() => true, () => false);
+        const after = plan.body ? '新的发布计划将取代原计划。' : planned ? '原发布计划将用于新包，从第 1 阶段重新开始。' : '';
         const ok = await confirmAction({
             title: '替换升级包',
-            body: `设备型号 “${v.type}” 已有升级包 “${existing.name}”。上传完成后，新包将替换它的记录。继续吗？`,
+            body: `设备型号 “${v.type}” 已有升级包 “${existing.name}”。上传完成后，新包将替换它的记录。${after}继续吗？`,
             confirmText: '继续上传',
         });
         if (!ok) return;
@@ -180,9 +230,17 @@ async function upload(event) {
         }
         const stored = `${label}_${v.file.name}`;
         state.highlight = stored;
-        setMessage(message, 'success', `上传完成：${stored}（${formatBytes(v.file.size)}），已登记为设备型号 “${v.type}” 的升级包。`);
+        const text = `上传完成：${stored}（${formatBytes(v.file.size)}），已登记为设备型号 “${v.type}” 的升级包。`;
+        if (plan.body) {
+            await load();
+            await setUploadedPlan(v.type, stored, plan.body, message, text);
+        } else {
+            setMessage(message, 'success', text);
+        }
         document.getElementById('upload-form').reset();
+        state.plan.set();
         document.getElementById('upload-file').dispatchEvent(new Event('change'));
+        document.getElementById('upload-plan-on').dispatchEvent(new Event('change'));
     } catch (err) {
         const bar = document.getElementById('upload-bar');
         bar.classList.add('bar-failed');
@@ -201,6 +259,10 @@ async function upload(event) {
 }
 
 export function initPackages() {
+    state.plan = createPlanEditor('upload-plan-editor');
+    document.getElementById('upload-plan').append(state.plan.node);
+    const planOn = document.getElementById('upload-plan-on');
+    planOn.addEventListener('change', () => { document.getElementById('upload-plan').hidden = !planOn.checked; });
     document.getElementById('packages-refresh').addEventListener('click', load);
     document.getElementById('upload-form').addEventListener('submit', upload);
     document.getElementById('upload-cancel').addEventListener('click', () => state.upload && state.upload.abort());

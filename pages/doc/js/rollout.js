@@ -10,13 +10,17 @@ import { el, formatBytes, formatClock, progressBar, setMessage } from './ui.js';
 
 const POLL_MS = 3000;
 const DRILL_PAGE = 50;
-const state = { packages: [], id: null, active: false, timer: 0, busy: false, drill: null, counts: null, live: null };
+const state = { packages: [], id: null, active: false, timer: 0, busy: false, again: false, drill: null, counts: null, live: null };
 const sections = [];
 const $ = (id) => document.getElementById(id);
 
-// A section: { id, title, load(ctx) -> Promise (optional), render(ctx) -> Node }.
-export function registerRolloutSection(section) {
-    sections.push(section);
+// A section: { id, title, load(ctx) -> Promise (optional), render(ctx) -> Node }. Every load of
+// one refresh, then every render, gets the same ctx: { id, counts (GET .../rollout) } and what
+// the loads put there. `before` names the section it goes in front of; without it, last.
+export function registerRolloutSection(section, { before } = {}) {
+    const at = before ? sections.findIndex((s) => s.id === before) : -1;
+    if (at < 0) sections.push(section);
+    else sections.splice(at, 0, section);
 }
 
 const stateName = (key) => (ROLLOUT_STATES.find(([k]) => k === key) || [key, key])[1];
@@ -24,7 +28,7 @@ const stateName = (key) => (ROLLOUT_STATES.find(([k]) => k === key) || [key, key
 registerRolloutSection({
     id: 'counts',
     title: '终端状态',
-    load: async (ctx) => { state.counts = await v2.rollout(ctx.id); },
+    load: async (ctx) => { state.counts = ctx.counts = await v2.rollout(ctx.id); },
     render: () => {
         const c = state.counts;
         const total = c.total || 0;
@@ -144,12 +148,20 @@ function renderHeader(pkg) {
             el('span', { class: 'muted', id: 'rollout-updated', text: `更新于 ${formatClock()}` })));
 }
 
+// Now, or right after the refresh under way (an action's result must not wait for the next poll).
+export function refreshRollout() {
+    if (state.busy) state.again = true;
+    else refresh();
+}
+
 async function refresh() {
     if (!state.active || state.busy || !state.id) return;
     state.busy = true;
+    state.again = false;
     const id = state.id;
+    const ctx = { id };
     try {
-        await Promise.all(sections.filter((s) => s.load).map((s) => s.load({ id })));
+        await Promise.all(sections.filter((s) => s.load).map((s) => s.load(ctx)));
         reportService(true);
         if (id !== state.id) return;
         setMessage($('rollout-message'), '', '');
@@ -163,7 +175,7 @@ async function refresh() {
                 box = el('section', { class: 'card', dataset: { section: section.id } });
                 body.append(box);
             }
-            box.replaceChildren(section.id === 'drill' ? '' : el('h2', { text: section.title }), section.render({ id }));
+            box.replaceChildren(section.id === 'drill' ? '' : el('h2', { text: section.title }), section.render(ctx));
         }
         if (focused) {
             const again = [...body.querySelectorAll(focused.selector)].find((node) => focusKey(node).text === focused.text);
@@ -174,6 +186,7 @@ async function refresh() {
         setMessage($('rollout-message'), 'error', `读取发布情况失败：${err.message}`);
     } finally {
         state.busy = false;
+        if (state.again) refresh();
     }
 }
 
