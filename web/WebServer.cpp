@@ -15,6 +15,7 @@
 #include "core/Logger.h"
 #include "files/SearchFile.h"
 #include "http/ByteRange.h"
+#include "http/MethodName.h"
 #include "web/LegacyAudit.h"
 #include "web/LegacyRoutes.h"
 
@@ -394,10 +395,7 @@ void WebServer::processUnroutedMethod(evhttp_request* req, const QByteArray& met
 }
 
 void WebServer::answerUnrouted(evhttp_request* req, const QString& url) {
-    const QByteArray method = evhttp_request_get_command(req) == EVHTTP_REQ_GET    ? "GET"
-                              : evhttp_request_get_command(req) == EVHTTP_REQ_POST ? "POST"
-                              : evhttp_request_get_command(req) == EVHTTP_REQ_PUT  ? "PUT"
-                                                                                   : "";
+    const QByteArray method = methodName(evhttp_request_get_command(req));
     QStringList allowed;
     for (const char* other : {"GET", "POST", "PUT"}) {
         if (method != other && answersRoute(legacyRoute(other, url).id))

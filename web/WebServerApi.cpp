@@ -5,6 +5,7 @@
 
 #include "api/v2/ApiRoutes.h"
 #include "http/ContentDisposition.h"
+#include "http/MethodName.h"
 #include "web/AccessDoor.h"
 #include "web/WebServer.h"
 
@@ -12,23 +13,6 @@
 
 namespace {
 const QString kApiPrefix = QStringLiteral("/KORVA/v2/");
-
-QByteArray methodName(evhttp_cmd_type command) {
-    switch (command) {
-        case EVHTTP_REQ_GET:
-            return "GET";
-        case EVHTTP_REQ_POST:
-            return "POST";
-        case EVHTTP_REQ_PUT:
-            return "PUT";
-        case EVHTTP_REQ_DELETE:
-            return "DELETE";
-        case EVHTTP_REQ_PATCH:
-            return "PATCH";
-        default:
-            return "OTHER";
-    }
-}
 
 const char* reasonPhrase(int status) {
     switch (status) {

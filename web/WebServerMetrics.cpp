@@ -10,6 +10,7 @@
 #include "core/MetricsRegistry.h"
 #include "device/TerminalMetrics.h"
 #include "device/UpgradeMetrics.h"
+#include "http/MethodName.h"
 #include "web/DownloadMetrics.h"
 #include "web/HttpMetrics.h"
 #include "web/LegacyRoutes.h"
@@ -17,22 +18,6 @@
 #include "web/WebServer.h"
 
 namespace {
-
-// The method as the legacy handlers name it when they route.
-QByteArray legacyMethod(evhttp_cmd_type command) {
-    switch (command) {
-        case EVHTTP_REQ_GET:
-            return "GET";
-        case EVHTTP_REQ_POST:
-            return "POST";
-        case EVHTTP_REQ_PUT:
-            return "PUT";
-        case EVHTTP_REQ_DELETE:
-            return "DELETE";
-        default:
-            return "OTHER";
-    }
-}
 
 // Every family is declared from the first scrape on, also those whose events have not
 // happened yet.
@@ -62,7 +47,7 @@ int WebServer::requestClass(evhttp_request* req) {
     char* decoded = evhttp_decode_uri(raw.constData());
     const QString url = QString::fromUtf8(decoded ? decoded : "");
     std::free(decoded);
-    return metrics.legacyClass(legacyRoute(legacyMethod(evhttp_request_get_command(req)), url).id);
+    return metrics.legacyClass(legacyRoute(methodName(evhttp_request_get_command(req)), url).id);
 }
 
 void WebServer::requestDone(int requestClass, int status,

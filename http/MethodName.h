@@ -1,0 +1,9 @@
+// A request's method as routes name it.
+#pragma once
+
+#include <QByteArray>
+
+#include <event2/http.h>
+
+// "GET", "POST", "PUT", "DELETE" or "PATCH"; "OTHER" for any method no route takes.
+QByteArray methodName(evhttp_cmd_type command);
