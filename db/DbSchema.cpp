@@ -80,8 +80,7 @@ bool DbSchema::migrate(QSqlDatabase& db, const std::vector<Migration>& steps) {
 
 DbSchema::State DbSchema::prepare() {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
+    if (!connection.checkUsable()) {
         SQLiteDb* pool = SQLiteDb::instance();
         return pool && pool->isPostgreSQL() && pool->isAway() ? State::Unreachable : State::Failed;
     }

@@ -68,10 +68,7 @@ bool writeRow(QSqlDatabase& db, const DeviceEditor::RowWrite& row) {
 
 bool DeviceEditor::updateOne(const QString& devSN, const QList<Change>& changes, int& affected) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QVariantList binds;
     const QString sets = setList(changes, binds);
     binds << devSN;
@@ -86,10 +83,7 @@ bool DeviceEditor::updateOne(const QString& devSN, const QList<Change>& changes,
 bool DeviceEditor::updateMatching(const DeviceFilter& filter, const QList<Change>& changes,
                                   int& affected) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QVariantList binds;
     const QString sets = setList(changes, binds);
     const QString where = DeviceConditions::where(connection.database(), filter, binds);
@@ -105,10 +99,7 @@ bool DeviceEditor::updateMatching(const DeviceFilter& filter, const QList<Change
 
 bool DeviceEditor::applyRows(const QList<RowWrite>& rows) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlDatabase& db = connection.database();
     bool ok = db.transaction();
     for (int i = 0; ok && i < rows.size(); ++i) ok = writeRow(db, rows.at(i));

@@ -80,10 +80,7 @@ class RowReader {
 bool DeviceListQuery::page(const DeviceFilter& filter, const Sort& sort, const Page& page,
                            QList<DeviceListRow>& rows, bool& more) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     const QString expression = sortExpression(sort);
     QVariantList binds;
     QStringList terms = DeviceConditions::terms(connection.database(), filter, binds);
@@ -124,10 +121,7 @@ bool DeviceListQuery::page(const DeviceFilter& filter, const Sort& sort, const P
 
 bool DeviceListQuery::count(const DeviceFilter& filter, int& total) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QVariantList binds;
     DeviceFilter others = filter;
     others.q.clear();
@@ -152,10 +146,7 @@ bool DeviceListQuery::count(const DeviceFilter& filter, int& total) {
 bool DeviceListQuery::forEach(const DeviceFilter& filter, const Sort& sort,
                               const std::function<bool(const DeviceListRow&)>& visit) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QVariantList binds;
     const QString where = DeviceConditions::where(connection.database(), filter, binds);
     const QString statement = QStringLiteral("select %1,%2 from Tab_DeviceInfo d%3%4%5")

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <QDebug>
+
 #include "db/SQLiteDb.h"
 #include "db/StatementCache.h"
 
@@ -24,6 +26,12 @@ PooledConnection::~PooledConnection() {
 
 bool PooledConnection::isUsable() const {
     return m_statements && m_connection.isValid() && m_connection.isOpen();
+}
+
+bool PooledConnection::checkUsable() const {
+    if (isUsable()) return true;
+    qDebug("Open the database fail");
+    return false;
 }
 
 QSqlQuery& PooledConnection::prepare(const QString& sql) {

@@ -25,6 +25,8 @@ class PooledConnection {
 
     // Valid and open: statements may run on it.
     bool isUsable() const;
+    // The same, and an unusable one is logged: what a table operation checks first.
+    bool checkUsable() const;
     QSqlDatabase& database() { return m_connection; }
 
     // The connection's prepared statement for sql, kept for later borrowers. Its result set is

@@ -80,10 +80,7 @@ QSqlQuery* run(PooledConnection& connection, const QString& statement, const QVa
 bool RolloutQuery::groups(const struPackageInfo& package, qint32 stalledBefore,
                           const std::function<void(const Terminal&, int)>& visit) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QVariantList binds;
     const QString columns = judgedColumns(stalledBefore, binds);
     const QString source = from(package, false, binds);
@@ -103,10 +100,7 @@ bool RolloutQuery::groups(const struPackageInfo& package, qint32 stalledBefore,
 bool RolloutQuery::forEach(const struPackageInfo& package, qint32 stalledBefore,
                            const std::function<void(const Terminal&)>& visit, bool planned) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QVariantList binds;
     const QString columns = judgedColumns(stalledBefore, binds);
     const QString source = from(package, planned, binds);

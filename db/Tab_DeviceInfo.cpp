@@ -47,10 +47,7 @@ void readList(QSqlQuery& query, QList<struDeviceInfo>& devices, bool trimConfigC
 bool listDevices(QList<struDeviceInfo>& devices, const QString& devSN, const QString& PhoneNumber,
                  bool trimConfigCmd) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     const bool postgres = SqlDialect::isPostgreSQL(connection.database());
     QString statement = postgres ? kListPostgres : kList;
     if (!devSN.isEmpty()) statement += QStringLiteral(" where devSN=:devSN");
@@ -98,8 +95,7 @@ bool execWrite(QSqlQuery& query, bool& failed) {
 bool updateRow(const std::function<QSqlQuery&(PooledConnection&)>& prepare,
                bool* failed = nullptr) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
+    if (!connection.checkUsable()) {
         if (failed) *failed = true;
         return false;
     }
@@ -115,10 +111,7 @@ using Write = DeviceColumns::Write;
 
 bool Tab_DeviceInfo::insertDevice(const struDeviceInfo& device) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery& query = connection.prepare(DeviceColumns::statement(Write::InsertWithTime));
     DeviceColumns::bind(query, Write::InsertWithTime, device);
     bool failed = false;
@@ -130,10 +123,7 @@ bool Tab_DeviceInfo::insertDevice(const struDeviceInfo& device) {
 bool Tab_DeviceInfo::saveDevice(const struDeviceInfo& device) {
     if (device.devSN.isEmpty()) return false;
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery& countQuery = connection.prepare(kCount);
     countQuery.bindValue(QStringLiteral(":devSN"), device.devSN);
     QSqlQuery* count = connection.read(countQuery);
@@ -168,10 +158,7 @@ bool Tab_DeviceInfo::queryDevices(QList<struDeviceInfo>& devices, const QString&
 Tab_DeviceInfo::RowState Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device,
                                                        const QString& devSN) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return RowState::Failed;
-    }
+    if (!connection.checkUsable()) return RowState::Failed;
     if (SqlDialect::isPostgreSQL(connection.database()))
         return lookupBySN(connection, device, devSN);
     sqlite3_stmt* stmt = connection.prepareRaw(DeviceColumns::selectBySN());
@@ -193,10 +180,7 @@ Tab_DeviceInfo::RowState Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device,
 
 bool Tab_DeviceInfo::clearAutoUpdate() {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery& query = connection.prepare(kClearAutoUpdate);
     query.bindValue(QStringLiteral(":isAutoUpdate"), 0);
     bool failed = false;
@@ -261,10 +245,7 @@ Tab_DeviceInfo::RowState Tab_DeviceInfo::releasePin(const QString& devSN) {
 
 bool Tab_DeviceInfo::updateDevice(const struDeviceInfo& device) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery& query = connection.prepare(DeviceColumns::statement(Write::UpdateWithTime));
     DeviceColumns::bind(query, Write::UpdateWithTime, device);
     bool failed = false;

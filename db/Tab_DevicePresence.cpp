@@ -11,10 +11,7 @@
 namespace {
 bool execOne(const QString& statement, const QVariantList& values) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery query(connection.database());
     query.prepare(statement);
     for (int i = 0; i < values.size(); ++i) query.bindValue(i, values.at(i));
@@ -26,10 +23,7 @@ bool execOne(const QString& statement, const QVariantList& values) {
 
 bool Tab_DevicePresence::recordReport(const struDevicePresence& p) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlDatabase& db = connection.database();
     bool ok = db.transaction();
     if (ok) {
@@ -65,10 +59,7 @@ bool Tab_DevicePresence::clearInstance(const QString& instance) {
 
 bool Tab_DevicePresence::get(const QString& devSN, struDevicePresence& p) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery* query = connection.read(
         QStringLiteral("select devSN,instance,connectedSince,lastReport,peerAddress "
                        "from Tab_DevicePresence where devSN=?"),
@@ -84,10 +75,7 @@ bool Tab_DevicePresence::get(const QString& devSN, struDevicePresence& p) {
 
 bool Tab_DevicePresence::upgradeProgress(QList<struDeviceInfo>& devices) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     // Progress from before the present connection belongs to an earlier one, as when the
     // list was kept per connection in memory.
     QSqlQuery* query = connection.read(

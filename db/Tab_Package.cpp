@@ -86,10 +86,7 @@ bool writePackage(const QString& statement, const struPackageInfo& package) {
 bool selectPackage(const QString& statement, const QString& placeholder, const QVariant& key,
                    struPackageInfo& package) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery& query = connection.prepare(statement);
     query.bindValue(placeholder, key);
     QSqlQuery* rows = connection.read(query);
@@ -125,10 +122,7 @@ bool Tab_Package::getPackageByPath(const QString& packagePath, struPackageInfo& 
                                    bool& found) {
     found = false;
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery& query = connection.prepare(kSelectByPath);
     query.bindValue(QStringLiteral(":packagePath"), text(packagePath));
     QSqlQuery* rows = connection.read(query);
@@ -144,10 +138,7 @@ bool Tab_Package::getPackageByPath(const QString& packagePath, struPackageInfo& 
 
 bool Tab_Package::getAllPackages(QList<struPackageInfo>& packages) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery* rows = connection.read(
         connection.prepare(SqlDialect::twin(connection.database(), kList, kListPostgres)));
     if (!rows) {
@@ -168,10 +159,7 @@ bool Tab_Package::getAllPackages(QList<struPackageInfo>& packages) {
 
 bool Tab_Package::deletePackage(qint32 id) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery& query = connection.prepare(kDelete);
     query.bindValue(QStringLiteral(":id"), id);
     if (!query.exec()) {

@@ -67,10 +67,7 @@ const RecordColumns<struRolloutStage>& Tab_RolloutPlan::stageColumns() {
 
 Tab_RolloutPlan::Result Tab_RolloutPlan::load(qint32 packageId, struRolloutPlan& plan) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return Result::Failed;
-    }
+    if (!connection.checkUsable()) return Result::Failed;
     QSqlQuery row(connection.database());
     row.setForwardOnly(true);
     QSqlQuery stages(connection.database());
@@ -96,10 +93,7 @@ Tab_RolloutPlan::Result Tab_RolloutPlan::load(qint32 packageId, struRolloutPlan&
 bool Tab_RolloutPlan::replace(const struRolloutPlan& plan,
                               const QList<QPair<QString, int>>& listed) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlDatabase& db = connection.database();
     const bool ok = inTransaction(db, [&] {
         QSqlQuery query(db);
@@ -131,10 +125,7 @@ bool Tab_RolloutPlan::replace(const struRolloutPlan& plan,
 Tab_RolloutPlan::Result Tab_RolloutPlan::change(const struRolloutPlan& before,
                                                 const struRolloutPlan& after) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return Result::Failed;
-    }
+    if (!connection.checkUsable()) return Result::Failed;
     QSqlDatabase& db = connection.database();
     bool moved = false;
     const bool ok = inTransaction(db, [&] {
@@ -158,10 +149,7 @@ Tab_RolloutPlan::Result Tab_RolloutPlan::change(const struRolloutPlan& before,
 
 bool Tab_RolloutPlan::listedPosition(qint32 packageId, const QString& devSN, int& position) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
     if (!run(query,
@@ -176,10 +164,7 @@ bool Tab_RolloutPlan::listedPosition(qint32 packageId, const QString& devSN, int
 
 bool Tab_RolloutPlan::packageIds(QList<qint32>& packageIds) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
     if (!run(query, QStringLiteral("select packageId from Tab_RolloutPlan order by packageId"),

@@ -52,10 +52,7 @@ QString Tab_UpgradeAttempt::stateCondition(UpgradeAttemptState state, qint32 sta
 
 bool Tab_UpgradeAttempt::start(const struUpgradeAttempt& attempt) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlDatabase& db = connection.database();
     bool ok = db.transaction();
     if (ok) {
@@ -78,10 +75,7 @@ bool Tab_UpgradeAttempt::start(const struUpgradeAttempt& attempt) {
 
 bool Tab_UpgradeAttempt::progress(const QString& devSN, int percent, qint32 now) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery query(connection.database());
     query.prepare(QStringLiteral(
         "update Tab_UpgradeAttempt set lastProgress=?,lastProgressAt=?,completedAt=? "
@@ -98,10 +92,7 @@ bool Tab_UpgradeAttempt::progress(const QString& devSN, int percent, qint32 now)
 bool Tab_UpgradeAttempt::completedUnjudged(const QString& devSN, struUpgradeAttempt& attempt,
                                            bool& found) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     static const QString statement =
         QStringLiteral(
             "select %1 from Tab_UpgradeAttempt a where a.devSN=? and a.isCurrent<>0 "
@@ -120,10 +111,7 @@ bool Tab_UpgradeAttempt::completedUnjudged(const QString& devSN, struUpgradeAtte
 
 bool Tab_UpgradeAttempt::judge(qint32 attemptId, const QString& outcome, qint32 now) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery query(connection.database());
     query.prepare(
         QStringLiteral("update Tab_UpgradeAttempt set outcome=?,outcomeAt=? where id=? and "
@@ -139,10 +127,7 @@ bool Tab_UpgradeAttempt::judge(qint32 attemptId, const QString& outcome, qint32 
 bool Tab_UpgradeAttempt::list(const Filter& filter, int offset, int limit, QList<Row>& rows,
                               int& total) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QVariantList whereBinds;
     QStringList where;
     if (!filter.devSN.isEmpty()) {

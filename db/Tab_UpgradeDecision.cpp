@@ -21,10 +21,7 @@ const RecordColumns<struUpgradeDecision>& Tab_UpgradeDecision::columns() {
 
 bool Tab_UpgradeDecision::record(const struUpgradeDecision& decision) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     static const QString statement = columns().upsert();
     QSqlQuery& query = connection.prepare(statement);
     columns().bindAll(query, decision);
@@ -36,10 +33,7 @@ bool Tab_UpgradeDecision::record(const struUpgradeDecision& decision) {
 Tab_UpgradeDecision::Result Tab_UpgradeDecision::get(const QString& devSN,
                                                      struUpgradeDecision& decision) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return Result::Failed;
-    }
+    if (!connection.checkUsable()) return Result::Failed;
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
     query.prepare(columns().select(QStringLiteral("where devSN=?")));
@@ -56,10 +50,7 @@ Tab_UpgradeDecision::Result Tab_UpgradeDecision::get(const QString& devSN,
 bool Tab_UpgradeDecision::countByReason(const QString& devType,
                                         QList<QPair<QString, int>>& counts) {
     PooledConnection connection;
-    if (!connection.isUsable()) {
-        qDebug("Open the database fail");
-        return false;
-    }
+    if (!connection.checkUsable()) return false;
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
     query.prepare(QStringLiteral(
