@@ -31,28 +31,7 @@ ulimit -n "$(ulimit -Hn)"
 (($(ulimit -n) > clients + slow + 256)) ||
     { echo "fleet.sh: open file limit $(ulimit -n) is too low" >&2; exit 1; }
 
-work=$(mktemp -d)
-server_pids=()
-cleanup() {
-    for pid in "${server_pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
 source "$(dirname "$0")/lib.sh"
-
-wait_ready() {
-    for _ in $(seq 100); do
-        [[ $(curl -s -o /dev/null -w '%{http_code}' -r 0-0 "$1" || true) == 206 ]] && return 0
-        sleep 0.1
-    done
-    echo "fleet.sh: $1 never answered" >&2
-    tail -n 3 "$work"/*.log "$work"/nginx/error.log >&2 || true
-    return 1
-}
 
 mkdir -p "$work/www$(dirname $url_path)"
 file=$work/www$url_path

@@ -1,5 +1,28 @@
 # shellcheck shell=bash
-# Shared by the download benchmarks (sourced).
+# Shared by the download benchmarks (sourced): a work directory and the servers started in it,
+# both gone when the script ends.
+
+work=$(mktemp -d)
+server_pids=()
+cleanup() {
+    for pid in "${server_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Polls until the URL answers a one-byte range (at most 10 s).
+wait_ready() {
+    for _ in $(seq 100); do
+        [[ $(curl -s -o /dev/null -w '%{http_code}' -r 0-0 "$1" || true) =~ ^20 ]] && return 0
+        sleep 0.1
+    done
+    echo "$(basename "$0"): $1 never answered" >&2
+    tail -n 3 "$work"/*.log "$work"/nginx/error.log >&2 2>/dev/null || true
+    return 1
+}
 
 # Below the ephemeral range, and used by no socket on any address: the servers bind them all.
 free_port() {

@@ -17,31 +17,7 @@ rounds=${3:-3}
 clients_list=(1 8 32)
 url_path=/KORVA/dlPackage/app/pkg.bin
 
-work=$(mktemp -d)
-server_pids=()
-cleanup() {
-    for pid in "${server_pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
 source "$(dirname "$0")/lib.sh"
-
-# Polls until the URL answers 200 (at most 10 s).
-wait_ready() {
-    local url=$1
-    for _ in $(seq 100); do
-        if [[ $(curl -s -o /dev/null -w '%{http_code}' "$url" -r 0-0 || true) =~ ^20 ]]; then
-            return 0
-        fi
-        sleep 0.1
-    done
-    echo "run.sh: $url never answered" >&2
-    return 1
-}
 
 mkdir -p "$work/www$(dirname $url_path)"
 file=$work/www$url_path
