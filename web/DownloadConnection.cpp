@@ -44,7 +44,6 @@ bool DownloadConnection::open() {
                       &DownloadConnection::eventCallback, this);
     // Reading stops once a head could no longer be accepted: the input stays bounded.
     bufferevent_setwatermark(m_bev, EV_READ, 0, limits.maxHeadBytes + 1);
-    bufferevent_set_max_single_write(m_bev, limits.maxSingleWrite);
     return bufferevent_enable(m_bev, EV_READ) == 0;
 }
 

@@ -14,7 +14,4 @@ struct DownloadLimits {
     int lingerSeconds = 5;
     // Terminals send a few short lines.
     size_t maxHeadBytes = 16 * 1024;
-    // The most one send call writes for a client before the loop turns to the others: libevent's
-    // 16 KiB default holds a fast client far below what the socket takes.
-    size_t maxSingleWrite = 2 * 1024 * 1024;
 };
