@@ -3,6 +3,8 @@
 #include <event2/buffer.h>
 #include <event2/bufferevent.h>
 #include <event2/event.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -107,6 +109,8 @@ void DownloadConnection::startReply() {
     bufferevent_disable(m_bev, EV_READ);
     event_del(m_deadline);
     m_state = State::Sending;
+    // Corked while the reply is written: the head and the file go out in full-sized segments.
+    setCork(true);
     const timeval sendTime{m_loop.server().limits().sendSeconds, 0};
     bufferevent_set_timeouts(m_bev, nullptr, &sendTime);
 }
@@ -166,7 +170,13 @@ void DownloadConnection::replied(int status) {
     if (m_downloading) metrics.downloadBegan();
 }
 
+void DownloadConnection::setCork(bool on) {
+    const int value = on ? 1 : 0;
+    setsockopt(m_fd, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+}
+
 void DownloadConnection::replySent() {
+    setCork(false);  // the reply's last partial segment leaves now
     int unread = 0;
     if (ioctl(m_fd, FIONREAD, &unread) == 0 && unread == 0) {
         // The kernel still delivers what it holds of the reply, then the FIN.

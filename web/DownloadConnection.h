@@ -43,6 +43,7 @@ class DownloadConnection {
     void answer(const char* data, size_t headSize);
     // The reply with this status is in the output buffer.
     void replied(int status);
+    void setCork(bool on);
     void replySent();
     // Hands the connection back to its loop, which deletes it: the caller returns at once.
     void close();
