@@ -224,16 +224,17 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
 
     {
         std::lock_guard<std::mutex> lock(m_onlineMutex);
-        // Entries of earlier connections of the same terminal are stale. Matching on the device
-        // ID too would let a new serial number reported with another terminal's ID push that
-        // terminal out; a connection that changes its serial number is closed instead.
-        for (auto it = m_onlineDevices.begin(); it != m_onlineDevices.end();) {
-            if (it->devSN == report.devSN)
-                it = m_onlineDevices.erase(it);
-            else
-                ++it;
-        }
+        // An entry of an earlier connection of the same terminal is stale. Matching on the
+        // device ID too would let a new serial number reported with another terminal's ID push
+        // that terminal out; a connection that changes its serial number is closed instead.
+        const auto earlier = m_onlineSocketBySN.constFind(report.devSN);
+        if (earlier != m_onlineSocketBySN.constEnd() && earlier.value() != socketId)
+            m_onlineDevices.remove(earlier.value());
+        const auto mine = m_onlineDevices.constFind(socketId);
+        if (mine != m_onlineDevices.constEnd() && mine->devSN != report.devSN)
+            m_onlineSocketBySN.remove(mine->devSN);
         m_onlineDevices.insert(socketId, device);
+        m_onlineSocketBySN.insert(report.devSN, socketId);
     }
     DeviceActivity::instance()->reported(socketId, report, link.peer);
 
@@ -556,7 +557,13 @@ void TcpDataMgtApi::sockDisConnect(qintptr socketId, QString ip, quint16 port) {
     m_links.remove(socketId);
     {
         std::lock_guard<std::mutex> lock(m_onlineMutex);
-        m_onlineDevices.remove(socketId);
+        const auto gone = m_onlineDevices.find(socketId);
+        if (gone != m_onlineDevices.end()) {
+            const auto indexed = m_onlineSocketBySN.constFind(gone->devSN);
+            if (indexed != m_onlineSocketBySN.constEnd() && indexed.value() == socketId)
+                m_onlineSocketBySN.erase(indexed);
+            m_onlineDevices.erase(gone);
+        }
     }
     {
         std::lock_guard<std::mutex> lock(m_pendingMutex);

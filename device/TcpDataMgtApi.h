@@ -112,6 +112,9 @@ class TcpDataMgtApi : public QObject {
     // QMutex: Qt's lock is not instrumented, so thread sanitizer builds would not see it.
     std::mutex m_onlineMutex;
     QMap<qintptr, struDeviceInfo> m_onlineDevices;
+    // The socket of each serial number in m_onlineDevices: a report finds a stale entry of its
+    // terminal without a search of every connection.
+    QHash<QString, qintptr> m_onlineSocketBySN;
 
     // Guards m_pendingPaths. Never held together with m_onlineMutex.
     std::mutex m_pendingMutex;

@@ -447,8 +447,16 @@ TEST_F(TcpDataMgtApiTest, ProgressListOnlyReportersAndForgetsAtDisconnect) {
     ASSERT_EQ(list.size(), 1);
     EXPECT_EQ(list[0].devSN, sn("L1"));
 
-    // The same terminal on a new connection replaces its stale entry.
+    // The same terminal on a new connection replaces its stale entry; the old connection's
+    // late disconnect leaves the new one be, and a further connection replaces that in turn.
     report(40, identity(sn("L1")));
+    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
+    EXPECT_TRUE(list.isEmpty());
+    progress(40, 7);
+    m_api->sockDisConnect(30, "127.0.0.1", 1);
+    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
+    ASSERT_EQ(list.size(), 1);
+    report(41, identity(sn("L1")));
     ASSERT_TRUE(m_api->GetUpgradeProgress(list));
     EXPECT_TRUE(list.isEmpty());
 
