@@ -55,7 +55,10 @@ void DownloadConnection::readCallback(bufferevent*, void* arg) {
 
 void DownloadConnection::writeCallback(bufferevent*, void* arg) {
     auto* self = static_cast<DownloadConnection*>(arg);
-    if (self->m_state == State::Sending) self->replySent();
+    if (self->m_state != State::Sending) return;
+    // The output is empty: the next piece, or the reply is out.
+    if (self->m_body.done()) return self->replySent();
+    if (!self->m_body.feed(bufferevent_get_output(self->m_bev))) self->close();
 }
 
 void DownloadConnection::eventCallback(bufferevent*, short, void* arg) {
@@ -155,7 +158,7 @@ void DownloadConnection::answer(const char* data, size_t headSize) {
                                       "Try again later", !head.isHead());
         } else {
             status = DownloadReply::writeFile(
-                output, head, found == DownloadServer::Lookup::Found ? &filePath : nullptr);
+                output, head, found == DownloadServer::Lookup::Found ? &filePath : nullptr, m_body);
         }
     }
     replied(status);

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "web/DownloadBody.h"
+
 struct bufferevent;
 struct event;
 struct evbuffer;
@@ -55,6 +57,7 @@ class DownloadConnection {
     State m_state = State::ReadingHead;
     size_t m_scanned = 0;
     evbuffer_cb_entry* m_sentCounter = nullptr;
+    DownloadBody m_body;         // what is still to be added of the reply's file
     int m_status = 0;            // of the reply, once written
     bool m_downloading = false;  // a package reply, counted among the active ones
 };

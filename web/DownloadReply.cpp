@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <ctime>
 
 #include "http/ByteRange.h"
+#include "web/DownloadBody.h"
 #include "web/FileVersion.h"
 #include "web/HttpDate.h"
 #include "web/HttpRequestHead.h"
@@ -17,7 +17,6 @@
 namespace {
 
 const char kNotFound[] = "Error: File not found";
-constexpr int64_t kSendPiece = 2 * 1024 * 1024;
 
 std::string statusLine(int minorVersion, int status, const char* reason) {
     return std::string(minorVersion == 0 ? "HTTP/1.0 " : "HTTP/1.1 ") + std::to_string(status) +
@@ -66,7 +65,7 @@ void DownloadReply::writeTest(evbuffer* out, int minorVersion) {
 }
 
 int DownloadReply::writeFile(evbuffer* out, const HttpRequestHead& head,
-                             const std::string* filePath) {
+                             const std::string* filePath, DownloadBody& body) {
     const int minor = head.minorVersion;
     const int fd = filePath ? open(filePath->c_str(), O_RDONLY | O_CLOEXEC) : -1;
     struct stat st;
@@ -146,13 +145,9 @@ int DownloadReply::writeFile(evbuffer* out, const HttpRequestHead& head,
     finishHead(reply);
     evbuffer_add(out, reply.data(), reply.size());
     if (!segment) return status;
-    // In pieces: on Linux libevent hands a piece to one sendfile call whole, and a call that
-    // runs for hundreds of megabytes sends slower than a series of short ones.
-    bool added = true;
-    for (int64_t at = 0; added && at < length; at += kSendPiece)
-        added = evbuffer_add_file_segment(out, segment, at, std::min(kSendPiece, length - at)) == 0;
-    evbuffer_file_segment_free(segment);  // the buffer keeps its own reference
-    if (added) return status;
+    body.reset(segment, length);
+    if (body.feed(out)) return status;
+    body.reset(nullptr, 0);
     evbuffer_drain(out, evbuffer_get_length(out));
     writeError(out, minor, 500, "Internal Server Error", "Error: Cannot send file");
     return 500;

@@ -259,6 +259,10 @@ TEST_F(DownloadServerTest, AFileReplacedDuringADownloadIsSentWholeInItsFirstVers
     EXPECT_TRUE(bodyOf(reply) == first) << "got " << bodyOf(reply).size() << " bytes";
     EXPECT_TRUE(reply.contains("Content-Length: " + QByteArray::number(first.size()) + "\r\n"));
     EXPECT_TRUE(httpGet(m_port, kPath).body == second);
+    // The file leaves in pieces; a range across their seams is whole.
+    const HttpResponse part = httpGet(m_port, kPath, {{"Range", "bytes=2097000-6291500"}});
+    EXPECT_EQ(part.status, 206);
+    EXPECT_TRUE(part.body == second.mid(2097000, 6291500 - 2097000 + 1));
 }
 
 }  // namespace
