@@ -23,7 +23,7 @@ class DownloadBody {
     // Adds the next piece to out; false when adding failed.
     bool feed(evbuffer* out);
 
-    static constexpr int64_t kPiece = 2 * 1024 * 1024;
+    static constexpr int64_t kPiece = 8 * 1024 * 1024;
 
   private:
     evbuffer_file_segment* m_segment = nullptr;
