@@ -105,6 +105,20 @@ class Layout:
     def alive(self):
         return all(p.poll() is None for p in self.procs)
 
+    def deaths(self):
+        """Which processes ended, with their exit codes and the tails of their output."""
+        lines = []
+        for proc, name, out in self.named():
+            if proc.poll() is not None:
+                tail = out.read_text(errors="replace").splitlines()[-20:] if out.exists() else []
+                lines += ["%s exited with %s" % (name, proc.returncode)] + tail
+        return "\n".join(lines)
+
+    def named(self):
+        for i, (proc, _) in enumerate(self.instances):
+            yield proc, "instance %d" % i, self.tmp / ("i%d" % i) / "out.txt"
+        yield self.haproxy, "haproxy", self.tmp / "haproxy.txt"
+
     def stop(self):
         for p in self.procs:
             if p.poll() is None:
@@ -142,7 +156,7 @@ async def ramp(layout, args):
         })
         print("  %d terminals: %s" % (step, rows[-1]), flush=True)
         if not layout.alive():
-            raise SystemExit("a process of the layout died")
+            raise SystemExit("a process of the layout died:\n" + layout.deaths())
     running["on"] = False
     for task in tasks:
         task.cancel()
@@ -181,15 +195,21 @@ def main():
             layout.stop()
             shutil.rmtree(tmp, ignore_errors=True)
     print()
-    print("| Terminals | held 1 / 2 | reports/s 1 / 2 | p50 ms 1 / 2 | p99 ms 1 / 2 "
-          "| instances CPU % 1 / 2 | HAProxy CPU % 1 / 2 | instances RSS MiB 1 / 2 | load 1 / 2 |")
-    print("|---|---|---|---|---|---|---|---|---|")
-    for step, one, two in zip(args.steps, results[1], results[2]):
-        print("| %d | %d / %d | %.0f / %.0f | %.2f / %.2f | %.1f / %.1f | %.1f / %.1f "
-              "| %.1f / %.1f | %.0f / %.0f | %s / %s |"
-              % (step, one["held"], two["held"], one["rate"], two["rate"], one["p50"], two["p50"],
-                 one["p99"], two["p99"], one["cpu"], two["cpu"], one["haproxy"], two["haproxy"],
-                 one["rss"], two["rss"], one["load"], two["load"]))
+    counts = sorted(results)
+    names = " / ".join(str(c) for c in counts)
+    print("| Terminals | " + " | ".join(
+        "%s %s" % (column, names) for column in
+        ("held", "reports/s", "p50 ms", "p99 ms", "instances CPU %", "HAProxy CPU %",
+         "instances RSS MiB", "load")) + " |")
+    print("|---" * 9 + "|")
+    formats = (("held", "%d"), ("rate", "%.0f"), ("p50", "%.2f"), ("p99", "%.2f"),
+               ("cpu", "%.1f"), ("haproxy", "%.1f"), ("rss", "%.0f"), ("load", "%s"))
+    for i, step in enumerate(args.steps):
+        cells = []
+        for key, fmt in formats:
+            cells.append(" / ".join(fmt % results[c][i][key] if i < len(results[c]) else "-"
+                                    for c in counts))
+        print("| %d | %s |" % (step, " | ".join(cells)))
     print("load after %s" % open("/proc/loadavg").read().strip())
     return 0
 
