@@ -202,10 +202,13 @@ def main():
     workdir = tempfile.mkdtemp(prefix="wf-soak-")
     logdir = os.path.join(workdir, "sim-logs")
     os.makedirs(logdir)
-    svc = Service(args.wayfarer, args.terminals + 200, workdir)
+    # The rollout supervisor looks every second, so the pooled thread it keeps (with that
+    # thread's database connection) belongs to the baseline, not to the growth.
+    svc = Service(args.wayfarer, args.terminals + 200, workdir,
+                  params={"RolloutCheckSeconds": 1})
     ok = True
     try:
-        time.sleep(2)  # let the pools settle before the baseline
+        time.sleep(3)  # let the pools settle before the baseline
         threads0, fds0 = proc_counts(svc.proc.pid)
         cpu0 = cpu_seconds(svc.proc.pid)
         inv0 = proc_inventory(svc.proc.pid)
