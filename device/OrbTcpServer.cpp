@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QThread>
 #include <QTimer>
@@ -115,8 +116,19 @@ OrbTcpServer::~OrbTcpServer() {
     }
     m_unidentified.clear();
     m_acceptOrder.clear();
-    for (OrbTcpSocket* socket : connections) releaseSocket(socket);
+    QList<qintptr> ids;
+    for (OrbTcpSocket* socket : connections) {
+        ids << socket->socketId();
+        releaseSocket(socket);
+    }
     m_ioPool.reset();  // runs the releases just posted, then ends the threads
+    // The handler forgets every connection of a server that goes away before their IDs are
+    // free for another's: the disconnects already posted to it, then the connections still
+    // open (their presence rows stay, as after a crash, until the instance starts again).
+    if (m_tcpDataMgtApi) {
+        QCoreApplication::sendPostedEvents(m_tcpDataMgtApi, QEvent::MetaCall);
+        for (qintptr id : ids) m_tcpDataMgtApi->forgetConnection(id);
+    }
     freeRetiredIds();
     flushLogs(true);
 }

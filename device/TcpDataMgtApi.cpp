@@ -551,6 +551,11 @@ void TcpDataMgtApi::sockDisConnect(qintptr socketId, QString ip, quint16 port) {
     Q_UNUSED(ip);
     Q_UNUSED(port);
     qDebug() << "TcpDataMgtApi::sockDisConnect thread is:" << QThread::currentThreadId();
+    forgetConnection(socketId);
+    DeviceActivity::instance()->disconnected(socketId);
+}
+
+void TcpDataMgtApi::forgetConnection(qintptr socketId) {
     // A poll still waiting must not reach a later connection that reuses the descriptor.
     for (QTimer* timer : m_pollTimers.values(socketId)) delete timer;
     m_pollTimers.remove(socketId);
@@ -569,7 +574,6 @@ void TcpDataMgtApi::sockDisConnect(qintptr socketId, QString ip, quint16 port) {
         std::lock_guard<std::mutex> lock(m_pendingMutex);
         m_pendingPaths.remove(socketId);
     }
-    DeviceActivity::instance()->disconnected(socketId);
 }
 
 bool TcpDataMgtApi::GetUpgradeProgress(QList<struDeviceInfo>& out) {

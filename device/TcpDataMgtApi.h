@@ -60,6 +60,9 @@ class TcpDataMgtApi : public QObject {
     // The terminals that reported progress on their current connection, by socket ID.
     // Safe from any thread.
     bool GetUpgradeProgress(QList<struDeviceInfo>& out);
+    // What this handler holds of a connection, dropped without a word to the tables: for a
+    // server that goes away with its connections still open.
+    void forgetConnection(qintptr socketId);
 
   signals:
     // One whole packet for the connection with that socket ID.
