@@ -27,13 +27,26 @@ mkdir -p "$logs"
 export TSAN_OPTIONS="suppressions=$root/tests/tsan/suppressions.txt:halt_on_error=1:exitcode=66:second_deadlock_stack=1:history_size=4:ignore_noninstrumented_modules=1:log_path=$logs/tsan"
 export QT_QPA_PLATFORM=offscreen
 
+# Tests left out of this run, by name, with the reason; each still runs in the plain and the
+# ASan+UBSan suites.
+declare -A skipped=(
+    # It gives the service 60 s to pile up 256 KiB of answers to one terminal; the sanitized
+    # service answers reports an order of magnitude slower than that.
+    [device_link_integration_tests]="LinkOutput.TerminalThatNeverReadsIsClosedAtTheOutputLimit"
+)
+
 status=0
 passed=0
 failed=0
 for t in "${tests[@]}"; do
     echo "== $t"
     start=$(date +%s)
-    if ! "$dir/tests/$t" --gtest_brief=1 >"$logs/$t.out" 2>&1; then
+    filter=()
+    if [[ -n ${skipped[$t]:-} ]]; then
+        filter=(--gtest_filter="-${skipped[$t]}")
+        echo "   left out here: ${skipped[$t]}"
+    fi
+    if ! "$dir/tests/$t" --gtest_brief=1 "${filter[@]}" >"$logs/$t.out" 2>&1; then
         echo "!! $t failed"
         tail -n 30 "$logs/$t.out"
         status=1
