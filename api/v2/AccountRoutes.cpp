@@ -129,9 +129,7 @@ ApiReply removeAccount(const ApiRequest& request) {
         return ApiReply::error(500, QStringLiteral("internal"), QStringLiteral("无法删除"));
     Tab_Session().deleteAccountSessions(account.id);
     AuditLog::record(request, QStringLiteral("account_delete"), account.name);
-    ApiReply reply;
-    reply.status = 204;
-    return reply;
+    return ApiReply::noContent();
 }
 }  // namespace
 

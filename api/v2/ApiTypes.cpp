@@ -34,6 +34,12 @@ ApiReply ApiReply::json(int status, const QByteArray& document) {
     return reply;
 }
 
+ApiReply ApiReply::noContent() {
+    ApiReply reply;
+    reply.status = 204;
+    return reply;
+}
+
 ApiReply ApiReply::error(int status, const QString& code, const QString& message) {
     const QJsonObject error{{QStringLiteral("code"), code}, {QStringLiteral("message"), message}};
     return json(status, QJsonDocument(QJsonObject{{QStringLiteral("error"), error}})

@@ -44,6 +44,8 @@ struct ApiReply {
     bool removeAfterSending = false;  // a temporary file, gone once the reply has it
 
     static ApiReply json(int status, const QByteArray& document);
+    // 204: done, nothing to say.
+    static ApiReply noContent();
     // The one error shape of the v2 routes: {"error":{"code":..,"message":..}}.
     static ApiReply error(int status, const QString& code, const QString& message);
     static ApiReply file(const QString& path, const QByteArray& contentType,

@@ -66,8 +66,7 @@ ApiReply logout(const ApiRequest& request) {
     AuthService::instance()->logout(request.headerValue("Cookie"));
     if (request.caller.kind == Caller::Kind::Session)
         AuditLog::record(request, QStringLiteral("logout"), QStringLiteral("退出登录"));
-    ApiReply reply;
-    reply.status = 204;
+    ApiReply reply = ApiReply::noContent();
     reply.headers.append({"Set-Cookie", AuthService::instance()->expiredCookie()});
     return reply;
 }

@@ -195,11 +195,9 @@ QJsonObject editMatchingDoc() {
 }
 
 QByteArray schemas() {
-    QJsonObject all = DeviceJson::schemas();
-    all.insert("DeviceChanges", changesSchema());
-    const QJsonObject filter = DeviceFilterParams::schemas();
-    for (auto it = filter.begin(); it != filter.end(); ++it) all.insert(it.key(), it.value());
-    return QJsonDocument(all).toJson(QJsonDocument::Compact);
+    return OperationDoc::schemas({DeviceJson::schemas(),
+                                  QJsonObject{{"DeviceChanges", changesSchema()}},
+                                  DeviceFilterParams::schemas()});
 }
 }  // namespace
 

@@ -143,11 +143,8 @@ QJsonObject oneDoc() {
 }
 
 QByteArray schemas() {
-    QJsonObject all = DeviceJson::schemas();
-    for (const QJsonObject& more : {UpgradeAttemptJson::schemas(), CollectedFileJson::schemas(),
-                                    UpgradeDecisionJson::schemas()})
-        for (auto it = more.begin(); it != more.end(); ++it) all.insert(it.key(), it.value());
-    return QJsonDocument(all).toJson(QJsonDocument::Compact);
+    return OperationDoc::schemas({DeviceJson::schemas(), UpgradeAttemptJson::schemas(),
+                                  CollectedFileJson::schemas(), UpgradeDecisionJson::schemas()});
 }
 }  // namespace
 

@@ -55,6 +55,13 @@ QJsonObject OperationDoc::jsonBody(const QJsonObject& schema, const QJsonValue& 
          QJsonObject{{"application/json", QJsonObject{{"schema", schema}, {"example", example}}}}}};
 }
 
+QByteArray OperationDoc::schemas(std::initializer_list<QJsonObject> sets) {
+    QJsonObject all;
+    for (const QJsonObject& set : sets)
+        for (auto it = set.begin(); it != set.end(); ++it) all.insert(it.key(), it.value());
+    return QJsonDocument(all).toJson(QJsonDocument::Compact);
+}
+
 QByteArray OperationDoc::text(const QJsonObject& operation) {
     return QJsonDocument(operation).toJson(QJsonDocument::Compact);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <initializer_list>
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -22,4 +24,6 @@ class OperationDoc {
     // A JSON request body with the example the conformance check sends.
     static QJsonObject jsonBody(const QJsonObject& schema, const QJsonValue& example);
     static QByteArray text(const QJsonObject& operation);
+    // A group's component schemas, gathered from the sets it refers to, as text.
+    static QByteArray schemas(std::initializer_list<QJsonObject> sets);
 };

@@ -138,10 +138,8 @@ QJsonObject changeDoc(const QString& description, const QString& conflict) {
 }
 
 QByteArray schemas() {
-    QJsonObject all = RolloutPlanJson::schemas();
-    for (const QJsonObject& more : {RolloutPlanBody::schemas(), DeviceFilterParams::schemas()})
-        for (auto it = more.begin(); it != more.end(); ++it) all.insert(it.key(), it.value());
-    return QJsonDocument(all).toJson(QJsonDocument::Compact);
+    return OperationDoc::schemas(
+        {RolloutPlanJson::schemas(), RolloutPlanBody::schemas(), DeviceFilterParams::schemas()});
 }
 }  // namespace
 

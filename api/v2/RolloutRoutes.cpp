@@ -205,10 +205,8 @@ QJsonObject terminalsDoc() {
 }
 
 QByteArray schemas() {
-    QJsonObject all = DeviceJson::schemas();
-    for (const QJsonObject& more : {PackageJson::schemas(), UpgradeDecisionJson::schemas()})
-        for (auto it = more.begin(); it != more.end(); ++it) all.insert(it.key(), it.value());
-    return QJsonDocument(all).toJson(QJsonDocument::Compact);
+    return OperationDoc::schemas(
+        {DeviceJson::schemas(), PackageJson::schemas(), UpgradeDecisionJson::schemas()});
 }
 }  // namespace
 

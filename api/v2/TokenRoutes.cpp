@@ -75,9 +75,7 @@ ApiReply revoke(const ApiRequest& request) {
     if (!ok || !tokens.getTokenById(id, token) || !tokens.deleteToken(id))
         return ApiReply::error(404, QStringLiteral("not_found"), QStringLiteral("令牌不存在"));
     AuditLog::record(request, QStringLiteral("token_revoke"), token.name);
-    ApiReply reply;
-    reply.status = 204;
-    return reply;
+    return ApiReply::noContent();
 }
 }  // namespace
 
