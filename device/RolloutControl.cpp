@@ -48,6 +48,15 @@ Result load(const struPackageInfo& package, qint32 at, Loaded& loaded) {
     return Result::Done;
 }
 
+// The plan an operator may still move on; a cancelled one is a conflict, said in summary.
+Result loadUncancelled(const struPackageInfo& package, Loaded& loaded, QString& summary) {
+    const Result found = load(package, now(), loaded);
+    if (found != Result::Done) return found;
+    if (loaded.plan.state != QLatin1String(kRolloutCancelled)) return Result::Done;
+    summary = QStringLiteral("发布已取消");
+    return Result::Conflict;
+}
+
 Result write(const Loaded& loaded, const struRolloutPlan& after) {
     switch (Tab_RolloutPlan::change(loaded.stored, after)) {
         case Tab_RolloutPlan::Result::Done:
@@ -139,12 +148,8 @@ Result RolloutControl::resume(const struPackageInfo& package, qint32 stalledBefo
 
 Result RolloutControl::advance(const struPackageInfo& package, QString& summary) {
     Loaded loaded;
-    const Result found = load(package, now(), loaded);
+    const Result found = loadUncancelled(package, loaded, summary);
     if (found != Result::Done) return found;
-    if (loaded.plan.state == QLatin1String(kRolloutCancelled)) {
-        summary = QStringLiteral("发布已取消");
-        return Result::Conflict;
-    }
     if (loaded.plan.openStages >= loaded.plan.stages.size()) {
         summary = QStringLiteral("所有阶段均已开放");
         return Result::Conflict;
@@ -156,12 +161,8 @@ Result RolloutControl::advance(const struPackageInfo& package, QString& summary)
 
 Result RolloutControl::cancel(const struPackageInfo& package, QString& summary) {
     Loaded loaded;
-    const Result found = load(package, now(), loaded);
+    const Result found = loadUncancelled(package, loaded, summary);
     if (found != Result::Done) return found;
-    if (loaded.plan.state == QLatin1String(kRolloutCancelled)) {
-        summary = QStringLiteral("发布已取消");
-        return Result::Conflict;
-    }
     summary = QStringLiteral("%1 取消发布，已开放%2个阶段")
                   .arg(packageText(package))
                   .arg(loaded.plan.openStages);
