@@ -18,6 +18,21 @@ MetricsRegistry::MetricsRegistry() {
     addCollector(&ProcessMetrics::collect);
 }
 
+prometheus::MetricFamily MetricsRegistry::reading(const char* name, const char* help,
+                                                  prometheus::MetricType type, double value) {
+    prometheus::MetricFamily family;
+    family.name = name;
+    family.help = help;
+    family.type = type;
+    prometheus::ClientMetric metric;
+    if (type == prometheus::MetricType::Counter)
+        metric.counter.value = value;
+    else
+        metric.gauge.value = value;
+    family.metric.push_back(metric);
+    return family;
+}
+
 void MetricsRegistry::declare(const std::string& name, const std::string& help,
                               prometheus::MetricType type) {
     std::lock_guard<std::mutex> lock(m_familiesMutex);

@@ -40,6 +40,10 @@ class MetricsRegistry {
     int addCollector(Collector collector);
     void removeCollector(int id);
 
+    // A family of one unlabelled series, as a collector reports a reading.
+    static prometheus::MetricFamily reading(const char* name, const char* help,
+                                            prometheus::MetricType type, double value);
+
     // Everything in the text exposition format 0.0.4, families sorted by name.
     std::string exposition() const;
 

@@ -11,25 +11,12 @@
 
 #include <QCoreApplication>
 
+#include "core/MetricsRegistry.h"
+
 namespace {
 
-prometheus::MetricFamily single(const char* name, const char* help, prometheus::MetricType type,
-                                double value) {
-    prometheus::MetricFamily family;
-    family.name = name;
-    family.help = help;
-    family.type = type;
-    prometheus::ClientMetric metric;
-    if (type == prometheus::MetricType::Counter)
-        metric.counter.value = value;
-    else
-        metric.gauge.value = value;
-    family.metric.push_back(metric);
-    return family;
-}
-
 prometheus::MetricFamily gauge(const char* name, const char* help, double value) {
-    return single(name, help, prometheus::MetricType::Gauge, value);
+    return MetricsRegistry::reading(name, help, prometheus::MetricType::Gauge, value);
 }
 
 // Entries of /proc/self/fd less the one the listing itself holds open; -1 when unreadable.
@@ -102,9 +89,9 @@ void ProcessMetrics::collect(std::vector<prometheus::MetricFamily>& out) {
     if (getrusage(RUSAGE_SELF, &usage) == 0) {
         const double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
                            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-        out.push_back(single("wayfarer_process_cpu_seconds_total",
-                             "User and system CPU time spent.", prometheus::MetricType::Counter,
-                             cpu));
+        out.push_back(MetricsRegistry::reading("wayfarer_process_cpu_seconds_total",
+                                               "User and system CPU time spent.",
+                                               prometheus::MetricType::Counter, cpu));
     }
     if (started > 0)
         out.push_back(gauge("wayfarer_process_start_time_seconds",

@@ -33,24 +33,11 @@ int receivedKind(quint16 cmd) {
     }
 }
 
-// Index into kAnswerKinds; -1 for a command that is never an answer.
+// Index into kAnswerKinds; -1 for a command that is never an answer. Past the report's two
+// outcomes the answers line up with the packets they answer.
 int answerKind(quint16 cmd, bool upgradeOffered) {
-    switch (cmd) {
-        case 0x0001:
-            return upgradeOffered ? 0 : 1;
-        case 0x0002:
-            return 2;
-        case 0x0003:
-            return 3;
-        case 0x0004:
-            return 4;
-        default:
-            return -1;
-    }
-}
-
-prometheus::Family<prometheus::Counter>& counterFamily(const char* name, const char* help) {
-    return MetricsRegistry::instance().counters(name, help);
+    if (cmd == 0x0001) return upgradeOffered ? 0 : 1;
+    return cmd == 0x0006 ? -1 : receivedKind(cmd);
 }
 
 }  // namespace
@@ -61,21 +48,24 @@ TerminalMetrics& TerminalMetrics::instance() {
 }
 
 TerminalMetrics::TerminalMetrics() {
-    auto& received = counterFamily("wayfarer_terminal_packets_received_total",
-                                   "Terminal packets that passed the check code, by kind.");
-    auto& answered = counterFamily("wayfarer_terminal_packets_sent_total",
-                                   "Answers sent to terminals, by kind.");
+    MetricsRegistry& registry = MetricsRegistry::instance();
+    auto& received = registry.counters("wayfarer_terminal_packets_received_total",
+                                       "Terminal packets that passed the check code, by kind.");
+    auto& answered = registry.counters("wayfarer_terminal_packets_sent_total",
+                                       "Answers sent to terminals, by kind.");
     for (int i = 0; i < kKinds; ++i) {
         m_received[i] = &received.Add({{"kind", kReceivedKinds[i]}});
         m_answered[i] = &answered.Add({{"kind", kAnswerKinds[i]}});
     }
-    auto& refused = counterFamily("wayfarer_terminal_packets_refused_total",
-                                  "Terminal packets refused, by reason.");
+    auto& refused = registry.counters("wayfarer_terminal_packets_refused_total",
+                                      "Terminal packets refused, by reason.");
     for (int i = 0; i < kReasons; ++i) m_refused[i] = &refused.Add({{"reason", kReasonLabels[i]}});
-    m_accepted = &counterFamily("wayfarer_terminal_connections_accepted_total",
+    m_accepted = &registry
+                      .counters("wayfarer_terminal_connections_accepted_total",
                                 "Terminal connections accepted.")
                       .Add({});
-    m_refusedAtLimit = &counterFamily("wayfarer_terminal_connections_refused_total",
+    m_refusedAtLimit = &registry
+                            .counters("wayfarer_terminal_connections_refused_total",
                                       "Terminal connections closed at once: the connection "
                                       "limit was reached and none could make room.")
                             .Add({});
@@ -109,13 +99,8 @@ void TerminalMetrics::connectionRefused() {
 std::unique_ptr<ScrapeHook> TerminalMetrics::watchConnections(std::function<int()> count) {
     return std::make_unique<ScrapeHook>(
         [count = std::move(count)](std::vector<prometheus::MetricFamily>& out) {
-            prometheus::MetricFamily family;
-            family.name = "wayfarer_terminals_connected";
-            family.help = "Terminal connections open now.";
-            family.type = prometheus::MetricType::Gauge;
-            prometheus::ClientMetric metric;
-            metric.gauge.value = count();
-            family.metric.push_back(metric);
-            out.push_back(family);
+            out.push_back(MetricsRegistry::reading("wayfarer_terminals_connected",
+                                                   "Terminal connections open now.",
+                                                   prometheus::MetricType::Gauge, count()));
         });
 }

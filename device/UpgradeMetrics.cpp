@@ -7,10 +7,6 @@ namespace {
 constexpr int kPackages = 64;
 const prometheus::Labels kOtherPackages = {{"package_id", "other"}, {"package_name", "other"}};
 
-prometheus::Family<prometheus::Counter>& counterFamily(const char* name, const char* help) {
-    return MetricsRegistry::instance().counters(name, help);
-}
-
 }  // namespace
 
 UpgradeMetrics& UpgradeMetrics::instance() {
@@ -19,13 +15,15 @@ UpgradeMetrics& UpgradeMetrics::instance() {
 }
 
 UpgradeMetrics::UpgradeMetrics()
-    : m_started(counterFamily("wayfarer_upgrades_started_total",
-                              "Upgrades handed to terminals (the download address sent), by "
-                              "package."),
+    : m_started(MetricsRegistry::instance().counters(
+                    "wayfarer_upgrades_started_total",
+                    "Upgrades handed to terminals (the download address sent), by "
+                    "package."),
                 kOtherPackages, kPackages),
-      m_completed(counterFamily("wayfarer_upgrades_completed_total",
-                                "Upgrades started by this process that reached progress 100, by "
-                                "package."),
+      m_completed(MetricsRegistry::instance().counters(
+                      "wayfarer_upgrades_completed_total",
+                      "Upgrades started by this process that reached progress 100, by "
+                      "package."),
                   kOtherPackages, kPackages) {}
 
 void UpgradeMetrics::started(const QString& devSN, qint32 packageId, const QString& packageName) {

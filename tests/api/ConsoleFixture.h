@@ -8,6 +8,7 @@
 #include "codec/SocketPacketHandler.h"
 #include "codec/TerminalPackets.h"
 #include "tests/support/FakeTerminal.h"
+#include "tests/support/TerminalRun.h"
 #include "tests/support/WebServiceFixture.h"
 
 class ConsoleTest : public ::testing::Test {
@@ -75,20 +76,11 @@ class ConsoleTest : public ::testing::Test {
 
     // The simulator playing one terminal to its end; its output on failure.
     bool runTerminal(const QStringList& args, QString& output) {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(
-            QStringLiteral(WAYFARER_TERMINAL),
+        const TerminalRun run = ::runTerminal(
             QStringList{"--port", QString::number(m_service.tcpPort()), "--timeout", "10000"} +
-                args);
-        const bool finished =
-            waitUntil([&] { return process.state() == QProcess::NotRunning; }, 30000);
-        if (!finished) {
-            process.kill();
-            process.waitForFinished();
-        }
-        output = QString::fromUtf8(process.readAll());
-        return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+            args);
+        output = run.output;
+        return run.exitCode == 0;
     }
 
     ServiceProcess m_service;

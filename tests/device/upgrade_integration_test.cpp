@@ -16,33 +16,12 @@
 #include "codec/TerminalPackets.h"
 #include "tests/support/FakeTerminal.h"
 #include "tests/support/ServiceProcess.h"
+#include "tests/support/TerminalRun.h"
 
 namespace {
 
 const QString kOld = QStringLiteral("V5.3.0 build220711");
 const QString kNew = QStringLiteral("V5.3.1 build220711");
-
-struct RunResult {
-    int exitCode = -1;
-    QString output;
-};
-
-RunResult runTerminal(const QStringList& args, int timeoutMs = 30000) {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(WAYFARER_TERMINAL), args);
-    RunResult result;
-    // Waiting with the event loop running keeps draining the service's output pipe: a full
-    // pipe would stall the service's logging and with it the service.
-    if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-    } else if (process.exitStatus() == QProcess::NormalExit) {
-        result.exitCode = process.exitCode();
-    }
-    result.output = QString::fromUtf8(process.readAll());
-    return result;
-}
 
 // The test's own connection to the service's WFS.db, for rows the web API would write.
 class ServiceDb {
@@ -121,8 +100,8 @@ class UpgradeIntegrationTest : public ::testing::Test {
 TEST_F(UpgradeIntegrationTest, NewTerminalUpgradesWithResumedDownload) {
     ASSERT_TRUE(startService());
     addPackage(kNew, 300000);
-    const RunResult run = runTerminal(terminalArgs("IT-NEW", "upgrade") << "--break-at"
-                                                                        << "70000");
+    const TerminalRun run = runTerminal(terminalArgs("IT-NEW", "upgrade") << "--break-at"
+                                                                          << "70000");
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     EXPECT_TRUE(run.output.contains("dlPackage/T1/pkg.bin")) << run.output.toStdString();
     EXPECT_TRUE(run.output.contains("Range: bytes=70000-"));
@@ -140,7 +119,7 @@ TEST_F(UpgradeIntegrationTest, ManualModeAnswersNoUpgrade) {
     addPackage(kNew, 1000);
     // The extended report carries a serial number longer than the standard 16 bytes.
     const QString longSN = "IT-MANUAL-EXTENDED-0123456789";
-    const RunResult run = runTerminal(terminalArgs(longSN, "none") << "--extended");
+    const TerminalRun run = runTerminal(terminalArgs(longSN, "none") << "--extended");
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     EXPECT_TRUE(run.output.contains("(0x0006)"));
     EXPECT_TRUE(run.output.contains("flag 0, no upgrade"));
@@ -153,7 +132,7 @@ TEST_F(UpgradeIntegrationTest, ForcedTerminalUpgradesWithEqualVersionsAndFlagCle
     ASSERT_TRUE(
         m_db->exec("insert into Tab_DeviceInfo(devSN,devType,isAutoUpdate) "
                    "values('IT-FORCE','T1',1)"));
-    const RunResult run = runTerminal(terminalArgs("IT-FORCE", "upgrade"));
+    const TerminalRun run = runTerminal(terminalArgs("IT-FORCE", "upgrade"));
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     EXPECT_TRUE(waitUntil([&] { return column("IT-FORCE", "isAutoUpdate").toInt() == 0; }, 5000));
     EXPECT_GT(column("IT-FORCE", "UpgradeCompletionTime").toInt(), 0);
@@ -173,7 +152,7 @@ TEST_F(UpgradeIntegrationTest, CommandThenFileUploadClearsTheRequests) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(content);
     }
-    const RunResult run =
+    const TerminalRun run =
         runTerminal(terminalArgs("IT-FILE", "none") << "--file" << ("1=" + source));
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     const int command = run.output.indexOf("command: set apn=x");

@@ -13,6 +13,7 @@
 #include "tests/support/FakeTerminal.h"
 #include "tests/support/Login.h"
 #include "tests/support/MetricsText.h"
+#include "tests/support/TerminalRun.h"
 #include "tests/support/WebServiceFixture.h"
 
 namespace {
@@ -50,26 +51,6 @@ const QPair<const char*, const char*> kFamilies[] = {
     {"wayfarer_process_start_time_seconds", "gauge"},
     {"wayfarer_build_info", "gauge"},
 };
-
-struct RunResult {
-    int exitCode = -1;
-    QString output;
-};
-
-RunResult runTerminal(const QStringList& args) {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(WAYFARER_TERMINAL), args);
-    RunResult result;
-    if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, 30000)) {
-        process.kill();
-        process.waitForFinished();
-    } else if (process.exitStatus() == QProcess::NormalExit) {
-        result.exitCode = process.exitCode();
-    }
-    result.output = QString::fromUtf8(process.readAll());
-    return result;
-}
 
 // A client of the download port that asks for a file and then reads nothing: its reply stays
 // in progress. A small receive buffer keeps the kernel from taking the file off the server.
@@ -169,8 +150,8 @@ TEST_F(MetricsTest, ScrapesFollowTerminalsDownloadsAndRequests) {
 
     // A whole upgrade, its download broken and resumed. One connection fits at a time: each
     // run waits for the one before to be gone.
-    RunResult run = runTerminal(terminal("M-UP", "T1", "upgrade") << "--break-at"
-                                                                  << "70000");
+    TerminalRun run = runTerminal(terminal("M-UP", "T1", "upgrade") << "--break-at"
+                                                                    << "70000");
     ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
     ASSERT_TRUE(becomes("wayfarer_terminals_connected", {}, 0));
     // A terminal pinned to its device ID, then another unit claiming its serial number.
