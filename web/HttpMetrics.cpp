@@ -18,49 +18,15 @@ const std::vector<double> kBounds = {0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.
 // Statuses one route answers with: a handful.
 constexpr int kStatusesPerRoute = 16;
 
-const LegacyRouteId kLegacyIds[] = {
-    LegacyRouteId::Metrics,      LegacyRouteId::Pages,           LegacyRouteId::DeviceList,
-    LegacyRouteId::PackageList,  LegacyRouteId::Progress,        LegacyRouteId::DeviceExport,
-    LegacyRouteId::Reserved,     LegacyRouteId::PackageDownload, LegacyRouteId::PackageUpload,
-    LegacyRouteId::DeviceImport, LegacyRouteId::PackageDelete,   LegacyRouteId::ForcedUpgradeClear,
-    LegacyRouteId::OtherApi,     LegacyRouteId::StaticFile,      LegacyRouteId::Unrouted,
+// In the order of LegacyRouteId: the legacy routes are the first classes, at their ids.
+const char* const kLegacyLabels[] = {
+    "metrics",          "pages",         "device_list",    "package_list",
+    "upgrade_progress", "device_export", "reserved",       "package_download",
+    "package_upload",   "device_import", "package_delete", "forced_upgrade_clear",
+    "other_api",        "static_file",   "unrouted",
 };
-
-const char* legacyLabel(LegacyRouteId id) {
-    switch (id) {
-        case LegacyRouteId::Metrics:
-            return "metrics";
-        case LegacyRouteId::Pages:
-            return "pages";
-        case LegacyRouteId::DeviceList:
-            return "device_list";
-        case LegacyRouteId::PackageList:
-            return "package_list";
-        case LegacyRouteId::Progress:
-            return "upgrade_progress";
-        case LegacyRouteId::DeviceExport:
-            return "device_export";
-        case LegacyRouteId::Reserved:
-            return "reserved";
-        case LegacyRouteId::PackageDownload:
-            return "package_download";
-        case LegacyRouteId::PackageUpload:
-            return "package_upload";
-        case LegacyRouteId::DeviceImport:
-            return "device_import";
-        case LegacyRouteId::PackageDelete:
-            return "package_delete";
-        case LegacyRouteId::ForcedUpgradeClear:
-            return "forced_upgrade_clear";
-        case LegacyRouteId::OtherApi:
-            return "other_api";
-        case LegacyRouteId::StaticFile:
-            return "static_file";
-        case LegacyRouteId::Unrouted:
-            break;
-    }
-    return "unrouted";
-}
+static_assert(std::size(kLegacyLabels) == static_cast<size_t>(LegacyRouteId::Unrouted) + 1,
+              "a label for every legacy route");
 
 prometheus::Family<prometheus::Counter>& requestFamily() {
     static prometheus::Family<prometheus::Counter>& family = MetricsRegistry::instance().counters(
@@ -81,9 +47,7 @@ HttpMetrics::HttpMetrics()
           "wayfarer_http_request_duration_seconds",
           "Time from a management request read whole to its answer handed to the event loop (a "
           "file's body may still be on its way), by route class.")) {
-    m_legacy.resize(std::size(kLegacyIds));
-    for (LegacyRouteId id : kLegacyIds)
-        m_legacy.at(static_cast<size_t>(id)) = addClass(legacyLabel(id));
+    for (const char* label : kLegacyLabels) addClass(label);
     for (const ApiGroup& group : apiRouter().groups())
         for (const ApiRoute& route : group.routes)
             if (!m_byPattern.contains(route.path))
@@ -112,7 +76,7 @@ LatencyHistogram& HttpMetrics::durationOf(RouteClass& route) {
 }
 
 int HttpMetrics::legacyClass(LegacyRouteId id) const {
-    return m_legacy[static_cast<size_t>(id)];  // every id has its class
+    return static_cast<int>(id);
 }
 
 int HttpMetrics::apiClass(const QString& path) const {

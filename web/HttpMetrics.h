@@ -45,7 +45,6 @@ class HttpMetrics {
 
     LatencyHistogramFamily& m_durations;
     std::vector<std::unique_ptr<RouteClass>> m_classes;  // fixed after construction
-    std::vector<int> m_legacy;                           // by LegacyRouteId
     QHash<QString, int> m_byPattern;
     int m_apiUnrouted = 0;
 };
