@@ -28,10 +28,10 @@ class AuthService {
 
     // Runs slow work of a request without the server's request lock; null runs it in place.
     using OutsideLock = std::function<void(const std::function<void()>&)>;
-    // Password hashes run outside the request lock, two at a time with up to eight waiting;
+    // Password hashes run outside the request lock, two at a time with two more waiting;
     // beyond, a login or password change is answered Busy at once (503, Retry-After).
     static constexpr int kHashesAtOnce = 2;
-    static constexpr int kHashesWaiting = 8;
+    static constexpr int kHashesWaiting = 2;
     static constexpr int kBusyRetrySeconds = 1;
 
     // From the request's Cookie and Authorization headers. A bearer token, when present, is the
