@@ -223,6 +223,44 @@ bool upgradeDecisions(QSqlDatabase& db) {
              QStringLiteral("create index idx_UpgradeDecision_type on "
                             "Tab_UpgradeDecision(devType,reason)")});
 }
+
+// Account names are one per name whatever the letter case, so that "admin" and "ADMIN" are not
+// two people. Twins from before stay and log in by their exact names as they did; the younger of
+// each is left out of the unique index, which holds every name made from now on. Each API token
+// acts for the account that made it (a token made by a token, for that token's account), so it
+// can be held to that account's role and removed with it; a token with no such account opens
+// nothing.
+bool accountOwnership(QSqlDatabase& db) {
+    return execAll(
+        db,
+        {QStringLiteral("alter table Tab_Account add column caseTwin INTEGER DEFAULT 0"),
+         QStringLiteral("update Tab_Account set caseTwin=1 where exists (select 1 from "
+                        "Tab_Account older where lower(older.name)=lower(Tab_Account.name) and "
+                        "older.id<Tab_Account.id)"),
+         QStringLiteral("create unique index idx_Account_name_nocase on Tab_Account(lower(name)) "
+                        "where caseTwin=0"),
+         QStringLiteral("alter table Tab_ApiToken add column accountId %1 DEFAULT 0")
+             .arg(wideInteger(db)),
+         QStringLiteral("update Tab_ApiToken set accountId=coalesce((select id from Tab_Account "
+                        "where name=Tab_ApiToken.createdBy),0)"),
+         QStringLiteral("update Tab_ApiToken set accountId=coalesce((select maker.accountId from "
+                        "Tab_ApiToken maker where 'token:'||maker.name=Tab_ApiToken.createdBy),0) "
+                        "where accountId=0"),
+         QStringLiteral("create index idx_ApiToken_account on Tab_ApiToken(accountId)")});
+}
+
+// SQLite's INSERT OR REPLACE removes the row it collides with without running delete triggers
+// (recursive triggers are off), so an insert that names an existing id is refused before it
+// happens. PostgreSQL has no such statement: its INSERT ... ON CONFLICT DO UPDATE runs the update
+// trigger, which refuses already.
+bool auditReplaceRefused(QSqlDatabase& db) {
+    if (SqlDialect::isPostgreSQL(db)) return true;
+    return execAll(
+        db, {QStringLiteral("create trigger trg_AuditLog_keep_replace before insert on "
+                            "Tab_AuditLog when new.id is not null and exists (select 1 from "
+                            "Tab_AuditLog where id=new.id) "
+                            "begin select raise(abort,'audit rows are kept as written'); end")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -239,6 +277,8 @@ const std::vector<Migration>& allMigrations() {
         {10, "rollout plans", rolloutPlans},
         {11, "upgrade attempt outcomes", attemptOutcomes},
         {12, "upgrade decisions", upgradeDecisions},
+        {13, "account names unique without case, API tokens owned by accounts", accountOwnership},
+        {14, "audit rows not replaced by an insert", auditReplaceRefused},
     };
     return steps;
 }

@@ -55,6 +55,13 @@ bool Tab_Account::getAccountById(qint64 id, struAccount& account) {
     return selectOne(QStringLiteral("id"), id, account);
 }
 
+bool Tab_Account::nameTaken(const QString& name) {
+    SqlStatement query(
+        QStringLiteral("select count(*) as n from Tab_Account where lower(name)=lower(:name)"));
+    query.bind(QStringLiteral(":name"), name);
+    return !query.exec() || !query.next() || query.value("n").toInt() > 0;
+}
+
 bool Tab_Account::getAllAccounts(QList<struAccount>& accounts) {
     SqlStatement query(QStringLiteral("select %1 from Tab_Account order by name").arg(kColumns));
     if (!query.exec()) return false;

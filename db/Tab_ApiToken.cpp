@@ -4,7 +4,8 @@
 
 namespace {
 const QString kSelect = QStringLiteral(
-    "select id,name,role,tokenHash,createdBy,createdAt,expiresAt,lastUsedAt from Tab_ApiToken ");
+    "select id,name,role,tokenHash,createdBy,accountId,createdAt,expiresAt,lastUsedAt "
+    "from Tab_ApiToken ");
 
 void readToken(const SqlStatement& row, struApiToken& token) {
     token.id = row.value("id").toLongLong();
@@ -12,6 +13,7 @@ void readToken(const SqlStatement& row, struApiToken& token) {
     token.role = row.value("role").toString();
     token.tokenHash = row.value("tokenHash").toString();
     token.createdBy = row.value("createdBy").toString();
+    token.accountId = row.value("accountId").toLongLong();
     token.createdAt = row.value("createdAt").toLongLong();
     token.expiresAt = row.value("expiresAt").toLongLong();
     token.lastUsedAt = row.value("lastUsedAt").toLongLong();
@@ -29,15 +31,17 @@ bool selectOne(const QString& where, const QVariant& key, struApiToken& token) {
 bool Tab_ApiToken::insertToken(struApiToken& token) {
     SqlStatement insert(
         QStringLiteral("insert or ignore into "
-                       "Tab_ApiToken(name,role,tokenHash,createdBy,createdAt,expiresAt,lastUsedAt) "
-                       "values(:name,:role,:hash,:by,:created,:expires,0)"),
+                       "Tab_ApiToken(name,role,tokenHash,createdBy,accountId,createdAt,expiresAt,"
+                       "lastUsedAt) values(:name,:role,:hash,:by,:account,:created,:expires,0)"),
         QStringLiteral("insert into "
-                       "Tab_ApiToken(name,role,tokenHash,createdBy,createdAt,expiresAt,lastUsedAt) "
-                       "values(:name,:role,:hash,:by,:created,:expires,0) on conflict do nothing"));
+                       "Tab_ApiToken(name,role,tokenHash,createdBy,accountId,createdAt,expiresAt,"
+                       "lastUsedAt) values(:name,:role,:hash,:by,:account,:created,:expires,0) "
+                       "on conflict do nothing"));
     insert.bind(QStringLiteral(":name"), token.name)
         .bind(QStringLiteral(":role"), token.role)
         .bind(QStringLiteral(":hash"), token.tokenHash)
         .bind(QStringLiteral(":by"), token.createdBy)
+        .bind(QStringLiteral(":account"), token.accountId)
         .bind(QStringLiteral(":created"), token.createdAt)
         .bind(QStringLiteral(":expires"), token.expiresAt);
     if (!insert.exec() || insert.rowsAffected() == 0) return false;
@@ -75,4 +79,10 @@ bool Tab_ApiToken::deleteToken(qint64 id) {
     SqlStatement remove(QStringLiteral("delete from Tab_ApiToken where id=:id"));
     remove.bind(QStringLiteral(":id"), id);
     return remove.exec() && remove.rowsAffected() > 0;
+}
+
+bool Tab_ApiToken::deleteAccountTokens(qint64 accountId) {
+    SqlStatement remove(QStringLiteral("delete from Tab_ApiToken where accountId=:account"));
+    remove.bind(QStringLiteral(":account"), accountId);
+    return remove.exec();
 }

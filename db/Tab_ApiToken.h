@@ -15,4 +15,5 @@ class Tab_ApiToken {
     bool getAllTokens(QList<struApiToken>& tokens);
     bool touchToken(qint64 id, qint64 lastUsedAt);
     bool deleteToken(qint64 id);
+    bool deleteAccountTokens(qint64 accountId);
 };

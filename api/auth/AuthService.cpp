@@ -98,29 +98,57 @@ Caller AuthService::fromToken(const QString& secret, qint64 now) {
     if (secret.isEmpty() || !tokens.getTokenByHash(Secrets::hashOf(secret), token)) return Caller();
     const qint64 seconds = now / 1000;
     if (token.expiresAt <= seconds) return Caller();
+    // A token acts for its account: never above the role that account holds now, and not at
+    // all once the account is gone.
+    struAccount account;
+    if (token.accountId <= 0 || !Tab_Account().getAccountById(token.accountId, account))
+        return Caller();
     if (seconds - token.lastUsedAt >= kTokenTouchEverySeconds) tokens.touchToken(token.id, seconds);
     Caller caller;
     caller.kind = Caller::Kind::Token;
-    caller.role = roleOf(token.role);
+    caller.role = std::min(roleOf(token.role), roleOf(account.role));
+    caller.accountId = account.id;
     caller.name = token.name;
     return caller;
 }
 
+bool AuthService::hashOutsideLock(const OutsideLock& outside, const std::function<void()>& work) {
+    bool ran = false;
+    const auto inSlot = [&] { ran = m_hashSlots.run(work); };
+    if (outside)
+        outside(inSlot);
+    else
+        inSlot();
+    return ran;
+}
+
 AuthService::LoginResult AuthService::login(const QString& name, const QString& password,
-                                            const QString& address, NewSession& session,
-                                            int& retryAfterSeconds) {
-    const qint64 now = nowMs();
-    retryAfterSeconds = m_throttle.retryAfterSeconds(name, address, now);
+                                            const QString& address, const OutsideLock& outside,
+                                            NewSession& session, int& retryAfterSeconds) {
+    retryAfterSeconds = m_throttle.retryAfterSeconds(name, address, nowMs());
     if (retryAfterSeconds > 0) return LoginResult::LockedOut;
 
     struAccount account;
     const bool exists = Tab_Account().getAccountByName(name, account);
-    if (!exists) PasswordHasher::verifyNothing(password);
-    if (!exists || !PasswordHasher::verify(account.passwordHash, password)) {
-        m_throttle.failed(name, address, now);
-        return LoginResult::Refused;
+    bool matches = false;
+    const bool hashed = hashOutsideLock(outside, [&] {
+        if (exists)
+            matches = PasswordHasher::verify(account.passwordHash, password);
+        else
+            PasswordHasher::verifyNothing(password);
+    });
+    if (!hashed) {
+        retryAfterSeconds = kBusyRetrySeconds;
+        return LoginResult::Busy;
     }
-    m_throttle.succeeded(name, address);
+    // Guesses checked side by side all passed the throttle above: one that ends after the name
+    // or its address got locked tells nothing, right or wrong.
+    const qint64 now = nowMs();
+    retryAfterSeconds = m_throttle.retryAfterSeconds(name, address, now);
+    if (!matches) m_throttle.failed(name, address, now);
+    if (retryAfterSeconds > 0) return LoginResult::LockedOut;
+    if (!matches) return LoginResult::Refused;
+    m_throttle.succeeded(name);
 
     Tab_Session sessions;
     const qint64 idleMs = settings().sessionIdleMs;
@@ -152,22 +180,33 @@ void AuthService::logout(const QString& cookieHeader) {
 
 AuthService::ChangeResult AuthService::changePassword(const Caller& caller, const QString& current,
                                                       const QString& next, const QString& address,
+                                                      const OutsideLock& outside,
                                                       int& retryAfterSeconds) {
     Tab_Account accounts;
     struAccount account;
     if (caller.kind != Caller::Kind::Session || !accounts.getAccountById(caller.accountId, account))
         return ChangeResult::Failed;
+    retryAfterSeconds = m_throttle.retryAfterSeconds(account.name, address, nowMs());
+    if (retryAfterSeconds > 0) return ChangeResult::LockedOut;
+    const bool acceptable = PasswordHasher::acceptable(next) && next != current;
+    bool matches = false;
+    bool encodedOk = false;
+    QString encoded;
+    const bool hashed = hashOutsideLock(outside, [&] {
+        matches = PasswordHasher::verify(account.passwordHash, current);
+        if (matches && acceptable) encodedOk = PasswordHasher::hash(next, encoded);
+    });
+    if (!hashed) {
+        retryAfterSeconds = kBusyRetrySeconds;
+        return ChangeResult::Busy;
+    }
     const qint64 now = nowMs();
     retryAfterSeconds = m_throttle.retryAfterSeconds(account.name, address, now);
+    if (!matches) m_throttle.failed(account.name, address, now);
     if (retryAfterSeconds > 0) return ChangeResult::LockedOut;
-    if (!PasswordHasher::verify(account.passwordHash, current)) {
-        m_throttle.failed(account.name, address, now);
-        return ChangeResult::WrongPassword;
-    }
-    if (!PasswordHasher::acceptable(next) || next == current) return ChangeResult::Unacceptable;
-    QString encoded;
-    if (!PasswordHasher::hash(next, encoded) ||
-        !accounts.updatePassword(account.id, encoded, false))
+    if (!matches) return ChangeResult::WrongPassword;
+    if (!acceptable) return ChangeResult::Unacceptable;
+    if (!encodedOk || !accounts.updatePassword(account.id, encoded, false))
         return ChangeResult::Failed;
     // Whoever else knew the old password loses the sessions it opened.
     Tab_Session().deleteAccountSessions(account.id, caller.sessionIdHash);

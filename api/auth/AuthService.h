@@ -1,11 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 
 #include <QByteArray>
 #include <QString>
 
 #include "api/auth/Caller.h"
+#include "api/auth/HashSlots.h"
 #include "api/auth/LoginThrottle.h"
 
 // Logins, sessions and tokens: finds out who calls, opens and ends sessions, changes passwords.
@@ -24,26 +26,35 @@ class AuthService {
 
     static const char* cookieName() { return "wf_session"; }
 
+    // Runs slow work of a request without the server's request lock; null runs it in place.
+    using OutsideLock = std::function<void(const std::function<void()>&)>;
+    // Password hashes run outside the request lock, two at a time with two more waiting;
+    // beyond, a login or password change is answered Busy at once (503, Retry-After).
+    static constexpr int kHashesAtOnce = 2;
+    static constexpr int kHashesWaiting = 2;
+    static constexpr int kBusyRetrySeconds = 1;
+
     // From the request's Cookie and Authorization headers. A bearer token, when present, is the
     // only credential looked at.
     Caller identify(const QString& cookieHeader, const QString& authorization);
 
-    enum class LoginResult { Ok, Refused, LockedOut, Failed };
+    enum class LoginResult { Ok, Refused, LockedOut, Busy, Failed };
     struct NewSession {
         QString cookieValue;
         Caller caller;
     };
-    // retryAfterSeconds is set for LockedOut.
+    // retryAfterSeconds is set for LockedOut and Busy.
     LoginResult login(const QString& name, const QString& password, const QString& address,
-                      NewSession& session, int& retryAfterSeconds);
+                      const OutsideLock& outside, NewSession& session, int& retryAfterSeconds);
     // Ends the session the cookie names, if any.
     void logout(const QString& cookieHeader);
 
-    enum class ChangeResult { Ok, WrongPassword, LockedOut, Unacceptable, Failed };
+    enum class ChangeResult { Ok, WrongPassword, LockedOut, Unacceptable, Busy, Failed };
     // The caller's own password; ends the account's other sessions. A wrong current password
     // counts as a failed login, so a taken-over session cannot be used to guess it.
     ChangeResult changePassword(const Caller& caller, const QString& current, const QString& next,
-                                const QString& address, int& retryAfterSeconds);
+                                const QString& address, const OutsideLock& outside,
+                                int& retryAfterSeconds);
 
     // Set-Cookie values that open and end a session in the browser.
     QByteArray sessionCookie(const QString& value) const;
@@ -54,8 +65,11 @@ class AuthService {
   private:
     Caller fromSession(const QString& cookieValue, qint64 nowMs);
     Caller fromToken(const QString& secret, qint64 nowMs);
+    // False, without running it, when there is no room for another hash.
+    bool hashOutsideLock(const OutsideLock& outside, const std::function<void()>& work);
 
     mutable std::mutex m_mutex;  // guards m_settings
     Settings m_settings;
     LoginThrottle m_throttle;
+    HashSlots m_hashSlots{kHashesAtOnce, kHashesWaiting};
 };

@@ -14,7 +14,7 @@ struct Caller {
     };
     Kind kind = Kind::None;
     Role role = Role::Public;
-    qint64 accountId = 0;
+    qint64 accountId = 0;   // of a session, or the account a token acts for
     QString name;           // the account or the token name
     QString sessionIdHash;  // of a session
     QString csrfToken;      // of a session

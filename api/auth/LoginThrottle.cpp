@@ -12,8 +12,6 @@ QString addressKey(const QString& address) {
 }
 // Quiet this long after the last failure, an entry starts again from zero.
 constexpr qint64 kForgetAfterMs = 60 * 60 * 1000;
-// Bounds the memory that names sprayed from many addresses can take.
-constexpr size_t kMaxEntries = 10000;
 }  // namespace
 
 int LoginThrottle::retryAfterSeconds(const QString& account, const QString& address, qint64 nowMs) {
@@ -41,11 +39,18 @@ void LoginThrottle::forgetOld(qint64 nowMs) {
             it->second.lastFailureMs + kForgetAfterMs < nowMs && it->second.lockedUntilMs < nowMs;
         it = quiet ? m_entries.erase(it) : std::next(it);
     }
+    // Beyond the bound the oldest entry that locks nothing goes. A lock is never evicted: that
+    // would hand its account back to whoever filled the table. With every entry locking, the
+    // newest (not yet locking) one goes, so new names wait for the locks to run out.
     while (m_entries.size() > kMaxEntries) {
-        auto oldest =
-            std::min_element(m_entries.begin(), m_entries.end(), [](const auto& a, const auto& b) {
-                return a.second.lastFailureMs < b.second.lastFailureMs;
-            });
+        auto oldest = m_entries.end();
+        for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+            if (it->second.lockedUntilMs > nowMs) continue;
+            if (oldest == m_entries.end() ||
+                it->second.lastFailureMs < oldest->second.lastFailureMs)
+                oldest = it;
+        }
+        if (oldest == m_entries.end()) break;
         m_entries.erase(oldest);
     }
 }
@@ -57,8 +62,12 @@ void LoginThrottle::failed(const QString& account, const QString& address, qint6
     forgetOld(nowMs);
 }
 
-void LoginThrottle::succeeded(const QString& account, const QString& address) {
+void LoginThrottle::succeeded(const QString& account) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_entries.erase(accountKey(account));
-    m_entries.erase(addressKey(address));
+}
+
+size_t LoginThrottle::entryCount() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_entries.size();
 }

@@ -14,11 +14,17 @@ class LoginThrottle {
     static constexpr int kAddressFailures = 20;  // failures before an address is locked
     static constexpr qint64 kFirstLockMs = 30 * 1000;
     static constexpr qint64 kLongestLockMs = 15 * 60 * 1000;
+    // Bounds the memory that names sprayed from many addresses can take.
+    static constexpr size_t kMaxEntries = 10000;
 
     // Whole seconds until an attempt for this name from this address is allowed; 0 for now.
     int retryAfterSeconds(const QString& account, const QString& address, qint64 nowMs);
     void failed(const QString& account, const QString& address, qint64 nowMs);
-    void succeeded(const QString& account, const QString& address);
+    // Clears the account's failures only: an address's failures run out with their window, so
+    // that one's own logins between guesses at others' passwords do not start the count again.
+    void succeeded(const QString& account);
+
+    size_t entryCount();
 
   private:
     struct Entry {

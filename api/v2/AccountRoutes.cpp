@@ -9,6 +9,7 @@
 #include "api/auth/PasswordHasher.h"
 #include "api/v2/JsonBody.h"
 #include "db/Tab_Account.h"
+#include "db/Tab_ApiToken.h"
 #include "db/Tab_Session.h"
 
 namespace {
@@ -72,8 +73,7 @@ ApiReply create(const ApiRequest& request) {
     if (!PasswordHasher::hash(password, account.passwordHash))
         return ApiReply::error(500, QStringLiteral("internal"), QStringLiteral("无法保存密码"));
     Tab_Account accounts;
-    struAccount existing;
-    if (accounts.getAccountByName(account.name, existing) || !accounts.insertAccount(account))
+    if (accounts.nameTaken(account.name) || !accounts.insertAccount(account))
         return ApiReply::error(409, QStringLiteral("exists"), QStringLiteral("账户已存在"));
     AuditLog::record(request, QStringLiteral("account_create"),
                      QStringLiteral("%1（%2）").arg(account.name, account.role));
@@ -128,6 +128,7 @@ ApiReply removeAccount(const ApiRequest& request) {
     if (!accounts.deleteAccount(account.id))
         return ApiReply::error(500, QStringLiteral("internal"), QStringLiteral("无法删除"));
     Tab_Session().deleteAccountSessions(account.id);
+    Tab_ApiToken().deleteAccountTokens(account.id);
     AuditLog::record(request, QStringLiteral("account_delete"), account.name);
     return ApiReply::noContent();
 }
@@ -181,7 +182,8 @@ ApiGroup accountRoutes() {
              R"J(},"409":{"description":"It is the last admin","content":)J" + error +
              R"J(},"422":{"description":"Password not acceptable","content":)J" + error + "}}}"},
         {"DELETE", QStringLiteral("/KORVA/v2/accounts/{name}"), Role::Admin,
-         QStringLiteral("Delete an account and end its sessions"), removeAccount,
+         QStringLiteral("Delete an account, end its sessions and revoke its API tokens"),
+         removeAccount,
          "{" + nameParameter + R"J("responses":{"204":{"description":"Deleted"},
              "404":{"description":"No such account","content":)J" +
              error +

@@ -21,6 +21,9 @@ struct ApiRequest {
     QString clientAddress;
     std::function<QString(const QByteArray& name)> header;  // "" when absent
     QHash<QString, QString> params;                         // from the route's {name} parts
+    // Runs slow work (that does not touch the request) while other requests are served;
+    // unset, in place.
+    std::function<void(const std::function<void()>&)> outsideLock;
 
     // Who calls, filled in at the door before the route runs. With logins switched off every
     // caller is an admin without an account.

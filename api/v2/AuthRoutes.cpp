@@ -29,6 +29,13 @@ ApiReply tooManyAttempts(int retryAfter) {
     return reply;
 }
 
+ApiReply busy(int retryAfter) {
+    ApiReply reply = ApiReply::error(503, QStringLiteral("busy"),
+                                     QStringLiteral("服务器繁忙，请 %1 秒后再试").arg(retryAfter));
+    reply.headers.append({"Retry-After", QByteArray::number(retryAfter)});
+    return reply;
+}
+
 ApiReply login(const ApiRequest& request) {
     QJsonObject body;
     if (!jsonObjectBody(request, body)) return badRequest(QStringLiteral("请求体不是 JSON 对象"));
@@ -39,8 +46,8 @@ ApiReply login(const ApiRequest& request) {
 
     AuthService::NewSession session;
     int retryAfter = 0;
-    switch (AuthService::instance()->login(name, password, request.clientAddress, session,
-                                           retryAfter)) {
+    switch (AuthService::instance()->login(name, password, request.clientAddress,
+                                           request.outsideLock, session, retryAfter)) {
         case AuthService::LoginResult::Ok: {
             AuditLog::recordAs(name, request.clientAddress, QStringLiteral("POST ") + request.path,
                                QStringLiteral("login"), QStringLiteral("登录成功"));
@@ -56,6 +63,8 @@ ApiReply login(const ApiRequest& request) {
                                    QStringLiteral("账户或密码错误"));
         case AuthService::LoginResult::LockedOut:
             return tooManyAttempts(retryAfter);
+        case AuthService::LoginResult::Busy:
+            return busy(retryAfter);
         case AuthService::LoginResult::Failed:
             break;
     }
@@ -84,7 +93,8 @@ ApiReply changePassword(const ApiRequest& request) {
     int retryAfter = 0;
     switch (AuthService::instance()->changePassword(
         request.caller, body.value("currentPassword").toString(),
-        body.value("newPassword").toString(), request.clientAddress, retryAfter)) {
+        body.value("newPassword").toString(), request.clientAddress, request.outsideLock,
+        retryAfter)) {
         case AuthService::ChangeResult::Ok: {
             InitialAdmin::passwordChanged(applicationDirectory(), request.caller.name);
             AuditLog::record(request, QStringLiteral("password_change"),
@@ -98,6 +108,8 @@ ApiReply changePassword(const ApiRequest& request) {
                                    QStringLiteral("当前密码不正确"));
         case AuthService::ChangeResult::LockedOut:
             return tooManyAttempts(retryAfter);
+        case AuthService::ChangeResult::Busy:
+            return busy(retryAfter);
         case AuthService::ChangeResult::Unacceptable:
             return ApiReply::error(422, QStringLiteral("weak_password"),
                                    QStringLiteral("新密码须为 8 到 128 个字符，且不同于当前密码"));
@@ -135,6 +147,8 @@ ApiGroup authRoutes() {
              meContent + R"J(},"400":{"description":"Bad request","content":)J" + error +
              R"J(},"401":{"description":"Wrong name or password","content":)J" + error +
              R"J(},"429":{"description":"Locked out for a while (Retry-After)","content":)J" +
+             error +
+             R"J(},"503":{"description":"Too many logins at once (Retry-After)","content":)J" +
              error + "}}}"},
         {"POST", QStringLiteral("/KORVA/v2/auth/logout"), Role::Public,
          QStringLiteral("Log out: ends the session"), logout,
@@ -156,6 +170,9 @@ ApiGroup authRoutes() {
              error + R"J(},"422":{"description":"New password not acceptable","content":)J" +
              error +
              R"J(},"429":{"description":"Too many wrong passwords (Retry-After)","content":)J" +
+             error +
+             R"J(},"503":{"description":"Too many password checks at once (Retry-After)",
+                 "content":)J" +
              error + "}}}",
          true},
     };

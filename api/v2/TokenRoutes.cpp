@@ -56,6 +56,7 @@ ApiReply create(const ApiRequest& request) {
     token.role = QString::fromLatin1(roleName(role));
     token.tokenHash = Secrets::hashOf(secret);
     token.createdBy = request.account;
+    token.accountId = request.caller.accountId;
     token.createdAt = QDateTime::currentSecsSinceEpoch();
     token.expiresAt = token.createdAt + qint64(days) * 24 * 3600;
     if (!Tab_ApiToken().insertToken(token))

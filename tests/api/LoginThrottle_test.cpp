@@ -26,15 +26,30 @@ TEST(LoginThrottle, LocksAfterRepeatedFailuresForAWindowThatDoubles) {
     EXPECT_EQ(throttle.retryAfterSeconds("alice", "10.0.0.9", now + 899 * kSecond), 1);
 }
 
-TEST(LoginThrottle, AnAddressGuessingManyNamesIsLockedAndSuccessClearsBoth) {
+TEST(LoginThrottle, AnAddressGuessingManyNamesStaysCountedThroughItsOwnLogins) {
     LoginThrottle throttle;
     const qint64 now = 5000000;
-    for (int i = 0; i < LoginThrottle::kAddressFailures; ++i)
+    for (int i = 0; i < LoginThrottle::kAddressFailures - 1; ++i)
         throttle.failed(QStringLiteral("name%1").arg(i), "10.0.0.2", now);
+    throttle.succeeded("insider");
+    EXPECT_EQ(throttle.retryAfterSeconds("anyone", "10.0.0.2", now), 0);
+    throttle.failed("name0", "10.0.0.2", now);
     EXPECT_EQ(throttle.retryAfterSeconds("anyone", "10.0.0.2", now), 30);
     EXPECT_EQ(throttle.retryAfterSeconds("anyone", "10.0.0.3", now), 0);
+    // A success clears its own account's count.
+    throttle.succeeded("name0");
+    EXPECT_EQ(throttle.retryAfterSeconds("name0", "10.0.0.3", now), 0);
+}
 
-    throttle.succeeded("name0", "10.0.0.2");
-    EXPECT_EQ(throttle.retryAfterSeconds("anyone", "10.0.0.2", now), 0);
+TEST(LoginThrottle, ASprayFromManyAddressesNeverUnlocksALockedAccount) {
+    LoginThrottle throttle;
+    qint64 now = 7000000;
+    for (int i = 0; i < LoginThrottle::kAccountFailures; ++i)
+        throttle.failed("alice", "10.1.0.1", now);
+    for (int i = 0; i < 5200; ++i)
+        throttle.failed(QStringLiteral("spray%1").arg(i),
+                        QStringLiteral("10.2.%1.%2").arg(i / 256).arg(i % 256), ++now);
+    EXPECT_GT(throttle.retryAfterSeconds("alice", "10.9.9.9", now), 0);
+    EXPECT_LE(throttle.entryCount(), LoginThrottle::kMaxEntries);
 }
 }  // namespace

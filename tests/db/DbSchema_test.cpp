@@ -79,6 +79,29 @@ TEST_F(SchemaFile, DatabaseFromBeforeTheVersionTableKeepsItsRows) {
     EXPECT_FALSE(value("select sha256 from Tab_Package").isNull());
 }
 
+TEST_F(SchemaFile, AccountsFromBeforeKeepTheirCaseTwinsAndTokensFindTheirAccount) {
+    const std::vector<Migration> before(allMigrations().begin(), allMigrations().begin() + 12);
+    ASSERT_TRUE(DbSchema::migrate(m_db, before));
+    for (const char* name : {"admin", "ADMIN", "bob"})
+        ASSERT_TRUE(exec(QStringLiteral("insert into Tab_Account(name,role,passwordHash) "
+                                        "values('%1','admin','h')")
+                             .arg(name)));
+    for (const char* by : {"bob", "token:t-bob", "", "gone"})
+        ASSERT_TRUE(exec(QStringLiteral("insert into Tab_ApiToken(name,role,tokenHash,createdBy) "
+                                        "values('t-%1','admin','h-%1','%1')")
+                             .arg(by)));
+
+    ASSERT_TRUE(DbSchema::migrate(m_db, allMigrations()));
+    EXPECT_EQ(value("select count(*) from Tab_Account").toInt(), 3);
+    EXPECT_FALSE(exec("insert into Tab_Account(name,role,passwordHash) values('Bob','admin','h')"));
+    EXPECT_FALSE(
+        exec("insert into Tab_Account(name,role,passwordHash) values('Admin','admin','h')"));
+    EXPECT_EQ(value("select group_concat(name||'='||accountId) from (select name,accountId from "
+                    "Tab_ApiToken order by id)")
+                  .toString(),
+              "t-bob=3,t-token:t-bob=3,t-=0,t-gone=0");
+}
+
 TEST_F(SchemaFile, FailedStepIsRolledBackAndNewerDatabaseRefused) {
     const std::vector<Migration> steps{{1, "note", createNote}, {2, "half", failHalfWay}};
     EXPECT_FALSE(DbSchema::migrate(m_db, steps));

@@ -2,6 +2,9 @@
 // outside: the real service over real HTTP(S).
 #include <sys/stat.h>
 
+#include <thread>
+#include <vector>
+
 #include <QElapsedTimer>
 
 #include "tests/support/Login.h"
@@ -231,9 +234,15 @@ TEST_F(AccessControlTest, AuditTrailHasARowForEachKindOfChange) {
     EXPECT_EQ(page[0].toObject().value("id"), all[1].toObject().value("id"));
     EXPECT_GT(all[0].toObject().value("id").toInt(), all[1].toObject().value("id").toInt());
     ServiceDb db(s_service->path("WFS.db"));
-    const QVariant before = db.value("select count(*) from Tab_AuditLog");
-    db.value("delete from Tab_AuditLog");
-    EXPECT_EQ(db.value("select count(*) from Tab_AuditLog"), before);
+    const QString everything = "select group_concat(id||action||summary) from Tab_AuditLog";
+    const QVariant before = db.value(everything);
+    for (const char* tamper :
+         {"delete from Tab_AuditLog", "update Tab_AuditLog set summary='x'",
+          "insert or replace into Tab_AuditLog(id,at,action) select id,0,'x' from Tab_AuditLog",
+          "replace into Tab_AuditLog(id,at,action) select max(id),0,'x' from Tab_AuditLog"}) {
+        db.value(tamper);
+        EXPECT_EQ(db.value(everything), before) << tamper;
+    }
 
     const HttpResponse csv = call("GET", "/KORVA/v2/audit.csv?action=login", s_admin.headers());
     EXPECT_EQ(csv.status, 200);
@@ -259,6 +268,75 @@ TEST_F(AccessControlTest, RepeatedFailuresLockTheAccountOutForAWhile) {
     logIn(port(), "nobody", "guess", &unknown);
     EXPECT_EQ(unknown.status, 401);
     EXPECT_EQ(errorCode(unknown), "login_failed");
+}
+
+TEST_F(AccessControlTest, ATokenActsAtMostWithItsAccountsRoleAndEndsWithIt) {
+    const Login maker = makeAccount(s_admin, "admin2", "admin");
+    const QByteArray made = makeToken(maker, "by-admin2", "admin");
+    const HttpResponse r = call("POST", "/KORVA/v2/tokens", {{"Authorization", made}},
+                                json({{"name", "by-token"}, {"role", "admin"}}));
+    ASSERT_EQ(r.status, 201) << r.body.constData();
+    const QByteArray minted = "Bearer " + jsonObject(r.body).value("token").toString().toLatin1();
+
+    const struct {
+        const char* maker;  // what became of admin2's account
+        QByteArray method, body;
+        int changed, accounts, status, mint;
+    } states[] = {{"admin", {}, {}, 0, 200, 200, 201},
+                  {"viewer", "PUT", json({{"role", "viewer"}}), 200, 403, 200, 403},
+                  {"removed", "DELETE", {}, 204, 401, 401, 401}};
+    for (const auto& state : states) {
+        if (!state.method.isEmpty()) {
+            EXPECT_EQ(call(state.method, "/KORVA/v2/accounts/admin2", s_admin.headers(), state.body)
+                          .status,
+                      state.changed);
+        }
+        for (const QByteArray& token : {made, minted}) {
+            const Headers bearer{{"Authorization", token}};
+            const QString name =
+                QStringLiteral("again-%1").arg(token == made ? 1 : 2) + state.maker;
+            EXPECT_EQ(call("GET", "/KORVA/v2/accounts", bearer).status, state.accounts)
+                << state.maker;
+            EXPECT_EQ(call("GET", "/KORVA/v2/status", bearer).status, state.status) << state.maker;
+            EXPECT_EQ(call("POST", "/KORVA/v2/tokens", bearer,
+                           json({{"name", name}, {"role", "admin"}, {"expiresInDays", 1}}))
+                          .status,
+                      state.mint)
+                << state.maker;
+        }
+    }
+    // Its tokens went with the account, those it minted with them.
+    const HttpResponse listed = call("GET", "/KORVA/v2/tokens", s_admin.headers());
+    EXPECT_EQ(jsonObject(listed.body).value("tokens").toArray().size(), 2) << listed.body.data();
+}
+
+TEST_F(AccessControlTest, AccountNamesDifferingOnlyInCaseAreOneName) {
+    for (const char* name : {"ADMIN", "Operator1", "viewer1"}) {
+        const HttpResponse r =
+            call("POST", "/KORVA/v2/accounts", s_admin.headers(),
+                 json({{"name", name}, {"role", "admin"}, {"password", "handed-over"}}));
+        EXPECT_EQ(r.status, 409) << name;
+        EXPECT_EQ(errorCode(r), "exists") << name;
+    }
+    // Logins still go by the exact name.
+    HttpResponse other;
+    logIn(port(), "ADMIN", "admin-secret", &other);
+    EXPECT_EQ(other.status, 401);
+}
+
+TEST_F(AccessControlTest, ALoginBurstIsLetInOrToldWhenToComeBack) {
+    // More logins at once than there is room to check them.
+    std::vector<HttpResponse> replies(6 * (2 + 2));
+    std::vector<std::thread> clients;
+    for (HttpResponse& reply : replies)
+        clients.emplace_back([&reply] { logIn(port(), "operator1", "operator1-secret", &reply); });
+    for (std::thread& client : clients) client.join();
+    const auto admitted = std::count_if(replies.begin(), replies.end(),
+                                        [](const HttpResponse& r) { return r.status == 200; });
+    EXPECT_GE(admitted, 1);
+    for (const HttpResponse& r : replies)
+        EXPECT_TRUE(r.status == 200 || (r.status == 503 && r.header("Retry-After") == "1"))
+            << r.status << r.body.constData();
 }
 
 // A service of its own per case: start-up settings differ.
