@@ -74,6 +74,9 @@ void WebServer::processApiRequest(evhttp_request* req) {
     getRequestBody(req, request.body);
     request.clientAddress = clientAddress(req);
     request.header = [req](const QByteArray& name) { return quietHeader(req, name.constData()); };
+    request.unlocked = [this, req](const std::function<void()>& work) {
+        withoutRequestLock(req, work);
+    };
 
     // Who calls; with logins off everyone is an admin, as before accounts existed.
     request.caller = identify(req);

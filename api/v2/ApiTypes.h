@@ -29,7 +29,17 @@ struct ApiRequest {
     QString account;  // as the audit trail names the caller
     Caller caller;    // the whole of what the door found
 
+    // Runs slow work that touches nothing shared without the server's request lock, so that
+    // other requests are answered meanwhile (set by the server that carried the request).
+    std::function<void(const std::function<void()>& work)> unlocked;
+
     QString queryValue(const QString& name) const { return query.queryItemValue(name); }
+    void withoutLock(const std::function<void()>& work) const {
+        if (unlocked)
+            unlocked(work);
+        else
+            work();
+    }
     QString headerValue(const QByteArray& name) const { return header ? header(name) : QString(); }
 };
 
