@@ -6,8 +6,8 @@
 #include <QFileInfo>
 #include <QThread>
 #include <QUuid>
-#include <climits>
 
+#include "api/DeviceIdView.h"
 #include "api/EntityJson.h"
 #include "codec/SocketPacketHandler.h"
 #include "core/LocalParaMgt.h"
@@ -16,8 +16,10 @@
 #include "db/Tab_Package.h"
 #include "device/UpgradeRules.h"
 #include "files/FileOperation.h"
+#include "files/ImportLimits.h"
 #include "files/PackageUpload.h"
 #include "files/PathGuard.h"
+#include "model/DeviceIdMask.h"
 
 namespace {
 const QString kDownloadPrefix = QStringLiteral("/KORVA/dlPackage");
@@ -41,25 +43,28 @@ HttpBrowserAPI* HttpBrowserAPI::instance() {
 
 HttpBrowserAPI::HttpBrowserAPI(QObject* parent) : QObject(parent) {}
 
-bool HttpBrowserAPI::GetDeviceList(QByteArray& json) {
+bool HttpBrowserAPI::GetDeviceList(QByteArray& json, Role reader) {
     QList<struDeviceInfo> devices;
     EntityJson* codec = EntityJson::instance();
     if (!codec || !Tab_DeviceInfo().getAllDevices(devices)) return false;
+    DeviceIdView::apply(reader, devices);
     return codec->DeviceListToJson(1, QString(), devices, json);
 }
 
 bool HttpBrowserAPI::QueryDeviceList(const QString& deviceNo, const QString& phoneNum,
-                                     QByteArray& json) {
+                                     QByteArray& json, Role reader) {
     QList<struDeviceInfo> devices;
     EntityJson* codec = EntityJson::instance();
     if (!codec || !Tab_DeviceInfo().queryDevices(devices, deviceNo, phoneNum)) return false;
+    DeviceIdView::apply(reader, devices);
     return codec->DeviceListToJson(1, QString(), devices, json);
 }
 
-bool HttpBrowserAPI::GetUploadStatusList(QByteArray& json) {
+bool HttpBrowserAPI::GetUploadStatusList(QByteArray& json, Role reader) {
     QList<struDeviceInfo> devices;
     EntityJson* codec = EntityJson::instance();
     if (!codec || !Tab_DevicePresence::upgradeProgress(devices)) return false;
+    DeviceIdView::apply(reader, devices);
     return codec->DeviceListToJson(devices.isEmpty() ? 0 : 1, QString(), devices, json);
 }
 
@@ -77,10 +82,11 @@ bool HttpBrowserAPI::GetPackageList(QByteArray& json) {
     return codec->PackageListToJson(1, QString(), packages, json);
 }
 
-bool HttpBrowserAPI::ExportDeviceList(QString& path) {
+bool HttpBrowserAPI::ExportDeviceList(QString& path, Role reader) {
     QList<struDeviceInfo> devices;
     struLocalParam param;
     if (!Tab_DeviceInfo().getAllDevices(devices) || !readParams(param)) return false;
+    DeviceIdView::apply(reader, devices);
     QString file = param.ExcelDir + QDir::separator() + QStringLiteral("device information list") +
                    QUuid::createUuid().toString() + QStringLiteral(".csv");
     QDir().mkpath(QFileInfo(file).absolutePath());
@@ -160,10 +166,7 @@ bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body
     struLocalParam param;
     if (!readParams(param)) return false;
     // Every row costs a paced save: an import is bounded before anything is written.
-    CsvLimits limits;
-    limits.maxBytes = param.ImportMaxBytes;
-    limits.maxRows = static_cast<int>(qMin<quint32>(param.ImportMaxRows, INT_MAX - 1)) + 1;
-    limits.maxCellsPerRow = static_cast<int>(qMin<quint32>(param.ImportMaxCells, INT_MAX));
+    const CsvLimits limits = ImportLimits::of(param).csv;
     if (body.size() > limits.maxBytes || !ensureDir(param.ExcelDir)) return false;
     const QString file = param.ExcelDir + QDir::separator() + storedName;
     FileOperation* files = FileOperation::instance();
@@ -175,11 +178,19 @@ bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body
     if (!read) return false;
 
     Tab_DeviceInfo table;
-    for (const struDeviceInfo& device : devices) {
+    for (struDeviceInfo& device : devices) {
         if (device.devSN.isEmpty()) continue;
+        // A list a viewer exported shows device IDs starred out: the stored one stays as it was.
+        const bool masked = DeviceIdMask::isMasked(device.devId);
+        struDeviceInfo stored;
+        if (masked)
+            device.devId =
+                table.getDeviceBySN(stored, device.devSN) == Tab_DeviceInfo::RowState::Found
+                    ? stored.devId
+                    : QString();
         // A row the database refuses (read-only, full) fails the import instead of being
         // reported as imported; the rows before it stay.
-        if (!table.saveDevice(device)) return false;
+        if (!table.saveDevice(device, !masked)) return false;
         if (savedRows) ++*savedRows;
         QThread::msleep(50);
     }

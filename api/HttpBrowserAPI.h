@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include "api/v2/Role.h"
+
 // The work behind each route of the management API under "/KORVA/". Stateless; the web
 // server's routing picks the operation and turns the result into the HTTP reply.
 class HttpBrowserAPI : public QObject {
@@ -11,12 +13,15 @@ class HttpBrowserAPI : public QObject {
   public:
     static HttpBrowserAPI* instance();
 
-    bool GetDeviceList(QByteArray& json);
-    bool GetUploadStatusList(QByteArray& json);
-    bool QueryDeviceList(const QString& deviceNo, const QString& phoneNum, QByteArray& json);
+    // The device lists and their export show device IDs as `reader` may see them
+    // (DeviceIdView).
+    bool GetDeviceList(QByteArray& json, Role reader);
+    bool GetUploadStatusList(QByteArray& json, Role reader);
+    bool QueryDeviceList(const QString& deviceNo, const QString& phoneNum, QByteArray& json,
+                         Role reader);
     bool GetPackageList(QByteArray& json);
     bool GetProgressList(QByteArray& json);
-    bool ExportDeviceList(QString& path);
+    bool ExportDeviceList(QString& path, Role reader);
     // True only when the package file exists inside the package directory.
     bool GetPackageFilePath(const QString& url, QString& path);
     bool UploadPackageBlock(const QString& url, const QByteArray& body, qint64 bodyLength);

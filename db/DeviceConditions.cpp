@@ -66,6 +66,8 @@ QStringList DeviceConditions::terms(const QSqlDatabase& db, const DeviceFilter& 
     QStringList terms;
     if (!filter.q.isEmpty())
         terms << DeviceSearch::condition(db, filter.q, use == Use::Count, binds);
+    if (!filter.q.isEmpty() && !filter.searchDeviceId)
+        terms << DeviceSearch::outsideDeviceId(db, filter.q, binds);
     for (const auto& equal : filter.equal) {
         terms << QStringLiteral("d.%1=?").arg(QLatin1String(DeviceColumns::name(equal.first)));
         binds << equal.second;

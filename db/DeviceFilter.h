@@ -14,6 +14,9 @@ struct DeviceFilter {
     enum class Upgrade { Any, None, Running, Stalled, Completed };
 
     QString q;  // substring of serial number, plate, phone number, device ID or type
+    // False: q must match in a column other than the device ID, for a caller who may not learn
+    // device IDs by guessing at them.
+    bool searchDeviceId = true;
     QList<QPair<int, QString>> equal;     // stored column (DeviceColumns) and value
     QList<QPair<int, QString>> notEqual;  // a missing value counts as different
     Online online = Online::Any;

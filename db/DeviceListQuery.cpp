@@ -127,8 +127,8 @@ bool DeviceListQuery::count(const DeviceFilter& filter, int& total) {
     others.q.clear();
     // A search and nothing else: counted from the search tables without visiting the devices.
     const QSqlDatabase& db = connection.database();
-    const bool searchOnly =
-        !filter.q.isEmpty() && DeviceConditions::terms(db, others, binds).isEmpty();
+    const bool searchOnly = !filter.q.isEmpty() && filter.searchDeviceId &&
+                            DeviceConditions::terms(db, others, binds).isEmpty();
     binds.clear();
     const QString statement =
         searchOnly ? DeviceSearch::count(db, filter.q, binds)

@@ -174,6 +174,21 @@ QString DeviceSearch::condition(const QSqlDatabase& db, const QString& text, boo
         .arg(kText);
 }
 
+QString DeviceSearch::outsideDeviceId(const QSqlDatabase& db, const QString& text,
+                                      QVariantList& binds) {
+    QString wanted = text;
+    wanted.remove(QChar(31));
+    const QString like =
+        SqlDialect::isPostgreSQL(db) ? QStringLiteral("ilike") : QStringLiteral("like");
+    QStringList matches;
+    for (const char* column : kColumns) {
+        if (qstrcmp(column, "devId") == 0) continue;
+        matches << QStringLiteral("d.%1 %2 ? escape '\\'").arg(QLatin1String(column), like);
+        binds << likePattern(wanted);
+    }
+    return QLatin1Char('(') + matches.join(QStringLiteral(" or ")) + QLatin1Char(')');
+}
+
 QString DeviceSearch::count(const QSqlDatabase& db, const QString& text, QVariantList& binds) {
     QString wanted = text;
     wanted.remove(QChar(31));

@@ -19,6 +19,10 @@ class DeviceSearch {
     // pages fastest; its values are appended to binds in order.
     static QString condition(const QSqlDatabase& db, const QString& text, bool forCount,
                              QVariantList& binds);
+    // A condition on d that holds when the text is in a searched column other than the device
+    // ID; beside condition(), it keeps a search from telling whether a device ID holds it.
+    static QString outsideDeviceId(const QSqlDatabase& db, const QString& text,
+                                   QVariantList& binds);
     // A statement counting the terminals the search takes when nothing else narrows them: the
     // search tables alone answer it, as they hold one row per terminal.
     static QString count(const QSqlDatabase& db, const QString& text, QVariantList& binds);

@@ -25,6 +25,8 @@ const QString kCompleteUpgrade = QStringLiteral(
     "where devSN=:devSN");
 const QString kClearConfigCmd = QStringLiteral(
     "update Tab_DeviceInfo set ConfigCmd='' where devSN=:devSN and ConfigCmd=:ConfigCmd");
+const QString kPin =
+    QStringLiteral("update Tab_DeviceInfo set IdentityPinned=1 where devSN=:devSN");
 const QString kReleasePin =
     QStringLiteral("update Tab_DeviceInfo set IdentityPinned=0 where devSN=:devSN");
 
@@ -120,7 +122,7 @@ bool Tab_DeviceInfo::insertDevice(const struDeviceInfo& device) {
     return written;
 }
 
-bool Tab_DeviceInfo::saveDevice(const struDeviceInfo& device) {
+bool Tab_DeviceInfo::saveDevice(const struDeviceInfo& device, bool pin) {
     if (device.devSN.isEmpty()) return false;
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
@@ -137,11 +139,16 @@ bool Tab_DeviceInfo::saveDevice(const struDeviceInfo& device) {
 
     const Write statement = rows < 1 ? Write::Insert : Write::Update;
     struDeviceInfo row = device;
-    row.IdentityPinned = false;  // a new row is pinned by its terminal's first report
+    row.IdentityPinned = pin && !device.devId.isEmpty();
     QSqlQuery& write = connection.prepare(DeviceColumns::statement(statement));
     DeviceColumns::bind(write, statement, row);
     bool failed = false;
-    const bool written = execWrite(write, failed);
+    bool written = execWrite(write, failed);
+    if (written && statement == Write::Update && row.IdentityPinned) {
+        QSqlQuery& pin = connection.prepare(kPin);
+        pin.bindValue(QStringLiteral(":devSN"), device.devSN);
+        written = execWrite(pin, failed);
+    }
     if (failed) qDebug("insert device fail ");
     return written;
 }

@@ -19,8 +19,10 @@ class Tab_DeviceInfo : public QObject {
     ~Tab_DeviceInfo() override = default;
 
     bool insertDevice(const struDeviceInfo& device);
-    // Inserts a new devSN or updates its row; UpgradeCompletionTime is never written.
-    bool saveDevice(const struDeviceInfo& device);
+    // Inserts a new devSN or updates its row; UpgradeCompletionTime is never written. With pin,
+    // a device ID given is pinned at once: whoever reported the serial number first would win
+    // it otherwise. A row without one is pinned by its terminal's first report.
+    bool saveDevice(const struDeviceInfo& device, bool pin = true);
     bool getAllDevices(QList<struDeviceInfo>& devices);
     // Empty filters are left out; both empty lists every row.
     bool queryDevices(QList<struDeviceInfo>& devices, const QString& devSN,

@@ -8,7 +8,7 @@
 #include "files/DeviceListWorkbook.h"
 #include "files/ExportToExcel.h"
 #include "files/FileSuffix.h"
-#include "files/ImportExcel.h"
+#include "files/FileWorkbookBackend.h"
 
 namespace {
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
@@ -33,15 +33,15 @@ bool DeviceExchangeFile::writeWorkbook(const QString& fileName,
     return exporter.SaveAndClose() && written;
 }
 
-bool DeviceExchangeFile::readTable(const QString& fileName, QList<QList<QVariant>>& table) {
+bool DeviceExchangeFile::readTable(const QString& fileName, QList<QList<QVariant>>& table,
+                                   const ImportLimits& limits) {
     const QString suffix = fileSuffix(fileName).toLower();
-    if (suffix == QLatin1String("csv")) return CsvOpt().ReadCsv(fileName, table) == 0;
+    if (suffix == QLatin1String("csv")) return CsvOpt().ReadCsv(fileName, table, limits.csv) == 0;
     if (suffix != QLatin1String("xlsx") && suffix != QLatin1String("xls")) return false;
-    ImportExcel importer;
-    if (!importer.Open(fileName)) return false;
-    QList<QList<QVariant>> cells;
-    const bool hasRows = importer.ReadAll(cells);
-    importer.Close();
+    FileWorkbookBackend workbook(limits.workbook);
+    if (!workbook.open(fileName) || !workbook.selectSheet(1)) return false;
+    const QList<QList<QVariant>> cells = workbook.usedRange();
+    const bool hasRows = !cells.isEmpty();
     table.clear();
     for (const QList<QVariant>& cellRow : cells) {
         QList<QVariant> texts;

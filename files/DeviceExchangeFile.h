@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "files/ImportLimits.h"
 #include "model/struDeviceInfo.h"
 
 // The device list as a file the operator edits in a spreadsheet program: the console's export
@@ -18,8 +19,10 @@ class DeviceExchangeFile {
 
     // Writes the table as a workbook (suffix "xlsx").
     static bool writeWorkbook(const QString& fileName, const QList<QList<QVariant>>& table);
-    // The cells of a CSV file or of a workbook's first sheet, as texts.
-    static bool readTable(const QString& fileName, QList<QList<QVariant>>& table);
+    // The cells of a CSV file or of a workbook's first sheet, as texts; false for a file past
+    // the limits.
+    static bool readTable(const QString& fileName, QList<QList<QVariant>>& table,
+                          const ImportLimits& limits);
 
     // The completion time column: local time, empty for none. Read back to the minute in the
     // forms a spreadsheet program saves dates in; false for a text that is no time.

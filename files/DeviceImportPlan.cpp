@@ -5,6 +5,7 @@
 #include "db/DeviceColumns.h"
 #include "files/DeviceExchangeFile.h"
 #include "files/DeviceListTable.h"
+#include "model/DeviceIdMask.h"
 
 namespace {
 // The columns of the file an import writes besides the serial number.
@@ -92,7 +93,16 @@ void DeviceImportPlan::plan(const QHash<QString, struDeviceInfo>& stored, bool w
         row.devSN = imported.device.devSN;
         const auto found = stored.constFind(row.devSN);
         const struDeviceInfo* current = found == stored.constEnd() ? nullptr : &found.value();
-        row.changes = differences(kWritten, kWrittenCount, imported.device, current);
+        struDeviceInfo file = imported.device;
+        const bool masked = DeviceIdMask::isMasked(file.devId);
+        if (masked) file.devId = current ? current->devId : QString();
+        row.changes = differences(kWritten, kWrittenCount, file, current);
+        // A device ID an operator gives is the one its terminal must report: pinned now, or
+        // whoever reports that serial number first would win it.
+        if (!masked && !file.devId.isEmpty() && (!current || !current->IdentityPinned)) {
+            const int pin = DeviceColumns::indexOf(QStringLiteral("IdentityPinned"));
+            row.changes << Change{pin, current ? QVariant(false) : QVariant(), true};
+        }
         row.versionChanges = differences(kVersions, kVersionCount, imported.device, current);
         // A version is written over a stored one only when the file shows the same completion
         // time: one the file does not show cannot prove the row is fresh.

@@ -9,7 +9,8 @@
 
 // What importing an edited device list would change, row by row and column by column, before
 // anything is written. Version columns are written only when asked, and never over a terminal
-// whose completion time differs from the file's: that file was exported before its upgrade.
+// whose completion time differs from the file's: that file was exported before its upgrade. A
+// device ID given is pinned; a starred-out one (a viewer's export) leaves the stored one.
 class DeviceImportPlan {
   public:
     struct Change {

@@ -43,9 +43,9 @@ bool FileWorkbookBackend::open(const QString& fileName) {
     QList<WorkbookSheet> sheets;
     bool ok = false;
     if (head.startsWith(kZipMagic))
-        ok = XlsxFileReader::read(fileName, sheets);
+        ok = XlsxFileReader::read(fileName, sheets, m_limits);
     else if (head.startsWith(kCompoundMagic))
-        ok = XlsFileReader::read(fileName, sheets);
+        ok = XlsFileReader::read(fileName, sheets, m_limits);
     if (!ok) return false;
     m_sheets = sheets;
     m_open = true;
@@ -100,7 +100,7 @@ QList<QList<QVariant>> FileWorkbookBackend::usedRange() const {
     const int rows = lastRow - firstRow + 1;
     const int columns = lastColumn - firstColumn + 1;
     // Two cells far apart would span a box far larger than the cells themselves.
-    if (qint64(rows) * columns > WorkbookLimits::kMaxCells) return {};
+    if (qint64(rows) * columns > qMin(m_limits.cells, WorkbookLimits::kMaxCells)) return {};
 
     QList<QList<QVariant>> table;
     table.reserve(rows);

@@ -10,6 +10,9 @@
 // Office Open XML workbook whatever the suffix and format code.
 class FileWorkbookBackend : public WorkbookBackend {
   public:
+    explicit FileWorkbookBackend(const WorkbookReadLimits& limits = WorkbookReadLimits())
+        : m_limits(limits) {}
+
     bool create() override;
     bool open(const QString& fileName) override;
     int sheetCount() const override;
@@ -22,6 +25,7 @@ class FileWorkbookBackend : public WorkbookBackend {
     void close() override;
 
   private:
+    WorkbookReadLimits m_limits;  // of a workbook opened and of the used range handed out
     bool m_open = false;
     QList<WorkbookSheet> m_sheets;
     int m_current = -1;  // index into m_sheets of the selected sheet

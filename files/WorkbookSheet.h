@@ -24,9 +24,13 @@ constexpr qint64 kMaxSharedStrings = 1000 * 1000;
 constexpr qint64 kMaxSharedTextLength = 64 * 1000 * 1000;  // characters
 }  // namespace WorkbookLimits
 
-// What reading one workbook may bring into memory, whatever the number of its sheets.
+// What reading one workbook may bring into memory, whatever the number of its sheets, and how
+// much of a compressed one it inflates. A workbook past any of them is refused as soon as it is.
 struct WorkbookReadLimits {
-    qint64 cells = WorkbookLimits::kMaxCells;
+    qint64 cells = WorkbookLimits::kMaxCells;  // also of the box the used cells span
     qint64 sharedStrings = WorkbookLimits::kMaxSharedStrings;
     qint64 sharedTextLength = WorkbookLimits::kMaxSharedTextLength;
+    int rows = WorkbookLimits::kMaxRows;  // a cell past them refuses the workbook
+    int columns = WorkbookLimits::kMaxColumns;
+    qint64 partBytes = 256ll * 1024 * 1024;  // uncompressed, of each part of a zipped workbook
 };

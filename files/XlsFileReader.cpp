@@ -33,14 +33,17 @@ class FreeXlHandle {
     const void* m_handle = nullptr;
 };
 
-// The cells of every sheet together, as their dimensions give them; -1 when unreadable.
-qint64 workbookCells(const void* handle, unsigned int sheetCount) {
+// The cells of every sheet together, as their dimensions give them; -1 when unreadable or a
+// sheet spans more rows or columns than the limits take.
+qint64 workbookCells(const void* handle, unsigned int sheetCount,
+                     const WorkbookReadLimits& limits) {
     qint64 cells = 0;
     for (unsigned int i = 0; i < sheetCount; ++i) {
         unsigned int rows = 0;
         unsigned short columns = 0;
         if (freexl_select_active_worksheet(handle, static_cast<unsigned short>(i)) != FREEXL_OK ||
-            freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK)
+            freexl_worksheet_dimensions(handle, &rows, &columns) != FREEXL_OK ||
+            qint64(rows) > limits.rows || qint64(columns) > limits.columns)
             return -1;
         cells += qint64(rows) * columns;
     }
@@ -56,7 +59,7 @@ bool withinLimits(const QString& fileName, const WorkbookReadLimits& limits) {
         freexl_get_info(info.get(), FREEXL_BIFF_SHEET_COUNT, &sheetCount) != FREEXL_OK ||
         freexl_get_info(info.get(), FREEXL_BIFF_STRING_COUNT, &strings) != FREEXL_OK)
         return false;
-    const qint64 cells = workbookCells(info.get(), sheetCount);
+    const qint64 cells = workbookCells(info.get(), sheetCount, limits);
     return strings <= limits.sharedStrings && cells >= 0 &&
            cells <= qMin(limits.cells, WorkbookLimits::kMaxCells);
 }

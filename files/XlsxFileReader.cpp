@@ -2,6 +2,8 @@
 
 #include <unzip.h>
 
+#include <functional>
+
 #include <QDir>
 #include <QFile>
 #include <QHash>
@@ -9,13 +11,15 @@
 #include <QXmlStreamReader>
 
 #include "files/CellReference.h"
+#include "files/ZipEntryDevice.h"
 
 namespace XlsxFileReader {
 
 namespace {
 
-// No part of a sane device list comes near this; it stops a compressed bomb early.
-constexpr quint64 kMaxPartSize = 256ull * 1024 * 1024;
+// The longest stretch of a part without a '<': a cell's text is at most kMaxTextLength
+// characters, four bytes each at most, and the tag around it is short.
+constexpr qint64 kMaxTokenBytes = 4 * WorkbookLimits::kMaxTextLength + 4096;
 
 // Closes the archive on every path out.
 class ZipArchive {
@@ -29,33 +33,19 @@ class ZipArchive {
 
     bool isOpen() const { return m_zip != nullptr; }
 
-    // Part names are compared without case, as the package format wants. False when the part
-    // is missing (found false) or cannot be read whole (found true).
-    bool readPart(const QString& name, QByteArray& data, bool& found) {
-        data.clear();
+    // Parses a part as it is inflated, never holding more of it than the parser keeps. Part
+    // names are compared without case, as the package format wants. False when the part is
+    // missing (found false), or it or its parse fails (found true).
+    bool parsePart(const QString& name, qint64 cap,
+                   const std::function<bool(QXmlStreamReader&)>& parse, bool& found) {
         found = unzLocateFile(m_zip, name.toUtf8().constData(), 2) == UNZ_OK;
         if (!found) return false;
-        unz_file_info info;
-        if (unzGetCurrentFileInfo(m_zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
-            return false;
-        if (info.uncompressed_size > kMaxPartSize) return false;
-        if (unzOpenCurrentFile(m_zip) != UNZ_OK) return false;
-        data.reserve(int(info.uncompressed_size));
-        char buffer[65536];
-        int n = 0;
-        bool ok = true;
-        while ((n = unzReadCurrentFile(m_zip, buffer, sizeof buffer)) > 0) {
-            // The declared size is not trusted: a lying header must not get past the limit.
-            if (quint64(data.size()) + quint64(n) > kMaxPartSize) {
-                ok = false;
-                break;
-            }
-            data.append(buffer, n);
-        }
-        if (n < 0) ok = false;
-        // Also checks the CRC of a part read to its end.
-        if (unzCloseCurrentFile(m_zip) != UNZ_OK) ok = false;
-        return ok;
+        ZipEntryDevice entry(m_zip, cap, kMaxTokenBytes);
+        if (!entry.openEntry()) return false;
+        QXmlStreamReader xml(&entry);
+        const bool parsed = parse(xml);
+        // A parse may stop early on its own limits: what it read is all that is needed then.
+        return entry.finish() && parsed;
     }
 
   private:
@@ -72,7 +62,8 @@ bool rejectsDtd(QXmlStreamReader& xml) {
 }
 
 // Text of a string item (<si> or <is>) positioned at its start: the <t> texts of its runs,
-// without the phonetic guide (<rPh>) that East Asian editors add.
+// without the phonetic guide (<rPh>) that East Asian editors add. A text longer than a cell
+// may hold is an error.
 QString readStringItem(QXmlStreamReader& xml) {
     QString text;
     const QString element = xml.name().toString();
@@ -84,14 +75,17 @@ QString readStringItem(QXmlStreamReader& xml) {
             xml.skipCurrentElement();
         } else if (xml.name() == QLatin1String("t")) {
             text += xml.readElementText(QXmlStreamReader::IncludeChildElements);
+            if (text.size() > WorkbookLimits::kMaxTextLength) {
+                xml.raiseError(QStringLiteral("text too long"));
+                break;
+            }
         }
     }
     return text;
 }
 
-bool readSharedStrings(const QByteArray& data, const WorkbookReadLimits& limits,
+bool readSharedStrings(QXmlStreamReader& xml, const WorkbookReadLimits& limits,
                        QStringList& strings) {
-    QXmlStreamReader xml(data);
     qint64 textLength = 0;
     while (!xml.atEnd()) {
         xml.readNext();
@@ -110,8 +104,7 @@ struct SheetEntry {
     QString relationId;
 };
 
-bool readWorkbookSheets(const QByteArray& data, QList<SheetEntry>& entries) {
-    QXmlStreamReader xml(data);
+bool readWorkbookSheets(QXmlStreamReader& xml, QList<SheetEntry>& entries) {
     while (!xml.atEnd()) {
         xml.readNext();
         if (rejectsDtd(xml)) break;
@@ -130,8 +123,7 @@ bool readWorkbookSheets(const QByteArray& data, QList<SheetEntry>& entries) {
 }
 
 // Relationship id → part name inside the archive, for targets relative to xl/.
-bool readRelationships(const QByteArray& data, QHash<QString, QString>& targets) {
-    QXmlStreamReader xml(data);
+bool readRelationships(QXmlStreamReader& xml, QHash<QString, QString>& targets) {
     while (!xml.atEnd()) {
         xml.readNext();
         if (rejectsDtd(xml)) break;
@@ -170,9 +162,10 @@ bool toValue(const QString& type, const QString& raw, const QString& inlineText,
 }
 
 // cellsLeft: what the workbook's earlier sheets left of its cell limit.
-bool readSheetCells(const QByteArray& data, const QStringList& sharedStrings, WorkbookSheet& sheet,
-                    qint64& cellsLeft) {
-    QXmlStreamReader xml(data);
+bool readSheetCells(QXmlStreamReader& xml, const QStringList& sharedStrings,
+                    const WorkbookReadLimits& limits, WorkbookSheet& sheet, qint64& cellsLeft) {
+    const int rows = qMin(limits.rows, WorkbookLimits::kMaxRows);
+    const int columns = qMin(limits.columns, WorkbookLimits::kMaxColumns);
     int row = -1;
     int column = -1;
     while (!xml.atEnd()) {
@@ -184,7 +177,7 @@ bool readSheetCells(const QByteArray& data, const QStringList& sharedStrings, Wo
             const QStringRef r = xml.attributes().value(QLatin1String("r"));
             bool ok = true;
             row = r.isEmpty() ? row + 1 : r.toInt(&ok) - 1;
-            if (!ok || row < 0 || row >= WorkbookLimits::kMaxRows) return false;
+            if (!ok || row < 0 || row >= rows) return false;
             column = -1;
             continue;
         }
@@ -193,8 +186,8 @@ bool readSheetCells(const QByteArray& data, const QStringList& sharedStrings, Wo
         const QXmlStreamAttributes attributes = xml.attributes();
         const QString ref = attributes.value(QLatin1String("r")).toString();
         if (ref.isEmpty()) {
-            if (row < 0 || ++column >= WorkbookLimits::kMaxColumns) return false;
-        } else if (!CellReference::parse(ref, row, column)) {
+            if (row < 0 || ++column >= columns) return false;
+        } else if (!CellReference::parse(ref, row, column) || row >= rows || column >= columns) {
             return false;
         }
         const QString type = attributes.value(QLatin1String("t")).toString();
@@ -232,22 +225,24 @@ bool read(const QString& fileName, QList<WorkbookSheet>& sheets, const WorkbookR
     ZipArchive zip(fileName);
     if (!zip.isOpen()) return false;
 
-    QByteArray data;
+    const qint64 cap = limits.partBytes;
     bool found = false;
     QStringList sharedStrings;
-    if (zip.readPart(QStringLiteral("xl/sharedStrings.xml"), data, found)) {
-        if (!readSharedStrings(data, limits, sharedStrings)) return false;
-    } else if (found) {
+    if (!zip.parsePart(
+            QStringLiteral("xl/sharedStrings.xml"), cap,
+            [&](QXmlStreamReader& xml) { return readSharedStrings(xml, limits, sharedStrings); },
+            found) &&
+        found)
         return false;  // a workbook without shared strings is fine, a broken table is not
-    }
 
     QList<SheetEntry> entries;
-    if (!zip.readPart(QStringLiteral("xl/workbook.xml"), data, found) ||
-        !readWorkbookSheets(data, entries))
-        return false;
     QHash<QString, QString> targets;
-    if (!zip.readPart(QStringLiteral("xl/_rels/workbook.xml.rels"), data, found) ||
-        !readRelationships(data, targets))
+    if (!zip.parsePart(
+            QStringLiteral("xl/workbook.xml"), cap,
+            [&](QXmlStreamReader& xml) { return readWorkbookSheets(xml, entries); }, found) ||
+        !zip.parsePart(
+            QStringLiteral("xl/_rels/workbook.xml.rels"), cap,
+            [&](QXmlStreamReader& xml) { return readRelationships(xml, targets); }, found))
         return false;
 
     QList<WorkbookSheet> result;
@@ -256,8 +251,13 @@ bool read(const QString& fileName, QList<WorkbookSheet>& sheets, const WorkbookR
         WorkbookSheet sheet;
         sheet.name = entry.name;
         const QString part = targets.value(entry.relationId);
-        if (part.isEmpty() || !zip.readPart(part, data, found) ||
-            !readSheetCells(data, sharedStrings, sheet, cellsLeft))
+        if (part.isEmpty() || !zip.parsePart(
+                                  part, cap,
+                                  [&](QXmlStreamReader& xml) {
+                                      return readSheetCells(xml, sharedStrings, limits, sheet,
+                                                            cellsLeft);
+                                  },
+                                  found))
             return false;
         result << sheet;
     }

@@ -79,7 +79,7 @@ void WebServer::processGetRequest(evhttp_request* req) {
             processStaticRequest(req, url);
             break;
         case LegacyRouteId::DeviceList:
-            processDeviceList(req, url);
+            processDeviceList(req, url, caller.role);
             break;
         case LegacyRouteId::PackageList:
             processJsonList(req, &HttpBrowserAPI::GetPackageList);
@@ -88,7 +88,7 @@ void WebServer::processGetRequest(evhttp_request* req) {
             processJsonList(req, &HttpBrowserAPI::GetProgressList);
             break;
         case LegacyRouteId::DeviceExport:
-            processExport(req, url);
+            processExport(req, url, caller.role);
             break;
         case LegacyRouteId::Reserved:
             sendError(req, 404, QStringLiteral("Not Found"));  // no method serves it
@@ -149,7 +149,7 @@ void WebServer::sendJson(evhttp_request* req, const QByteArray& json) {
     replyClient(req, 200, QStringLiteral("OK"), json);
 }
 
-void WebServer::processDeviceList(evhttp_request* req, const QString& url) {
+void WebServer::processDeviceList(evhttp_request* req, const QString& url, Role reader) {
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
     if (!api) {
         sendError(req, 500, QStringLiteral(" internal error"));
@@ -164,11 +164,11 @@ void WebServer::processDeviceList(evhttp_request* req, const QString& url) {
             sendError(req, 500, QStringLiteral(" internal error"));
             return;
         }
-        ok = api->QueryDeviceList(deviceNo, phoneNum, json);
+        ok = api->QueryDeviceList(deviceNo, phoneNum, json, reader);
     } else if (url.contains(QLatin1String("uploadStatus="))) {
-        ok = api->GetUploadStatusList(json);
+        ok = api->GetUploadStatusList(json, reader);
     } else {
-        ok = api->GetDeviceList(json);
+        ok = api->GetDeviceList(json, reader);
     }
     if (ok)
         sendJson(req, json);
@@ -187,15 +187,18 @@ void WebServer::processJsonList(evhttp_request* req, bool (HttpBrowserAPI::*list
         sendError(req, 501, QStringLiteral("not implemented"));
 }
 
-void WebServer::processExport(evhttp_request* req, const QString& url) {
+void WebServer::processExport(evhttp_request* req, const QString& url, Role reader) {
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
     QString path;
-    if (!api || !api->ExportDeviceList(path))
+    if (!api || !api->ExportDeviceList(path, reader)) {
         sendError(req, 500, QStringLiteral(" internal error"));
-    else if (path.isEmpty())
+    } else if (path.isEmpty()) {
         sendError(req, 501, QStringLiteral("not implemented"));
-    else
+    } else {
         sendFile(req, path, downloadContentType(url));
+        // The reply holds its own descriptor of the file: the name is not needed any more.
+        QFile::remove(path);
+    }
 }
 
 void WebServer::getDownLoadPackage(evhttp_request* req, const QString& url) {

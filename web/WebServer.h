@@ -62,10 +62,11 @@ class WebServer : public HttpServer {
     // A file under the web root, with its Content-Type when not empty.
     void sendStaticFile(evhttp_request* req, const QString& path, bool recursive,
                         const QString& contentType);
-    void processDeviceList(evhttp_request* req, const QString& url);
+    void processDeviceList(evhttp_request* req, const QString& url, Role reader);
     // A list route whose failure is 501: the package list or the progress list.
     void processJsonList(evhttp_request* req, bool (HttpBrowserAPI::*list)(QByteArray&));
-    void processExport(evhttp_request* req, const QString& url);
+    // A file per request, removed once the reply holds it.
+    void processExport(evhttp_request* req, const QString& url, Role reader);
     void getDownLoadPackage(evhttp_request* req, const QString& url);
     // A file sent as an attachment; 204 when it does not exist.
     void sendFile(evhttp_request* req, const QString& path, const QString& contentType);

@@ -21,8 +21,8 @@ struct ApiRequest {
     QString clientAddress;
     std::function<QString(const QByteArray& name)> header;  // "" when absent
     QHash<QString, QString> params;                         // from the route's {name} parts
-    // Runs slow work (that does not touch the request) while other requests are served;
-    // unset, in place.
+    // Runs slow work (that touches neither the request nor anything shared) without the
+    // server's request lock, so that other requests are served meanwhile; unset, in place.
     std::function<void(const std::function<void()>&)> outsideLock;
 
     // Who calls, filled in at the door before the route runs. With logins switched off every
@@ -33,6 +33,12 @@ struct ApiRequest {
     Caller caller;    // the whole of what the door found
 
     QString queryValue(const QString& name) const { return query.queryItemValue(name); }
+    void withoutLock(const std::function<void()>& work) const {
+        if (outsideLock)
+            outsideLock(work);
+        else
+            work();
+    }
     QString headerValue(const QByteArray& name) const { return header ? header(name) : QString(); }
 };
 

@@ -88,7 +88,7 @@ ApiReply editOne(const ApiRequest& request) {
     bool more = false;
     if (!DeviceListQuery::page(filter, DeviceListQuery::Sort(), page, rows, more) || rows.isEmpty())
         return RouteReplies::databaseFailed();
-    return RouteReplies::ok({{"device", DeviceJson::row(rows.first())}});
+    return RouteReplies::ok({{"device", DeviceJson::row(rows.first(), request.role)}});
 }
 
 // Rows an operator ticked one by one narrow the filter to those serial numbers.

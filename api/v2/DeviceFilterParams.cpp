@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "api/DeviceIdView.h"
 #include "api/v2/ListParams.h"
 #include "api/v2/StallClock.h"
 #include "db/DeviceColumns.h"
@@ -27,7 +28,7 @@ const QList<Param>& params() {
         QList<Param> out{
             {"q", Kind::Search, QString(),
              "substring of serial number, plate, phone number, device ID or type (ASCII case "
-             "ignored)",
+             "ignored); device IDs only for operators and above",
              "C722"},
             {"devType", Kind::Equal, "devType", "device type", QString()},
         };
@@ -131,8 +132,10 @@ QJsonObject schemaOf(const Param& param) {
 
 bool DeviceFilterParams::fromQuery(const ApiRequest& request, DeviceFilter& filter,
                                    QString& error) {
-    return read([&request](const QString& name) { return queryText(request, name); }, filter,
-                error);
+    if (!read([&request](const QString& name) { return queryText(request, name); }, filter, error))
+        return false;
+    filter.searchDeviceId = DeviceIdView::seesWhole(request.role);
+    return true;
 }
 
 bool DeviceFilterParams::fromJson(const QJsonObject& object, DeviceFilter& filter, QString& error) {

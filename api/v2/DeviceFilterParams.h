@@ -12,7 +12,8 @@
 // empty value sets no condition.
 class DeviceFilterParams {
   public:
-    // Other query items (paging, sort) are not the filter's business and are left alone.
+    // Other query items (paging, sort) are not the filter's business and are left alone. The
+    // search matches device IDs only for a caller who may read them.
     static bool fromQuery(const ApiRequest& request, DeviceFilter& filter, QString& error);
     // A member the language does not know is refused: a misspelt condition must not widen a
     // bulk edit to every terminal.

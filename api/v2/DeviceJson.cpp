@@ -1,5 +1,6 @@
 #include "api/v2/DeviceJson.h"
 
+#include "api/DeviceIdView.h"
 #include "api/v2/JsonRecord.h"
 #include "db/DeviceColumns.h"
 
@@ -38,12 +39,18 @@ const JsonFields<DeviceListRow>& rowFields() {
 }
 }  // namespace
 
-QJsonObject DeviceJson::row(const DeviceListRow& row) {
-    return recordJson(rowFields(), row);
+QJsonObject DeviceJson::row(const DeviceListRow& row, Role reader) {
+    if (DeviceIdView::seesWhole(reader)) return recordJson(rowFields(), row);
+    DeviceListRow shown = row;
+    DeviceIdView::apply(reader, shown.device);
+    return recordJson(rowFields(), shown);
 }
 
-void DeviceJson::appendRow(QByteArray& out, const DeviceListRow& row) {
-    appendRecordText(out, rowFields(), row);
+void DeviceJson::appendRow(QByteArray& out, const DeviceListRow& row, Role reader) {
+    if (DeviceIdView::seesWhole(reader)) return appendRecordText(out, rowFields(), row);
+    DeviceListRow shown = row;
+    DeviceIdView::apply(reader, shown.device);
+    appendRecordText(out, rowFields(), shown);
 }
 
 QJsonObject DeviceJson::schemas() {

@@ -55,7 +55,7 @@ ApiReply listDevices(const ApiRequest& request) {
     body += ",\"items\":[";
     for (int i = 0; i < rows.size(); ++i) {
         if (i > 0) body += ',';
-        DeviceJson::appendRow(body, rows.at(i));
+        DeviceJson::appendRow(body, rows.at(i), request.role);
     }
     body += "]}";
     return ApiReply::json(200, body);
@@ -93,7 +93,7 @@ ApiReply oneDevice(const ApiRequest& request) {
     QJsonArray files;
     for (const CollectedFiles::Entry& entry : CollectedFiles::list(param, devSN))
         files.append(CollectedFileJson::row(devSN, entry));
-    return RouteReplies::ok({{"device", DeviceJson::row(rows.first())},
+    return RouteReplies::ok({{"device", DeviceJson::row(rows.first(), request.role)},
                              {"upgrades", upgrades},
                              {"upgradeCount", attemptCount},
                              {"decision", decided == Tab_UpgradeDecision::Result::Found

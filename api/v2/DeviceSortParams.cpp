@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "api/DeviceIdView.h"
 #include "api/v2/ListParams.h"
 #include "db/DeviceColumns.h"
 
@@ -35,6 +36,12 @@ bool DeviceSortParams::read(const ApiRequest& request, DeviceListQuery::Sort& so
             error = QStringLiteral("sort 须为设备表的列名或 online");
             return false;
         }
+        // The order, and a cursor's sort value, would tell a device ID bit by bit.
+        if (sort.column == DeviceColumns::indexOf(QStringLiteral("devId")) &&
+            !DeviceIdView::seesWhole(request.role)) {
+            error = QStringLiteral("按 devId 排序须为操作员或管理员");
+            return false;
+        }
     }
     const QString order = queryText(request, QStringLiteral("order"));
     if (!order.isEmpty() && order != QLatin1String("asc") && order != QLatin1String("desc")) {
@@ -49,7 +56,9 @@ QJsonArray DeviceSortParams::parameters() {
     return QJsonArray{
         QJsonObject{{"name", "sort"},
                     {"in", "query"},
-                    {"description", "column to sort by, then the table key; id when absent"},
+                    {"description",
+                     "column to sort by, then the table key; id when absent; devId for operators "
+                     "and above"},
                     {"schema", QJsonObject{{"type", "string"},
                                            {"enum", QJsonArray::fromStringList(sortNames())},
                                            {"example", "LicensePlateNumber"}}}},

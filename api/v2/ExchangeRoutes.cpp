@@ -10,6 +10,7 @@
 #include <QTemporaryFile>
 #include <QUuid>
 
+#include "api/DeviceIdView.h"
 #include "api/v2/DeviceFilterParams.h"
 #include "api/v2/DeviceSortParams.h"
 #include "api/v2/ListParams.h"
@@ -42,8 +43,22 @@ QString exchangeDir() {
     return param.ExcelDir;
 }
 
+ImportLimits importLimits() {
+    struLocalParam param;
+    LocalParaMgt::instance()->readLocalParam(param);
+    return ImportLimits::of(param);
+}
+
+// A row of the file as the reader may see it.
+QList<QVariant> fileRow(const DeviceListRow& row, Role reader) {
+    struDeviceInfo device = row.device;
+    DeviceIdView::apply(reader, device);
+    return DeviceExchangeFile::row(device);
+}
+
 // Rows go to the file as they are read, so a large list never sits in memory twice.
-bool writeCsv(const QString& path, const DeviceFilter& filter, const DeviceListQuery::Sort& sort) {
+bool writeCsv(const QString& path, const DeviceFilter& filter, const DeviceListQuery::Sort& sort,
+              Role reader) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
     QList<QVariant> header;
@@ -51,21 +66,21 @@ bool writeCsv(const QString& path, const DeviceFilter& filter, const DeviceListQ
     bool written = file.write(CsvOpt::EncodeCsvLine(header)) > 0;
     const bool read =
         written && DeviceListQuery::forEach(filter, sort, [&](const DeviceListRow& row) {
-            written = file.write(CsvOpt::EncodeCsvLine(DeviceExchangeFile::row(row.device))) > 0;
+            written = file.write(CsvOpt::EncodeCsvLine(fileRow(row, reader))) > 0;
             return written;
         });
     return read && written && file.flush();
 }
 
 bool writeWorkbook(const QString& path, const DeviceFilter& filter,
-                   const DeviceListQuery::Sort& sort) {
+                   const DeviceListQuery::Sort& sort, Role reader) {
     QList<QList<QVariant>> table;
     QList<QVariant> header;
     for (const QString& title : DeviceExchangeFile::titles()) header << title;
     table << header;
     return DeviceListQuery::forEach(filter, sort,
-                                    [&table](const DeviceListRow& row) {
-                                        table << DeviceExchangeFile::row(row.device);
+                                    [&table, reader](const DeviceListRow& row) {
+                                        table << fileRow(row, reader);
                                         return true;
                                     }) &&
            DeviceExchangeFile::writeWorkbook(path, table);
@@ -85,7 +100,8 @@ ApiReply exportDevices(const ApiRequest& request) {
     const QString suffix = xlsx ? QStringLiteral("xlsx") : QStringLiteral("csv");
     const QString path = exchangeDir() + QStringLiteral("/export-") +
                          QUuid::createUuid().toString(QUuid::Id128) + QLatin1Char('.') + suffix;
-    if (!(xlsx ? writeWorkbook(path, filter, sort) : writeCsv(path, filter, sort))) {
+    if (!(xlsx ? writeWorkbook(path, filter, sort, request.role)
+               : writeCsv(path, filter, sort, request.role))) {
         QFile::remove(path);
         return ApiReply::error(500, QStringLiteral("internal"), QStringLiteral("导出失败"));
     }
@@ -116,11 +132,23 @@ bool readPlan(const ApiRequest& request, DeviceImportPlan& plan, bool& versions,
         failure = RouteReplies::badRequest(QStringLiteral("请求体须为 CSV 或 xlsx 文件"));
         return false;
     }
+    const ImportLimits limits = importLimits();
+    if (request.body.size() > limits.csv.maxBytes) {
+        failure = ApiReply::error(413, QStringLiteral("too_large"),
+                                  QStringLiteral("文件超过 ImportMaxBytes"));
+        return false;
+    }
     QTemporaryFile file(exchangeDir() + QStringLiteral("/import-XXXXXX.") + suffixOf(request.body));
-    QList<QList<QVariant>> table;
-    if (!file.open() || file.write(request.body) != request.body.size() || !file.flush() ||
-        !DeviceExchangeFile::readTable(file.fileName(), table) || !plan.read(table)) {
-        failure = RouteReplies::badRequest(QStringLiteral("文件无法读取或表头不符"));
+    bool read = false;
+    // A workbook is inflated and parsed: other requests go on meanwhile.
+    request.withoutLock([&] {
+        QList<QList<QVariant>> table;
+        read = file.open() && file.write(request.body) == request.body.size() && file.flush() &&
+               DeviceExchangeFile::readTable(file.fileName(), table, limits) && plan.read(table);
+    });
+    if (!read) {
+        failure = RouteReplies::badRequest(QStringLiteral(
+            "文件无法读取、表头不符或超过导入上限（ImportMaxRows、ImportMaxCells）"));
         return false;
     }
 
@@ -270,7 +298,11 @@ QJsonObject importDoc(bool apply) {
          QJsonObject{
              {"200", OperationDoc::json(
                          apply ? "Written, in one transaction" : "What the import would do", body)},
-             {"400", OperationDoc::error("No file, an unreadable one or a wrong header")},
+             {"400", OperationDoc::error("No file, an unreadable one, a wrong header, or more "
+                                         "rows or cells than ImportMaxRows and ImportMaxCells "
+                                         "allow (a workbook is refused as soon as it passes "
+                                         "them)")},
+             {"413", OperationDoc::error("The file is larger than ImportMaxBytes")},
              {"500", OperationDoc::error("The database failed")}}}};
 }
 }  // namespace

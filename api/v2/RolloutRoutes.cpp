@@ -139,7 +139,7 @@ ApiReply terminalsInState(const ApiRequest& request) {
         bool more = false;
         if (!DeviceListQuery::page(page, bySerial, all, rows, more))
             return RouteReplies::databaseFailed();
-        for (const DeviceListRow& row : rows) items.append(DeviceJson::row(row));
+        for (const DeviceListRow& row : rows) items.append(DeviceJson::row(row, request.role));
     }
     return RouteReplies::ok({{"state", rolloutStateName(wanted)},
                              {"total", total},

@@ -8,14 +8,18 @@ served meanwhile. Scenarios:
   unfinished    CLIENTS uploads announce 64 MiB - 1 bytes, send all but one byte and stall
   descriptors   a service with NOFILE descriptors; CLIENTS silent connections flood it
   big-file      CLIENTS clients fetch a sparse package of SIZE GiB and read it slowly
+  workbook-bomb CLIENTS clients post a workbook whose sheet inflates to 100 MB (from some 400 KiB)
+                to the import preview, again and again
 Traffic goes to 127.0.0.1 only; every scenario ends by itself after its SECONDS.
 """
 import argparse
+import io
 import os
 import socket
 import sys
 import threading
 import time
+import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from wfservice import Service  # noqa: E402
@@ -226,8 +230,51 @@ def big_file(service, args):
                                         args.seconds)
 
 
+def workbook_bomb_bytes():
+    ns = ' xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"'
+    r = ' xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"'
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("xl/workbook.xml", '<workbook%s%s><sheets><sheet name="S" r:id="rId1"/>'
+                   "</sheets></workbook>" % (ns, r))
+        z.writestr("xl/_rels/workbook.xml.rels", '<Relationships><Relationship Id="rId1" '
+                   'Target="worksheets/sheet1.xml"/></Relationships>')
+        z.writestr("xl/worksheets/sheet1.xml", "<worksheet%s><sheetData>%s</sheetData>"
+                   "</worksheet>" % (ns, ("<row>" + "<c><v>1</v></c>" * 16 + "</row>") * 400000))
+    return out.getvalue()
+
+
+def workbook_bomb(service, args):
+    body = workbook_bomb_bytes()
+    head = ("POST /KORVA/v2/devices/import/preview HTTP/1.1\r\nHost: x\r\n"
+            "Content-Length: %d\r\n\r\n" % len(body)).encode()
+    deadline = time.monotonic() + args.seconds
+    statuses = {}
+    lock = threading.Lock()
+
+    def client():
+        while time.monotonic() < deadline:
+            status = "no answer"
+            try:
+                with socket.create_connection(("127.0.0.1", service.http), timeout=60) as s:
+                    s.sendall(head + body)
+                    status = s.recv(64).split(b" ")[1].decode()
+            except (OSError, IndexError):
+                pass
+            with lock:
+                statuses[status] = statuses.get(status, 0) + 1
+
+    threads = [threading.Thread(target=client, daemon=True) for _ in range(args.clients)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return "%d KiB posted; answers %s" % (len(body) // 1024, ", ".join(
+        "%s x%d" % item for item in sorted(statuses.items())))
+
+
 SCENARIOS = {"slow-header": slow_header, "unfinished": unfinished, "descriptors": descriptors,
-             "big-file": big_file}
+             "big-file": big_file, "workbook-bomb": workbook_bomb}
 
 
 def main():

@@ -111,7 +111,7 @@ TEST_F(TabDeviceInfoTest, SaveInsertsNewSerialNumberWithoutCompletionTime) {
     struDeviceInfo read;
     ASSERT_EQ(table.getDeviceBySN(read, QStringLiteral("SN1")), Tab_DeviceInfo::RowState::Found);
     EXPECT_EQ(read.UpgradeCompletionTime, 0);  // the column default, not the record's value
-    EXPECT_FALSE(read.IdentityPinned);         // the terminal's first report pins it
+    EXPECT_TRUE(read.IdentityPinned);          // the device ID given, at once
     EXPECT_EQ(read.AppVersion, device.AppVersion);
 }
 

@@ -27,6 +27,21 @@ Login logIn(quint16 port, const QString& name, const QString& password, HttpResp
     return login;
 }
 
+Login makeAccount(quint16 port, const Login& admin, const QString& name, const QString& role) {
+    const QByteArray created =
+        QJsonDocument(QJsonObject{{"name", name}, {"role", role}, {"password", "handed-over"}})
+            .toJson();
+    if (httpRequest(port, "POST", "/KORVA/v2/accounts", admin.headers(), created).status != 201)
+        return Login();
+    const Login login = logIn(port, name, "handed-over");
+    const QByteArray change = QJsonDocument(QJsonObject{{"currentPassword", "handed-over"},
+                                                        {"newPassword", name + "-secret"}})
+                                  .toJson();
+    if (httpRequest(port, "POST", "/KORVA/v2/auth/password", login.headers(), change).status != 200)
+        return Login();
+    return login;
+}
+
 Login takeOverAdmin(ServiceProcess& service, const QString& newPassword) {
     QFile file(service.path("initial-admin-password"));
     if (!file.open(QIODevice::ReadOnly)) return Login();

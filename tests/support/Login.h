@@ -23,6 +23,10 @@ struct Login {
 Login logIn(quint16 port, const QString& name, const QString& password,
             HttpResponse* reply = nullptr);
 
+// An account of that role made by the admin and taken over by its owner (the forced first
+// change, to "<name>-secret"); its session, invalid when any step fails.
+Login makeAccount(quint16 port, const Login& admin, const QString& name, const QString& role);
+
 // The first start with logins on: logs in as admin with the password from the file beside the
 // service and sets newPassword, as the forced change demands. Invalid when any step fails.
 Login takeOverAdmin(ServiceProcess& service, const QString& newPassword);
