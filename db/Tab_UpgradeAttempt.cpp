@@ -55,22 +55,6 @@ bool Tab_UpgradeAttempt::start(const struUpgradeAttempt& attempt) {
     if (!connection.checkUsable()) return false;
     QSqlDatabase& db = connection.database();
     bool ok = db.transaction();
-    // The same package offered again before the open attempt ended continues that attempt: a
-    // terminal that reports again and again would otherwise add a row each time.
-    QSqlQuery again(db);
-    again.prepare(QStringLiteral(
-        "update Tab_UpgradeAttempt set url=? where devSN=? and isCurrent<>0 and completedAt=0 "
-        "and packageId=? and coalesce(packageName,'')=?"));
-    again.bindValue(0, attempt.url);
-    again.bindValue(1, attempt.devSN);
-    again.bindValue(2, attempt.packageId);
-    // A null text binds as NULL, which equals nothing.
-    again.bindValue(3, attempt.packageName.isNull() ? QStringLiteral("") : attempt.packageName);
-    ok = ok && again.exec();
-    if (ok && again.numRowsAffected() > 0) {
-        if (db.commit()) return true;
-        ok = false;
-    }
     if (ok) {
         QSqlQuery older(db);
         older.prepare(QStringLiteral(

@@ -23,8 +23,7 @@ class Tab_UpgradeAttempt {
     };
 
     // Records a new attempt as the terminal's current one; an earlier attempt still open
-    // becomes superseded. An open current attempt of the same package is continued instead,
-    // taking the new url. One transaction.
+    // becomes superseded. One transaction.
     static bool start(const struUpgradeAttempt& attempt);
     // A progress report of the terminal's current open attempt; 100 completes it. False when the
     // statement failed; a terminal without an open attempt changes nothing.

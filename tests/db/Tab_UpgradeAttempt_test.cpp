@@ -1,5 +1,4 @@
-// Upgrade attempts through their events: started, offered again, progressing, completed,
-// superseded, and the
+// Upgrade attempts through their events: started, progressing, completed, superseded, and the
 // stall read at a given time, one sequence per row.
 #include "db/Tab_UpgradeAttempt.h"
 
@@ -40,7 +39,7 @@ class TabUpgradeAttemptTest : public DbTableTest {
 struct Event {
     char kind;  // 's' start, 'p' progress
     qint32 at;
-    int percent;  // of a progress; the package of a start
+    int percent;
 };
 }  // namespace
 
@@ -59,16 +58,12 @@ TEST_F(TabUpgradeAttemptTest, EventsGiveTheirStates) {
          {{'s', 100, 0}, {'p', 200, 100}, {'p', 300, 40}},
          9999,
          {"completed:100"}},
-        {"another package supersedes an open one",
-         {{'s', 100, 1}, {'p', 150, 30}, {'s', 200, 2}, {'p', 210, 60}},
+        {"a new start supersedes an open one",
+         {{'s', 100, 0}, {'p', 150, 30}, {'s', 200, 0}, {'p', 210, 60}},
          50,
          {"running:60", "superseded:30"}},
-        {"the same package offered again continues the open one",
-         {{'s', 100, 1}, {'s', 110, 1}, {'p', 150, 30}, {'s', 200, 1}, {'s', 300, 1}},
-         120,
-         {"running:30"}},
         {"a finished one stays finished",
-         {{'s', 100, 1}, {'p', 150, 100}, {'s', 200, 1}},
+         {{'s', 100, 0}, {'p', 150, 100}, {'s', 200, 0}},
          50,
          {"running:0", "completed:100"}},
         {"progress without an attempt", {{'p', 100, 50}}, 50, {}},
@@ -78,7 +73,7 @@ TEST_F(TabUpgradeAttemptTest, EventsGiveTheirStates) {
         const QString sn = QStringLiteral("SN%1").arg(++n);
         for (const Event& e : c.events) {
             if (e.kind == 's')
-                start(sn, e.at, e.percent == 0 ? 1 : e.percent);
+                start(sn, e.at);
             else
                 ASSERT_TRUE(Tab_UpgradeAttempt::progress(sn, e.percent, e.at));
         }
