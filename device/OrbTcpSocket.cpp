@@ -163,7 +163,8 @@ void OrbTcpSocket::notePacket(const QByteArray& packet) {
 }
 
 void OrbTcpSocket::sentData(QByteArray packet, qintptr socketId) {
-    if (socketId != m_socketId || m_overflowed) return;
+    // Nothing to write to once the terminal is gone (its last packets are still being handled).
+    if (socketId != m_socketId || m_overflowed || m_peerGone) return;
     qCDebug(lcPackets).noquote() << "write data:" << packetSummary(packet);
     write(packet);
     if (bytesToWrite() <= m_maxPendingWriteBytes) return;
