@@ -14,7 +14,7 @@ enum class DecisionReason {
     RolloutPaused,
     RolloutCancelled,
     RolloutUnavailable,
-    IdentityConflict,
+    IdentityConflict,  // in older rows only: an impostor's report leaves the decision alone
 };
 constexpr int kDecisionReasonCount = 11;
 

@@ -83,7 +83,8 @@ void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, co
                 ++it;
         }
         Connection& connection = m_connections[socketId];
-        if (connection.devSN != devSN) connection = Connection{devSN, presence.lastReport, false};
+        if (connection.devSN != devSN)
+            connection = Connection{devSN, presence.lastReport, false, 0, QString()};
         presence.connectedSince = connection.connectedSince;
         completedHere = connection.completedHere;
     }
@@ -148,6 +149,16 @@ void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
         !Tab_Package().getPackageByType(device.devType, package)) {
         fail("DeviceActivity::upgradeStarted", devSN);
         return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto connection = m_connections.find(socketId);
+        if (connection == m_connections.end()) return;
+        if (connection->offeredPackageId == package.id &&
+            connection->offeredPackageName == package.packageName)
+            return;
+        connection->offeredPackageId = package.id;
+        connection->offeredPackageName = package.packageName;
     }
     UpgradeMetrics::instance().started(devSN, package.id, package.packageName);
     struUpgradeAttempt attempt;

@@ -35,7 +35,8 @@ class DeviceActivity {
     // The upgrade decision of a report; package is the type's, when hasPackage.
     void decided(const struDeviceInfo& report, bool hasPackage, const struPackageInfo& package,
                  const UpgradeDecision& decision);
-    // The connection's terminal was handed the package download url.
+    // The connection's terminal was handed the package download url. Handed the same package
+    // again on the same connection, it goes on with the attempt it has.
     void upgradeStarted(qintptr socketId, const QString& url);
     // A progress report; 100 completes the attempt.
     void progressed(qintptr socketId, int percent);
@@ -47,6 +48,10 @@ class DeviceActivity {
         qint32 connectedSince = 0;
         // Reported 100 here: a report on the same connection comes before the install.
         bool completedHere = false;
+        // The package last handed out here: offered again on this connection, it is the same
+        // attempt, not a new row per report.
+        qint32 offeredPackageId = 0;
+        QString offeredPackageName;
     };
     void judgeOutcome(const struDeviceInfo& report);
     // The connection's terminal; empty when it has not reported.

@@ -246,14 +246,20 @@ void OrbTcpServer::readDataSlot(qintptr socketId, QString address, quint16 port,
                                 QByteArray packet) {
     Q_UNUSED(address);
     Q_UNUSED(port);
-    if (!m_isPaused) deliver(socketId, packet);
     // Sockets are released only from this thread: the one found is alive while posting.
     OrbTcpSocket* socket = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mapMutex);
         socket = m_bySocketId.value(socketId, nullptr);
     }
-    if (socket && socket->packetHandled())
+    // A packet of a connection closed meanwhile (or of an earlier one under the same ID) is
+    // dropped: a closed flood would otherwise hold the other terminals up long after.
+    if (!socket || (sender() && sender() != socket) || socket->closedForOutput()) {
+        TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Closed);
+        return;
+    }
+    if (!m_isPaused) deliver(socketId, packet);
+    if (socket->packetHandled())
         QMetaObject::invokeMethod(socket, "thisReadData", Qt::QueuedConnection);
 }
 

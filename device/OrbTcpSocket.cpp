@@ -7,11 +7,18 @@
 
 #include <QDebug>
 #include <QHostAddress>
+#include <QLoggingCategory>
 #include <QThread>
 
 #include "codec/PacketCheck.h"
 #include "codec/PacketSummary.h"
 #include "codec/ProxyHeader.h"
+
+namespace {
+// One line per packet each way: off unless QT_LOGGING_RULES="wayfarer.packets.debug=true", so
+// a terminal that floods the link does not flood the console too.
+Q_LOGGING_CATEGORY(lcPackets, "wayfarer.packets", QtInfoMsg)
+}  // namespace
 
 qint64 OrbTcpSocket::nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -47,9 +54,10 @@ OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, QObject* parent, qint64 max
     connect(this, &QAbstractSocket::disconnected, this, [this]() {
         qDebug() << "OrbTcpSocket::OrbTcpSocket lambda sockDisConnect thread is:"
                  << QThread::currentThreadId();
-        // What the terminal sent before it left still goes to the handler, ahead of the report.
-        cut(false);
-        reportDisconnect();
+        // What the terminal sent before it left still goes to the handler, ahead of the report
+        // and at the pace of the packets in flight; nothing of a connection closed for its output.
+        m_peerGone = true;
+        cut();
     });
     qDebug() << "OrbTcpSocket::OrbTcpSocket thread is " << socketDescriptor << m_peerAddress
              << m_peerPort << QThread::currentThreadId();
@@ -82,28 +90,40 @@ bool OrbTcpSocket::packetHandled() {
 }
 
 void OrbTcpSocket::thisReadData() {
-    cut(true);
+    cut();
 }
 
-void OrbTcpSocket::cut(bool bounded) {
-    if (bounded && !mayCut()) return;
-    if (m_awaitingProxyHeader) {
-        if (!takeProxyHeader()) return;
-    } else {
-        m_framer.append(readAll());
-    }
+void OrbTcpSocket::cut() {
+    // Closed for its output, nothing more of it is handed on (nor handled: see the server).
+    if (!m_overflowed && !cutReceived()) return;
+    if (!m_peerGone || m_goneReported) return;
+    m_goneReported = true;
+    m_framer.clear();
+    reportDisconnect();
+}
+
+bool OrbTcpSocket::cutReceived() {
+    if (!mayCut()) return false;
+    if (m_awaitingProxyHeader && !takeProxyHeader()) return true;
     for (;;) {
-        if (bounded && !mayCut()) return;  // the rest waits in the framer
-        const int length = m_framer.pendingPacketLength();
+        if (!mayCut()) return false;  // the rest waits in the framer, Qt's buffer and the kernel
+        int length = m_framer.pendingPacketLength();
+        if (length == 0) {
+            // Read on only for a packet not yet whole, so the framer holds at most Qt's buffer.
+            const QByteArray more = readAll();
+            if (more.isEmpty()) return true;
+            m_framer.append(more);
+            length = m_framer.pendingPacketLength();
+            if (length == 0) continue;
+        }
         if (length < 0) {
             // No way to find the next packet boundary: drop the stream and the connection.
             m_framer.clear();
             close();
-            return;
+            return true;
         }
-        if (length == 0) return;
         const QByteArray packet = m_framer.take(length);
-        qDebug().noquote() << "read Data:" << packetSummary(packet);
+        qCDebug(lcPackets).noquote() << "read Data:" << packetSummary(packet);
         notePacket(packet);
         ++m_inFlight;
         emit readData(m_socketId, m_peerAddress, m_peerPort, packet);
@@ -143,13 +163,14 @@ void OrbTcpSocket::notePacket(const QByteArray& packet) {
 }
 
 void OrbTcpSocket::sentData(QByteArray packet, qintptr socketId) {
-    if (socketId != m_socketId || m_overflowed) return;
-    qDebug() << "OrbTcpSocket::sentData" << QThread::currentThreadId();
-    qDebug().noquote() << "write data:" << packetSummary(packet);
+    // Nothing to write to once the terminal is gone (its last packets are still being handled).
+    if (socketId != m_socketId || m_overflowed || m_peerGone) return;
+    qCDebug(lcPackets).noquote() << "write data:" << packetSummary(packet);
     write(packet);
     if (bytesToWrite() <= m_maxPendingWriteBytes) return;
     // A terminal that does not read its answers would otherwise grow the service without end.
     m_overflowed = true;
+    m_closedForOutput = true;
     qDebug().noquote() << "OrbTcpSocket::sentData output limit: more than" << m_maxPendingWriteBytes
                        << "bytes unread by" << m_clientAddress << m_clientPort
                        << "; closing the connection";

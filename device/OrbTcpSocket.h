@@ -38,6 +38,8 @@ class OrbTcpSocket : public QTcpSocket {
     bool identified() const { return m_identified.load(); }
     // The PROXY header is still expected (any thread).
     bool awaitingProxyHeader() const { return m_awaitingProxyHeader.load(); }
+    // Closed for answers left unread: its packets still waiting are not to be handled.
+    bool closedForOutput() const { return m_closedForOutput.load(); }
 
     // Tells the server that this connection is to be cleaned up (disconnect or idle drop).
     void reportDisconnect();
@@ -73,8 +75,12 @@ class OrbTcpSocket : public QTcpSocket {
     // False once maxPacketsInFlight packets wait for the server: reading stops, Qt's buffer and
     // then the kernel's fill, and TCP slows the terminal down to the pace of the service.
     bool mayCut();
-    // Cuts and hands on the whole packets received; bounded: only while mayCut() allows.
-    void cut(bool bounded);
+    // Hands on what was received (cutReceived) and, once a terminal that left has nothing more
+    // to hand on, reports its disconnect.
+    void cut();
+    // Cuts and hands on the whole packets received while mayCut() allows, reading from the
+    // socket only when no whole packet waits in the framer. False when it stopped at the cap.
+    bool cutReceived();
     // Reads the PROXY header; true once it is complete and what follows is in the framer.
     bool takeProxyHeader();
 
@@ -88,6 +94,9 @@ class OrbTcpSocket : public QTcpSocket {
     std::atomic<int> m_inFlight{0};
     std::atomic<bool> m_readPaused{false};
     bool m_overflowed = false;
+    bool m_peerGone = false;  // disconnected; reported once what it sent has been handed on
+    bool m_goneReported = false;
+    std::atomic<bool> m_closedForOutput{false};  // m_overflowed, for the server's thread
     // The accepted descriptor, kept open while Qt works on a duplicate: Qt closes its own at a
     // disconnect, in this thread, and the kernel would hand the same number to the next
     // terminal before the server has retired this one, mixing up the two connections.

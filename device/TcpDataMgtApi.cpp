@@ -37,6 +37,14 @@ std::string hex(const QByteArray& bytes) {
     return bytes.toHex().toStdString();
 }
 
+// A packet's bytes in hex cost more log than the packet: at the debug level only (off by
+// default), and not even made into text below it, so a flood does not turn into a log flood.
+void logBytes(const char* op, const char* what, const QByteArray& bytes) {
+    const auto log = logger();
+    if (log->should_log(spdlog::level::debug))
+        log->debug("{}, {}:{} {}", op, what, hex(bytes), bytes.size());
+}
+
 QString devIdText(const SocketPacket& packet) {
     return QString::fromUtf8(SocketPacketHandler::FieldBytes(packet.devId, 32));
 }
@@ -87,11 +95,25 @@ TcpDataMgtApi::TcpDataMgtApi(const struLocalParam& param,
       m_packetHandler(std::make_unique<SocketPacketHandler>()),
       m_deviceTable(std::move(deviceTable)),
       m_packageTable(std::make_unique<Tab_Package>()),
-      m_param(param) {
+      m_param(param),
+      m_unrequestedFiles(QStringLiteral("TcpDataMgtApi::readDataSlot, %1 device file chunks not "
+                                        "requested on their connection, dropped (%2 s window)"),
+                         kLogWindowMs),
+      m_burstTimer(new QTimer(this)) {
     registerDeviceLinkMetaTypes();
+    m_burstTimer->setSingleShot(true);
+    connect(m_burstTimer, &QTimer::timeout, this,
+            [this] { m_unrequestedFiles.flush(QDateTime::currentMSecsSinceEpoch(), true); });
 }
 
-TcpDataMgtApi::~TcpDataMgtApi() = default;
+TcpDataMgtApi::~TcpDataMgtApi() {
+    m_unrequestedFiles.flush(0, true);
+}
+
+void TcpDataMgtApi::noteBurst(BurstLog& log) {
+    log.add(QDateTime::currentMSecsSinceEpoch());
+    if (!m_burstTimer->isActive()) m_burstTimer->start(kLogWindowMs);
+}
 
 int TcpDataMgtApi::CompareVersion(const QString& packageVersion,
                                   const QString& deviceVersion) const {
@@ -144,7 +166,7 @@ void TcpDataMgtApi::readDataSlot(qintptr socketId, QByteArray data) {
 }
 
 void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& packet) {
-    logger()->info("{}, device Report(0x0001):{}", "TcpDataMgtApi::readDataSlot", hex(packet.data));
+    logBytes("TcpDataMgtApi::readDataSlot", "device Report(0x0001)", packet.data);
     struDeviceInfo report;
     const int parsed = packet.cmd == kCmdReportEx
                            ? m_packetHandler->ParseDeviceReportEx(packet.data, report)
@@ -191,16 +213,16 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     } else {
         const bool pinned = device.IdentityPinned && !device.devId.isEmpty();
         if (pinned && device.devId != devId) {
-            logger()->warn(
-                "{}, serial number {} is pinned to device ID {}; refused device ID {} from {}",
-                "TcpDataMgtApi::readDataSlot", report.devSN.toStdString(),
-                device.devId.toStdString(), devId.toStdString(), peerOf(socketId).toStdString());
+            // One line per connection: its later reports are refused the same way.
+            if (!link.impostor)
+                logger()->warn(
+                    "{}, serial number {} is pinned to device ID {}; refused device ID {} from {}",
+                    "TcpDataMgtApi::readDataSlot", report.devSN.toStdString(),
+                    device.devId.toStdString(), devId.toStdString(),
+                    peerOf(socketId).toStdString());
             link.impostor = true;
+            // Counted and logged apart: the terminal's own last decision is not the impostor's.
             TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
-            UpgradeDecision refused;
-            refused.reason = DecisionReason::IdentityConflict;
-            refused.detail = QStringLiteral("device ID %1 from %2").arg(devId, peerOf(socketId));
-            DeviceActivity::instance()->decided(report, false, struPackageInfo(), refused);
             GetUpgradeFlag(socketId, packet, 0, QString());
             return;
         }
@@ -320,8 +342,9 @@ void TcpDataMgtApi::BindUrlFile(const QString& packagePath, qintptr socketId,
     const QString filePath = QDir::fromNativeSeparators(packagePath);
     // Without a binder every instance's download port finds the file in the package table.
     if (m_urlBinder) m_urlBinder(url, filePath);
-    logger()->info("{}, Bind url and file path, url:{}, file path:{}", "TcpDataMgtApi::BindUrlFile",
-                   url.toStdString(), filePath.toStdString());
+    if (logger()->should_log(spdlog::level::debug))
+        logger()->debug("{}, Bind url and file path, url:{}, file path:{}",
+                        "TcpDataMgtApi::BindUrlFile", url.toStdString(), filePath.toStdString());
     GetUpgradeFlag(socketId, header, 1, url);
     SendProgressPoll(socketId, header);
     DeviceActivity::instance()->upgradeStarted(socketId, url);
@@ -334,14 +357,12 @@ void TcpDataMgtApi::GetUpgradeFlag(qintptr socketId, const SocketPacket& header,
     flagData.url = url;
     QByteArray body;
     m_packetHandler->PackUpgradeFlag(flagData, body);
-    logger()->info("{}, GetUpgradeFlag:outData {} {}", "TcpDataMgtApi::GetUpgradeFlag", hex(body),
-                   body.size());
+    logBytes("TcpDataMgtApi::GetUpgradeFlag", "GetUpgradeFlag:outData", body);
     const SocketPacket answer =
         SocketPacketHandler::AnswerHeader(header, kCmdReport, static_cast<quint16>(body.size()));
     QByteArray packet;
     if (m_packetHandler->DataPack(answer, body, packet) != 0) return;
-    logger()->info("{}, GetAllPackage:allData {} {}", "TcpDataMgtApi::GetUpgradeFlag", hex(packet),
-                   packet.size());
+    logBytes("TcpDataMgtApi::GetUpgradeFlag", "GetAllPackage:allData", packet);
     TerminalMetrics::instance().answered(kCmdReport, flag != 0);
     emit sendSocketData(packet, socketId);
 }
@@ -415,8 +436,7 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
     int progress = 0;
     if (m_packetHandler->ParseUpgradeProgress(packet.data, progress) != 0)
         return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::BadBody);
-    logger()->info("{}, Upgrade Progress results(0x0002):{}", "TcpDataMgtApi::readDataSlot",
-                   hex(packet.data));
+    logBytes("TcpDataMgtApi::readDataSlot", "Upgrade Progress results(0x0002)", packet.data);
     if (refused(socketId))
         return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
     DeviceActivity::instance()->progressed(socketId, progress);
@@ -447,6 +467,9 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
         }
     }
     // The pause paces a terminal that reports rapidly, without holding up the others.
+    // Each poll answers one report: a terminal that sends reports faster than it takes polls
+    // would otherwise queue timers without end.
+    if (m_pollTimers.count(socketId) >= kMaxPendingPolls) return;
     auto* timer = new QTimer(this);
     timer->setSingleShot(true);
     const SocketPacket header = packet;
@@ -462,15 +485,18 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
 void TcpDataMgtApi::handleCmdResult(qintptr socketId, const SocketPacket& packet) {
     CmdResultData result;
     m_packetHandler->ParseCmdResult(packet.data, result);
-    logger()->info("{}, cmd exec result(0x0003):{}", "TcpDataMgtApi::readDataSlot",
-                   result.text.toStdString());
-    logger()->info("{}, telnet Parameter configuration results(0x0003):{}",
-                   "TcpDataMgtApi::readDataSlot", hex(packet.data));
+    logBytes("TcpDataMgtApi::readDataSlot", "telnet Parameter configuration results(0x0003)",
+             packet.data);
+    auto link = m_links.find(socketId);
+    const bool awaited = link != m_links.end() && !link->sentCommand.isEmpty();
+    // Only the result of a command sent here is worth a line: results nobody asked for are not.
+    if (awaited)
+        logger()->info("{}, cmd exec result(0x0003):{}", "TcpDataMgtApi::readDataSlot",
+                       result.text.toStdString());
     if (result.resultCode != 0) return;  // stays pending: sent again at the next report
     if (refused(socketId))
         return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
-    auto link = m_links.find(socketId);
-    if (link == m_links.end() || link->sentCommand.isEmpty()) return;
+    if (!awaited) return;
     const QString sent = link->sentCommand;
     link->sentCommand.clear();
 
@@ -486,8 +512,8 @@ void TcpDataMgtApi::handleCmdResult(qintptr socketId, const SocketPacket& packet
 }
 
 void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packet) {
-    logger()->info("{}, Get Device File results(0x0004):{}", "TcpDataMgtApi::readDataSlot",
-                   hex(packet.data.left(64)));
+    logBytes("TcpDataMgtApi::readDataSlot", "Get Device File results(0x0004)",
+             packet.data.left(64));
     DeviceFileData chunk;
     if (m_packetHandler->ParseDeviceFile(packet.data, chunk) != 0)
         return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::BadBody);
@@ -499,8 +525,7 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
         link != m_links.end() && !link->impostor && link->transfers.contains(chunk.type);
     if (!requested) {
         TerminalMetrics::instance().refused(TerminalMetrics::Refusal::UnrequestedFile);
-        logger()->info("{}, device file not requested on this connection, dropped: type {} {}",
-                       "TcpDataMgtApi::readDataSlot", chunk.type, chunk.fileName.toStdString());
+        noteBurst(m_unrequestedFiles);
         return;
     }
     DeviceFileTransfer& transfer = link->transfers[chunk.type];

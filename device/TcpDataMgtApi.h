@@ -14,6 +14,7 @@
 
 #include "codec/SocketPacketHandler.h"
 #include "core/struLocalParam.h"
+#include "device/BurstLog.h"
 #include "device/DevFilePaths.h"
 #include "device/TerminalLink.h"
 #include "model/struDeviceInfo.h"
@@ -33,6 +34,9 @@ class TcpDataMgtApi : public QObject {
     using UrlBinder = std::function<void(const QString& url, const QString& filePath)>;
 
     static constexpr int kProgressPollDelayMs = 50;
+    // Polls waiting for their pause, per connection; a progress report beyond gets none.
+    static constexpr int kMaxPendingPolls = 4;
+    static constexpr int kLogWindowMs = 5000;
 
     static TcpDataMgtApi* instance();
 
@@ -98,6 +102,8 @@ class TcpDataMgtApi : public QObject {
     // A connection whose packets beyond its report are not accepted.
     bool refused(qintptr socketId) const;
     QString peerOf(qintptr socketId) const;
+    // Counts one event of a kind logged once per window, and has the line written when it ends.
+    void noteBurst(BurstLog& log);
 
     std::unique_ptr<SocketPacketHandler> m_packetHandler;
     std::unique_ptr<Tab_DeviceInfo> m_deviceTable;
@@ -107,6 +113,9 @@ class TcpDataMgtApi : public QObject {
 
     // Progress polls waiting for their pause, per socket ID; main thread only.
     QMultiHash<qintptr, QTimer*> m_pollTimers;
+
+    BurstLog m_unrequestedFiles;
+    QTimer* m_burstTimer = nullptr;  // ends the window of the burst logs
 
     // Per socket ID, what is known of the connection beyond its record; main thread only.
     QHash<qintptr, TerminalLink> m_links;

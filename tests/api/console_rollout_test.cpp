@@ -296,7 +296,6 @@ TEST_F(ConsoleRolloutTest, EveryDecisionReasonIsRecordedAndCounted) {
         {"P2", "T3", kOld, {}, 0, "not_in_open_stage", "属于第2阶段，已开放1个阶段"},
         {"C1", "T4", kOld, {}, 0, "rollout_cancelled", "发布已取消"},
         {"S1", "T5", kOld, {}, 0, "rollout_paused", "held by test"},
-        {"I1", "T1", kOld, "FAKE-ID", 0, "identity_conflict", "device ID FAKE-ID from "},
     };
     std::vector<Reported> connected;  // P2 stays connected: its rollout state is held
     for (const auto& c : cases) {
@@ -309,6 +308,10 @@ TEST_F(ConsoleRolloutTest, EveryDecisionReasonIsRecordedAndCounted) {
             << c.sn << ": " << decided.value("detail").toString().toStdString();
         EXPECT_EQ(decided.value("devType").toString(), c.type) << c.sn;
     }
+    // An impostor of a pinned terminal is refused without rewriting that terminal's decision.
+    EXPECT_EQ(reportOnce(terminal("I1", kOld), "REAL-ID").flag, 1);
+    EXPECT_EQ(reportOnce(terminal("I1", kOld), "FAKE-ID").flag, 0);
+    EXPECT_EQ(decision("I1").value("reason").toString(), "newer_component");
     EXPECT_EQ(decision("X1").value("packageId").toInt(), 0);
     EXPECT_EQ(decision("P2").value("packageId").toInt(), packageId("T3"));
     const QJsonObject planned =
@@ -330,11 +333,8 @@ TEST_F(ConsoleRolloutTest, EveryDecisionReasonIsRecordedAndCounted) {
         get("/KORVA/v2/packages/" + QByteArray::number(packageId("T1")) + "/rollout")
             .value("reasons")
             .toObject();
-    const QJsonObject expected{{"forced", 1},
-                               {"newer_component", 1},
-                               {"not_newer", 1},
-                               {"manual_mode", 1},
-                               {"identity_conflict", 1}};
+    const QJsonObject expected{
+        {"forced", 1}, {"newer_component", 2}, {"not_newer", 1}, {"manual_mode", 1}};
     for (auto it = reasons.begin(); it != reasons.end(); ++it)
         EXPECT_EQ(it.value().toInt(), expected.value(it.key()).toInt()) << it.key().toStdString();
     EXPECT_EQ(reasons.size(), 11);

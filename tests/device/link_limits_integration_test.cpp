@@ -1,12 +1,14 @@
 // The terminal port of the real service under load and abuse, seen from the terminals' side:
 // the open-file limit, slots held by connections that never identify, a terminal that never
-// reads, and bulk uploads against the size of the logs.
+// reads, floods by connections that never read, and bulk uploads against the size of the logs.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -32,9 +34,24 @@ QByteArray report(const QString& sn, quint16 serial = 1) {
 }
 
 // Reports as sn and waits for the answer.
-bool answered(FakeTerminal& terminal, const QString& sn, quint16 serial = 1) {
+bool answered(FakeTerminal& terminal, const QString& sn, quint16 serial = 1,
+              int timeoutMs = 15000) {
     terminal.take();
-    return terminal.write(report(sn, serial)) && terminal.waitForData(kNoUpgradeAnswer);
+    return terminal.write(report(sn, serial)) && terminal.waitForData(kNoUpgradeAnswer, timeoutMs);
+}
+
+// A blocking connection to the terminal port; sends give up after a second.
+int rawConnection(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const timeval sendTimeout{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return fd;
+    ::close(fd);
+    return -1;
 }
 
 int threadCount(const ServiceProcess& service) {
@@ -175,6 +192,62 @@ TEST(LinkOutput, TerminalThatNeverReadsIsClosedAtTheOutputLimit) {
     FakeTerminal other;
     ASSERT_TRUE(other.connectTo(service.tcpPort()));
     EXPECT_TRUE(answered(other, "READER"));
+}
+
+// Two connections that send packets as fast as the service takes them and never read an answer
+// hold no other terminal up, during the flood or right after it, and what is logged about them
+// stays far below what they send: reports, and file chunks nobody asked for.
+TEST(LinkFlood, TerminalsAreAnsweredWhileNonReadersFlood) {
+    const QByteArray chunk = TerminalPackets::frame(
+        0x0004, "FLOOD", 2,
+        TerminalPackets::fileChunkBody(2, "flood.log", 1, 1, 1, 1, QByteArray(1000, 'f')));
+    const struct {
+        const char* name;
+        QByteArray packet;
+    } floods[] = {{"reports", report("FLOOD")}, {"unrequested file chunks", chunk}};
+    constexpr int kFloodMs = 8000;  // long enough for a backlog that takes minutes to clear
+    for (const auto& flood : floods) {
+        SCOPED_TRACE(flood.name);
+        ServiceProcess service;
+        ASSERT_TRUE(service.start());
+        FakeTerminal probe;
+        ASSERT_TRUE(probe.connectTo(service.tcpPort()));
+        ASSERT_TRUE(answered(probe, "PROBE"));
+        const qint64 logsBefore = logBytes(service);
+
+        QByteArray burst;
+        for (int i = 0; i < 64; ++i) burst += flood.packet;
+        std::atomic<bool> stop{false};
+        std::atomic<qint64> sent{0};
+        std::vector<std::thread> flooders;
+        for (int i = 0; i < 2; ++i)
+            flooders.emplace_back([&] {
+                const int fd = rawConnection(service.tcpPort());
+                // Identified first: the flood is not closed as a silent connection.
+                const QByteArray hello = report("FLOOD");
+                if (fd >= 0) ::send(fd, hello.constData(), hello.size(), MSG_NOSIGNAL);
+                while (fd >= 0 && !stop) {
+                    const ssize_t n = ::send(fd, burst.constData(), burst.size(), MSG_NOSIGNAL);
+                    if (n > 0) sent += n;
+                    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+                }
+                if (fd >= 0) ::close(fd);
+            });
+        quint16 serial = 2;
+        QElapsedTimer clock;
+        clock.start();
+        bool served = true;
+        while (served && clock.elapsed() < kFloodMs)
+            served = answered(probe, "PROBE", serial++, 3000);
+        stop = true;
+        for (std::thread& flooder : flooders) flooder.join();
+        EXPECT_TRUE(served) << "unanswered during the flood after " << sent << " bytes";
+        EXPECT_GT(sent, 1024 * 1024);
+        // What the flood left queued is not worked through at the others' expense.
+        EXPECT_TRUE(answered(probe, "PROBE", serial++, 3000));
+        const qint64 logged = logBytes(service) - logsBefore;
+        EXPECT_LT(logged, sent / 20) << "logged " << logged << " for " << sent;
+    }
 }
 
 // A megabyte of file chunks streamed back to back costs less log than it brings: each packet

@@ -242,3 +242,29 @@ TEST_F(UpgradeIntegrationTest, ReportAnsweredAtOnceWhileOthersAreInProgressLoops
 }
 
 }  // namespace
+
+// A terminal that reports again and again while a package is on offer is offered it each time,
+// and the console's history keeps one open attempt for it, not one per report.
+TEST_F(UpgradeIntegrationTest, RepeatedOffersKeepOneOpenAttempt) {
+    ASSERT_TRUE(startService());
+    addPackage(kNew, 1000);
+    FakeTerminal terminal;
+    ASSERT_TRUE(terminal.connectTo(m_service.tcpPort()));
+    TerminalIdentity id;
+    id.devSN = "IT-AGAIN";
+    id.devType = "T1";
+    id.AppVersion = kOld;
+    constexpr int kReports = 200;
+    QByteArray reports;
+    for (int i = 1; i <= kReports; ++i)
+        reports += TerminalPackets::frame(0x0001, "IT-AGAIN", static_cast<quint16>(i),
+                                          TerminalPackets::reportBody(id, false));
+    ASSERT_TRUE(terminal.write(reports));
+    // Each report: the upgrade answer and a progress poll (a header without a body).
+    ASSERT_TRUE(terminal.waitForData(kReports * (42 + 132 + 42)));
+    EXPECT_EQ(m_db->value("select count(*) from Tab_UpgradeAttempt where devSN='IT-AGAIN'").toInt(),
+              1);
+    EXPECT_TRUE(m_db->value("select url from Tab_UpgradeAttempt where devSN='IT-AGAIN'")
+                    .toString()
+                    .endsWith("/KORVA/dlPackage/T1/pkg.bin"));
+}
