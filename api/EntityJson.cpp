@@ -8,6 +8,7 @@
 #include <QUuid>
 
 #include "api/JsonText.h"
+#include "core/LocalTime.h"
 #include "files/FileSuffix.h"
 
 namespace {

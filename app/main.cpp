@@ -12,6 +12,7 @@
 #include "api/auth/AuthService.h"
 #include "api/auth/InitialAdmin.h"
 #include "api/auth/Secrets.h"
+#include "api/v2/StallClock.h"
 #include "app/DatabaseStartup.h"
 #include "core/AppDir.h"
 #include "core/ConsoleControl.h"
@@ -158,7 +159,7 @@ int main(int argc, char* argv[]) {
     else
         qDebug().nospace() << "[start] Tcp Server start failed! " << param.TcpPort;
 
-    RolloutSupervisor rollouts(param.RolloutCheckSeconds, param.UpgradeStallMinutes);
+    RolloutSupervisor rollouts(param.RolloutCheckSeconds, stallMinutes());
     rollouts.setAudit(&AuditLog::recordSystem);
     rollouts.start();
 

@@ -16,6 +16,7 @@
 #include "files/SearchFile.h"
 #include "http/ByteRange.h"
 #include "http/MethodName.h"
+#include "http/RequestTarget.h"
 #include "web/LegacyAudit.h"
 #include "web/LegacyRoutes.h"
 
@@ -28,12 +29,6 @@ const QString kJsonType = QStringLiteral("text/html;charset=UTF-8");
 
 bool has(const QString& url, const char* part) {
     return url.contains(QLatin1String(part), Qt::CaseInsensitive);
-}
-
-// The route as the audit trail names it: the path without its query.
-QString routePath(const QString& url) {
-    const int query = url.indexOf(QLatin1Char('?'));
-    return query < 0 ? url : url.left(query);
 }
 
 // Content type of a static file by the first extension its path contains.
@@ -110,9 +105,7 @@ void WebServer::processStaticRequest(evhttp_request* req, const QString& url) {
         sendIndexPage(req, m_defaultPage, true);
         return;
     }
-    QString path = url;
-    const int query = path.indexOf(QLatin1Char('?'));
-    if (query > 0) path.truncate(query);
+    const QString path = targetPath(url).toString();
     sendStaticFile(req, path, true, staticContentType(path));
 }
 
@@ -321,7 +314,7 @@ void WebServer::processPostRequest(evhttp_request* req) {
     }
     QByteArray body;
     const qint64 length = getRequestBody(req, body);
-    LegacyAudit audit(caller, clientAddress(req), QStringLiteral("POST ") + routePath(url));
+    LegacyAudit audit(caller, clientAddress(req), QStringLiteral("POST ") + targetPath(url));
     bool ok = false;
     if (upload) {
         ok = length > 0 && api->UploadPackageBlock(url, body, length);
@@ -354,7 +347,7 @@ void WebServer::processPutRequest(evhttp_request* req) {
         sendError(req, 500, QStringLiteral("internal error"));
         return;
     }
-    LegacyAudit audit(caller, clientAddress(req), QStringLiteral("PUT ") + routePath(url));
+    LegacyAudit audit(caller, clientAddress(req), QStringLiteral("PUT ") + targetPath(url));
     bool ok = false;
     if (remove) {
         QByteArray body;
