@@ -2,8 +2,6 @@
 
 #include <event2/http.h>
 
-#include <cstdio>
-
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -292,8 +290,7 @@ void WebServer::printRemote(evhttp_request* req, const char* label) {
     QString address;
     quint16 port = 0;
     getClientAddress(req, address, port);
-    std::printf("[%s] remote %s:%u\n", label, address.toLocal8Bit().constData(), port);
-    std::fflush(stdout);
+    qDebug("[%s] remote %s:%u", label, address.toLocal8Bit().constData(), port);
 }
 
 void WebServer::processPostRequest(evhttp_request* req) {
@@ -367,15 +364,13 @@ void WebServer::processPutRequest(evhttp_request* req) {
 
 void WebServer::processDeleteRequest(evhttp_request* req) {
     if (isApiRequest(req)) return processApiRequest(req);
-    std::printf("[processDeleteRequest]\n");
-    std::fflush(stdout);
+    qDebug("[processDeleteRequest]");
     processUnroutedMethod(req, "DELETE");
 }
 
 void WebServer::processUnknownRequest(evhttp_request* req) {
     if (isApiRequest(req)) return processApiRequest(req);
-    std::printf("[ProcessUnkonwRequest]\n");
-    std::fflush(stdout);
+    qDebug("[ProcessUnkonwRequest]");
     processUnroutedMethod(req, "OTHER");
 }
 
