@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "http/RequestTarget.h"
+
 namespace {
 constexpr Qt::CaseSensitivity kAnyCase = Qt::CaseInsensitive;
 constexpr Qt::CaseSensitivity kExact = Qt::CaseSensitive;
