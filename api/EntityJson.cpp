@@ -8,6 +8,7 @@
 #include <QUuid>
 
 #include "api/JsonText.h"
+#include "core/LocalTime.h"
 #include "files/FileSuffix.h"
 
 namespace {
@@ -86,7 +87,7 @@ bool EntityJson::DeviceListToJson(int statusCode, const QString& errorMgs,
         out.append(",\"id\":");
         out.append(QByteArray::number(d.id));
         out.append(",\"lastUpdateTime\":");
-        JsonText::appendString(out, JsonText::localTimeText(d.UpgradeCompletionTime));
+        JsonText::appendString(out, localTimeText(d.UpgradeCompletionTime));
         out.append(",\"phone\":");
         JsonText::appendString(out, d.PhoneNumber);
         out.append(",\"plateNo\":");
@@ -118,7 +119,7 @@ bool EntityJson::PackageListToJson(int statusCode, const QString& errorMgs,
         item.insert(QStringLiteral("GnssVersion"), p.GnssVersion);
         item.insert(QStringLiteral("SmartModule"), p.SmartModule);
         item.insert(QStringLiteral("size"), p.size);
-        item.insert(QStringLiteral("uploadTime"), JsonText::localTimeText(p.uploadTime));
+        item.insert(QStringLiteral("uploadTime"), localTimeText(p.uploadTime));
         item.insert(QStringLiteral("deviceType"), p.deviceType);
         item.insert(QStringLiteral("sha256"), p.sha256);
         list.append(item);

@@ -11,7 +11,4 @@ namespace JsonText {
 // an unpaired surrogate becomes a \uXXXX escape.
 void appendString(QByteArray& out, const QString& text);
 
-// Seconds since the epoch as local "yyyy-MM-dd HH:mm:ss"; "" for 0 or less.
-QString localTimeText(qint64 secsSinceEpoch);
-
 }  // namespace JsonText

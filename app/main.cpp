@@ -12,6 +12,7 @@
 #include "api/auth/AuthService.h"
 #include "api/auth/InitialAdmin.h"
 #include "api/auth/Secrets.h"
+#include "api/v2/StallClock.h"
 #include "app/DatabaseStartup.h"
 #include "core/AppDir.h"
 #include "core/ConsoleControl.h"
@@ -36,13 +37,13 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "Wayfarer: cannot open the log file; the service does not start.\n");
         return 1;
     }
+    routeQtMessages();
 
     const QString dumpDir = QDir::toNativeSeparators(QDir::cleanPath(
         applicationDirectory() + QDir::separator() + QStringLiteral("ExceptionDump")));
     QDir().mkpath(dumpDir);
     if (!installCrashHandler(dumpDir)) {
-        std::fprintf(stderr, "Wayfarer: Wayfarer崩溃捕获模块失败。\n");
-        qDebug() << "【崩溃捕获】申请内存失败";
+        qWarning("Wayfarer: Wayfarer崩溃捕获模块失败。【崩溃捕获】申请内存失败");
     }
 
     QThreadPool::globalInstance()->setMaxThreadCount(100);
@@ -54,8 +55,8 @@ int main(int argc, char* argv[]) {
 
     const OpenFileLimit files = raiseOpenFileLimit();
     if (files.soft > 0 && files.soft < openFilesWanted(param.MaxConnCount))
-        qDebug().nospace() << "[start] open file limit " << files.soft << " is too low for "
-                           << param.MaxConnCount << " terminal connections";
+        qWarning().nospace() << "[start] open file limit " << files.soft << " is too low for "
+                             << param.MaxConnCount << " terminal connections";
 
     // HTTPS, when configured, or nothing: a management port that silently fell back to plain
     // HTTP would send passwords in clear.
@@ -65,16 +66,14 @@ int main(int argc, char* argv[]) {
         QString error = QStringLiteral("TlsCertificate and TlsKey must both be set");
         if (param.TlsCertificate.isEmpty() || param.TlsKey.isEmpty() ||
             !webServer.setTls(param.TlsCertificate, param.TlsKey, error)) {
-            std::fprintf(stderr,
-                         "Wayfarer: HTTPS on the management port: %s; the service does "
-                         "not start.\n",
-                         error.toLocal8Bit().constData());
+            qCritical("Wayfarer: HTTPS on the management port: %s; the service does not start.",
+                      error.toLocal8Bit().constData());
             return 1;
         }
     }
     const bool loginRequired = param.OperatorLogin != 0;
     if (!Secrets::init()) {
-        std::fprintf(stderr, "Wayfarer: libsodium cannot start; the service does not start.\n");
+        qCritical("Wayfarer: libsodium cannot start; the service does not start.");
         return 1;
     }
     AuthService::Settings access;
@@ -83,17 +82,15 @@ int main(int argc, char* argv[]) {
     access.secureCookie = tls;
     AuthService::instance()->configure(access);
     if (!loginRequired) {
-        qWarning("[start] OperatorLogin=0: the management port is open to everyone");
-        std::printf(
-            "Wayfarer: warning: OperatorLogin=0, the management port %d is open to "
-            "everyone without a login.\n",
+        qWarning(
+            "Wayfarer: OperatorLogin=0, the management port %d is open to everyone without a "
+            "login.",
             param.HttpPort);
     } else {
         if (!tls)
-            std::printf(
-                "Wayfarer: warning: the management port %d speaks plain HTTP; passwords "
-                "and sessions cross the network in clear (set TlsCertificate and "
-                "TlsKey).\n",
+            qWarning(
+                "Wayfarer: the management port %d speaks plain HTTP; passwords and sessions "
+                "cross the network in clear (set TlsCertificate and TlsKey).",
                 param.HttpPort);
     }
     // The first account with logins on, once the database can be had.
@@ -101,19 +98,17 @@ int main(int argc, char* argv[]) {
         if (!loginRequired) return true;
         switch (InitialAdmin::ensure(applicationDirectory())) {
             case InitialAdmin::Result::Created:
-                std::printf(
+                qInfo(
                     "Wayfarer: created the account admin; its first password is in %s "
-                    "(readable by this user only) and must be changed at the first "
-                    "login.\n",
+                    "(readable by this user only) and must be changed at the first login.",
                     InitialAdmin::filePath(applicationDirectory()).toLocal8Bit().constData());
-                std::fflush(stdout);
                 return true;
             case InitialAdmin::Result::Existing:
                 return true;
             case InitialAdmin::Result::Failed:
                 break;
         }
-        std::fprintf(stderr, "Wayfarer: cannot create the first account admin.\n");
+        qCritical("Wayfarer: cannot create the first account admin.");
         return false;
     };
     DatabaseStartup database([firstAccount]() {
@@ -121,12 +116,9 @@ int main(int argc, char* argv[]) {
         return firstAccount();
     });
     if (database.run() == DatabaseStartup::Result::Failed) {
-        std::fprintf(stderr,
-                     "Wayfarer: cannot open or prepare the database; the service does not "
-                     "start.\n");
+        qCritical("Wayfarer: cannot open or prepare the database; the service does not start.");
         return 1;
     }
-    std::fflush(stdout);
 
     // The exchange directory only ever holds this run's exports and imports.
     const QString excelDir = param.ExcelDir;
@@ -137,7 +129,7 @@ int main(int argc, char* argv[]) {
 
     EmbeddedWebServer::instance()->setResolver(PackageFileResolver(param.PackageDir));
     if (!EmbeddedWebServer::instance()->start(static_cast<uint32_t>(param.HttpPort2)))
-        qDebug().nospace() << "[start] Download server start failed! " << param.HttpPort2;
+        qCritical().nospace() << "[start] Download server start failed! " << param.HttpPort2;
 
     webServer.setThreadCount(10);
     webServer.setWebRoot(applicationDirectory() + QStringLiteral("/Web"));
@@ -154,11 +146,11 @@ int main(int argc, char* argv[]) {
     QObject::connect(&tcpServer, &OrbTcpServer::connectClient, TcpDataMgtApi::instance(),
                      &TcpDataMgtApi::sockConnect);
     if (tcpServer.listenDeep(QHostAddress(param.ListenIP), static_cast<quint16>(param.TcpPort)))
-        qDebug().nospace() << "[start] Tcp Server start OK! " << param.TcpPort;
+        qInfo().nospace() << "[start] Tcp Server start OK! " << param.TcpPort;
     else
-        qDebug().nospace() << "[start] Tcp Server start failed! " << param.TcpPort;
+        qCritical().nospace() << "[start] Tcp Server start failed! " << param.TcpPort;
 
-    RolloutSupervisor rollouts(param.RolloutCheckSeconds, param.UpgradeStallMinutes);
+    RolloutSupervisor rollouts(param.RolloutCheckSeconds, stallMinutes());
     rollouts.setAudit(&AuditLog::recordSystem);
     rollouts.start();
 

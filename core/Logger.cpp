@@ -1,12 +1,15 @@
 #include "core/Logger.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 #include <QDir>
+#include <QtGlobal>
 
 #include "core/AppDir.h"
 #include "core/ListSink.h"
@@ -26,6 +29,32 @@ struct LoggingState {
     std::vector<spdlog::sink_ptr> guiSinks;
     std::shared_ptr<list_sink> listSink;
 };
+
+spdlog::level::level_enum levelOf(QtMsgType type) {
+    switch (type) {
+        case QtDebugMsg:
+            return spdlog::level::debug;
+        case QtInfoMsg:
+            return spdlog::level::info;
+        case QtWarningMsg:
+            return spdlog::level::warn;
+        case QtCriticalMsg:
+            return spdlog::level::err;
+        case QtFatalMsg:
+            break;
+    }
+    return spdlog::level::critical;
+}
+
+void qtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    const char* category = context.category;
+    if (!category || std::strcmp(category, "default") == 0) category = "Qt";
+    const spdlog::level::level_enum level = levelOf(type);
+    const auto logger = getLogger(category);
+    // The level test first: a debug line costs no conversion at the default level.
+    if (logger->should_log(level)) logger->log(level, "{}", message.toStdString());
+    if (type == QtFatalMsg) std::abort();
+}
 
 LoggingState& state() {
     static LoggingState s;
@@ -80,6 +109,10 @@ std::shared_ptr<spdlog::logger> getLogger(const std::string& name) {
     spdlog::register_logger(logger);
     spdlog::set_pattern(kPattern);
     return logger;
+}
+
+void routeQtMessages() {
+    qInstallMessageHandler(qtMessage);
 }
 
 void releaseLoggers() {

@@ -13,6 +13,10 @@ bool initLogger(const std::string& name);
 // not be kept across releaseLoggers.
 std::shared_ptr<spdlog::logger> getLogger(const std::string& name);
 
+// Sends Qt's messages (qDebug and the like) to the logger named by their category ("Qt" for
+// the default one): the same sinks, format and levels as every other line. qDebug is debug.
+void routeQtMessages();
+
 // Drops every registered logger; sinks and the pattern stay for loggers created afterwards.
 void releaseLoggers();
 

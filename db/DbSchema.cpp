@@ -25,8 +25,8 @@ bool applyStep(QSqlDatabase& db, const Migration& step) {
     record.addBindValue(QString::fromUtf8(step.summary));
     record.addBindValue(QDateTime::currentSecsSinceEpoch());
     if (step.apply(db) && record.exec() && db.commit()) return true;
-    qDebug().noquote() << "[DbSchema] step" << step.version << "failed:" << db.lastError().text()
-                       << record.lastError().text();
+    qCritical().noquote() << "[DbSchema] step" << step.version << "failed:" << db.lastError().text()
+                          << record.lastError().text();
     db.rollback();
     return false;
 }

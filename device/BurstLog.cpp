@@ -17,6 +17,6 @@ int BurstLog::flush(qint64 nowMs, bool force) {
         count = m_pending;
         m_pending = 0;
     }
-    qDebug().noquote() << m_text.arg(count).arg(m_windowMs / 1000.0);
+    qWarning().noquote() << m_text.arg(count).arg(m_windowMs / 1000.0);
     return count;
 }

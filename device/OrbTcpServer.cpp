@@ -93,10 +93,9 @@ OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
                 &TcpDataMgtApi::sockDisConnect, Qt::QueuedConnection);
     }
     connect(this, &QTcpServer::acceptError, this, &OrbTcpServer::onAcceptError);
-    qDebug().nospace() << "[OrbTcpServer] at most " << m_connLimit
-                       << " terminal connections (MaxConnCount " << m_maxConnCount
-                       << ", open files " << currentOpenFileLimit().soft << "), "
-                       << m_ioPool->size() << " I/O threads";
+    qInfo().nospace() << "[OrbTcpServer] at most " << m_connLimit
+                      << " terminal connections (MaxConnCount " << m_maxConnCount << ", open files "
+                      << currentOpenFileLimit().soft << "), " << m_ioPool->size() << " I/O threads";
     m_heartCheck = QtConcurrent::run(this, &OrbTcpServer::checkHeartStatus);
     m_connectedGauge =
         TerminalMetrics::instance().watchConnections([this] { return connectionCount(); });

@@ -11,6 +11,11 @@ RolloutSupervisor::RolloutSupervisor(double intervalSeconds, double stallMinutes
     connect(&m_timer, &QTimer::timeout, this, &RolloutSupervisor::look);
 }
 
+RolloutSupervisor::~RolloutSupervisor() {
+    m_timer.stop();
+    m_look.waitForFinished();
+}
+
 void RolloutSupervisor::start() {
     m_timer.start();
 }
@@ -19,7 +24,7 @@ void RolloutSupervisor::look() {
     if (m_looking.exchange(true)) return;
     const auto stall = static_cast<qint64>(m_stallMinutes * 60);
     const RolloutControl::AuditHook audit = m_audit;
-    QtConcurrent::run([this, stall, audit] {
+    m_look = QtConcurrent::run([this, stall, audit] {
         QList<qint32> packageIds;
         if (Tab_RolloutPlan::packageIds(packageIds)) {
             const auto stalledBefore =

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include <QFuture>
 #include <QObject>
 #include <QTimer>
 
@@ -15,6 +16,8 @@ class RolloutSupervisor : public QObject {
   public:
     // stallMinutes: an attempt without progress for this long counts as failed.
     RolloutSupervisor(double intervalSeconds, double stallMinutes, QObject* parent = nullptr);
+    // Waits for a look still running: it works on this object from a pool thread.
+    ~RolloutSupervisor() override;
 
     // Set before start(); called from the pool thread.
     void setAudit(RolloutControl::AuditHook audit) { m_audit = std::move(audit); }
@@ -27,4 +30,5 @@ class RolloutSupervisor : public QObject {
     double m_stallMinutes;
     RolloutControl::AuditHook m_audit;
     std::atomic<bool> m_looking{false};  // one look at a time; a slow one skips the next tick
+    QFuture<void> m_look;                // the latest look; main thread only
 };

@@ -136,13 +136,13 @@ int CsvOpt::WriteCsv(const QString& fileName, const QList<QList<QVariant>>& rows
     QFile file(fileName);
     // An export that could not be written must not be reported as written.
     if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
-        qDebug() << "[WriteCsv] open file fail" << fileName;
+        qWarning() << "[WriteCsv] open file fail" << fileName;
         return -1;
     }
     for (const QList<QVariant>& row : rows) {
         const QByteArray bytes = EncodeCsvLine(row);
         if (file.write(bytes) != bytes.size()) {
-            qDebug() << "[WriteCsv] write file fail" << fileName;
+            qWarning() << "[WriteCsv] write file fail" << fileName;
             return -1;
         }
     }

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFile>
 
+#include "core/LocalTime.h"
 #include "files/CsvOpt.h"
 #include "files/DeviceListTable.h"
 #include "files/DeviceListWorkbook.h"
@@ -52,7 +53,7 @@ bool DeviceExchangeFile::readTable(const QString& fileName, QList<QList<QVariant
 }
 
 QString DeviceExchangeFile::timeText(qint32 seconds) {
-    return seconds > 0 ? QDateTime::fromSecsSinceEpoch(seconds).toString(kTimeFormat) : QString();
+    return localTimeText(seconds);
 }
 
 bool DeviceExchangeFile::parseTime(const QString& text, qint32& seconds) {

@@ -37,8 +37,10 @@ constexpr ev_uint16_t kAllowedMethods = EVHTTP_REQ_GET | EVHTTP_REQ_POST | EVHTT
 static_assert(kAllowedMethods == 411, "GET, POST, PUT, DELETE, CONNECT and PATCH");
 
 void eventLogCallback(int severity, const char* msg) {
-    printf("[eventLogCallaBack] %d %s\n", severity, msg);
-    fflush(stdout);
+    if (severity >= EVENT_LOG_WARN)
+        qWarning("[eventLogCallaBack] %d %s", severity, msg);
+    else
+        qDebug("[eventLogCallaBack] %d %s", severity, msg);
 }
 
 // A quarter of the open-file limit: the rest stays for the process's other servers, files and
@@ -162,12 +164,12 @@ bool HttpServer::start(const QString& ip, quint16 port) {
     }
     if (HttpServerHelper::instance()->hasServer(ip, port)) return true;
     if (!startServer()) {
-        qDebug().nospace() << "[start] HTTP Server start failed! " << port;
+        qCritical().nospace() << "[start] HTTP Server start failed! " << port;
         return false;
     }
     m_stopping = false;
     HttpServerHelper::instance()->addServer(this);
-    qDebug().nospace() << "[start] HTTP Server start OK! " << port;
+    qInfo().nospace() << "[start] HTTP Server start OK! " << port;
     m_running = true;
     return true;
 }

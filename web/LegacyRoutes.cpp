@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "http/RequestTarget.h"
+
 namespace {
 constexpr Qt::CaseSensitivity kAnyCase = Qt::CaseInsensitive;
 constexpr Qt::CaseSensitivity kExact = Qt::CaseSensitive;
@@ -37,11 +39,6 @@ const LegacyRoute kStaticFile{
 const LegacyRoute kUnrouted{
     LegacyRouteId::Unrouted, "*", nullptr, kAnyCase, Role::Public, "unrouted"};
 
-QStringRef pathOf(const QString& url) {
-    const int query = url.indexOf(QLatin1Char('?'));
-    return query < 0 ? QStringRef(&url) : url.leftRef(query);
-}
-
 bool isPage(const QString& url) {
     return url.contains(QLatin1String("/INDEX"), kAnyCase) || url == QLatin1String("/") ||
            url.contains(QLatin1String("/doc/"), kAnyCase) ||
@@ -54,7 +51,7 @@ const LegacyRoute& legacyRoute(const QByteArray& method, const QString& decodedU
         if (qstrcmp(route.method, "*") != 0 && method != route.method) continue;
         const bool matched =
             !route.marker     ? isPage(decodedUrl)
-            : route.wholePath ? pathOf(decodedUrl) == QLatin1String(route.marker)
+            : route.wholePath ? targetPath(decodedUrl) == QLatin1String(route.marker)
                               : decodedUrl.contains(QLatin1String(route.marker), route.matchCase);
         if (matched) return route;
     }

@@ -2,8 +2,6 @@
 
 #include <event2/http.h>
 
-#include <cstdio>
-
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -16,6 +14,7 @@
 #include "files/SearchFile.h"
 #include "http/ByteRange.h"
 #include "http/MethodName.h"
+#include "http/RequestTarget.h"
 #include "web/LegacyAudit.h"
 #include "web/LegacyRoutes.h"
 
@@ -28,12 +27,6 @@ const QString kJsonType = QStringLiteral("text/html;charset=UTF-8");
 
 bool has(const QString& url, const char* part) {
     return url.contains(QLatin1String(part), Qt::CaseInsensitive);
-}
-
-// The route as the audit trail names it: the path without its query.
-QString routePath(const QString& url) {
-    const int query = url.indexOf(QLatin1Char('?'));
-    return query < 0 ? url : url.left(query);
 }
 
 // Content type of a static file by the first extension its path contains.
@@ -110,9 +103,7 @@ void WebServer::processStaticRequest(evhttp_request* req, const QString& url) {
         sendIndexPage(req, m_defaultPage, true);
         return;
     }
-    QString path = url;
-    const int query = path.indexOf(QLatin1Char('?'));
-    if (query > 0) path.truncate(query);
+    const QString path = targetPath(url).toString();
     sendStaticFile(req, path, true, staticContentType(path));
 }
 
@@ -302,8 +293,7 @@ void WebServer::printRemote(evhttp_request* req, const char* label) {
     QString address;
     quint16 port = 0;
     getClientAddress(req, address, port);
-    std::printf("[%s] remote %s:%u\n", label, address.toLocal8Bit().constData(), port);
-    std::fflush(stdout);
+    qDebug("[%s] remote %s:%u", label, address.toLocal8Bit().constData(), port);
 }
 
 void WebServer::processPostRequest(evhttp_request* req) {
@@ -324,7 +314,7 @@ void WebServer::processPostRequest(evhttp_request* req) {
     }
     QByteArray body;
     const qint64 length = getRequestBody(req, body);
-    LegacyAudit audit(caller, clientAddress(req), QStringLiteral("POST ") + routePath(url));
+    LegacyAudit audit(caller, clientAddress(req), QStringLiteral("POST ") + targetPath(url));
     bool ok = false;
     if (upload) {
         ok = length > 0 && api->UploadPackageBlock(url, body, length);
@@ -357,7 +347,7 @@ void WebServer::processPutRequest(evhttp_request* req) {
         sendError(req, 500, QStringLiteral("internal error"));
         return;
     }
-    LegacyAudit audit(caller, clientAddress(req), QStringLiteral("PUT ") + routePath(url));
+    LegacyAudit audit(caller, clientAddress(req), QStringLiteral("PUT ") + targetPath(url));
     bool ok = false;
     if (remove) {
         QByteArray body;
@@ -377,15 +367,13 @@ void WebServer::processPutRequest(evhttp_request* req) {
 
 void WebServer::processDeleteRequest(evhttp_request* req) {
     if (isApiRequest(req)) return processApiRequest(req);
-    std::printf("[processDeleteRequest]\n");
-    std::fflush(stdout);
+    qDebug("[processDeleteRequest]");
     processUnroutedMethod(req, "DELETE");
 }
 
 void WebServer::processUnknownRequest(evhttp_request* req) {
     if (isApiRequest(req)) return processApiRequest(req);
-    std::printf("[ProcessUnkonwRequest]\n");
-    std::fflush(stdout);
+    qDebug("[ProcessUnkonwRequest]");
     processUnroutedMethod(req, "OTHER");
 }
 

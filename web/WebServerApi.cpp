@@ -6,6 +6,7 @@
 #include "api/v2/ApiRoutes.h"
 #include "http/ContentDisposition.h"
 #include "http/MethodName.h"
+#include "http/RequestTarget.h"
 #include "web/AccessDoor.h"
 #include "web/WebServer.h"
 
@@ -64,7 +65,7 @@ void WebServer::processApiRequest(evhttp_request* req) {
     const int queryAt = raw.indexOf(QLatin1Char('?'));
     ApiRequest request;
     request.method = methodName(evhttp_request_get_command(req));
-    request.path = QUrl::fromPercentEncoding(raw.left(queryAt < 0 ? raw.size() : queryAt).toUtf8());
+    request.path = QUrl::fromPercentEncoding(targetPath(raw).toUtf8());
     if (queryAt >= 0) {
         // Form encoding: a space may come as '+', a literal plus as %2B.
         QString query = raw.mid(queryAt + 1);

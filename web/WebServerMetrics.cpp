@@ -11,6 +11,7 @@
 #include "device/TerminalMetrics.h"
 #include "device/UpgradeMetrics.h"
 #include "http/MethodName.h"
+#include "http/RequestTarget.h"
 #include "web/DownloadMetrics.h"
 #include "web/HttpMetrics.h"
 #include "web/LegacyRoutes.h"
@@ -40,10 +41,9 @@ int WebServer::requestClass(evhttp_request* req) {
     HttpMetrics& metrics = HttpMetrics::instance();
     const char* target = evhttp_request_get_uri(req);
     const QByteArray raw(target ? target : "");
-    const int query = raw.indexOf('?');
     // As the v2 bridge takes it apart: the path before the query, percent-decoded.
     if (raw.startsWith("/KORVA/v2/"))
-        return metrics.apiClass(QUrl::fromPercentEncoding(query < 0 ? raw : raw.left(query)));
+        return metrics.apiClass(QUrl::fromPercentEncoding(targetPath(raw)));
     char* decoded = evhttp_decode_uri(raw.constData());
     const QString url = QString::fromUtf8(decoded ? decoded : "");
     std::free(decoded);

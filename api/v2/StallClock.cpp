@@ -4,9 +4,16 @@
 
 #include "core/LocalParaMgt.h"
 
+double stallMinutes() {
+    static const double minutes = [] {
+        struLocalParam param;
+        LocalParaMgt::instance()->readLocalParam(param);
+        return param.UpgradeStallMinutes;
+    }();
+    return minutes;
+}
+
 qint32 stalledBefore() {
-    struLocalParam param;
-    LocalParaMgt::instance()->readLocalParam(param);
-    const qint64 stall = static_cast<qint64>(param.UpgradeStallMinutes * 60);
+    const auto stall = static_cast<qint64>(stallMinutes() * 60);
     return static_cast<qint32>(QDateTime::currentSecsSinceEpoch() - stall);
 }

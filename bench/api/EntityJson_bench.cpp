@@ -7,6 +7,7 @@
 
 #include "api/EntityJson.h"
 #include "api/JsonText.h"
+#include "core/LocalTime.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ BENCHMARK(BM_DeviceListQJsonDocument)->Arg(1000)->Arg(100000)->Unit(benchmark::k
 namespace {
 void BM_TimeText(benchmark::State& state) {
     qint64 t = 1657500000;
-    for (auto _ : state) benchmark::DoNotOptimize(JsonText::localTimeText(++t));
+    for (auto _ : state) benchmark::DoNotOptimize(localTimeText(++t));
 }
 BENCHMARK(BM_TimeText);
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 
 #include "api/EntityJson.h"
+#include "core/LocalTime.h"
 #include "tests/api/ScopedTimeZone.h"
 
 namespace {
@@ -112,13 +113,13 @@ TEST(JsonTextTest, LocalTimeTextMatchesQDateTimeAcrossDaylightSaving) {
         ScopedTimeZone scoped(zone);
         for (qint64 t : instants) {
             EXPECT_EQ(
-                JsonText::localTimeText(t),
+                localTimeText(t),
                 QDateTime::fromSecsSinceEpoch(t, Qt::LocalTime).toString("yyyy-MM-dd HH:mm:ss"))
                 << zone << " " << t;
         }
     }
-    EXPECT_EQ(JsonText::localTimeText(0), "");
-    EXPECT_EQ(JsonText::localTimeText(-1), "");
+    EXPECT_EQ(localTimeText(0), "");
+    EXPECT_EQ(localTimeText(-1), "");
 }
 
 }  // namespace
