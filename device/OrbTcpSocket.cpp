@@ -171,9 +171,9 @@ void OrbTcpSocket::sentData(QByteArray packet, qintptr socketId) {
     // A terminal that does not read its answers would otherwise grow the service without end.
     m_overflowed = true;
     m_closedForOutput = true;
-    qDebug().noquote() << "OrbTcpSocket::sentData output limit: more than" << m_maxPendingWriteBytes
-                       << "bytes unread by" << m_clientAddress << m_clientPort
-                       << "; closing the connection";
+    qWarning().noquote() << "OrbTcpSocket::sentData output limit: more than"
+                         << m_maxPendingWriteBytes << "bytes unread by" << m_clientAddress
+                         << m_clientPort << "; closing the connection";
     abort();
 }
 

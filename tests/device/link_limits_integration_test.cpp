@@ -20,6 +20,7 @@
 
 #include "codec/TerminalPackets.h"
 #include "tests/support/FakeTerminal.h"
+#include "tests/support/HttpClient.h"
 #include "tests/support/ServiceProcess.h"
 
 namespace {
@@ -137,7 +138,10 @@ TEST(LinkSlots, GarbageSendersGiveWayToTerminals) {
         ASSERT_TRUE(attackers.back()->connectTo(service.tcpPort()));
         ASSERT_TRUE(attackers.back()->write(garbage));
     }
-    ASSERT_TRUE(waitUntil([&] { return service.output().contains("check code error!"); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return httpGet(service.httpPort(), "/metrics")
+            .body.contains("wayfarer_terminal_packets_refused_total{reason=\"bad_check_code\"} 2");
+    }));
 
     for (int i = 2; i < 4; ++i) {
         terminals.push_back(std::make_unique<FakeTerminal>());
