@@ -137,6 +137,7 @@ int main(int argc, char* argv[]) {
     webServer.setBodyBudget(qint64(param.HttpMaxBodyMemory) * 1024 * 1024);
     webServer.setStallTimeout(static_cast<int>(param.HttpStallTimeOut));
     webServer.setMaxConnections(static_cast<int>(param.HttpMaxConnections));
+    webServer.setMaxConnectionsPerAddress(static_cast<int>(param.HttpMaxConnectionsPerAddress));
     webServer.start(param.ListenIP, static_cast<quint16>(param.HttpPort));
 
     OrbTcpServer::Limits links;

@@ -118,6 +118,8 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     param.HttpStallTimeOut =
         readLimit(settings, QStringLiteral("HttpStallTimeOut"), kDefaultHttpStallTimeOut);
     param.HttpMaxConnections = readLimit(settings, QStringLiteral("HttpMaxConnections"), 0);
+    param.HttpMaxConnectionsPerAddress =
+        readLimit(settings, QStringLiteral("HttpMaxConnectionsPerAddress"), 0);
     param.ImportMaxBytes =
         readLimit(settings, QStringLiteral("ImportMaxBytes"), kDefaultImportMaxBytes);
     param.ImportMaxRows =

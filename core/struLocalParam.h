@@ -32,6 +32,8 @@ struct struLocalParam {
     quint32 HttpMaxBodyMemory = 0;   // MiB of request bodies held at once
     quint32 HttpStallTimeOut = 0;    // seconds a request head or a silent body may take
     quint32 HttpMaxConnections = 0;  // 0: a quarter of the open-file limit
+    // 0: a quarter of HttpMaxConnections
+    quint32 HttpMaxConnectionsPerAddress = 0;
     quint32 ImportMaxBytes = 0;
     quint32 ImportMaxRows = 0;
     quint32 ImportMaxCells = 0;  // per row

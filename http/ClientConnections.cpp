@@ -8,19 +8,19 @@
 #include <sys/socket.h>
 
 #include "http/ServerLimits.h"
+#include "http/TlsContext.h"
 
 namespace {
 
-// Sent straight to the socket: a refused connection has no request of evhttp's to answer.
+// A refused connection has no request of evhttp's to answer: the reply goes straight out.
 const char kBusyReply[] =
     "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Length: 0\r\n"
     "Connection: close\r\n\r\n";
 
-// The request bytes already here are read away, so that closing sends the client an orderly
-// end after the reply rather than a reset that may discard it.
-void answerBusyAndDrain(evutil_socket_t fd) {
+// The request bytes still in the socket are read away before it is closed, so that the client
+// gets an orderly end after the reply rather than a reset that may discard it.
+void drain(evutil_socket_t fd) {
     if (fd < 0) return;
-    send(fd, kBusyReply, sizeof(kBusyReply) - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
     char sink[4096];
     for (int i = 0; i < 16 && recv(fd, sink, sizeof(sink), MSG_DONTWAIT) > 0; ++i) {
     }
@@ -44,6 +44,7 @@ struct ClientConnections::Client {
     evbuffer_cb_entry* outputWatch = nullptr;
     Phase phase = Phase::Setup;
     Refusal refusal = Refusal::None;
+    std::string address;  // the peer's, once counted against its share
     RequestHeadScanner head;
     qint64 reserved = 0;  // taken from the body budget
     qint64 bodyReceived = 0;
@@ -53,7 +54,8 @@ struct ClientConnections::Client {
 
 static_assert(ClientConnections::kRetryAfterSeconds == 5, "kBusyReply says 5");
 
-ClientConnections::ClientConnections(ServerLimits& limits) : m_limits(limits) {}
+ClientConnections::ClientConnections(ServerLimits& limits, ssl_ctx_st* tls)
+    : m_limits(limits), m_tls(tls) {}
 
 ClientConnections::~ClientConnections() {
     // Only connections that evhttp freed before they were attached are left: the bufferevent
@@ -67,9 +69,14 @@ bufferevent* ClientConnections::newConnection(event_base* base, void* self) {
     // An accepted connection ends a burst of descriptor shortage.
     if (limits.acceptPaused.load(std::memory_order_relaxed)) limits.acceptPaused = false;
 
-    bufferevent* bev = bufferevent_socket_new(base, -1, BEV_OPT_CLOSE_ON_FREE);
+    bufferevent* bev =
+        owner->m_tls ? TlsContext::acceptingBufferevent(base, owner->m_tls) : nullptr;
+    // Without TLS state a connection of a TLS server is only tracked, to be closed at once.
+    const bool refused = owner->m_tls && !bev;
+    if (!bev) bev = bufferevent_socket_new(base, -1, BEV_OPT_CLOSE_ON_FREE);
     if (!bev) return nullptr;
     auto client = std::make_unique<Client>();
+    if (refused) client->refusal = Client::Refusal::Full;
     client->owner = owner;
     client->bev = bev;
     client->timer = evtimer_new(base, &ClientConnections::timerFired, client.get());
@@ -98,6 +105,15 @@ bool ClientConnections::attach(Client* client) {
     m_byConnection[client->evcon] = client;
     evhttp_connection_set_closecb(client->evcon, &ClientConnections::closed, client);
     bufferevent_decref(client->bev);  // evhttp holds its own
+    if (client->refusal != Client::Refusal::None) return true;
+    char* host = nullptr;
+    ev_uint16_t port = 0;
+    evhttp_connection_get_peer(client->evcon, &host, &port);
+    const std::string address = host ? host : "";
+    if (m_limits.takeAddress(address))
+        client->address = address;
+    else
+        client->refusal = Client::Refusal::Full;
     return true;
 }
 
@@ -107,6 +123,7 @@ void ClientConnections::forget(Client* client) {
         evbuffer_remove_cb_entry(bufferevent_get_output(client->bev), client->outputWatch);
     if (client->timer) event_free(client->timer);
     if (client->reserved > 0) m_limits.releaseBody(client->reserved);
+    if (!client->address.empty()) m_limits.releaseAddress(client->address);
     m_limits.connections.fetch_sub(1);
     bufferevent* bev = client->bev;
     if (client->evcon)
@@ -117,7 +134,24 @@ void ClientConnections::forget(Client* client) {
 }
 
 void ClientConnections::refuse(Client* client) {
-    answerBusyAndDrain(bufferevent_getfd(client->bev));
+    // Under TLS a connection beyond the cap would need a handshake to be told: it is closed
+    // without one, so that a flood of them holds no descriptor for long.
+    if (m_tls && client->refusal == Client::Refusal::Full) return close(client);
+    // Through the bufferevent, so that TLS encrypts it; nothing more is read. A client that does
+    // not take the answer is closed at the stall time.
+    client->phase = Client::Phase::Closing;
+    bufferevent_disable(client->bev, EV_READ);
+    bufferevent_write(client->bev, kBusyReply, sizeof(kBusyReply) - 1);
+    bufferevent_enable(client->bev, EV_WRITE);
+    if (!client->outputWatch)
+        client->outputWatch = evbuffer_add_cb(bufferevent_get_output(client->bev),
+                                              &ClientConnections::written, client);
+    const timeval stall = seconds(m_limits.stallSeconds);
+    evtimer_add(client->timer, &stall);
+}
+
+void ClientConnections::close(Client* client) {
+    drain(bufferevent_getfd(client->bev));
     evhttp_connection_free(client->evcon);  // closed() forgets the client
 }
 
@@ -129,7 +163,7 @@ void ClientConnections::timerFired(evutil_socket_t, short, void* arg) {
         return;
     }
     if (client->phase == Client::Phase::Closing) {
-        evhttp_connection_free(client->evcon);
+        close(client);
     } else if (client->phase == Client::Phase::Read) {
         // A handler has the request (a refused one was answered): only evhttp ends it now.
     } else if (client->refusal != Client::Refusal::None) {
@@ -211,6 +245,7 @@ bool ClientConnections::requestRead(evhttp_request* req) {
     const auto found = m_clients.find(evhttp_connection_get_bufferevent(evcon));
     if (found == m_clients.end() || !attach(found->second.get())) return true;
     Client* client = found->second.get();
+    if (client->phase == Client::Phase::Closing) return false;  // refused, the answer on its way
     client->phase = Client::Phase::Read;
     evtimer_del(client->timer);
     // evhttp takes a CONNECT for a tunnel and never closes it after the answer: the
@@ -230,7 +265,6 @@ bool ClientConnections::requestRead(evhttp_request* req) {
 void ClientConnections::written(evbuffer* buffer, const evbuffer_cb_info* info, void* arg) {
     auto* client = static_cast<Client*>(arg);
     if (info->n_deleted == 0 || evbuffer_get_length(buffer) > 0) return;
-    if (client->phase == Client::Phase::Closing) return;
     client->phase = Client::Phase::Closing;
     const timeval now = seconds(0);
     evtimer_add(client->timer, &now);

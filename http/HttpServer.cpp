@@ -211,6 +211,8 @@ bool HttpServer::startServer() {
     m_limits.acceptPauseMs = m_acceptPauseMs;
     m_limits.maxBodySize = kMaxBodySize;
     m_limits.maxConnections = m_maxConnections > 0 ? m_maxConnections : defaultMaxConnections();
+    m_limits.maxPerAddress = m_maxPerAddress > 0 ? qMin(m_maxPerAddress, m_limits.maxConnections)
+                                                 : qMax(1, m_limits.maxConnections / 4);
     auto started = std::make_unique<EventLoops>();
     started->listenSocket = UniqueFd(createSocket());
     if (!started->listenSocket.valid()) {
@@ -261,10 +263,9 @@ std::unique_ptr<EventLoop> HttpServer::openLoop(int listenFd) {
     evconnlistener_disable(loop->listener);
     loop->acceptPause = std::make_unique<AcceptPause>(loop->base, loop->listener, m_limits);
     if (!loop->acceptPause->isValid()) return failed("[startServer] create thread failed.");
-    loop->clients = std::make_unique<ClientConnections>(m_limits);
+    // Plain or TLS, every connection is made and followed by the table, within its limits.
+    loop->clients = std::make_unique<ClientConnections>(m_limits, m_tls.get());
     evhttp_set_bevcb(loop->http, &ClientConnections::newConnection, loop->clients.get());
-
-    if (m_tls) evhttp_set_bevcb(loop->http, &TlsContext::acceptingBufferevent, m_tls.get());
     evhttp_set_allowed_methods(loop->http, kAllowedMethods);
     evhttp_set_cb(loop->http, "/test", testCallback, loop.get());
     evhttp_set_gencb(loop->http, genericCallback, loop.get());

@@ -62,11 +62,15 @@ class HttpServer : public QObject {
     // Request bodies held in memory at once across all connections; a request that would go
     // beyond gets 503 with Retry-After at once.
     void setBodyBudget(qint64 bytes) { m_bodyBudget = bytes; }
-    // A request head must arrive whole within this time, and a body may not fall silent longer.
+    // A request head (under TLS with the handshake before it) must arrive whole within this time,
+    // and a body may not fall silent longer.
     void setStallTimeout(int seconds) { m_stallSeconds = seconds; }
-    // Connections held at once; newcomers beyond get 503 and are closed. 0 (the default) takes a
-    // quarter of the process's open-file limit at start.
+    // Connections held at once; newcomers beyond get 503 and are closed (under TLS closed at once,
+    // before any handshake). 0 (the default) takes a quarter of the open-file limit at start.
     void setMaxConnections(int count) { m_maxConnections = count; }
+    // Connections one source address may hold at once, so that one client cannot take the whole
+    // cap; 0 (the default) takes a quarter of the cap. Clients behind one balancer share it.
+    void setMaxConnectionsPerAddress(int count) { m_maxPerAddress = count; }
     // How long accepting pauses when no descriptor is left.
     void setAcceptPause(int milliseconds) { m_acceptPauseMs = milliseconds; }
     // The cap in force while started.
@@ -159,6 +163,7 @@ class HttpServer : public QObject {
     qint64 m_bodyBudget = kDefaultBodyBudget;
     int m_stallSeconds = kDefaultStallSeconds;
     int m_maxConnections = 0;
+    int m_maxPerAddress = 0;
     int m_acceptPauseMs = 1000;
     // Shared by the loops: the settings above as of the last start, and the counters.
     ServerLimits m_limits;

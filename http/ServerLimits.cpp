@@ -11,3 +11,21 @@ bool ServerLimits::reserveBody(qint64 bytes) {
 void ServerLimits::releaseBody(qint64 bytes) {
     bodyBytesHeld.fetch_sub(bytes);
 }
+
+bool ServerLimits::takeAddress(const std::string& address) {
+    std::lock_guard<std::mutex> lock(m_addressMutex);
+    int& held = m_byAddress[address];
+    if (held >= maxPerAddress) {
+        if (held == 0) m_byAddress.erase(address);
+        return false;
+    }
+    ++held;
+    return true;
+}
+
+void ServerLimits::releaseAddress(const std::string& address) {
+    std::lock_guard<std::mutex> lock(m_addressMutex);
+    const auto found = m_byAddress.find(address);
+    if (found == m_byAddress.end()) return;
+    if (--found->second <= 0) m_byAddress.erase(found);
+}

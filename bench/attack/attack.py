@@ -10,13 +10,20 @@ served meanwhile. Scenarios:
   big-file      CLIENTS clients fetch a sparse package of SIZE GiB and read it slowly
   workbook-bomb CLIENTS clients post a workbook whose sheet inflates to 100 MB (from some 400 KiB)
                 to the import preview, again and again
-Traffic goes to 127.0.0.1 only; every scenario ends by itself after its SECONDS.
+  hello         CLIENTS connections send the first bytes of a TLS ClientHello and stall
+With --tls the service speaks HTTPS (a self-signed certificate made with openssl) and every
+client goes through TLS (silent ones of the descriptors scenario connect only). Attackers come
+from 127.0.0.2 .. (spread over SOURCES addresses), the normal client from 127.0.0.1; traffic
+stays on loopback, and every scenario ends by itself after its SECONDS.
 """
 import argparse
 import io
 import os
 import socket
+import ssl
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 import zipfile
@@ -26,6 +33,58 @@ from wfservice import Service  # noqa: E402
 
 TICK = os.sysconf("SC_CLK_TCK")
 MIB = 1024 * 1024
+TLS = None  # the client side of TLS with --tls
+SOURCES = 1
+# A TLS record header announcing a 512-byte handshake message, then the start of a ClientHello.
+PARTIAL_HELLO = b"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03"
+
+
+def open_socket(port, index=None, handshake=True, timeout=10):
+    """A connection to the service: from the attackers' addresses when index is given, through
+    TLS with --tls unless handshake is False."""
+    source = ("127.0.0.%d" % (2 + index % SOURCES), 0) if index is not None else None
+    s = socket.create_connection(("127.0.0.1", port), timeout=timeout, source_address=source)
+    if TLS and handshake:
+        try:
+            s = TLS.wrap_socket(s)
+        except OSError:
+            s.close()
+            raise
+    return s
+
+
+class Client:
+    """An attacking connection that tells whether the service has closed it or refused it."""
+
+    def __init__(self, port, index, handshake=True):
+        self.data, self.closed = b"", False
+        try:
+            self.sock = open_socket(port, index, handshake)
+        except ssl.SSLError:  # closed before the handshake: refused
+            self.sock, self.closed = None, True
+
+    def finished(self):
+        """True once the service has closed the connection or answered it with 503."""
+        if not self.sock:
+            return True
+        self.sock.setblocking(False)
+        try:
+            while not self.closed:
+                chunk = self.sock.recv(65536)
+                self.closed = not chunk
+                self.data += chunk
+        except (BlockingIOError, ssl.SSLWantReadError, ssl.SSLWantWriteError):
+            pass
+        except OSError:
+            self.closed = True
+        return self.closed or self.refused()
+
+    def refused(self):
+        return self.data.startswith(b"HTTP/1.1 503")
+
+    def close(self):
+        if self.sock:
+            self.sock.close()
 
 
 class Monitor(threading.Thread):
@@ -72,7 +131,7 @@ class Probe(threading.Thread):
     def once(self):
         started = time.monotonic()
         try:
-            with socket.create_connection(("127.0.0.1", self.port), timeout=5) as s:
+            with open_socket(self.port, timeout=5) as s:
                 s.sendall(b"GET /KORVA/packageList HTTP/1.1\r\nHost: x\r\n\r\n")
                 data = b""
                 while not data.startswith(b"HTTP/1.1 200") or b"statusCode" not in data:
@@ -99,44 +158,54 @@ class Probe(threading.Thread):
             len(self.latencies), self.failures, 1000 * max(self.latencies))
 
 
-def connect(port):
-    s = socket.create_connection(("127.0.0.1", port), timeout=10)
-    s.setblocking(False)
-    return s
-
-
-def closed_by_server(s):
-    try:
-        data = s.recv(65536, socket.MSG_PEEK)
-        return data == b"" or data.startswith(b"HTTP/1.1 503")
-    except BlockingIOError:
-        return False
-    except OSError:
-        return True
-
-
 def slow_header(service, args):
     head = b"GET /KORVA/packageList HTTP/1.1\r\nHost: x\r\nX-Slow: " + b"a" * 1000
-    clients = [connect(service.http) for _ in range(args.clients)]
+    clients = [Client(service.http, i) for i in range(args.clients)]
     started, closed_at = time.monotonic(), {}
     for step in range(args.seconds):
-        for i, s in enumerate(clients):
+        for i, c in enumerate(clients):
             if i in closed_at:
                 continue
             try:
-                s.send(head[step:step + 1])
+                if c.sock:
+                    c.sock.setblocking(True)
+                    c.sock.send(head[step:step + 1])
             except OSError:
                 pass
-            if closed_by_server(s):
+            if c.finished():
                 closed_at[i] = time.monotonic() - started
         if len(closed_at) == len(clients):
             break
         time.sleep(1)
-    for s in clients:
-        s.close()
+    for c in clients:
+        c.close()
     last = max(closed_at.values()) if closed_at else 0
-    return "closed by the service %d of %d (last after %.0f s)" % (len(closed_at), len(clients),
-                                                                     last)
+    return "closed by the service %d of %d (%d refused with 503, %d before the handshake, last " \
+           "after %.0f s)" % (len(closed_at), len(clients), sum(c.refused() for c in clients),
+                              sum(c.sock is None for c in clients), last)
+
+
+def hello(service, args):
+    clients, failed = [], 0
+    for i in range(args.clients):
+        try:
+            c = Client(service.http, i, handshake=False)
+            c.sock.sendall(PARTIAL_HELLO)
+            clients.append(c)
+        except OSError:
+            failed += 1
+    started, closed_at = time.monotonic(), {}
+    while time.monotonic() - started < args.seconds and len(closed_at) < len(clients):
+        for i, c in enumerate(clients):
+            if i not in closed_at and c.finished():
+                closed_at[i] = time.monotonic() - started
+        time.sleep(0.2)
+    for c in clients:
+        c.close()
+    at_once = sum(1 for t in closed_at.values() if t < 1)
+    last = max(closed_at.values()) if closed_at else 0
+    return "connections %d (connect failed %d), closed by the service %d (%d at once, last " \
+           "after %.0f s)" % (len(clients), failed, len(closed_at), at_once, last)
 
 
 def unfinished(service, args):
@@ -144,51 +213,47 @@ def unfinished(service, args):
     head = ("POST /KORVA/uploadExcel?name=l.csv HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n\r\n"
             % length).encode()
     block = b"x" * MIB
-    clients, refused = [], 0
-    for _ in range(args.clients):
-        s = socket.create_connection(("127.0.0.1", service.http), timeout=10)
-        s.sendall(head)
-        sent = 0
+    clients = []
+    for i in range(args.clients):
+        c = Client(service.http, i)
         try:
+            c.sock.sendall(head)  # None: refused before the handshake
+            sent = 0
             while sent < length - 1:
-                sent += s.send(block[:min(len(block), length - 1 - sent)])
-        except OSError:
+                sent += c.sock.send(block[:min(len(block), length - 1 - sent)])
+        except (OSError, AttributeError):
             pass
-        s.setblocking(False)
-        clients.append(s)
+        clients.append(c)
     deadline = time.monotonic() + args.seconds
     answered = set()
     while time.monotonic() < deadline and len(answered) < len(clients):
-        for i, s in enumerate(clients):
-            if i not in answered and closed_by_server(s):
+        for i, c in enumerate(clients):
+            if i not in answered and c.finished():
                 answered.add(i)
-                try:
-                    refused += s.recv(64, socket.MSG_PEEK).startswith(b"HTTP/1.1 503")
-                except OSError:
-                    pass
         time.sleep(0.2)
-    for s in clients:
-        s.close()
+    for c in clients:
+        c.close()
     return "refused with 503: %d of %d; closed or answered by the end: %d" % (
-        refused, len(clients), len(answered))
+        sum(c.refused() for c in clients), len(clients), len(answered))
 
 
 def descriptors(service, args):
     clients, failed = [], 0
-    for _ in range(args.clients):
+    for i in range(args.clients):
         try:
-            clients.append(connect(service.http))
+            clients.append(Client(service.http, i, handshake=False))
         except OSError:
             failed += 1
     time.sleep(args.seconds)  # the flood holds; CPU and log lines are measured meanwhile
-    refused = sum(1 for s in clients if closed_by_server(s))
-    for s in clients:
-        s.close()
+    refused = sum(1 for c in clients if c.finished())
+    for c in clients:
+        c.close()
     with open(os.path.join(service.dir, "stdout.txt"), "rb") as f:
         lines = f.read().count(b"[Listen Error]")
     terminal = "terminal port accepted" if try_connect(service.tcp) else "terminal port refused"
-    return "connections %d (connect failed %d), refused at once %d, '[Listen Error]' lines %d, %s" % (
-        len(clients), failed, refused, lines, terminal)
+    download = "download port accepted" if try_connect(service.http2) else "download port refused"
+    return "connections %d (connect failed %d), closed or refused %d, '[Listen Error]' lines " \
+           "%d, %s, %s" % (len(clients), failed, refused, lines, terminal, download)
 
 
 def try_connect(port):
@@ -206,8 +271,8 @@ def big_file(service, args):
         f.truncate(int(args.size * 1024 * MIB))  # sparse: no disk used
     request = b"GET /KORVA/dlPackage/T1/big.bin HTTP/1.1\r\nHost: x\r\n\r\n"
     clients = []
-    for _ in range(args.clients):
-        s = socket.create_connection(("127.0.0.1", service.http), timeout=10)
+    for i in range(args.clients):
+        s = open_socket(service.http, i)
         s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 256 * 1024)
         s.sendall(request)
         s.setblocking(False)
@@ -219,7 +284,7 @@ def big_file(service, args):
         for i, s in enumerate(clients):
             try:
                 received[i] += len(s.recv(400 * 1024))
-            except BlockingIOError:
+            except (BlockingIOError, ssl.SSLWantReadError):
                 pass
             except OSError:
                 pass
@@ -274,7 +339,16 @@ def workbook_bomb(service, args):
 
 
 SCENARIOS = {"slow-header": slow_header, "unfinished": unfinished, "descriptors": descriptors,
-             "big-file": big_file, "workbook-bomb": workbook_bomb}
+             "big-file": big_file, "workbook-bomb": workbook_bomb, "hello": hello}
+
+
+def make_certificate(directory):
+    cert, key = os.path.join(directory, "cert.pem"), os.path.join(directory, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
+                    "/CN=127.0.0.1", "-keyout", key, "-out", cert], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
 
 
 def main():
@@ -286,8 +360,17 @@ def main():
     parser.add_argument("--size", type=float, default=1.4, help="GiB, big-file")
     parser.add_argument("--nofile", type=int, default=0, help="descriptor limit of the service")
     parser.add_argument("--param", action="append", default=[], help="KEY=VALUE for config.ini")
+    parser.add_argument("--tls", action="store_true", help="HTTPS on the management port")
+    parser.add_argument("--sources", type=int, default=1, help="attacker addresses, 127.0.0.2..")
     args = parser.parse_args()
     params = dict(p.split("=", 1) for p in args.param)
+    global TLS, SOURCES
+    SOURCES = max(1, args.sources)
+    certificates = tempfile.TemporaryDirectory(prefix="wf-attack-")
+    if args.tls:
+        params["TlsCertificate"], params["TlsKey"] = make_certificate(certificates.name)
+        TLS = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        TLS.check_hostname, TLS.verify_mode = False, ssl.CERT_NONE
     # On a busy machine a port picked free may be taken before the service binds it.
     for attempt in range(3):
         try:
@@ -310,7 +393,7 @@ def main():
         monitor.stop.set()
         monitor.join()
         monitor.sample()
-        print("%s: %s" % (args.scenario, outcome))
+        print("%s%s: %s" % (args.scenario, " (TLS)" if args.tls else "", outcome))
         print("  peak VmRSS %.1f MiB, VmHWM %.1f MiB, peak descriptors %d, CPU %.1f %% of one core"
               % (monitor.peak_rss_kib / 1024, service.status_kib("VmHWM") / 1024,
                  monitor.peak_fds, monitor.cpu_percent()))

@@ -166,6 +166,7 @@ TEST_F(LocalParaMgtTest, OptionalLimitsFallBackToTheirDefaults) {
     EXPECT_EQ(p.HttpStallTimeOut, 30u);
     EXPECT_EQ(p.HttpMaxBodyMemory, 256u);
     EXPECT_EQ(p.HttpMaxConnections, 0u);
+    EXPECT_EQ(p.HttpMaxConnectionsPerAddress, 0u);
     EXPECT_EQ(p.ImportMaxBytes, 16u * 1024 * 1024);
     EXPECT_EQ(p.ImportMaxCells, 64u);
     // Read only: the write-back leaves the file's own text alone.

@@ -2,7 +2,10 @@
 
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QProcess>
+#include <QSslSocket>
 #include <QTcpSocket>
+#include <atomic>
 
 QByteArray HttpResponse::header(const QByteArray& name) const {
     for (const auto& h : headers)
@@ -15,6 +18,51 @@ int HttpResponse::headerCount(const QByteArray& name) const {
     for (const auto& h : headers)
         if (h.first.compare(name, Qt::CaseInsensitive) == 0) ++n;
     return n;
+}
+
+namespace {
+std::atomic<int> tlsClients{0};
+}  // namespace
+
+TlsClients::TlsClients() {
+    ++tlsClients;
+}
+
+TlsClients::~TlsClients() {
+    --tlsClients;
+}
+
+bool TlsClients::active() {
+    return tlsClients.load() > 0;
+}
+
+bool makeTestCertificate(const QString& dir, QString& certificate, QString& key) {
+    certificate = dir + "/cert.pem";
+    key = dir + "/key.pem";
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                              "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
+                              "/CN=127.0.0.1", "-keyout", key, "-out", certificate});
+    return openssl.waitForFinished(30000) && openssl.exitStatus() == QProcess::NormalExit &&
+           openssl.exitCode() == 0;
+}
+
+std::unique_ptr<QTcpSocket> connectClient(quint16 port, int timeoutMs, const QHostAddress& source) {
+    std::unique_ptr<QTcpSocket> socket;
+    if (TlsClients::active()) {
+        auto tls = std::make_unique<QSslSocket>();
+        tls->setPeerVerifyMode(QSslSocket::VerifyNone);
+        if (!source.isNull()) tls->bind(source);
+        tls->connectToHostEncrypted(QHostAddress(QHostAddress::LocalHost).toString(), port);
+        if (!tls->waitForEncrypted(timeoutMs)) return nullptr;
+        socket = std::move(tls);
+    } else {
+        socket = std::make_unique<QTcpSocket>();
+        if (!source.isNull()) socket->bind(source);
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        if (!socket->waitForConnected(timeoutMs)) return nullptr;
+    }
+    return socket;
 }
 
 namespace {
@@ -33,9 +81,9 @@ bool complete(const QByteArray& data) {
 }  // namespace
 
 QByteArray rawExchange(quint16 port, const QByteArray& request, int timeoutMs) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(timeoutMs)) return QByteArray();
+    const std::unique_ptr<QTcpSocket> connected = connectClient(port, timeoutMs);
+    if (!connected) return QByteArray();
+    QTcpSocket& socket = *connected;
     socket.write(request);
     socket.waitForBytesWritten(timeoutMs);
     QByteArray data;

@@ -1,9 +1,32 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <memory>
+
+class QTcpSocket;
+
+// While one lives, the clients made here speak TLS and take any certificate, so that a test runs
+// the same exchanges against an HTTPS server.
+struct TlsClients {
+    TlsClients();
+    ~TlsClients();
+    TlsClients(const TlsClients&) = delete;
+    TlsClients& operator=(const TlsClients&) = delete;
+    static bool active();
+};
+
+// A self-signed certificate and its key for 127.0.0.1, made by the openssl tool in dir; false
+// when it failed.
+bool makeTestCertificate(const QString& dir, QString& certificate, QString& key);
+
+// A socket connected to the port (through its handshake under TlsClients), from the source
+// address when one is given; null when the connection or the handshake failed.
+std::unique_ptr<QTcpSocket> connectClient(quint16 port, int timeoutMs = 5000,
+                                          const QHostAddress& source = QHostAddress());
 
 // A blocking HTTP/1.1 client over a raw socket, for tests: one request per connection
 // ("Connection: close"), the reply read until the server closes or Content-Length is reached.

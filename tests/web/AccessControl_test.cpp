@@ -431,14 +431,8 @@ TEST_F(AccessSettingsTest, SwitchedOffEveryRouteIsOpenAsBefore) {
 }
 
 TEST_F(AccessSettingsTest, HttpsOnlyWithASelfSignedCertificate) {
-    const QString cert = m_service.path("cert.pem");
-    const QString key = m_service.path("key.pem");
-    QProcess openssl;
-    openssl.start("openssl",
-                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                   "-nodes", "-days", "1", "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert});
-    ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0)
-        << openssl.readAllStandardError().constData();
+    QString cert, key;
+    ASSERT_TRUE(makeTestCertificate(m_service.appDir(), cert, key));
 
     // A key that cannot be read ends start-up.
     m_service.setParam("OperatorLogin", 1);

@@ -1,5 +1,6 @@
 // The management server's limits as the service sets them from config.ini: a stalled request is
-// closed, bodies beyond the budget are refused at once, and other clients are served meanwhile.
+// closed, bodies beyond the budget are refused at once, and other clients are served meanwhile;
+// over HTTP and over HTTPS alike.
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -14,24 +15,40 @@ QByteArray uploadHead(qint64 length) {
            QByteArray::number(length) + "\r\n\r\n";
 }
 
-TEST(ServiceLimitsTest, StalledAndOverBudgetRequestsDoNotHoldUpOthers) {
+class ServiceLimitsTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ServiceLimitsTest, StalledAndOverBudgetRequestsDoNotHoldUpOthers) {
     ServiceProcess service;
     service.setParam("HttpStallTimeOut", 2);
     service.setParam("HttpMaxBodyMemory", 1);  // MiB
+    // The slow clients and a few more from this address (one just answered may not be closed
+    // yet on the server's side).
+    service.setParam("HttpMaxConnectionsPerAddress", 5);
+    std::unique_ptr<TlsClients> tls;
+    if (GetParam()) {
+        QString certificate, key;
+        ASSERT_TRUE(makeTestCertificate(service.appDir(), certificate, key));
+        service.setParam("TlsCertificate", certificate);
+        service.setParam("TlsKey", key);
+        tls = std::make_unique<TlsClients>();
+    }
     ASSERT_TRUE(service.start()) << service.output().constData();
     const quint16 port = service.httpPort();
 
     // A head that trickles, and an upload that holds 900 KiB of the budget and falls silent.
-    QTcpSocket trickler, stalled;
-    trickler.connectToHost(QHostAddress::LocalHost, port);
-    ASSERT_TRUE(trickler.waitForConnected(5000));
+    std::unique_ptr<QTcpSocket> tricklerSocket = connectClient(port);
+    ASSERT_TRUE(tricklerSocket);
+    QTcpSocket& trickler = *tricklerSocket;
     trickler.write("GET /KORVA/packageList HTTP/1.1\r\n");
+    std::unique_ptr<QTcpSocket> stalledSocket = std::make_unique<QTcpSocket>();
     const auto holdBudget = [&] {
-        stalled.abort();
-        stalled.connectToHost(QHostAddress::LocalHost, port);
-        if (!stalled.waitForConnected(5000)) return;
-        stalled.write(uploadHead(900 * 1024) + QByteArray(1024, 'x'));
-        stalled.waitForBytesWritten(5000);
+        stalledSocket = connectClient(port);
+        if (!stalledSocket) {
+            stalledSocket = std::make_unique<QTcpSocket>();
+            return;
+        }
+        stalledSocket->write(uploadHead(900 * 1024) + QByteArray(1024, 'x'));
+        stalledSocket->waitForBytesWritten(5000);
     };
     holdBudget();
 
@@ -43,8 +60,8 @@ TEST(ServiceLimitsTest, StalledAndOverBudgetRequestsDoNotHoldUpOthers) {
     while (!refused && waited.elapsed() < 10000) {
         const QByteArray reply = rawExchange(port, uploadHead(900 * 1024), 1000);
         refused = reply.startsWith("HTTP/1.1 503 ") && reply.contains("\r\nRetry-After: ");
-        if (!refused || stalled.bytesAvailable() > 0 || stalled.waitForReadyRead(0) ||
-            stalled.state() != QAbstractSocket::ConnectedState) {
+        if (!refused || stalledSocket->bytesAvailable() > 0 || stalledSocket->waitForReadyRead(0) ||
+            stalledSocket->state() != QAbstractSocket::ConnectedState) {
             refused = false;
             holdBudget();
         }
@@ -60,6 +77,7 @@ TEST(ServiceLimitsTest, StalledAndOverBudgetRequestsDoNotHoldUpOthers) {
     EXPECT_LT(timer.elapsed(), 2000);
 
     // Both slow clients are closed near the stall time, unanswered; the budget comes back.
+    QTcpSocket& stalled = *stalledSocket;
     QByteArray received;
     while (timer.elapsed() < 10000 && (trickler.state() == QAbstractSocket::ConnectedState ||
                                        stalled.state() == QAbstractSocket::ConnectedState)) {
@@ -75,6 +93,22 @@ TEST(ServiceLimitsTest, StalledAndOverBudgetRequestsDoNotHoldUpOthers) {
         httpRequest(port, "POST", "/KORVA/uploadExcel?name=l.csv", {}, QByteArray(900 * 1024, 'y'))
             .status,
         501);
+
+    // One address holds no more than its share of the connections; others are served.
+    const QHostAddress hog(QStringLiteral("127.0.0.2"));
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    for (int i = 0; i < 5; ++i) held.push_back(connectClient(port, 5000, hog));
+    ASSERT_TRUE(std::all_of(held.begin(), held.end(), [](const auto& socket) { return !!socket; }));
+    // Beyond, 503 at once, or under TLS closed before the handshake.
+    const std::unique_ptr<QTcpSocket> beyond = connectClient(port, 5000, hog);
+    EXPECT_TRUE(!beyond ||
+                (beyond->waitForReadyRead(3000) && beyond->readAll().startsWith("HTTP/1.1 503 ")));
+    EXPECT_EQ(httpGet(port, "/KORVA/packageList").status, 200);
 }
+
+INSTANTIATE_TEST_SUITE_P(PlainAndTls, ServiceLimitsTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Tls" : "Plain";
+                         });
 
 }  // namespace
