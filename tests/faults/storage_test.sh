@@ -35,10 +35,11 @@ head -c $((512 * 1024)) /dev/urandom >"$tmp/block"
 csv=$tmp/devices.csv
 {
     printf '\xEF\xBB\xBF设备ID,设备序列号,设备型号,车牌号,手机号,APP版本,MCU版本,4G模块版本,GNSS版本,智能模块版本,是否自动升级,配置指令,上传日志,上传录像索引,上传打印文件,上传行车信息文件\n'
-    printf 'D1,STOR1,T1,P1,13900000001,1.0,1.0,1.0,1.0,1.0,0,,0,0,0,0\n'
+    printf 'STOR1,STOR1,T1,P1,13900000001,1.0,1.0,1.0,1.0,1.0,0,,0,0,0,0\n'
 } >"$csv"
-# The second import names another device, so its row shows which import got through.
-sed 's/STOR1/STOR2/' "$csv" >"$tmp/devices2.csv"
+# The device ID is the one the terminal sends: an imported ID is pinned. The second import
+# names another device, so its row shows which import got through.
+sed 's/STOR1/STOR2/g' "$csv" >"$tmp/devices2.csv"
 
 upload() {  # upload <n>: a one-block package of type S<n>; prints the status and reason line
     curl -s -i --max-time 10 -X POST --data-binary "@$tmp/block" \
