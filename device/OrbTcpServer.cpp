@@ -81,7 +81,16 @@ OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
                                    "header within ") +
                         QString::number(limits.proxyHeaderLimitMs) +
                         QStringLiteral(" ms (%2 s window)"),
-                    limits.logWindowMs) {
+                    limits.logWindowMs),
+      m_unprovenEvictions(QStringLiteral("[OrbTcpServer] closed %1 connections of serial numbers "
+                                         "first seen on them to make room for known terminals "
+                                         "(%2 s window)"),
+                          limits.logWindowMs),
+      m_untrustedHeaders(QStringLiteral("[OrbTcpServer] served %1 connections from peers outside "
+                                        "TcpProxyTrusted as direct ones, under their own "
+                                        "addresses (%2 s window)"),
+                         limits.logWindowMs),
+      m_slots(m_connLimit) {
     registerDeviceLinkMetaTypes();
     m_tcpDataMgtApi = TcpDataMgtApi::instance();
     if (m_tcpDataMgtApi) {
@@ -91,12 +100,19 @@ OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
                 &OrbTcpServer::closeConnection, Qt::QueuedConnection);
         connect(this, &OrbTcpServer::sockDisConnect, m_tcpDataMgtApi,
                 &TcpDataMgtApi::sockDisConnect, Qt::QueuedConnection);
+        // The handler lives in this thread: slots are settled while a report is handled.
+        m_tcpDataMgtApi->setSlotHook([this](qintptr id, SlotPriority::Standing standing) {
+            return onStanding(id, standing);
+        });
     }
     connect(this, &QTcpServer::acceptError, this, &OrbTcpServer::onAcceptError);
     qDebug().nospace() << "[OrbTcpServer] at most " << m_connLimit
                        << " terminal connections (MaxConnCount " << m_maxConnCount
                        << ", open files " << currentOpenFileLimit().soft << "), "
                        << m_ioPool->size() << " I/O threads";
+    if (limits.proxyProtocol)
+        qDebug().noquote() << "[OrbTcpServer] PROXY headers believed from"
+                           << limits.proxyTrusted.text();
     m_heartCheck = QtConcurrent::run(this, &OrbTcpServer::checkHeartStatus);
     m_connectedGauge =
         TerminalMetrics::instance().watchConnections([this] { return connectionCount(); });
@@ -104,6 +120,7 @@ OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
 
 OrbTcpServer::~OrbTcpServer() {
     m_connectedGauge.reset();  // no scrape reads a server going away
+    if (m_tcpDataMgtApi) m_tcpDataMgtApi->setSlotHook(nullptr);
     m_stop = true;
     m_heartCheck.waitForFinished();
     close();
@@ -173,7 +190,9 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
         ::close(static_cast<int>(socketDescriptor));
         return;
     }
-    if (connectionCount() >= m_connLimit && !evictUnidentified()) {
+    if (connectionCount() >= m_connLimit &&
+        !(evictUnidentified() && connectionCount() < m_connLimit) &&
+        !m_slots.admitProvisionally(socketDescriptor)) {
         // Accepted and closed at once: the queue does not fill with terminals nobody serves.
         ::close(static_cast<int>(socketDescriptor));
         m_refusals.add(OrbTcpSocket::nowMs());
@@ -181,8 +200,13 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
         return;
     }
 
+    bool viaBalancer = m_limits.proxyProtocol;
+    if (viaBalancer && !m_limits.proxyTrusted.trusts(ProxyTrust::peerOf(socketDescriptor))) {
+        viaBalancer = false;
+        m_untrustedHeaders.add(OrbTcpSocket::nowMs());
+    }
     auto* socket = new OrbTcpSocket(socketDescriptor, nullptr, m_limits.maxPendingWriteBytes,
-                                    m_limits.maxPacketsInFlight, m_limits.proxyProtocol);
+                                    m_limits.maxPacketsInFlight, viaBalancer);
     // Queued from the socket's thread ahead of its packets, so the handler knows the terminal's
     // address before its first report.
     connect(socket, &OrbTcpSocket::clientKnown, this, &OrbTcpServer::connectClient);
@@ -208,7 +232,7 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
     if (replaced) retireSocket(replaced, socket->peerAddressText(), socket->peerPortNumber());
 
     qDebug() << "incomingConnection THREAD IS：" << QThread::currentThreadId();
-    if (!m_limits.proxyProtocol)
+    if (!viaBalancer)
         emit connectClient(socket->socketId(), socket->peerAddressText(), socket->peerPortNumber());
 }
 
@@ -230,6 +254,38 @@ bool OrbTcpServer::evictUnidentified() {
     sockDisConnectSlot(victim->socketId(), victim->peerAddressText(), victim->peerPortNumber());
     m_evictions.add(OrbTcpSocket::nowMs());
     return connectionCount() < before;
+}
+
+bool OrbTcpServer::onStanding(qintptr socketId, SlotPriority::Standing standing) {
+    {
+        std::lock_guard<std::mutex> lock(m_mapMutex);
+        if (!m_bySocketId.contains(socketId)) return true;  // already retired: nothing to keep
+    }
+    using Standing = SlotPriority::Standing;
+    const bool provisional = m_slots.isProvisional(socketId);
+    if (standing == Standing::Proven) {
+        m_slots.proven(socketId);
+    } else if (standing != Standing::Known) {
+        if (!provisional) {
+            if (standing == Standing::NewSerial) m_slots.unproven(socketId);
+            return true;
+        }
+        // Taken over the limit for a known terminal only: refused as it would have been then.
+        m_refusals.add(OrbTcpSocket::nowMs());
+        TerminalMetrics::instance().connectionRefused();
+        return false;
+    } else if (provisional) {
+        const qintptr victim = m_slots.settle(socketId, [this](qintptr id) {
+            std::lock_guard<std::mutex> lock(m_mapMutex);
+            const OrbTcpSocket* socket = m_bySocketId.value(id, nullptr);
+            return socket ? socket->lastActiveMs() : 0;
+        });
+        if (victim >= 0) {
+            closeConnection(victim);
+            m_unprovenEvictions.add(OrbTcpSocket::nowMs());
+        }
+    }
+    return true;
 }
 
 void OrbTcpServer::onAcceptError(QAbstractSocket::SocketError error) {
@@ -309,6 +365,7 @@ void OrbTcpServer::retireSocket(OrbTcpSocket* socket, const QString& ip, quint16
     const qintptr id = socket->socketId();
     const int idDescriptor = socket->takeIdDescriptor();
     m_unidentified.remove(m_acceptOrder.take(socket));
+    m_slots.forget(id);
     releaseSocket(socket);
     emit sockDisConnect(id, ip, port);
     if (idDescriptor < 0) return;
@@ -337,8 +394,8 @@ void OrbTcpServer::releaseSocket(OrbTcpSocket* socket) {
 
 void OrbTcpServer::flushLogs(bool force) {
     const qint64 now = OrbTcpSocket::nowMs();
-    for (BurstLog* log :
-         {&m_refusals, &m_evictions, &m_unidentifiedDrops, &m_acceptFailures, &m_headerDrops})
+    for (BurstLog* log : {&m_refusals, &m_evictions, &m_unidentifiedDrops, &m_acceptFailures,
+                          &m_headerDrops, &m_unprovenEvictions, &m_untrustedHeaders})
         log->flush(now, force);
 }
 

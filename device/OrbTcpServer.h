@@ -15,6 +15,8 @@
 #include <QTcpServer>
 
 #include "device/BurstLog.h"
+#include "device/ProxyTrust.h"
+#include "device/SlotPriority.h"
 
 class IoThreadPool;
 class OrbTcpSocket;
@@ -49,6 +51,9 @@ class OrbTcpServer : public QTcpServer {
         // terminal; one without a valid header within proxyHeaderLimitMs is closed.
         bool proxyProtocol = false;
         int proxyHeaderLimitMs = kProxyHeaderLimitMs;
+        // The balancers whose header is believed; a connection from any other peer is served as
+        // a direct one under that peer's address.
+        ProxyTrust proxyTrusted;
     };
 
     // maxConnCount < 0: the MaxConnCount parameter. Tests shorten the idle timings.
@@ -94,6 +99,8 @@ class OrbTcpServer : public QTcpServer {
     static QString connectionKey(const QString& address, quint16 port);
     // Closes the longest-idle connection that never identified itself; false when none is open.
     bool evictUnidentified();
+    // What the message handler learnt from a connection's report; false: it is to be closed.
+    bool onStanding(qintptr socketId, SlotPriority::Standing standing);
     void onAcceptError(QAbstractSocket::SocketError error);
     void releaseSocket(OrbTcpSocket* socket);
     // Releases a socket whose disconnect is being reported: its ID stays reserved until the
@@ -132,6 +139,9 @@ class OrbTcpServer : public QTcpServer {
     BurstLog m_unidentifiedDrops;
     BurstLog m_acceptFailures;
     BurstLog m_headerDrops;
+    BurstLog m_unprovenEvictions;
+    BurstLog m_untrustedHeaders;
+    SlotPriority m_slots;
 
     std::atomic<bool> m_stop{false};
     QFuture<void> m_heartCheck;

@@ -13,7 +13,7 @@ const char* const kAnswerKinds[] = {"upgrade_offered", "no_upgrade", "progress_p
                                     "file_request"};
 const char* const kReasonLabels[] = {"bad_check_code",   "bad_body",       "unknown_command",
                                      "no_serial",        "serial_changed", "impostor",
-                                     "unrequested_file", "over_quota"};
+                                     "unrequested_file", "over_quota",     "registration_limited"};
 
 // Index into kReceivedKinds; -1 for a command the service does not handle.
 int receivedKind(quint16 cmd) {

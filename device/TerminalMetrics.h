@@ -24,6 +24,9 @@ class TerminalMetrics {
         Impostor,         // from a terminal whose serial number is pinned to another device ID
         UnrequestedFile,  // a file chunk of a type not requested on the connection
         OverQuota,        // a device file past its quota (counted once per file)
+        // A report of a serial number never seen before, over the registration limits: no
+        // device is made and the connection is closed.
+        RegistrationLimited,
     };
 
     static TerminalMetrics& instance();
@@ -43,7 +46,7 @@ class TerminalMetrics {
     TerminalMetrics();
 
     static constexpr int kKinds = 5;
-    static constexpr int kReasons = 8;
+    static constexpr int kReasons = 9;
     prometheus::Counter* m_received[kKinds] = {};
     prometheus::Counter* m_answered[kKinds] = {};
     prometheus::Counter* m_refused[kReasons] = {};

@@ -1,0 +1,40 @@
+#include "device/SlotPriority.h"
+
+#include <algorithm>
+
+int SlotPriority::marginFor(int connectionLimit) {
+    // Each costs two descriptors of the reserve beside the terminals' budget.
+    return std::clamp(connectionLimit / 20, 1, 32);
+}
+
+bool SlotPriority::admitProvisionally(qintptr socketId) {
+    if (m_unprovenSeq.isEmpty() || m_provisional.size() >= m_margin) return false;
+    m_provisional.insert(socketId);
+    return true;
+}
+
+void SlotPriority::unproven(qintptr socketId) {
+    m_unprovenSeq.insert(socketId, ++m_sequence);
+}
+
+qintptr SlotPriority::settle(qintptr socketId, const std::function<qint64(qintptr)>& lastActiveMs) {
+    m_provisional.remove(socketId);
+    qintptr victim = -1;
+    qint64 victimActive = 0;
+    quint64 victimSeq = 0;
+    for (auto it = m_unprovenSeq.cbegin(); it != m_unprovenSeq.cend(); ++it) {
+        const qint64 active = lastActiveMs(it.key());
+        if (victim < 0 || active < victimActive ||
+            (active == victimActive && it.value() < victimSeq)) {
+            victim = it.key();
+            victimActive = active;
+            victimSeq = it.value();
+        }
+    }
+    return victim;
+}
+
+void SlotPriority::forget(qintptr socketId) {
+    m_provisional.remove(socketId);
+    m_unprovenSeq.remove(socketId);
+}
