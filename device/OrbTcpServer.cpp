@@ -190,14 +190,22 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
         ::close(static_cast<int>(socketDescriptor));
         return;
     }
+    quint64 provisional = 0;
     if (connectionCount() >= m_connLimit &&
-        !(evictUnidentified() && connectionCount() < m_connLimit) &&
-        !m_slots.admitProvisionally(socketDescriptor)) {
-        // Accepted and closed at once: the queue does not fill with terminals nobody serves.
-        ::close(static_cast<int>(socketDescriptor));
-        m_refusals.add(OrbTcpSocket::nowMs());
-        TerminalMetrics::instance().connectionRefused();
-        return;
+        !(evictUnidentified() && connectionCount() < m_connLimit)) {
+        provisional = m_slots.admitProvisionally(socketDescriptor);
+        if (provisional == 0) {
+            // Accepted and closed at once: the queue does not fill with terminals nobody serves.
+            ::close(static_cast<int>(socketDescriptor));
+            countRefusal();
+            return;
+        }
+        QTimer::singleShot(m_limits.provisionalLimitMs, this,
+                           [this, socketDescriptor, provisional] {
+                               if (!m_slots.isProvisional(socketDescriptor, provisional)) return;
+                               countRefusal();
+                               closeConnection(socketDescriptor);
+                           });
     }
 
     bool viaBalancer = m_limits.proxyProtocol;
@@ -225,7 +233,8 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
             m_bySocketId.remove(replaced->socketId());
         m_bySocketId.insert(socket->socketId(), socket);
     }
-    TerminalMetrics::instance().connectionAccepted();
+    // A provisional one counts once it has shown itself a known terminal.
+    if (provisional == 0) TerminalMetrics::instance().connectionAccepted();
     m_unidentified.insert(m_acceptSequence, socket);
     m_acceptOrder.insert(socket, m_acceptSequence++);
     // A stale entry under the same address and port would otherwise be kept forever.
@@ -271,10 +280,10 @@ bool OrbTcpServer::onStanding(qintptr socketId, SlotPriority::Standing standing)
             return true;
         }
         // Taken over the limit for a known terminal only: refused as it would have been then.
-        m_refusals.add(OrbTcpSocket::nowMs());
-        TerminalMetrics::instance().connectionRefused();
+        countRefusal();
         return false;
     } else if (provisional) {
+        TerminalMetrics::instance().connectionAccepted();
         const qintptr victim = m_slots.settle(socketId, [this](qintptr id) {
             std::lock_guard<std::mutex> lock(m_mapMutex);
             const OrbTcpSocket* socket = m_bySocketId.value(id, nullptr);
@@ -286,6 +295,11 @@ bool OrbTcpServer::onStanding(qintptr socketId, SlotPriority::Standing standing)
         }
     }
     return true;
+}
+
+void OrbTcpServer::countRefusal() {
+    m_refusals.add(OrbTcpSocket::nowMs());
+    TerminalMetrics::instance().connectionRefused();
 }
 
 void OrbTcpServer::onAcceptError(QAbstractSocket::SocketError error) {

@@ -36,6 +36,7 @@ class OrbTcpServer : public QTcpServer {
     static constexpr int kLogWindowMs = 5000;
     static constexpr int kAcceptPauseMs = 1000;
     static constexpr int kProxyHeaderLimitMs = 5000;
+    static constexpr int kProvisionalLimitMs = 5000;
 
     struct Limits {
         int maxConnCount = -1;  // < 0: the MaxConnCount parameter
@@ -54,6 +55,9 @@ class OrbTcpServer : public QTcpServer {
         // The balancers whose header is believed; a connection from any other peer is served as
         // a direct one under that peer's address.
         ProxyTrust proxyTrusted;
+        // A newcomer taken over the limit (see SlotPriority) that has not shown itself a known
+        // terminal by then is closed.
+        int provisionalLimitMs = kProvisionalLimitMs;
     };
 
     // maxConnCount < 0: the MaxConnCount parameter. Tests shorten the idle timings.
@@ -101,6 +105,8 @@ class OrbTcpServer : public QTcpServer {
     bool evictUnidentified();
     // What the message handler learnt from a connection's report; false: it is to be closed.
     bool onStanding(qintptr socketId, SlotPriority::Standing standing);
+    // Counts a newcomer turned away at the limit, at its accept or as a provisional one.
+    void countRefusal();
     void onAcceptError(QAbstractSocket::SocketError error);
     void releaseSocket(OrbTcpSocket* socket);
     // Releases a socket whose disconnect is being reported: its ID stays reserved until the

@@ -7,10 +7,10 @@ int SlotPriority::marginFor(int connectionLimit) {
     return std::clamp(connectionLimit / 20, 1, 32);
 }
 
-bool SlotPriority::admitProvisionally(qintptr socketId) {
-    if (m_unprovenSeq.isEmpty() || m_provisional.size() >= m_margin) return false;
-    m_provisional.insert(socketId);
-    return true;
+quint64 SlotPriority::admitProvisionally(qintptr socketId) {
+    if (m_unprovenSeq.isEmpty() || m_provisional.size() >= m_margin) return 0;
+    m_provisional.insert(socketId, ++m_sequence);
+    return m_sequence;
 }
 
 void SlotPriority::unproven(qintptr socketId) {

@@ -3,7 +3,6 @@
 #include <functional>
 
 #include <QHash>
-#include <QSet>
 #include <QtGlobal>
 
 // Which connection gives way to which at the connection limit (server thread only). A
@@ -30,10 +29,14 @@ class SlotPriority {
 
     explicit SlotPriority(int connectionLimit) : m_margin(marginFor(connectionLimit)) {}
 
-    // A newcomer found the server full: true when it may stay provisionally (noted as such).
-    bool admitProvisionally(qintptr socketId);
+    // A newcomer found the server full: a ticket (never 0) when it may stay provisionally,
+    // 0 when not.
+    quint64 admitProvisionally(qintptr socketId);
     bool isProvisional(qintptr socketId) const { return m_provisional.contains(socketId); }
-    int provisionalCount() const { return m_provisional.size(); }
+    // Still provisional under that ticket (not a later connection with the same ID).
+    bool isProvisional(qintptr socketId, quint64 ticket) const {
+        return m_provisional.value(socketId) == ticket;
+    }
 
     void unproven(qintptr socketId);
     void proven(qintptr socketId) { m_unprovenSeq.remove(socketId); }
@@ -46,7 +49,7 @@ class SlotPriority {
 
   private:
     const int m_margin;
-    QSet<qintptr> m_provisional;
+    QHash<qintptr, quint64> m_provisional;  // with their tickets
     QHash<qintptr, quint64> m_unprovenSeq;  // unproven connections, by registration order
     quint64 m_sequence = 0;
 };
