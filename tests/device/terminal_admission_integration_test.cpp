@@ -6,6 +6,7 @@
 #include "codec/TerminalPackets.h"
 #include "tests/support/FakeTerminal.h"
 #include "tests/support/MetricsText.h"
+#include "tests/support/TerminalConnection.h"
 #include "tests/support/WebServiceFixture.h"
 
 namespace {
@@ -95,6 +96,51 @@ TEST(LinkAdmission, KnownTerminalsTakeTheSlotsOfFreshSerialNumbers) {
         },
         15000))
         << service.output().right(2000).toStdString();
+}
+
+// A new terminal that answers the upgrade offered to it has proved itself and keeps its slot;
+// the one that has not gives way though it was active last, and with none left a known
+// newcomer is refused like any other.
+TEST(LinkAdmission, NewTerminalThatTakesItsUpgradeKeepsItsSlot) {
+    ServiceProcess service;
+    service.setParam("MaxConnCount", 2);
+    ASSERT_TRUE(service.start());
+    ServiceDb db(service.path("WFS.db"));
+    const QString package = service.path("Package/T1/pkg.bin");
+    QDir().mkpath(QFileInfo(package).path());
+    QFile file(package);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(QByteArray(1000, 'p')) == 1000);
+    file.close();
+    ASSERT_TRUE(db.exec(QStringLiteral("insert into Tab_Package(packageName,AppVersion,packagePath,"
+                                       "size,deviceType) values('pkg.bin','V5.3.1','%1',1000,'T1')")
+                            .arg(package)));
+    for (const char* sn : {"KNOWN-1", "KNOWN-2"})
+        ASSERT_TRUE(
+            db.exec(QStringLiteral("insert into Tab_DeviceInfo(devSN,devType) values('%1','NOPKG')")
+                        .arg(sn)));
+
+    TerminalConnection upgrading(service.tcpPort(), "UP-ID");
+    TerminalIdentity identity;
+    identity.devSN = "NEW-UPGRADING";
+    identity.devType = "T1";
+    identity.AppVersion = "V5.3.0";
+    ASSERT_TRUE(upgrading.report(identity));
+    EXPECT_EQ(upgrading.next().cmd, 0x0001);
+    EXPECT_EQ(upgrading.next().cmd, 0x0002);  // the first progress poll
+    auto idle = reporting(service, "NEW-IDLE");
+    ASSERT_TRUE(answered(*idle));
+    ASSERT_TRUE(upgrading.send(0x0002, TerminalPackets::progressBody(10)));
+    EXPECT_EQ(upgrading.next().cmd, 0x0002);
+    idle->take();
+    ASSERT_TRUE(idle->write(report("NEW-IDLE", 2)) && answered(*idle));  // active last
+
+    auto known = reporting(service, "KNOWN-1");
+    EXPECT_TRUE(answered(*known));
+    EXPECT_TRUE(idle->waitForDisconnect());
+    auto another = reporting(service, "KNOWN-2");
+    EXPECT_TRUE(turnedAway(*another));
+    ASSERT_TRUE(upgrading.send(0x0002, TerminalPackets::progressBody(20)));
+    EXPECT_EQ(upgrading.next().cmd, 0x0002);
 }
 
 // Fresh serial numbers become devices at most at the configured rates, per source address and
