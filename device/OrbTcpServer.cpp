@@ -254,8 +254,11 @@ bool OrbTcpServer::evictUnidentified() {
             it = m_unidentified.erase(it);
             continue;
         }
-        // Strictly less: of two equally idle, the one accepted first goes.
-        if (!victim || socket->lastActiveMs() < victim->lastActiveMs()) victim = socket;
+        // Strictly less: of two equally idle, the one accepted first goes. One taken over the
+        // limit keeps its few seconds to report: closing it would only make room over the limit.
+        if ((!victim || socket->lastActiveMs() < victim->lastActiveMs()) &&
+            !m_slots.isProvisional(socket->socketId()))
+            victim = socket;
         ++it;
     }
     if (!victim) return false;
