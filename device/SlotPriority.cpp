@@ -3,8 +3,9 @@
 #include <algorithm>
 
 int SlotPriority::marginFor(int connectionLimit) {
-    // Each costs two descriptors of the reserve beside the terminals' budget.
-    return std::clamp(connectionLimit / 20, 1, 32);
+    // Each costs two descriptors of the reserve beside the terminals' budget (at most 128 of
+    // its 1024); enough that a fleet reconnecting at once does not queue for a handful.
+    return std::clamp(connectionLimit / 10, 4, 64);
 }
 
 quint64 SlotPriority::admitProvisionally(qintptr socketId) {

@@ -4,14 +4,15 @@
 A fresh service with MaxConnCount 50 and the registration limits at their defaults knows a
 fleet of FLEET terminals (each reported once). Then 50 connections report fresh serial numbers
 and keep reporting every 5 s, holding every slot. The fleet reconnects one terminal after the
-other (a refused one tries again after 1 s, up to 5 times) while the occupiers hold on, and
-finally more connections with fresh serial numbers try to take the slots back. Printed: how many
-of the fleet were answered, after how many tries and how fast; how many occupiers were closed;
-how many fresh newcomers got in.
+other, or all at once with --together (a refused one tries again after 0.5-1.5 s, up to 10
+times) while the occupiers hold on, and finally 20 more connections with fresh serial numbers
+try to take the slots back. Printed: how many of the fleet were answered, after how many tries
+and how fast; how many occupiers were closed; how many fresh newcomers got in.
 """
 import argparse
 import asyncio
 import os
+import random
 import sys
 import time
 
@@ -20,6 +21,7 @@ from wfservice import Service  # noqa: E402
 from capacity.capacity import ANSWER, report_packet  # noqa: E402
 
 SLOTS = 50
+TRIES = 10
 
 
 async def exchange(port, sn, keep=False):
@@ -56,7 +58,7 @@ async def occupy(connection, sn, running, closed):
     writer.close()
 
 
-async def run(port, fleet):
+async def run(port, fleet, together):
     for i in range(fleet):  # the fleet is known to the device table
         ok, _, _ = await exchange(port, "FLEET%04d" % i)
         assert ok, "fleet terminal %d not registered" % i
@@ -68,17 +70,25 @@ async def run(port, fleet):
                                                       closed)))
     held = len(tasks)
 
-    served, tries, latencies, kept = 0, [], [], []
-    for i in range(fleet):
-        for attempt in range(1, 6):
+    tries, latencies, kept = [], [], []
+
+    async def reconnect(i):
+        for attempt in range(1, TRIES + 1):
             ok, ms, connection = await exchange(port, "FLEET%04d" % i, keep=True)
             if ok:
-                served += 1
                 tries.append(attempt)
                 latencies.append(ms)
                 kept.append(connection)
-                break
-            await asyncio.sleep(1)
+                return
+            await asyncio.sleep(random.uniform(0.5, 1.5))
+
+    started = time.monotonic()
+    if together:
+        await asyncio.gather(*(reconnect(i) for i in range(fleet)))
+    else:
+        for i in range(fleet):
+            await reconnect(i)
+    elapsed, served = time.monotonic() - started, len(tries)
 
     fresh_in = 0
     for i in range(20):
@@ -91,10 +101,11 @@ async def run(port, fleet):
         writer.close()
     await asyncio.gather(*tasks)
     latencies.sort()
-    return ("occupiers holding slots %d of %d; fleet answered %d of %d (tries mean %.1f, max %d;"
-            " report p50 %.1f ms, max %.1f ms); occupiers closed for them %d; fresh newcomers"
-            " let in %d of 20"
-            % (held, SLOTS, served, fleet, sum(tries) / max(1, len(tries)), max(tries or [0]),
+    return ("occupiers holding slots %d of %d; fleet answered %d of %d in %.1f s (tries mean %.1f,"
+            " max %d; report p50 %.1f ms, max %.1f ms); occupiers closed for them %d; fresh"
+            " newcomers let in %d of 20"
+            % (held, SLOTS, served, fleet, elapsed, sum(tries) / max(1, len(tries)),
+               max(tries or [0]),
                latencies[len(latencies) // 2] if latencies else float("nan"),
                latencies[-1] if latencies else float("nan"), len(closed), fresh_in))
 
@@ -103,13 +114,16 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("exe")
     parser.add_argument("--fleet", type=int, default=40)
+    parser.add_argument("--together", action="store_true",
+                        help="the fleet reconnects all at once instead of one after the other")
     args = parser.parse_args()
     # The registration limits as shipped, not the benches' unlimited ones.
     service = Service(args.exe, SLOTS, params={"RegistrationsPerMinutePerAddress": 600,
                                                "RegistrationsPerMinute": 3000})
     try:
         print("occupy: " + asyncio.get_event_loop().run_until_complete(run(service.tcp,
-                                                                            args.fleet)))
+                                                                            args.fleet,
+                                                                            args.together)))
     finally:
         service.stop()
 
