@@ -52,58 +52,12 @@ int rows(ServiceDb& db, const QString& sn) {
         .toInt();
 }
 
-// Six connections of serial numbers first seen on them hold every slot: terminals the table
-// knows still get in, each in the place of the longest idle of them, while one more fresh
-// serial number is turned away without a row.
+// Connections of serial numbers first seen on them hold every slot: terminals the table knows
+// still get in, each in the place of the longest idle of them, except a new terminal that has
+// taken the upgrade offered to it; one more fresh serial number is turned away without a row.
 TEST(LinkAdmission, KnownTerminalsTakeTheSlotsOfFreshSerialNumbers) {
     ServiceProcess service;
     service.setParam("MaxConnCount", 6);
-    ASSERT_TRUE(service.start());
-    ServiceDb db(service.path("WFS.db"));
-    const QStringList fleet = {"FLEET-0", "FLEET-1", "FLEET-2"};
-    for (const QString& sn : fleet)
-        ASSERT_TRUE(
-            db.exec(QStringLiteral("insert into Tab_DeviceInfo(devSN,devType) values('%1','NOPKG')")
-                        .arg(sn)));
-
-    std::vector<std::unique_ptr<FakeTerminal>> occupiers;
-    for (int i = 0; i < 6; ++i) {
-        occupiers.push_back(reporting(service, QStringLiteral("OCCUPY-%1").arg(i)));
-        ASSERT_TRUE(answered(*occupiers.back())) << i;
-    }
-
-    std::vector<std::unique_ptr<FakeTerminal>> known;
-    for (size_t i = 0; i < static_cast<size_t>(fleet.size()); ++i) {
-        known.push_back(reporting(service, fleet[static_cast<int>(i)]));
-        EXPECT_TRUE(answered(*known.back())) << i;
-        EXPECT_TRUE(occupiers[i]->waitForDisconnect()) << i;
-    }
-    for (size_t i = fleet.size(); i < occupiers.size(); ++i)
-        EXPECT_TRUE(occupiers[i]->isConnected()) << i;
-
-    auto late = reporting(service, "OCCUPY-LATE");
-    EXPECT_TRUE(turnedAway(*late));
-    EXPECT_EQ(rows(db, "OCCUPY-LATE"), 0);
-    EXPECT_EQ(metric(service, "wayfarer_terminal_connections_refused_total"), 1);
-    for (size_t i = 0; i < known.size(); ++i) {
-        known[i]->take();
-        ASSERT_TRUE(known[i]->write(report(fleet[static_cast<int>(i)], 2)));
-        EXPECT_TRUE(answered(*known[i])) << i;
-    }
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            return service.output().contains("closed 3 connections of serial numbers first seen");
-        },
-        15000))
-        << service.output().right(2000).toStdString();
-}
-
-// A new terminal that answers the upgrade offered to it has proved itself and keeps its slot;
-// the one that has not gives way though it was active last, and with none left a known
-// newcomer is refused like any other.
-TEST(LinkAdmission, NewTerminalThatTakesItsUpgradeKeepsItsSlot) {
-    ServiceProcess service;
-    service.setParam("MaxConnCount", 2);
     ASSERT_TRUE(service.start());
     ServiceDb db(service.path("WFS.db"));
     const QString package = service.path("Package/T1/pkg.bin");
@@ -114,11 +68,13 @@ TEST(LinkAdmission, NewTerminalThatTakesItsUpgradeKeepsItsSlot) {
     ASSERT_TRUE(db.exec(QStringLiteral("insert into Tab_Package(packageName,AppVersion,packagePath,"
                                        "size,deviceType) values('pkg.bin','V5.3.1','%1',1000,'T1')")
                             .arg(package)));
-    for (const char* sn : {"KNOWN-1", "KNOWN-2"})
+    const QStringList fleet = {"FLEET-0", "FLEET-1", "FLEET-2"};
+    for (const QString& sn : fleet)
         ASSERT_TRUE(
             db.exec(QStringLiteral("insert into Tab_DeviceInfo(devSN,devType) values('%1','NOPKG')")
                         .arg(sn)));
 
+    // The longest idle of all, but proven: it answers its offer with progress.
     TerminalConnection upgrading(service.tcpPort(), "UP-ID");
     TerminalIdentity identity;
     identity.devSN = "NEW-UPGRADING";
@@ -127,20 +83,30 @@ TEST(LinkAdmission, NewTerminalThatTakesItsUpgradeKeepsItsSlot) {
     ASSERT_TRUE(upgrading.report(identity));
     EXPECT_EQ(upgrading.next().cmd, 0x0001);
     EXPECT_EQ(upgrading.next().cmd, 0x0002);  // the first progress poll
-    auto idle = reporting(service, "NEW-IDLE");
-    ASSERT_TRUE(answered(*idle));
     ASSERT_TRUE(upgrading.send(0x0002, TerminalPackets::progressBody(10)));
     EXPECT_EQ(upgrading.next().cmd, 0x0002);
-    idle->take();
-    ASSERT_TRUE(idle->write(report("NEW-IDLE", 2)) && answered(*idle));  // active last
+    std::vector<std::unique_ptr<FakeTerminal>> occupiers;
+    for (int i = 0; i < 5; ++i) {
+        occupiers.push_back(reporting(service, QStringLiteral("OCCUPY-%1").arg(i)));
+        ASSERT_TRUE(answered(*occupiers.back())) << i;
+    }
 
-    auto known = reporting(service, "KNOWN-1");
-    EXPECT_TRUE(answered(*known));
-    EXPECT_TRUE(idle->waitForDisconnect());
-    auto another = reporting(service, "KNOWN-2");
-    EXPECT_TRUE(turnedAway(*another));
+    std::vector<std::unique_ptr<FakeTerminal>> known;
+    for (size_t i = 0; i < static_cast<size_t>(fleet.size()); ++i) {
+        known.push_back(reporting(service, fleet[static_cast<int>(i)]));
+        EXPECT_TRUE(answered(*known.back())) << i;
+        EXPECT_TRUE(occupiers[i]->waitForDisconnect()) << i;
+    }
+    auto late = reporting(service, "OCCUPY-LATE");
+    EXPECT_TRUE(turnedAway(*late));
+    EXPECT_EQ(rows(db, "OCCUPY-LATE"), 0);
+    EXPECT_EQ(metric(service, "wayfarer_terminal_connections_refused_total"), 1);
+    EXPECT_TRUE(occupiers[3]->isConnected() && occupiers[4]->isConnected());
     ASSERT_TRUE(upgrading.send(0x0002, TerminalPackets::progressBody(20)));
     EXPECT_EQ(upgrading.next().cmd, 0x0002);
+    EXPECT_TRUE(waitUntil(
+        [&] { return service.output().contains("closed 3 connections of serial numbers first"); },
+        15000));
 }
 
 // Fresh serial numbers become devices at most at the configured rates, per source address and
@@ -166,11 +132,7 @@ TEST(LinkAdmission, NewSerialNumbersAreRateLimitedPerAddressAndInAll) {
     };
     for (const auto& c : cases) {
         auto terminal = reporting(service, c.sn, c.source);
-        if (c.registered) {
-            EXPECT_TRUE(answered(*terminal)) << c.sn;
-        } else {
-            EXPECT_TRUE(turnedAway(*terminal)) << c.sn;
-        }
+        EXPECT_TRUE(c.registered ? answered(*terminal) : turnedAway(*terminal)) << c.sn;
         EXPECT_EQ(rows(db, c.sn), c.registered ? 1 : 0) << c.sn;
     }
     EXPECT_EQ(metric(service, "wayfarer_terminal_packets_refused_total",
