@@ -22,6 +22,7 @@
 #include "core/OpenFileLimit.h"
 #include "device/DeviceActivity.h"
 #include "device/OrbTcpServer.h"
+#include "device/ProxyTrust.h"
 #include "device/RolloutSupervisor.h"
 #include "device/TcpDataMgtApi.h"
 #include "files/FileOperation.h"
@@ -142,6 +143,12 @@ int main(int argc, char* argv[]) {
 
     OrbTcpServer::Limits links;
     links.proxyProtocol = param.TcpProxyProtocol == 1;
+    QStringList untrusted;
+    links.proxyTrusted = ProxyTrust::parse(param.TcpProxyTrusted, &untrusted);
+    if (!untrusted.isEmpty())
+        qDebug().noquote()
+            << "[start] TcpProxyTrusted entries that are no address or range, left out:"
+            << untrusted.join(QStringLiteral(", "));
     OrbTcpServer tcpServer(links);
     // The handler names a connection's peer in what it logs about it.
     QObject::connect(&tcpServer, &OrbTcpServer::connectClient, TcpDataMgtApi::instance(),

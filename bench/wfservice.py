@@ -42,7 +42,11 @@ class Service:
         with open(os.path.join(self.dir, "config.ini"), "w") as f:
             f.write("[LocalParam]\nTcpPort=%d\nHttpPort=%d\nHttpPort2=%d\nNetIP=127.0.0.1\n"
                     "MaxConnCount=%d\nOperatorLogin=0\n" % (self.tcp, self.http, self.http2, max_conn))
-            for key, value in (params or {}).items():
+            # A synthetic fleet registers thousands of serial numbers within seconds from one
+            # address; the registration limits are off unless a scenario sets them.
+            keys = {"RegistrationsPerMinutePerAddress": 0, "RegistrationsPerMinute": 0}
+            keys.update(params or {})
+            for key, value in keys.items():
                 f.write("%s=%s\n" % (key, value))
         # Output to a file, never a pipe nobody reads: a full pipe would stall the service.
         self.log = open(os.path.join(self.dir, "stdout.txt"), "wb")

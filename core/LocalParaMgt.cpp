@@ -34,6 +34,13 @@ quint32 readLimit(QSettings& settings, const QString& key, quint32 fallback) {
     return ok && value > 0 ? value : fallback;
 }
 
+// A rate where 0 means no limit: missing or not a number gives its default.
+quint32 readRate(QSettings& settings, const QString& key, quint32 fallback) {
+    bool ok = false;
+    const quint32 value = settings.value(key).toUInt(&ok);
+    return ok ? value : fallback;
+}
+
 // A time with fractions (so a test can wait seconds): not a number or not above zero gives its
 // default.
 double readPositive(QSettings& settings, const QString& key, double fallback) {
@@ -146,6 +153,14 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     if (!advertised || param.NetHttpPort2 <= 0 || param.NetHttpPort2 > 65535)
         param.NetHttpPort2 = param.HttpPort2;
     param.TcpProxyProtocol = settings.value(QStringLiteral("TcpProxyProtocol"), 0u).toUInt();
+    // A list written with commas reads back as several values.
+    param.TcpProxyTrusted =
+        settings.value(QStringLiteral("TcpProxyTrusted")).toStringList().join(QLatin1Char(','));
+    param.RegistrationsPerMinutePerAddress =
+        readRate(settings, QStringLiteral("RegistrationsPerMinutePerAddress"),
+                 struLocalParam::kDefaultRegistrationsPerMinutePerAddress);
+    param.RegistrationsPerMinute = readRate(settings, QStringLiteral("RegistrationsPerMinute"),
+                                            struLocalParam::kDefaultRegistrationsPerMinute);
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");

@@ -54,6 +54,15 @@ struct struLocalParam {
     QString InstanceName;     // this instance in the presence table; default "<host>:<TcpPort>"
     qint32 NetHttpPort2 = 0;  // the download port named in terminals' addresses; 0: HttpPort2
     quint32 TcpProxyProtocol = 0;  // 1: every terminal connection starts with a PROXY header
+    // Comma-separated addresses or CIDR ranges of the balancers whose PROXY header is believed;
+    // empty: loopback only. Read, never written back.
+    QString TcpProxyTrusted;
+    // Serial numbers never seen before that may become devices per minute, from one source
+    // address and in all (0: no limit); read, never written back.
+    static constexpr quint32 kDefaultRegistrationsPerMinutePerAddress = 600;
+    static constexpr quint32 kDefaultRegistrationsPerMinute = 3000;
+    quint32 RegistrationsPerMinutePerAddress = kDefaultRegistrationsPerMinutePerAddress;
+    quint32 RegistrationsPerMinute = kDefaultRegistrationsPerMinute;
 
     // Behind a load balancer terminals download from its port, not from this instance's.
     qint32 downloadPortForTerminals() const { return NetHttpPort2 > 0 ? NetHttpPort2 : HttpPort2; }

@@ -81,7 +81,16 @@ OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
                                    "header within ") +
                         QString::number(limits.proxyHeaderLimitMs) +
                         QStringLiteral(" ms (%2 s window)"),
-                    limits.logWindowMs) {
+                    limits.logWindowMs),
+      m_unprovenEvictions(QStringLiteral("[OrbTcpServer] closed %1 connections of serial numbers "
+                                         "first seen on them to make room for known terminals "
+                                         "(%2 s window)"),
+                          limits.logWindowMs),
+      m_untrustedHeaders(QStringLiteral("[OrbTcpServer] served %1 connections from peers outside "
+                                        "TcpProxyTrusted as direct ones, under their own "
+                                        "addresses (%2 s window)"),
+                         limits.logWindowMs),
+      m_slots(m_connLimit) {
     registerDeviceLinkMetaTypes();
     m_tcpDataMgtApi = TcpDataMgtApi::instance();
     if (m_tcpDataMgtApi) {
@@ -91,11 +100,18 @@ OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
                 &OrbTcpServer::closeConnection, Qt::QueuedConnection);
         connect(this, &OrbTcpServer::sockDisConnect, m_tcpDataMgtApi,
                 &TcpDataMgtApi::sockDisConnect, Qt::QueuedConnection);
+        // The handler lives in this thread: slots are settled while a report is handled.
+        m_tcpDataMgtApi->setSlotHook([this](qintptr id, SlotPriority::Standing standing) {
+            return onStanding(id, standing);
+        });
     }
     connect(this, &QTcpServer::acceptError, this, &OrbTcpServer::onAcceptError);
     qInfo().nospace() << "[OrbTcpServer] at most " << m_connLimit
                       << " terminal connections (MaxConnCount " << m_maxConnCount << ", open files "
                       << currentOpenFileLimit().soft << "), " << m_ioPool->size() << " I/O threads";
+    if (limits.proxyProtocol)
+        qInfo().noquote() << "[OrbTcpServer] PROXY headers believed from"
+                          << limits.proxyTrusted.text();
     m_heartCheck = QtConcurrent::run(this, &OrbTcpServer::checkHeartStatus);
     m_connectedGauge =
         TerminalMetrics::instance().watchConnections([this] { return connectionCount(); });
@@ -103,6 +119,7 @@ OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
 
 OrbTcpServer::~OrbTcpServer() {
     m_connectedGauge.reset();  // no scrape reads a server going away
+    if (m_tcpDataMgtApi) m_tcpDataMgtApi->setSlotHook(nullptr);
     m_stop = true;
     m_heartCheck.waitForFinished();
     close();
@@ -172,16 +189,31 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
         ::close(static_cast<int>(socketDescriptor));
         return;
     }
-    if (connectionCount() >= m_connLimit && !evictUnidentified()) {
-        // Accepted and closed at once: the queue does not fill with terminals nobody serves.
-        ::close(static_cast<int>(socketDescriptor));
-        m_refusals.add(OrbTcpSocket::nowMs());
-        TerminalMetrics::instance().connectionRefused();
-        return;
+    quint64 provisional = 0;
+    if (connectionCount() >= m_connLimit &&
+        !(evictUnidentified() && connectionCount() < m_connLimit)) {
+        provisional = m_slots.admitProvisionally(socketDescriptor);
+        if (provisional == 0) {
+            // Accepted and closed at once: the queue does not fill with terminals nobody serves.
+            ::close(static_cast<int>(socketDescriptor));
+            countRefusal();
+            return;
+        }
+        QTimer::singleShot(m_limits.provisionalLimitMs, this,
+                           [this, socketDescriptor, provisional] {
+                               if (!m_slots.isProvisional(socketDescriptor, provisional)) return;
+                               countRefusal();
+                               closeConnection(socketDescriptor);
+                           });
     }
 
+    bool viaBalancer = m_limits.proxyProtocol;
+    if (viaBalancer && !m_limits.proxyTrusted.trusts(ProxyTrust::peerOf(socketDescriptor))) {
+        viaBalancer = false;
+        m_untrustedHeaders.add(OrbTcpSocket::nowMs());
+    }
     auto* socket = new OrbTcpSocket(socketDescriptor, nullptr, m_limits.maxPendingWriteBytes,
-                                    m_limits.maxPacketsInFlight, m_limits.proxyProtocol);
+                                    m_limits.maxPacketsInFlight, viaBalancer);
     // Queued from the socket's thread ahead of its packets, so the handler knows the terminal's
     // address before its first report.
     connect(socket, &OrbTcpSocket::clientKnown, this, &OrbTcpServer::connectClient);
@@ -200,14 +232,15 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
             m_bySocketId.remove(replaced->socketId());
         m_bySocketId.insert(socket->socketId(), socket);
     }
-    TerminalMetrics::instance().connectionAccepted();
+    // A provisional one counts once it has shown itself a known terminal.
+    if (provisional == 0) TerminalMetrics::instance().connectionAccepted();
     m_unidentified.insert(m_acceptSequence, socket);
     m_acceptOrder.insert(socket, m_acceptSequence++);
     // A stale entry under the same address and port would otherwise be kept forever.
     if (replaced) retireSocket(replaced, socket->peerAddressText(), socket->peerPortNumber());
 
     qDebug() << "incomingConnection THREAD IS：" << QThread::currentThreadId();
-    if (!m_limits.proxyProtocol)
+    if (!viaBalancer)
         emit connectClient(socket->socketId(), socket->peerAddressText(), socket->peerPortNumber());
 }
 
@@ -220,8 +253,11 @@ bool OrbTcpServer::evictUnidentified() {
             it = m_unidentified.erase(it);
             continue;
         }
-        // Strictly less: of two equally idle, the one accepted first goes.
-        if (!victim || socket->lastActiveMs() < victim->lastActiveMs()) victim = socket;
+        // Strictly less: of two equally idle, the one accepted first goes. One taken over the
+        // limit keeps its few seconds to report: closing it would only make room over the limit.
+        if ((!victim || socket->lastActiveMs() < victim->lastActiveMs()) &&
+            !m_slots.isProvisional(socket->socketId()))
+            victim = socket;
         ++it;
     }
     if (!victim) return false;
@@ -229,6 +265,43 @@ bool OrbTcpServer::evictUnidentified() {
     sockDisConnectSlot(victim->socketId(), victim->peerAddressText(), victim->peerPortNumber());
     m_evictions.add(OrbTcpSocket::nowMs());
     return connectionCount() < before;
+}
+
+bool OrbTcpServer::onStanding(qintptr socketId, SlotPriority::Standing standing) {
+    {
+        std::lock_guard<std::mutex> lock(m_mapMutex);
+        if (!m_bySocketId.contains(socketId)) return true;  // already retired: nothing to keep
+    }
+    using Standing = SlotPriority::Standing;
+    const bool provisional = m_slots.isProvisional(socketId);
+    if (standing == Standing::Proven) {
+        m_slots.proven(socketId);
+    } else if (standing != Standing::Known) {
+        if (!provisional) {
+            if (standing == Standing::NewSerial) m_slots.unproven(socketId);
+            return true;
+        }
+        // Taken over the limit for a known terminal only: refused as it would have been then.
+        countRefusal();
+        return false;
+    } else if (provisional) {
+        TerminalMetrics::instance().connectionAccepted();
+        const qintptr victim = m_slots.settle(socketId, [this](qintptr id) {
+            std::lock_guard<std::mutex> lock(m_mapMutex);
+            const OrbTcpSocket* socket = m_bySocketId.value(id, nullptr);
+            return socket ? socket->lastActiveMs() : 0;
+        });
+        if (victim >= 0) {
+            closeConnection(victim);
+            m_unprovenEvictions.add(OrbTcpSocket::nowMs());
+        }
+    }
+    return true;
+}
+
+void OrbTcpServer::countRefusal() {
+    m_refusals.add(OrbTcpSocket::nowMs());
+    TerminalMetrics::instance().connectionRefused();
 }
 
 void OrbTcpServer::onAcceptError(QAbstractSocket::SocketError error) {
@@ -314,6 +387,7 @@ void OrbTcpServer::retireSocket(OrbTcpSocket* socket, const QString& ip, quint16
     const qintptr id = socket->socketId();
     const int idDescriptor = socket->takeIdDescriptor();
     m_unidentified.remove(m_acceptOrder.take(socket));
+    m_slots.forget(id);
     releaseSocket(socket);
     emit sockDisConnect(id, ip, port);
     if (idDescriptor < 0) return;
@@ -342,8 +416,8 @@ void OrbTcpServer::releaseSocket(OrbTcpSocket* socket) {
 
 void OrbTcpServer::flushLogs(bool force) {
     const qint64 now = OrbTcpSocket::nowMs();
-    for (BurstLog* log :
-         {&m_refusals, &m_evictions, &m_unidentifiedDrops, &m_acceptFailures, &m_headerDrops})
+    for (BurstLog* log : {&m_refusals, &m_evictions, &m_unidentifiedDrops, &m_acceptFailures,
+                          &m_headerDrops, &m_unprovenEvictions, &m_untrustedHeaders})
         log->flush(now, force);
 }
 

@@ -15,6 +15,8 @@
 #include <QTcpServer>
 
 #include "device/BurstLog.h"
+#include "device/ProxyTrust.h"
+#include "device/SlotPriority.h"
 
 class IoThreadPool;
 class OrbTcpSocket;
@@ -34,6 +36,7 @@ class OrbTcpServer : public QTcpServer {
     static constexpr int kLogWindowMs = 5000;
     static constexpr int kAcceptPauseMs = 1000;
     static constexpr int kProxyHeaderLimitMs = 5000;
+    static constexpr int kProvisionalLimitMs = 5000;
 
     struct Limits {
         int maxConnCount = -1;  // < 0: the MaxConnCount parameter
@@ -49,6 +52,12 @@ class OrbTcpServer : public QTcpServer {
         // terminal; one without a valid header within proxyHeaderLimitMs is closed.
         bool proxyProtocol = false;
         int proxyHeaderLimitMs = kProxyHeaderLimitMs;
+        // The balancers whose header is believed; a connection from any other peer is served as
+        // a direct one under that peer's address.
+        ProxyTrust proxyTrusted;
+        // A newcomer taken over the limit (see SlotPriority) that has not shown itself a known
+        // terminal by then is closed.
+        int provisionalLimitMs = kProvisionalLimitMs;
     };
 
     // maxConnCount < 0: the MaxConnCount parameter. Tests shorten the idle timings.
@@ -94,6 +103,10 @@ class OrbTcpServer : public QTcpServer {
     static QString connectionKey(const QString& address, quint16 port);
     // Closes the longest-idle connection that never identified itself; false when none is open.
     bool evictUnidentified();
+    // What the message handler learnt from a connection's report; false: it is to be closed.
+    bool onStanding(qintptr socketId, SlotPriority::Standing standing);
+    // Counts a newcomer turned away at the limit, at its accept or as a provisional one.
+    void countRefusal();
     void onAcceptError(QAbstractSocket::SocketError error);
     void releaseSocket(OrbTcpSocket* socket);
     // Releases a socket whose disconnect is being reported: its ID stays reserved until the
@@ -132,6 +145,9 @@ class OrbTcpServer : public QTcpServer {
     BurstLog m_unidentifiedDrops;
     BurstLog m_acceptFailures;
     BurstLog m_headerDrops;
+    BurstLog m_unprovenEvictions;
+    BurstLog m_untrustedHeaders;
+    SlotPriority m_slots;
 
     std::atomic<bool> m_stop{false};
     QFuture<void> m_heartCheck;

@@ -74,6 +74,12 @@ quint32 firstPendingFileType(const struDeviceInfo& device) {
     return 0;
 }
 
+struLocalParam localParam() {
+    struLocalParam param;
+    LocalParaMgt::instance()->readLocalParam(param);
+    return param;
+}
+
 }  // namespace
 
 TcpDataMgtApi* TcpDataMgtApi::instance() {
@@ -82,9 +88,7 @@ TcpDataMgtApi* TcpDataMgtApi::instance() {
     return self;
 }
 
-TcpDataMgtApi::TcpDataMgtApi() : TcpDataMgtApi(struLocalParam()) {
-    LocalParaMgt::instance()->readLocalParam(m_param);
-}
+TcpDataMgtApi::TcpDataMgtApi() : TcpDataMgtApi(localParam()) {}
 
 TcpDataMgtApi::TcpDataMgtApi(const struLocalParam& param, QObject* parent)
     : TcpDataMgtApi(param, std::make_unique<Tab_DeviceInfo>(), parent) {}
@@ -96,6 +100,7 @@ TcpDataMgtApi::TcpDataMgtApi(const struLocalParam& param,
       m_deviceTable(std::move(deviceTable)),
       m_packageTable(std::make_unique<Tab_Package>()),
       m_param(param),
+      m_registrations(param.RegistrationsPerMinutePerAddress, param.RegistrationsPerMinute),
       m_unrequestedFiles(QStringLiteral("TcpDataMgtApi::readDataSlot, %1 device file chunks not "
                                         "requested on their connection, dropped (%2 s window)"),
                          kLogWindowMs),
@@ -204,6 +209,8 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     const bool registered = lookup == Tab_DeviceInfo::RowState::Found;
     if (!registered) {
         logger()->info("{}, device is not registered!", "TcpDataMgtApi::readDataSlot");
+        if (!mayRegister(socketId, link)) return;
+        link.unproven = true;
         report.devId = devId;
         m_deviceTable->insertDevice(report);
         logger()->critical("{}, 数据库不存在设备: {}信息", "TcpDataMgtApi::readDataSlot",
@@ -223,10 +230,12 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
             link.impostor = true;
             // Counted and logged apart: the terminal's own last decision is not the impostor's.
             TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
-            GetUpgradeFlag(socketId, packet, 0, QString());
+            if (mayGoOn(socketId, SlotPriority::Standing::Impostor))
+                GetUpgradeFlag(socketId, packet, 0, QString());
             return;
         }
         link.impostor = false;
+        mayGoOn(socketId, SlotPriority::Standing::Known);
         const bool pin = !pinned && !devId.isEmpty();
         if (pin) {
             device.devId = devId;
@@ -346,6 +355,7 @@ void TcpDataMgtApi::BindUrlFile(const QString& packagePath, qintptr socketId,
         logger()->debug("{}, Bind url and file path, url:{}, file path:{}",
                         "TcpDataMgtApi::BindUrlFile", url.toStdString(), filePath.toStdString());
     GetUpgradeFlag(socketId, header, 1, url);
+    m_links[socketId].upgradeOffered = true;
     SendProgressPoll(socketId, header);
     DeviceActivity::instance()->upgradeStarted(socketId, url);
 }
@@ -422,6 +432,23 @@ bool TcpDataMgtApi::changeOnlineRecord(qintptr socketId,
     return true;
 }
 
+bool TcpDataMgtApi::mayGoOn(qintptr socketId, SlotPriority::Standing standing) {
+    if (!m_slotHook || m_slotHook(socketId, standing)) return true;
+    m_links[socketId].closing = true;
+    emit closeConnection(socketId);
+    return false;
+}
+
+bool TcpDataMgtApi::mayRegister(qintptr socketId, TerminalLink& link) {
+    // The server first: a connection it refuses takes nothing from the registration limits.
+    if (!mayGoOn(socketId, SlotPriority::Standing::NewSerial)) return false;
+    if (m_registrations.admit(link.address)) return true;
+    TerminalMetrics::instance().refused(TerminalMetrics::Refusal::RegistrationLimited);
+    link.closing = true;
+    emit closeConnection(socketId);
+    return false;
+}
+
 bool TcpDataMgtApi::refused(qintptr socketId) const {
     const auto link = m_links.constFind(socketId);
     return link != m_links.constEnd() && (link->impostor || link->closing);
@@ -440,6 +467,11 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
     if (refused(socketId))
         return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
     DeviceActivity::instance()->progressed(socketId, progress);
+    const auto link = m_links.find(socketId);
+    if (link != m_links.end() && link->unproven && link->upgradeOffered) {
+        link->unproven = false;
+        mayGoOn(socketId, SlotPriority::Standing::Proven);
+    }
 
     if (progress == 100) {
         const auto now = static_cast<qint32>(QDateTime::currentDateTime().toSecsSinceEpoch());
@@ -569,6 +601,7 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
 void TcpDataMgtApi::sockConnect(qintptr socketId, QString address, quint16 port) {
     TerminalLink link;
     link.peer = QStringLiteral("%1:%2").arg(address).arg(port);
+    link.address = address;
     m_links.insert(socketId, link);
 }
 

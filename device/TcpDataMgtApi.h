@@ -16,6 +16,8 @@
 #include "core/struLocalParam.h"
 #include "device/BurstLog.h"
 #include "device/DevFilePaths.h"
+#include "device/RegistrationLimiter.h"
+#include "device/SlotPriority.h"
 #include "device/TerminalLink.h"
 #include "model/struDeviceInfo.h"
 #include "model/struPackageInfo.h"
@@ -49,6 +51,9 @@ class TcpDataMgtApi : public QObject {
 
     // Set once at start-up, before the device server listens.
     void setUrlBinder(UrlBinder binder) { m_urlBinder = std::move(binder); }
+    // Told what each report makes of its connection (by the device server, which owns the
+    // slots); none: every connection may go on.
+    void setSlotHook(SlotPriority::Hook hook) { m_slotHook = std::move(hook); }
 
     int CompareVersion(const QString& packageVersion, const QString& deviceVersion) const;
     QString GetPackageUrl(const QString& packagePath) const;
@@ -101,6 +106,11 @@ class TcpDataMgtApi : public QObject {
                             struDeviceInfo* updated = nullptr);
     // A connection whose packets beyond its report are not accepted.
     bool refused(qintptr socketId) const;
+    // Tells the slot hook; false when the connection is being closed for it.
+    bool mayGoOn(qintptr socketId, SlotPriority::Standing standing);
+    // A serial number first seen may become a device on this connection: the server keeps it
+    // and the registration limits allow. Otherwise the connection is closed without an answer.
+    bool mayRegister(qintptr socketId, TerminalLink& link);
     QString peerOf(qintptr socketId) const;
     // Counts one event of a kind logged once per window, and has the line written when it ends.
     void noteBurst(BurstLog& log);
@@ -110,6 +120,8 @@ class TcpDataMgtApi : public QObject {
     std::unique_ptr<Tab_Package> m_packageTable;
     struLocalParam m_param;  // read once at construction
     UrlBinder m_urlBinder;
+    SlotPriority::Hook m_slotHook;
+    RegistrationLimiter m_registrations;
 
     // Progress polls waiting for their pause, per socket ID; main thread only.
     QMultiHash<qintptr, QTimer*> m_pollTimers;

@@ -11,9 +11,9 @@ const char* const kReceivedKinds[] = {"report", "report_ex", "progress", "comman
                                       "file_chunk"};
 const char* const kAnswerKinds[] = {"upgrade_offered", "no_upgrade", "progress_poll", "command",
                                     "file_request"};
-const char* const kReasonLabels[] = {"bad_check_code",   "bad_body",       "unknown_command",
-                                     "no_serial",        "serial_changed", "impostor",
-                                     "unrequested_file", "over_quota",     "closed"};
+const char* const kReasonLabels[] = {
+    "bad_check_code", "bad_body",         "unknown_command", "no_serial", "serial_changed",
+    "impostor",       "unrequested_file", "over_quota",      "closed",    "registration_limited"};
 
 // Index into kReceivedKinds; -1 for a command the service does not handle.
 int receivedKind(quint16 cmd) {
@@ -62,12 +62,14 @@ TerminalMetrics::TerminalMetrics() {
     for (int i = 0; i < kReasons; ++i) m_refused[i] = &refused.Add({{"reason", kReasonLabels[i]}});
     m_accepted = &registry
                       .counters("wayfarer_terminal_connections_accepted_total",
-                                "Terminal connections accepted.")
+                                "Terminal connections accepted (one taken over the limit "
+                                "once its report shows a known terminal).")
                       .Add({});
     m_refusedAtLimit = &registry
                             .counters("wayfarer_terminal_connections_refused_total",
-                                      "Terminal connections closed at once: the connection "
-                                      "limit was reached and none could make room.")
+                                      "Terminal connections turned away at the connection "
+                                      "limit: at once, or taken over it and not shown a known "
+                                      "terminal.")
                             .Add({});
 }
 

@@ -25,6 +25,9 @@ class TerminalMetrics {
         UnrequestedFile,  // a file chunk of a type not requested on the connection
         OverQuota,        // a device file past its quota (counted once per file)
         Closed,           // still waiting when the service closed its connection: dropped
+        // A report of a serial number never seen before, over the registration limits: no
+        // device is made and the connection is closed.
+        RegistrationLimited,
     };
 
     static TerminalMetrics& instance();

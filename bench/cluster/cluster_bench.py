@@ -66,6 +66,7 @@ class Layout:
             (d / "config.ini").write_text(
                 "[LocalParam]\nInstanceName=i%d\nTcpPort=%d\nHttpPort=%d\nHttpPort2=%d\n"
                 "NetIP=127.0.0.1\nMaxConnCount=1000000\nOperatorLogin=0\nTcpProxyProtocol=1\n"
+                "RegistrationsPerMinutePerAddress=0\nRegistrationsPerMinute=0\n"
                 "PackageStore=%s\nDbDriver=postgresql\nDbHost=%s\nDbPort=%s\nDbName=%s\n"
                 "DbUser=%s\nDbPasswordFile=%s\n"
                 % (i, ports[0], ports[1], ports[2], tmp / "packages", pg["PG_DIR"], pg["PG_PORT"],

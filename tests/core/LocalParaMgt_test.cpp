@@ -217,3 +217,18 @@ TEST_F(LocalParaMgtTest, ClusterKeysWithDefaultsAsOneInstanceHasThem) {
     EXPECT_EQ(settings.value("LocalParam/InstanceName").toString(), " upg-a ");
     EXPECT_EQ(settings.value("LocalParam/NetHttpPort2").toInt(), 0);  // 28001 if written
 }
+
+// The balancers' list as an operator writes it (commas unquoted: QSettings reads a list), and
+// a registration rate of 0 (no limit) or not a number (the default).
+TEST_F(LocalParaMgtTest, AdmissionKeys) {
+    QFile file(configPath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(
+        "[LocalParam]\nTcpProxyTrusted=10.0.0.0/8, 192.0.2.7\n"
+        "RegistrationsPerMinutePerAddress=0\nRegistrationsPerMinute=many\n");
+    file.close();
+    const struLocalParam p = read();
+    EXPECT_EQ(p.TcpProxyTrusted, "10.0.0.0/8,192.0.2.7");
+    EXPECT_EQ(p.RegistrationsPerMinutePerAddress, 0u);
+    EXPECT_EQ(p.RegistrationsPerMinute, 3000u);
+}

@@ -17,7 +17,8 @@ using TerminalPackets::frame;
 
 class ProxiedServer : public OrbTcpServer {
   public:
-    explicit ProxiedServer(bool proxyProtocol) : OrbTcpServer(limitsFor(proxyProtocol)) {
+    explicit ProxiedServer(bool proxyProtocol, const ProxyTrust& trusted = ProxyTrust())
+        : OrbTcpServer(limitsFor(proxyProtocol, trusted)) {
         connect(this, &OrbTcpServer::connectClient, this,
                 [this](qintptr id, QString address, quint16 port) {
                     clients << Client{id, address, port, deliveries.size()};
@@ -41,8 +42,9 @@ class ProxiedServer : public OrbTcpServer {
     void deliver(qintptr, const QByteArray& packet) override { deliveries << packet; }
 
   private:
-    static Limits limitsFor(bool proxyProtocol) {
+    static Limits limitsFor(bool proxyProtocol, const ProxyTrust& trusted) {
         Limits limits;
+        limits.proxyTrusted = trusted;
         limits.maxConnCount = 10;
         limits.checkIntervalMs = 50;
         limits.proxyProtocol = proxyProtocol;
@@ -147,4 +149,48 @@ TEST(ProxyProtocol, OffByDefaultAHeaderIsGarbage) {
     ASSERT_TRUE(terminal->write("PROXY TCP4 192.0.2.7 127.0.0.1 40001 10022\r\n" + packet()));
     EXPECT_TRUE(terminal->waitForDisconnect());
     EXPECT_TRUE(server.deliveries.isEmpty());
+}
+
+// The balancers are named by address or range; an empty list means one on the same host.
+TEST(ProxyProtocol, TrustedPeersByAddressAndRange) {
+    QStringList invalid;
+    const ProxyTrust listed =
+        ProxyTrust::parse(" 10.0.0.0/8, 2001:db8::/32,192.0.2.7 , nonsense, 10.1.2.3/40", &invalid);
+    EXPECT_EQ(invalid, QStringList({"nonsense", "10.1.2.3/40"}));
+    const struct {
+        const ProxyTrust& trust;
+        const char* peer;
+        bool trusted;
+    } cases[] = {
+        {ProxyTrust(), "127.8.0.3", true},
+        {ProxyTrust(), "::ffff:127.0.0.1", true},
+        {ProxyTrust(), "192.0.2.7", false},
+        {listed, "10.200.0.1", true},
+        {listed, "2001:db8:5::1", true},
+        {listed, "::ffff:192.0.2.7", true},
+        {listed, "192.0.2.8", false},
+        {listed, "127.0.0.1", false},
+        {ProxyTrust::parse(" , "), "::1", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.trust.trusts(QHostAddress(c.peer)), c.trusted) << c.peer;
+}
+
+// A peer outside the trusted list is a direct connection whatever it sends: its packets count
+// under its own address, and a PROXY header from it is garbage that closes the connection.
+TEST(ProxyProtocol, UntrustedPeerIsServedUnderItsOwnAddress) {
+    ProxiedServer server(true, ProxyTrust::parse("10.0.0.0/8"));
+    auto direct = connected(server);
+    ASSERT_TRUE(waitUntil([&] { return server.clients.size() == 1; }));
+    EXPECT_EQ(server.clients.first().address, "127.0.0.1");
+    EXPECT_EQ(server.clients.first().port, direct->localPort());
+    ASSERT_TRUE(direct->write(packet()));
+    ASSERT_TRUE(waitUntil([&] { return server.deliveries.size() == 1; }));
+
+    auto forged = connected(server);
+    ASSERT_TRUE(forged->write("PROXY TCP4 192.0.2.7 127.0.0.1 40001 10022\r\n" + packet()));
+    EXPECT_TRUE(forged->waitForDisconnect());
+    EXPECT_EQ(server.deliveries.size(), 1);
+    for (const auto& client : server.clients) EXPECT_EQ(client.address, "127.0.0.1");
+    EXPECT_TRUE(direct->isConnected());
 }

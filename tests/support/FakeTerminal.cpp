@@ -7,6 +7,10 @@ bool FakeTerminal::connectTo(quint16 port, const QHostAddress& host, int timeout
     return m_socket.waitForConnected(timeoutMs);
 }
 
+bool FakeTerminal::connectFrom(const QHostAddress& source, quint16 port) {
+    return m_socket.bind(source) && connectTo(port);
+}
+
 bool FakeTerminal::write(const QByteArray& bytes, int timeoutMs) {
     if (m_socket.write(bytes) != bytes.size()) return false;
     return waitUntil([this] { return m_socket.bytesToWrite() == 0; }, timeoutMs);

@@ -14,6 +14,8 @@ class FakeTerminal {
 
     bool connectTo(quint16 port, const QHostAddress& host = QHostAddress::LocalHost,
                    int timeoutMs = 5000);
+    // The same from a source address of this host's (127.0.0.2, say: another terminal's).
+    bool connectFrom(const QHostAddress& source, quint16 port);
     // Writes everything and waits until it has left our buffer.
     bool write(const QByteArray& bytes, int timeoutMs = 5000);
     // Waits until at least `length` received bytes are buffered.
