@@ -1,5 +1,7 @@
 #include "device/TerminalMetrics.h"
 
+#include <iterator>
+
 #include <prometheus/counter.h>
 
 #include "core/MetricsRegistry.h"
@@ -59,6 +61,7 @@ TerminalMetrics::TerminalMetrics() {
     }
     auto& refused = registry.counters("wayfarer_terminal_packets_refused_total",
                                       "Terminal packets refused, by reason.");
+    static_assert(std::size(kReasonLabels) == kReasons, "a label for every refusal");
     for (int i = 0; i < kReasons; ++i) m_refused[i] = &refused.Add({{"reason", kReasonLabels[i]}});
     m_accepted = &registry
                       .counters("wayfarer_terminal_connections_accepted_total",

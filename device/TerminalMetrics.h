@@ -47,7 +47,7 @@ class TerminalMetrics {
     TerminalMetrics();
 
     static constexpr int kKinds = 5;
-    static constexpr int kReasons = 9;
+    static constexpr int kReasons = 10;
     prometheus::Counter* m_received[kKinds] = {};
     prometheus::Counter* m_answered[kKinds] = {};
     prometheus::Counter* m_refused[kReasons] = {};
