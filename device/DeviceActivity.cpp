@@ -13,9 +13,9 @@
 #include "db/Tab_Package.h"
 #include "db/Tab_UpgradeAttempt.h"
 #include "db/Tab_UpgradeDecision.h"
-#include "device/UpgradeDecision.h"
 #include "device/UpgradeMetrics.h"
-#include "device/UpgradeRules.h"
+#include "upgrade/UpgradeDecision.h"
+#include "upgrade/UpgradeRules.h"
 
 namespace {
 qint32 now() {

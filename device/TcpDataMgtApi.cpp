@@ -14,13 +14,13 @@
 #include "db/Tab_Package.h"
 #include "device/DeviceActivity.h"
 #include "device/DeviceMetaTypes.h"
-#include "device/RolloutControl.h"
 #include "device/TerminalMetrics.h"
-#include "device/UpgradeDecision.h"
-#include "device/UpgradeRules.h"
 #include "files/FileOperation.h"
 #include "files/PackageFileCheck.h"
 #include "files/PathGuard.h"
+#include "upgrade/UpgradeDecision.h"
+#include "upgrade/UpgradeRules.h"
+#include "upgrade/rollout/RolloutControl.h"
 
 namespace {
 constexpr quint16 kCmdReport = 0x0001;

@@ -1,8 +1,8 @@
 #include "web/LegacyAudit.h"
 
-#include "api/EntityJson.h"
 #include "api/auth/AuditLog.h"
-#include "api/struUploadParam.h"
+#include "api/legacy/EntityJson.h"
+#include "api/legacy/struUploadParam.h"
 #include "db/Tab_Package.h"
 
 LegacyAudit::LegacyAudit(const Caller& caller, const QString& address, const QString& route)

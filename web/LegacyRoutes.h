@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "api/v2/Role.h"
+#include "api/auth/Role.h"
 
 // The routes under "/KORVA/" that predate v2, each with the lowest role that may call it. The
 // management server routes by these same entries, so what is checked is what runs.

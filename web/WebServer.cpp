@@ -8,8 +8,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include "api/EntityJson.h"
-#include "api/HttpBrowserAPI.h"
+#include "api/legacy/EntityJson.h"
+#include "api/legacy/HttpBrowserAPI.h"
 #include "core/Logger.h"
 #include "files/SearchFile.h"
 #include "http/ByteRange.h"

@@ -2,8 +2,8 @@
 
 #include <QString>
 
-#include "api/HttpBrowserAPI.h"
 #include "api/auth/Caller.h"
+#include "api/legacy/HttpBrowserAPI.h"
 #include "api/v2/ApiTypes.h"
 #include "http/HttpServer.h"
 

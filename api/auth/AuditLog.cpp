@@ -4,14 +4,7 @@
 #include <QDebug>
 
 #include "api/auth/Caller.h"
-#include "api/v2/ApiTypes.h"
 #include "db/Tab_AuditLog.h"
-
-void AuditLog::record(const ApiRequest& request, const QString& action, const QString& summary) {
-    recordAs(request.account, request.clientAddress,
-             QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path, action,
-             summary);
-}
 
 void AuditLog::record(const Caller& caller, const QString& address, const QString& route,
                       const QString& action, const QString& summary) {

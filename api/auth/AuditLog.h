@@ -2,7 +2,6 @@
 
 #include <QString>
 
-struct ApiRequest;
 struct Caller;
 
 // The one way any handler records a change in the audit trail: who (account or token), from
@@ -16,7 +15,6 @@ struct Caller;
 // rollout_advance, rollout_restart.
 class AuditLog {
   public:
-    static void record(const ApiRequest& request, const QString& action, const QString& summary);
     static void record(const Caller& caller, const QString& address, const QString& route,
                        const QString& action, const QString& summary);
     // For a login or failed login, where the one acting is only the name that was typed.

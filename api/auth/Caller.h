@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "api/v2/Role.h"
+#include "api/auth/Role.h"
 
 // Who sends a request, as the door found out from its cookie or bearer token.
 struct Caller {

@@ -75,8 +75,8 @@ ApiReply create(const ApiRequest& request) {
     Tab_Account accounts;
     if (accounts.nameTaken(account.name) || !accounts.insertAccount(account))
         return ApiReply::error(409, QStringLiteral("exists"), QStringLiteral("账户已存在"));
-    AuditLog::record(request, QStringLiteral("account_create"),
-                     QStringLiteral("%1（%2）").arg(account.name, account.role));
+    request.audit(QStringLiteral("account_create"),
+                  QStringLiteral("%1（%2）").arg(account.name, account.role));
     return ApiReply::json(201, compactJson(describe(account)));
 }
 
@@ -112,8 +112,8 @@ ApiReply update(const ApiRequest& request) {
         changes << QStringLiteral("重置密码");
     }
     if (!changes.isEmpty())
-        AuditLog::record(request, QStringLiteral("account_update"),
-                         account.name + QStringLiteral("：") + changes.join(QStringLiteral("，")));
+        request.audit(QStringLiteral("account_update"),
+                      account.name + QStringLiteral("：") + changes.join(QStringLiteral("，")));
     return ApiReply::json(200, compactJson(describe(account)));
 }
 
@@ -129,7 +129,7 @@ ApiReply removeAccount(const ApiRequest& request) {
         return ApiReply::error(500, QStringLiteral("internal"), QStringLiteral("无法删除"));
     Tab_Session().deleteAccountSessions(account.id);
     Tab_ApiToken().deleteAccountTokens(account.id);
-    AuditLog::record(request, QStringLiteral("account_delete"), account.name);
+    request.audit(QStringLiteral("account_delete"), account.name);
     return ApiReply::noContent();
 }
 }  // namespace

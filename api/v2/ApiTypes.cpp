@@ -3,28 +3,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-const char* roleName(Role role) {
-    switch (role) {
-        case Role::Public:
-            return "public";
-        case Role::Viewer:
-            return "viewer";
-        case Role::Operator:
-            return "operator";
-        case Role::Admin:
-            return "admin";
-    }
-    return "public";
-}
+#include "api/auth/AuditLog.h"
 
-bool roleFromName(const QString& name, Role& role) {
-    for (Role candidate : {Role::Viewer, Role::Operator, Role::Admin}) {
-        if (name == QLatin1String(roleName(candidate))) {
-            role = candidate;
-            return true;
-        }
-    }
-    return false;
+void ApiRequest::audit(const QString& action, const QString& summary) const {
+    AuditLog::recordAs(account, clientAddress,
+                       QString::fromLatin1(method) + QLatin1Char(' ') + path, action, summary);
 }
 
 ApiReply ApiReply::json(int status, const QByteArray& document) {

@@ -10,7 +10,7 @@
 #include <QUrlQuery>
 
 #include "api/auth/Caller.h"
-#include "api/v2/Role.h"
+#include "api/auth/Role.h"
 
 // One request to a "/KORVA/v2/" route, independent of the HTTP server that carried it.
 struct ApiRequest {
@@ -39,6 +39,8 @@ struct ApiRequest {
         else
             work();
     }
+    // Records a change this request made in the audit trail, under its caller, address and route.
+    void audit(const QString& action, const QString& summary) const;
     QString headerValue(const QByteArray& name) const { return header ? header(name) : QString(); }
 };
 

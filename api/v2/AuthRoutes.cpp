@@ -74,7 +74,7 @@ ApiReply login(const ApiRequest& request) {
 ApiReply logout(const ApiRequest& request) {
     AuthService::instance()->logout(request.headerValue("Cookie"));
     if (request.caller.kind == Caller::Kind::Session)
-        AuditLog::record(request, QStringLiteral("logout"), QStringLiteral("退出登录"));
+        request.audit(QStringLiteral("logout"), QStringLiteral("退出登录"));
     ApiReply reply = ApiReply::noContent();
     reply.headers.append({"Set-Cookie", AuthService::instance()->expiredCookie()});
     return reply;
@@ -97,8 +97,7 @@ ApiReply changePassword(const ApiRequest& request) {
         retryAfter)) {
         case AuthService::ChangeResult::Ok: {
             InitialAdmin::passwordChanged(applicationDirectory(), request.caller.name);
-            AuditLog::record(request, QStringLiteral("password_change"),
-                             QStringLiteral("修改了自己的密码"));
+            request.audit(QStringLiteral("password_change"), QStringLiteral("修改了自己的密码"));
             Caller changed = request.caller;
             changed.mustChangePassword = false;
             return ApiReply::json(200, compactJson(describe(changed)));

@@ -33,8 +33,8 @@ const struct {
 
 // The one place this group's changes are recorded: the audit trail writes its row here.
 void recordChange(const ApiRequest& request, const char* action, const QJsonObject& detail) {
-    AuditLog::record(request, QString::fromLatin1(action),
-                     QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact)));
+    request.audit(QString::fromLatin1(action),
+                  QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact)));
 }
 
 bool readChanges(const QJsonValue& value, QList<DeviceEditor::Change>& changes, QString& error) {

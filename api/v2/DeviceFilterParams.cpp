@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "api/DeviceIdView.h"
+#include "api/auth/DeviceIdView.h"
 #include "api/v2/ListParams.h"
 #include "api/v2/StallClock.h"
 #include "db/DeviceColumns.h"

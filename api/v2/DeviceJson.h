@@ -2,7 +2,7 @@
 
 #include <QJsonObject>
 
-#include "api/v2/Role.h"
+#include "api/auth/Role.h"
 #include "db/DeviceListRow.h"
 
 // A terminal in the v2 documents: every stored column under its column name, whether it is

@@ -10,8 +10,8 @@ ApiReply releasePin(const ApiRequest& request) {
     const QString devSN = request.params.value(QStringLiteral("devSN"));
     switch (Tab_DeviceInfo().releasePin(devSN)) {
         case Tab_DeviceInfo::RowState::Found:
-            AuditLog::record(request, QStringLiteral("pin_release"),
-                             QStringLiteral("序列号 %1 的设备ID绑定已解除").arg(devSN));
+            request.audit(QStringLiteral("pin_release"),
+                          QStringLiteral("序列号 %1 的设备ID绑定已解除").arg(devSN));
             return ApiReply::json(204, QByteArray());
         case Tab_DeviceInfo::RowState::Missing:
             return ApiReply::error(404, QStringLiteral("not_found"), QStringLiteral("设备不存在"));

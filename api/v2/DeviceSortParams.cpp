@@ -3,7 +3,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "api/DeviceIdView.h"
+#include "api/auth/DeviceIdView.h"
 #include "api/v2/ListParams.h"
 #include "db/DeviceColumns.h"
 

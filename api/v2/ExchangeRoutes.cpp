@@ -10,7 +10,7 @@
 #include <QTemporaryFile>
 #include <QUuid>
 
-#include "api/DeviceIdView.h"
+#include "api/auth/DeviceIdView.h"
 #include "api/v2/DeviceFilterParams.h"
 #include "api/v2/DeviceSortParams.h"
 #include "api/v2/ListParams.h"
@@ -32,8 +32,8 @@ constexpr int kLookupBatch = 500;
 
 // The one place this group's changes are recorded: the audit trail writes its row here.
 void recordChange(const ApiRequest& request, const char* action, const QJsonObject& detail) {
-    AuditLog::record(request, QString::fromLatin1(action),
-                     QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact)));
+    request.audit(QString::fromLatin1(action),
+                  QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact)));
 }
 
 QString exchangeDir() {

@@ -11,7 +11,7 @@
 #include <QString>
 #include <QVariant>
 
-#include "api/JsonText.h"
+#include "core/JsonText.h"
 #include "db/ColumnKind.h"
 #include "db/RecordColumns.h"
 

@@ -3,8 +3,8 @@
 #include <QJsonObject>
 #include <QVector>
 
-#include "device/RolloutProgress.h"
 #include "model/struRolloutPlan.h"
+#include "upgrade/rollout/RolloutProgress.h"
 
 // A rollout plan with how far each stage has got, as the v2 documents show it.
 struct RolloutPlanView {

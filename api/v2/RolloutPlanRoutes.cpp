@@ -12,7 +12,7 @@
 #include "api/v2/RolloutPlanJson.h"
 #include "api/v2/RouteReplies.h"
 #include "api/v2/StallClock.h"
-#include "device/RolloutControl.h"
+#include "upgrade/rollout/RolloutControl.h"
 
 namespace {
 using Result = RolloutControl::Result;
@@ -68,7 +68,7 @@ ApiReply putPlan(const ApiRequest& request) {
         return RouteReplies::badRequest(error);
     if (!RolloutControl::replace(package, plan, listed, request.account))
         return RouteReplies::databaseFailed();
-    AuditLog::record(request, QStringLiteral("rollout_plan_set"), planSummary(package, plan));
+    request.audit(QStringLiteral("rollout_plan_set"), planSummary(package, plan));
     return planOf(package);
 }
 
@@ -82,7 +82,7 @@ ApiReply change(const ApiRequest& request, const char* action, Change run) {
     QString summary;
     switch (run(package, summary)) {
         case Result::Done:
-            AuditLog::record(request, QLatin1String(action), summary);
+            request.audit(QLatin1String(action), summary);
             return planOf(package);
         case Result::NoPlan:
             return RouteReplies::notFound(QStringLiteral("该升级包没有发布计划"));

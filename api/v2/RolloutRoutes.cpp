@@ -16,10 +16,10 @@
 #include "db/DeviceColumns.h"
 #include "db/DeviceListQuery.h"
 #include "db/Tab_UpgradeDecision.h"
-#include "device/RolloutBucket.h"
-#include "device/RolloutControl.h"
-#include "device/RolloutPlanRules.h"
-#include "device/RolloutState.h"
+#include "upgrade/rollout/RolloutBucket.h"
+#include "upgrade/rollout/RolloutControl.h"
+#include "upgrade/rollout/RolloutPlanRules.h"
+#include "upgrade/rollout/RolloutState.h"
 
 namespace {
 struct Rollout {

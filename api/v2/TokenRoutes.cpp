@@ -61,8 +61,8 @@ ApiReply create(const ApiRequest& request) {
     token.expiresAt = token.createdAt + qint64(days) * 24 * 3600;
     if (!Tab_ApiToken().insertToken(token))
         return ApiReply::error(409, QStringLiteral("exists"), QStringLiteral("令牌名称已存在"));
-    AuditLog::record(request, QStringLiteral("token_create"),
-                     QStringLiteral("%1（%2，%3 天）").arg(token.name, token.role).arg(days));
+    request.audit(QStringLiteral("token_create"),
+                  QStringLiteral("%1（%2，%3 天）").arg(token.name, token.role).arg(days));
     QJsonObject created = describe(token);
     created.insert("token", secret);
     return ApiReply::json(201, compactJson(created));
@@ -75,7 +75,7 @@ ApiReply revoke(const ApiRequest& request) {
     struApiToken token;
     if (!ok || !tokens.getTokenById(id, token) || !tokens.deleteToken(id))
         return ApiReply::error(404, QStringLiteral("not_found"), QStringLiteral("令牌不存在"));
-    AuditLog::record(request, QStringLiteral("token_revoke"), token.name);
+    request.audit(QStringLiteral("token_revoke"), token.name);
     return ApiReply::noContent();
 }
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include "api/v2/JsonRecord.h"
 #include "db/Tab_UpgradeDecision.h"
-#include "device/DecisionReason.h"
+#include "upgrade/DecisionReason.h"
 
 namespace {
 const JsonFields<struUpgradeDecision>& fields() {

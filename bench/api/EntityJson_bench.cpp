@@ -5,8 +5,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "api/EntityJson.h"
-#include "api/JsonText.h"
+#include "api/legacy/EntityJson.h"
+#include "core/JsonText.h"
 #include "core/LocalTime.h"
 
 namespace {

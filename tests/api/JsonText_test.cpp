@@ -1,4 +1,4 @@
-#include "api/JsonText.h"
+#include "core/JsonText.h"
 
 #include <gtest/gtest.h>
 #include <QDateTime>
@@ -6,7 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "api/EntityJson.h"
+#include "api/legacy/EntityJson.h"
 #include "core/LocalTime.h"
 #include "tests/api/ScopedTimeZone.h"
 

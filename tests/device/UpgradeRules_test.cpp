@@ -1,4 +1,4 @@
-#include "device/UpgradeRules.h"
+#include "upgrade/UpgradeRules.h"
 
 #include <sstream>
 

@@ -5,7 +5,7 @@
 #include <QJsonObject>
 #include <cstdlib>
 
-#include "api/EntityJson.h"
+#include "api/legacy/EntityJson.h"
 
 namespace {
 

@@ -1,0 +1,155 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QFuture>
+#include <QHash>
+#include <QHostAddress>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QTcpServer>
+
+#include "device/BurstLog.h"
+#include "device/SlotPriority.h"
+#include "device/link/ProxyTrust.h"
+
+class IoThreadPool;
+class OrbTcpSocket;
+class ScrapeHook;
+class TcpDataMgtApi;
+
+// Accepts terminal connections onto a fixed pool of I/O threads, up to the connection limit
+// (MaxConnCount, cut to what the open-file limit holds); drops connections silent for longer
+// than the idle limit or unidentified past the identification limit; carries packets to
+// TcpDataMgtApi and answers back.
+class OrbTcpServer : public QTcpServer {
+    Q_OBJECT
+  public:
+    static constexpr int kIdleLimitSecs = 120;
+    static constexpr int kCheckIntervalMs = 2000;
+    static constexpr int kIdentifyLimitSecs = 15;
+    static constexpr int kLogWindowMs = 5000;
+    static constexpr int kAcceptPauseMs = 1000;
+    static constexpr int kProxyHeaderLimitMs = 5000;
+    static constexpr int kProvisionalLimitMs = 5000;
+
+    struct Limits {
+        int maxConnCount = -1;  // < 0: the MaxConnCount parameter
+        int idleLimitSecs = kIdleLimitSecs;
+        int checkIntervalMs = kCheckIntervalMs;
+        int identifyLimitSecs = kIdentifyLimitSecs;
+        int logWindowMs = kLogWindowMs;  // at most one line per window for refusals and the like
+        int acceptPauseMs = kAcceptPauseMs;
+        qint64 maxPendingWriteBytes = 256 * 1024;  // per connection, then it is closed
+        int maxPacketsInFlight = 32;  // per connection, then it is read no further for now
+        int ioThreads = 0;            // 0: max(2, QThread::idealThreadCount())
+        // Connections come through a load balancer and begin with a PROXY header naming the
+        // terminal; one without a valid header within proxyHeaderLimitMs is closed.
+        bool proxyProtocol = false;
+        int proxyHeaderLimitMs = kProxyHeaderLimitMs;
+        // The balancers whose header is believed; a connection from any other peer is served as
+        // a direct one under that peer's address.
+        ProxyTrust proxyTrusted;
+        // A newcomer taken over the limit (see SlotPriority) that has not shown itself a known
+        // terminal by then is closed.
+        int provisionalLimitMs = kProvisionalLimitMs;
+    };
+
+    // maxConnCount < 0: the MaxConnCount parameter. Tests shorten the idle timings.
+    explicit OrbTcpServer(QObject* parent = nullptr, int maxConnCount = -1,
+                          int idleLimitSecs = kIdleLimitSecs,
+                          int checkIntervalMs = kCheckIntervalMs);
+    explicit OrbTcpServer(const Limits& limits, QObject* parent = nullptr);
+    ~OrbTcpServer() override;
+
+    int connectionCount() const;
+    // min(MaxConnCount, the terminals the open-file limit holds).
+    int connectionLimit() const { return m_connLimit; }
+    int ioThreadCount() const;
+
+    // listen() with a deeper accept queue than Qt's fixed 50, so a fleet reconnecting at once
+    // (after a network outage, or a service restart) is not dropped at the handshake.
+    static constexpr int kListenBacklog = 1024;
+    bool listenDeep(const QHostAddress& address, quint16 port, int backlog = kListenBacklog);
+
+  signals:
+    // A new connection and its terminal's address: at accept, or with the PROXY protocol once
+    // the header named it; before any of its packets.
+    void connectClient(qintptr socketId, QString address, quint16 port);
+    void sockDisConnect(qintptr socketId, QString address, quint16 port);
+    void sentData(QByteArray packet, qintptr socketId);
+
+  public slots:
+    void setData(QByteArray data, qintptr handle);
+    void readDataSlot(qintptr socketId, QString address, quint16 port, QByteArray packet);
+    void sockDisConnectSlot(qintptr handle, QString ip, quint16 prot);
+    // Closes a connection as the idle check does, at the message handler's request.
+    void closeConnection(qintptr socketId);
+    void checkHeartStatus();
+    void pause();
+    void resume();
+
+  protected:
+    void incomingConnection(qintptr socketDescriptor) override;
+    // Hands one whole packet to the message handler; tests observe the traffic here.
+    virtual void deliver(qintptr socketId, const QByteArray& packet);
+
+  private:
+    static QString connectionKey(const QString& address, quint16 port);
+    // Closes the longest-idle connection that never identified itself; false when none is open.
+    bool evictUnidentified();
+    // What the message handler learnt from a connection's report; false: it is to be closed.
+    bool onStanding(qintptr socketId, SlotPriority::Standing standing);
+    // Counts a newcomer turned away at the limit, at its accept or as a provisional one.
+    void countRefusal();
+    void onAcceptError(QAbstractSocket::SocketError error);
+    void releaseSocket(OrbTcpSocket* socket);
+    // Releases a socket whose disconnect is being reported: its ID stays reserved until the
+    // events already queued for it, the report included, have been handled.
+    void retireSocket(OrbTcpSocket* socket, const QString& ip, quint16 port);
+    // Closes the reservations still open (the server is going away).
+    void freeRetiredIds();
+    void flushLogs(bool force);
+
+    const Limits m_limits;
+    TcpDataMgtApi* m_tcpDataMgtApi = nullptr;
+    std::atomic<bool> m_isPaused{false};
+    const int m_maxConnCount;
+    const int m_connLimit;
+    std::unique_ptr<IoThreadPool> m_ioPool;
+
+    // Guards m_connections and m_bySocketId (a std::mutex, so that thread sanitizer builds see
+    // the locking).
+    mutable std::mutex m_mapMutex;
+    QMap<QString, OrbTcpSocket*> m_connections;
+    // The same sockets by socket ID: an answer goes straight to its own socket's thread instead
+    // of waking every connection's thread to compare IDs.
+    QHash<qintptr, OrbTcpSocket*> m_bySocketId;
+    // Connections not known to have identified themselves, by accept order: the candidates to
+    // make room. Entries found identified are dropped as the candidates are searched. Server
+    // thread only.
+    QMap<quint64, OrbTcpSocket*> m_unidentified;
+    QHash<OrbTcpSocket*, quint64> m_acceptOrder;
+    quint64 m_acceptSequence = 1;  // 0 is never a key
+
+    // Descriptors reserving the IDs of retired sockets, closed by a queued call (server thread).
+    QSet<int> m_retiredIds;
+
+    BurstLog m_refusals;
+    BurstLog m_evictions;
+    BurstLog m_unidentifiedDrops;
+    BurstLog m_acceptFailures;
+    BurstLog m_headerDrops;
+    BurstLog m_unprovenEvictions;
+    BurstLog m_untrustedHeaders;
+    SlotPriority m_slots;
+
+    std::atomic<bool> m_stop{false};
+    QFuture<void> m_heartCheck;
+    std::unique_ptr<ScrapeHook> m_connectedGauge;  // the connections, read at each scrape
+};

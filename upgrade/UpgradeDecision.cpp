@@ -1,0 +1,84 @@
+#include "upgrade/UpgradeDecision.h"
+
+#include "core/Logger.h"
+#include "upgrade/UpgradeRules.h"
+
+namespace {
+struct VersionStep {
+    QString struDeviceInfo::*deviceField;
+    QString struPackageInfo::*packageField;
+    const char* label;  // as the version messages name the component
+};
+
+// The order in which components decide an upgrade.
+const VersionStep kVersionSteps[] = {
+    {&struDeviceInfo::AppVersion, &struPackageInfo::AppVersion, "App"},
+    {&struDeviceInfo::FourGVersion, &struPackageInfo::FourGVersion, "4g"},
+    {&struDeviceInfo::McuVersion, &struPackageInfo::McuVersion, "mcu"},
+    {&struDeviceInfo::GnssVersion, &struPackageInfo::GnssVersion, "GNSS"},
+    {&struDeviceInfo::SmartModule, &struPackageInfo::SmartModule, "智能模块"},
+};
+
+// "升级包App版本:p 小于 设备App版本:d", and the same with "大于" for a newer component.
+QString versionMessage(const VersionStep& step, const char* relation, const QString& p,
+                       const QString& d) {
+    const QString label = QString::fromUtf8(step.label);
+    return QStringLiteral("升级包%1版本:%2 %3 设备%1版本:%4")
+        .arg(label, p, QString::fromUtf8(relation), d);
+}
+
+UpgradeDecision decided(UpgradeDecision::Answer answer, DecisionReason reason,
+                        const QString& detail = QString()) {
+    UpgradeDecision decision;
+    decision.answer = answer;
+    decision.reason = reason;
+    decision.detail = detail;
+    return decision;
+}
+
+DecisionReason reasonOf(RolloutVerdict::Kind kind) {
+    switch (kind) {
+        case RolloutVerdict::Kind::Paused:
+            return DecisionReason::RolloutPaused;
+        case RolloutVerdict::Kind::Cancelled:
+            return DecisionReason::RolloutCancelled;
+        case RolloutVerdict::Kind::Unavailable:
+            return DecisionReason::RolloutUnavailable;
+        default:
+            return DecisionReason::NotInOpenStage;
+    }
+}
+}  // namespace
+
+UpgradeDecision decideUpgrade(const DecisionFacts& facts,
+                              const std::function<RolloutVerdict()>& rollout) {
+    using A = UpgradeDecision::Answer;
+    const struPackageInfo& package = *facts.package;
+    const DecisionReason missing =
+        facts.hasPackage ? DecisionReason::PackageFileMissing : DecisionReason::NoPackage;
+    if (!facts.registered && (!facts.hasPackage || package.packagePath.isEmpty()))
+        return decided(A::NoUpgrade, missing);
+    if (!facts.hasPackage || package.packagePath.isEmpty() || !facts.packageServable)
+        return decided(A::PendingTasks, missing);
+    if (facts.registered && facts.stored->isAutoUpdate)
+        return decided(A::Upgrade, DecisionReason::Forced);
+    if (facts.manualMode) return decided(A::NoUpgrade, DecisionReason::ManualMode);
+
+    QStringList notNewer;
+    for (const VersionStep& step : kVersionSteps) {
+        const QString& packageVersion = package.*step.packageField;
+        if (packageVersion.isEmpty()) continue;
+        const QString& deviceVersion = facts.report->*step.deviceField;
+        if (CompareVersion(packageVersion, deviceVersion) > 0) {
+            const RolloutVerdict verdict = rollout();
+            if (!verdict.offers())
+                return decided(A::PendingTasks, reasonOf(verdict.kind), verdict.detail);
+            return decided(A::Upgrade, DecisionReason::NewerComponent,
+                           versionMessage(step, "大于", packageVersion, deviceVersion));
+        }
+        notNewer << versionMessage(step, "小于", packageVersion, deviceVersion);
+        getLogger("TcpDataMgtApi")
+            ->info("{}, {}", "TcpDataMgtApi::readDataSlot", notNewer.last().toStdString());
+    }
+    return decided(A::PendingTasks, DecisionReason::NotNewer, notNewer.join(QLatin1Char('\n')));
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include "db/Tab_RolloutPlan.h"
+#include "model/struPackageInfo.h"
+#include "model/struRolloutPlan.h"
+#include "upgrade/RolloutVerdict.h"
+
+// Runs packages' rollout plans: the verdict at a report, the operators' changes and the
+// supervisor's look at each plan. Every change is a conditional write of the stored plan, so
+// the report path, the supervisor and operators on other threads never undo each other.
+class RolloutControl {
+  public:
+    enum class Result { Done, NoPlan, Conflict, Failed };
+    // Records an action the service took by itself in the audit trail.
+    using AuditHook = std::function<void(const QString& action, const QString& summary)>;
+
+    // The package's plan as it stands for the package's current upload: a plan stored for an
+    // earlier upload of the same package row starts again from its first stage.
+    static Tab_RolloutPlan::Result current(const struPackageInfo& package, struRolloutPlan& plan,
+                                           qint32 now);
+    static RolloutVerdict verdict(const struPackageInfo& package, const QString& devSN);
+
+    // A new plan for the package, running from its first stage; listed pairs serial numbers
+    // with the position of the stage that lists them.
+    static bool replace(const struPackageInfo& package, const struRolloutPlan& plan,
+                        const QList<QPair<QString, int>>& listed, const QString& by);
+
+    // Operators' changes; summary says what was done, or why not (Conflict).
+    static Result resume(const struPackageInfo& package, qint32 stalledBefore, QString& summary);
+    static Result advance(const struPackageInfo& package, QString& summary);
+    static Result cancel(const struPackageInfo& package, QString& summary);
+
+    // Stores a restart for a new upload, pauses or opens the next stage, as the rules say.
+    static void supervise(qint32 packageId, qint32 stalledBefore, const AuditHook& audit);
+};
