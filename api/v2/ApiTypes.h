@@ -32,7 +32,10 @@ struct ApiRequest {
     QString account;  // as the audit trail names the caller
     Caller caller;    // the whole of what the door found
 
-    QString queryValue(const QString& name) const { return query.queryItemValue(name); }
+    // A query value fully decoded ("" when absent).
+    QString queryValue(const QString& name) const {
+        return query.queryItemValue(name, QUrl::FullyDecoded);
+    }
     void withoutLock(const std::function<void()>& work) const {
         if (outsideLock)
             outsideLock(work);

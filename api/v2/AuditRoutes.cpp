@@ -5,11 +5,10 @@
 #include <QJsonObject>
 
 #include "api/v2/JsonBody.h"
+#include "api/v2/ListParams.h"
 #include "db/Tab_AuditLog.h"
 
 namespace {
-constexpr int kDefaultLimit = 50;
-constexpr int kLongestPage = 500;
 constexpr int kLongestExport = 100000;
 
 QJsonObject describe(const struAuditEntry& entry) {
@@ -24,16 +23,12 @@ QJsonObject describe(const struAuditEntry& entry) {
 }
 
 ApiReply list(const ApiRequest& request) {
-    bool ok = true;
-    const int offset =
-        request.queryValue("offset").isEmpty() ? 0 : request.queryValue("offset").toInt(&ok);
-    bool limitOk = true;
-    const int limit = request.queryValue("limit").isEmpty()
-                          ? kDefaultLimit
-                          : request.queryValue("limit").toInt(&limitOk);
-    if (!ok || !limitOk || offset < 0 || limit < 1 || limit > kLongestPage)
-        return ApiReply::error(400, QStringLiteral("bad_request"),
-                               QStringLiteral("offset 须不小于 0，limit 须为 1 到 500"));
+    ListParams page;
+    QString error;
+    if (!page.read(request, error))
+        return ApiReply::error(400, QStringLiteral("bad_request"), error);
+    const int offset = page.offset;
+    const int limit = page.limit;
     QList<struAuditEntry> entries;
     qint64 total = 0;
     if (!Tab_AuditLog().queryEntries(request.queryValue("account"), request.queryValue("action"),

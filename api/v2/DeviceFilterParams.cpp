@@ -132,7 +132,7 @@ QJsonObject schemaOf(const Param& param) {
 
 bool DeviceFilterParams::fromQuery(const ApiRequest& request, DeviceFilter& filter,
                                    QString& error) {
-    if (!read([&request](const QString& name) { return queryText(request, name); }, filter, error))
+    if (!read([&request](const QString& name) { return request.queryValue(name); }, filter, error))
         return false;
     filter.searchDeviceId = DeviceIdView::seesWhole(request.role);
     return true;

@@ -36,7 +36,7 @@ ApiReply listDevices(const ApiRequest& request) {
     DeviceListQuery::Page page;
     page.offset = paging.offset;
     page.limit = paging.limit;
-    const QString cursor = queryText(request, QStringLiteral("cursor"));
+    const QString cursor = request.queryValue(QStringLiteral("cursor"));
     if (!cursor.isEmpty() && !DeviceSortParams::readCursor(cursor, sort, page, error))
         return RouteReplies::badRequest(error);
 

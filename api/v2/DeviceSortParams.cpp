@@ -27,7 +27,7 @@ bool DeviceSortParams::read(const ApiRequest& request, DeviceListQuery::Sort& so
                             QString& error) {
     sort = DeviceListQuery::Sort();
     sort.column = DeviceColumns::indexOf(QStringLiteral("id"));
-    const QString name = queryText(request, QStringLiteral("sort"));
+    const QString name = request.queryValue(QStringLiteral("sort"));
     if (name == kOnline) {
         sort.column = DeviceListQuery::kOnline;
     } else if (!name.isEmpty()) {
@@ -43,7 +43,7 @@ bool DeviceSortParams::read(const ApiRequest& request, DeviceListQuery::Sort& so
             return false;
         }
     }
-    const QString order = queryText(request, QStringLiteral("order"));
+    const QString order = request.queryValue(QStringLiteral("order"));
     if (!order.isEmpty() && order != QLatin1String("asc") && order != QLatin1String("desc")) {
         error = QStringLiteral("order 须为 asc 或 desc");
         return false;

@@ -93,7 +93,7 @@ ApiReply exportDevices(const ApiRequest& request) {
     if (!DeviceFilterParams::fromQuery(request, filter, error) ||
         !DeviceSortParams::read(request, sort, error))
         return RouteReplies::badRequest(error);
-    const QString format = queryText(request, QStringLiteral("format"));
+    const QString format = request.queryValue(QStringLiteral("format"));
     const bool xlsx = format == QLatin1String("xlsx");
     if (!xlsx && !format.isEmpty() && format != QLatin1String("csv"))
         return RouteReplies::badRequest(QStringLiteral("format 须为 csv 或 xlsx"));
@@ -122,7 +122,7 @@ QString suffixOf(const QByteArray& body) {
 
 bool readPlan(const ApiRequest& request, DeviceImportPlan& plan, bool& versions,
               ApiReply& failure) {
-    const QString flag = queryText(request, QStringLiteral("versions"));
+    const QString flag = request.queryValue(QStringLiteral("versions"));
     if (!flag.isEmpty() && flag != QLatin1String("true") && flag != QLatin1String("false")) {
         failure = RouteReplies::badRequest(QStringLiteral("versions 须为 true 或 false"));
         return false;

@@ -5,7 +5,7 @@
 namespace {
 bool readNumber(const ApiRequest& request, const char* name, int low, int high, int& value,
                 QString& error) {
-    const QString text = queryText(request, QLatin1String(name));
+    const QString text = request.queryValue(QLatin1String(name));
     if (text.isEmpty()) return true;
     bool ok = false;
     const int number = text.toInt(&ok);
@@ -20,10 +20,6 @@ bool readNumber(const ApiRequest& request, const char* name, int low, int high, 
     return true;
 }
 }  // namespace
-
-QString queryText(const ApiRequest& request, const QString& name) {
-    return request.query.queryItemValue(name, QUrl::FullyDecoded);
-}
 
 bool ListParams::read(const ApiRequest& request, QString& error) {
     return readNumber(request, "offset", 0, 1 << 30, offset, error) &&

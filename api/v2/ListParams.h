@@ -17,6 +17,3 @@ struct ListParams {
     bool read(const ApiRequest& request, QString& error);
     static QJsonArray parameters();
 };
-
-// A query value fully decoded ("" when absent).
-QString queryText(const ApiRequest& request, const QString& name);

@@ -26,15 +26,15 @@ ApiReply listAttempts(const ApiRequest& request) {
     if (!paging.read(request, error)) return RouteReplies::badRequest(error);
     Tab_UpgradeAttempt::Filter filter;
     filter.stalledBefore = stalledBefore();
-    filter.devSN = queryText(request, QStringLiteral("devSN"));
-    const QString package = queryText(request, QStringLiteral("packageId"));
+    filter.devSN = request.queryValue(QStringLiteral("devSN"));
+    const QString package = request.queryValue(QStringLiteral("packageId"));
     if (!package.isEmpty()) {
         bool ok = false;
         filter.packageId = package.toInt(&ok);
         if (!ok || filter.packageId <= 0)
             return RouteReplies::badRequest(QStringLiteral("packageId 须为正整数"));
     }
-    const QString state = queryText(request, QStringLiteral("state"));
+    const QString state = request.queryValue(QStringLiteral("state"));
     if (!state.isEmpty()) {
         const int index = stateNames().indexOf(state);
         if (index < 0)
