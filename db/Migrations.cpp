@@ -261,6 +261,12 @@ bool auditReplaceRefused(QSqlDatabase& db) {
                             "Tab_AuditLog where id=new.id) "
                             "begin select raise(abort,'audit rows are kept as written'); end")});
 }
+
+// Each pinned terminal's last refused impostor, kept apart from the terminal's own decision.
+bool identityConflicts(QSqlDatabase& db) {
+    return execAll(db, {QStringLiteral("create table Tab_IdentityConflict(devSN TEXT PRIMARY KEY,"
+                                       "conflictAt INTEGER NOT NULL,devId TEXT,address TEXT)")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -279,6 +285,7 @@ const std::vector<Migration>& allMigrations() {
         {12, "upgrade decisions", upgradeDecisions},
         {13, "account names unique without case, API tokens owned by accounts", accountOwnership},
         {14, "audit rows not replaced by an insert", auditReplaceRefused},
+        {15, "identity conflicts apart from upgrade decisions", identityConflicts},
     };
     return steps;
 }

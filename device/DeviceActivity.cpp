@@ -10,6 +10,7 @@
 #include "core/Logger.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_DevicePresence.h"
+#include "db/Tab_IdentityConflict.h"
 #include "db/Tab_Package.h"
 #include "db/Tab_UpgradeAttempt.h"
 #include "db/Tab_UpgradeDecision.h"
@@ -137,6 +138,30 @@ void DeviceActivity::decided(const struDeviceInfo& report, bool hasPackage,
     row.reason = QLatin1String(decisionReasonCode(decision.reason));
     row.detail = decision.detail;
     if (!Tab_UpgradeDecision::record(row)) fail("DeviceActivity::decided", report.devSN);
+}
+
+void DeviceActivity::identityConflict(qintptr socketId, const QString& devSN, const QString& devId,
+                                      const QString& peer) {
+    struIdentityConflict row;
+    row.devSN = devSN;
+    row.conflictAt = now();
+    row.devId = devId;
+    row.address = peer.isEmpty() ? peerOf(socketId) : peer;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto last = m_conflictWrites.constFind(devSN);
+        if (last != m_conflictWrites.constEnd() && row.conflictAt - *last < kConflictWindowSeconds)
+            return;
+        if (m_conflictWrites.size() >= kConflictsHeld) {
+            for (auto it = m_conflictWrites.begin(); it != m_conflictWrites.end();)
+                it = row.conflictAt - *it < kConflictWindowSeconds ? std::next(it)
+                                                                   : m_conflictWrites.erase(it);
+            // As many serial numbers within one window: the rest wait for it to pass.
+            if (m_conflictWrites.size() >= kConflictsHeld) return;
+        }
+        m_conflictWrites.insert(devSN, row.conflictAt);
+    }
+    if (!Tab_IdentityConflict::record(row)) fail("DeviceActivity::identityConflict", devSN);
 }
 
 void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {

@@ -35,6 +35,11 @@ class DeviceActivity {
     // The upgrade decision of a report; package is the type's, when hasPackage.
     void decided(const struDeviceInfo& report, bool hasPackage, const struPackageInfo& package,
                  const UpgradeDecision& decision);
+    // A report refused because devSN is pinned to another device ID than devId; recorded apart
+    // from the terminal's decision, at most once per kConflictWindowSeconds for a serial number
+    // so that impostors reconnecting in a flood do not write at their pace.
+    void identityConflict(qintptr socketId, const QString& devSN, const QString& devId,
+                          const QString& peer = QString());
     // The connection's terminal was handed the package download url. Handed the same package
     // again on the same connection, it goes on with the attempt it has.
     void upgradeStarted(qintptr socketId, const QString& url);
@@ -57,7 +62,12 @@ class DeviceActivity {
     // The connection's terminal; empty when it has not reported.
     QString terminalOf(qintptr socketId);
 
+    static constexpr qint32 kConflictWindowSeconds = 10;
+    static constexpr int kConflictsHeld = 4096;
+
     QString m_instance;
-    std::mutex m_mutex;  // guards m_connections
+    std::mutex m_mutex;  // guards m_connections and m_conflictWrites
     QHash<qintptr, Connection> m_connections;
+    // When each serial number's conflict was last written, within the window; bounded.
+    QHash<QString, qint32> m_conflictWrites;
 };

@@ -220,15 +220,18 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     } else {
         const bool pinned = device.IdentityPinned && !device.devId.isEmpty();
         if (pinned && device.devId != devId) {
-            // One line per connection: its later reports are refused the same way.
-            if (!link.impostor)
+            // One line and one record per connection: its later reports are refused the same way.
+            if (!link.impostor) {
                 logger()->warn(
                     "{}, serial number {} is pinned to device ID {}; refused device ID {} from {}",
                     "TcpDataMgtApi::readDataSlot", report.devSN.toStdString(),
                     device.devId.toStdString(), devId.toStdString(),
                     peerOf(socketId).toStdString());
+                DeviceActivity::instance()->identityConflict(socketId, report.devSN, devId,
+                                                             link.peer);
+            }
             link.impostor = true;
-            // Counted and logged apart: the terminal's own last decision is not the impostor's.
+            // Counted and recorded apart: the terminal's own last decision is not the impostor's.
             TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
             if (mayGoOn(socketId, SlotPriority::Standing::Impostor))
                 GetUpgradeFlag(socketId, packet, 0, QString());

@@ -15,7 +15,8 @@ const struct {
     {"rollout_paused", "the rollout is paused (detail: why)"},
     {"rollout_cancelled", "the rollout is cancelled; only forced upgrades get the package"},
     {"rollout_unavailable", "the rollout plan could not be read; nothing offered meanwhile"},
-    {"identity_conflict", "the serial number is pinned to another device ID: refused"},
+    {"identity_conflict",
+     "in older rows only: an impostor refused (now recorded apart, see IdentityConflict)"},
 };
 }  // namespace
 

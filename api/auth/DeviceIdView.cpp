@@ -6,8 +6,12 @@ bool DeviceIdView::seesWhole(Role role) {
     return role >= Role::Operator;
 }
 
+QString DeviceIdView::shown(Role role, const QString& devId) {
+    return seesWhole(role) ? devId : DeviceIdMask::masked(devId);
+}
+
 void DeviceIdView::apply(Role role, struDeviceInfo& device) {
-    if (!seesWhole(role)) device.devId = DeviceIdMask::masked(device.devId);
+    device.devId = shown(role, device.devId);
 }
 
 void DeviceIdView::apply(Role role, QList<struDeviceInfo>& devices) {

@@ -10,6 +10,8 @@
 // and shape, and cannot search or sort by it.
 namespace DeviceIdView {
 bool seesWhole(Role role);
+// A device ID as the role may read it.
+QString shown(Role role, const QString& devId);
 // The record as the role may read it.
 void apply(Role role, struDeviceInfo& device);
 void apply(Role role, QList<struDeviceInfo>& devices);

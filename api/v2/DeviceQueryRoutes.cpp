@@ -8,6 +8,7 @@
 #include "api/v2/DeviceFilterParams.h"
 #include "api/v2/DeviceJson.h"
 #include "api/v2/DeviceSortParams.h"
+#include "api/v2/IdentityConflictJson.h"
 #include "api/v2/JsonRecord.h"
 #include "api/v2/ListParams.h"
 #include "api/v2/OperationDoc.h"
@@ -17,6 +18,7 @@
 #include "api/v2/UpgradeDecisionJson.h"
 #include "core/LocalParaMgt.h"
 #include "db/DeviceColumns.h"
+#include "db/Tab_IdentityConflict.h"
 #include "db/Tab_UpgradeAttempt.h"
 #include "db/Tab_UpgradeDecision.h"
 #include "files/CollectedFiles.h"
@@ -87,19 +89,26 @@ ApiReply oneDevice(const ApiRequest& request) {
     struUpgradeDecision decision;
     const Tab_UpgradeDecision::Result decided = Tab_UpgradeDecision::get(devSN, decision);
     if (decided == Tab_UpgradeDecision::Result::Failed) return RouteReplies::databaseFailed();
+    struIdentityConflict conflict;
+    const Tab_IdentityConflict::Result conflicted = Tab_IdentityConflict::get(devSN, conflict);
+    if (conflicted == Tab_IdentityConflict::Result::Failed) return RouteReplies::databaseFailed();
 
     struLocalParam param;
     LocalParaMgt::instance()->readLocalParam(param);
     QJsonArray files;
     for (const CollectedFiles::Entry& entry : CollectedFiles::list(param, devSN))
         files.append(CollectedFileJson::row(devSN, entry));
-    return RouteReplies::ok({{"device", DeviceJson::row(rows.first(), request.role)},
-                             {"upgrades", upgrades},
-                             {"upgradeCount", attemptCount},
-                             {"decision", decided == Tab_UpgradeDecision::Result::Found
-                                              ? QJsonValue(UpgradeDecisionJson::row(decision))
-                                              : QJsonValue()},
-                             {"files", files}});
+    return RouteReplies::ok(
+        {{"device", DeviceJson::row(rows.first(), request.role)},
+         {"upgrades", upgrades},
+         {"upgradeCount", attemptCount},
+         {"decision", decided == Tab_UpgradeDecision::Result::Found
+                          ? QJsonValue(UpgradeDecisionJson::row(decision))
+                          : QJsonValue()},
+         {"identityConflict", conflicted == Tab_IdentityConflict::Result::Found
+                                  ? QJsonValue(IdentityConflictJson::row(conflict, request.role))
+                                  : QJsonValue()},
+         {"files", files}});
 }
 
 QJsonObject listDoc() {
@@ -135,6 +144,12 @@ QJsonObject oneDoc() {
           QJsonObject{{"nullable", true},
                       {"description", "the upgrade decision at its last report; null before one"},
                       {"allOf", QJsonArray{OperationDoc::ref("UpgradeDecision")}}}},
+         {"identityConflict",
+          QJsonObject{{"nullable", true},
+                      {"description",
+                       "the last report refused for another device ID than the pinned one, kept "
+                       "apart from the decision; null when there was none"},
+                      {"allOf", QJsonArray{OperationDoc::ref("IdentityConflict")}}}},
          {"files", OperationDoc::arrayOf(OperationDoc::ref("CollectedFile"))}});
     return {{"parameters", QJsonArray{OperationDoc::pathParam("devSN", "serial number", "SN0001")}},
             {"responses", QJsonObject{{"200", OperationDoc::json("The terminal", body)},
@@ -144,7 +159,8 @@ QJsonObject oneDoc() {
 
 QByteArray schemas() {
     return OperationDoc::schemas({DeviceJson::schemas(), UpgradeAttemptJson::schemas(),
-                                  CollectedFileJson::schemas(), UpgradeDecisionJson::schemas()});
+                                  CollectedFileJson::schemas(), UpgradeDecisionJson::schemas(),
+                                  IdentityConflictJson::schemas()});
 }
 }  // namespace
 
@@ -158,7 +174,7 @@ ApiGroup deviceQueryRoutes() {
          OperationDoc::text(listDoc())},
         {"GET", QStringLiteral("/KORVA/v2/devices/{devSN}"), Role::Viewer,
          QStringLiteral("One terminal: stored columns, presence, upgrade history, last upgrade "
-                        "decision, collected files"),
+                        "decision, last identity conflict, collected files"),
          oneDevice, OperationDoc::text(oneDoc())},
     };
     return group;

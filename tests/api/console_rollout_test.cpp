@@ -1,6 +1,7 @@
 // Staged rollouts against the running service: terminals played over raw sockets, plans set and
 // changed through the v2 routes, what each report was decided read back from the API.
 #include "tests/api/ConsoleFixture.h"
+#include "tests/support/JsonSchemaCheck.h"
 #include "tests/support/TerminalConnection.h"
 
 namespace {
@@ -308,10 +309,24 @@ TEST_F(ConsoleRolloutTest, EveryDecisionReasonIsRecordedAndCounted) {
             << c.sn << ": " << decided.value("detail").toString().toStdString();
         EXPECT_EQ(decided.value("devType").toString(), c.type) << c.sn;
     }
-    // An impostor of a pinned terminal is refused without rewriting that terminal's decision.
+    // An impostor of a pinned terminal is refused without rewriting that terminal's decision;
+    // the conflict is recorded apart, and the next impostor within seconds writes nothing.
     EXPECT_EQ(reportOnce(terminal("I1", kOld), "REAL-ID").flag, 1);
     EXPECT_EQ(reportOnce(terminal("I1", kOld), "FAKE-ID").flag, 0);
+    EXPECT_EQ(reportOnce(terminal("I1", kOld), "FAKE-ID-2").flag, 0);
     EXPECT_EQ(decision("I1").value("reason").toString(), "newer_component");
+    const QJsonObject victim = get("/KORVA/v2/devices/I1");
+    const QJsonObject conflict = victim.value("identityConflict").toObject();
+    EXPECT_EQ(conflict.value("devId").toString(), "FAKE-ID");
+    EXPECT_TRUE(conflict.value("address").toString().startsWith("127.0.0.1:"));
+    EXPECT_GE(conflict.value("at").toInt(), decision("I1").value("decidedAt").toInt());
+    EXPECT_TRUE(get("/KORVA/v2/devices/N1").value("identityConflict").isNull());
+    const QJsonObject document = get("/KORVA/v2/openapi.json");
+    const QJsonValue schema = document["paths"]["/KORVA/v2/devices/{devSN}"]["get"]["responses"]
+                                      ["200"]["content"]["application/json"]["schema"];
+    EXPECT_EQ(schemaMismatches(victim, schema.toObject(), document), QStringList());
+    const QJsonObject conflictSchema{{"$ref", "#/components/schemas/IdentityConflict"}};
+    EXPECT_EQ(schemaMismatches(conflict, conflictSchema, document), QStringList());
     EXPECT_EQ(decision("X1").value("packageId").toInt(), 0);
     EXPECT_EQ(decision("P2").value("packageId").toInt(), packageId("T3"));
     const QJsonObject planned =

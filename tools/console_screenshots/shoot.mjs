@@ -73,6 +73,10 @@ try {
     }
     await waitFor(async () => (await json('GET', `/KORVA/v2/packages/${pkg.id}/plan`)).state === 'paused', { what: 'the pause' });
     await terminal('SN2026044');
+    // An impostor of it, refused: shown in its drawer apart from its decision.
+    const impostor = await new Terminal({ sn: 'SN2026044', devId: 'D0007391377', type: 'T7', app: OLD }).connect(service.tcpPort);
+    terminals.push(impostor);
+    await impostor.report();
     const files = [['DevLog', 'run_20261208.log', 48213], ['DevIndex', 'index_20261208.idx', 5120], ['RunInfo', 'trip_20261208.bin', 96000]];
     for (const [store, name, size] of files) {
         const file = service.path(store, 'SN2026008', '202612081620', name);
@@ -114,7 +118,7 @@ try {
     await ready(page, '#/devices');
     await page.fill('#device-search', 'SN2026044');
     await page.click('#device-canvas [data-key="SN2026044"] [data-col="devSN"]');
-    await page.locator('#drawer-decision-reason').waitFor();
+    await page.locator('#drawer-identity-conflict').waitFor();
     await page.locator('#drawer-body [data-section="decision"]').evaluate((n) => n.scrollIntoView());
     await shot('drawer-decision');
     await page.keyboard.press('Escape');

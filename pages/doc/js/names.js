@@ -39,8 +39,10 @@ export const DECISION_REASONS = [
     ['rollout_paused', '发布已暂停', '发布计划已暂停，暂不向新的终端提供升级包'],
     ['rollout_cancelled', '发布已取消', '发布计划已取消，只有强制升级的终端获得升级包'],
     ['rollout_unavailable', '无法读取发布计划', '读取发布计划失败，期间不提供升级包'],
-    ['identity_conflict', '设备ID冲突', '序列号已绑定另一个设备ID，上报被拒绝'],
+    ['identity_conflict', '设备ID冲突', '较早的记录：序列号已绑定另一个设备ID，上报被拒绝（现在冲突单独记录，不改变终端的判定）'],
 ];
+// Reasons only older rows carry: counted when some do, not shown as a standing zero.
+export const RETIRED_REASONS = new Set(['identity_conflict']);
 
 export const reasonName = (code) => (DECISION_REASONS.find(([c]) => c === code) || [code, `未知原因（${code}）`])[1];
 
