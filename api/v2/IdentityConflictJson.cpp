@@ -1,6 +1,6 @@
 #include "api/v2/IdentityConflictJson.h"
 
-#include "api/DeviceIdView.h"
+#include "api/auth/DeviceIdView.h"
 #include "api/v2/JsonRecord.h"
 
 namespace {

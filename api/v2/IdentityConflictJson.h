@@ -2,7 +2,7 @@
 
 #include <QJsonObject>
 
-#include "api/v2/Role.h"
+#include "api/auth/Role.h"
 #include "model/struIdentityConflict.h"
 
 // A terminal's last refused impostor in the v2 documents, its device ID as the role may read it.
