@@ -350,7 +350,12 @@ void TcpDataMgtApi::sendPendingTasks(qintptr socketId, const SocketPacket& heade
 
 void TcpDataMgtApi::BindUrlFile(const QString& packagePath, qintptr socketId,
                                 const SocketPacket& header) {
-    const QString url = GetPackageUrl(packagePath);
+    // Offered again on the same connection, it is the same address: counted and logged once, so
+    // a terminal that reports without end does not write a line per report.
+    const QString url = m_links.value(socketId).upgradeOffered
+                            ? PackageUrl(packagePath, m_param.PackageDir, m_param.NetIP,
+                                         m_param.downloadPortForTerminals())
+                            : GetPackageUrl(packagePath);
     const QString filePath = QDir::fromNativeSeparators(packagePath);
     // Without a binder every instance's download port finds the file in the package table.
     if (m_urlBinder) m_urlBinder(url, filePath);
