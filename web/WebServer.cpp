@@ -142,16 +142,12 @@ void WebServer::sendJson(evhttp_request* req, const QByteArray& json) {
 
 void WebServer::processDeviceList(evhttp_request* req, const QString& url, Role reader) {
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
-    if (!api) {
-        sendError(req, 500, QStringLiteral(" internal error"));
-        return;
-    }
     QByteArray json;
     bool ok = false;
     if (url.contains(QLatin1String("deviceNo=")) && url.contains(QLatin1String("phoneNum="))) {
         EntityJson* codec = EntityJson::instance();
         QString deviceNo, phoneNum;
-        if (!codec || !codec->ParseDeviceQuery(url, deviceNo, phoneNum)) {
+        if (!codec->ParseDeviceQuery(url, deviceNo, phoneNum)) {
             sendError(req, 500, QStringLiteral(" internal error"));
             return;
         }
@@ -170,9 +166,7 @@ void WebServer::processDeviceList(evhttp_request* req, const QString& url, Role 
 void WebServer::processJsonList(evhttp_request* req, bool (HttpBrowserAPI::*list)(QByteArray&)) {
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
     QByteArray json;
-    if (!api)
-        sendError(req, 500, QStringLiteral("internal error"));
-    else if ((api->*list)(json))
+    if ((api->*list)(json))
         sendJson(req, json);
     else
         sendError(req, 501, QStringLiteral("not implemented"));
@@ -181,7 +175,7 @@ void WebServer::processJsonList(evhttp_request* req, bool (HttpBrowserAPI::*list
 void WebServer::processExport(evhttp_request* req, const QString& url, Role reader) {
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
     QString path;
-    if (!api || !api->ExportDeviceList(path, reader)) {
+    if (!api->ExportDeviceList(path, reader)) {
         sendError(req, 500, QStringLiteral(" internal error"));
     } else if (path.isEmpty()) {
         sendError(req, 501, QStringLiteral("not implemented"));
@@ -194,10 +188,6 @@ void WebServer::processExport(evhttp_request* req, const QString& url, Role read
 
 void WebServer::getDownLoadPackage(evhttp_request* req, const QString& url) {
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
-    if (!api) {
-        sendError(req, 500, QStringLiteral(" internal error"));
-        return;
-    }
     QString path;
     if (!api->GetPackageFilePath(url, path)) {
         getLogger(kLogger)->info("{}, url:{},获取下载升级包路径失败!",
@@ -308,10 +298,6 @@ void WebServer::processPostRequest(evhttp_request* req) {
     if (!upload && route.id != LegacyRouteId::DeviceImport) return answerUnrouted(req, url);
 
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
-    if (!api) {
-        sendError(req, 500, QStringLiteral("internal error"));
-        return;
-    }
     QByteArray body;
     const qint64 length = getRequestBody(req, body);
     LegacyAudit audit(caller, clientAddress(req), QStringLiteral("POST ") + targetPath(url));
@@ -343,10 +329,6 @@ void WebServer::processPutRequest(evhttp_request* req) {
     if (!remove && route.id != LegacyRouteId::ForcedUpgradeClear) return answerUnrouted(req, url);
 
     HttpBrowserAPI* api = HttpBrowserAPI::instance();
-    if (!api) {
-        sendError(req, 500, QStringLiteral("internal error"));
-        return;
-    }
     LegacyAudit audit(caller, clientAddress(req), QStringLiteral("PUT ") + targetPath(url));
     bool ok = false;
     if (remove) {

@@ -46,7 +46,7 @@ HttpBrowserAPI::HttpBrowserAPI(QObject* parent) : QObject(parent) {}
 bool HttpBrowserAPI::GetDeviceList(QByteArray& json, Role reader) {
     QList<struDeviceInfo> devices;
     EntityJson* codec = EntityJson::instance();
-    if (!codec || !Tab_DeviceInfo().getAllDevices(devices)) return false;
+    if (!Tab_DeviceInfo().getAllDevices(devices)) return false;
     DeviceIdView::apply(reader, devices);
     return codec->DeviceListToJson(1, QString(), devices, json);
 }
@@ -55,7 +55,7 @@ bool HttpBrowserAPI::QueryDeviceList(const QString& deviceNo, const QString& pho
                                      QByteArray& json, Role reader) {
     QList<struDeviceInfo> devices;
     EntityJson* codec = EntityJson::instance();
-    if (!codec || !Tab_DeviceInfo().queryDevices(devices, deviceNo, phoneNum)) return false;
+    if (!Tab_DeviceInfo().queryDevices(devices, deviceNo, phoneNum)) return false;
     DeviceIdView::apply(reader, devices);
     return codec->DeviceListToJson(1, QString(), devices, json);
 }
@@ -63,7 +63,7 @@ bool HttpBrowserAPI::QueryDeviceList(const QString& deviceNo, const QString& pho
 bool HttpBrowserAPI::GetUploadStatusList(QByteArray& json, Role reader) {
     QList<struDeviceInfo> devices;
     EntityJson* codec = EntityJson::instance();
-    if (!codec || !Tab_DevicePresence::upgradeProgress(devices)) return false;
+    if (!Tab_DevicePresence::upgradeProgress(devices)) return false;
     DeviceIdView::apply(reader, devices);
     return codec->DeviceListToJson(devices.isEmpty() ? 0 : 1, QString(), devices, json);
 }
@@ -71,14 +71,14 @@ bool HttpBrowserAPI::GetUploadStatusList(QByteArray& json, Role reader) {
 bool HttpBrowserAPI::GetProgressList(QByteArray& json) {
     QList<struDeviceInfo> devices;
     EntityJson* codec = EntityJson::instance();
-    if (!codec || !Tab_DevicePresence::upgradeProgress(devices)) return false;
+    if (!Tab_DevicePresence::upgradeProgress(devices)) return false;
     return codec->ProgressListToJson(devices.isEmpty() ? 0 : 1, QString(), devices, json);
 }
 
 bool HttpBrowserAPI::GetPackageList(QByteArray& json) {
     QList<struPackageInfo> packages;
     EntityJson* codec = EntityJson::instance();
-    if (!codec || !Tab_Package().getAllPackages(packages)) return false;
+    if (!Tab_Package().getAllPackages(packages)) return false;
     return codec->PackageListToJson(1, QString(), packages, json);
 }
 
@@ -92,7 +92,7 @@ bool HttpBrowserAPI::ExportDeviceList(QString& path, Role reader) {
     QDir().mkpath(QFileInfo(file).absolutePath());
     file.replace(QLatin1Char('\\'), QLatin1Char('/'));
     FileOperation* files = FileOperation::instance();
-    if (!files || !files->WriteCsvFile(file, devices)) return false;
+    if (!files->WriteCsvFile(file, devices)) return false;
     path = file;
     return true;
 }
@@ -113,7 +113,7 @@ bool HttpBrowserAPI::UploadPackageBlock(const QString& url, const QByteArray& bo
                                         qint64 bodyLength) {
     EntityJson* codec = EntityJson::instance();
     struUploadParam p;
-    if (!codec || !codec->ParseUploadParam(url, p)) return false;
+    if (!codec->ParseUploadParam(url, p)) return false;
     p.name = p.uploadTime + QLatin1Char('_') + p.name;
     if (p.type.isEmpty() || p.name.isEmpty() || p.blockSize == 0 || p.totalLength == 0)
         return false;
@@ -133,8 +133,7 @@ bool HttpBrowserAPI::UploadPackageBlock(const QString& url, const QByteArray& bo
         return false;
     if (!ensureDir(dir)) return false;
     FileOperation* files = FileOperation::instance();
-    if (!files || !files->WriteUploadBlock(file, body.left(bodyLength), p.blockIndex == 0))
-        return false;
+    if (!files->WriteUploadBlock(file, body.left(bodyLength), p.blockIndex == 0)) return false;
     if (p.blockIndex + 1 != p.blockSize) return true;  // more blocks follow
 
     QByteArray sha256;
@@ -162,7 +161,7 @@ bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body
     if (body.isEmpty() || body.size() != bodyLength) return false;
     EntityJson* codec = EntityJson::instance();
     QString storedName;
-    if (!codec || !codec->ParseImportFileName(url, storedName)) return false;
+    if (!codec->ParseImportFileName(url, storedName)) return false;
     struLocalParam param;
     if (!readParams(param)) return false;
     // Every row costs a paced save: an import is bounded before anything is written.
@@ -170,7 +169,7 @@ bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body
     if (body.size() > limits.maxBytes || !ensureDir(param.ExcelDir)) return false;
     const QString file = param.ExcelDir + QDir::separator() + storedName;
     FileOperation* files = FileOperation::instance();
-    if (!files || !files->ImportExcelFile(file, body)) return false;
+    if (!files->ImportExcelFile(file, body)) return false;
 
     QList<struDeviceInfo> devices;
     const bool read = files->ReadImportCsv(file, devices, limits);
@@ -200,7 +199,7 @@ bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body
 bool HttpBrowserAPI::RemovePackage(const QByteArray& body) {
     EntityJson* codec = EntityJson::instance();
     int id = 0;
-    if (!codec || !codec->ParsePackageId(body, id)) return false;
+    if (!codec->ParsePackageId(body, id)) return false;
     Tab_Package packages;
     struPackageInfo record;
     if (!packages.getPackageById(id, record)) return false;
