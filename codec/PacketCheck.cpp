@@ -6,22 +6,21 @@ PacketVerdict checkPacket(const QByteArray& packet) {
     const SocketPacketHandler codec;
     SocketPacket parsed;
     if (codec.DataParse(packet, parsed) != 0) return PacketVerdict::Invalid;
-    switch (parsed.cmd) {
-        case 0x0001:
-        case 0x0006: {
-            struDeviceInfo report;
-            const int result = parsed.cmd == 0x0001
-                                   ? codec.ParseDeviceReport(parsed.data, report)
-                                   : codec.ParseDeviceReportEx(parsed.data, report);
-            if (result != 0) return PacketVerdict::Invalid;
+    switch (static_cast<Command>(parsed.cmd)) {
+        case Command::Report:
+        case Command::ReportEx: {
+            DeviceReport report;
+            const bool extended = parsed.cmd == code(Command::ReportEx);
+            if (codec.ParseDeviceReport(parsed.data, extended, report) != 0)
+                return PacketVerdict::Invalid;
             return report.devSN.isEmpty() ? PacketVerdict::Valid : PacketVerdict::Identifies;
         }
-        case 0x0002: {
+        case Command::Progress: {
             int progress = 0;
             return codec.ParseUpgradeProgress(parsed.data, progress) == 0 ? PacketVerdict::Valid
                                                                           : PacketVerdict::Invalid;
         }
-        case 0x0004: {
+        case Command::File: {
             DeviceFileData chunk;
             return codec.ParseDeviceFile(parsed.data, chunk) == 0 ? PacketVerdict::Valid
                                                                   : PacketVerdict::Invalid;

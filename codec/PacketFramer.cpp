@@ -10,8 +10,7 @@ int PacketFramer::pendingPacketLength() const {
     const quint16 cmd = qFromBigEndian<quint16>(p + 2);
     const quint16 dataLen = qFromBigEndian<quint16>(p + 38);
     if (static_cast<quint8>(p[0]) != 0x5A || static_cast<quint8>(p[1]) != 0xA5 ||
-        cmd < SocketPacketHandler::kMinCmd || cmd > SocketPacketHandler::kMaxCmd ||
-        dataLen > SocketPacketHandler::kMaxDataLen)
+        cmd < kFirstCommand || cmd > kLastCommand || dataLen > SocketPacketHandler::kMaxDataLen)
         return -1;
     const int length = dataLen + SocketPacketHandler::kMinPacketSize;
     return m_buffer.size() < length ? 0 : length;

@@ -16,13 +16,13 @@ struct SocketPacket {
     quint16 checkCode = 0;
 };
 
-// Body of a command result (0x0003 from the terminal).
+// Body of a command result (Command::Command from the terminal).
 struct CmdResultData {
     quint32 resultCode = 0;  // 0 = success
     QString text;
 };
 
-// Body of one device-file chunk (0x0004 from the terminal).
+// Body of one device-file chunk (Command::File from the terminal).
 struct DeviceFileData {
     quint32 type = 0;  // 1 log, 2 index, 3 print, 4 run information
     QString fileName;
@@ -34,7 +34,7 @@ struct DeviceFileData {
     QByteArray data;
 };
 
-// Body of the upgrade answer (0x0001 to the terminal).
+// Body of the upgrade answer (Command::UpgradeAnswer).
 struct UpgradeFlagData {
     quint32 flag = 0;  // 1 = upgrade
     QString url;       // empty when there is no upgrade

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include <QDebug>
-#include <QTextCodec>
 #include <QtEndian>
 
 namespace {
@@ -44,31 +43,6 @@ QString utf8Field(const char* field, int size) {
     return QString::fromUtf8(SocketPacketHandler::FieldBytes(field, size));
 }
 
-// Plates carry Chinese characters in GBK whatever the host's own encoding is.
-QString gbkField(const char* field, int size) {
-    static QTextCodec* const gbk = QTextCodec::codecForName("GBK");
-    const QByteArray bytes = SocketPacketHandler::FieldBytes(field, size);
-    return gbk ? gbk->toUnicode(bytes) : QString::fromLocal8Bit(bytes);
-}
-
-// Offsets of the ten report fields after the serial number, whose width is the only difference
-// between the standard and the extended layout.
-void parseReportFields(const char* p, int snSize, struDeviceInfo& out) {
-    out.devSN = utf8Field(p, snSize);
-    p += snSize;
-    out.devType = utf8Field(p, 64);
-    p += 64;
-    out.LicensePlateNumber = gbkField(p, 16);
-    p += 16;
-    out.PhoneNumber = utf8Field(p, 16);
-    p += 16;
-    QString* const versions[] = {&out.AppVersion,  &out.McuVersion,  &out.FourGVersion,
-                                 &out.GnssVersion, &out.SmartModule, &out.Reserve};
-    for (QString* field : versions) {
-        *field = utf8Field(p, 32);
-        p += 32;
-    }
-}
 }  // namespace
 
 QByteArray SocketPacketHandler::FieldBytes(const char* field, int size) {
@@ -135,23 +109,12 @@ int SocketPacketHandler::DataPack(const SocketPacket& header, const QByteArray& 
     return 0;
 }
 
-int SocketPacketHandler::ParseDeviceReport(const QByteArray& body, struDeviceInfo& out) const {
-    out = struDeviceInfo();
-    if (body.size() < kDeviceReportSize) {
+int SocketPacketHandler::ParseDeviceReport(const QByteArray& body, bool extended,
+                                           DeviceReport& out) const {
+    if (!DeviceReport::parse(body, extended, out)) {
         qDebug() << "data length error!";
         return -1;
     }
-    parseReportFields(body.constData(), 16, out);
-    return 0;
-}
-
-int SocketPacketHandler::ParseDeviceReportEx(const QByteArray& body, struDeviceInfo& out) const {
-    out = struDeviceInfo();
-    if (body.size() < kDeviceReportExSize) {
-        qDebug() << "data length error!";
-        return -1;
-    }
-    parseReportFields(body.constData(), 32, out);
     return 0;
 }
 
@@ -225,12 +188,12 @@ quint16 SocketPacketHandler::NextSerialNo(quint16 received) {
     return received == 0xFFFF ? 1 : static_cast<quint16>(received + 1);
 }
 
-SocketPacket SocketPacketHandler::AnswerHeader(const SocketPacket& received, quint16 cmd,
+SocketPacket SocketPacketHandler::AnswerHeader(const SocketPacket& received, Command answer,
                                                quint16 dataLen) {
     SocketPacket header = received;
     header.data.clear();
-    header.cmd = cmd;
+    header.cmd = code(answer);
     header.dataLen = dataLen;
-    if (cmd != 0x0001) header.serialNo = NextSerialNo(received.serialNo);
+    if (answer != Command::UpgradeAnswer) header.serialNo = NextSerialNo(received.serialNo);
     return header;
 }

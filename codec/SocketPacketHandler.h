@@ -2,8 +2,9 @@
 
 #include <QByteArray>
 
+#include "codec/Command.h"
+#include "codec/DeviceReport.h"
 #include "codec/SocketPacket.h"
-#include "model/struDeviceInfo.h"
 
 // The device packet format: 40-byte header (magic 0x5A 0xA5, cmd, devId, serialNo, dataLen),
 // a body of at most 1400 bytes and a CRC-16/XMODEM over everything between magic and check
@@ -13,10 +14,6 @@ class SocketPacketHandler {
     static constexpr int kHeaderSize = 40;
     static constexpr int kMinPacketSize = 42;
     static constexpr int kMaxDataLen = 1400;
-    static constexpr quint16 kMinCmd = 0x0001;
-    static constexpr quint16 kMaxCmd = 0x0007;
-    static constexpr int kDeviceReportSize = 304;
-    static constexpr int kDeviceReportExSize = 320;
     static constexpr int kDeviceFileHeadSize = 52;
     static constexpr int kUrlFieldSize = 128;
 
@@ -24,8 +21,8 @@ class SocketPacketHandler {
     int DataPack(const SocketPacket& header, const QByteArray& body, QByteArray& out) const;
     static quint16 CheckCode(const char* bytes, int length);
 
-    int ParseDeviceReport(const QByteArray& body, struDeviceInfo& out) const;
-    int ParseDeviceReportEx(const QByteArray& body, struDeviceInfo& out) const;
+    // The standard layout (Command::Report) or the extended one (Command::ReportEx).
+    int ParseDeviceReport(const QByteArray& body, bool extended, DeviceReport& out) const;
     int ParseUpgradeProgress(const QByteArray& body, int& out) const;
     int ParseCmdResult(const QByteArray& body, CmdResultData& out) const;
     int ParseDeviceFile(const QByteArray& body, DeviceFileData& out) const;
@@ -40,8 +37,8 @@ class SocketPacketHandler {
     // Serial number of an answer other than the upgrade answer: one more, wrapping past 0.
     static quint16 NextSerialNo(quint16 received);
     // The header of an answer to `received`: devId copied, cmd and dataLen set; the upgrade
-    // answer (0x0001) keeps the received serial number, every other answer takes the next.
-    static SocketPacket AnswerHeader(const SocketPacket& received, quint16 cmd, quint16 dataLen);
+    // answer keeps the received serial number, every other answer takes the next.
+    static SocketPacket AnswerHeader(const SocketPacket& received, Command answer, quint16 dataLen);
 
     // The text of a fixed-width field: bytes up to the first NUL or the end of the field.
     static QByteArray FieldBytes(const char* field, int size);

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include <QTextCodec>
 #include <QtEndian>
 
 namespace {
@@ -36,22 +35,8 @@ QByteArray frame(quint16 cmd, const QByteArray& devId, quint16 serialNo, const Q
     return out;
 }
 
-QByteArray reportBody(const TerminalIdentity& id, bool extended) {
-    static QTextCodec* const gbk = QTextCodec::codecForName("GBK");
-    const QByteArray plate =
-        gbk ? gbk->fromUnicode(id.LicensePlateNumber) : id.LicensePlateNumber.toLocal8Bit();
-    QByteArray body;
-    body += field(id.devSN.toUtf8(), extended ? 32 : 16);
-    body += field(id.devType.toUtf8(), 64);
-    body += field(plate, 16);
-    body += field(id.PhoneNumber.toUtf8(), 16);
-    body += field(id.AppVersion.toUtf8(), 32);
-    body += field(id.McuVersion.toUtf8(), 32);
-    body += field(id.FourGVersion.toUtf8(), 32);
-    body += field(id.GnssVersion.toUtf8(), 32);
-    body += field(id.SmartModule.toUtf8(), 32);
-    body += field(id.Reserve.toUtf8(), 32);
-    return body;
+QByteArray reportBody(const DeviceReport& report, bool extended) {
+    return report.body(extended);
 }
 
 QByteArray progressBody(quint32 percent) {

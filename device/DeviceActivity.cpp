@@ -1,5 +1,8 @@
 #include "device/DeviceActivity.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -15,6 +18,7 @@
 #include "db/Tab_UpgradeAttempt.h"
 #include "db/Tab_UpgradeDecision.h"
 #include "device/UpgradeMetrics.h"
+#include "model/ComponentVersions.h"
 #include "upgrade/UpgradeDecision.h"
 #include "upgrade/UpgradeRules.h"
 
@@ -108,11 +112,10 @@ void DeviceActivity::judgeOutcome(const struDeviceInfo& report) {
         behind = packageHasNewerComponent(report, package);
     } else {
         // The package was replaced meanwhile: back on the versions it started from is behind.
-        behind = report.AppVersion == attempt.fromAppVersion &&
-                 report.McuVersion == attempt.fromMcuVersion &&
-                 report.FourGVersion == attempt.fromFourGVersion &&
-                 report.GnssVersion == attempt.fromGnssVersion &&
-                 report.SmartModule == attempt.fromSmartModule;
+        behind = std::all_of(std::begin(kComponentVersions), std::end(kComponentVersions),
+                             [&](const ComponentVersion& component) {
+                                 return report.*component.device == attempt.*component.before;
+                             });
     }
     const char* outcome = behind ? kOutcomeReverted : kOutcomeSucceeded;
     if (!Tab_UpgradeAttempt::judge(attempt.id, QLatin1String(outcome), now())) {
@@ -191,11 +194,8 @@ void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
     attempt.devType = device.devType;
     attempt.packageId = package.id;
     attempt.packageName = package.packageName;
-    attempt.fromAppVersion = device.AppVersion;
-    attempt.fromMcuVersion = device.McuVersion;
-    attempt.fromFourGVersion = device.FourGVersion;
-    attempt.fromGnssVersion = device.GnssVersion;
-    attempt.fromSmartModule = device.SmartModule;
+    for (const ComponentVersion& component : kComponentVersions)
+        attempt.*component.before = device.*component.device;
     attempt.url = url;
     attempt.startedAt = now();
     if (!Tab_UpgradeAttempt::start(attempt)) fail("DeviceActivity::upgradeStarted", devSN);

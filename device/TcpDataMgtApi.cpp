@@ -14,6 +14,7 @@
 #include "db/Tab_Package.h"
 #include "device/DeviceActivity.h"
 #include "device/DeviceMetaTypes.h"
+#include "device/ReportRecord.h"
 #include "device/TerminalMetrics.h"
 #include "files/FileOperation.h"
 #include "files/PackageFileCheck.h"
@@ -23,12 +24,6 @@
 #include "upgrade/rollout/RolloutControl.h"
 
 namespace {
-constexpr quint16 kCmdReport = 0x0001;
-constexpr quint16 kCmdProgress = 0x0002;
-constexpr quint16 kCmdCommand = 0x0003;
-constexpr quint16 kCmdFile = 0x0004;
-constexpr quint16 kCmdReportEx = 0x0006;
-
 std::shared_ptr<spdlog::logger> logger() {
     return getLogger("TcpDataMgtApi");
 }
@@ -151,18 +146,18 @@ void TcpDataMgtApi::readDataSlot(qintptr socketId, QByteArray data) {
         return;
     }
     TerminalMetrics::instance().received(packet.cmd);
-    switch (packet.cmd) {
-        case kCmdReport:
-        case kCmdReportEx:
+    switch (static_cast<Command>(packet.cmd)) {
+        case Command::Report:
+        case Command::ReportEx:
             handleDeviceReport(socketId, packet);
             break;
-        case kCmdProgress:
+        case Command::Progress:
             handleUpgradeProgress(socketId, packet);
             break;
-        case kCmdCommand:
+        case Command::Command:
             handleCmdResult(socketId, packet);
             break;
-        case kCmdFile:
+        case Command::File:
             handleDeviceFile(socketId, packet);
             break;
         default:
@@ -172,11 +167,12 @@ void TcpDataMgtApi::readDataSlot(qintptr socketId, QByteArray data) {
 
 void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& packet) {
     logBytes("TcpDataMgtApi::readDataSlot", "device Report(0x0001)", packet.data);
+    DeviceReport parsed;
+    if (m_packetHandler->ParseDeviceReport(packet.data, packet.cmd == code(Command::ReportEx),
+                                           parsed) != 0)
+        return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::BadBody);
     struDeviceInfo report;
-    const int parsed = packet.cmd == kCmdReportEx
-                           ? m_packetHandler->ParseDeviceReportEx(packet.data, report)
-                           : m_packetHandler->ParseDeviceReport(packet.data, report);
-    if (parsed != 0) return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::BadBody);
+    applyReport(parsed, report);
     if (report.devSN.isEmpty()) {
         TerminalMetrics::instance().refused(TerminalMetrics::Refusal::NoSerial);
         logger()->info("{}, device serial number is empty!", "TcpDataMgtApi::readDataSlot");
@@ -244,15 +240,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
             device.devId = devId;
             device.IdentityPinned = true;
         }
-        device.devType = report.devType;
-        device.LicensePlateNumber = report.LicensePlateNumber;
-        device.PhoneNumber = report.PhoneNumber;
-        device.AppVersion = report.AppVersion;
-        device.McuVersion = report.McuVersion;
-        device.FourGVersion = report.FourGVersion;
-        device.GnssVersion = report.GnssVersion;
-        device.SmartModule = report.SmartModule;
-        device.Reserve = report.Reserve;
+        applyReport(parsed, device);
         m_deviceTable->refreshFromReport(device, pin);
     }
 
@@ -376,12 +364,12 @@ void TcpDataMgtApi::GetUpgradeFlag(qintptr socketId, const SocketPacket& header,
     QByteArray body;
     m_packetHandler->PackUpgradeFlag(flagData, body);
     logBytes("TcpDataMgtApi::GetUpgradeFlag", "GetUpgradeFlag:outData", body);
-    const SocketPacket answer =
-        SocketPacketHandler::AnswerHeader(header, kCmdReport, static_cast<quint16>(body.size()));
+    const SocketPacket answer = SocketPacketHandler::AnswerHeader(
+        header, Command::UpgradeAnswer, static_cast<quint16>(body.size()));
     QByteArray packet;
     if (m_packetHandler->DataPack(answer, body, packet) != 0) return;
     logBytes("TcpDataMgtApi::GetUpgradeFlag", "GetAllPackage:allData", packet);
-    TerminalMetrics::instance().answered(kCmdReport, flag != 0);
+    TerminalMetrics::instance().answered(Command::UpgradeAnswer, flag != 0);
     emit sendSocketData(packet, socketId);
 }
 
@@ -391,7 +379,7 @@ void TcpDataMgtApi::SendConfigCmd(qintptr socketId, const SocketPacket& header,
     m_packetHandler->PackConfigCmd(command, body);
     // Only a result to the command sent here may clear it.
     m_links[socketId].sentCommand = command;
-    sendAnswer(socketId, header, kCmdCommand, body);
+    sendAnswer(socketId, header, Command::Command, body);
 }
 
 void TcpDataMgtApi::SendGetFile(qintptr socketId, const SocketPacket& header, quint32 fileType) {
@@ -400,16 +388,16 @@ void TcpDataMgtApi::SendGetFile(qintptr socketId, const SocketPacket& header, qu
     m_links[socketId].transfers.insert(fileType, DeviceFileTransfer(quota));
     QByteArray body;
     m_packetHandler->PackGetFile(fileType, body);
-    sendAnswer(socketId, header, kCmdFile, body);
+    sendAnswer(socketId, header, Command::FileRequest, body);
 }
 
 void TcpDataMgtApi::SendProgressPoll(qintptr socketId, const SocketPacket& header) {
     QByteArray body;
     m_packetHandler->PackEmpty(body);
-    sendAnswer(socketId, header, kCmdProgress, body);
+    sendAnswer(socketId, header, Command::ProgressPoll, body);
 }
 
-void TcpDataMgtApi::sendAnswer(qintptr socketId, const SocketPacket& received, quint16 cmd,
+void TcpDataMgtApi::sendAnswer(qintptr socketId, const SocketPacket& received, Command answer,
                                const QByteArray& body) {
     // A body beyond the packet limit (an overlong command text) cannot be framed.
     if (body.size() > SocketPacketHandler::kMaxDataLen) {
@@ -417,10 +405,10 @@ void TcpDataMgtApi::sendAnswer(qintptr socketId, const SocketPacket& received, q
         return;
     }
     const SocketPacket header =
-        SocketPacketHandler::AnswerHeader(received, cmd, static_cast<quint16>(body.size()));
+        SocketPacketHandler::AnswerHeader(received, answer, static_cast<quint16>(body.size()));
     QByteArray packet;
     if (m_packetHandler->DataPack(header, body, packet) != 0) return;
-    TerminalMetrics::instance().answered(cmd);
+    TerminalMetrics::instance().answered(answer);
     emit sendSocketData(packet, socketId);
 }
 

@@ -98,7 +98,7 @@ class TcpDataMgtApi : public QObject {
     bool packageServable(const struPackageInfo& package) const;
     void sendPendingTasks(qintptr socketId, const SocketPacket& header,
                           const struDeviceInfo& device);
-    void sendAnswer(qintptr socketId, const SocketPacket& received, quint16 cmd,
+    void sendAnswer(qintptr socketId, const SocketPacket& received, Command answer,
                     const QByteArray& body);
     // Applies change to this connection's online record; updated, when given, receives the
     // changed copy. False when the connection has none.

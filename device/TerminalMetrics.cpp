@@ -19,16 +19,16 @@ const char* const kReasonLabels[] = {
 
 // Index into kReceivedKinds; -1 for a command the service does not handle.
 int receivedKind(quint16 cmd) {
-    switch (cmd) {
-        case 0x0001:
+    switch (static_cast<Command>(cmd)) {
+        case Command::Report:
             return 0;
-        case 0x0006:
+        case Command::ReportEx:
             return 1;
-        case 0x0002:
+        case Command::Progress:
             return 2;
-        case 0x0003:
+        case Command::Command:
             return 3;
-        case 0x0004:
+        case Command::File:
             return 4;
         default:
             return -1;
@@ -37,9 +37,9 @@ int receivedKind(quint16 cmd) {
 
 // Index into kAnswerKinds; -1 for a command that is never an answer. Past the report's two
 // outcomes the answers line up with the packets they answer.
-int answerKind(quint16 cmd, bool upgradeOffered) {
-    if (cmd == 0x0001) return upgradeOffered ? 0 : 1;
-    return cmd == 0x0006 ? -1 : receivedKind(cmd);
+int answerKind(Command answer, bool upgradeOffered) {
+    if (answer == Command::UpgradeAnswer) return upgradeOffered ? 0 : 1;
+    return answer == Command::ReportEx ? -1 : receivedKind(code(answer));
 }
 
 }  // namespace
@@ -84,8 +84,8 @@ void TerminalMetrics::received(quint16 cmd) {
         m_received[kind]->Increment();
 }
 
-void TerminalMetrics::answered(quint16 cmd, bool upgradeOffered) {
-    const int kind = answerKind(cmd, upgradeOffered);
+void TerminalMetrics::answered(Command answer, bool upgradeOffered) {
+    const int kind = answerKind(answer, upgradeOffered);
     if (kind >= 0) m_answered[kind]->Increment();
 }
 

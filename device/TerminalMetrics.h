@@ -5,6 +5,8 @@
 
 #include <QtGlobal>
 
+#include "codec/Command.h"
+
 namespace prometheus {
 class Counter;
 }
@@ -34,8 +36,8 @@ class TerminalMetrics {
 
     // A packet that passed the check code, by its command; an unknown command is refused.
     void received(quint16 cmd);
-    // An answer sent, by its command; for 0x0001 whether it offered an upgrade.
-    void answered(quint16 cmd, bool upgradeOffered = false);
+    // An answer sent; for the upgrade answer whether it offered an upgrade.
+    void answered(Command answer, bool upgradeOffered = false);
     void refused(Refusal reason);
     void connectionAccepted();
     void connectionRefused();

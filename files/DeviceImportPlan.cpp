@@ -5,15 +5,20 @@
 #include "db/DeviceColumns.h"
 #include "files/DeviceExchangeFile.h"
 #include "files/DeviceListTable.h"
+#include "model/ComponentVersions.h"
 #include "model/DeviceIdMask.h"
 
 namespace {
 // The columns of the file an import writes besides the serial number.
-const char* const kWritten[] = {
+const QList<const char*> kWritten = {
     "devId",     "devType",    "LicensePlateNumber", "PhoneNumber",  "isAutoUpdate",
     "ConfigCmd", "GetLogFile", "GetIndexFile",       "GetPrintFile", "GetRunInfoFile"};
-const char* const kVersions[] = {"AppVersion", "McuVersion", "FourGVersion", "GnssVersion",
-                                 "SmartModule"};
+
+QList<const char*> versionColumns() {
+    QList<const char*> names;
+    for (const ComponentVersion& version : kComponentVersions) names << version.name;
+    return names;
+}
 
 // A missing text and an empty one are the same value.
 bool same(const QVariant& a, const QVariant& b) {
@@ -28,12 +33,12 @@ bool sameTime(qint32 a, qint32 b) {
     return std::abs(static_cast<qint64>(a) - b) < 60;
 }
 
-QList<DeviceImportPlan::Change> differences(const char* const* names, int count,
+QList<DeviceImportPlan::Change> differences(const QList<const char*>& names,
                                             const struDeviceInfo& file,
                                             const struDeviceInfo* stored) {
     QList<DeviceImportPlan::Change> changes;
-    for (int i = 0; i < count; ++i) {
-        const int column = DeviceColumns::indexOf(QLatin1String(names[i]));
+    for (const char* name : names) {
+        const int column = DeviceColumns::indexOf(QLatin1String(name));
         const QVariant to = DeviceColumns::value(file, column);
         const QVariant from = stored ? DeviceColumns::value(*stored, column) : QVariant();
         if (!stored || !same(from, to)) changes << DeviceImportPlan::Change{column, from, to};
@@ -85,8 +90,6 @@ void DeviceImportPlan::plan(const QHash<QString, struDeviceInfo>& stored, bool w
     m_summary = Summary();
     m_summary.rows = rows;
     m_summary.skipped = skipped;
-    constexpr int kWrittenCount = sizeof kWritten / sizeof kWritten[0];
-    constexpr int kVersionCount = sizeof kVersions / sizeof kVersions[0];
     for (const Imported& imported : m_imported) {
         Row row;
         row.line = imported.line;
@@ -96,14 +99,14 @@ void DeviceImportPlan::plan(const QHash<QString, struDeviceInfo>& stored, bool w
         struDeviceInfo file = imported.device;
         const bool masked = DeviceIdMask::isMasked(file.devId);
         if (masked) file.devId = current ? current->devId : QString();
-        row.changes = differences(kWritten, kWrittenCount, file, current);
+        row.changes = differences(kWritten, file, current);
         // A device ID an operator gives is the one its terminal must report: pinned now, or
         // whoever reports that serial number first would win it.
         if (!masked && !file.devId.isEmpty() && (!current || !current->IdentityPinned)) {
             const int pin = DeviceColumns::indexOf(QStringLiteral("IdentityPinned"));
             row.changes << Change{pin, current ? QVariant(false) : QVariant(), true};
         }
-        row.versionChanges = differences(kVersions, kVersionCount, imported.device, current);
+        row.versionChanges = differences(versionColumns(), imported.device, current);
         // A version is written over a stored one only when the file shows the same completion
         // time: one the file does not show cannot prove the row is fresh.
         bool fresh = true;

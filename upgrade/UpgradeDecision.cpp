@@ -1,26 +1,17 @@
 #include "upgrade/UpgradeDecision.h"
 
 #include "core/Logger.h"
+#include "model/ComponentVersions.h"
 #include "upgrade/UpgradeRules.h"
 
 namespace {
-struct VersionStep {
-    QString struDeviceInfo::*deviceField;
-    QString struPackageInfo::*packageField;
-    const char* label;  // as the version messages name the component
-};
-
-// The order in which components decide an upgrade.
-const VersionStep kVersionSteps[] = {
-    {&struDeviceInfo::AppVersion, &struPackageInfo::AppVersion, "App"},
-    {&struDeviceInfo::FourGVersion, &struPackageInfo::FourGVersion, "4g"},
-    {&struDeviceInfo::McuVersion, &struPackageInfo::McuVersion, "mcu"},
-    {&struDeviceInfo::GnssVersion, &struPackageInfo::GnssVersion, "GNSS"},
-    {&struDeviceInfo::SmartModule, &struPackageInfo::SmartModule, "智能模块"},
-};
+// The order in which components decide an upgrade: the first newer one is named.
+const ComponentVersion* const kDecisionOrder[] = {&kComponentVersions[0], &kComponentVersions[2],
+                                                  &kComponentVersions[1], &kComponentVersions[3],
+                                                  &kComponentVersions[4]};
 
 // "升级包App版本:p 小于 设备App版本:d", and the same with "大于" for a newer component.
-QString versionMessage(const VersionStep& step, const char* relation, const QString& p,
+QString versionMessage(const ComponentVersion& step, const char* relation, const QString& p,
                        const QString& d) {
     const QString label = QString::fromUtf8(step.label);
     return QStringLiteral("升级包%1版本:%2 %3 设备%1版本:%4")
@@ -65,18 +56,18 @@ UpgradeDecision decideUpgrade(const DecisionFacts& facts,
     if (facts.manualMode) return decided(A::NoUpgrade, DecisionReason::ManualMode);
 
     QStringList notNewer;
-    for (const VersionStep& step : kVersionSteps) {
-        const QString& packageVersion = package.*step.packageField;
+    for (const ComponentVersion* step : kDecisionOrder) {
+        const QString& packageVersion = package.*step->package;
         if (packageVersion.isEmpty()) continue;
-        const QString& deviceVersion = facts.report->*step.deviceField;
+        const QString& deviceVersion = facts.report->*step->device;
         if (CompareVersion(packageVersion, deviceVersion) > 0) {
             const RolloutVerdict verdict = rollout();
             if (!verdict.offers())
                 return decided(A::PendingTasks, reasonOf(verdict.kind), verdict.detail);
             return decided(A::Upgrade, DecisionReason::NewerComponent,
-                           versionMessage(step, "大于", packageVersion, deviceVersion));
+                           versionMessage(*step, "大于", packageVersion, deviceVersion));
         }
-        notNewer << versionMessage(step, "小于", packageVersion, deviceVersion);
+        notNewer << versionMessage(*step, "小于", packageVersion, deviceVersion);
         getLogger("TcpDataMgtApi")
             ->info("{}, {}", "TcpDataMgtApi::readDataSlot", notNewer.last().toStdString());
     }

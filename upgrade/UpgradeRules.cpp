@@ -5,6 +5,7 @@
 #include <QDir>
 
 #include "core/Logger.h"
+#include "model/ComponentVersions.h"
 
 namespace {
 bool isAsciiDigit(QChar c) {
@@ -85,14 +86,12 @@ int CompareVersion(const QString& p, const QString& d) {
 }
 
 bool packageHasNewerComponent(const struDeviceInfo& device, const struPackageInfo& package) {
-    const QString* const components[][2] = {
-        {&package.AppVersion, &device.AppVersion},   {&package.FourGVersion, &device.FourGVersion},
-        {&package.McuVersion, &device.McuVersion},   {&package.GnssVersion, &device.GnssVersion},
-        {&package.SmartModule, &device.SmartModule},
-    };
-    for (const auto& component : components)
-        if (!component[0]->isEmpty() && CompareVersion(*component[0], *component[1]) > 0)
+    for (const ComponentVersion& component : kComponentVersions) {
+        const QString& packageVersion = package.*component.package;
+        if (!packageVersion.isEmpty() &&
+            CompareVersion(packageVersion, device.*component.device) > 0)
             return true;
+    }
     return false;
 }
 

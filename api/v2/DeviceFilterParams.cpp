@@ -7,6 +7,7 @@
 #include "api/v2/ListParams.h"
 #include "api/v2/StallClock.h"
 #include "db/DeviceColumns.h"
+#include "model/ComponentVersions.h"
 
 namespace {
 enum class Kind { Search, Equal, NotEqual, Online, Pending, Upgrade };
@@ -32,9 +33,8 @@ const QList<Param>& params() {
              "C722"},
             {"devType", Kind::Equal, "devType", "device type", QString()},
         };
-        for (const char* version :
-             {"AppVersion", "McuVersion", "FourGVersion", "GnssVersion", "SmartModule"}) {
-            const QString name = QLatin1String(version);
+        for (const ComponentVersion& version : kComponentVersions) {
+            const QString name = QLatin1String(version.name);
             out << Param{name, Kind::Equal, name, name + " equal to the value", QString()}
                 << Param{name + "Not", Kind::NotEqual, name,
                          name +

@@ -29,6 +29,11 @@ from wfservice import Service  # noqa: E402
 
 ANSWER = 42 + 132  # the no-upgrade answer to a report
 PER_SOURCE = 20000
+CMD_REPORT = 0x0001
+# The standard report body: its fields in order, by their record names, and their widths.
+REPORT_FIELDS = (("devSN", 16), ("devType", 64), ("LicensePlateNumber", 16), ("PhoneNumber", 16),
+                 ("AppVersion", 32), ("McuVersion", 32), ("FourGVersion", 32),
+                 ("GnssVersion", 32), ("SmartModule", 32), ("Reserve", 32))
 
 
 def crc16(data):
@@ -41,12 +46,24 @@ def crc16(data):
     return crc
 
 
-def report_packet(sn, serial):
-    body = sn.encode().ljust(16, b"\0") + b"CAP".ljust(64, b"\0") + b"\0" * (304 - 80)
-    header = struct.pack(">BBH32sHH", 0x5A, 0xA5, 0x0001, sn.encode().ljust(32, b"\0"), serial,
-                         len(body))
+def frame(cmd, dev_id, serial, body):
+    header = struct.pack(">BBH32sHH", 0x5A, 0xA5, cmd, dev_id.encode()[:32], serial, len(body))
     packet = header + body
     return packet + struct.pack(">H", crc16(packet[2:]))
+
+
+def report_body(fields):
+    """Missing fields are empty; the plate is GBK, the rest UTF-8, each cut or padded."""
+    body = b""
+    for name, size in REPORT_FIELDS:
+        text = fields.get(name, "")
+        raw = text.encode("gbk" if name == "LicensePlateNumber" else "utf-8")[:size]
+        body += raw.ljust(size, b"\0")
+    return body
+
+
+def report_packet(sn, serial):
+    return frame(CMD_REPORT, sn, serial, report_body({"devSN": sn, "devType": "CAP"}))
 
 
 def proc_figures(pid):

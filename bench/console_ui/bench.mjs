@@ -8,7 +8,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { Terminal, freePort, launchBrowser, waitFor } from '../../tests/web_ui/harness.mjs';
+import { Command, Terminal, freePort, launchBrowser, waitFor } from '../../tests/web_ui/harness.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
@@ -181,7 +181,7 @@ FROM n;`);
         while (!stopping) {
             const t = await new Terminal({ sn, devId: `ID-${sn}`, type: `T${String((i + 1) % 20).padStart(2, '0')}` }).connect(ports.tcp);
             terminals.push(t);
-            t.send(0x0001, t.reportBody());
+            t.send(Command.Report, t.reportBody());
             await new Promise((r) => setTimeout(r, 2000 + (i % 5) * 700));
             t.close();
             terminals.splice(terminals.indexOf(t), 1);

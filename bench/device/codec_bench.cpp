@@ -8,15 +8,16 @@
 #include "codec/TerminalPackets.h"
 
 namespace {
-QByteArray makePacket(quint16 cmd, const QByteArray& body) {
-    return TerminalPackets::frame(cmd, "DEV-0001", 0, body);
+QByteArray makePacket(Command cmd, const QByteArray& body) {
+    return TerminalPackets::frame(code(cmd), "DEV-0001", 0, body);
 }
 
 // A terminal's typical mix: reports, progress, command results and file chunks.
 QByteArray mixedStream(int& packets) {
-    const QByteArray mix[] = {
-        makePacket(0x0001, QByteArray(304, 'r')), makePacket(0x0002, QByteArray(4, '\0')),
-        makePacket(0x0003, QByteArray(20, 'c')), makePacket(0x0004, QByteArray(1400, 'f'))};
+    const QByteArray mix[] = {makePacket(Command::Report, QByteArray(DeviceReport::kSize, 'r')),
+                              makePacket(Command::Progress, QByteArray(4, '\0')),
+                              makePacket(Command::Command, QByteArray(20, 'c')),
+                              makePacket(Command::File, QByteArray(1400, 'f'))};
     QByteArray stream;
     packets = 0;
     for (int i = 0; i < 100; ++i, ++packets) stream += mix[i % 4];
@@ -35,7 +36,7 @@ BENCHMARK(BM_CheckCode1400);
 
 void BM_DataParseReport(benchmark::State& state) {
     const SocketPacketHandler handler;
-    const QByteArray packet = makePacket(0x0001, QByteArray(304, 'r'));
+    const QByteArray packet = makePacket(Command::Report, QByteArray(DeviceReport::kSize, 'r'));
     SocketPacket out;
     for (auto _ : state) benchmark::DoNotOptimize(handler.DataParse(packet, out));
     state.SetItemsProcessed(state.iterations());
@@ -44,9 +45,9 @@ BENCHMARK(BM_DataParseReport);
 
 void BM_ParseDeviceReport(benchmark::State& state) {
     const SocketPacketHandler handler;
-    const QByteArray body(304, 'r');
-    struDeviceInfo out;
-    for (auto _ : state) benchmark::DoNotOptimize(handler.ParseDeviceReport(body, out));
+    const QByteArray body(DeviceReport::kSize, 'r');
+    DeviceReport out;
+    for (auto _ : state) benchmark::DoNotOptimize(handler.ParseDeviceReport(body, false, out));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ParseDeviceReport);

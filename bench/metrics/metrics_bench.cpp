@@ -81,7 +81,7 @@ BENCHMARK(DbCallTimerScope)->Threads(1)->Threads(2);
 // All a device message pays: one kind looked up and counted.
 void PacketCounted(benchmark::State& state) {
     TerminalMetrics& metrics = TerminalMetrics::instance();
-    for (auto _ : state) metrics.received(0x0002);
+    for (auto _ : state) metrics.received(code(Command::Progress));
 }
 BENCHMARK(PacketCounted);
 

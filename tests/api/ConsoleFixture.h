@@ -62,7 +62,7 @@ class ConsoleTest : public ::testing::Test {
     }
 
     // A terminal that reports once and stays connected; null when it got no answer.
-    std::unique_ptr<FakeTerminal> report(const TerminalIdentity& identity) {
+    std::unique_ptr<FakeTerminal> report(const DeviceReport& identity) {
         auto terminal = std::make_unique<FakeTerminal>();
         if (!terminal->connectTo(m_service.tcpPort())) return nullptr;
         const QByteArray devId = identity.devSN.toUtf8();

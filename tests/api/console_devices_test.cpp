@@ -27,7 +27,7 @@ class ConsoleDevicesTest : public ConsoleTest {
         ASSERT_TRUE(
             m_db->exec("insert into Tab_UpgradeAttempt(devSN,startedAt,lastProgress,lastProgressAt,"
                        "completedAt) values('D03',1,40,4000000000,0),('D04',1,100,2,1700000000)"));
-        TerminalIdentity online;
+        DeviceReport online;
         online.devSN = "D06";
         online.devType = "T3";
         online.LicensePlateNumber = "苏E55555";

@@ -9,8 +9,8 @@ namespace {
 const QString kOld = QStringLiteral("V5.3.0 build220711");
 const QString kNew = QStringLiteral("V5.3.1 build220711");
 
-TerminalIdentity terminal(const QString& sn, const QString& app, const QString& type = "T1") {
-    TerminalIdentity identity;
+DeviceReport terminal(const QString& sn, const QString& app, const QString& type = "T1") {
+    DeviceReport identity;
     identity.devSN = sn;
     identity.devType = type;
     identity.AppVersion = app;
@@ -25,7 +25,7 @@ class ConsoleRolloutTest : public ConsoleTest {
         int flag = -1;
         std::unique_ptr<TerminalConnection> link;
     };
-    Reported reportOnce(const TerminalIdentity& identity, const QByteArray& devId = {}) {
+    Reported reportOnce(const DeviceReport& identity, const QByteArray& devId = {}) {
         Reported out;
         out.link = std::make_unique<TerminalConnection>(
             m_service.tcpPort(), devId.isEmpty() ? identity.devSN.toUtf8() : devId);
@@ -55,10 +55,10 @@ class ConsoleRolloutTest : public ConsoleTest {
 
     // Offered, downloads, installs and comes back on a new connection reporting app: the first
     // report after 100 judges the upgrade. The flag answered to that report, -1 on a fault.
-    int upgradeAndReturn(const TerminalIdentity& identity, const QString& app) {
+    int upgradeAndReturn(const DeviceReport& identity, const QString& app) {
         Reported offered = reportOnce(identity);
         if (offered.flag != 1 || !finishDownload(*offered.link, identity.devSN)) return -1;
-        TerminalIdentity back = identity;
+        DeviceReport back = identity;
         back.AppVersion = app;
         return reportOnce(back).flag;
     }

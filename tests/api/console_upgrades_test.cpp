@@ -10,8 +10,8 @@ namespace {
 const QString kOld = QStringLiteral("V5.3.0 build220711");
 const QString kNew = QStringLiteral("V5.3.1 build220711");
 
-TerminalIdentity terminal(const QString& sn, const QString& app) {
-    TerminalIdentity identity;
+DeviceReport terminal(const QString& sn, const QString& app) {
+    DeviceReport identity;
     identity.devSN = sn;
     identity.devType = "T1";
     identity.AppVersion = app;
@@ -112,7 +112,7 @@ TEST_F(ConsoleUpgradesTest, PresenceFollowsConnectionsAndStartUp) {
     const auto online = [&](const QString& sn) {
         return get("/KORVA/v2/devices/" + sn.toLatin1()).value("device")["online"].toBool();
     };
-    TerminalIdentity x = terminal("X", kOld);
+    DeviceReport x = terminal("X", kOld);
     x.LicensePlateNumber = "京A11111";
     auto first = report(x);
     ASSERT_TRUE(first);

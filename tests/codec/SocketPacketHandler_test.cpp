@@ -130,12 +130,9 @@ TEST(DataPack, LengthMismatchLeavesOutputUntouched) {
     EXPECT_TRUE(capture.contains("data length does not match!"));
 }
 
-TEST(ParseDeviceReport, FillsTheTenFieldsAndResetsTheRest) {
-    struDeviceInfo out;
-    out.ConfigCmd = "stale";
-    out.isAutoUpdate = true;
-    out.devId = "stale";
-    ASSERT_EQ(handler.ParseDeviceReport(reportBody("SN0001", 16) + "ignored", out), 0);
+TEST(ParseDeviceReport, FillsTheTenFields) {
+    DeviceReport out;
+    ASSERT_EQ(handler.ParseDeviceReport(reportBody("SN0001", 16) + "ignored", false, out), 0);
     EXPECT_EQ(out.devSN, "SN0001");
     EXPECT_EQ(out.devType, "T1");
     EXPECT_EQ(out.LicensePlateNumber, QStringLiteral("京A12345"));
@@ -146,14 +143,11 @@ TEST(ParseDeviceReport, FillsTheTenFieldsAndResetsTheRest) {
     EXPECT_EQ(out.GnssVersion, "N3.0");
     EXPECT_EQ(out.SmartModule, "S4.0");
     EXPECT_EQ(out.Reserve, "R");
-    EXPECT_TRUE(out.ConfigCmd.isEmpty());
-    EXPECT_FALSE(out.isAutoUpdate);
-    EXPECT_TRUE(out.devId.isEmpty());
 }
 
 TEST(ParseDeviceReport, FieldWithoutNulKeepsAllItsCharacters) {
-    struDeviceInfo out;
-    ASSERT_EQ(handler.ParseDeviceReport(reportBody("ABCDEFGHIJKLMNOPQRST", 16), out), 0);
+    DeviceReport out;
+    ASSERT_EQ(handler.ParseDeviceReport(reportBody("ABCDEFGHIJKLMNOPQRST", 16), false, out), 0);
     EXPECT_EQ(out.devSN, "ABCDEFGHIJKLMNOP");
     EXPECT_EQ(out.devType, "T1");  // the next field is not swallowed
 }
@@ -165,12 +159,10 @@ TEST(ParseDeviceReport, ShortBodiesFail) {
     };
     for (const Case c : {Case{false, 303}, Case{false, 0}, Case{true, 319}, Case{true, 304}}) {
         MessageCapture capture;
-        struDeviceInfo out;
+        DeviceReport out;
         out.devSN = "stale";
-        const QByteArray body(c.size, 'x');
-        const int result = c.extended ? handler.ParseDeviceReportEx(body, out)
-                                      : handler.ParseDeviceReport(body, out);
-        EXPECT_EQ(result, -1) << c.size;
+        EXPECT_EQ(handler.ParseDeviceReport(QByteArray(c.size, 'x'), c.extended, out), -1)
+            << c.size;
         EXPECT_TRUE(capture.contains("data length error!")) << c.size;
         EXPECT_TRUE(out.devSN.isEmpty()) << c.size;
     }
@@ -180,8 +172,8 @@ TEST(ParseDeviceReportEx, Reads32CharacterSerialNumber) {
     const QByteArray sn = "0123456789ABCDEF0123456789abcdef";
     const QByteArray body = reportBody(sn, 32);
     ASSERT_EQ(body.size(), 320);
-    struDeviceInfo out;
-    ASSERT_EQ(handler.ParseDeviceReportEx(body, out), 0);
+    DeviceReport out;
+    ASSERT_EQ(handler.ParseDeviceReport(body, true, out), 0);
     EXPECT_EQ(out.devSN, QString::fromLatin1(sn));
     EXPECT_EQ(out.devType, "T1");
     EXPECT_EQ(out.LicensePlateNumber, QStringLiteral("京A12345"));
@@ -274,14 +266,16 @@ TEST(AnswerHeader, SerialNumberRule) {
 
     SocketPacket received;
     ASSERT_EQ(handler.DataParse(frame(0x0006, "DEV-42", 7, QByteArray(3, 'x')), received), 0);
-    const SocketPacket upgrade = SocketPacketHandler::AnswerHeader(received, 0x0001, 132);
+    const SocketPacket upgrade =
+        SocketPacketHandler::AnswerHeader(received, Command::UpgradeAnswer, 132);
     EXPECT_EQ(upgrade.serialNo, 7);
     EXPECT_EQ(upgrade.cmd, 0x0001);
     EXPECT_EQ(upgrade.dataLen, 132);
     EXPECT_EQ(QByteArray(upgrade.devId, 32), field("DEV-42", 32));
-    for (quint16 cmd : {0x0002, 0x0003, 0x0004})
-        EXPECT_EQ(SocketPacketHandler::AnswerHeader(received, cmd, 0).serialNo, 8) << cmd;
+    for (Command answer : {Command::ProgressPoll, Command::Command, Command::FileRequest})
+        EXPECT_EQ(SocketPacketHandler::AnswerHeader(received, answer, 0).serialNo, 8)
+            << code(answer);
 
     received.serialNo = 65535;
-    EXPECT_EQ(SocketPacketHandler::AnswerHeader(received, 0x0002, 0).serialNo, 1);
+    EXPECT_EQ(SocketPacketHandler::AnswerHeader(received, Command::ProgressPoll, 0).serialNo, 1);
 }

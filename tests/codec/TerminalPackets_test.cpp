@@ -8,7 +8,7 @@
 // read real answers in the device message tests.)
 
 TEST(TerminalPackets, ReportBodiesReadBackThroughTheServiceParsers) {
-    TerminalIdentity id;
+    DeviceReport id;
     id.devSN = QStringLiteral("SN-0123456789-ABCDEF");  // 20 bytes: cut in the standard report
     id.devType = QStringLiteral("T1");
     id.LicensePlateNumber = QStringLiteral("京A12345");
@@ -23,12 +23,9 @@ TEST(TerminalPackets, ReportBodiesReadBackThroughTheServiceParsers) {
     for (bool extended : {false, true}) {
         SCOPED_TRACE(extended ? "extended" : "standard");
         const QByteArray body = TerminalPackets::reportBody(id, extended);
-        ASSERT_EQ(body.size(), extended ? SocketPacketHandler::kDeviceReportExSize
-                                        : SocketPacketHandler::kDeviceReportSize);
-        struDeviceInfo out;
-        ASSERT_EQ(extended ? handler.ParseDeviceReportEx(body, out)
-                           : handler.ParseDeviceReport(body, out),
-                  0);
+        ASSERT_EQ(body.size(), extended ? DeviceReport::kSizeEx : DeviceReport::kSize);
+        DeviceReport out;
+        ASSERT_EQ(handler.ParseDeviceReport(body, extended, out), 0);
         EXPECT_EQ(out.devSN, extended ? id.devSN : id.devSN.left(16));
         EXPECT_EQ(out.devType, id.devType);
         EXPECT_EQ(out.LicensePlateNumber, id.LicensePlateNumber);

@@ -45,7 +45,7 @@ class Cluster {
 };
 
 QByteArray report(const QString& sn, quint16 serialNo) {
-    TerminalIdentity id;
+    DeviceReport id;
     id.devSN = sn;
     id.devType = QStringLiteral("T1");
     id.AppVersion = QStringLiteral("V1");

@@ -106,8 +106,8 @@ class TcpDataMgtApiTest : public ::testing::Test {
 
     QString sn(const char* suffix) const { return m_prefix + suffix; }
 
-    TerminalIdentity identity(const QString& devSN, const QString& app = kOld) const {
-        TerminalIdentity id;
+    DeviceReport identity(const QString& devSN, const QString& app = kOld) const {
+        DeviceReport id;
         id.devSN = devSN;
         id.devType = m_type;
         id.AppVersion = app;
@@ -118,7 +118,7 @@ class TcpDataMgtApiTest : public ::testing::Test {
         return id;
     }
 
-    void report(qintptr socketId, const TerminalIdentity& id, quint16 serial = 7) {
+    void report(qintptr socketId, const DeviceReport& id, quint16 serial = 7) {
         m_api->readDataSlot(socketId,
                             TerminalPackets::frame(0x0001, id.devSN.toUtf8() + "-id", serial,
                                                    TerminalPackets::reportBody(id, false)));

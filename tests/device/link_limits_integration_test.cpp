@@ -27,7 +27,7 @@ namespace {
 constexpr int kNoUpgradeAnswer = 42 + 132;
 
 QByteArray report(const QString& sn, quint16 serial = 1) {
-    TerminalIdentity id;
+    DeviceReport id;
     id.devSN = sn;
     id.devType = "NOPKG";
     return TerminalPackets::frame(0x0001, sn.toUtf8(), serial,

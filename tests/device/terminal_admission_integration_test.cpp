@@ -13,7 +13,7 @@ namespace {
 constexpr int kNoUpgradeAnswer = 42 + 132;
 
 QByteArray report(const QString& sn, quint16 serial) {
-    TerminalIdentity id;
+    DeviceReport id;
     id.devSN = sn;
     id.devType = "NOPKG";
     return TerminalPackets::frame(0x0001, sn.toUtf8(), serial,
@@ -76,7 +76,7 @@ TEST(LinkAdmission, KnownTerminalsTakeTheSlotsOfFreshSerialNumbers) {
 
     // The longest idle of all, but proven: it answers its offer with progress.
     TerminalConnection upgrading(service.tcpPort(), "UP-ID");
-    TerminalIdentity identity;
+    DeviceReport identity;
     identity.devSN = "NEW-UPGRADING";
     identity.devType = "T1";
     identity.AppVersion = "V5.3.0";

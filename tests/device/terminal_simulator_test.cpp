@@ -18,7 +18,7 @@ namespace {
 // The answer the fake service gives to a report: the received header in, bytes out.
 using Answer = std::function<QByteArray(const SocketPacket& report)>;
 
-QByteArray pack(const SocketPacket& received, quint16 cmd, const QByteArray& body) {
+QByteArray pack(const SocketPacket& received, Command cmd, const QByteArray& body) {
     QByteArray out;
     SocketPacketHandler().DataPack(
         SocketPacketHandler::AnswerHeader(received, cmd, static_cast<quint16>(body.size())), body,
@@ -46,18 +46,18 @@ TEST(TerminalSimulatorTest, ProtocolFaultsEndWithNonZeroExit) {
     const FaultCase cases[] = {
         {"bad check code",
          [](const SocketPacket& r) {
-             QByteArray p = pack(r, 0x0001, upgradeBody(0));
+             QByteArray p = pack(r, Command::UpgradeAnswer, upgradeBody(0));
              p[p.size() - 1] = static_cast<char>(p[p.size() - 1] ^ 0xFF);
              return p;
          },
          {},
          "FAULT: answer with a bad check code"},
         {"unexpected command",
-         [](const SocketPacket& r) { return pack(r, 0x0005, QByteArray()); },
+         [](const SocketPacket& r) { return pack(r, Command::Unused5, QByteArray()); },
          {},
          "FAULT: unexpected command 0x0005"},
         {"poll outside an upgrade",
-         [](const SocketPacket& r) { return pack(r, 0x0002, QByteArray()); },
+         [](const SocketPacket& r) { return pack(r, Command::ProgressPoll, QByteArray()); },
          {},
          "FAULT: unexpected progress poll"},
         {"no answer",
@@ -69,23 +69,23 @@ TEST(TerminalSimulatorTest, ProtocolFaultsEndWithNonZeroExit) {
              SocketPacket other = r;
              std::memset(other.devId, 0, sizeof other.devId);
              std::memcpy(other.devId, "OTHER", 5);
-             return pack(other, 0x0001, upgradeBody(0));
+             return pack(other, Command::UpgradeAnswer, upgradeBody(0));
          },
          {},
          "FAULT: answer carries another device ID"},
         {"upgrade where none is expected",
-         [](const SocketPacket& r) { return pack(r, 0x0001, upgradeBody(1)); },
+         [](const SocketPacket& r) { return pack(r, Command::UpgradeAnswer, upgradeBody(1)); },
          {"--expect", "none"},
          "FAULT: upgrade answered where none was expected"},
         {"no upgrade where one is expected",
-         [](const SocketPacket& r) { return pack(r, 0x0001, upgradeBody(0)); },
+         [](const SocketPacket& r) { return pack(r, Command::UpgradeAnswer, upgradeBody(0)); },
          {"--expect", "upgrade"},
          "FAULT: no upgrade answered where one was expected"},
         {"file request without a file",
          [](const SocketPacket& r) {
              QByteArray body;
              SocketPacketHandler().PackGetFile(3, body);
-             return pack(r, 0x0004, body);
+             return pack(r, Command::FileRequest, body);
          },
          {},
          "FAULT: no file given for type 3"},
@@ -136,7 +136,7 @@ TEST(TerminalSimulatorTest, FileChunksCarryCountersAndAtMost1348Bytes) {
                 if (packet.cmd == 0x0001) {
                     QByteArray body;
                     SocketPacketHandler().PackGetFile(4, body);
-                    socket->write(pack(packet, 0x0004, body));
+                    socket->write(pack(packet, Command::FileRequest, body));
                 } else if (packet.cmd == 0x0004) {
                     DeviceFileData chunk;
                     ASSERT_EQ(SocketPacketHandler().ParseDeviceFile(packet.data, chunk), 0);

@@ -15,7 +15,7 @@ class Link : public TerminalConnection {
     using TerminalConnection::report;
     using TerminalConnection::TerminalConnection;
     bool report(const QString& devSN, const QString& plate = "A-1") {
-        TerminalIdentity id;
+        DeviceReport id;
         id.devSN = devSN;
         id.devType = "T1";
         id.LicensePlateNumber = plate;

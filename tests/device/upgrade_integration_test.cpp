@@ -177,14 +177,14 @@ TEST_F(UpgradeIntegrationTest, RefusedPacketsGetNoAnswerAndKeepTheConnection) {
     ASSERT_TRUE(startService());
     FakeTerminal terminal;
     ASSERT_TRUE(terminal.connectTo(m_service.tcpPort()));
-    TerminalIdentity id;
+    DeviceReport id;
     id.devSN = "IT-BAD";
     id.devType = "T1";
     QByteArray bad =
         TerminalPackets::frame(0x0001, "IT-BAD", 1, TerminalPackets::reportBody(id, false));
     bad[60] = static_cast<char>(bad[60] ^ 0x20);
     ASSERT_TRUE(terminal.write(bad));
-    TerminalIdentity empty = id;
+    DeviceReport empty = id;
     empty.devSN.clear();
     ASSERT_TRUE(terminal.write(
         TerminalPackets::frame(0x0001, "IT-BAD", 2, TerminalPackets::reportBody(empty, false))));
@@ -224,7 +224,7 @@ TEST_F(UpgradeIntegrationTest, ReportAnsweredAtOnceWhileOthersAreInProgressLoops
     // With a sleeping main thread this report would wait behind every looper's 50 ms pause.
     FakeTerminal other;
     ASSERT_TRUE(other.connectTo(m_service.tcpPort()));
-    TerminalIdentity id;
+    DeviceReport id;
     id.devSN = "IT-OTHER";
     id.devType = "NOPKG";
     QElapsedTimer clock;
@@ -250,7 +250,7 @@ TEST_F(UpgradeIntegrationTest, RepeatedOffersKeepOneOpenAttempt) {
     addPackage(kNew, 1000);
     FakeTerminal terminal;
     ASSERT_TRUE(terminal.connectTo(m_service.tcpPort()));
-    TerminalIdentity id;
+    DeviceReport id;
     id.devSN = "IT-AGAIN";
     id.devType = "T1";
     id.AppVersion = kOld;

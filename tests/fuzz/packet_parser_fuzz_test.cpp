@@ -15,9 +15,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 namespace {
 void parseBodies(const SocketPacketHandler& handler, const QByteArray& body) {
-    struDeviceInfo report;
-    handler.ParseDeviceReport(body, report);
-    handler.ParseDeviceReportEx(body, report);
+    DeviceReport report;
+    for (bool extended : {false, true}) handler.ParseDeviceReport(body, extended, report);
     int progress = 0;
     handler.ParseUpgradeProgress(body, progress);
     CmdResultData result;

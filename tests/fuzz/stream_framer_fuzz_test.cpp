@@ -40,8 +40,9 @@ void checkPacket(const QByteArray& packet) {
     const char* p = packet.constData();
     const quint16 cmd = qFromBigEndian<quint16>(p + 2);
     const quint16 dataLen = qFromBigEndian<quint16>(p + 38);
-    if (static_cast<quint8>(p[0]) != 0x5A || static_cast<quint8>(p[1]) != 0xA5 || cmd < 1 ||
-        cmd > 7 || dataLen > 1400 || packet.size() != dataLen + 42)
+    if (static_cast<quint8>(p[0]) != 0x5A || static_cast<quint8>(p[1]) != 0xA5 ||
+        cmd < kFirstCommand || cmd > kLastCommand || dataLen > 1400 ||
+        packet.size() != dataLen + 42)
         std::abort();
 }
 }  // namespace

@@ -19,7 +19,7 @@ class TerminalConnection {
     bool send(quint16 cmd, const QByteArray& body) {
         return m_socket.write(TerminalPackets::frame(cmd, m_devId, ++m_serial, body));
     }
-    bool report(const TerminalIdentity& identity) {
+    bool report(const DeviceReport& identity) {
         return send(0x0001, TerminalPackets::reportBody(identity, false));
     }
     // The next whole answer; cmd 0 when none came in time.

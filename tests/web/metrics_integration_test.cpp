@@ -171,7 +171,7 @@ TEST_F(MetricsTest, ScrapesFollowTerminalsDownloadsAndRequests) {
     // quiet; it keeps the one connection, so the next newcomer is refused.
     FakeTerminal quiet;
     ASSERT_TRUE(quiet.connectTo(m_service.tcpPort()));
-    TerminalIdentity identity;
+    DeviceReport identity;
     identity.devSN = "M-QUIET";
     identity.devType = "T2";
     identity.AppVersion = kOld;

@@ -271,6 +271,9 @@ export function encodeGbk(text) {
     return Buffer.from(out);
 }
 
+// The command codes of the packet header; answers carry the code of the packet they answer.
+export const Command = Object.freeze({ Report: 0x0001, Progress: 0x0002, Command: 0x0003, File: 0x0004 });
+
 // CRC-16/XMODEM: polynomial 0x1021, initial 0, no reflection, no final XOR.
 export function crc16(bytes) {
     let crc = 0;
@@ -279,6 +282,12 @@ export function crc16(bytes) {
         for (let i = 0; i < 8; ++i) crc = crc & 0x8000 ? ((crc << 1) ^ 0x1021) & 0xffff : (crc << 1) & 0xffff;
     }
     return crc;
+}
+
+export function progressBody(percent) {
+    const body = Buffer.alloc(4);
+    body.writeUInt32BE(percent, 0);
+    return body;
 }
 
 export function packPacket(cmd, devId, serialNo, body) {
@@ -346,7 +355,7 @@ export class Terminal {
     // is not answered; so wait for it in the device list, then report again as a known terminal,
     // which is answered and leaves the service holding the full record for this connection.
     async register(base) {
-        this.send(0x0001, this.reportBody());
+        this.send(Command.Report, this.reportBody());
         const url = `${base}/KORVA/deviceList?deviceNo=${encodeURIComponent(this.info.sn)}&phoneNum=`;
         await waitFor(async () => {
             const response = await fetch(url);
@@ -356,18 +365,16 @@ export class Terminal {
         return this.report();
     }
 
-    // A known terminal's report is answered with an upgrade answer (0x0001) or a file request (0x0004).
+    // A known terminal's report is answered with an upgrade answer or a file request.
     async report() {
         const seen = this.packets.length;
-        this.send(0x0001, this.reportBody());
-        return waitFor(() => this.packets.slice(seen).find((p) => p.cmd === 0x0001 || p.cmd === 0x0004),
+        this.send(Command.Report, this.reportBody());
+        return waitFor(() => this.packets.slice(seen).find((p) => p.cmd === Command.Report || p.cmd === Command.File),
             { timeoutMs: 10000, what: `the answer to the report of ${this.info.sn}` });
     }
 
     progress(percent) {
-        const body = Buffer.alloc(4);
-        body.writeUInt32BE(percent, 0);
-        this.send(0x0002, body);
+        this.send(Command.Progress, progressBody(percent));
     }
 
     close() {

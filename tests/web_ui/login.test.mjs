@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { after, before, describe, test } from 'node:test';
-import { Service, Terminal, launchBrowser, newPage, screenshot } from './harness.mjs';
+import { Command, Service, Terminal, launchBrowser, newPage, screenshot } from './harness.mjs';
 
 const SN = 'SNLG0001';
 const service = await Service.start({ login: true });
@@ -90,7 +90,7 @@ describe('logins in the pages', { skip: service.startProblem || false }, () => {
     test('the admin edits a terminal in the drawer: the change carries the session\'s token', async () => {
         terminal = await new Terminal({ sn: SN, type: 'TLG', plate: '闽D24680' }).connect(service.tcpPort);
         // Its first report registers it; the device list shows it at its next refresh.
-        terminal.send(0x0001, terminal.reportBody());
+        terminal.send(Command.Report, terminal.reportBody());
         await page.click('nav a[data-page="devices"]');
         const row = page.locator(`#device-canvas [data-key="${SN}"]`);
         await page.waitForFunction((sn) => {

@@ -7,7 +7,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { after, before, describe, test } from 'node:test';
-import { Service, Terminal, englishLeaks, launchBrowser, loggedInContext, newPage, openPage, screenshot, waitFor } from './harness.mjs';
+import { Command, Service, Terminal, englishLeaks, launchBrowser, loggedInContext, newPage, openPage, screenshot, waitFor } from './harness.mjs';
 
 const service = await Service.start({ login: true, extra: 'RolloutCheckSeconds=0.2\n' });
 // With logins on the API answers 401 without one, so only the ports are asked (as in the login test).
@@ -69,7 +69,7 @@ describe('staged rollouts in the pages', { skip: skip || false }, () => {
         });
         assert.equal(created.status(), 201);
         // Known before the package: a filter stage takes only terminals the service knows.
-        for (const sn of SERIALS) (await connect(sn)).send(0x0001, terminals[sn].reportBody());
+        for (const sn of SERIALS) (await connect(sn)).send(Command.Report, terminals[sn].reportBody());
         for (const sn of SERIALS) await waitFor(async () => (await admin.request.get(`/KORVA/v2/devices/${sn}`)).ok(), { what: `${sn} known` });
         page = await newPage(browser, service, admin);
     });
@@ -201,11 +201,11 @@ describe('staged rollouts in the pages', { skip: skip || false }, () => {
         // Still to drive: a forced upgrade, an impostor, a type without a package, a lost file.
         await admin.request.patch('/KORVA/v2/devices/SNRP0007', { headers: { 'X-CSRF-Token': admin.csrf }, data: { isAutoUpdate: true } });
         await terminals.SNRP0007.report();
-        await (await connect('SNRP0006', { devId: 'ID-OTHER' })).send(0x0001, terminals.SNRP0006.reportBody());
-        await (await connect('SNRP0008', { type: 'TNONE' })).send(0x0001, terminals.SNRP0008.reportBody());
+        await (await connect('SNRP0006', { devId: 'ID-OTHER' })).send(Command.Report, terminals.SNRP0006.reportBody());
+        await (await connect('SNRP0008', { type: 'TNONE' })).send(Command.Report, terminals.SNRP0008.reportBody());
         const stored = (await getJson('/KORVA/v2/packages')).items.find((p) => p.id === pkg.id);
         fs.rmSync(service.path('Package', 'TRP', stored.packageName));
-        await (await connect('SNRP0009')).send(0x0001, terminals.SNRP0009.reportBody());
+        await (await connect('SNRP0009')).send(Command.Report, terminals.SNRP0009.reportBody());
 
         const cases = [
             ['SNRP0007', 'forced', '强制升级', true, /^—$/],

@@ -6,14 +6,6 @@
 #include "codec/SocketPacketHandler.h"
 #include "tools/terminal/HttpDownload.h"
 
-namespace {
-constexpr quint16 kCmdReport = 0x0001;
-constexpr quint16 kCmdProgress = 0x0002;
-constexpr quint16 kCmdCommand = 0x0003;
-constexpr quint16 kCmdFile = 0x0004;
-constexpr quint16 kCmdReportEx = 0x0006;
-}  // namespace
-
 SimTerminal::SimTerminal(const TerminalScript& script, QObject* parent)
     : QObject(parent),
       m_script(script),
@@ -66,9 +58,9 @@ void SimTerminal::start() {
     m_socket.connectToHost(m_script.host, m_script.port);
 }
 
-void SimTerminal::send(quint16 cmd, const QByteArray& body) {
+void SimTerminal::send(Command cmd, const QByteArray& body) {
     m_serial = m_serial == 0xFFFF ? 1 : static_cast<quint16>(m_serial + 1);
-    m_socket.write(TerminalPackets::frame(cmd, m_script.devId, m_serial, body));
+    m_socket.write(TerminalPackets::frame(code(cmd), m_script.devId, m_serial, body));
 }
 
 void SimTerminal::sendReport() {
@@ -76,11 +68,11 @@ void SimTerminal::sendReport() {
     m_state = State::Reported;
     m_answerPending = true;
     m_reportClock.start();
-    send(m_script.extended ? kCmdReportEx : kCmdReport,
-         TerminalPackets::reportBody(m_script.identity, m_script.extended));
+    const Command report = m_script.extended ? Command::ReportEx : Command::Report;
+    send(report, TerminalPackets::reportBody(m_script.identity, m_script.extended));
     say(QStringLiteral("report %1 sent (0x%2)")
             .arg(m_reportsSent)
-            .arg(m_script.extended ? kCmdReportEx : kCmdReport, 4, 16, QLatin1Char('0')));
+            .arg(code(report), 4, 16, QLatin1Char('0')));
     armTimeout();
 }
 
@@ -115,21 +107,21 @@ void SimTerminal::handle(const SocketPacket& packet) {
         return;
     }
     armTimeout();
-    if (m_answerPending && packet.cmd != kCmdProgress) {
+    if (m_answerPending && packet.cmd != code(Command::ProgressPoll)) {
         m_answerPending = false;
         m_latencies.append(m_reportClock.nsecsElapsed() / 1e6);
     }
-    switch (packet.cmd) {
-        case kCmdReport:
+    switch (static_cast<Command>(packet.cmd)) {
+        case Command::UpgradeAnswer:
             onUpgradeAnswer(packet);
             break;
-        case kCmdProgress:
+        case Command::ProgressPoll:
             onPoll();
             break;
-        case kCmdCommand:
+        case Command::Command:
             onCommand(packet);
             break;
-        case kCmdFile:
+        case Command::FileRequest:
             onFileRequest(packet);
             break;
         default:
@@ -205,7 +197,8 @@ void SimTerminal::sendNextProgress() {
     if (m_script.loopProgressMs > 0 && m_loopClock.elapsed() < m_script.loopProgressMs) {
         // Staying in the progress loop: the same step again after every poll, quietly.
         m_pollPending = false;
-        send(kCmdProgress, TerminalPackets::progressBody(m_script.progressSteps.first() % 100));
+        send(Command::Progress,
+             TerminalPackets::progressBody(m_script.progressSteps.first() % 100));
         return;
     }
     const quint32 percent = m_script.progressSteps.at(m_nextStep);
@@ -215,14 +208,15 @@ void SimTerminal::sendNextProgress() {
     }
     m_pollPending = false;
     ++m_nextStep;
-    send(kCmdProgress, TerminalPackets::progressBody(percent));
+    send(Command::Progress, TerminalPackets::progressBody(percent));
     say(QStringLiteral("progress %1 sent").arg(percent));
     if (percent >= 100) exchangeEnded();  // nothing follows a finished upgrade
 }
 
 void SimTerminal::onCommand(const SocketPacket& packet) {
     say(QStringLiteral("command: %1").arg(QString::fromUtf8(packet.data)));
-    send(kCmdCommand, TerminalPackets::cmdResultBody(m_script.cmdResult, QStringLiteral("done")));
+    send(Command::Command,
+         TerminalPackets::cmdResultBody(m_script.cmdResult, QStringLiteral("done")));
     say(QStringLiteral("command result %1 sent").arg(m_script.cmdResult));
 }
 
@@ -251,7 +245,7 @@ void SimTerminal::onFileRequest(const SocketPacket& packet) {
     const quint32 chunks =
         content.isEmpty() ? 1 : static_cast<quint32>((content.size() + size - 1) / size);
     for (quint32 i = 0; i < chunks; ++i)
-        send(kCmdFile,
+        send(Command::File,
              TerminalPackets::fileChunkBody(type, name, i + 1, chunks, 1, 1,
                                             content.mid(static_cast<int>(i) * size, size)));
     say(QStringLiteral("file type %1: %2 bytes in %3 chunks sent")

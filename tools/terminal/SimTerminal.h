@@ -18,15 +18,15 @@ class HttpDownload;
 struct TerminalScript {
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 0;
-    TerminalIdentity identity;
+    DeviceReport identity;
     QByteArray devId;       // empty: the serial number
-    bool extended = false;  // report with 0x0006
+    bool extended = false;  // the extended report, Command::ReportEx
     enum class Expect { Any, Upgrade, None } expect = Expect::Any;
     QList<quint32> progressSteps{25, 50, 75, 100};
     qint64 breakAt = 0;            // break the download after this many bytes and resume
     bool download = true;          // false: report progress without downloading
     int loopProgressMs = 0;        // keep reporting the first step for this long before going on
-    quint32 cmdResult = 0;         // result code answered to a 0x0003 command
+    quint32 cmdResult = 0;         // result code answered to a command
     QMap<quint32, QString> files;  // local file sent for each requested type
     int reports = 1;               // reports to send, each after the previous exchange ended
     int timeoutMs = 10000;         // longest wait for any expected packet
@@ -59,7 +59,7 @@ class SimTerminal : public QObject {
     enum class State { Connecting, Reported, Upgrading, Files, Settling, Done };
 
     void sendReport();
-    void send(quint16 cmd, const QByteArray& body);
+    void send(Command cmd, const QByteArray& body);
     void onReadyRead();
     void handle(const SocketPacket& packet);
     void onUpgradeAnswer(const SocketPacket& packet);

@@ -42,7 +42,7 @@ int countedIn(const MessageCapture& capture, const QString& pattern) {
 
 // A device report that identifies the terminal sn (an empty sn identifies nobody).
 QByteArray report(const QString& sn, quint16 cmd = 0x0001) {
-    TerminalIdentity id;
+    DeviceReport id;
     id.devSN = sn;
     id.devType = "NOPKG";
     return frame(cmd, sn.toUtf8(), 1, TerminalPackets::reportBody(id, cmd == 0x0006));
@@ -259,7 +259,7 @@ TEST(OrbTcpServerSlots, NewcomerPushesOutTheLongestIdleUnidentifiedConnection) {
 TEST(OrbTcpServerSlots, ConnectionWithoutAValidReportIsClosedAtTheLimit) {
     QByteArray badCheck = report("SLOT-BAD");
     badCheck[60] = static_cast<char>(badCheck[60] ^ 0x20);
-    TerminalIdentity shortId;
+    DeviceReport shortId;
     shortId.devSN = "SLOT-SHORT";
     const struct {
         const char* name;

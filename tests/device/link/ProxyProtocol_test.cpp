@@ -54,7 +54,7 @@ class ProxiedServer : public OrbTcpServer {
 };
 
 QByteArray packet() {
-    TerminalIdentity id;
+    DeviceReport id;
     id.devSN = "SN-PROXY";
     id.devType = "T1";
     return frame(0x0001, "SN-PROXY", 1, TerminalPackets::reportBody(id, false));
