@@ -8,6 +8,7 @@
 #include "db/DeviceListQuery.h"
 #include "db/RolloutQuery.h"
 #include "db/Tab_Account.h"
+#include "db/Tab_ApiToken.h"
 #include "db/Tab_AuditLog.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_DevicePresence.h"
@@ -182,6 +183,22 @@ TEST_F(DeviceQueriesTest, AccessTablesKeepTheirRules) {
     struAccount read;
     ASSERT_TRUE(accounts.getAccountById(first.id, read));
     EXPECT_EQ(read.name, first.name);
+
+    // Every described column comes back as written, 64-bit times included.
+    struApiToken token;
+    token.name = QStringLiteral("ci");
+    token.role = QStringLiteral("viewer");
+    token.tokenHash = QStringLiteral("t");
+    token.accountId = first.id;
+    token.createdAt = 1700000000;
+    token.expiresAt = 5000000000;
+    ASSERT_TRUE(sqlExec(QStringLiteral("delete from Tab_ApiToken")));
+    ASSERT_TRUE(Tab_ApiToken().insertToken(token));
+    struApiToken back;
+    ASSERT_TRUE(Tab_ApiToken().getTokenByHash(token.tokenHash, back));
+    for (int i = 0; i < Tab_ApiToken::columns().count(); ++i)
+        EXPECT_EQ(Tab_ApiToken::columns().value(back, i), Tab_ApiToken::columns().value(token, i))
+            << Tab_ApiToken::columns().name(i);
 
     // Milliseconds need 64 bits.
     struSession session;
