@@ -2,8 +2,8 @@
 
 #include <QStringList>
 
-#include "db/DeviceColumns.h"
 #include "db/DeviceSearch.h"
+#include "db/Tab_DeviceInfo.h"
 #include "db/Tab_UpgradeAttempt.h"
 
 namespace {
@@ -69,12 +69,13 @@ QStringList DeviceConditions::terms(const QSqlDatabase& db, const DeviceFilter& 
     if (!filter.q.isEmpty() && !filter.searchDeviceId)
         terms << DeviceSearch::outsideDeviceId(db, filter.q, binds);
     for (const auto& equal : filter.equal) {
-        terms << QStringLiteral("d.%1=?").arg(QLatin1String(DeviceColumns::name(equal.first)));
+        terms << QStringLiteral("d.%1=?").arg(
+            QLatin1String(Tab_DeviceInfo::columns().name(equal.first)));
         binds << equal.second;
     }
     for (const auto& notEqual : filter.notEqual) {
         terms << QStringLiteral("coalesce(d.%1,'')<>?")
-                     .arg(QLatin1String(DeviceColumns::name(notEqual.first)));
+                     .arg(QLatin1String(Tab_DeviceInfo::columns().name(notEqual.first)));
         binds << notEqual.second;
     }
     // A count goes fastest from the presence rows to the device rows; a page that follows an

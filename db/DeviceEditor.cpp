@@ -4,30 +4,23 @@
 #include <QSqlQuery>
 #include <QStringList>
 
-#include "db/ColumnKind.h"
-#include "db/DeviceColumns.h"
 #include "db/DeviceConditions.h"
 #include "db/PooledConnection.h"
+#include "db/Tab_DeviceInfo.h"
 
 namespace {
-// Texts are stored as '' rather than NULL and flags as 0 or 1, as the record statements do.
+// Stored as the record statements store it: texts as '' rather than NULL, flags as 0 or 1.
 QVariant stored(const DeviceEditor::Change& change) {
-    switch (DeviceColumns::kind(change.first)) {
-        case ColumnKind::Text:
-            return change.second.toString().isNull() ? QStringLiteral("")
-                                                     : change.second.toString();
-        case ColumnKind::Flag:
-            return change.second.toBool() ? 1 : 0;
-        case ColumnKind::Integer:
-            break;
-    }
-    return change.second.toInt();
+    const auto& column = Tab_DeviceInfo::columns().columns().at(static_cast<size_t>(change.first));
+    struDeviceInfo device;
+    column.set(device, change.second);
+    return column.stored(device);
 }
 
 QString setList(const QList<DeviceEditor::Change>& changes, QVariantList& binds) {
     QStringList sets;
     for (const DeviceEditor::Change& change : changes) {
-        sets << QLatin1String(DeviceColumns::name(change.first)) + QStringLiteral("=?");
+        sets << QLatin1String(Tab_DeviceInfo::columns().name(change.first)) + QStringLiteral("=?");
         binds << stored(change);
     }
     return sets.join(QLatin1Char(','));
@@ -55,7 +48,7 @@ bool writeRow(QSqlDatabase& db, const DeviceEditor::RowWrite& row) {
     QStringList marks{QStringLiteral("?")};
     binds << row.devSN;
     for (const DeviceEditor::Change& change : row.changes) {
-        names << QLatin1String(DeviceColumns::name(change.first));
+        names << QLatin1String(Tab_DeviceInfo::columns().name(change.first));
         marks << QStringLiteral("?");
         binds << stored(change);
     }

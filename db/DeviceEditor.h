@@ -11,7 +11,7 @@
 // of the columns it did not mean to change.
 class DeviceEditor {
   public:
-    using Change = QPair<int, QVariant>;  // stored column (DeviceColumns), new value
+    using Change = QPair<int, QVariant>;  // stored column (Tab_DeviceInfo::columns()), new value
 
     // One terminal's row; affected is 0 when there is no such terminal.
     static bool updateOne(const QString& devSN, const QList<Change>& changes, int& affected);

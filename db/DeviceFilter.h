@@ -17,7 +17,7 @@ struct DeviceFilter {
     // False: q must match in a column other than the device ID, for a caller who may not learn
     // device IDs by guessing at them.
     bool searchDeviceId = true;
-    QList<QPair<int, QString>> equal;     // stored column (DeviceColumns) and value
+    QList<QPair<int, QString>> equal;     // stored column (Tab_DeviceInfo::columns()) and value
     QList<QPair<int, QString>> notEqual;  // a missing value counts as different
     Online online = Online::Any;
     Pending pending = Pending::Any;

@@ -5,16 +5,17 @@
 #include <QSqlRecord>
 #include <QStringList>
 
-#include "db/DeviceColumns.h"
 #include "db/DeviceConditions.h"
 #include "db/DeviceSearch.h"
 #include "db/PooledConnection.h"
+#include "db/Tab_DeviceInfo.h"
+#include "db/Tab_DevicePresence.h"
 
 namespace {
 QString sortExpression(const DeviceListQuery::Sort& sort) {
     if (sort.column == DeviceListQuery::kOnline)
         return QStringLiteral("(case when %1 then 1 else 0 end)").arg(DeviceConditions::online());
-    return QStringLiteral("d.") + QLatin1String(DeviceColumns::name(sort.column));
+    return QStringLiteral("d.") + QLatin1String(Tab_DeviceInfo::columns().name(sort.column));
 }
 
 // A missing value is the smallest in both directions, as SQLite orders it by default (so the
@@ -38,43 +39,26 @@ QString afterCursor(const QString& e, bool descending, const QVariant& value, qi
 }
 
 const QString& deviceColumns() {
-    static const QString list = [] {
-        QStringList names;
-        for (int i = 0; i < DeviceColumns::count(); ++i)
-            names << QStringLiteral("d.") + QLatin1String(DeviceColumns::name(i));
-        return names.join(QLatin1Char(','));
-    }();
+    static const QString list = Tab_DeviceInfo::columns().list(QStringLiteral("d."));
     return list;
 }
 
-const QString kPresenceColumns =
-    QStringLiteral("p.instance,p.connectedSince,p.lastReport,p.peerAddress");
+const QString& presenceColumns() {
+    static const QString list = Tab_DevicePresence::columns().list(QStringLiteral("p."));
+    return list;
+}
 const QString kPresenceJoin = QStringLiteral(" left join Tab_DevicePresence p on p.devSN=d.devSN");
 
-// Reads rows of a statement that selects deviceColumns(), the presence columns and, when
-// withSort, the sort value last.
-class RowReader {
-  public:
-    explicit RowReader(const QSqlQuery& query)
-        : m_positions(DeviceColumns::positions(query.record())),
-          m_presence(DeviceColumns::count()) {}
-    void read(const QSqlQuery& query, DeviceListRow& row, bool withSort) const {
-        DeviceColumns::read(query, m_positions, row.device);
-        row.online = !query.value(m_presence).isNull();
-        if (row.online) {
-            row.presence.devSN = row.device.devSN;
-            row.presence.instance = query.value(m_presence).toString();
-            row.presence.connectedSince = query.value(m_presence + 1).toInt();
-            row.presence.lastReport = query.value(m_presence + 2).toInt();
-            row.presence.peerAddress = query.value(m_presence + 3).toString();
-        }
-        if (withSort) row.sortValue = query.value(m_presence + 4);
-    }
-
-  private:
-    std::vector<int> m_positions;
-    int m_presence;
-};
+// A row of a statement that selects deviceColumns(), the presence columns and, when withSort,
+// the sort value last.
+void readRow(const QSqlQuery& query, DeviceListRow& row, bool withSort) {
+    const RecordColumns<struDeviceInfo>& columns = Tab_DeviceInfo::columns();
+    columns.read(query, row.device);
+    const int presence = columns.count();
+    row.online = !query.value(presence).isNull();
+    if (row.online) Tab_DevicePresence::columns().read(query, row.presence, presence);
+    if (withSort) row.sortValue = query.value(presence + Tab_DevicePresence::columns().count());
+}
 }  // namespace
 
 bool DeviceListQuery::page(const DeviceFilter& filter, const Sort& sort, const Page& page,
@@ -96,7 +80,7 @@ bool DeviceListQuery::page(const DeviceFilter& filter, const Sort& sort, const P
             "select %1,%2,page.sortValue from (select d.id,%3 as sortValue from "
             "Tab_DeviceInfo d%4%5 limit ? offset ?) page join Tab_DeviceInfo d on "
             "d.id=page.id%6%7")
-            .arg(deviceColumns(), kPresenceColumns, expression, where,
+            .arg(deviceColumns(), presenceColumns(), expression, where,
                  orderBy(expression, sort.descending), kPresenceJoin,
                  orderBy(QStringLiteral("page.sortValue"), sort.descending));
     QSqlQuery* query = connection.read(statement, binds);
@@ -106,14 +90,13 @@ bool DeviceListQuery::page(const DeviceFilter& filter, const Sort& sort, const P
     }
     rows.clear();
     more = false;
-    const RowReader reader(*query);
     while (query->next()) {
         if (rows.size() == page.limit) {
             more = true;
             break;
         }
         DeviceListRow row;
-        reader.read(*query, row, true);
+        readRow(*query, row, true);
         rows << row;
     }
     return true;
@@ -150,17 +133,16 @@ bool DeviceListQuery::forEach(const DeviceFilter& filter, const Sort& sort,
     QVariantList binds;
     const QString where = DeviceConditions::where(connection.database(), filter, binds);
     const QString statement = QStringLiteral("select %1,%2 from Tab_DeviceInfo d%3%4%5")
-                                  .arg(deviceColumns(), kPresenceColumns, kPresenceJoin, where,
+                                  .arg(deviceColumns(), presenceColumns(), kPresenceJoin, where,
                                        orderBy(sortExpression(sort), sort.descending));
     QSqlQuery* query = connection.read(statement, binds);
     if (!query) {
         qDebug("query Tab_DeviceInfo fail ");
         return false;
     }
-    const RowReader reader(*query);
     while (query->next()) {
         DeviceListRow row;
-        reader.read(*query, row, false);
+        readRow(*query, row, false);
         if (!visit(row)) break;
     }
     return true;

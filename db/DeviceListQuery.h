@@ -13,7 +13,7 @@
 class DeviceListQuery {
   public:
     struct Sort {
-        int column = 0;  // stored column (DeviceColumns); kOnline for the online state
+        int column = 0;  // stored column (Tab_DeviceInfo::columns()); kOnline for the online state
         bool descending = false;
     };
     static constexpr int kOnline = -1;

@@ -7,13 +7,25 @@
 
 #include "db/DeviceConditions.h"
 #include "db/PooledConnection.h"
+#include "db/Tab_DeviceInfo.h"
 #include "db/Tab_UpgradeAttempt.h"
 
 namespace {
 const UpgradeAttemptState kOpenOrDone[] = {
     UpgradeAttemptState::Running, UpgradeAttemptState::Stalled, UpgradeAttemptState::Completed};
 
-// The statement's columns after the serial number, in the order read() takes them.
+// The device fields a rollout judges a terminal by, in the order the statements select them.
+const std::vector<int>& judged() {
+    using D = struDeviceInfo;
+    const RecordColumns<D>& devices = Tab_DeviceInfo::columns();
+    static const std::vector<int> columns{
+        devices.indexOf(&D::AppVersion),   devices.indexOf(&D::McuVersion),
+        devices.indexOf(&D::FourGVersion), devices.indexOf(&D::GnssVersion),
+        devices.indexOf(&D::SmartModule),  devices.indexOf(&D::isAutoUpdate)};
+    return columns;
+}
+
+// The statement's columns after the count or the serial number, in the order Reader takes them.
 QString judgedColumns(qint32 stalledBefore, QVariantList& binds) {
     QString attempt = QStringLiteral("case when a.id is null then -1");
     for (UpgradeAttemptState state : kOpenOrDone)
@@ -21,10 +33,9 @@ QString judgedColumns(qint32 stalledBefore, QVariantList& binds) {
                        .arg(Tab_UpgradeAttempt::stateCondition(state, stalledBefore, binds))
                        .arg(static_cast<int>(state));
     attempt += QStringLiteral(" else -1 end");
-    return QStringLiteral(
-               "d.AppVersion,d.McuVersion,d.FourGVersion,d.GnssVersion,d.SmartModule,"
-               "d.isAutoUpdate<>0,case when %1 then 1 else 0 end,%2")
-        .arg(DeviceConditions::online(), attempt);
+    return QStringLiteral("%1,case when %2 then 1 else 0 end,%3")
+        .arg(Tab_DeviceInfo::columns().list(judged(), QStringLiteral("d.")),
+             DeviceConditions::online(), attempt);
 }
 
 QString from(const struPackageInfo& package, bool planned, QVariantList& binds) {
@@ -47,27 +58,46 @@ QString from(const struPackageInfo& package, bool planned, QVariantList& binds) 
     return joins + QStringLiteral(" where d.devType=?");
 }
 
-// The columns a planned rollout reads after judgedColumns(), in the order readPlanned() takes.
+// The columns a planned rollout reads after judgedColumns().
 const QString kPlannedColumns =
     QStringLiteral(",coalesce(m.position,0),coalesce(o.ok,0),coalesce(o.bad,0)");
 
-void readPlanned(const QSqlQuery& query, int first, RolloutQuery::Terminal& t) {
-    t.listedPosition = query.value(first).toInt();
-    t.succeeded = query.value(first + 1).toInt() != 0;
-    t.reverted = query.value(first + 2).toInt() != 0;
-}
+// Reads the rows of a statement whose judged columns start at position first.
+class Reader {
+  public:
+    explicit Reader(int first)
+        : m_device(Tab_DeviceInfo::columns().positions(judged(), first)),
+          m_after(first + static_cast<int>(judged().size())) {}
+    // With the serial number at position 0.
+    static Reader withSerial() {
+        Reader reader(1);
+        reader.m_device[static_cast<size_t>(
+            Tab_DeviceInfo::columns().indexOf(&struDeviceInfo::devSN))] = 0;
+        return reader;
+    }
 
-void read(const QSqlQuery& query, int first, RolloutQuery::Terminal& t) {
-    t.device.AppVersion = query.value(first).toString();
-    t.device.McuVersion = query.value(first + 1).toString();
-    t.device.FourGVersion = query.value(first + 2).toString();
-    t.device.GnssVersion = query.value(first + 3).toString();
-    t.device.SmartModule = query.value(first + 4).toString();
-    t.device.isAutoUpdate = query.value(first + 5).toInt() != 0;
-    t.online = query.value(first + 6).toInt() != 0;
-    const int attempt = query.value(first + 7).toInt();
-    t.hasAttempt = attempt >= 0;
-    if (t.hasAttempt) t.attempt = static_cast<UpgradeAttemptState>(attempt);
+    void read(const QSqlQuery& query, RolloutQuery::Terminal& t, bool planned) const {
+        Tab_DeviceInfo::columns().read(query, m_device, t.device);
+        t.online = query.value(m_after).toInt() != 0;
+        const int attempt = query.value(m_after + 1).toInt();
+        t.hasAttempt = attempt >= 0;
+        if (t.hasAttempt) t.attempt = static_cast<UpgradeAttemptState>(attempt);
+        if (!planned) return;
+        t.listedPosition = query.value(m_after + 2).toInt();
+        t.succeeded = query.value(m_after + 3).toInt() != 0;
+        t.reverted = query.value(m_after + 4).toInt() != 0;
+    }
+
+  private:
+    RecordColumns<struDeviceInfo>::Positions m_device;
+    int m_after;  // the position of the first column after the judged ones
+};
+
+// "2,3,...": every column after the count, the judged ones and what follows them.
+QString afterCount() {
+    QStringList positions;
+    for (size_t i = 0; i < judged().size() + 2; ++i) positions << QString::number(i + 2);
+    return positions.join(QLatin1Char(','));
 }
 
 QSqlQuery* run(PooledConnection& connection, const QString& statement, const QVariantList& binds) {
@@ -86,12 +116,13 @@ bool RolloutQuery::groups(const struPackageInfo& package, qint32 stalledBefore,
     const QString source = from(package, false, binds);
     QSqlQuery* query =
         run(connection,
-            QStringLiteral("select count(*),%1%2 group by 2,3,4,5,6,7,8,9").arg(columns, source),
+            QStringLiteral("select count(*),%1%2 group by %3").arg(columns, source, afterCount()),
             binds);
     if (!query) return false;
+    const Reader reader(1);
     while (query->next()) {
         Terminal terminal;
-        read(*query, 1, terminal);
+        reader.read(*query, terminal, false);
         visit(terminal, query->value(0).toInt());
     }
     return true;
@@ -109,11 +140,10 @@ bool RolloutQuery::forEach(const struPackageInfo& package, qint32 stalledBefore,
                                .arg(columns, planned ? kPlannedColumns : QString(), source),
                            binds);
     if (!query) return false;
+    const Reader reader = Reader::withSerial();
     while (query->next()) {
         Terminal terminal;
-        terminal.device.devSN = query->value(0).toString();
-        read(*query, 1, terminal);
-        if (planned) readPlanned(*query, 9, terminal);
+        reader.read(*query, terminal, planned);
         visit(terminal);
     }
     return true;

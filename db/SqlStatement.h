@@ -6,6 +6,7 @@
 #include <QVariant>
 
 #include "db/PooledConnection.h"
+#include "db/RecordColumns.h"
 
 // One cached statement on a borrowed connection, for the small tables of accounts, sessions,
 // tokens and the audit trail: bind, run, read rows by column name.
@@ -22,6 +23,17 @@ class SqlStatement {
     bool exec();
     bool next();
     QVariant value(const char* column) const;
+    // The record's columns as columns.insert(use) names them.
+    template <typename T>
+    SqlStatement& bindRow(const RecordColumns<T>& columns, const T& record, unsigned use = 0) {
+        if (m_query) columns.bindInsert(*m_query, record, use);
+        return *this;
+    }
+    // The current row of a statement made by columns.select().
+    template <typename T>
+    void readRow(const RecordColumns<T>& columns, T& record) const {
+        if (m_query) columns.read(*m_query, record);
+    }
     int rowsAffected() const { return m_query ? m_query->numRowsAffected() : 0; }
     qint64 lastInsertId() const { return m_query ? m_query->lastInsertId().toLongLong() : 0; }
 

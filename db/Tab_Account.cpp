@@ -3,23 +3,11 @@
 #include "db/SqlStatement.h"
 
 namespace {
-const QString kColumns = QStringLiteral("id,name,role,passwordHash,mustChangePassword,createdAt");
-
-void readAccount(const SqlStatement& row, struAccount& account) {
-    account.id = row.value("id").toLongLong();
-    account.name = row.value("name").toString();
-    account.role = row.value("role").toString();
-    account.passwordHash = row.value("passwordHash").toString();
-    account.mustChangePassword = row.value("mustChangePassword").toInt() != 0;
-    account.createdAt = row.value("createdAt").toLongLong();
-}
-
 bool selectOne(const QString& where, const QVariant& key, struAccount& account) {
-    SqlStatement query(
-        QStringLiteral("select %1 from Tab_Account where %2=:key").arg(kColumns, where));
+    SqlStatement query(Tab_Account::columns().select(QStringLiteral("where %1=:key").arg(where)));
     query.bind(QStringLiteral(":key"), key);
     if (!query.exec() || !query.next()) return false;
-    readAccount(query, account);
+    query.readRow(Tab_Account::columns(), account);
     return true;
 }
 
@@ -29,19 +17,21 @@ bool changeOne(SqlStatement& statement, qint64 id) {
 }
 }  // namespace
 
+const RecordColumns<struAccount>& Tab_Account::columns() {
+    using A = struAccount;
+    static const RecordColumns<A> columns("Tab_Account",
+                                          {{"id", &A::id, kKey | kAssigned},
+                                           {"name", &A::name},
+                                           {"role", &A::role},
+                                           {"passwordHash", &A::passwordHash},
+                                           {"mustChangePassword", &A::mustChangePassword},
+                                           {"createdAt", &A::createdAt}});
+    return columns;
+}
+
 bool Tab_Account::insertAccount(struAccount& account) {
-    SqlStatement insert(
-        QStringLiteral("insert or ignore into "
-                       "Tab_Account(name,role,passwordHash,mustChangePassword,createdAt) "
-                       "values(:name,:role,:hash,:must,:created)"),
-        QStringLiteral(
-            "insert into Tab_Account(name,role,passwordHash,mustChangePassword,createdAt) "
-            "values(:name,:role,:hash,:must,:created) on conflict do nothing"));
-    insert.bind(QStringLiteral(":name"), account.name)
-        .bind(QStringLiteral(":role"), account.role)
-        .bind(QStringLiteral(":hash"), account.passwordHash)
-        .bind(QStringLiteral(":must"), account.mustChangePassword ? 1 : 0)
-        .bind(QStringLiteral(":created"), account.createdAt);
+    SqlStatement insert(columns().insert() + QStringLiteral(" on conflict do nothing"));
+    insert.bindRow(columns(), account);
     if (!insert.exec() || insert.rowsAffected() == 0) return false;
     account.id = insert.lastInsertId();
     return true;
@@ -63,12 +53,12 @@ bool Tab_Account::nameTaken(const QString& name) {
 }
 
 bool Tab_Account::getAllAccounts(QList<struAccount>& accounts) {
-    SqlStatement query(QStringLiteral("select %1 from Tab_Account order by name").arg(kColumns));
+    SqlStatement query(columns().select(QStringLiteral("order by name")));
     if (!query.exec()) return false;
     accounts.clear();
     while (query.next()) {
         struAccount account;
-        readAccount(query, account);
+        query.readRow(columns(), account);
         accounts.append(account);
     }
     return true;

@@ -3,12 +3,15 @@
 #include <QList>
 #include <QString>
 
+#include "db/RecordColumns.h"
 #include "model/struAccount.h"
 
 // Tab_Account: the operator accounts, one row per name whatever its letter case (see the
 // schema step that made it so for the twins kept from before). Holds no state.
 class Tab_Account {
   public:
+    static const RecordColumns<struAccount>& columns();
+
     // Fills account.id on success; false also for a name that exists.
     bool insertAccount(struAccount& account);
     bool getAccountByName(const QString& name, struAccount& account);

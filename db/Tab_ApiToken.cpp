@@ -3,47 +3,32 @@
 #include "db/SqlStatement.h"
 
 namespace {
-const QString kSelect = QStringLiteral(
-    "select id,name,role,tokenHash,createdBy,accountId,createdAt,expiresAt,lastUsedAt "
-    "from Tab_ApiToken ");
-
-void readToken(const SqlStatement& row, struApiToken& token) {
-    token.id = row.value("id").toLongLong();
-    token.name = row.value("name").toString();
-    token.role = row.value("role").toString();
-    token.tokenHash = row.value("tokenHash").toString();
-    token.createdBy = row.value("createdBy").toString();
-    token.accountId = row.value("accountId").toLongLong();
-    token.createdAt = row.value("createdAt").toLongLong();
-    token.expiresAt = row.value("expiresAt").toLongLong();
-    token.lastUsedAt = row.value("lastUsedAt").toLongLong();
-}
-
 bool selectOne(const QString& where, const QVariant& key, struApiToken& token) {
-    SqlStatement query(kSelect + QStringLiteral("where %1=:key").arg(where));
+    SqlStatement query(Tab_ApiToken::columns().select(QStringLiteral("where %1=:key").arg(where)));
     query.bind(QStringLiteral(":key"), key);
     if (!query.exec() || !query.next()) return false;
-    readToken(query, token);
+    query.readRow(Tab_ApiToken::columns(), token);
     return true;
 }
 }  // namespace
 
+const RecordColumns<struApiToken>& Tab_ApiToken::columns() {
+    using A = struApiToken;
+    static const RecordColumns<A> columns("Tab_ApiToken", {{"id", &A::id, kKey | kAssigned},
+                                                           {"name", &A::name},
+                                                           {"role", &A::role},
+                                                           {"tokenHash", &A::tokenHash},
+                                                           {"createdBy", &A::createdBy},
+                                                           {"accountId", &A::accountId},
+                                                           {"createdAt", &A::createdAt},
+                                                           {"expiresAt", &A::expiresAt},
+                                                           {"lastUsedAt", &A::lastUsedAt}});
+    return columns;
+}
+
 bool Tab_ApiToken::insertToken(struApiToken& token) {
-    SqlStatement insert(
-        QStringLiteral("insert or ignore into "
-                       "Tab_ApiToken(name,role,tokenHash,createdBy,accountId,createdAt,expiresAt,"
-                       "lastUsedAt) values(:name,:role,:hash,:by,:account,:created,:expires,0)"),
-        QStringLiteral("insert into "
-                       "Tab_ApiToken(name,role,tokenHash,createdBy,accountId,createdAt,expiresAt,"
-                       "lastUsedAt) values(:name,:role,:hash,:by,:account,:created,:expires,0) "
-                       "on conflict do nothing"));
-    insert.bind(QStringLiteral(":name"), token.name)
-        .bind(QStringLiteral(":role"), token.role)
-        .bind(QStringLiteral(":hash"), token.tokenHash)
-        .bind(QStringLiteral(":by"), token.createdBy)
-        .bind(QStringLiteral(":account"), token.accountId)
-        .bind(QStringLiteral(":created"), token.createdAt)
-        .bind(QStringLiteral(":expires"), token.expiresAt);
+    SqlStatement insert(columns().insert() + QStringLiteral(" on conflict do nothing"));
+    insert.bindRow(columns(), token);
     if (!insert.exec() || insert.rowsAffected() == 0) return false;
     token.id = insert.lastInsertId();
     return true;
@@ -58,12 +43,12 @@ bool Tab_ApiToken::getTokenById(qint64 id, struApiToken& token) {
 }
 
 bool Tab_ApiToken::getAllTokens(QList<struApiToken>& tokens) {
-    SqlStatement query(kSelect + QStringLiteral("order by id"));
+    SqlStatement query(columns().select(QStringLiteral("order by id")));
     if (!query.exec()) return false;
     tokens.clear();
     while (query.next()) {
         struApiToken token;
-        readToken(query, token);
+        query.readRow(columns(), token);
         tokens.append(token);
     }
     return true;

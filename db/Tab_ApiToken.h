@@ -3,11 +3,14 @@
 #include <QList>
 #include <QString>
 
+#include "db/RecordColumns.h"
 #include "model/struApiToken.h"
 
 // Tab_ApiToken: the API tokens of scripts, found by the hash of their secret. Holds no state.
 class Tab_ApiToken {
   public:
+    static const RecordColumns<struApiToken>& columns();
+
     // Fills token.id on success; false also for a name that exists.
     bool insertToken(struApiToken& token);
     bool getTokenByHash(const QString& tokenHash, struApiToken& token);

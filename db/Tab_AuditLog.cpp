@@ -15,16 +15,21 @@ void bindFilter(SqlStatement& query, const QString& account, const QString& acti
 }
 }  // namespace
 
+const RecordColumns<struAuditEntry>& Tab_AuditLog::columns() {
+    using E = struAuditEntry;
+    static const RecordColumns<E> columns("Tab_AuditLog", {{"id", &E::id, kKey | kAssigned},
+                                                           {"at", &E::at},
+                                                           {"account", &E::account},
+                                                           {"address", &E::address},
+                                                           {"route", &E::route},
+                                                           {"action", &E::action},
+                                                           {"summary", &E::summary}});
+    return columns;
+}
+
 bool Tab_AuditLog::insertEntry(const struAuditEntry& entry) {
-    SqlStatement insert(
-        QStringLiteral("insert into Tab_AuditLog(at,account,address,route,action,summary) "
-                       "values(:at,:account,:address,:route,:action,:summary)"));
-    insert.bind(QStringLiteral(":at"), entry.at)
-        .bind(QStringLiteral(":account"), entry.account)
-        .bind(QStringLiteral(":address"), entry.address)
-        .bind(QStringLiteral(":route"), entry.route)
-        .bind(QStringLiteral(":action"), entry.action)
-        .bind(QStringLiteral(":summary"), entry.summary);
+    SqlStatement insert(columns().insert());
+    insert.bindRow(columns(), entry);
     return insert.exec();
 }
 
@@ -35,21 +40,15 @@ bool Tab_AuditLog::queryEntries(const QString& account, const QString& action, i
     if (!count.exec() || !count.next()) return false;
     total = count.value("n").toLongLong();
 
-    SqlStatement query(QStringLiteral("select id,at,account,address,route,action,summary ") +
-                       kFilter + QStringLiteral("order by id desc limit :limit offset :offset"));
+    SqlStatement query(QStringLiteral("select %1 ").arg(columns().list()) + kFilter +
+                       QStringLiteral("order by id desc limit :limit offset :offset"));
     bindFilter(query, account, action);
     query.bind(QStringLiteral(":limit"), limit).bind(QStringLiteral(":offset"), offset);
     if (!query.exec()) return false;
     entries.clear();
     while (query.next()) {
         struAuditEntry entry;
-        entry.id = query.value("id").toLongLong();
-        entry.at = query.value("at").toLongLong();
-        entry.account = query.value("account").toString();
-        entry.address = query.value("address").toString();
-        entry.route = query.value("route").toString();
-        entry.action = query.value("action").toString();
-        entry.summary = query.value("summary").toString();
+        query.readRow(columns(), entry);
         entries.append(entry);
     }
     return true;

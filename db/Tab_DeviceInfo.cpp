@@ -9,15 +9,13 @@
 #include <QSqlRecord>
 #include <QVariant>
 
-#include "db/DeviceColumns.h"
 #include "db/PooledConnection.h"
 #include "db/SqlDialect.h"
 
 namespace {
+using Write = Tab_DeviceInfo::Write;
+
 const QString kCount = QStringLiteral("select Count(1) from Tab_DeviceInfo where devSN=:devSN");
-const QString kList = QStringLiteral("select rowid as row_num,* from Tab_DeviceInfo");
-// No rowid there: the key stands in for it, and rows come in its order as SQLite gives them.
-const QString kListPostgres = QStringLiteral("select id as row_num,* from Tab_DeviceInfo");
 const QString kClearAutoUpdate =
     QStringLiteral("update Tab_DeviceInfo set isAutoUpdate=:isAutoUpdate");
 const QString kCompleteUpgrade = QStringLiteral(
@@ -30,15 +28,46 @@ const QString kPin =
 const QString kReleasePin =
     QStringLiteral("update Tab_DeviceInfo set IdentityPinned=0 where devSN=:devSN");
 
+// The lookup by serial number: one text for the life of the process, as the SQLite statement
+// cache knows it by its address.
+const char* selectBySN() {
+    static const QByteArray select =
+        Tab_DeviceInfo::columns().select(QStringLiteral("where devSN=?")).toLatin1();
+    return select.constData();
+}
+
+bool isInsert(Write write) {
+    return write == Write::kInsert || write == Write::kInsertWithTime;
+}
+
+const QString& statement(Write write) {
+    static const QString statements[] = {Tab_DeviceInfo::columns().insert(Write::kInsert),
+                                         Tab_DeviceInfo::columns().insert(Write::kInsertWithTime),
+                                         Tab_DeviceInfo::columns().update(Write::kUpdate),
+                                         Tab_DeviceInfo::columns().update(Write::kUpdateWithTime),
+                                         Tab_DeviceInfo::columns().update(Write::kReport),
+                                         Tab_DeviceInfo::columns().update(Write::kReportPin)};
+    int bit = 0;
+    while ((1u << bit) != write) ++bit;
+    return statements[bit];
+}
+
+QSqlQuery& prepareWrite(PooledConnection& connection, Write write, const struDeviceInfo& device) {
+    QSqlQuery& query = connection.prepare(statement(write));
+    if (isInsert(write))
+        Tab_DeviceInfo::columns().bindInsert(query, device, write);
+    else
+        Tab_DeviceInfo::columns().bindUpdate(query, device, write);
+    return query;
+}
+
 void readList(QSqlQuery& query, QList<struDeviceInfo>& devices, bool trimConfigCmd) {
     devices.clear();
-    const QSqlRecord record = query.record();
-    const int rowNum = record.indexOf(QStringLiteral("row_num"));
-    const std::vector<int> columns = DeviceColumns::positions(record);
+    const int rowNum = Tab_DeviceInfo::columns().count();
     while (query.next()) {
         struDeviceInfo device;
         device.row_num = query.value(rowNum).toInt();
-        DeviceColumns::read(query, columns, device);
+        Tab_DeviceInfo::columns().read(query, device);
         if (trimConfigCmd) device.ConfigCmd = device.ConfigCmd.trimmed();
         devices.append(device);
     }
@@ -51,7 +80,11 @@ bool listDevices(QList<struDeviceInfo>& devices, const QString& devSN, const QSt
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
     const bool postgres = SqlDialect::isPostgreSQL(connection.database());
-    QString statement = postgres ? kListPostgres : kList;
+    // No rowid in PostgreSQL: the key stands in for it, and rows come in its order as SQLite
+    // gives them.
+    QString statement = QStringLiteral("select %1,%2 from Tab_DeviceInfo")
+                            .arg(Tab_DeviceInfo::columns().list(),
+                                 postgres ? QStringLiteral("id") : QStringLiteral("rowid"));
     if (!devSN.isEmpty()) statement += QStringLiteral(" where devSN=:devSN");
     if (!PhoneNumber.isEmpty()) {
         statement += devSN.isEmpty() ? QStringLiteral(" where") : QStringLiteral(" and");
@@ -73,7 +106,7 @@ bool listDevices(QList<struDeviceInfo>& devices, const QString& devSN, const QSt
 // The lookup through Qt's driver, where there is no SQLite statement to step.
 Tab_DeviceInfo::RowState lookupBySN(PooledConnection& connection, struDeviceInfo& device,
                                     const QString& devSN) {
-    static const QString statement = QString::fromLatin1(DeviceColumns::selectBySN());
+    static const QString statement = QString::fromLatin1(selectBySN());
     QSqlQuery& query = connection.prepare(statement);
     query.bindValue(0, devSN);
     QSqlQuery* row = connection.read(query);
@@ -82,7 +115,7 @@ Tab_DeviceInfo::RowState lookupBySN(PooledConnection& connection, struDeviceInfo
         return Tab_DeviceInfo::RowState::Failed;
     }
     if (!row->next()) return Tab_DeviceInfo::RowState::Missing;
-    DeviceColumns::read(*row, DeviceColumns::selectBySNPositions(), device);
+    Tab_DeviceInfo::columns().read(*row, device);
     return Tab_DeviceInfo::RowState::Found;
 }
 
@@ -109,13 +142,44 @@ bool updateRow(const std::function<QSqlQuery&(PooledConnection&)>& prepare,
 }
 }  // namespace
 
-using Write = DeviceColumns::Write;
+const RecordColumns<struDeviceInfo>& Tab_DeviceInfo::columns() {
+    using D = struDeviceInfo;
+    constexpr unsigned kWritten = kInsert | kInsertWithTime | kUpdate | kUpdateWithTime;
+    constexpr unsigned kReported = kWritten | kReport | kReportPin;
+    // In the order the lookup and the documents show them.
+    static const RecordColumns<D> columns(
+        "Tab_DeviceInfo",
+        {{"id", &D::id, kAssigned},
+         {"devId", &D::devId, kWritten | kReportPin},
+         {"devSN", &D::devSN, kInsert | kInsertWithTime | kKey},
+         {"devType", &D::devType, kReported},
+         {"LicensePlateNumber", &D::LicensePlateNumber, kReported},
+         {"PhoneNumber", &D::PhoneNumber, kReported},
+         {"AppVersion", &D::AppVersion, kReported},
+         {"McuVersion", &D::McuVersion, kReported},
+         {"FourGVersion", &D::FourGVersion, kReported},
+         {"GnssVersion", &D::GnssVersion, kReported},
+         {"SmartModule", &D::SmartModule, kReported},
+         {"Reserve", &D::Reserve, kReported},
+         {"isAutoUpdate", &D::isAutoUpdate, kWritten},
+         {"ConfigCmd", &D::ConfigCmd, kWritten},
+         {"UpgradeCompletionTime", &D::UpgradeCompletionTime, kInsertWithTime | kUpdateWithTime},
+         {"GetLogFile", &D::GetLogFile, kWritten},
+         {"GetIndexFile", &D::GetIndexFile, kWritten},
+         {"GetPrintFile", &D::GetPrintFile, kWritten},
+         {"GetRunInfoFile", &D::GetRunInfoFile, kWritten},
+         // A terminal's own first report pins its row (the column default); a row an operator
+         // adds pins at the terminal's first report.
+         {"IdentityPinned", &D::IdentityPinned, kInsert | kReportPin},
+         // Written at each accepted report by its own statement, never from a whole record.
+         {"LastReportTime", &D::LastReportTime}});
+    return columns;
+}
 
 bool Tab_DeviceInfo::insertDevice(const struDeviceInfo& device) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
-    QSqlQuery& query = connection.prepare(DeviceColumns::statement(Write::InsertWithTime));
-    DeviceColumns::bind(query, Write::InsertWithTime, device);
+    QSqlQuery& query = prepareWrite(connection, kInsertWithTime, device);
     bool failed = false;
     const bool written = execWrite(query, failed);
     if (failed) qDebug("insert device fail ");
@@ -137,14 +201,13 @@ bool Tab_DeviceInfo::saveDevice(const struDeviceInfo& device, bool pin) {
     const int rows = count->value(0).toInt();
     count->finish();  // release the read before writing
 
-    const Write statement = rows < 1 ? Write::Insert : Write::Update;
+    const Write statement = rows < 1 ? kInsert : kUpdate;
     struDeviceInfo row = device;
     row.IdentityPinned = pin && !device.devId.isEmpty();
-    QSqlQuery& write = connection.prepare(DeviceColumns::statement(statement));
-    DeviceColumns::bind(write, statement, row);
+    QSqlQuery& write = prepareWrite(connection, statement, row);
     bool failed = false;
     bool written = execWrite(write, failed);
-    if (written && statement == Write::Update && row.IdentityPinned) {
+    if (written && statement == kUpdate && row.IdentityPinned) {
         QSqlQuery& pin = connection.prepare(kPin);
         pin.bindValue(QStringLiteral(":devSN"), device.devSN);
         written = execWrite(pin, failed);
@@ -168,7 +231,7 @@ Tab_DeviceInfo::RowState Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device,
     if (!connection.checkUsable()) return RowState::Failed;
     if (SqlDialect::isPostgreSQL(connection.database()))
         return lookupBySN(connection, device, devSN);
-    sqlite3_stmt* stmt = connection.prepareRaw(DeviceColumns::selectBySN());
+    sqlite3_stmt* stmt = connection.prepareRaw(selectBySN());
     if (!stmt) {
         qDebug("query device fail ");
         return RowState::Failed;
@@ -177,7 +240,7 @@ Tab_DeviceInfo::RowState Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device,
     sqlite3_bind_text(stmt, 1, serial.constData(), serial.size(), SQLITE_STATIC);
     const int step = sqlite3_step(stmt);
     if (step == SQLITE_ROW) {
-        DeviceColumns::readRaw(stmt, device);
+        columns().read(stmt, device);
         return RowState::Found;
     }
     if (step == SQLITE_DONE) return RowState::Missing;
@@ -197,13 +260,11 @@ bool Tab_DeviceInfo::clearAutoUpdate() {
 }
 
 bool Tab_DeviceInfo::refreshFromReport(const struDeviceInfo& report, bool pin) {
-    const Write statement = pin ? Write::ReportPin : Write::Report;
+    const Write statement = pin ? kReportPin : kReport;
     struDeviceInfo row = report;
     row.IdentityPinned = true;  // bound by the pinning statement only
     return updateRow([&](PooledConnection& connection) -> QSqlQuery& {
-        QSqlQuery& query = connection.prepare(DeviceColumns::statement(statement));
-        DeviceColumns::bind(query, statement, row);
-        return query;
+        return prepareWrite(connection, statement, row);
     });
 }
 
@@ -226,10 +287,10 @@ bool Tab_DeviceInfo::clearConfigCmd(const QString& devSN, const QString& sentCom
 }
 
 bool Tab_DeviceInfo::clearFileRequest(const QString& devSN, bool struDeviceInfo::*flag) {
-    const char* column = DeviceColumns::nameOf(flag);
-    if (!column) return false;
+    const int column = columns().indexOf(flag);
+    if (column < 0) return false;
     const QString statement = QStringLiteral("update Tab_DeviceInfo set %1=0 where devSN=:devSN")
-                                  .arg(QLatin1String(column));
+                                  .arg(QLatin1String(columns().name(column)));
     return updateRow([&](PooledConnection& connection) -> QSqlQuery& {
         QSqlQuery& query = connection.prepare(statement);
         query.bindValue(QStringLiteral(":devSN"), devSN);
@@ -253,8 +314,7 @@ Tab_DeviceInfo::RowState Tab_DeviceInfo::releasePin(const QString& devSN) {
 bool Tab_DeviceInfo::updateDevice(const struDeviceInfo& device) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
-    QSqlQuery& query = connection.prepare(DeviceColumns::statement(Write::UpdateWithTime));
-    DeviceColumns::bind(query, Write::UpdateWithTime, device);
+    QSqlQuery& query = prepareWrite(connection, kUpdateWithTime, device);
     bool failed = false;
     const bool written = execWrite(query, failed);
     if (failed) qDebug("update Tab_DeviceInfo fail ");

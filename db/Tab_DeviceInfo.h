@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include "db/RecordColumns.h"
 #include "model/struDeviceInfo.h"
 
 // Tab_DeviceInfo: one row per terminal, looked up by devSN. Holds no state; every operation
@@ -14,6 +15,20 @@ class Tab_DeviceInfo : public QObject {
     // Whether a statement found its row, found none, or could not run (say, the database was
     // busy): a failed lookup is not a missing row.
     enum class RowState { Found, Missing, Failed };
+
+    // The statements that write a whole record, as the bits of the columns they carry: the
+    // "WithTime" ones also write UpgradeCompletionTime, Insert (an operator's new row) also
+    // IdentityPinned. Report writes only the columns a terminal's report carries, ReportPin those
+    // and the pinned identity (devId, IdentityPinned). Updates find their row by devSN.
+    enum Write : unsigned {
+        kInsert = 1,
+        kInsertWithTime = 2,
+        kUpdate = 4,
+        kUpdateWithTime = 8,
+        kReport = 16,
+        kReportPin = 32,
+    };
+    static const RecordColumns<struDeviceInfo>& columns();
 
     explicit Tab_DeviceInfo(QObject* parent = nullptr) : QObject(parent) {}
     ~Tab_DeviceInfo() override = default;

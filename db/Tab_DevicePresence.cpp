@@ -5,8 +5,8 @@
 #include <QSqlRecord>
 #include <QVariant>
 
-#include "db/DeviceColumns.h"
 #include "db/PooledConnection.h"
+#include "db/Tab_DeviceInfo.h"
 
 namespace {
 bool execOne(const QString& statement, const QVariantList& values) {
@@ -21,6 +21,17 @@ bool execOne(const QString& statement, const QVariantList& values) {
 }
 }  // namespace
 
+const RecordColumns<struDevicePresence>& Tab_DevicePresence::columns() {
+    using P = struDevicePresence;
+    static const RecordColumns<P> columns("Tab_DevicePresence",
+                                          {{"devSN", &P::devSN, kKey},
+                                           {"instance", &P::instance},
+                                           {"connectedSince", &P::connectedSince},
+                                           {"lastReport", &P::lastReport},
+                                           {"peerAddress", &P::peerAddress}});
+    return columns;
+}
+
 bool Tab_DevicePresence::recordReport(const struDevicePresence& p) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
@@ -32,15 +43,10 @@ bool Tab_DevicePresence::recordReport(const struDevicePresence& p) {
         device.bindValue(0, p.lastReport);
         device.bindValue(1, p.devSN);
         QSqlQuery presence(db);
-        presence.prepare(QStringLiteral(
-            "insert into Tab_DevicePresence(devSN,instance,connectedSince,lastReport,peerAddress)"
-            " values(?,?,?,?,?) on conflict(devSN) do update set instance=excluded.instance,"
-            "connectedSince=excluded.connectedSince,lastReport=excluded.lastReport,"
-            "peerAddress=excluded.peerAddress"));
-        const QVariantList values{p.devSN, p.instance, p.connectedSince, p.lastReport,
-                                  p.peerAddress.isNull() ? QStringLiteral("") : p.peerAddress};
-        for (int i = 0; i < values.size(); ++i) presence.bindValue(i, values.at(i));
-        ok = device.exec() && presence.exec();
+        static const QString upsert = columns().upsert();
+        ok = presence.prepare(upsert);
+        columns().bindAll(presence, p);
+        ok = ok && device.exec() && presence.exec();
     }
     if (ok && db.commit()) return true;
     db.rollback();
@@ -60,16 +66,9 @@ bool Tab_DevicePresence::clearInstance(const QString& instance) {
 bool Tab_DevicePresence::get(const QString& devSN, struDevicePresence& p) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
-    QSqlQuery* query = connection.read(
-        QStringLiteral("select devSN,instance,connectedSince,lastReport,peerAddress "
-                       "from Tab_DevicePresence where devSN=?"),
-        {devSN});
+    QSqlQuery* query = connection.read(columns().select(QStringLiteral("where devSN=?")), {devSN});
     if (!query || !query->next()) return false;
-    p.devSN = query->value(0).toString();
-    p.instance = query->value(1).toString();
-    p.connectedSince = query->value(2).toInt();
-    p.lastReport = query->value(3).toInt();
-    p.peerAddress = query->value(4).toString();
+    columns().read(*query, p);
     return true;
 }
 
@@ -90,11 +89,12 @@ bool Tab_DevicePresence::upgradeProgress(QList<struDeviceInfo>& devices) {
         return false;
     }
     devices.clear();
-    const std::vector<int> positions = DeviceColumns::positions(query->record());
+    const RecordColumns<struDeviceInfo>& table = Tab_DeviceInfo::columns();
+    const auto positions = table.positions(query->record());
     const int progress = query->record().indexOf(QStringLiteral("wfProgress"));
     while (query->next()) {
         struDeviceInfo device;
-        DeviceColumns::read(*query, positions, device);
+        table.read(*query, positions, device);
         device.upgradeProgress = query->value(progress).toUInt();
         device.progressReported = true;
         devices << device;

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 
+#include "db/RecordColumns.h"
 #include "model/struDeviceInfo.h"
 #include "model/struDevicePresence.h"
 
@@ -11,6 +12,8 @@
 // connection.
 class Tab_DevicePresence {
   public:
+    static const RecordColumns<struDevicePresence>& columns();
+
     // An accepted report: the terminal's row in Tab_DeviceInfo gets its last report time and its
     // presence row is written, in one transaction.
     static bool recordReport(const struDevicePresence& presence);

@@ -2,78 +2,32 @@
 
 #include <QDebug>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QVariant>
 
 #include "db/PooledConnection.h"
 #include "db/SqlDialect.h"
 
 namespace {
-const QString kInsert = QStringLiteral(
-    "insert into "
-    "Tab_Package(packageName,AppVersion,McuVersion,FourGVersion,GnssVersion,SmartModule,Reserve,"
-    "packagePath,uploadTime,size,deviceType,sha256) "
-    "values(:packageName,:AppVersion,:McuVersion,:FourGVersion,:GnssVersion,:SmartModule,"
-    ":Reserve,:packagePath,:uploadTime,:size,:deviceType,:sha256)");
-const QString kUpdateByType = QStringLiteral(
-    "update Tab_Package set packageName=:packageName,AppVersion=:AppVersion,"
-    "McuVersion=:McuVersion,"
-    "FourGVersion=:FourGVersion,GnssVersion=:GnssVersion,SmartModule=:SmartModule,"
-    "Reserve=:Reserve,packagePath=:packagePath,"
-    "uploadTime=:uploadTime,size=:size,sha256=:sha256 where deviceType=:deviceType");
-const QString kSelectById = QStringLiteral("select * from Tab_Package where id=:id");
-const QString kSelectByType =
-    QStringLiteral("select * from Tab_Package where deviceType=:deviceType");
-const QString kSelectByPath =
-    QStringLiteral("select * from Tab_Package where packagePath=:packagePath");
-const QString kList = QStringLiteral("select rowid as row_num,* from Tab_Package");
-// No rowid there: the key stands in for it, and rows come in its order as SQLite gives them.
-const QString kListPostgres = QStringLiteral("select id as row_num,* from Tab_Package order by id");
-const QString kDelete = QStringLiteral("delete from Tab_Package where id=:id");
+const RecordColumns<struPackageInfo>& columns() {
+    return Tab_Package::columns();
+}
 
 // An empty text is stored as '' rather than NULL, so lookups by text behave the same for both.
 QVariant text(const QString& value) {
     return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
 }
 
-void bindPackage(QSqlQuery& query, const struPackageInfo& p) {
-    query.bindValue(QStringLiteral(":packageName"), text(p.packageName));
-    query.bindValue(QStringLiteral(":AppVersion"), text(p.AppVersion));
-    query.bindValue(QStringLiteral(":McuVersion"), text(p.McuVersion));
-    query.bindValue(QStringLiteral(":FourGVersion"), text(p.FourGVersion));
-    query.bindValue(QStringLiteral(":GnssVersion"), text(p.GnssVersion));
-    query.bindValue(QStringLiteral(":SmartModule"), text(p.SmartModule));
-    query.bindValue(QStringLiteral(":Reserve"), text(p.Reserve));
-    query.bindValue(QStringLiteral(":packagePath"), text(p.packagePath));
-    query.bindValue(QStringLiteral(":uploadTime"), p.uploadTime);
-    query.bindValue(QStringLiteral(":size"), p.size);
-    query.bindValue(QStringLiteral(":deviceType"), text(p.deviceType));
-    query.bindValue(QStringLiteral(":sha256"), text(p.sha256));
-}
-
-// The stored fields of the current row; row_num is left to the caller.
-void readPackage(const QSqlQuery& q, const QSqlRecord& r, struPackageInfo& p) {
-    p.id = q.value(r.indexOf(QStringLiteral("id"))).toInt();
-    p.packageName = q.value(r.indexOf(QStringLiteral("packageName"))).toString();
-    p.AppVersion = q.value(r.indexOf(QStringLiteral("AppVersion"))).toString();
-    p.McuVersion = q.value(r.indexOf(QStringLiteral("McuVersion"))).toString();
-    p.FourGVersion = q.value(r.indexOf(QStringLiteral("FourGVersion"))).toString();
-    p.GnssVersion = q.value(r.indexOf(QStringLiteral("GnssVersion"))).toString();
-    p.SmartModule = q.value(r.indexOf(QStringLiteral("SmartModule"))).toString();
-    p.Reserve = q.value(r.indexOf(QStringLiteral("Reserve"))).toString();
-    p.packagePath = q.value(r.indexOf(QStringLiteral("packagePath"))).toString();
-    p.uploadTime = q.value(r.indexOf(QStringLiteral("uploadTime"))).toInt();
-    p.size = q.value(r.indexOf(QStringLiteral("size"))).toInt();
-    p.deviceType = q.value(r.indexOf(QStringLiteral("deviceType"))).toString();
-    p.sha256 = q.value(r.indexOf(QStringLiteral("sha256"))).toString();
-}
-
 // insertPackage and updatePackageByType: one write, no message for a missing connection.
-bool writePackage(const QString& statement, const struPackageInfo& package) {
+bool writePackage(bool update, const struPackageInfo& package) {
     PooledConnection connection;
     if (!connection.isUsable()) return false;
-    QSqlQuery& query = connection.prepare(statement);
-    bindPackage(query, package);
+    static const QString insert = columns().insert();
+    static const QString updateByType = columns().update();
+    QSqlQuery& query = connection.prepare(update ? updateByType : insert);
+    if (update)
+        columns().bindUpdate(query, package);
+    else
+        columns().bindInsert(query, package);
     if (!query.exec()) {
         qDebug("insert package fail");
         return false;
@@ -83,39 +37,64 @@ bool writePackage(const QString& statement, const struPackageInfo& package) {
 }
 
 // getPackageById and getPackageByType: the first row found, the record untouched otherwise.
-bool selectPackage(const QString& statement, const QString& placeholder, const QVariant& key,
-                   struPackageInfo& package) {
+enum class By { Id, Type, Path };
+
+const QString& selectBy(By by) {
+    static const QString statements[] = {columns().select(QStringLiteral("where id=?")),
+                                         columns().select(QStringLiteral("where deviceType=?")),
+                                         columns().select(QStringLiteral("where packagePath=?"))};
+    return statements[static_cast<int>(by)];
+}
+
+bool selectPackage(By by, const QVariant& key, struPackageInfo& package) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
-    QSqlQuery& query = connection.prepare(statement);
-    query.bindValue(placeholder, key);
+    QSqlQuery& query = connection.prepare(selectBy(by));
+    query.bindValue(0, key);
     QSqlQuery* rows = connection.read(query);
     if (!rows) {
         qDebug("query device fail ");
         return false;
     }
-    const QSqlRecord record = rows->record();  // before next(): no row values copied
     const bool found = rows->next();
-    if (found) readPackage(*rows, record, package);
+    if (found) columns().read(*rows, package);
     return found;
 }
 }  // namespace
 
+const RecordColumns<struPackageInfo>& Tab_Package::columns() {
+    using P = struPackageInfo;
+    // Updates find the row of the package's device type.
+    static const RecordColumns<P> columns("Tab_Package", {{"id", &P::id, kAssigned},
+                                                          {"packageName", &P::packageName},
+                                                          {"AppVersion", &P::AppVersion},
+                                                          {"McuVersion", &P::McuVersion},
+                                                          {"FourGVersion", &P::FourGVersion},
+                                                          {"GnssVersion", &P::GnssVersion},
+                                                          {"SmartModule", &P::SmartModule},
+                                                          {"Reserve", &P::Reserve},
+                                                          {"packagePath", &P::packagePath},
+                                                          {"uploadTime", &P::uploadTime},
+                                                          {"size", &P::size},
+                                                          {"deviceType", &P::deviceType, kKey},
+                                                          {"sha256", &P::sha256}});
+    return columns;
+}
+
 bool Tab_Package::insertPackage(const struPackageInfo& package) {
-    return writePackage(kInsert, package);
+    return writePackage(false, package);
 }
 
 bool Tab_Package::updatePackageByType(const struPackageInfo& package) {
-    return writePackage(kUpdateByType, package);
+    return writePackage(true, package);
 }
 
 bool Tab_Package::getPackageById(qint32 id, struPackageInfo& package) {
-    return selectPackage(kSelectById, QStringLiteral(":id"), id, package);
+    return selectPackage(By::Id, id, package);
 }
 
 bool Tab_Package::getPackageByType(const QString& deviceType, struPackageInfo& package) {
-    return selectPackage(kSelectByType, QStringLiteral(":deviceType"), text(deviceType.trimmed()),
-                         package);
+    return selectPackage(By::Type, text(deviceType.trimmed()), package);
 }
 
 bool Tab_Package::getPackageByPath(const QString& packagePath, struPackageInfo& package,
@@ -123,35 +102,38 @@ bool Tab_Package::getPackageByPath(const QString& packagePath, struPackageInfo& 
     found = false;
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
-    QSqlQuery& query = connection.prepare(kSelectByPath);
-    query.bindValue(QStringLiteral(":packagePath"), text(packagePath));
+    QSqlQuery& query = connection.prepare(selectBy(By::Path));
+    query.bindValue(0, text(packagePath));
     QSqlQuery* rows = connection.read(query);
     if (!rows) {
         qDebug("query package fail");
         return false;
     }
-    const QSqlRecord record = rows->record();
     found = rows->next();
-    if (found) readPackage(*rows, record, package);
+    if (found) columns().read(*rows, package);
     return true;
 }
 
 bool Tab_Package::getAllPackages(QList<struPackageInfo>& packages) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
+    // No rowid in PostgreSQL: the key stands in for it, and rows come in its order as SQLite
+    // gives them.
+    static const QString list =
+        QStringLiteral("select %1,rowid from Tab_Package").arg(columns().list());
+    static const QString listPostgres =
+        QStringLiteral("select %1,id from Tab_Package order by id").arg(columns().list());
     QSqlQuery* rows = connection.read(
-        connection.prepare(SqlDialect::twin(connection.database(), kList, kListPostgres)));
+        connection.prepare(SqlDialect::twin(connection.database(), list, listPostgres)));
     if (!rows) {
         qDebug("query package fail");
         return false;
     }
     packages.clear();
-    const QSqlRecord record = rows->record();
-    const int rowNum = record.indexOf(QStringLiteral("row_num"));
     while (rows->next()) {
         struPackageInfo package;
-        package.row_num = rows->value(rowNum).toInt();
-        readPackage(*rows, record, package);
+        package.row_num = rows->value(columns().count()).toInt();
+        columns().read(*rows, package);
         packages.append(package);
     }
     return true;
@@ -160,8 +142,8 @@ bool Tab_Package::getAllPackages(QList<struPackageInfo>& packages) {
 bool Tab_Package::deletePackage(qint32 id) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
-    QSqlQuery& query = connection.prepare(kDelete);
-    query.bindValue(QStringLiteral(":id"), id);
+    QSqlQuery& query = connection.prepare(QStringLiteral("delete from Tab_Package where id=?"));
+    query.bindValue(0, id);
     if (!query.exec()) {
         qDebug("delete package fail");
         return false;

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include "db/RecordColumns.h"
 #include "model/struPackageInfo.h"
 
 // Tab_Package: one row per upgrade package, one current package per device type. Holds no
@@ -12,6 +13,8 @@ class Tab_Package : public QObject {
     Q_OBJECT
   public:
     explicit Tab_Package(QObject* parent = nullptr) : QObject(parent) {}
+
+    static const RecordColumns<struPackageInfo>& columns();
 
     bool insertPackage(const struPackageInfo& package);
     // Overwrites the row of package.deviceType; the row keeps its id.

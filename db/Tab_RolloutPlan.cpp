@@ -35,8 +35,8 @@ bool writeStages(QSqlDatabase& db, const struRolloutPlan& plan) {
 
 const RecordColumns<struRolloutPlan>& Tab_RolloutPlan::planColumns() {
     using P = struRolloutPlan;
-    static const RecordColumns<P> columns("Tab_RolloutPlan", 1,
-                                          {{"packageId", &P::packageId},
+    static const RecordColumns<P> columns("Tab_RolloutPlan",
+                                          {{"packageId", &P::packageId, kKey},
                                            {"packageName", &P::packageName},
                                            {"state", &P::state},
                                            {"openStages", &P::openStages},
@@ -53,9 +53,9 @@ const RecordColumns<struRolloutPlan>& Tab_RolloutPlan::planColumns() {
 
 const RecordColumns<struRolloutStage>& Tab_RolloutPlan::stageColumns() {
     using S = struRolloutStage;
-    static const RecordColumns<S> columns("Tab_RolloutStage", 2,
-                                          {{"packageId", &S::packageId},
-                                           {"position", &S::position},
+    static const RecordColumns<S> columns("Tab_RolloutStage",
+                                          {{"packageId", &S::packageId, kKey},
+                                           {"position", &S::position, kKey},
                                            {"sharePoints", &S::sharePoints},
                                            {"filterJson", &S::filterJson},
                                            {"listed", &S::listed},
@@ -130,8 +130,8 @@ Tab_RolloutPlan::Result Tab_RolloutPlan::change(const struRolloutPlan& before,
     bool moved = false;
     const bool ok = inTransaction(db, [&] {
         QSqlQuery query(db);
-        if (!query.prepare(
-                planColumns().update(QStringLiteral("packageName=? and state=? and openStages=?"))))
+        if (!query.prepare(planColumns().update(
+                0, QStringLiteral("packageName=? and state=? and openStages=?"))))
             return false;
         int at = planColumns().bindUpdate(query, after);
         query.bindValue(at++, before.packageName);

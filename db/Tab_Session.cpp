@@ -2,29 +2,27 @@
 
 #include "db/SqlStatement.h"
 
+const RecordColumns<struSession>& Tab_Session::columns() {
+    using S = struSession;
+    static const RecordColumns<S> columns("Tab_Session", {{"idHash", &S::idHash, kKey},
+                                                          {"accountId", &S::accountId},
+                                                          {"csrfToken", &S::csrfToken},
+                                                          {"createdAt", &S::createdAt},
+                                                          {"lastSeenAt", &S::lastSeenAt}});
+    return columns;
+}
+
 bool Tab_Session::insertSession(const struSession& session) {
-    SqlStatement insert(
-        QStringLiteral("insert into Tab_Session(idHash,accountId,csrfToken,createdAt,lastSeenAt) "
-                       "values(:id,:account,:csrf,:created,:seen)"));
-    insert.bind(QStringLiteral(":id"), session.idHash)
-        .bind(QStringLiteral(":account"), session.accountId)
-        .bind(QStringLiteral(":csrf"), session.csrfToken)
-        .bind(QStringLiteral(":created"), session.createdAt)
-        .bind(QStringLiteral(":seen"), session.lastSeenAt);
+    SqlStatement insert(columns().insert());
+    insert.bindRow(columns(), session);
     return insert.exec();
 }
 
 bool Tab_Session::getSession(const QString& idHash, struSession& session) {
-    SqlStatement query(
-        QStringLiteral("select idHash,accountId,csrfToken,createdAt,lastSeenAt from Tab_Session "
-                       "where idHash=:id"));
+    SqlStatement query(columns().select(QStringLiteral("where idHash=:id")));
     query.bind(QStringLiteral(":id"), idHash);
     if (!query.exec() || !query.next()) return false;
-    session.idHash = query.value("idHash").toString();
-    session.accountId = query.value("accountId").toLongLong();
-    session.csrfToken = query.value("csrfToken").toString();
-    session.createdAt = query.value("createdAt").toLongLong();
-    session.lastSeenAt = query.value("lastSeenAt").toLongLong();
+    query.readRow(columns(), session);
     return true;
 }
 

@@ -5,7 +5,6 @@
 #include <QStringList>
 
 #include "db/PooledConnection.h"
-#include "db/UpgradeAttemptColumns.h"
 
 namespace {
 // When the terminal was last heard of for this attempt.
@@ -31,7 +30,37 @@ UpgradeAttemptState stateFromName(const QString& name) {
         if (name == QLatin1String(upgradeAttemptStateName(state))) return state;
     return UpgradeAttemptState::Running;
 }
+
+// "a.id,a.devSN,..." for the statements that alias the table as a.
+const QString& selectList() {
+    static const QString list = Tab_UpgradeAttempt::columns().list(QStringLiteral("a."));
+    return list;
+}
 }  // namespace
+
+const RecordColumns<struUpgradeAttempt>& Tab_UpgradeAttempt::columns() {
+    using A = struUpgradeAttempt;
+    static const RecordColumns<A> columns("Tab_UpgradeAttempt",
+                                          {{"id", &A::id, kKey | kAssigned},
+                                           {"devSN", &A::devSN},
+                                           {"devType", &A::devType},
+                                           {"packageId", &A::packageId},
+                                           {"packageName", &A::packageName},
+                                           {"fromAppVersion", &A::fromAppVersion},
+                                           {"fromMcuVersion", &A::fromMcuVersion},
+                                           {"fromFourGVersion", &A::fromFourGVersion},
+                                           {"fromGnssVersion", &A::fromGnssVersion},
+                                           {"fromSmartModule", &A::fromSmartModule},
+                                           {"url", &A::url},
+                                           {"startedAt", &A::startedAt},
+                                           {"lastProgress", &A::lastProgress},
+                                           {"lastProgressAt", &A::lastProgressAt},
+                                           {"completedAt", &A::completedAt},
+                                           {"isCurrent", &A::isCurrent},
+                                           {"outcome", &A::outcome},
+                                           {"outcomeAt", &A::outcomeAt}});
+    return columns;
+}
 
 QString Tab_UpgradeAttempt::stateCondition(UpgradeAttemptState state, qint32 stalledBefore,
                                            QVariantList& binds) {
@@ -61,9 +90,10 @@ bool Tab_UpgradeAttempt::start(const struUpgradeAttempt& attempt) {
             "update Tab_UpgradeAttempt set isCurrent=0 where devSN=? and isCurrent<>0"));
         older.bindValue(0, attempt.devSN);
         QSqlQuery insert(db);
-        ok = older.exec() && insert.prepare(UpgradeAttemptColumns::insertStatement());
+        static const QString statement = columns().insert();
+        ok = older.exec() && insert.prepare(statement);
         if (ok) {
-            UpgradeAttemptColumns::bindInsert(insert, attempt);
+            columns().bindInsert(insert, attempt);
             ok = insert.exec();
         }
     }
@@ -97,7 +127,7 @@ bool Tab_UpgradeAttempt::completedUnjudged(const QString& devSN, struUpgradeAtte
         QStringLiteral(
             "select %1 from Tab_UpgradeAttempt a where a.devSN=? and a.isCurrent<>0 "
             "and a.completedAt>0 and a.outcome=''")
-            .arg(UpgradeAttemptColumns::selectList());
+            .arg(selectList());
     QSqlQuery& query = connection.prepare(statement);
     query.bindValue(0, devSN);
     if (!query.exec()) {
@@ -105,7 +135,7 @@ bool Tab_UpgradeAttempt::completedUnjudged(const QString& devSN, struUpgradeAtte
         return false;
     }
     found = query.next();
-    if (found) UpgradeAttemptColumns::read(query, 0, attempt);
+    if (found) columns().read(query, attempt);
     return true;
 }
 
@@ -158,7 +188,7 @@ bool Tab_UpgradeAttempt::list(const Filter& filter, int offset, int limit, QList
     QSqlQuery* page = connection.read(
         QStringLiteral("select %1,%2 from Tab_UpgradeAttempt a%3 order by a.id desc "
                        "limit ? offset ?")
-            .arg(UpgradeAttemptColumns::selectList(), state, whereText),
+            .arg(selectList(), state, whereText),
         binds);
     if (!page) {
         qDebug("query upgrade attempt fail");
@@ -167,8 +197,8 @@ bool Tab_UpgradeAttempt::list(const Filter& filter, int offset, int limit, QList
     rows.clear();
     while (page->next()) {
         Row row;
-        UpgradeAttemptColumns::read(*page, 0, row.attempt);
-        row.state = stateFromName(page->value(UpgradeAttemptColumns::count()).toString());
+        columns().read(*page, row.attempt);
+        row.state = stateFromName(page->value(columns().count()).toString());
         rows << row;
     }
     return true;

@@ -4,12 +4,15 @@
 #include <QString>
 #include <QVariantList>
 
+#include "db/RecordColumns.h"
 #include "model/struUpgradeAttempt.h"
 
 // Tab_UpgradeAttempt: every upgrade handed to a terminal, kept after it finished or stalled.
 // Holds no state; every operation borrows a pooled connection.
 class Tab_UpgradeAttempt {
   public:
+    static const RecordColumns<struUpgradeAttempt>& columns();
+
     struct Row {
         struUpgradeAttempt attempt;
         UpgradeAttemptState state = UpgradeAttemptState::Running;

@@ -7,8 +7,8 @@
 
 const RecordColumns<struUpgradeDecision>& Tab_UpgradeDecision::columns() {
     using D = struUpgradeDecision;
-    static const RecordColumns<D> columns("Tab_UpgradeDecision", 1,
-                                          {{"devSN", &D::devSN},
+    static const RecordColumns<D> columns("Tab_UpgradeDecision",  // one row per terminal
+                                          {{"devSN", &D::devSN, kKey},
                                            {"decidedAt", &D::decidedAt},
                                            {"devType", &D::devType},
                                            {"packageId", &D::packageId},

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "db/DeviceColumns.h"
+#include "db/Tab_DeviceInfo.h"
 #include "files/DeviceExchangeFile.h"
 #include "files/DeviceListTable.h"
 #include "model/ComponentVersions.h"
@@ -38,9 +38,10 @@ QList<DeviceImportPlan::Change> differences(const QList<const char*>& names,
                                             const struDeviceInfo* stored) {
     QList<DeviceImportPlan::Change> changes;
     for (const char* name : names) {
-        const int column = DeviceColumns::indexOf(QLatin1String(name));
-        const QVariant to = DeviceColumns::value(file, column);
-        const QVariant from = stored ? DeviceColumns::value(*stored, column) : QVariant();
+        const int column = Tab_DeviceInfo::columns().indexOf(QLatin1String(name));
+        const QVariant to = Tab_DeviceInfo::columns().value(file, column);
+        const QVariant from =
+            stored ? Tab_DeviceInfo::columns().value(*stored, column) : QVariant();
         if (!stored || !same(from, to)) changes << DeviceImportPlan::Change{column, from, to};
     }
     return changes;
@@ -103,7 +104,7 @@ void DeviceImportPlan::plan(const QHash<QString, struDeviceInfo>& stored, bool w
         // A device ID an operator gives is the one its terminal must report: pinned now, or
         // whoever reports that serial number first would win it.
         if (!masked && !file.devId.isEmpty() && (!current || !current->IdentityPinned)) {
-            const int pin = DeviceColumns::indexOf(QStringLiteral("IdentityPinned"));
+            const int pin = Tab_DeviceInfo::columns().indexOf(QStringLiteral("IdentityPinned"));
             row.changes << Change{pin, current ? QVariant(false) : QVariant(), true};
         }
         row.versionChanges = differences(versionColumns(), imported.device, current);

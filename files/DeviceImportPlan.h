@@ -14,7 +14,7 @@
 class DeviceImportPlan {
   public:
     struct Change {
-        int column;  // stored column (DeviceColumns)
+        int column;  // stored column (Tab_DeviceInfo::columns())
         QVariant from;
         QVariant to;
     };

@@ -9,10 +9,9 @@
 #include "api/v2/OperationDoc.h"
 #include "api/v2/RouteReplies.h"
 #include "codec/SocketPacketHandler.h"
-#include "db/ColumnKind.h"
-#include "db/DeviceColumns.h"
 #include "db/DeviceEditor.h"
 #include "db/DeviceListQuery.h"
+#include "db/Tab_DeviceInfo.h"
 
 namespace {
 // Bound one by one in the statement: well under SQLite's limit of bound values.
@@ -47,12 +46,12 @@ bool readChanges(const QJsonValue& value, QList<DeviceEditor::Change>& changes, 
         int column = -1;
         for (const auto& editable : kEditable)
             if (it.key() == QLatin1String(editable.column))
-                column = DeviceColumns::indexOf(it.key());
+                column = Tab_DeviceInfo::columns().indexOf(it.key());
         if (column < 0) {
             error = QStringLiteral("字段 %1 不可修改").arg(it.key());
             return false;
         }
-        const bool text = DeviceColumns::kind(column) == ColumnKind::Text;
+        const bool text = Tab_DeviceInfo::columns().kind(column) == ColumnKind::Text;
         if (text ? !it.value().isString() : !it.value().isBool()) {
             error = QStringLiteral("字段 %1 须为%2").arg(it.key(), text ? "字符串" : "布尔值");
             return false;
@@ -81,7 +80,7 @@ ApiReply editOne(const ApiRequest& request) {
     recordChange(request, "device_edit", {{"devSN", devSN}, {"set", body}});
 
     DeviceFilter filter;
-    filter.equal << qMakePair(DeviceColumns::indexOf(QStringLiteral("devSN")), devSN);
+    filter.equal << qMakePair(Tab_DeviceInfo::columns().indexOf(QStringLiteral("devSN")), devSN);
     DeviceListQuery::Page page;
     page.limit = 1;
     QList<DeviceListRow> rows;
@@ -141,8 +140,8 @@ ApiReply editMatching(const ApiRequest& request) {
 QJsonObject changesSchema() {
     QJsonObject properties;
     for (const auto& editable : kEditable) {
-        const int column = DeviceColumns::indexOf(QLatin1String(editable.column));
-        const bool text = DeviceColumns::kind(column) == ColumnKind::Text;
+        const int column = Tab_DeviceInfo::columns().indexOf(QLatin1String(editable.column));
+        const bool text = Tab_DeviceInfo::columns().kind(column) == ColumnKind::Text;
         properties.insert(editable.column, QJsonObject{{"type", text ? "string" : "boolean"},
                                                        {"description", editable.description}});
     }

@@ -6,7 +6,7 @@
 #include "api/auth/DeviceIdView.h"
 #include "api/v2/ListParams.h"
 #include "api/v2/StallClock.h"
-#include "db/DeviceColumns.h"
+#include "db/Tab_DeviceInfo.h"
 #include "model/ComponentVersions.h"
 
 namespace {
@@ -77,7 +77,7 @@ bool apply(const Param& param, const QString& value, DeviceFilter& filter, QStri
         error = QStringLiteral("%1 must be one of %2").arg(param.name, allowed.join(", "));
         return false;
     }
-    const int column = DeviceColumns::indexOf(param.column);
+    const int column = Tab_DeviceInfo::columns().indexOf(param.column);
     switch (param.kind) {
         case Kind::Search:
             filter.q = value;

@@ -2,7 +2,7 @@
 
 #include "api/auth/DeviceIdView.h"
 #include "api/v2/JsonRecord.h"
-#include "db/DeviceColumns.h"
+#include "db/Tab_DeviceInfo.h"
 
 namespace {
 const JsonFields<struDevicePresence>& presenceFields() {
@@ -22,7 +22,7 @@ const JsonFields<struDevicePresence>& presenceFields() {
 const JsonFields<DeviceListRow>& rowFields() {
     static const JsonFields<DeviceListRow> fields = [] {
         JsonFields<DeviceListRow> out;
-        for (const auto& column : columnFields<struDeviceInfo, DeviceColumns>())
+        for (const auto& column : columnFields(Tab_DeviceInfo::columns()))
             out.push_back(
                 {column.name, column.type, column.description,
                  [get = column.get](const DeviceListRow& row) { return get(row.device); }});

@@ -17,7 +17,7 @@
 #include "api/v2/UpgradeAttemptJson.h"
 #include "api/v2/UpgradeDecisionJson.h"
 #include "core/LocalParaMgt.h"
-#include "db/DeviceColumns.h"
+#include "db/Tab_DeviceInfo.h"
 #include "db/Tab_IdentityConflict.h"
 #include "db/Tab_UpgradeAttempt.h"
 #include "db/Tab_UpgradeDecision.h"
@@ -66,7 +66,7 @@ ApiReply listDevices(const ApiRequest& request) {
 ApiReply oneDevice(const ApiRequest& request) {
     const QString devSN = request.params.value(QStringLiteral("devSN"));
     DeviceFilter filter;
-    filter.equal << qMakePair(DeviceColumns::indexOf(QStringLiteral("devSN")), devSN);
+    filter.equal << qMakePair(Tab_DeviceInfo::columns().indexOf(QStringLiteral("devSN")), devSN);
     DeviceListQuery::Page page;
     page.limit = 1;
     QList<DeviceListRow> rows;

@@ -5,7 +5,7 @@
 
 #include "api/auth/DeviceIdView.h"
 #include "api/v2/ListParams.h"
-#include "db/DeviceColumns.h"
+#include "db/Tab_DeviceInfo.h"
 
 namespace {
 const QString kOnline = QStringLiteral("online");
@@ -13,12 +13,13 @@ const QString kOnline = QStringLiteral("online");
 QString sortName(const DeviceListQuery::Sort& sort) {
     return sort.column == DeviceListQuery::kOnline
                ? kOnline
-               : QLatin1String(DeviceColumns::name(sort.column));
+               : QLatin1String(Tab_DeviceInfo::columns().name(sort.column));
 }
 
 QStringList sortNames() {
     QStringList names;
-    for (int i = 0; i < DeviceColumns::count(); ++i) names << DeviceColumns::name(i);
+    for (int i = 0; i < Tab_DeviceInfo::columns().count(); ++i)
+        names << Tab_DeviceInfo::columns().name(i);
     return names << kOnline;
 }
 }  // namespace
@@ -26,18 +27,18 @@ QStringList sortNames() {
 bool DeviceSortParams::read(const ApiRequest& request, DeviceListQuery::Sort& sort,
                             QString& error) {
     sort = DeviceListQuery::Sort();
-    sort.column = DeviceColumns::indexOf(QStringLiteral("id"));
+    sort.column = Tab_DeviceInfo::columns().indexOf(QStringLiteral("id"));
     const QString name = request.queryValue(QStringLiteral("sort"));
     if (name == kOnline) {
         sort.column = DeviceListQuery::kOnline;
     } else if (!name.isEmpty()) {
-        sort.column = DeviceColumns::indexOf(name);
+        sort.column = Tab_DeviceInfo::columns().indexOf(name);
         if (sort.column < 0) {
             error = QStringLiteral("sort 须为设备表的列名或 online");
             return false;
         }
         // The order, and a cursor's sort value, would tell a device ID bit by bit.
-        if (sort.column == DeviceColumns::indexOf(QStringLiteral("devId")) &&
+        if (sort.column == Tab_DeviceInfo::columns().indexOf(QStringLiteral("devId")) &&
             !DeviceIdView::seesWhole(request.role)) {
             error = QStringLiteral("按 devId 排序须为操作员或管理员");
             return false;

@@ -17,9 +17,9 @@
 #include "api/v2/OperationDoc.h"
 #include "api/v2/RouteReplies.h"
 #include "core/LocalParaMgt.h"
-#include "db/DeviceColumns.h"
 #include "db/DeviceEditor.h"
 #include "db/DeviceListQuery.h"
+#include "db/Tab_DeviceInfo.h"
 #include "files/CsvOpt.h"
 #include "files/DeviceExchangeFile.h"
 #include "files/DeviceImportPlan.h"
@@ -183,7 +183,7 @@ QJsonObject summaryJson(const DeviceImportPlan::Summary& s) {
 QJsonArray changesJson(const QList<DeviceImportPlan::Change>& changes) {
     QJsonArray out;
     for (const DeviceImportPlan::Change& change : changes)
-        out.append(QJsonObject{{"column", DeviceColumns::name(change.column)},
+        out.append(QJsonObject{{"column", Tab_DeviceInfo::columns().name(change.column)},
                                {"from", QJsonValue::fromVariant(change.from)},
                                {"to", QJsonValue::fromVariant(change.to)}});
     return out;

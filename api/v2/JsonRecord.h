@@ -12,7 +12,6 @@
 #include <QVariant>
 
 #include "core/JsonText.h"
-#include "db/ColumnKind.h"
 #include "db/RecordColumns.h"
 
 // A record's members as the v2 documents show them, described once: the same list writes a
@@ -117,22 +116,9 @@ inline QJsonValue jsonValue(ColumnKind kind, const QVariant& value) {
     return value.toBool();
 }
 
-// The fields of a column set (count, name, kind, value of a record), in column order.
-template <typename T, typename Columns>
-JsonFields<T> columnFields() {
-    JsonFields<T> fields;
-    for (int i = 0; i < Columns::count(); ++i) {
-        const ColumnKind kind = Columns::kind(i);
-        fields.push_back(
-            {QString::fromLatin1(Columns::name(i)), jsonType(kind), QString(),
-             [i, kind](const T& record) { return jsonValue(kind, Columns::value(record, i)); }});
-    }
-    return fields;
-}
-
 // The fields of a table's described columns, in column order.
 template <typename T>
-JsonFields<T> recordColumnFields(const RecordColumns<T>& columns) {
+JsonFields<T> columnFields(const RecordColumns<T>& columns) {
     JsonFields<T> fields;
     for (const RecordColumn<T>& column : columns.columns())
         fields.push_back(

@@ -8,8 +8,8 @@
 
 #include "api/v2/DeviceFilterParams.h"
 #include "api/v2/OperationDoc.h"
-#include "db/DeviceColumns.h"
 #include "db/DeviceListQuery.h"
+#include "db/Tab_DeviceInfo.h"
 
 namespace {
 struct Member {
@@ -80,7 +80,7 @@ bool resolveFilter(const QJsonObject& filterJson, const struPackageInfo& package
         error = where + error;
         return false;
     }
-    filter.equal << qMakePair(DeviceColumns::indexOf(QStringLiteral("devType")),
+    filter.equal << qMakePair(Tab_DeviceInfo::columns().indexOf(QStringLiteral("devType")),
                               package.deviceType);
     const bool ok = DeviceListQuery::forEach(
         filter, DeviceListQuery::Sort(), [&serials](const DeviceListRow& row) {

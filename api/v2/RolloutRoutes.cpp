@@ -13,8 +13,8 @@
 #include "api/v2/StallClock.h"
 #include "api/v2/UpgradeDecisionJson.h"
 #include "core/LocalParaMgt.h"
-#include "db/DeviceColumns.h"
 #include "db/DeviceListQuery.h"
+#include "db/Tab_DeviceInfo.h"
 #include "db/Tab_UpgradeDecision.h"
 #include "upgrade/rollout/RolloutBucket.h"
 #include "upgrade/rollout/RolloutControl.h"
@@ -132,7 +132,7 @@ ApiReply terminalsInState(const ApiRequest& request) {
     QJsonArray items;
     if (!page.serials.isEmpty()) {
         DeviceListQuery::Sort bySerial;
-        bySerial.column = DeviceColumns::indexOf(QStringLiteral("devSN"));
+        bySerial.column = Tab_DeviceInfo::columns().indexOf(QStringLiteral("devSN"));
         DeviceListQuery::Page all;
         all.limit = page.serials.size();
         QList<DeviceListRow> rows;

@@ -1,13 +1,12 @@
 #include "api/v2/UpgradeAttemptJson.h"
 
 #include "api/v2/JsonRecord.h"
-#include "db/UpgradeAttemptColumns.h"
 
 namespace {
 const JsonFields<Tab_UpgradeAttempt::Row>& fields() {
     static const JsonFields<Tab_UpgradeAttempt::Row> list = [] {
         JsonFields<Tab_UpgradeAttempt::Row> out;
-        for (const auto& column : columnFields<struUpgradeAttempt, UpgradeAttemptColumns>())
+        for (const auto& column : columnFields(Tab_UpgradeAttempt::columns()))
             out.push_back({column.name, column.type, column.description,
                            [get = column.get](const Tab_UpgradeAttempt::Row& row) {
                                return get(row.attempt);

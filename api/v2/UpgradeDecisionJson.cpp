@@ -7,7 +7,7 @@
 namespace {
 const JsonFields<struUpgradeDecision>& fields() {
     static const JsonFields<struUpgradeDecision> list =
-        recordColumnFields(Tab_UpgradeDecision::columns());
+        columnFields(Tab_UpgradeDecision::columns());
     return list;
 }
 }  // namespace

@@ -340,6 +340,7 @@ int main(int argc, char* argv[]) {
         config.setValue("LocalParam/TcpPort", freePort());
         config.setValue("LocalParam/HttpPort2", freePort());
         config.setValue("LocalParam/NetIP", "127.0.0.1");
+        config.setValue("LocalParam/OperatorLogin", 0);  // the page as it is served, no login
     }
     QProcess service;
     service.setWorkingDirectory(serviceDir.path());

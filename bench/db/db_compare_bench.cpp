@@ -11,7 +11,6 @@
 
 #include "core/AppDir.h"
 #include "db/DbSchema.h"
-#include "db/DeviceColumns.h"
 #include "db/DeviceListQuery.h"
 #include "db/PooledConnection.h"
 #include "db/SQLiteDb.h"
@@ -40,9 +39,10 @@ bool load(int devices) {
     PooledConnection connection;
     if (!connection.isUsable() || !connection.database().transaction()) return false;
     QSqlQuery& insert =
-        connection.prepare(DeviceColumns::statement(DeviceColumns::Write::InsertWithTime));
+        connection.prepare(Tab_DeviceInfo::columns().insert(Tab_DeviceInfo::kInsertWithTime));
     for (int n = 0; n < devices; ++n) {
-        DeviceColumns::bind(insert, DeviceColumns::Write::InsertWithTime, makeDevice(n));
+        Tab_DeviceInfo::columns().bindInsert(insert, makeDevice(n),
+                                             Tab_DeviceInfo::kInsertWithTime);
         if (!insert.exec()) return false;
     }
     if (!connection.database().commit()) return false;
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     measure("insertDevice", runs,
             [&](int i) { return table.insertDevice(makeDevice(devices + 1000 + i)); });
     const auto page = [](const DeviceFilter& filter, const char* column) {
-        DeviceListQuery::Sort sort{DeviceColumns::indexOf(QLatin1String(column))};
+        DeviceListQuery::Sort sort{Tab_DeviceInfo::columns().indexOf(QLatin1String(column))};
         QList<DeviceListRow> rows;
         bool more = false;
         int total = 0;
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
     measure("console page, search \"38000012\"", 200, [&](int) {
         DeviceFilter filter;
         filter.q = QStringLiteral("38000012");
-        DeviceListQuery::Sort sort{DeviceColumns::indexOf(QStringLiteral("devSN"))};
+        DeviceListQuery::Sort sort{Tab_DeviceInfo::columns().indexOf(QStringLiteral("devSN"))};
         QList<DeviceListRow> rows;
         bool more = false;
         int total = 0;

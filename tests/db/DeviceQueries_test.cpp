@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 #include <QStringList>
 
-#include "db/DeviceColumns.h"
 #include "db/DeviceEditor.h"
 #include "db/DeviceListQuery.h"
 #include "db/RolloutQuery.h"
 #include "db/Tab_Account.h"
+#include "db/Tab_ApiToken.h"
 #include "db/Tab_AuditLog.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_DevicePresence.h"
@@ -77,13 +77,14 @@ DeviceFilter searching(const QString& q) {
 }  // namespace
 
 TEST_F(DeviceQueriesTest, FiltersSearchesAndSortsAlike) {
-    DeviceListQuery::Sort byPlate{DeviceColumns::indexOf(QStringLiteral("LicensePlateNumber"))};
+    DeviceListQuery::Sort byPlate{
+        Tab_DeviceInfo::columns().indexOf(QStringLiteral("LicensePlateNumber"))};
     DeviceFilter forced;
     forced.pending = DeviceFilter::Pending::Forced;
     DeviceFilter offline;
     offline.online = DeviceFilter::Online::No;
     DeviceFilter app1;
-    app1.equal << qMakePair(DeviceColumns::indexOf(QStringLiteral("AppVersion")),
+    app1.equal << qMakePair(Tab_DeviceInfo::columns().indexOf(QStringLiteral("AppVersion")),
                             QStringLiteral("1.0"));
     const struct {
         const char* name;
@@ -134,15 +135,15 @@ TEST_F(DeviceQueriesTest, FiltersSearchesAndSortsAlike) {
 
 TEST_F(DeviceQueriesTest, SearchFollowsEditsAndBulkEditsTakeTheFilter) {
     int affected = 0;
-    const int plate = DeviceColumns::indexOf(QStringLiteral("LicensePlateNumber"));
+    const int plate = Tab_DeviceInfo::columns().indexOf(QStringLiteral("LicensePlateNumber"));
     ASSERT_TRUE(
         DeviceEditor::updateOne("SN-A", {qMakePair(plate, QVariant("NEW-PLATE"))}, affected));
     EXPECT_EQ(affected, 1);
-    const DeviceListQuery::Sort byId{DeviceColumns::indexOf(QStringLiteral("id"))};
+    const DeviceListQuery::Sort byId{Tab_DeviceInfo::columns().indexOf(QStringLiteral("id"))};
     EXPECT_EQ(serials(searching("abcXYZ"), byId), QStringList());
     EXPECT_EQ(serials(searching("new-pl"), byId), QStringList({"SN-A"}));
 
-    const int command = DeviceColumns::indexOf(QStringLiteral("ConfigCmd"));
+    const int command = Tab_DeviceInfo::columns().indexOf(QStringLiteral("ConfigCmd"));
     ASSERT_TRUE(DeviceEditor::updateMatching(searching("SN-"),
                                              {qMakePair(command, QVariant("reboot"))}, affected));
     EXPECT_EQ(affected, 3);
@@ -182,6 +183,22 @@ TEST_F(DeviceQueriesTest, AccessTablesKeepTheirRules) {
     struAccount read;
     ASSERT_TRUE(accounts.getAccountById(first.id, read));
     EXPECT_EQ(read.name, first.name);
+
+    // Every described column comes back as written, 64-bit times included.
+    struApiToken token;
+    token.name = QStringLiteral("ci");
+    token.role = QStringLiteral("viewer");
+    token.tokenHash = QStringLiteral("t");
+    token.accountId = first.id;
+    token.createdAt = 1700000000;
+    token.expiresAt = 5000000000;
+    ASSERT_TRUE(sqlExec(QStringLiteral("delete from Tab_ApiToken")));
+    ASSERT_TRUE(Tab_ApiToken().insertToken(token));
+    struApiToken back;
+    ASSERT_TRUE(Tab_ApiToken().getTokenByHash(token.tokenHash, back));
+    for (int i = 0; i < Tab_ApiToken::columns().count(); ++i)
+        EXPECT_EQ(Tab_ApiToken::columns().value(back, i), Tab_ApiToken::columns().value(token, i))
+            << Tab_ApiToken::columns().name(i);
 
     // Milliseconds need 64 bits.
     struSession session;

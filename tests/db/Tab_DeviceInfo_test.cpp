@@ -6,7 +6,6 @@
 #include <QStringList>
 
 #include "db/DbSchema.h"
-#include "db/DeviceColumns.h"
 #include "db/PooledConnection.h"
 #include "db/SqlDialect.h"
 #include "db/Tab_DeviceInfo.h"
@@ -425,7 +424,7 @@ TEST_F(TabDeviceInfoTest, RecordStatementsCoverEveryColumnOfTheTable) {
         return out;
     }();
     ASSERT_EQ(columns.size(), 21);
-    using Write = DeviceColumns::Write;
+    const RecordColumns<struDeviceInfo>& devices = Tab_DeviceInfo::columns();
     const struct {
         const char* name;
         QString text;
@@ -433,23 +432,23 @@ TEST_F(TabDeviceInfoTest, RecordStatementsCoverEveryColumnOfTheTable) {
         QStringList notCarried;  // columns of the table the statement leaves alone
     } cases[] = {
         {"insert",
-         DeviceColumns::statement(Write::Insert),
+         devices.insert(Tab_DeviceInfo::kInsert),
          {"insert", "into", "values"},
          {"id", "UpgradeCompletionTime", "LastReportTime"}},
         {"insert with time",
-         DeviceColumns::statement(Write::InsertWithTime),
+         devices.insert(Tab_DeviceInfo::kInsertWithTime),
          {"insert", "into", "values"},
          {"id", "IdentityPinned", "LastReportTime"}},
         {"update",
-         DeviceColumns::statement(Write::Update),
+         devices.update(Tab_DeviceInfo::kUpdate),
          {"update", "set", "where"},
          {"id", "UpgradeCompletionTime", "IdentityPinned", "LastReportTime"}},
         {"update with time",
-         DeviceColumns::statement(Write::UpdateWithTime),
+         devices.update(Tab_DeviceInfo::kUpdateWithTime),
          {"update", "set", "where"},
          {"id", "IdentityPinned", "LastReportTime"}},
         {"lookup",
-         QString::fromLatin1(DeviceColumns::selectBySN()),
+         devices.select(QStringLiteral("where devSN=?")),
          {"select", "from", "where"},
          {}},
     };

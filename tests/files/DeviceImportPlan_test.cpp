@@ -4,7 +4,7 @@
 
 #include <QDateTime>
 
-#include "db/DeviceColumns.h"
+#include "db/Tab_DeviceInfo.h"
 #include "files/DeviceExchangeFile.h"
 #include "files/DeviceImportPlan.h"
 
@@ -41,7 +41,7 @@ QList<QList<QVariant>> table(const QList<QPair<struDeviceInfo, QString>>& rows, 
 
 QStringList columns(const QList<DeviceImportPlan::Change>& changes) {
     QStringList names;
-    for (const auto& change : changes) names << DeviceColumns::name(change.column);
+    for (const auto& change : changes) names << Tab_DeviceInfo::columns().name(change.column);
     return names;
 }
 }  // namespace
