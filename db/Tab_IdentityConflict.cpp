@@ -7,8 +7,8 @@
 
 const RecordColumns<struIdentityConflict>& Tab_IdentityConflict::columns() {
     using C = struIdentityConflict;
-    static const RecordColumns<C> columns("Tab_IdentityConflict", 1,
-                                          {{"devSN", &C::devSN},
+    static const RecordColumns<C> columns("Tab_IdentityConflict",  // one row per terminal
+                                          {{"devSN", &C::devSN, kKey},
                                            {"conflictAt", &C::conflictAt},
                                            {"devId", &C::devId},
                                            {"address", &C::address}});
