@@ -25,8 +25,8 @@
 #include "device/ProxyTrust.h"
 #include "device/RolloutSupervisor.h"
 #include "device/TcpDataMgtApi.h"
+#include "download/EmbeddedWebServer.h"
 #include "files/FileOperation.h"
-#include "web/EmbeddedWebServer.h"
 #include "web/PackageFileResolver.h"
 #include "web/WebServer.h"
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "web/EmbeddedWebServer.h"
+#include "download/EmbeddedWebServer.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) {

@@ -10,11 +10,12 @@ ALLOWED = {
     "codec": {"model"},
     "http": set(),
     "core": set(),
+    "download": {"http", "core"},
     "db": {"core", "model"},
     "files": {"db", "core", "model"},
     "device": {"codec", "files", "db", "core", "model"},
     "api": {"device", "codec", "files", "db", "core", "model"},
-    "web": {"http", "api", "device", "codec", "files", "db", "core", "model"},
+    "web": {"download", "http", "api", "device", "codec", "files", "db", "core", "model"},
     "tools": {"codec", "model"},
 }
 ALL = set(ALLOWED) | {"app"}

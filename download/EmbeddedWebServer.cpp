@@ -1,6 +1,6 @@
-#include "web/EmbeddedWebServer.h"
+#include "download/EmbeddedWebServer.h"
 
-#include "web/DownloadServer.h"
+#include "download/DownloadServer.h"
 
 EmbeddedWebServer* EmbeddedWebServer::instance() {
     static EmbeddedWebServer* const inst = new EmbeddedWebServer;  // lives as long as the process

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "web/DownloadServer.h"
+#include "download/DownloadServer.h"
 
 // The download server for terminals on HttpPort2: answers each bound download path with its
 // package file (byte ranges for resumed downloads) and every other path with 404 "Error: File

@@ -1,4 +1,4 @@
-#include "web/EmbeddedWebServer.h"
+#include "download/EmbeddedWebServer.h"
 
 #include <thread>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "web/DownloadReply.h"
+#include "download/DownloadReply.h"
 
 #include <event2/buffer.h>
 #include <fcntl.h>
@@ -7,12 +7,12 @@
 
 #include <ctime>
 
+#include "download/DownloadBody.h"
 #include "http/ByteRange.h"
-#include "web/DownloadBody.h"
-#include "web/FileVersion.h"
-#include "web/HttpDate.h"
-#include "web/HttpRequestHead.h"
-#include "web/MimeType.h"
+#include "http/FileVersion.h"
+#include "http/HttpDate.h"
+#include "http/HttpRequestHead.h"
+#include "http/MimeType.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The download port's server over real sockets, with short limits: how it reads request heads,
 // what slow and stalled clients cost and when they are closed, and what a client gets when
 // the file is replaced while it downloads.
-#include "web/DownloadServer.h"
+#include "download/DownloadServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -21,9 +21,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "download/DownloadBody.h"
 #include "tests/support/HttpClient.h"
 #include "tests/support/ServiceProcess.h"
-#include "web/DownloadBody.h"
 
 namespace {
 

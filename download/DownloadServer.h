@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "download/DownloadLimits.h"
 #include "http/UniqueFd.h"
-#include "web/DownloadLimits.h"
 
 class DownloadLoop;
 

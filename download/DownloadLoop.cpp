@@ -1,4 +1,4 @@
-#include "web/DownloadLoop.h"
+#include "download/DownloadLoop.h"
 
 #include <event2/event.h>
 #include <event2/listener.h>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <system_error>
 
-#include "web/DownloadConnection.h"
-#include "web/DownloadServer.h"
+#include "download/DownloadConnection.h"
+#include "download/DownloadServer.h"
 
 namespace {
 // Out of descriptors, accepting at once would fail again and again (the pending connection

@@ -1,4 +1,4 @@
-#include "web/DownloadServer.h"
+#include "download/DownloadServer.h"
 
 #include <arpa/inet.h>
 #include <event2/thread.h>
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "web/DownloadLoop.h"
+#include "download/DownloadLoop.h"
 
 namespace {
 // The kernel caps it at net.core.somaxconn; a fleet connects in waves.
