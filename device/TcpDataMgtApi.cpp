@@ -284,7 +284,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     DeviceActivity::instance()->decided(report, facts.hasPackage, package, decision);
     switch (decision.answer) {
         case UpgradeDecision::Answer::Upgrade:
-            BindUrlFile(package.packagePath, socketId, packet);
+            OfferUpgrade(package.packagePath, socketId, packet);
             return;
         case UpgradeDecision::Answer::NoUpgrade:
             GetUpgradeFlag(socketId, packet, 0, QString());
@@ -345,15 +345,12 @@ void TcpDataMgtApi::sendPendingTasks(qintptr socketId, const SocketPacket& heade
         GetUpgradeFlag(socketId, header, 0, QString());
 }
 
-void TcpDataMgtApi::BindUrlFile(const QString& packagePath, qintptr socketId,
-                                const SocketPacket& header) {
+void TcpDataMgtApi::OfferUpgrade(const QString& packagePath, qintptr socketId,
+                                 const SocketPacket& header) {
     const QString url = GetPackageUrl(packagePath);
-    const QString filePath = QDir::fromNativeSeparators(packagePath);
-    // Without a binder every instance's download port finds the file in the package table.
-    if (m_urlBinder) m_urlBinder(url, filePath);
     if (logger()->should_log(spdlog::level::debug))
-        logger()->debug("{}, Bind url and file path, url:{}, file path:{}",
-                        "TcpDataMgtApi::BindUrlFile", url.toStdString(), filePath.toStdString());
+        logger()->debug("{}, upgrade offered, url:{}, file path:{}", "TcpDataMgtApi::OfferUpgrade",
+                        url.toStdString(), QDir::fromNativeSeparators(packagePath).toStdString());
     GetUpgradeFlag(socketId, header, 1, url);
     m_links[socketId].upgradeOffered = true;
     SendProgressPoll(socketId, header);

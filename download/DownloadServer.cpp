@@ -80,21 +80,7 @@ void DownloadServer::stop() {
     m_running = false;
 }
 
-void DownloadServer::bind(const std::string& path, const std::string& filePath) {
-    std::lock_guard<std::mutex> lock(m_bindingsMutex);
-    m_bindings[path] = filePath;
-}
-
-bool DownloadServer::boundFile(const std::string& path, std::string& filePath) const {
-    std::lock_guard<std::mutex> lock(m_bindingsMutex);
-    const auto found = m_bindings.find(path);
-    if (found == m_bindings.end()) return false;
-    filePath = found->second;
-    return true;
-}
-
 DownloadServer::Lookup DownloadServer::fileFor(const std::string& path,
                                                std::string& filePath) const {
-    if (m_resolver) return m_resolver(path, filePath);
-    return boundFile(path, filePath) ? Lookup::Found : Lookup::NotFound;
+    return m_resolver ? m_resolver(path, filePath) : Lookup::NotFound;
 }
