@@ -111,7 +111,6 @@ class HttpServer : public QObject {
     void withoutRequestLock(evhttp_request* req, const std::function<void()>& work);
     // The client's address and port; false when the connection is gone.
     bool getClientAddress(evhttp_request* req, QString& address, quint16& port);
-    static bool parseRange(const QString& value, qint64 fileSize, qint64& offset, qint64& length);
 
   private:
     struct FileSend;
