@@ -1,37 +1,18 @@
 #include "download/DownloadServer.h"
 
-#include <arpa/inet.h>
 #include <event2/thread.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <QDebug>
 #include <algorithm>
 #include <thread>
 
 #include "download/DownloadLoop.h"
+#include "http/ListenSocket.h"
 
 namespace {
 // The kernel caps it at net.core.somaxconn; a fleet connects in waves.
 constexpr int kBacklog = 4096;
-
-int listeningSocket(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(fd, kBacklog) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 }  // namespace
 
 DownloadServer::DownloadServer(const DownloadLimits& limits) : m_limits(limits) {}
@@ -48,7 +29,9 @@ bool DownloadServer::start(uint16_t port, int loops) {
         qDebug("[DownloadServer] libevent thread support failed");
         return false;
     }
-    m_listenSocket = UniqueFd(listeningSocket(port));
+    m_listenSocket = boundSocket(std::string(), port);
+    if (m_listenSocket.valid() && ::listen(m_listenSocket.get(), kBacklog) != 0)
+        m_listenSocket.reset();
     if (!m_listenSocket.valid()) {
         qDebug("[DownloadServer] cannot listen on port %u", static_cast<unsigned>(port));
         return false;
@@ -65,10 +48,7 @@ bool DownloadServer::start(uint16_t port, int loops) {
         }
         m_loops.push_back(std::move(loop));
     }
-    sockaddr_in bound{};
-    socklen_t length = sizeof(bound);
-    getsockname(m_listenSocket.get(), reinterpret_cast<sockaddr*>(&bound), &length);
-    m_port = ntohs(bound.sin_port);
+    m_port = boundPort(m_listenSocket.get());
     m_running = true;
     return true;
 }

@@ -32,7 +32,12 @@ class DownloadServer {
     uint16_t port() const { return m_port; }
     // Connections accepted and not yet closed, over all loops.
     int openConnections() const { return m_connections; }
-    void connectionOpened() { ++m_connections; }
+    void connectionOpened() {
+        ++m_connections;
+        m_acceptPaused = false;  // an accepted connection ends a burst of descriptor shortage
+    }
+    // Set by the loops while accepting is paused, so that a burst logs one line.
+    std::atomic<bool>& acceptPaused() { return m_acceptPaused; }
     void connectionClosed() { --m_connections; }
 
     // The file for a request path (the package table, which every instance shares). Lookup:
@@ -53,4 +58,5 @@ class DownloadServer {
     std::atomic<bool> m_running{false};
     std::atomic<uint16_t> m_port{0};
     std::atomic<int> m_connections{0};
+    std::atomic<bool> m_acceptPaused{false};
 };

@@ -120,7 +120,6 @@ class HttpServer : public QObject {
     bool startServer();
     // One loop accepting on the listening socket, its listener still disabled; null on failure.
     std::unique_ptr<EventLoop> openLoop(int listenFd);
-    int createSocket();
     void disposeLoops();
     void processRequest(evhttp_request* req, EventLoop* loop,
                         std::chrono::steady_clock::time_point arrived);
