@@ -24,9 +24,9 @@
 #include "device/TcpDataMgtApi.h"
 #include "device/link/OrbTcpServer.h"
 #include "device/link/ProxyTrust.h"
+#include "download/EmbeddedWebServer.h"
 #include "files/FileOperation.h"
 #include "upgrade/rollout/RolloutSupervisor.h"
-#include "web/EmbeddedWebServer.h"
 #include "web/PackageFileResolver.h"
 #include "web/WebServer.h"
 

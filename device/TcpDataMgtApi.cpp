@@ -275,7 +275,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     DeviceActivity::instance()->decided(report, facts.hasPackage, package, decision);
     switch (decision.answer) {
         case UpgradeDecision::Answer::Upgrade:
-            BindUrlFile(package.packagePath, socketId, packet);
+            OfferUpgrade(package.packagePath, socketId, packet);
             return;
         case UpgradeDecision::Answer::NoUpgrade:
             GetUpgradeFlag(socketId, packet, 0, QString());
@@ -336,20 +336,17 @@ void TcpDataMgtApi::sendPendingTasks(qintptr socketId, const SocketPacket& heade
         GetUpgradeFlag(socketId, header, 0, QString());
 }
 
-void TcpDataMgtApi::BindUrlFile(const QString& packagePath, qintptr socketId,
-                                const SocketPacket& header) {
+void TcpDataMgtApi::OfferUpgrade(const QString& packagePath, qintptr socketId,
+                                 const SocketPacket& header) {
     // Offered again on the same connection, it is the same address: counted and logged once, so
     // a terminal that reports without end does not write a line per report.
     const QString url = m_links.value(socketId).upgradeOffered
                             ? PackageUrl(packagePath, m_param.PackageDir, m_param.NetIP,
                                          m_param.downloadPortForTerminals())
                             : GetPackageUrl(packagePath);
-    const QString filePath = QDir::fromNativeSeparators(packagePath);
-    // Without a binder every instance's download port finds the file in the package table.
-    if (m_urlBinder) m_urlBinder(url, filePath);
     if (logger()->should_log(spdlog::level::debug))
-        logger()->debug("{}, Bind url and file path, url:{}, file path:{}",
-                        "TcpDataMgtApi::BindUrlFile", url.toStdString(), filePath.toStdString());
+        logger()->debug("{}, upgrade offered, url:{}, file path:{}", "TcpDataMgtApi::OfferUpgrade",
+                        url.toStdString(), QDir::fromNativeSeparators(packagePath).toStdString());
     GetUpgradeFlag(socketId, header, 1, url);
     m_links[socketId].upgradeOffered = true;
     SendProgressPoll(socketId, header);

@@ -32,9 +32,6 @@ class Tab_Package;
 class TcpDataMgtApi : public QObject {
     Q_OBJECT
   public:
-    // Binds a download URL to a package file in the download server (a higher layer).
-    using UrlBinder = std::function<void(const QString& url, const QString& filePath)>;
-
     static constexpr int kProgressPollDelayMs = 50;
     // Polls waiting for their pause, per connection; a progress report beyond gets none.
     static constexpr int kMaxPendingPolls = 4;
@@ -49,8 +46,6 @@ class TcpDataMgtApi : public QObject {
                   QObject* parent = nullptr);
     ~TcpDataMgtApi() override;
 
-    // Set once at start-up, before the device server listens.
-    void setUrlBinder(UrlBinder binder) { m_urlBinder = std::move(binder); }
     // Told what each report makes of its connection (by the device server, which owns the
     // slots); none: every connection may go on.
     void setSlotHook(SlotPriority::Hook hook) { m_slotHook = std::move(hook); }
@@ -58,7 +53,9 @@ class TcpDataMgtApi : public QObject {
     int CompareVersion(const QString& packageVersion, const QString& deviceVersion) const;
     QString GetPackageUrl(const QString& packagePath) const;
 
-    void BindUrlFile(const QString& packagePath, qintptr socketId, const SocketPacket& header);
+    // The upgrade answer with the package's download address; the download port finds the
+    // file by that address in the package table.
+    void OfferUpgrade(const QString& packagePath, qintptr socketId, const SocketPacket& header);
     void GetUpgradeFlag(qintptr socketId, const SocketPacket& header, quint32 flag,
                         const QString& url);
     void SendConfigCmd(qintptr socketId, const SocketPacket& header, const QString& command);
@@ -119,7 +116,6 @@ class TcpDataMgtApi : public QObject {
     std::unique_ptr<Tab_DeviceInfo> m_deviceTable;
     std::unique_ptr<Tab_Package> m_packageTable;
     struLocalParam m_param;  // read once at construction
-    UrlBinder m_urlBinder;
     SlotPriority::Hook m_slotHook;
     RegistrationLimiter m_registrations;
 

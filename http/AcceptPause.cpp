@@ -7,8 +7,6 @@
 #include <map>
 #include <mutex>
 
-#include "http/ServerLimits.h"
-
 namespace {
 
 // The listener's callbacks carry evhttp's argument, not ours: each pause is found by its
@@ -21,8 +19,9 @@ std::map<evconnlistener*, AcceptPause*>& registry() {
 
 }  // namespace
 
-AcceptPause::AcceptPause(event_base* base, evconnlistener* listener, ServerLimits& limits)
-    : m_listener(listener), m_limits(limits) {
+AcceptPause::AcceptPause(event_base* base, evconnlistener* listener, int pauseMs,
+                         std::atomic<bool>& paused, const char* logPrefix)
+    : m_listener(listener), m_pauseMs(pauseMs), m_paused(paused), m_logPrefix(logPrefix) {
     m_resume = evtimer_new(base, &AcceptPause::resume, this);
     if (!m_resume) return;
     {
@@ -53,10 +52,10 @@ void AcceptPause::acceptFailed(evconnlistener* listener, void*) {
 }
 
 void AcceptPause::pause(int error) {
-    if (!m_limits.acceptPaused.exchange(true))
-        qDebug("[Listen Error] %d %s", error, evutil_socket_error_to_string(error));
+    if (!m_paused.exchange(true))
+        qDebug("%s %d %s", m_logPrefix, error, evutil_socket_error_to_string(error));
     evconnlistener_disable(m_listener);
-    const timeval delay{m_limits.acceptPauseMs / 1000, (m_limits.acceptPauseMs % 1000) * 1000};
+    const timeval delay{m_pauseMs / 1000, (m_pauseMs % 1000) * 1000};
     evtimer_add(m_resume, &delay);
 }
 

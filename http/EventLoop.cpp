@@ -6,13 +6,7 @@
 #include <QDebug>
 
 void EventLoop::stop() {
-    if (!thread) return;
-    const timeval zero{0, 0};
-    for (int i = 0; i < 6 && event_base_loopexit(base, &zero) != 0; ++i) {
-    }
-    thread->join();
-    thread.reset();
-    invoker->loopEnded();  // built before the thread
+    if (thread.stop()) invoker->loopEnded();  // built before the thread
 }
 
 EventLoop::~EventLoop() {

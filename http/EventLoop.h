@@ -1,11 +1,11 @@
 #pragma once
 
 #include <memory>
-#include <thread>
 
 #include "http/AcceptPause.h"
 #include "http/ClientConnections.h"
 #include "http/LoopInvoker.h"
+#include "http/LoopThread.h"
 #include "http/ThreadPool.h"
 
 struct event_base;
@@ -37,7 +37,7 @@ struct EventLoop {
     std::unique_ptr<ClientConnections> clients;
     // Replies from the workers are carried out on the loop's own thread.
     std::unique_ptr<LoopInvoker> invoker;
-    std::unique_ptr<std::thread> thread;
+    LoopThread thread;
     // The last step of building a loop: a loop that has its workers is complete.
     std::unique_ptr<ThreadPool> workers;
 };

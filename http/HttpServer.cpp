@@ -1,6 +1,5 @@
 #include "http/HttpServer.h"
 
-#include <arpa/inet.h>
 #include <event2/buffer.h>
 #include <event2/bufferevent.h>
 #include <event2/event.h>
@@ -9,7 +8,6 @@
 #include <event2/listener.h>
 #include <event2/thread.h>
 #include <event2/util.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -25,6 +23,7 @@
 #include "http/EventLoops.h"
 #include "http/HttpServerHelper.h"
 #include "http/HttpServerShared.h"
+#include "http/ListenSocket.h"
 #include "http/TlsContext.h"
 #include "http/UniqueFd.h"
 
@@ -49,11 +48,6 @@ int defaultMaxConnections() {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 16384;
     return static_cast<int>(qBound<rlim_t>(16, limit.rlim_cur / 4, 1 << 20));
-}
-
-// The loop runs until stop() asks it to exit, even while its listener is disabled.
-void dispatchLoop(event_base* base) {
-    event_base_loop(base, EVLOOP_NO_EXIT_ON_EMPTY);
 }
 
 // A request that its handler left unanswered. evhttp stops reading once a request is complete,
@@ -174,34 +168,6 @@ bool HttpServer::start(const QString& ip, quint16 port) {
     return true;
 }
 
-int HttpServer::createSocket() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) {
-        qDebug("failed to create socket");
-        return -1;
-    }
-    evutil_make_socket_closeonexec(fd);
-    if (evutil_make_listen_socket_reuseable(fd) < 0)
-        qDebug("failed to set server socket to reuseable");
-    if (evutil_make_socket_nonblocking(fd) < 0)
-        qDebug("failed to set server socket to non-blocking");
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(m_port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    const QByteArray ip = m_ip.toUtf8();
-    if ((!ip.isEmpty() && inet_pton(AF_INET, ip.constData(), &address.sin_addr) != 1) ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) < 0) {
-        qDebug("bind failed");
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 bool HttpServer::startServer() {
     event_set_log_callback(eventLogCallback);
     // Whatever is built here belongs to `started`: a step that fails just returns, and the
@@ -214,8 +180,9 @@ bool HttpServer::startServer() {
     m_limits.maxPerAddress = m_maxPerAddress > 0 ? qMin(m_maxPerAddress, m_limits.maxConnections)
                                                  : qMax(1, m_limits.maxConnections / 4);
     auto started = std::make_unique<EventLoops>();
-    started->listenSocket = UniqueFd(createSocket());
+    started->listenSocket = boundSocket(m_ip.toStdString(), m_port);
     if (!started->listenSocket.valid()) {
+        qDebug("bind failed");
         qDebug("[startServer] create socket failed");
         return false;
     }
@@ -261,7 +228,8 @@ std::unique_ptr<EventLoop> HttpServer::openLoop(int listenFd) {
     loop->listener = evhttp_bound_socket_get_listener(bound);
     // Until listen() the socket reports hang-up; accept only once it listens.
     evconnlistener_disable(loop->listener);
-    loop->acceptPause = std::make_unique<AcceptPause>(loop->base, loop->listener, m_limits);
+    loop->acceptPause = std::make_unique<AcceptPause>(
+        loop->base, loop->listener, m_limits.acceptPauseMs, m_limits.acceptPaused);
     if (!loop->acceptPause->isValid()) return failed("[startServer] create thread failed.");
     // Plain or TLS, every connection is made and followed by the table, within its limits.
     loop->clients = std::make_unique<ClientConnections>(m_limits, m_tls.get());
@@ -274,11 +242,7 @@ std::unique_ptr<EventLoop> HttpServer::openLoop(int listenFd) {
     evhttp_set_max_body_size(loop->http, kMaxBodySize);
     loop->invoker = std::make_unique<LoopInvoker>(loop->base);
     if (!loop->invoker->isValid()) return failed("[startServer] create thread failed.");
-    try {
-        loop->thread = std::make_unique<std::thread>(dispatchLoop, loop->base);
-    } catch (const std::system_error&) {
-        return failed("[startServer] create thread failed.");
-    }
+    if (!loop->thread.start(loop->base)) return failed("[startServer] create thread failed.");
     try {
         loop->workers = std::make_unique<ThreadPool>(kPoolSize);
     } catch (const std::system_error&) {

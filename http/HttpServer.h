@@ -111,7 +111,6 @@ class HttpServer : public QObject {
     void withoutRequestLock(evhttp_request* req, const std::function<void()>& work);
     // The client's address and port; false when the connection is gone.
     bool getClientAddress(evhttp_request* req, QString& address, quint16& port);
-    static bool parseRange(const QString& value, qint64 fileSize, qint64& offset, qint64& length);
 
   private:
     struct FileSend;
@@ -121,7 +120,6 @@ class HttpServer : public QObject {
     bool startServer();
     // One loop accepting on the listening socket, its listener still disabled; null on failure.
     std::unique_ptr<EventLoop> openLoop(int listenFd);
-    int createSocket();
     void disposeLoops();
     void processRequest(evhttp_request* req, EventLoop* loop,
                         std::chrono::steady_clock::time_point arrived);

@@ -1,4 +1,4 @@
-// HttpServer's file replies: the Range parser and the three ways a file leaves the server
+// HttpServer's file replies: the three ways a file leaves the server
 // (one file segment, one reply of 10 MiB segment pieces, or those pieces streamed one at a
 // time by the loop).
 #include <event2/buffer.h>
@@ -26,54 +26,6 @@ struct HttpServer::FileSend {
         static_cast<FileSend*>(arg)->closed = true;
     }
 };
-
-bool HttpServer::parseRange(const QString& value, qint64 fileSize, qint64& offset, qint64& length) {
-    QString text = value.trimmed().remove(' ');
-    if (!text.startsWith(QLatin1String("bytes="))) return false;
-    if (text.contains(',')) return false;
-    text.remove(QLatin1String("bytes="));
-    const quint64 size = static_cast<quint64>(fileSize);
-
-    // Reads the leading decimal digits; false when there are none.
-    auto leadingNumber = [](const QString& s, quint64& number) {
-        int digits = 0;
-        while (digits < s.size() && s.at(digits).isDigit()) ++digits;
-        if (digits == 0) return false;
-        bool ok = false;
-        const quint64 n = s.left(digits).toULongLong(&ok);
-        if (ok) number = n;
-        return ok;
-    };
-
-    if (text.endsWith('-')) {
-        quint64 start = static_cast<quint64>(offset);
-        leadingNumber(text, start);
-        if (start > size) return false;
-        offset = static_cast<qint64>(start);
-        length = fileSize - offset;
-        qDebug() << "HttpServer::parseRange"
-                 << ":"
-                 << "offset:" << offset;
-        qDebug() << "HttpServer::parseRange"
-                 << ":"
-                 << "len:" << length;
-    } else if (text.startsWith('-')) {
-        quint64 suffix = static_cast<quint64>(length);
-        leadingNumber(text.mid(1), suffix);
-        length = static_cast<qint64>(suffix);
-        if (suffix > size) return false;
-        offset = fileSize - length;
-    } else {
-        const int dash = text.indexOf('-');
-        if (dash < 0) return false;
-        const quint64 first = text.left(dash).toULongLong();
-        const quint64 last = text.mid(dash + 1).toULongLong();
-        if (first > size || first > last || last >= size) return false;
-        offset = static_cast<qint64>(first);
-        length = static_cast<qint64>(last - first + 1);
-    }
-    return offset >= 0 && length > 0;
-}
 
 bool HttpServer::replyClient(evhttp_request* req, int code, const QString& reason,
                              const QFile& file, qint64 offset, qint64 length, bool stream) {

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "web/DownloadServer.h"
+#include "download/DownloadServer.h"
 
 // The download port's files by the package table: a download path names the current package
 // stored under the package directory at that relative path, served while its file is still as

@@ -221,13 +221,13 @@ bool WebServer::sendFileWithRange(evhttp_request* req, const QString& path,
     if (kind == RangeReply::Standard) {
         return sendStandardRange(req, file, contentType, disposition);
     }
-    qint64 offset = 0;
-    qint64 length = size;
+    int64_t offset = 0;
+    int64_t length = size;
     bool partial = false;
     QString range;
     if (getRequstHeader(req, QStringLiteral("Range"), range)) {
         if (download) getLogger(kLogger)->info("{},本次的请求range:{}", op, range.toStdString());
-        partial = parseRange(range, size, offset, length);
+        partial = ByteRange::pageExtent(range.toStdString(), size, offset, length);
         if (download && partial) {
             getLogger(kLogger)->info("{}, 解析range:{}成功! 本次发送的升级包:{}, 大小：{}", op,
                                      range.toStdString(), path.toStdString(), offset);
@@ -241,14 +241,7 @@ bool WebServer::sendFileWithRange(evhttp_request* req, const QString& path,
         getLogger(kLogger)->info("{}, 获取请求头range失败,发送整个升级包：{}, 大小：{}", op,
                                  path.toStdString(), size);
     }
-    if (!contentType.isEmpty()) addHeader(req, QStringLiteral("Content-Type"), contentType);
-    if (!disposition.isEmpty()) addHeader(req, QStringLiteral("Content-Disposition"), disposition);
-    if (partial || download)
-        addHeader(req, QStringLiteral("Content-Range"),
-                  QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + length - 1).arg(size));
-    replyClient(req, partial ? 206 : 200,
-                partial ? QStringLiteral("Partial Content") : QStringLiteral("OK"), file, offset,
-                length, false);
+    sendExtent(req, file, contentType, disposition, partial, offset, length, partial || download);
     return true;
 }
 
@@ -260,23 +253,30 @@ bool WebServer::sendStandardRange(evhttp_request* req, const QFile& file,
     if (getRequstHeader(req, QStringLiteral("Range"), header))
         range = ByteRange::evaluate(header.toStdString(), size);
     const bool partial = range.kind == ByteRange::Part;
-    const qint64 offset = partial ? range.first : 0;
-    const qint64 length = partial ? range.last - range.first + 1 : size;
     addHeader(req, QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
     if (range.kind == ByteRange::Unsatisfiable) {
-        addHeader(req, QStringLiteral("Content-Range"), QStringLiteral("bytes */%1").arg(size));
+        addHeader(req, QStringLiteral("Content-Range"),
+                  QString::fromStdString(ByteRange::unsatisfied(size)));
         replyClient(req, 416, QStringLiteral("Range Not Satisfiable"), QByteArray());
         return true;
     }
+    sendExtent(req, file, contentType, disposition, partial, partial ? range.first : 0,
+               partial ? range.last - range.first + 1 : size, partial);
+    return true;
+}
+
+void WebServer::sendExtent(evhttp_request* req, const QFile& file, const QString& contentType,
+                           const QString& disposition, bool partial, int64_t offset, int64_t length,
+                           bool withContentRange) {
     if (!contentType.isEmpty()) addHeader(req, QStringLiteral("Content-Type"), contentType);
     if (!disposition.isEmpty()) addHeader(req, QStringLiteral("Content-Disposition"), disposition);
-    if (partial)
+    if (withContentRange)
         addHeader(req, QStringLiteral("Content-Range"),
-                  QStringLiteral("bytes %1-%2/%3").arg(offset).arg(offset + length - 1).arg(size));
+                  QString::fromStdString(
+                      ByteRange::contentRange(offset, offset + length - 1, file.size())));
     replyClient(req, partial ? 206 : 200,
                 partial ? QStringLiteral("Partial Content") : QStringLiteral("OK"), file, offset,
                 length, false);
-    return true;
 }
 
 void WebServer::printRemote(evhttp_request* req, const char* label) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 #include "api/auth/Caller.h"
 #include "api/legacy/HttpBrowserAPI.h"
@@ -87,6 +88,11 @@ class WebServer : public HttpServer {
                            const QString& disposition, RangeReply kind);
     bool sendStandardRange(evhttp_request* req, const QFile& file, const QString& contentType,
                            const QString& disposition);
+    // The reply's own headers (each left out when empty), Content-Range when asked for, and the
+    // extent of the file: 206 when partial, 200 otherwise.
+    void sendExtent(evhttp_request* req, const QFile& file, const QString& contentType,
+                    const QString& disposition, bool partial, int64_t offset, int64_t length,
+                    bool withContentRange);
     void sendJson(evhttp_request* req, const QByteArray& json);
     void printRemote(evhttp_request* req, const char* label);
 

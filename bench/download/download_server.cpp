@@ -1,4 +1,4 @@
-// Bench helper: the terminal download server on a port with one file bound, until killed.
+// Bench helper: the terminal download server on a port serving one file at one path, until killed.
 // Usage: download_server <port> <url path> <file>
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "web/EmbeddedWebServer.h"
+#include "download/EmbeddedWebServer.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) {
@@ -15,11 +15,17 @@ int main(int argc, char** argv) {
     }
     const unsigned long port = std::strtoul(argv[1], nullptr, 10);
     EmbeddedWebServer* server = EmbeddedWebServer::instance();
+    const std::string path = argv[2];
+    const std::string file = argv[3];
+    server->setResolver([path, file](const std::string& asked, std::string& filePath) {
+        if (asked != path) return DownloadServer::Lookup::NotFound;
+        filePath = file;
+        return DownloadServer::Lookup::Found;
+    });
     if (!server->start(static_cast<uint32_t>(port))) {
         std::fprintf(stderr, "download_server: cannot listen on port %lu\n", port);
         return 1;
     }
-    server->bindUrl("http://127.0.0.1:" + std::to_string(port) + argv[2], argv[3]);
     std::printf("ready\n");
     std::fflush(stdout);
     for (;;) pause();

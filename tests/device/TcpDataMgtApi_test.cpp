@@ -755,25 +755,4 @@ TEST_F(TcpDataMgtApiTest, OtherTerminalAnsweredWhilePollWaits) {
         2000));
 }
 
-TEST_F(TcpDataMgtApiTest, BindUrlFileBindsForwardSlashPathOrAnswersWithoutBinder) {
-    makeApi();
-    QString boundUrl, boundPath;
-    m_api->setUrlBinder([&](const QString& url, const QString& path) {
-        boundUrl = url;
-        boundPath = path;
-    });
-    SocketPacket header;
-    header.serialNo = 3;
-    const QString path = m_param.PackageDir + "/T9/p.bin";
-    m_api->BindUrlFile(path, 90, header);
-    EXPECT_EQ(boundUrl, "http://10.0.0.5:8001/KORVA/dlPackage/T9/p.bin");
-    EXPECT_EQ(boundPath, QDir::fromNativeSeparators(path));
-    EXPECT_EQ(cmds(), std::vector<quint16>({0x0001, 0x0002}));
-
-    m_sent.clear();
-    m_api->setUrlBinder(nullptr);
-    m_api->BindUrlFile(path, 90, header);
-    EXPECT_EQ(cmds(), std::vector<quint16>({0x0001, 0x0002}));
-}
-
 }  // namespace

@@ -4,28 +4,21 @@
 #include <cstring>
 
 #include "http/AcceptEncoding.h"
-#include "http/HttpServer.h"
+#include "http/ByteRange.h"
 #include "tests/fuzz/FuzzQuiet.h"
-
-namespace {
-// parseRange is for derived servers only.
-struct RangeProbe : HttpServer {
-    using HttpServer::parseRange;
-};
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool quiet = (silenceQtMessages(), true);
     (void)quiet;
     if (size < 8) return 0;
-    qint64 fileSize = 0;
+    int64_t fileSize = 0;
     std::memcpy(&fileSize, data, sizeof fileSize);
     fileSize &= 0x3FFFFFFFFFFFll;  // up to 64 TiB
     const QString value = QString::fromUtf8(reinterpret_cast<const char*>(data + 8), int(size - 8));
 
-    qint64 offset = 0;
-    qint64 length = fileSize;
-    if (RangeProbe::parseRange(value, fileSize, offset, length)) {
+    int64_t offset = 0;
+    int64_t length = fileSize;
+    if (ByteRange::pageExtent(value.toStdString(), fileSize, offset, length)) {
         if (offset < 0 || length <= 0 || offset + length > fileSize) std::abort();
     }
 

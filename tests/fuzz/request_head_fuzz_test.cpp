@@ -7,9 +7,9 @@
 #include <string>
 
 #include "http/ByteRange.h"
+#include "http/HttpRequestHead.h"
 #include "http/RequestHeadScanner.h"
 #include "tests/fuzz/FuzzQuiet.h"
-#include "web/HttpRequestHead.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool quiet = (silenceQtMessages(), true);

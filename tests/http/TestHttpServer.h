@@ -24,7 +24,6 @@ class TestHttpServer : public HttpServer {
     using HttpServer::getRequestBody;
     using HttpServer::getRequstHeader;
     using HttpServer::getUrl;
-    using HttpServer::parseRange;
     using HttpServer::replyClient;
     using HttpServer::sendError;
     using HttpServer::withoutRequestLock;

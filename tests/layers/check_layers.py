@@ -18,6 +18,7 @@ ALLOWED = {
     "codec": set(),
     "http": set(),
     "core": set(),
+    "download": {"http", "core"},
     "db": {"core", "model"},
     "files": {"db", "core", "model"},
     "upgrade": LOW,
@@ -27,7 +28,8 @@ ALLOWED = {
     "api/auth": LOW,
     "api/legacy": {"api/auth", "device", "upgrade", "upgrade/rollout", "codec", "files"} | LOW,
     "api/v2": {"api/auth", "device", "upgrade", "upgrade/rollout", "codec", "files"} | LOW,
-    "web": {"http", "api/auth", "api/legacy", "api/v2", "device", "upgrade", "upgrade/rollout",
+    "download": {"http", "core"},
+    "web": {"download", "http", "api/auth", "api/legacy", "api/v2", "device", "upgrade", "upgrade/rollout",
             "codec", "files"} | LOW,
     "tools": {"codec", "model"},
 }

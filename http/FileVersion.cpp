@@ -1,8 +1,8 @@
-#include "web/FileVersion.h"
+#include "http/FileVersion.h"
 
 #include <cstdio>
 
-#include "web/HttpDate.h"
+#include "http/HttpDate.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "web/MimeType.h"
+#include "http/MimeType.h"
 
 #include <strings.h>
 

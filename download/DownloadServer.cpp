@@ -1,37 +1,18 @@
-#include "web/DownloadServer.h"
+#include "download/DownloadServer.h"
 
-#include <arpa/inet.h>
 #include <event2/thread.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <QDebug>
 #include <algorithm>
 #include <thread>
 
-#include "web/DownloadLoop.h"
+#include "download/DownloadLoop.h"
+#include "http/ListenSocket.h"
 
 namespace {
 // The kernel caps it at net.core.somaxconn; a fleet connects in waves.
 constexpr int kBacklog = 4096;
-
-int listeningSocket(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(fd, kBacklog) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 }  // namespace
 
 DownloadServer::DownloadServer(const DownloadLimits& limits) : m_limits(limits) {}
@@ -48,7 +29,9 @@ bool DownloadServer::start(uint16_t port, int loops) {
         qDebug("[DownloadServer] libevent thread support failed");
         return false;
     }
-    m_listenSocket = UniqueFd(listeningSocket(port));
+    m_listenSocket = boundSocket(std::string(), port);
+    if (m_listenSocket.valid() && ::listen(m_listenSocket.get(), kBacklog) != 0)
+        m_listenSocket.reset();
     if (!m_listenSocket.valid()) {
         qDebug("[DownloadServer] cannot listen on port %u", static_cast<unsigned>(port));
         return false;
@@ -65,10 +48,7 @@ bool DownloadServer::start(uint16_t port, int loops) {
         }
         m_loops.push_back(std::move(loop));
     }
-    sockaddr_in bound{};
-    socklen_t length = sizeof(bound);
-    getsockname(m_listenSocket.get(), reinterpret_cast<sockaddr*>(&bound), &length);
-    m_port = ntohs(bound.sin_port);
+    m_port = boundPort(m_listenSocket.get());
     m_running = true;
     return true;
 }
@@ -80,21 +60,7 @@ void DownloadServer::stop() {
     m_running = false;
 }
 
-void DownloadServer::bind(const std::string& path, const std::string& filePath) {
-    std::lock_guard<std::mutex> lock(m_bindingsMutex);
-    m_bindings[path] = filePath;
-}
-
-bool DownloadServer::boundFile(const std::string& path, std::string& filePath) const {
-    std::lock_guard<std::mutex> lock(m_bindingsMutex);
-    const auto found = m_bindings.find(path);
-    if (found == m_bindings.end()) return false;
-    filePath = found->second;
-    return true;
-}
-
 DownloadServer::Lookup DownloadServer::fileFor(const std::string& path,
                                                std::string& filePath) const {
-    if (m_resolver) return m_resolver(path, filePath);
-    return boundFile(path, filePath) ? Lookup::Found : Lookup::NotFound;
+    return m_resolver ? m_resolver(path, filePath) : Lookup::NotFound;
 }

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "web/DownloadBody.h"
+#include "download/DownloadBody.h"
 
 struct bufferevent;
 struct event;

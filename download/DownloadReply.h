@@ -9,7 +9,7 @@ struct HttpRequestHead;
 // The download port's answers, written into a connection's output buffer.
 class DownloadReply {
   public:
-    // The bound file for the request (filePath null: nothing is bound to its path): the whole
+    // The file for the request (filePath null: none for its path): the whole
     // file, the one byte range asked for, 416, 304 or 404. Headers and body come from one open
     // descriptor, so a file replaced meanwhile is sent whole in its old or its new version;
     // the body is sent by the kernel straight from the file, its first piece added here and

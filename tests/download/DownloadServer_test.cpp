@@ -1,7 +1,7 @@
 // The download port's server over real sockets, with short limits: how it reads request heads,
 // what slow and stalled clients cost and when they are closed, and what a client gets when
 // the file is replaced while it downloads.
-#include "web/DownloadServer.h"
+#include "download/DownloadServer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -21,9 +21,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "download/DownloadBody.h"
 #include "tests/support/HttpClient.h"
 #include "tests/support/ServiceProcess.h"
-#include "web/DownloadBody.h"
 
 namespace {
 
@@ -102,15 +102,21 @@ class DownloadServerTest : public ::testing::Test {
         limits.lingerSeconds = 1;
         limits.maxHeadBytes = 4096;
         m_server = std::make_unique<DownloadServer>(limits);
+        // kPath names f.bin in the test's directory; any other path nothing.
+        const std::string file = m_dir.filePath(QStringLiteral("f.bin")).toStdString();
+        m_server->setResolver([file](const std::string& path, std::string& filePath) {
+            if (path != kPath.toStdString()) return DownloadServer::Lookup::NotFound;
+            filePath = file;
+            return DownloadServer::Lookup::Found;
+        });
         ASSERT_TRUE(m_server->start(0, 2));
         m_port = m_server->port();
         ASSERT_NE(m_port, 0);
     }
 
-    QString bindFile(const QByteArray& data) {
+    QString serveFile(const QByteArray& data) {
         const QString file = m_dir.filePath(QStringLiteral("f.bin"));
         writeTo(file, data);
-        m_server->bind(kPath.toStdString(), file.toStdString());
         return file;
     }
     static void writeTo(const QString& file, const QByteArray& data) {
@@ -128,7 +134,7 @@ class DownloadServerTest : public ::testing::Test {
 
 TEST_F(DownloadServerTest, RequestForms) {
     const QByteArray data = pattern(1024 * 1024, 'q');
-    bindFile(data);
+    serveFile(data);
     const QByteArray get = "GET " + kPath + " HTTP/1.1\r\nHost: x\r\n";
     QByteArray manyFields = get;
     for (int i = 0; i < 65; ++i) manyFields += "X-" + QByteArray::number(i) + ": 1\r\n";
@@ -183,7 +189,7 @@ TEST_F(DownloadServerTest, RequestForms) {
 // once its head is overdue, unanswered.
 TEST_F(DownloadServerTest, SlowAndSilentClientsHoldUpNobodyAndAreClosedAtTheHeadDeadline) {
     const QByteArray data = pattern(2 * 1024 * 1024, 'd');
-    bindFile(data);
+    serveFile(data);
     std::vector<std::unique_ptr<Client>> silent;
     std::vector<std::unique_ptr<Client>> trickling;
     for (int i = 0; i < 100; ++i) {
@@ -231,7 +237,6 @@ TEST_F(DownloadServerTest, AClientThatStopsReadingIsClosed) {
         QFile out(file);
         ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.resize(256LL * 1024 * 1024));
     }
-    m_server->bind(kPath.toStdString(), file.toStdString());
     Client client(m_port, 16 * 1024);
     ASSERT_TRUE(client.send("GET " + kPath + " HTTP/1.1\r\n\r\n"));
     EXPECT_TRUE(waitUntil([this] { return m_server->openConnections() == 1; }));
@@ -241,12 +246,12 @@ TEST_F(DownloadServerTest, AClientThatStopsReadingIsClosed) {
     EXPECT_LT(received.size(), 256LL * 1024 * 1024);
 }
 
-// The reply is sent from the descriptor it was begun with: a file renamed over the bound one
+// The reply is sent from the descriptor it was begun with: a file renamed over the served one
 // (as an upload puts a package in place) reaches new requests only.
 TEST_F(DownloadServerTest, AFileReplacedDuringADownloadIsSentWholeInItsFirstVersion) {
     const QByteArray first = pattern(8 * 1024 * 1024, 'a');
     const QByteArray second = pattern(8 * 1024 * 1024 + 7, 'b');
-    const QString file = bindFile(first);
+    const QString file = serveFile(first);
     Client client(m_port, 16 * 1024);
     ASSERT_TRUE(client.send("GET " + kPath + " HTTP/1.1\r\n\r\n"));
     QByteArray reply;

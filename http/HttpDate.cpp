@@ -1,4 +1,4 @@
-#include "web/HttpDate.h"
+#include "http/HttpDate.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "web/HttpRequestHead.h"
+#include "http/HttpRequestHead.h"
 
 #include <strings.h>
 

@@ -1,4 +1,4 @@
-#include "web/DownloadMetrics.h"
+#include "download/DownloadMetrics.h"
 
 #include <prometheus/counter.h>
 #include <prometheus/gauge.h>

@@ -1,4 +1,4 @@
-#include "web/DownloadBody.h"
+#include "download/DownloadBody.h"
 
 #include <event2/buffer.h>
 

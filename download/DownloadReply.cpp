@@ -1,4 +1,4 @@
-#include "web/DownloadReply.h"
+#include "download/DownloadReply.h"
 
 #include <event2/buffer.h>
 #include <fcntl.h>
@@ -7,12 +7,12 @@
 
 #include <ctime>
 
+#include "download/DownloadBody.h"
 #include "http/ByteRange.h"
-#include "web/DownloadBody.h"
-#include "web/FileVersion.h"
-#include "web/HttpDate.h"
-#include "web/HttpRequestHead.h"
-#include "web/MimeType.h"
+#include "http/FileVersion.h"
+#include "http/HttpDate.h"
+#include "http/HttpRequestHead.h"
+#include "http/MimeType.h"
 
 namespace {
 
@@ -100,12 +100,11 @@ int DownloadReply::writeFile(evbuffer* out, const HttpRequestHead& head,
     const std::string* ifRange = head.field("If-Range");
     if (range && (!ifRange || version.matchesIfRange(*ifRange)))
         part = ByteRange::evaluate(*range, version.size);
-    const std::string sizeText = std::to_string(version.size);
 
     if (part.kind == ByteRange::Unsatisfiable) {
         close(fd);
         std::string reply = statusLine(minor, 416, "Requested range not satisfiable");
-        addField(reply, "Content-Range", "bytes */" + sizeText);
+        addField(reply, "Content-Range", ByteRange::unsatisfied(version.size));
         addField(reply, "Content-Length", "0");
         finishHead(reply);
         evbuffer_add(out, reply.data(), reply.size());
@@ -135,8 +134,7 @@ int DownloadReply::writeFile(evbuffer* out, const HttpRequestHead& head,
     const int status = part.kind == ByteRange::Part ? 206 : 200;
     std::string reply = statusLine(minor, status, status == 206 ? "Partial Content" : "OK");
     if (status == 206)
-        addField(reply, "Content-Range",
-                 "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + sizeText);
+        addField(reply, "Content-Range", ByteRange::contentRange(first, last, version.size));
     addField(reply, "Content-Type", mimeTypeOf(*filePath));
     addField(reply, "Content-Length", std::to_string(length));
     addField(reply, "Accept-Ranges", "bytes");

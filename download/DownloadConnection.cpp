@@ -1,4 +1,4 @@
-#include "web/DownloadConnection.h"
+#include "download/DownloadConnection.h"
 
 #include <event2/buffer.h>
 #include <event2/bufferevent.h>
@@ -11,12 +11,12 @@
 
 #include <string>
 
-#include "web/DownloadLimits.h"
-#include "web/DownloadLoop.h"
-#include "web/DownloadMetrics.h"
-#include "web/DownloadReply.h"
-#include "web/DownloadServer.h"
-#include "web/HttpRequestHead.h"
+#include "download/DownloadLimits.h"
+#include "download/DownloadLoop.h"
+#include "download/DownloadMetrics.h"
+#include "download/DownloadReply.h"
+#include "download/DownloadServer.h"
+#include "http/HttpRequestHead.h"
 
 DownloadConnection::DownloadConnection(DownloadLoop& loop, evutil_socket_t fd)
     : m_loop(loop), m_fd(fd) {}

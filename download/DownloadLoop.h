@@ -2,10 +2,12 @@
 
 #include <event2/util.h>
 
-#include <thread>
+#include <memory>
 #include <unordered_set>
 
-struct event;
+#include "http/AcceptPause.h"
+#include "http/LoopThread.h"
+
 struct event_base;
 struct evconnlistener;
 class DownloadConnection;
@@ -33,13 +35,11 @@ class DownloadLoop {
 
   private:
     static void acceptCallback(evconnlistener*, evutil_socket_t fd, sockaddr*, int, void* arg);
-    static void acceptErrorCallback(evconnlistener*, void* arg);
-    static void resumeCallback(evutil_socket_t, short, void* arg);
 
     DownloadServer& m_server;
     event_base* m_base = nullptr;
     evconnlistener* m_listener = nullptr;
-    event* m_resume = nullptr;  // accepting again after running out of descriptors
-    std::thread m_thread;
+    std::unique_ptr<AcceptPause> m_acceptPause;
+    LoopThread m_thread;
     std::unordered_set<DownloadConnection*> m_connections;
 };

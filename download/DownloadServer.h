@@ -3,21 +3,19 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "download/DownloadLimits.h"
 #include "http/UniqueFd.h"
-#include "web/DownloadLimits.h"
 
 class DownloadLoop;
 
-// The terminals' download port: answers each bound path with its file (byte ranges for resumed
-// downloads, sent by the kernel from the file) and every other path with 404. A few event
-// loops serve every connection; a client that is slow to ask or to read costs a connection
-// and its small buffers, and holds up nobody. One request per connection.
+// The terminals' download port: answers each path its resolver knows with that file (byte
+// ranges for resumed downloads, sent by the kernel from the file) and every other path with 404. A
+// few event loops serve every connection; a client that is slow to ask or to read costs a
+// connection and its small buffers, and holds up nobody. One request per connection.
 class DownloadServer {
   public:
     explicit DownloadServer(const DownloadLimits& limits = DownloadLimits());
@@ -34,16 +32,17 @@ class DownloadServer {
     uint16_t port() const { return m_port; }
     // Connections accepted and not yet closed, over all loops.
     int openConnections() const { return m_connections; }
-    void connectionOpened() { ++m_connections; }
+    void connectionOpened() {
+        ++m_connections;
+        m_acceptPaused = false;  // an accepted connection ends a burst of descriptor shortage
+    }
+    // Set by the loops while accepting is paused, so that a burst logs one line.
+    std::atomic<bool>& acceptPaused() { return m_acceptPaused; }
     void connectionClosed() { --m_connections; }
 
-    // Binding a path again replaces its file. Safe from any thread, also while serving.
-    void bind(const std::string& path, const std::string& filePath);
-    bool boundFile(const std::string& path, std::string& filePath) const;
-
-    // The file for a request path, found elsewhere (the package table, which every instance
-    // shares) instead of the bindings. Lookup: the file, NotFound, or Failed when it could not
-    // be asked (503, so a client retries rather than giving up). Set before start().
+    // The file for a request path (the package table, which every instance shares). Lookup:
+    // the file, NotFound, or Failed when it could not be asked (503, so a client retries rather
+    // than giving up). Set before start(); without one every path answers 404.
     enum class Lookup { Found, NotFound, Failed };
     using Resolver = std::function<Lookup(const std::string& path, std::string& filePath)>;
     void setResolver(Resolver resolver) { m_resolver = std::move(resolver); }
@@ -53,12 +52,11 @@ class DownloadServer {
 
   private:
     const DownloadLimits m_limits;
-    mutable std::mutex m_bindingsMutex;  // guards m_bindings
-    std::map<std::string, std::string> m_bindings;
     Resolver m_resolver;
     UniqueFd m_listenSocket;
     std::vector<std::unique_ptr<DownloadLoop>> m_loops;
     std::atomic<bool> m_running{false};
     std::atomic<uint16_t> m_port{0};
     std::atomic<int> m_connections{0};
+    std::atomic<bool> m_acceptPaused{false};
 };

@@ -14,4 +14,6 @@ struct DownloadLimits {
     int lingerSeconds = 5;
     // Terminals send a few short lines.
     size_t maxHeadBytes = 16 * 1024;
+    // Out of descriptors, accepting pauses this long; the queue waits meanwhile.
+    int acceptPauseMs = 500;
 };

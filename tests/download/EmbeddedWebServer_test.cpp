@@ -1,12 +1,10 @@
-#include "web/EmbeddedWebServer.h"
-
-#include <thread>
-#include <vector>
+#include "download/EmbeddedWebServer.h"
 
 #include <gtest/gtest.h>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -17,17 +15,35 @@ namespace {
 
 const QByteArray kNotFound = "Error: File not found";
 
+const std::string kPrefix = "/KORVA/dlPackage/";
+
+// The files the server finds, as the package directory holds packages: a download path names the
+// file at that relative path, whether or not it exists.
+const QTemporaryDir& servedRoot() {
+    static const QTemporaryDir root;
+    return root;
+}
+
+void resolveFromServedRoot() {
+    if (EmbeddedWebServer::instance()->running()) return;
+    const std::string root = servedRoot().path().toStdString();
+    EmbeddedWebServer::instance()->setResolver(
+        [root](const std::string& path, std::string& filePath) {
+            if (path.compare(0, kPrefix.size(), kPrefix) != 0)
+                return DownloadServer::Lookup::NotFound;
+            filePath = root + path.substr(kPrefix.size() - 1);
+            return DownloadServer::Lookup::Found;
+        });
+}
+
 // The server is a process-wide singleton: the first test to need it starts it, on a free port.
 quint16 g_port = 0;
 
 quint16 serverPort() {
+    resolveFromServedRoot();
     if (!EmbeddedWebServer::instance()->running() && EmbeddedWebServer::instance()->start(0))
         g_port = static_cast<quint16>(EmbeddedWebServer::instance()->port());
     return g_port;
-}
-
-std::string urlFor(quint16 port, const QByteArray& path) {
-    return "http://127.0.0.1:" + std::to_string(port) + path.toStdString();
 }
 
 QByteArray pattern(int size, char seed) {
@@ -43,13 +59,13 @@ class EmbeddedWebServerTest : public ::testing::Test {
         ASSERT_NE(m_port, 0);
     }
 
-    // A file in the test's directory, bound to path.
-    std::string bindFile(const QByteArray& path, const QString& name, const QByteArray& data) {
-        const QString file = m_dir.filePath(name);
+    // The file the download path names, written with data.
+    static std::string serveFile(const QByteArray& path, const QByteArray& data) {
+        const QString file = servedRoot().path() +
+                             QString::fromLatin1(path).mid(static_cast<int>(kPrefix.size()) - 1);
+        EXPECT_TRUE(QDir().mkpath(QFileInfo(file).path()));
         QFile out(file);
         EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(data) == data.size());
-        out.close();
-        EmbeddedWebServer::instance()->bindUrl(urlFor(m_port, path), file.toStdString());
         return file.toStdString();
     }
 
@@ -58,30 +74,18 @@ class EmbeddedWebServerTest : public ::testing::Test {
 };
 
 // Must run before anything starts the server: in one process this test comes first.
-TEST(EmbeddedWebServerStartTest, BindingBeforeStartOrAfterAFailedStartBindsNothing) {
+TEST(EmbeddedWebServerStartTest, AFailedStartMayBeRetriedAndOneServerRunsPerProcess) {
     if (EmbeddedWebServer::instance()->running()) GTEST_SKIP() << "needs a fresh process";
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("early.bin"));
-    QFile out(file);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write("early") == 5);
-    out.close();
-
+    resolveFromServedRoot();
     QTcpServer occupier;
     ASSERT_TRUE(occupier.listen(QHostAddress::Any, 0));
-    const quint16 taken = occupier.serverPort();
-    EmbeddedWebServer::instance()->bindUrl(urlFor(taken, "/KORVA/dlPackage/early.bin"),
-                                           file.toStdString());
-    EXPECT_FALSE(EmbeddedWebServer::instance()->start(taken));
+    EXPECT_FALSE(EmbeddedWebServer::instance()->start(occupier.serverPort()));
     EXPECT_FALSE(EmbeddedWebServer::instance()->running());
-    EmbeddedWebServer::instance()->bindUrl(urlFor(taken, "/KORVA/dlPackage/failed.bin"),
-                                           file.toStdString());
 
     ASSERT_TRUE(EmbeddedWebServer::instance()->start(0));
-    const quint16 port = static_cast<quint16>(EmbeddedWebServer::instance()->port());
-    g_port = port;
+    g_port = static_cast<quint16>(EmbeddedWebServer::instance()->port());
     EXPECT_FALSE(EmbeddedWebServer::instance()->start(0));  // one server per process
-    EXPECT_EQ(httpGet(port, "/KORVA/dlPackage/early.bin").status, 404);
-    EXPECT_EQ(httpGet(port, "/KORVA/dlPackage/failed.bin").status, 404);
+    EXPECT_EQ(httpGet(g_port, "/KORVA/dlPackage/none.bin").status, 404);
 }
 
 struct ServeCase {
@@ -94,10 +98,10 @@ struct ServeCase {
 class EmbeddedWebServerServeTest : public EmbeddedWebServerTest,
                                    public ::testing::WithParamInterface<ServeCase> {};
 
-TEST_P(EmbeddedWebServerServeTest, ABoundFileWholeAndInPart) {
+TEST_P(EmbeddedWebServerServeTest, AFileWholeAndInPart) {
     const ServeCase& c = GetParam();
     const QByteArray data = pattern(c.size, 'a');
-    bindFile("/KORVA/dlPackage/app/pkg.bin", QStringLiteral("pkg.bin"), data);
+    serveFile("/KORVA/dlPackage/app/pkg.bin", data);
 
     const HttpResponse whole = httpGet(m_port, "/KORVA/dlPackage/app/pkg.bin");
     EXPECT_EQ(whole.status, 200);
@@ -120,36 +124,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ServeCase{"SeveralBlocks", 3 * 1024 * 1024 + 123, 1048000, 3145800}),
     [](const ::testing::TestParamInfo<ServeCase>& info) { return info.param.name; });
 
-TEST_F(EmbeddedWebServerTest, RebindingServesTheNewFile) {
-    bindFile("/KORVA/dlPackage/T9/re.bin", QStringLiteral("first.bin"), "first");
-    EXPECT_EQ(httpGet(m_port, "/KORVA/dlPackage/T9/re.bin").body, QByteArray("first"));
-    bindFile("/KORVA/dlPackage/T9/re.bin", QStringLiteral("second.bin"), "second");
-    EXPECT_EQ(httpGet(m_port, "/KORVA/dlPackage/T9/re.bin").body, QByteArray("second"));
-}
-
-TEST_F(EmbeddedWebServerTest, UrlsForAnotherPortOrWithoutOneBindNothing) {
-    const QString file = m_dir.filePath(QStringLiteral("x.bin"));
-    QFile out(file);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write("x") == 1);
-    out.close();
-    EmbeddedWebServer* server = EmbeddedWebServer::instance();
-    server->bindUrl(urlFor(static_cast<quint16>(m_port + 1), "/KORVA/dlPackage/other.bin"),
-                    file.toStdString());
-    server->bindUrl("http://127.0.0.1/KORVA/dlPackage/noport.bin", file.toStdString());
-    // The port's digits inside the host do not count as the port.
-    server->bindUrl("http://10.0." + std::to_string(m_port) + ".1/KORVA/dlPackage/inhost.bin",
-                    file.toStdString());
-    for (const QByteArray& path :
-         {QByteArray("/KORVA/dlPackage/other.bin"), QByteArray("/KORVA/dlPackage/noport.bin"),
-          QByteArray("/KORVA/dlPackage/inhost.bin")}) {
-        EXPECT_EQ(httpGet(m_port, path).status, 404) << path.constData();
-    }
-}
-
 // The process's directory holds the database, the configuration and the logs: nothing but
-// bound files may leave this port.
-TEST_F(EmbeddedWebServerTest, UnboundPathsAndTheWorkingDirectoryAnswer404) {
-    bindFile("/KORVA/dlPackage/app/ok.bin", QStringLiteral("ok.bin"), "ok");
+// resolved files may leave this port.
+TEST_F(EmbeddedWebServerTest, UnknownPathsAndTheWorkingDirectoryAnswer404) {
+    serveFile("/KORVA/dlPackage/app/ok.bin", "ok");
     const QString oldCwd = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
     for (const char* name : {"WFS.db", "config.ini"}) {
@@ -175,8 +153,8 @@ TEST_F(EmbeddedWebServerTest, UnboundPathsAndTheWorkingDirectoryAnswer404) {
     QDir::setCurrent(oldCwd);
 }
 
-TEST_F(EmbeddedWebServerTest, AMissingBoundFileAnswers404) {
-    const std::string file = bindFile("/KORVA/dlPackage/app/gone.bin", "gone.bin", "x");
+TEST_F(EmbeddedWebServerTest, AMissingFileAnswers404) {
+    const std::string file = serveFile("/KORVA/dlPackage/app/gone.bin", "x");
     ASSERT_TRUE(QFile::remove(QString::fromStdString(file)));
     for (const QByteArray& range : {QByteArray(), QByteArray("bytes=-1")}) {
         QList<QPair<QByteArray, QByteArray>> headers;
@@ -189,7 +167,7 @@ TEST_F(EmbeddedWebServerTest, AMissingBoundFileAnswers404) {
 
 TEST_F(EmbeddedWebServerTest, RangeRequests) {
     const QByteArray data = pattern(1000, 'r');
-    bindFile("/KORVA/dlPackage/app/range.bin", QStringLiteral("range.bin"), data);
+    serveFile("/KORVA/dlPackage/app/range.bin", data);
     struct Case {
         QByteArray range;
         int status;
@@ -232,7 +210,7 @@ TEST_F(EmbeddedWebServerTest, RangeRequests) {
 }
 
 TEST_F(EmbeddedWebServerTest, HeadWithARangeSendsNoBody) {
-    bindFile("/KORVA/dlPackage/app/head.bin", QStringLiteral("head.bin"), pattern(100, 'h'));
+    serveFile("/KORVA/dlPackage/app/head.bin", pattern(100, 'h'));
     const HttpResponse reply =
         httpRequest(m_port, "HEAD", "/KORVA/dlPackage/app/head.bin", {{"Range", "bytes=-10"}});
     EXPECT_EQ(reply.status, 206);
@@ -242,7 +220,7 @@ TEST_F(EmbeddedWebServerTest, HeadWithARangeSendsNoBody) {
 
 // A cache that holds the file asks with the validators of the reply it got.
 TEST_F(EmbeddedWebServerTest, ValidatorsOfAReplyMakeTheNextRequestConditional) {
-    bindFile("/KORVA/dlPackage/app/cond.bin", QStringLiteral("cond.bin"), pattern(50, 'c'));
+    serveFile("/KORVA/dlPackage/app/cond.bin", pattern(50, 'c'));
     const HttpResponse first = httpGet(m_port, "/KORVA/dlPackage/app/cond.bin");
     ASSERT_EQ(first.status, 200);
     ASSERT_FALSE(first.header("Etag").isEmpty());
@@ -267,7 +245,7 @@ TEST_F(EmbeddedWebServerTest, ValidatorsOfAReplyMakeTheNextRequestConditional) {
 TEST_F(EmbeddedWebServerTest, IfRangeSendsThePartOnlyOfTheSameVersion) {
     const QByteArray path = "/KORVA/dlPackage/app/resume.bin";
     const QByteArray data = pattern(1000, 'i');
-    const QString file = QString::fromStdString(bindFile(path, QStringLiteral("resume.bin"), data));
+    const QString file = QString::fromStdString(serveFile(path, data));
     {
         QFile stamp(file);
         ASSERT_TRUE(stamp.open(QIODevice::ReadWrite));
@@ -303,37 +281,12 @@ TEST_F(EmbeddedWebServerTest, IfRangeSendsThePartOnlyOfTheSameVersion) {
     // The package replaced under the same name: the terminal's resumed request with the old
     // validator gets the new package whole.
     const QByteArray next = pattern(1500, 'n');
-    bindFile(path, QStringLiteral("resume.bin"), next);
+    serveFile(path, next);
     const HttpResponse resumed =
         httpGet(m_port, path, {{"Range", "bytes=500-"}, {"If-Range", etag}});
     EXPECT_EQ(resumed.status, 200);
     EXPECT_EQ(resumed.body, next);
     EXPECT_EQ(resumed.header("Content-Range"), QByteArray());
-}
-
-TEST_F(EmbeddedWebServerTest, BindingFromSeveralThreadsAtOnce) {
-    const QString file = m_dir.filePath(QStringLiteral("shared.bin"));
-    QFile out(file);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write("shared") == 6);
-    out.close();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([this, t, file] {
-            for (int i = 0; i < 200; ++i) {
-                const QByteArray path = "/KORVA/dlPackage/many/" + QByteArray::number(t) + "_" +
-                                        QByteArray::number(i) + ".bin";
-                EmbeddedWebServer::instance()->bindUrl(urlFor(m_port, path), file.toStdString());
-            }
-        });
-    }
-    // Requests run on the server's workers while the bindings change.
-    EXPECT_EQ(httpGet(m_port, "/KORVA/dlPackage/many/none.bin").status, 404);
-    for (std::thread& thread : threads) thread.join();
-    for (const QByteArray& name : {QByteArray("0_0"), QByteArray("3_199"), QByteArray("2_77")}) {
-        EXPECT_EQ(httpGet(m_port, "/KORVA/dlPackage/many/" + name + ".bin").body,
-                  QByteArray("shared"))
-            << name.constData();
-    }
 }
 
 }  // namespace
