@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "db/KeyedRecord.h"
 #include "db/RecordColumns.h"
 #include "model/struIdentityConflict.h"
 
@@ -9,7 +10,7 @@
 // operation borrows a pooled connection.
 class Tab_IdentityConflict {
   public:
-    enum class Result { Found, Missing, Failed };
+    using Result = KeyedRecord::Result;
 
     static const RecordColumns<struIdentityConflict>& columns();
 

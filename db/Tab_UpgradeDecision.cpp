@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QSqlQuery>
 
+#include "db/KeyedRecord.h"
 #include "db/PooledConnection.h"
 
 const RecordColumns<struUpgradeDecision>& Tab_UpgradeDecision::columns() {
@@ -20,31 +21,12 @@ const RecordColumns<struUpgradeDecision>& Tab_UpgradeDecision::columns() {
 }
 
 bool Tab_UpgradeDecision::record(const struUpgradeDecision& decision) {
-    PooledConnection connection;
-    if (!connection.checkUsable()) return false;
-    static const QString statement = columns().upsert();
-    QSqlQuery& query = connection.prepare(statement);
-    columns().bindAll(query, decision);
-    if (query.exec()) return true;
-    qDebug("write upgrade decision fail");
-    return false;
+    return KeyedRecord::put(columns(), decision, "write upgrade decision fail");
 }
 
 Tab_UpgradeDecision::Result Tab_UpgradeDecision::get(const QString& devSN,
                                                      struUpgradeDecision& decision) {
-    PooledConnection connection;
-    if (!connection.checkUsable()) return Result::Failed;
-    QSqlQuery query(connection.database());
-    query.setForwardOnly(true);
-    query.prepare(columns().select(QStringLiteral("where devSN=?")));
-    query.bindValue(0, devSN);
-    if (!query.exec()) {
-        qDebug("query upgrade decision fail");
-        return Result::Failed;
-    }
-    if (!query.next()) return Result::Missing;
-    columns().read(query, decision);
-    return Result::Found;
+    return KeyedRecord::get(columns(), "devSN", devSN, decision, "query upgrade decision fail");
 }
 
 bool Tab_UpgradeDecision::countByReason(const QString& devType,

@@ -4,6 +4,7 @@
 #include <QPair>
 #include <QString>
 
+#include "db/KeyedRecord.h"
 #include "db/RecordColumns.h"
 #include "model/struUpgradeDecision.h"
 
@@ -11,7 +12,7 @@
 // Holds no state; every operation borrows a pooled connection.
 class Tab_UpgradeDecision {
   public:
-    enum class Result { Found, Missing, Failed };
+    using Result = KeyedRecord::Result;
 
     static const RecordColumns<struUpgradeDecision>& columns();
 
