@@ -183,7 +183,10 @@ TEST_F(DeviceIdExposureTest, WorkbookBombsAreRefusedWhileOthersAreServed) {
             << bomb.what;
         EXPECT_TRUE(!bomb.readAtLength || answered >= 10) << bomb.what << ": " << answered;
     }
+#ifndef __SANITIZE_ADDRESS__
+    // Under ASan freed memory waits in its quarantine, so the peak says nothing of the reader.
     EXPECT_LT(peakKiB() - before, 200 * 1024);
+#endif
 }
 
 }  // namespace
