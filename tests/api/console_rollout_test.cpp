@@ -172,7 +172,9 @@ TEST_F(ConsoleRolloutTest, TwoHundredTerminalsAdvanceThroughTheStages) {
                   .value("counts")["done"]
                   .toInt(),
               200);
-    EXPECT_EQ(audit("rollout_advance").size(), 3);
+    // The supervisor writes the audit row after it has opened the stage.
+    EXPECT_TRUE(waitUntil([&] { return audit("rollout_advance").size() == 3; }, 10000))
+        << audit("rollout_advance").size();
     EXPECT_EQ(audit("rollout_advance")[0].toObject().value("account").toString(), "system");
 }
 
