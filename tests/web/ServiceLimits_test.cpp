@@ -2,6 +2,8 @@
 // closed, bodies beyond the budget are refused at once, and other clients are served meanwhile;
 // over HTTP and over HTTPS alike.
 
+#include <algorithm>
+
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -94,15 +96,22 @@ TEST_P(ServiceLimitsTest, StalledAndOverBudgetRequestsDoNotHoldUpOthers) {
             .status,
         501);
 
-    // One address holds no more than its share of the connections; others are served.
+    // One address holds no more than its share of the connections; others are served. Beyond
+    // it one is refused: 503 at once, or under TLS closed before the handshake. Which one is not
+    // fixed, as connections accepted together are counted in the order their timers fire.
     const QHostAddress hog(QStringLiteral("127.0.0.2"));
     std::vector<std::unique_ptr<QTcpSocket>> held;
-    for (int i = 0; i < 5; ++i) held.push_back(connectClient(port, 5000, hog));
-    ASSERT_TRUE(std::all_of(held.begin(), held.end(), [](const auto& socket) { return !!socket; }));
-    // Beyond, 503 at once, or under TLS closed before the handshake.
-    const std::unique_ptr<QTcpSocket> beyond = connectClient(port, 5000, hog);
-    EXPECT_TRUE(!beyond ||
-                (beyond->waitForReadyRead(3000) && beyond->readAll().startsWith("HTTP/1.1 503 ")));
+    for (int i = 0; i < 6; ++i) held.push_back(connectClient(port, 5000, hog));
+    int refusedCount = static_cast<int>(
+        std::count_if(held.begin(), held.end(), [](const auto& socket) { return !socket; }));
+    QElapsedTimer refusal;
+    refusal.start();
+    while (refusedCount == 0 && refusal.elapsed() < 3000)
+        for (const auto& socket : held)
+            if (socket && socket->waitForReadyRead(20) &&
+                socket->readAll().startsWith("HTTP/1.1 503 "))
+                ++refusedCount;
+    EXPECT_EQ(refusedCount, 1);
     EXPECT_EQ(httpGet(port, "/KORVA/packageList").status, 200);
 }
 
