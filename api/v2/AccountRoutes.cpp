@@ -151,12 +151,12 @@ ApiGroup accountRoutes() {
         R"J("parameters":[{"name":"name","in":"path","required":true,
             "schema":{"type":"string","example":"operator1"}}],)J";
     group.routes = {
-        {"GET", QStringLiteral("/KORVA/v2/accounts"), Role::Admin,
+        {"GET", QStringLiteral("/KORVA/v2/accounts"), Role::Admin, QStringLiteral("listAccounts"),
          QStringLiteral("List the accounts"), list,
          R"J({"responses":{"200":{"description":"Accounts","content":{"application/json":{"schema":
              {"type":"object","required":["accounts"],"properties":{"accounts":{"type":"array",
               "items":{"$ref":"#/components/schemas/Account"}}}}}}}}})J"},
-        {"POST", QStringLiteral("/KORVA/v2/accounts"), Role::Admin,
+        {"POST", QStringLiteral("/KORVA/v2/accounts"), Role::Admin, QStringLiteral("createAccount"),
          QStringLiteral("Create an account; its owner sets a new password at the first login"),
          create,
          R"J({"requestBody":{"required":true,"content":{"application/json":{
@@ -170,6 +170,7 @@ ApiGroup accountRoutes() {
              R"J(},"409":{"description":"The name exists","content":)J" + error +
              R"J(},"422":{"description":"Password not acceptable","content":)J" + error + "}}}"},
         {"PUT", QStringLiteral("/KORVA/v2/accounts/{name}"), Role::Admin,
+         QStringLiteral("updateAccount"),
          QStringLiteral("Change an account's role or reset its password"), update,
          "{" + nameParameter + R"J("requestBody":{"required":true,"content":{"application/json":{
                "schema":{"type":"object","properties":{
@@ -182,6 +183,7 @@ ApiGroup accountRoutes() {
              R"J(},"409":{"description":"It is the last admin","content":)J" + error +
              R"J(},"422":{"description":"Password not acceptable","content":)J" + error + "}}}"},
         {"DELETE", QStringLiteral("/KORVA/v2/accounts/{name}"), Role::Admin,
+         QStringLiteral("deleteAccount"),
          QStringLiteral("Delete an account, end its sessions and revoke its API tokens"),
          removeAccount,
          "{" + nameParameter + R"J("responses":{"204":{"description":"Deleted"},

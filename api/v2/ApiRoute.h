@@ -10,7 +10,9 @@ struct ApiRoute {
     QByteArray method;  // "GET", "POST", "PUT", "PATCH", "DELETE"
     QString path;       // "/KORVA/v2/devices/{devSN}": each {name} matches one path segment
     Role role;          // the lowest role that may call it
-    QString summary;    // one line for the document
+    // Generated clients name their methods after it: unique, camelCase, and kept once published.
+    QString operationId;
+    QString summary;  // one line for the document
     ApiHandler handler;
     // The operation's OpenAPI fields besides summary and security, as JSON object text:
     // "parameters", "requestBody", "responses" (every status the route answers with).

@@ -90,7 +90,7 @@ ApiGroup auditRoutes() {
     const QByteArray error =
         R"J({"application/json":{"schema":{"$ref":"#/components/schemas/Error"}}})J";
     group.routes = {
-        {"GET", QStringLiteral("/KORVA/v2/audit"), Role::Admin,
+        {"GET", QStringLiteral("/KORVA/v2/audit"), Role::Admin, QStringLiteral("listAuditEntries"),
          QStringLiteral("The audit trail, newest first"), list,
          R"J({"parameters":[)J" + filters +
              R"J(,{"name":"offset","in":"query","schema":{"type":"integer","minimum":0,"example":0}},
@@ -104,6 +104,7 @@ ApiGroup auditRoutes() {
                  "400":{"description":"Bad paging","content":)J" +
              error + "}}}"},
         {"GET", QStringLiteral("/KORVA/v2/audit.csv"), Role::Admin,
+         QStringLiteral("exportAuditEntries"),
          QStringLiteral("The audit trail as CSV (UTF-8 with byte order mark)"), csv,
          R"J({"parameters":[)J" + filters + R"J(],
              "responses":{"200":{"description":"CSV file",

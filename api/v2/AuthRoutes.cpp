@@ -136,7 +136,7 @@ ApiGroup authRoutes() {
     const QByteArray meContent =
         R"J({"application/json":{"schema":{"$ref":"#/components/schemas/Me"}}})J";
     group.routes = {
-        {"POST", QStringLiteral("/KORVA/v2/auth/login"), Role::Public,
+        {"POST", QStringLiteral("/KORVA/v2/auth/login"), Role::Public, QStringLiteral("logIn"),
          QStringLiteral("Log in: sets the session cookie"), login,
          R"J({"requestBody":{"required":true,"content":{"application/json":{
                "schema":{"type":"object","required":["name","password"],
@@ -149,15 +149,16 @@ ApiGroup authRoutes() {
              error +
              R"J(},"503":{"description":"Too many logins at once (Retry-After)","content":)J" +
              error + "}}}"},
-        {"POST", QStringLiteral("/KORVA/v2/auth/logout"), Role::Public,
+        {"POST", QStringLiteral("/KORVA/v2/auth/logout"), Role::Public, QStringLiteral("logOut"),
          QStringLiteral("Log out: ends the session"), logout,
          R"J({"responses":{"204":{"description":"Session ended"}}})J"},
-        {"GET", QStringLiteral("/KORVA/v2/auth/me"), Role::Viewer,
+        {"GET", QStringLiteral("/KORVA/v2/auth/me"), Role::Viewer, QStringLiteral("getSession"),
          QStringLiteral("Who is calling, with the CSRF token of the session"), me,
          R"J({"responses":{"200":{"description":"The caller","content":)J" + meContent + "}}}",
          true},
         {"POST", QStringLiteral("/KORVA/v2/auth/password"), Role::Viewer,
-         QStringLiteral("Change the caller's own password"), changePassword,
+         QStringLiteral("changePassword"), QStringLiteral("Change the caller's own password"),
+         changePassword,
          R"J({"requestBody":{"required":true,"content":{"application/json":{
                "schema":{"type":"object","required":["currentPassword","newPassword"],
                    "properties":{"currentPassword":{"type":"string"},

@@ -206,10 +206,12 @@ ApiGroup deviceEditRoutes() {
     group.schemas = schemas();
     group.routes = {
         {"POST", QStringLiteral("/KORVA/v2/devices/bulk"), Role::Operator,
+         QStringLiteral("updateDevicesByFilter"),
          QStringLiteral("Set requests of every terminal a filter takes"), editMatching,
          OperationDoc::text(editMatchingDoc())},
         {"PATCH", QStringLiteral("/KORVA/v2/devices/{devSN}"), Role::Operator,
-         QStringLiteral("Set requests of one terminal"), editOne, OperationDoc::text(editOneDoc())},
+         QStringLiteral("updateDevice"), QStringLiteral("Set requests of one terminal"), editOne,
+         OperationDoc::text(editOneDoc())},
     };
     return group;
 }

@@ -73,10 +73,11 @@ ApiGroup deviceFileRoutes() {
     group.schemas = QJsonDocument(CollectedFileJson::schemas()).toJson(QJsonDocument::Compact);
     group.routes = {
         {"GET", QStringLiteral("/KORVA/v2/devices/{devSN}/files"), Role::Viewer,
-         QStringLiteral("Files the terminal uploaded"), listFiles, OperationDoc::text(listDoc())},
+         QStringLiteral("listDeviceFiles"), QStringLiteral("Files the terminal uploaded"),
+         listFiles, OperationDoc::text(listDoc())},
         {"GET", QStringLiteral("/KORVA/v2/devices/{devSN}/files/{type}/{reportTime}/{name}"),
-         Role::Viewer, QStringLiteral("Download one uploaded file"), download,
-         OperationDoc::text(downloadDoc())},
+         Role::Viewer, QStringLiteral("downloadDeviceFile"),
+         QStringLiteral("Download one uploaded file"), download, OperationDoc::text(downloadDoc())},
     };
     return group;
 }

@@ -172,12 +172,17 @@ QJsonObject DeviceFilterParams::schemas() {
     QJsonObject properties;
     for (const Param& param : params()) {
         QJsonObject schema = schemaOf(param);
-        if (param.kind == Kind::Online) schema.remove("type");  // a boolean is taken too
+        if (param.kind == Kind::Online) {  // a boolean is taken too
+            const QString description = schema.take("description").toString();
+            schema = QJsonObject{{"description", description},
+                                 {"anyOf", QJsonArray{schema, QJsonObject{{"type", "boolean"}}}}};
+        }
         properties.insert(param.name, schema);
     }
     return QJsonObject{
         {"DeviceFilter",
          QJsonObject{{"type", "object"},
                      {"description", "every condition given must hold; {} takes every terminal"},
-                     {"properties", properties}}}};
+                     {"properties", properties},
+                     {"additionalProperties", false}}}};
 }

@@ -141,15 +141,13 @@ QJsonObject oneDoc() {
          {"upgradeCount", QJsonObject{{"type", "integer"},
                                       {"description", "all attempts; the newest 100 are listed"}}},
          {"decision",
-          QJsonObject{{"nullable", true},
-                      {"description", "the upgrade decision at its last report; null before one"},
-                      {"allOf", QJsonArray{OperationDoc::ref("UpgradeDecision")}}}},
+          OperationDoc::refOrNull("UpgradeDecision",
+                                  "the upgrade decision at its last report; null before one")},
          {"identityConflict",
-          QJsonObject{{"nullable", true},
-                      {"description",
-                       "the last report refused for another device ID than the pinned one, kept "
-                       "apart from the decision; null when there was none"},
-                      {"allOf", QJsonArray{OperationDoc::ref("IdentityConflict")}}}},
+          OperationDoc::refOrNull(
+              "IdentityConflict",
+              "the last report refused for another device ID than the pinned one, kept apart "
+              "from the decision; null when there was none")},
          {"files", OperationDoc::arrayOf(OperationDoc::ref("CollectedFile"))}});
     return {{"parameters", QJsonArray{OperationDoc::pathParam("devSN", "serial number", "SN0001")}},
             {"responses", QJsonObject{{"200", OperationDoc::json("The terminal", body)},
@@ -169,10 +167,11 @@ ApiGroup deviceQueryRoutes() {
     group.tag = QStringLiteral("devices");
     group.schemas = schemas();
     group.routes = {
-        {"GET", QStringLiteral("/KORVA/v2/devices"), Role::Viewer,
+        {"GET", QStringLiteral("/KORVA/v2/devices"), Role::Viewer, QStringLiteral("listDevices"),
          QStringLiteral("Terminals a page at a time: search, filters, any order"), listDevices,
          OperationDoc::text(listDoc())},
         {"GET", QStringLiteral("/KORVA/v2/devices/{devSN}"), Role::Viewer,
+         QStringLiteral("getDevice"),
          QStringLiteral("One terminal: stored columns, presence, upgrade history, last upgrade "
                         "decision, last identity conflict, collected files"),
          oneDevice, OperationDoc::text(oneDoc())},

@@ -28,6 +28,7 @@ ApiGroup deviceRoutes() {
     group.tag = QStringLiteral("devices");
     group.routes = {
         {"DELETE", QStringLiteral("/KORVA/v2/devices/{devSN}/pin"), Role::Operator,
+         QStringLiteral("releaseDevicePin"),
          QStringLiteral("Release the device ID pinned to a serial number"), releasePin,
          R"({"description":"The next report of the serial number pins the device ID it carries.",
              "parameters":[{"name":"devSN","in":"path","required":true,

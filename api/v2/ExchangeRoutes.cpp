@@ -313,13 +313,15 @@ ApiGroup exchangeRoutes() {
     group.schemas = QJsonDocument(DeviceFilterParams::schemas()).toJson(QJsonDocument::Compact);
     group.routes = {
         {"GET", QStringLiteral("/KORVA/v2/devices/export"), Role::Viewer,
-         QStringLiteral("The device list as CSV or xlsx"), exportDevices,
-         OperationDoc::text(exportDoc())},
+         QStringLiteral("exportDevices"), QStringLiteral("The device list as CSV or xlsx"),
+         exportDevices, OperationDoc::text(exportDoc())},
         {"POST", QStringLiteral("/KORVA/v2/devices/import/preview"), Role::Operator,
+         QStringLiteral("previewDeviceImport"),
          QStringLiteral("What importing an edited list would change"), preview,
          OperationDoc::text(importDoc(false))},
         {"POST", QStringLiteral("/KORVA/v2/devices/import"), Role::Operator,
-         QStringLiteral("Import an edited list"), apply, OperationDoc::text(importDoc(true))},
+         QStringLiteral("importDevices"), QStringLiteral("Import an edited list"), apply,
+         OperationDoc::text(importDoc(true))},
     };
     return group;
 }

@@ -37,10 +37,11 @@ ApiGroup metaRoutes() {
             "account":{"type":"string"}}}})";
     group.routes = {
         {"GET", QStringLiteral("/KORVA/v2/openapi.json"), Role::Viewer,
-         QStringLiteral("This document"), document,
+         QStringLiteral("getApiDocument"), QStringLiteral("This document"), document,
          R"({"responses":{"200":{"description":"OpenAPI 3 document",
-             "content":{"application/json":{"schema":{"type":"object","required":["openapi","paths"]}}}}}})"},
-        {"GET", QStringLiteral("/KORVA/v2/status"), Role::Viewer,
+             "content":{"application/json":{"schema":{"type":"object","required":["openapi","paths"],
+                 "properties":{"openapi":{"type":"string"},"paths":{"type":"object"}}}}}}}})"},
+        {"GET", QStringLiteral("/KORVA/v2/status"), Role::Viewer, QStringLiteral("getStatus"),
          QStringLiteral("Server time and version, and who is calling"), status,
          R"({"responses":{"200":{"description":"Status",
              "content":{"application/json":{"schema":{"$ref":"#/components/schemas/Status"}}}}}})"},

@@ -34,12 +34,15 @@ QByteArray openApiDocument(const ApiRouter& router) {
     QJsonObject paths;
     QJsonArray tags;
     for (const ApiGroup& group : router.groups()) {
-        tags.append(QJsonObject{{"name", group.tag}});
+        // Several groups may share a tag; the list names each once.
+        const QJsonObject tag{{"name", group.tag}};
+        if (!tags.contains(tag)) tags.append(tag);
         const QJsonObject groupSchemas = objectOf(group.schemas);
         for (auto it = groupSchemas.begin(); it != groupSchemas.end(); ++it)
             schemas.insert(it.key(), it.value());
         for (const ApiRoute& route : group.routes) {
             QJsonObject operation = objectOf(route.doc);
+            operation.insert("operationId", route.operationId);
             operation.insert("summary", route.summary);
             operation.insert("tags", QJsonArray{group.tag});
             operation.insert("x-role", QString::fromLatin1(roleName(route.role)));
@@ -64,6 +67,11 @@ QByteArray openApiDocument(const ApiRouter& router) {
     const QJsonObject document{
         {"openapi", "3.0.3"},
         {"info", QJsonObject{{"title", "Wayfarer management API"}, {"version", "2"}}},
+        // The paths are absolute on the management port that serves this document, whatever
+        // name or proxy a client reached it through.
+        {"servers",
+         QJsonArray{QJsonObject{{"url", "/"},
+                                {"description", "the management port serving this document"}}}},
         {"security",
          QJsonArray{QJsonObject{{"session", QJsonArray()}}, QJsonObject{{"token", QJsonArray()}}}},
         {"tags", tags},

@@ -6,6 +6,12 @@ QJsonObject OperationDoc::ref(const QString& schema) {
     return QJsonObject{{"$ref", "#/components/schemas/" + schema}};
 }
 
+QJsonObject OperationDoc::refOrNull(const QString& schema, const QString& description) {
+    const QJsonObject onlyNull{
+        {"type", "object"}, {"nullable", true}, {"enum", QJsonArray{QJsonValue()}}};
+    return QJsonObject{{"description", description}, {"oneOf", QJsonArray{ref(schema), onlyNull}}};
+}
+
 QJsonObject OperationDoc::arrayOf(const QJsonObject& items) {
     return QJsonObject{{"type", "array"}, {"items", items}};
 }

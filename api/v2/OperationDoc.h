@@ -12,6 +12,9 @@ class OperationDoc {
   public:
     static QJsonObject ref(const QString& schema);
     static QJsonObject arrayOf(const QJsonObject& items);
+    // The named schema or null. In OpenAPI 3.0 nullable widens only the type beside it, so
+    // nullable next to a $ref or an allOf would still refuse null.
+    static QJsonObject refOrNull(const QString& schema, const QString& description);
     // An object schema whose members are all required.
     static QJsonObject object(const QJsonObject& properties);
     static QJsonObject json(const QString& description, const QJsonObject& schema);

@@ -71,10 +71,11 @@ ApiGroup packageRoutes() {
                      {"404", OperationDoc::error("No such package, or its file is gone")},
                      {"416", QJsonObject{{"description", "The range starts past the end"}}}}}};
     group.routes = {
-        {"GET", QStringLiteral("/KORVA/v2/packages"), Role::Viewer,
+        {"GET", QStringLiteral("/KORVA/v2/packages"), Role::Viewer, QStringLiteral("listPackages"),
          QStringLiteral("Upgrade packages"), listPackages, OperationDoc::text(list)},
         {"GET", QStringLiteral("/KORVA/v2/packages/{id}/file"), Role::Viewer,
-         QStringLiteral("Download a package file"), packageFile, OperationDoc::text(file)},
+         QStringLiteral("downloadPackageFile"), QStringLiteral("Download a package file"),
+         packageFile, OperationDoc::text(file)},
     };
     return group;
 }

@@ -131,5 +131,14 @@ QJsonObject RolloutPlanJson::schemas() {
     pause.insert("description", properties.value("pause").toObject().value("description"));
     properties.insert("pause", pause);
     plan.insert("properties", properties);
-    return QJsonObject{{"RolloutPlan", plan}, {"RolloutStage", recordSchema(stageFields())}};
+    // A filter stage gives back the filter the plan was set with, which the filter language
+    // read; the other stages give null.
+    QJsonObject stage = recordSchema(stageFields());
+    QJsonObject stageProperties = stage.value("properties").toObject();
+    stageProperties.insert(
+        "filter", OperationDoc::refOrNull(
+                      "DeviceFilter",
+                      stageProperties.value("filter").toObject().value("description").toString()));
+    stage.insert("properties", stageProperties);
+    return QJsonObject{{"RolloutPlan", plan}, {"RolloutStage", stage}};
 }

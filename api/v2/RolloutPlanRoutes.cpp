@@ -149,25 +149,27 @@ ApiGroup rolloutPlanRoutes() {
     group.schemas = schemas();
     group.routes = {
         {"GET", QStringLiteral("/KORVA/v2/packages/{id}/plan"), Role::Viewer,
+         QStringLiteral("getRolloutPlan"),
          QStringLiteral("The package's rollout plan with each stage's progress"), getPlan,
          OperationDoc::text(getDoc())},
         {"PUT", QStringLiteral("/KORVA/v2/packages/{id}/plan"), Role::Operator,
-         QStringLiteral("Set the package's rollout plan"), putPlan, OperationDoc::text(putDoc())},
+         QStringLiteral("setRolloutPlan"), QStringLiteral("Set the package's rollout plan"),
+         putPlan, OperationDoc::text(putDoc())},
         {"POST", QStringLiteral("/KORVA/v2/packages/{id}/plan/resume"), Role::Operator,
-         QStringLiteral("Resume a paused rollout"),
+         QStringLiteral("resumeRolloutPlan"), QStringLiteral("Resume a paused rollout"),
          [](const ApiRequest& r) { return change(r, "rollout_resume", resume); },
          OperationDoc::text(
              changeDoc("New terminals of the open stages are offered the package again. The open "
                        "stage's failures so far are accepted: only later ones pause it again.",
                        "The rollout is not paused"))},
         {"POST", QStringLiteral("/KORVA/v2/packages/{id}/plan/advance"), Role::Operator,
-         QStringLiteral("Open the next stage now"),
+         QStringLiteral("advanceRolloutPlan"), QStringLiteral("Open the next stage now"),
          [](const ApiRequest& r) { return change(r, "rollout_advance", RolloutControl::advance); },
          OperationDoc::text(changeDoc("Whatever its minimum time and success share; a paused "
                                       "rollout stays paused.",
                                       "Every stage is open, or the rollout is cancelled"))},
         {"POST", QStringLiteral("/KORVA/v2/packages/{id}/plan/cancel"), Role::Operator,
-         QStringLiteral("Cancel the rollout"),
+         QStringLiteral("cancelRolloutPlan"), QStringLiteral("Cancel the rollout"),
          [](const ApiRequest& r) { return change(r, "rollout_cancel", RolloutControl::cancel); },
          OperationDoc::text(changeDoc("No further terminal is offered the package; forced "
                                       "upgrades still get it, and downloads under way go on.",

@@ -216,11 +216,12 @@ ApiGroup rolloutRoutes() {
     group.schemas = schemas();
     group.routes = {
         {"GET", QStringLiteral("/KORVA/v2/packages/{id}/rollout"), Role::Viewer,
+         QStringLiteral("getRolloutCounts"),
          QStringLiteral("Terminals of the package's type by rollout state"), counts,
          OperationDoc::text(countsDoc())},
         {"GET", QStringLiteral("/KORVA/v2/packages/{id}/rollout/{state}"), Role::Viewer,
-         QStringLiteral("The terminals of one rollout state"), terminalsInState,
-         OperationDoc::text(terminalsDoc())},
+         QStringLiteral("listRolloutDevices"), QStringLiteral("The terminals of one rollout state"),
+         terminalsInState, OperationDoc::text(terminalsDoc())},
     };
     return group;
 }

@@ -94,12 +94,12 @@ ApiGroup tokenRoutes() {
     const QByteArray error =
         R"J({"application/json":{"schema":{"$ref":"#/components/schemas/Error"}}})J";
     group.routes = {
-        {"GET", QStringLiteral("/KORVA/v2/tokens"), Role::Admin,
+        {"GET", QStringLiteral("/KORVA/v2/tokens"), Role::Admin, QStringLiteral("listTokens"),
          QStringLiteral("List the API tokens (without their secrets)"), list,
          R"J({"responses":{"200":{"description":"Tokens","content":{"application/json":{"schema":
              {"type":"object","required":["tokens"],"properties":{"tokens":{"type":"array",
               "items":{"$ref":"#/components/schemas/Token"}}}}}}}}})J"},
-        {"POST", QStringLiteral("/KORVA/v2/tokens"), Role::Admin,
+        {"POST", QStringLiteral("/KORVA/v2/tokens"), Role::Admin, QStringLiteral("createToken"),
          QStringLiteral("Create an API token; send it as Authorization: Bearer <token>"), create,
          R"J({"requestBody":{"required":true,"content":{"application/json":{
                "schema":{"type":"object","required":["name","role"],
@@ -112,7 +112,7 @@ ApiGroup tokenRoutes() {
                  "400":{"description":"Bad request","content":)J" +
              error + R"J(},"409":{"description":"The name exists","content":)J" + error + "}}}"},
         {"DELETE", QStringLiteral("/KORVA/v2/tokens/{id}"), Role::Admin,
-         QStringLiteral("Revoke an API token"), revoke,
+         QStringLiteral("revokeToken"), QStringLiteral("Revoke an API token"), revoke,
          R"J({"parameters":[{"name":"id","in":"path","required":true,
                "schema":{"type":"integer","example":1}}],
              "responses":{"204":{"description":"Revoked"},

@@ -83,7 +83,7 @@ ApiGroup upgradeRoutes() {
     group.tag = QStringLiteral("upgrades");
     group.schemas = QJsonDocument(UpgradeAttemptJson::schemas()).toJson(QJsonDocument::Compact);
     group.routes = {
-        {"GET", QStringLiteral("/KORVA/v2/upgrades"), Role::Viewer,
+        {"GET", QStringLiteral("/KORVA/v2/upgrades"), Role::Viewer, QStringLiteral("listUpgrades"),
          QStringLiteral("Upgrade attempts, kept after they finished or stalled"), listAttempts,
          OperationDoc::text(listDoc())},
     };

@@ -10,10 +10,11 @@ ApiRouter router() {
     const auto echo = [](const ApiRequest& r) {
         return ApiReply::json(200, r.params.value("sn").toUtf8());
     };
-    group.routes = {{"GET", "/KORVA/v2/devices/{sn}", Role::Viewer, "read", echo, "{}"},
-                    {"PUT", "/KORVA/v2/devices/{sn}", Role::Operator, "edit", echo, "{}"},
-                    {"GET", "/KORVA/v2/me", Role::Viewer, "me",
-                     [](const ApiRequest&) { return ApiReply::json(200, "me"); }, "{}", true}};
+    group.routes = {
+        {"GET", "/KORVA/v2/devices/{sn}", Role::Viewer, "readDevice", "read", echo, "{}"},
+        {"PUT", "/KORVA/v2/devices/{sn}", Role::Operator, "editDevice", "edit", echo, "{}"},
+        {"GET", "/KORVA/v2/me", Role::Viewer, "getMe", "me",
+         [](const ApiRequest&) { return ApiReply::json(200, "me"); }, "{}", true}};
     return ApiRouter({group});
 }
 

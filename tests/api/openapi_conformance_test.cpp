@@ -2,6 +2,8 @@
 // operation, called with the document's own examples, answers with a status it documents and a
 // body that fits the documented schema.
 #include <QJsonArray>
+#include <QRegularExpression>
+#include <QSet>
 
 #include "tests/support/JsonSchemaCheck.h"
 #include "tests/support/Login.h"
@@ -86,8 +88,17 @@ TEST_F(OpenApiConformance, EveryOperationAnswersAsDocumented) {
         return methodOrder(a.method) < methodOrder(b.method);
     });
 
+    // Generated clients name their methods after the operationId.
+    const QRegularExpression identifier("^[a-z][A-Za-z0-9]+$");
+    QSet<QString> operationIds;
     for (const Operation& op : operations) {
         const std::string name = (op.method + " " + op.path).toStdString();
+        const QString operationId = op.spec.value("operationId").toString();
+        EXPECT_TRUE(identifier.match(operationId).hasMatch())
+            << name << ": " << operationId.toStdString();
+        EXPECT_FALSE(operationIds.contains(operationId))
+            << name << ": " << operationId.toStdString();
+        operationIds.insert(operationId);
         const QJsonObject responses = op.spec.value("responses").toObject();
         ASSERT_FALSE(responses.isEmpty()) << name;
         ASSERT_TRUE(op.spec.contains("x-role")) << name;

@@ -32,6 +32,16 @@ QStringList schemaMismatches(const QJsonValue& value, const QJsonObject& rawSche
         return {where + ": unresolved " + rawSchema.value("$ref").toString()};
     if (value.isNull() && schema.value("nullable").toBool()) return {};
     QStringList faults;
+    for (const QJsonValue& part : schema.value("allOf").toArray())
+        faults << schemaMismatches(value, part.toObject(), document, where);
+    for (const QString& choice : {QStringLiteral("oneOf"), QStringLiteral("anyOf")}) {
+        if (!schema.contains(choice)) continue;
+        int fits = 0;
+        for (const QJsonValue& part : schema.value(choice).toArray())
+            fits += schemaMismatches(value, part.toObject(), document, where).isEmpty();
+        if (fits == 0 || (fits > 1 && choice == "oneOf"))
+            faults << where + ": fits " + QString::number(fits) + " of the " + choice + " schemas";
+    }
     const QString type = schema.value("type").toString();
     if (!type.isEmpty() && !hasType(value, type)) return {where + ": not " + type};
     if (schema.contains("enum") && !schema.value("enum").toArray().contains(value))
@@ -41,6 +51,9 @@ QStringList schemaMismatches(const QJsonValue& value, const QJsonObject& rawSche
         for (const QJsonValue& name : schema.value("required").toArray())
             if (!object.contains(name.toString())) faults << where + ": missing " + name.toString();
         const QJsonObject properties = schema.value("properties").toObject();
+        if (schema.value("additionalProperties") == QJsonValue(false))
+            for (const QString& name : object.keys())
+                if (!properties.contains(name)) faults << where + ": unexpected " + name;
         for (auto it = properties.begin(); it != properties.end(); ++it)
             if (object.contains(it.key()))
                 faults << schemaMismatches(object.value(it.key()), it.value().toObject(), document,
