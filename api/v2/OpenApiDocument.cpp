@@ -49,6 +49,9 @@ QByteArray openApiDocument(const ApiRouter& router) {
             QJsonObject responses = operation.value("responses").toObject();
             if (route.role == Role::Public) {
                 operation.insert("security", QJsonArray());
+                // A change sent with a session cookie needs the session's token even here.
+                if (route.method != "GET" && !responses.contains("403"))
+                    responses.insert("403", errorResponse("A session's CSRF token is missing"));
             } else {
                 if (!responses.contains("401"))
                     responses.insert("401", errorResponse("Not logged in"));
