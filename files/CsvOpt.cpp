@@ -13,6 +13,8 @@ QTextCodec* ansiCodec() {
     return QTextCodec::codecForName("GBK");
 }
 
+const QByteArray kUtf8Mark("\xEF\xBB\xBF");
+
 bool suffixMentionsCsv(const QString& fileName) {
     return fileSuffix(fileName).contains(QLatin1String("csv"), Qt::CaseInsensitive);
 }
@@ -39,15 +41,89 @@ QTextCodec* codecForBom(const QByteArray& data, int& bomLength) {
     return ansiCodec();
 }
 
+// A cell a spreadsheet would evaluate gets a leading apostrophe, which spreadsheets read as
+// "this is text". So that the reader can take exactly that apostrophe away again, a text that
+// already begins with apostrophes followed by such a character gets one more: the reader
+// removes one apostrophe from every cell of that shape, and only from those.
+bool needsMark(const QString& text) {
+    int at = 0;
+    while (at < text.size() && text.at(at) == QLatin1Char('\'')) ++at;
+    return at < text.size() && QStringLiteral("=+-@\t\r").contains(text.at(at));
+}
+
+QString unmarked(const QString& text) {
+    if (text.startsWith(QLatin1Char('\'')) && needsMark(text.mid(1))) return text.mid(1);
+    return text;
+}
+
+// Reads the record starting at `at` and moves `at` past its line end. An empty line gives no
+// fields. A quote opens a quoted field only as its first character; elsewhere it is text.
+void nextRecord(const QString& text, int& at, QStringList& fields) {
+    fields.clear();
+    const int size = text.size();
+    if (at < size && (text.at(at) == QLatin1Char('\n') || text.at(at) == QLatin1Char('\r'))) {
+        at += text.midRef(at, 2) == QLatin1String("\r\n") ? 2 : 1;
+        return;
+    }
+    QString field;
+    bool quoted = false;
+    bool started = false;  // the field has a character or an opening quote
+    while (at < size) {
+        const QChar c = text.at(at++);
+        if (quoted) {
+            if (c != QLatin1Char('"')) {
+                field += c;
+            } else if (at < size && text.at(at) == QLatin1Char('"')) {
+                field += c;
+                ++at;
+            } else {
+                quoted = false;
+            }
+        } else if (c == QLatin1Char('"') && !started) {
+            quoted = started = true;
+        } else if (c == QLatin1Char(',')) {
+            fields << unmarked(field);
+            field.clear();
+            started = false;
+        } else if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
+            if (c == QLatin1Char('\r') && at < size && text.at(at) == QLatin1Char('\n')) ++at;
+            break;
+        } else {
+            field += c;
+            started = true;
+        }
+    }
+    fields << unmarked(field);
+}
+
+bool beyond(qint64 value, qint64 limit) {
+    return limit >= 0 && value > limit;
+}
+
+int eachRecord(const QString& text, const CsvLimits& limits, const CsvOpt::RowVisitor& row) {
+    QStringList fields;
+    int rowCount = 0;
+    for (int at = 0; at < text.size();) {
+        nextRecord(text, at, fields);
+        if (fields.isEmpty()) continue;
+        if (beyond(++rowCount, limits.maxRows) || beyond(fields.size(), limits.maxCellsPerRow)) {
+            qDebug("[ReadCsv] file exceeds its limits");
+            return -1;
+        }
+        if (!row(fields)) return 0;
+    }
+    return 0;
+}
+
 }  // namespace
 
-QStringList CsvOpt::SplitCsvLine(const QString& line) {
-    QVector<CsvLine::Span> spans;
-    CsvLine::split(line, spans);
-    QStringList fields;
-    fields.reserve(spans.size());
-    for (const CsvLine::Span& span : spans) fields << CsvLine::text(line, span);
-    return fields;
+QList<QStringList> CsvOpt::parse(const QString& text) {
+    QList<QStringList> rows;
+    eachRecord(text, CsvLimits(), [&rows](const QStringList& fields) {
+        rows << fields;
+        return true;
+    });
+    return rows;
 }
 
 int CsvOpt::ReadCsv(const QString& fileName, QList<QList<QVariant>>& rows) {
@@ -57,14 +133,13 @@ int CsvOpt::ReadCsv(const QString& fileName, QList<QList<QVariant>>& rows) {
 int CsvOpt::ReadCsv(const QString& fileName, QList<QList<QVariant>>& rows,
                     const CsvLimits& limits) {
     rows.clear();
-    const int result =
-        forEachRow(fileName, limits, [&](QStringView line, const QVector<CsvLine::Span>& fields) {
-            QList<QVariant> row;
-            row.reserve(fields.size());
-            for (const CsvLine::Span& field : fields) row << QVariant(CsvLine::text(line, field));
-            rows << row;
-            return true;
-        });
+    const int result = forEachRow(fileName, limits, [&](const QStringList& fields) {
+        QList<QVariant> row;
+        row.reserve(fields.size());
+        for (const QString& field : fields) row << QVariant(field);
+        rows << row;
+        return true;
+    });
     if (result != 0) rows.clear();
     return result;
 }
@@ -73,7 +148,6 @@ int CsvOpt::forEachRow(const QString& fileName, const CsvLimits& limits, const R
     if (!QFile::exists(fileName) || !suffixMentionsCsv(fileName)) return -1;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) return -1;
-    auto beyond = [](qint64 value, qint64 limit) { return limit >= 0 && value > limit; };
     if (beyond(file.size(), limits.maxBytes)) {
         qDebug("[ReadCsv] file exceeds its limits");
         return -1;
@@ -85,49 +159,35 @@ int CsvOpt::forEachRow(const QString& fileName, const CsvLimits& limits, const R
     QTextCodec* codec = codecForBom(data, bomLength);
     const QString text = codec->toUnicode(data.constData() + bomLength, data.size() - bomLength);
     data = QByteArray();
-
-    QVector<CsvLine::Span> fields;
-    int rowCount = 0;
-    int start = 0;
-    while (start < text.size()) {
-        int end = text.indexOf(QLatin1Char('\n'), start);
-        if (end < 0) end = text.size();
-        int lineEnd = end;
-        if (lineEnd > start && text.at(lineEnd - 1) == QLatin1Char('\r')) --lineEnd;
-        if (lineEnd > start) {
-            const QStringView line = QStringView(text).mid(start, lineEnd - start);
-            CsvLine::split(line, fields);
-            if (beyond(++rowCount, limits.maxRows) ||
-                beyond(fields.size(), limits.maxCellsPerRow)) {
-                qDebug("[ReadCsv] file exceeds its limits");
-                return -1;
-            }
-            if (!row(line, fields)) return 0;
-        }
-        start = end + 1;
-    }
-    return 0;
+    return eachRecord(text, limits, row);
 }
 
-QByteArray CsvOpt::EncodeCsvLine(const QList<QVariant>& row) {
+QString CsvOpt::cell(const QString& text) {
+    QString out = needsMark(text) ? QLatin1Char('\'') + text : text;
+    const bool quoted = out.contains(QLatin1Char('"')) || out.contains(QLatin1Char(',')) ||
+                        out.contains(QLatin1Char('\r')) || out.contains(QLatin1Char('\n'));
+    if (!quoted) return out;
+    out.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + out + QLatin1Char('"');
+}
+
+QByteArray CsvOpt::fileStart(Charset charset) {
+    return charset == Charset::Utf8 ? kUtf8Mark : QByteArray();
+}
+
+QByteArray CsvOpt::EncodeCsvLine(const QList<QVariant>& row, Charset charset) {
     QString line;
-    for (const QVariant& cell : row) {
-        QString text = cell.toString();
-        // A line break would split one device into two rows, and a later row could be forged
-        // through a field a terminal reports; the reader has no multi-line fields.
-        text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-        text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        if (text.contains(QLatin1Char(','))) {
-            line += QLatin1Char('"');
-            line += text;
-            line += QLatin1Char('"');
-        } else {
-            line += text;
-        }
+    for (const QVariant& value : row) {
+        line += cell(value.toString());
         line += QLatin1Char(',');
     }
     line += QLatin1Char('\n');
-    return ansiCodec()->fromUnicode(line);
+    return charset == Charset::Utf8 ? line.toUtf8() : ansiCodec()->fromUnicode(line);
+}
+
+bool CsvOpt::lostInGbk(const QString& stored, const QString& read) {
+    if (stored == read || ansiCodec()->canEncode(stored)) return false;
+    return ansiCodec()->toUnicode(ansiCodec()->fromUnicode(stored)) == read;
 }
 
 int CsvOpt::WriteCsv(const QString& fileName, const QList<QList<QVariant>>& rows) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "db/Tab_DeviceInfo.h"
+#include "files/CsvOpt.h"
 #include "files/DeviceExchangeFile.h"
 #include "files/DeviceListTable.h"
 #include "model/ComponentVersions.h"
@@ -33,16 +34,22 @@ bool sameTime(qint32 a, qint32 b) {
     return std::abs(static_cast<qint64>(a) - b) < 60;
 }
 
+// A text the GBK file turned into '?' is kept as stored and its column listed in `kept`.
 QList<DeviceImportPlan::Change> differences(const QList<const char*>& names,
                                             const struDeviceInfo& file,
-                                            const struDeviceInfo* stored) {
+                                            const struDeviceInfo* stored, QList<int>& kept) {
     QList<DeviceImportPlan::Change> changes;
     for (const char* name : names) {
         const int column = Tab_DeviceInfo::columns().indexOf(QLatin1String(name));
         const QVariant to = Tab_DeviceInfo::columns().value(file, column);
         const QVariant from =
             stored ? Tab_DeviceInfo::columns().value(*stored, column) : QVariant();
-        if (!stored || !same(from, to)) changes << DeviceImportPlan::Change{column, from, to};
+        if (stored && same(from, to)) continue;
+        if (stored && to.type() == QVariant::String &&
+            CsvOpt::lostInGbk(from.toString(), to.toString()))
+            kept << column;
+        else
+            changes << DeviceImportPlan::Change{column, from, to};
     }
     return changes;
 }
@@ -100,14 +107,14 @@ void DeviceImportPlan::plan(const QHash<QString, struDeviceInfo>& stored, bool w
         struDeviceInfo file = imported.device;
         const bool masked = DeviceIdMask::isMasked(file.devId);
         if (masked) file.devId = current ? current->devId : QString();
-        row.changes = differences(kWritten, file, current);
+        row.changes = differences(kWritten, file, current, row.textsKept);
         // A device ID an operator gives is the one its terminal must report: pinned now, or
         // whoever reports that serial number first would win it.
         if (!masked && !file.devId.isEmpty() && (!current || !current->IdentityPinned)) {
             const int pin = Tab_DeviceInfo::columns().indexOf(QStringLiteral("IdentityPinned"));
             row.changes << Change{pin, current ? QVariant(false) : QVariant(), true};
         }
-        row.versionChanges = differences(versionColumns(), imported.device, current);
+        row.versionChanges = differences(versionColumns(), imported.device, current, row.textsKept);
         // A version is written over a stored one only when the file shows the same completion
         // time: one the file does not show cannot prove the row is fresh.
         bool fresh = true;
@@ -116,7 +123,8 @@ void DeviceImportPlan::plan(const QHash<QString, struDeviceInfo>& stored, bool w
             row.completionTimeDiffers =
                 imported.timeKnown &&
                 !sameTime(imported.device.UpgradeCompletionTime, current->UpgradeCompletionTime);
-            row.flagged = row.completionTimeDiffers || !row.versionChanges.isEmpty();
+            row.flagged = row.completionTimeDiffers || !row.versionChanges.isEmpty() ||
+                          !row.textsKept.isEmpty();
             fresh = imported.timeKnown && !row.completionTimeDiffers;
         }
         row.versionsWritten = writeVersions && !row.versionChanges.isEmpty() && fresh;

@@ -27,7 +27,11 @@ class DeviceImportPlan {
         QList<Change> versionChanges;        // versions in the file that differ from the table
         bool completionTimeKnown = false;    // the file shows one (a stored terminal's row)
         bool completionTimeDiffers = false;  // shown, and not the table's
-        bool flagged = false;                // versions or completion time differ from the table
+        // Stored columns whose text the file could not carry (characters outside GBK read
+        // back as '?'): they stay as stored.
+        QList<int> textsKept;
+        // Versions or completion time differ from the table, or a text was kept.
+        bool flagged = false;
         // The version changes are among changes: asked for, and the completion time shown and
         // equal (always for a new terminal).
         bool versionsWritten = false;

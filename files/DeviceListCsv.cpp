@@ -37,19 +37,17 @@ bool read(const QString& fileName, QList<struDeviceInfo>& outDevList, const CsvL
     bool headerRead = false;
     bool headerOk = false;
     QList<struDeviceInfo> devices;
-    const int result = CsvOpt::forEachRow(
-        fileName, limits, [&](QStringView line, const QVector<CsvLine::Span>& fields) {
-            const auto cell = [&](int column) { return CsvLine::text(line, fields.at(column)); };
-            if (!headerRead) {
-                headerRead = true;
-                headerOk = DeviceListTable::headerMatches(fields.size(), cell);
-                return headerOk;
-            }
-            struDeviceInfo device;
-            if (DeviceListTable::deviceFromRow(fields.size(), cell, true, device))
-                devices << device;
-            return true;
-        });
+    const int result = CsvOpt::forEachRow(fileName, limits, [&](const QStringList& fields) {
+        const auto cell = [&](int column) { return fields.at(column); };
+        if (!headerRead) {
+            headerRead = true;
+            headerOk = DeviceListTable::headerMatches(fields.size(), cell);
+            return headerOk;
+        }
+        struDeviceInfo device;
+        if (DeviceListTable::deviceFromRow(fields.size(), cell, true, device)) devices << device;
+        return true;
+    });
     if (result != 0) return false;
     if (!headerRead) {
         qDebug("[ReadImportCsv] file has no header row");

@@ -2,6 +2,8 @@
 
 #include <QDebug>
 
+#include "files/CsvOpt.h"
+
 namespace DeviceListTable {
 
 namespace {
@@ -119,6 +121,20 @@ bool fromTable(const QList<QList<QVariant>>& table, QList<struDeviceInfo>& out,
             out << d;
     }
     return true;
+}
+
+int keepTextsLostInGbk(const struDeviceInfo& stored, struDeviceInfo& read) {
+    int kept = 0;
+    for (QString struDeviceInfo::*text :
+         {&struDeviceInfo::devId, &struDeviceInfo::devType, &struDeviceInfo::LicensePlateNumber,
+          &struDeviceInfo::PhoneNumber, &struDeviceInfo::AppVersion, &struDeviceInfo::McuVersion,
+          &struDeviceInfo::FourGVersion, &struDeviceInfo::GnssVersion, &struDeviceInfo::SmartModule,
+          &struDeviceInfo::ConfigCmd}) {
+        if (!CsvOpt::lostInGbk(stored.*text, read.*text)) continue;
+        read.*text = stored.*text;
+        ++kept;
+    }
+    return kept;
 }
 
 }  // namespace DeviceListTable

@@ -41,4 +41,8 @@ bool headerMatches(int cellCount, const CellText& cell);
 bool deviceFromRow(int cellCount, const CellText& cell, bool requireRowLength,
                    struDeviceInfo& device);
 
+// Gives the texts of `read` that a GBK file turned into '?' (see CsvOpt::lostInGbk) their stored
+// value back; the number of texts so kept.
+int keepTextsLostInGbk(const struDeviceInfo& stored, struDeviceInfo& read);
+
 }  // namespace DeviceListTable

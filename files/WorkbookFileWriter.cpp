@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include "files/OoxmlText.h"
+
 namespace WorkbookFileWriter {
 
 namespace {
@@ -22,8 +24,10 @@ bool writeCell(lxw_worksheet* sheet, int row, int column, const QVariant& value)
         case QMetaType::ULongLong:
             return worksheet_write_number(sheet, r, c, value.toDouble(), nullptr) == LXW_NO_ERROR;
         default:
-            return worksheet_write_string(sheet, r, c, value.toString().toUtf8().constData(),
-                                          nullptr) == LXW_NO_ERROR;
+            return worksheet_write_string(
+                       sheet, r, c,
+                       OoxmlText::escapePatterns(value.toString()).toUtf8().constData(),
+                       nullptr) == LXW_NO_ERROR;
     }
 }
 

@@ -11,6 +11,7 @@
 #include <QXmlStreamReader>
 
 #include "files/CellReference.h"
+#include "files/OoxmlText.h"
 #include "files/ZipEntryDevice.h"
 
 namespace XlsxFileReader {
@@ -74,7 +75,8 @@ QString readStringItem(QXmlStreamReader& xml) {
         if (xml.name() == QLatin1String("rPh")) {
             xml.skipCurrentElement();
         } else if (xml.name() == QLatin1String("t")) {
-            text += xml.readElementText(QXmlStreamReader::IncludeChildElements);
+            text +=
+                OoxmlText::unescape(xml.readElementText(QXmlStreamReader::IncludeChildElements));
             if (text.size() > WorkbookLimits::kMaxTextLength) {
                 xml.raiseError(QStringLiteral("text too long"));
                 break;

@@ -42,7 +42,7 @@ QString staticContentType(const QString& path) {
 // Content type of a download by the URL that asked for it.
 QString downloadContentType(const QString& url) {
     return has(url, "/KORVA/dlPackage") ? QStringLiteral("application/octet-stream")
-                                        : QStringLiteral("application/x-xls");
+                                        : QStringLiteral("text/csv; charset=GBK");
 }
 }  // namespace
 

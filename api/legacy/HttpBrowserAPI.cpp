@@ -1,6 +1,7 @@
 #include "api/legacy/HttpBrowserAPI.h"
 
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_DevicePresence.h"
 #include "db/Tab_Package.h"
+#include "files/DeviceListTable.h"
 #include "files/FileOperation.h"
 #include "files/ImportLimits.h"
 #include "files/PackageUpload.h"
@@ -85,7 +87,9 @@ bool HttpBrowserAPI::GetPackageList(QByteArray& json) {
 bool HttpBrowserAPI::ExportDeviceList(QString& path, Role reader) {
     QList<struDeviceInfo> devices;
     struLocalParam param;
-    if (!Tab_DeviceInfo().getAllDevices(devices) || !readParams(param)) return false;
+    // The commands as stored: the file is imported back.
+    if (!Tab_DeviceInfo().queryDevices(devices, QString(), QString()) || !readParams(param))
+        return false;
     DeviceIdView::apply(reader, devices);
     QString file = param.ExcelDir + QDir::separator() + QStringLiteral("device information list") +
                    QUuid::createUuid().toString() + QStringLiteral(".csv");
@@ -182,11 +186,12 @@ bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body
         // A list a viewer exported shows device IDs starred out: the stored one stays as it was.
         const bool masked = DeviceIdMask::isMasked(device.devId);
         struDeviceInfo stored;
-        if (masked)
-            device.devId =
-                table.getDeviceBySN(stored, device.devSN) == Tab_DeviceInfo::RowState::Found
-                    ? stored.devId
-                    : QString();
+        const bool found =
+            table.getDeviceBySN(stored, device.devSN) == Tab_DeviceInfo::RowState::Found;
+        if (masked) device.devId = found ? stored.devId : QString();
+        // The GBK file shows characters outside GBK as '?': such a text stays as stored.
+        if (found && DeviceListTable::keepTextsLostInGbk(stored, device) > 0)
+            qWarning() << "[ImportDeviceList] texts outside GBK kept for" << device.devSN;
         // A row the database refuses (read-only, full) fails the import instead of being
         // reported as imported; the rows before it stay.
         if (!table.saveDevice(device, !masked)) return false;

@@ -7,6 +7,7 @@
 #include "api/v2/JsonBody.h"
 #include "api/v2/ListParams.h"
 #include "db/Tab_AuditLog.h"
+#include "files/CsvOpt.h"
 
 namespace {
 constexpr int kLongestExport = 100000;
@@ -41,14 +42,6 @@ ApiReply list(const ApiRequest& request) {
                  {"total", total}, {"offset", offset}, {"limit", limit}, {"entries", items}}));
 }
 
-// Quoted always; a cell that a spreadsheet would take for a formula is defused with a quote.
-QByteArray csvCell(QString text) {
-    if (!text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.at(0)))
-        text.prepend(QLatin1Char('\''));
-    text.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return '"' + text.toUtf8() + '"';
-}
-
 ApiReply csv(const ApiRequest& request) {
     QList<struAuditEntry> entries;
     qint64 total = 0;
@@ -56,14 +49,16 @@ ApiReply csv(const ApiRequest& request) {
                                      kLongestExport, entries, total))
         return ApiReply::error(500, QStringLiteral("internal"), QStringLiteral("无法读取审计记录"));
     // The byte order mark makes spreadsheet programs read the file as UTF-8.
-    QByteArray text("\xEF\xBB\xBF");
+    QByteArray text = CsvOpt::fileStart(CsvOpt::Charset::Utf8);
     text += QStringLiteral("时间,账户,来源地址,接口,操作,摘要\r\n").toUtf8();
     for (const struAuditEntry& entry : entries) {
         const QString time = QDateTime::fromMSecsSinceEpoch(entry.at).toString(
             QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        text += csvCell(time) + ',' + csvCell(entry.account) + ',' + csvCell(entry.address) + ',' +
-                csvCell(entry.route) + ',' + csvCell(entry.action) + ',' + csvCell(entry.summary) +
-                "\r\n";
+        QStringList cells;
+        for (const QString& value :
+             {time, entry.account, entry.address, entry.route, entry.action, entry.summary})
+            cells << CsvOpt::cell(value);
+        text += cells.join(QLatin1Char(',')).toUtf8() + "\r\n";
     }
     ApiReply reply = ApiReply::json(200, text);
     reply.contentType = "text/csv; charset=utf-8";

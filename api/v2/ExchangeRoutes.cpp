@@ -26,6 +26,7 @@
 
 namespace {
 const QByteArray kCsvType = "text/csv; charset=GBK";
+const QByteArray kUtf8CsvType = "text/csv; charset=utf-8";
 const QByteArray kXlsxType = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet";
 // Serial numbers per lookup of the stored rows an import is compared with.
 constexpr int kLookupBatch = 500;
@@ -58,15 +59,16 @@ QList<QVariant> fileRow(const DeviceListRow& row, Role reader) {
 
 // Rows go to the file as they are read, so a large list never sits in memory twice.
 bool writeCsv(const QString& path, const DeviceFilter& filter, const DeviceListQuery::Sort& sort,
-              Role reader) {
+              Role reader, CsvOpt::Charset charset) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
     QList<QVariant> header;
     for (const QString& title : DeviceExchangeFile::titles()) header << title;
-    bool written = file.write(CsvOpt::EncodeCsvLine(header)) > 0;
+    bool written =
+        file.write(CsvOpt::fileStart(charset) + CsvOpt::EncodeCsvLine(header, charset)) > 0;
     const bool read =
         written && DeviceListQuery::forEach(filter, sort, [&](const DeviceListRow& row) {
-            written = file.write(CsvOpt::EncodeCsvLine(fileRow(row, reader))) > 0;
+            written = file.write(CsvOpt::EncodeCsvLine(fileRow(row, reader), charset)) > 0;
             return written;
         });
     return read && written && file.flush();
@@ -97,16 +99,25 @@ ApiReply exportDevices(const ApiRequest& request) {
     const bool xlsx = format == QLatin1String("xlsx");
     if (!xlsx && !format.isEmpty() && format != QLatin1String("csv"))
         return RouteReplies::badRequest(QStringLiteral("format 须为 csv 或 xlsx"));
+    // GBK stays the default: the operators' spreadsheet hosts open it as it is.
+    const QString charsetName = request.queryValue(QStringLiteral("charset")).toLower();
+    const bool utf8 = charsetName == QLatin1String("utf-8");
+    if (!utf8 && !charsetName.isEmpty() && charsetName != QLatin1String("gbk"))
+        return RouteReplies::badRequest(QStringLiteral("charset 须为 gbk 或 utf-8"));
+    const CsvOpt::Charset charset = utf8 ? CsvOpt::Charset::Utf8 : CsvOpt::Charset::Gbk;
     const QString suffix = xlsx ? QStringLiteral("xlsx") : QStringLiteral("csv");
     const QString path = exchangeDir() + QStringLiteral("/export-") +
                          QUuid::createUuid().toString(QUuid::Id128) + QLatin1Char('.') + suffix;
     if (!(xlsx ? writeWorkbook(path, filter, sort, request.role)
-               : writeCsv(path, filter, sort, request.role))) {
+               : writeCsv(path, filter, sort, request.role, charset))) {
         QFile::remove(path);
         return ApiReply::error(500, QStringLiteral("internal"), QStringLiteral("导出失败"));
     }
     ApiReply reply = ApiReply::file(
-        path, xlsx ? kXlsxType : kCsvType,
+        path,
+        xlsx   ? kXlsxType
+        : utf8 ? kUtf8CsvType
+               : kCsvType,
         QStringLiteral("devices-%1.%2")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")), suffix));
     reply.removeAfterSending = true;
@@ -197,6 +208,8 @@ ApiReply preview(const ApiRequest& request) {
     QJsonArray rows;
     for (const DeviceImportPlan::Row& row : plan.rows()) {
         if (row.action == DeviceImportPlan::Action::Unchanged && !row.flagged) continue;
+        QJsonArray kept;
+        for (const int column : row.textsKept) kept.append(Tab_DeviceInfo::columns().name(column));
         rows.append(QJsonObject{{"line", row.line},
                                 {"devSN", row.devSN},
                                 {"action", DeviceImportPlan::actionName(row.action)},
@@ -205,6 +218,7 @@ ApiReply preview(const ApiRequest& request) {
                                 {"completionTimeKnown", row.completionTimeKnown},
                                 {"completionTimeDiffers", row.completionTimeDiffers},
                                 {"flagged", row.flagged},
+                                {"textsKept", kept},
                                 {"versionsWritten", row.versionsWritten}});
     }
     return RouteReplies::ok({{"summary", summaryJson(plan.summary())}, {"rows", rows}});
@@ -232,16 +246,24 @@ ApiReply apply(const ApiRequest& request) {
 }
 
 QJsonObject exportDoc() {
-    QJsonArray parameters{OperationDoc::queryParam(
-        "format",
-        QJsonObject{{"type", "string"}, {"enum", QJsonArray{"csv", "xlsx"}}, {"example", "csv"}})};
+    QJsonArray parameters{
+        OperationDoc::queryParam("format", QJsonObject{{"type", "string"},
+                                                       {"enum", QJsonArray{"csv", "xlsx"}},
+                                                       {"example", "csv"}}),
+        OperationDoc::queryParam("charset", QJsonObject{{"type", "string"},
+                                                        {"enum", QJsonArray{"gbk", "utf-8"}},
+                                                        {"default", "gbk"},
+                                                        {"description",
+                                                         "CSV only: utf-8 is written with a "
+                                                         "byte-order mark"}})};
     for (const QJsonValue& p : DeviceFilterParams::queryParameters()) parameters.append(p);
     for (const QJsonValue& p : DeviceSortParams::parameters())
         if (p.toObject().value("name") != "cursor") parameters.append(p);
     QJsonObject body = OperationDoc::file("The list, sixteen columns and the completion time",
                                           QString::fromLatin1(kCsvType));
     QJsonObject content = body.value("content").toObject();
-    content.insert(QString::fromLatin1(kXlsxType), content.value(QString::fromLatin1(kCsvType)));
+    for (const QByteArray& type : {kUtf8CsvType, kXlsxType})
+        content.insert(QString::fromLatin1(type), content.value(QString::fromLatin1(kCsvType)));
     body.insert("content", content);
     return {{"description",
              "Every terminal the filter takes, written to a temporary file that is removed once "
@@ -274,6 +296,11 @@ QJsonObject importDoc(bool apply) {
          {"completionTimeKnown", QJsonObject{{"type", "boolean"}}},
          {"completionTimeDiffers", QJsonObject{{"type", "boolean"}}},
          {"flagged", QJsonObject{{"type", "boolean"}}},
+         {"textsKept", QJsonObject{{"type", "array"},
+                                   {"items", QJsonObject{{"type", "string"}}},
+                                   {"description",
+                                    "Columns kept as stored: the file (GBK) could not carry "
+                                    "their characters and shows '?' instead"}}},
          {"versionsWritten", QJsonObject{{"type", "boolean"}}}});
     const QJsonObject body =
         apply ? OperationDoc::object({{"summary", summary}})
@@ -284,7 +311,8 @@ QJsonObject importDoc(bool apply) {
          "The body is the file (CSV as exported, or an .xlsx workbook). Identity and request "
          "columns are written; version columns only with versions=true, and not for rows "
          "whose completion time differs from the table's (compared to the minute) or is "
-         "missing: the terminal was upgraded after the export. Rows that neither change "
+         "missing: the terminal was upgraded after the export. A text a GBK file shows with "
+         "'?' for characters outside GBK stays as stored (textsKept). Rows that neither change "
          "nor are flagged are only counted."},
         {"parameters",
          QJsonArray{OperationDoc::queryParam(

@@ -303,7 +303,7 @@ TEST_F(BrowserApiTest, ExportImportRoundTripsEveryColumn) {
     const HttpResponse exported = exportList(port());
     ASSERT_EQ(exported.status, 200);
     EXPECT_EQ(exported.reason, "OK");
-    EXPECT_EQ(exported.header("Content-Type"), "application/x-xls");
+    EXPECT_EQ(exported.header("Content-Type"), "text/csv; charset=GBK");
     const QByteArray disposition = exported.header("Content-Disposition");
     EXPECT_TRUE(disposition.startsWith("attachment;filename=device information list{"))
         << disposition.constData();

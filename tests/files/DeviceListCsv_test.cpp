@@ -90,7 +90,7 @@ TEST_F(DeviceListCsvTest, EveryColumnSurvivesExportAndImport) {
 
     ASSERT_TRUE(DeviceListCsv::write(path("list.csv"), devices));
     EXPECT_TRUE(readBytes("list.csv").contains("\"A,1\","));
-    EXPECT_TRUE(readBytes("list.csv").contains(",set \"apn\" cmnet,"));
+    EXPECT_TRUE(readBytes("list.csv").contains(",\"set \"\"apn\"\" cmnet\","));
 
     QList<struDeviceInfo> imported{sampleDevice("stale")};
     ASSERT_TRUE(DeviceListCsv::read(path("list.csv"), imported));
@@ -104,20 +104,6 @@ TEST_F(DeviceListCsvTest, EveryColumnSurvivesExportAndImport) {
     EXPECT_EQ(imported[0].upgradeProgress, 0u);
     EXPECT_FALSE(imported[0].progressReported);
     EXPECT_TRUE(imported[0].Reserve.isEmpty());
-}
-
-TEST_F(DeviceListCsvTest, AnUnpairedQuoteSwallowsTheRestOfItsRow) {
-    // The quote is written as it is; on reading it makes the later commas part of the field,
-    // so that row comes back too short and is left out. The rows around it are unharmed.
-    QList<struDeviceInfo> devices{sampleDevice("SN1"), sampleDevice("SN2"), sampleDevice("SN3")};
-    devices[1].ConfigCmd = R"(say "hi)";
-    ASSERT_TRUE(DeviceListCsv::write(path("list.csv"), devices));
-    EXPECT_TRUE(readBytes("list.csv").contains(",say \"hi,0,"));
-    QList<struDeviceInfo> imported;
-    ASSERT_TRUE(DeviceListCsv::read(path("list.csv"), imported));
-    ASSERT_EQ(imported.size(), 2);
-    EXPECT_EQ(imported[0].devSN, "SN1");
-    EXPECT_EQ(imported[1].devSN, "SN3");
 }
 
 // The first non-empty line must carry the sixteen titles, in order; more are allowed.
