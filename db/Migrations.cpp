@@ -267,6 +267,12 @@ bool identityConflicts(QSqlDatabase& db) {
     return execAll(db, {QStringLiteral("create table Tab_IdentityConflict(devSN TEXT PRIMARY KEY,"
                                        "conflictAt INTEGER NOT NULL,devId TEXT,address TEXT)")});
 }
+
+// An upgrade that reverted gives the terminal back the completion time it had before.
+bool attemptCompletionBefore(QSqlDatabase& db) {
+    return execAll(db, {QStringLiteral("alter table Tab_UpgradeAttempt add column "
+                                       "fromCompletionTime INTEGER DEFAULT 0")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -286,6 +292,7 @@ const std::vector<Migration>& allMigrations() {
         {13, "account names unique without case, API tokens owned by accounts", accountOwnership},
         {14, "audit rows not replaced by an insert", auditReplaceRefused},
         {15, "identity conflicts apart from upgrade decisions", identityConflicts},
+        {16, "completion time before each upgrade attempt", attemptCompletionBefore},
     };
     return steps;
 }

@@ -12,7 +12,8 @@
 
 namespace {
 const UpgradeAttemptState kOpenOrDone[] = {
-    UpgradeAttemptState::Running, UpgradeAttemptState::Stalled, UpgradeAttemptState::Completed};
+    UpgradeAttemptState::Running, UpgradeAttemptState::Stalled, UpgradeAttemptState::Completed,
+    UpgradeAttemptState::Reverted};
 
 // The device fields a rollout judges a terminal by, in the order the statements select them.
 const std::vector<int>& judged() {

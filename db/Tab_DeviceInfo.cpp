@@ -21,6 +21,9 @@ const QString kClearAutoUpdate =
 const QString kCompleteUpgrade = QStringLiteral(
     "update Tab_DeviceInfo set UpgradeCompletionTime=:UpgradeCompletionTime,isAutoUpdate=0 "
     "where devSN=:devSN");
+const QString kRevertCompletion = QStringLiteral(
+    "update Tab_DeviceInfo set UpgradeCompletionTime=:before where devSN=:devSN and "
+    "UpgradeCompletionTime>=:since");
 const QString kClearConfigCmd = QStringLiteral(
     "update Tab_DeviceInfo set ConfigCmd='' where devSN=:devSN and ConfigCmd=:ConfigCmd");
 const QString kPin =
@@ -273,6 +276,16 @@ bool Tab_DeviceInfo::completeUpgrade(const QString& devSN, qint32 completionTime
         QSqlQuery& query = connection.prepare(kCompleteUpgrade);
         query.bindValue(QStringLiteral(":UpgradeCompletionTime"), completionTime);
         query.bindValue(QStringLiteral(":devSN"), devSN);
+        return query;
+    });
+}
+
+bool Tab_DeviceInfo::revertCompletion(const QString& devSN, qint32 since, qint32 before) {
+    return updateRow([&](PooledConnection& connection) -> QSqlQuery& {
+        QSqlQuery& query = connection.prepare(kRevertCompletion);
+        query.bindValue(QStringLiteral(":before"), before);
+        query.bindValue(QStringLiteral(":devSN"), devSN);
+        query.bindValue(QStringLiteral(":since"), since);
         return query;
     });
 }

@@ -52,6 +52,9 @@ class Tab_DeviceInfo : public QObject {
     // The columns a terminal's report carries; with pin also devId, which becomes the pinned one.
     bool refreshFromReport(const struDeviceInfo& report, bool pin);
     bool completeUpgrade(const QString& devSN, qint32 completionTime);  // clears isAutoUpdate
+    // An upgrade started at `since` that did not take: the completion time it set goes back to
+    // `before`.
+    bool revertCompletion(const QString& devSN, qint32 since, qint32 before);
     // Clears ConfigCmd only while it still holds the command that was sent.
     bool clearConfigCmd(const QString& devSN, const QString& sentCommand);
     bool clearFileRequest(const QString& devSN, bool struDeviceInfo::*flag);

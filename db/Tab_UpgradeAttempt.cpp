@@ -11,9 +11,9 @@ namespace {
 const QString kActivity =
     QStringLiteral("(case when a.lastProgressAt>0 then a.lastProgressAt else a.startedAt end)");
 
-const UpgradeAttemptState kStates[] = {UpgradeAttemptState::Running, UpgradeAttemptState::Stalled,
-                                       UpgradeAttemptState::Completed,
-                                       UpgradeAttemptState::Superseded};
+const UpgradeAttemptState kStates[] = {
+    UpgradeAttemptState::Running, UpgradeAttemptState::Stalled, UpgradeAttemptState::Completed,
+    UpgradeAttemptState::Reverted, UpgradeAttemptState::Superseded};
 
 // The state of the row as one expression, so the rule is written once with stateCondition().
 QString stateExpression(qint32 stalledBefore, QVariantList& binds) {
@@ -51,6 +51,7 @@ const RecordColumns<struUpgradeAttempt>& Tab_UpgradeAttempt::columns() {
                                            {"fromFourGVersion", &A::fromFourGVersion},
                                            {"fromGnssVersion", &A::fromGnssVersion},
                                            {"fromSmartModule", &A::fromSmartModule},
+                                           {"fromCompletionTime", &A::fromCompletionTime},
                                            {"url", &A::url},
                                            {"startedAt", &A::startedAt},
                                            {"lastProgress", &A::lastProgress},
@@ -66,7 +67,11 @@ QString Tab_UpgradeAttempt::stateCondition(UpgradeAttemptState state, qint32 sta
                                            QVariantList& binds) {
     switch (state) {
         case UpgradeAttemptState::Completed:
-            return QStringLiteral("a.completedAt>0");
+            return QStringLiteral("(a.completedAt>0 and a.outcome<>'%1')")
+                .arg(QLatin1String(kOutcomeReverted));
+        case UpgradeAttemptState::Reverted:
+            return QStringLiteral("(a.completedAt>0 and a.outcome='%1')")
+                .arg(QLatin1String(kOutcomeReverted));
         case UpgradeAttemptState::Superseded:
             return QStringLiteral("(a.completedAt=0 and a.isCurrent=0)");
         case UpgradeAttemptState::Stalled:

@@ -122,6 +122,10 @@ void DeviceActivity::judgeOutcome(const struDeviceInfo& report) {
         fail("DeviceActivity::judgeOutcome", report.devSN);
         return;
     }
+    // Its 100 was no completion: the terminal keeps the completion time it had before.
+    if (behind)
+        Tab_DeviceInfo().revertCompletion(report.devSN, attempt.startedAt,
+                                          attempt.fromCompletionTime);
     getLogger("DeviceActivity")
         ->info("{}, upgrade {} of {} to {}: {}", "DeviceActivity::judgeOutcome", attempt.id,
                report.devSN.toStdString(), attempt.packageName.toStdString(), outcome);
@@ -196,6 +200,7 @@ void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
     attempt.packageName = package.packageName;
     for (const ComponentVersion& component : kComponentVersions)
         attempt.*component.before = device.*component.device;
+    attempt.fromCompletionTime = device.UpgradeCompletionTime;
     attempt.url = url;
     attempt.startedAt = now();
     if (!Tab_UpgradeAttempt::start(attempt)) fail("DeviceActivity::upgradeStarted", devSN);

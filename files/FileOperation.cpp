@@ -205,7 +205,7 @@ bool FileOperation::WriteDevUploadFile(const QString& fileName, const QByteArray
     // Every chunk that arrived is recorded, written or not.
     writeDataLog(QStringLiteral("FileOperation::WriteDevUploadFile :") + fileName, data);
     file.close();
-    return ok && !data.isEmpty();
+    return ok;
 }
 
 bool FileOperation::ReadImportExcel(const QString& fileName, QList<struDeviceInfo>& outDevList) {

@@ -41,8 +41,9 @@ class FileOperation : public QObject {
     void RemoveStaleUploads(const QString& packageDir, qint64 maxAgeSecs);
     bool DeleteUpgradePackage(const QString& fileName);
     // Appends one chunk of a terminal's file, creating every missing directory level, and
-    // records the chunk in the day's data log. An empty chunk fails. bNewFile starts the file
-    // afresh, so a transfer never continues what an earlier broken one left.
+    // records the chunk in the day's data log. An empty chunk is written too: it may close a
+    // file, or be the whole of an empty one. bNewFile starts the file afresh, so a transfer
+    // never continues what an earlier broken one left.
     bool WriteDevUploadFile(const QString& fileName, const QByteArray& data, bool bNewFile = false);
     // The device list as the 16-column CSV file (see DeviceListCsv).
     bool ReadImportCsv(const QString& fileName, QList<struDeviceInfo>& outDevList);

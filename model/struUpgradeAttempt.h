@@ -16,6 +16,8 @@ struct struUpgradeAttempt {
     QString fromFourGVersion;
     QString fromGnssVersion;
     QString fromSmartModule;
+    // The terminal's last completion time then, given back to it when this upgrade reverted.
+    qint32 fromCompletionTime = 0;
     QString url;
     qint32 startedAt = 0;
     qint32 lastProgress = 0;  // percent
@@ -32,8 +34,9 @@ constexpr const char* kOutcomeSucceeded = "succeeded";
 constexpr const char* kOutcomeReverted = "reverted";
 
 // Where an attempt stands. A terminal that reported no progress for the stall time counts as
-// stalled; one whose newer attempt started before this one ended is superseded.
-enum class UpgradeAttemptState { Running, Stalled, Completed, Superseded };
+// stalled; one whose newer attempt started before this one ended is superseded. One that
+// reported 100 is completed unless it came back on the versions it had: reverted.
+enum class UpgradeAttemptState { Running, Stalled, Completed, Superseded, Reverted };
 
 inline const char* upgradeAttemptStateName(UpgradeAttemptState state) {
     switch (state) {
@@ -43,6 +46,8 @@ inline const char* upgradeAttemptStateName(UpgradeAttemptState state) {
             return "stalled";
         case UpgradeAttemptState::Completed:
             return "completed";
+        case UpgradeAttemptState::Reverted:
+            return "reverted";
         case UpgradeAttemptState::Superseded:
             break;
     }

@@ -197,7 +197,7 @@
     <!-- Upgrades -->
     <section id="page-upgrades" class="page" data-page="upgrades" hidden>
       <header class="page-head">
-        <div><h1>升级记录</h1><p class="subtitle">每一次升级：进行中、停滞、完成或被新的升级取代；终端断开或重新连接后记录仍在。每 2 秒刷新。</p></div>
+        <div><h1>升级记录</h1><p class="subtitle">每一次升级：进行中、停滞、完成、安装未生效或被新的升级取代；终端断开或重新连接后记录仍在。每 2 秒刷新。</p></div>
         <div class="head-actions">
           <label class="switch"><input type="checkbox" id="upgrades-live" checked><span>自动刷新</span></label>
           <button class="btn btn-danger" type="button" id="stop-upload" data-min-role="operator">停止全部强制升级</button>
@@ -211,6 +211,7 @@
           <button type="button" class="seg" data-state="running" aria-pressed="false">升级中</button>
           <button type="button" class="seg" data-state="stalled" aria-pressed="false">已停滞</button>
           <button type="button" class="seg" data-state="completed" aria-pressed="false">已完成</button>
+          <button type="button" class="seg" data-state="reverted" aria-pressed="false">安装未生效</button>
           <button type="button" class="seg" data-state="superseded" aria-pressed="false">已被替代</button>
         </div>
         <label class="field"><span>序列号（完整）</span><input id="upgrades-sn" placeholder="留空表示全部"></label>

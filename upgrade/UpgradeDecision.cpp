@@ -10,12 +10,23 @@ const ComponentVersion* const kDecisionOrder[] = {&kComponentVersions[0], &kComp
                                                   &kComponentVersions[1], &kComponentVersions[3],
                                                   &kComponentVersions[4]};
 
-// "升级包App版本:p 小于 设备App版本:d", and the same with "大于" for a newer component.
-QString versionMessage(const ComponentVersion& step, const char* relation, const QString& p,
-                       const QString& d) {
-    const QString label = QString::fromUtf8(step.label);
-    return QStringLiteral("升级包%1版本:%2 %3 设备%1版本:%4")
-        .arg(label, p, QString::fromUtf8(relation), d);
+// The log's line for a component that is not newer, worded as it always was.
+QString notNewerLogLine(const ComponentVersion& step, const QString& p, const QString& d) {
+    return QStringLiteral("升级包%1版本:%2 小于 设备%1版本:%3")
+        .arg(QString::fromUtf8(step.label), p, d);
+}
+
+// The decision's text for the operator: the component as the console names it and the true
+// relation of the package's version to the terminal's.
+QString versionDetail(const ComponentVersion& step, const QString& p, const QString& d) {
+    const QString title = QString::fromUtf8(step.title);
+    if (d.isEmpty()) return QStringLiteral("升级包%1:%2，终端未上报%1").arg(title, p);
+    const char* relation = "等于";
+    if (CompareVersion(p, d) > 0)
+        relation = "大于";
+    else if (CompareVersion(d, p) > 0)
+        relation = "小于";
+    return QStringLiteral("升级包%1:%2 %3 终端%1:%4").arg(title, p, QString::fromUtf8(relation), d);
 }
 
 UpgradeDecision decided(UpgradeDecision::Answer answer, DecisionReason reason,
@@ -65,11 +76,12 @@ UpgradeDecision decideUpgrade(const DecisionFacts& facts,
             if (!verdict.offers())
                 return decided(A::PendingTasks, reasonOf(verdict.kind), verdict.detail);
             return decided(A::Upgrade, DecisionReason::NewerComponent,
-                           versionMessage(*step, "大于", packageVersion, deviceVersion));
+                           versionDetail(*step, packageVersion, deviceVersion));
         }
-        notNewer << versionMessage(*step, "小于", packageVersion, deviceVersion);
+        notNewer << versionDetail(*step, packageVersion, deviceVersion);
         getLogger("TcpDataMgtApi")
-            ->info("{}, {}", "TcpDataMgtApi::readDataSlot", notNewer.last().toStdString());
+            ->info("{}, {}", "TcpDataMgtApi::readDataSlot",
+                   notNewerLogLine(*step, packageVersion, deviceVersion).toStdString());
     }
     return decided(A::PendingTasks, DecisionReason::NotNewer, notNewer.join(QLatin1Char('\n')));
 }

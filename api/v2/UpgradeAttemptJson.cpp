@@ -11,7 +11,10 @@ const JsonFields<Tab_UpgradeAttempt::Row>& fields() {
                            [get = column.get](const Tab_UpgradeAttempt::Row& row) {
                                return get(row.attempt);
                            }});
-        out.push_back({"state", "string", "running, stalled, completed or superseded",
+        out.push_back({"state", "string",
+                       "running, stalled, completed, reverted (reported 100, came back on the "
+                       "versions it had) "
+                       "or superseded",
                        [](const Tab_UpgradeAttempt::Row& row) {
                            return QJsonValue(upgradeAttemptStateName(row.state));
                        }});

@@ -10,9 +10,9 @@
 #include "api/v2/UpgradeAttemptJson.h"
 
 namespace {
-const UpgradeAttemptState kStates[] = {UpgradeAttemptState::Running, UpgradeAttemptState::Stalled,
-                                       UpgradeAttemptState::Completed,
-                                       UpgradeAttemptState::Superseded};
+const UpgradeAttemptState kStates[] = {
+    UpgradeAttemptState::Running, UpgradeAttemptState::Stalled, UpgradeAttemptState::Completed,
+    UpgradeAttemptState::Reverted, UpgradeAttemptState::Superseded};
 
 QStringList stateNames() {
     QStringList names;

@@ -274,7 +274,7 @@ TEST_F(ConsoleRolloutTest, EveryDecisionReasonIsRecordedAndCounted) {
                    "where packageId=" +
                    QString::number(packageId("T5"))));
 
-    const QString newer = "升级包App版本:" + kNew + " 大于 设备App版本:" + kOld;
+    const QString newer = "升级包APP版本:" + kNew + " 大于 终端APP版本:" + kOld;
     const struct {
         const char* sn;
         const char* type;
@@ -292,7 +292,7 @@ TEST_F(ConsoleRolloutTest, EveryDecisionReasonIsRecordedAndCounted) {
          {},
          0,
          "not_newer",
-         "升级包App版本:" + kNew + " 小于 设备App版本:" + kNew},
+         "升级包APP版本:" + kNew + " 等于 终端APP版本:" + kNew},
         {"X1", "T9", kOld, {}, 0, "no_package", ""},
         {"M1", "T2", kOld, {}, 0, "package_file_missing", ""},
         {"P1", "T3", kOld, {}, 1, "newer_component", newer},

@@ -1,5 +1,6 @@
 // Upgrades, rollout and files as the console sees them, with terminals played by the simulator
 // and over raw sockets against the running service.
+#include <QDateTime>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -105,6 +106,42 @@ TEST_F(ConsoleUpgradesTest, HistoryAndRolloutThroughCompletionAndStall) {
     for (const QJsonValue& attempt : get("/KORVA/v2/upgrades?devSN=B").value("items").toArray())
         states << attempt["state"].toString();
     EXPECT_EQ(states, QStringList({"running", "superseded"}));
+}
+
+TEST_F(ConsoleUpgradesTest, InstallThatDidNotTakeIsShownAsSuchEverywhere) {
+    ASSERT_TRUE(startService()) << m_service.output().constData();
+    const qint32 earlier = 1600000000;
+    seed("devSN,devType,AppVersion,UpgradeCompletionTime",
+         {"'R','T1','" + kOld + "'," + QString::number(earlier)});
+    addPackage("T1", "pkg.bin", kNew, 5000);
+    QString output;
+    ASSERT_TRUE(
+        runTerminal({"--sn", "R", "--type", "T1", "--app", kOld, "--expect", "upgrade"}, output))
+        << output.toStdString();
+    const auto stored = [&] {
+        return m_db->value("select UpgradeCompletionTime from Tab_DeviceInfo where devSN='R'")
+            .toInt();
+    };
+    ASSERT_TRUE(waitUntil([&] { return stored() > earlier; }, 10000));
+    const QString claimed = QDateTime::fromSecsSinceEpoch(stored()).toString("yyyy-MM-dd hh:mm:ss");
+
+    // It comes back on the version it had: offered again, its 100 was no completion.
+    const auto back = report(terminal("R", kOld));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(stored(), earlier);
+    const QJsonArray attempts = get("/KORVA/v2/devices/R").value("upgrades").toArray();
+    ASSERT_EQ(attempts.size(), 2);
+    EXPECT_EQ(attempts[0]["state"].toString(), "running");
+    EXPECT_EQ(attempts[1]["state"].toString(), "reverted");
+    EXPECT_EQ(attempts[1]["outcome"].toString(), "reverted");
+    EXPECT_EQ(get("/KORVA/v2/upgrades?state=reverted").value("total").toInt(), 1);
+    EXPECT_EQ(get("/KORVA/v2/upgrades?state=completed").value("total").toInt(), 0);
+    EXPECT_TRUE(serials(get("/KORVA/v2/devices?upgradeState=completed")).isEmpty());
+    EXPECT_EQ(get("/KORVA/v2/devices/R").value("device")["UpgradeCompletionTime"].toInt(), earlier);
+    const QByteArray legacy = call("GET", "/KORVA/deviceList").body;
+    EXPECT_TRUE(legacy.contains(
+        QDateTime::fromSecsSinceEpoch(earlier).toString("yyyy-MM-dd hh:mm:ss").toUtf8()));
+    EXPECT_FALSE(legacy.contains(claimed.toUtf8()));
 }
 
 TEST_F(ConsoleUpgradesTest, PresenceFollowsConnectionsAndStartUp) {

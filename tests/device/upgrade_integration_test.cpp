@@ -16,6 +16,7 @@
 #include "codec/TerminalPackets.h"
 #include "tests/support/FakeTerminal.h"
 #include "tests/support/ServiceProcess.h"
+#include "tests/support/TerminalConnection.h"
 #include "tests/support/TerminalRun.h"
 
 namespace {
@@ -171,6 +172,48 @@ TEST_F(UpgradeIntegrationTest, CommandThenFileUploadClearsTheRequests) {
     QFile file(stored);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), content);
+}
+
+TEST_F(UpgradeIntegrationTest, EmptyLastChunkAndEmptyFileAreStoredWhole) {
+    ASSERT_TRUE(startService());
+    ASSERT_TRUE(
+        m_db->exec("insert into Tab_DeviceInfo(devSN,devType,GetLogFile,GetIndexFile) "
+                   "values('IT-EMPTY','T1',1,1)"));
+    DeviceReport identity;
+    identity.devSN = "IT-EMPTY";
+    identity.devType = "T1";
+    identity.AppVersion = kOld;
+    TerminalConnection link(m_service.tcpPort(), "IT-EMPTY");
+    ASSERT_TRUE(link.connected());
+    const auto requested = [&link] {
+        const SocketPacket packet = link.next();
+        quint32 type = 0;
+        return packet.cmd == 0x0004 && TerminalPackets::parseFileRequest(packet.data, type)
+                   ? static_cast<int>(type)
+                   : -1;
+    };
+    ASSERT_TRUE(link.report(identity));
+    ASSERT_EQ(requested(), 1);
+    // The log ends with an empty chunk; the index file is empty, sent as one chunk.
+    ASSERT_TRUE(link.send(0x0004, TerminalPackets::fileChunkBody(1, "a.log", 1, 2, 1, 1, "abc")));
+    ASSERT_TRUE(link.send(0x0004, TerminalPackets::fileChunkBody(1, "a.log", 2, 2, 1, 1, {})));
+    ASSERT_EQ(requested(), 2);
+    ASSERT_TRUE(link.send(0x0004, TerminalPackets::fileChunkBody(2, "b.idx", 1, 1, 1, 1, {})));
+    EXPECT_TRUE(waitUntil([&] { return column("IT-EMPTY", "GetIndexFile").toInt() == 0; }, 5000));
+    EXPECT_EQ(column("IT-EMPTY", "GetLogFile").toInt(), 0);
+
+    // Nothing is asked again: the next report gets the plain answer.
+    ASSERT_TRUE(link.report(identity));
+    EXPECT_EQ(link.next().cmd, 0x0001);
+    const auto stored = [&](const QString& type, const QString& name) {
+        QDirIterator it(m_service.path(type + "/IT-EMPTY"), {name}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        if (!it.hasNext()) return QByteArray("missing");
+        QFile file(it.next());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
+    };
+    EXPECT_EQ(stored("DevLog", "a.log"), QByteArray("abc"));
+    EXPECT_EQ(stored("DevIndex", "b.idx"), QByteArray());
 }
 
 TEST_F(UpgradeIntegrationTest, RefusedPacketsGetNoAnswerAndKeepTheConnection) {

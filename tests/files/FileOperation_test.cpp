@@ -235,7 +235,7 @@ TEST_F(FileOperationTest, DeviceUploadCreatesAllLevelsAppendsAndLogsEachChunk) {
 
     EXPECT_TRUE(first);
     EXPECT_TRUE(second);
-    EXPECT_FALSE(empty);
+    EXPECT_TRUE(empty);  // a last chunk may be empty
     EXPECT_TRUE(fresh);
     EXPECT_EQ(appended, QByteArray("abcd"));
     EXPECT_EQ(readFile(file), QByteArray("ef"));  // a new transfer starts the file afresh

@@ -209,10 +209,10 @@ describe('staged rollouts in the pages', { skip: skip || false }, () => {
 
         const cases = [
             ['SNRP0007', 'forced', '强制升级', true, /^—$/],
-            ['SNRP0002', 'newer_component', '有更新的组件', true, /^升级包App版本:V2.0 大于 设备App版本:V1.0$/],
+            ['SNRP0002', 'newer_component', '有更新的组件', true, /^升级包APP版本:V2.0 大于 终端APP版本:V1.0$/],
             ['SNRP0008', 'no_package', '没有升级包', false, /^—$/],
             ['SNRP0009', 'package_file_missing', '升级包文件缺失', false, /^—$/],
-            ['SNRP0001', 'not_newer', '版本不低于升级包', false, /^升级包App版本:V2.0 小于 设备App版本:V2.0$/],
+            ['SNRP0001', 'not_newer', '版本不低于升级包', false, /^升级包APP版本:V2.0 等于 终端APP版本:V2.0$/],
             ['SNRP0005', 'not_in_open_stage', '所在阶段未开放', false, /^属于第2阶段，已开放1个阶段$/],
             ['SNRP0003', 'rollout_paused', '发布已暂停', false, /^第1阶段失败1台/],
             ['SNRP0004', 'rollout_cancelled', '发布已取消', false, /^发布已取消$/],

@@ -35,6 +35,8 @@ RolloutState rolloutState(const RolloutQuery::Terminal& terminal, const struPack
             case UpgradeAttemptState::Completed:
             case UpgradeAttemptState::Superseded:
                 return behind ? RolloutState::Installing : RolloutState::Done;
+            case UpgradeAttemptState::Reverted:
+                break;  // its install did not take: it stands as if it had never been offered
         }
     }
     const bool forced = terminal.device.isAutoUpdate;

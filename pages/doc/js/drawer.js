@@ -9,7 +9,9 @@ import { VERSION_NAMES } from './names.js';
 
 const REFRESH_MS = 5000;
 const FILE_TYPES = { log: '日志', index: '录像索引', print: '打印文件', runInfo: '行车信息' };
-export const ATTEMPT_STATES = { running: '升级中', stalled: '已停滞', completed: '已完成', superseded: '已被替代' };
+export const ATTEMPT_STATES = { running: '升级中', stalled: '已停滞', completed: '已完成', reverted: '安装未生效', superseded: '已被替代' };
+// When an attempt completed: never for one whose terminal came back on the versions it had.
+export const completedAt = (a) => (a.state === 'completed' ? a.completedAt : 0);
 const FILE_REQUESTS = [['GetLogFile', '上传日志'], ['GetIndexFile', '上传录像索引'], ['GetPrintFile', '上传打印文件'], ['GetRunInfoFile', '上传行车信息文件']];
 
 const sections = [];
@@ -159,7 +161,7 @@ registerDeviceSection({
             el('td', { class: 'nowrap', text: formatEpoch(a.startedAt) }),
             el('td', { class: 'num', text: `${a.lastProgress}%` }),
             el('td', {}, el('span', { class: `pill pill-${a.state}`, text: ATTEMPT_STATES[a.state] || a.state })),
-            el('td', { class: 'nowrap', text: a.completedAt ? formatEpoch(a.completedAt) : '—' })));
+            el('td', { class: 'nowrap', text: completedAt(a) ? formatEpoch(completedAt(a)) : '—' })));
         return el('div', {},
             upgradeCount > upgrades.length ? el('p', { class: 'hint', text: `共 ${upgradeCount} 次，显示最近 ${upgrades.length} 次。` }) : null,
             el('div', { class: 'table-wrap' }, el('table', { class: 'data-table', id: 'drawer-upgrades' },

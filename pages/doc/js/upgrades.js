@@ -3,7 +3,7 @@
 // forced-upgrade flag.
 import { api, v2 } from './api.js';
 import { formatAgo, formatEpoch } from './clock.js';
-import { openDevice, ATTEMPT_STATES } from './drawer.js';
+import { openDevice, ATTEMPT_STATES, completedAt } from './drawer.js';
 import { reportService } from './service.js';
 import { confirmAction, el, formatClock, notifyError, progressBar, setMessage } from './ui.js';
 import { devicesPage } from './devices.js';
@@ -22,6 +22,7 @@ function render(page, totals) {
         stat('stat-reporting', totals.running, '升级中'),
         stat('stat-stalled', totals.stalled, '已停滞', totals.stalled ? 'stat-warn' : ''),
         stat('stat-completed', totals.completed, '已完成', 'stat-ok'),
+        stat('stat-reverted', totals.reverted, '安装未生效', totals.reverted ? 'stat-warn' : ''),
         el('div', { class: 'stat stat-muted' }, el('div', { class: 'stat-value small', text: formatClock() }), el('div', { class: 'stat-label', text: '最近刷新' })));
     const tbody = $('upgrades-table').tBodies[0];
     if (!page.items.length) {
@@ -37,7 +38,7 @@ function render(page, totals) {
                 el('td', { class: 'progress-col' }, el('span', { class: 'inline-progress' }, progressBar(pct, `${a.devSN} 升级进度`), el('span', { class: 'pct', text: `${pct}%` }))),
                 el('td', {}, el('span', { class: `pill pill-${a.state}`, text: ATTEMPT_STATES[a.state] || a.state })),
                 el('td', { class: 'nowrap', text: formatEpoch(a.startedAt) }),
-                el('td', { class: 'nowrap', text: a.completedAt ? formatEpoch(a.completedAt) : a.lastProgressAt ? `最近进度 ${formatAgo(a.lastProgressAt)}` : '—' }));
+                el('td', { class: 'nowrap', text: completedAt(a) ? formatEpoch(completedAt(a)) : a.lastProgressAt ? `最近进度 ${formatAgo(a.lastProgressAt)}` : '—' }));
         }));
     }
     const last = Math.min(page.total, state.offset + page.items.length);
@@ -50,16 +51,17 @@ async function poll() {
     if (state.busy) return;
     state.busy = true;
     try {
-        const [page, running, stalled, completed] = await Promise.all([
+        const [page, running, stalled, completed, reverted] = await Promise.all([
             v2.upgrades({ state: state.filter, devSN: state.devSN, offset: state.offset, limit: PAGE }),
             v2.upgrades({ state: 'running', limit: 1 }),
             v2.upgrades({ state: 'stalled', limit: 1 }),
             v2.upgrades({ state: 'completed', limit: 1 }),
+            v2.upgrades({ state: 'reverted', limit: 1 }),
         ]);
         reportService(true);
         if (state.pollFailed) setMessage($('upgrades-message'), 'info', '');
         state.pollFailed = false;
-        render(page, { running: running.total, stalled: stalled.total, completed: completed.total });
+        render(page, { running: running.total, stalled: stalled.total, completed: completed.total, reverted: reverted.total });
     } catch (err) {
         reportService(false, err);
         state.pollFailed = true;

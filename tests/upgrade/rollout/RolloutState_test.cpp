@@ -8,7 +8,7 @@ namespace {
 const QString kOld = QStringLiteral("V5.3.0 build220711");
 const QString kNew = QStringLiteral("V5.3.1 build220711");
 
-enum class Attempt { None, Running, Stalled, Completed };
+enum class Attempt { None, Running, Stalled, Completed, Reverted };
 
 struct Case {
     const char* name;
@@ -47,6 +47,8 @@ TEST(RolloutState, Table) {
         {"100 reported, old versions", kOld, false, false, Attempt::Completed, false, true,
          S::Installing},
         {"100 reported, new versions", kNew, false, true, Attempt::Completed, false, true, S::Done},
+        {"back on old versions after 100", kOld, false, true, Attempt::Reverted, false, true,
+         S::WouldUpgrade},
     };
     struPackageInfo package;
     package.AppVersion = kNew;
@@ -58,7 +60,8 @@ TEST(RolloutState, Table) {
         terminal.hasAttempt = c.attempt != Attempt::None;
         const UpgradeAttemptState states[] = {
             UpgradeAttemptState::Running, UpgradeAttemptState::Running,
-            UpgradeAttemptState::Stalled, UpgradeAttemptState::Completed};
+            UpgradeAttemptState::Stalled, UpgradeAttemptState::Completed,
+            UpgradeAttemptState::Reverted};
         terminal.attempt = states[static_cast<int>(c.attempt)];
         RolloutRules rules;
         rules.manualMode = c.manual;
