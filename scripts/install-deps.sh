@@ -13,6 +13,7 @@ packages=(
     prometheus-cpp-dev  # /metrics: only its core library (registry, text format) is linked
     googletest libgtest-dev libgmock-dev
     clang curl sqlite3 python3 python3-openpyxl
+    wget aria2  # downloads tested with the clients terminals and people use
     haproxy  # the cluster test: instances behind it, as deployed (deploy/)
     chromium fonts-wqy-microhei  # browser tests; the font draws the Chinese labels in screenshots
 )
