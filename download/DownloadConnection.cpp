@@ -150,15 +150,16 @@ void DownloadConnection::answer(const char* data, size_t headSize) {
         evbuffer_drain(bufferevent_get_input(m_bev), headSize);
         return;
     } else {
-        std::string filePath;
-        const DownloadServer::Lookup found = m_loop.server().fileFor(path, filePath);
+        DownloadServer::Served file;
+        const DownloadServer::Lookup found = m_loop.server().fileFor(path, file);
         if (found == DownloadServer::Lookup::Failed) {
             status = 503;
             DownloadReply::writeError(output, head.minorVersion, status, "Service Unavailable",
                                       "Try again later", !head.isHead());
         } else {
             status = DownloadReply::writeFile(
-                output, head, found == DownloadServer::Lookup::Found ? &filePath : nullptr, m_body);
+                output, head, found == DownloadServer::Lookup::Found ? &file.path : nullptr,
+                file.digest, m_body);
         }
     }
     replied(status);

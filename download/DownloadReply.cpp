@@ -2,7 +2,6 @@
 
 #include <event2/buffer.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -65,18 +64,17 @@ void DownloadReply::writeTest(evbuffer* out, int minorVersion) {
 }
 
 int DownloadReply::writeFile(evbuffer* out, const HttpRequestHead& head,
-                             const std::string* filePath, DownloadBody& body) {
+                             const std::string* filePath, const std::string& digest,
+                             DownloadBody& body) {
     const int minor = head.minorVersion;
     const int fd = filePath ? open(filePath->c_str(), O_RDONLY | O_CLOEXEC) : -1;
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    FileVersion version;
+    if (!FileVersion::ofDescriptor(fd, version)) {
         if (fd >= 0) close(fd);
         writeError(out, minor, 404, "Not Found", kNotFound, !head.isHead());
         return 404;
     }
-    FileVersion version;
-    version.size = static_cast<int64_t>(st.st_size);
-    version.modified = st.st_mtime;
+    version.digest = digest;
 
     const std::string* range = head.field("Range");
     // A resuming terminal sends a plain Range: validators without one are a cache's question.
@@ -97,8 +95,7 @@ int DownloadReply::writeFile(evbuffer* out, const HttpRequestHead& head,
     ByteRange part;
     // If-Range names the version the client holds part of: another version is sent whole,
     // never spliced onto the old bytes.
-    const std::string* ifRange = head.field("If-Range");
-    if (range && (!ifRange || version.matchesIfRange(*ifRange)))
+    if (range && version.rangeApplies(head.field("If-Range")))
         part = ByteRange::evaluate(*range, version.size);
 
     if (part.kind == ByteRange::Unsatisfiable) {

@@ -60,7 +60,6 @@ void DownloadServer::stop() {
     m_running = false;
 }
 
-DownloadServer::Lookup DownloadServer::fileFor(const std::string& path,
-                                               std::string& filePath) const {
-    return m_resolver ? m_resolver(path, filePath) : Lookup::NotFound;
+DownloadServer::Lookup DownloadServer::fileFor(const std::string& path, Served& file) const {
+    return m_resolver ? m_resolver(path, file) : Lookup::NotFound;
 }

@@ -44,9 +44,15 @@ class DownloadServer {
     // the file, NotFound, or Failed when it could not be asked (503, so a client retries rather
     // than giving up). Set before start(); without one every path answers 404.
     enum class Lookup { Found, NotFound, Failed };
-    using Resolver = std::function<Lookup(const std::string& path, std::string& filePath)>;
+    // A found file, and the hex SHA-256 stored with its content (empty when none was), which
+    // its entity tag is made of.
+    struct Served {
+        std::string path;
+        std::string digest;
+    };
+    using Resolver = std::function<Lookup(const std::string& path, Served& file)>;
     void setResolver(Resolver resolver) { m_resolver = std::move(resolver); }
-    Lookup fileFor(const std::string& path, std::string& filePath) const;
+    Lookup fileFor(const std::string& path, Served& file) const;
 
     const DownloadLimits& limits() const { return m_limits; }
 

@@ -1,5 +1,7 @@
 #include "http/FileVersion.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "http/HttpDate.h"
@@ -18,7 +20,16 @@ bool isWeak(const std::string& tag) {
 
 }  // namespace
 
+bool FileVersion::ofDescriptor(int fd, FileVersion& version) {
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    version.size = static_cast<int64_t>(st.st_size);
+    version.modified = st.st_mtime;
+    return true;
+}
+
 std::string FileVersion::etag() const {
+    if (!digest.empty()) return '"' + digest + '"';
     char text[64];
     std::snprintf(text, sizeof(text), "\"%lx.%lld\"", static_cast<unsigned long>(modified),
                   static_cast<long long>(size));

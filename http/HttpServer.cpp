@@ -18,6 +18,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "http/EventLoops.h"
@@ -31,9 +32,10 @@ namespace {
 
 constexpr int kPoolSize = 5;
 constexpr size_t kMaxSingleWrite = 4 * 1024 * 1024;
-constexpr ev_uint16_t kAllowedMethods = EVHTTP_REQ_GET | EVHTTP_REQ_POST | EVHTTP_REQ_PUT |
-                                        EVHTTP_REQ_DELETE | EVHTTP_REQ_CONNECT | EVHTTP_REQ_PATCH;
-static_assert(kAllowedMethods == 411, "GET, POST, PUT, DELETE, CONNECT and PATCH");
+constexpr ev_uint16_t kAllowedMethods = EVHTTP_REQ_GET | EVHTTP_REQ_POST | EVHTTP_REQ_HEAD |
+                                        EVHTTP_REQ_PUT | EVHTTP_REQ_DELETE | EVHTTP_REQ_CONNECT |
+                                        EVHTTP_REQ_PATCH;
+static_assert(kAllowedMethods == 415, "GET, POST, HEAD, PUT, DELETE, CONNECT and PATCH");
 
 void eventLogCallback(int severity, const char* msg) {
     if (severity >= EVENT_LOG_WARN)
@@ -89,6 +91,23 @@ void closeAfterReply(evhttp_request* req) {
     evkeyvalq* headers = evhttp_request_get_output_headers(req);
     if (!evhttp_find_header(headers, "Connection"))
         evhttp_add_header(headers, "Connection", "close");
+}
+
+void trimForHead(evhttp_request* req, evbuffer* body) {
+    if (body && evhttp_request_get_command(req) == EVHTTP_REQ_HEAD) {
+        // evhttp would send the body, and counts none for HEAD.
+        evkeyvalq* headers = evhttp_request_get_output_headers(req);
+        if (!evhttp_find_header(headers, "Content-Length"))
+            evhttp_add_header(headers, "Content-Length",
+                              std::to_string(evbuffer_get_length(body)).c_str());
+        evbuffer_drain(body, evbuffer_get_length(body));
+    }
+}
+
+void sendReply(evhttp_request* req, int code, const char* reason, evbuffer* body) {
+    closeAfterReply(req);
+    trimForHead(req, body);
+    evhttp_send_reply(req, code, reason, body);
 }
 
 bool dropRequest(evhttp_request* req) {
@@ -273,6 +292,7 @@ void HttpServer::testCallback(evhttp_request* req, void* arg) {
     evbuffer* buffer = evbuffer_new();
     if (!buffer) return;
     evbuffer_add(buffer, "This is the test buf", 20);
+    trimForHead(req, buffer);
     evhttp_send_reply(req, 200, "OK", buffer);
     evbuffer_free(buffer);
 }
@@ -403,6 +423,7 @@ void HttpServer::processRequest(evhttp_request* req, EventLoop* loop,
 void HttpServer::dispatch(evhttp_request* req) {
     switch (evhttp_request_get_command(req)) {
         case EVHTTP_REQ_GET:
+        case EVHTTP_REQ_HEAD:  // the replies leave out the body
             processGetRequest(req);
             break;
         case EVHTTP_REQ_POST:
@@ -423,7 +444,14 @@ void HttpServer::dispatch(evhttp_request* req) {
 bool HttpServer::sendError(evhttp_request* req, int code, const QString& reason) {
     RequestContext* context = contextOf(req);
     const QByteArray text = reason.toUtf8();
-    onLoop(context, [&] { evhttp_send_error(req, code, text.constData()); });
+    onLoop(context, [&] {
+        // The error page would go out as the body of a HEAD reply.
+        if (evhttp_request_get_command(req) == EVHTTP_REQ_HEAD) {
+            sendReply(req, code, text.constData(), nullptr);
+        } else {
+            evhttp_send_error(req, code, text.constData());
+        }
+    });
     handBack(context, code);
     return false;
 }
@@ -447,10 +475,7 @@ bool HttpServer::replyClient(evhttp_request* req, int code, const QString&, cons
         }
     }
     RequestContext* context = contextOf(req);
-    onLoop(context, [&] {
-        closeAfterReply(req);
-        evhttp_send_reply(req, code, "OK", buffer);
-    });
+    onLoop(context, [&] { sendReply(req, code, "OK", buffer); });
     handBack(context, code);
     evbuffer_free(buffer);
     return true;
@@ -470,10 +495,7 @@ bool HttpServer::replyClient(evhttp_request* req, int code, const QString& reaso
     }
     const QByteArray text = reason.toUtf8();
     RequestContext* context = contextOf(req);
-    onLoop(context, [&] {
-        closeAfterReply(req);
-        evhttp_send_reply(req, code, text.constData(), buffer);
-    });
+    onLoop(context, [&] { sendReply(req, code, text.constData(), buffer); });
     handBack(context, code);
     evbuffer_free(buffer);
     return true;

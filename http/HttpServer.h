@@ -95,8 +95,9 @@ class HttpServer : public QObject {
     // printf-style body; a null format sends an empty body. The status reason is always "OK".
     bool replyClient(evhttp_request* req, int code, const QString& reason, const char* format, ...);
     bool replyClient(evhttp_request* req, int code, const QString& reason, const QByteArray& body);
-    // A byte extent of the named file; length -1 sends to the end of the file.
-    bool replyClient(evhttp_request* req, int code, const QString& reason, const QFile& file,
+    // A byte extent of the file, through the caller's open file or else of the named one; length
+    // -1 sends to the end of the file.
+    bool replyClient(evhttp_request* req, int code, const QString& reason, QFile& file,
                      qint64 offset, qint64 length, bool stream);
     // The whole file, through the caller's own file object.
     bool replyClient(evhttp_request* req, int code, const QString& reason, QFile& file,

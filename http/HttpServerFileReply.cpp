@@ -27,8 +27,11 @@ struct HttpServer::FileSend {
     }
 };
 
-bool HttpServer::replyClient(evhttp_request* req, int code, const QString& reason,
-                             const QFile& file, qint64 offset, qint64 length, bool stream) {
+bool HttpServer::replyClient(evhttp_request* req, int code, const QString& reason, QFile& file,
+                             qint64 offset, qint64 length, bool stream) {
+    // Opened by the caller: the bytes come from the version it took its headers from.
+    if (file.isOpen())
+        return sendFileExtent(req, code, reason, file, offset, length, stream, false);
     QFile own(file.fileName());
     if (!own.exists()) {
         qDebug("[replyClient] no file.");
@@ -129,8 +132,9 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
 
     // Every strategy sends from one segment over the extent: the loop thread writes it straight
     // from the file, so no size is ever held in memory. It owns a descriptor of its own, as the
-    // data leaves after this call has closed the file.
-    if (length > 0) {
+    // data leaves after this call has closed the file. HEAD gets the headers alone.
+    const bool headersOnly = evhttp_request_get_command(req) == EVHTTP_REQ_HEAD;
+    if (length > 0 && !headersOnly) {
         const int fd = ::dup(file.handle());
         // Under TLS the bytes must pass through OpenSSL: sendfile would put the segment's own
         // bookkeeping on the wire instead.
@@ -164,7 +168,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
     // A file segment, or the buffered reply: the same extent added in 10 MiB pieces.
     const qint64 piece = strategy == FileSendStrategy::Segment ? length : kFilePieceSize;
     qint64 added = 0;
-    while (added < length) {
+    while (segment && added < length) {
         const qint64 size = qMin(length - added, piece);
         if (evbuffer_add_file_segment(output, segment, added, size) != 0) {
             if (wholeFile)
@@ -193,8 +197,7 @@ bool HttpServer::sendFileExtent(evhttp_request* req, int code, const QString& re
     }
     onLoop(context, [&] {
         unwatch();
-        closeAfterReply(req);
-        evhttp_send_reply(req, code, reasonText.constData(), output);
+        sendReply(req, code, reasonText.constData(), output);
     });
     handBack(context, code);
     if (wholeFile)

@@ -17,6 +17,12 @@ void appendWithRetry(evbuffer* buffer, const char* data, size_t size);
 // so the reply itself announces the close (after the headers the caller added).
 void closeAfterReply(evhttp_request* req);
 
+// A HEAD request gets the headers a GET would, its Content-Length the body's, and no body:
+// empties the body after counting it.
+void trimForHead(evhttp_request* req, evbuffer* body);
+// Sends the reply on the loop thread, announcing the close (trimmed for HEAD).
+void sendReply(evhttp_request* req, int code, const char* reason, evbuffer* body);
+
 // Frees a request whose connection is gone: evhttp hands such a request over to its user.
 bool dropRequest(evhttp_request* req);
 

@@ -3,6 +3,7 @@
 QByteArray methodName(evhttp_cmd_type command) {
     switch (command) {
         case EVHTTP_REQ_GET:
+        case EVHTTP_REQ_HEAD:
             return "GET";
         case EVHTTP_REQ_POST:
             return "POST";

@@ -7,7 +7,7 @@ struct Known {
     const char* extension;
     const char* type;
 };
-// The names packages and their companions are given.
+// The names packages and their companions are given, and the pages' own files.
 const Known kKnown[] = {
     {".bin", "application/octet-stream"},
     {".exe", "application/octet-stream"},
@@ -25,6 +25,12 @@ const Known kKnown[] = {
     {".htm", "text/html"},
     {".html", "text/html"},
     {".pdf", "application/pdf"},
+    {".js", "text/javascript; charset=utf-8"},
+    {".css", "text/css; charset=utf-8"},
+    {".png", "image/png"},
+    {".gif", "image/gif"},
+    {".svg", "image/svg+xml"},
+    {".ico", "image/x-icon"},
 };
 }  // namespace
 

@@ -12,7 +12,8 @@ packages=(
     libxlsxwriter-dev libminizip-dev libfreexl-dev
     prometheus-cpp-dev  # /metrics: only its core library (registry, text format) is linked
     googletest libgtest-dev libgmock-dev
-    clang curl sqlite3 python3 python3-openpyxl libreoffice-calc-nogui
+    clang curl sqlite3 python3 python3-openpyxl libreoffice-calc-nogui  # exports opened as users do
+    wget aria2  # downloads tested with the clients terminals and people use
     haproxy  # the cluster test: instances behind it, as deployed (deploy/)
     chromium fonts-wqy-microhei  # browser tests; the font draws the Chinese labels in screenshots
 )

@@ -13,7 +13,7 @@ const std::string kPrefix = "/KORVA/dlPackage/";
 PackageFileResolver::PackageFileResolver(const QString& packageDir) : m_packageDir(packageDir) {}
 
 DownloadServer::Lookup PackageFileResolver::operator()(const std::string& path,
-                                                       std::string& filePath) const {
+                                                       DownloadServer::Served& file) const {
     // The path comes with "." and ".." resolved; an exact match on a stored path leaves no way
     // out of the package directory.
     if (path.compare(0, kPrefix.size(), kPrefix) != 0 || path.size() == kPrefix.size())
@@ -28,6 +28,16 @@ DownloadServer::Lookup PackageFileResolver::operator()(const std::string& path,
     }
     if (!found || PackageFileCheck::of(package) != PackageFileCheck::State::Intact)
         return DownloadServer::Lookup::NotFound;
-    filePath = QDir::fromNativeSeparators(package.packagePath).toStdString();
+    file.path = QDir::fromNativeSeparators(package.packagePath).toStdString();
+    file.digest = package.sha256.toStdString();
     return DownloadServer::Lookup::Found;
+}
+
+QString PackageFileResolver::storedDigest(const QString& filePath) {
+    struPackageInfo package;
+    bool found = false;
+    if (!Tab_Package().getPackageByPath(filePath, package, found) || !found ||
+        PackageFileCheck::of(package) != PackageFileCheck::State::Intact)
+        return QString();
+    return package.sha256;
 }

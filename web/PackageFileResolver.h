@@ -14,7 +14,10 @@ class PackageFileResolver {
   public:
     explicit PackageFileResolver(const QString& packageDir);
 
-    DownloadServer::Lookup operator()(const std::string& path, std::string& filePath) const;
+    DownloadServer::Lookup operator()(const std::string& path, DownloadServer::Served& file) const;
+    // The stored hex SHA-256 of the current package whose file is at filePath while that file is
+    // as uploaded; empty otherwise.
+    static QString storedDigest(const QString& filePath);
 
   private:
     QString m_packageDir;

@@ -13,10 +13,13 @@
 #include "core/Logger.h"
 #include "files/SearchFile.h"
 #include "http/ByteRange.h"
+#include "http/FileVersion.h"
 #include "http/MethodName.h"
+#include "http/MimeType.h"
 #include "http/RequestTarget.h"
 #include "web/LegacyAudit.h"
 #include "web/LegacyRoutes.h"
+#include "web/PackageFileResolver.h"
 
 #include <event2/http.h>
 
@@ -27,16 +30,6 @@ const QString kJsonType = QStringLiteral("text/html;charset=UTF-8");
 
 bool has(const QString& url, const char* part) {
     return url.contains(QLatin1String(part), Qt::CaseInsensitive);
-}
-
-// Content type of a static file by the first extension its path contains.
-QString staticContentType(const QString& path) {
-    if (path.contains(QLatin1String(".css"))) return QStringLiteral("text/css;charset=UTF-8");
-    if (path.contains(QLatin1String(".js"))) return QStringLiteral("application/x-javascript");
-    if (path.contains(QLatin1String(".asp")) || path.contains(QLatin1String(".png")) ||
-        path.contains(QLatin1String(".gif")))
-        return QStringLiteral("text/html;charset=UTF-8");
-    return QString();
 }
 
 // Content type of a download by the URL that asked for it.
@@ -104,7 +97,7 @@ void WebServer::processStaticRequest(evhttp_request* req, const QString& url) {
         return;
     }
     const QString path = targetPath(url).toString();
-    sendStaticFile(req, path, true, staticContentType(path));
+    sendStaticFile(req, path, true, QString::fromLatin1(mimeTypeOf(path.toStdString())));
 }
 
 bool WebServer::findWebFile(evhttp_request* req, const QString& path, bool recursive,
@@ -196,14 +189,15 @@ void WebServer::getDownLoadPackage(evhttp_request* req, const QString& url) {
     } else if (path.isEmpty()) {
         sendError(req, 501, QStringLiteral("not implemented"));
     } else {
-        sendFile(req, path, downloadContentType(url));
+        sendFile(req, path, downloadContentType(url), PackageFileResolver::storedDigest(path));
     }
 }
 
-void WebServer::sendFile(evhttp_request* req, const QString& path, const QString& contentType) {
+void WebServer::sendFile(evhttp_request* req, const QString& path, const QString& contentType,
+                         const QString& digest) {
     const QString disposition =
         QStringLiteral("attachment;filename=%1").arg(QFileInfo(path).fileName());
-    if (!sendFileWithRange(req, path, contentType, disposition, RangeReply::Download)) {
+    if (!sendFileWithRange(req, path, contentType, disposition, RangeReply::Download, digest)) {
         getLogger(kLogger)->critical("{}, 升级包:{}不存在", "WebServer::sendFile",
                                      path.toStdString());
         sendError(req, 204, QStringLiteral("Request does not have content"));
@@ -212,20 +206,22 @@ void WebServer::sendFile(evhttp_request* req, const QString& path, const QString
 
 bool WebServer::sendFileWithRange(evhttp_request* req, const QString& path,
                                   const QString& contentType, const QString& disposition,
-                                  RangeReply kind) {
+                                  RangeReply kind, const QString& digest) {
     const char* const op = "WebServer::sendFile";
     const bool download = kind == RangeReply::Download;
     QFile file(path);
     if (!file.exists()) return false;
+    bool rangeApplies = true;
+    if (kind != RangeReply::Page && !applyValidators(req, file, digest, rangeApplies)) return false;
     const qint64 size = file.size();
     if (kind == RangeReply::Standard) {
-        return sendStandardRange(req, file, contentType, disposition);
+        return sendStandardRange(req, file, contentType, disposition, rangeApplies);
     }
     int64_t offset = 0;
     int64_t length = size;
     bool partial = false;
     QString range;
-    if (getRequstHeader(req, QStringLiteral("Range"), range)) {
+    if (rangeApplies && getRequstHeader(req, QStringLiteral("Range"), range)) {
         if (download) getLogger(kLogger)->info("{},本次的请求range:{}", op, range.toStdString());
         partial = ByteRange::pageExtent(range.toStdString(), size, offset, length);
         if (download && partial) {
@@ -245,12 +241,31 @@ bool WebServer::sendFileWithRange(evhttp_request* req, const QString& path,
     return true;
 }
 
-bool WebServer::sendStandardRange(evhttp_request* req, const QFile& file,
-                                  const QString& contentType, const QString& disposition) {
+bool WebServer::applyValidators(evhttp_request* req, QFile& file, const QString& digest,
+                                bool& rangeApplies) {
+    // The headers and the bytes come from one open file: a file replaced meanwhile is sent in
+    // one version, under its own validators.
+    FileVersion version;
+    if (!file.open(QIODevice::ReadOnly) || !FileVersion::ofDescriptor(file.handle(), version)) {
+        file.close();
+        return false;
+    }
+    version.digest = digest.toStdString();
+    addHeader(req, QStringLiteral("Last-Modified"), QString::fromStdString(version.lastModified()));
+    addHeader(req, QStringLiteral("ETag"), QString::fromStdString(version.etag()));
+    QString ifRange;
+    if (!getRequstHeader(req, QStringLiteral("If-Range"), ifRange)) return true;
+    const std::string named = ifRange.toStdString();
+    rangeApplies = version.rangeApplies(&named);
+    return true;
+}
+
+bool WebServer::sendStandardRange(evhttp_request* req, QFile& file, const QString& contentType,
+                                  const QString& disposition, bool rangeApplies) {
     const qint64 size = file.size();
     QString header;
     ByteRange range;
-    if (getRequstHeader(req, QStringLiteral("Range"), header))
+    if (rangeApplies && getRequstHeader(req, QStringLiteral("Range"), header))
         range = ByteRange::evaluate(header.toStdString(), size);
     const bool partial = range.kind == ByteRange::Part;
     addHeader(req, QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
@@ -265,7 +280,7 @@ bool WebServer::sendStandardRange(evhttp_request* req, const QFile& file,
     return true;
 }
 
-void WebServer::sendExtent(evhttp_request* req, const QFile& file, const QString& contentType,
+void WebServer::sendExtent(evhttp_request* req, QFile& file, const QString& contentType,
                            const QString& disposition, bool partial, int64_t offset, int64_t length,
                            bool withContentRange) {
     if (!contentType.isEmpty()) addHeader(req, QStringLiteral("Content-Type"), contentType);

@@ -70,7 +70,8 @@ class WebServer : public HttpServer {
     void processExport(evhttp_request* req, const QString& url, Role reader);
     void getDownLoadPackage(evhttp_request* req, const QString& url);
     // A file sent as an attachment; 204 when it does not exist.
-    void sendFile(evhttp_request* req, const QString& path, const QString& contentType);
+    void sendFile(evhttp_request* req, const QString& path, const QString& contentType,
+                  const QString& digest = QString());
 
     // The two kinds of file reply that honour one byte range.
     enum class RangeReply {
@@ -83,14 +84,21 @@ class WebServer : public HttpServer {
     };
     // Answers with the file at `path`, or with the one byte range that the request's Range
     // header asks for (206 "Partial Content"); the reply's own headers come first, each left
-    // out when empty. False, with nothing sent, when the file does not exist.
+    // out when empty. Downloads (all but pages) carry the validators, the entity tag made of
+    // digest (the stored hex SHA-256) when given, and honour a Range only for the version an
+    // If-Range names. False, with nothing sent, when the file does not exist.
     bool sendFileWithRange(evhttp_request* req, const QString& path, const QString& contentType,
-                           const QString& disposition, RangeReply kind);
-    bool sendStandardRange(evhttp_request* req, const QFile& file, const QString& contentType,
-                           const QString& disposition);
+                           const QString& disposition, RangeReply kind,
+                           const QString& digest = QString());
+    // Opens the file and adds its Last-Modified and ETag, and whether a Range is to be honoured;
+    // false when it cannot be opened.
+    bool applyValidators(evhttp_request* req, QFile& file, const QString& digest,
+                         bool& rangeApplies);
+    bool sendStandardRange(evhttp_request* req, QFile& file, const QString& contentType,
+                           const QString& disposition, bool rangeApplies);
     // The reply's own headers (each left out when empty), Content-Range when asked for, and the
     // extent of the file: 206 when partial, 200 otherwise.
-    void sendExtent(evhttp_request* req, const QFile& file, const QString& contentType,
+    void sendExtent(evhttp_request* req, QFile& file, const QString& contentType,
                     const QString& disposition, bool partial, int64_t offset, int64_t length,
                     bool withContentRange);
     void sendJson(evhttp_request* req, const QByteArray& json);

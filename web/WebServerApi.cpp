@@ -106,7 +106,7 @@ void WebServer::sendApiFile(evhttp_request* req, const ApiReply& reply) {
             ? QString()
             : QString::fromLatin1(attachmentDisposition(reply.downloadName));
     const bool sent = sendFileWithRange(req, reply.filePath, QString::fromLatin1(reply.contentType),
-                                        disposition, RangeReply::Standard);
+                                        disposition, RangeReply::Standard, reply.fileDigest);
     // The reply holds its own descriptor of the file: removing the name now loses nothing.
     if (reply.removeAfterSending) QFile::remove(reply.filePath);
     if (sent) return;

@@ -55,6 +55,7 @@ struct ApiReply {
     QList<QPair<QByteArray, QByteArray>> headers;
     QString filePath;                 // when set, the file is the body (Range honoured)
     QString downloadName;             // Content-Disposition file name of a file reply
+    QString fileDigest;               // hex SHA-256 of the file's content, for its entity tag
     bool removeAfterSending = false;  // a temporary file, gone once the reply has it
 
     static ApiReply json(int status, const QByteArray& document);

@@ -30,6 +30,7 @@ const JsonFields<struPackageInfo>& fields() {
         integer("size", &struPackageInfo::size, "bytes, as announced by the upload"),
         integer("uploadTime", &struPackageInfo::uploadTime, "seconds since the epoch"),
         text("deviceType", &struPackageInfo::deviceType),
+        text("sha256", &struPackageInfo::sha256, "hex SHA-256 of the file as uploaded"),
         {"fileExists", "boolean", "the package file is on disk",
          [](const struPackageInfo& p) {
              return QJsonValue(!p.packagePath.isEmpty() && QFile::exists(p.packagePath));

@@ -27,7 +27,10 @@ ApiReply packageFile(const ApiRequest& request) {
         return failure;
     if (!packageFileStored(package))
         return RouteReplies::notFound(QStringLiteral("升级包文件不存在"));
-    return ApiReply::file(package.packagePath, "application/octet-stream", package.packageName);
+    ApiReply reply =
+        ApiReply::file(package.packagePath, "application/octet-stream", package.packageName);
+    reply.fileDigest = package.sha256;
+    return reply;
 }
 
 QJsonArray idParameter() {

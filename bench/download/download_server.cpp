@@ -17,9 +17,9 @@ int main(int argc, char** argv) {
     EmbeddedWebServer* server = EmbeddedWebServer::instance();
     const std::string path = argv[2];
     const std::string file = argv[3];
-    server->setResolver([path, file](const std::string& asked, std::string& filePath) {
+    server->setResolver([path, file](const std::string& asked, DownloadServer::Served& served) {
         if (asked != path) return DownloadServer::Lookup::NotFound;
-        filePath = file;
+        served.path = file;
         return DownloadServer::Lookup::Found;
     });
     if (!server->start(static_cast<uint32_t>(port))) {

@@ -104,9 +104,9 @@ class DownloadServerTest : public ::testing::Test {
         m_server = std::make_unique<DownloadServer>(limits);
         // kPath names f.bin in the test's directory; any other path nothing.
         const std::string file = m_dir.filePath(QStringLiteral("f.bin")).toStdString();
-        m_server->setResolver([file](const std::string& path, std::string& filePath) {
+        m_server->setResolver([file](const std::string& path, DownloadServer::Served& served) {
             if (path != kPath.toStdString()) return DownloadServer::Lookup::NotFound;
-            filePath = file;
+            served.path = file;
             return DownloadServer::Lookup::Found;
         });
         ASSERT_TRUE(m_server->start(0, 2));

@@ -28,10 +28,10 @@ void resolveFromServedRoot() {
     if (EmbeddedWebServer::instance()->running()) return;
     const std::string root = servedRoot().path().toStdString();
     EmbeddedWebServer::instance()->setResolver(
-        [root](const std::string& path, std::string& filePath) {
+        [root](const std::string& path, DownloadServer::Served& file) {
             if (path.compare(0, kPrefix.size(), kPrefix) != 0)
                 return DownloadServer::Lookup::NotFound;
-            filePath = root + path.substr(kPrefix.size() - 1);
+            file.path = root + path.substr(kPrefix.size() - 1);
             return DownloadServer::Lookup::Found;
         });
 }

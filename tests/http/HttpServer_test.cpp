@@ -128,15 +128,15 @@ TEST_F(HttpServerTest, MethodsReachTheirHandlersOrAreRefused) {
         QByteArray body;
     };
     const Case cases[] = {
-        {"GET", 200, "get"},
-        {"POST", 200, "post"},
-        {"PUT", 200, "put"},
-        {"DELETE", 200, "delete"},
+        {"GET", 200, "get"},       {"POST", 200, "post"}, {"PUT", 200, "put"},
+        {"DELETE", 200, "delete"}, {"HEAD", 200, ""},  // the GET handler's reply, its headers alone
     };
     for (const Case& c : cases) {
         const HttpResponse r = httpRequest(port, c.method, "/path");
         EXPECT_EQ(r.status, c.status) << c.method.constData();
         EXPECT_EQ(r.body, c.body) << c.method.constData();
+        EXPECT_EQ(r.header("Content-Length"),
+                  c.method == "HEAD" ? "3" : QByteArray::number(c.body.size()));
     }
     // evhttp never ends a CONNECT reply by itself (it would become a tunnel): it is enough to
     // see the request reach its handler.
@@ -148,11 +148,9 @@ TEST_F(HttpServerTest, MethodsReachTheirHandlersOrAreRefused) {
     connect.abort();
 
     const int served = server.totalCalls();
-    for (const QByteArray& method : {QByteArray("HEAD"), QByteArray("OPTIONS")}) {
-        const HttpResponse r = httpRequest(port, method, "/path");
-        EXPECT_TRUE(r.ok) << method.constData();
-        EXPECT_GE(r.status, 400) << method.constData();
-    }
+    const HttpResponse options = httpRequest(port, "OPTIONS", "/path");
+    EXPECT_TRUE(options.ok);
+    EXPECT_GE(options.status, 400);
     EXPECT_EQ(server.totalCalls(), served);
 }
 

@@ -218,7 +218,8 @@ TEST_P(ServerLimitsTest, AnAnswerIsNotCutWhileTheClientReadsSlowly) {
     server.setStallTimeout(1);
     server.setConnectionTimeout(2);
     server.onGet = [&](TestHttpServer& s, evhttp_request* req) {
-        s.replyClient(req, 200, "OK", QFile(path), 0, -1, true);
+        QFile file(path);
+        s.replyClient(req, 200, "OK", file, 0, -1, true);
     };
     start();
     auto client = openClient(port, "GET /big HTTP/1.1\r\nHost: x\r\n\r\n");

@@ -24,6 +24,8 @@ class WebRoutesTest : public ::testing::Test {
         writeFile(s_service->path("Web/doc/x.css"), "body { color: red; }\n");
         writeFile(s_service->path("Web/doc/data.json"), "{\"a\": 1}\n");
         writeFile(s_service->path("Web/favicon.ico"), patternBytes(64));
+        writeFile(s_service->path("Web/doc/logo.png"), patternBytes(64));
+        writeFile(s_service->path("Web/doc/js/a.js"), "export const a = 1;\n");
         ASSERT_TRUE(s_service->start()) << s_service->output().constData();
         ServiceDb db(s_service->path("WFS.db"));
         ASSERT_TRUE(
@@ -58,10 +60,12 @@ TEST_F(WebRoutesTest, GetRoutesAnswerAsRouted) {
         {"/INDEX?lang=en", 200, "OK", kHtml, "Web/index.asp", nullptr, 0, 0},
         // The static rule is tested first.
         {"/KORVA/packageList/INDEX", 200, "OK", kHtml, "Web/index.asp", nullptr, 0, 0},
-        {"/doc/x.css?x", 200, "OK", "text/css;charset=UTF-8", "Web/doc/x.css", nullptr, 0, 0},
-        {"/doc/data.json", 200, "OK", "application/x-javascript", "Web/doc/data.json", nullptr, 0,
-         0},
-        {"/favicon.ico", 200, "OK", kNoType, "Web/favicon.ico", nullptr, 0, 0},
+        {"/doc/x.css?x", 200, "OK", "text/css; charset=utf-8", "Web/doc/x.css", nullptr, 0, 0},
+        {"/doc/data.json", 200, "OK", "application/json", "Web/doc/data.json", nullptr, 0, 0},
+        {"/doc/logo.png", 200, "OK", "image/png", "Web/doc/logo.png", nullptr, 0, 0},
+        {"/doc/js/a.js?v=4", 200, "OK", "text/javascript; charset=utf-8", "Web/doc/js/a.js",
+         nullptr, 0, 0},
+        {"/favicon.ico", 200, "OK", "image/x-icon", "Web/favicon.ico", nullptr, 0, 0},
         {"/css/main.css?v=3", 204, "Request does not have content", kNoType, nullptr, nullptr, 0,
          0},
         {"/doc/missing.css", 204, "Request does not have content", kNoType, nullptr, nullptr, 0, 0},
