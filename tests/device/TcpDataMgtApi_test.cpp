@@ -679,7 +679,7 @@ const ChunkCase kChunkCases[] = {
     {"in_order", {{1, 1, 3, 1, 1, 10}, {1, 2, 3, 1, 1, 10}, {1, 3, 3, 1, 1, 5}}, true, 25, false},
     {"gap", {{1, 1, 3, 1, 1, 10}, {1, 3, 3, 1, 1, 10}}, false, 20, false},
     {"repeat", {{1, 1, 2, 1, 1, 10}, {1, 1, 2, 1, 1, 10}, {1, 2, 2, 1, 1, 10}}, false, 30, false},
-    {"empty_chunk", {{1, 1, 2, 1, 1, 10}, {1, 2, 2, 1, 1, 0}}, false, 10, false},
+    {"empty_last_chunk", {{1, 1, 2, 1, 1, 10}, {1, 2, 2, 1, 1, 0}}, true, 10, false},
     {"parts_not_all_sent", {{1, 1, 1, 1, 2, 10}}, false, 10, false},
     {"two_parts", {{1, 1, 1, 1, 2, 10}, {1, 1, 1, 2, 2, 10}}, true, 20, false},
     {"type_not_requested", {{2, 1, 1, 1, 1, 10}, {3, 1, 1, 1, 1, 10}}, false, 0, false},
