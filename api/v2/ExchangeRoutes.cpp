@@ -16,7 +16,6 @@
 #include "api/v2/ListParams.h"
 #include "api/v2/OperationDoc.h"
 #include "api/v2/RouteReplies.h"
-#include "core/LocalParaMgt.h"
 #include "db/DeviceEditor.h"
 #include "db/DeviceListQuery.h"
 #include "db/Tab_DeviceInfo.h"
@@ -36,17 +35,14 @@ void recordChange(const ApiRequest& request, const char* action, const QJsonObje
                   QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact)));
 }
 
-QString exchangeDir() {
-    struLocalParam param;
-    LocalParaMgt::instance()->readLocalParam(param);
+QString exchangeDir(const ApiRequest& request) {
+    const struLocalParam param = request.parameters();
     QDir().mkpath(param.ExcelDir);
     return param.ExcelDir;
 }
 
-ImportLimits importLimits() {
-    struLocalParam param;
-    LocalParaMgt::instance()->readLocalParam(param);
-    return ImportLimits::of(param);
+ImportLimits importLimits(const ApiRequest& request) {
+    return ImportLimits::of(request.parameters());
 }
 
 // A row of the file as the reader may see it.
@@ -98,7 +94,7 @@ ApiReply exportDevices(const ApiRequest& request) {
     if (!xlsx && !format.isEmpty() && format != QLatin1String("csv"))
         return RouteReplies::badRequest(QStringLiteral("format 须为 csv 或 xlsx"));
     const QString suffix = xlsx ? QStringLiteral("xlsx") : QStringLiteral("csv");
-    const QString path = exchangeDir() + QStringLiteral("/export-") +
+    const QString path = exchangeDir(request) + QStringLiteral("/export-") +
                          QUuid::createUuid().toString(QUuid::Id128) + QLatin1Char('.') + suffix;
     if (!(xlsx ? writeWorkbook(path, filter, sort, request.role)
                : writeCsv(path, filter, sort, request.role))) {
@@ -132,13 +128,14 @@ bool readPlan(const ApiRequest& request, DeviceImportPlan& plan, bool& versions,
         failure = RouteReplies::badRequest(QStringLiteral("请求体须为 CSV 或 xlsx 文件"));
         return false;
     }
-    const ImportLimits limits = importLimits();
+    const ImportLimits limits = importLimits(request);
     if (request.body.size() > limits.csv.maxBytes) {
         failure = ApiReply::error(413, QStringLiteral("too_large"),
                                   QStringLiteral("文件超过 ImportMaxBytes"));
         return false;
     }
-    QTemporaryFile file(exchangeDir() + QStringLiteral("/import-XXXXXX.") + suffixOf(request.body));
+    QTemporaryFile file(exchangeDir(request) + QStringLiteral("/import-XXXXXX.") +
+                        suffixOf(request.body));
     bool read = false;
     // A workbook is inflated and parsed: other requests go on meanwhile.
     request.withoutLock([&] {
