@@ -17,17 +17,25 @@
 #include "core/AppDir.h"
 #include "core/ConsoleControl.h"
 #include "core/CrashHandler.h"
+#include "core/DbCallTimer.h"
 #include "core/LocalParaMgt.h"
 #include "core/Logger.h"
+#include "core/MetricsRegistry.h"
 #include "core/OpenFileLimit.h"
+#include "db/SQLiteDb.h"
 #include "device/DeviceActivity.h"
 #include "device/TcpDataMgtApi.h"
+#include "device/TerminalMetrics.h"
+#include "device/UpgradeMetrics.h"
 #include "device/link/OrbTcpServer.h"
 #include "device/link/ProxyTrust.h"
+#include "download/DownloadMetrics.h"
 #include "download/EmbeddedWebServer.h"
 #include "files/FileOperation.h"
 #include "upgrade/rollout/RolloutSupervisor.h"
+#include "web/HttpMetrics.h"
 #include "web/PackageFileResolver.h"
+#include "web/StalledUpgrades.h"
 #include "web/WebServer.h"
 
 int main(int argc, char* argv[]) {
@@ -50,18 +58,34 @@ int main(int argc, char* argv[]) {
     QThreadPool::globalInstance()->setMaxThreadCount(100);
 
     struLocalParam param;
-    LocalParaMgt* paraMgt = LocalParaMgt::instance();
-    paraMgt->readLocalParam(param);
-    paraMgt->writeLocalParam(param);
+    LocalParaMgt settings(applicationDirectory());
+    settings.readLocalParam(param);
+    settings.writeLocalParam(param);
 
     const OpenFileLimit files = raiseOpenFileLimit();
     if (files.soft > 0 && files.soft < openFilesWanted(param.MaxConnCount))
         qWarning().nospace() << "[start] open file limit " << files.soft << " is too low for "
                              << param.MaxConnCount << " terminal connections";
 
+    // What the service counts, read by the management port's "/metrics"; every family is
+    // declared from the first scrape on, also those whose events have not happened yet.
+    MetricsRegistry metrics;
+    TerminalMetrics terminalMetrics(metrics);
+    UpgradeMetrics upgradeMetrics(metrics);
+    DownloadMetrics downloadMetrics(metrics);
+    HttpMetrics httpMetrics(metrics);
+    DbCallMetrics dbMetrics(metrics);
+    SQLiteDb::instance()->setMetrics(&dbMetrics);
+    metrics.addCollector(&StalledUpgrades::collect);
+
+    FileOperation fileStore;
+    DeviceActivity activity(param.InstanceName, upgradeMetrics);
+    AuthService auth;
+    HttpBrowserAPI browserApi(settings, fileStore);
+
     // HTTPS, when configured, or nothing: a management port that silently fell back to plain
     // HTTP would send passwords in clear.
-    WebServer webServer;
+    WebServer webServer({metrics, httpMetrics, auth, browserApi, settings});
     const bool tls = !param.TlsCertificate.isEmpty() || !param.TlsKey.isEmpty();
     if (tls) {
         QString error = QStringLiteral("TlsCertificate and TlsKey must both be set");
@@ -81,7 +105,7 @@ int main(int argc, char* argv[]) {
     access.loginRequired = loginRequired;
     access.sessionIdleMs = static_cast<qint64>(param.SessionIdleMinutes * 60 * 1000);
     access.secureCookie = tls;
-    AuthService::instance()->configure(access);
+    auth.configure(access);
     if (!loginRequired) {
         qWarning(
             "Wayfarer: OperatorLogin=0, the management port %d is open to everyone without a "
@@ -112,8 +136,8 @@ int main(int argc, char* argv[]) {
         qCritical("Wayfarer: cannot create the first account admin.");
         return false;
     };
-    DatabaseStartup database([firstAccount]() {
-        DeviceActivity::instance()->clearStalePresence();
+    DatabaseStartup database([firstAccount, &activity]() {
+        activity.clearStalePresence();
         return firstAccount();
     });
     if (database.run() == DatabaseStartup::Result::Failed) {
@@ -123,13 +147,14 @@ int main(int argc, char* argv[]) {
 
     // The exchange directory only ever holds this run's exports and imports.
     const QString excelDir = param.ExcelDir;
-    QtConcurrent::run([excelDir] { FileOperation::instance()->removeFolderContent(excelDir); });
+    QtConcurrent::run([excelDir, &fileStore] { fileStore.removeFolderContent(excelDir); });
 
     // Uploads broken off long ago leave their temporary files; a recent one may still go on.
-    FileOperation::instance()->RemoveStaleUploads(param.PackageDir, 3600);
+    fileStore.RemoveStaleUploads(param.PackageDir, 3600);
 
-    EmbeddedWebServer::instance()->setResolver(PackageFileResolver(param.PackageDir));
-    if (!EmbeddedWebServer::instance()->start(static_cast<uint32_t>(param.HttpPort2)))
+    EmbeddedWebServer downloads(downloadMetrics);
+    downloads.setResolver(PackageFileResolver(param.PackageDir));
+    if (!downloads.start(static_cast<uint32_t>(param.HttpPort2)))
         qCritical().nospace() << "[start] Download server start failed! " << param.HttpPort2;
 
     webServer.setThreadCount(10);
@@ -142,6 +167,7 @@ int main(int argc, char* argv[]) {
     webServer.start(param.ListenIP, static_cast<quint16>(param.HttpPort));
 
     OrbTcpServer::Limits links;
+    links.maxConnCount = param.MaxConnCount;
     links.proxyProtocol = param.TcpProxyProtocol == 1;
     QStringList untrusted;
     links.proxyTrusted = ProxyTrust::parse(param.TcpProxyTrusted, &untrusted);
@@ -149,9 +175,10 @@ int main(int argc, char* argv[]) {
         qDebug().noquote()
             << "[start] TcpProxyTrusted entries that are no address or range, left out:"
             << untrusted.join(QStringLiteral(", "));
-    OrbTcpServer tcpServer(links);
+    TcpDataMgtApi terminals(param, terminalMetrics, activity, fileStore);
+    OrbTcpServer tcpServer(terminals, terminalMetrics, links);
     // The handler names a connection's peer in what it logs about it.
-    QObject::connect(&tcpServer, &OrbTcpServer::connectClient, TcpDataMgtApi::instance(),
+    QObject::connect(&tcpServer, &OrbTcpServer::connectClient, &terminals,
                      &TcpDataMgtApi::sockConnect);
     if (tcpServer.listenDeep(QHostAddress(param.ListenIP), static_cast<quint16>(param.TcpPort)))
         qInfo().nospace() << "[start] Tcp Server start OK! " << param.TcpPort;

@@ -6,6 +6,6 @@
 // Native separators, no trailing separator.
 QString applicationDirectory();
 
-// Tests that exercise the singletons in-process point them at a temporary directory.
-// Must be called before the first singleton that reads the application directory is created.
+// Tests that run the service's parts in-process point them at a temporary directory.
+// Must be called before the first part that reads the application directory is made.
 void setApplicationDirectoryForTesting(const QString& dir);

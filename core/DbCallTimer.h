@@ -2,10 +2,26 @@
 
 #include <chrono>
 
-// What the metrics learn from the database, through this one hook: how long each table
-// operation holds its pooled connection, and how often and how long borrowers wait for a free
-// one. The pool and its borrowed connection call it; a database of another kind takes it over
-// as it is.
+class LatencyHistogram;
+class MetricsRegistry;
+namespace prometheus {
+class Counter;
+}
+
+// What the metrics learn from the database: how long each table operation holds its pooled
+// connection, and how often and how long borrowers wait for a free one. Made once with the
+// registry, which lists the families from then on.
+class DbCallMetrics {
+  public:
+    explicit DbCallMetrics(MetricsRegistry& registry);
+
+    LatencyHistogram& calls;
+    LatencyHistogram& waitTime;
+    prometheus::Counter& waits;
+};
+
+// The one hook through which the pool and its borrowed connection report to DbCallMetrics; a
+// database of another kind takes it over as it is. Without metrics nothing is observed.
 class DbCallTimer {
   public:
     DbCallTimer() = default;
@@ -15,27 +31,25 @@ class DbCallTimer {
     DbCallTimer& operator=(const DbCallTimer&) = delete;
 
     // The borrower has its connection: the call is timed from here.
-    void start();
+    void start(DbCallMetrics* metrics);
 
     // A borrower's wait for a free connection: blocked() before each time it blocks; if it
     // blocked at all, the end of its scope counts one wait, timed from the first block.
     class PoolWait {
       public:
-        PoolWait() = default;
+        explicit PoolWait(DbCallMetrics* metrics) : m_metrics(metrics) {}
         ~PoolWait();
         PoolWait(const PoolWait&) = delete;
         PoolWait& operator=(const PoolWait&) = delete;
         void blocked();
 
       private:
+        DbCallMetrics* const m_metrics;
         std::chrono::steady_clock::time_point m_since{};
         bool m_blocked = false;
     };
 
-    // Declares the families before the first call, so that a scrape lists them.
-    static void declare();
-
   private:
+    DbCallMetrics* m_metrics = nullptr;
     std::chrono::steady_clock::time_point m_started{};
-    bool m_running = false;
 };

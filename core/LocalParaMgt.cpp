@@ -6,8 +6,6 @@
 #include <QHostInfo>
 #include <QSettings>
 
-#include "core/AppDir.h"
-
 namespace {
 const QString kGroup = QStringLiteral("LocalParam");
 
@@ -57,12 +55,6 @@ QString storeDir(QSettings& settings, const QString& key, const QString& fallbac
     return QDir::toNativeSeparators(QDir::cleanPath(value));
 }
 }  // namespace
-
-LocalParaMgt* LocalParaMgt::instance() {
-    // First called on the main thread during start-up, before any other thread exists.
-    static LocalParaMgt* self = new LocalParaMgt(applicationDirectory());
-    return self;
-}
 
 LocalParaMgt::LocalParaMgt(const QString& appDir, QObject* parent)
     : QObject(parent),

@@ -10,9 +10,7 @@
 class LocalParaMgt : public QObject {
     Q_OBJECT
   public:
-    static LocalParaMgt* instance();
-
-    // For tests: a manager over another application directory.
+    // The config.ini in appDir.
     explicit LocalParaMgt(const QString& appDir, QObject* parent = nullptr);
 
     void readLocalParam(struLocalParam& param);

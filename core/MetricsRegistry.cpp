@@ -8,15 +8,11 @@
 #include "core/LatencyHistogramFamily.h"
 #include "core/ProcessMetrics.h"
 
-MetricsRegistry& MetricsRegistry::instance() {
-    // Never destroyed: threads still counting while the process exits find it in place.
-    static MetricsRegistry* registry = new MetricsRegistry();
-    return *registry;
-}
-
 MetricsRegistry::MetricsRegistry() {
     addCollector(&ProcessMetrics::collect);
 }
+
+MetricsRegistry::~MetricsRegistry() = default;
 
 prometheus::MetricFamily MetricsRegistry::reading(const char* name, const char* help,
                                                   prometheus::MetricType type, double value) {

@@ -25,7 +25,8 @@ class MetricsRegistry {
     // collectors itself.
     using Collector = std::function<void(std::vector<prometheus::MetricFamily>&)>;
 
-    static MetricsRegistry& instance();
+    MetricsRegistry();
+    ~MetricsRegistry();
     MetricsRegistry(const MetricsRegistry&) = delete;
     MetricsRegistry& operator=(const MetricsRegistry&) = delete;
 
@@ -48,8 +49,6 @@ class MetricsRegistry {
     std::string exposition() const;
 
   private:
-    MetricsRegistry();
-
     void declare(const std::string& name, const std::string& help, prometheus::MetricType type);
 
     prometheus::Registry m_registry;

@@ -6,12 +6,13 @@
 // away before the process does.
 class ScrapeHook {
   public:
-    explicit ScrapeHook(MetricsRegistry::Collector collector)
-        : m_id(MetricsRegistry::instance().addCollector(std::move(collector))) {}
-    ~ScrapeHook() { MetricsRegistry::instance().removeCollector(m_id); }
+    ScrapeHook(MetricsRegistry& registry, MetricsRegistry::Collector collector)
+        : m_registry(registry), m_id(registry.addCollector(std::move(collector))) {}
+    ~ScrapeHook() { m_registry.removeCollector(m_id); }
     ScrapeHook(const ScrapeHook&) = delete;
     ScrapeHook& operator=(const ScrapeHook&) = delete;
 
   private:
+    MetricsRegistry& m_registry;
     const int m_id;
 };

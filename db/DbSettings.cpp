@@ -2,12 +2,13 @@
 
 #include <QFile>
 
+#include "core/AppDir.h"
 #include "core/LocalParaMgt.h"
 #include "core/struLocalParam.h"
 
 DbSettings DbSettings::fromConfig() {
     struLocalParam param;
-    LocalParaMgt::instance()->readLocalParam(param);
+    LocalParaMgt(applicationDirectory()).readLocalParam(param);
     return fromParam(param);
 }
 

@@ -10,7 +10,7 @@
 PooledConnection::PooledConnection() : m_pool(SQLiteDb::instance()) {
     if (!m_pool) return;
     m_connection = m_pool->openConnection();
-    m_timer.start();
+    m_timer.start(m_pool->metrics());
     if (m_connection.isValid()) m_statements = m_pool->statements(m_connection);
 }
 

@@ -122,7 +122,7 @@ QSqlDatabase SQLiteDb::openConnection() {
 
     // Connections registered by other code count against the limit too.
     int registered = QSqlDatabase::connectionNames().size();
-    DbCallTimer::PoolWait wait;
+    DbCallTimer::PoolWait wait(m_metrics);
     while (registered == kMaxConnections && m_freeNames.isEmpty()) {
         wait.blocked();
         m_returned.wait(lock);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -31,6 +32,8 @@
 // borrowing thread when it is handed out. One SQLite connection is thus used by one thread at a
 // time and never reopened for a thread change; the QSQLITE driver opens SQLite without its own
 // mutex, which is sound exactly under that rule.
+class DbCallMetrics;
+
 class SQLiteDb : public QObject {
     Q_OBJECT
   public:
@@ -56,6 +59,10 @@ class SQLiteDb : public QObject {
     bool reopen(QSqlDatabase& connection);
     // The server could not be reached at the last attempt and has not been since.
     bool isAway() const;
+
+    // Where borrows and waits are timed from now on (none: not timed); set before the first.
+    void setMetrics(DbCallMetrics* metrics) { m_metrics = metrics; }
+    DbCallMetrics* metrics() const { return m_metrics; }
 
     static constexpr int kMaxConnections = 5;
 
@@ -90,4 +97,5 @@ class SQLiteDb : public QObject {
     std::chrono::steady_clock::time_point m_retryAt;
     quint64 m_recoveries = 0;
     QHash<QString, quint64> m_openedIn;
+    std::atomic<DbCallMetrics*> m_metrics{nullptr};
 };

@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QHostAddress>
 
-#include "core/LocalParaMgt.h"
 #include "core/Logger.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_DevicePresence.h"
@@ -49,16 +48,8 @@ void fail(const char* operation, const QString& devSN) {
 }
 }  // namespace
 
-DeviceActivity* DeviceActivity::instance() {
-    static DeviceActivity* self = [] {
-        struLocalParam param;
-        LocalParaMgt::instance()->readLocalParam(param);
-        return new DeviceActivity(param.InstanceName);
-    }();
-    return self;
-}
-
-DeviceActivity::DeviceActivity(const QString& instanceName) : m_instance(instanceName) {}
+DeviceActivity::DeviceActivity(const QString& instanceName, UpgradeMetrics& metrics)
+    : m_instance(instanceName), m_metrics(metrics) {}
 
 void DeviceActivity::clearStalePresence() {
     if (!Tab_DevicePresence::clearInstance(m_instance))
@@ -192,7 +183,7 @@ void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
         connection->offeredPackageId = package.id;
         connection->offeredPackageName = package.packageName;
     }
-    UpgradeMetrics::instance().started(devSN, package.id, package.packageName);
+    m_metrics.started(devSN, package.id, package.packageName);
     struUpgradeAttempt attempt;
     attempt.devSN = devSN;
     attempt.devType = device.devType;
@@ -216,7 +207,7 @@ void DeviceActivity::progressed(qintptr socketId, int percent) {
         if (percent == 100) connection->completedHere = true;
     }
     if (devSN.isEmpty()) return;
-    UpgradeMetrics::instance().progressed(devSN, percent);
+    m_metrics.progressed(devSN, percent);
     if (!Tab_UpgradeAttempt::progress(devSN, percent, now()))
         fail("DeviceActivity::progressed", devSN);
 }

@@ -9,6 +9,7 @@
 #include "model/struPackageInfo.h"
 
 struct UpgradeDecision;
+class UpgradeMetrics;
 
 // What the console shows of the device conversation beyond the device table: each terminal's
 // last report time and presence, the history of the upgrades handed out with their outcomes,
@@ -17,10 +18,9 @@ struct UpgradeDecision;
 // the conversation goes on as before when a write fails (one log line).
 class DeviceActivity {
   public:
-    static DeviceActivity* instance();
-
-    // This instance of the service in the presence table (InstanceName).
-    explicit DeviceActivity(const QString& instanceName);
+    // This instance of the service in the presence table (InstanceName); the upgrades handed
+    // out and completed are counted into metrics, which outlives it.
+    DeviceActivity(const QString& instanceName, UpgradeMetrics& metrics);
     const QString& instanceName() const { return m_instance; }
 
     // Start-up: presence rows an earlier run of this instance left behind are stale.
@@ -66,6 +66,7 @@ class DeviceActivity {
     static constexpr int kConflictsHeld = 4096;
 
     QString m_instance;
+    UpgradeMetrics& m_metrics;
     std::mutex m_mutex;  // guards m_connections and m_conflictWrites
     QHash<qintptr, Connection> m_connections;
     // When each serial number's conflict was last written, within the window; bounded.

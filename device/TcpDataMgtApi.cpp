@@ -8,7 +8,6 @@
 #include <QTimer>
 
 #include "core/DataLog.h"
-#include "core/LocalParaMgt.h"
 #include "core/Logger.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_Package.h"
@@ -69,28 +68,19 @@ quint32 firstPendingFileType(const struDeviceInfo& device) {
     return 0;
 }
 
-struLocalParam localParam() {
-    struLocalParam param;
-    LocalParaMgt::instance()->readLocalParam(param);
-    return param;
-}
-
 }  // namespace
 
-TcpDataMgtApi* TcpDataMgtApi::instance() {
-    // Created on the main thread by the device server's constructor, before any connection.
-    static TcpDataMgtApi* self = new TcpDataMgtApi;
-    return self;
-}
+TcpDataMgtApi::TcpDataMgtApi(const struLocalParam& param, TerminalMetrics& metrics,
+                             DeviceActivity& activity, FileOperation& files, QObject* parent)
+    : TcpDataMgtApi(param, metrics, activity, files, std::make_unique<Tab_DeviceInfo>(), parent) {}
 
-TcpDataMgtApi::TcpDataMgtApi() : TcpDataMgtApi(localParam()) {}
-
-TcpDataMgtApi::TcpDataMgtApi(const struLocalParam& param, QObject* parent)
-    : TcpDataMgtApi(param, std::make_unique<Tab_DeviceInfo>(), parent) {}
-
-TcpDataMgtApi::TcpDataMgtApi(const struLocalParam& param,
+TcpDataMgtApi::TcpDataMgtApi(const struLocalParam& param, TerminalMetrics& metrics,
+                             DeviceActivity& activity, FileOperation& files,
                              std::unique_ptr<Tab_DeviceInfo> deviceTable, QObject* parent)
     : QObject(parent),
+      m_metrics(metrics),
+      m_activity(activity),
+      m_files(files),
       m_packetHandler(std::make_unique<SocketPacketHandler>()),
       m_deviceTable(std::move(deviceTable)),
       m_packageTable(std::make_unique<Tab_Package>()),
@@ -141,11 +131,11 @@ void TcpDataMgtApi::readDataSlot(qintptr socketId, QByteArray data) {
     if (m_links.value(socketId).closing) return;
     SocketPacket packet;
     if (m_packetHandler->DataParse(data, packet) != 0) {
-        TerminalMetrics::instance().refused(TerminalMetrics::Refusal::BadCheckCode);
+        m_metrics.refused(TerminalMetrics::Refusal::BadCheckCode);
         writeDataLog(QStringLiteral("TcpDataMgtApi::readDataSlot DataParse Failed"), data);
         return;
     }
-    TerminalMetrics::instance().received(packet.cmd);
+    m_metrics.received(packet.cmd);
     switch (static_cast<Command>(packet.cmd)) {
         case Command::Report:
         case Command::ReportEx:
@@ -170,11 +160,11 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     DeviceReport parsed;
     if (m_packetHandler->ParseDeviceReport(packet.data, packet.cmd == code(Command::ReportEx),
                                            parsed) != 0)
-        return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::BadBody);
+        return m_metrics.refused(TerminalMetrics::Refusal::BadBody);
     struDeviceInfo report;
     applyReport(parsed, report);
     if (report.devSN.isEmpty()) {
-        TerminalMetrics::instance().refused(TerminalMetrics::Refusal::NoSerial);
+        m_metrics.refused(TerminalMetrics::Refusal::NoSerial);
         logger()->info("{}, device serial number is empty!", "TcpDataMgtApi::readDataSlot");
         return;
     }
@@ -187,7 +177,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
                        "TcpDataMgtApi::readDataSlot", link.devSN.toStdString(),
                        report.devSN.toStdString(), peerOf(socketId).toStdString());
         link.closing = true;
-        TerminalMetrics::instance().refused(TerminalMetrics::Refusal::SerialChanged);
+        m_metrics.refused(TerminalMetrics::Refusal::SerialChanged);
         emit closeConnection(socketId);
         return;
     }
@@ -223,12 +213,11 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
                     "TcpDataMgtApi::readDataSlot", report.devSN.toStdString(),
                     device.devId.toStdString(), devId.toStdString(),
                     peerOf(socketId).toStdString());
-                DeviceActivity::instance()->identityConflict(socketId, report.devSN, devId,
-                                                             link.peer);
+                m_activity.identityConflict(socketId, report.devSN, devId, link.peer);
             }
             link.impostor = true;
             // Counted and recorded apart: the terminal's own last decision is not the impostor's.
-            TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
+            m_metrics.refused(TerminalMetrics::Refusal::Impostor);
             if (mayGoOn(socketId, SlotPriority::Standing::Impostor))
                 GetUpgradeFlag(socketId, packet, 0, QString());
             return;
@@ -244,21 +233,18 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         m_deviceTable->refreshFromReport(device, pin);
     }
 
-    {
-        std::lock_guard<std::mutex> lock(m_onlineMutex);
-        // An entry of an earlier connection of the same terminal is stale. Matching on the
-        // device ID too would let a new serial number reported with another terminal's ID push
-        // that terminal out; a connection that changes its serial number is closed instead.
-        const auto earlier = m_onlineSocketBySN.constFind(report.devSN);
-        if (earlier != m_onlineSocketBySN.constEnd() && earlier.value() != socketId)
-            m_onlineDevices.remove(earlier.value());
-        const auto mine = m_onlineDevices.constFind(socketId);
-        if (mine != m_onlineDevices.constEnd() && mine->devSN != report.devSN)
-            m_onlineSocketBySN.remove(mine->devSN);
-        m_onlineDevices.insert(socketId, device);
-        m_onlineSocketBySN.insert(report.devSN, socketId);
-    }
-    DeviceActivity::instance()->reported(socketId, report, link.peer);
+    // An entry of an earlier connection of the same terminal is stale. Matching on the
+    // device ID too would let a new serial number reported with another terminal's ID push
+    // that terminal out; a connection that changes its serial number is closed instead.
+    const auto earlier = m_onlineSocketBySN.constFind(report.devSN);
+    if (earlier != m_onlineSocketBySN.constEnd() && earlier.value() != socketId)
+        m_onlineDevices.remove(earlier.value());
+    const auto mine = m_onlineDevices.constFind(socketId);
+    if (mine != m_onlineDevices.constEnd() && mine->devSN != report.devSN)
+        m_onlineSocketBySN.remove(mine->devSN);
+    m_onlineDevices.insert(socketId, device);
+    m_onlineSocketBySN.insert(report.devSN, socketId);
+    m_activity.reported(socketId, report, link.peer);
 
     struPackageInfo package;
     DecisionFacts facts;
@@ -272,7 +258,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     facts.manualMode = m_param.ManualMode == 1;
     const UpgradeDecision decision = decideUpgrade(
         facts, [&package, &report] { return RolloutControl::verdict(package, report.devSN); });
-    DeviceActivity::instance()->decided(report, facts.hasPackage, package, decision);
+    m_activity.decided(report, facts.hasPackage, package, decision);
     switch (decision.answer) {
         case UpgradeDecision::Answer::Upgrade:
             OfferUpgrade(package.packagePath, socketId, packet);
@@ -350,7 +336,7 @@ void TcpDataMgtApi::OfferUpgrade(const QString& packagePath, qintptr socketId,
     GetUpgradeFlag(socketId, header, 1, url);
     m_links[socketId].upgradeOffered = true;
     SendProgressPoll(socketId, header);
-    DeviceActivity::instance()->upgradeStarted(socketId, url);
+    m_activity.upgradeStarted(socketId, url);
 }
 
 void TcpDataMgtApi::GetUpgradeFlag(qintptr socketId, const SocketPacket& header, quint32 flag,
@@ -366,7 +352,7 @@ void TcpDataMgtApi::GetUpgradeFlag(qintptr socketId, const SocketPacket& header,
     QByteArray packet;
     if (m_packetHandler->DataPack(answer, body, packet) != 0) return;
     logBytes("TcpDataMgtApi::GetUpgradeFlag", "GetAllPackage:allData", packet);
-    TerminalMetrics::instance().answered(Command::UpgradeAnswer, flag != 0);
+    m_metrics.answered(Command::UpgradeAnswer, flag != 0);
     emit sendSocketData(packet, socketId);
 }
 
@@ -405,7 +391,7 @@ void TcpDataMgtApi::sendAnswer(qintptr socketId, const SocketPacket& received, C
         SocketPacketHandler::AnswerHeader(received, answer, static_cast<quint16>(body.size()));
     QByteArray packet;
     if (m_packetHandler->DataPack(header, body, packet) != 0) return;
-    TerminalMetrics::instance().answered(answer);
+    m_metrics.answered(answer);
     emit sendSocketData(packet, socketId);
 }
 
@@ -417,7 +403,6 @@ void TcpDataMgtApi::StorePendingPaths(qintptr socketId, const DevFilePaths& path
 bool TcpDataMgtApi::changeOnlineRecord(qintptr socketId,
                                        const std::function<void(struDeviceInfo&)>& change,
                                        struDeviceInfo* updated) {
-    std::lock_guard<std::mutex> lock(m_onlineMutex);
     auto it = m_onlineDevices.find(socketId);
     if (it == m_onlineDevices.end()) return false;
     change(*it);
@@ -436,7 +421,7 @@ bool TcpDataMgtApi::mayRegister(qintptr socketId, TerminalLink& link) {
     // The server first: a connection it refuses takes nothing from the registration limits.
     if (!mayGoOn(socketId, SlotPriority::Standing::NewSerial)) return false;
     if (m_registrations.admit(link.address)) return true;
-    TerminalMetrics::instance().refused(TerminalMetrics::Refusal::RegistrationLimited);
+    m_metrics.refused(TerminalMetrics::Refusal::RegistrationLimited);
     link.closing = true;
     emit closeConnection(socketId);
     return false;
@@ -455,11 +440,10 @@ QString TcpDataMgtApi::peerOf(qintptr socketId) const {
 void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& packet) {
     int progress = 0;
     if (m_packetHandler->ParseUpgradeProgress(packet.data, progress) != 0)
-        return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::BadBody);
+        return m_metrics.refused(TerminalMetrics::Refusal::BadBody);
     logBytes("TcpDataMgtApi::readDataSlot", "Upgrade Progress results(0x0002)", packet.data);
-    if (refused(socketId))
-        return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
-    DeviceActivity::instance()->progressed(socketId, progress);
+    if (refused(socketId)) return m_metrics.refused(TerminalMetrics::Refusal::Impostor);
+    m_activity.progressed(socketId, progress);
     const auto link = m_links.find(socketId);
     if (link != m_links.end() && link->unproven && link->upgradeOffered) {
         link->unproven = false;
@@ -468,29 +452,12 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
 
     if (progress == 100) {
         const auto now = static_cast<qint32>(QDateTime::currentDateTime().toSecsSinceEpoch());
-        struDeviceInfo device;
-        const bool online = changeOnlineRecord(
-            socketId,
-            [now](struDeviceInfo& d) {
-                d.UpgradeCompletionTime = now;
-                d.isAutoUpdate = false;
-                d.upgradeProgress = 100;
-                d.progressReported = true;
-            },
-            &device);
-        // Outside the lock: the web API's readers never wait on SQLite.
-        if (online) m_deviceTable->completeUpgrade(device.devSN, now);
+        const auto online = m_onlineDevices.constFind(socketId);
+        if (online != m_onlineDevices.constEnd())
+            m_deviceTable->completeUpgrade(online->devSN, now);
         return;
     }
 
-    {
-        std::lock_guard<std::mutex> lock(m_onlineMutex);
-        auto it = m_onlineDevices.find(socketId);
-        if (it != m_onlineDevices.end()) {
-            it->progressReported = true;
-            it->upgradeProgress = static_cast<quint32>(progress);
-        }
-    }
     // The pause paces a terminal that reports rapidly, without holding up the others.
     // Each poll answers one report: a terminal that sends reports faster than it takes polls
     // would otherwise queue timers without end.
@@ -519,8 +486,7 @@ void TcpDataMgtApi::handleCmdResult(qintptr socketId, const SocketPacket& packet
         logger()->info("{}, cmd exec result(0x0003):{}", "TcpDataMgtApi::readDataSlot",
                        result.text.toStdString());
     if (result.resultCode != 0) return;  // stays pending: sent again at the next report
-    if (refused(socketId))
-        return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Impostor);
+    if (refused(socketId)) return m_metrics.refused(TerminalMetrics::Refusal::Impostor);
     if (!awaited) return;
     const QString sent = link->sentCommand;
     link->sentCommand.clear();
@@ -541,15 +507,13 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
              packet.data.left(64));
     DeviceFileData chunk;
     if (m_packetHandler->ParseDeviceFile(packet.data, chunk) != 0)
-        return TerminalMetrics::instance().refused(TerminalMetrics::Refusal::BadBody);
-    FileOperation* fileStore = FileOperation::instance();
-    if (!fileStore) return;
+        return m_metrics.refused(TerminalMetrics::Refusal::BadBody);
 
     auto link = m_links.find(socketId);
     const bool requested =
         link != m_links.end() && !link->impostor && link->transfers.contains(chunk.type);
     if (!requested) {
-        TerminalMetrics::instance().refused(TerminalMetrics::Refusal::UnrequestedFile);
+        m_metrics.refused(TerminalMetrics::Refusal::UnrequestedFile);
         noteBurst(m_unrequestedFiles);
         return;
     }
@@ -564,10 +528,10 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
     bool written = false;
     if (transfer.admit(chunk, firstRefusal)) {
         written = !directory.isEmpty() &&
-                  fileStore->WriteDevUploadFile(directory + safePathComponent(chunk.fileName),
-                                                chunk.data, transfer.startsFile());
+                  m_files.WriteDevUploadFile(directory + safePathComponent(chunk.fileName),
+                                             chunk.data, transfer.startsFile());
     } else if (firstRefusal) {
-        TerminalMetrics::instance().refused(TerminalMetrics::Refusal::OverQuota);
+        m_metrics.refused(TerminalMetrics::Refusal::OverQuota);
         logger()->warn("{}, device file over its quota of {} MiB, refused: type {} {} from {}",
                        "TcpDataMgtApi::readDataSlot", m_param.DeviceFileQuotaMiB, chunk.type,
                        chunk.fileName.toStdString(), peerOf(socketId).toStdString());
@@ -603,7 +567,7 @@ void TcpDataMgtApi::sockDisConnect(qintptr socketId, QString ip, quint16 port) {
     Q_UNUSED(port);
     qDebug() << "TcpDataMgtApi::sockDisConnect thread is:" << QThread::currentThreadId();
     forgetConnection(socketId);
-    DeviceActivity::instance()->disconnected(socketId);
+    m_activity.disconnected(socketId);
 }
 
 void TcpDataMgtApi::forgetConnection(qintptr socketId) {
@@ -611,26 +575,15 @@ void TcpDataMgtApi::forgetConnection(qintptr socketId) {
     for (QTimer* timer : m_pollTimers.values(socketId)) delete timer;
     m_pollTimers.remove(socketId);
     m_links.remove(socketId);
-    {
-        std::lock_guard<std::mutex> lock(m_onlineMutex);
-        const auto gone = m_onlineDevices.find(socketId);
-        if (gone != m_onlineDevices.end()) {
-            const auto indexed = m_onlineSocketBySN.constFind(gone->devSN);
-            if (indexed != m_onlineSocketBySN.constEnd() && indexed.value() == socketId)
-                m_onlineSocketBySN.erase(indexed);
-            m_onlineDevices.erase(gone);
-        }
+    const auto gone = m_onlineDevices.find(socketId);
+    if (gone != m_onlineDevices.end()) {
+        const auto indexed = m_onlineSocketBySN.constFind(gone->devSN);
+        if (indexed != m_onlineSocketBySN.constEnd() && indexed.value() == socketId)
+            m_onlineSocketBySN.erase(indexed);
+        m_onlineDevices.erase(gone);
     }
     {
         std::lock_guard<std::mutex> lock(m_pendingMutex);
         m_pendingPaths.remove(socketId);
     }
-}
-
-bool TcpDataMgtApi::GetUpgradeProgress(QList<struDeviceInfo>& out) {
-    std::lock_guard<std::mutex> lock(m_onlineMutex);
-    out.clear();
-    for (auto it = m_onlineDevices.cbegin(); it != m_onlineDevices.cend(); ++it)
-        if (it->progressReported) out.append(*it);
-    return true;
 }

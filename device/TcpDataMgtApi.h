@@ -22,9 +22,12 @@
 #include "model/struDeviceInfo.h"
 #include "model/struPackageInfo.h"
 
+class DeviceActivity;
+class FileOperation;
 class QTimer;
 class Tab_DeviceInfo;
 class Tab_Package;
+class TerminalMetrics;
 
 // The service's side of the device conversation, living in the main thread: registers
 // terminals, decides their upgrades, sends pending commands and file requests, stores uploaded
@@ -37,12 +40,13 @@ class TcpDataMgtApi : public QObject {
     static constexpr int kMaxPendingPolls = 4;
     static constexpr int kLogWindowMs = 5000;
 
-    static TcpDataMgtApi* instance();
-
-    // A handler with its own parameters instead of config.ini; for tests and tools.
-    explicit TcpDataMgtApi(const struLocalParam& param, QObject* parent = nullptr);
+    // The handler counts into metrics, tells activity of each event and stores the terminals'
+    // files through files; all three outlive it.
+    TcpDataMgtApi(const struLocalParam& param, TerminalMetrics& metrics, DeviceActivity& activity,
+                  FileOperation& files, QObject* parent = nullptr);
     // The same over a device table of the caller's, so tests can make it fail.
-    TcpDataMgtApi(const struLocalParam& param, std::unique_ptr<Tab_DeviceInfo> deviceTable,
+    TcpDataMgtApi(const struLocalParam& param, TerminalMetrics& metrics, DeviceActivity& activity,
+                  FileOperation& files, std::unique_ptr<Tab_DeviceInfo> deviceTable,
                   QObject* parent = nullptr);
     ~TcpDataMgtApi() override;
 
@@ -63,9 +67,6 @@ class TcpDataMgtApi : public QObject {
     void SendProgressPoll(qintptr socketId, const SocketPacket& header);
     void StorePendingPaths(qintptr socketId, const DevFilePaths& paths);
 
-    // The terminals that reported progress on their current connection, by socket ID.
-    // Safe from any thread.
-    bool GetUpgradeProgress(QList<struDeviceInfo>& out);
     // What this handler holds of a connection, dropped without a word to the tables: for a
     // server that goes away with its connections still open.
     void forgetConnection(qintptr socketId);
@@ -83,8 +84,6 @@ class TcpDataMgtApi : public QObject {
     void sockDisConnect(qintptr socketId, QString ip, quint16 port);
 
   private:
-    TcpDataMgtApi();
-
     void handleDeviceReport(qintptr socketId, const SocketPacket& packet);
     void handleUpgradeProgress(qintptr socketId, const SocketPacket& packet);
     void handleCmdResult(qintptr socketId, const SocketPacket& packet);
@@ -112,6 +111,9 @@ class TcpDataMgtApi : public QObject {
     // Counts one event of a kind logged once per window, and has the line written when it ends.
     void noteBurst(BurstLog& log);
 
+    TerminalMetrics& m_metrics;
+    DeviceActivity& m_activity;
+    FileOperation& m_files;
     std::unique_ptr<SocketPacketHandler> m_packetHandler;
     std::unique_ptr<Tab_DeviceInfo> m_deviceTable;
     std::unique_ptr<Tab_Package> m_packageTable;
@@ -128,15 +130,13 @@ class TcpDataMgtApi : public QObject {
     // Per socket ID, what is known of the connection beyond its record; main thread only.
     QHash<qintptr, TerminalLink> m_links;
 
-    // Guards m_onlineDevices: the main thread writes, web worker threads read. std::mutex, not
-    // QMutex: Qt's lock is not instrumented, so thread sanitizer builds would not see it.
-    std::mutex m_onlineMutex;
+    // Per socket ID, the device record of the terminal that reported on it; main thread only.
     QMap<qintptr, struDeviceInfo> m_onlineDevices;
     // The socket of each serial number in m_onlineDevices: a report finds a stale entry of its
     // terminal without a search of every connection.
     QHash<QString, qintptr> m_onlineSocketBySN;
 
-    // Guards m_pendingPaths. Never held together with m_onlineMutex.
+    // Guards m_pendingPaths.
     std::mutex m_pendingMutex;
     QMap<qintptr, DevFilePaths> m_pendingPaths;
 };

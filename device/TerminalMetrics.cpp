@@ -44,13 +44,7 @@ int answerKind(Command answer, bool upgradeOffered) {
 
 }  // namespace
 
-TerminalMetrics& TerminalMetrics::instance() {
-    static TerminalMetrics* self = new TerminalMetrics();  // outlives every counting thread
-    return *self;
-}
-
-TerminalMetrics::TerminalMetrics() {
-    MetricsRegistry& registry = MetricsRegistry::instance();
+TerminalMetrics::TerminalMetrics(MetricsRegistry& registry) : m_registry(registry) {
     auto& received = registry.counters("wayfarer_terminal_packets_received_total",
                                        "Terminal packets that passed the check code, by kind.");
     auto& answered = registry.counters("wayfarer_terminal_packets_sent_total",
@@ -103,7 +97,7 @@ void TerminalMetrics::connectionRefused() {
 
 std::unique_ptr<ScrapeHook> TerminalMetrics::watchConnections(std::function<int()> count) {
     return std::make_unique<ScrapeHook>(
-        [count = std::move(count)](std::vector<prometheus::MetricFamily>& out) {
+        m_registry, [count = std::move(count)](std::vector<prometheus::MetricFamily>& out) {
             out.push_back(MetricsRegistry::reading("wayfarer_terminals_connected",
                                                    "Terminal connections open now.",
                                                    prometheus::MetricType::Gauge, count()));

@@ -10,6 +10,7 @@
 namespace prometheus {
 class Counter;
 }
+class MetricsRegistry;
 class ScrapeHook;
 
 // What the terminal link counts: packets received and answers sent by kind, packets refused by
@@ -32,7 +33,8 @@ class TerminalMetrics {
         RegistrationLimited,
     };
 
-    static TerminalMetrics& instance();
+    // Its series live in registry, which must outlive it.
+    explicit TerminalMetrics(MetricsRegistry& registry);
 
     // A packet that passed the check code, by its command; an unknown command is refused.
     void received(quint16 cmd);
@@ -46,8 +48,7 @@ class TerminalMetrics {
     std::unique_ptr<ScrapeHook> watchConnections(std::function<int()> count);
 
   private:
-    TerminalMetrics();
-
+    MetricsRegistry& m_registry;
     static constexpr int kKinds = 5;
     static constexpr int kReasons = 10;
     prometheus::Counter* m_received[kKinds] = {};

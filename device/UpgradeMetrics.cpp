@@ -9,22 +9,16 @@ const prometheus::Labels kOtherPackages = {{"package_id", "other"}, {"package_na
 
 }  // namespace
 
-UpgradeMetrics& UpgradeMetrics::instance() {
-    static UpgradeMetrics* self = new UpgradeMetrics();  // outlives every counting thread
-    return *self;
-}
-
-UpgradeMetrics::UpgradeMetrics()
-    : m_started(MetricsRegistry::instance().counters(
-                    "wayfarer_upgrades_started_total",
-                    "Upgrades handed to terminals (the download address sent), by "
-                    "package."),
+UpgradeMetrics::UpgradeMetrics(MetricsRegistry& registry)
+    : m_started(registry.counters("wayfarer_upgrades_started_total",
+                                  "Upgrades handed to terminals (the download address sent), by "
+                                  "package."),
                 kOtherPackages, kPackages),
-      m_completed(MetricsRegistry::instance().counters(
-                      "wayfarer_upgrades_completed_total",
-                      "Upgrades started by this process that reached progress 100, by "
-                      "package."),
-                  kOtherPackages, kPackages) {}
+      m_completed(
+          registry.counters("wayfarer_upgrades_completed_total",
+                            "Upgrades started by this process that reached progress 100, by "
+                            "package."),
+          kOtherPackages, kPackages) {}
 
 void UpgradeMetrics::started(const QString& devSN, qint32 packageId, const QString& packageName) {
     const auto labels = [&] {

@@ -22,7 +22,7 @@ DownloadConnection::DownloadConnection(DownloadLoop& loop, evutil_socket_t fd)
     : m_loop(loop), m_fd(fd) {}
 
 DownloadConnection::~DownloadConnection() {
-    if (m_downloading) DownloadMetrics::instance().downloadEnded();
+    if (m_downloading) m_loop.server().metrics().downloadEnded();
     // What freeing drops from the output was never sent.
     if (m_sentCounter) evbuffer_remove_cb_entry(bufferevent_get_output(m_bev), m_sentCounter);
     if (m_deadline) event_free(m_deadline);
@@ -69,7 +69,7 @@ void DownloadConnection::eventCallback(bufferevent*, short, void* arg) {
 void DownloadConnection::outputCallback(evbuffer*, const evbuffer_cb_info* info, void* arg) {
     auto* self = static_cast<DownloadConnection*>(arg);
     if (self->m_status != 0 && info->n_deleted > 0)
-        DownloadMetrics::instance().sent(self->m_status, info->n_deleted);
+        self->m_loop.server().metrics().sent(self->m_status, info->n_deleted);
 }
 
 void DownloadConnection::deadlineCallback(evutil_socket_t, short, void* arg) {
@@ -168,7 +168,7 @@ void DownloadConnection::answer(const char* data, size_t headSize) {
 
 void DownloadConnection::replied(int status) {
     m_status = status;
-    DownloadMetrics& metrics = DownloadMetrics::instance();
+    DownloadMetrics& metrics = m_loop.server().metrics();
     metrics.answered(status);
     m_downloading = status == 200 || status == 206;
     if (m_downloading) metrics.downloadBegan();

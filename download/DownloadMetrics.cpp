@@ -9,13 +9,7 @@ namespace {
 const char* const kClassLabels[] = {"2xx", "3xx", "4xx", "5xx"};
 }
 
-DownloadMetrics& DownloadMetrics::instance() {
-    static DownloadMetrics* self = new DownloadMetrics();  // outlives every counting thread
-    return *self;
-}
-
-DownloadMetrics::DownloadMetrics() {
-    MetricsRegistry& registry = MetricsRegistry::instance();
+DownloadMetrics::DownloadMetrics(MetricsRegistry& registry) {
     auto& requests = registry.counters("wayfarer_download_requests_total",
                                        "Requests the download port answered, by status class.");
     auto& bytes = registry.counters(

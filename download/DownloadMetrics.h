@@ -6,12 +6,13 @@ namespace prometheus {
 class Counter;
 class Gauge;
 }  // namespace prometheus
+class MetricsRegistry;
 
 // What the download port counts: requests answered and bytes written to clients by status
 // class, and the package replies being sent now. Each event is one lock-free update.
 class DownloadMetrics {
   public:
-    static DownloadMetrics& instance();
+    explicit DownloadMetrics(MetricsRegistry& registry);
 
     void answered(int status);
     void sent(int status, size_t bytes);
@@ -19,7 +20,6 @@ class DownloadMetrics {
     void downloadEnded();
 
   private:
-    DownloadMetrics();
     static int statusClass(int status);
 
     static constexpr int kClasses = 4;  // 2xx to 5xx

@@ -15,7 +15,8 @@ namespace {
 constexpr int kBacklog = 4096;
 }  // namespace
 
-DownloadServer::DownloadServer(const DownloadLimits& limits) : m_limits(limits) {}
+DownloadServer::DownloadServer(DownloadMetrics& metrics, const DownloadLimits& limits)
+    : m_metrics(metrics), m_limits(limits) {}
 
 DownloadServer::~DownloadServer() {
     stop();

@@ -11,6 +11,7 @@
 #include "http/UniqueFd.h"
 
 class DownloadLoop;
+class DownloadMetrics;
 
 // The terminals' download port: answers each path its resolver knows with that file (byte
 // ranges for resumed downloads, sent by the kernel from the file) and every other path with 404. A
@@ -18,7 +19,9 @@ class DownloadLoop;
 // connection and its small buffers, and holds up nobody. One request per connection.
 class DownloadServer {
   public:
-    explicit DownloadServer(const DownloadLimits& limits = DownloadLimits());
+    // Counts into metrics, which outlives it.
+    explicit DownloadServer(DownloadMetrics& metrics,
+                            const DownloadLimits& limits = DownloadLimits());
     ~DownloadServer();
     DownloadServer(const DownloadServer&) = delete;
     DownloadServer& operator=(const DownloadServer&) = delete;
@@ -55,8 +58,10 @@ class DownloadServer {
     Lookup fileFor(const std::string& path, Served& file) const;
 
     const DownloadLimits& limits() const { return m_limits; }
+    DownloadMetrics& metrics() const { return m_metrics; }
 
   private:
+    DownloadMetrics& m_metrics;
     const DownloadLimits m_limits;
     Resolver m_resolver;
     UniqueFd m_listenSocket;

@@ -2,12 +2,8 @@
 
 #include "download/DownloadServer.h"
 
-EmbeddedWebServer* EmbeddedWebServer::instance() {
-    static EmbeddedWebServer* const inst = new EmbeddedWebServer;  // lives as long as the process
-    return inst;
-}
-
-EmbeddedWebServer::EmbeddedWebServer() : m_server(std::make_unique<DownloadServer>()) {}
+EmbeddedWebServer::EmbeddedWebServer(DownloadMetrics& metrics)
+    : m_server(std::make_unique<DownloadServer>(metrics)) {}
 
 bool EmbeddedWebServer::running() const {
     return m_server->running();

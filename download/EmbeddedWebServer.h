@@ -8,13 +8,14 @@
 
 // The download server for terminals on HttpPort2: answers each download path its resolver knows
 // with the package file (byte ranges for resumed downloads) and every other path with 404
-// "Error: File not found" (see DownloadServer). Created on first use, never stopped.
+// "Error: File not found" (see DownloadServer). Stops when it goes away.
 class EmbeddedWebServer {
   public:
-    static EmbeddedWebServer* instance();
+    // Counts into metrics, which outlives it.
+    explicit EmbeddedWebServer(DownloadMetrics& metrics);
 
     // Starts listening on port (all interfaces; 0: any free port). False when the port is taken
-    // or a server already runs; a failed start may be retried.
+    // or it already runs; a failed start may be retried.
     bool start(uint32_t port);
     // The port it listens on, once started.
     uint32_t port() const { return m_port; }
@@ -28,8 +29,6 @@ class EmbeddedWebServer {
     EmbeddedWebServer& operator=(const EmbeddedWebServer&) = delete;
 
   private:
-    EmbeddedWebServer();
-
     std::atomic<uint32_t> m_port{0};
     const std::unique_ptr<DownloadServer> m_server;
 };

@@ -5,7 +5,6 @@
 #include <unistd.h>
 #include <cerrno>
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
@@ -19,7 +18,6 @@
 #include "files/DeviceListCsv.h"
 #include "files/DeviceListWorkbook.h"
 #include "files/PackageUpload.h"
-#include "files/UploadDigests.h"
 
 namespace {
 
@@ -86,21 +84,6 @@ const QDir::Filters kCleanFilter =
 
 }  // namespace
 
-FileOperation* FileOperation::instance() {
-    static FileOperation* const inst = new FileOperation;  // lives as long as the process
-    return inst;
-}
-
-// No thread of its own: every caller calls the slots directly and wants the result at once,
-// and nothing queues calls to this object, so a worker thread would only sit idle. The object
-// still belongs to the main thread, whichever thread asked for it first (the start-up clean-up
-// runs on the pool), so a queued connection made later would be served by the event loop.
-FileOperation::FileOperation() {
-    if (QCoreApplication* app = QCoreApplication::instance()) {
-        if (thread() != app->thread()) moveToThread(app->thread());
-    }
-}
-
 bool FileOperation::ImportExcelFile(const QString& fileName, const QByteArray& data) {
     if (fileName.isEmpty()) return false;
     makeLastDirLevel(fileName);
@@ -139,7 +122,7 @@ bool FileOperation::WriteUploadBlock(const QString& packageFile, const QByteArra
     if (!first && !QFileInfo::exists(temp)) return false;
     qint64 offset = 0;
     if (!writePackageBlock(temp, data, first, offset)) return false;
-    UploadDigests::instance().add(temp, offset, data);
+    m_digests.add(temp, offset, data);
     return true;
 }
 
@@ -158,10 +141,10 @@ bool FileOperation::CommitUpload(const QString& packageFile, qint64 announcedSiz
                static_cast<long long>(st.st_size), static_cast<long long>(announcedSize));
         ::close(fd);
         ::unlink(tempPath.constData());
-        UploadDigests::instance().forget(temp);
+        m_digests.forget(temp);
         return false;
     }
-    sha256 = UploadDigests::instance().finish(temp, st.st_size, fd);
+    sha256 = m_digests.finish(temp, st.st_size, fd);
     // On disk before it replaces the package: a crash leaves the old package or the new one.
     const bool synced = ::fsync(fd) == 0;
     ::close(fd);

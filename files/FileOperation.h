@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "files/CsvLimits.h"
+#include "files/UploadDigests.h"
 #include "model/struDeviceInfo.h"
 
 // The service's one place for writing and removing files: package blocks from the browser,
@@ -14,7 +15,7 @@
 class FileOperation : public QObject {
     Q_OBJECT
   public:
-    static FileOperation* instance();
+    FileOperation() = default;
 
   public slots:
     // Replaces fileName with data; creates the last missing directory level.
@@ -56,5 +57,5 @@ class FileOperation : public QObject {
     bool removeFolderContent(const QString& folderDir);
 
   private:
-    FileOperation();
+    UploadDigests m_digests;  // of the uploads in progress
 };

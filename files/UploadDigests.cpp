@@ -6,11 +6,6 @@
 #include <cerrno>
 #include <vector>
 
-UploadDigests& UploadDigests::instance() {
-    static UploadDigests* const digests = new UploadDigests;  // lives as long as the process
-    return *digests;
-}
-
 void UploadDigests::add(const QString& file, qint64 offset, const QByteArray& data) {
     Running running;
     {

@@ -13,8 +13,6 @@
 // more at the end instead.
 class UploadDigests {
   public:
-    static UploadDigests& instance();
-
     // A block of `data` was written to file at offset `offset` (0 starts the file afresh).
     void add(const QString& file, qint64 offset, const QByteArray& data);
     // The hex SHA-256 of file, which has `size` bytes: from the running digest when it covers
@@ -23,8 +21,6 @@ class UploadDigests {
     void forget(const QString& file);
 
   private:
-    UploadDigests() = default;
-
     struct Running {
         std::unique_ptr<QCryptographicHash> hash;
         qint64 bytes = 0;

@@ -22,7 +22,6 @@
 #include <thread>
 
 #include "http/EventLoops.h"
-#include "http/HttpServerHelper.h"
 #include "http/HttpServerShared.h"
 #include "http/ListenSocket.h"
 #include "http/TlsContext.h"
@@ -166,8 +165,7 @@ bool HttpServer::init() {
 }
 
 bool HttpServer::start(const QString& ip, quint16 port) {
-    // Already serving another address: move, rather than keep serving the old one while the
-    // registry lists the new one.
+    // Already serving another address: move, rather than keep serving the old one.
     if (m_loops && (ip != m_ip || port != m_port)) stop();
     m_ip = ip;
     m_port = port;
@@ -175,13 +173,12 @@ bool HttpServer::start(const QString& ip, quint16 port) {
         qDebug("[start] Start Failed. Ip is Empty or port is zero!");
         return false;
     }
-    if (HttpServerHelper::instance()->hasServer(ip, port)) return true;
+    if (m_loops) return true;  // serving this address already
     if (!startServer()) {
         qCritical().nospace() << "[start] HTTP Server start failed! " << port;
         return false;
     }
     m_stopping = false;
-    HttpServerHelper::instance()->addServer(this);
     qInfo().nospace() << "[start] HTTP Server start OK! " << port;
     m_running = true;
     return true;
@@ -284,7 +281,6 @@ void HttpServer::disposeLoops() {
 void HttpServer::stop() {
     m_stopping = true;
     disposeLoops();
-    HttpServerHelper::instance()->removeServer(this);
 }
 
 void HttpServer::testCallback(evhttp_request* req, void* arg) {

@@ -28,22 +28,13 @@ const char* const kLegacyLabels[] = {
 static_assert(std::size(kLegacyLabels) == static_cast<size_t>(LegacyRouteId::Unrouted) + 1,
               "a label for every legacy route");
 
-prometheus::Family<prometheus::Counter>& requestFamily() {
-    static prometheus::Family<prometheus::Counter>& family = MetricsRegistry::instance().counters(
-        "wayfarer_http_requests_total",
-        "Requests the management port answered, by route class and status code.");
-    return family;
-}
-
 }  // namespace
 
-HttpMetrics& HttpMetrics::instance() {
-    static HttpMetrics* self = new HttpMetrics();  // outlives every counting thread
-    return *self;
-}
-
-HttpMetrics::HttpMetrics()
-    : m_durations(MetricsRegistry::instance().histograms(
+HttpMetrics::HttpMetrics(MetricsRegistry& registry)
+    : m_requests(registry.counters(
+          "wayfarer_http_requests_total",
+          "Requests the management port answered, by route class and status code.")),
+      m_durations(registry.histograms(
           "wayfarer_http_request_duration_seconds",
           "Time from a management request read whole to its answer handed to the event loop (a "
           "file's body may still be on its way), by route class.")) {
@@ -61,8 +52,7 @@ int HttpMetrics::addClass(const std::string& label) {
     auto routeClass = std::make_unique<RouteClass>();
     routeClass->label = label;
     routeClass->byStatus = std::make_unique<KeyedCounters>(
-        requestFamily(), prometheus::Labels{{"route", label}, {"code", "other"}},
-        kStatusesPerRoute);
+        m_requests, prometheus::Labels{{"route", label}, {"code", "other"}}, kStatusesPerRoute);
     m_classes.push_back(std::move(routeClass));
     return static_cast<int>(m_classes.size()) - 1;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <prometheus/counter.h>
+#include <prometheus/family.h>
 #include <QHash>
 #include <QString>
 
@@ -14,6 +16,7 @@
 class KeyedCounters;
 class LatencyHistogram;
 class LatencyHistogramFamily;
+class MetricsRegistry;
 
 // The management port's requests for the metrics: counted by route class and status, timed by
 // route class. A route class is a legacy route's class or a v2 route's path pattern, never the
@@ -21,7 +24,7 @@ class LatencyHistogramFamily;
 // family's lock, once); later requests find them without one.
 class HttpMetrics {
   public:
-    static HttpMetrics& instance();
+    explicit HttpMetrics(MetricsRegistry& registry);
     ~HttpMetrics();
 
     // The class of a request routed by the legacy table.
@@ -33,7 +36,6 @@ class HttpMetrics {
     void record(int routeClass, int status, std::chrono::steady_clock::duration elapsed);
 
   private:
-    HttpMetrics();
     int addClass(const std::string& label);
 
     struct RouteClass {
@@ -43,6 +45,7 @@ class HttpMetrics {
     };
     LatencyHistogram& durationOf(RouteClass& route);
 
+    prometheus::Family<prometheus::Counter>& m_requests;
     LatencyHistogramFamily& m_durations;
     std::vector<std::unique_ptr<RouteClass>> m_classes;  // fixed after construction
     QHash<QString, int> m_byPattern;

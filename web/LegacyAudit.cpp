@@ -13,19 +13,19 @@ void LegacyAudit::record(const char* action, const QString& summary) {
 }
 
 void LegacyAudit::packageBlockStored(const QString& url) {
-    EntityJson* codec = EntityJson::instance();
+    EntityJson codec;
     struUploadParam param;
-    if (!codec->ParseUploadParam(url, param) || param.blockIndex + 1 != param.blockSize) return;
+    if (!codec.ParseUploadParam(url, param) || param.blockIndex + 1 != param.blockSize) return;
     record("package_upload", QStringLiteral("型号 %1：%2_%3，%4 字节")
                                  .arg(param.type, param.uploadTime, param.name)
                                  .arg(param.totalLength));
 }
 
 QString LegacyAudit::describeDeletion(const QByteArray& body) {
-    EntityJson* codec = EntityJson::instance();
+    EntityJson codec;
     int id = 0;
     struPackageInfo package;
-    if (!codec->ParsePackageId(body, id)) return QString();
+    if (!codec.ParsePackageId(body, id)) return QString();
     if (!Tab_Package().getPackageById(id, package)) return QStringLiteral("id %1").arg(id);
     return QStringLiteral("id %1：%2（型号 %3）")
         .arg(id)

@@ -39,7 +39,8 @@ QString downloadContentType(const QString& url) {
 }
 }  // namespace
 
-WebServer::WebServer(QObject* parent) : HttpServer(parent) {}
+WebServer::WebServer(const WebServerParts& parts, QObject* parent)
+    : HttpServer(parent), m_parts(parts) {}
 
 WebServer::~WebServer() {
     stop();
@@ -134,13 +135,13 @@ void WebServer::sendJson(evhttp_request* req, const QByteArray& json) {
 }
 
 void WebServer::processDeviceList(evhttp_request* req, const QString& url, Role reader) {
-    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    HttpBrowserAPI* api = &m_parts.browserApi;
     QByteArray json;
     bool ok = false;
     if (url.contains(QLatin1String("deviceNo=")) && url.contains(QLatin1String("phoneNum="))) {
-        EntityJson* codec = EntityJson::instance();
+        EntityJson codec;
         QString deviceNo, phoneNum;
-        if (!codec->ParseDeviceQuery(url, deviceNo, phoneNum)) {
+        if (!codec.ParseDeviceQuery(url, deviceNo, phoneNum)) {
             sendError(req, 500, QStringLiteral(" internal error"));
             return;
         }
@@ -157,7 +158,7 @@ void WebServer::processDeviceList(evhttp_request* req, const QString& url, Role 
 }
 
 void WebServer::processJsonList(evhttp_request* req, bool (HttpBrowserAPI::*list)(QByteArray&)) {
-    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    HttpBrowserAPI* api = &m_parts.browserApi;
     QByteArray json;
     if ((api->*list)(json))
         sendJson(req, json);
@@ -166,7 +167,7 @@ void WebServer::processJsonList(evhttp_request* req, bool (HttpBrowserAPI::*list
 }
 
 void WebServer::processExport(evhttp_request* req, const QString& url, Role reader) {
-    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    HttpBrowserAPI* api = &m_parts.browserApi;
     QString path;
     if (!api->ExportDeviceList(path, reader)) {
         sendError(req, 500, QStringLiteral(" internal error"));
@@ -180,7 +181,7 @@ void WebServer::processExport(evhttp_request* req, const QString& url, Role read
 }
 
 void WebServer::getDownLoadPackage(evhttp_request* req, const QString& url) {
-    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    HttpBrowserAPI* api = &m_parts.browserApi;
     QString path;
     if (!api->GetPackageFilePath(url, path)) {
         getLogger(kLogger)->info("{}, url:{},获取下载升级包路径失败!",
@@ -312,7 +313,7 @@ void WebServer::processPostRequest(evhttp_request* req) {
     const bool upload = route.id == LegacyRouteId::PackageUpload;
     if (!upload && route.id != LegacyRouteId::DeviceImport) return answerUnrouted(req, url);
 
-    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    HttpBrowserAPI* api = &m_parts.browserApi;
     QByteArray body;
     const qint64 length = getRequestBody(req, body);
     LegacyAudit audit(caller, clientAddress(req), QStringLiteral("POST ") + targetPath(url));
@@ -343,7 +344,7 @@ void WebServer::processPutRequest(evhttp_request* req) {
     const bool remove = route.id == LegacyRouteId::PackageDelete;
     if (!remove && route.id != LegacyRouteId::ForcedUpgradeClear) return answerUnrouted(req, url);
 
-    HttpBrowserAPI* api = HttpBrowserAPI::instance();
+    HttpBrowserAPI* api = &m_parts.browserApi;
     LegacyAudit audit(caller, clientAddress(req), QStringLiteral("PUT ") + targetPath(url));
     bool ok = false;
     if (remove) {

@@ -8,14 +8,27 @@
 #include "api/v2/ApiTypes.h"
 #include "http/HttpServer.h"
 
+class AuthService;
+class HttpMetrics;
+class LocalParaMgt;
 struct LegacyRoute;
+class MetricsRegistry;
+
+// What the management server works with, built by its owner; every part outlives the server.
+struct WebServerParts {
+    MetricsRegistry& metrics;    // everything the service counts, read by "/metrics"
+    HttpMetrics& requests;       // this server's requests, counted
+    AuthService& auth;           // who calls
+    HttpBrowserAPI& browserApi;  // the work behind the routes under "/KORVA/"
+    LocalParaMgt& settings;      // config.ini, as the routes under "/KORVA/v2/" read it
+};
 
 // The management web server: static pages under the web root and the JSON API under
 // "/KORVA/", routed by substrings of the decoded URL; package and export downloads with ranges.
 class WebServer : public HttpServer {
     Q_OBJECT
   public:
-    explicit WebServer(QObject* parent = nullptr);
+    explicit WebServer(const WebServerParts& parts, QObject* parent = nullptr);
     ~WebServer() override;
 
     void setWebRoot(const QString& root) { m_webRoot = root; }
@@ -106,4 +119,6 @@ class WebServer : public HttpServer {
 
     QString m_webRoot = QStringLiteral("./Web");
     QString m_defaultPage = QStringLiteral("index.html");
+
+    const WebServerParts m_parts;
 };

@@ -78,6 +78,8 @@ void WebServer::processApiRequest(evhttp_request* req) {
     request.outsideLock = [this, req](const std::function<void()>& work) {
         withoutRequestLock(req, work);
     };
+    request.auth = &m_parts.auth;
+    request.settings = &m_parts.settings;
 
     // Who calls; with logins off everyone is an admin, as before accounts existed.
     request.caller = identify(req);

@@ -19,8 +19,7 @@ QString WebServer::clientAddress(evhttp_request* req) {
 }
 
 Caller WebServer::identify(evhttp_request* req) {
-    return AuthService::instance()->identify(quietHeader(req, "Cookie"),
-                                             quietHeader(req, "Authorization"));
+    return m_parts.auth.identify(quietHeader(req, "Cookie"), quietHeader(req, "Authorization"));
 }
 
 bool WebServer::admit(evhttp_request* req, const QByteArray& method, const LegacyRoute& route,

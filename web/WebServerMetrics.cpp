@@ -6,39 +6,15 @@
 
 #include <QUrl>
 
-#include "core/DbCallTimer.h"
 #include "core/MetricsRegistry.h"
-#include "device/TerminalMetrics.h"
-#include "device/UpgradeMetrics.h"
-#include "download/DownloadMetrics.h"
 #include "http/MethodName.h"
 #include "http/RequestTarget.h"
 #include "web/HttpMetrics.h"
 #include "web/LegacyRoutes.h"
-#include "web/StalledUpgrades.h"
 #include "web/WebServer.h"
 
-namespace {
-
-// Every family is declared from the first scrape on, also those whose events have not
-// happened yet.
-void declareMetrics() {
-    static const bool declared = [] {
-        TerminalMetrics::instance();
-        UpgradeMetrics::instance();
-        DownloadMetrics::instance();
-        HttpMetrics::instance();
-        DbCallTimer::declare();
-        MetricsRegistry::instance().addCollector(&StalledUpgrades::collect);
-        return true;
-    }();
-    Q_UNUSED(declared);
-}
-
-}  // namespace
-
 int WebServer::requestClass(evhttp_request* req) {
-    HttpMetrics& metrics = HttpMetrics::instance();
+    HttpMetrics& metrics = m_parts.requests;
     const char* target = evhttp_request_get_uri(req);
     const QByteArray raw(target ? target : "");
     // As the v2 bridge takes it apart: the path before the query, percent-decoded.
@@ -52,12 +28,11 @@ int WebServer::requestClass(evhttp_request* req) {
 
 void WebServer::requestDone(int requestClass, int status,
                             std::chrono::steady_clock::duration elapsed) {
-    HttpMetrics::instance().record(requestClass, status, elapsed);
+    m_parts.requests.record(requestClass, status, elapsed);
 }
 
 void WebServer::sendMetrics(evhttp_request* req) {
-    declareMetrics();
-    const std::string text = MetricsRegistry::instance().exposition();
+    const std::string text = m_parts.metrics.exposition();
     addHeader(req, QStringLiteral("Content-Type"),
               QStringLiteral("text/plain; version=0.0.4; charset=utf-8"));
     addHeader(req, QStringLiteral("Cache-Control"), QStringLiteral("no-store"));

@@ -37,11 +37,6 @@ Role roleOf(const QString& name) {
 }
 }  // namespace
 
-AuthService* AuthService::instance() {
-    static AuthService self;
-    return &self;
-}
-
 void AuthService::configure(const Settings& settings) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_settings = settings;

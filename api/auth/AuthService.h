@@ -11,11 +11,9 @@
 #include "api/auth/LoginThrottle.h"
 
 // Logins, sessions and tokens: finds out who calls, opens and ends sessions, changes passwords.
-// One per process, configured at start-up before the management server starts.
+// Built and configured at start-up, before the management server that asks it starts.
 class AuthService {
   public:
-    static AuthService* instance();
-
     struct Settings {
         bool loginRequired = true;
         qint64 sessionIdleMs = 30 * 60 * 1000;

@@ -49,13 +49,6 @@ QJsonObject envelope(const char* listName, const QJsonArray& list, int statusCod
 
 }  // namespace
 
-EntityJson* EntityJson::instance() {
-    static EntityJson* self = new EntityJson();  // thread-safe static initialisation
-    return self;
-}
-
-EntityJson::EntityJson(QObject* parent) : QObject(parent) {}
-
 bool EntityJson::DeviceListToJson(int statusCode, const QString& errorMgs,
                                   const QList<struDeviceInfo>& devices, QByteArray& body) {
     // Written by hand: the whole fleet goes through here and QJsonObject was an order of magnitude

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QObject>
 #include <QString>
 
 #include "api/legacy/struUploadParam.h"
@@ -11,11 +10,8 @@
 
 // The management API's codec: builds the JSON reply documents the browser pages read and takes
 // apart what the browser sends. Stateless; every operation is a pure function of its arguments.
-class EntityJson : public QObject {
-    Q_OBJECT
+class EntityJson {
   public:
-    static EntityJson* instance();
-
     // Compact document {"data":{"deviceInfo":[...]},"errorMgs":..,"statusCode":..}.
     bool DeviceListToJson(int statusCode, const QString& errorMgs,
                           const QList<struDeviceInfo>& devices, QByteArray& body);
@@ -29,7 +25,4 @@ class EntityJson : public QObject {
     bool ParseImportFileName(const QString& url, QString& fileName);
     bool ParseUploadParam(const QString& url, struUploadParam& param);
     bool ParsePackageId(const QByteArray& body, int& id);
-
-  private:
-    explicit EntityJson(QObject* parent = nullptr);
 };

@@ -26,84 +26,72 @@
 namespace {
 const QString kDownloadPrefix = QStringLiteral("/KORVA/dlPackage");
 
-bool readParams(struLocalParam& param) {
-    LocalParaMgt* mgt = LocalParaMgt::instance();
-    if (!mgt) return false;
-    mgt->readLocalParam(param);
-    return true;
-}
-
 bool ensureDir(const QString& dir) {
     return QDir(dir).exists() || QDir().mkpath(dir);
 }
 }  // namespace
 
-HttpBrowserAPI* HttpBrowserAPI::instance() {
-    static HttpBrowserAPI* self = new HttpBrowserAPI();
-    return self;
-}
-
-HttpBrowserAPI::HttpBrowserAPI(QObject* parent) : QObject(parent) {}
+HttpBrowserAPI::HttpBrowserAPI(LocalParaMgt& settings, FileOperation& files, QObject* parent)
+    : QObject(parent), m_settings(settings), m_files(files) {}
 
 bool HttpBrowserAPI::GetDeviceList(QByteArray& json, Role reader) {
     QList<struDeviceInfo> devices;
-    EntityJson* codec = EntityJson::instance();
+    EntityJson codec;
     if (!Tab_DeviceInfo().getAllDevices(devices)) return false;
     DeviceIdView::apply(reader, devices);
-    return codec->DeviceListToJson(1, QString(), devices, json);
+    return codec.DeviceListToJson(1, QString(), devices, json);
 }
 
 bool HttpBrowserAPI::QueryDeviceList(const QString& deviceNo, const QString& phoneNum,
                                      QByteArray& json, Role reader) {
     QList<struDeviceInfo> devices;
-    EntityJson* codec = EntityJson::instance();
+    EntityJson codec;
     if (!Tab_DeviceInfo().queryDevices(devices, deviceNo, phoneNum)) return false;
     DeviceIdView::apply(reader, devices);
-    return codec->DeviceListToJson(1, QString(), devices, json);
+    return codec.DeviceListToJson(1, QString(), devices, json);
 }
 
 bool HttpBrowserAPI::GetUploadStatusList(QByteArray& json, Role reader) {
     QList<struDeviceInfo> devices;
-    EntityJson* codec = EntityJson::instance();
+    EntityJson codec;
     if (!Tab_DevicePresence::upgradeProgress(devices)) return false;
     DeviceIdView::apply(reader, devices);
-    return codec->DeviceListToJson(devices.isEmpty() ? 0 : 1, QString(), devices, json);
+    return codec.DeviceListToJson(devices.isEmpty() ? 0 : 1, QString(), devices, json);
 }
 
 bool HttpBrowserAPI::GetProgressList(QByteArray& json) {
     QList<struDeviceInfo> devices;
-    EntityJson* codec = EntityJson::instance();
+    EntityJson codec;
     if (!Tab_DevicePresence::upgradeProgress(devices)) return false;
-    return codec->ProgressListToJson(devices.isEmpty() ? 0 : 1, QString(), devices, json);
+    return codec.ProgressListToJson(devices.isEmpty() ? 0 : 1, QString(), devices, json);
 }
 
 bool HttpBrowserAPI::GetPackageList(QByteArray& json) {
     QList<struPackageInfo> packages;
-    EntityJson* codec = EntityJson::instance();
+    EntityJson codec;
     if (!Tab_Package().getAllPackages(packages)) return false;
-    return codec->PackageListToJson(1, QString(), packages, json);
+    return codec.PackageListToJson(1, QString(), packages, json);
 }
 
 bool HttpBrowserAPI::ExportDeviceList(QString& path, Role reader) {
     QList<struDeviceInfo> devices;
-    struLocalParam param;
     // The commands as stored: the file is imported back.
-    if (!Tab_DeviceInfo().queryDevices(devices, QString(), QString()) || !readParams(param))
-        return false;
+    if (!Tab_DeviceInfo().queryDevices(devices, QString(), QString())) return false;
+    struLocalParam param;
+    m_settings.readLocalParam(param);
     DeviceIdView::apply(reader, devices);
     QString file = param.ExcelDir + QDir::separator() + QStringLiteral("device information list") +
                    QUuid::createUuid().toString() + QStringLiteral(".csv");
     QDir().mkpath(QFileInfo(file).absolutePath());
     file.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    FileOperation* files = FileOperation::instance();
-    if (!files->WriteCsvFile(file, devices)) return false;
+    if (!m_files.WriteCsvFile(file, devices)) return false;
     path = file;
     return true;
 }
 
 bool HttpBrowserAPI::GetPackageFilePath(const QString& url, QString& path) {
     struLocalParam param;
-    if (!readParams(param)) return false;
+    m_settings.readLocalParam(param);
     const int at = url.indexOf(kDownloadPrefix);
     const QString rest = at < 0 ? url : url.mid(at + kDownloadPrefix.size());
     path = param.PackageDir + rest;
@@ -115,9 +103,9 @@ bool HttpBrowserAPI::GetPackageFilePath(const QString& url, QString& path) {
 
 bool HttpBrowserAPI::UploadPackageBlock(const QString& url, const QByteArray& body,
                                         qint64 bodyLength) {
-    EntityJson* codec = EntityJson::instance();
+    EntityJson codec;
     struUploadParam p;
-    if (!codec->ParseUploadParam(url, p)) return false;
+    if (!codec.ParseUploadParam(url, p)) return false;
     p.name = p.uploadTime + QLatin1Char('_') + p.name;
     if (p.type.isEmpty() || p.name.isEmpty() || p.blockSize == 0 || p.totalLength == 0)
         return false;
@@ -127,7 +115,7 @@ bool HttpBrowserAPI::UploadPackageBlock(const QString& url, const QByteArray& bo
         return false;
 
     struLocalParam param;
-    if (!readParams(param)) return false;
+    m_settings.readLocalParam(param);
     const QString dir = param.PackageDir + QDir::separator() + p.type;
     const QString file = dir + QDir::separator() + p.name;
     // Terminals get the address in a fixed field: a package whose address would be cut could
@@ -136,12 +124,11 @@ bool HttpBrowserAPI::UploadPackageBlock(const QString& url, const QByteArray& bo
             PackageUrl(file, param.PackageDir, param.NetIP, param.downloadPortForTerminals())))
         return false;
     if (!ensureDir(dir)) return false;
-    FileOperation* files = FileOperation::instance();
-    if (!files->WriteUploadBlock(file, body.left(bodyLength), p.blockIndex == 0)) return false;
+    if (!m_files.WriteUploadBlock(file, body.left(bodyLength), p.blockIndex == 0)) return false;
     if (p.blockIndex + 1 != p.blockSize) return true;  // more blocks follow
 
     QByteArray sha256;
-    if (!files->CommitUpload(file, static_cast<qint64>(p.totalLength), sha256)) return false;
+    if (!m_files.CommitUpload(file, static_cast<qint64>(p.totalLength), sha256)) return false;
     Tab_Package packages;
     struPackageInfo record;
     const bool exists = packages.getPackageByType(p.type, record);
@@ -163,21 +150,20 @@ bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body
                                       int* savedRows) {
     if (savedRows) *savedRows = 0;
     if (body.isEmpty() || body.size() != bodyLength) return false;
-    EntityJson* codec = EntityJson::instance();
+    EntityJson codec;
     QString storedName;
-    if (!codec->ParseImportFileName(url, storedName)) return false;
+    if (!codec.ParseImportFileName(url, storedName)) return false;
     struLocalParam param;
-    if (!readParams(param)) return false;
+    m_settings.readLocalParam(param);
     // Every row costs a paced save: an import is bounded before anything is written.
     const CsvLimits limits = ImportLimits::of(param).csv;
     if (body.size() > limits.maxBytes || !ensureDir(param.ExcelDir)) return false;
     const QString file = param.ExcelDir + QDir::separator() + storedName;
-    FileOperation* files = FileOperation::instance();
-    if (!files->ImportExcelFile(file, body)) return false;
+    if (!m_files.ImportExcelFile(file, body)) return false;
 
     QList<struDeviceInfo> devices;
-    const bool read = files->ReadImportCsv(file, devices, limits);
-    files->DeleteExcel(file);
+    const bool read = m_files.ReadImportCsv(file, devices, limits);
+    m_files.DeleteExcel(file);
     if (!read) return false;
 
     Tab_DeviceInfo table;
@@ -202,9 +188,9 @@ bool HttpBrowserAPI::ImportDeviceList(const QString& url, const QByteArray& body
 }
 
 bool HttpBrowserAPI::RemovePackage(const QByteArray& body) {
-    EntityJson* codec = EntityJson::instance();
+    EntityJson codec;
     int id = 0;
-    if (!codec->ParsePackageId(body, id)) return false;
+    if (!codec.ParsePackageId(body, id)) return false;
     Tab_Package packages;
     struPackageInfo record;
     if (!packages.getPackageById(id, record)) return false;

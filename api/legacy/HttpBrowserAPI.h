@@ -6,12 +6,16 @@
 
 #include "api/auth/Role.h"
 
+class FileOperation;
+class LocalParaMgt;
+
 // The work behind each route of the management API under "/KORVA/". Stateless; the web
 // server's routing picks the operation and turns the result into the HTTP reply.
 class HttpBrowserAPI : public QObject {
     Q_OBJECT
   public:
-    static HttpBrowserAPI* instance();
+    // Reads the parameters from settings and writes files through files; both outlive it.
+    HttpBrowserAPI(LocalParaMgt& settings, FileOperation& files, QObject* parent = nullptr);
 
     // The device lists and their export show device IDs as `reader` may see them
     // (DeviceIdView).
@@ -32,5 +36,6 @@ class HttpBrowserAPI : public QObject {
     bool StopUpload();
 
   private:
-    explicit HttpBrowserAPI(QObject* parent = nullptr);
+    LocalParaMgt& m_settings;
+    FileOperation& m_files;
 };

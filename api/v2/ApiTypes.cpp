@@ -4,6 +4,13 @@
 #include <QJsonObject>
 
 #include "api/auth/AuditLog.h"
+#include "core/LocalParaMgt.h"
+
+struLocalParam ApiRequest::parameters() const {
+    struLocalParam param;
+    settings->readLocalParam(param);
+    return param;
+}
 
 void ApiRequest::audit(const QString& action, const QString& summary) const {
     AuditLog::recordAs(account, clientAddress,

@@ -12,6 +12,11 @@
 #include "api/auth/Caller.h"
 #include "api/auth/Role.h"
 
+#include "core/struLocalParam.h"
+
+class AuthService;
+class LocalParaMgt;
+
 // One request to a "/KORVA/v2/" route, independent of the HTTP server that carried it.
 struct ApiRequest {
     QByteArray method;  // "GET", "POST", ...
@@ -24,6 +29,9 @@ struct ApiRequest {
     // Runs slow work (that touches neither the request nor anything shared) without the
     // server's request lock, so that other requests are served meanwhile; unset, in place.
     std::function<void(const std::function<void()>&)> outsideLock;
+    // The logins and sessions, and config.ini, of the server that carried the request.
+    AuthService* auth = nullptr;
+    LocalParaMgt* settings = nullptr;
 
     // Who calls, filled in at the door before the route runs. With logins switched off every
     // caller is an admin without an account.
@@ -45,6 +53,8 @@ struct ApiRequest {
     // Records a change this request made in the audit trail, under its caller, address and route.
     void audit(const QString& action, const QString& summary) const;
     QString headerValue(const QByteArray& name) const { return header ? header(name) : QString(); }
+    // The parameters as config.ini has them now.
+    struLocalParam parameters() const;
 };
 
 // The answer of a route: a status and a JSON body, or a file sent with byte ranges.

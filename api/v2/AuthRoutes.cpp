@@ -46,14 +46,13 @@ ApiReply login(const ApiRequest& request) {
 
     AuthService::NewSession session;
     int retryAfter = 0;
-    switch (AuthService::instance()->login(name, password, request.clientAddress,
-                                           request.outsideLock, session, retryAfter)) {
+    switch (request.auth->login(name, password, request.clientAddress, request.outsideLock, session,
+                                retryAfter)) {
         case AuthService::LoginResult::Ok: {
             AuditLog::recordAs(name, request.clientAddress, QStringLiteral("POST ") + request.path,
                                QStringLiteral("login"), QStringLiteral("登录成功"));
             ApiReply reply = ApiReply::json(200, compactJson(describe(session.caller)));
-            reply.headers.append(
-                {"Set-Cookie", AuthService::instance()->sessionCookie(session.cookieValue)});
+            reply.headers.append({"Set-Cookie", request.auth->sessionCookie(session.cookieValue)});
             return reply;
         }
         case AuthService::LoginResult::Refused:
@@ -72,11 +71,11 @@ ApiReply login(const ApiRequest& request) {
 }
 
 ApiReply logout(const ApiRequest& request) {
-    AuthService::instance()->logout(request.headerValue("Cookie"));
+    request.auth->logout(request.headerValue("Cookie"));
     if (request.caller.kind == Caller::Kind::Session)
         request.audit(QStringLiteral("logout"), QStringLiteral("退出登录"));
     ApiReply reply = ApiReply::noContent();
-    reply.headers.append({"Set-Cookie", AuthService::instance()->expiredCookie()});
+    reply.headers.append({"Set-Cookie", request.auth->expiredCookie()});
     return reply;
 }
 
@@ -91,10 +90,9 @@ ApiReply changePassword(const ApiRequest& request) {
         return ApiReply::error(400, QStringLiteral("session_required"),
                                QStringLiteral("只有登录会话可以修改密码"));
     int retryAfter = 0;
-    switch (AuthService::instance()->changePassword(
-        request.caller, body.value("currentPassword").toString(),
-        body.value("newPassword").toString(), request.clientAddress, request.outsideLock,
-        retryAfter)) {
+    switch (request.auth->changePassword(request.caller, body.value("currentPassword").toString(),
+                                         body.value("newPassword").toString(),
+                                         request.clientAddress, request.outsideLock, retryAfter)) {
         case AuthService::ChangeResult::Ok: {
             InitialAdmin::passwordChanged(applicationDirectory(), request.caller.name);
             request.audit(QStringLiteral("password_change"), QStringLiteral("修改了自己的密码"));

@@ -6,20 +6,13 @@
 #include "api/v2/CollectedFileJson.h"
 #include "api/v2/OperationDoc.h"
 #include "api/v2/RouteReplies.h"
-#include "core/LocalParaMgt.h"
 #include "files/CollectedFiles.h"
 
 namespace {
-struLocalParam localParam() {
-    struLocalParam param;
-    LocalParaMgt::instance()->readLocalParam(param);
-    return param;
-}
-
 ApiReply listFiles(const ApiRequest& request) {
     const QString devSN = request.params.value(QStringLiteral("devSN"));
     QJsonArray items;
-    for (const CollectedFiles::Entry& entry : CollectedFiles::list(localParam(), devSN))
+    for (const CollectedFiles::Entry& entry : CollectedFiles::list(request.parameters(), devSN))
         items.append(CollectedFileJson::row(devSN, entry));
     return RouteReplies::ok({{"items", items}});
 }
@@ -27,7 +20,7 @@ ApiReply listFiles(const ApiRequest& request) {
 ApiReply download(const ApiRequest& request) {
     const QString name = request.params.value(QStringLiteral("name"));
     const QString path =
-        CollectedFiles::path(localParam(), request.params.value(QStringLiteral("devSN")),
+        CollectedFiles::path(request.parameters(), request.params.value(QStringLiteral("devSN")),
                              request.params.value(QStringLiteral("type")),
                              request.params.value(QStringLiteral("reportTime")), name);
     if (path.isEmpty()) return RouteReplies::notFound(QStringLiteral("文件不存在"));

@@ -16,7 +16,6 @@
 #include "api/v2/StallClock.h"
 #include "api/v2/UpgradeAttemptJson.h"
 #include "api/v2/UpgradeDecisionJson.h"
-#include "core/LocalParaMgt.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_IdentityConflict.h"
 #include "db/Tab_UpgradeAttempt.h"
@@ -93,8 +92,7 @@ ApiReply oneDevice(const ApiRequest& request) {
     const Tab_IdentityConflict::Result conflicted = Tab_IdentityConflict::get(devSN, conflict);
     if (conflicted == Tab_IdentityConflict::Result::Failed) return RouteReplies::databaseFailed();
 
-    struLocalParam param;
-    LocalParaMgt::instance()->readLocalParam(param);
+    const struLocalParam param = request.parameters();
     QJsonArray files;
     for (const CollectedFiles::Entry& entry : CollectedFiles::list(param, devSN))
         files.append(CollectedFileJson::row(devSN, entry));

@@ -16,7 +16,6 @@
 #include "api/v2/ListParams.h"
 #include "api/v2/OperationDoc.h"
 #include "api/v2/RouteReplies.h"
-#include "core/LocalParaMgt.h"
 #include "db/DeviceEditor.h"
 #include "db/DeviceListQuery.h"
 #include "db/Tab_DeviceInfo.h"
@@ -37,17 +36,14 @@ void recordChange(const ApiRequest& request, const char* action, const QJsonObje
                   QString::fromUtf8(QJsonDocument(detail).toJson(QJsonDocument::Compact)));
 }
 
-QString exchangeDir() {
-    struLocalParam param;
-    LocalParaMgt::instance()->readLocalParam(param);
+QString exchangeDir(const ApiRequest& request) {
+    const struLocalParam param = request.parameters();
     QDir().mkpath(param.ExcelDir);
     return param.ExcelDir;
 }
 
-ImportLimits importLimits() {
-    struLocalParam param;
-    LocalParaMgt::instance()->readLocalParam(param);
-    return ImportLimits::of(param);
+ImportLimits importLimits(const ApiRequest& request) {
+    return ImportLimits::of(request.parameters());
 }
 
 // A row of the file as the reader may see it.
@@ -106,7 +102,7 @@ ApiReply exportDevices(const ApiRequest& request) {
         return RouteReplies::badRequest(QStringLiteral("charset 须为 gbk 或 utf-8"));
     const CsvOpt::Charset charset = utf8 ? CsvOpt::Charset::Utf8 : CsvOpt::Charset::Gbk;
     const QString suffix = xlsx ? QStringLiteral("xlsx") : QStringLiteral("csv");
-    const QString path = exchangeDir() + QStringLiteral("/export-") +
+    const QString path = exchangeDir(request) + QStringLiteral("/export-") +
                          QUuid::createUuid().toString(QUuid::Id128) + QLatin1Char('.') + suffix;
     if (!(xlsx ? writeWorkbook(path, filter, sort, request.role)
                : writeCsv(path, filter, sort, request.role, charset))) {
@@ -143,13 +139,14 @@ bool readPlan(const ApiRequest& request, DeviceImportPlan& plan, bool& versions,
         failure = RouteReplies::badRequest(QStringLiteral("请求体须为 CSV 或 xlsx 文件"));
         return false;
     }
-    const ImportLimits limits = importLimits();
+    const ImportLimits limits = importLimits(request);
     if (request.body.size() > limits.csv.maxBytes) {
         failure = ApiReply::error(413, QStringLiteral("too_large"),
                                   QStringLiteral("文件超过 ImportMaxBytes"));
         return false;
     }
-    QTemporaryFile file(exchangeDir() + QStringLiteral("/import-XXXXXX.") + suffixOf(request.body));
+    QTemporaryFile file(exchangeDir(request) + QStringLiteral("/import-XXXXXX.") +
+                        suffixOf(request.body));
     bool read = false;
     // A workbook is inflated and parsed: other requests go on meanwhile.
     request.withoutLock([&] {

@@ -7,7 +7,6 @@
 #include "api/v2/OperationDoc.h"
 #include "api/v2/PackageJson.h"
 #include "api/v2/RouteReplies.h"
-#include "core/LocalParaMgt.h"
 #include "db/Tab_Package.h"
 #include "files/PathGuard.h"
 
@@ -25,7 +24,7 @@ ApiReply packageFile(const ApiRequest& request) {
     ApiReply failure;
     if (!storedPackage(request.params.value(QStringLiteral("id")), package, failure))
         return failure;
-    if (!packageFileStored(package))
+    if (!packageFileStored(package, request.parameters().PackageDir))
         return RouteReplies::notFound(QStringLiteral("升级包文件不存在"));
     ApiReply reply =
         ApiReply::file(package.packagePath, "application/octet-stream", package.packageName);
@@ -46,11 +45,9 @@ bool storedPackage(const QString& id, struPackageInfo& package, ApiReply& failur
     return false;
 }
 
-bool packageFileStored(const struPackageInfo& package) {
-    struLocalParam param;
-    LocalParaMgt::instance()->readLocalParam(param);
+bool packageFileStored(const struPackageInfo& package, const QString& packageDir) {
     return QFileInfo(package.packagePath).isFile() &&
-           isInsideDirectory(package.packagePath, param.PackageDir);
+           isInsideDirectory(package.packagePath, packageDir);
 }
 
 ApiGroup packageRoutes() {

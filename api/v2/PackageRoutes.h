@@ -8,5 +8,5 @@ ApiGroup packageRoutes();
 
 // The package with that id; false with the 404 reply otherwise.
 bool storedPackage(const QString& id, struPackageInfo& package, ApiReply& failure);
-// Its file is there, inside the package store.
-bool packageFileStored(const struPackageInfo& package);
+// Its file is there, inside the package store packageDir.
+bool packageFileStored(const struPackageInfo& package, const QString& packageDir);

@@ -12,7 +12,6 @@
 #include "api/v2/RouteReplies.h"
 #include "api/v2/StallClock.h"
 #include "api/v2/UpgradeDecisionJson.h"
-#include "core/LocalParaMgt.h"
 #include "db/DeviceListQuery.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_UpgradeDecision.h"
@@ -34,10 +33,9 @@ struct Rollout {
 bool rolloutOf(const ApiRequest& request, Rollout& rollout, ApiReply& failure) {
     if (!storedPackage(request.params.value(QStringLiteral("id")), rollout.package, failure))
         return false;
-    struLocalParam param;
-    LocalParaMgt::instance()->readLocalParam(param);
+    const struLocalParam param = request.parameters();
     rollout.rules.manualMode = param.ManualMode == 1;
-    rollout.rules.packageFileExists = packageFileStored(rollout.package);
+    rollout.rules.packageFileExists = packageFileStored(rollout.package, param.PackageDir);
     switch (RolloutControl::current(rollout.package, rollout.plan,
                                     static_cast<qint32>(QDateTime::currentSecsSinceEpoch()))) {
         case Tab_RolloutPlan::Result::Failed:

@@ -2,12 +2,13 @@
 
 #include <QDateTime>
 
+#include "core/AppDir.h"
 #include "core/LocalParaMgt.h"
 
 double stallMinutes() {
     static const double minutes = [] {
         struLocalParam param;
-        LocalParaMgt::instance()->readLocalParam(param);
+        LocalParaMgt(applicationDirectory()).readLocalParam(param);
         return param.UpgradeStallMinutes;
     }();
     return minutes;

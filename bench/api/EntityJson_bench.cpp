@@ -39,7 +39,7 @@ void BM_DeviceListToJson(benchmark::State& state) {
     const QList<struDeviceInfo> devices = makeDevices(int(state.range(0)));
     QByteArray body;
     for (auto _ : state) {
-        EntityJson::instance()->DeviceListToJson(1, QString(), devices, body);
+        EntityJson().DeviceListToJson(1, QString(), devices, body);
         benchmark::DoNotOptimize(body.data());
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * body.size());

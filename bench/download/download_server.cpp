@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/MetricsRegistry.h"
+#include "download/DownloadMetrics.h"
 #include "download/EmbeddedWebServer.h"
 
 int main(int argc, char** argv) {
@@ -14,15 +16,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     const unsigned long port = std::strtoul(argv[1], nullptr, 10);
-    EmbeddedWebServer* server = EmbeddedWebServer::instance();
+    MetricsRegistry registry;
+    DownloadMetrics metrics(registry);
+    EmbeddedWebServer server(metrics);
     const std::string path = argv[2];
     const std::string file = argv[3];
-    server->setResolver([path, file](const std::string& asked, DownloadServer::Served& served) {
+    server.setResolver([path, file](const std::string& asked, DownloadServer::Served& served) {
         if (asked != path) return DownloadServer::Lookup::NotFound;
         served.path = file;
         return DownloadServer::Lookup::Found;
     });
-    if (!server->start(static_cast<uint32_t>(port))) {
+    if (!server.start(static_cast<uint32_t>(port))) {
         std::fprintf(stderr, "download_server: cannot listen on port %lu\n", port);
         return 1;
     }

@@ -18,6 +18,7 @@
 #include "core/LatencyHistogram.h"
 #include "core/MetricsRegistry.h"
 #include "db/DbSchema.h"
+#include "db/SQLiteDb.h"
 #include "db/Tab_DeviceInfo.h"
 #include "device/TerminalMetrics.h"
 
@@ -27,9 +28,20 @@ constexpr int kDevices = 1000;
 const std::vector<double> kBounds = {0.0001, 0.00025, 0.0005, 0.001, 0.0025, 0.005, 0.01, 0.025,
                                      0.05,   0.1,     0.25,   0.5,   1,      2.5,   5};
 
+// The families the service registers, in one registry for the whole run.
+struct BenchMetrics {
+    MetricsRegistry registry;
+    DbCallMetrics db{registry};
+    TerminalMetrics terminal{registry};
+};
+BenchMetrics& benchMetrics() {
+    static BenchMetrics metrics;
+    return metrics;
+}
+
 prometheus::Counter& benchCounter() {
     static prometheus::Counter& counter =
-        MetricsRegistry::instance().counters("wayfarer_bench_total", "Bench.").Add({});
+        benchMetrics().registry.counters("wayfarer_bench_total", "Bench.").Add({});
     return counter;
 }
 
@@ -41,7 +53,7 @@ BENCHMARK(CounterIncrement)->Threads(1)->Threads(2);
 
 void KeyedCounterFound(benchmark::State& state) {
     static KeyedCounters keyed(
-        MetricsRegistry::instance().counters("wayfarer_bench_keyed_total", "Bench."),
+        benchMetrics().registry.counters("wayfarer_bench_keyed_total", "Bench."),
         {{"code", "other"}}, 16);
     // The fifth status a route has answered with: four slots are passed over.
     for (int code : {200, 204, 304, 404, 500})
@@ -73,14 +85,14 @@ BENCHMARK(LibraryHistogramObserve)->Threads(1)->Threads(2);
 void DbCallTimerScope(benchmark::State& state) {
     for (auto _ : state) {
         DbCallTimer timer;
-        timer.start();
+        timer.start(&benchMetrics().db);
     }
 }
 BENCHMARK(DbCallTimerScope)->Threads(1)->Threads(2);
 
 // All a device message pays: one kind looked up and counted.
 void PacketCounted(benchmark::State& state) {
-    TerminalMetrics& metrics = TerminalMetrics::instance();
+    TerminalMetrics& metrics = benchMetrics().terminal;
     for (auto _ : state) metrics.received(code(Command::Progress));
 }
 BENCHMARK(PacketCounted);
@@ -98,7 +110,7 @@ void GetDeviceBySN(benchmark::State& state) {
 BENCHMARK(GetDeviceBySN);
 
 void Scrape(benchmark::State& state) {
-    for (auto _ : state) benchmark::DoNotOptimize(MetricsRegistry::instance().exposition());
+    for (auto _ : state) benchmark::DoNotOptimize(benchMetrics().registry.exposition());
 }
 BENCHMARK(Scrape)->Unit(benchmark::kMicrosecond);
 
@@ -121,6 +133,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral("bench"));
     QTemporaryDir dir;
     setApplicationDirectoryForTesting(dir.path());
+    SQLiteDb::instance()->setMetrics(&benchMetrics().db);
     if (!DbSchema::ensure()) return 1;
     Tab_DeviceInfo table;
     for (int n = 0; n < kDevices; ++n) {

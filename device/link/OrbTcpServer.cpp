@@ -31,10 +31,7 @@ OrbTcpServer::Limits positionalLimits(int maxConnCount, int idleLimitSecs, int c
 }
 
 int resolveMaxConnCount(int maxConnCount) {
-    if (maxConnCount >= 0) return maxConnCount;
-    struLocalParam param;
-    LocalParaMgt::instance()->readLocalParam(param);
-    return param.MaxConnCount;
+    return maxConnCount >= 0 ? maxConnCount : LocalParaMgt::kDefaultMaxConnCount;
 }
 
 // Whatever MaxConnCount says, no more terminals than the open-file limit holds beside the
@@ -50,13 +47,17 @@ QString serverThreadText() {
 }
 }  // namespace
 
-OrbTcpServer::OrbTcpServer(QObject* parent, int maxConnCount, int idleLimitSecs,
-                           int checkIntervalMs)
-    : OrbTcpServer(positionalLimits(maxConnCount, idleLimitSecs, checkIntervalMs), parent) {}
+OrbTcpServer::OrbTcpServer(TcpDataMgtApi& handler, TerminalMetrics& metrics, QObject* parent,
+                           int maxConnCount, int idleLimitSecs, int checkIntervalMs)
+    : OrbTcpServer(handler, metrics, positionalLimits(maxConnCount, idleLimitSecs, checkIntervalMs),
+                   parent) {}
 
-OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
+OrbTcpServer::OrbTcpServer(TcpDataMgtApi& handler, TerminalMetrics& metrics, const Limits& limits,
+                           QObject* parent)
     : QTcpServer(parent),
       m_limits(limits),
+      m_tcpDataMgtApi(&handler),
+      m_metrics(metrics),
       m_maxConnCount(resolveMaxConnCount(limits.maxConnCount)),
       m_connLimit(connectionLimitFor(m_maxConnCount)),
       m_ioPool(std::make_unique<IoThreadPool>(limits.ioThreads)),
@@ -92,19 +93,15 @@ OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
                          limits.logWindowMs),
       m_slots(m_connLimit) {
     registerDeviceLinkMetaTypes();
-    m_tcpDataMgtApi = TcpDataMgtApi::instance();
-    if (m_tcpDataMgtApi) {
-        connect(m_tcpDataMgtApi, &TcpDataMgtApi::sendSocketData, this, &OrbTcpServer::setData,
-                Qt::QueuedConnection);
-        connect(m_tcpDataMgtApi, &TcpDataMgtApi::closeConnection, this,
-                &OrbTcpServer::closeConnection, Qt::QueuedConnection);
-        connect(this, &OrbTcpServer::sockDisConnect, m_tcpDataMgtApi,
-                &TcpDataMgtApi::sockDisConnect, Qt::QueuedConnection);
-        // The handler lives in this thread: slots are settled while a report is handled.
-        m_tcpDataMgtApi->setSlotHook([this](qintptr id, SlotPriority::Standing standing) {
-            return onStanding(id, standing);
-        });
-    }
+    connect(m_tcpDataMgtApi, &TcpDataMgtApi::sendSocketData, this, &OrbTcpServer::setData,
+            Qt::QueuedConnection);
+    connect(m_tcpDataMgtApi, &TcpDataMgtApi::closeConnection, this, &OrbTcpServer::closeConnection,
+            Qt::QueuedConnection);
+    connect(this, &OrbTcpServer::sockDisConnect, m_tcpDataMgtApi, &TcpDataMgtApi::sockDisConnect,
+            Qt::QueuedConnection);
+    // The handler lives in this thread: slots are settled while a report is handled.
+    m_tcpDataMgtApi->setSlotHook(
+        [this](qintptr id, SlotPriority::Standing standing) { return onStanding(id, standing); });
     connect(this, &QTcpServer::acceptError, this, &OrbTcpServer::onAcceptError);
     qInfo().nospace() << "[OrbTcpServer] at most " << m_connLimit
                       << " terminal connections (MaxConnCount " << m_maxConnCount << ", open files "
@@ -113,13 +110,12 @@ OrbTcpServer::OrbTcpServer(const Limits& limits, QObject* parent)
         qInfo().noquote() << "[OrbTcpServer] PROXY headers believed from"
                           << limits.proxyTrusted.text();
     m_heartCheck = QtConcurrent::run(this, &OrbTcpServer::checkHeartStatus);
-    m_connectedGauge =
-        TerminalMetrics::instance().watchConnections([this] { return connectionCount(); });
+    m_connectedGauge = m_metrics.watchConnections([this] { return connectionCount(); });
 }
 
 OrbTcpServer::~OrbTcpServer() {
     m_connectedGauge.reset();  // no scrape reads a server going away
-    if (m_tcpDataMgtApi) m_tcpDataMgtApi->setSlotHook(nullptr);
+    m_tcpDataMgtApi->setSlotHook(nullptr);
     m_stop = true;
     m_heartCheck.waitForFinished();
     close();
@@ -141,10 +137,8 @@ OrbTcpServer::~OrbTcpServer() {
     // The handler forgets every connection of a server that goes away before their IDs are
     // free for another's: the disconnects already posted to it, then the connections still
     // open (their presence rows stay, as after a crash, until the instance starts again).
-    if (m_tcpDataMgtApi) {
-        QCoreApplication::sendPostedEvents(m_tcpDataMgtApi, QEvent::MetaCall);
-        for (qintptr id : ids) m_tcpDataMgtApi->forgetConnection(id);
-    }
+    QCoreApplication::sendPostedEvents(m_tcpDataMgtApi, QEvent::MetaCall);
+    for (qintptr id : ids) m_tcpDataMgtApi->forgetConnection(id);
     freeRetiredIds();
     flushLogs(true);
 }
@@ -233,7 +227,7 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
         m_bySocketId.insert(socket->socketId(), socket);
     }
     // A provisional one counts once it has shown itself a known terminal.
-    if (provisional == 0) TerminalMetrics::instance().connectionAccepted();
+    if (provisional == 0) m_metrics.connectionAccepted();
     m_unidentified.insert(m_acceptSequence, socket);
     m_acceptOrder.insert(socket, m_acceptSequence++);
     // A stale entry under the same address and port would otherwise be kept forever.
@@ -285,7 +279,7 @@ bool OrbTcpServer::onStanding(qintptr socketId, SlotPriority::Standing standing)
         countRefusal();
         return false;
     } else if (provisional) {
-        TerminalMetrics::instance().connectionAccepted();
+        m_metrics.connectionAccepted();
         const qintptr victim = m_slots.settle(socketId, [this](qintptr id) {
             std::lock_guard<std::mutex> lock(m_mapMutex);
             const OrbTcpSocket* socket = m_bySocketId.value(id, nullptr);
@@ -301,7 +295,7 @@ bool OrbTcpServer::onStanding(qintptr socketId, SlotPriority::Standing standing)
 
 void OrbTcpServer::countRefusal() {
     m_refusals.add(OrbTcpSocket::nowMs());
-    TerminalMetrics::instance().connectionRefused();
+    m_metrics.connectionRefused();
 }
 
 void OrbTcpServer::onAcceptError(QAbstractSocket::SocketError error) {
@@ -327,7 +321,7 @@ void OrbTcpServer::readDataSlot(qintptr socketId, QString address, quint16 port,
     // A packet of a connection closed meanwhile (or of an earlier one under the same ID) is
     // dropped: a closed flood would otherwise hold the other terminals up long after.
     if (!socket || (sender() && sender() != socket) || socket->closedForOutput()) {
-        TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Closed);
+        m_metrics.refused(TerminalMetrics::Refusal::Closed);
         return;
     }
     if (!m_isPaused) deliver(socketId, packet);
@@ -336,7 +330,7 @@ void OrbTcpServer::readDataSlot(qintptr socketId, QString address, quint16 port,
 }
 
 void OrbTcpServer::deliver(qintptr socketId, const QByteArray& packet) {
-    if (m_tcpDataMgtApi) m_tcpDataMgtApi->readDataSlot(socketId, packet);
+    m_tcpDataMgtApi->readDataSlot(socketId, packet);
 }
 
 void OrbTcpServer::setData(QByteArray data, qintptr handle) {

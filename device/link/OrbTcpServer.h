@@ -22,6 +22,7 @@ class IoThreadPool;
 class OrbTcpSocket;
 class ScrapeHook;
 class TcpDataMgtApi;
+class TerminalMetrics;
 
 // Accepts terminal connections onto a fixed pool of I/O threads, up to the connection limit
 // (MaxConnCount, cut to what the open-file limit holds); drops connections silent for longer
@@ -39,7 +40,7 @@ class OrbTcpServer : public QTcpServer {
     static constexpr int kProvisionalLimitMs = 5000;
 
     struct Limits {
-        int maxConnCount = -1;  // < 0: the MaxConnCount parameter
+        int maxConnCount = -1;  // < 0: the default of MaxConnCount
         int idleLimitSecs = kIdleLimitSecs;
         int checkIntervalMs = kCheckIntervalMs;
         int identifyLimitSecs = kIdentifyLimitSecs;
@@ -60,11 +61,13 @@ class OrbTcpServer : public QTcpServer {
         int provisionalLimitMs = kProvisionalLimitMs;
     };
 
-    // maxConnCount < 0: the MaxConnCount parameter. Tests shorten the idle timings.
-    explicit OrbTcpServer(QObject* parent = nullptr, int maxConnCount = -1,
-                          int idleLimitSecs = kIdleLimitSecs,
-                          int checkIntervalMs = kCheckIntervalMs);
-    explicit OrbTcpServer(const Limits& limits, QObject* parent = nullptr);
+    // The server hands each packet to handler and counts into metrics; both outlive it.
+    // maxConnCount < 0: the default of MaxConnCount. Tests shorten the idle timings.
+    OrbTcpServer(TcpDataMgtApi& handler, TerminalMetrics& metrics, QObject* parent = nullptr,
+                 int maxConnCount = -1, int idleLimitSecs = kIdleLimitSecs,
+                 int checkIntervalMs = kCheckIntervalMs);
+    OrbTcpServer(TcpDataMgtApi& handler, TerminalMetrics& metrics, const Limits& limits,
+                 QObject* parent = nullptr);
     ~OrbTcpServer() override;
 
     int connectionCount() const;
@@ -117,7 +120,8 @@ class OrbTcpServer : public QTcpServer {
     void flushLogs(bool force);
 
     const Limits m_limits;
-    TcpDataMgtApi* m_tcpDataMgtApi = nullptr;
+    TcpDataMgtApi* const m_tcpDataMgtApi;
+    TerminalMetrics& m_metrics;
     std::atomic<bool> m_isPaused{false};
     const int m_maxConnCount;
     const int m_connLimit;

@@ -95,10 +95,9 @@ TEST(JsonTextTest, DeviceListIsByteForByteWhatQJsonDocumentWrites) {
     for (const QString& errorMgs : {QString(), QString("err \"x\"\n中文")}) {
         for (int statusCode : {1, 0, -7}) {
             QByteArray body;
-            ASSERT_TRUE(
-                EntityJson::instance()->DeviceListToJson(statusCode, errorMgs, devices, body));
+            ASSERT_TRUE(EntityJson().DeviceListToJson(statusCode, errorMgs, devices, body));
             EXPECT_EQ(body, referenceDeviceList(statusCode, errorMgs, devices));
-            ASSERT_TRUE(EntityJson::instance()->DeviceListToJson(statusCode, errorMgs, {}, body));
+            ASSERT_TRUE(EntityJson().DeviceListToJson(statusCode, errorMgs, {}, body));
             EXPECT_EQ(body, referenceDeviceList(statusCode, errorMgs, {}));
         }
     }

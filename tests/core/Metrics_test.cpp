@@ -43,7 +43,8 @@ TEST(LatencyHistogramTest, AnObservationOnABoundBelongsToThatBucket) {
 }
 
 TEST(KeyedCountersTest, RacingThreadsCountEveryEventAndKeysPastTheCapShareOneSeries) {
-    auto& family = MetricsRegistry::instance().counters("wayfarer_test_keyed_total", "Test.");
+    MetricsRegistry registry;
+    auto& family = registry.counters("wayfarer_test_keyed_total", "Test.");
     KeyedCounters counters(family, {{"key", "other"}}, 8);
     constexpr int kThreads = 4;
     constexpr int kRounds = 500;
@@ -65,8 +66,7 @@ TEST(KeyedCountersTest, RacingThreadsCountEveryEventAndKeysPastTheCapShareOneSer
 
     MetricsText text;
     QString error;
-    ASSERT_TRUE(
-        text.parse(QByteArray::fromStdString(MetricsRegistry::instance().exposition()), error))
+    ASSERT_TRUE(text.parse(QByteArray::fromStdString(registry.exposition()), error))
         << error.toStdString();
     const QByteArray name = "wayfarer_test_keyed_total";
     for (int key = 1; key <= 8; ++key)

@@ -1,4 +1,4 @@
-// Points the singletons at a temporary application directory whose config.ini fixes the
+// Points the device tests at a temporary application directory whose config.ini fixes the
 // parameters the device tests depend on.
 #include <gtest/gtest.h>
 #include <QSettings>

@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <mutex>
-#include <thread>
 
 #include <QDateTime>
 #include <QDir>
@@ -30,6 +28,7 @@
 #include "db/Tab_Package.h"
 #include "device/TcpDataMgtApi.h"
 #include "files/PathGuard.h"
+#include "tests/device/TerminalHandlerParts.h"
 #include "tests/support/ServiceProcess.h"
 
 namespace {
@@ -94,7 +93,7 @@ class TcpDataMgtApiTest : public ::testing::Test {
     }
 
     void makeApi() {
-        m_api = std::make_unique<TcpDataMgtApi>(m_param);
+        m_api = std::make_unique<TcpDataMgtApi>(m_param, m_metrics, m_activity, m_files);
         QObject::connect(m_api.get(), &TcpDataMgtApi::sendSocketData,
                          [this](QByteArray data, qintptr socketId) {
                              Sent sent;
@@ -205,6 +204,11 @@ class TcpDataMgtApiTest : public ::testing::Test {
     QString m_prefix;
     QString m_type;
     struLocalParam m_param;
+    MetricsRegistry m_registry;
+    TerminalMetrics m_metrics{m_registry};
+    UpgradeMetrics m_upgradeMetrics{m_registry};
+    FileOperation m_files;
+    DeviceActivity m_activity{TerminalHandlerParts::configured().InstanceName, m_upgradeMetrics};
     std::unique_ptr<TcpDataMgtApi> m_api;
     std::vector<Sent> m_sent;
 };
@@ -388,11 +392,6 @@ TEST_F(TcpDataMgtApiTest, ProgressPollsAfterPauseAndCompletesAtHundred) {
     EXPECT_EQ(cmds(), std::vector<quint16>({0x0002}));
     EXPECT_EQ(m_sent[0].packet.serialNo, 21);
 
-    QList<struDeviceInfo> list;
-    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
-    ASSERT_EQ(list.size(), 1);
-    EXPECT_EQ(list[0].upgradeProgress, 40u);
-
     m_sent.clear();
     const qint64 before = QDateTime::currentSecsSinceEpoch();
     progress(4, 100);
@@ -400,8 +399,6 @@ TEST_F(TcpDataMgtApiTest, ProgressPollsAfterPauseAndCompletesAtHundred) {
     const struDeviceInfo d = row(sn("P"));
     EXPECT_GE(d.UpgradeCompletionTime, before);
     EXPECT_FALSE(d.isAutoUpdate);
-    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
-    EXPECT_EQ(list.at(0).upgradeProgress, 100u);
 }
 
 TEST_F(TcpDataMgtApiTest, WaitingPollDroppedAtDisconnect) {
@@ -427,93 +424,6 @@ TEST_F(TcpDataMgtApiTest, ForcedFlagClearedAtHundred) {
     progress(6, 100);
     EXPECT_FALSE(row(sn("F")).isAutoUpdate);
     EXPECT_GT(row(sn("F")).UpgradeCompletionTime, 0);
-}
-
-TEST_F(TcpDataMgtApiTest, ProgressListOnlyReportersAndForgetsAtDisconnect) {
-    makeApi();
-    report(30, identity(sn("L1")));
-    report(10, identity(sn("L2")));
-    report(20, identity(sn("L3")));
-    progress(30, 10);
-    progress(10, 20);
-    QList<struDeviceInfo> list;
-    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
-    ASSERT_EQ(list.size(), 2);
-    EXPECT_EQ(list[0].devSN, sn("L2"));  // ascending socket ID
-    EXPECT_EQ(list[1].devSN, sn("L1"));
-
-    m_api->sockDisConnect(10, "127.0.0.1", 1);
-    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
-    ASSERT_EQ(list.size(), 1);
-    EXPECT_EQ(list[0].devSN, sn("L1"));
-
-    // The same terminal on a new connection replaces its stale entry; the old connection's
-    // late disconnect leaves the new one be, and a further connection replaces that in turn.
-    report(40, identity(sn("L1")));
-    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
-    EXPECT_TRUE(list.isEmpty());
-    progress(40, 7);
-    m_api->sockDisConnect(30, "127.0.0.1", 1);
-    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
-    ASSERT_EQ(list.size(), 1);
-    report(41, identity(sn("L1")));
-    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
-    EXPECT_TRUE(list.isEmpty());
-
-    // Another serial number reported under the same device ID pushes nobody out, and neither
-    // does an empty device ID.
-    report(50, identity(sn("L4")));
-    progress(50, 5);
-    m_api->readDataSlot(
-        51, TerminalPackets::frame(0x0001, sn("L4").toUtf8() + "-id", 1,
-                                   TerminalPackets::reportBody(identity(sn("L5")), false)));
-    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
-    ASSERT_EQ(list.size(), 1);
-    EXPECT_EQ(list[0].devSN, sn("L4"));
-    m_api->sockDisConnect(50, "127.0.0.1", 1);
-    for (int socket : {60, 61}) {
-        m_api->readDataSlot(socket, TerminalPackets::frame(
-                                        0x0001, QByteArray(), 1,
-                                        TerminalPackets::reportBody(
-                                            identity(sn("E") + QString::number(socket)), false)));
-        progress(socket, 7);
-    }
-    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
-    EXPECT_EQ(list.size(), 2);
-}
-
-TEST_F(TcpDataMgtApiTest, ProgressListReadableFromOtherThreadsWhileHandling) {
-    makeApi();
-    std::atomic<bool> stop{false};
-    std::atomic<int> reads{0};
-    std::thread reader([&] {
-        QList<struDeviceInfo> list;
-        while (!stop) {
-            if (m_api->GetUpgradeProgress(list)) ++reads;
-        }
-    });
-    // The reader gets through between handling steps: the list is never held up by them.
-    auto readerAdvances = [&] {
-        const int before = reads.load();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (reads.load() == before && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::yield();
-        return reads.load() > before;
-    };
-    EXPECT_TRUE(readerAdvances());
-    for (int i = 0; i < 50; ++i) {
-        report(200 + i, identity(sn("X") + QString::number(i)));
-        progress(200 + i, i % 2 ? 100 : 30);
-        if (i % 3 == 0) m_api->sockDisConnect(200 + i, "", 0);
-        if (i % 10 == 5) {
-            EXPECT_TRUE(readerAdvances()) << "after terminal " << i;
-        }
-    }
-    stop = true;
-    reader.join();
-    QList<struDeviceInfo> list;
-    ASSERT_TRUE(m_api->GetUpgradeProgress(list));
-    EXPECT_EQ(list.size(), 50 - 17);
 }
 
 TEST_F(TcpDataMgtApiTest, FileChunksLandInTheReportDirectory) {
@@ -632,7 +542,8 @@ class FailingLookup : public Tab_DeviceInfo {
 };
 
 TEST_F(TcpDataMgtApiTest, FailedLookupRegistersNothing) {
-    m_api = std::make_unique<TcpDataMgtApi>(m_param, std::make_unique<FailingLookup>());
+    m_api = std::make_unique<TcpDataMgtApi>(m_param, m_metrics, m_activity, m_files,
+                                            std::make_unique<FailingLookup>());
     QObject::connect(m_api.get(), &TcpDataMgtApi::sendSocketData,
                      [this](QByteArray data, qintptr socketId) {
                          Sent sent;

@@ -10,6 +10,7 @@
 #include "core/AppDir.h"
 #include "core/Logger.h"
 #include "device/TcpDataMgtApi.h"
+#include "tests/device/TerminalHandlerParts.h"
 
 TEST(CompareVersion, Table) {
     struct Case {
@@ -74,7 +75,8 @@ TEST(GetPackageUrl, FormsAddressAndCountsEveryUrl) {
               "http://10.0.0.5:8001/KORVA/dlPackage/T1/a.bin");
     // The handler's own parameters: NetIP and HttpPort2 from config.ini, PackageDir beside it.
     const QString packageDir = applicationDirectory() + QDir::separator() + "Package";
-    EXPECT_EQ(TcpDataMgtApi::instance()->GetPackageUrl(packageDir + "/T2/b c.bin"),
+    TerminalHandlerParts parts;
+    EXPECT_EQ(parts.handler.GetPackageUrl(packageDir + "/T2/b c.bin"),
               "http://10.0.0.5:8001/KORVA/dlPackage/T2/b c.bin");
     logger->sinks().pop_back();
 
@@ -90,6 +92,7 @@ TEST(GetPackageUrl, FormsAddressAndCountsEveryUrl) {
 }
 
 TEST(TcpDataMgtApi, CompareVersionDelegates) {
-    EXPECT_EQ(TcpDataMgtApi::instance()->CompareVersion("V5.10", "V5.9"), 1);
-    EXPECT_EQ(TcpDataMgtApi::instance()->CompareVersion("", "V5.9"), -1);
+    TerminalHandlerParts parts;
+    EXPECT_EQ(parts.handler.CompareVersion("V5.10", "V5.9"), 1);
+    EXPECT_EQ(parts.handler.CompareVersion("", "V5.9"), -1);
 }

@@ -21,7 +21,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "core/MetricsRegistry.h"
 #include "download/DownloadBody.h"
+#include "download/DownloadMetrics.h"
 #include "tests/support/HttpClient.h"
 #include "tests/support/ServiceProcess.h"
 
@@ -101,7 +103,7 @@ class DownloadServerTest : public ::testing::Test {
         limits.sendSeconds = 1;
         limits.lingerSeconds = 1;
         limits.maxHeadBytes = 4096;
-        m_server = std::make_unique<DownloadServer>(limits);
+        m_server = std::make_unique<DownloadServer>(m_metrics, limits);
         // kPath names f.bin in the test's directory; any other path nothing.
         const std::string file = m_dir.filePath(QStringLiteral("f.bin")).toStdString();
         m_server->setResolver([file](const std::string& path, DownloadServer::Served& served) {
@@ -127,6 +129,8 @@ class DownloadServerTest : public ::testing::Test {
         return waitUntil([this] { return m_server->openConnections() == 0; }, 10000);
     }
 
+    MetricsRegistry m_registry;
+    DownloadMetrics m_metrics{m_registry};
     QTemporaryDir m_dir;
     std::unique_ptr<DownloadServer> m_server;
     quint16 m_port = 0;

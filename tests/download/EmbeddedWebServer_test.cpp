@@ -9,6 +9,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include "core/MetricsRegistry.h"
+#include "download/DownloadMetrics.h"
 #include "tests/support/HttpClient.h"
 
 namespace {
@@ -24,26 +26,13 @@ const QTemporaryDir& servedRoot() {
     return root;
 }
 
-void resolveFromServedRoot() {
-    if (EmbeddedWebServer::instance()->running()) return;
+void resolveFromServedRoot(EmbeddedWebServer& server) {
     const std::string root = servedRoot().path().toStdString();
-    EmbeddedWebServer::instance()->setResolver(
-        [root](const std::string& path, DownloadServer::Served& file) {
-            if (path.compare(0, kPrefix.size(), kPrefix) != 0)
-                return DownloadServer::Lookup::NotFound;
-            file.path = root + path.substr(kPrefix.size() - 1);
-            return DownloadServer::Lookup::Found;
-        });
-}
-
-// The server is a process-wide singleton: the first test to need it starts it, on a free port.
-quint16 g_port = 0;
-
-quint16 serverPort() {
-    resolveFromServedRoot();
-    if (!EmbeddedWebServer::instance()->running() && EmbeddedWebServer::instance()->start(0))
-        g_port = static_cast<quint16>(EmbeddedWebServer::instance()->port());
-    return g_port;
+    server.setResolver([root](const std::string& path, DownloadServer::Served& file) {
+        if (path.compare(0, kPrefix.size(), kPrefix) != 0) return DownloadServer::Lookup::NotFound;
+        file.path = root + path.substr(kPrefix.size() - 1);
+        return DownloadServer::Lookup::Found;
+    });
 }
 
 QByteArray pattern(int size, char seed) {
@@ -55,8 +44,9 @@ QByteArray pattern(int size, char seed) {
 class EmbeddedWebServerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_port = serverPort();
-        ASSERT_NE(m_port, 0);
+        resolveFromServedRoot(m_server);
+        ASSERT_TRUE(m_server.start(0));
+        m_port = static_cast<quint16>(m_server.port());
     }
 
     // The file the download path names, written with data.
@@ -69,23 +59,27 @@ class EmbeddedWebServerTest : public ::testing::Test {
         return file.toStdString();
     }
 
+    MetricsRegistry m_registry;
+    DownloadMetrics m_metrics{m_registry};
+    EmbeddedWebServer m_server{m_metrics};
     QTemporaryDir m_dir;
     quint16 m_port = 0;
 };
 
-// Must run before anything starts the server: in one process this test comes first.
-TEST(EmbeddedWebServerStartTest, AFailedStartMayBeRetriedAndOneServerRunsPerProcess) {
-    if (EmbeddedWebServer::instance()->running()) GTEST_SKIP() << "needs a fresh process";
-    resolveFromServedRoot();
+TEST(EmbeddedWebServerStartTest, AFailedStartMayBeRetriedAndARunningServerStartsNoMore) {
+    MetricsRegistry registry;
+    DownloadMetrics metrics(registry);
+    EmbeddedWebServer server(metrics);
+    resolveFromServedRoot(server);
     QTcpServer occupier;
     ASSERT_TRUE(occupier.listen(QHostAddress::Any, 0));
-    EXPECT_FALSE(EmbeddedWebServer::instance()->start(occupier.serverPort()));
-    EXPECT_FALSE(EmbeddedWebServer::instance()->running());
+    EXPECT_FALSE(server.start(occupier.serverPort()));
+    EXPECT_FALSE(server.running());
 
-    ASSERT_TRUE(EmbeddedWebServer::instance()->start(0));
-    g_port = static_cast<quint16>(EmbeddedWebServer::instance()->port());
-    EXPECT_FALSE(EmbeddedWebServer::instance()->start(0));  // one server per process
-    EXPECT_EQ(httpGet(g_port, "/KORVA/dlPackage/none.bin").status, 404);
+    ASSERT_TRUE(server.start(0));
+    const auto port = static_cast<quint16>(server.port());
+    EXPECT_FALSE(server.start(0));
+    EXPECT_EQ(httpGet(port, "/KORVA/dlPackage/none.bin").status, 404);
 }
 
 struct ServeCase {

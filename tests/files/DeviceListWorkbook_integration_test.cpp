@@ -58,7 +58,8 @@ class ExcelSlotsTest : public ::testing::Test {
             << error.toStdString();
     }
     QTemporaryDir dir;
-    FileOperation* files = FileOperation::instance();
+    FileOperation store;
+    FileOperation* files = &store;
 };
 
 TEST_F(ExcelSlotsTest, ExportReadsBackEqualWithOurReaderAndAnIndependentOne) {

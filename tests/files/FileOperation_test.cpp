@@ -29,9 +29,10 @@ bool writeFile(const QString& path, const QByteArray& data) {
 class FileOperationTest : public ::testing::Test {
   protected:
     QString path(const QString& relative) const { return m_dir.filePath(relative); }
-    FileOperation* files() const { return FileOperation::instance(); }
+    FileOperation* files() { return &m_files; }
 
     QTemporaryDir m_dir;
+    FileOperation m_files;
 };
 
 // A package block starts the file afresh or appends to it; an import replaces the file.

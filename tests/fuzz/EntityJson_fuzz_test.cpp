@@ -35,16 +35,16 @@ QByteArray referenceItemText(const QString& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
-    EntityJson* codec = EntityJson::instance();
+    EntityJson codec;
 
     const QString url = QString::fromUtf8(bytes);
     QString a, b;
     struUploadParam param;
     int id = 0;
-    codec->ParseDeviceQuery(url, a, b);
-    codec->ParseImportFileName(url, a);
-    codec->ParseUploadParam(url, param);
-    codec->ParsePackageId(bytes, id);
+    codec.ParseDeviceQuery(url, a, b);
+    codec.ParseImportFileName(url, a);
+    codec.ParseUploadParam(url, param);
+    codec.ParsePackageId(bytes, id);
 
     // Raw UTF-16 units, so unpaired surrogates reach the writer too.
     const QString text(reinterpret_cast<const QChar*>(bytes.constData()), bytes.size() / 2);
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     d.devId = d.devSN = d.devType = d.LicensePlateNumber = d.PhoneNumber = text;
     d.AppVersion = d.McuVersion = d.FourGVersion = d.GnssVersion = d.SmartModule = text;
     QByteArray body;
-    codec->DeviceListToJson(1, text, {d}, body);
+    codec.DeviceListToJson(1, text, {d}, body);
     if (body != referenceItemText(text)) std::abort();
     return 0;
 }

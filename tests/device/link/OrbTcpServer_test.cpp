@@ -22,6 +22,7 @@
 #include "codec/TerminalPackets.h"
 #include "device/TcpDataMgtApi.h"
 #include "tests/codec/RawHeader.h"
+#include "tests/device/TerminalHandlerParts.h"
 #include "tests/support/FakeTerminal.h"
 #include "tests/support/MessageCapture.h"
 #include "tests/support/ServiceProcess.h"
@@ -48,9 +49,13 @@ QByteArray report(const QString& sn, quint16 cmd = 0x0001) {
     return frame(cmd, sn.toUtf8(), 1, TerminalPackets::reportBody(id, cmd == 0x0006));
 }
 // Records what the server hands to the message handler, and the connections it reports.
-class RecordingServer : public OrbTcpServer {
+class RecordingServer : private TerminalHandlerParts, public OrbTcpServer {
   public:
-    using OrbTcpServer::OrbTcpServer;
+    template <typename... Args>
+    explicit RecordingServer(Args&&... args)
+        : OrbTcpServer(handler, terminalMetrics, std::forward<Args>(args)...) {}
+
+    TcpDataMgtApi& messages() { return handler; }
 
     struct Delivery {
         qintptr socketId;
@@ -309,8 +314,8 @@ TEST(OrbTcpServer, AnswerReachesOnlyItsSocket) {
 
     const QByteArray toThird = frame(0x0002, "DEV-0001", 3, QByteArray());
     const QByteArray toSixth = frame(0x0004, "DEV-0001", 6, QByteArray(4, '\x01'));
-    emit TcpDataMgtApi::instance()->sendSocketData(toThird, idOf(3));
-    emit TcpDataMgtApi::instance()->sendSocketData(toSixth, idOf(6));
+    emit server.messages().sendSocketData(toThird, idOf(3));
+    emit server.messages().sendSocketData(toSixth, idOf(6));
     ASSERT_TRUE(terminals[3]->waitForData(toThird.size()));
     ASSERT_TRUE(terminals[6]->waitForData(toSixth.size()));
     // Anything written elsewhere would have arrived by now, as both answers went to all sockets.
@@ -407,8 +412,7 @@ TEST(OrbTcpServer, PauseIgnoresConnectionsAndPacketsUntilResume) {
     ASSERT_TRUE(open->write(packet));
     EXPECT_FALSE(waitUntil([&] { return !server.deliveries.isEmpty(); }, kQuietMs));
     // Answers still go out while paused.
-    emit TcpDataMgtApi::instance()->sendSocketData(packet,
-                                                   server.socketIdByPort.value(open->localPort()));
+    emit server.messages().sendSocketData(packet, server.socketIdByPort.value(open->localPort()));
     EXPECT_TRUE(open->waitForData(packet.size()));
 
     server.resume();
@@ -460,9 +464,9 @@ TEST(OrbTcpServer, HandlerClosesAConnectionAfterItsLastAnswer) {
     auto staying = server.connectTerminal();
     const qintptr id = server.idOf(*closing);
     const QByteArray answer = frame(0x0003, "DEV-0001", 2, QByteArray("bye"));
-    emit TcpDataMgtApi::instance()->sendSocketData(answer, id);
-    emit TcpDataMgtApi::instance()->closeConnection(id);
-    emit TcpDataMgtApi::instance()->closeConnection(id + 1000);  // no such connection
+    emit server.messages().sendSocketData(answer, id);
+    emit server.messages().closeConnection(id);
+    emit server.messages().closeConnection(id + 1000);  // no such connection
     EXPECT_TRUE(closing->waitForDisconnect());
     EXPECT_EQ(closing->take(), answer);
     EXPECT_TRUE(waitUntil([&] { return server.disconnected.contains(id); }));

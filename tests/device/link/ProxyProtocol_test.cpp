@@ -9,16 +9,17 @@
 #include "codec/TerminalPackets.h"
 #include "device/link/OrbTcpServer.h"
 #include "tests/codec/ProxyHeaderBytes.h"
+#include "tests/device/TerminalHandlerParts.h"
 #include "tests/support/FakeTerminal.h"
 #include "tests/support/ServiceProcess.h"
 
 namespace {
 using TerminalPackets::frame;
 
-class ProxiedServer : public OrbTcpServer {
+class ProxiedServer : private TerminalHandlerParts, public OrbTcpServer {
   public:
     explicit ProxiedServer(bool proxyProtocol, const ProxyTrust& trusted = ProxyTrust())
-        : OrbTcpServer(limitsFor(proxyProtocol, trusted)) {
+        : OrbTcpServer(handler, terminalMetrics, limitsFor(proxyProtocol, trusted)) {
         connect(this, &OrbTcpServer::connectClient, this,
                 [this](qintptr id, QString address, quint16 port) {
                     clients << Client{id, address, port, deliveries.size()};
