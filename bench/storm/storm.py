@@ -14,8 +14,8 @@ reports answered per second, report-to-answer p50 / p99, the time until the last
 last answer, errors / refusals / time-outs, the server's CPU (share of one core, from /proc)
 and CPU per report, the load average, and the rate and p99 as a share of the floor's.
 
---idle N opens N terminals that report once and stay, and prints the service's descriptors
-and resident memory per idle terminal.
+--idle N registers N terminals, then opens N connections that report once and stay, and
+prints the service's descriptors and resident memory per idle terminal.
 """
 import argparse
 import os
@@ -134,7 +134,9 @@ def print_row(scenario, f, floor):
 def idle_cost(args, count):
     svc = Service(args.wayfarer, 1000000)
     try:
-        time.sleep(1)
+        # Known terminals: what the fleet itself costs (device rows, caches) is not the link's.
+        drive(args.driver, svc.tcp, count, 1, args.timeout)
+        wait_quiet(svc.proc.pid)
         _, fds0, rss0, _ = proc_figures(svc.proc.pid)
         driver = subprocess.Popen([args.driver, "--port", str(svc.tcp), "--count", str(count),
                                    "--reports", "1", "--hold", "600"], stdout=subprocess.PIPE,
