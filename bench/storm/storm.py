@@ -95,7 +95,8 @@ class Postgres:
                         e["PG_PORT"], "-U", e["PG_USER"], "-d", e["PG_DB"], "-c", sql]
                        if os.getuid() == 0 else
                        ["psql", "-q", "-h", e["PG_DIR"], "-p", e["PG_PORT"], "-U", e["PG_USER"],
-                        "-d", e["PG_DB"], "-c", sql], check=True, stdout=subprocess.DEVNULL)
+                        "-d", e["PG_DB"], "-c", sql], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
 
     def stop(self):
         subprocess.run([str(ROOT / "tests/support/pg_cluster.sh"), "stop", str(self.state)])
