@@ -324,9 +324,10 @@ void OrbTcpServer::readDataSlot(qintptr socketId, QString address, quint16 port,
         std::lock_guard<std::mutex> lock(m_mapMutex);
         socket = m_bySocketId.value(socketId, nullptr);
     }
-    // A packet of a connection closed meanwhile (or of an earlier one under the same ID) is
-    // dropped: a closed flood would otherwise hold the other terminals up long after.
-    if (!socket || (sender() && sender() != socket) || socket->closedForOutput()) {
+    // A packet of a connection closed meanwhile is dropped: a closed flood would otherwise hold
+    // the other terminals up long after. IDs are never reused, so the socket found is the one
+    // that sent it (no sender() lookup, which walks every connection to this server).
+    if (!socket || socket->closedForOutput()) {
         TerminalMetrics::instance().refused(TerminalMetrics::Refusal::Closed);
         return;
     }
