@@ -9,7 +9,7 @@ struct OpenFileLimit {
 };
 
 // Descriptors one terminal connection holds.
-constexpr long kDescriptorsPerTerminal = 2;
+constexpr long kDescriptorsPerTerminal = 1;
 
 // Raises the soft limit on open files to the hard limit. Returns the limits in force afterwards
 // (zeros when they cannot be read).
@@ -22,7 +22,7 @@ OpenFileLimit currentOpenFileLimit();
 // downloads, the database, the logs and the files being written): half the limit, at most 1024.
 long reservedDescriptors(long openFiles);
 
-// Terminal connections that fit in openFiles descriptors: (openFiles - reserve) / 2, at least 0.
+// Terminal connections that fit in openFiles descriptors: openFiles - reserve, at least 0.
 long terminalBudget(long openFiles);
 
 // Descriptors the service wants for maxConnCount terminals: the inverse of terminalBudget.

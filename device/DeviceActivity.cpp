@@ -3,11 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <QDateTime>
-#include <QHostAddress>
 
 #include "core/Logger.h"
 #include "db/Tab_DeviceInfo.h"
@@ -24,23 +20,6 @@
 namespace {
 qint32 now() {
     return static_cast<qint32>(QDateTime::currentSecsSinceEpoch());
-}
-
-// The socket ID is the connection's descriptor; its peer is asked of the system.
-QString peerOf(qintptr socketId) {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(static_cast<int>(socketId), reinterpret_cast<sockaddr*>(&address), &length) !=
-        0)
-        return QString();
-    const QHostAddress host(reinterpret_cast<const sockaddr*>(&address));
-    if (host.isNull()) return QString();
-    quint16 port = 0;
-    if (address.ss_family == AF_INET)
-        port = ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-    else if (address.ss_family == AF_INET6)
-        port = ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
-    return host.toString() + QLatin1Char(':') + QString::number(port);
 }
 
 void fail(const char* operation, const QString& devSN) {
@@ -68,7 +47,7 @@ void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, co
     presence.devSN = devSN;
     presence.instance = m_instance;
     presence.lastReport = now();
-    presence.peerAddress = peer.isEmpty() ? peerOf(socketId) : peer;
+    presence.peerAddress = peer;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         // An earlier connection of the same terminal is gone even if its close comes later.
@@ -144,7 +123,7 @@ void DeviceActivity::identityConflict(qintptr socketId, const QString& devSN, co
     row.devSN = devSN;
     row.conflictAt = now();
     row.devId = devId;
-    row.address = peer.isEmpty() ? peerOf(socketId) : peer;
+    row.address = peer;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         const auto last = m_conflictWrites.constFind(devSN);

@@ -30,7 +30,7 @@ class DeviceActivity {
     // a later connection judges that upgrade: succeeded when it reports the package's versions,
     // reverted when it is still behind.
     // peer: the terminal's "address:port" as the link knows it (through a load balancer, the
-    // one its PROXY header named); empty: the connection's own peer.
+    // one its PROXY header named); empty when the link does not know it.
     void reported(qintptr socketId, const struDeviceInfo& report, const QString& peer = QString());
     // The upgrade decision of a report; package is the type's, when hasPackage.
     void decided(const struDeviceInfo& report, bool hasPackage, const struPackageInfo& package,

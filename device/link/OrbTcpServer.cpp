@@ -139,7 +139,6 @@ OrbTcpServer::~OrbTcpServer() {
     // open (their presence rows stay, as after a crash, until the instance starts again).
     QCoreApplication::sendPostedEvents(m_tcpDataMgtApi, QEvent::MetaCall);
     for (qintptr id : ids) m_tcpDataMgtApi->forgetConnection(id);
-    freeRetiredIds();
     flushLogs(true);
 }
 
@@ -183,22 +182,22 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
         ::close(static_cast<int>(socketDescriptor));
         return;
     }
+    const qintptr socketId = m_nextSocketId++;
     quint64 provisional = 0;
     if (connectionCount() >= m_connLimit &&
         !(evictUnidentified() && connectionCount() < m_connLimit)) {
-        provisional = m_slots.admitProvisionally(socketDescriptor);
+        provisional = m_slots.admitProvisionally(socketId);
         if (provisional == 0) {
             // Accepted and closed at once: the queue does not fill with terminals nobody serves.
             ::close(static_cast<int>(socketDescriptor));
             countRefusal();
             return;
         }
-        QTimer::singleShot(m_limits.provisionalLimitMs, this,
-                           [this, socketDescriptor, provisional] {
-                               if (!m_slots.isProvisional(socketDescriptor, provisional)) return;
-                               countRefusal();
-                               closeConnection(socketDescriptor);
-                           });
+        QTimer::singleShot(m_limits.provisionalLimitMs, this, [this, socketId, provisional] {
+            if (!m_slots.isProvisional(socketId, provisional)) return;
+            countRefusal();
+            closeConnection(socketId);
+        });
     }
 
     bool viaBalancer = m_limits.proxyProtocol;
@@ -206,8 +205,9 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
         viaBalancer = false;
         m_untrustedHeaders.add(OrbTcpSocket::nowMs());
     }
-    auto* socket = new OrbTcpSocket(socketDescriptor, nullptr, m_limits.maxPendingWriteBytes,
-                                    m_limits.maxPacketsInFlight, viaBalancer);
+    auto* socket =
+        new OrbTcpSocket(socketDescriptor, socketId, nullptr, m_limits.maxPendingWriteBytes,
+                         m_limits.maxPacketsInFlight, viaBalancer);
     // Queued from the socket's thread ahead of its packets, so the handler knows the terminal's
     // address before its first report.
     connect(socket, &OrbTcpSocket::clientKnown, this, &OrbTcpServer::connectClient);
@@ -318,9 +318,10 @@ void OrbTcpServer::readDataSlot(qintptr socketId, QString address, quint16 port,
         std::lock_guard<std::mutex> lock(m_mapMutex);
         socket = m_bySocketId.value(socketId, nullptr);
     }
-    // A packet of a connection closed meanwhile (or of an earlier one under the same ID) is
-    // dropped: a closed flood would otherwise hold the other terminals up long after.
-    if (!socket || (sender() && sender() != socket) || socket->closedForOutput()) {
+    // A packet of a connection closed meanwhile is dropped: a closed flood would otherwise hold
+    // the other terminals up long after. IDs are never reused, so the socket found is the one
+    // that sent it (no sender() lookup, which walks every connection to this server).
+    if (!socket || socket->closedForOutput()) {
         m_metrics.refused(TerminalMetrics::Refusal::Closed);
         return;
     }
@@ -379,25 +380,10 @@ void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) 
 
 void OrbTcpServer::retireSocket(OrbTcpSocket* socket, const QString& ip, quint16 port) {
     const qintptr id = socket->socketId();
-    const int idDescriptor = socket->takeIdDescriptor();
     m_unidentified.remove(m_acceptOrder.take(socket));
     m_slots.forget(id);
     releaseSocket(socket);
     emit sockDisConnect(id, ip, port);
-    if (idDescriptor < 0) return;
-    // Queued behind the disconnect report and any answer already on its way to this ID.
-    m_retiredIds.insert(idDescriptor);
-    QMetaObject::invokeMethod(
-        this,
-        [this, idDescriptor]() {
-            if (m_retiredIds.remove(idDescriptor)) ::close(idDescriptor);
-        },
-        Qt::QueuedConnection);
-}
-
-void OrbTcpServer::freeRetiredIds() {
-    for (int fd : qAsConst(m_retiredIds)) ::close(fd);
-    m_retiredIds.clear();
 }
 
 void OrbTcpServer::releaseSocket(OrbTcpSocket* socket) {

@@ -10,7 +10,6 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QMap>
-#include <QSet>
 #include <QString>
 #include <QTcpServer>
 
@@ -112,11 +111,8 @@ class OrbTcpServer : public QTcpServer {
     void countRefusal();
     void onAcceptError(QAbstractSocket::SocketError error);
     void releaseSocket(OrbTcpSocket* socket);
-    // Releases a socket whose disconnect is being reported: its ID stays reserved until the
-    // events already queued for it, the report included, have been handled.
+    // Releases a socket whose disconnect is being reported.
     void retireSocket(OrbTcpSocket* socket, const QString& ip, quint16 port);
-    // Closes the reservations still open (the server is going away).
-    void freeRetiredIds();
     void flushLogs(bool force);
 
     const Limits m_limits;
@@ -141,8 +137,10 @@ class OrbTcpServer : public QTcpServer {
     QHash<OrbTcpSocket*, quint64> m_acceptOrder;
     quint64 m_acceptSequence = 1;  // 0 is never a key
 
-    // Descriptors reserving the IDs of retired sockets, closed by a queued call (server thread).
-    QSet<int> m_retiredIds;
+    // Socket IDs are never used twice, so a retired connection's events still queued cannot
+    // reach the next terminal (a descriptor number would be handed out again at once). Server
+    // thread only.
+    qintptr m_nextSocketId = 1;
 
     BurstLog m_refusals;
     BurstLog m_evictions;

@@ -1,6 +1,5 @@
 #include "device/link/OrbTcpSocket.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -33,25 +32,19 @@ qint64 OrbTcpSocket::nowMs() {
         .count();
 }
 
-OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, QObject* parent, qint64 maxPendingWriteBytes,
-                           int maxPacketsInFlight, bool proxyHeader)
+OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, qintptr socketId, QObject* parent,
+                           qint64 maxPendingWriteBytes, int maxPacketsInFlight, bool proxyHeader)
     : QTcpSocket(parent),
       m_lastActiveMs(nowMs()),
       m_connectedAtMs(m_lastActiveMs.load()),
-      m_socketId(socketDescriptor),
+      m_socketId(socketId),
       m_maxPendingWriteBytes(maxPendingWriteBytes),
       m_maxPacketsInFlight(maxPacketsInFlight),
       m_awaitingProxyHeader(proxyHeader) {
-    // Qt stops taking bytes from the kernel once this much waits unread.
-    setReadBufferSize(kReadBufferBytes);
-    const int duplicate = ::fcntl(static_cast<int>(socketDescriptor), F_DUPFD_CLOEXEC, 0);
-    if (duplicate >= 0) {
-        m_idDescriptor = static_cast<int>(socketDescriptor);
-        if (!setSocketDescriptor(duplicate)) ::close(duplicate);
-    } else {
-        // Out of descriptors: served all the same, only without the reservation.
-        setSocketDescriptor(socketDescriptor);
-    }
+    // Unbuffered: Qt reads nothing ahead into a buffer of its own (kept per socket, idle or
+    // not), and an answer goes to the kernel at once rather than at the next loop iteration.
+    if (!setSocketDescriptor(socketDescriptor, ConnectedState, ReadWrite | Unbuffered))
+        ::close(static_cast<int>(socketDescriptor));
     m_peerAddress = peerAddress().toString();
     m_peerPort = peerPort();
     m_clientAddress = m_peerAddress;
@@ -66,18 +59,8 @@ OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, QObject* parent, qint64 max
         m_peerGone = true;
         cut();
     });
-    qDebug() << "OrbTcpSocket::OrbTcpSocket thread is " << socketDescriptor << m_peerAddress
-             << m_peerPort << QThread::currentThreadId();
-}
-
-OrbTcpSocket::~OrbTcpSocket() {
-    if (m_idDescriptor >= 0) ::close(m_idDescriptor);
-}
-
-int OrbTcpSocket::takeIdDescriptor() {
-    const int fd = m_idDescriptor;
-    m_idDescriptor = -1;
-    return fd;
+    qDebug() << "OrbTcpSocket::OrbTcpSocket thread is " << m_socketId << m_peerAddress << m_peerPort
+             << QThread::currentThreadId();
 }
 
 void OrbTcpSocket::reportDisconnect() {
@@ -113,11 +96,11 @@ bool OrbTcpSocket::cutReceived() {
     if (!mayCut()) return false;
     if (m_awaitingProxyHeader && !takeProxyHeader()) return true;
     for (;;) {
-        if (!mayCut()) return false;  // the rest waits in the framer, Qt's buffer and the kernel
+        if (!mayCut()) return false;  // the rest waits in the framer and the kernel
         int length = m_framer.pendingPacketLength();
         if (length == 0) {
-            // Read on only for a packet not yet whole, so the framer holds at most Qt's buffer.
-            const QByteArray more = readAll();
+            // Read on only for a packet not yet whole, so the framer holds at most one slice.
+            const QByteArray more = readSlice();
             if (more.isEmpty()) return true;
             m_framer.append(more);
             length = m_framer.pendingPacketLength();
@@ -137,8 +120,18 @@ bool OrbTcpSocket::cutReceived() {
     }
 }
 
+QByteArray OrbTcpSocket::readSlice() {
+    char slice[kReadSliceBytes];
+    const qint64 n = read(slice, kReadSliceBytes);
+    if (n > 0) return QByteArray(slice, static_cast<int>(n));
+    // Unbuffered, a terminal's close shows only as the end of the stream: no disconnected().
+    if (n < 0 && state() != ConnectedState) m_peerGone = true;
+    return QByteArray();
+}
+
 bool OrbTcpSocket::takeProxyHeader() {
-    if (isReadable()) m_headerBytes.append(readAll());
+    // The header is far shorter than a slice: one read per wake-up takes it whole.
+    m_headerBytes.append(readSlice());
     const ProxyHeader header = ProxyHeader::parse(m_headerBytes);
     if (header.status == ProxyHeader::Status::Incomplete) return false;
     if (header.status == ProxyHeader::Status::Invalid) {

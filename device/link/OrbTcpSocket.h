@@ -9,21 +9,25 @@
 #include "codec/PacketFramer.h"
 
 // One terminal connection, hosted by one of the server's I/O threads together with many others:
-// cuts the received stream into whole packets, tells apart packets that prove the terminal alive
+// reads unbuffered (an idle terminal costs no read buffer), cuts the received stream into whole
+// packets, tells apart packets that prove the terminal alive
 // and the report that identifies it, and writes the answers addressed to its socket ID.
 class OrbTcpSocket : public QTcpSocket {
     Q_OBJECT
   public:
     static constexpr qint64 kMaxPendingWriteBytes = 256 * 1024;
     static constexpr int kMaxPacketsInFlight = 32;
-    static constexpr qint64 kReadBufferBytes = 64 * 1024;
+    // Read from the kernel this much at a time, into the reading thread's stack: the socket
+    // keeps no read buffer of its own, only a packet not yet whole.
+    static constexpr int kReadSliceBytes = 16 * 1024;
 
-    // proxyHeader: the connection comes through a load balancer that first sends a PROXY
-    // protocol header naming the terminal; nothing else is read before it.
-    explicit OrbTcpSocket(qintptr socketDescriptor, QObject* parent = nullptr,
-                          qint64 maxPendingWriteBytes = kMaxPendingWriteBytes,
-                          int maxPacketsInFlight = kMaxPacketsInFlight, bool proxyHeader = false);
-    ~OrbTcpSocket() override;
+    // socketId names the connection to the rest of the service: never the descriptor, whose
+    // number the kernel hands to the next terminal as soon as this one is closed. proxyHeader:
+    // the connection comes through a load balancer that first sends a PROXY protocol header
+    // naming the terminal; nothing else is read before it.
+    OrbTcpSocket(qintptr socketDescriptor, qintptr socketId, QObject* parent = nullptr,
+                 qint64 maxPendingWriteBytes = kMaxPendingWriteBytes,
+                 int maxPacketsInFlight = kMaxPacketsInFlight, bool proxyHeader = false);
 
     // Milliseconds of a monotonic clock (steady across changes of the wall clock).
     static qint64 nowMs();
@@ -48,10 +52,6 @@ class OrbTcpSocket : public QTcpSocket {
     // stopped reading for the packets in flight and is to be resumed with thisReadData.
     bool packetHandled();
 
-    // Hands over the descriptor that reserves the socket ID (-1 if none is held); the caller
-    // closes it once nothing addressed to this ID can be pending any more.
-    int takeIdDescriptor();
-
   signals:
     void readData(qintptr socketId, QString address, quint16 port, QByteArray packet);
     void sockDisConnect(qintptr socketId, QString address, quint16 port);
@@ -72,8 +72,8 @@ class OrbTcpSocket : public QTcpSocket {
 
   private:
     void notePacket(const QByteArray& packet);
-    // False once maxPacketsInFlight packets wait for the server: reading stops, Qt's buffer and
-    // then the kernel's fill, and TCP slows the terminal down to the pace of the service.
+    // False once maxPacketsInFlight packets wait for the server: reading stops, the kernel's
+    // buffer fills, and TCP slows the terminal down to the pace of the service.
     bool mayCut();
     // Hands on what was received (cutReceived) and, once a terminal that left has nothing more
     // to hand on, reports its disconnect.
@@ -83,6 +83,9 @@ class OrbTcpSocket : public QTcpSocket {
     bool cutReceived();
     // Reads the PROXY header; true once it is complete and what follows is in the framer.
     bool takeProxyHeader();
+    // At most one slice of what the kernel holds; empty when nothing waits (or the terminal has
+    // gone: then m_peerGone is set).
+    QByteArray readSlice();
 
     // Written by this socket's thread, read by the server's idle check and its accept.
     std::atomic<qint64> m_lastActiveMs;
@@ -97,10 +100,6 @@ class OrbTcpSocket : public QTcpSocket {
     bool m_peerGone = false;  // disconnected; reported once what it sent has been handed on
     bool m_goneReported = false;
     std::atomic<bool> m_closedForOutput{false};  // m_overflowed, for the server's thread
-    // The accepted descriptor, kept open while Qt works on a duplicate: Qt closes its own at a
-    // disconnect, in this thread, and the kernel would hand the same number to the next
-    // terminal before the server has retired this one, mixing up the two connections.
-    int m_idDescriptor = -1;
     // Taken at accept: after a disconnect the socket no longer knows its peer.
     QString m_peerAddress;
     quint16 m_peerPort = 0;

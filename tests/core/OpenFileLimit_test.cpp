@@ -23,7 +23,7 @@ TEST(OpenFileLimit, SoftLimitIsRaisedToTheHardOne) {
 
 TEST(OpenFileLimit, WantedGrowsWithTheConnectionLimit) {
     EXPECT_EQ(openFilesWanted(0), openFilesWanted(-5));
-    EXPECT_EQ(openFilesWanted(2000) - openFilesWanted(1000), 2000);
+    EXPECT_EQ(openFilesWanted(4000) - openFilesWanted(3000), 1000 * kDescriptorsPerTerminal);
 }
 
 // The terminals that fit in a descriptor limit, and the limit wanted for a number of them:
@@ -32,11 +32,11 @@ TEST(OpenFileLimit, BudgetLeavesTheReserveAndInvertsWanted) {
     const struct {
         long openFiles;
         long terminals;
-    } budgets[] = {{0, 0},      {100, 25},   {256, 64},     {1024, 256},
-                   {2047, 512}, {2048, 512}, {20000, 9488}, {65536, 32256}};
+    } budgets[] = {{0, 0},       {100, 50},    {256, 128},     {1024, 512},
+                   {2047, 1024}, {2048, 1024}, {20000, 18976}, {65536, 64512}};
     for (const auto& b : budgets)
         EXPECT_EQ(terminalBudget(b.openFiles), b.terminals) << b.openFiles;
-    for (int terminals : {1, 50, 255, 511, 512, 513, 9488, 32256}) {
+    for (int terminals : {1, 50, 511, 1023, 1024, 1025, 18976, 64512}) {
         const long wanted = openFilesWanted(terminals);
         EXPECT_GE(terminalBudget(wanted), terminals) << terminals;
         EXPECT_LT(terminalBudget(wanted - 1), terminals) << terminals;

@@ -73,7 +73,7 @@ qint64 logBytes(ServiceProcess& service) {
     return total;
 }
 
-// With the open-file limit at 256 the service holds (256 - 128) / 2 = 64 terminals whatever
+// With the open-file limit at 256 the service holds 256 - 128 = 128 terminals whatever
 // MaxConnCount says: newcomers beyond are closed at once, one log line tells of the burst, and
 // the process stays up serving the terminals it has, on no more threads than before them.
 TEST(LinkLoad, NewcomersBeyondTheOpenFileLimitAreRefusedAndTheRestServed) {
@@ -82,12 +82,12 @@ TEST(LinkLoad, NewcomersBeyondTheOpenFileLimitAreRefusedAndTheRestServed) {
     service.setOpenFileLimit(256);
     ASSERT_TRUE(service.start());
     ASSERT_TRUE(waitUntil([&] {
-        return service.output().contains("at most 64 terminal connections (MaxConnCount 100000");
+        return service.output().contains("at most 128 terminal connections (MaxConnCount 100000");
     })) << service.output().toStdString();
     const int threadsAtRest = threadCount(service);
 
     std::vector<std::unique_ptr<FakeTerminal>> held;
-    for (int i = 0; i < 64; ++i) {
+    for (int i = 0; i < 128; ++i) {
         held.push_back(std::make_unique<FakeTerminal>());
         ASSERT_TRUE(held.back()->connectTo(service.tcpPort())) << i;
         ASSERT_TRUE(answered(*held.back(), QStringLiteral("LOAD-%1").arg(i))) << i;

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QMap>
 #include <QRegularExpression>
@@ -378,24 +380,40 @@ TEST(OrbTcpServer, PeerCloseIsCleanedUpAndReportedOnce) {
     EXPECT_FALSE(waitUntil([&] { return server.disconnected.size() > 1; }, kQuietMs));
 }
 
-// The kernel gives a new connection the lowest free descriptor number. A closed connection's
-// number must stay taken until the server has retired it; otherwise the next terminal gets the
-// same socket ID and the old one's disconnect report wipes out the new one's answers.
-TEST(OrbTcpServer, SocketIdStaysReservedUntilTheDisconnectIsHandled) {
-    RecordingServer server(nullptr, 10);
-    server.start();
-    auto terminal = server.connectTerminal();
-    const qintptr id = server.socketIdByPort.value(terminal->localPort());
-    terminal->close();
-    // No Qt events on this thread: the socket's own thread sees the close meanwhile, while the
-    // server's report waits in this thread's queue.
-    std::this_thread::sleep_for(std::chrono::milliseconds(kQuietMs));
-    EXPECT_NE(::fcntl(static_cast<int>(id), F_GETFD), -1);
-    EXPECT_EQ(server.connectionCount(), 1);
+// Sockets only: threads of the process may open an eventfd or a file of their own meanwhile.
+int openSockets() {
+    int sockets = 0;
+    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::System))
+        if (fd.symLinkTarget().contains("socket:")) ++sockets;
+    return sockets;
+}
 
-    ASSERT_TRUE(waitUntil([&] { return server.disconnected.contains(id); }));
-    // Freed once the report is through: nothing leaks.
-    EXPECT_TRUE(waitUntil([&] { return ::fcntl(static_cast<int>(id), F_GETFD) == -1; }));
+// The kernel gives a new connection the lowest free descriptor number, the one a terminal that
+// just left had. Its socket ID must not follow, or the old one's disconnect report and answers
+// still queued would reach the newcomer. A connection holds its one descriptor and no more.
+TEST(OrbTcpServer, OneDescriptorPerConnectionAndIdsNeverServeTwo) {
+    RecordingServer server(nullptr, 20);
+    server.start();
+    const int before = openSockets();
+    std::vector<std::unique_ptr<FakeTerminal>> terminals;
+    for (int i = 0; i < 10; ++i) terminals.push_back(server.connectTerminal());
+    EXPECT_EQ(openSockets() - before, 10 * 2);  // the terminals' own and the server's
+
+    const qintptr gone = server.idOf(*terminals[0]);
+    terminals[0]->close();
+    auto newcomer = server.connectTerminal();
+    EXPECT_NE(server.idOf(*newcomer), gone);
+    ASSERT_TRUE(waitUntil([&] { return server.disconnected.contains(gone); }));
+    const QByteArray late = frame(0x0002, "DEV-0001", 1, QByteArray());
+    const QByteArray own = frame(0x0002, "DEV-0001", 2, QByteArray());
+    emit server.messages().sendSocketData(late, gone);
+    emit server.messages().sendSocketData(own, server.idOf(*newcomer));
+    ASSERT_TRUE(newcomer->waitForData(own.size()));
+    EXPECT_EQ(newcomer->take(), own);
+
+    terminals.clear();
+    newcomer.reset();
+    EXPECT_TRUE(waitUntil([&] { return openSockets() == before; }));
 }
 
 TEST(OrbTcpServer, PauseIgnoresConnectionsAndPacketsUntilResume) {
