@@ -40,6 +40,11 @@ QString DeviceActivity::terminalOf(qintptr socketId) {
     return m_connections.value(socketId).devSN;
 }
 
+void DeviceActivity::forgetSerialOf(qintptr socketId, const Connection& connection) {
+    const auto entry = m_socketBySN.find(connection.devSN);
+    if (entry != m_socketBySN.end() && entry.value() == socketId) m_socketBySN.erase(entry);
+}
+
 void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, const QString& peer) {
     const QString& devSN = report.devSN;
     bool completedHere = false;
@@ -51,15 +56,15 @@ void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, co
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         // An earlier connection of the same terminal is gone even if its close comes later.
-        for (auto it = m_connections.begin(); it != m_connections.end();) {
-            if (it.key() != socketId && it->devSN == devSN)
-                it = m_connections.erase(it);
-            else
-                ++it;
-        }
+        const auto earlier = m_socketBySN.constFind(devSN);
+        if (earlier != m_socketBySN.constEnd() && earlier.value() != socketId)
+            m_connections.remove(earlier.value());
         Connection& connection = m_connections[socketId];
-        if (connection.devSN != devSN)
+        if (connection.devSN != devSN) {
+            forgetSerialOf(socketId, connection);
             connection = Connection{devSN, presence.lastReport, false, 0, QString()};
+        }
+        m_socketBySN.insert(devSN, socketId);
         presence.connectedSince = connection.connectedSince;
         completedHere = connection.completedHere;
     }
@@ -195,7 +200,9 @@ void DeviceActivity::disconnected(qintptr socketId) {
     QString devSN;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        devSN = m_connections.take(socketId).devSN;
+        const Connection gone = m_connections.take(socketId);
+        forgetSerialOf(socketId, gone);
+        devSN = gone.devSN;
     }
     if (devSN.isEmpty()) return;
     if (!Tab_DevicePresence::remove(devSN, m_instance)) fail("DeviceActivity::disconnected", devSN);

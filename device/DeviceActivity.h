@@ -59,6 +59,8 @@ class DeviceActivity {
         QString offeredPackageName;
     };
     void judgeOutcome(const struDeviceInfo& report);
+    // Drops the serial number's entry when it names this connection; m_mutex held.
+    void forgetSerialOf(qintptr socketId, const Connection& connection);
     // The connection's terminal; empty when it has not reported.
     QString terminalOf(qintptr socketId);
 
@@ -67,8 +69,11 @@ class DeviceActivity {
 
     QString m_instance;
     UpgradeMetrics& m_metrics;
-    std::mutex m_mutex;  // guards m_connections and m_conflictWrites
+    std::mutex m_mutex;  // guards m_connections, m_socketBySN and m_conflictWrites
     QHash<qintptr, Connection> m_connections;
+    // The connection each serial number last reported on: a report finds its terminal's
+    // earlier connection without a look at every other.
+    QHash<QString, qintptr> m_socketBySN;
     // When each serial number's conflict was last written, within the window; bounded.
     QHash<QString, qint32> m_conflictWrites;
 };
