@@ -9,6 +9,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { Command, Terminal, freePort, launchBrowser, waitFor } from '../../tests/web_ui/harness.mjs';
+import { copyTree } from '../../tests/web_ui/service.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
@@ -52,16 +53,6 @@ const terminalsAndService = () => (service ? [service.pid] : []);
 
 const load = () => os.loadavg().map((v) => v.toFixed(2)).join(' / ');
 const loadStart = load();
-
-function copyTree(from, to) {
-    fs.mkdirSync(to, { recursive: true });
-    for (const entry of fs.readdirSync(from, { withFileTypes: true })) {
-        if (entry.name === 'CMakeLists.txt') continue;
-        const src = path.join(from, entry.name);
-        if (entry.isDirectory()) copyTree(src, path.join(to, entry.name));
-        else fs.copyFileSync(src, path.join(to, entry.name));
-    }
-}
 
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'wayfarer-console-ui-'));
 fs.copyFileSync(exe, path.join(dir, 'wayfarer'));

@@ -70,7 +70,7 @@ function findExecutable() {
     return null;
 }
 
-function copyTree(from, to) {
+export function copyTree(from, to) {
     fs.mkdirSync(to, { recursive: true });
     for (const entry of fs.readdirSync(from, { withFileTypes: true })) {
         if (entry.name === 'CMakeLists.txt') continue;
