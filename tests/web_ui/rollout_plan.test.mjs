@@ -268,6 +268,8 @@ describe('staged rollouts in the pages', { skip: skip || false }, () => {
         assert.equal(await viewer.locator('#plan-resume, #plan-advance, #plan-cancel, #plan-replace').count(), 0);
         await openPage(viewer, '#/devices');
         await viewer.fill('#device-search', 'SNRP0006');
+        // The row clicked is the searched list's, not one of the list drawn before the answer.
+        await viewer.waitForFunction(() => document.querySelector('#devices-count')?.textContent === '1');
         await viewer.click('#device-canvas [data-key="SNRP0006"] [data-col="devSN"]');
         assert.match(await viewer.locator('#drawer-identity-conflict').textContent(), /^上报的设备ID “\*{4}THER” 与已绑定的不同/);
         await openPage(viewer, '#/packages');
