@@ -94,10 +94,10 @@ bool DeviceEditor::applyRows(const QList<RowWrite>& rows) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
     QSqlDatabase& db = connection.database();
-    bool ok = db.transaction();
+    bool ok = connection.transaction();
     for (int i = 0; ok && i < rows.size(); ++i) ok = writeRow(db, rows.at(i));
-    if (ok && db.commit()) return true;
-    db.rollback();
+    if (ok && connection.commit()) return true;
+    connection.rollback();
     qDebug("update Tab_DeviceInfo fail ");
     return false;
 }

@@ -4,14 +4,21 @@
 
 #include <QDebug>
 
+#include "db/PinnedTransaction.h"
 #include "db/SQLiteDb.h"
 #include "db/StatementCache.h"
 
 PooledConnection::PooledConnection() : m_pool(SQLiteDb::instance()) {
     if (!m_pool) return;
-    m_connection = m_pool->openConnection();
+    if (PinnedTransaction* scope = PinnedTransaction::current()) {
+        m_pinned = true;
+        m_connection = scope->connection();
+        m_statements = scope->statements();
+    } else {
+        m_connection = m_pool->openConnection();
+        if (m_connection.isValid()) m_statements = m_pool->statements(m_connection);
+    }
     m_timer.start(m_pool->metrics());
-    if (m_connection.isValid()) m_statements = m_pool->statements(m_connection);
 }
 
 PooledConnection::~PooledConnection() {
@@ -21,7 +28,7 @@ PooledConnection::~PooledConnection() {
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
     }
-    if (m_pool && m_connection.isValid()) m_pool->closeConnection(m_connection);
+    if (m_pool && !m_pinned && m_connection.isValid()) m_pool->closeConnection(m_connection);
 }
 
 bool PooledConnection::isUsable() const {
@@ -32,6 +39,28 @@ bool PooledConnection::checkUsable() const {
     if (isUsable()) return true;
     qDebug("Open the database fail");
     return false;
+}
+
+bool PooledConnection::transaction() {
+    return m_pinned ? inScope("savepoint own") : m_connection.transaction();
+}
+
+bool PooledConnection::commit() {
+    return m_pinned ? inScope("release savepoint own") : m_connection.commit();
+}
+
+void PooledConnection::rollback() {
+    if (!m_pinned) {
+        m_connection.rollback();
+        return;
+    }
+    inScope("rollback to savepoint own");
+    inScope("release savepoint own");
+}
+
+bool PooledConnection::inScope(const char* sql) {
+    QSqlQuery query(m_connection);
+    return query.exec(QString::fromLatin1(sql));
 }
 
 QSqlQuery& PooledConnection::prepare(const QString& sql) {
@@ -65,7 +94,8 @@ QSqlQuery* PooledConnection::read(const QString& statement, const QVariantList& 
 
 QSqlQuery* PooledConnection::read(QSqlQuery& query) {
     if (query.exec()) return &query;
-    if (!m_pool || !m_pool->connectionLost(m_connection)) return nullptr;
+    // A pinned connection is not reopened: the scope's transaction went with the old one.
+    if (!m_pool || m_pinned || !m_pool->connectionLost(m_connection)) return nullptr;
     const QString sql = query.lastQuery();
     QVariantList values;
     for (int i = 0; i < query.boundValues().size(); ++i) values << query.boundValue(i);

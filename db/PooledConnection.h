@@ -15,7 +15,8 @@ class SQLiteDb;
 class StatementCache;
 
 // Borrows one connection from the pool for the life of a table operation and gives it back on
-// every return path, also when it turned out unusable, so the pool never waits for it.
+// every return path, also when it turned out unusable, so the pool never waits for it. Inside a
+// PinnedTransaction of its thread it borrows that scope's connection instead.
 class PooledConnection {
   public:
     PooledConnection();
@@ -41,6 +42,12 @@ class PooledConnection {
     // The same for a statement prepared for this borrow only, with its values in order.
     QSqlQuery* read(const QString& statement, const QVariantList& values);
 
+    // A transaction of the operation's own; inside a PinnedTransaction a savepoint, so that its
+    // commit does not end the scope's transaction.
+    bool transaction();
+    bool commit();
+    void rollback();
+
     // The connection's own SQLite statement for sql (a string literal: it keys the cache), reset
     // with its bindings cleared when this borrow ends. Null when SQLite refuses it.
     sqlite3_stmt* prepareRaw(const char* sql);
@@ -48,7 +55,10 @@ class PooledConnection {
   private:
     QSqlQuery& prepareOwn(const QString& sql);
 
+    bool inScope(const char* sql);
+
     SQLiteDb* m_pool = nullptr;
+    bool m_pinned = false;  // the connection is a PinnedTransaction's, given back by it
     QSqlDatabase m_connection;
     StatementCache* m_statements = nullptr;
     std::vector<QSqlQuery*> m_used;

@@ -36,7 +36,7 @@ bool Tab_DevicePresence::recordReport(const struDevicePresence& p) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
     QSqlDatabase& db = connection.database();
-    bool ok = db.transaction();
+    bool ok = connection.transaction();
     if (ok) {
         QSqlQuery device(db);
         device.prepare(QStringLiteral("update Tab_DeviceInfo set LastReportTime=? where devSN=?"));
@@ -48,8 +48,8 @@ bool Tab_DevicePresence::recordReport(const struDevicePresence& p) {
         columns().bindAll(presence, p);
         ok = ok && device.exec() && presence.exec();
     }
-    if (ok && db.commit()) return true;
-    db.rollback();
+    if (ok && connection.commit()) return true;
+    connection.rollback();
     qDebug("update Tab_DevicePresence fail");
     return false;
 }

@@ -15,9 +15,9 @@ bool run(QSqlQuery& query, const QString& statement, const QVariantList& values)
 }
 
 // Runs work in one transaction; false rolls it back.
-bool inTransaction(QSqlDatabase& db, const std::function<bool()>& work) {
-    if (db.transaction() && work() && db.commit()) return true;
-    db.rollback();
+bool inTransaction(PooledConnection& connection, const std::function<bool()>& work) {
+    if (connection.transaction() && work() && connection.commit()) return true;
+    connection.rollback();
     return false;
 }
 
@@ -95,7 +95,7 @@ bool Tab_RolloutPlan::replace(const struRolloutPlan& plan,
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
     QSqlDatabase& db = connection.database();
-    const bool ok = inTransaction(db, [&] {
+    const bool ok = inTransaction(connection, [&] {
         QSqlQuery query(db);
         if (!run(query, QStringLiteral("delete from Tab_RolloutStage where packageId=?"),
                  {plan.packageId}) ||
@@ -128,7 +128,7 @@ Tab_RolloutPlan::Result Tab_RolloutPlan::change(const struRolloutPlan& before,
     if (!connection.checkUsable()) return Result::Failed;
     QSqlDatabase& db = connection.database();
     bool moved = false;
-    const bool ok = inTransaction(db, [&] {
+    const bool ok = inTransaction(connection, [&] {
         QSqlQuery query(db);
         if (!query.prepare(planColumns().update(
                 0, QStringLiteral("packageName=? and state=? and openStages=?"))))

@@ -88,7 +88,7 @@ bool Tab_UpgradeAttempt::start(const struUpgradeAttempt& attempt) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
     QSqlDatabase& db = connection.database();
-    bool ok = db.transaction();
+    bool ok = connection.transaction();
     if (ok) {
         QSqlQuery older(db);
         older.prepare(QStringLiteral(
@@ -102,8 +102,8 @@ bool Tab_UpgradeAttempt::start(const struUpgradeAttempt& attempt) {
             ok = insert.exec();
         }
     }
-    if (ok && db.commit()) return true;
-    db.rollback();
+    if (ok && connection.commit()) return true;
+    connection.rollback();
     qDebug("insert upgrade attempt fail");
     return false;
 }

@@ -93,10 +93,18 @@ OrbTcpServer::OrbTcpServer(TcpDataMgtApi& handler, TerminalMetrics& metrics, con
                          limits.logWindowMs),
       m_slots(m_connLimit) {
     registerDeviceLinkMetaTypes();
-    connect(m_tcpDataMgtApi, &TcpDataMgtApi::sendSocketData, this, &OrbTcpServer::setData,
-            Qt::QueuedConnection);
-    connect(m_tcpDataMgtApi, &TcpDataMgtApi::closeConnection, this, &OrbTcpServer::closeConnection,
-            Qt::QueuedConnection);
+    connect(
+        m_tcpDataMgtApi, &TcpDataMgtApi::sendSocketData, this,
+        [this](QByteArray data, qintptr id) {
+            fromHandler({id, std::move(data), false});
+        },
+        Qt::DirectConnection);
+    connect(
+        m_tcpDataMgtApi, &TcpDataMgtApi::closeConnection, this,
+        [this](qintptr id) {
+            fromHandler({id, QByteArray(), true});
+        },
+        Qt::DirectConnection);
     connect(this, &OrbTcpServer::sockDisConnect, m_tcpDataMgtApi, &TcpDataMgtApi::sockDisConnect,
             Qt::QueuedConnection);
     // The handler lives in this thread: slots are settled while a report is handled.
@@ -128,6 +136,8 @@ OrbTcpServer::~OrbTcpServer() {
     }
     m_unidentified.clear();
     m_acceptOrder.clear();
+    m_inbox.clear();
+    m_queued.clear();
     QList<qintptr> ids;
     for (OrbTcpSocket* socket : connections) {
         ids << socket->socketId();
@@ -325,9 +335,9 @@ void OrbTcpServer::readDataSlot(qintptr socketId, QString address, quint16 port,
         m_metrics.refused(TerminalMetrics::Refusal::Closed);
         return;
     }
-    if (!m_isPaused) deliver(socketId, packet);
-    if (socket->packetHandled())
-        QMetaObject::invokeMethod(socket, "thisReadData", Qt::QueuedConnection);
+    m_inbox.push_back({socket, socketId, std::move(packet)});
+    ++m_queued[socket];
+    postBatch();
 }
 
 void OrbTcpServer::deliver(qintptr socketId, const QByteArray& packet) {
@@ -363,10 +373,12 @@ void OrbTcpServer::closeConnection(qintptr socketId) {
 
 void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) {
     qDebug() << "OrbTcpServer::sockDisConnectSlot thread is:" << QThread::currentThreadId();
+    const QString key = connectionKey(ip, prot);
+    // What it sent before it left is handled first, as it would have been unbatched.
+    while (!m_inBatch && hasQueued(key, handle)) handleBatch();
     OrbTcpSocket* socket = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mapMutex);
-        const QString key = connectionKey(ip, prot);
         auto it = m_connections.find(key);
         // A second request for the same connection, or a socket that already gave way to a
         // newer one under the same key, finds nothing to do.
@@ -382,6 +394,7 @@ void OrbTcpServer::retireSocket(OrbTcpSocket* socket, const QString& ip, quint16
     const qintptr id = socket->socketId();
     m_unidentified.remove(m_acceptOrder.take(socket));
     m_slots.forget(id);
+    dropQueued(socket);
     releaseSocket(socket);
     emit sockDisConnect(id, ip, port);
 }

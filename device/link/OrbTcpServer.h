@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <mutex>
 
@@ -12,6 +13,7 @@
 #include <QMap>
 #include <QString>
 #include <QTcpServer>
+#include <QVector>
 
 #include "device/BurstLog.h"
 #include "device/SlotPriority.h"
@@ -58,6 +60,12 @@ class OrbTcpServer : public QTcpServer {
         // A newcomer taken over the limit (see SlotPriority) that has not shown itself a known
         // terminal by then is closed.
         int provisionalLimitMs = kProvisionalLimitMs;
+        // The packets of one pass of the event loop are handled as one batch, their database
+        // work in one transaction, at most this many or for about this long; the rest go in
+        // the next pass, so the web and the timers get their turn and database writers of
+        // other threads wait for the write lock no longer than that.
+        int batchPackets = 256;
+        int batchMs = 5;
     };
 
     // The server hands each packet to handler and counts into metrics; both outlive it.
@@ -102,6 +110,24 @@ class OrbTcpServer : public QTcpServer {
     virtual void deliver(qintptr socketId, const QByteArray& packet);
 
   private:
+    struct Inbound {
+        OrbTcpSocket* socket;  // alive while queued: a socket retired drops its packets first
+        qintptr socketId;
+        QByteArray packet;
+    };
+    struct Outbound {
+        qintptr socketId;
+        QByteArray data;  // an answer, or the connection is to be closed
+        bool close;
+    };
+    // What the handler sends while a batch is open is held until the batch's writes are
+    // committed; otherwise it is queued at once.
+    void fromHandler(Outbound out);
+    void postBatch();
+    void handleBatch();
+    void dropQueued(OrbTcpSocket* socket);
+    bool hasQueued(const QString& key, qintptr socketId) const;
+
     static QString connectionKey(const QString& address, quint16 port);
     // Closes the longest-idle connection that never identified itself; false when none is open.
     bool evictUnidentified();
@@ -150,6 +176,15 @@ class OrbTcpServer : public QTcpServer {
     BurstLog m_unprovenEvictions;
     BurstLog m_untrustedHeaders;
     SlotPriority m_slots;
+
+    // The batch: server thread only. m_inbox is bounded by the connections times the packets a
+    // socket has in flight.
+    std::deque<Inbound> m_inbox;
+    QHash<OrbTcpSocket*, int> m_queued;  // packets in m_inbox per socket
+    bool m_batchPosted = false;
+    bool m_inBatch = false;
+    bool m_holding = false;
+    QVector<Outbound> m_held;
 
     std::atomic<bool> m_stop{false};
     QFuture<void> m_heartCheck;

@@ -19,9 +19,14 @@
 #include <QHostAddress>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTimer>
 
 #include "codec/TerminalPackets.h"
+#include "db/PinnedTransaction.h"
+#include "db/PooledConnection.h"
+#include "db/SQLiteDb.h"
 #include "device/TcpDataMgtApi.h"
 #include "tests/codec/RawHeader.h"
 #include "tests/device/TerminalHandlerParts.h"
@@ -557,4 +562,102 @@ TEST(OrbTcpServerLoad, AcceptFailurePausesInsteadOfSpinningAndRecovers) {
     EXPECT_TRUE(capture.contains(QStringLiteral("accept failed %1 times").arg(failures)))
         << capture.lines().filter("accept failed").join("\n").toStdString();
     for (int fd : clients) ::close(fd);
+}
+
+namespace {
+// Writes a row per packet through the pool and answers with the packet itself, as the message
+// handler does; "cut" also asks for its connection to be closed, "lost" ends the batch's
+// transaction under it, so that its commit fails.
+class WritingServer : public RecordingServer {
+  public:
+    using RecordingServer::RecordingServer;
+    int batched = 0;  // packets handled inside a transaction
+
+    static bool run(const QString& statement, const QByteArray& packet = QByteArray()) {
+        PooledConnection connection;
+        QSqlQuery query(connection.database());
+        query.prepare(statement);
+        if (!packet.isNull()) query.addBindValue(packet);
+        return query.exec();
+    }
+    // Queued as the socket threads queue packets: all before the server handles any.
+    void queue(const FakeTerminal& terminal, const QList<QByteArray>& packets) {
+        const qintptr id = idOf(terminal);
+        for (const QByteArray& packet : packets)
+            QMetaObject::invokeMethod(
+                this, [this, id, packet] { readDataSlot(id, QString(), 0, packet); },
+                Qt::QueuedConnection);
+    }
+
+  protected:
+    void deliver(qintptr socketId, const QByteArray& packet) override {
+        deliveries << Delivery{socketId, packet};
+        if (PinnedTransaction::current()) ++batched;
+        run(QStringLiteral("insert into BatchProbe values(?)"), packet);
+        if (packet == "lost") run(QStringLiteral("rollback"));
+        emit messages().sendSocketData(packet, socketId);
+        if (packet == "cut") emit messages().closeConnection(socketId);
+    }
+};
+
+// Whether packet's row can be read on a connection of its own: committed.
+bool committed(const QByteArray& packet) {
+    QSqlDatabase probe = QSqlDatabase::database(QStringLiteral("probe"));
+    QSqlQuery query(probe);
+    query.prepare(QStringLiteral("select count(*) from BatchProbe where packet=?"));
+    query.addBindValue(packet);
+    return query.exec() && query.next() && query.value(0).toInt() == 1;
+}
+
+class OrbTcpServerBatch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(WritingServer::run(
+            QStringLiteral("create table if not exists BatchProbe(packet blob)")));
+        ASSERT_TRUE(WritingServer::run(QStringLiteral("delete from BatchProbe")));
+        QSqlDatabase probe = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "probe");
+        probe.setDatabaseName(SQLiteDb::instance()->databasePath());
+        ASSERT_TRUE(probe.open());
+    }
+    void TearDown() override { QSqlDatabase::removeDatabase(QStringLiteral("probe")); }
+};
+}  // namespace
+
+// The packets that wait together are handled in one transaction; each connection's answers,
+// and a close asked for after them, leave in order and only once their rows are committed.
+TEST_F(OrbTcpServerBatch, AnswersLeaveInOrderOnceTheirBatchIsCommitted) {
+    WritingServer server(nullptr, 10);
+    server.start();
+    auto a = server.connectTerminal();
+    auto b = server.connectTerminal();
+    QList<QByteArray> uncommittedAtSend;
+    QObject::connect(&server, &OrbTcpServer::sentData, [&](QByteArray packet, qintptr) {
+        if (!committed(packet)) uncommittedAtSend << packet;
+    });
+    server.queue(*a, {"a1", "a2"});
+    server.queue(*b, {"b1", "cut"});
+    server.queue(*a, {"a3"});
+    ASSERT_TRUE(b->waitForDisconnect());
+    EXPECT_EQ(b->take(), "b1cut");
+    ASSERT_TRUE(a->waitForData(6));
+    EXPECT_EQ(a->take(), "a1a2a3");
+    EXPECT_EQ(server.batched, 5);
+    EXPECT_TRUE(uncommittedAtSend.isEmpty()) << uncommittedAtSend.join(' ').constData();
+}
+
+// A batch holds at most batchPackets; one whose commit fails loses its writes but still
+// answers every packet of it, in order, and the batches after it commit as usual.
+TEST_F(OrbTcpServerBatch, FailedCommitStillAnswersAndLaterBatchesCommit) {
+    OrbTcpServer::Limits limits;
+    limits.maxConnCount = 10;
+    limits.batchPackets = 2;
+    limits.batchMs = 60000;
+    WritingServer server(limits);
+    server.start();
+    auto terminal = server.connectTerminal();
+    server.queue(*terminal, {"p1", "p2", "p3", "lost", "p4", "p5"});
+    ASSERT_TRUE(terminal->waitForData(14));
+    EXPECT_EQ(terminal->take(), "p1p2p3lostp4p5");
+    for (const char* kept : {"p1", "p2", "p4", "p5"}) EXPECT_TRUE(committed(kept)) << kept;
+    for (const char* lost : {"p3", "lost"}) EXPECT_FALSE(committed(lost)) << lost;
 }

@@ -1,0 +1,71 @@
+#include "db/PinnedTransaction.h"
+
+#include <QSqlQuery>
+
+#include "db/SQLiteDb.h"
+
+namespace {
+thread_local PinnedTransaction* t_current = nullptr;
+}  // namespace
+
+PinnedTransaction::PinnedTransaction() {
+    if (t_current) return;
+    m_pool = SQLiteDb::instance();
+    m_connection = m_pool->openConnection();
+    if (!m_connection.isValid() || !m_connection.isOpen()) {
+        close();
+        return;
+    }
+    m_statements = m_pool->statements(m_connection);
+    // SQLite: the write lock from the start. A deferred transaction that read first could not
+    // write after another connection's commit, where single statements simply would.
+    if (!m_statements || !exec(m_pool->isPostgreSQL() ? "begin" : "begin immediate")) {
+        close();
+        return;
+    }
+    m_open = true;
+    t_current = this;
+}
+
+PinnedTransaction::~PinnedTransaction() {
+    if (m_open) exec("rollback");
+    close();
+}
+
+PinnedTransaction* PinnedTransaction::current() {
+    return t_current;
+}
+
+void PinnedTransaction::guard(const std::function<void()>& work) {
+    if (!m_open || !m_pool->isPostgreSQL()) {
+        work();
+        return;
+    }
+    const bool saved = exec("savepoint guarded");
+    work();
+    if (!saved || exec("release savepoint guarded")) return;
+    exec("rollback to savepoint guarded");
+    exec("release savepoint guarded");
+}
+
+bool PinnedTransaction::commit() {
+    if (!m_open) return false;
+    m_open = false;
+    const bool committed = exec("commit");
+    if (!committed) exec("rollback");
+    close();
+    return committed;
+}
+
+bool PinnedTransaction::exec(const char* sql) {
+    QSqlQuery query(m_connection);
+    return query.exec(QString::fromLatin1(sql));
+}
+
+void PinnedTransaction::close() {
+    if (t_current == this) t_current = nullptr;
+    if (m_pool && m_connection.isValid()) m_pool->closeConnection(m_connection);
+    m_connection = QSqlDatabase();
+    m_pool = nullptr;
+    m_statements = nullptr;
+}

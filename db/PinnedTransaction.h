@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+
+#include <QSqlDatabase>
+
+class SQLiteDb;
+class StatementCache;
+
+// Pins one pooled connection to this thread and opens a transaction on it: every
+// PooledConnection borrowed on this thread until the scope ends runs on that connection, so a
+// run of table operations costs one commit. A borrow inside the scope does not reopen a
+// connection the server dropped (its statements fail, and so does the commit). Scopes do not
+// nest: an inner one stays closed and its thread's borrows go on in the outer one.
+class PinnedTransaction {
+  public:
+    // No connection, or the transaction could not begin: closed, and borrows are as usual.
+    PinnedTransaction();
+    // Rolls back what was not committed.
+    ~PinnedTransaction();
+    PinnedTransaction(const PinnedTransaction&) = delete;
+    PinnedTransaction& operator=(const PinnedTransaction&) = delete;
+
+    bool isOpen() const { return m_open; }
+
+    // Runs work so that a statement of it that fails undoes only work's own writes. PostgreSQL
+    // refuses every statement of a transaction after a failed one, so there work runs under a
+    // savepoint, rolled back to when it left the transaction failed; SQLite undoes just the
+    // failed statement and goes on.
+    void guard(const std::function<void()>& work);
+
+    // Commits and lets the connection go; false when it was not open or the commit failed (then
+    // nothing of it is written). The scope is closed afterwards either way.
+    bool commit();
+
+    // The scope open on this thread, or null.
+    static PinnedTransaction* current();
+    QSqlDatabase& connection() { return m_connection; }
+    StatementCache* statements() const { return m_statements; }
+
+  private:
+    bool exec(const char* sql);
+    void close();
+
+    SQLiteDb* m_pool = nullptr;
+    QSqlDatabase m_connection;
+    StatementCache* m_statements = nullptr;
+    bool m_open = false;
+};
