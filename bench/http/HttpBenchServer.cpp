@@ -18,7 +18,7 @@ class FileServer : public HttpServer {
 
   protected:
     void processGetRequest(evhttp_request* req) override {
-        const QFile file(m_path);
+        QFile file(m_path);
         if (!replyClient(req, 200, "OK", file, 0, -1, false)) sendError(req, 404, "Not Found");
     }
     void processPutRequest(evhttp_request* req) override { sendError(req, 405, "Not Allowed"); }
