@@ -24,6 +24,7 @@
 #include "core/OpenFileLimit.h"
 #include "db/SQLiteDb.h"
 #include "device/DeviceActivity.h"
+#include "device/ReportWriteQueue.h"
 #include "device/TcpDataMgtApi.h"
 #include "device/TerminalMetrics.h"
 #include "device/UpgradeMetrics.h"
@@ -79,7 +80,8 @@ int main(int argc, char* argv[]) {
     metrics.addCollector(&StalledUpgrades::collect);
 
     FileOperation fileStore;
-    DeviceActivity activity(param.InstanceName, upgradeMetrics);
+    ReportWriteQueue reportWrites(metrics, static_cast<int>(param.ReportWriteQueueLimit));
+    DeviceActivity activity(param.InstanceName, upgradeMetrics, reportWrites);
     AuthService auth;
     HttpBrowserAPI browserApi(settings, fileStore);
 

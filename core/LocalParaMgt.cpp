@@ -153,6 +153,9 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
                  struLocalParam::kDefaultRegistrationsPerMinutePerAddress);
     param.RegistrationsPerMinute = readRate(settings, QStringLiteral("RegistrationsPerMinute"),
                                             struLocalParam::kDefaultRegistrationsPerMinute);
+    const quint32 waiting = settings.value(QStringLiteral("ReportWriteQueueLimit")).toUInt();
+    param.ReportWriteQueueLimit =
+        waiting > 0 ? waiting : struLocalParam::kDefaultReportWriteQueueLimit;
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");

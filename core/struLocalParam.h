@@ -63,6 +63,10 @@ struct struLocalParam {
     static constexpr quint32 kDefaultRegistrationsPerMinute = 3000;
     quint32 RegistrationsPerMinutePerAddress = kDefaultRegistrationsPerMinutePerAddress;
     quint32 RegistrationsPerMinute = kDefaultRegistrationsPerMinute;
+    // Writes of what terminals report that may wait while the database is away; read, never
+    // written back.
+    static constexpr quint32 kDefaultReportWriteQueueLimit = 100000;
+    quint32 ReportWriteQueueLimit = kDefaultReportWriteQueueLimit;
 
     // Behind a load balancer terminals download from its port, not from this instance's.
     qint32 downloadPortForTerminals() const { return NetHttpPort2 > 0 ? NetHttpPort2 : HttpPort2; }

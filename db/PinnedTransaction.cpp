@@ -28,8 +28,24 @@ PinnedTransaction::PinnedTransaction() {
 }
 
 PinnedTransaction::~PinnedTransaction() {
-    if (m_open) exec("rollback");
+    if (m_open) {
+        m_open = false;
+        exec("rollback");
+        close();
+        ended(false);
+        return;
+    }
     close();
+}
+
+void PinnedTransaction::onEnd(std::function<void(bool committed)> listener) {
+    if (m_open) m_endListeners.push_back(std::move(listener));
+}
+
+void PinnedTransaction::ended(bool committed) {
+    std::vector<std::function<void(bool)>> listeners;
+    listeners.swap(m_endListeners);
+    for (auto& listener : listeners) listener(committed);
 }
 
 PinnedTransaction* PinnedTransaction::current() {
@@ -54,6 +70,7 @@ bool PinnedTransaction::commit() {
     const bool committed = exec("commit");
     if (!committed) exec("rollback");
     close();
+    ended(committed);
     return committed;
 }
 

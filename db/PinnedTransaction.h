@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #include <QSqlDatabase>
 
@@ -33,6 +34,10 @@ class PinnedTransaction {
     // nothing of it is written). The scope is closed afterwards either way.
     bool commit();
 
+    // Called once when the transaction ends, with whether it committed: a rollback, a failed
+    // commit and a scope left without commit all say false.
+    void onEnd(std::function<void(bool committed)> listener);
+
     // The scope open on this thread, or null.
     static PinnedTransaction* current();
     QSqlDatabase& connection() { return m_connection; }
@@ -41,9 +46,11 @@ class PinnedTransaction {
   private:
     bool exec(const char* sql);
     void close();
+    void ended(bool committed);
 
     SQLiteDb* m_pool = nullptr;
     QSqlDatabase m_connection;
     StatementCache* m_statements = nullptr;
     bool m_open = false;
+    std::vector<std::function<void(bool)>> m_endListeners;
 };

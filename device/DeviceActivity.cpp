@@ -12,6 +12,7 @@
 #include "db/Tab_Package.h"
 #include "db/Tab_UpgradeAttempt.h"
 #include "db/Tab_UpgradeDecision.h"
+#include "device/ReportWriteQueue.h"
 #include "device/UpgradeMetrics.h"
 #include "model/ComponentVersions.h"
 #include "upgrade/UpgradeDecision.h"
@@ -27,8 +28,9 @@ void fail(const char* operation, const QString& devSN) {
 }
 }  // namespace
 
-DeviceActivity::DeviceActivity(const QString& instanceName, UpgradeMetrics& metrics)
-    : m_instance(instanceName), m_metrics(metrics) {}
+DeviceActivity::DeviceActivity(const QString& instanceName, UpgradeMetrics& metrics,
+                               ReportWriteQueue& writes)
+    : m_instance(instanceName), m_metrics(metrics), m_writes(writes) {}
 
 void DeviceActivity::clearStalePresence() {
     if (!Tab_DevicePresence::clearInstance(m_instance))
@@ -68,18 +70,18 @@ void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, co
         presence.connectedSince = connection.connectedSince;
         completedHere = connection.completedHere;
     }
-    if (!Tab_DevicePresence::recordReport(presence)) fail("DeviceActivity::reported", devSN);
-    if (!completedHere) judgeOutcome(report);
+    m_writes.submit(devSN, "DeviceActivity::reported",
+                    [presence] { return Tab_DevicePresence::recordReport(presence); });
+    if (!completedHere)
+        m_writes.submit(devSN, "DeviceActivity::judgeOutcome",
+                        [this, report] { return judgeOutcome(report); });
 }
 
-void DeviceActivity::judgeOutcome(const struDeviceInfo& report) {
+bool DeviceActivity::judgeOutcome(const struDeviceInfo& report) {
     struUpgradeAttempt attempt;
     bool found = false;
-    if (!Tab_UpgradeAttempt::completedUnjudged(report.devSN, attempt, found)) {
-        fail("DeviceActivity::judgeOutcome", report.devSN);
-        return;
-    }
-    if (!found) return;
+    if (!Tab_UpgradeAttempt::completedUnjudged(report.devSN, attempt, found)) return false;
+    if (!found) return true;
     struPackageInfo package;
     bool behind = false;
     if (Tab_Package().getPackageById(attempt.packageId, package) &&
@@ -93,10 +95,7 @@ void DeviceActivity::judgeOutcome(const struDeviceInfo& report) {
                              });
     }
     const char* outcome = behind ? kOutcomeReverted : kOutcomeSucceeded;
-    if (!Tab_UpgradeAttempt::judge(attempt.id, QLatin1String(outcome), now())) {
-        fail("DeviceActivity::judgeOutcome", report.devSN);
-        return;
-    }
+    if (!Tab_UpgradeAttempt::judge(attempt.id, QLatin1String(outcome), now())) return false;
     // Its 100 was no completion: the terminal keeps the completion time it had before.
     if (behind)
         Tab_DeviceInfo().revertCompletion(report.devSN, attempt.startedAt,
@@ -104,6 +103,7 @@ void DeviceActivity::judgeOutcome(const struDeviceInfo& report) {
     getLogger("DeviceActivity")
         ->info("{}, upgrade {} of {} to {}: {}", "DeviceActivity::judgeOutcome", attempt.id,
                report.devSN.toStdString(), attempt.packageName.toStdString(), outcome);
+    return true;
 }
 
 void DeviceActivity::decided(const struDeviceInfo& report, bool hasPackage,
@@ -119,7 +119,8 @@ void DeviceActivity::decided(const struDeviceInfo& report, bool hasPackage,
     row.offered = decision.offered();
     row.reason = QLatin1String(decisionReasonCode(decision.reason));
     row.detail = decision.detail;
-    if (!Tab_UpgradeDecision::record(row)) fail("DeviceActivity::decided", report.devSN);
+    m_writes.submit(report.devSN, "DeviceActivity::decided",
+                    [row] { return Tab_UpgradeDecision::record(row); });
 }
 
 void DeviceActivity::identityConflict(qintptr socketId, const QString& devSN, const QString& devId,
@@ -143,7 +144,8 @@ void DeviceActivity::identityConflict(qintptr socketId, const QString& devSN, co
         }
         m_conflictWrites.insert(devSN, row.conflictAt);
     }
-    if (!Tab_IdentityConflict::record(row)) fail("DeviceActivity::identityConflict", devSN);
+    m_writes.submit(devSN, "DeviceActivity::identityConflict",
+                    [row] { return Tab_IdentityConflict::record(row); });
 }
 
 void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
@@ -178,7 +180,8 @@ void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
     attempt.fromCompletionTime = device.UpgradeCompletionTime;
     attempt.url = url;
     attempt.startedAt = now();
-    if (!Tab_UpgradeAttempt::start(attempt)) fail("DeviceActivity::upgradeStarted", devSN);
+    m_writes.submit(devSN, "DeviceActivity::upgradeStarted",
+                    [attempt] { return Tab_UpgradeAttempt::start(attempt); });
 }
 
 void DeviceActivity::progressed(qintptr socketId, int percent) {
@@ -192,8 +195,9 @@ void DeviceActivity::progressed(qintptr socketId, int percent) {
     }
     if (devSN.isEmpty()) return;
     m_metrics.progressed(devSN, percent);
-    if (!Tab_UpgradeAttempt::progress(devSN, percent, now()))
-        fail("DeviceActivity::progressed", devSN);
+    m_writes.submit(devSN, "DeviceActivity::progressed", [devSN, percent, at = now()] {
+        return Tab_UpgradeAttempt::progress(devSN, percent, at);
+    });
 }
 
 void DeviceActivity::disconnected(qintptr socketId) {
@@ -205,5 +209,7 @@ void DeviceActivity::disconnected(qintptr socketId) {
         devSN = gone.devSN;
     }
     if (devSN.isEmpty()) return;
-    if (!Tab_DevicePresence::remove(devSN, m_instance)) fail("DeviceActivity::disconnected", devSN);
+    m_writes.submit(devSN, "DeviceActivity::disconnected", [devSN, instance = m_instance] {
+        return Tab_DevicePresence::remove(devSN, instance);
+    });
 }

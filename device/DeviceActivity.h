@@ -9,19 +9,22 @@
 #include "model/struPackageInfo.h"
 
 struct UpgradeDecision;
+class ReportWriteQueue;
 class UpgradeMetrics;
 
 // What the console shows of the device conversation beyond the device table: each terminal's
 // last report time and presence, the history of the upgrades handed out with their outcomes,
-// and the last upgrade decision with its reason. The message
-// handler calls one hook per event, on its own thread; the hooks only write the database, so
-// the conversation goes on as before when a write fails (one log line).
+// and the last upgrade decision with its reason. The message handler calls one hook per event,
+// on the main thread; the hooks write the database through writes, so the conversation goes on
+// when a write fails, and what could not be written while the database was away is written
+// when it is back.
 class DeviceActivity {
   public:
     // This instance of the service in the presence table (InstanceName); the upgrades handed
     // out and completed are counted into metrics, which outlives it.
-    DeviceActivity(const QString& instanceName, UpgradeMetrics& metrics);
+    DeviceActivity(const QString& instanceName, UpgradeMetrics& metrics, ReportWriteQueue& writes);
     const QString& instanceName() const { return m_instance; }
+    ReportWriteQueue& writes() { return m_writes; }
 
     // Start-up: presence rows an earlier run of this instance left behind are stale.
     void clearStalePresence();
@@ -58,7 +61,8 @@ class DeviceActivity {
         qint32 offeredPackageId = 0;
         QString offeredPackageName;
     };
-    void judgeOutcome(const struDeviceInfo& report);
+    // False when it could not be read or written.
+    bool judgeOutcome(const struDeviceInfo& report);
     // Drops the serial number's entry when it names this connection; m_mutex held.
     void forgetSerialOf(qintptr socketId, const Connection& connection);
     // The connection's terminal; empty when it has not reported.
@@ -69,6 +73,7 @@ class DeviceActivity {
 
     QString m_instance;
     UpgradeMetrics& m_metrics;
+    ReportWriteQueue& m_writes;
     std::mutex m_mutex;  // guards m_connections, m_socketBySN and m_conflictWrites
     QHash<qintptr, Connection> m_connections;
     // The connection each serial number last reported on: a report finds its terminal's

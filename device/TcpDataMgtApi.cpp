@@ -14,6 +14,7 @@
 #include "device/DeviceActivity.h"
 #include "device/DeviceMetaTypes.h"
 #include "device/ReportRecord.h"
+#include "device/ReportWriteQueue.h"
 #include "device/TerminalMetrics.h"
 #include "files/FileOperation.h"
 #include "files/PackageFileCheck.h"
@@ -183,12 +184,16 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     }
     link.devSN = report.devSN;
 
+    // What it reported while the database was away goes first: the lookup sees it.
+    ReportWriteQueue& writes = m_activity.writes();
+    writes.flush(report.devSN);
     struDeviceInfo device;
     const Tab_DeviceInfo::RowState lookup = m_deviceTable->getDeviceBySN(device, report.devSN);
     if (lookup == Tab_DeviceInfo::RowState::Failed) {
         // Taken for a new terminal, it would be registered a second time.
         logger()->warn("{}, device lookup failed, answered as unknown: {}",
                        "TcpDataMgtApi::readDataSlot", report.devSN.toStdString());
+        keepReport(socketId, parsed, devId);
         GetUpgradeFlag(socketId, packet, 0, QString());
         return;
     }
@@ -198,7 +203,8 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         if (!mayRegister(socketId, link)) return;
         link.unproven = true;
         report.devId = devId;
-        m_deviceTable->insertDevice(report);
+        writes.submit(report.devSN, "Tab_DeviceInfo::insertDevice",
+                      [table = m_deviceTable, report] { return table->insertDevice(report); });
         logger()->critical("{}, 数据库不存在设备: {}信息", "TcpDataMgtApi::readDataSlot",
                            report.devSN.toStdString());
         // The new row is this report: later progress and results must find it by devSN.
@@ -230,7 +236,9 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
             device.IdentityPinned = true;
         }
         applyReport(parsed, device);
-        m_deviceTable->refreshFromReport(device, pin);
+        writes.submit(
+            report.devSN, "Tab_DeviceInfo::refreshFromReport",
+            [table = m_deviceTable, device, pin] { return table->refreshFromReport(device, pin); });
     }
 
     // An entry of an earlier connection of the same terminal is stale. Matching on the
@@ -270,6 +278,37 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
             sendPendingTasks(socketId, packet, registered ? device : struDeviceInfo());
             return;
     }
+}
+
+void TcpDataMgtApi::keepReport(qintptr socketId, const DeviceReport& parsed, const QString& devId) {
+    if (!m_activity.writes().away()) return;
+    struDeviceInfo report;
+    applyReport(parsed, report);
+    // Checked when written, as a report is: an impostor's report changes nothing, and a serial
+    // number not known yet becomes a device at its next report.
+    m_activity.writes().submit(
+        report.devSN, "TcpDataMgtApi::keepReport", [table = m_deviceTable, parsed, devId] {
+            struDeviceInfo device;
+            switch (table->getDeviceBySN(device, parsed.devSN)) {
+                case Tab_DeviceInfo::RowState::Failed:
+                    return false;
+                case Tab_DeviceInfo::RowState::Missing:
+                    return true;
+                case Tab_DeviceInfo::RowState::Found:
+                    break;
+            }
+            const bool pinned = device.IdentityPinned && !device.devId.isEmpty();
+            if (pinned && device.devId != devId) return true;
+            const bool pin = !pinned && !devId.isEmpty();
+            if (pin) {
+                device.devId = devId;
+                device.IdentityPinned = true;
+            }
+            applyReport(parsed, device);
+            return table->refreshFromReport(device, pin);
+        });
+    // Its presence, and the outcome of an upgrade it completed, wait behind it.
+    m_activity.reported(socketId, report, m_links.value(socketId).peer);
 }
 
 bool TcpDataMgtApi::packageServable(const struPackageInfo& package) const {
@@ -454,7 +493,10 @@ void TcpDataMgtApi::handleUpgradeProgress(qintptr socketId, const SocketPacket& 
         const auto now = static_cast<qint32>(QDateTime::currentDateTime().toSecsSinceEpoch());
         const auto online = m_onlineDevices.constFind(socketId);
         if (online != m_onlineDevices.constEnd())
-            m_deviceTable->completeUpgrade(online->devSN, now);
+            m_activity.writes().submit(online->devSN, "Tab_DeviceInfo::completeUpgrade",
+                                       [table = m_deviceTable, devSN = online->devSN, now] {
+                                           return table->completeUpgrade(devSN, now);
+                                       });
         return;
     }
 

@@ -85,6 +85,9 @@ class TcpDataMgtApi : public QObject {
 
   private:
     void handleDeviceReport(qintptr socketId, const SocketPacket& packet);
+    // A report that could not be looked up while the database is away: what it changes of a
+    // known terminal is written when the database is back.
+    void keepReport(qintptr socketId, const DeviceReport& parsed, const QString& devId);
     void handleUpgradeProgress(qintptr socketId, const SocketPacket& packet);
     void handleCmdResult(qintptr socketId, const SocketPacket& packet);
     void handleDeviceFile(qintptr socketId, const SocketPacket& packet);
@@ -115,7 +118,8 @@ class TcpDataMgtApi : public QObject {
     DeviceActivity& m_activity;
     FileOperation& m_files;
     std::unique_ptr<SocketPacketHandler> m_packetHandler;
-    std::unique_ptr<Tab_DeviceInfo> m_deviceTable;
+    // Shared with the writes that wait for the database.
+    std::shared_ptr<Tab_DeviceInfo> m_deviceTable;
     std::unique_ptr<Tab_Package> m_packageTable;
     struLocalParam m_param;  // read once at construction
     SlotPriority::Hook m_slotHook;

@@ -208,7 +208,9 @@ class TcpDataMgtApiTest : public ::testing::Test {
     TerminalMetrics m_metrics{m_registry};
     UpgradeMetrics m_upgradeMetrics{m_registry};
     FileOperation m_files;
-    DeviceActivity m_activity{TerminalHandlerParts::configured().InstanceName, m_upgradeMetrics};
+    ReportWriteQueue m_writes{m_registry};
+    DeviceActivity m_activity{TerminalHandlerParts::configured().InstanceName, m_upgradeMetrics,
+                              m_writes};
     std::unique_ptr<TcpDataMgtApi> m_api;
     std::vector<Sent> m_sent;
 };

@@ -4,6 +4,7 @@
 #include "core/LocalParaMgt.h"
 #include "core/MetricsRegistry.h"
 #include "device/DeviceActivity.h"
+#include "device/ReportWriteQueue.h"
 #include "device/TcpDataMgtApi.h"
 #include "device/TerminalMetrics.h"
 #include "device/UpgradeMetrics.h"
@@ -23,6 +24,7 @@ struct TerminalHandlerParts {
     TerminalMetrics terminalMetrics{registry};
     UpgradeMetrics upgradeMetrics{registry};
     FileOperation files;
-    DeviceActivity activity{param.InstanceName, upgradeMetrics};
+    ReportWriteQueue writes{registry};
+    DeviceActivity activity{param.InstanceName, upgradeMetrics, writes};
     TcpDataMgtApi handler{param, terminalMetrics, activity, files};
 };

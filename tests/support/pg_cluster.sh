@@ -7,9 +7,23 @@
 # PG_PORT (it names the socket file), PG_USER and PG_DB; or PG_MISSING with the reason when the
 # server is not installed, so that the tests that need it skip and say why.
 # stop: stops that cluster and removes its directory.
+# halt / resume: stops the server of that cluster and starts it again, its data kept (an outage).
 set -euo pipefail
-action=${1:?start or stop}
+action=${1:?start, stop, halt or resume}
 state=${2:?state file}
+
+if [[ $action == halt || $action == resume ]]; then
+    # shellcheck disable=SC1090
+    source "$state"
+    run=()
+    [[ $(id -u) == 0 ]] && run=(runuser -u nobody --)
+    if [[ $action == halt ]]; then
+        exec "${run[@]}" "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -m fast -w stop
+    fi
+    exec "${run[@]}" "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -l "$PG_DIR/server.log" -w -t 60 \
+        -o "-k $PG_DIR -c listen_addresses= -p $PG_PORT -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
+        start
+fi
 
 if [[ $action == stop ]]; then
     [[ -f $state ]] || exit 0
