@@ -120,14 +120,14 @@ void ReportWriteQueue::transactionEnded(bool committed) {
     // Nothing of the batch is written: its writes go before anything of theirs that waits.
     if (!ran.empty() && m_size == 0)
         log()->warn("a batch did not commit: what terminals reported in it waits to be written");
+    for (const Ran& one : ran) {
+        if (m_waiting.contains(one.devSN)) continue;
+        m_waiting.insert(one.devSN, {});
+        m_order.push_back(one.devSN);
+    }
     for (auto it = ran.rbegin(); it != ran.rend(); ++it) {
-        auto waiting = m_waiting.find(it->devSN);
-        if (waiting == m_waiting.end()) {
-            waiting = m_waiting.insert(it->devSN, {});
-            m_order.push_back(it->devSN);
-        }
         it->entry.written = false;
-        waiting->push_front(std::move(it->entry));
+        m_waiting[it->devSN].push_front(std::move(it->entry));
         ++m_size;
     }
     sizeChanged();
