@@ -35,18 +35,18 @@ const RecordColumns<struDevicePresence>& Tab_DevicePresence::columns() {
 bool Tab_DevicePresence::recordReport(const struDevicePresence& p) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
-    QSqlDatabase& db = connection.database();
     bool ok = connection.transaction();
     if (ok) {
-        QSqlQuery device(db);
-        device.prepare(QStringLiteral("update Tab_DeviceInfo set LastReportTime=? where devSN=?"));
+        // Prepared once per connection: this runs for every report.
+        QSqlQuery& device = connection.prepare(
+            QStringLiteral("update Tab_DeviceInfo set LastReportTime=? where devSN=?"));
         device.bindValue(0, p.lastReport);
         device.bindValue(1, p.devSN);
-        QSqlQuery presence(db);
+        ok = device.exec();
         static const QString upsert = columns().upsert();
-        ok = presence.prepare(upsert);
+        QSqlQuery& presence = connection.prepare(upsert);
         columns().bindAll(presence, p);
-        ok = ok && device.exec() && presence.exec();
+        ok = ok && presence.exec();
     }
     if (ok && connection.commit()) return true;
     connection.rollback();
