@@ -209,6 +209,7 @@ export const v2 = {
     device: (devSN) => callJson('GET', `/KORVA/v2/devices/${seg(devSN)}`),
     editDevice: (devSN, changes) => callJson('PATCH', `/KORVA/v2/devices/${seg(devSN)}`, changes),
     bulk: (body) => callJson('POST', '/KORVA/v2/devices/bulk', body),
+    bulkPreview: (body) => callJson('POST', '/KORVA/v2/devices/bulk/preview', body),
     releasePin: (devSN) => callJson('DELETE', `/KORVA/v2/devices/${seg(devSN)}/pin`),
     upgrades: (params) => callJson('GET', `/KORVA/v2/upgrades${queryString(params)}`),
     packages: () => callJson('GET', '/KORVA/v2/packages'),
