@@ -216,6 +216,7 @@ export const v2 = {
     rollout: (id) => callJson('GET', `/KORVA/v2/packages/${seg(id)}/rollout`),
     plan: (id) => callJson('GET', `/KORVA/v2/packages/${seg(id)}/plan`),
     setPlan: (id, plan) => callJson('PUT', `/KORVA/v2/packages/${seg(id)}/plan`, plan),
+    planPreview: (id, plan) => callJson('POST', `/KORVA/v2/packages/${seg(id)}/plan/preview`, plan),
     // action: resume, advance or cancel.
     planAction: (id, action) => callJson('POST', `/KORVA/v2/packages/${seg(id)}/plan/${action}`),
     rolloutState: (id, state, params) => callJson('GET', `/KORVA/v2/packages/${seg(id)}/rollout/${seg(state)}${queryString(params)}`),
