@@ -72,8 +72,13 @@ async function changeRole(account, select) {
             + (self ? '这是你自己的账户：保存后你将无法再管理账户。' : ''),
         confirmText: '修改角色', danger: self,
     });
-    if (confirmed) await changeAccount(account.name, { role });
-    else select.value = account.role;
+    if (!confirmed) {
+        select.value = account.role;
+        return;
+    }
+    await changeAccount(account.name, { role });
+    // Without the admin role this page is no longer one's own: the pages start again as the new role.
+    if (self) location.reload();
 }
 
 // Its owner must choose a new password at the next login, so the admin hands over a generated
