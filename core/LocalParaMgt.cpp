@@ -125,6 +125,8 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
         readLimit(settings, QStringLiteral("ImportMaxRows"), kDefaultImportMaxRows);
     param.ImportMaxCells =
         readLimit(settings, QStringLiteral("ImportMaxCells"), kDefaultImportMaxCells);
+    param.BulkConfirmTypedCount = readLimit(settings, QStringLiteral("BulkConfirmTypedCount"),
+                                            struLocalParam::kDefaultBulkConfirmTypedCount);
     param.UpgradeStallMinutes =
         readPositive(settings, QStringLiteral("UpgradeStallMinutes"), kDefaultUpgradeStallMinutes);
     param.RolloutCheckSeconds =

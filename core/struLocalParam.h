@@ -37,6 +37,10 @@ struct struLocalParam {
     quint32 ImportMaxBytes = 0;
     quint32 ImportMaxRows = 0;
     quint32 ImportMaxCells = 0;  // per row
+    // A bulk request over more terminals than this asks for their count to be typed; read,
+    // never written back.
+    static constexpr quint32 kDefaultBulkConfirmTypedCount = 1000;
+    quint32 BulkConfirmTypedCount = kDefaultBulkConfirmTypedCount;
     // An upgrade without progress for this long counts as stalled; read, never written back.
     double UpgradeStallMinutes = 30;
     // How often rollout plans are looked at (pause, next stage); read, never written back.

@@ -11,6 +11,7 @@
 #include "api/v2/MetaRoutes.h"
 #include "api/v2/PackageRoutes.h"
 #include "api/v2/RolloutPlanRoutes.h"
+#include "api/v2/RolloutPreviewRoutes.h"
 #include "api/v2/RolloutRoutes.h"
 #include "api/v2/TokenRoutes.h"
 #include "api/v2/UpgradeRoutes.h"
@@ -34,6 +35,7 @@ const ApiRouter& apiRouter() {
         packageRoutes(),
         rolloutRoutes(),
         rolloutPlanRoutes(),
+        rolloutPreviewRoutes(),
     });
     return router;
 }

@@ -4,14 +4,18 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include "api/v2/BulkPreviewJson.h"
 #include "api/v2/DeviceFilterParams.h"
 #include "api/v2/DeviceJson.h"
 #include "api/v2/OperationDoc.h"
+#include "api/v2/PackageJson.h"
 #include "api/v2/RouteReplies.h"
 #include "codec/SocketPacketHandler.h"
 #include "db/DeviceEditor.h"
 #include "db/DeviceListQuery.h"
+#include "db/DevicePackageCounts.h"
 #include "db/Tab_DeviceInfo.h"
+#include "db/Tab_Package.h"
 
 namespace {
 // Bound one by one in the statement: well under SQLite's limit of bound values.
@@ -109,24 +113,39 @@ bool readSerials(const QJsonValue& value, DeviceFilter& filter, QString& error) 
     return true;
 }
 
-ApiReply editMatching(const ApiRequest& request) {
-    QJsonObject body;
-    ApiReply failure;
-    if (!RouteReplies::bodyObject(request, body, failure)) return failure;
+// The body of a bulk edit; a preview may leave out the changes, as only a forced upgrade
+// changes what it counts.
+bool readBulk(const ApiRequest& request, bool needChanges, QJsonObject& body, DeviceFilter& filter,
+              QList<DeviceEditor::Change>& changes, ApiReply& failure) {
+    if (!RouteReplies::bodyObject(request, body, failure)) return false;
     for (auto it = body.begin(); it != body.end(); ++it)
         if (it.key() != QLatin1String("filter") && it.key() != QLatin1String("set") &&
-            it.key() != QLatin1String("serials"))
-            return RouteReplies::badRequest(QStringLiteral("未知的字段 %1").arg(it.key()));
+            it.key() != QLatin1String("serials")) {
+            failure = RouteReplies::badRequest(QStringLiteral("未知的字段 %1").arg(it.key()));
+            return false;
+        }
     // Every terminal only when asked for in so many words: {"filter": {}}.
-    if (!body.value("filter").isObject())
-        return RouteReplies::badRequest(QStringLiteral("须给出 filter 对象"));
-    DeviceFilter filter;
-    QList<DeviceEditor::Change> changes;
+    if (!body.value("filter").isObject()) {
+        failure = RouteReplies::badRequest(QStringLiteral("须给出 filter 对象"));
+        return false;
+    }
     QString error;
     if (!DeviceFilterParams::fromJson(body.value("filter").toObject(), filter, error) ||
         !readSerials(body.value("serials"), filter, error) ||
-        !readChanges(body.value("set"), changes, error))
-        return RouteReplies::badRequest(error);
+        ((needChanges || body.contains("set")) &&
+         !readChanges(body.value("set"), changes, error))) {
+        failure = RouteReplies::badRequest(error);
+        return false;
+    }
+    return true;
+}
+
+ApiReply editMatching(const ApiRequest& request) {
+    QJsonObject body;
+    DeviceFilter filter;
+    QList<DeviceEditor::Change> changes;
+    ApiReply failure;
+    if (!readBulk(request, true, body, filter, changes, failure)) return failure;
     int affected = 0;
     if (!DeviceEditor::updateMatching(filter, changes, affected))
         return RouteReplies::databaseFailed();
@@ -135,6 +154,23 @@ ApiReply editMatching(const ApiRequest& request) {
     if (filter.bySerials) detail.insert("serials", body.value("serials"));
     recordChange(request, "device_edit", detail);
     return RouteReplies::ok({{"updated", affected}});
+}
+
+// The same body as the edit, counted and nothing written.
+ApiReply previewMatching(const ApiRequest& request) {
+    QJsonObject body;
+    DeviceFilter filter;
+    QList<DeviceEditor::Change> changes;
+    ApiReply failure;
+    if (!readBulk(request, false, body, filter, changes, failure)) return failure;
+    QList<DevicePackageCounts::Group> groups;
+    QList<struPackageInfo> packages;
+    Tab_Package table;
+    if (!DevicePackageCounts::count(filter, groups) || !table.getAllPackages(packages))
+        return RouteReplies::databaseFailed();
+    const bool forces = body.value("set").toObject().value("isAutoUpdate").toBool();
+    return RouteReplies::ok(BulkPreviewJson::reply(
+        groups, packages, forces, static_cast<int>(request.parameters().BulkConfirmTypedCount)));
 }
 
 QJsonObject changesSchema() {
@@ -166,7 +202,7 @@ QJsonObject editOneDoc() {
                      {"500", OperationDoc::error("The database failed")}}}};
 }
 
-QJsonObject editMatchingDoc() {
+QJsonObject bulkBodySchema(bool needChanges) {
     const QJsonObject serials{
         {"type", "array"},
         {"items", QJsonObject{{"type", "string"}}},
@@ -176,7 +212,12 @@ QJsonObject editMatchingDoc() {
     QJsonObject body = OperationDoc::object({{"filter", OperationDoc::ref("DeviceFilter")},
                                              {"serials", serials},
                                              {"set", OperationDoc::ref("DeviceChanges")}});
-    body.insert("required", QJsonArray{"filter", "set"});
+    body.insert("required", needChanges ? QJsonArray{"filter", "set"} : QJsonArray{"filter"});
+    return body;
+}
+
+QJsonObject editMatchingDoc() {
+    const QJsonObject body = bulkBodySchema(true);
     const QJsonObject example{{"filter", QJsonObject{{"devType", "T1"}, {"AppVersionNot", "V9"}}},
                               {"serials", QJsonArray{"SN0001", "SN0002"}},
                               {"set", QJsonObject{{"isAutoUpdate", true}}}};
@@ -193,10 +234,25 @@ QJsonObject editMatchingDoc() {
                  {"500", OperationDoc::error("The database failed")}}}};
 }
 
+QJsonObject previewMatchingDoc() {
+    const QJsonObject example{{"filter", QJsonObject{{"devType", "T1"}}},
+                              {"set", QJsonObject{{"isAutoUpdate", true}}}};
+    return {{"description",
+             "Counts what the same body would take at /KORVA/v2/devices/bulk, by the database "
+             "and without writing: online and offline terminals, and per package of their type "
+             "those already on its versions. set may be left out."},
+            {"requestBody", OperationDoc::jsonBody(bulkBodySchema(false), example)},
+            {"responses",
+             QJsonObject{{"200", OperationDoc::json("What the edit would take",
+                                                    OperationDoc::ref("BulkPreview"))},
+                         {"400", OperationDoc::error("The filter or the changes are invalid")},
+                         {"500", OperationDoc::error("The database failed")}}}};
+}
+
 QByteArray schemas() {
-    return OperationDoc::schemas({DeviceJson::schemas(),
-                                  QJsonObject{{"DeviceChanges", changesSchema()}},
-                                  DeviceFilterParams::schemas()});
+    return OperationDoc::schemas(
+        {DeviceJson::schemas(), QJsonObject{{"DeviceChanges", changesSchema()}},
+         DeviceFilterParams::schemas(), PackageJson::schemas(), BulkPreviewJson::schemas()});
 }
 }  // namespace
 
@@ -209,6 +265,10 @@ ApiGroup deviceEditRoutes() {
          QStringLiteral("updateDevicesByFilter"),
          QStringLiteral("Set requests of every terminal a filter takes"), editMatching,
          OperationDoc::text(editMatchingDoc())},
+        {"POST", QStringLiteral("/KORVA/v2/devices/bulk/preview"), Role::Operator,
+         QStringLiteral("previewDevicesByFilter"),
+         QStringLiteral("Count what setting requests by a filter would take"), previewMatching,
+         OperationDoc::text(previewMatchingDoc())},
         {"PATCH", QStringLiteral("/KORVA/v2/devices/{devSN}"), Role::Operator,
          QStringLiteral("updateDevice"), QStringLiteral("Set requests of one terminal"), editOne,
          OperationDoc::text(editOneDoc())},

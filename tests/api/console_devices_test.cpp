@@ -195,6 +195,8 @@ TEST_F(ConsoleDevicesTest, EditsWriteOnlyTheirColumns) {
          R"({"filter":{},"serials":[],"set":{"GetLogFile":true}})", 400},
         {"POST", "/KORVA/v2/devices/bulk",
          R"({"filter":{},"serials":["D01",2],"set":{"GetLogFile":true}})", 400},
+        {"POST", "/KORVA/v2/devices/bulk/preview", R"({"filter":{},"set":{"GetLogFile":1}})", 400},
+        {"POST", "/KORVA/v2/devices/bulk/preview", R"({"serials":["D01"]})", 400},
     };
     for (const auto& r : refused) json(r.method, r.target, r.body, r.status);
     EXPECT_EQ(changedCells(before, table()), QStringList());
@@ -212,6 +214,44 @@ QByteArray csvBytes(const QList<QStringList>& rows) {
     QString text;
     for (const QStringList& row : rows) text += row.join(',') + '\n';
     return QTextCodec::codecForName("GBK")->fromUnicode(text);
+}
+
+// T1 and T3 have packages, T2 none; D02 and the connected D06 are on their package's version.
+TEST_F(ConsoleDevicesTest, BulkPreviewCountsWithoutWriting) {
+    addPackage("T1", "p1.bin", "V2.0", 16);
+    addPackage("T3", "p3.bin", "V3.0", 16);
+    const QList<QVariantList> before = table();
+    const struct {
+        QByteArray body;
+        int matched, online, onVersion, withoutPackage, offered, packages;
+    } cases[] = {
+        {R"({"filter":{},"set":{"isAutoUpdate":true}})", 6, 1, 2, 2, 4, 2},
+        {R"({"filter":{"devType":"T1"},"set":{"isAutoUpdate":false}})", 2, 0, 1, 0, 0, 1},
+        {R"({"filter":{},"serials":["D03","D05","D06","NOPE"]})", 3, 1, 1, 1, 0, 1},
+        {R"({"filter":{"online":"true"},"set":{"isAutoUpdate":true}})", 1, 1, 1, 0, 1, 1},
+        {R"({"filter":{"devType":"T9"},"set":{"isAutoUpdate":true}})", 0, 0, 0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const QJsonObject p = json("POST", "/KORVA/v2/devices/bulk/preview", c.body);
+        SCOPED_TRACE(c.body.constData());
+        EXPECT_EQ(p.value("matched").toInt(), c.matched);
+        EXPECT_EQ(p.value("online").toInt(), c.online);
+        EXPECT_EQ(p.value("offline").toInt(), c.matched - c.online);
+        EXPECT_EQ(p.value("alreadyOnVersion").toInt(), c.onVersion);
+        EXPECT_EQ(p.value("withoutPackage").toInt(), c.withoutPackage);
+        EXPECT_EQ(p.value("wouldBeOffered").toInt(), c.offered);
+        EXPECT_EQ(p.value("packages").toArray().size(), c.packages);
+        EXPECT_EQ(p.value("typedConfirmationAbove").toInt(), 1000);
+    }
+    const QJsonObject t1 =
+        json("POST", "/KORVA/v2/devices/bulk/preview", R"({"filter":{"devType":"T1"}})")
+            .value("packages")
+            .toArray()
+            .first()
+            .toObject();
+    EXPECT_EQ(t1.value("package").toObject().value("AppVersion").toString(), "V2.0");
+    EXPECT_EQ(t1.value("offline").toInt(), 2);
+    EXPECT_EQ(changedCells(before, table()), QStringList());
 }
 
 TEST_F(ConsoleDevicesTest, ExportEditedAndImportedKeepsFreshVersions) {

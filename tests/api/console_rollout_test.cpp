@@ -409,4 +409,49 @@ TEST_F(ConsoleRolloutTest, PlansAreCheckedBeforeTheyAreStored) {
     EXPECT_FALSE(again.value("stages")[1]["open"].toBool());
 }
 
+// The preview places terminals as the stored plan then does, and stores nothing.
+TEST_F(ConsoleRolloutTest, PlanPreviewCountsStagesAsTheRolloutPlacesThem) {
+    ASSERT_TRUE(startService()) << m_service.output().constData();
+    QStringList rows;
+    for (int i = 0; i < 200; ++i)  // one in four already on the new version
+        rows << QStringLiteral("'A%1','T1','%2'")
+                    .arg(i, 3, 10, QLatin1Char('0'))
+                    .arg(i % 4 ? kOld : kNew);
+    seed("devSN,devType,AppVersion", rows);
+    ASSERT_TRUE(
+        m_db->exec("insert into Tab_DevicePresence(devSN,instance,connectedSince,"
+                   "lastReport) values('A001','elsewhere',1,1)"));
+    addPackage("T1", "p.bin", kNew, 1000);
+    const QByteArray path = planPath(packageId("T1"));
+    const QByteArray plan =
+        R"({"stages":[{"serials":["A000","A001","NOPE"]},{"percent":30}],"pauseAtFailures":1})";
+    const QJsonObject preview = json("POST", path + "/preview", plan);
+    json("GET", path, {}, 404);
+    EXPECT_EQ(preview.value("terminals").toInt(), 200);
+    EXPECT_EQ(preview.value("online").toInt(), 1);
+    const QJsonObject listed = preview.value("stages")[0].toObject();
+    EXPECT_EQ(listed.value("members").toInt(), 2);
+    EXPECT_EQ(listed.value("online").toInt(), 1);
+    EXPECT_EQ(listed.value("alreadyOnVersion").toInt(), 1);
+    EXPECT_EQ(listed.value("wouldBeOffered").toInt(), 1);
+    int members = 0, onVersion = 0, behind = 0;
+    QJsonArray parts = preview.value("stages").toArray();
+    parts.append(preview.value("outside"));
+    for (const QJsonValue& part : parts) {
+        members += part["members"].toInt();
+        onVersion += part["alreadyOnVersion"].toInt();
+        behind += part["wouldBeOffered"].toInt();
+    }
+    EXPECT_EQ(members, 200);
+    EXPECT_EQ(onVersion, 50);
+    EXPECT_EQ(behind, 150);
+
+    const QJsonObject stored = json("PUT", path, plan);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(stored.value("stages")[i]["members"].toInt(),
+                  preview.value("stages")[i]["members"].toInt());
+    EXPECT_EQ(stored.value("outside").toInt(), preview.value("outside")["members"].toInt());
+    json("POST", path + "/preview", R"({"stages":[{"percent":0}],"pauseAtFailures":1})", 400);
+}
+
 }  // namespace

@@ -1,17 +1,21 @@
 // The console's device queries and the access tables through their own code, on whichever
 // database the suite runs against: where the two dialects part ways (search, keys assigned by
 // the database, insert-or-ignore, triggers), both must answer alike.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 #include <QStringList>
 
 #include "db/DeviceEditor.h"
 #include "db/DeviceListQuery.h"
+#include "db/DevicePackageCounts.h"
 #include "db/RolloutQuery.h"
 #include "db/Tab_Account.h"
 #include "db/Tab_ApiToken.h"
 #include "db/Tab_AuditLog.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_DevicePresence.h"
+#include "db/Tab_Package.h"
 #include "db/Tab_Session.h"
 #include "tests/db/DbTestSupport.h"
 
@@ -165,6 +169,33 @@ TEST_F(DeviceQueriesTest, SearchFollowsEditsAndBulkEditsTakeTheFilter) {
     }));
     EXPECT_EQ(terminals, 3);  // SN-D has no device type
     EXPECT_EQ(onlineForced, 1);
+}
+
+// The package is found by the trimmed type; a type without one is its own group.
+TEST_F(DeviceQueriesTest, PackageCountsGroupByThePackageOfTheType) {
+    for (const char* type : {" T1 ", "T2"}) {
+        struDeviceInfo other;
+        other.devSN = QStringLiteral("SN-") + QLatin1String(type).trimmed();
+        other.devType = QLatin1String(type);
+        ASSERT_TRUE(Tab_DeviceInfo().insertDevice(other));
+    }
+    struPackageInfo package;
+    package.packageName = QStringLiteral("p.bin");
+    package.AppVersion = QStringLiteral("2.0");
+    package.deviceType = QStringLiteral("T1");
+    ASSERT_TRUE(Tab_Package().insertPackage(package));
+    ASSERT_TRUE(Tab_Package().getPackageByType(QStringLiteral("T1"), package));
+    QList<DevicePackageCounts::Group> groups;
+    ASSERT_TRUE(DevicePackageCounts::count(DeviceFilter(), groups));
+    std::sort(groups.begin(), groups.end(),
+              [](const auto& a, const auto& b) { return a.packageId < b.packageId; });
+    ASSERT_EQ(groups.size(), 2);
+    EXPECT_EQ(
+        QList<int>({groups[0].packageId, groups[0].matched, groups[0].online, groups[0].onVersion}),
+        QList<int>({0, 1, 0, 0}));
+    EXPECT_EQ(
+        QList<int>({groups[1].packageId, groups[1].matched, groups[1].online, groups[1].onVersion}),
+        QList<int>({package.id, 4, 1, 1}));
 }
 
 TEST_F(DeviceQueriesTest, AccessTablesKeepTheirRules) {

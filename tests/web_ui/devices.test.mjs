@@ -1,13 +1,15 @@
 // Device list in the browser: terminals that reported are listed with every column; one search
 // box finds a part of a serial number, plate, phone or type; filters show as chips; the order
 // comes from the service; checked rows or everything a filter takes get bulk requests behind a
-// confirmation that counts them; the keyboard reaches rows and the drawer.
+// confirmation that counts them (and, past the configured size, has the count typed); the
+// keyboard reaches rows and the drawer.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { after, before, describe, test } from 'node:test';
-import { Service, Terminal, englishLeaks, launchBrowser, listedSerials, newPage, openPage, rowCells, screenshot, skipReason } from './harness.mjs';
+import { Service, Terminal, englishLeaks, launchBrowser, listedSerials, newPage, openPage, rowCells, screenshot, skipReason, uploadPackage, waitFor } from './harness.mjs';
 
-const service = await Service.start();
+// Past two terminals a bulk request wants its count typed.
+const service = await Service.start({ extra: 'BulkConfirmTypedCount=2\n' });
 const skip = await skipReason(service, { needsTerminal: true });
 let browser;
 let page;
@@ -150,6 +152,7 @@ describe('devices page', { skip: skip || false }, () => {
         // Escape cancels: nothing is sent.
         await page.click('#device-canvas [data-key="SNUI0002"] [data-col="select"] input');
         await page.click('#bulk-bar [data-bulk="force"]');
+        await page.locator('#confirm-dialog[open]').waitFor();
         await page.keyboard.press('Escape');
         await page.locator('#confirm-dialog[open]').waitFor({ state: 'detached' });
         assert.equal((await device('SNUI0002')).isAutoUpdate, false);
@@ -162,6 +165,7 @@ describe('devices page', { skip: skip || false }, () => {
         await page.check('#select-all');
         assert.equal(await page.textContent('#bulk-count'), '2');
         await page.click('#bulk-bar [data-bulk="clear"]');
+        await page.locator('#confirm-dialog[open]').waitFor();
         assert.match(await page.textContent('#confirm-dialog .dialog-body'), /2 台设备/);
         await screenshot(page, 'devices-bulk');
         const sent = page.waitForRequest((r) => r.url().endsWith('/KORVA/v2/devices/bulk'));
@@ -188,6 +192,31 @@ describe('devices page', { skip: skip || false }, () => {
         await page.locator('#device-drawer[open]').waitFor({ state: 'detached' });
         assert.equal(await page.evaluate(() => document.activeElement.dataset.key), focused, 'focus returns to the row');
         assert.deepEqual(await englishLeaks(page), []);
+        assert.deepEqual(page.consoleErrors, []);
+    });
+    // Last: the package it uploads and the forced upgrade change what the tests above see.
+    test('a forced upgrade of many terminals names the package and has the count typed', async () => {
+        await uploadPackage(service.base, { type: 'T200', app: 'V2.0.1' });
+        await page.check('#select-all');
+        await page.click('#bulk-bar [data-bulk="force"]');
+        await page.locator('#confirm-dialog[open]').waitFor();
+        // SNUI0002 (T200) went offline in a test above.
+        assert.match(await page.textContent('#bulk-presence'), /在线 2 台，离线 1 台/);
+        const packages = await page.textContent('#bulk-packages');
+        assert.match(packages, /T200.bin（型号 T200；APP版本 V2.0.1）：2 台，在线 1、离线 1，已是此版本 2 台/);
+        assert.match(await page.textContent('#confirm-dialog .dialog-extra'), /1 台设备的型号没有升级包/);
+        assert.match(await page.textContent('#bulk-offered'), /2 台/);
+        const confirm = page.locator('#confirm-dialog button[value=confirm]');
+        await page.fill('#confirm-typed', '2');
+        assert.equal(await confirm.isDisabled(), true);
+        await page.press('#confirm-typed', 'Enter'); // no way around the count
+        assert.equal(await page.isVisible('#confirm-dialog[open]'), true);
+        await page.fill('#confirm-typed', '3');
+        await screenshot(page, 'devices-bulk-typed');
+        const sent = page.waitForRequest((r) => r.url().endsWith('/KORVA/v2/devices/bulk'));
+        await confirm.click();
+        assert.deepEqual(JSON.parse((await sent).postData()), { filter: {}, set: { isAutoUpdate: true } });
+        await waitFor(async () => (await device('SNUI0001')).isAutoUpdate, { what: 'the forced flag' });
         assert.deepEqual(page.consoleErrors, []);
     });
 });

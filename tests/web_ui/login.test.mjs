@@ -1,9 +1,10 @@
 // Logins in the browser: the first admin password and its forced change, the admin view
-// (accounts, tokens, audit trail), logout, and a viewer who is not shown what it may not do.
+// (accounts, tokens, audit trail, role changes and password resets behind a dialog), logout, and
+// a viewer who is not shown what it may not do.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { after, before, describe, test } from 'node:test';
-import { Command, Service, Terminal, launchBrowser, newPage, screenshot } from './harness.mjs';
+import { Command, Service, Terminal, launchBrowser, newPage, screenshot, waitFor } from './harness.mjs';
 
 const SN = 'SNLG0001';
 const service = await Service.start({ login: true });
@@ -85,6 +86,44 @@ describe('logins in the pages', { skip: service.startProblem || false }, () => {
         for (const text of ['登录失败', '修改密码', '创建账户', '创建令牌']) assert.match(trail, new RegExp(text));
         assert.doesNotMatch(trail, /token_create|login_failed/);
         await screenshot(page, 'admin-view');
+    });
+
+    test('a role change waits for its dialog; a reset hands over a generated password once', async () => {
+        const account = async () => {
+            const response = await page.context().request.get('/KORVA/v2/accounts');
+            return (await response.json()).accounts.find((a) => a.name === 'ops-ui');
+        };
+        await page.fill('#account-new-name', 'ops-ui');
+        await page.selectOption('#account-new-role', 'viewer');
+        await page.fill('#account-new-password', 'handed-over');
+        await page.click('#account-create');
+        const select = page.locator('#accounts-table tr[data-key="ops-ui"] .role-select');
+        await select.waitFor();
+        for (const answer of ['cancel', 'confirm']) {
+            await select.selectOption('operator');
+            await page.locator('#confirm-dialog[open]').waitFor();
+            assert.match(await page.textContent('#confirm-dialog .dialog-body'), /“ops-ui” 的角色由 “只读” 改为 “操作员”/);
+            await page.click(`#confirm-dialog button[value=${answer}]`);
+            await page.locator('#confirm-dialog[open]').waitFor({ state: 'detached' });
+            if (answer === 'cancel') {
+                assert.equal(await select.inputValue(), 'viewer');
+                assert.equal((await account()).role, 'viewer');
+            }
+        }
+        await waitFor(async () => (await account()).role === 'operator', { what: 'the new role' });
+
+        await page.click('#accounts-table tr[data-key="ops-ui"] button:has-text("重置密码")');
+        await page.locator('#confirm-dialog[open]').waitFor();
+        await page.click('#confirm-dialog button[value=confirm]');
+        const shown = await page.locator('#password-temporary').inputValue();
+        assert.match(shown, /^[A-Za-z2-9]{16}$/);
+        const login = await fetch(`${service.base}/KORVA/v2/auth/login`, {
+            method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify({ name: 'ops-ui', password: shown }),
+        });
+        assert.equal(login.status, 200);
+        assert.equal((await login.json()).passwordChangeRequired, true);
+        await screenshot(page, 'admin-password-reset');
+        assert.deepEqual(page.consoleErrors, []);
     });
 
     test('the admin edits a terminal in the drawer: the change carries the session\'s token', async () => {

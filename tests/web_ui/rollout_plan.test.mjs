@@ -183,12 +183,15 @@ describe('staged rollouts in the pages', { skip: skip || false }, () => {
         await stage('kind').selectOption('filter');
         await stage('q').fill('NOSUCH');
         await page.click('#plan-dialog-save');
-        await confirm(/替换发布计划并从第 1 阶段重新开始/, /只有第 1 阶段的终端可获得升级包/);
+        // The service's preview refuses it before any confirmation is asked for.
         await waitText('#plan-dialog-message.message-error', /服务未接受此计划.*第1阶段：filter 未选中该类型的任何设备/);
+        assert.equal(await page.isVisible('#confirm-dialog[open]'), false);
         assert.equal((await plan()).state, 'cancelled');
 
         await stage('q').fill('SNRP0005');
         await page.click('#plan-dialog-save');
+        await page.locator('#confirm-dialog[open]').waitFor();
+        assert.match(await text('#plan-preview'), /第 1 阶段：1 台（在线 \d、离线 \d），待升级 \d 台/);
         await confirm(/替换发布计划/, /从第 1 阶段重新开始/);
         await page.locator('#plan-dialog[open]').waitFor({ state: 'detached' });
         await page.locator('#plan-state[data-state="running"]').waitFor();

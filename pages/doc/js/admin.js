@@ -43,7 +43,7 @@ async function loadAccounts() {
     const { accounts } = await callJson('GET', '/KORVA/v2/accounts');
     table('accounts-table', ['账户', '角色', '状态', '创建时间', '操作'], accounts.map((a) => el('tr', { dataset: { key: a.name } },
         el('td', { class: 'strong', text: a.name }),
-        el('td', {}, roleSelect(a.role, (e) => changeAccount(a.name, { role: e.target.value }))),
+        el('td', {}, roleSelect(a.role, (e) => changeRole(a, e.target))),
         el('td', { text: a.mustChangePassword ? '待修改初始密码' : '正常' }),
         el('td', { class: 'nowrap', text: time(a.createdAt) }),
         el('td', { class: 'nowrap' },
@@ -62,9 +62,63 @@ async function changeAccount(name, change) {
     await loadAccounts().catch((err) => notifyError('读取账户', err));
 }
 
+// Nothing is saved until the admin has read the old and the new role side by side.
+async function changeRole(account, select) {
+    const role = select.value;
+    const self = account.name === session.account && role !== 'admin';
+    const confirmed = await confirmAction({
+        title: '修改角色',
+        body: `将账户 “${account.name}” 的角色由 “${roleName(account.role)}” 改为 “${roleName(role)}”。`
+            + (self ? '这是你自己的账户：保存后你将无法再管理账户。' : ''),
+        confirmText: '修改角色', danger: self,
+    });
+    if (!confirmed) {
+        select.value = account.role;
+        return;
+    }
+    await changeAccount(account.name, { role });
+    // Without the admin role this page is no longer one's own: the pages start again as the new role.
+    if (self) location.reload();
+}
+
+// Its owner must choose a new password at the next login, so the admin hands over a generated
+// one instead of inventing one: shown once, to be copied.
+function temporaryPassword() {
+    const alphabet = 'ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnpqrstuvwxyz23456789';
+    const limit = 256 - (256 % alphabet.length); // no letter more likely than another
+    let password = '';
+    while (password.length < 16) {
+        for (const byte of crypto.getRandomValues(new Uint8Array(32))) {
+            if (byte < limit && password.length < 16) password += alphabet[byte % alphabet.length];
+        }
+    }
+    return password;
+}
+
+function copyButton(input) {
+    return el('button', { class: 'btn btn-small', type: 'button', id: 'password-copy', text: '复制', onclick: async (event) => {
+        input.select();
+        // The clipboard API is there only on HTTPS or localhost; elsewhere the selection is copied.
+        const copied = navigator.clipboard ? await navigator.clipboard.writeText(input.value).then(() => true, () => false)
+            : document.execCommand('copy');
+        event.target.textContent = copied ? '已复制' : '请手动复制';
+    } });
+}
+
 async function resetPassword(name) {
-    const password = window.prompt(`为 “${name}” 设置新密码（8 到 128 个字符，对方首次登录时须修改）：`);
-    if (password) await changeAccount(name, { password });
+    if (!(await confirmAction({ title: '重置密码', body: `将为 “${name}” 生成临时密码。其现有会话立即结束，下次登录时须修改密码。`, confirmText: '重置密码', danger: true }))) return;
+    const password = temporaryPassword();
+    const message = document.getElementById('account-message');
+    try {
+        await callJson('PUT', `/KORVA/v2/accounts/${encodeURIComponent(name)}`, { password });
+    } catch (err) {
+        setMessage(message, 'error', `重置 “${name}” 的密码失败：${err.message}`);
+        return;
+    }
+    setMessage(message, 'success', `“${name}” 的临时密码只显示这一次，请复制后交给对方：`);
+    const field = el('input', { id: 'password-temporary', class: 'mono', readonly: true, value: password, 'aria-label': '临时密码' });
+    message.append(el('div', { class: 'secret-copy' }, field, copyButton(field)));
+    await loadAccounts().catch((err) => notifyError('读取账户', err));
 }
 
 async function removeAccount(name) {

@@ -553,30 +553,62 @@ const BULK = {
     files: { title: '请求上传文件', body: (n) => `将请求 ${n} 台设备在下次上报后上传所选文件。` },
 };
 
+function packageLine(p) {
+    const versions = VERSION_COLUMNS.filter(([key]) => p.package[key]).map(([key, name]) => `${name} ${p.package[key]}`).join('，');
+    return `${p.package.packageName}（型号 ${p.package.deviceType}；${versions || '无版本'}）：${p.matched} 台，在线 ${p.online}、离线 ${p.offline}，已是此版本 ${p.alreadyOnVersion} 台`;
+}
+
+// What the service counted for the action: where the terminals are, and for a forced upgrade
+// which package and versions each will get.
+function previewContent(preview, forces) {
+    const parts = [el('p', { id: 'bulk-presence', text: `在线 ${preview.online} 台，离线 ${preview.offline} 台（离线设备在下次上报时执行）。` })];
+    if (forces) {
+        parts.push(el('ul', { id: 'bulk-packages' }, preview.packages.map((p) => el('li', { text: packageLine(p) }))));
+        if (preview.withoutPackage) parts.push(el('p', { class: 'warn-text', text: `${preview.withoutPackage} 台设备的型号没有升级包，不会升级。` }));
+        parts.push(el('p', { id: 'bulk-offered', text: `下次上报时将获得升级包：${preview.wouldBeOffered} 台。` }));
+    }
+    return parts;
+}
+
 async function bulk(action) {
     const bulkAction = BULK[action];
-    const count = selectionCount();
-    if (!count) return;
+    if (!selectionCount()) return;
+    const scope = state.allMatching ? { filter: filterParams() } : { filter: {}, serials: [...state.selected] };
+    let preview;
+    try {
+        preview = await v2.bulkPreview(bulkAction.set ? { ...scope, set: bulkAction.set } : scope);
+    } catch (err) {
+        notifyError(bulkAction.title, err);
+        return;
+    }
+    const count = preview.matched;
+    if (!count) {
+        notify('error', `${bulkAction.title}未执行`, '所选设备已不存在或不再符合条件');
+        return;
+    }
     let set = bulkAction.set;
-    let content = null;
+    const content = previewContent(preview, !!set?.isAutoUpdate);
     let focus = null;
     let read = null;
     if (action === 'command') {
         const input = el('input', { id: 'bulk-command', class: 'wide-input', maxlength: '1400', 'aria-label': '配置指令', placeholder: '配置指令文本' });
-        content = el('label', { class: 'field' }, el('span', { text: '配置指令' }), input);
+        content.push(el('label', { class: 'field' }, el('span', { text: '配置指令' }), input));
         focus = input;
         read = () => (input.value.trim() ? { ConfigCmd: input.value.trim() } : null);
     } else if (action === 'files') {
-        const boxes = FILE_REQUESTS.map(([key, label]) => [key, el('input', { type: 'checkbox', 'data-key': key })]);
-        content = el('fieldset', { class: 'checks' }, el('legend', { text: '要上传的文件' }),
-            boxes.map(([key, box]) => el('label', { class: 'check' }, box, FILE_REQUESTS.find(([k]) => k === key)[1])));
+        const boxes = FILE_REQUESTS.map(([key, label]) => [key, el('input', { type: 'checkbox', 'data-key': key }), label]);
+        content.push(el('fieldset', { class: 'checks' }, el('legend', { text: '要上传的文件' }),
+            boxes.map(([, box, label]) => el('label', { class: 'check' }, box, label))));
         focus = boxes[0][1];
         read = () => {
             const chosen = Object.fromEntries(boxes.filter(([, box]) => box.checked).map(([key]) => [key, true]));
             return Object.keys(chosen).length ? chosen : null;
         };
     }
-    const ok = await confirmAction({ title: `${bulkAction.title}（${count} 台设备）`, body: bulkAction.body(count), confirmText: `${bulkAction.title} ${count} 台`, danger: !!bulkAction.danger, content, focus });
+    const ok = await confirmAction({
+        title: `${bulkAction.title}（${count} 台设备）`, body: bulkAction.body(count), confirmText: `${bulkAction.title} ${count} 台`,
+        danger: !!bulkAction.danger, content, focus, typed: count > preview.typedConfirmationAbove ? count : null,
+    });
     if (!ok) return;
     if (read) {
         set = read();
@@ -585,9 +617,8 @@ async function bulk(action) {
             return;
         }
     }
-    const body = state.allMatching ? { filter: filterParams(), set } : { filter: {}, serials: [...state.selected], set };
     try {
-        const result = await v2.bulk(body);
+        const result = await v2.bulk({ ...scope, set });
         notify('success', `${bulkAction.title}：已更新 ${result.updated} 台设备`);
         state.selected.clear();
         state.allMatching = false;

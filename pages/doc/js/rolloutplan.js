@@ -206,6 +206,14 @@ function openEditor() {
     dialog.querySelector('[name=kind]').focus();
 }
 
+// Each stage as the service would fill it from the type's terminals, for the confirmation.
+async function previewList(id, body) {
+    const p = await v2.planPreview(id, body);
+    return el('ul', { id: 'plan-preview' },
+        p.stages.map((s) => el('li', { text: `第 ${s.position} 阶段：${s.members} 台（在线 ${s.online}、离线 ${s.offline}），待升级 ${s.wouldBeOffered} 台，已是此版本 ${s.alreadyOnVersion} 台` })),
+        p.outside.members ? el('li', { text: `不属于任何阶段：${p.outside.members} 台` }) : null);
+}
+
 async function save(event) {
     event.preventDefault();
     const message = $('plan-dialog-message');
@@ -214,8 +222,16 @@ async function save(event) {
         setMessage(message, 'error', read.problem);
         return;
     }
+    let content;
+    try {
+        content = await previewList(shown.id, read.body);
+    } catch (err) {
+        setMessage(message, 'error', `服务未接受此计划：${err.message}`);
+        return;
+    }
     const replacing = !!shown.plan;
     const ok = await confirmAction({
+        content,
         title: replacing ? '替换发布计划并从第 1 阶段重新开始' : '设置发布计划',
         body: replacing
             ? '发布将从第 1 阶段重新开始：只有第 1 阶段的终端可获得升级包，原计划已开放的其他阶段将关闭，失败计数清零；已升级的终端不受影响。'

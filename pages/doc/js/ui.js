@@ -50,12 +50,22 @@ export function setMessage(target, kind, text) {
 
 // Confirmation with the page's own dialog; resolves true when confirmed. `content` (nodes) goes
 // below the text, for the inputs an action needs; Enter confirms, Escape cancels.
-export function confirmAction({ title, body, confirmText = '确定', danger = false, content = null, focus = null }) {
+// typed: a text the operator must type before the confirm button works, for actions too large to
+// take on one click.
+export function confirmAction({ title, body, confirmText = '确定', danger = false, content = null, focus = null, typed = null }) {
     const dialog = document.getElementById('confirm-dialog');
     dialog.querySelector('.dialog-title').textContent = title;
     dialog.querySelector('.dialog-body').textContent = body;
-    dialog.querySelector('.dialog-extra').replaceChildren(...(content ? [content].flat() : []));
     const ok = dialog.querySelector('[value=confirm]');
+    const extra = content ? [content].flat() : [];
+    ok.disabled = typed !== null;
+    if (typed !== null) {
+        const input = el('input', { id: 'confirm-typed', autocomplete: 'off', inputmode: 'numeric', 'aria-label': `输入 ${typed} 以确认` });
+        input.addEventListener('input', () => { ok.disabled = input.value.trim() !== String(typed); });
+        extra.push(el('label', { class: 'field' }, el('span', { text: `请输入 ${typed} 以确认` }), input));
+        focus = focus || input;
+    }
+    dialog.querySelector('.dialog-extra').replaceChildren(...extra);
     ok.textContent = confirmText;
     ok.className = danger ? 'btn btn-danger' : 'btn btn-primary';
     dialog.returnValue = '';
