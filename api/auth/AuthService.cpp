@@ -101,15 +101,21 @@ Caller AuthService::fromToken(const QString& secret, qint64 now) {
     struApiToken token;
     if (secret.isEmpty()) return Caller();
     const QString hash = Secrets::hashOf(secret);
-    if (!tokens.getTokenByHash(hash, token))
-        return databaseAway() ? unchecked(hash, now) : Caller();
+    if (!tokens.getTokenByHash(hash, token)) {
+        if (databaseAway()) return unchecked(hash, now);
+        forgetToken(hash);  // revoked
+        return Caller();
+    }
     const qint64 seconds = now / 1000;
     if (token.expiresAt <= seconds) return Caller();
     // A token acts for its account: never above the role that account holds now, and not at
     // all once the account is gone.
     struAccount account;
-    if (token.accountId <= 0 || !Tab_Account().getAccountById(token.accountId, account))
-        return databaseAway() ? unchecked(hash, now) : Caller();
+    if (token.accountId <= 0 || !Tab_Account().getAccountById(token.accountId, account)) {
+        if (databaseAway()) return unchecked(hash, now);
+        forgetToken(hash);
+        return Caller();
+    }
     if (seconds - token.lastUsedAt >= kTokenTouchEverySeconds) tokens.touchToken(token.id, seconds);
     Caller caller;
     caller.kind = Caller::Kind::Token;
@@ -128,6 +134,11 @@ Caller AuthService::unchecked(const QString& tokenHash, qint64 now) {
     if (known != m_tokens.end() && known->second.expiresAt > now / 1000)
         caller.role = known->second.role;
     return caller;
+}
+
+void AuthService::forgetToken(const QString& tokenHash) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_tokens.erase(tokenHash);
 }
 
 void AuthService::rememberToken(const QString& tokenHash, Role role, qint64 expiresAt, qint64 now) {

@@ -82,6 +82,7 @@ class AuthService {
     // bearer token, empty for a session.
     Caller unchecked(const QString& tokenHash, qint64 nowMs);
     void rememberToken(const QString& tokenHash, Role role, qint64 expiresAt, qint64 nowMs);
+    void forgetToken(const QString& tokenHash);
     // False, without running it, when there is no room for another hash.
     bool hashOutsideLock(const OutsideLock& outside, const std::function<void()>& work);
 
