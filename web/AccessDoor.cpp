@@ -17,8 +17,15 @@ DoorVerdict AccessDoor::checkCsrf(const Caller& caller, const QByteArray& method
 }
 
 DoorVerdict AccessDoor::check(const Caller& caller, Role needed, const QByteArray& method,
-                              const QString& csrfHeader) {
+                              const QString& csrfHeader, bool servedFromMemory) {
     if (needed == Role::Public) return DoorVerdict();
+    if (caller.kind == Caller::Kind::Unchecked) {
+        if (servedFromMemory && caller.role >= needed) return DoorVerdict();
+        DoorVerdict away =
+            refuse(503, "database_unavailable", QStringLiteral("数据库暂时不可用，请稍后再试"));
+        away.retryAfterSeconds = AuthService::kAwayRetrySeconds;
+        return away;
+    }
     if (!caller.known()) return refuse(401, "unauthorized", QStringLiteral("请先登录"));
     const DoorVerdict csrf = checkCsrf(caller, method, csrfHeader);
     if (!csrf.admitted()) return csrf;

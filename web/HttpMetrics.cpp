@@ -20,10 +20,22 @@ constexpr int kStatusesPerRoute = 16;
 
 // In the order of LegacyRouteId: the legacy routes are the first classes, at their ids.
 const char* const kLegacyLabels[] = {
-    "metrics",          "pages",         "device_list",    "package_list",
-    "upgrade_progress", "device_export", "reserved",       "package_download",
-    "package_upload",   "device_import", "package_delete", "forced_upgrade_clear",
-    "other_api",        "static_file",   "unrouted",
+    "metrics",
+    "readiness",
+    "pages",
+    "device_list",
+    "package_list",
+    "upgrade_progress",
+    "device_export",
+    "reserved",
+    "package_download",
+    "package_upload",
+    "device_import",
+    "package_delete",
+    "forced_upgrade_clear",
+    "other_api",
+    "static_file",
+    "unrouted",
 };
 static_assert(std::size(kLegacyLabels) == static_cast<size_t>(LegacyRouteId::Unrouted) + 1,
               "a label for every legacy route");

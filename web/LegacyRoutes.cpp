@@ -8,10 +8,12 @@ namespace {
 constexpr Qt::CaseSensitivity kAnyCase = Qt::CaseInsensitive;
 constexpr Qt::CaseSensitivity kExact = Qt::CaseSensitive;
 
-// Routing order: the metrics, then GET pages (a URL with "/INDEX" or "/doc/" is a page whatever
-// else it contains), then the API routes; POST and PUT match their markers as they always have.
+// Routing order: the metrics and readiness, then GET pages (a URL with "/INDEX" or "/doc/" is a
+// page whatever else it contains), then the API routes; POST and PUT match their markers as they
+// always have.
 const LegacyRoute kRoutes[] = {
-    {LegacyRouteId::Metrics, "GET", "/metrics", kExact, Role::Viewer, "metrics", true},
+    {LegacyRouteId::Metrics, "GET", "/metrics", kExact, Role::Viewer, "metrics", true, true},
+    {LegacyRouteId::Readiness, "GET", "/ready", kExact, Role::Public, "readiness", true},
     {LegacyRouteId::Pages, "GET", nullptr, kAnyCase, Role::Public, "pages"},
     {LegacyRouteId::DeviceList, "GET", "/KORVA/deviceList", kAnyCase, Role::Viewer, "device list"},
     {LegacyRouteId::PackageList, "GET", "/KORVA/packageList", kAnyCase, Role::Viewer,

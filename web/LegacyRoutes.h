@@ -8,8 +8,9 @@
 // The routes under "/KORVA/" that predate v2, each with the lowest role that may call it. The
 // management server routes by these same entries, so what is checked is what runs.
 enum class LegacyRouteId {
-    Metrics,  // "/metrics": the service's metrics for a scraper
-    Pages,    // static pages: open, the login form is one of them
+    Metrics,    // "/metrics": the service's metrics for a scraper
+    Readiness,  // "/ready": whether this instance can serve, for a balancer; open
+    Pages,      // static pages: open, the login form is one of them
     DeviceList,
     PackageList,
     Progress,
@@ -39,6 +40,9 @@ struct LegacyRoute {
     Role role;
     const char* name;        // for the route-class table in tests and the README
     bool wholePath = false;  // the marker is the whole path (before any query), not a part of it
+    // Answered without the database: a caller it could not check gets in by what this instance
+    // remembers of its token.
+    bool servedFromMemory = false;
 };
 
 // The entry that a request with this method and decoded URL is routed by; the first match in

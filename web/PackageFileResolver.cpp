@@ -23,10 +23,30 @@ DownloadServer::Lookup PackageFileResolver::operator()(const std::string& path,
     struPackageInfo package;
     bool found = false;
     if (!Tab_Package().getPackageByPath(stored, package, found)) {
+        {
+            std::lock_guard<std::mutex> lock(m_remembered->mutex);
+            const auto known = m_remembered->byPath.constFind(stored);
+            found = known != m_remembered->byPath.constEnd();
+            if (found) package = known.value();
+        }
+        if (found) return serve(package, file);
         qDebug("[PackageFileResolver] the package table could not be read");
         return DownloadServer::Lookup::Failed;
     }
-    if (!found || PackageFileCheck::of(package) != PackageFileCheck::State::Intact)
+    std::lock_guard<std::mutex> lock(m_remembered->mutex);
+    if (!found) {
+        m_remembered->byPath.remove(stored);
+        return DownloadServer::Lookup::NotFound;
+    }
+    if (m_remembered->byPath.size() >= kRemembered && !m_remembered->byPath.contains(stored))
+        m_remembered->byPath.erase(m_remembered->byPath.begin());
+    m_remembered->byPath.insert(stored, package);
+    return serve(package, file);
+}
+
+DownloadServer::Lookup PackageFileResolver::serve(const struPackageInfo& package,
+                                                  DownloadServer::Served& file) const {
+    if (PackageFileCheck::of(package) != PackageFileCheck::State::Intact)
         return DownloadServer::Lookup::NotFound;
     file.path = QDir::fromNativeSeparators(package.packagePath).toStdString();
     file.digest = package.sha256.toStdString();

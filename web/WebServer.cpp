@@ -11,6 +11,8 @@
 #include "api/legacy/EntityJson.h"
 #include "api/legacy/HttpBrowserAPI.h"
 #include "core/Logger.h"
+#include "core/ScrapeHook.h"
+#include "db/DbReadiness.h"
 #include "files/SearchFile.h"
 #include "http/ByteRange.h"
 #include "http/FileVersion.h"
@@ -40,7 +42,14 @@ QString downloadContentType(const QString& url) {
 }  // namespace
 
 WebServer::WebServer(const WebServerParts& parts, QObject* parent)
-    : HttpServer(parent), m_parts(parts) {}
+    : HttpServer(parent),
+      m_parts(parts),
+      m_databaseGauge(std::make_unique<ScrapeHook>(
+          parts.metrics, [](std::vector<prometheus::MetricFamily>& families) {
+              families.push_back(MetricsRegistry::reading(
+                  "wayfarer_database_up", "1 when the database answered a read at this scrape.",
+                  prometheus::MetricType::Gauge, DbReadiness::check().reachable ? 1 : 0));
+          })) {}
 
 WebServer::~WebServer() {
     stop();
@@ -61,6 +70,9 @@ void WebServer::processGetRequest(evhttp_request* req) {
     switch (route.id) {
         case LegacyRouteId::Metrics:
             sendMetrics(req);
+            break;
+        case LegacyRouteId::Readiness:
+            sendReadiness(req);
             break;
         case LegacyRouteId::Pages:
             processStaticRequest(req, url);

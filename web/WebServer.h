@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 #include "api/auth/Caller.h"
 #include "api/legacy/HttpBrowserAPI.h"
@@ -13,6 +14,7 @@ class HttpMetrics;
 class LocalParaMgt;
 struct LegacyRoute;
 class MetricsRegistry;
+class ScrapeHook;
 
 // What the management server works with, built by its owner; every part outlives the server.
 struct WebServerParts {
@@ -48,6 +50,8 @@ class WebServer : public HttpServer {
   private:
     // "/metrics": everything the service counts, in the text format scrapers read.
     void sendMetrics(evhttp_request* req);
+    // "/ready" (WebServerHealth.cpp): 200 when the database can serve, else 503 with the reason.
+    void sendReadiness(evhttp_request* req);
 
     // The "/KORVA/v2/" routes (WebServerApi.cpp).
     bool isApiRequest(evhttp_request* req);
@@ -121,4 +125,5 @@ class WebServer : public HttpServer {
     QString m_defaultPage = QStringLiteral("index.html");
 
     const WebServerParts m_parts;
+    std::unique_ptr<ScrapeHook> m_databaseGauge;  // whether the database answers, per scrape
 };

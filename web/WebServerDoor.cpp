@@ -26,9 +26,12 @@ bool WebServer::admit(evhttp_request* req, const QByteArray& method, const Legac
                       Caller& caller) {
     if (route.role == Role::Public) return true;
     caller = identify(req);
-    const DoorVerdict verdict =
-        AccessDoor::check(caller, route.role, method, quietHeader(req, "X-CSRF-Token"));
+    const DoorVerdict verdict = AccessDoor::check(
+        caller, route.role, method, quietHeader(req, "X-CSRF-Token"), route.servedFromMemory);
     if (verdict.admitted()) return true;
-    sendApiReply(req, ApiReply::error(verdict.status, verdict.code, verdict.message));
+    ApiReply refusal = ApiReply::error(verdict.status, verdict.code, verdict.message);
+    if (verdict.retryAfterSeconds > 0)
+        refusal.headers.append({"Retry-After", QByteArray::number(verdict.retryAfterSeconds)});
+    sendApiReply(req, refusal);
     return false;
 }

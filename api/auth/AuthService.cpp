@@ -7,6 +7,7 @@
 
 #include "api/auth/PasswordHasher.h"
 #include "api/auth/Secrets.h"
+#include "db/SQLiteDb.h"
 #include "db/Tab_Account.h"
 #include "db/Tab_ApiToken.h"
 #include "db/Tab_Session.h"
@@ -29,6 +30,12 @@ QString cookieValue(const QString& header, const char* name) {
         if (item.startsWith(prefix)) return item.mid(prefix.size());
     }
     return QString();
+}
+
+// A lookup that failed because the server could not be reached, not because nothing was there.
+bool databaseAway() {
+    const SQLiteDb* pool = SQLiteDb::instance();
+    return pool && pool->isAway();
 }
 
 Role roleOf(const QString& name) {
@@ -66,14 +73,16 @@ Caller AuthService::fromSession(const QString& cookieValue, qint64 now) {
     Tab_Session sessions;
     struSession session;
     const QString idHash = Secrets::hashOf(cookieValue);
-    if (!sessions.getSession(idHash, session)) return Caller();
+    if (!sessions.getSession(idHash, session))
+        return databaseAway() ? unchecked(QString(), now) : Caller();
     const qint64 idleMs = settings().sessionIdleMs;
     if (session.lastSeenAt + idleMs <= now) {
         sessions.deleteSession(idHash);
         return Caller();
     }
     struAccount account;
-    if (!Tab_Account().getAccountById(session.accountId, account)) return Caller();
+    if (!Tab_Account().getAccountById(session.accountId, account))
+        return databaseAway() ? unchecked(QString(), now) : Caller();
     if (now - session.lastSeenAt >= std::min(kTouchEveryMs, idleMs / 10))
         sessions.touchSession(idHash, now);
     Caller caller;
@@ -90,21 +99,58 @@ Caller AuthService::fromSession(const QString& cookieValue, qint64 now) {
 Caller AuthService::fromToken(const QString& secret, qint64 now) {
     Tab_ApiToken tokens;
     struApiToken token;
-    if (secret.isEmpty() || !tokens.getTokenByHash(Secrets::hashOf(secret), token)) return Caller();
+    if (secret.isEmpty()) return Caller();
+    const QString hash = Secrets::hashOf(secret);
+    if (!tokens.getTokenByHash(hash, token)) {
+        if (databaseAway()) return unchecked(hash, now);
+        forgetToken(hash);  // revoked
+        return Caller();
+    }
     const qint64 seconds = now / 1000;
     if (token.expiresAt <= seconds) return Caller();
     // A token acts for its account: never above the role that account holds now, and not at
     // all once the account is gone.
     struAccount account;
-    if (token.accountId <= 0 || !Tab_Account().getAccountById(token.accountId, account))
+    if (token.accountId <= 0 || !Tab_Account().getAccountById(token.accountId, account)) {
+        if (databaseAway()) return unchecked(hash, now);
+        forgetToken(hash);
         return Caller();
+    }
     if (seconds - token.lastUsedAt >= kTokenTouchEverySeconds) tokens.touchToken(token.id, seconds);
     Caller caller;
     caller.kind = Caller::Kind::Token;
     caller.role = std::min(roleOf(token.role), roleOf(account.role));
     caller.accountId = account.id;
     caller.name = token.name;
+    rememberToken(hash, caller.role, token.expiresAt, now);
     return caller;
+}
+
+Caller AuthService::unchecked(const QString& tokenHash, qint64 now) {
+    Caller caller;
+    caller.kind = Caller::Kind::Unchecked;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto known = m_tokens.find(tokenHash);
+    if (known != m_tokens.end() && known->second.expiresAt > now / 1000)
+        caller.role = known->second.role;
+    return caller;
+}
+
+void AuthService::forgetToken(const QString& tokenHash) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_tokens.erase(tokenHash);
+}
+
+void AuthService::rememberToken(const QString& tokenHash, Role role, qint64 expiresAt, qint64 now) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_tokens.size() >= kRememberedTokens && !m_tokens.count(tokenHash)) {
+        const auto oldest =
+            std::min_element(m_tokens.begin(), m_tokens.end(), [](const auto& a, const auto& b) {
+                return a.second.checkedAtMs < b.second.checkedAtMs;
+            });
+        m_tokens.erase(oldest);
+    }
+    m_tokens[tokenHash] = RememberedToken{role, expiresAt, now};
 }
 
 bool AuthService::hashOutsideLock(const OutsideLock& outside, const std::function<void()>& work) {
@@ -125,6 +171,10 @@ AuthService::LoginResult AuthService::login(const QString& name, const QString& 
 
     struAccount account;
     const bool exists = Tab_Account().getAccountByName(name, account);
+    if (!exists && databaseAway()) {
+        retryAfterSeconds = kAwayRetrySeconds;
+        return LoginResult::Unavailable;
+    }
     bool matches = false;
     const bool hashed = hashOutsideLock(outside, [&] {
         if (exists)
@@ -155,7 +205,11 @@ AuthService::LoginResult AuthService::login(const QString& name, const QString& 
     row.csrfToken = Secrets::randomText(kSecretBytes);
     row.createdAt = now;
     row.lastSeenAt = now;
-    if (!sessions.insertSession(row)) return LoginResult::Failed;
+    if (!sessions.insertSession(row)) {
+        if (!databaseAway()) return LoginResult::Failed;
+        retryAfterSeconds = kAwayRetrySeconds;
+        return LoginResult::Unavailable;
+    }
 
     Caller& caller = session.caller;
     caller.kind = Caller::Kind::Session;
@@ -179,8 +233,12 @@ AuthService::ChangeResult AuthService::changePassword(const Caller& caller, cons
                                                       int& retryAfterSeconds) {
     Tab_Account accounts;
     struAccount account;
-    if (caller.kind != Caller::Kind::Session || !accounts.getAccountById(caller.accountId, account))
-        return ChangeResult::Failed;
+    if (caller.kind != Caller::Kind::Session) return ChangeResult::Failed;
+    if (!accounts.getAccountById(caller.accountId, account)) {
+        if (!databaseAway()) return ChangeResult::Failed;
+        retryAfterSeconds = kAwayRetrySeconds;
+        return ChangeResult::Unavailable;
+    }
     retryAfterSeconds = m_throttle.retryAfterSeconds(account.name, address, nowMs());
     if (retryAfterSeconds > 0) return ChangeResult::LockedOut;
     const bool acceptable = PasswordHasher::acceptable(next) && next != current;

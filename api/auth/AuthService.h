@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <mutex>
 
 #include <QByteArray>
@@ -31,23 +32,37 @@ class AuthService {
     static constexpr int kHashesAtOnce = 2;
     static constexpr int kHashesWaiting = 2;
     static constexpr int kBusyRetrySeconds = 1;
+    // While the database is away nothing is checked: callers are told to come back (503).
+    static constexpr int kAwayRetrySeconds = 5;
+    // Bearer tokens this instance checked, kept so that a scraper still reads the metrics while
+    // the database is away.
+    static constexpr size_t kRememberedTokens = 64;
 
     // From the request's Cookie and Authorization headers. A bearer token, when present, is the
-    // only credential looked at.
+    // only credential looked at. Unchecked when the database is away.
     Caller identify(const QString& cookieHeader, const QString& authorization);
 
-    enum class LoginResult { Ok, Refused, LockedOut, Busy, Failed };
+    enum class LoginResult { Ok, Refused, LockedOut, Busy, Unavailable, Failed };
     struct NewSession {
         QString cookieValue;
         Caller caller;
     };
-    // retryAfterSeconds is set for LockedOut and Busy.
+    // retryAfterSeconds is set for LockedOut, Busy and Unavailable (the database is away: the
+    // attempt counts for nothing).
     LoginResult login(const QString& name, const QString& password, const QString& address,
                       const OutsideLock& outside, NewSession& session, int& retryAfterSeconds);
     // Ends the session the cookie names, if any.
     void logout(const QString& cookieHeader);
 
-    enum class ChangeResult { Ok, WrongPassword, LockedOut, Unacceptable, Busy, Failed };
+    enum class ChangeResult {
+        Ok,
+        WrongPassword,
+        LockedOut,
+        Unacceptable,
+        Busy,
+        Unavailable,
+        Failed
+    };
     // The caller's own password; ends the account's other sessions. A wrong current password
     // counts as a failed login, so a taken-over session cannot be used to guess it.
     ChangeResult changePassword(const Caller& caller, const QString& current, const QString& next,
@@ -63,11 +78,22 @@ class AuthService {
   private:
     Caller fromSession(const QString& cookieValue, qint64 nowMs);
     Caller fromToken(const QString& secret, qint64 nowMs);
+    // What a caller whose credentials could not be checked is taken for; tokenHash names a
+    // bearer token, empty for a session.
+    Caller unchecked(const QString& tokenHash, qint64 nowMs);
+    void rememberToken(const QString& tokenHash, Role role, qint64 expiresAt, qint64 nowMs);
+    void forgetToken(const QString& tokenHash);
     // False, without running it, when there is no room for another hash.
     bool hashOutsideLock(const OutsideLock& outside, const std::function<void()>& work);
 
-    mutable std::mutex m_mutex;  // guards m_settings
+    struct RememberedToken {
+        Role role;
+        qint64 expiresAt;  // seconds, as stored
+        qint64 checkedAtMs;
+    };
+    mutable std::mutex m_mutex;  // guards m_settings and m_tokens
     Settings m_settings;
+    std::map<QString, RememberedToken> m_tokens;  // by hash, at most kRememberedTokens
     LoginThrottle m_throttle;
     HashSlots m_hashSlots{kHashesAtOnce, kHashesWaiting};
 };

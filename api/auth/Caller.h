@@ -11,6 +11,9 @@ struct Caller {
         Session,  // a browser session
         Token,    // an API token
         Open,     // logins are switched off: everyone is an admin without an account
+        // credentials came but could not be checked: the database is away. role is what a
+        // token this instance checked before the outage held, else Public.
+        Unchecked,
     };
     Kind kind = Kind::None;
     Role role = Role::Public;
@@ -20,7 +23,7 @@ struct Caller {
     QString csrfToken;      // of a session
     bool mustChangePassword = false;
 
-    bool known() const { return kind != Kind::None; }
+    bool known() const { return kind != Kind::None && kind != Kind::Unchecked; }
     // What the audit trail records as the one who acted.
     QString auditName() const {
         return kind == Kind::Token ? QStringLiteral("token:") + name : name;

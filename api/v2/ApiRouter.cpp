@@ -2,6 +2,9 @@
 
 #include <QStringList>
 
+#include "api/auth/AuthService.h"
+#include "api/v2/RouteReplies.h"
+
 ApiRouter::ApiRouter(std::vector<ApiGroup> groups) : m_groups(std::move(groups)) {}
 
 bool ApiRouter::matches(const QString& pattern, const QString& path,
@@ -41,6 +44,9 @@ ApiReply ApiRouter::dispatch(ApiRequest& request) const {
                 allowed << QString::fromLatin1(route.method);
                 continue;
             }
+            // Whatever role a token held before, the route needs the database.
+            if (route.role != Role::Public && request.caller.kind == Caller::Kind::Unchecked)
+                return RouteReplies::databaseAway(AuthService::kAwayRetrySeconds);
             if (route.role > request.role) {
                 return request.authenticated
                            ? ApiReply::error(403, QStringLiteral("forbidden"),

@@ -6,6 +6,7 @@
 #include "api/auth/AuthService.h"
 #include "api/auth/InitialAdmin.h"
 #include "api/v2/JsonBody.h"
+#include "api/v2/RouteReplies.h"
 #include "core/AppDir.h"
 
 namespace {
@@ -64,6 +65,8 @@ ApiReply login(const ApiRequest& request) {
             return tooManyAttempts(retryAfter);
         case AuthService::LoginResult::Busy:
             return busy(retryAfter);
+        case AuthService::LoginResult::Unavailable:
+            return RouteReplies::databaseAway(retryAfter);
         case AuthService::LoginResult::Failed:
             break;
     }
@@ -107,6 +110,8 @@ ApiReply changePassword(const ApiRequest& request) {
             return tooManyAttempts(retryAfter);
         case AuthService::ChangeResult::Busy:
             return busy(retryAfter);
+        case AuthService::ChangeResult::Unavailable:
+            return RouteReplies::databaseAway(retryAfter);
         case AuthService::ChangeResult::Unacceptable:
             return ApiReply::error(422, QStringLiteral("weak_password"),
                                    QStringLiteral("新密码须为 8 到 128 个字符，且不同于当前密码"));
@@ -145,7 +150,7 @@ ApiGroup authRoutes() {
              R"J(},"401":{"description":"Wrong name or password","content":)J" + error +
              R"J(},"429":{"description":"Locked out for a while (Retry-After)","content":)J" +
              error +
-             R"J(},"503":{"description":"Too many logins at once (Retry-After)","content":)J" +
+             R"J(},"503":{"description":"Too many logins at once, or the database is away (Retry-After)","content":)J" +
              error + "}}}"},
         {"POST", QStringLiteral("/KORVA/v2/auth/logout"), Role::Public, QStringLiteral("logOut"),
          QStringLiteral("Log out: ends the session"), logout,

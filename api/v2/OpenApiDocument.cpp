@@ -57,6 +57,9 @@ QByteArray openApiDocument(const ApiRouter& router) {
                     responses.insert("401", errorResponse("Not logged in"));
                 if (!responses.contains("403"))
                     responses.insert("403", errorResponse("The caller's role is too low"));
+                if (!responses.contains("503"))
+                    responses.insert("503", errorResponse("The database is away, so the caller "
+                                                          "could not be checked (Retry-After)"));
             }
             operation.insert("responses", responses);
             QJsonObject item = paths.value(route.path).toObject();

@@ -18,6 +18,14 @@ ApiReply RouteReplies::databaseFailed() {
     return ApiReply::error(500, QStringLiteral("internal"), QStringLiteral("数据库操作失败"));
 }
 
+ApiReply RouteReplies::databaseAway(int retryAfterSeconds) {
+    ApiReply reply =
+        ApiReply::error(503, QStringLiteral("database_unavailable"),
+                        QStringLiteral("数据库暂时不可用，请 %1 秒后再试").arg(retryAfterSeconds));
+    reply.headers.append({"Retry-After", QByteArray::number(retryAfterSeconds)});
+    return reply;
+}
+
 bool RouteReplies::bodyObject(const ApiRequest& request, QJsonObject& object, ApiReply& failure) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(request.body, &error);

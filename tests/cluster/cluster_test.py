@@ -141,6 +141,7 @@ DbPasswordFile={directory}/db-password
             environment[f"WF_{name.upper()}_TERMINAL"] = f"127.0.0.1:{ports['tcp']}"
             environment[f"WF_{name.upper()}_DOWNLOAD"] = f"127.0.0.1:{ports['download']}"
             environment[f"WF_{name.upper()}_MANAGEMENT"] = f"127.0.0.1:{ports['http']}"
+            environment[f"WF_{name.upper()}_READY"] = str(ports["http"])
         self.stats = self.tmp / "haproxy.sock"
         (self.tmp / "stats.cfg").write_text(f"global\n    stats socket {self.stats} level admin\n")
         self.haproxy_log = self.tmp / "haproxy.log"

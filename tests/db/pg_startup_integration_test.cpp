@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QUuid>
 
 #include "codec/TerminalPackets.h"
-#include "tests/db/PgTestCluster.h"
+#include "tests/db/PgCluster.h"
 #include "tests/support/FakeTerminal.h"
 #include "tests/support/ServiceProcess.h"
 
@@ -21,6 +23,25 @@ QByteArray report(const QString& sn, quint16 serialNo) {
                                   TerminalPackets::reportBody(id, false));
 }
 
+int storedRows(const QString& socketDir, const QString& sn) {
+    const QString name = QStringLiteral("pg-startup-check");
+    int rows = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setHostName(socketDir);
+        db.setPort(5432);
+        db.setUserName(QStringLiteral("wayfarer"));
+        db.setDatabaseName(QStringLiteral("wayfarer"));
+        QSqlQuery query(db);
+        if (db.open() &&
+            query.exec(
+                QStringLiteral("select count(*) from Tab_DeviceInfo where devSN='%1'").arg(sn)) &&
+            query.next())
+            rows = query.value(0).toInt();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return rows;
+}
 }  // namespace
 
 TEST(PostgresStartup, ServiceStartsWithoutTheServerAndCatchesUpWhenItAppears) {
@@ -44,7 +65,7 @@ TEST(PostgresStartup, ServiceStartsWithoutTheServerAndCatchesUpWhenItAppears) {
     EXPECT_TRUE(service.output().contains("[SQLiteDb] the database is away"))
         << service.output().toStdString();
 
-    PgTestCluster cluster(socketDir);
+    PgCluster cluster(socketDir);
     bool skip = false;
     QString why;
     if (!cluster.start(skip, why)) {
@@ -58,12 +79,8 @@ TEST(PostgresStartup, ServiceStartsWithoutTheServerAndCatchesUpWhenItAppears) {
         << service.output().toStdString();
     ASSERT_TRUE(terminal.write(report(QStringLiteral("PG-LATE"), ++serialNo)));
     ASSERT_TRUE(terminal.waitForData(42 + 132));
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            return cluster.value("select count(*) from Tab_DeviceInfo where devSN='PG-LATE'")
-                       .toInt() == 1;
-        },
-        10000))
+    EXPECT_TRUE(
+        waitUntil([&] { return storedRows(socketDir, QStringLiteral("PG-LATE")) == 1; }, 10000))
         << service.output().toStdString();
     EXPECT_TRUE(service.output().contains("[SQLiteDb] the database is back"));
     EXPECT_TRUE(service.running());

@@ -9,7 +9,7 @@
 #include <QUuid>
 
 #include "codec/TerminalPackets.h"
-#include "tests/db/PgTestCluster.h"
+#include "tests/db/PgCluster.h"
 #include "tests/support/HttpClient.h"
 #include "tests/support/MetricsText.h"
 #include "tests/support/ServiceProcess.h"
@@ -40,7 +40,7 @@ double metric(quint16 port, const QByteArray& name) {
 TEST(ReportOutage, WhatTerminalsReportWhileTheDatabaseIsAwayIsWrittenWhenItIsBack) {
     const QString socketDir = QDir::tempPath() + QStringLiteral("/wayfarer-pg-outage-") +
                               QUuid::createUuid().toString(QUuid::Id128);
-    PgTestCluster cluster(socketDir);
+    PgCluster cluster(socketDir);
     bool skip = false;
     QString why;
     if (!cluster.start(skip, why)) {
@@ -77,7 +77,7 @@ TEST(ReportOutage, WhatTerminalsReportWhileTheDatabaseIsAwayIsWrittenWhenItIsBac
         QStringLiteral("select count(*) from Tab_UpgradeAttempt where devSN='%1'").arg(kSN);
     ASSERT_TRUE(waitUntil([&] { return cluster.value(attempts).toInt() == 1; }));
 
-    ASSERT_TRUE(cluster.halt());
+    ASSERT_TRUE(cluster.pause());
     // Installed during the outage: 100, then back on the new version on a new connection.
     ASSERT_TRUE(before.send(0x0002, TerminalPackets::progressBody(100)));
     before.close();

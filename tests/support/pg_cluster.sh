@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# pg_cluster.sh start STATE [DIR] | stop STATE
+# pg_cluster.sh start STATE [DIR] | stop STATE | pause STATE | resume STATE
 #
 # start: a throwaway PostgreSQL cluster of Debian's postgresql package in DIR (default a new
 # temporary directory), run by an unprivileged user (nobody when called as root), reachable only
@@ -7,22 +7,32 @@
 # PG_PORT (it names the socket file), PG_USER and PG_DB; or PG_MISSING with the reason when the
 # server is not installed, so that the tests that need it skip and say why.
 # stop: stops that cluster and removes its directory.
-# halt / resume: stops the server of that cluster and starts it again, its data kept (an outage).
+# pause, resume: stops that cluster's server, keeping its data; starts it again (an outage).
 set -euo pipefail
-action=${1:?start, stop, halt or resume}
+action=${1:?start, stop, pause or resume}
 state=${2:?state file}
+port=5432
 
-if [[ $action == halt || $action == resume ]]; then
+# Durability is not what the tests check: no waits for the disk.
+server_start() { # BIN DIR RUN...
+    local bin=$1 dir=$2
+    shift 2
+    "$@" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+        -o "-k $dir -c listen_addresses= -p $port -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
+        start >/dev/null || { cat "$dir/server.log"; exit 1; }
+}
+
+if [[ $action == pause || $action == resume ]]; then
     # shellcheck disable=SC1090
     source "$state"
     run=()
     [[ $(id -u) == 0 ]] && run=(runuser -u nobody --)
-    if [[ $action == halt ]]; then
-        exec "${run[@]}" "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -m fast -w stop
+    if [[ $action == pause ]]; then
+        "${run[@]}" "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -m fast -w stop >/dev/null
+    else
+        server_start "$PG_BIN" "$PG_DIR" "${run[@]}"
     fi
-    exec "${run[@]}" "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -l "$PG_DIR/server.log" -w -t 60 \
-        -o "-k $PG_DIR -c listen_addresses= -p $PG_PORT -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
-        start
+    exit 0
 fi
 
 if [[ $action == stop ]]; then
@@ -54,14 +64,10 @@ if [[ $(id -u) == 0 ]]; then
     chown nobody: "$dir"
     run=(runuser -u nobody --)
 fi
-port=5432
 # C locale: texts sort and ILIKE folds case as SQLite does (bytes, ASCII letters only).
 "${run[@]}" "$bin/initdb" -D "$dir/data" -U wayfarer -A trust -E UTF8 --locale=C --no-sync \
     >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log"; exit 1; }
-# Durability is not what the tests check: no waits for the disk.
-"${run[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-    -o "-k $dir -c listen_addresses= -p $port -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
-    start >/dev/null || { cat "$dir/server.log"; exit 1; }
+server_start "$bin" "$dir" "${run[@]}"
 "$bin/psql" -h "$dir" -p "$port" -U wayfarer -d postgres -q -c "create database wayfarer" >/dev/null
 cat >"$state" <<STATE
 PG_BIN='$bin'

@@ -23,6 +23,9 @@ TEST(DownloadPortTest, ServesTheCurrentPackageByThePackageTableAndAnswersHealthC
     const HttpResponse test = httpGet(port, "/test");
     EXPECT_EQ(test.status, 200);
     EXPECT_EQ(test.body, "This is the test buf");
+    const HttpResponse ready = httpGet(service.httpPort(), "/ready");
+    EXPECT_EQ(ready.status, 200);
+    EXPECT_EQ(ready.body, "ready\n");
 
     const QByteArray first = patternBytes(kSize, 1);
     ASSERT_EQ(upload(service, "a.bin", first).status, 200);
