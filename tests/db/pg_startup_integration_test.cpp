@@ -4,46 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QUuid>
 
 #include "codec/TerminalPackets.h"
+#include "tests/db/PgTestCluster.h"
 #include "tests/support/FakeTerminal.h"
 #include "tests/support/ServiceProcess.h"
 
 namespace {
-const QString kScript = QStringLiteral(WAYFARER_PG_CLUSTER);
-
-// A cluster of the test's own in dir, stopped and removed when the test ends however it ends.
-class Cluster {
-  public:
-    explicit Cluster(const QString& dir) : m_dir(dir), m_state(dir + QStringLiteral(".env")) {}
-    ~Cluster() {
-        if (m_started) QProcess::execute(kScript, {QStringLiteral("stop"), m_state});
-    }
-    // False with the reason in why when it cannot start; skip is set when the server is not
-    // installed at all.
-    bool start(bool& skip, QString& why) {
-        QProcess script;
-        script.setProcessChannelMode(QProcess::MergedChannels);
-        script.start(kScript, {QStringLiteral("start"), m_state, m_dir});
-        const bool ended = script.waitForFinished(120000);
-        why = QString::fromUtf8(script.readAll());
-        m_started = true;
-        QFile state(m_state);
-        skip = state.open(QIODevice::ReadOnly) && state.readAll().contains("PG_MISSING");
-        return ended && script.exitCode() == 0 && !skip;
-    }
-
-  private:
-    QString m_dir;
-    QString m_state;
-    bool m_started = false;
-};
-
 QByteArray report(const QString& sn, quint16 serialNo) {
     DeviceReport id;
     id.devSN = sn;
@@ -95,7 +65,7 @@ TEST(PostgresStartup, ServiceStartsWithoutTheServerAndCatchesUpWhenItAppears) {
     EXPECT_TRUE(service.output().contains("[SQLiteDb] the database is away"))
         << service.output().toStdString();
 
-    Cluster cluster(socketDir);
+    PgTestCluster cluster(socketDir);
     bool skip = false;
     QString why;
     if (!cluster.start(skip, why)) {
