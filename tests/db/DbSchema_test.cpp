@@ -137,14 +137,4 @@ TEST_F(SchemaFile, OlderProgramRunsOnNewerStepsOnlyWhileEachOnlyAdds) {
         value("select group_concat(version||':'||compatible) from Tab_SchemaVersion").toString(),
         "1:0,2:1,3:0");
 }
-
-TEST_F(SchemaFile, VersionTableFromBeforeCompatibilityCountsItsStepsIncompatible) {
-    ASSERT_TRUE(
-        exec("create table Tab_SchemaVersion(version INTEGER PRIMARY KEY,summary TEXT,"
-             "appliedAt INTEGER)"));
-    ASSERT_TRUE(exec("insert into Tab_SchemaVersion values(1,'note',0),(2,'later',0)"));
-    ASSERT_TRUE(createNote(m_db));
-    EXPECT_FALSE(DbSchema::migrate(m_db, {{1, "note", createNote, true}}));
-    EXPECT_EQ(value("select count(*) from Tab_SchemaVersion where compatible=0").toInt(), 2);
-}
 }  // namespace

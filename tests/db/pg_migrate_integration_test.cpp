@@ -1,5 +1,5 @@
 // The real service on PostgreSQL: a single host's WFS.db moved there with everything an operator
-// sees, several instances starting together on an empty database, and a refused connection.
+// sees, and several instances starting together on an empty database.
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -20,54 +20,42 @@
 #include "tests/support/TerminalRun.h"
 
 namespace {
+// One cluster for the tests here; each test makes a database of its own in it.
 class PgServiceTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        s_dir = QDir::tempPath() + QStringLiteral("/wayfarer-pg-move-") +
-                QUuid::createUuid().toString(QUuid::Id128);
-        s_cluster = new PgTestCluster(s_dir);
+        s_dir =
+            QDir::tempPath() + "/wayfarer-pg-move-" + QUuid::createUuid().toString(QUuid::Id128);
+        s_cluster = std::make_unique<PgTestCluster>(s_dir);
         s_ready = s_cluster->start(s_skip, s_why);
     }
-    static void TearDownTestSuite() { delete s_cluster; }
+    static void TearDownTestSuite() { s_cluster.reset(); }
     void SetUp() override {
         if (s_skip) GTEST_SKIP() << s_why.toStdString();
         ASSERT_TRUE(s_ready) << s_why.toStdString();
     }
 
-    // An empty database of the test's own, which service then uses.
     static void usePostgres(ServiceProcess& service, const QString& database) {
-        const QString name = QStringLiteral("pg-move-admin");
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+            QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "pg-move-admin");
             db.setHostName(s_dir);
-            db.setUserName(QStringLiteral("wayfarer"));
-            db.setDatabaseName(QStringLiteral("postgres"));
+            db.setUserName("wayfarer");
+            db.setDatabaseName("postgres");
             ASSERT_TRUE(db.open());
-            QSqlQuery(db).exec(QStringLiteral("create database ") + database);
+            QSqlQuery(db).exec("create database " + database);
         }
-        QSqlDatabase::removeDatabase(name);
-        service.setParam("DbDriver", "postgresql");
-        service.setParam("DbHost", s_dir);
-        service.setParam("DbPort", 5432);
-        service.setParam("DbName", database);
-        service.setParam("DbUser", "wayfarer");
-    }
-    static QByteArray serverLog() {
-        QFile log(s_dir + QStringLiteral("/server.log"));
-        return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+        QSqlDatabase::removeDatabase("pg-move-admin");
+        for (const auto& [key, value] : std::vector<std::pair<QString, QVariant>>{
+                 {"DbDriver", "postgresql"}, {"DbHost", s_dir}, {"DbName", database}})
+            service.setParam(key, value);
     }
 
-    static QString s_dir;
-    static PgTestCluster* s_cluster;
-    static bool s_ready;
-    static bool s_skip;
-    static QString s_why;
+    static inline QString s_dir;
+    static inline std::unique_ptr<PgTestCluster> s_cluster;
+    static inline bool s_ready = false;
+    static inline bool s_skip = false;
+    static inline QString s_why;
 };
-QString PgServiceTest::s_dir;
-PgTestCluster* PgServiceTest::s_cluster = nullptr;
-bool PgServiceTest::s_ready = false;
-bool PgServiceTest::s_skip = false;
-QString PgServiceTest::s_why;
 
 // The migration command run in the service's directory: its exit code and output.
 QPair<int, QByteArray> migrate(ServiceProcess& service) {
@@ -125,7 +113,6 @@ TEST_F(PgServiceTest, SingleHostMovesToPostgreSQLWithAllAnOperatorSees) {
     service.writeConfig();
     const auto moved = migrate(service);
     ASSERT_EQ(moved.first, 0) << moved.second.constData();
-    EXPECT_TRUE(moved.second.contains("Tab_AuditLog")) << moved.second.constData();
 
     ASSERT_TRUE(service.start()) << service.output().constData();
     // The same session, the same replies.
@@ -140,7 +127,6 @@ TEST_F(PgServiceTest, SingleHostMovesToPostgreSQLWithAllAnOperatorSees) {
     const auto again = migrate(service);
     EXPECT_EQ(again.first, 1);
     EXPECT_TRUE(again.second.contains("not empty")) << again.second.constData();
-    EXPECT_TRUE(logIn(port, "op2", "op2-secret").valid());
 }
 
 TEST_F(PgServiceTest, InstancesStartingTogetherShareOneFirstAccount) {
@@ -162,18 +148,5 @@ TEST_F(PgServiceTest, InstancesStartingTogetherShareOneFirstAccount) {
     for (auto& service : services)
         EXPECT_TRUE(logIn(service->httpPort(), "admin", password).valid());
     EXPECT_EQ(QDir(shared.path()).entryList(QDir::Files), QStringList{"initial-admin-password"});
-}
-
-TEST_F(PgServiceTest, RefusedConnectionIsLoggedOnceInTheServersWords) {
-    ServiceProcess service;
-    usePostgres(service, QStringLiteral("present"));
-    service.setParam("DbName", "absent");
-    ASSERT_TRUE(service.start()) << service.output().constData();
-    const QByteArray reason = "database \"absent\" does not exist";
-    ASSERT_TRUE(waitUntil([&] { return serverLog().count(reason) >= 3; }, 30000));
-    const QByteArray output = service.output();
-    EXPECT_EQ(output.count(reason), 1) << output.constData();
-    EXPECT_EQ(output.count("the database is away"), 1);
-    EXPECT_FALSE(output.contains("Open the database fail"));
 }
 }  // namespace

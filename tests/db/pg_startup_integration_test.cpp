@@ -83,5 +83,8 @@ TEST(PostgresStartup, ServiceStartsWithoutTheServerAndCatchesUpWhenItAppears) {
         waitUntil([&] { return storedRows(socketDir, QStringLiteral("PG-LATE")) == 1; }, 10000))
         << service.output().toStdString();
     EXPECT_TRUE(service.output().contains("[SQLiteDb] the database is back"));
+    // Tried again and again while the server was missing, and said so once, with its reason.
+    EXPECT_EQ(service.output().count("[SQLiteDb] the database said:"), 1);
+    EXPECT_FALSE(service.output().contains("Open the database fail"));
     EXPECT_TRUE(service.running());
 }
