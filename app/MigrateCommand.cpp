@@ -50,7 +50,8 @@ int migrateToPostgreSQL() {
         target.setDatabaseName(settings.name);
         target.setUserName(settings.user);
         target.setPassword(settings.password);
-        target.setConnectOptions(QStringLiteral("connect_timeout=10;application_name=wayfarer"));
+        target.setConnectOptions(QStringLiteral(
+            "connect_timeout=10;application_name=wayfarer;options=-cclient_min_messages=warning"));
         if (!source.open())
             code = fail(file + QStringLiteral(": ") + source.lastError().text());
         else if (!target.open())

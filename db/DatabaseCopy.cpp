@@ -12,8 +12,14 @@
 #include "db/Migrations.h"
 
 namespace {
-QString failure(const QString& what, const QSqlQuery& query) {
-    return what + QStringLiteral(": ") + query.lastError().text();
+// Sets the reason of a failed copy; false, for the caller to return.
+bool failed(QString& error, const QString& reason) {
+    error = reason;
+    return false;
+}
+
+bool failed(QString& error, const QString& what, const QSqlQuery& query) {
+    return failed(error, what + QStringLiteral(": ") + query.lastError().text());
 }
 
 struct SourceTables {
@@ -27,7 +33,7 @@ bool listTables(QSqlDatabase& source, SourceTables& tables, QString& error) {
     QSqlQuery query(source);
     if (!query.exec(QStringLiteral("select name,sql from sqlite_master where type='table' and "
                                    "name not like 'sqlite_%' order by rowid")))
-        return (error = failure(QStringLiteral("the tables of WFS.db"), query)), false;
+        return failed(error, QStringLiteral("the tables of WFS.db"), query);
     QStringList all;
     QStringList virtualTables;
     while (query.next()) {
@@ -40,7 +46,7 @@ bool listTables(QSqlDatabase& source, SourceTables& tables, QString& error) {
     }
     QSet<QString> written;
     if (!query.exec(QStringLiteral("select sql from sqlite_master where type='trigger'")))
-        return (error = failure(QStringLiteral("the triggers of WFS.db"), query)), false;
+        return failed(error, QStringLiteral("the triggers of WFS.db"), query);
     static const QRegularExpression insertInto(QStringLiteral("insert\\s+into\\s+(\\w+)"),
                                                QRegularExpression::CaseInsensitiveOption);
     while (query.next()) {
@@ -68,30 +74,28 @@ bool copyTable(QSqlDatabase& source, QSqlDatabase& target, const QString& table,
     QSqlQuery read(source);
     read.setForwardOnly(true);
     if (!read.exec(QStringLiteral("select * from %1").arg(table)))
-        return (error = failure(table, read)), false;
+        return failed(error, table, read);
     const QSqlRecord columns = read.record();
     QSqlQuery probe(target);
     if (!probe.exec(QStringLiteral("select * from %1 where 0=1").arg(table)))
-        return (error = failure(table, probe)), false;
+        return failed(error, table, probe);
     const QSqlRecord known = probe.record();
     QStringList names;
     QStringList marks;
     for (int i = 0; i < columns.count(); ++i) {
-        if (!known.contains(columns.fieldName(i))) {
-            error = QStringLiteral("%1.%2 has no column in the PostgreSQL database")
-                        .arg(table, columns.fieldName(i));
-            return false;
-        }
+        if (!known.contains(columns.fieldName(i)))
+            return failed(error, QStringLiteral("%1.%2 has no column in the PostgreSQL database")
+                                     .arg(table, columns.fieldName(i)));
         names << columns.fieldName(i);
         marks << QStringLiteral("?");
     }
     QSqlQuery write(target);
     if (!write.prepare(QStringLiteral("insert into %1(%2) values(%3)")
                            .arg(table, names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')))))
-        return (error = failure(table, write)), false;
+        return failed(error, table, write);
     while (read.next()) {
         for (int i = 0; i < columns.count(); ++i) write.bindValue(i, read.value(i));
-        if (!write.exec()) return (error = failure(table, write)), false;
+        if (!write.exec()) return failed(error, table, write);
     }
     return true;
 }
@@ -101,7 +105,7 @@ bool continueKeys(QSqlDatabase& target, QString& error) {
     QSqlQuery query(target);
     if (!query.exec(QStringLiteral("select table_name,column_name from information_schema.columns "
                                    "where table_schema=current_schema() and is_identity='YES'")))
-        return (error = failure(QStringLiteral("the assigned keys"), query)), false;
+        return failed(error, QStringLiteral("the assigned keys"), query);
     QSqlQuery set(target);
     while (query.next()) {
         const QString table = query.value(0).toString();
@@ -109,7 +113,7 @@ bool continueKeys(QSqlDatabase& target, QString& error) {
         if (!set.exec(QStringLiteral("select setval(pg_get_serial_sequence('%1','%2'),"
                                      "coalesce(max(%2),0)+1,false) from %1")
                           .arg(table, column)))
-            return (error = failure(table, set)), false;
+            return failed(error, table, set);
     }
     return true;
 }
@@ -119,28 +123,25 @@ bool copyAll(QSqlDatabase& source, QSqlDatabase& target, const SourceTables& tab
     const QStringList every = tables.copied + tables.derived;
     for (const QString& table : every) {
         const qint64 rows = rowCount(target, table);
-        if (rows != 0) {
-            error = rows < 0 ? QStringLiteral("%1 is missing in the PostgreSQL database").arg(table)
-                             : QStringLiteral(
-                                   "the PostgreSQL database is not empty: %1 holds %2 "
-                                   "rows; nothing was copied")
-                                   .arg(table)
-                                   .arg(rows);
-            return false;
-        }
+        if (rows < 0)
+            return failed(error,
+                          QStringLiteral("%1 is missing in the PostgreSQL database").arg(table));
+        if (rows > 0)
+            return failed(error, QStringLiteral("the PostgreSQL database is not empty: %1 holds %2 "
+                                                "rows; nothing was copied")
+                                     .arg(table)
+                                     .arg(rows));
     }
     for (const QString& table : tables.copied)
         if (!copyTable(source, target, table, error)) return false;
     for (const QString& table : every) {
         const qint64 expected = rowCount(source, table);
         const qint64 rows = rowCount(target, table);
-        if (expected < 0 || rows != expected) {
-            error = QStringLiteral("%1: %2 rows in WFS.db, %3 copied")
-                        .arg(table)
-                        .arg(expected)
-                        .arg(rows);
-            return false;
-        }
+        if (expected < 0 || rows != expected)
+            return failed(error, QStringLiteral("%1: %2 rows in WFS.db, %3 copied")
+                                     .arg(table)
+                                     .arg(expected)
+                                     .arg(rows));
         copied << DatabaseCopy::Table{table, rows};
     }
     return continueKeys(target, error);
@@ -150,24 +151,22 @@ bool copyAll(QSqlDatabase& source, QSqlDatabase& target, const SourceTables& tab
 bool DatabaseCopy::run(QSqlDatabase& source, QSqlDatabase& target, QList<Table>& copied,
                        QString& error) {
     const int newest = allMigrations().back().version;
-    if (!DbSchema::migrate(source, allMigrations()) || DbSchema::currentVersion(source) != newest) {
-        error = QStringLiteral("WFS.db cannot be brought to this program's schema %1").arg(newest);
-        return false;
-    }
-    if (!DbSchema::migrate(target, allMigrations()) || DbSchema::currentVersion(target) != newest) {
-        error = QStringLiteral(
-                    "the PostgreSQL database cannot be brought to this program's "
-                    "schema %1")
-                    .arg(newest);
-        return false;
-    }
+    // Both at this program's schema, so that their tables have the same columns.
+    if (!DbSchema::migrate(source, allMigrations()) || DbSchema::currentVersion(source) != newest)
+        return failed(error, QStringLiteral("WFS.db is not at this program's schema %1 and cannot "
+                                            "be brought to it")
+                                 .arg(newest));
+    if (!DbSchema::migrate(target, allMigrations()) || DbSchema::currentVersion(target) != newest)
+        return failed(error, QStringLiteral("the PostgreSQL database is not at this program's "
+                                            "schema %1 and cannot be brought to it")
+                                 .arg(newest));
     SourceTables tables;
     if (!listTables(source, tables, error)) return false;
     // One snapshot of the file, one transaction of the server's.
-    if (!source.transaction()) return (error = source.lastError().text()), false;
+    if (!source.transaction()) return failed(error, source.lastError().text());
     if (!target.transaction()) {
         source.rollback();
-        return (error = target.lastError().text()), false;
+        return failed(error, target.lastError().text());
     }
     copied.clear();
     const bool done = copyAll(source, target, tables, copied, error) && target.commit();
