@@ -14,6 +14,7 @@
 #include "api/auth/Secrets.h"
 #include "api/v2/StallClock.h"
 #include "app/DatabaseStartup.h"
+#include "app/MigrateCommand.h"
 #include "core/AppDir.h"
 #include "core/ConsoleControl.h"
 #include "core/CrashHandler.h"
@@ -42,6 +43,8 @@
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(WAYFARER_VERSION));
+    if (app.arguments().contains(QStringLiteral("--migrate-to-postgresql")))
+        return migrateToPostgreSQL();
 
     if (!initLogger("WFSLog")) {
         std::fprintf(stderr, "Wayfarer: cannot open the log file; the service does not start.\n");

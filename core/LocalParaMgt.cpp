@@ -138,6 +138,8 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     param.DbName = settings.value(QStringLiteral("DbName"), QStringLiteral("wayfarer")).toString();
     param.DbUser = settings.value(QStringLiteral("DbUser"), QStringLiteral("wayfarer")).toString();
     param.DbPasswordFile = settings.value(QStringLiteral("DbPasswordFile")).toString().trimmed();
+    param.InitialPasswordFile =
+        settings.value(QStringLiteral("InitialPasswordFile")).toString().trimmed();
     param.InstanceName = settings.value(QStringLiteral("InstanceName")).toString().trimmed();
     if (param.InstanceName.isEmpty())
         param.InstanceName =

@@ -54,6 +54,9 @@ struct struLocalParam {
     QString DbName;
     QString DbUser;
     QString DbPasswordFile;
+    // Where the first admin password is handed over; empty: initial-admin-password in the
+    // application directory. Read, never written back.
+    QString InitialPasswordFile;
     // Several instances behind a load balancer; read, never written back.
     QString InstanceName;     // this instance in the presence table; default "<host>:<TcpPort>"
     qint32 NetHttpPort2 = 0;  // the download port named in terminals' addresses; 0: HttpPort2

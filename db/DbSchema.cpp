@@ -12,18 +12,41 @@
 #include "db/SqlDialect.h"
 
 namespace {
+// Each step's compatibility is stored with its record: a program that does not know a newer
+// step reads from here whether it may run on the database.
 const char* const kVersionTable =
     "create table if not exists Tab_SchemaVersion("
-    "version INTEGER PRIMARY KEY,summary TEXT,appliedAt INTEGER)";
+    "version INTEGER PRIMARY KEY,summary TEXT,appliedAt INTEGER,compatible INTEGER DEFAULT 0)";
+
+// A version table from before compatibility was stored gets the column; its steps stay
+// incompatible, as they were treated then.
+bool versionTableReady(QSqlDatabase& db) {
+    QSqlQuery query(db);
+    if (!query.exec(QString::fromLatin1(kVersionTable))) return false;
+    if (query.exec(QStringLiteral("select compatible from Tab_SchemaVersion where 0=1")))
+        return true;
+    return query.exec(
+        QStringLiteral("alter table Tab_SchemaVersion add column compatible INTEGER DEFAULT 0"));
+}
+
+// Newer steps than this program knows that it cannot run on; -1 when they cannot be read.
+int incompatibleAfter(QSqlDatabase& db, int newest) {
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral(
+        "select count(*) from Tab_SchemaVersion where version>? and coalesce(compatible,0)=0"));
+    query.addBindValue(newest);
+    return query.exec() && query.next() ? query.value(0).toInt() : -1;
+}
 
 bool applyStep(QSqlDatabase& db, const Migration& step) {
     if (!db.transaction()) return false;
     QSqlQuery record(db);
-    record.prepare(
-        QStringLiteral("insert into Tab_SchemaVersion(version,summary,appliedAt) values(?,?,?)"));
+    record.prepare(QStringLiteral(
+        "insert into Tab_SchemaVersion(version,summary,appliedAt,compatible) values(?,?,?,?)"));
     record.addBindValue(step.version);
     record.addBindValue(QString::fromUtf8(step.summary));
     record.addBindValue(QDateTime::currentSecsSinceEpoch());
+    record.addBindValue(step.compatible ? 1 : 0);
     if (step.apply(db) && record.exec() && db.commit()) return true;
     qCritical().noquote() << "[DbSchema] step" << step.version << "failed:" << db.lastError().text()
                           << record.lastError().text();
@@ -54,7 +77,7 @@ class MigrationLock {
 
 int DbSchema::currentVersion(QSqlDatabase& db) {
     QSqlQuery query(db);
-    if (!query.exec(QString::fromLatin1(kVersionTable)) ||
+    if (!versionTableReady(db) ||
         !query.exec(QStringLiteral("select coalesce(max(version),0) from Tab_SchemaVersion")) ||
         !query.next())
         return -1;
@@ -67,8 +90,19 @@ bool DbSchema::migrate(QSqlDatabase& db, const std::vector<Migration>& steps) {
     if (current < 0) return false;
     const int newest = steps.empty() ? 0 : steps.back().version;
     if (current > newest) {
-        qDebug("[DbSchema] database schema %d is newer than this program's %d", current, newest);
-        return false;
+        const int refused = incompatibleAfter(db, newest);
+        if (refused != 0) {
+            qDebug(
+                "[DbSchema] database schema %d is newer than this program's %d and %d of its "
+                "newer steps remove what this program uses",
+                current, newest, refused);
+            return false;
+        }
+        qDebug(
+            "[DbSchema] database schema %d is newer than this program's %d; its newer steps "
+            "only add, so this program runs on it",
+            current, newest);
+        return true;
     }
     for (const Migration& step : steps) {
         if (step.version <= current) continue;

@@ -10,4 +10,8 @@ struct Migration {
     const char* summary;
     // Runs inside the step's transaction; false rolls the step back and stops start-up.
     bool (*apply)(QSqlDatabase& db);
+    // The step only adds (tables, columns with defaults, indexes): a program that does not know
+    // it still runs on the database. A step that removes or renames stays incompatible and ships
+    // a release after the one that stopped using what it removes.
+    bool compatible = false;
 };

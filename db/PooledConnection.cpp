@@ -37,7 +37,8 @@ bool PooledConnection::isUsable() const {
 
 bool PooledConnection::checkUsable() const {
     if (isUsable()) return true;
-    qDebug("Open the database fail");
+    // A server that is away was logged once by the pool, with its reason.
+    if (!m_pool || !m_pool->isAway()) qDebug("Open the database fail");
     return false;
 }
 

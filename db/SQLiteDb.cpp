@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QSqlDriver>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QThreadPool>
@@ -196,7 +197,7 @@ QSqlDatabase SQLiteDb::connectionFor(const QString& name, std::unique_lock<std::
         lock.unlock();
         opened = openConfigured(connection);
         lock.lock();
-        noteOpened(name, opened);
+        noteOpened(name, opened, connection.lastError().databaseText());
     }
     if (opened) return connection;
     // Neither in use nor free from now on: drop it so nobody waits for it.
@@ -221,7 +222,7 @@ bool SQLiteDb::reopen(QSqlDatabase& connection) {
     lock.unlock();
     const bool opened = openConfigured(connection);
     lock.lock();
-    noteOpened(name, opened);
+    noteOpened(name, opened, connection.lastError().databaseText());
     return opened;
 }
 
@@ -242,7 +243,7 @@ void SQLiteDb::noteLost(const QString& name) {
     m_retryAt = std::chrono::steady_clock::now();
 }
 
-void SQLiteDb::noteOpened(const QString& name, bool opened) {
+void SQLiteDb::noteOpened(const QString& name, bool opened, const QString& reason) {
     if (!isPostgreSQL()) return;
     if (opened) {
         if (m_away) {
@@ -257,6 +258,11 @@ void SQLiteDb::noteOpened(const QString& name, bool opened) {
     if (!m_away)
         qWarning(
             "[SQLiteDb] the database is away; terminals are answered as unknown until it is back");
+    // The server's own words (a refused password reads differently from no server), each once.
+    const QString said = reason.simplified();
+    if (!said.isEmpty() && (!m_away || said != m_awayReason))
+        qWarning("[SQLiteDb] the database said: %s", qUtf8Printable(said));
+    m_awayReason = said;
     m_away = true;
     m_retryDelay =
         std::min(kLongestRetry, m_retryDelay.count() == 0 ? kFirstRetry : 2 * m_retryDelay);

@@ -75,7 +75,7 @@ class SQLiteDb : public QObject {
     QString unusedName(int registered) const;
     // Outage bookkeeping, under the pool mutex.
     bool waitingToRetry() const;
-    void noteOpened(const QString& name, bool opened);
+    void noteOpened(const QString& name, bool opened, const QString& reason);
     void noteLost(const QString& name);
 
     // Standard rather than Qt locking, so that thread sanitizer builds see it.
@@ -93,6 +93,7 @@ class SQLiteDb : public QObject {
     // PostgreSQL: the server could not be reached at the last attempt; the next attempt not
     // before m_retryAt; how often it came back; per name, the recoveries when it was opened.
     bool m_away = false;
+    QString m_awayReason;  // the server's message at the last failed attempt
     std::chrono::milliseconds m_retryDelay{0};
     std::chrono::steady_clock::time_point m_retryAt;
     quint64 m_recoveries = 0;

@@ -3,13 +3,17 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cstdio>
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QUuid>
 
 #include "api/auth/PasswordHasher.h"
 #include "api/auth/Secrets.h"
+#include "core/LocalParaMgt.h"
+#include "core/struLocalParam.h"
 #include "db/Tab_Account.h"
 
 namespace {
@@ -28,6 +32,9 @@ bool writePrivate(const QString& path, const QByteArray& text) {
 }  // namespace
 
 QString InitialAdmin::filePath(const QString& appDir) {
+    struLocalParam param;
+    LocalParaMgt(appDir).readLocalParam(param);
+    if (!param.InitialPasswordFile.isEmpty()) return param.InitialPasswordFile;
     return QDir(appDir).filePath(QLatin1String(kFileName));
 }
 
@@ -44,12 +51,18 @@ InitialAdmin::Result InitialAdmin::ensure(const QString& appDir) {
     admin.mustChangePassword = true;
     admin.createdAt = QDateTime::currentSecsSinceEpoch();
     if (!PasswordHasher::hash(password, admin.passwordHash)) return Result::Failed;
+    // Written beside its place first and moved there only by the instance whose account was
+    // inserted, so that a file in a shared place always holds the password that opens it.
     const QString path = filePath(appDir);
-    if (!writePrivate(path, password.toUtf8() + '\n')) return Result::Failed;
+    const QString pending = path + QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128);
+    if (!writePrivate(pending, password.toUtf8() + '\n')) return Result::Failed;
     if (!accounts.insertAccount(admin)) {
-        QFile::remove(path);
-        return Result::Failed;
+        QFile::remove(pending);
+        return accounts.countAccounts() > 0 ? Result::Existing : Result::Failed;
     }
+    if (std::rename(QFile::encodeName(pending).constData(), QFile::encodeName(path).constData()) !=
+        0)
+        return Result::Failed;
     return Result::Created;
 }
 

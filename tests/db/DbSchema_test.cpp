@@ -112,4 +112,29 @@ TEST_F(SchemaFile, FailedStepIsRolledBackAndNewerDatabaseRefused) {
     // A program that knows fewer steps than the file has must not write to it.
     EXPECT_FALSE(DbSchema::migrate(m_db, {{0, "none", createNote}}));
 }
+
+bool addNoteColumn(QSqlDatabase& db) {
+    return QSqlQuery(db).exec("alter table Note add column extra TEXT");
+}
+bool dropNote(QSqlDatabase& db) {
+    return QSqlQuery(db).exec("drop table Note");
+}
+
+// Each build knows a prefix of the steps; the database holds what the newest build applied.
+TEST_F(SchemaFile, OlderProgramRunsOnNewerStepsOnlyWhileEachOnlyAdds) {
+    const std::vector<Migration> all{{1, "note", createNote},
+                                     {2, "note extra", addNoteColumn, true},
+                                     {3, "note gone", dropNote}};
+    const auto build = [&](size_t known) {
+        return std::vector<Migration>(all.begin(), all.begin() + known);
+    };
+    ASSERT_TRUE(DbSchema::migrate(m_db, build(2)));
+    EXPECT_TRUE(DbSchema::migrate(m_db, build(1))) << "step 2 only adds";
+    ASSERT_TRUE(DbSchema::migrate(m_db, build(3)));
+    EXPECT_FALSE(DbSchema::migrate(m_db, build(1))) << "step 3 removes";
+    EXPECT_FALSE(DbSchema::migrate(m_db, build(2)));
+    EXPECT_EQ(
+        value("select group_concat(version||':'||compatible) from Tab_SchemaVersion").toString(),
+        "1:0,2:1,3:0");
+}
 }  // namespace

@@ -84,4 +84,7 @@ TEST(PostgresStartup, ServiceStartsWithoutTheServerAndCatchesUpWhenItAppears) {
         << service.output().toStdString();
     EXPECT_TRUE(service.output().contains("[SQLiteDb] the database is back"));
     EXPECT_TRUE(service.running());
+    // Tried again and again while the server was missing, and said so once, with its reason.
+    EXPECT_EQ(service.output().count("[SQLiteDb] the database said:"), 1);
+    EXPECT_FALSE(service.output().contains("Open the database fail"));
 }

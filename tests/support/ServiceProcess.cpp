@@ -119,11 +119,17 @@ ServiceProcess::~ServiceProcess() {
 }
 
 bool ServiceProcess::start(bool writeConfig, bool waitForPorts) {
-    if (writeConfig) {
-        QSettings settings(m_dir.filePath("config.ini"), QSettings::IniFormat);
-        for (auto it = m_params.cbegin(); it != m_params.cend(); ++it)
-            settings.setValue("LocalParam/" + it.key(), it.value());
-    }
+    return launch(writeConfig) && waitUntilUp(waitForPorts);
+}
+
+void ServiceProcess::writeConfig() {
+    QSettings settings(m_dir.filePath("config.ini"), QSettings::IniFormat);
+    for (auto it = m_params.cbegin(); it != m_params.cend(); ++it)
+        settings.setValue("LocalParam/" + it.key(), it.value());
+}
+
+bool ServiceProcess::launch(bool withConfig) {
+    if (withConfig) writeConfig();
     m_process = std::make_unique<QProcess>();
     // A file, not a pipe: a test that blocks for a while must not stall the service's logging.
     m_process->setProcessChannelMode(QProcess::MergedChannels);
@@ -135,7 +141,10 @@ bool ServiceProcess::start(bool writeConfig, bool waitForPorts) {
                 << QStringLiteral("--nofile=%1:%1").arg(m_openFileLimit) << QStringLiteral("--");
     command << m_launcher << m_dir.filePath("wayfarer");
     m_process->start(command.first(), command.mid(1));
-    if (!m_process->waitForStarted(5000)) return false;
+    return m_process->waitForStarted(5000);
+}
+
+bool ServiceProcess::waitUntilUp(bool waitForPorts) {
     // Start-up installs its console-control handler last: from then on the service is up.
     if (!waitUntil([this] { return !running() || catchesSignal(SIGINT); }, 15000) || !running())
         return false;

@@ -29,6 +29,7 @@ class ServiceProcess {
 
     // Keys of group LocalParam written before start; ports default to free ones.
     void setParam(const QString& key, const QVariant& value) { m_params[key] = value; }
+    void writeConfig();  // config.ini from the keys set; start() does it
     quint16 tcpPort() const { return m_params.value("TcpPort").toUInt(); }
     quint16 httpPort() const { return m_params.value("HttpPort").toUInt(); }
     quint16 httpPort2() const { return m_params.value("HttpPort2").toUInt(); }
@@ -43,6 +44,9 @@ class ServiceProcess {
     // start-up has finished and, with waitForPorts, its TCP port accepts connections.
     // False when the process ended instead.
     bool start(bool writeConfig = true, bool waitForPorts = true);
+    // start() in two halves, so that several services start together.
+    bool launch(bool withConfig = true);
+    bool waitUntilUp(bool waitForPorts = true);
     bool catchesSignal(int sig) const;  // the process has a handler installed for sig
     void sendSignal(int sig);
     bool waitForExit(int timeoutMs = 10000);
