@@ -32,6 +32,8 @@
 #include "download/DownloadMetrics.h"
 #include "download/EmbeddedWebServer.h"
 #include "files/FileOperation.h"
+#include "notify/WebhookDispatcher.h"
+#include "upgrade/rollout/RolloutNotices.h"
 #include "upgrade/rollout/RolloutSupervisor.h"
 #include "web/HttpMetrics.h"
 #include "web/PackageFileResolver.h"
@@ -78,8 +80,17 @@ int main(int argc, char* argv[]) {
     SQLiteDb::instance()->setMetrics(&dbMetrics);
     metrics.addCollector(&StalledUpgrades::collect);
 
+    WebhookDispatcher::Settings webhookSettings;
+    webhookSettings.queueSize = static_cast<int>(param.WebhookQueueSize);
+    webhookSettings.attempts = static_cast<int>(param.WebhookAttempts);
+    webhookSettings.retrySeconds = param.WebhookRetrySeconds;
+    webhookSettings.timeoutSeconds = param.WebhookTimeoutSeconds;
+    WebhookDispatcher webhooks(metrics, webhookSettings);
+    RolloutNotices rolloutNotices(webhooks);
+
     FileOperation fileStore;
     DeviceActivity activity(param.InstanceName, upgradeMetrics);
+    activity.setNotifier(&webhooks);
     AuthService auth;
     HttpBrowserAPI browserApi(settings, fileStore);
 
@@ -187,6 +198,7 @@ int main(int argc, char* argv[]) {
 
     RolloutSupervisor rollouts(param.RolloutCheckSeconds, stallMinutes());
     rollouts.setAudit(&AuditLog::recordSystem);
+    rollouts.setNotices(&rolloutNotices);
     rollouts.start();
 
     installConsoleControlHandler();

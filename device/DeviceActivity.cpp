@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include <QDateTime>
+#include <QJsonObject>
 
 #include "core/Logger.h"
 #include "db/Tab_DeviceInfo.h"
@@ -14,6 +15,7 @@
 #include "db/Tab_UpgradeDecision.h"
 #include "device/UpgradeMetrics.h"
 #include "model/ComponentVersions.h"
+#include "notify/Notifier.h"
 #include "upgrade/UpgradeDecision.h"
 #include "upgrade/UpgradeRules.h"
 
@@ -144,6 +146,9 @@ void DeviceActivity::identityConflict(qintptr socketId, const QString& devSN, co
         m_conflictWrites.insert(devSN, row.conflictAt);
     }
     if (!Tab_IdentityConflict::record(row)) fail("DeviceActivity::identityConflict", devSN);
+    if (m_notifier)
+        m_notifier->notify(NotifyEvent::IdentityConflict,
+                           QJsonObject{{"devSN", devSN}, {"devId", devId}, {"address", peer}});
 }
 
 void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {

@@ -8,6 +8,7 @@
 #include "model/struDeviceInfo.h"
 #include "model/struPackageInfo.h"
 
+class Notifier;
 struct UpgradeDecision;
 class UpgradeMetrics;
 
@@ -22,6 +23,8 @@ class DeviceActivity {
     // out and completed are counted into metrics, which outlives it.
     DeviceActivity(const QString& instanceName, UpgradeMetrics& metrics);
     const QString& instanceName() const { return m_instance; }
+    // Told of each identity conflict recorded; set before the first report.
+    void setNotifier(Notifier* notifier) { m_notifier = notifier; }
 
     // Start-up: presence rows an earlier run of this instance left behind are stale.
     void clearStalePresence();
@@ -76,4 +79,5 @@ class DeviceActivity {
     QHash<QString, qintptr> m_socketBySN;
     // When each serial number's conflict was last written, within the window; bounded.
     QHash<QString, qint32> m_conflictWrites;
+    Notifier* m_notifier = nullptr;
 };
