@@ -14,6 +14,7 @@
 #include "api/v2/RolloutRoutes.h"
 #include "api/v2/TokenRoutes.h"
 #include "api/v2/UpgradeRoutes.h"
+#include "api/v2/WebhookRoutes.h"
 
 const ApiRouter& apiRouter() {
     // One line per resource group. The first route that matches wins, so a group whose paths
@@ -25,6 +26,7 @@ const ApiRouter& apiRouter() {
         authRoutes(),
         accountRoutes(),
         tokenRoutes(),
+        webhookRoutes(),
         auditRoutes(),
         exchangeRoutes(),
         deviceEditRoutes(),
