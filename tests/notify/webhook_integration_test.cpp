@@ -1,10 +1,13 @@
 // Webhooks of the real service, received by an HTTP server the test runs: an admin registers
 // one, a terminal's identity conflict is sent to it signed, and an attempt that found the
 // receiver down is retried until it answers; each attempt is listed for the admin and counted.
+// A staged rollout whose terminals go quiet tells of them, of its nearing threshold and of its
+// pause, each once.
 #include <QMessageAuthenticationCode>
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include "tests/api/ConsoleFixture.h"
 #include "tests/support/MetricsText.h"
 #include "tests/support/TerminalConnection.h"
 #include "tests/support/WebServiceFixture.h"
@@ -56,6 +59,13 @@ class Receiver {
     QTcpServer m_server;
     QHash<QTcpSocket*, QByteArray> m_buffers;
 };
+
+bool signedWith(const Received& request, const QByteArray& secret) {
+    return request.header("X-Wayfarer-Signature") ==
+           "sha256=" +
+               QMessageAuthenticationCode::hash(request.body, secret, QCryptographicHash::Sha256)
+                   .toHex();
+}
 
 QJsonArray deliveries(quint16 port, qint64 webhook) {
     const HttpResponse reply = httpGet(
@@ -151,4 +161,69 @@ TEST(Webhooks, SignedDeliveryRetriedUntilTheReceiverIsUp) {
               204);
     EXPECT_EQ(httpGet(http, "/KORVA/v2/webhooks/" + QByteArray::number(id) + "/deliveries").status,
               404);
+}
+
+class WebhookRolloutTest : public ConsoleTest {};
+
+TEST_F(WebhookRolloutTest, TellsOfStallsTheNearingThresholdAndThePause) {
+    m_service.setParam("RolloutCheckSeconds", "0.2");
+    m_service.setParam("UpgradeStallMinutes", "0.02");  // 1.2 s
+    ASSERT_TRUE(startService()) << m_service.output().constData();
+    Receiver receiver;
+    const quint16 receiverPort = freePort();
+    ASSERT_TRUE(receiver.listen(receiverPort));
+    const QJsonObject webhook =
+        json("POST", "/KORVA/v2/webhooks",
+             R"({"url":"http://127.0.0.1:)" + QByteArray::number(receiverPort) +
+                 R"(/","events":["rollout_paused","failure_threshold_near","terminals_stalled"]})",
+             201);
+    const QByteArray secret = webhook.value("secret").toString().toUtf8();
+
+    QStringList rows;
+    for (int i = 1; i <= 5; ++i) rows << QStringLiteral("'S%1','T1','V1'").arg(i);
+    seed("devSN,devType,AppVersion", rows);
+    addPackage("T1", "quiet.bin", "V2", 1000);
+    const int id = m_db->value("select id from Tab_Package").toInt();
+    json("PUT", "/KORVA/v2/packages/" + QByteArray::number(id) + "/plan",
+         R"({"stages":[{"serials":["S1","S2","S3","S4","S5"]}],"pauseAtFailures":5})");
+    const auto events = [&](const QString& name) {
+        QList<QJsonObject> out;
+        for (const Received& request : receiver.received) {
+            const QJsonObject payload = jsonObject(request.body);
+            if (payload.value("event") == name && signedWith(request, secret))
+                out << payload.value("data").toObject();
+        }
+        return out;
+    };
+    // Offered the package, four terminals go quiet: 4 of 5 failures is near the threshold.
+    std::vector<std::unique_ptr<FakeTerminal>> quiet;
+    const auto offer = [&](int from, int to) {
+        for (int i = from; i <= to; ++i) {
+            DeviceReport identity;
+            identity.devSN = QStringLiteral("S%1").arg(i);
+            identity.devType = "T1";
+            identity.AppVersion = "V1";
+            quiet.push_back(report(identity));
+            ASSERT_TRUE(quiet.back());
+        }
+    };
+    offer(1, 4);
+    ASSERT_TRUE(waitUntil([&] { return !events("failure_threshold_near").isEmpty(); }));
+    EXPECT_EQ(events("failure_threshold_near").first().value("failed").toInt(), 4);
+    EXPECT_TRUE(events("rollout_paused").isEmpty());
+
+    offer(5, 5);
+    ASSERT_TRUE(waitUntil([&] { return !events("rollout_paused").isEmpty(); }));
+    const QJsonObject paused = events("rollout_paused").first();
+    EXPECT_EQ(paused.value("packageId").toInt(), id);
+    EXPECT_FALSE(paused.value("reason").toString().isEmpty());
+    EXPECT_EQ(events("failure_threshold_near").size(), 1);  // not again at every look
+    ASSERT_TRUE(waitUntil([&] {
+        const QList<QJsonObject> stalls = events("terminals_stalled");
+        return !stalls.isEmpty() && stalls.last().value("stalled").toInt() == 5;
+    }));
+    int newly = 0;
+    for (const QJsonObject& stall : events("terminals_stalled"))
+        newly += stall.value("newlyStalled").toInt();
+    EXPECT_EQ(newly, 5);
 }
