@@ -96,7 +96,7 @@ int main(int argc, char* argv[]) {
 
     // HTTPS, when configured, or nothing: a management port that silently fell back to plain
     // HTTP would send passwords in clear.
-    WebServer webServer({metrics, httpMetrics, auth, browserApi, settings});
+    WebServer webServer({metrics, httpMetrics, auth, browserApi, settings, &rolloutNotices});
     const bool tls = !param.TlsCertificate.isEmpty() || !param.TlsKey.isEmpty();
     if (tls) {
         QString error = QStringLiteral("TlsCertificate and TlsKey must both be set");

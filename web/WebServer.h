@@ -13,6 +13,7 @@ class HttpMetrics;
 class LocalParaMgt;
 struct LegacyRoute;
 class MetricsRegistry;
+class RolloutNotices;
 
 // What the management server works with, built by its owner; every part outlives the server.
 struct WebServerParts {
@@ -21,6 +22,7 @@ struct WebServerParts {
     AuthService& auth;           // who calls
     HttpBrowserAPI& browserApi;  // the work behind the routes under "/KORVA/"
     LocalParaMgt& settings;      // config.ini, as the routes under "/KORVA/v2/" read it
+    RolloutNotices* rolloutNotices = nullptr;  // told of operators' rollout changes
 };
 
 // The management web server: static pages under the web root and the JSON API under

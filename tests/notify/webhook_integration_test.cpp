@@ -2,7 +2,7 @@
 // one, a terminal's identity conflict is sent to it signed, and an attempt that found the
 // receiver down is retried until it answers; each attempt is listed for the admin and counted.
 // A staged rollout whose terminals go quiet tells of them, of its nearing threshold and of its
-// pause, each once.
+// pause, each once, and of the stage an operator opens.
 #include <QMessageAuthenticationCode>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -165,7 +165,7 @@ TEST(Webhooks, SignedDeliveryRetriedUntilTheReceiverIsUp) {
 
 class WebhookRolloutTest : public ConsoleTest {};
 
-TEST_F(WebhookRolloutTest, TellsOfStallsTheNearingThresholdAndThePause) {
+TEST_F(WebhookRolloutTest, TellsOfStallsTheNearingThresholdThePauseAndAnOpenedStage) {
     m_service.setParam("RolloutCheckSeconds", "0.2");
     m_service.setParam("UpgradeStallMinutes", "0.02");  // 1.2 s
     ASSERT_TRUE(startService()) << m_service.output().constData();
@@ -175,7 +175,8 @@ TEST_F(WebhookRolloutTest, TellsOfStallsTheNearingThresholdAndThePause) {
     const QJsonObject webhook =
         json("POST", "/KORVA/v2/webhooks",
              R"({"url":"http://127.0.0.1:)" + QByteArray::number(receiverPort) +
-                 R"(/","events":["rollout_paused","failure_threshold_near","terminals_stalled"]})",
+                 R"(/","events":["rollout_paused","failure_threshold_near","terminals_stalled",)"
+                 R"("stage_opened"]})",
              201);
     const QByteArray secret = webhook.value("secret").toString().toUtf8();
 
@@ -185,7 +186,8 @@ TEST_F(WebhookRolloutTest, TellsOfStallsTheNearingThresholdAndThePause) {
     addPackage("T1", "quiet.bin", "V2", 1000);
     const int id = m_db->value("select id from Tab_Package").toInt();
     json("PUT", "/KORVA/v2/packages/" + QByteArray::number(id) + "/plan",
-         R"({"stages":[{"serials":["S1","S2","S3","S4","S5"]}],"pauseAtFailures":5})");
+         R"({"stages":[{"serials":["S1","S2","S3","S4","S5"]},{"percent":100}],)"
+         R"("pauseAtFailures":5})");
     const auto events = [&](const QString& name) {
         QList<QJsonObject> out;
         for (const Received& request : receiver.received) {
@@ -226,4 +228,10 @@ TEST_F(WebhookRolloutTest, TellsOfStallsTheNearingThresholdAndThePause) {
     for (const QJsonObject& stall : events("terminals_stalled"))
         newly += stall.value("newlyStalled").toInt();
     EXPECT_EQ(newly, 5);
+
+    // An operator's change is told as well.
+    EXPECT_TRUE(events("stage_opened").isEmpty());
+    json("POST", "/KORVA/v2/packages/" + QByteArray::number(id) + "/plan/advance");
+    ASSERT_TRUE(waitUntil([&] { return !events("stage_opened").isEmpty(); }));
+    EXPECT_EQ(events("stage_opened").first().value("stage").toInt(), 2);
 }
