@@ -79,6 +79,7 @@ TEST(Webhooks, SignedDeliveryRetriedUntilTheReceiverIsUp) {
     ServiceProcess service;
     service.setParam("WebhookRetrySeconds", 0.2);
     service.setParam("WebhookAttempts", 8);
+    service.setParam("WebhookTimeoutSeconds", 60);
     ASSERT_TRUE(service.start()) << service.output().constData();
     const quint16 http = service.httpPort();
     const QList<QPair<QByteArray, QByteArray>> json{{"Content-Type", "application/json"}};
@@ -107,6 +108,14 @@ TEST(Webhooks, SignedDeliveryRetriedUntilTheReceiverIsUp) {
         jsonObject(httpGet(http, "/KORVA/v2/webhooks").body).value("webhooks").toArray();
     ASSERT_EQ(listed.size(), 1);
     EXPECT_FALSE(listed[0].toObject().contains("secret"));
+    // Another receiver takes the connection and never answers: it holds up no other.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    EXPECT_EQ(httpRequest(http, "POST", "/KORVA/v2/webhooks", json,
+                          R"({"url":"http://127.0.0.1:)" + QByteArray::number(silent.serverPort()) +
+                              R"(/","events":["identity_conflict"]})")
+                  .status,
+              201);
 
     // An impostor of a pinned terminal: the conflict is the event.
     ServiceDb db(service.path("WFS.db"));
@@ -155,7 +164,7 @@ TEST(Webhooks, SignedDeliveryRetriedUntilTheReceiverIsUp) {
     EXPECT_EQ(metrics.value("wayfarer_webhook_attempts_total", {{"result", "delivered"}}), 1);
     EXPECT_EQ(metrics.value("wayfarer_webhook_attempts_total", {{"result", "failed"}}),
               delivered.value("attempt").toInt() - 1);
-    EXPECT_EQ(metrics.value("wayfarer_webhook_pending"), 0);
+    EXPECT_EQ(metrics.value("wayfarer_webhook_pending"), 1);  // the silent one
 
     EXPECT_EQ(httpRequest(http, "DELETE", "/KORVA/v2/webhooks/" + QByteArray::number(id)).status,
               204);
