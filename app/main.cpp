@@ -34,6 +34,8 @@
 #include "download/DownloadMetrics.h"
 #include "download/EmbeddedWebServer.h"
 #include "files/FileOperation.h"
+#include "notify/WebhookDispatcher.h"
+#include "upgrade/rollout/RolloutNotices.h"
 #include "upgrade/rollout/RolloutSupervisor.h"
 #include "web/HttpMetrics.h"
 #include "web/PackageFileResolver.h"
@@ -82,15 +84,24 @@ int main(int argc, char* argv[]) {
     SQLiteDb::instance()->setMetrics(&dbMetrics);
     metrics.addCollector(&StalledUpgrades::collect);
 
+    WebhookDispatcher::Settings webhookSettings;
+    webhookSettings.queueSize = static_cast<int>(param.WebhookQueueSize);
+    webhookSettings.attempts = static_cast<int>(param.WebhookAttempts);
+    webhookSettings.retrySeconds = param.WebhookRetrySeconds;
+    webhookSettings.timeoutSeconds = param.WebhookTimeoutSeconds;
+    WebhookDispatcher webhooks(metrics, webhookSettings);
+    RolloutNotices rolloutNotices(webhooks);
+
     FileOperation fileStore;
     ReportWriteQueue reportWrites(metrics, static_cast<int>(param.ReportWriteQueueLimit));
     DeviceActivity activity(param.InstanceName, upgradeMetrics, reportWrites);
+    activity.setNotifier(&webhooks);
     AuthService auth;
     HttpBrowserAPI browserApi(settings, fileStore);
 
     // HTTPS, when configured, or nothing: a management port that silently fell back to plain
     // HTTP would send passwords in clear.
-    WebServer webServer({metrics, httpMetrics, auth, browserApi, settings});
+    WebServer webServer({metrics, httpMetrics, auth, browserApi, settings, &rolloutNotices});
     const bool tls = !param.TlsCertificate.isEmpty() || !param.TlsKey.isEmpty();
     if (tls) {
         QString error = QStringLiteral("TlsCertificate and TlsKey must both be set");
@@ -192,6 +203,7 @@ int main(int argc, char* argv[]) {
 
     RolloutSupervisor rollouts(param.RolloutCheckSeconds, stallMinutes());
     rollouts.setAudit(&AuditLog::recordSystem);
+    rollouts.setNotices(&rolloutNotices);
     rollouts.start();
 
     installConsoleControlHandler();

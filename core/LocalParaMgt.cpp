@@ -160,6 +160,11 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     const quint32 waiting = settings.value(QStringLiteral("ReportWriteQueueLimit")).toUInt();
     param.ReportWriteQueueLimit =
         waiting > 0 ? waiting : struLocalParam::kDefaultReportWriteQueueLimit;
+    param.WebhookQueueSize = readLimit(settings, QStringLiteral("WebhookQueueSize"), 1000);
+    param.WebhookAttempts = readLimit(settings, QStringLiteral("WebhookAttempts"), 5);
+    param.WebhookRetrySeconds = readPositive(settings, QStringLiteral("WebhookRetrySeconds"), 5);
+    param.WebhookTimeoutSeconds =
+        readPositive(settings, QStringLiteral("WebhookTimeoutSeconds"), 10);
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");

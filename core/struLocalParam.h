@@ -74,6 +74,13 @@ struct struLocalParam {
     // written back.
     static constexpr quint32 kDefaultReportWriteQueueLimit = 100000;
     quint32 ReportWriteQueueLimit = kDefaultReportWriteQueueLimit;
+    // Webhook deliveries (read, never written back): events waiting and deliveries under way, each
+    // at most; attempts per delivery; the pause before the second attempt, doubled for each
+    // further one; the time one attempt may take.
+    quint32 WebhookQueueSize = 1000;
+    quint32 WebhookAttempts = 5;
+    double WebhookRetrySeconds = 5;
+    double WebhookTimeoutSeconds = 10;
 
     // Behind a load balancer terminals download from its port, not from this instance's.
     qint32 downloadPortForTerminals() const { return NetHttpPort2 > 0 ? NetHttpPort2 : HttpPort2; }

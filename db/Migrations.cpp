@@ -273,6 +273,22 @@ bool attemptCompletionBefore(QSqlDatabase& db) {
     return execAll(db, {QStringLiteral("alter table Tab_UpgradeAttempt add column "
                                        "fromCompletionTime INTEGER DEFAULT 0")});
 }
+
+// The admins' notification receivers and the latest attempts to reach each.
+bool webhooks(QSqlDatabase& db) {
+    const QString key = assignedKey(db, "INTEGER PRIMARY KEY AUTOINCREMENT", "BIGINT");
+    const QString wide = wideInteger(db);
+    return execAll(
+        db, {QStringLiteral("create table Tab_Webhook(id %1,url TEXT NOT NULL,events TEXT NOT NULL,"
+                            "secret TEXT NOT NULL,createdBy TEXT,createdAt %2 DEFAULT 0)")
+                 .arg(key, wide),
+             QStringLiteral("create table Tab_WebhookDelivery(id %1,webhookId %2 NOT NULL,"
+                            "deliveryId TEXT,event TEXT,attempt INTEGER DEFAULT 1,"
+                            "at %2 DEFAULT 0,status INTEGER DEFAULT 0,outcome TEXT,error TEXT)")
+                 .arg(key, wide),
+             QStringLiteral("create index idx_WebhookDelivery_webhook on "
+                            "Tab_WebhookDelivery(webhookId,id)")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -293,6 +309,7 @@ const std::vector<Migration>& allMigrations() {
         {14, "audit rows not replaced by an insert", auditReplaceRefused},
         {15, "identity conflicts apart from upgrade decisions", identityConflicts},
         {16, "completion time before each upgrade attempt", attemptCompletionBefore},
+        {18, "webhooks and their deliveries", webhooks, true},
     };
     return steps;
 }

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include <QDateTime>
+#include <QJsonObject>
 
 #include "core/Logger.h"
 #include "db/Tab_DeviceInfo.h"
@@ -15,6 +16,7 @@
 #include "device/ReportWriteQueue.h"
 #include "device/UpgradeMetrics.h"
 #include "model/ComponentVersions.h"
+#include "notify/Notifier.h"
 #include "upgrade/UpgradeDecision.h"
 #include "upgrade/UpgradeRules.h"
 
@@ -146,6 +148,9 @@ void DeviceActivity::identityConflict(qintptr socketId, const QString& devSN, co
     }
     m_writes.submit(devSN, "DeviceActivity::identityConflict",
                     [row] { return Tab_IdentityConflict::record(row); });
+    if (m_notifier)
+        m_notifier->notify(NotifyEvent::IdentityConflict,
+                           QJsonObject{{"devSN", devSN}, {"devId", devId}, {"address", peer}});
 }
 
 void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {

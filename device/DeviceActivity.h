@@ -8,6 +8,7 @@
 #include "model/struDeviceInfo.h"
 #include "model/struPackageInfo.h"
 
+class Notifier;
 struct UpgradeDecision;
 class ReportWriteQueue;
 class UpgradeMetrics;
@@ -25,6 +26,8 @@ class DeviceActivity {
     DeviceActivity(const QString& instanceName, UpgradeMetrics& metrics, ReportWriteQueue& writes);
     const QString& instanceName() const { return m_instance; }
     ReportWriteQueue& writes() { return m_writes; }
+    // Told of each identity conflict recorded; set before the first report.
+    void setNotifier(Notifier* notifier) { m_notifier = notifier; }
 
     // Start-up: presence rows an earlier run of this instance left behind are stale.
     void clearStalePresence();
@@ -81,4 +84,5 @@ class DeviceActivity {
     QHash<QString, qintptr> m_socketBySN;
     // When each serial number's conflict was last written, within the window; bounded.
     QHash<QString, qint32> m_conflictWrites;
+    Notifier* m_notifier = nullptr;
 };

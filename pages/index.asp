@@ -300,6 +300,18 @@
         <div id="token-message" class="message" hidden></div>
       </div>
       <div class="card">
+        <h2>Webhook 通知</h2>
+        <p class="hint">每条通知以 JSON POST 发出，请求头 X-Wayfarer-Signature 为 “sha256=” 加上用密钥对请求体计算的 HMAC-SHA256（十六进制）。密钥只在创建时显示一次。</p>
+        <div class="table-wrap"><table id="webhooks-table" class="data-table"></table></div>
+        <form id="webhook-form" class="toolbar" autocomplete="off">
+          <label class="field"><span>接收地址</span><input name="url" id="webhook-new-url" type="url" placeholder="https://" required></label>
+          <div class="field"><span>事件</span><div id="webhook-new-events"></div></div>
+          <div class="toolbar-buttons"><button class="btn btn-primary" type="submit" id="webhook-create">创建 Webhook</button></div>
+        </form>
+        <div id="webhook-message" class="message" hidden></div>
+        <div id="webhook-deliveries" hidden><h3 id="webhook-deliveries-title"></h3><div class="table-wrap"><table id="webhook-deliveries-table" class="data-table"></table></div></div>
+      </div>
+      <div class="card">
         <h2>审计记录</h2>
         <form id="audit-form" class="toolbar" autocomplete="off">
           <label class="field"><span>账户</span><input id="audit-account" placeholder="留空表示不限；令牌为 token:名称"></label>
@@ -319,6 +331,8 @@
             <option value="account_delete">删除账户</option>
             <option value="token_create">创建令牌</option>
             <option value="token_revoke">吊销令牌</option>
+            <option value="webhook_create">创建 Webhook</option>
+            <option value="webhook_delete">删除 Webhook</option>
             <option value="pin_release">解除设备ID绑定</option>
           </datalist>
           <div class="toolbar-buttons">

@@ -15,6 +15,7 @@ class LocalParaMgt;
 struct LegacyRoute;
 class MetricsRegistry;
 class ScrapeHook;
+class RolloutNotices;
 
 // What the management server works with, built by its owner; every part outlives the server.
 struct WebServerParts {
@@ -23,6 +24,7 @@ struct WebServerParts {
     AuthService& auth;           // who calls
     HttpBrowserAPI& browserApi;  // the work behind the routes under "/KORVA/"
     LocalParaMgt& settings;      // config.ini, as the routes under "/KORVA/v2/" read it
+    RolloutNotices* rolloutNotices = nullptr;  // told of operators' rollout changes
 };
 
 // The management web server: static pages under the web root and the JSON API under

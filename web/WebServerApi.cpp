@@ -80,6 +80,7 @@ void WebServer::processApiRequest(evhttp_request* req) {
     };
     request.auth = &m_parts.auth;
     request.settings = &m_parts.settings;
+    request.rolloutNotices = m_parts.rolloutNotices;
 
     // Who calls; with logins off everyone is an admin, as before accounts existed.
     request.caller = identify(req);

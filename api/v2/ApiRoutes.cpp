@@ -15,6 +15,7 @@
 #include "api/v2/RolloutRoutes.h"
 #include "api/v2/TokenRoutes.h"
 #include "api/v2/UpgradeRoutes.h"
+#include "api/v2/WebhookRoutes.h"
 
 const ApiRouter& apiRouter() {
     // One line per resource group. The first route that matches wins, so a group whose paths
@@ -26,6 +27,7 @@ const ApiRouter& apiRouter() {
         authRoutes(),
         accountRoutes(),
         tokenRoutes(),
+        webhookRoutes(),
         auditRoutes(),
         exchangeRoutes(),
         deviceEditRoutes(),

@@ -16,6 +16,7 @@
 
 class AuthService;
 class LocalParaMgt;
+class RolloutNotices;
 
 // One request to a "/KORVA/v2/" route, independent of the HTTP server that carried it.
 struct ApiRequest {
@@ -32,6 +33,7 @@ struct ApiRequest {
     // The logins and sessions, and config.ini, of the server that carried the request.
     AuthService* auth = nullptr;
     LocalParaMgt* settings = nullptr;
+    RolloutNotices* rolloutNotices = nullptr;  // told what an operator's change did to a plan
 
     // Who calls, filled in at the door before the route runs. With logins switched off every
     // caller is an admin without an account.

@@ -13,6 +13,7 @@
 #include "api/v2/RouteReplies.h"
 #include "api/v2/StallClock.h"
 #include "upgrade/rollout/RolloutControl.h"
+#include "upgrade/rollout/RolloutNotices.h"
 
 namespace {
 using Result = RolloutControl::Result;
@@ -80,9 +81,17 @@ ApiReply change(const ApiRequest& request, const char* action, Change run) {
     if (!storedPackage(request.params.value(QStringLiteral("id")), package, failure))
         return failure;
     QString summary;
+    const qint32 at = static_cast<qint32>(QDateTime::currentSecsSinceEpoch());
+    struRolloutPlan before;
+    struRolloutPlan after;
+    const bool told = request.rolloutNotices &&
+                      RolloutControl::current(package, before, at) == Tab_RolloutPlan::Result::Done;
     switch (run(package, summary)) {
         case Result::Done:
             request.audit(QLatin1String(action), summary);
+            if (told &&
+                RolloutControl::current(package, after, at) == Tab_RolloutPlan::Result::Done)
+                request.rolloutNotices->changed(package, before, after);
             return planOf(package);
         case Result::NoPlan:
             return RouteReplies::notFound(QStringLiteral("该升级包没有发布计划"));

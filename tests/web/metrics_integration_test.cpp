@@ -49,6 +49,9 @@ const QPair<const char*, const char*> kFamilies[] = {
     {"wayfarer_process_resident_memory_bytes", "gauge"},
     {"wayfarer_process_cpu_seconds_total", "counter"},
     {"wayfarer_process_start_time_seconds", "gauge"},
+    {"wayfarer_webhook_attempts_total", "counter"},
+    {"wayfarer_webhook_dropped_total", "counter"},
+    {"wayfarer_webhook_pending", "gauge"},
     {"wayfarer_build_info", "gauge"},
 };
 

@@ -59,7 +59,7 @@ describe('logins in the pages', { skip: service.startProblem || false }, () => {
         assert.equal(await page.isVisible('#stop-upload'), false); // another page
     });
 
-    test('the admin creates an account and a token, and reads both in the audit trail', async () => {
+    test('the admin creates an account, a token and a webhook, and reads them in the audit trail', async () => {
         await page.click('nav a[data-page="admin"]');
         await page.locator('#accounts-table tr[data-key="admin"]').waitFor();
         await page.fill('#account-new-name', 'viewer-ui');
@@ -77,10 +77,22 @@ describe('logins in the pages', { skip: service.startProblem || false }, () => {
         const byToken = await fetch(`${service.base}/KORVA/packageList`, { headers: { Authorization: `Bearer ${secret}` } });
         assert.equal(byToken.status, 200);
 
+        // A webhook for two events: its signing secret is shown once, never in the list.
+        await page.fill('#webhook-new-url', 'http://127.0.0.1:9/ui-hook');
+        await page.check('#webhook-new-events input[value="rollout_paused"]');
+        await page.check('#webhook-new-events input[value="identity_conflict"]');
+        await page.click('#webhook-create');
+        const signing = await page.locator('#webhook-secret').textContent();
+        assert.match(signing, /^whs_[A-Za-z0-9_-]{43}$/);
+        const hook = page.locator('#webhooks-table tbody tr');
+        await hook.waitFor();
+        assert.equal(await hook.locator('td').nth(1).textContent(), '发布暂停、设备身份冲突');
+        assert.equal((await page.textContent('#webhooks-table')).includes(signing), false);
+
         await page.click('#audit-search');
-        await page.waitForFunction(() => !!document.querySelector('#audit-table [data-action="token_create"]'));
+        await page.waitForFunction(() => !!document.querySelector('#audit-table [data-action="webhook_create"]'));
         const actions = await page.$$eval('#audit-table [data-action]', (cells) => cells.map((c) => c.dataset.action));
-        for (const action of ['login_failed', 'login', 'password_change', 'account_create', 'token_create']) assert.ok(actions.includes(action), action);
+        for (const action of ['login_failed', 'login', 'password_change', 'account_create', 'token_create', 'webhook_create']) assert.ok(actions.includes(action), action);
         // Shown in Chinese, the stored name kept as the cell's title.
         const trail = await page.textContent('#audit-table');
         for (const text of ['登录失败', '修改密码', '创建账户', '创建令牌']) assert.match(trail, new RegExp(text));

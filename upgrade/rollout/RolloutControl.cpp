@@ -7,6 +7,7 @@
 #include "core/Logger.h"
 #include "db/Tab_Package.h"
 #include "upgrade/rollout/RolloutBucket.h"
+#include "upgrade/rollout/RolloutNotices.h"
 #include "upgrade/rollout/RolloutPlanRules.h"
 #include "upgrade/rollout/RolloutProgress.h"
 
@@ -169,7 +170,8 @@ Result RolloutControl::cancel(const struPackageInfo& package, QString& summary) 
     return write(loaded, RolloutPlanRules::cancelled(loaded.plan, now()));
 }
 
-void RolloutControl::supervise(qint32 packageId, qint32 stalledBefore, const AuditHook& audit) {
+void RolloutControl::supervise(qint32 packageId, qint32 stalledBefore, const AuditHook& audit,
+                               RolloutNotices* notices) {
     struPackageInfo package;
     if (!Tab_Package().getPackageById(packageId, package)) return;  // deleted: nothing to run
     const qint32 at = now();
@@ -203,6 +205,7 @@ void RolloutControl::supervise(qint32 packageId, qint32 stalledBefore, const Aud
                               .arg(after.openStages);
                 break;
             case RolloutPlanRules::Step::None:
+                if (notices) notices->looked(package, loaded.plan, stages);
                 break;
         }
     }
@@ -210,4 +213,5 @@ void RolloutControl::supervise(qint32 packageId, qint32 stalledBefore, const Aud
     logger()->warn("{}, {}: {}", "RolloutControl::supervise", action.toStdString(),
                    summary.toStdString());
     if (audit) audit(action, summary);
+    if (notices) notices->changed(package, loaded.plan, after);
 }

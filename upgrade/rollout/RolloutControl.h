@@ -11,6 +11,8 @@
 #include "model/struRolloutPlan.h"
 #include "upgrade/RolloutVerdict.h"
 
+class RolloutNotices;
+
 // Runs packages' rollout plans: the verdict at a report, the operators' changes and the
 // supervisor's look at each plan. Every change is a conditional write of the stored plan, so
 // the report path, the supervisor and operators on other threads never undo each other.
@@ -36,6 +38,8 @@ class RolloutControl {
     static Result advance(const struPackageInfo& package, QString& summary);
     static Result cancel(const struPackageInfo& package, QString& summary);
 
-    // Stores a restart for a new upload, pauses or opens the next stage, as the rules say.
-    static void supervise(qint32 packageId, qint32 stalledBefore, const AuditHook& audit);
+    // Stores a restart for a new upload, pauses or opens the next stage, as the rules say, and
+    // tells notices (when given) what it changed or saw.
+    static void supervise(qint32 packageId, qint32 stalledBefore, const AuditHook& audit,
+                          RolloutNotices* notices = nullptr);
 };

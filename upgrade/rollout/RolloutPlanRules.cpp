@@ -40,6 +40,26 @@ RolloutPlanRules::Step RolloutPlanRules::next(const struRolloutPlan& plan,
     return proven ? Step::Advance : Step::None;
 }
 
+bool RolloutPlanRules::nearPause(const struRolloutPlan& plan, const StageProgress& open) {
+    QString reason;
+    if (plan.state != QLatin1String(kRolloutRunning) ||
+        next(plan, open, plan.changedAt, reason) == Step::Pause)
+        return false;
+    const int fresh = open.failed - plan.failuresAccepted;
+    const int near = kNearPausePercent;
+    return fresh > 0 && ((plan.pauseAtFailures > 0 && fresh * 100 >= near * plan.pauseAtFailures) ||
+                         (plan.pauseAtFailurePercent > 0 &&
+                          fresh * 100 * 100 >= near * plan.pauseAtFailurePercent * open.attempted));
+}
+
+bool RolloutPlanRules::finished(const struRolloutPlan& plan, const QVector<StageProgress>& stages) {
+    if (plan.state != QLatin1String(kRolloutRunning) || plan.openStages < plan.stages.size())
+        return false;
+    for (const StageProgress& stage : stages)
+        if (stage.waiting > 0 || stage.attempted > stage.succeeded + stage.failed) return false;
+    return true;
+}
+
 struRolloutPlan RolloutPlanRules::started(struRolloutPlan plan, const QString& packageName,
                                           qint32 now) {
     plan.packageName = packageName;

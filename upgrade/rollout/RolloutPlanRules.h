@@ -23,6 +23,14 @@ class RolloutPlanRules {
     static Step next(const struRolloutPlan& plan, const StageProgress& open, qint32 now,
                      QString& reason);
 
+    // Whether a running plan's open stage has come within kNearPausePercent of a pause threshold
+    // without reaching it.
+    static constexpr int kNearPausePercent = 80;
+    static bool nearPause(const struRolloutPlan& plan, const StageProgress& open);
+    // Whether a running plan has nothing left to do: every stage open, no member waiting for the
+    // package and no attempt still under way.
+    static bool finished(const struRolloutPlan& plan, const QVector<StageProgress>& stages);
+
     // The plan after each change of state.
     // Running from the first stage for the given upload: a new plan, or another upload.
     static struRolloutPlan started(struRolloutPlan plan, const QString& packageName, qint32 now);

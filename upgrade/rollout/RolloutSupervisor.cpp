@@ -4,6 +4,7 @@
 #include <QtConcurrent>
 
 #include "db/Tab_RolloutPlan.h"
+#include "upgrade/rollout/RolloutNotices.h"
 
 RolloutSupervisor::RolloutSupervisor(double intervalSeconds, double stallMinutes, QObject* parent)
     : QObject(parent), m_stallMinutes(stallMinutes) {
@@ -24,14 +25,15 @@ void RolloutSupervisor::look() {
     if (m_looking.exchange(true)) return;
     const auto stall = static_cast<qint64>(m_stallMinutes * 60);
     const RolloutControl::AuditHook audit = m_audit;
-    m_look = QtConcurrent::run([this, stall, audit] {
+    RolloutNotices* notices = m_notices;
+    m_look = QtConcurrent::run([this, stall, audit, notices] {
+        const auto stalledBefore = static_cast<qint32>(QDateTime::currentSecsSinceEpoch() - stall);
         QList<qint32> packageIds;
         if (Tab_RolloutPlan::packageIds(packageIds)) {
-            const auto stalledBefore =
-                static_cast<qint32>(QDateTime::currentSecsSinceEpoch() - stall);
             for (qint32 packageId : packageIds)
-                RolloutControl::supervise(packageId, stalledBefore, audit);
+                RolloutControl::supervise(packageId, stalledBefore, audit, notices);
         }
+        if (notices) notices->countStalled(stalledBefore);
         m_looking = false;
     });
 }

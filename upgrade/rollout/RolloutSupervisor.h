@@ -21,6 +21,8 @@ class RolloutSupervisor : public QObject {
 
     // Set before start(); called from the pool thread.
     void setAudit(RolloutControl::AuditHook audit) { m_audit = std::move(audit); }
+    // Set before start(); used from the pool thread.
+    void setNotices(RolloutNotices* notices) { m_notices = notices; }
     void start();
 
   private:
@@ -29,6 +31,7 @@ class RolloutSupervisor : public QObject {
     QTimer m_timer;
     double m_stallMinutes;
     RolloutControl::AuditHook m_audit;
+    RolloutNotices* m_notices = nullptr;
     std::atomic<bool> m_looking{false};  // one look at a time; a slow one skips the next tick
     QFuture<void> m_look;                // the latest look; main thread only
 };

@@ -1,4 +1,4 @@
-// System administration, for admins: accounts, API tokens and the audit trail.
+// System administration, for admins: accounts, API tokens, webhooks and the audit trail.
 import { attachmentName, callJson, request } from './api.js';
 import { confirmAction, el, notify, notifyError, setMessage } from './ui.js';
 import { roleName, session } from './session.js';
@@ -20,8 +20,20 @@ const ACTIONS = {
     account_delete: '删除账户',
     token_create: '创建令牌',
     token_revoke: '吊销令牌',
+    webhook_create: '创建 Webhook',
+    webhook_delete: '删除 Webhook',
     pin_release: '解除设备ID绑定',
 };
+// What a webhook may be told about, as the service names it.
+const EVENTS = {
+    rollout_paused: '发布暂停',
+    stage_opened: '阶段开放',
+    plan_finished: '发布完成',
+    failure_threshold_near: '接近失败阈值',
+    terminals_stalled: '终端升级停滞',
+    identity_conflict: '设备身份冲突',
+};
+const OUTCOMES = { delivered: '已送达', retrying: '待重试', failed: '失败' };
 let auditOffset = 0;
 
 function roleSelect(value, onchange) {
@@ -155,6 +167,47 @@ async function revokeToken(token) {
     await loadTokens().catch((err) => notifyError('读取令牌', err));
 }
 
+async function loadWebhooks() {
+    const { webhooks } = await callJson('GET', '/KORVA/v2/webhooks');
+    table('webhooks-table', ['接收地址', '事件', '创建者', '创建时间', '操作'], webhooks.map((w) => el('tr', { dataset: { key: String(w.id) } },
+        el('td', { class: 'mono', text: w.url }),
+        el('td', { text: w.events.map((e) => EVENTS[e] || e).join('、') }),
+        el('td', { text: w.createdBy || '—' }),
+        el('td', { class: 'nowrap', text: time(w.createdAt) }),
+        el('td', { class: 'nowrap' },
+            el('button', { class: 'btn btn-small', type: 'button', text: '投递记录', onclick: () => showDeliveries(w) }),
+            el('button', { class: 'btn btn-small btn-danger-ghost', type: 'button', text: '删除', onclick: () => removeWebhook(w) })))));
+}
+
+async function showDeliveries(webhook) {
+    try {
+        const { deliveries } = await callJson('GET', `/KORVA/v2/webhooks/${webhook.id}/deliveries`);
+        document.getElementById('webhook-deliveries-title').textContent = `最近投递：${webhook.url}`;
+        table('webhook-deliveries-table', ['时间', '事件', '第几次', '状态码', '结果', '原因'], deliveries.map((d) => el('tr', { dataset: { outcome: d.outcome } },
+            el('td', { class: 'nowrap', text: time(d.at) }),
+            el('td', { text: EVENTS[d.event] || d.event }),
+            el('td', { text: d.attempt }),
+            el('td', { text: d.status || '—' }),
+            el('td', { text: OUTCOMES[d.outcome] || d.outcome }),
+            el('td', { text: d.error || '' }))));
+        document.getElementById('webhook-deliveries').hidden = false;
+    } catch (err) {
+        notifyError('读取投递记录', err);
+    }
+}
+
+async function removeWebhook(webhook) {
+    if (!(await confirmAction({ title: '删除 Webhook', body: `确定删除 “${webhook.url}” 吗？它将不再收到通知，投递记录一并删除。`, confirmText: '删除', danger: true }))) return;
+    try {
+        await callJson('DELETE', `/KORVA/v2/webhooks/${webhook.id}`);
+        notify('success', '已删除 Webhook', webhook.url);
+        document.getElementById('webhook-deliveries').hidden = true;
+    } catch (err) {
+        notifyError(`删除 Webhook “${webhook.url}”`, err);
+    }
+    await loadWebhooks().catch((err) => notifyError('读取 Webhook', err));
+}
+
 function auditQuery() {
     const params = new URLSearchParams();
     const account = document.getElementById('audit-account').value.trim();
@@ -195,7 +248,7 @@ async function exportAudit() {
 
 export const adminPage = {
     activate() {
-        for (const [what, load] of [['账户', loadAccounts], ['令牌', loadTokens], ['审计记录', loadAudit]])
+        for (const [what, load] of [['账户', loadAccounts], ['令牌', loadTokens], ['Webhook', loadWebhooks], ['审计记录', loadAudit]])
             load().catch((err) => notifyError(`读取${what}`, err));
     },
     deactivate() {},
@@ -232,6 +285,25 @@ export function initAdmin() {
             setMessage(message, 'error', err.message);
         }
         await loadTokens().catch((err) => notifyError('读取令牌', err));
+    });
+    document.getElementById('webhook-new-events').replaceChildren(...Object.entries(EVENTS).map(([value, label]) =>
+        el('label', { class: 'check' }, el('input', { type: 'checkbox', name: 'events', value }), label)));
+    document.getElementById('webhook-form').addEventListener('submit', async (event) => {
+        event.preventDefault();
+        const message = document.getElementById('webhook-message');
+        const form = event.target;
+        try {
+            const created = await callJson('POST', '/KORVA/v2/webhooks', {
+                url: form.elements.url.value.trim(),
+                events: [...form.querySelectorAll('input[name=events]:checked')].map((box) => box.value),
+            });
+            form.reset();
+            setMessage(message, 'success', `Webhook 的签名密钥只显示这一次，请立即保存：`);
+            message.append(el('code', { id: 'webhook-secret', class: 'mono secret', text: created.secret }));
+        } catch (err) {
+            setMessage(message, 'error', err.message);
+        }
+        await loadWebhooks().catch((err) => notifyError('读取 Webhook', err));
     });
     document.getElementById('audit-form').addEventListener('submit', (event) => {
         event.preventDefault();

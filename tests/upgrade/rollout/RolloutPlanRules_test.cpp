@@ -100,6 +100,37 @@ TEST(RolloutPlanRules, PauseAndAdvanceOfTheOpenStage) {
     EXPECT_EQ(RolloutPlanRules::next(plan(2, kRolloutPaused), proven, 9999, reason), Step::None);
 }
 
+TEST(RolloutPlanRules, NearThePauseThresholdAndFinished) {
+    const struct {
+        const char* name;
+        int failures, failurePercent, accepted;
+        StageProgress open;
+        bool near;
+    } cases[] = {
+        {"4 of 5 failures", 5, 0, 0, {10, 6, 2, 4, 0}, true},
+        {"3 of 5 failures", 5, 0, 0, {10, 6, 3, 3, 0}, false},
+        {"threshold reached pauses instead", 5, 0, 0, {10, 6, 1, 5, 0}, false},
+        {"failures accepted at resume", 5, 0, 3, {10, 9, 3, 6, 0}, false},
+        {"40 % of a 50 % share", 0, 50, 0, {10, 10, 6, 4, 0}, true},
+        {"30 % of a 50 % share", 0, 50, 0, {10, 10, 7, 3, 0}, false},
+        {"no threshold", 0, 0, 0, {10, 10, 1, 9, 0}, false},
+    };
+    for (const auto& c : cases) {
+        struRolloutPlan p = plan(2);
+        p.pauseAtFailures = c.failures;
+        p.pauseAtFailurePercent = c.failurePercent;
+        p.failuresAccepted = c.accepted;
+        EXPECT_EQ(RolloutPlanRules::nearPause(p, c.open), c.near) << c.name;
+    }
+    const StageProgress done{5, 5, 4, 1, 0}, underWay{5, 5, 3, 1, 0}, waiting{5, 4, 4, 0, 1};
+    const QVector<StageProgress> finished(4, done);
+    EXPECT_TRUE(RolloutPlanRules::finished(plan(4), finished));
+    EXPECT_FALSE(RolloutPlanRules::finished(plan(3), finished)) << "a stage still closed";
+    EXPECT_FALSE(RolloutPlanRules::finished(plan(4, kRolloutPaused), finished));
+    EXPECT_FALSE(RolloutPlanRules::finished(plan(4), {done, done, done, underWay}));
+    EXPECT_FALSE(RolloutPlanRules::finished(plan(4), {done, waiting, done, done}));
+}
+
 TEST(RolloutPlanRules, ChangesOfStateKeepWhatTheyMust) {
     const struRolloutPlan resumed =
         RolloutPlanRules::resumed(RolloutPlanRules::paused(plan(2), 1500, "why"), 1600, 4);
