@@ -22,13 +22,13 @@
 #include "core/Logger.h"
 #include "core/MetricsRegistry.h"
 #include "core/OpenFileLimit.h"
+#include "core/ProxyTrust.h"
 #include "db/SQLiteDb.h"
 #include "device/DeviceActivity.h"
 #include "device/TcpDataMgtApi.h"
 #include "device/TerminalMetrics.h"
 #include "device/UpgradeMetrics.h"
 #include "device/link/OrbTcpServer.h"
-#include "device/link/ProxyTrust.h"
 #include "download/DownloadMetrics.h"
 #include "download/EmbeddedWebServer.h"
 #include "files/FileOperation.h"
@@ -154,7 +154,8 @@ int main(int argc, char* argv[]) {
 
     EmbeddedWebServer downloads(downloadMetrics);
     downloads.setResolver(PackageFileResolver(param.PackageDir));
-    if (!downloads.start(static_cast<uint32_t>(param.HttpPort2)))
+    if (!downloads.start(static_cast<uint32_t>(param.HttpPort2),
+                         param.HttpListenAddress2.toStdString()))
         qCritical().nospace() << "[start] Download server start failed! " << param.HttpPort2;
 
     webServer.setThreadCount(10);
@@ -164,7 +165,9 @@ int main(int argc, char* argv[]) {
     webServer.setStallTimeout(static_cast<int>(param.HttpStallTimeOut));
     webServer.setMaxConnections(static_cast<int>(param.HttpMaxConnections));
     webServer.setMaxConnectionsPerAddress(static_cast<int>(param.HttpMaxConnectionsPerAddress));
-    webServer.start(param.ListenIP, static_cast<quint16>(param.HttpPort));
+    if (!param.HttpProxyTrusted.isEmpty())
+        webServer.setForwardingProxies(ProxyTrust::parse(param.HttpProxyTrusted));
+    webServer.start(param.HttpListenAddress, static_cast<quint16>(param.HttpPort));
 
     OrbTcpServer::Limits links;
     links.maxConnCount = param.MaxConnCount;
@@ -180,7 +183,8 @@ int main(int argc, char* argv[]) {
     // The handler names a connection's peer in what it logs about it.
     QObject::connect(&tcpServer, &OrbTcpServer::connectClient, &terminals,
                      &TcpDataMgtApi::sockConnect);
-    if (tcpServer.listenDeep(QHostAddress(param.ListenIP), static_cast<quint16>(param.TcpPort)))
+    if (tcpServer.listenDeep(QHostAddress(param.TcpListenAddress),
+                             static_cast<quint16>(param.TcpPort)))
         qInfo().nospace() << "[start] Tcp Server start OK! " << param.TcpPort;
     else
         qCritical().nospace() << "[start] Tcp Server start failed! " << param.TcpPort;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "download/DownloadServer.h"
 
@@ -14,9 +15,10 @@ class EmbeddedWebServer {
     // Counts into metrics, which outlives it.
     explicit EmbeddedWebServer(DownloadMetrics& metrics);
 
-    // Starts listening on port (all interfaces; 0: any free port). False when the port is taken
-    // or it already runs; a failed start may be retried.
-    bool start(uint32_t port);
+    // Starts listening on port (0: any free port) at an IPv4 address (empty: all interfaces).
+    // False when the port is taken, the address is none, or it already runs; a failed start may
+    // be retried.
+    bool start(uint32_t port, const std::string& address = std::string());
     // The port it listens on, once started.
     uint32_t port() const { return m_port; }
 

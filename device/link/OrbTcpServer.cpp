@@ -153,6 +153,7 @@ OrbTcpServer::~OrbTcpServer() {
 }
 
 bool OrbTcpServer::listenDeep(const QHostAddress& address, quint16 port, int backlog) {
+    if (address.isNull()) return false;  // a listen address that is none opens nothing
     bool isIPv4 = false;
     const quint32 ipv4 = address.toIPv4Address(&isIPv4);
     if (!isIPv4) return listen(address, port);  // Qt's own queue for anything but IPv4

@@ -15,9 +15,9 @@
 #include <QTcpServer>
 #include <QVector>
 
+#include "core/ProxyTrust.h"
 #include "device/BurstLog.h"
 #include "device/SlotPriority.h"
-#include "device/link/ProxyTrust.h"
 
 class IoThreadPool;
 class OrbTcpSocket;
