@@ -14,6 +14,7 @@
 #include "api/auth/Secrets.h"
 #include "api/v2/StallClock.h"
 #include "app/DatabaseStartup.h"
+#include "app/ShutdownDrain.h"
 #include "core/AppDir.h"
 #include "core/ConsoleControl.h"
 #include "core/CrashHandler.h"
@@ -194,6 +195,10 @@ int main(int argc, char* argv[]) {
     rollouts.start();
 
     installConsoleControlHandler();
+    ShutdownDrain drain(
+        tcpServer, [&downloads] { return downloads.openConnections(); }, param.DrainSeconds);
+    if (param.DrainSeconds > 0 && !drain.arm())
+        qWarning("[start] no pipe for the drain: SIGTERM ends the service at once");
     releaseLoggers();
     return app.exec();
 }

@@ -160,6 +160,7 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     param.TcpListenAddress = listenAddress(settings, QStringLiteral("TcpListenAddress"));
     param.HttpListenAddress = listenAddress(settings, QStringLiteral("HttpListenAddress"));
     param.HttpListenAddress2 = listenAddress(settings, QStringLiteral("HttpListenAddress2"));
+    param.DrainSeconds = readPositive(settings, QStringLiteral("DrainSeconds"), 0);
     param.RegistrationsPerMinutePerAddress =
         readRate(settings, QStringLiteral("RegistrationsPerMinutePerAddress"),
                  struLocalParam::kDefaultRegistrationsPerMinutePerAddress);

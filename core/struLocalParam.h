@@ -63,6 +63,9 @@ struct struLocalParam {
     // Comma-separated addresses or CIDR ranges of the proxies whose X-Forwarded-For names the
     // client on the management port; empty: none, every client is its peer. Read only.
     QString HttpProxyTrusted;
+    // SIGTERM stops taking terminals and closes them over this many seconds, waiting for
+    // downloads in progress; 0: the process ends at once. Read, never written back.
+    double DrainSeconds = 0;
     // Serial numbers never seen before that may become devices per minute, from one source
     // address and in all (0: no limit); read, never written back.
     static constexpr quint32 kDefaultRegistrationsPerMinutePerAddress = 600;

@@ -23,6 +23,8 @@ class EmbeddedWebServer {
     uint32_t port() const { return m_port; }
 
     bool running() const;
+    // Downloads in progress (connections open).
+    int openConnections() const { return m_server->openConnections(); }
 
     // Finds each requested file (in the package table); before start().
     void setResolver(DownloadServer::Resolver resolver);

@@ -372,6 +372,20 @@ void OrbTcpServer::closeConnection(qintptr socketId) {
     sockDisConnectSlot(socketId, ip, port);
 }
 
+int OrbTcpServer::closeQuietest(int count) {
+    QVector<QPair<qint64, qintptr>> byActivity;
+    {
+        std::lock_guard<std::mutex> lock(m_mapMutex);
+        byActivity.reserve(m_bySocketId.size());
+        for (const OrbTcpSocket* socket : qAsConst(m_bySocketId))
+            byActivity.append({socket->lastActiveMs(), socket->socketId()});
+    }
+    count = qBound(0, count, byActivity.size());
+    std::partial_sort(byActivity.begin(), byActivity.begin() + count, byActivity.end());
+    for (int i = 0; i < count; ++i) closeConnection(byActivity[i].second);
+    return count;
+}
+
 void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) {
     qDebug() << "OrbTcpServer::sockDisConnectSlot thread is:" << QThread::currentThreadId();
     const QString key = connectionKey(ip, prot);

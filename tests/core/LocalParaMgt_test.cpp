@@ -36,6 +36,7 @@ TEST_F(LocalParaMgtTest, MissingFileGivesDefaultsAndFixedDirectories) {
     EXPECT_EQ(p.DeviceFileQuotaMiB, 64u);
     EXPECT_EQ(p.TcpListenAddress, "0.0.0.0");
     EXPECT_EQ(p.HttpListenAddress2, "0.0.0.0");
+    EXPECT_EQ(p.DrainSeconds, 0);
     EXPECT_EQ(p.NetIP, LocalParaMgt::localIPv4());
     EXPECT_EQ(p.ExcelDir, dir.path() + "/Excel");
     EXPECT_EQ(p.PackageDir, dir.path() + "/Package");
@@ -233,6 +234,7 @@ TEST_F(LocalParaMgtTest, AdmissionKeys) {
     EXPECT_EQ(p.TcpProxyTrusted, "10.0.0.0/8,192.0.2.7");
     EXPECT_EQ(p.HttpProxyTrusted, "127.0.0.1");
     EXPECT_EQ(p.HttpListenAddress, "127.0.0.1");
+    EXPECT_EQ(p.DrainSeconds, 0);
     EXPECT_EQ(p.RegistrationsPerMinutePerAddress, 0u);
     EXPECT_EQ(p.RegistrationsPerMinute, 3000u);
 }
