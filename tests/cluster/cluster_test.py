@@ -271,10 +271,13 @@ def drain_and_rebalance(cluster, tmp):
     cluster.balance("drain", "a")
     process = cluster.instances["a"]["process"]
     process.send_signal(signal.SIGTERM)
-    seen = set()
-    wait_for("the terminals to leave the drained instance", lambda: seen.add(
-        presence(cluster, "DR").get("a", 0)) or presence(cluster, "DR") == {"b": DRAINED},
-        DRAIN_SECONDS)
+    seen = set()  # the counts on a while they leave
+
+    def moved():
+        where = presence(cluster, "DR")
+        seen.add(where.get("a", 0))
+        return where == {"b": DRAINED}
+    wait_for("the terminals to leave the drained instance", moved, DRAIN_SECONDS)
     if process.poll() is not None:
         fail("the drained instance ended before its download did")
     if not seen & set(range(1, on_a)):
