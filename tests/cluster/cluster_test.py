@@ -4,7 +4,7 @@ package directory. Simulated terminals upgrade through HAProxy with resumed down
 instance is killed with SIGKILL in the middle and its terminals finish on the other; both
 consoles show every terminal, its progress and its history; after the restart nothing is lost
 or duplicated. Then an instance is drained (SIGTERM with DrainSeconds) while a download runs,
-and the terminals are spread again. Exit code 77: skipped (haproxy or postgresql missing)."""
+the terminals are spread again, and a reload adds an instance. Exit code 77: skipped (haproxy or postgresql missing)."""
 import json
 import os
 import pathlib
@@ -157,7 +157,7 @@ DbPasswordFile={directory}/db-password
         self.haproxy_log = self.tmp / "haproxy.log"
         LOGS.append(self.haproxy_log)
         self.haproxy = subprocess.Popen(
-            ["haproxy", "-db", "-f", str(self.tmp / "haproxy.cfg")],
+            ["haproxy", "-W", "-db", "-f", str(self.tmp / "haproxy.cfg")],
             env=environment, stdout=open(self.haproxy_log, "wb"), stderr=subprocess.STDOUT)
         self.processes.append(self.haproxy)
 
@@ -177,8 +177,9 @@ DbPasswordFile={directory}/db-password
         return len(mine) == 3 and all(row[17] == "UP" for row in mine)
 
     def balance(self, *args):
-        subprocess.run([sys.executable, str(SOURCE / "deploy/haproxy/wf-balance"), "--socket",
-                        str(self.stats), *args], check=True, capture_output=True)
+        return subprocess.run([sys.executable, str(SOURCE / "deploy/haproxy/wf-balance"),
+                               "--socket", str(self.stats), *args], check=True,
+                              capture_output=True, text=True).stdout
 
     def psql(self, statement):
         result = subprocess.run(
@@ -300,6 +301,21 @@ def drain_and_rebalance(cluster, tmp):
              {"a": DRAINED // 2, "b": DRAINED // 2}, 30)
     terminals.terminate()
     terminals.wait()
+
+
+def reload_adds_instance(cluster):
+    """A server line added to the configuration is in force after a reload (SIGUSR2 to the
+    master, as systemctl reload sends it)."""
+    config = cluster.tmp / "haproxy.cfg"
+    lines = []
+    for line in config.read_text().splitlines():
+        lines.append(line)
+        if line.startswith("    server b "):
+            lines.append(f"    server c 127.0.0.1:{free_port()} check")
+    config.write_text("\n".join(lines) + "\n")
+    cluster.haproxy.send_signal(signal.SIGUSR2)
+    wait_for("the reload to add instance c", lambda: cluster.servers_up("a") and
+             cluster.balance("status").count(" c ") == 3, 30)
 
 
 def console(port):
@@ -450,6 +466,7 @@ def main():
             fail("the terminals of the killed instance did not reconnect")
         forwarded_address(cluster)  # a change that needs devices
         drain_and_rebalance(cluster, tmp)
+        reload_adds_instance(cluster)
         print(f"PASS: {TERMINALS} terminals upgraded through HAProxy, {len(on_a)} moved from the "
               "killed instance and finished on the other; consoles agree after the restart; "
               "a drain moved its terminals away while a download finished; rebalanced")
