@@ -166,8 +166,13 @@ int main(int argc, char* argv[]) {
     webServer.setStallTimeout(static_cast<int>(param.HttpStallTimeOut));
     webServer.setMaxConnections(static_cast<int>(param.HttpMaxConnections));
     webServer.setMaxConnectionsPerAddress(static_cast<int>(param.HttpMaxConnectionsPerAddress));
+    QStringList unforwarded;
     if (!param.HttpProxyTrusted.isEmpty())
-        webServer.setForwardingProxies(ProxyTrust::parse(param.HttpProxyTrusted));
+        webServer.setForwardingProxies(ProxyTrust::parse(param.HttpProxyTrusted, &unforwarded));
+    if (!unforwarded.isEmpty())
+        qWarning().noquote()
+            << "[start] HttpProxyTrusted entries that are no address or range, left out:"
+            << unforwarded.join(QStringLiteral(", "));
     webServer.start(param.HttpListenAddress, static_cast<quint16>(param.HttpPort));
 
     OrbTcpServer::Limits links;
