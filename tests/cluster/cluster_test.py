@@ -70,9 +70,9 @@ def http(port, path, method="GET", body=None, headers=None):
         return 0, b""
 
 
-def accepts(port):
+def accepts(port, host="127.0.0.1"):
     try:
-        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        socket.create_connection((host, port), timeout=1).close()
         return True
     except OSError:
         return False
@@ -378,6 +378,9 @@ def main():
     try:
         for name in ("a", "b"):
             cluster.start_instance(name)
+        for ports in (instance["ports"] for instance in cluster.instances.values()):
+            if any(accepts(port, "127.0.0.2") for port in ports.values()):
+                fail(f"an instance's port is open beyond its listen address: {ports}")
         cluster.start_haproxy()
         wait_for("HAProxy to see both instances up",
                  lambda: cluster.servers_up("a") and cluster.servers_up("b"), 30)
