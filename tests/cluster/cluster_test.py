@@ -8,6 +8,7 @@ the terminals are spread again, and a reload adds an instance. Exit code 77: ski
 import json
 import os
 import pathlib
+import re
 import shutil
 import signal
 import socket
@@ -225,11 +226,9 @@ def split_download(cluster, body):
 def forwarded_address(cluster):
     """An operator's change through HAProxy is audited under the operator's own address: the one
     HAProxy forwards, not one the client claims itself."""
-    connection = HTTPConnection("127.0.0.1", cluster.fronts["management"], timeout=10,
-                                source_address=("127.0.0.2", 0))
+    connection = HTTPConnection("127.0.0.1", cluster.fronts["management"], 10, ("127.0.0.2", 0))
     connection.request("PUT", "/KORVA/stopUpload", headers={"X-Forwarded-For": "203.0.113.5"})
     status = connection.getresponse().status
-    connection.close()
     address = cluster.psql("select address from Tab_AuditLog where action='forced_upgrade_clear'")
     if status != 200 or address != [["127.0.0.2"]]:
         fail(f"a change through HAProxy answered {status}, audited from {address}")
@@ -248,15 +247,14 @@ def drain_and_rebalance(cluster, tmp):
     of the terminals back by a rebalance."""
     # Larger than the kernel buffers for a reader that waits (4 MiB at most).
     package = upload_package(cluster, "T9", 8 * 1024 * 1024)
-    log = tmp / "drained.txt"
-    LOGS.append(log)
+    LOGS.append(tmp / "drained.txt")
     # Reporting progress all along, so that a closed connection is reconnected.
     terminals = subprocess.Popen(
         [TERMINAL, "--host", "127.0.0.1", "--port", str(cluster.fronts["terminal"]),
          "--count", str(DRAINED), "--sn", "DR", "--type", "T9", "--app", "V5.3.0 build220711",
          "--expect", "upgrade", "--no-download", "--loop-progress", "600000",
          "--reconnect", "5", "--timeout", "30000"],
-        stdout=open(log, "wb"), stderr=subprocess.STDOUT)
+        stdout=open(tmp / "drained.txt", "wb"), stderr=subprocess.STDOUT)
     cluster.processes.append(terminals)
     wait_for("the drained terminals on both instances", lambda: len(presence(cluster, "DR")) == 2
              and sum(presence(cluster, "DR").values()) == DRAINED, 30)
@@ -286,7 +284,6 @@ def drain_and_rebalance(cluster, tmp):
     download.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1 << 20)
     while chunk := download.recv(65536):
         received += chunk
-    download.close()
     if not received.endswith(package) or b" 200 " not in received.split(b"\r\n", 1)[0]:
         fail(f"the download under the drain: {received[:100]!r}, {len(received)} bytes")
     process.wait(timeout=DRAIN_SECONDS)
@@ -307,12 +304,8 @@ def reload_adds_instance(cluster):
     """A server line added to the configuration is in force after a reload (SIGUSR2 to the
     master, as systemctl reload sends it)."""
     config = cluster.tmp / "haproxy.cfg"
-    lines = []
-    for line in config.read_text().splitlines():
-        lines.append(line)
-        if line.startswith("    server b "):
-            lines.append(f"    server c 127.0.0.1:{free_port()} check")
-    config.write_text("\n".join(lines) + "\n")
+    added = rf"\1\n    server c 127.0.0.1:{free_port()} check"
+    config.write_text(re.sub(r"(\n    server b [^\n]*)", added, config.read_text()))
     cluster.haproxy.send_signal(signal.SIGUSR2)
     wait_for("the reload to add instance c", lambda: cluster.servers_up("a") and
              cluster.balance("status").count(" c ") == 3, 30)

@@ -417,7 +417,7 @@ TEST_F(AccessSettingsTest, SessionEndsAfterItsIdleTime) {
 }
 
 // Behind a trusted proxy each client is its forwarded address: one guessing is locked out, the
-// others behind the same proxy are not, and the audit trail names who it was.
+// others behind the same proxy are not.
 TEST_F(AccessSettingsTest, ClientsBehindATrustedProxyAreThrottledApart) {
     m_service.setParam("OperatorLogin", 1);
     m_service.setParam("HttpProxyTrusted", "127.0.0.1");
@@ -435,11 +435,6 @@ TEST_F(AccessSettingsTest, ClientsBehindATrustedProxyAreThrottledApart) {
         EXPECT_EQ(login(QStringLiteral("guess%1").arg(i), "x", "198.51.100.7"), 401) << i;
     EXPECT_EQ(login("admin", "proxied-admin", "198.51.100.7"), 429);
     EXPECT_EQ(login("admin", "proxied-admin", "198.51.100.8"), 200);
-    const HttpResponse failed =
-        httpGet(m_service.httpPort(), "/KORVA/v2/audit?action=login_failed", admin.headers());
-    const QJsonArray rows = jsonObject(failed.body).value("entries").toArray();
-    ASSERT_FALSE(rows.isEmpty()) << failed.body.constData();
-    EXPECT_EQ(rows.first().toObject().value("address").toString(), "198.51.100.7");
 }
 
 TEST_F(AccessSettingsTest, SwitchedOffEveryRouteIsOpenAsBefore) {

@@ -11,15 +11,12 @@ TEST(ForwardedClient, RightMostAddressNotAProxyFromATrustedPeerOnly) {
         const char* client;
     } cases[] = {
         {"192.0.2.9", {"198.51.100.7"}, "192.0.2.9"},  // not a proxy: its header is its word
-        {"127.0.0.1", {}, "127.0.0.1"},
-        {"127.0.0.1", {"198.51.100.7"}, "198.51.100.7"},
         // What the client wrote itself stays left of what the proxy appended.
         {"127.0.0.1", {"203.0.113.1, 198.51.100.7"}, "198.51.100.7"},
         {"127.0.0.1", {"203.0.113.1", " 198.51.100.7 "}, "198.51.100.7"},
         {"127.0.0.1", {"198.51.100.7, 10.1.2.3"}, "198.51.100.7"},  // two proxies deep
         {"127.0.0.1", {"10.9.9.9, 10.1.2.3"}, "10.9.9.9"},          // proxies all the way
         {"127.0.0.1", {"198.51.100.7, unknown"}, "127.0.0.1"},      // garbage from the proxy
-        {"127.0.0.1", {"2001:db8::7"}, "2001:db8::7"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(forwardedClient(QString::fromLatin1(c.peer), c.forwardedFor, proxies),
