@@ -15,6 +15,7 @@
 #include "api/v2/StallClock.h"
 #include "app/DatabaseStartup.h"
 #include "app/MigrateCommand.h"
+#include "app/ShutdownDrain.h"
 #include "core/AppDir.h"
 #include "core/ConsoleControl.h"
 #include "core/CrashHandler.h"
@@ -23,6 +24,7 @@
 #include "core/Logger.h"
 #include "core/MetricsRegistry.h"
 #include "core/OpenFileLimit.h"
+#include "core/ProxyTrust.h"
 #include "db/SQLiteDb.h"
 #include "device/DeviceActivity.h"
 #include "device/ReportWriteQueue.h"
@@ -30,7 +32,6 @@
 #include "device/TerminalMetrics.h"
 #include "device/UpgradeMetrics.h"
 #include "device/link/OrbTcpServer.h"
-#include "device/link/ProxyTrust.h"
 #include "download/DownloadMetrics.h"
 #include "download/EmbeddedWebServer.h"
 #include "files/FileOperation.h"
@@ -170,7 +171,8 @@ int main(int argc, char* argv[]) {
 
     EmbeddedWebServer downloads(downloadMetrics);
     downloads.setResolver(PackageFileResolver(param.PackageDir));
-    if (!downloads.start(static_cast<uint32_t>(param.HttpPort2)))
+    if (!downloads.start(static_cast<uint32_t>(param.HttpPort2),
+                         param.HttpListenAddress2.toStdString()))
         qCritical().nospace() << "[start] Download server start failed! " << param.HttpPort2;
 
     webServer.setThreadCount(10);
@@ -180,7 +182,14 @@ int main(int argc, char* argv[]) {
     webServer.setStallTimeout(static_cast<int>(param.HttpStallTimeOut));
     webServer.setMaxConnections(static_cast<int>(param.HttpMaxConnections));
     webServer.setMaxConnectionsPerAddress(static_cast<int>(param.HttpMaxConnectionsPerAddress));
-    webServer.start(param.ListenIP, static_cast<quint16>(param.HttpPort));
+    QStringList unforwarded;
+    if (!param.HttpProxyTrusted.isEmpty())
+        webServer.setForwardingProxies(ProxyTrust::parse(param.HttpProxyTrusted, &unforwarded));
+    if (!unforwarded.isEmpty())
+        qWarning().noquote()
+            << "[start] HttpProxyTrusted entries that are no address or range, left out:"
+            << unforwarded.join(QStringLiteral(", "));
+    webServer.start(param.HttpListenAddress, static_cast<quint16>(param.HttpPort));
 
     OrbTcpServer::Limits links;
     links.maxConnCount = param.MaxConnCount;
@@ -196,7 +205,8 @@ int main(int argc, char* argv[]) {
     // The handler names a connection's peer in what it logs about it.
     QObject::connect(&tcpServer, &OrbTcpServer::connectClient, &terminals,
                      &TcpDataMgtApi::sockConnect);
-    if (tcpServer.listenDeep(QHostAddress(param.ListenIP), static_cast<quint16>(param.TcpPort)))
+    if (tcpServer.listenDeep(QHostAddress(param.TcpListenAddress),
+                             static_cast<quint16>(param.TcpPort)))
         qInfo().nospace() << "[start] Tcp Server start OK! " << param.TcpPort;
     else
         qCritical().nospace() << "[start] Tcp Server start failed! " << param.TcpPort;
@@ -207,6 +217,10 @@ int main(int argc, char* argv[]) {
     rollouts.start();
 
     installConsoleControlHandler();
+    ShutdownDrain drain(
+        tcpServer, [&downloads] { return downloads.openConnections(); }, param.DrainSeconds);
+    if (param.DrainSeconds > 0 && !drain.arm())
+        qWarning("[start] no pipe for the drain: SIGTERM ends the service at once");
     releaseLoggers();
     return app.exec();
 }

@@ -7,6 +7,9 @@
 #include <initializer_list>
 
 namespace {
+// The pipe end the next SIGTERM is written to; -1: it ends the process.
+volatile sig_atomic_t g_deferredTermination = -1;
+
 void say(const char* line) {
     ssize_t ignored = ::write(STDOUT_FILENO, line, std::strlen(line));
     (void)ignored;
@@ -25,6 +28,12 @@ void onConsoleEvent(int sig) {
             break;
         case SIGTERM:
             say("CTRL_SHUTDOWN_EVENT\n");
+            if (const int fd = g_deferredTermination; fd >= 0) {
+                g_deferredTermination = -1;
+                ssize_t ignored = ::write(fd, "T", 1);
+                (void)ignored;
+                return;
+            }
             break;
         default:
             return;
@@ -41,4 +50,8 @@ void installConsoleControlHandler() {
     action.sa_flags = SA_RESTART;
     for (int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) ::sigaction(sig, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+}
+
+void deferTermination(int fd) {
+    g_deferredTermination = fd;
 }

@@ -47,6 +47,13 @@ double readPositive(QSettings& settings, const QString& key, double fallback) {
     return ok && value > 0 ? value : fallback;
 }
 
+// A listen address: empty gives every interface; anything else is taken as written, so that a
+// mistyped one makes its port fail to start instead of opening it on every interface.
+QString listenAddress(QSettings& settings, const QString& key) {
+    const QString value = settings.value(key).toString().trimmed();
+    return value.isEmpty() ? QStringLiteral("0.0.0.0") : value;
+}
+
 // An absolute directory (native separators, no trailing one); a relative or empty value gives
 // the fallback, since instances started from different directories must agree on it.
 QString storeDir(QSettings& settings, const QString& key, const QString& fallback) {
@@ -152,6 +159,12 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     // A list written with commas reads back as several values.
     param.TcpProxyTrusted =
         settings.value(QStringLiteral("TcpProxyTrusted")).toStringList().join(QLatin1Char(','));
+    param.HttpProxyTrusted =
+        settings.value(QStringLiteral("HttpProxyTrusted")).toStringList().join(QLatin1Char(','));
+    param.TcpListenAddress = listenAddress(settings, QStringLiteral("TcpListenAddress"));
+    param.HttpListenAddress = listenAddress(settings, QStringLiteral("HttpListenAddress"));
+    param.HttpListenAddress2 = listenAddress(settings, QStringLiteral("HttpListenAddress2"));
+    param.DrainSeconds = readPositive(settings, QStringLiteral("DrainSeconds"), 0);
     param.RegistrationsPerMinutePerAddress =
         readRate(settings, QStringLiteral("RegistrationsPerMinutePerAddress"),
                  struLocalParam::kDefaultRegistrationsPerMinutePerAddress);
@@ -167,7 +180,6 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
         readPositive(settings, QStringLiteral("WebhookTimeoutSeconds"), 10);
 
     settings.endGroup();
-    param.ListenIP = QStringLiteral("0.0.0.0");
 }
 
 void LocalParaMgt::writeLocalParam(const struLocalParam& param) {

@@ -13,7 +13,10 @@ struct struLocalParam {
     qint32 TcpPort = 0;
     qint32 HttpPort = 0;
     qint32 HttpPort2 = 0;
-    QString ListenIP;
+    // The IPv4 address each port listens on (default every interface); read, never written back.
+    QString TcpListenAddress;
+    QString HttpListenAddress;
+    QString HttpListenAddress2;
     qint32 MaxConnCount = 0;
     QString NetIP;
     quint32 HttpRecvTimeOut = 0;
@@ -64,6 +67,12 @@ struct struLocalParam {
     // Comma-separated addresses or CIDR ranges of the balancers whose PROXY header is believed;
     // empty: loopback only. Read, never written back.
     QString TcpProxyTrusted;
+    // Comma-separated addresses or CIDR ranges of the proxies whose X-Forwarded-For names the
+    // client on the management port; empty: none, every client is its peer. Read only.
+    QString HttpProxyTrusted;
+    // SIGTERM stops taking terminals and closes them over this many seconds, waiting for
+    // downloads in progress; 0: the process ends at once. Read, never written back.
+    double DrainSeconds = 0;
     // Serial numbers never seen before that may become devices per minute, from one source
     // address and in all (0: no limit); read, never written back.
     static constexpr quint32 kDefaultRegistrationsPerMinutePerAddress = 600;

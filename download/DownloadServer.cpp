@@ -22,7 +22,7 @@ DownloadServer::~DownloadServer() {
     stop();
 }
 
-bool DownloadServer::start(uint16_t port, int loops) {
+bool DownloadServer::start(uint16_t port, int loops, const std::string& address) {
     if (m_running) return false;
     // Loops are ended from the owner's thread: libevent must lock and wake them.
     static const int threadSupport = evthread_use_pthreads();
@@ -30,7 +30,7 @@ bool DownloadServer::start(uint16_t port, int loops) {
         qDebug("[DownloadServer] libevent thread support failed");
         return false;
     }
-    m_listenSocket = boundSocket(std::string(), port);
+    m_listenSocket = boundSocket(address, port);
     if (m_listenSocket.valid() && ::listen(m_listenSocket.get(), kBacklog) != 0)
         m_listenSocket.reset();
     if (!m_listenSocket.valid()) {

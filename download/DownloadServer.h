@@ -26,10 +26,10 @@ class DownloadServer {
     DownloadServer(const DownloadServer&) = delete;
     DownloadServer& operator=(const DownloadServer&) = delete;
 
-    // Listens on port (0: any free one) on all interfaces with `loops` event loops (0: one per
-    // core, at most 4). False when the port cannot be bound or the server already runs.
-    // start() and stop() come from one thread.
-    bool start(uint16_t port, int loops = 0);
+    // Listens on port (0: any free one) at an IPv4 address (empty: all interfaces) with `loops`
+    // event loops (0: one per core, at most 4). False when the port cannot be bound or the
+    // server already runs. start() and stop() come from one thread.
+    bool start(uint16_t port, int loops = 0, const std::string& address = std::string());
     void stop();
     bool running() const { return m_running; }
     uint16_t port() const { return m_port; }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "download/DownloadServer.h"
 
@@ -14,13 +15,16 @@ class EmbeddedWebServer {
     // Counts into metrics, which outlives it.
     explicit EmbeddedWebServer(DownloadMetrics& metrics);
 
-    // Starts listening on port (all interfaces; 0: any free port). False when the port is taken
-    // or it already runs; a failed start may be retried.
-    bool start(uint32_t port);
+    // Starts listening on port (0: any free port) at an IPv4 address (empty: all interfaces).
+    // False when the port is taken, the address is none, or it already runs; a failed start may
+    // be retried.
+    bool start(uint32_t port, const std::string& address = std::string());
     // The port it listens on, once started.
     uint32_t port() const { return m_port; }
 
     bool running() const;
+    // Downloads in progress (connections open).
+    int openConnections() const { return m_server->openConnections(); }
 
     // Finds each requested file (in the package table); before start().
     void setResolver(DownloadServer::Resolver resolver);

@@ -3,10 +3,12 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "api/auth/Caller.h"
 #include "api/legacy/HttpBrowserAPI.h"
 #include "api/v2/ApiTypes.h"
+#include "core/ProxyTrust.h"
 #include "http/HttpServer.h"
 
 class AuthService;
@@ -37,6 +39,9 @@ class WebServer : public HttpServer {
 
     void setWebRoot(const QString& root) { m_webRoot = root; }
     void setDefaultPage(const QString& page) { m_defaultPage = page; }
+    // The proxies whose X-Forwarded-For names the client for the audit trail and the login
+    // throttle; before start(). Without it every client is its peer.
+    void setForwardingProxies(const ProxyTrust& proxies) { m_forwardingProxies = proxies; }
 
   protected:
     void processGetRequest(evhttp_request* req) override;
@@ -125,6 +130,7 @@ class WebServer : public HttpServer {
 
     QString m_webRoot = QStringLiteral("./Web");
     QString m_defaultPage = QStringLiteral("index.html");
+    std::optional<ProxyTrust> m_forwardingProxies;
 
     const WebServerParts m_parts;
     std::unique_ptr<ScrapeHook> m_databaseGauge;  // whether the database answers, per scrape

@@ -1,8 +1,11 @@
 // The door of the management server: every request to a route that needs a role passes here.
 #include <event2/http.h>
+#include <event2/keyvalq_struct.h>
+#include <event2/util.h>
 
 #include "api/auth/AuthService.h"
 #include "web/AccessDoor.h"
+#include "web/ForwardedClient.h"
 #include "web/LegacyRoutes.h"
 #include "web/WebServer.h"
 
@@ -15,7 +18,13 @@ QString WebServer::clientAddress(evhttp_request* req) {
     QString address;
     quint16 port = 0;
     getClientAddress(req, address, port);
-    return address;
+    if (!m_forwardingProxies) return address;
+    QByteArrayList forwardedFor;
+    const evkeyvalq* headers = evhttp_request_get_input_headers(req);
+    for (const evkeyval* header = headers->tqh_first; header; header = header->next.tqe_next)
+        if (evutil_ascii_strcasecmp(header->key, "X-Forwarded-For") == 0)
+            forwardedFor << QByteArray(header->value);
+    return forwardedClient(address, forwardedFor, *m_forwardingProxies);
 }
 
 Caller WebServer::identify(evhttp_request* req) {

@@ -153,6 +153,7 @@ OrbTcpServer::~OrbTcpServer() {
 }
 
 bool OrbTcpServer::listenDeep(const QHostAddress& address, quint16 port, int backlog) {
+    if (address.isNull()) return false;  // a listen address that is none opens nothing
     bool isIPv4 = false;
     const quint32 ipv4 = address.toIPv4Address(&isIPv4);
     if (!isIPv4) return listen(address, port);  // Qt's own queue for anything but IPv4
@@ -369,6 +370,20 @@ void OrbTcpServer::closeConnection(qintptr socketId) {
         port = socket->peerPortNumber();
     }
     sockDisConnectSlot(socketId, ip, port);
+}
+
+int OrbTcpServer::closeQuietest(int count) {
+    QVector<QPair<qint64, qintptr>> byActivity;
+    {
+        std::lock_guard<std::mutex> lock(m_mapMutex);
+        byActivity.reserve(m_bySocketId.size());
+        for (const OrbTcpSocket* socket : qAsConst(m_bySocketId))
+            byActivity.append({socket->lastActiveMs(), socket->socketId()});
+    }
+    count = qBound(0, count, byActivity.size());
+    std::partial_sort(byActivity.begin(), byActivity.begin() + count, byActivity.end());
+    for (int i = 0; i < count; ++i) closeConnection(byActivity[i].second);
+    return count;
 }
 
 void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) {

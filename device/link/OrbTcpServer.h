@@ -15,9 +15,9 @@
 #include <QTcpServer>
 #include <QVector>
 
+#include "core/ProxyTrust.h"
 #include "device/BurstLog.h"
 #include "device/SlotPriority.h"
-#include "device/link/ProxyTrust.h"
 
 class IoThreadPool;
 class OrbTcpSocket;
@@ -100,6 +100,9 @@ class OrbTcpServer : public QTcpServer {
     void sockDisConnectSlot(qintptr handle, QString ip, quint16 prot);
     // Closes a connection as the idle check does, at the message handler's request.
     void closeConnection(qintptr socketId);
+    // Closes up to `count` connections, those silent longest first (a terminal in the middle of
+    // an exchange goes last); the number closed.
+    int closeQuietest(int count);
     void checkHeartStatus();
     void pause();
     void resume();

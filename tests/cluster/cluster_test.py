@@ -3,10 +3,12 @@
 package directory. Simulated terminals upgrade through HAProxy with resumed downloads; one
 instance is killed with SIGKILL in the middle and its terminals finish on the other; both
 consoles show every terminal, its progress and its history; after the restart nothing is lost
-or duplicated. Exit code 77: skipped (haproxy or postgresql missing)."""
+or duplicated. Then an instance is drained (SIGTERM with DrainSeconds) while a download runs,
+the terminals are spread again, and a reload adds an instance. Exit code 77: skipped (haproxy or postgresql missing)."""
 import json
 import os
 import pathlib
+import re
 import shutil
 import signal
 import socket
@@ -15,6 +17,7 @@ import sys
 import tempfile
 import time
 import urllib.request
+from http.client import HTTPConnection
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "support"))
 from ports import free_port  # noqa: E402
@@ -26,6 +29,8 @@ BREAK_AT = 700_000
 # Each terminal repeats its first progress step this long after its upgrade answer, so the
 # kill falls while no terminal has reported 100 yet.
 LOOP_MS = 8000
+DRAIN_SECONDS = 10
+DRAINED = 16  # terminals of the drain
 
 SOURCE = pathlib.Path(os.environ.get("WAYFARER_SOURCE_DIR", pathlib.Path(__file__).parents[2]))
 EXE = os.environ.get("WAYFARER_EXE")
@@ -66,9 +71,9 @@ def http(port, path, method="GET", body=None, headers=None):
         return 0, b""
 
 
-def accepts(port):
+def accepts(port, host="127.0.0.1"):
     try:
-        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        socket.create_connection((host, port), timeout=1).close()
         return True
     except OSError:
         return False
@@ -97,6 +102,11 @@ HttpPort2={ports['download']}
 NetIP=127.0.0.1
 NetHttpPort2={self.fronts['download']}
 TcpProxyProtocol=1
+TcpListenAddress=127.0.0.1
+HttpListenAddress=127.0.0.1
+HttpListenAddress2=127.0.0.1
+HttpProxyTrusted=127.0.0.1
+DrainSeconds={DRAIN_SECONDS}
 OperatorLogin=0
 PackageStore={shared}/packages
 DeviceFileStore={shared}/files
@@ -128,27 +138,28 @@ DbPasswordFile={directory}/db-password
         process.wait()
 
     def start_haproxy(self):
+        self.stats = self.tmp / "haproxy.sock"
         environment = dict(os.environ)
         environment.update({
             "WF_TERMINAL_BIND": f"127.0.0.1:{self.fronts['terminal']}",
             "WF_DOWNLOAD_BIND": f"127.0.0.1:{self.fronts['download']}",
             "WF_MANAGEMENT_BIND": f"127.0.0.1:{self.fronts['management']}",
+            "WF_ADMIN_SOCKET": str(self.stats),
             "WF_CHECK_INTER": "300ms",
             "WF_MAXCONN": "2000",
         })
-        for name, instance in self.instances.items():
-            ports = instance["ports"]
-            environment[f"WF_{name.upper()}_TERMINAL"] = f"127.0.0.1:{ports['tcp']}"
-            environment[f"WF_{name.upper()}_DOWNLOAD"] = f"127.0.0.1:{ports['download']}"
-            environment[f"WF_{name.upper()}_MANAGEMENT"] = f"127.0.0.1:{ports['http']}"
-            environment[f"WF_{name.upper()}_READY"] = str(ports["http"])
-        self.stats = self.tmp / "haproxy.sock"
-        (self.tmp / "stats.cfg").write_text(f"global\n    stats socket {self.stats} level admin\n")
+        # The shipped configuration with the instances' server lines at this run's ports.
+        config = (SOURCE / "deploy/haproxy/wayfarer.cfg").read_text()
+        for prefix, name in (("11", "a"), ("12", "b")):
+            ports = self.instances[name]["ports"]
+            for shipped, port in (("022", "tcp"), ("001", "download"), ("080", "http")):
+                config = config.replace(f"127.0.0.1:{prefix}{shipped}", f"127.0.0.1:{ports[port]}")
+            config = config.replace(f"check port {prefix}080", f"check port {ports['http']}")
+        (self.tmp / "haproxy.cfg").write_text(config)
         self.haproxy_log = self.tmp / "haproxy.log"
         LOGS.append(self.haproxy_log)
         self.haproxy = subprocess.Popen(
-            ["haproxy", "-db", "-f", str(SOURCE / "deploy/haproxy/wayfarer.cfg"), "-f",
-             str(self.tmp / "stats.cfg")],
+            ["haproxy", "-W", "-db", "-f", str(self.tmp / "haproxy.cfg")],
             env=environment, stdout=open(self.haproxy_log, "wb"), stderr=subprocess.STDOUT)
         self.processes.append(self.haproxy)
 
@@ -167,6 +178,11 @@ DbPasswordFile={directory}/db-password
         mine = [row for row in states if row[1] == name]
         return len(mine) == 3 and all(row[17] == "UP" for row in mine)
 
+    def balance(self, *args):
+        return subprocess.run([sys.executable, str(SOURCE / "deploy/haproxy/wf-balance"),
+                               "--socket", str(self.stats), *args], check=True,
+                              capture_output=True, text=True).stdout
+
     def psql(self, statement):
         result = subprocess.run(
             [f"{self.pg['PG_BIN']}/psql", "-h", self.pg["PG_DIR"], "-p", self.pg["PG_PORT"], "-U",
@@ -184,11 +200,11 @@ DbPasswordFile={directory}/db-password
                 process.wait()
 
 
-def upload_package(cluster):
-    body = os.urandom(PACKAGE_SIZE)
+def upload_package(cluster, kind="T1", size=PACKAGE_SIZE):
+    body = os.urandom(size)
     status, reply = http(cluster.fronts["management"],
-                         "/KORVA/uploadFile?name=fw.bin&app=V5.3.1%20build220711&type=T1"
-                         f"&blockIndex=0&blockSize=1&totalLength={PACKAGE_SIZE}&uploadTime=20260101",
+                         f"/KORVA/uploadFile?name=fw.bin&app=V5.3.1%20build220711&type={kind}"
+                         f"&blockIndex=0&blockSize=1&totalLength={size}&uploadTime=20260101",
                          "POST", body, {"Content-Type": "application/octet-stream"})
     if status != 200:
         fail(f"upload answered {status}: {reply[:200]!r}")
@@ -206,6 +222,94 @@ def split_download(cluster, body):
     if (status, status2) != (206, 206) or head + tail != body:
         fail(f"a download begun on a and resumed on b: {status}, {status2}, "
              f"{len(head)} + {len(tail)} bytes")
+
+
+def forwarded_address(cluster):
+    """An operator's change through HAProxy is audited under the operator's own address: the one
+    HAProxy forwards, not one the client claims itself."""
+    connection = HTTPConnection("127.0.0.1", cluster.fronts["management"], 10, ("127.0.0.2", 0))
+    connection.request("PUT", "/KORVA/stopUpload", headers={"X-Forwarded-For": "203.0.113.5"})
+    status = connection.getresponse().status
+    address = cluster.psql("select address from Tab_AuditLog where action='forced_upgrade_clear'")
+    if status != 200 or address != [["127.0.0.2"]]:
+        fail(f"a change through HAProxy answered {status}, audited from {address}")
+
+
+def presence(cluster, prefix):
+    """Where the terminals of that serial number prefix are connected: instance -> count."""
+    return dict((row[0], int(row[1])) for row in cluster.psql(
+        f"select instance, count(*) from Tab_DevicePresence where devSN like '{prefix}%' "
+        "group by instance"))
+
+
+def drain_and_rebalance(cluster, tmp):
+    """SIGTERM on an instance HAProxy no longer sends to: its terminals leave a few at a time and
+    reconnect to the other, a download under way finishes, then it ends. Restarted, it gets half
+    of the terminals back by a rebalance."""
+    # Larger than the kernel buffers for a reader that waits (4 MiB at most).
+    package = upload_package(cluster, "T9", 8 * 1024 * 1024)
+    LOGS.append(tmp / "drained.txt")
+    # Reporting progress all along, so that a closed connection is reconnected.
+    terminals = subprocess.Popen(
+        [TERMINAL, "--host", "127.0.0.1", "--port", str(cluster.fronts["terminal"]),
+         "--count", str(DRAINED), "--sn", "DR", "--type", "T9", "--app", "V5.3.0 build220711",
+         "--expect", "upgrade", "--no-download", "--loop-progress", "600000",
+         "--reconnect", "5", "--timeout", "30000"],
+        stdout=open(tmp / "drained.txt", "wb"), stderr=subprocess.STDOUT)
+    cluster.processes.append(terminals)
+    wait_for("the drained terminals on both instances", lambda: len(presence(cluster, "DR")) == 2
+             and sum(presence(cluster, "DR").values()) == DRAINED, 30)
+    on_a = presence(cluster, "DR")["a"]
+
+    # A download from instance a that its reader holds open.
+    download = socket.socket()
+    download.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    download.connect(("127.0.0.1", cluster.instances["a"]["ports"]["download"]))
+    download.sendall(b"GET /KORVA/dlPackage/T9/20260101_fw.bin HTTP/1.1\r\nHost: a\r\n\r\n")
+    received = download.recv(4096)
+
+    cluster.balance("drain", "a")
+    process = cluster.instances["a"]["process"]
+    process.send_signal(signal.SIGTERM)
+    seen = set()  # the counts on a while they leave
+
+    def moved():
+        where = presence(cluster, "DR")
+        seen.add(where.get("a", 0))
+        return where == {"b": DRAINED}
+    wait_for("the terminals to leave the drained instance", moved, DRAIN_SECONDS)
+    if process.poll() is not None:
+        fail("the drained instance ended before its download did")
+    if not seen & set(range(1, on_a)):
+        fail(f"the drained instance's {on_a} terminals left at once: {sorted(seen)}")
+    download.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1 << 20)
+    while chunk := download.recv(65536):
+        received += chunk
+    if not received.endswith(package) or b" 200 " not in received.split(b"\r\n", 1)[0]:
+        fail(f"the download under the drain: {received[:100]!r}, {len(received)} bytes")
+    process.wait(timeout=DRAIN_SECONDS)
+    if "[stop] drained" not in (cluster.instances["a"]["dir"] / "out.txt").read_text():
+        fail("the drained instance did not end as soon as it was drained")
+
+    cluster.start_instance("a")
+    cluster.balance("ready", "a")
+    wait_for("HAProxy to take instance a again", lambda: cluster.servers_up("a"), 30)
+    cluster.balance("rebalance", "--over", "1")
+    wait_for("the terminals spread again", lambda: presence(cluster, "DR") ==
+             {"a": DRAINED // 2, "b": DRAINED // 2}, 30)
+    terminals.terminate()
+    terminals.wait()
+
+
+def reload_adds_instance(cluster):
+    """A server line added to the configuration is in force after a reload (SIGUSR2 to the
+    master, as systemctl reload sends it)."""
+    config = cluster.tmp / "haproxy.cfg"
+    added = rf"\1\n    server c 127.0.0.1:{free_port()} check"
+    config.write_text(re.sub(r"(\n    server b [^\n]*)", added, config.read_text()))
+    cluster.haproxy.send_signal(signal.SIGUSR2)
+    wait_for("the reload to add instance c", lambda: cluster.servers_up("a") and
+             cluster.balance("status").count(" c ") == 3, 30)
 
 
 def console(port):
@@ -268,6 +372,9 @@ def main():
     try:
         for name in ("a", "b"):
             cluster.start_instance(name)
+        for ports in (instance["ports"] for instance in cluster.instances.values()):
+            if any(accepts(port, "127.0.0.2") for port in ports.values()):
+                fail(f"an instance's port is open beyond its listen address: {ports}")
         cluster.start_haproxy()
         wait_for("HAProxy to see both instances up",
                  lambda: cluster.servers_up("a") and cluster.servers_up("b"), 30)
@@ -354,8 +461,12 @@ def main():
                  + "; ".join(l for l in output.splitlines() if "FAULT" in l)[:500])
         if output.count("reconnecting") < len(on_a):
             fail("the terminals of the killed instance did not reconnect")
+        forwarded_address(cluster)  # a change that needs devices
+        drain_and_rebalance(cluster, tmp)
+        reload_adds_instance(cluster)
         print(f"PASS: {TERMINALS} terminals upgraded through HAProxy, {len(on_a)} moved from the "
-              "killed instance and finished on the other; consoles agree after the restart")
+              "killed instance and finished on the other; consoles agree after the restart; "
+              "a drain moved its terminals away while a download finished; rebalanced")
         return 0
     finally:
         cluster.stop()

@@ -34,7 +34,9 @@ TEST_F(LocalParaMgtTest, MissingFileGivesDefaultsAndFixedDirectories) {
     EXPECT_EQ(p.HttpSendTimeOut, 600u);
     EXPECT_EQ(p.ManualMode, 0u);
     EXPECT_EQ(p.DeviceFileQuotaMiB, 64u);
-    EXPECT_EQ(p.ListenIP, "0.0.0.0");
+    EXPECT_EQ(p.TcpListenAddress, "0.0.0.0");
+    EXPECT_EQ(p.HttpListenAddress2, "0.0.0.0");
+    EXPECT_EQ(p.DrainSeconds, 0);
     EXPECT_EQ(p.NetIP, LocalParaMgt::localIPv4());
     EXPECT_EQ(p.ExcelDir, dir.path() + "/Excel");
     EXPECT_EQ(p.PackageDir, dir.path() + "/Package");
@@ -224,11 +226,15 @@ TEST_F(LocalParaMgtTest, AdmissionKeys) {
     QFile file(configPath());
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(
-        "[LocalParam]\nTcpProxyTrusted=10.0.0.0/8, 192.0.2.7\n"
+        "[LocalParam]\nTcpProxyTrusted=10.0.0.0/8, 192.0.2.7\nHttpProxyTrusted=127.0.0.1\n"
+        "HttpListenAddress= 127.0.0.1 \nDrainSeconds=-5\n"
         "RegistrationsPerMinutePerAddress=0\nRegistrationsPerMinute=many\n");
     file.close();
     const struLocalParam p = read();
     EXPECT_EQ(p.TcpProxyTrusted, "10.0.0.0/8,192.0.2.7");
+    EXPECT_EQ(p.HttpProxyTrusted, "127.0.0.1");
+    EXPECT_EQ(p.HttpListenAddress, "127.0.0.1");
+    EXPECT_EQ(p.DrainSeconds, 0);
     EXPECT_EQ(p.RegistrationsPerMinutePerAddress, 0u);
     EXPECT_EQ(p.RegistrationsPerMinute, 3000u);
 }

@@ -416,6 +416,27 @@ TEST_F(AccessSettingsTest, SessionEndsAfterItsIdleTime) {
     EXPECT_EQ(me(), 401);
 }
 
+// Behind a trusted proxy each client is its forwarded address: one guessing is locked out, the
+// others behind the same proxy are not.
+TEST_F(AccessSettingsTest, ClientsBehindATrustedProxyAreThrottledApart) {
+    m_service.setParam("OperatorLogin", 1);
+    m_service.setParam("HttpProxyTrusted", "127.0.0.1");
+    ASSERT_TRUE(m_service.start()) << m_service.output().constData();
+    const Login admin = takeOverAdmin(m_service, "proxied-admin");
+    ASSERT_TRUE(admin.valid());
+    const auto login = [&](const QString& name, const QString& password, const char* client) {
+        return httpRequest(m_service.httpPort(), "POST", "/KORVA/v2/auth/login",
+                           {{"Content-Type", "application/json"}, {"X-Forwarded-For", client}},
+                           json({{"name", name}, {"password", password}}))
+            .status;
+    };
+    // Other names each time, so that no account but only the address is locked.
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(login(QStringLiteral("guess%1").arg(i), "x", "198.51.100.7"), 401) << i;
+    EXPECT_EQ(login("admin", "proxied-admin", "198.51.100.7"), 429);
+    EXPECT_EQ(login("admin", "proxied-admin", "198.51.100.8"), 200);
+}
+
 TEST_F(AccessSettingsTest, SwitchedOffEveryRouteIsOpenAsBefore) {
     ASSERT_TRUE(m_service.start()) << m_service.output().constData();  // OperatorLogin=0
     EXPECT_FALSE(QFile::exists(m_service.path("initial-admin-password")));

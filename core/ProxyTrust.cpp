@@ -1,4 +1,4 @@
-#include "device/link/ProxyTrust.h"
+#include "core/ProxyTrust.h"
 
 #include <sys/socket.h>
 

@@ -6,8 +6,9 @@
 #include <QString>
 #include <QStringList>
 
-// The peers whose PROXY header is believed: the load balancers. Any other peer is served as a
-// direct connection under its own address, so that nobody can name himself another terminal.
+// The peers whose word on a client's address is believed: the load balancers (a PROXY header on
+// the terminal port, X-Forwarded-For on the management port). Any other peer is served under its
+// own address, so that nobody can name himself another terminal or another operator.
 class ProxyTrust {
   public:
     // Loopback only: a balancer on the same host.
