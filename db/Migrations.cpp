@@ -273,6 +273,18 @@ bool attemptCompletionBefore(QSqlDatabase& db) {
     return execAll(db, {QStringLiteral("alter table Tab_UpgradeAttempt add column "
                                        "fromCompletionTime INTEGER DEFAULT 0")});
 }
+
+// When a plan may offer its package, and the failed installs an operator let go of per terminal
+// and upload, so that a terminal held at the retry limit is offered the package again.
+bool rolloutSchedulesAndReleases(QSqlDatabase& db) {
+    return execAll(
+        db, {QStringLiteral("alter table Tab_RolloutPlan add column windows TEXT DEFAULT ''"),
+             QStringLiteral("alter table Tab_RolloutPlan add column startAt INTEGER DEFAULT 0"),
+             QStringLiteral("create table Tab_RetryRelease(packageId INTEGER NOT NULL,"
+                            "devSN TEXT NOT NULL,packageName TEXT NOT NULL,"
+                            "failuresReleased INTEGER DEFAULT 0,releasedAt INTEGER DEFAULT 0,"
+                            "primary key(packageId,devSN))")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -293,6 +305,7 @@ const std::vector<Migration>& allMigrations() {
         {14, "audit rows not replaced by an insert", auditReplaceRefused},
         {15, "identity conflicts apart from upgrade decisions", identityConflicts},
         {16, "completion time before each upgrade attempt", attemptCompletionBefore},
+        {17, "rollout windows and retry releases", rolloutSchedulesAndReleases},
     };
     return steps;
 }

@@ -47,7 +47,9 @@ const RecordColumns<struRolloutPlan>& Tab_RolloutPlan::planColumns() {
                                            {"pauseReason", &P::pauseReason},
                                            {"createdAt", &P::createdAt},
                                            {"createdBy", &P::createdBy},
-                                           {"changedAt", &P::changedAt}});
+                                           {"changedAt", &P::changedAt},
+                                           {"windows", &P::windows},
+                                           {"startAt", &P::startAt}});
     return columns;
 }
 

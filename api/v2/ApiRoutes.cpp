@@ -10,6 +10,7 @@
 #include "api/v2/ExchangeRoutes.h"
 #include "api/v2/MetaRoutes.h"
 #include "api/v2/PackageRoutes.h"
+#include "api/v2/RolloutFailureRoutes.h"
 #include "api/v2/RolloutPlanRoutes.h"
 #include "api/v2/RolloutRoutes.h"
 #include "api/v2/TokenRoutes.h"
@@ -34,6 +35,7 @@ const ApiRouter& apiRouter() {
         packageRoutes(),
         rolloutRoutes(),
         rolloutPlanRoutes(),
+        rolloutFailureRoutes(),
     });
     return router;
 }

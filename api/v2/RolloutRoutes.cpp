@@ -18,6 +18,7 @@
 #include "upgrade/rollout/RolloutBucket.h"
 #include "upgrade/rollout/RolloutControl.h"
 #include "upgrade/rollout/RolloutPlanRules.h"
+#include "upgrade/rollout/RolloutSchedule.h"
 #include "upgrade/rollout/RolloutState.h"
 
 namespace {
@@ -47,11 +48,13 @@ bool rolloutOf(const ApiRequest& request, Rollout& rollout, ApiReply& failure) {
             break;
     }
     rollout.planned = true;
-    rollout.rules.planAllows = [&rollout](const RolloutQuery::Terminal& t) {
-        return RolloutPlanRules::offers(
-            rollout.plan,
-            RolloutPlanRules::stageOf(rollout.plan, rolloutBucket(rollout.package, t.device.devSN),
-                                      t.listedPosition));
+    const bool inWindow = RolloutSchedule::allows(rollout.plan, QDateTime::currentDateTime());
+    rollout.rules.planAllows = [&rollout, inWindow](const RolloutQuery::Terminal& t) {
+        return inWindow &&
+               RolloutPlanRules::offers(
+                   rollout.plan, RolloutPlanRules::stageOf(
+                                     rollout.plan, rolloutBucket(rollout.package, t.device.devSN),
+                                     t.listedPosition));
     };
     return true;
 }
