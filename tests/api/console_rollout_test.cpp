@@ -490,7 +490,9 @@ TEST_F(ConsoleRolloutTest, InstallsThatDidNotTakeReachTheRetryLimitUntilReleased
     EXPECT_EQ(upgradeAndReturn(terminal("H1", kOld), kOld), 1);
     EXPECT_EQ(upgradeAndReturn(terminal("H1", kOld), kOld), 0);
     EXPECT_EQ(decision("H1").value("reason").toString(), "retry_limit");
-    EXPECT_EQ(reportOnce(terminal("H1", kOld)).flag, 0);
+    Reported held = reportOnce(terminal("H1", kOld));  // stays connected: held, not offline
+    EXPECT_EQ(held.flag, 0);
+    EXPECT_EQ(get(base + "/rollout").value("counts")["held"].toInt(), 1);
     EXPECT_EQ(upgradeAndReturn(terminal("H2", kOld), kOld), 1);
     EXPECT_EQ(upgradeAndReturn(terminal("H3", kOld), kNew), 0);
 
