@@ -275,7 +275,9 @@ async function save(event) {
     const button = $('plan-dialog-save');
     button.disabled = true;
     try {
-        await v2.setPlan(shown.id, read.body);
+        // A replaced plan keeps the windows and start time set on the one it replaces.
+        const when = replacing ? { windows: shown.plan.windows || [], startAt: shown.plan.startAt || 0 } : {};
+        await v2.setPlan(shown.id, { ...read.body, ...when });
         $('plan-dialog').close();
         shown.note = { kind: 'success', text: `发布计划已${replacing ? '替换' : '设置'}，第 1 阶段已开放（${formatClock()}）。` };
         refreshRollout();
