@@ -26,7 +26,8 @@ const Member kPlanMembers[] = {
      "failed of attempted in the open stage (percent) that pauses the rollout; 0: none"},
     {"windows", "array",
      "maintenance windows \"HH:MM-HH:MM\" in the service's time zone (one may cross midnight); "
-     "outside them no terminal is newly offered the package. Absent or empty: any time"},
+     "outside them no terminal is newly offered the package; at most 24. Absent or empty: any "
+     "time"},
     {"startAt", "integer",
      "seconds since the epoch before which no terminal is newly offered the package; 0: at once"},
 };

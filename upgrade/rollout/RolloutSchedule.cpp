@@ -32,6 +32,10 @@ bool inside(const RolloutSchedule::Window& window, int minute) {
 }  // namespace
 
 bool RolloutSchedule::read(const QStringList& texts, QString& canonical, QString& error) {
+    if (texts.size() > kMaxWindows) {
+        error = QStringLiteral("windows 最多 %1 个").arg(kMaxWindows);
+        return false;
+    }
     QStringList out;
     for (const QString& text : texts) {
         Window window;

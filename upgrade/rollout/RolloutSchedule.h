@@ -10,6 +10,7 @@
 // When a plan may newly offer its package: its start time and its time-of-day windows.
 class RolloutSchedule {
   public:
+    static constexpr int kMaxWindows = 24;
     // Minutes of the day; a window whose end is before its start runs past midnight.
     struct Window {
         int from = 0;
