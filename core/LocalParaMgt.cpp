@@ -138,6 +138,10 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
         readPositive(settings, QStringLiteral("UpgradeStallMinutes"), kDefaultUpgradeStallMinutes);
     param.RolloutCheckSeconds =
         readPositive(settings, QStringLiteral("RolloutCheckSeconds"), kDefaultRolloutCheckSeconds);
+    bool retryRead = false;
+    param.UpgradeRetryLimit =
+        settings.value(QStringLiteral("UpgradeRetryLimit"), 3u).toUInt(&retryRead);
+    if (!retryRead) param.UpgradeRetryLimit = 3;  // not a number: the default, not "no limit"
     param.DbDriver = settings.value(QStringLiteral("DbDriver")).toString().trimmed().toLower();
     if (param.DbDriver.isEmpty()) param.DbDriver = QStringLiteral("sqlite");
     param.DbHost = settings.value(QStringLiteral("DbHost")).toString().trimmed();

@@ -48,6 +48,9 @@ struct struLocalParam {
     double UpgradeStallMinutes = 30;
     // How often rollout plans are looked at (pause, next stage); read, never written back.
     double RolloutCheckSeconds = 30;
+    // Installs of one upload that did not take before a terminal is held back from it until an
+    // operator releases it; 0 for no limit. Read, never written back.
+    quint32 UpgradeRetryLimit = 3;
     // The database; read, never written back. "sqlite" (WFS.db beside the program, the default)
     // or "postgresql" on DbHost (a name, an address or a socket directory) and DbPort. The
     // password is the first line of DbPasswordFile, so that config.ini holds no secret.

@@ -289,6 +289,18 @@ bool webhooks(QSqlDatabase& db) {
              QStringLiteral("create index idx_WebhookDelivery_webhook on "
                             "Tab_WebhookDelivery(webhookId,id)")});
 }
+
+// When a plan may offer its package, and the failed installs an operator let go of per terminal
+// and upload, so that a terminal held at the retry limit is offered the package again.
+bool rolloutSchedulesAndReleases(QSqlDatabase& db) {
+    return execAll(
+        db, {QStringLiteral("alter table Tab_RolloutPlan add column windows TEXT DEFAULT ''"),
+             QStringLiteral("alter table Tab_RolloutPlan add column startAt INTEGER DEFAULT 0"),
+             QStringLiteral("create table Tab_RetryRelease(packageId INTEGER NOT NULL,"
+                            "devSN TEXT NOT NULL,packageName TEXT NOT NULL,"
+                            "failuresReleased INTEGER DEFAULT 0,releasedAt INTEGER DEFAULT 0,"
+                            "primary key(packageId,devSN))")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -309,6 +321,7 @@ const std::vector<Migration>& allMigrations() {
         {14, "audit rows not replaced by an insert", auditReplaceRefused},
         {15, "identity conflicts apart from upgrade decisions", identityConflicts},
         {16, "completion time before each upgrade attempt", attemptCompletionBefore},
+        {17, "rollout windows and retry releases", rolloutSchedulesAndReleases, true},
         {18, "webhooks and their deliveries", webhooks, true},
     };
     return steps;

@@ -47,7 +47,9 @@ const RecordColumns<struRolloutPlan>& Tab_RolloutPlan::planColumns() {
                                            {"pauseReason", &P::pauseReason},
                                            {"createdAt", &P::createdAt},
                                            {"createdBy", &P::createdBy},
-                                           {"changedAt", &P::changedAt}});
+                                           {"changedAt", &P::changedAt},
+                                           {"windows", &P::windows},
+                                           {"startAt", &P::startAt}});
     return columns;
 }
 
@@ -131,12 +133,15 @@ Tab_RolloutPlan::Result Tab_RolloutPlan::change(const struRolloutPlan& before,
     const bool ok = inTransaction(connection, [&] {
         QSqlQuery query(db);
         if (!query.prepare(planColumns().update(
-                0, QStringLiteral("packageName=? and state=? and openStages=?"))))
+                0, QStringLiteral("packageName=? and state=? and openStages=? and windows=? and "
+                                  "startAt=?"))))
             return false;
         int at = planColumns().bindUpdate(query, after);
         query.bindValue(at++, before.packageName);
         query.bindValue(at++, before.state);
-        query.bindValue(at, before.openStages);
+        query.bindValue(at++, before.openStages);
+        query.bindValue(at++, before.windows);
+        query.bindValue(at, before.startAt);
         if (!query.exec()) return false;
         moved = query.numRowsAffected() == 0;
         return !moved && writeStages(db, after);

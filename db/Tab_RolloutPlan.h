@@ -24,7 +24,8 @@ class Tab_RolloutPlan {
     // the first listing of one wins) in one transaction.
     static bool replace(const struRolloutPlan& plan, const QList<QPair<QString, int>>& listed);
     // Writes after (the plan row and its stages' opening times) only while the stored plan is
-    // still before: same upload, state and open stages. Missing when it moved on meanwhile.
+    // still before: same upload, state, open stages and schedule. Missing when it moved on
+    // meanwhile.
     static Result change(const struRolloutPlan& before, const struRolloutPlan& after);
     // The position of the first listed stage naming the serial number, 0 for none.
     static bool listedPosition(qint32 packageId, const QString& devSN, int& position);

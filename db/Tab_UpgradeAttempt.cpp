@@ -25,6 +25,17 @@ QString stateExpression(qint32 stalledBefore, QVariantList& binds) {
     return QStringLiteral("case") + cases + QStringLiteral(" end");
 }
 
+QString resultExpression(qint32 stalledBefore, QVariantList& binds) {
+    QString cases;
+    for (int i = 0; i < kAttemptResultCount; ++i) {
+        const auto result = static_cast<AttemptResult>(i);
+        cases += QStringLiteral(" when %1 then '%2'")
+                     .arg(Tab_UpgradeAttempt::resultCondition(result, stalledBefore, binds),
+                          QLatin1String(attemptResultName(result)));
+    }
+    return QStringLiteral("case") + cases + QStringLiteral(" else '' end");
+}
+
 UpgradeAttemptState stateFromName(const QString& name) {
     for (UpgradeAttemptState state : kStates)
         if (name == QLatin1String(upgradeAttemptStateName(state))) return state;
@@ -82,6 +93,28 @@ QString Tab_UpgradeAttempt::stateCondition(UpgradeAttemptState state, qint32 sta
     }
     binds << stalledBefore;
     return QStringLiteral("(a.completedAt=0 and a.isCurrent<>0 and %1>=?)").arg(kActivity);
+}
+
+QString Tab_UpgradeAttempt::resultCondition(AttemptResult result, qint32 stalledBefore,
+                                            QVariantList& binds) {
+    // Whether the terminal started the same upload again after this attempt.
+    const QString again = QStringLiteral(
+        "exists (select 1 from Tab_UpgradeAttempt later where later.devSN=a.devSN and "
+        "later.id>a.id and later.packageId=a.packageId and later.packageName=a.packageName)");
+    switch (result) {
+        case AttemptResult::Succeeded:
+            return QStringLiteral("(a.completedAt>0 and a.outcome='%1')")
+                .arg(QLatin1String(kOutcomeSucceeded));
+        case AttemptResult::NotTaken:
+            return stateCondition(UpgradeAttemptState::Reverted, stalledBefore, binds);
+        case AttemptResult::Stalled:
+            return stateCondition(UpgradeAttemptState::Stalled, stalledBefore, binds);
+        case AttemptResult::Abandoned:
+            return QStringLiteral("(a.completedAt=0 and a.isCurrent=0 and %1)").arg(again);
+        case AttemptResult::Superseded:
+            break;
+    }
+    return QStringLiteral("(a.completedAt=0 and a.isCurrent=0 and not %1)").arg(again);
 }
 
 bool Tab_UpgradeAttempt::start(const struUpgradeAttempt& attempt) {
@@ -174,6 +207,7 @@ bool Tab_UpgradeAttempt::list(const Filter& filter, int offset, int limit, QList
         whereBinds << filter.packageId;
     }
     if (filter.byState) where << stateCondition(filter.state, filter.stalledBefore, whereBinds);
+    if (filter.byResult) where << resultCondition(filter.result, filter.stalledBefore, whereBinds);
     const QString whereText = where.isEmpty()
                                   ? QString()
                                   : QStringLiteral(" where ") + where.join(QStringLiteral(" and "));
@@ -189,11 +223,12 @@ bool Tab_UpgradeAttempt::list(const Filter& filter, int offset, int limit, QList
 
     QVariantList binds;
     const QString state = stateExpression(filter.stalledBefore, binds);
+    const QString result = resultExpression(filter.stalledBefore, binds);
     binds << whereBinds << limit << offset;
     QSqlQuery* page = connection.read(
-        QStringLiteral("select %1,%2 from Tab_UpgradeAttempt a%3 order by a.id desc "
+        QStringLiteral("select %1,%2,%3 from Tab_UpgradeAttempt a%4 order by a.id desc "
                        "limit ? offset ?")
-            .arg(selectList(), state, whereText),
+            .arg(selectList(), state, result, whereText),
         binds);
     if (!page) {
         qDebug("query upgrade attempt fail");
@@ -204,6 +239,65 @@ bool Tab_UpgradeAttempt::list(const Filter& filter, int offset, int limit, QList
         Row row;
         columns().read(*page, row.attempt);
         row.state = stateFromName(page->value(columns().count()).toString());
+        row.result = page->value(columns().count() + 1).toString();
+        rows << row;
+    }
+    return true;
+}
+
+bool Tab_UpgradeAttempt::failedTerminals(qint32 packageId, const QString& packageName,
+                                         qint32 stalledBefore, int offset, int limit,
+                                         QList<Failed>& rows, int& total) {
+    PooledConnection connection;
+    if (!connection.checkUsable()) return false;
+    // The binds in the order their places appear in the text.
+    QVariantList groupBinds;
+    const QString notTaken = resultCondition(AttemptResult::NotTaken, stalledBefore, groupBinds);
+    groupBinds << packageId << packageName;
+    QStringList failed;
+    for (AttemptResult result :
+         {AttemptResult::NotTaken, AttemptResult::Stalled, AttemptResult::Abandoned})
+        failed << resultCondition(result, stalledBefore, groupBinds);
+    const QString succeeded = resultCondition(AttemptResult::Succeeded, stalledBefore, groupBinds);
+    const QString grouped =
+        QStringLiteral(
+            "(select a.devSN devSN,max(a.id) lastId,count(*) attempts,"
+            "sum(case when %1 then 1 else 0 end) notTaken from Tab_UpgradeAttempt a "
+            "where a.packageId=? and a.packageName=? group by a.devSN "
+            "having sum(case when %2 then 1 else 0 end)>0 and "
+            "sum(case when %3 then 1 else 0 end)=0) g")
+            .arg(notTaken, failed.join(QStringLiteral(" or ")), succeeded);
+
+    QSqlQuery* count =
+        connection.read(QStringLiteral("select count(*) from ") + grouped, groupBinds);
+    if (!count || !count->next()) {
+        qDebug("query failed upgrades fail");
+        return false;
+    }
+    total = count->value(0).toInt();
+    count->finish();
+
+    QVariantList binds;
+    const QString result = resultExpression(stalledBefore, binds);
+    binds << groupBinds << limit << offset;
+    QSqlQuery* page = connection.read(
+        QStringLiteral("select %1,%2,g.attempts,g.notTaken from %3 join Tab_UpgradeAttempt a on "
+                       "a.id=g.lastId order by a.devSN limit ? offset ?")
+            .arg(selectList(), result, grouped),
+        binds);
+    if (!page) {
+        qDebug("query failed upgrades fail");
+        return false;
+    }
+    rows.clear();
+    const int at = columns().count();
+    while (page->next()) {
+        Failed row;
+        columns().read(*page, row.last);
+        row.devSN = row.last.devSN;
+        row.lastResult = page->value(at).toString();
+        row.attempts = page->value(at + 1).toInt();
+        row.notTaken = page->value(at + 2).toInt();
         rows << row;
     }
     return true;

@@ -16,6 +16,7 @@ class Tab_UpgradeAttempt {
     struct Row {
         struUpgradeAttempt attempt;
         UpgradeAttemptState state = UpgradeAttemptState::Running;
+        QString result;  // attemptResultName(); empty for none yet
     };
     struct Filter {
         QString devSN;         // empty: every terminal
@@ -23,6 +24,16 @@ class Tab_UpgradeAttempt {
         bool byState = false;
         UpgradeAttemptState state = UpgradeAttemptState::Running;
         qint32 stalledBefore = 0;  // no progress since then counts as stalled
+        bool byResult = false;
+        AttemptResult result = AttemptResult::Succeeded;
+    };
+    // A terminal whose attempts for one upload failed and never succeeded, with its last one.
+    struct Failed {
+        QString devSN;
+        int attempts = 0;
+        int notTaken = 0;
+        struUpgradeAttempt last;
+        QString lastResult;  // attemptResultName(); empty for none yet
     };
 
     // Records a new attempt as the terminal's current one; an earlier attempt still open
@@ -38,6 +49,13 @@ class Tab_UpgradeAttempt {
     // Newest first.
     static bool list(const Filter& filter, int offset, int limit, QList<Row>& rows, int& total);
 
+    // Terminals with a failed attempt (not taken, stalled, abandoned) for the upload and none
+    // that succeeded, by serial number.
+    static bool failedTerminals(qint32 packageId, const QString& packageName, qint32 stalledBefore,
+                                int offset, int limit, QList<Failed>& rows, int& total);
+
+    // The condition "the attempt aliased a has result", with its values appended to binds.
+    static QString resultCondition(AttemptResult result, qint32 stalledBefore, QVariantList& binds);
     // The condition "the attempt aliased a is in state", with its values appended to binds.
     static QString stateCondition(UpgradeAttemptState state, qint32 stalledBefore,
                                   QVariantList& binds);

@@ -264,8 +264,10 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     facts.packageServable =
         facts.hasPackage && !package.packagePath.isEmpty() && packageServable(package);
     facts.manualMode = m_param.ManualMode == 1;
-    const UpgradeDecision decision = decideUpgrade(
-        facts, [&package, &report] { return RolloutControl::verdict(package, report.devSN); });
+    const int retryLimit = static_cast<int>(m_param.UpgradeRetryLimit);
+    const UpgradeDecision decision = decideUpgrade(facts, [&package, &report, retryLimit] {
+        return RolloutControl::verdict(package, report.devSN, retryLimit);
+    });
     m_activity.decided(report, facts.hasPackage, package, decision);
     switch (decision.answer) {
         case UpgradeDecision::Answer::Upgrade:

@@ -32,6 +32,11 @@ struct struRolloutPlan {
     qint32 createdAt = 0;
     QString createdBy;
     qint32 changedAt = 0;
+    // When terminals may newly be offered the package: from startAt (seconds since the epoch, 0
+    // for at once) and within one of the time-of-day windows, "01:00-05:00" separated by commas
+    // in the service's time zone (empty: at any time of day).
+    QString windows;
+    qint32 startAt = 0;
     QList<struRolloutStage> stages;  // by position
 };
 

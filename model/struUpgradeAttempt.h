@@ -53,3 +53,16 @@ inline const char* upgradeAttemptStateName(UpgradeAttemptState state) {
     }
     return "superseded";
 }
+
+// How an attempt ended, for the operator: succeeded; notTaken (reported 100, came back on the
+// old versions); stalled; abandoned (given up before 100, and the terminal started the same
+// upload again); superseded (another upload took its place before 100). None while it runs or
+// waits for its first report after 100.
+enum class AttemptResult { Succeeded, NotTaken, Stalled, Abandoned, Superseded };
+constexpr int kAttemptResultCount = 5;
+
+inline const char* attemptResultName(AttemptResult result) {
+    static const char* const names[kAttemptResultCount] = {"succeeded", "notTaken", "stalled",
+                                                           "abandoned", "superseded"};
+    return names[static_cast<int>(result)];
+}

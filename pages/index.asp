@@ -23,6 +23,7 @@
 <link rel="modulepreload" href="/doc/js/rolloutplan.js">
 <link rel="modulepreload" href="/doc/js/planeditor.js">
 <link rel="modulepreload" href="/doc/js/decisions.js">
+<link rel="modulepreload" href="/doc/js/rolloutfailed.js">
 <link rel="modulepreload" href="/doc/js/upgrades.js">
 <link rel="modulepreload" href="/doc/js/admin.js">
 </head>
@@ -214,6 +215,7 @@
           <button type="button" class="seg" data-state="reverted" aria-pressed="false">安装未生效</button>
           <button type="button" class="seg" data-state="superseded" aria-pressed="false">已被替代</button>
         </div>
+        <label class="field field-narrow"><span>结果</span><select id="upgrades-result"><option value="">不限</option></select></label>
         <label class="field"><span>序列号（完整）</span><input id="upgrades-sn" placeholder="留空表示全部"></label>
         <div class="toolbar-buttons"><button class="btn btn-primary" type="submit">查询</button></div>
       </form>

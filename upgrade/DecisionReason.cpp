@@ -17,6 +17,11 @@ const struct {
     {"rollout_unavailable", "the rollout plan could not be read; nothing offered meanwhile"},
     {"identity_conflict",
      "in older rows only: an impostor refused (now recorded apart, see IdentityConflict)"},
+    {"outside_window",
+     "the rollout plan's start time or maintenance windows hold new offers back (detail: which)"},
+    {"retry_limit",
+     "the package's installs did not take on the terminal as often as the retry limit; held "
+     "until an operator releases it"},
 };
 }  // namespace
 

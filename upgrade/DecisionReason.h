@@ -15,8 +15,10 @@ enum class DecisionReason {
     RolloutCancelled,
     RolloutUnavailable,
     IdentityConflict,  // in older rows only: an impostor's report leaves the decision alone
+    OutsideWindow,
+    RetryLimit,
 };
-constexpr int kDecisionReasonCount = 11;
+constexpr int kDecisionReasonCount = 13;
 
 const char* decisionReasonCode(DecisionReason reason);
 // One line for the API document.

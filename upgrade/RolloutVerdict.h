@@ -11,6 +11,8 @@ struct RolloutVerdict {
         Paused,
         Cancelled,
         Unavailable,  // the plan could not be read: nothing is offered meanwhile
+        OutsideWindow,
+        RetryLimit,  // the terminal's failed installs of the package reached the limit
     };
     Kind kind = Kind::NoPlan;
     QString detail;

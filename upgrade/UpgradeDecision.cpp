@@ -46,6 +46,10 @@ DecisionReason reasonOf(RolloutVerdict::Kind kind) {
             return DecisionReason::RolloutCancelled;
         case RolloutVerdict::Kind::Unavailable:
             return DecisionReason::RolloutUnavailable;
+        case RolloutVerdict::Kind::OutsideWindow:
+            return DecisionReason::OutsideWindow;
+        case RolloutVerdict::Kind::RetryLimit:
+            return DecisionReason::RetryLimit;
         default:
             return DecisionReason::NotInOpenStage;
     }

@@ -10,6 +10,7 @@
 #include "api/v2/ExchangeRoutes.h"
 #include "api/v2/MetaRoutes.h"
 #include "api/v2/PackageRoutes.h"
+#include "api/v2/RolloutFailureRoutes.h"
 #include "api/v2/RolloutPlanRoutes.h"
 #include "api/v2/RolloutPreviewRoutes.h"
 #include "api/v2/RolloutRoutes.h"
@@ -38,6 +39,7 @@ const ApiRouter& apiRouter() {
         rolloutRoutes(),
         rolloutPlanRoutes(),
         rolloutPreviewRoutes(),
+        rolloutFailureRoutes(),
     });
     return router;
 }

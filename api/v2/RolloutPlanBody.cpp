@@ -10,6 +10,7 @@
 #include "api/v2/OperationDoc.h"
 #include "db/DeviceListQuery.h"
 #include "db/Tab_DeviceInfo.h"
+#include "upgrade/rollout/RolloutSchedule.h"
 
 namespace {
 struct Member {
@@ -23,6 +24,12 @@ const Member kPlanMembers[] = {
     {"pauseAtFailures", "integer", "failures in the open stage that pause the rollout; 0: none"},
     {"pauseAtFailurePercent", "integer",
      "failed of attempted in the open stage (percent) that pauses the rollout; 0: none"},
+    {"windows", "array",
+     "maintenance windows \"HH:MM-HH:MM\" in the service's time zone (one may cross midnight); "
+     "outside them no terminal is newly offered the package; at most 24. Absent or empty: any "
+     "time"},
+    {"startAt", "integer",
+     "seconds since the epoch before which no terminal is newly offered the package; 0: at once"},
 };
 
 const Member kStageMembers[] = {
@@ -115,6 +122,25 @@ bool readSerials(const QJsonValue& value, const QString& where, QStringList& ser
     return true;
 }
 
+// The plan's start time and windows.
+bool readWhen(const QJsonObject& body, struRolloutPlan& plan, QString& error) {
+    const QJsonValue windows = body.value("windows");
+    QStringList texts;
+    if (!windows.isUndefined()) {
+        if (!windows.isArray()) {
+            error = QStringLiteral("windows 须为数组");
+            return false;
+        }
+        for (const QJsonValue& item : windows.toArray()) texts << item.toString();
+    }
+    double startAt = 0;
+    if (!RolloutSchedule::read(texts, plan.windows, error) ||
+        !number(body, "startAt", 0, 2147483647, true, 0, QString(), startAt, error))
+        return false;
+    plan.startAt = static_cast<qint32>(startAt);
+    return true;
+}
+
 bool readStage(const QJsonValue& value, int position, const struPackageInfo& package,
                int& lastPoints, struRolloutStage& stage, QStringList& serials, QString& error) {
     const QString where = QStringLiteral("第%1阶段：").arg(position);
@@ -185,6 +211,7 @@ bool RolloutPlanBody::read(const QJsonObject& body, const struPackageInfo& packa
         return false;
     }
     struRolloutPlan read;
+    if (!readWhen(body, read, error)) return false;
     read.pauseAtFailures = static_cast<qint32>(failures);
     read.pauseAtFailurePercent = static_cast<qint32>(failurePercent);
     QList<QPair<QString, int>> names;
@@ -208,6 +235,25 @@ bool RolloutPlanBody::read(const QJsonObject& body, const struPackageInfo& packa
     return true;
 }
 
+bool RolloutPlanBody::readSchedule(const QJsonObject& body, struRolloutPlan& plan, QString& error) {
+    for (auto it = body.begin(); it != body.end(); ++it)
+        if (it.key() != QLatin1String("windows") && it.key() != QLatin1String("startAt")) {
+            error = QStringLiteral("未知的字段 %1").arg(it.key());
+            return false;
+        }
+    return readWhen(body, plan, error);
+}
+
+QJsonObject RolloutPlanBody::scheduleSchema() {
+    QJsonObject properties;
+    for (const Member& member : kPlanMembers)
+        if (QLatin1String(member.name) == QLatin1String("startAt"))
+            properties.insert(member.name, QJsonObject{{"type", member.type},
+                                                       {"description", member.description}});
+    properties.insert("windows", OperationDoc::arrayOf({{"type", "string"}}));
+    return QJsonObject{{"type", "object"}, {"properties", properties}};
+}
+
 QJsonObject RolloutPlanBody::schemas() {
     const auto properties = [](const auto& members) {
         QJsonObject out;
@@ -225,6 +271,9 @@ QJsonObject RolloutPlanBody::schemas() {
     stage.insert("properties", stageProperties);
     QJsonObject planProperties = properties(kPlanMembers);
     planProperties.insert("stages", OperationDoc::arrayOf(stage));
+    QJsonObject windows = OperationDoc::arrayOf({{"type", "string"}, {"example", "01:00-05:00"}});
+    windows.insert("description", planProperties.value("windows")["description"]);
+    planProperties.insert("windows", windows);
     return QJsonObject{
         {"RolloutPlanInput",
          QJsonObject{{"type", "object"},

@@ -19,6 +19,9 @@ class RolloutPlanBody {
     // listed pairs each listed serial number with its stage's position.
     static bool read(const QJsonObject& body, const struPackageInfo& package, struRolloutPlan& plan,
                      QList<QPair<QString, int>>& listed, QString& error);
+    // The start time and windows alone (for a running plan), other members refused.
+    static bool readSchedule(const QJsonObject& body, struRolloutPlan& plan, QString& error);
+    static QJsonObject scheduleSchema();
     // The "RolloutPlanInput" schema, by name.
     static QJsonObject schemas();
     static QJsonObject example();

@@ -1,10 +1,12 @@
 #include "api/v2/RolloutPlanJson.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 
 #include "api/v2/JsonRecord.h"
 #include "api/v2/OperationDoc.h"
+#include "upgrade/rollout/RolloutSchedule.h"
 
 namespace {
 struct StageView {
@@ -96,6 +98,18 @@ const JsonFields<RolloutPlanView>& planFields() {
           [](const RolloutPlanView& v) { return QJsonValue(v.plan.createdBy); }},
         F{"changedAt", "integer", "the last change of state",
           [](const RolloutPlanView& v) { return QJsonValue(v.plan.changedAt); }},
+        F{"windows", "array",
+          "maintenance windows (HH:MM-HH:MM, the service's time zone); empty: any time",
+          [](const RolloutPlanView& v) {
+              return QJsonValue(QJsonArray::fromStringList(RolloutSchedule::texts(v.plan.windows)));
+          }},
+        F{"startAt", "integer",
+          "no terminal newly offered before (seconds since the epoch); 0: none",
+          [](const RolloutPlanView& v) { return QJsonValue(v.plan.startAt); }},
+        F{"inWindow", "boolean", "the start time and windows let terminals be offered now",
+          [](const RolloutPlanView& v) {
+              return QJsonValue(RolloutSchedule::allows(v.plan, QDateTime::currentDateTime()));
+          }},
         F{"outside", "integer", "terminals of the type that no stage takes",
           [](const RolloutPlanView& v) { return QJsonValue(v.outside); }},
         F{"stages", "array", QString(),
@@ -125,6 +139,9 @@ QJsonObject RolloutPlanJson::schemas() {
         QJsonObject{{"type", "string"},
                     {"enum", QJsonArray{kRolloutRunning, kRolloutPaused, kRolloutCancelled}}});
     properties.insert("stages", OperationDoc::arrayOf(OperationDoc::ref("RolloutStage")));
+    QJsonObject windows = OperationDoc::arrayOf({{"type", "string"}});
+    windows.insert("description", properties.value("windows")["description"]);
+    properties.insert("windows", windows);
     QJsonObject pause = OperationDoc::object(
         {{"at", QJsonObject{{"type", "integer"}}}, {"reason", QJsonObject{{"type", "string"}}}});
     pause.insert("nullable", true);

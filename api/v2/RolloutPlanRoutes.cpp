@@ -73,9 +73,9 @@ ApiReply putPlan(const ApiRequest& request) {
     return planOf(package);
 }
 
-using Change = Result (*)(const struPackageInfo&, QString&);
+using Change = std::function<Result(const struPackageInfo&, QString&)>;
 
-ApiReply change(const ApiRequest& request, const char* action, Change run) {
+ApiReply change(const ApiRequest& request, const char* action, const Change& run) {
     struPackageInfo package;
     ApiReply failure;
     if (!storedPackage(request.params.value(QStringLiteral("id")), package, failure))
@@ -107,6 +107,24 @@ ApiReply change(const ApiRequest& request, const char* action, Change run) {
 
 Result resume(const struPackageInfo& package, QString& summary) {
     return RolloutControl::resume(package, stalledBefore(), summary);
+}
+
+ApiReply pause(const ApiRequest& request) {
+    return change(request, "rollout_pause", [&request](const struPackageInfo& p, QString& s) {
+        return RolloutControl::pause(p, request.account, s);
+    });
+}
+
+ApiReply schedule(const ApiRequest& request) {
+    QJsonObject body;
+    ApiReply failure;
+    if (!RouteReplies::bodyObject(request, body, failure)) return failure;
+    struRolloutPlan when;
+    QString error;
+    if (!RolloutPlanBody::readSchedule(body, when, error)) return RouteReplies::badRequest(error);
+    return change(request, "rollout_schedule", [&when](const struPackageInfo& p, QString& s) {
+        return RolloutControl::schedule(p, when.windows, when.startAt, s);
+    });
 }
 
 QJsonObject planResponses(const QString& success) {
@@ -146,6 +164,21 @@ QJsonObject changeDoc(const QString& description, const QString& conflict) {
     return {{"description", description}, {"parameters", idParameter()}, {"responses", responses}};
 }
 
+QJsonObject scheduleDoc() {
+    QJsonObject doc = changeDoc(
+        "The start time and maintenance windows of the plan, replaced without restarting it. "
+        "Outside them no terminal is newly offered the package (reason outside_window); "
+        "downloads under way go on and forced upgrades still get it.",
+        "The rollout is cancelled, or was changed meanwhile");
+    QJsonObject responses = doc.value("responses").toObject();
+    responses.insert("400", OperationDoc::error("The schedule is not valid"));
+    doc.insert("responses", responses);
+    doc.insert("requestBody",
+               OperationDoc::jsonBody(RolloutPlanBody::scheduleSchema(),
+                                      QJsonObject{{"windows", QJsonArray{"01:00-05:00"}}}));
+    return doc;
+}
+
 QByteArray schemas() {
     return OperationDoc::schemas(
         {RolloutPlanJson::schemas(), RolloutPlanBody::schemas(), DeviceFilterParams::schemas()});
@@ -171,6 +204,17 @@ ApiGroup rolloutPlanRoutes() {
              changeDoc("New terminals of the open stages are offered the package again. The open "
                        "stage's failures so far are accepted: only later ones pause it again.",
                        "The rollout is not paused"))},
+        {"POST", QStringLiteral("/KORVA/v2/packages/{id}/plan/pause"), Role::Operator,
+         QStringLiteral("pauseRolloutPlan"), QStringLiteral("Pause a running rollout by hand"),
+         pause,
+         OperationDoc::text(
+             changeDoc("No further terminal is offered the package until resumed, where it stands; "
+                       "downloads under way go on and forced upgrades still get it.",
+                       "The rollout is not running (already paused, or cancelled)"))},
+        {"PUT", QStringLiteral("/KORVA/v2/packages/{id}/plan/schedule"), Role::Operator,
+         QStringLiteral("scheduleRolloutPlan"),
+         QStringLiteral("Set when the rollout may offer the package"), schedule,
+         OperationDoc::text(scheduleDoc())},
         {"POST", QStringLiteral("/KORVA/v2/packages/{id}/plan/advance"), Role::Operator,
          QStringLiteral("advanceRolloutPlan"), QStringLiteral("Open the next stage now"),
          [](const ApiRequest& r) { return change(r, "rollout_advance", RolloutControl::advance); },

@@ -14,10 +14,12 @@
 #include "api/v2/UpgradeDecisionJson.h"
 #include "db/DeviceListQuery.h"
 #include "db/Tab_DeviceInfo.h"
+#include "db/Tab_RetryRelease.h"
 #include "db/Tab_UpgradeDecision.h"
 #include "upgrade/rollout/RolloutBucket.h"
 #include "upgrade/rollout/RolloutControl.h"
 #include "upgrade/rollout/RolloutPlanRules.h"
+#include "upgrade/rollout/RolloutSchedule.h"
 #include "upgrade/rollout/RolloutState.h"
 
 namespace {
@@ -36,6 +38,14 @@ bool rolloutOf(const ApiRequest& request, Rollout& rollout, ApiReply& failure) {
     const struLocalParam param = request.parameters();
     rollout.rules.manualMode = param.ManualMode == 1;
     rollout.rules.packageFileExists = packageFileStored(rollout.package, param.PackageDir);
+    QList<Tab_RetryRelease::Held> held;
+    if (param.UpgradeRetryLimit > 0 &&
+        !Tab_RetryRelease::held(rollout.package.id, rollout.package.packageName,
+                                static_cast<int>(param.UpgradeRetryLimit), held)) {
+        failure = RouteReplies::databaseFailed();
+        return false;
+    }
+    for (const Tab_RetryRelease::Held& h : held) rollout.rules.heldAtRetryLimit.insert(h.devSN);
     switch (RolloutControl::current(rollout.package, rollout.plan,
                                     static_cast<qint32>(QDateTime::currentSecsSinceEpoch()))) {
         case Tab_RolloutPlan::Result::Failed:
@@ -47,20 +57,24 @@ bool rolloutOf(const ApiRequest& request, Rollout& rollout, ApiReply& failure) {
             break;
     }
     rollout.planned = true;
-    rollout.rules.planAllows = [&rollout](const RolloutQuery::Terminal& t) {
-        return RolloutPlanRules::offers(
-            rollout.plan,
-            RolloutPlanRules::stageOf(rollout.plan, rolloutBucket(rollout.package, t.device.devSN),
-                                      t.listedPosition));
+    const bool inWindow = RolloutSchedule::allows(rollout.plan, QDateTime::currentDateTime());
+    rollout.rules.planAllows = [&rollout, inWindow](const RolloutQuery::Terminal& t) {
+        return inWindow &&
+               RolloutPlanRules::offers(
+                   rollout.plan, RolloutPlanRules::stageOf(
+                                     rollout.plan, rolloutBucket(rollout.package, t.device.devSN),
+                                     t.listedPosition));
     };
     return true;
 }
 
 // Every terminal of the package's type with its number: alike ones as one without a plan, one
-// by one with a plan (its stage depends on the serial number).
+// by one with a plan (its stage depends on the serial number) or a terminal held at the retry
+// limit.
 bool visitTerminals(const Rollout& rollout,
                     const std::function<void(const RolloutQuery::Terminal&, int)>& visit) {
-    if (!rollout.planned) return RolloutQuery::groups(rollout.package, stalledBefore(), visit);
+    if (!rollout.planned && rollout.rules.heldAtRetryLimit.isEmpty())
+        return RolloutQuery::groups(rollout.package, stalledBefore(), visit);
     return RolloutQuery::forEach(
         rollout.package, stalledBefore(),
         [&visit](const RolloutQuery::Terminal& terminal) { visit(terminal, 1); }, true);

@@ -22,6 +22,15 @@ const JsonFields<Tab_UpgradeAttempt::Row>& fields() {
                        [](const Tab_UpgradeAttempt::Row& row) {
                            return QJsonValue(row.state == UpgradeAttemptState::Stalled);
                        }});
+        out.push_back({"result", "string",
+                       "how it ended: succeeded, notTaken (reported 100, came back on the old "
+                       "versions), stalled, abandoned (given up before 100 and the same upload "
+                       "started again) or superseded (another upload took its place); null while "
+                       "it runs or waits for the first report after 100",
+                       [](const Tab_UpgradeAttempt::Row& row) {
+                           return row.result.isEmpty() ? QJsonValue() : QJsonValue(row.result);
+                       },
+                       true});
         return out;
     }();
     return list;

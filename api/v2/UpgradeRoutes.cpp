@@ -14,6 +14,13 @@ const UpgradeAttemptState kStates[] = {
     UpgradeAttemptState::Running, UpgradeAttemptState::Stalled, UpgradeAttemptState::Completed,
     UpgradeAttemptState::Reverted, UpgradeAttemptState::Superseded};
 
+QStringList resultNames() {
+    QStringList names;
+    for (int i = 0; i < kAttemptResultCount; ++i)
+        names << attemptResultName(static_cast<AttemptResult>(i));
+    return names;
+}
+
 QStringList stateNames() {
     QStringList names;
     for (UpgradeAttemptState state : kStates) names << upgradeAttemptStateName(state);
@@ -43,6 +50,15 @@ ApiReply listAttempts(const ApiRequest& request) {
         filter.byState = true;
         filter.state = kStates[index];
     }
+    const QString result = request.queryValue(QStringLiteral("result"));
+    if (!result.isEmpty()) {
+        const int index = resultNames().indexOf(result);
+        if (index < 0)
+            return RouteReplies::badRequest(
+                QStringLiteral("result 须为以下之一：%1").arg(resultNames().join(", ")));
+        filter.byResult = true;
+        filter.result = static_cast<AttemptResult>(index);
+    }
     QList<Tab_UpgradeAttempt::Row> rows;
     int total = 0;
     if (!Tab_UpgradeAttempt::list(filter, paging.offset, paging.limit, rows, total))
@@ -61,6 +77,10 @@ QJsonObject listDoc() {
                                  QJsonObject{{"type", "string"},
                                              {"enum", QJsonArray::fromStringList(stateNames())},
                                              {"example", "stalled"}}),
+        OperationDoc::queryParam("result",
+                                 QJsonObject{{"type", "string"},
+                                             {"enum", QJsonArray::fromStringList(resultNames())},
+                                             {"example", "notTaken"}}),
     };
     for (const QJsonValue& p : ListParams::parameters()) parameters.append(p);
     const QJsonObject page = OperationDoc::object(

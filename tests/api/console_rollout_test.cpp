@@ -1,5 +1,8 @@
 // Staged rollouts against the running service: terminals played over raw sockets, plans set and
 // changed through the v2 routes, what each report was decided read back from the API.
+#include <QTime>
+
+#include "files/CsvOpt.h"
 #include "tests/api/ConsoleFixture.h"
 #include "tests/support/JsonSchemaCheck.h"
 #include "tests/support/TerminalConnection.h"
@@ -354,7 +357,7 @@ TEST_F(ConsoleRolloutTest, EveryDecisionReasonIsRecordedAndCounted) {
         {"forced", 1}, {"newer_component", 2}, {"not_newer", 1}, {"manual_mode", 1}};
     for (auto it = reasons.begin(); it != reasons.end(); ++it)
         EXPECT_EQ(it.value().toInt(), expected.value(it.key()).toInt()) << it.key().toStdString();
-    EXPECT_EQ(reasons.size(), 11);
+    EXPECT_EQ(reasons.size(), 13);
 }
 
 TEST_F(ConsoleRolloutTest, PlansAreCheckedBeforeTheyAreStored) {
@@ -452,6 +455,131 @@ TEST_F(ConsoleRolloutTest, PlanPreviewCountsStagesAsTheRolloutPlacesThem) {
                   preview.value("stages")[i]["members"].toInt());
     EXPECT_EQ(stored.value("outside").toInt(), preview.value("outside")["members"].toInt());
     json("POST", path + "/preview", R"({"stages":[{"percent":0}],"pauseAtFailures":1})", 400);
+}
+
+// A window of the service's time of day (the test's own zone) from the given minutes off now,
+// two hours long: it may cross midnight.
+QString windowFrom(int minutes) {
+    const QTime now = QTime::currentTime();
+    return now.addSecs(minutes * 60).toString("HH:mm") + "-" +
+           now.addSecs((minutes + 120) * 60).toString("HH:mm");
+}
+
+TEST_F(ConsoleRolloutTest, WindowsAndAPauseByHandHoldOnlyNewOffers) {
+    m_service.setParam("RolloutCheckSeconds", 3600);  // nothing changes the plan but the test
+    ASSERT_TRUE(startService()) << m_service.output().constData();
+    addPackage("T1", "win.bin", kNew, 4000);
+    const int id = packageId("T1");
+    const auto schedule = [&](bool open, int status = 200) {
+        return json("PUT", planPath(id, "/schedule"),
+                    body({{"windows", QJsonArray{windowFrom(open ? -60 : 120), windowFrom(600)}}}),
+                    status);
+    };
+    QJsonObject plan{{"stages", QJsonArray{QJsonObject{{"percent", 100}}}},
+                     {"pauseAtFailures", 5},
+                     {"windows", QJsonArray{windowFrom(120)}}};
+    EXPECT_FALSE(json("PUT", planPath(id), body(plan)).value("inWindow").toBool());
+    EXPECT_EQ(reportOnce(terminal("W1", kOld)).flag, 0);
+    EXPECT_EQ(decision("W1").value("reason").toString(), "outside_window");
+    seed("devSN,devType,AppVersion,isAutoUpdate", {"'W9','T1','" + kOld + "',1"});
+    EXPECT_EQ(reportOnce(terminal("W9", kOld)).flag, 1);  // forced goes through
+
+    // The window opens, W1's download starts, the window closes mid-stage: W2 waits, W1 ends.
+    EXPECT_TRUE(schedule(true).value("inWindow").toBool());
+    Reported w1 = reportOnce(terminal("W1", kOld));
+    ASSERT_EQ(w1.flag, 1);
+    const QJsonObject closed = schedule(false);
+    EXPECT_EQ(closed.value("windows").toArray().size(), 2);
+    EXPECT_EQ(closed.value("openStages").toInt(), 1);
+    EXPECT_EQ(reportOnce(terminal("W2", kOld)).flag, 0);
+    EXPECT_EQ(decision("W2").value("reason").toString(), "outside_window");
+    ASSERT_TRUE(finishDownload(*w1.link, "W1"));
+    json("PUT", planPath(id, "/schedule"), R"({"windows":["25:00-01:00"]})", 400);
+    json("PUT", planPath(id, "/schedule"), R"({"windows":[],"stages":[]})", 400);
+
+    // A start time still to come holds offers back like a closed window.
+    const qint64 later = QDateTime::currentSecsSinceEpoch() + 3600;
+    json("PUT", planPath(id, "/schedule"), body({{"startAt", later}}));
+    EXPECT_EQ(reportOnce(terminal("W2", kOld)).flag, 0);
+    EXPECT_TRUE(decision("W2").value("detail").toString().startsWith("发布开始于"));
+
+    // Paused by hand the plan holds where it is; resumed, it goes on from there.
+    EXPECT_TRUE(schedule(true).value("inWindow").toBool());
+    const QJsonObject paused = json("POST", planPath(id, "/pause"));
+    EXPECT_EQ(paused.value("state").toString(), "paused");
+    json("POST", planPath(id, "/pause"), {}, 409);
+    EXPECT_EQ(reportOnce(terminal("W2", kOld)).flag, 0);
+    EXPECT_EQ(decision("W2").value("reason").toString(), "rollout_paused");
+    EXPECT_EQ(decision("W2").value("detail"), paused.value("pause")["reason"]);
+    EXPECT_EQ(json("POST", planPath(id, "/resume")).value("state").toString(), "running");
+    EXPECT_EQ(reportOnce(terminal("W2", kOld)).flag, 1);
+    for (const char* action : {"rollout_pause", "rollout_resume"}) {
+        const QJsonArray rows = audit(action);
+        ASSERT_EQ(rows.size(), 1) << action;
+        EXPECT_NE(rows[0].toObject().value("account").toString(), "system") << action;
+    }
+    EXPECT_EQ(audit("rollout_schedule").size(), 4);
+}
+
+TEST_F(ConsoleRolloutTest, InstallsThatDidNotTakeReachTheRetryLimitUntilReleased) {
+    m_service.setParam("RolloutCheckSeconds", 3600);
+    ASSERT_TRUE(startService()) << m_service.output().constData();
+    addPackage("T1", "retry.bin", kNew, 4000);
+    const int id = packageId("T1");
+    json("PUT", planPath(id),
+         body({{"stages", QJsonArray{QJsonObject{{"percent", 100}}}}, {"pauseAtFailures", 100}}));
+    const QByteArray base = "/KORVA/v2/packages/" + QByteArray::number(id);
+
+    // Each return on the old versions offers the package again, until the third.
+    EXPECT_EQ(upgradeAndReturn(terminal("H1", kOld), kOld), 1);
+    EXPECT_EQ(upgradeAndReturn(terminal("H1", kOld), kOld), 1);
+    EXPECT_EQ(upgradeAndReturn(terminal("H1", kOld), kOld), 0);
+    EXPECT_EQ(decision("H1").value("reason").toString(), "retry_limit");
+    Reported held = reportOnce(terminal("H1", kOld));  // stays connected: held, not offline
+    EXPECT_EQ(held.flag, 0);
+    EXPECT_EQ(get(base + "/rollout").value("counts")["held"].toInt(), 1);
+    EXPECT_EQ(upgradeAndReturn(terminal("H2", kOld), kOld), 1);
+    EXPECT_EQ(upgradeAndReturn(terminal("H3", kOld), kNew), 0);
+
+    // Each attempt's result, filterable.
+    const struct {
+        const char* query;
+        QStringList serials;
+    } filters[] = {
+        {"result=notTaken&devSN=H1", {"H1", "H1", "H1"}},
+        {"result=abandoned", {"H1", "H1"}},  // offered again, then started afresh
+        {"result=succeeded", {"H3"}},
+        {"result=superseded", {}},
+    };
+    for (const auto& f : filters)
+        EXPECT_EQ(serials(get(QByteArray("/KORVA/v2/upgrades?") + f.query)), f.serials) << f.query;
+    json("GET", "/KORVA/v2/upgrades?result=lost", {}, 400);
+
+    // The failed terminals with their last attempt, as JSON and as CSV.
+    const QJsonObject failed = get(base + "/failed");
+    EXPECT_EQ(serials(failed), QStringList({"H1", "H2"}));
+    EXPECT_EQ(failed.value("held").toInt(), 1);
+    const QJsonObject h1 = failed.value("items")[0].toObject();
+    EXPECT_EQ(h1.value("notTaken").toInt(), 3);
+    EXPECT_TRUE(h1.value("held").toBool());
+    EXPECT_EQ(h1.value("last")["result"].toString(), "notTaken");
+    EXPECT_FALSE(failed.value("items")[1]["held"].toBool());
+    const HttpResponse exported = call("GET", base + "/failed.csv");
+    EXPECT_EQ(exported.status, 200);
+    const QList<QStringList> lines =
+        CsvOpt::parse(QString::fromUtf8(exported.body).remove(QChar(0xFEFF)));
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[1].mid(0, 4), QStringList({"H1", "5", "3", "notTaken"}));
+    EXPECT_EQ(lines[2].value(6), "否");
+
+    // Released, H1 is offered again; a terminal that is not held cannot be released.
+    json("POST", base + "/held/release", R"({"devSN":"H2"})", 409);
+    json("POST", base + "/held/release", R"({"devSN":"H1","all":true})", 400);
+    EXPECT_EQ(json("POST", base + "/held/release", R"({"all":true})").value("released").toInt(), 1);
+    EXPECT_EQ(reportOnce(terminal("H1", kOld)).flag, 1);
+    EXPECT_EQ(get(base + "/failed").value("held").toInt(), 0);
+    ASSERT_EQ(audit("retry_release").size(), 1);
+    EXPECT_TRUE(audit("retry_release")[0].toObject().value("summary").toString().contains("H1"));
 }
 
 }  // namespace

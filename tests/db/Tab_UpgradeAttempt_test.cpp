@@ -2,6 +2,8 @@
 // stall read at a given time, one sequence per row.
 #include "db/Tab_UpgradeAttempt.h"
 
+#include "db/Tab_RetryRelease.h"
+
 #include "tests/db/DbTestSupport.h"
 
 namespace {
@@ -10,11 +12,14 @@ class TabUpgradeAttemptTest : public DbTableTest {
     void SetUp() override {
         DbTableTest::SetUp();
         ASSERT_TRUE(sqlExec(QStringLiteral("delete from Tab_UpgradeAttempt")));
+        ASSERT_TRUE(sqlExec(QStringLiteral("delete from Tab_RetryRelease")));
     }
-    static void start(const QString& sn, qint32 at, qint32 package = 1) {
+    static void start(const QString& sn, qint32 at, qint32 package = 1,
+                      const QString& upload = QStringLiteral("p.bin")) {
         struUpgradeAttempt attempt;
         attempt.devSN = sn;
         attempt.packageId = package;
+        attempt.packageName = upload;
         attempt.startedAt = at;
         ASSERT_TRUE(Tab_UpgradeAttempt::start(attempt));
     }
@@ -121,4 +126,67 @@ TEST_F(TabUpgradeAttemptTest, ListFiltersAndPages) {
     ASSERT_EQ(page.size(), 1);
     EXPECT_EQ(page.first().attempt.devSN, "B");
     EXPECT_EQ(total, 3);
+}
+
+// How each attempt ended, the terminals that failed an upload, and the retry limit with its
+// release, in one history: A's install did not take twice, B succeeded, C gave up a download
+// and started over, D moved on to another upload.
+TEST_F(TabUpgradeAttemptTest, ResultsFailedTerminalsAndReleases) {
+    const auto installed = [](const QString& sn, qint32 at, const char* outcome) {
+        ASSERT_TRUE(Tab_UpgradeAttempt::progress(sn, 100, at));
+        struUpgradeAttempt attempt;
+        bool found = false;
+        ASSERT_TRUE(Tab_UpgradeAttempt::completedUnjudged(sn, attempt, found) && found);
+        ASSERT_TRUE(Tab_UpgradeAttempt::judge(attempt.id, QLatin1String(outcome), at));
+    };
+    for (qint32 at : {100, 200}) {
+        start("A", at);
+        installed("A", at + 10, kOutcomeReverted);
+    }
+    start("A", 300);
+    start("B", 100);
+    installed("B", 110, kOutcomeSucceeded);
+    start("C", 100);
+    start("C", 200);
+    start("D", 100);
+    start("D", 300, 1, "q.bin");
+    const qint32 stalledBefore = 250;
+    Tab_UpgradeAttempt::Filter all;
+    all.stalledBefore = stalledBefore;
+    QList<Tab_UpgradeAttempt::Row> rows;
+    int total = 0;
+    ASSERT_TRUE(Tab_UpgradeAttempt::list(all, 0, 50, rows, total));
+    QStringList results;
+    for (const auto& row : rows) results << row.attempt.devSN + ":" + row.result;
+    EXPECT_EQ(results, QStringList({"D:", "D:superseded", "C:stalled", "C:abandoned", "B:succeeded",
+                                    "A:", "A:notTaken", "A:notTaken"}));
+
+    QList<Tab_UpgradeAttempt::Failed> failed;
+    ASSERT_TRUE(
+        Tab_UpgradeAttempt::failedTerminals(1, "p.bin", stalledBefore, 0, 50, failed, total));
+    ASSERT_EQ(total, 2);
+    ASSERT_EQ(failed.size(), 2);
+    EXPECT_EQ(failed[0].devSN, "A");
+    EXPECT_EQ(failed[0].attempts, 3);
+    EXPECT_EQ(failed[0].notTaken, 2);
+    EXPECT_EQ(failed[0].last.startedAt, 300);
+    EXPECT_EQ(failed[1].devSN, "C");
+    EXPECT_EQ(failed[1].lastResult, "stalled");
+
+    // Held at a limit of 2 until released; released failures count no more.
+    QList<Tab_RetryRelease::Held> held;
+    ASSERT_TRUE(Tab_RetryRelease::held(1, "p.bin", 2, held));
+    ASSERT_EQ(held.size(), 1);
+    EXPECT_EQ(held[0].devSN, "A");
+    int released = 0;
+    ASSERT_TRUE(Tab_RetryRelease::release(1, "p.bin", QString(), 2, 400, released));
+    EXPECT_EQ(released, 1);
+    int failures = -1;
+    ASSERT_TRUE(Tab_RetryRelease::failures(1, "p.bin", "A", failures));
+    EXPECT_EQ(failures, 0);
+    installed("A", 410, kOutcomeReverted);
+    ASSERT_TRUE(Tab_RetryRelease::failures(1, "p.bin", "A", failures));
+    EXPECT_EQ(failures, 1);
+    ASSERT_TRUE(Tab_RetryRelease::failures(1, "q.bin", "A", failures));
+    EXPECT_EQ(failures, 0);
 }

@@ -253,12 +253,12 @@ describe('staged rollouts in the pages', { skip: skip || false }, () => {
         // Only older rows carry identity_conflict: its card shows when some do.
         assert.equal(reasons.identity_conflict, 0);
         assert.deepEqual(shown.map(([code]) => code).sort(), Object.keys(reasons).filter((code) => code !== 'identity_conflict').sort());
-        assert.equal(Object.keys(reasons).length, 11);
+        assert.equal(Object.keys(reasons).length, 13);
         for (const [code, label, count] of shown) {
             assert.match(label, /^[\u4e00-\u9fa5]+(ID[\u4e00-\u9fa5]+)?$/, `${code} has a Chinese label`);
             assert.equal(count, reasons[code], code);
         }
-        assert.equal(new Set(shown.map(([, label]) => label)).size, 10);
+        assert.equal(new Set(shown.map(([, label]) => label)).size, 12);
         assert.deepEqual(await englishLeaks(page), []);
         assert.deepEqual(page.consoleErrors, []);
     });

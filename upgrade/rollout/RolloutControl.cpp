@@ -6,10 +6,12 @@
 
 #include "core/Logger.h"
 #include "db/Tab_Package.h"
+#include "db/Tab_RetryRelease.h"
 #include "upgrade/rollout/RolloutBucket.h"
 #include "upgrade/rollout/RolloutNotices.h"
 #include "upgrade/rollout/RolloutPlanRules.h"
 #include "upgrade/rollout/RolloutProgress.h"
+#include "upgrade/rollout/RolloutSchedule.h"
 
 namespace {
 using Result = RolloutControl::Result;
@@ -73,20 +75,11 @@ Result write(const Loaded& loaded, const struRolloutPlan& after) {
 QString packageText(const struPackageInfo& package) {
     return QStringLiteral("升级包 %1 (%2)").arg(package.id).arg(package.packageName);
 }
-}  // namespace
 
-Tab_RolloutPlan::Result RolloutControl::current(const struPackageInfo& package,
-                                                struRolloutPlan& plan, qint32 at) {
-    struRolloutPlan stored;
-    const Tab_RolloutPlan::Result result = Tab_RolloutPlan::load(package.id, stored);
-    if (result == Tab_RolloutPlan::Result::Done) plan = planFor(stored, package, at);
-    return result;
-}
-
-RolloutVerdict RolloutControl::verdict(const struPackageInfo& package, const QString& devSN) {
+RolloutVerdict planVerdict(const struPackageInfo& package, const QString& devSN) {
     using Kind = RolloutVerdict::Kind;
     struRolloutPlan plan;
-    switch (current(package, plan, now())) {
+    switch (RolloutControl::current(package, plan, now())) {
         case Tab_RolloutPlan::Result::Missing:
             return {Kind::NoPlan, QString()};
         case Tab_RolloutPlan::Result::Failed:
@@ -103,12 +96,39 @@ RolloutVerdict RolloutControl::verdict(const struPackageInfo& package, const QSt
     if (lists && !Tab_RolloutPlan::listedPosition(package.id, devSN, listed))
         return {Kind::Unavailable, QStringLiteral("发布计划读取失败")};
     const int stage = RolloutPlanRules::stageOf(plan, rolloutBucket(package, devSN), listed);
-    if (RolloutPlanRules::offers(plan, stage))
-        return {Kind::Open, QStringLiteral("第%1阶段").arg(stage)};
-    return {Kind::NotInOpenStage,
+    if (!RolloutPlanRules::offers(plan, stage))
+        return {
+            Kind::NotInOpenStage,
             stage == 0
                 ? QStringLiteral("不属于任何阶段")
                 : QStringLiteral("属于第%1阶段，已开放%2个阶段").arg(stage).arg(plan.openStages)};
+    const QDateTime local = QDateTime::currentDateTime();
+    if (!RolloutSchedule::allows(plan, local))
+        return {Kind::OutsideWindow, RolloutSchedule::why(plan, local)};
+    return {Kind::Open, QStringLiteral("第%1阶段").arg(stage)};
+}
+}  // namespace
+
+Tab_RolloutPlan::Result RolloutControl::current(const struPackageInfo& package,
+                                                struRolloutPlan& plan, qint32 at) {
+    struRolloutPlan stored;
+    const Tab_RolloutPlan::Result result = Tab_RolloutPlan::load(package.id, stored);
+    if (result == Tab_RolloutPlan::Result::Done) plan = planFor(stored, package, at);
+    return result;
+}
+
+RolloutVerdict RolloutControl::verdict(const struPackageInfo& package, const QString& devSN,
+                                       int retryLimit) {
+    const RolloutVerdict verdict = planVerdict(package, devSN);
+    if (!verdict.offers() || retryLimit <= 0) return verdict;
+    int failures = 0;
+    if (!Tab_RetryRelease::failures(package.id, package.packageName, devSN, failures))
+        return {RolloutVerdict::Kind::Unavailable, QStringLiteral("重试次数读取失败")};
+    if (failures < retryLimit) return verdict;
+    return {RolloutVerdict::Kind::RetryLimit,
+            QStringLiteral("安装未生效%1次，达到重试上限%2次，待操作员放行")
+                .arg(failures)
+                .arg(retryLimit)};
 }
 
 bool RolloutControl::replace(const struPackageInfo& package, const struRolloutPlan& plan,
@@ -168,6 +188,63 @@ Result RolloutControl::cancel(const struPackageInfo& package, QString& summary) 
                   .arg(packageText(package))
                   .arg(loaded.plan.openStages);
     return write(loaded, RolloutPlanRules::cancelled(loaded.plan, now()));
+}
+
+Result RolloutControl::pause(const struPackageInfo& package, const QString& by, QString& summary) {
+    Loaded loaded;
+    const Result found = loadUncancelled(package, loaded, summary);
+    if (found != Result::Done) return found;
+    if (loaded.plan.state != QLatin1String(kRolloutRunning)) {
+        summary = QStringLiteral("发布已暂停");
+        return Result::Conflict;
+    }
+    const QString reason =
+        by.isEmpty() ? QStringLiteral("操作员手动暂停") : QStringLiteral("%1 手动暂停").arg(by);
+    summary = QStringLiteral("%1 手动暂停发布，已开放%2个阶段")
+                  .arg(packageText(package))
+                  .arg(loaded.plan.openStages);
+    return write(loaded, RolloutPlanRules::paused(loaded.plan, now(), reason));
+}
+
+Result RolloutControl::schedule(const struPackageInfo& package, const QString& windows,
+                                qint32 startAt, QString& summary) {
+    Loaded loaded;
+    const Result found = loadUncancelled(package, loaded, summary);
+    if (found != Result::Done) return found;
+    struRolloutPlan after = loaded.plan;
+    after.windows = windows;
+    after.startAt = startAt;
+    after.changedAt = now();
+    summary = QStringLiteral("%1 发布时段：%2；开始时间：%3")
+                  .arg(packageText(package), windows.isEmpty() ? QStringLiteral("全天") : windows,
+                       startAt > 0 ? QDateTime::fromSecsSinceEpoch(startAt).toString(Qt::ISODate)
+                                   : QStringLiteral("立即"));
+    return write(loaded, after);
+}
+
+Result RolloutControl::release(const struPackageInfo& package, const QString& devSN, int retryLimit,
+                               int& released, QString& summary) {
+    QList<Tab_RetryRelease::Held> held;
+    if (!Tab_RetryRelease::held(package.id, package.packageName, qMax(retryLimit, 1), held))
+        return Result::Failed;
+    if (!devSN.isEmpty() &&
+        std::none_of(held.begin(), held.end(),
+                     [&devSN](const Tab_RetryRelease::Held& h) { return h.devSN == devSN; })) {
+        summary = QStringLiteral("终端 %1 未因重试上限被扣留").arg(devSN);
+        return Result::Conflict;
+    }
+    if (!Tab_RetryRelease::release(package.id, package.packageName, devSN, qMax(retryLimit, 1),
+                                   now(), released))
+        return Result::Failed;
+    QStringList names;
+    for (const Tab_RetryRelease::Held& h : held)
+        if (devSN.isEmpty() || h.devSN == devSN) names << h.devSN;
+    summary = QStringLiteral("%1 放行重试上限扣留的终端%2台：%3")
+                  .arg(packageText(package))
+                  .arg(released)
+                  .arg(names.mid(0, 20).join(QStringLiteral(", ")) +
+                       (names.size() > 20 ? QStringLiteral(" ...") : QString()));
+    return Result::Done;
 }
 
 void RolloutControl::supervise(qint32 packageId, qint32 stalledBefore, const AuditHook& audit,

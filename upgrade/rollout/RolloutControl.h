@@ -26,7 +26,9 @@ class RolloutControl {
     // earlier upload of the same package row starts again from its first stage.
     static Tab_RolloutPlan::Result current(const struPackageInfo& package, struRolloutPlan& plan,
                                            qint32 now);
-    static RolloutVerdict verdict(const struPackageInfo& package, const QString& devSN);
+    // retryLimit: failed installs of the upload that hold the terminal back; 0 for no limit.
+    static RolloutVerdict verdict(const struPackageInfo& package, const QString& devSN,
+                                  int retryLimit);
 
     // A new plan for the package, running from its first stage; listed pairs serial numbers
     // with the position of the stage that lists them.
@@ -37,6 +39,15 @@ class RolloutControl {
     static Result resume(const struPackageInfo& package, qint32 stalledBefore, QString& summary);
     static Result advance(const struPackageInfo& package, QString& summary);
     static Result cancel(const struPackageInfo& package, QString& summary);
+    // Holds the rollout where it is until resumed; by names the operator.
+    static Result pause(const struPackageInfo& package, const QString& by, QString& summary);
+    // When the plan may offer the package (see struRolloutPlan), without restarting it.
+    static Result schedule(const struPackageInfo& package, const QString& windows, qint32 startAt,
+                           QString& summary);
+    // Lets a terminal held at the retry limit (or every held one, devSN empty) be offered the
+    // package again; Conflict when the named terminal is not held.
+    static Result release(const struPackageInfo& package, const QString& devSN, int retryLimit,
+                          int& released, QString& summary);
 
     // Stores a restart for a new upload, pauses or opens the next stage, as the rules say, and
     // tells notices (when given) what it changed or saw.

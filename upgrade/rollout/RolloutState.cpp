@@ -43,6 +43,7 @@ RolloutState rolloutState(const RolloutQuery::Terminal& terminal, const struPack
     if (!forced && !behind) return RolloutState::OnVersion;
     if (!terminal.online) return RolloutState::Offline;
     const bool answered = forced || (!rules.manualMode && behind &&
-                                     (!rules.planAllows || rules.planAllows(terminal)));
+                                     (!rules.planAllows || rules.planAllows(terminal)) &&
+                                     !rules.heldAtRetryLimit.contains(terminal.device.devSN));
     return answered && rules.packageFileExists ? RolloutState::WouldUpgrade : RolloutState::Held;
 }

@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include <QSet>
+
 #include "db/RolloutQuery.h"
 #include "model/struPackageInfo.h"
 
@@ -10,7 +12,8 @@ enum class RolloutState {
     OnVersion,     // no attempt for this package, nothing newer in it, not forced
     WouldUpgrade,  // connected; its next report would be answered with this package
     Held,          // connected and behind, but manual mode, the rollout plan (its stage is not
-                   // open, or the plan is paused or cancelled) or a missing package file holds it
+                   // open, the plan is paused or cancelled or outside its windows), the retry
+                   // limit or a missing package file holds it
     Downloading,   // attempt open and progressing
     Installing,    // reported 100, not yet reporting the new versions
     Done,          // reported 100 and now reports them
@@ -27,6 +30,8 @@ struct RolloutRules {
     bool packageFileExists = true;
     // With a rollout plan: whether the plan lets the terminal be offered the package now.
     std::function<bool(const RolloutQuery::Terminal&)> planAllows;
+    // Serial numbers held back at the retry limit.
+    QSet<QString> heldAtRetryLimit;
 };
 
 // The upgrade decision of a report (forced flag, then manual mode, then the version rule and the

@@ -217,7 +217,11 @@ export const v2 = {
     plan: (id) => callJson('GET', `/KORVA/v2/packages/${seg(id)}/plan`),
     setPlan: (id, plan) => callJson('PUT', `/KORVA/v2/packages/${seg(id)}/plan`, plan),
     planPreview: (id, plan) => callJson('POST', `/KORVA/v2/packages/${seg(id)}/plan/preview`, plan),
-    // action: resume, advance or cancel.
+    setSchedule: (id, schedule) => callJson('PUT', `/KORVA/v2/packages/${seg(id)}/plan/schedule`, schedule),
+    failed: (id, params) => callJson('GET', `/KORVA/v2/packages/${seg(id)}/failed${queryString(params)}`),
+    failedCsvUrl: (id) => `/KORVA/v2/packages/${seg(id)}/failed.csv`,
+    releaseHeld: (id, which) => callJson('POST', `/KORVA/v2/packages/${seg(id)}/held/release`, which),
+    // action: pause, resume, advance or cancel.
     planAction: (id, action) => callJson('POST', `/KORVA/v2/packages/${seg(id)}/plan/${action}`),
     rolloutState: (id, state, params) => callJson('GET', `/KORVA/v2/packages/${seg(id)}/rollout/${seg(state)}${queryString(params)}`),
     exportUrl: (params) => `/KORVA/v2/devices/export${queryString(params)}`,

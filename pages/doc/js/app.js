@@ -4,6 +4,7 @@ import { initPackages, packagesPage } from './packages.js';
 import { rolloutPage } from './rollout.js';
 import { initRolloutPlan } from './rolloutplan.js';
 import './decisions.js';
+import './rolloutfailed.js';
 import { initUpgrades, upgradesPage } from './upgrades.js';
 import { exchangePage, initExchange } from './exchange.js';
 import { adminPage, initAdmin } from './admin.js';

@@ -39,12 +39,17 @@ export const DECISION_REASONS = [
     ['rollout_paused', '发布已暂停', '发布计划已暂停，暂不向新的终端提供升级包'],
     ['rollout_cancelled', '发布已取消', '发布计划已取消，只有强制升级的终端获得升级包'],
     ['rollout_unavailable', '无法读取发布计划', '读取发布计划失败，期间不提供升级包'],
+    ['outside_window', '维护时段外', '发布计划的开始时间未到或不在维护时段内，暂不向新的终端提供升级包'],
+    ['retry_limit', '达到重试上限', '此升级包在终端上安装未生效的次数达到上限，待操作员放行'],
     ['identity_conflict', '设备ID冲突', '较早的记录：序列号已绑定另一个设备ID，上报被拒绝（现在冲突单独记录，不改变终端的判定）'],
 ];
 // Reasons only older rows carry: counted when some do, not shown as a standing zero.
 export const RETIRED_REASONS = new Set(['identity_conflict']);
 
 export const reasonName = (code) => (DECISION_REASONS.find(([c]) => c === code) || [code, `未知原因（${code}）`])[1];
+
+// How an upgrade attempt ended, by the API's result code.
+export const ATTEMPT_RESULTS = { succeeded: '成功', notTaken: '安装未生效', stalled: '停滞', abandoned: '下载中断后重来', superseded: '被其他升级包取代' };
 
 // What the service stores as a plan's state; "all stages open" is read from the stages.
 export const PLAN_STATES = { running: '进行中', paused: '已暂停', cancelled: '已取消', completed: '全部阶段已开放' };

@@ -1,6 +1,7 @@
 // The rollout view's plan: each stage's progress against its thresholds, the pause with its
-// cause, a cancelled or finished rollout said plainly; resume, advance and cancel behind
-// confirmations that say what follows; the plan set or replaced in a dialog.
+// cause, a cancelled or finished rollout said plainly; pause, resume, advance and cancel behind
+// confirmations that say what follows; the maintenance windows and start time changed in place;
+// the plan set or replaced in a dialog.
 import { v2 } from './api.js';
 import { formatAgo, formatEpoch, serverNowMs } from './clock.js';
 import { PLAN_STATES } from './names.js';
@@ -90,6 +91,8 @@ function actions(plan) {
     const key = plan ? planState(plan) : null;
     const buttons = [];
     if (key === 'paused') buttons.push(el('button', { class: 'btn btn-primary btn-small', type: 'button', id: 'plan-resume', text: '恢复发布', onclick: () => act('resume') }));
+    if (plan && plan.state === 'running') buttons.push(el('button', { class: 'btn btn-small', type: 'button', id: 'plan-pause', text: '暂停发布', onclick: () => act('pause') }));
+    if (plan && key !== 'cancelled') buttons.push(el('button', { class: 'btn btn-small', type: 'button', id: 'plan-schedule', text: '设置发布时段', onclick: editSchedule }));
     if (plan && key !== 'cancelled' && plan.openStages < plan.stages.length) {
         buttons.push(el('button', { class: 'btn btn-small', type: 'button', id: 'plan-advance', text: `立即开放第 ${plan.openStages + 1} 阶段`, onclick: () => act('advance') }));
     }
@@ -118,6 +121,7 @@ function renderPlan(ctx) {
             el('span', { class: `pill pill-plan-${key}`, id: 'plan-state', dataset: { state: key }, text: PLAN_STATES[key] || key }),
             el('span', { text: `已开放 ${plan.openStages} / ${plan.stages.length} 个阶段` }),
             el('span', { id: 'plan-thresholds', text: thresholdText(plan) }),
+            scheduleLine(plan),
             plan.outside ? el('span', { class: 'muted', text: `不在任何阶段中：${plan.outside} 台` }) : null,
             el('span', { class: 'muted', text: `设置于 ${formatEpoch(plan.createdAt)}${createdBy}` })),
         banner(plan, key),
@@ -150,6 +154,12 @@ const range = (n) => (n > 1 ? `第 1 到第 ${n} 阶段` : '第 1 阶段');
 
 // What each action does, said before it is done.
 const ACTIONS = {
+    pause: (plan) => ({
+        title: '暂停发布',
+        body: `暂停后不再向新的终端提供升级包 “${shown.packageName}”；正在进行的下载会继续，强制升级的终端仍会升级。已开放的 ${plan.openStages} 个阶段保持不变，恢复后从这里继续。`,
+        confirmText: '暂停发布',
+        done: '发布已暂停。',
+    }),
     resume: (plan) => {
         const stage = plan.stages[plan.openStages - 1];
         return {
@@ -189,6 +199,45 @@ async function act(action) {
     } catch (err) {
         // A 409 says what stood in the way (the rollout changed since it was shown).
         shown.note = { kind: 'error', text: `${said.title}失败：${err.message}` };
+    }
+    refreshRollout();
+}
+
+function scheduleLine(plan) {
+    const windows = plan.windows && plan.windows.length ? `维护时段 ${plan.windows.join('、')}` : '全天';
+    const start = plan.startAt ? `，${formatEpoch(plan.startAt)} 起` : '';
+    return el('span', { id: 'plan-schedule-text', class: plan.inWindow ? '' : 'warn-text', dataset: { inWindow: String(!!plan.inWindow) },
+        text: `发布时段：${windows}${start}${plan.inWindow ? '' : '（当前不在发布时段内，不向新的终端提供升级包）'}` });
+}
+
+// A local date and time as the input shows it, and back to seconds since the epoch.
+const inputTime = (seconds) => {
+    if (!seconds) return '';
+    const d = new Date(seconds * 1000);
+    return new Date(d.getTime() - d.getTimezoneOffset() * 60000).toISOString().slice(0, 16);
+};
+
+async function editSchedule() {
+    const { id, plan } = shown;
+    const windows = el('input', { id: 'schedule-windows', value: (plan.windows || []).join(', '), placeholder: '例如 01:00-05:00, 22:00-02:00；留空表示全天' });
+    const start = el('input', { id: 'schedule-start', type: 'datetime-local', value: inputTime(plan.startAt) });
+    const ok = await confirmAction({
+        title: '设置发布时段',
+        body: '只在这些时段内（服务所在时区，可跨午夜）并且在开始时间之后向新的终端提供升级包；正在进行的下载不受影响，强制升级的终端仍会升级。发布不会重新开始。',
+        confirmText: '保存发布时段',
+        content: [el('label', { class: 'field' }, el('span', { text: '维护时段' }), windows), el('label', { class: 'field' }, el('span', { text: '开始时间（可留空）' }), start)],
+        focus: windows,
+    });
+    if (!ok) return;
+    const body = {
+        windows: windows.value.split(/[,，\s]+/).filter(Boolean),
+        startAt: start.value ? Math.floor(new Date(start.value).getTime() / 1000) : 0,
+    };
+    try {
+        await v2.setSchedule(id, body);
+        shown.note = { kind: 'success', text: `发布时段已保存（${formatClock()}）。` };
+    } catch (err) {
+        shown.note = { kind: 'error', text: `设置发布时段失败：${err.message}` };
     }
     refreshRollout();
 }
@@ -242,7 +291,9 @@ async function save(event) {
     const button = $('plan-dialog-save');
     button.disabled = true;
     try {
-        await v2.setPlan(shown.id, read.body);
+        // A replaced plan keeps the windows and start time set on the one it replaces.
+        const when = replacing ? { windows: shown.plan.windows || [], startAt: shown.plan.startAt || 0 } : {};
+        await v2.setPlan(shown.id, { ...read.body, ...when });
         $('plan-dialog').close();
         shown.note = { kind: 'success', text: `发布计划已${replacing ? '替换' : '设置'}，第 1 阶段已开放（${formatClock()}）。` };
         refreshRollout();

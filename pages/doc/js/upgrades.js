@@ -7,10 +7,11 @@ import { openDevice, ATTEMPT_STATES, completedAt } from './drawer.js';
 import { reportService } from './service.js';
 import { confirmAction, el, formatClock, notifyError, progressBar, setMessage } from './ui.js';
 import { devicesPage } from './devices.js';
+import { ATTEMPT_RESULTS } from './names.js';
 
 const POLL_MS = 2000;
 const PAGE = 50;
-const state = { timer: null, active: false, busy: false, filter: '', devSN: '', offset: 0, pollFailed: false };
+const state = { timer: null, active: false, busy: false, filter: '', result: '', devSN: '', offset: 0, pollFailed: false };
 const $ = (id) => document.getElementById(id);
 
 function stat(id, value, label, cls = '') {
@@ -26,7 +27,7 @@ function render(page, totals) {
         el('div', { class: 'stat stat-muted' }, el('div', { class: 'stat-value small', text: formatClock() }), el('div', { class: 'stat-label', text: '最近刷新' })));
     const tbody = $('upgrades-table').tBodies[0];
     if (!page.items.length) {
-        tbody.replaceChildren(el('tr', { class: 'empty-row' }, el('td', { colspan: '8', text: state.filter || state.devSN ? '没有符合条件的升级记录' : '还没有升级记录' })));
+        tbody.replaceChildren(el('tr', { class: 'empty-row' }, el('td', { colspan: '8', text: state.filter || state.result || state.devSN ? '没有符合条件的升级记录' : '还没有升级记录' })));
     } else {
         tbody.replaceChildren(...page.items.map((a) => {
             const pct = Math.max(0, Math.min(100, Number(a.lastProgress) || 0));
@@ -36,7 +37,8 @@ function render(page, totals) {
                 el('td', { text: a.packageName || '—' }),
                 el('td', { class: 'mono', text: a.fromAppVersion || '—' }),
                 el('td', { class: 'progress-col' }, el('span', { class: 'inline-progress' }, progressBar(pct, `${a.devSN} 升级进度`), el('span', { class: 'pct', text: `${pct}%` }))),
-                el('td', {}, el('span', { class: `pill pill-${a.state}`, text: ATTEMPT_STATES[a.state] || a.state })),
+                el('td', {}, el('span', { class: `pill pill-${a.state}`, text: ATTEMPT_STATES[a.state] || a.state }),
+                    a.result ? el('span', { class: 'muted block', 'data-col': 'result', text: ATTEMPT_RESULTS[a.result] || a.result }) : null),
                 el('td', { class: 'nowrap', text: formatEpoch(a.startedAt) }),
                 el('td', { class: 'nowrap', text: completedAt(a) ? formatEpoch(completedAt(a)) : a.lastProgressAt ? `最近进度 ${formatAgo(a.lastProgressAt)}` : '—' }));
         }));
@@ -52,7 +54,7 @@ async function poll() {
     state.busy = true;
     try {
         const [page, running, stalled, completed, reverted] = await Promise.all([
-            v2.upgrades({ state: state.filter, devSN: state.devSN, offset: state.offset, limit: PAGE }),
+            v2.upgrades({ state: state.filter, result: state.result, devSN: state.devSN, offset: state.offset, limit: PAGE }),
             v2.upgrades({ state: 'running', limit: 1 }),
             v2.upgrades({ state: 'stalled', limit: 1 }),
             v2.upgrades({ state: 'completed', limit: 1 }),
@@ -108,6 +110,13 @@ export function initUpgrades() {
             poll();
         });
     }
+    const result = $('upgrades-result');
+    result.append(...Object.entries(ATTEMPT_RESULTS).map(([value, text]) => el('option', { value, text })));
+    result.addEventListener('change', () => {
+        state.result = result.value;
+        state.offset = 0;
+        poll();
+    });
     $('upgrades-search').addEventListener('submit', (event) => {
         event.preventDefault();
         state.devSN = $('upgrades-sn').value.trim();
