@@ -22,8 +22,10 @@
 #include "core/Logger.h"
 #include "core/MetricsRegistry.h"
 #include "core/OpenFileLimit.h"
+#include "core/ScrapeHook.h"
 #include "db/SQLiteDb.h"
 #include "device/DeviceActivity.h"
+#include "device/PresenceLease.h"
 #include "device/TcpDataMgtApi.h"
 #include "device/TerminalMetrics.h"
 #include "device/UpgradeMetrics.h"
@@ -33,9 +35,9 @@
 #include "download/EmbeddedWebServer.h"
 #include "files/FileOperation.h"
 #include "upgrade/rollout/RolloutSupervisor.h"
+#include "web/ClusterGauges.h"
 #include "web/HttpMetrics.h"
 #include "web/PackageFileResolver.h"
-#include "web/StalledUpgrades.h"
 #include "web/WebServer.h"
 
 int main(int argc, char* argv[]) {
@@ -61,6 +63,20 @@ int main(int argc, char* argv[]) {
     LocalParaMgt settings(applicationDirectory());
     settings.readLocalParam(param);
     settings.writeLocalParam(param);
+    LogSettings logging;
+    logging.level = param.LogLevel.toStdString();
+    logging.maxFileBytes = size_t(param.LogFileMaxMiB) * 1024 * 1024;
+    logging.maxFiles = param.LogMaxFiles;
+    logging.retentionDays = static_cast<int>(param.LogRetentionDays);
+    if (!configureLogging(logging))
+        qWarning("[start] LogLevel %s is no log level; info is used",
+                 param.LogLevel.toLocal8Bit().constData());
+    qInfo("[start] Wayfarer %s, instance %s, database %s, log level %s", WAYFARER_VERSION,
+          param.InstanceName.toLocal8Bit().constData(),
+          (param.DbDriver.isEmpty() ? QStringLiteral("sqlite") : param.DbDriver)
+              .toLocal8Bit()
+              .constData(),
+          param.LogLevel.toLocal8Bit().constData());
 
     const OpenFileLimit files = raiseOpenFileLimit();
     if (files.soft > 0 && files.soft < openFilesWanted(param.MaxConnCount))
@@ -76,11 +92,18 @@ int main(int argc, char* argv[]) {
     HttpMetrics httpMetrics(metrics);
     DbCallMetrics dbMetrics(metrics);
     SQLiteDb::instance()->setMetrics(&dbMetrics);
-    metrics.addCollector(&StalledUpgrades::collect);
+    // Fleet-wide readings come from one instance at a time, so that a sum over instances holds.
+    PresenceLease lease(param.InstanceName, param.InstanceLeaseSeconds);
+    metrics.addCollector([&lease](std::vector<prometheus::MetricFamily>& out) {
+        if (lease.reportsClusterGauges()) ClusterGauges::collect(out);
+    });
 
     FileOperation fileStore;
     DeviceActivity activity(param.InstanceName, upgradeMetrics);
+    const auto onlineGauge = terminalMetrics.watchOnline(
+        param.InstanceName.toStdString(), [&activity] { return activity.terminalsOnline(); });
     AuthService auth;
+    auth.countLoginFailures(metrics);
     HttpBrowserAPI browserApi(settings, fileStore);
 
     // HTTPS, when configured, or nothing: a management port that silently fell back to plain
@@ -136,8 +159,9 @@ int main(int argc, char* argv[]) {
         qCritical("Wayfarer: cannot create the first account admin.");
         return false;
     };
-    DatabaseStartup database([firstAccount, &activity]() {
+    DatabaseStartup database([firstAccount, &activity, &lease]() {
         activity.clearStalePresence();
+        lease.start();
         return firstAccount();
     });
     if (database.run() == DatabaseStartup::Result::Failed) {

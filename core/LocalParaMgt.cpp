@@ -153,6 +153,13 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
                  struLocalParam::kDefaultRegistrationsPerMinutePerAddress);
     param.RegistrationsPerMinute = readRate(settings, QStringLiteral("RegistrationsPerMinute"),
                                             struLocalParam::kDefaultRegistrationsPerMinute);
+    const QString level = settings.value(QStringLiteral("LogLevel")).toString().trimmed().toLower();
+    if (!level.isEmpty()) param.LogLevel = level;
+    param.LogFileMaxMiB = readLimit(settings, QStringLiteral("LogFileMaxMiB"), param.LogFileMaxMiB);
+    param.LogMaxFiles = readLimit(settings, QStringLiteral("LogMaxFiles"), param.LogMaxFiles);
+    param.LogRetentionDays = readRate(settings, QStringLiteral("LogRetentionDays"), 0);
+    param.InstanceLeaseSeconds =
+        readPositive(settings, QStringLiteral("InstanceLeaseSeconds"), param.InstanceLeaseSeconds);
 
     settings.endGroup();
     param.ListenIP = QStringLiteral("0.0.0.0");

@@ -67,14 +67,15 @@ bool DbSchema::migrate(QSqlDatabase& db, const std::vector<Migration>& steps) {
     if (current < 0) return false;
     const int newest = steps.empty() ? 0 : steps.back().version;
     if (current > newest) {
-        qDebug("[DbSchema] database schema %d is newer than this program's %d", current, newest);
+        qCritical("[DbSchema] database schema %d is newer than this program's %d", current, newest);
         return false;
     }
     for (const Migration& step : steps) {
         if (step.version <= current) continue;
         if (!applyStep(db, step)) return false;
-        qDebug("[DbSchema] applied step %d: %s", step.version, step.summary);
+        qInfo("[DbSchema] applied step %d: %s", step.version, step.summary);
     }
+    qInfo("[DbSchema] database schema at step %d", newest);
     return true;
 }
 
@@ -85,6 +86,6 @@ DbSchema::State DbSchema::prepare() {
         return pool && pool->isPostgreSQL() && pool->isAway() ? State::Unreachable : State::Failed;
     }
     if (migrate(connection.database(), allMigrations())) return State::Ready;
-    qDebug("[DbSchema] create table fail");
+    qCritical("[DbSchema] create table fail");
     return State::Failed;
 }

@@ -273,6 +273,13 @@ bool attemptCompletionBefore(QSqlDatabase& db) {
     return execAll(db, {QStringLiteral("alter table Tab_UpgradeAttempt add column "
                                        "fromCompletionTime INTEGER DEFAULT 0")});
 }
+
+// Each instance's lease on the shared database: the others clear the presence of one that died.
+bool instanceLeases(QSqlDatabase& db) {
+    return execAll(db, {QStringLiteral("create table Tab_InstanceLease(instance TEXT PRIMARY KEY,"
+                                       "expiresAt %1 NOT NULL)")
+                            .arg(wideInteger(db))});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -293,6 +300,7 @@ const std::vector<Migration>& allMigrations() {
         {14, "audit rows not replaced by an insert", auditReplaceRefused},
         {15, "identity conflicts apart from upgrade decisions", identityConflicts},
         {16, "completion time before each upgrade attempt", attemptCompletionBefore},
+        {19, "instance leases", instanceLeases},
     };
     return steps;
 }

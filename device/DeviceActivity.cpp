@@ -191,9 +191,12 @@ void DeviceActivity::progressed(qintptr socketId, int percent) {
         if (percent == 100) connection->completedHere = true;
     }
     if (devSN.isEmpty()) return;
-    m_metrics.progressed(devSN, percent);
-    if (!Tab_UpgradeAttempt::progress(devSN, percent, now()))
+    bool stored = false;
+    if (!Tab_UpgradeAttempt::progress(devSN, percent, now(), &stored))
         fail("DeviceActivity::progressed", devSN);
+    // Counted as the console counts it: a completion the database did not take is none.
+    else if (percent == 100 && stored)
+        m_metrics.completed(devSN);
 }
 
 void DeviceActivity::disconnected(qintptr socketId) {
@@ -206,4 +209,9 @@ void DeviceActivity::disconnected(qintptr socketId) {
     }
     if (devSN.isEmpty()) return;
     if (!Tab_DevicePresence::remove(devSN, m_instance)) fail("DeviceActivity::disconnected", devSN);
+}
+
+int DeviceActivity::terminalsOnline() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_connections.size();
 }
