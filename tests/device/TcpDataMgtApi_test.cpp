@@ -63,6 +63,8 @@ class MsgEnvironment : public ::testing::Environment {
         ASSERT_TRUE(DbSchema::ensure());
         g_sink = std::make_shared<PayloadSink>();
         getLogger("TcpDataMgtApi")->sinks().push_back(g_sink);
+        // The versions compared are details of the debug level; the tests read them.
+        getLogger("TcpDataMgtApi")->set_level(spdlog::level::debug);
     }
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new MsgEnvironment);
