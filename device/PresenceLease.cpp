@@ -25,22 +25,24 @@ void PresenceLease::renew() {
     // Rounded up: a lease shorter than a second still outlives the next renewal.
     const qint64 expiresAt = (nowMs + m_leaseMs + 999) / 1000;
     const qint64 now = nowMs / 1000;
-    int cleared = 0;
-    QStringList live;
-    const bool ok = Tab_InstanceLease::renew(m_instance, expiresAt) &&
-                    Tab_InstanceLease::clearExpired(m_instance, now, cleared) &&
-                    Tab_InstanceLease::live(now, live);
-    if (!ok) {
-        if (!m_failing)
+    if (!Tab_InstanceLease::renew(m_instance, expiresAt)) {
+        if (m_standing != Standing::Lost)
             log->warn("PresenceLease::renew, lease of {} not renewed", m_instance.toStdString());
-        m_failing = true;
+        m_standing = Standing::Lost;
         return;
     }
-    if (m_failing)
-        log->info("PresenceLease::renew, lease of {} renewed again", m_instance.toStdString());
-    m_failing = false;
-    if (cleared > 0)
+    if (m_standing != Standing::Held) {
+        if (m_standing == Standing::Lost)
+            log->info("PresenceLease::renew, lease of {} renewed again", m_instance.toStdString());
+        m_judgeFromMs = nowMs + m_leaseMs;
+        m_standing = Standing::Held;
+    }
+    int cleared = 0;
+    if (nowMs >= m_judgeFromMs && Tab_InstanceLease::clearExpired(m_instance, now, cleared) &&
+        cleared > 0)
         log->info("PresenceLease::renew, {} presence rows of instances whose lease ran out cleared",
                   cleared);
+    QStringList live;
+    if (!Tab_InstanceLease::live(now, live)) return;
     m_reporter.store(live.isEmpty() || live.first() == m_instance, std::memory_order_relaxed);
 }

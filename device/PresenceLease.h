@@ -27,5 +27,9 @@ class PresenceLease : public QObject {
     const qint64 m_leaseMs;
     QTimer m_timer;
     std::atomic<bool> m_reporter{true};
-    bool m_failing = false;  // the last renewal failed: logged once until one succeeds
+    // Lost: the last renewal failed (logged once until one succeeds).
+    enum class Standing { New, Held, Lost } m_standing = Standing::New;
+    // Others are judged only once this instance has held its lease a whole lease time: after a
+    // database outage every lease has run out, and the others need their turn to renew.
+    qint64 m_judgeFromMs = 0;
 };
