@@ -25,8 +25,10 @@
 #include "core/MetricsRegistry.h"
 #include "core/OpenFileLimit.h"
 #include "core/ProxyTrust.h"
+#include "core/ScrapeHook.h"
 #include "db/SQLiteDb.h"
 #include "device/DeviceActivity.h"
+#include "device/PresenceLease.h"
 #include "device/ReportWriteQueue.h"
 #include "device/TcpDataMgtApi.h"
 #include "device/TerminalMetrics.h"
@@ -38,9 +40,9 @@
 #include "notify/WebhookDispatcher.h"
 #include "upgrade/rollout/RolloutNotices.h"
 #include "upgrade/rollout/RolloutSupervisor.h"
+#include "web/ClusterGauges.h"
 #include "web/HttpMetrics.h"
 #include "web/PackageFileResolver.h"
-#include "web/StalledUpgrades.h"
 #include "web/WebServer.h"
 
 int main(int argc, char* argv[]) {
@@ -68,6 +70,20 @@ int main(int argc, char* argv[]) {
     LocalParaMgt settings(applicationDirectory());
     settings.readLocalParam(param);
     settings.writeLocalParam(param);
+    LogSettings logging;
+    logging.level = param.LogLevel.toStdString();
+    logging.maxFileBytes = size_t(param.LogFileMaxMiB) * 1024 * 1024;
+    logging.maxFiles = param.LogMaxFiles;
+    logging.retentionDays = static_cast<int>(param.LogRetentionDays);
+    if (!configureLogging(logging))
+        qWarning("[start] LogLevel %s is no log level; info is used",
+                 param.LogLevel.toLocal8Bit().constData());
+    qInfo("[start] Wayfarer %s, instance %s, database %s, log level %s", WAYFARER_VERSION,
+          param.InstanceName.toLocal8Bit().constData(),
+          (param.DbDriver.isEmpty() ? QStringLiteral("sqlite") : param.DbDriver)
+              .toLocal8Bit()
+              .constData(),
+          param.LogLevel.toLocal8Bit().constData());
 
     const OpenFileLimit files = raiseOpenFileLimit();
     if (files.soft > 0 && files.soft < openFilesWanted(param.MaxConnCount))
@@ -83,7 +99,11 @@ int main(int argc, char* argv[]) {
     HttpMetrics httpMetrics(metrics);
     DbCallMetrics dbMetrics(metrics);
     SQLiteDb::instance()->setMetrics(&dbMetrics);
-    metrics.addCollector(&StalledUpgrades::collect);
+    // Fleet-wide readings come from one instance at a time, so that a sum over instances holds.
+    PresenceLease lease(param.InstanceName, param.InstanceLeaseSeconds);
+    metrics.addCollector([&lease](std::vector<prometheus::MetricFamily>& out) {
+        if (lease.reportsClusterGauges()) ClusterGauges::collect(out);
+    });
 
     WebhookDispatcher::Settings webhookSettings;
     webhookSettings.queueSize = static_cast<int>(param.WebhookQueueSize);
@@ -97,7 +117,10 @@ int main(int argc, char* argv[]) {
     ReportWriteQueue reportWrites(metrics, static_cast<int>(param.ReportWriteQueueLimit));
     DeviceActivity activity(param.InstanceName, upgradeMetrics, reportWrites);
     activity.setNotifier(&webhooks);
+    const auto onlineGauge = terminalMetrics.watchOnline(
+        param.InstanceName.toStdString(), [&activity] { return activity.terminalsOnline(); });
     AuthService auth;
+    auth.countLoginFailures(metrics);
     HttpBrowserAPI browserApi(settings, fileStore);
 
     // HTTPS, when configured, or nothing: a management port that silently fell back to plain
@@ -153,8 +176,9 @@ int main(int argc, char* argv[]) {
         qCritical("Wayfarer: cannot create the first account admin.");
         return false;
     };
-    DatabaseStartup database([firstAccount, &activity]() {
+    DatabaseStartup database([firstAccount, &activity, &lease]() {
         activity.clearStalePresence();
+        lease.start();
         return firstAccount();
     });
     if (database.run() == DatabaseStartup::Result::Failed) {

@@ -182,6 +182,13 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     param.WebhookRetrySeconds = readPositive(settings, QStringLiteral("WebhookRetrySeconds"), 5);
     param.WebhookTimeoutSeconds =
         readPositive(settings, QStringLiteral("WebhookTimeoutSeconds"), 10);
+    const QString level = settings.value(QStringLiteral("LogLevel")).toString().trimmed().toLower();
+    if (!level.isEmpty()) param.LogLevel = level;
+    param.LogFileMaxMiB = readLimit(settings, QStringLiteral("LogFileMaxMiB"), param.LogFileMaxMiB);
+    param.LogMaxFiles = readLimit(settings, QStringLiteral("LogMaxFiles"), param.LogMaxFiles);
+    param.LogRetentionDays = readRate(settings, QStringLiteral("LogRetentionDays"), 0);
+    param.InstanceLeaseSeconds =
+        readPositive(settings, QStringLiteral("InstanceLeaseSeconds"), param.InstanceLeaseSeconds);
 
     settings.endGroup();
 }

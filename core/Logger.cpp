@@ -16,8 +16,6 @@
 #include "core/RotatingFileModSink.h"
 
 namespace {
-constexpr size_t kMaxFileSize = 2097152;
-constexpr size_t kMaxFiles = 100;
 const char* const kPattern = "[%t %Y-%m-%d %H:%M:%S.%e]<%L|%n> %v";
 
 // Guards everything below.
@@ -28,6 +26,8 @@ struct LoggingState {
     std::vector<spdlog::sink_ptr> commonSinks;
     std::vector<spdlog::sink_ptr> guiSinks;
     std::shared_ptr<list_sink> listSink;
+    std::shared_ptr<rotating_file_mod_sink> fileSink;
+    spdlog::level::level_enum level = spdlog::level::info;
 };
 
 spdlog::level::level_enum levelOf(QtMsgType type) {
@@ -74,8 +74,9 @@ bool initLogger(const std::string& name) {
 
     std::shared_ptr<rotating_file_mod_sink> fileSink;
     try {
-        fileSink = std::make_shared<rotating_file_mod_sink>(name, "log", s.directory, kMaxFileSize,
-                                                            kMaxFiles);
+        const LogSettings defaults;
+        fileSink = std::make_shared<rotating_file_mod_sink>(
+            name, "log", s.directory, defaults.maxFileBytes, defaults.maxFiles);
     } catch (const spdlog::spdlog_ex& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return false;
@@ -83,6 +84,7 @@ bool initLogger(const std::string& name) {
     s.commonSinks.clear();
     s.commonSinks.push_back(std::make_shared<spdlog::sinks::stdout_sink_mt>());
     s.commonSinks.push_back(fileSink);
+    s.fileSink = fileSink;
     s.guiSinks = s.commonSinks;
     s.listSink = std::make_shared<list_sink>();
     s.guiSinks.push_back(s.listSink);
@@ -90,7 +92,7 @@ bool initLogger(const std::string& name) {
     auto global =
         std::make_shared<spdlog::logger>("Global", s.commonSinks.begin(), s.commonSinks.end());
     spdlog::register_logger(global);
-    spdlog::set_level(spdlog::level::info);
+    spdlog::set_level(s.level);
     spdlog::set_pattern(kPattern);
     // The file sink flushes itself; the console is flushed after every entry too.
     spdlog::flush_on(spdlog::level::trace);
@@ -104,11 +106,24 @@ std::shared_ptr<spdlog::logger> getLogger(const std::string& name) {
     if (auto existing = spdlog::get(name)) return existing;
     const auto& sinks = (name == "GUI") ? s.guiSinks : s.commonSinks;
     auto logger = std::make_shared<spdlog::logger>(name, sinks.begin(), sinks.end());
-    logger->set_level(spdlog::level::info);
+    logger->set_level(s.level);
     logger->flush_on(spdlog::level::trace);
     spdlog::register_logger(logger);
     spdlog::set_pattern(kPattern);
     return logger;
+}
+
+bool configureLogging(const LogSettings& settings) {
+    LoggingState& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    // from_str gives "off" for a name it does not know; a log turned off is not offered either.
+    const spdlog::level::level_enum level = spdlog::level::from_str(settings.level);
+    const bool known = level != spdlog::level::off;
+    s.level = known ? level : spdlog::level::info;
+    spdlog::set_level(s.level);
+    if (s.fileSink)
+        s.fileSink->setLimits(settings.maxFileBytes, settings.maxFiles, settings.retentionDays);
+    return known;
 }
 
 void routeQtMessages() {

@@ -8,6 +8,16 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+namespace {
+std::chrono::system_clock::time_point nextMidnightAfter(std::chrono::system_clock::time_point t) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch());
+    const QDate day = QDateTime::fromMSecsSinceEpoch(ms.count()).date().addDays(1);
+    return std::chrono::system_clock::time_point(
+        std::chrono::milliseconds(QDateTime(day, QTime(0, 0)).toMSecsSinceEpoch()));
+}
+}  // namespace
 
 rotating_file_mod_sink::rotating_file_mod_sink(std::string baseName, std::string extension,
                                                std::string directory, size_t maxSize,
@@ -16,8 +26,17 @@ rotating_file_mod_sink::rotating_file_mod_sink(std::string baseName, std::string
       m_extension(std::move(extension)),
       m_maxSize(maxSize),
       m_maxFiles(maxFiles),
-      m_directory(std::move(directory)) {
+      m_directory(std::move(directory)),
+      m_dayEnd(nextMidnightAfter(std::chrono::system_clock::now())) {
     openNewFile();
+}
+
+void rotating_file_mod_sink::setLimits(size_t maxSize, size_t maxFiles, int retentionDays) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    m_maxSize = maxSize;
+    m_maxFiles = maxFiles;
+    m_retentionDays = retentionDays;
+    removeOldFiles();
 }
 
 rotating_file_mod_sink::~rotating_file_mod_sink() {
@@ -59,8 +78,9 @@ void rotating_file_mod_sink::sink_it_(const spdlog::details::log_msg& msg) {
     spdlog::memory_buf_t formatted;
     formatter_->format(msg, formatted);
     m_currentSize += formatted.size();
-    // The entry that crosses the limit becomes the first entry of the new file.
-    if (m_currentSize > m_maxSize) {
+    // The entry that crosses the limit, or the first of a day, begins the new file.
+    if (m_currentSize > m_maxSize || msg.time >= m_dayEnd) {
+        m_dayEnd = nextMidnightAfter(msg.time);
         rotate();
         m_currentSize = formatted.size();
     }
@@ -87,8 +107,17 @@ void rotating_file_mod_sink::removeOldFiles() {
     const QString filter = QStringLiteral("%1*.%2").arg(QString::fromStdString(m_baseName),
                                                         QString::fromStdString(m_extension));
     QStringList files = dir.entryList({filter}, QDir::Files, QDir::Name);
-    // Names carry zero-padded time stamps, so name order is age order.
-    while (static_cast<size_t>(files.size()) > m_maxFiles) {
+    // Names carry zero-padded time stamps, so name order is age order, and a file opened before
+    // the retention days sorts before the name a file opened at their start would have.
+    const QString oldestKept =
+        m_retentionDays > 0
+            ? QString::fromStdString(fileNameFor(
+                  m_baseName, m_extension,
+                  QDateTime::currentMSecsSinceEpoch() - qint64(m_retentionDays) * 86400000))
+            : QString();
+    const QString current = QFileInfo(QString::fromStdString(m_path)).fileName();
+    while (!files.isEmpty() && files.first() != current &&
+           (static_cast<size_t>(files.size()) > m_maxFiles || files.first() < oldestKept)) {
         QFile::remove(dir.filePath(files.takeFirst()));
     }
 }

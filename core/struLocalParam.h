@@ -94,6 +94,17 @@ struct struLocalParam {
     double WebhookRetrySeconds = 5;
     double WebhookTimeoutSeconds = 10;
 
+    // The service's own log; read, never written back. LogLevel: trace, debug, info (the
+    // default), warning, error or critical. WFSLog files rotate at LogFileMaxMiB and at
+    // midnight; the newest LogMaxFiles are kept, none older than LogRetentionDays (0: any age).
+    QString LogLevel = QStringLiteral("info");
+    quint32 LogFileMaxMiB = 2;
+    quint32 LogMaxFiles = 100;
+    quint32 LogRetentionDays = 0;
+    // An instance silent for this long is gone: the others clear its terminals' presence. It
+    // renews its own lease every third of it. Read, never written back.
+    double InstanceLeaseSeconds = 60;
+
     // Behind a load balancer terminals download from its port, not from this instance's.
     qint32 downloadPortForTerminals() const { return NetHttpPort2 > 0 ? NetHttpPort2 : HttpPort2; }
 };

@@ -92,7 +92,7 @@ bool DbSchema::migrate(QSqlDatabase& db, const std::vector<Migration>& steps) {
     if (current > newest) {
         const int refused = incompatibleAfter(db, newest);
         if (refused != 0) {
-            qDebug(
+            qCritical(
                 "[DbSchema] database schema %d is newer than this program's %d and %d of its "
                 "newer steps remove what this program uses",
                 current, newest, refused);
@@ -107,8 +107,9 @@ bool DbSchema::migrate(QSqlDatabase& db, const std::vector<Migration>& steps) {
     for (const Migration& step : steps) {
         if (step.version <= current) continue;
         if (!applyStep(db, step)) return false;
-        qDebug("[DbSchema] applied step %d: %s", step.version, step.summary);
+        qInfo("[DbSchema] applied step %d: %s", step.version, step.summary);
     }
+    qInfo("[DbSchema] database schema at step %d", newest);
     return true;
 }
 
@@ -119,6 +120,6 @@ DbSchema::State DbSchema::prepare() {
         return pool && pool->isPostgreSQL() && pool->isAway() ? State::Unreachable : State::Failed;
     }
     if (migrate(connection.database(), allMigrations())) return State::Ready;
-    qDebug("[DbSchema] create table fail");
+    qCritical("[DbSchema] create table fail");
     return State::Failed;
 }

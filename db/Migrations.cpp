@@ -301,6 +301,13 @@ bool rolloutSchedulesAndReleases(QSqlDatabase& db) {
                             "failuresReleased INTEGER DEFAULT 0,releasedAt INTEGER DEFAULT 0,"
                             "primary key(packageId,devSN))")});
 }
+
+// Each instance's lease on the shared database: the others clear the presence of one that died.
+bool instanceLeases(QSqlDatabase& db) {
+    return execAll(db, {QStringLiteral("create table Tab_InstanceLease(instance TEXT PRIMARY KEY,"
+                                       "expiresAt %1 NOT NULL)")
+                            .arg(wideInteger(db))});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -323,6 +330,7 @@ const std::vector<Migration>& allMigrations() {
         {16, "completion time before each upgrade attempt", attemptCompletionBefore},
         {17, "rollout windows and retry releases", rolloutSchedulesAndReleases, true},
         {18, "webhooks and their deliveries", webhooks, true},
+        {19, "instance leases", instanceLeases, true},
     };
     return steps;
 }

@@ -141,7 +141,7 @@ bool Tab_UpgradeAttempt::start(const struUpgradeAttempt& attempt) {
     return false;
 }
 
-bool Tab_UpgradeAttempt::progress(const QString& devSN, int percent, qint32 now) {
+bool Tab_UpgradeAttempt::progress(const QString& devSN, int percent, qint32 now, bool* stored) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
     QSqlQuery query(connection.database());
@@ -152,7 +152,10 @@ bool Tab_UpgradeAttempt::progress(const QString& devSN, int percent, qint32 now)
     query.bindValue(1, now);
     query.bindValue(2, percent == 100 ? now : 0);
     query.bindValue(3, devSN);
-    if (query.exec()) return true;
+    if (query.exec()) {
+        if (stored) *stored = query.numRowsAffected() > 0;
+        return true;
+    }
     qDebug("update upgrade attempt fail");
     return false;
 }

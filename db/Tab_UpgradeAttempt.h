@@ -41,7 +41,8 @@ class Tab_UpgradeAttempt {
     static bool start(const struUpgradeAttempt& attempt);
     // A progress report of the terminal's current open attempt; 100 completes it. False when the
     // statement failed; a terminal without an open attempt changes nothing.
-    static bool progress(const QString& devSN, int percent, qint32 now);
+    // stored, when given, tells whether an open attempt took it.
+    static bool progress(const QString& devSN, int percent, qint32 now, bool* stored = nullptr);
     // The terminal's current attempt when it has reported 100 and has no outcome yet; found
     // tells whether there is one.
     static bool completedUnjudged(const QString& devSN, struUpgradeAttempt& attempt, bool& found);

@@ -199,9 +199,12 @@ void DeviceActivity::progressed(qintptr socketId, int percent) {
         if (percent == 100) connection->completedHere = true;
     }
     if (devSN.isEmpty()) return;
-    m_metrics.progressed(devSN, percent);
-    m_writes.submit(devSN, "DeviceActivity::progressed", [devSN, percent, at = now()] {
-        return Tab_UpgradeAttempt::progress(devSN, percent, at);
+    m_writes.submit(devSN, "DeviceActivity::progressed", [this, devSN, percent, at = now()] {
+        bool stored = false;
+        if (!Tab_UpgradeAttempt::progress(devSN, percent, at, &stored)) return false;
+        // Counted as the console counts it: a completion the database did not take is none.
+        if (percent == 100 && stored) m_metrics.completed(devSN);
+        return true;
     });
 }
 
@@ -217,4 +220,9 @@ void DeviceActivity::disconnected(qintptr socketId) {
     m_writes.submit(devSN, "DeviceActivity::disconnected", [devSN, instance = m_instance] {
         return Tab_DevicePresence::remove(devSN, instance);
     });
+}
+
+int DeviceActivity::terminalsOnline() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_connections.size();
 }

@@ -52,6 +52,8 @@ class DeviceActivity {
     // A progress report; 100 completes the attempt.
     void progressed(qintptr socketId, int percent);
     void disconnected(qintptr socketId);
+    // Connections whose terminal has reported; any thread.
+    int terminalsOnline();
 
   private:
     struct Connection {

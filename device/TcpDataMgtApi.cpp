@@ -140,7 +140,9 @@ void TcpDataMgtApi::readDataSlot(qintptr socketId, QByteArray data) {
     switch (static_cast<Command>(packet.cmd)) {
         case Command::Report:
         case Command::ReportEx:
+            m_reportTaken = std::chrono::steady_clock::now();
             handleDeviceReport(socketId, packet);
+            m_reportTaken.reset();
             break;
         case Command::Progress:
             handleUpgradeProgress(socketId, packet);
@@ -394,7 +396,7 @@ void TcpDataMgtApi::GetUpgradeFlag(qintptr socketId, const SocketPacket& header,
     if (m_packetHandler->DataPack(answer, body, packet) != 0) return;
     logBytes("TcpDataMgtApi::GetUpgradeFlag", "GetAllPackage:allData", packet);
     m_metrics.answered(Command::UpgradeAnswer, flag != 0);
-    emit sendSocketData(packet, socketId);
+    emitAnswer(packet, socketId);
 }
 
 void TcpDataMgtApi::SendConfigCmd(qintptr socketId, const SocketPacket& header,
@@ -433,6 +435,14 @@ void TcpDataMgtApi::sendAnswer(qintptr socketId, const SocketPacket& received, C
     QByteArray packet;
     if (m_packetHandler->DataPack(header, body, packet) != 0) return;
     m_metrics.answered(answer);
+    emitAnswer(packet, socketId);
+}
+
+void TcpDataMgtApi::emitAnswer(const QByteArray& packet, qintptr socketId) {
+    if (m_reportTaken) {
+        m_metrics.reportAnswered(std::chrono::steady_clock::now() - *m_reportTaken);
+        m_reportTaken.reset();
+    }
     emit sendSocketData(packet, socketId);
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include <QByteArray>
 #include <QHash>
@@ -111,10 +113,14 @@ class TcpDataMgtApi : public QObject {
     // and the registration limits allow. Otherwise the connection is closed without an answer.
     bool mayRegister(qintptr socketId, TerminalLink& link);
     QString peerOf(qintptr socketId) const;
+    // Hands a framed answer to the link; the first one while a report is handled times it.
+    void emitAnswer(const QByteArray& packet, qintptr socketId);
     // Counts one event of a kind logged once per window, and has the line written when it ends.
     void noteBurst(BurstLog& log);
 
     TerminalMetrics& m_metrics;
+    // When the report being handled was taken; main thread only.
+    std::optional<std::chrono::steady_clock::time_point> m_reportTaken;
     DeviceActivity& m_activity;
     FileOperation& m_files;
     std::unique_ptr<SocketPacketHandler> m_packetHandler;

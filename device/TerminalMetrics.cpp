@@ -4,6 +4,7 @@
 
 #include <prometheus/counter.h>
 
+#include "core/LatencyHistogramFamily.h"
 #include "core/MetricsRegistry.h"
 #include "core/ScrapeHook.h"
 
@@ -68,6 +69,12 @@ TerminalMetrics::TerminalMetrics(MetricsRegistry& registry) : m_registry(registr
                                       "limit: at once, or taken over it and not shown a known "
                                       "terminal.")
                             .Add({});
+    // An answer waits for the database: from a fraction of a millisecond to seconds.
+    m_reportLatency =
+        &registry
+             .histograms("wayfarer_terminal_report_answer_duration_seconds",
+                         "From taking a terminal's report up to handing its answer to the link.")
+             .add({}, {0.0005, 0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5});
 }
 
 void TerminalMetrics::received(quint16 cmd) {
@@ -87,6 +94,10 @@ void TerminalMetrics::refused(Refusal reason) {
     m_refused[static_cast<int>(reason)]->Increment();
 }
 
+void TerminalMetrics::reportAnswered(std::chrono::steady_clock::duration elapsed) {
+    m_reportLatency->observe(elapsed);
+}
+
 void TerminalMetrics::connectionAccepted() {
     m_accepted->Increment();
 }
@@ -101,5 +112,20 @@ std::unique_ptr<ScrapeHook> TerminalMetrics::watchConnections(std::function<int(
             out.push_back(MetricsRegistry::reading("wayfarer_terminals_connected",
                                                    "Terminal connections open now.",
                                                    prometheus::MetricType::Gauge, count()));
+        });
+}
+
+std::unique_ptr<ScrapeHook> TerminalMetrics::watchOnline(std::string instanceName,
+                                                         std::function<int()> count) {
+    return std::make_unique<ScrapeHook>(
+        m_registry, [name = std::move(instanceName),
+                     count = std::move(count)](std::vector<prometheus::MetricFamily>& out) {
+            auto family = MetricsRegistry::reading(
+                "wayfarer_terminals_online",
+                "Terminals that reported on a connection to this instance still open.",
+                prometheus::MetricType::Gauge, count());
+            // Not "instance": Prometheus gives that label to the scraped address.
+            family.metric.front().label = {{"instance_name", name}};
+            out.push_back(std::move(family));
         });
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include <QtGlobal>
 
@@ -10,6 +12,7 @@
 namespace prometheus {
 class Counter;
 }
+class LatencyHistogram;
 class MetricsRegistry;
 class ScrapeHook;
 
@@ -41,11 +44,16 @@ class TerminalMetrics {
     // An answer sent; for the upgrade answer whether it offered an upgrade.
     void answered(Command answer, bool upgradeOffered = false);
     void refused(Refusal reason);
+    // From taking a report up to handing its first answer to the link.
+    void reportAnswered(std::chrono::steady_clock::duration elapsed);
     void connectionAccepted();
     void connectionRefused();
 
     // The connections open now are read from `count` at every scrape while the hook lives.
     std::unique_ptr<ScrapeHook> watchConnections(std::function<int()> count);
+    // The same for the terminals that reported on a connection still open, labelled with this
+    // instance's name (InstanceName): the fleet's count is their sum over the instances.
+    std::unique_ptr<ScrapeHook> watchOnline(std::string instanceName, std::function<int()> count);
 
   private:
     MetricsRegistry& m_registry;
@@ -56,4 +64,5 @@ class TerminalMetrics {
     prometheus::Counter* m_refused[kReasons] = {};
     prometheus::Counter* m_accepted = nullptr;
     prometheus::Counter* m_refusedAtLimit = nullptr;
+    LatencyHistogram* m_reportLatency = nullptr;
 };

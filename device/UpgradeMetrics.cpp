@@ -16,24 +16,32 @@ UpgradeMetrics::UpgradeMetrics(MetricsRegistry& registry)
                 kOtherPackages, kPackages),
       m_completed(
           registry.counters("wayfarer_upgrades_completed_total",
-                            "Upgrades started by this process that reached progress 100, by "
-                            "package."),
+                            "Upgrades started by this process whose completion (progress 100) "
+                            "the database stored, by package."),
           kOtherPackages, kPackages) {}
+
+long long UpgradeMetrics::keyOf(qint32 packageId, const QString& packageName) {
+    const QPair<qint32, QString> package(packageId, packageName);
+    const auto known = m_keys.constFind(package);
+    if (known != m_keys.constEnd()) return *known;
+    // Past the bound the counters are full: a new key lands in their shared series.
+    if (m_keys.size() >= kPackages) return -1;
+    return *m_keys.insert(package, m_keys.size());
+}
 
 void UpgradeMetrics::started(const QString& devSN, qint32 packageId, const QString& packageName) {
     const auto labels = [&] {
         return prometheus::Labels{{"package_id", std::to_string(packageId)},
                                   {"package_name", packageName.toStdString()}};
     };
-    m_started.at(packageId, labels).Increment();
-    // Made now, so that a package's completions read 0 rather than nothing.
-    prometheus::Counter& completed = m_completed.at(packageId, labels);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_open.insert(devSN, &completed);
+    const long long key = keyOf(packageId, packageName);
+    m_started.at(key, labels).Increment();
+    // Made now, so that a package's completions read 0 rather than nothing.
+    m_open.insert(devSN, &m_completed.at(key, labels));
 }
 
-void UpgradeMetrics::progressed(const QString& devSN, int percent) {
-    if (percent != 100) return;
+void UpgradeMetrics::completed(const QString& devSN) {
     prometheus::Counter* completed = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -83,9 +83,11 @@ UpgradeDecision decideUpgrade(const DecisionFacts& facts,
                            versionDetail(*step, packageVersion, deviceVersion));
         }
         notNewer << versionDetail(*step, packageVersion, deviceVersion);
-        getLogger("TcpDataMgtApi")
-            ->info("{}, {}", "TcpDataMgtApi::readDataSlot",
-                   notNewerLogLine(*step, packageVersion, deviceVersion).toStdString());
+        // Every idle report of a fleet comes here: its lines are details, for the debug level.
+        const auto log = getLogger("TcpDataMgtApi");
+        if (log->should_log(spdlog::level::debug))
+            log->debug("{}, {}", "TcpDataMgtApi::readDataSlot",
+                       notNewerLogLine(*step, packageVersion, deviceVersion).toStdString());
     }
     return decided(A::PendingTasks, DecisionReason::NotNewer, notNewer.join(QLatin1Char('\n')));
 }

@@ -7,6 +7,7 @@
 
 #include "api/auth/PasswordHasher.h"
 #include "api/auth/Secrets.h"
+#include "core/MetricsRegistry.h"
 #include "db/SQLiteDb.h"
 #include "db/Tab_Account.h"
 #include "db/Tab_ApiToken.h"
@@ -163,11 +164,25 @@ bool AuthService::hashOutsideLock(const OutsideLock& outside, const std::functio
     return ran;
 }
 
+void AuthService::countLoginFailures(MetricsRegistry& registry) {
+    auto& family = registry.counters("wayfarer_login_failures_total",
+                                     "Logins refused: a wrong name or password, or refused "
+                                     "unchecked while the name or address is locked out.");
+    m_wrongPasswords = &family.Add({{"reason", "wrong_password"}});
+    m_lockedOut = &family.Add({{"reason", "locked_out"}});
+}
+
+AuthService::LoginResult AuthService::counted(LoginResult result) {
+    prometheus::Counter* counter = result == LoginResult::Refused ? m_wrongPasswords : m_lockedOut;
+    if (counter) counter->Increment();
+    return result;
+}
+
 AuthService::LoginResult AuthService::login(const QString& name, const QString& password,
                                             const QString& address, const OutsideLock& outside,
                                             NewSession& session, int& retryAfterSeconds) {
     retryAfterSeconds = m_throttle.retryAfterSeconds(name, address, nowMs());
-    if (retryAfterSeconds > 0) return LoginResult::LockedOut;
+    if (retryAfterSeconds > 0) return counted(LoginResult::LockedOut);
 
     struAccount account;
     const bool exists = Tab_Account().getAccountByName(name, account);
@@ -191,8 +206,8 @@ AuthService::LoginResult AuthService::login(const QString& name, const QString& 
     const qint64 now = nowMs();
     retryAfterSeconds = m_throttle.retryAfterSeconds(name, address, now);
     if (!matches) m_throttle.failed(name, address, now);
-    if (retryAfterSeconds > 0) return LoginResult::LockedOut;
-    if (!matches) return LoginResult::Refused;
+    if (retryAfterSeconds > 0) return counted(LoginResult::LockedOut);
+    if (!matches) return counted(LoginResult::Refused);
     m_throttle.succeeded(name);
 
     Tab_Session sessions;

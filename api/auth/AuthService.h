@@ -13,6 +13,11 @@
 
 // Logins, sessions and tokens: finds out who calls, opens and ends sessions, changes passwords.
 // Built and configured at start-up, before the management server that asks it starts.
+class MetricsRegistry;
+namespace prometheus {
+class Counter;
+}
+
 class AuthService {
   public:
     struct Settings {
@@ -22,6 +27,9 @@ class AuthService {
     };
     void configure(const Settings& settings);
     Settings settings() const;
+    // Wrong passwords and logins refused while locked out are counted into registry, which
+    // outlives this; a login the service could not check (busy, no database) is no failure.
+    void countLoginFailures(MetricsRegistry& registry);
 
     static const char* cookieName() { return "wf_session"; }
 
@@ -85,6 +93,8 @@ class AuthService {
     void forgetToken(const QString& tokenHash);
     // False, without running it, when there is no room for another hash.
     bool hashOutsideLock(const OutsideLock& outside, const std::function<void()>& work);
+    // Counts a refused or locked-out login.
+    LoginResult counted(LoginResult result);
 
     struct RememberedToken {
         Role role;
@@ -95,5 +105,7 @@ class AuthService {
     Settings m_settings;
     std::map<QString, RememberedToken> m_tokens;  // by hash, at most kRememberedTokens
     LoginThrottle m_throttle;
+    prometheus::Counter* m_wrongPasswords = nullptr;  // set before the server starts
+    prometheus::Counter* m_lockedOut = nullptr;
     HashSlots m_hashSlots{kHashesAtOnce, kHashesWaiting};
 };

@@ -81,6 +81,41 @@ TEST(RotatingFileModSink, RetentionKeepsNewestMatchingFilesOnly) {
         EXPECT_TRUE(QFile::exists(dir.filePath(name))) << name;
 }
 
+// A file begun on another day, and files named before the retention days, go; a file of
+// yesterday, within them, stays.
+TEST(RotatingFileModSink, NewDayStartsAFileAndOldDaysAreDeleted) {
+    QTemporaryDir dir;
+    const qint64 day = 86400000;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const QString old =
+        QString::fromStdString(rotating_file_mod_sink::fileNameFor("R", "log", now - 3 * day));
+    const QString recent =
+        QString::fromStdString(rotating_file_mod_sink::fileNameFor("R", "log", now - day));
+    for (const QString& name : {old, recent}) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    auto sink =
+        std::make_shared<rotating_file_mod_sink>("R", "log", dir.path().toStdString(), 1000, 100);
+    sink->set_pattern("%v");
+    sink->setLimits(1000, 100, 2);
+    EXPECT_EQ(logFiles(dir.path(), "R*.log").size(), 2);
+    EXPECT_FALSE(QFile::exists(dir.filePath(old)));
+
+    const auto at = [&](std::chrono::system_clock::time_point t, const char* text) {
+        sink->log(spdlog::details::log_msg(t, {}, "test", spdlog::level::info, text));
+    };
+    const auto today = std::chrono::system_clock::now();
+    at(today, "today");
+    const std::string todayPath = sink->currentPath();
+    at(today + std::chrono::hours(24), "tomorrow");
+    at(today + std::chrono::hours(24), "tomorrow again");
+    EXPECT_EQ(readAll(QString::fromStdString(todayPath)), QByteArray("today\n"));
+    EXPECT_EQ(readAll(QString::fromStdString(sink->currentPath())),
+              QByteArray("tomorrow\ntomorrow again\n"));
+    EXPECT_EQ(logFiles(dir.path(), "R*.log").size(), 3);
+}
+
 TEST(RotatingFileModSink, UnopenableFileIsReportedWithItsPath) {
     try {
         rotating_file_mod_sink sink("R", "log", "/nonexistent-dir/for/logs", 10, 10);

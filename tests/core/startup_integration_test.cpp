@@ -55,6 +55,13 @@ TEST(Startup, FirstStartWritesConfigAndOpensNamedLogFile) {
                     .match(logs[0])
                     .hasMatch());
     EXPECT_TRUE(QDir(service.path("ExceptionDump")).exists());
+    // The start-up and schema lines are in the file, not on the console alone.
+    QFile log(service.path("WFSLog/" + logs[0]));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    for (const char* line : {"[start] Wayfarer ", "[DbSchema] applied step 1:",
+                             "[DbSchema] database schema at step", "Tcp Server start OK! 10022"})
+        EXPECT_TRUE(text.contains(line)) << line << "\n" << text.toStdString();
 
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "startup-check");

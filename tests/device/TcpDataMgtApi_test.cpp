@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -24,6 +25,7 @@
 #include "core/AppDir.h"
 #include "core/Logger.h"
 #include "db/DbSchema.h"
+#include "db/PooledConnection.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_Package.h"
 #include "device/TcpDataMgtApi.h"
@@ -63,6 +65,8 @@ class MsgEnvironment : public ::testing::Environment {
         ASSERT_TRUE(DbSchema::ensure());
         g_sink = std::make_shared<PayloadSink>();
         getLogger("TcpDataMgtApi")->sinks().push_back(g_sink);
+        // The versions compared are details of the debug level; the tests read them.
+        getLogger("TcpDataMgtApi")->set_level(spdlog::level::debug);
     }
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new MsgEnvironment);
@@ -401,6 +405,30 @@ TEST_F(TcpDataMgtApiTest, ProgressPollsAfterPauseAndCompletesAtHundred) {
     const struDeviceInfo d = row(sn("P"));
     EXPECT_GE(d.UpgradeCompletionTime, before);
     EXPECT_FALSE(d.isAutoUpdate);
+}
+
+// A completion counts once the database stored it: one whose attempt was superseded meanwhile
+// (another instance handed the terminal the package again) is none.
+TEST_F(TcpDataMgtApiTest, CompletionCountedOnceStored) {
+    makeApi();
+    addPackage(kNew);
+    report(30, identity(sn("S1")));
+    report(31, identity(sn("S2")));
+    {
+        PooledConnection connection;
+        QSqlQuery query(connection.database());
+        ASSERT_TRUE(
+            query.exec("update Tab_UpgradeAttempt set isCurrent=0 where devSN='" + sn("S2") + "'"));
+    }
+    progress(30, 100);
+    progress(31, 100);
+    const QString text = QString::fromStdString(m_registry.exposition());
+    int completed = 0;
+    for (auto it = QRegularExpression(R"(\nwayfarer_upgrades_completed_total\{.*\} (\d+))")
+                       .globalMatch(text);
+         it.hasNext();)
+        completed += it.next().captured(1).toInt();
+    EXPECT_EQ(completed, 1) << text.toStdString();
 }
 
 TEST_F(TcpDataMgtApiTest, WaitingPollDroppedAtDisconnect) {

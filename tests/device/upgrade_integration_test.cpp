@@ -94,6 +94,35 @@ class UpgradeIntegrationTest : public ::testing::Test {
             QStringLiteral("select %1 from Tab_DeviceInfo where devSN='%2'").arg(name, sn));
     }
 
+    // What WFSLog holds between two newcomers' lines (each a fixed line at info) with a
+    // terminal's idle reports in between, at the given log level.
+    QString idleReportLog(const QString& level) {
+        m_service.setParam("LogLevel", level);
+        if (!startService()) return "not started";
+        addPackage(kNew, 1000);
+        const auto newcomer = [&](const QString& sn) {
+            const TerminalRun run = runTerminal(terminalArgs(sn, "none") << "--app" << kNew);
+            return run.exitCode == 0 && waitUntil([&] { return wfsLog().contains(sn); });
+        };
+        if (!newcomer("IT-IDLE") || !newcomer("IT-MARK1")) return "no newcomer line";
+        const TerminalRun idle =
+            runTerminal(terminalArgs("IT-IDLE", "none") << "--app" << kNew << "--reports"
+                                                        << "5");
+        if (idle.exitCode != 0 || !newcomer("IT-MARK2")) return "no idle reports";
+        const QString log = wfsLog();
+        const int from = log.indexOf('\n', log.indexOf("IT-MARK1")) + 1;
+        return log.mid(from, log.lastIndexOf('\n', log.indexOf("IT-MARK2")) - from);
+    }
+    QString wfsLog() {
+        QString text;
+        const QDir dir(m_service.path("WFSLog"));
+        for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
+            QFile file(dir.filePath(name));
+            if (file.open(QIODevice::ReadOnly)) text += QString::fromUtf8(file.readAll());
+        }
+        return text;
+    }
+
     ServiceProcess m_service;
     std::unique_ptr<ServiceDb> m_db;
 };
@@ -310,4 +339,17 @@ TEST_F(UpgradeIntegrationTest, RepeatedOffersKeepOneOpenAttempt) {
     EXPECT_TRUE(m_db->value("select url from Tab_UpgradeAttempt where devSN='IT-AGAIN'")
                     .toString()
                     .endsWith("/KORVA/dlPackage/T1/pkg.bin"));
+}
+
+// A fleet of terminals with nothing to do writes nothing per report at the default level; the
+// versions compared are details for the debug level.
+TEST_F(UpgradeIntegrationTest, IdleReportsLogNothingAtInfo) {
+    const QString between = idleReportLog("info");
+    // IT-MARK2's first line alone.
+    EXPECT_TRUE(between.trimmed().endsWith("device is not registered!")) << between.toStdString();
+    EXPECT_EQ(between.trimmed().count('\n'), 0) << between.toStdString();
+}
+
+TEST_F(UpgradeIntegrationTest, IdleReportsShowTheirComparisonAtDebug) {
+    EXPECT_GE(idleReportLog("debug").count(kNew), 5);
 }

@@ -53,6 +53,11 @@ const QPair<const char*, const char*> kFamilies[] = {
     {"wayfarer_webhook_dropped_total", "counter"},
     {"wayfarer_webhook_pending", "gauge"},
     {"wayfarer_build_info", "gauge"},
+    {"wayfarer_terminals_online", "gauge"},
+    {"wayfarer_terminal_report_answer_duration_seconds", "histogram"},
+    {"wayfarer_login_failures_total", "counter"},
+    {"wayfarer_requests_pending", "gauge"},
+    {"wayfarer_rollouts", "gauge"},
 };
 
 // A client of the download port that asks for a file and then reads nothing: its reply stays
@@ -213,6 +218,13 @@ TEST_F(MetricsTest, ScrapesFollowTerminalsDownloadsAndRequests) {
     EXPECT_EQ(httpGet(m_service.httpPort(), "/KORVA/v2/nothing/here", viewer).status, 404);
     EXPECT_EQ(httpGet(m_service.httpPort(), "/KORVA/deviceList", viewer).status, 200);
 
+    // A wrong password; a command waiting for the pinned terminal.
+    EXPECT_EQ(httpRequest(m_service.httpPort(), "POST", "/KORVA/v2/auth/login", {},
+                          R"({"name":"admin","password":"wrong"})")
+                  .status,
+              401);
+    ASSERT_TRUE(m_db->exec("update Tab_DeviceInfo set ConfigCmd='reboot' where devSN='M-PIN'"));
+
     // The quiet terminal's upgrade counts as stalled once the stall time has passed.
     EXPECT_TRUE(becomes("wayfarer_upgrades_stalled", pkg2, 1));
     const MetricsText after = scrape();
@@ -247,6 +259,11 @@ TEST_F(MetricsTest, ScrapesFollowTerminalsDownloadsAndRequests) {
     EXPECT_EQ(moved("wayfarer_terminal_connections_accepted_total", {}), 4);
     EXPECT_EQ(moved("wayfarer_terminal_connections_refused_total", {}), 1);
     EXPECT_EQ(after.value("wayfarer_terminals_connected"), 1);
+    EXPECT_EQ(after.sum("wayfarer_terminals_online"), 1);
+    // Every report but the broken one answered, each timed.
+    EXPECT_EQ(moved("wayfarer_terminal_report_answer_duration_seconds_count", {}), 5);
+    EXPECT_EQ(moved("wayfarer_login_failures_total", {{"reason", "wrong_password"}}), 1);
+    EXPECT_EQ(after.value("wayfarer_requests_pending", kind("command")), 1);
 
     // Upgrades per package: the first done, the second stalled.
     EXPECT_EQ(after.value("wayfarer_upgrades_started_total", pkg1), 1);
@@ -293,6 +310,23 @@ TEST_F(MetricsTest, ScrapesFollowTerminalsDownloadsAndRequests) {
     EXPECT_GE(started, startedBefore - 2);
     EXPECT_LE(started, QDateTime::currentMSecsSinceEpoch() / 1000.0);
     EXPECT_EQ(after.value("wayfarer_build_info", {{"version", WAYFARER_VERSION}}), 1);
+}
+
+// A package id that a later package takes over counts under the later name from then on.
+TEST_F(MetricsTest, ReusedPackageIdCountsUnderItsNewName) {
+    ASSERT_TRUE(m_service.start()) << m_service.output().constData();
+    m_db = std::make_unique<ServiceDb>(m_service.path("WFS.db"));
+    const QString id = addPackage("T1", "first.bin", 1000);
+    ASSERT_EQ(runTerminal(terminal("M-A", "T1", "upgrade")).exitCode, 0);
+    ASSERT_TRUE(m_db->exec("update Tab_Package set packageName='second.bin' where id=" + id));
+    ASSERT_EQ(runTerminal(terminal("M-B", "T1", "upgrade")).exitCode, 0);
+    const Labels first{{"package_id", id.toLatin1()}, {"package_name", "first.bin"}};
+    const Labels second{{"package_id", id.toLatin1()}, {"package_name", "second.bin"}};
+    ASSERT_TRUE(becomes("wayfarer_upgrades_completed_total", second, 1));
+    const MetricsText text = scrape();
+    EXPECT_EQ(text.value("wayfarer_upgrades_started_total", first), 1);
+    EXPECT_EQ(text.value("wayfarer_upgrades_completed_total", first), 1);
+    EXPECT_EQ(text.value("wayfarer_upgrades_started_total", second), 1);
 }
 
 TEST_F(MetricsTest, OpenWithoutLogins) {
