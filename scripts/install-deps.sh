@@ -15,6 +15,7 @@ packages=(
     clang curl sqlite3 python3 python3-openpyxl libreoffice-calc-nogui  # exports opened as users do
     wget aria2  # downloads tested with the clients terminals and people use
     haproxy  # the cluster test: instances behind it, as deployed (deploy/)
+    prometheus  # promtool checks the shipped alert rules
     chromium fonts-wqy-microhei  # browser tests; the font draws the Chinese labels in screenshots
 )
 if [[ " $* " == *" --bench "* ]]; then

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QUuid>
 
 #include "codec/TerminalPackets.h"
@@ -84,7 +86,13 @@ TEST(PostgresStartup, ServiceStartsWithoutTheServerAndCatchesUpWhenItAppears) {
         << service.output().toStdString();
     EXPECT_TRUE(service.output().contains("[SQLiteDb] the database is back"));
     EXPECT_TRUE(service.running());
-    // Tried again and again while the server was missing, and said so once, with its reason.
-    EXPECT_EQ(service.output().count("[SQLiteDb] the database said:"), 1);
+    // Tried again and again while the server was missing, and said so once per reason (a server
+    // still starting up is another reason).
+    QStringList said;
+    for (const QByteArray& line : service.output().split('\n'))
+        if (line.contains("[SQLiteDb] the database said:")) said << QString::fromUtf8(line);
+    EXPECT_GE(said.size(), 1);
+    EXPECT_EQ(said.size(), QSet<QString>(said.begin(), said.end()).size())
+        << said.join('\n').toStdString();
     EXPECT_FALSE(service.output().contains("Open the database fail"));
 }
