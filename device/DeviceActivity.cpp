@@ -199,13 +199,17 @@ void DeviceActivity::progressed(qintptr socketId, int percent) {
         if (percent == 100) connection->completedHere = true;
     }
     if (devSN.isEmpty()) return;
-    m_writes.submit(devSN, "DeviceActivity::progressed", [this, devSN, percent, at = now()] {
-        bool stored = false;
-        if (!Tab_UpgradeAttempt::progress(devSN, percent, at, &stored)) return false;
-        // Counted as the console counts it: a completion the database did not take is none.
-        if (percent == 100 && stored) m_metrics.completed(devSN);
-        return true;
-    });
+    // A step below 100 that waits for the database is replaced by the next one.
+    m_writes.submit(
+        devSN, percent == 100 ? "DeviceActivity::completed" : "DeviceActivity::progressed",
+        [this, devSN, percent, at = now()] {
+            bool stored = false;
+            if (!Tab_UpgradeAttempt::progress(devSN, percent, at, &stored)) return false;
+            // Counted as the console counts it: a completion the database did not take is none.
+            if (percent == 100 && stored) m_metrics.completed(devSN);
+            return true;
+        },
+        percent < 100);
 }
 
 void DeviceActivity::disconnected(qintptr socketId) {

@@ -1,5 +1,7 @@
 #include "device/ReportWriteQueue.h"
 
+#include <cstring>
+
 #include <QSet>
 
 #include <prometheus/counter.h>
@@ -37,8 +39,13 @@ ReportWriteQueue::ReportWriteQueue(MetricsRegistry& registry, int limit,
     QObject::connect(&m_timer, &QTimer::timeout, [this] { replay(); });
 }
 
-void ReportWriteQueue::submit(const QString& devSN, const char* what, Write write) {
-    if (m_waiting.contains(devSN)) {
+void ReportWriteQueue::submit(const QString& devSN, const char* what, Write write, bool latest) {
+    const auto waiting = m_waiting.find(devSN);
+    if (waiting != m_waiting.end()) {
+        if (latest && std::strcmp(waiting->back().what, what) == 0) {
+            waiting->back().write = std::move(write);
+            return;
+        }
         enqueue(devSN, Entry{what, std::move(write)}, false);
         return;
     }

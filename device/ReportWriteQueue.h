@@ -36,7 +36,9 @@ class ReportWriteQueue {
 
     // Runs write now, unless devSN has writes waiting: then it waits behind them. Inside an open
     // transaction it is kept until the transaction ends, so that a failed commit loses nothing.
-    void submit(const QString& devSN, const char* what, Write write);
+    // With latest, a write that waits replaces devSN's last waiting one when that is of the same
+    // kind (what): of a run of progress steps only the newest is worth writing.
+    void submit(const QString& devSN, const char* what, Write write, bool latest = false);
     // Runs devSN's waiting writes now, so that what is read of it next is up to date.
     void flush(const QString& devSN);
     // Writes up to most waiting writes in one transaction; those that fail while the database

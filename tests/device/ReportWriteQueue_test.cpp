@@ -48,11 +48,19 @@ TEST(ReportWriteQueue, KeepsWhatCouldNotBeWrittenInOrderAndWithinItsLimit) {
     EXPECT_EQ(written, QStringList({"a1", "e1", "a2", "a3", "b1", "c1", "d1"}));
     EXPECT_EQ(queue.size(), 0);
 
+    // Of a run of waiting progress steps only the newest is written.
+    away = true;
+    queue.submit("F", "step", write("f1"), true);
+    queue.submit("F", "step", write("f2"), true);
+    away = false;
+    EXPECT_EQ(queue.replay(), 1);
+    EXPECT_EQ(written.last(), "f2");
+
     MetricsText metrics;
     QString error;
     ASSERT_TRUE(metrics.parse(QByteArray::fromStdString(registry.exposition()), error))
         << error.toStdString();
     EXPECT_EQ(metrics.value("wayfarer_report_writes_queued"), 0);
-    EXPECT_EQ(metrics.value("wayfarer_report_writes_retried_total"), 6);
+    EXPECT_EQ(metrics.value("wayfarer_report_writes_retried_total"), 7);
     EXPECT_EQ(metrics.value("wayfarer_report_writes_failed_total"), 1);
 }
