@@ -98,7 +98,7 @@ bool DbSchema::migrate(QSqlDatabase& db, const std::vector<Migration>& steps) {
                 current, newest, refused);
             return false;
         }
-        qDebug(
+        qInfo(
             "[DbSchema] database schema %d is newer than this program's %d; its newer steps "
             "only add, so this program runs on it",
             current, newest);

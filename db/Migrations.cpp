@@ -1,5 +1,7 @@
 #include "db/Migrations.h"
 
+#include <algorithm>
+
 #include <QSqlQuery>
 #include <QStringList>
 
@@ -332,5 +334,14 @@ const std::vector<Migration>& allMigrations() {
         {18, "webhooks and their deliveries", webhooks, true},
         {19, "instance leases", instanceLeases, true},
     };
+#ifdef WAYFARER_LAST_STEP
+    // A build that ships the steps up to this one only: an earlier release's schema.
+    static const std::vector<Migration> shipped(
+        steps.begin(), std::find_if(steps.begin(), steps.end(), [](const Migration& step) {
+            return step.version > WAYFARER_LAST_STEP;
+        }));
+    return shipped;
+#else
     return steps;
+#endif
 }

@@ -62,7 +62,10 @@ void WebServer::processGetRequest(evhttp_request* req) {
         getLogger(kLogger)->critical("{},获取url失败!", kGetOp);
         return;
     }
-    getLogger(kLogger)->info("{}, 请求url:{}", kGetOp, url.toStdString());
+    // Health checks come every few seconds from every balancer: a line each only at debug.
+    const bool check = url == QLatin1String("/ready") || url == QLatin1String("/test");
+    getLogger(kLogger)->log(check ? spdlog::level::debug : spdlog::level::info, "{}, 请求url:{}",
+                            kGetOp, url.toStdString());
 
     const LegacyRoute& route = legacyRoute("GET", url);
     Caller caller;

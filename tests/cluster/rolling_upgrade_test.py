@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""A rolling upgrade across two builds behind HAProxy: both instances run the earlier build;
+one is stopped and started on this build, which adds its schema steps; the earlier build goes
+on serving beside it, is ready, and starts again after a crash on the newer schema (a rollback
+stays possible); then the other instance is upgraded too. Terminals move between the instances
+and none is lost. Exit code 77: skipped."""
+import json
+import os
+import pathlib
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from cluster_test import (EXE, LOGS, SKIP, SOURCE, TERMINAL, Cluster, fail, http,  # noqa: E402
+                          upload_package, wait_for)
+
+PREVIOUS = os.environ.get("WAYFARER_PREVIOUS_EXE")
+TERMINALS = 12
+PREVIOUS_STEP = 18
+
+
+def main():
+    if not PREVIOUS:
+        fail("WAYFARER_PREVIOUS_EXE must name the earlier build")
+    if not shutil.which("haproxy"):
+        print("SKIP: haproxy is not installed: run scripts/install-deps.sh")
+        return SKIP
+    tmp = pathlib.Path(tempfile.mkdtemp(prefix="wayfarer-rolling."))
+    state = tmp / "pg.env"
+    script = str(SOURCE / "tests/support/pg_cluster.sh")
+    subprocess.run([script, "start", str(state)], check=True)
+    pg = {k: v.strip("'") for k, v in (l.split("=", 1) for l in state.read_text().splitlines())}
+    if "PG_MISSING" in pg:
+        print("SKIP: " + pg["PG_MISSING"])
+        shutil.rmtree(tmp)
+        return SKIP
+    cluster = Cluster(tmp, pg)
+
+    def run_build(name, exe):
+        shutil.copy(exe, cluster.instances[name]["dir"] / "wayfarer")
+        cluster.start_instance(name)
+
+    def ready(name):
+        return http(cluster.instances[name]["ports"]["http"], "/ready")[0] == 200
+
+    def schema():
+        return cluster.scalar("select max(version) from Tab_SchemaVersion")
+
+    def present():
+        return cluster.scalar("select count(*) from Tab_DevicePresence")
+
+    def upgrade(name):
+        process = cluster.instances[name]["process"]
+        process.send_signal(signal.SIGTERM)
+        process.wait(timeout=30)
+        run_build(name, EXE)
+        wait_for(f"instance {name} on this build to be ready", lambda: ready(name), 30)
+
+    try:
+        for name in cluster.instances:
+            run_build(name, PREVIOUS)
+        if schema() != PREVIOUS_STEP:
+            fail(f"the earlier build left schema {schema()}")
+        cluster.start_haproxy()
+        wait_for("HAProxy to see both instances up",
+                 lambda: cluster.servers_up("a") and cluster.servers_up("b"), 30)
+        upload_package(cluster, "T1", 4096)
+        log = tmp / "terminals.txt"
+        LOGS.append(log)
+        # Reporting progress all along, so that a closed connection is reconnected.
+        terminals = subprocess.Popen(
+            [TERMINAL, "--host", "127.0.0.1", "--port", str(cluster.fronts["terminal"]),
+             "--count", str(TERMINALS), "--sn", "RU", "--type", "T1", "--app", "V5.3.0 build220711",
+             "--expect", "upgrade", "--no-download", "--loop-progress", "600000",
+             "--reconnect", "20", "--timeout", "30000"],
+            stdout=open(log, "wb"), stderr=subprocess.STDOUT)
+        cluster.processes.append(terminals)
+        wait_for("every terminal to be present", lambda: present() == TERMINALS, 30)
+
+        upgrade("a")
+        newest = schema()
+        if newest <= PREVIOUS_STEP:
+            fail(f"this build left schema {newest}")
+        # The earlier build beside it runs on the newer steps, and starts on them again.
+        if not ready("b"):
+            fail("the earlier build is not ready on the newer schema")
+        cluster.kill_instance("b")
+        run_build("b", PREVIOUS)
+        wait_for("the restarted earlier build to be ready", lambda: ready("b"), 30)
+        output = (cluster.instances["b"]["dir"] / "out.txt").read_text(errors="replace")
+        if "only add, so this program runs on it" not in output:
+            fail("the earlier build did not say why it runs on the newer schema")
+        wait_for("HAProxy to see both instances up",
+                 lambda: cluster.servers_up("a") and cluster.servers_up("b"), 30)
+
+        upgrade("b")
+        wait_for("HAProxy to see both instances up",
+                 lambda: cluster.servers_up("a") and cluster.servers_up("b"), 30)
+        wait_for("every terminal to be present again", lambda: present() == TERMINALS, 60)
+        views = [json.loads(http(cluster.instances[n]["ports"]["http"],
+                                 "/KORVA/v2/devices?limit=100&sort=devSN")[1]) for n in "ab"]
+        if views[0] != views[1] or views[0]["total"] != TERMINALS:
+            fail("the consoles of the upgraded instances differ or miss terminals")
+        text = log.read_text()
+        if "FAULT" in text or text.count("reconnecting") == 0:
+            fail("terminals: " + "; ".join(l for l in text.splitlines() if "FAULT" in l)[:500])
+        print(f"PASS: rolled from schema {PREVIOUS_STEP} to {newest} instance by instance; the "
+              f"earlier build ran and restarted beside this one; {TERMINALS} terminals present")
+        return 0
+    finally:
+        cluster.stop()
+        subprocess.run([script, "stop", str(state)])
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
