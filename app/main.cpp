@@ -112,6 +112,7 @@ int main(int argc, char* argv[]) {
     webhookSettings.timeoutSeconds = param.WebhookTimeoutSeconds;
     WebhookDispatcher webhooks(metrics, webhookSettings);
     RolloutNotices rolloutNotices(webhooks);
+    rolloutNotices.setSpeaker([&lease] { return lease.reportsClusterGauges(); });
 
     FileOperation fileStore;
     ReportWriteQueue reportWrites(metrics, static_cast<int>(param.ReportWriteQueueLimit));

@@ -8,6 +8,8 @@
 
 #include "api/v2/DeviceFilterParams.h"
 #include "api/v2/OperationDoc.h"
+#include "api/v2/PackageRoutes.h"
+#include "api/v2/RouteReplies.h"
 #include "db/DeviceListQuery.h"
 #include "db/Tab_DeviceInfo.h"
 #include "upgrade/rollout/RolloutSchedule.h"
@@ -298,4 +300,16 @@ QJsonObject RolloutPlanBody::example() {
                     QJsonObject{{"percent", 100}}}},
         {"pauseAtFailures", 3},
         {"pauseAtFailurePercent", 10}};
+}
+
+bool RolloutPlanBody::fromRequest(const ApiRequest& request, struPackageInfo& package,
+                                  struRolloutPlan& plan, QList<QPair<QString, int>>& listed,
+                                  ApiReply& failure) {
+    if (!storedPackage(request.params.value(QStringLiteral("id")), package, failure)) return false;
+    QJsonObject body;
+    if (!RouteReplies::bodyObject(request, body, failure)) return false;
+    QString error;
+    if (read(body, package, plan, listed, error)) return true;
+    failure = RouteReplies::badRequest(error);
+    return false;
 }

@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QString>
 
+#include "api/v2/ApiTypes.h"
 #include "model/struPackageInfo.h"
 #include "model/struRolloutPlan.h"
 
@@ -19,6 +20,10 @@ class RolloutPlanBody {
     // listed pairs each listed serial number with its stage's position.
     static bool read(const QJsonObject& body, const struPackageInfo& package, struRolloutPlan& plan,
                      QList<QPair<QString, int>>& listed, QString& error);
+    // The package the request's path names and the plan its body holds; failure says why not.
+    static bool fromRequest(const ApiRequest& request, struPackageInfo& package,
+                            struRolloutPlan& plan, QList<QPair<QString, int>>& listed,
+                            ApiReply& failure);
     // The start time and windows alone (for a running plan), other members refused.
     static bool readSchedule(const QJsonObject& body, struRolloutPlan& plan, QString& error);
     static QJsonObject scheduleSchema();

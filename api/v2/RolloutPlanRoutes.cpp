@@ -57,16 +57,10 @@ QString planSummary(const struPackageInfo& package, const struRolloutPlan& plan)
 
 ApiReply putPlan(const ApiRequest& request) {
     struPackageInfo package;
-    ApiReply failure;
-    if (!storedPackage(request.params.value(QStringLiteral("id")), package, failure))
-        return failure;
-    QJsonObject body;
-    if (!RouteReplies::bodyObject(request, body, failure)) return failure;
     struRolloutPlan plan;
     QList<QPair<QString, int>> listed;
-    QString error;
-    if (!RolloutPlanBody::read(body, package, plan, listed, error))
-        return RouteReplies::badRequest(error);
+    ApiReply failure;
+    if (!RolloutPlanBody::fromRequest(request, package, plan, listed, failure)) return failure;
     if (!RolloutControl::replace(package, plan, listed, request.account))
         return RouteReplies::databaseFailed();
     request.audit(QStringLiteral("rollout_plan_set"), planSummary(package, plan));

@@ -20,16 +20,10 @@ QJsonObject counts(const StagePreview& s) {
 
 ApiReply preview(const ApiRequest& request) {
     struPackageInfo package;
-    ApiReply failure;
-    if (!storedPackage(request.params.value(QStringLiteral("id")), package, failure))
-        return failure;
-    QJsonObject body;
-    if (!RouteReplies::bodyObject(request, body, failure)) return failure;
     struRolloutPlan plan;
     QList<QPair<QString, int>> listed;
-    QString error;
-    if (!RolloutPlanBody::read(body, package, plan, listed, error))
-        return RouteReplies::badRequest(error);
+    ApiReply failure;
+    if (!RolloutPlanBody::fromRequest(request, package, plan, listed, failure)) return failure;
     QVector<StagePreview> stages;
     if (!RolloutPreview::count(plan, listed, package, stages))
         return RouteReplies::databaseFailed();

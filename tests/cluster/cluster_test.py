@@ -39,6 +39,22 @@ TERMINAL = os.environ.get("WAYFARER_TERMINAL")
 
 LOGS = []  # files whose tails explain a failure
 
+PG_SCRIPT = str(SOURCE / "tests/support/pg_cluster.sh")
+
+
+def postgres(prefix):
+    """A throwaway PostgreSQL cluster in a new temporary directory: (tmp, state file, its
+    settings), or None, said, when the server is not installed."""
+    tmp = pathlib.Path(tempfile.mkdtemp(prefix=prefix))
+    state = tmp / "pg.env"
+    subprocess.run([PG_SCRIPT, "start", str(state)], check=True)
+    pg = {k: v.strip("'") for k, v in (l.split("=", 1) for l in state.read_text().splitlines())}
+    if "PG_MISSING" in pg:
+        print("SKIP: " + pg["PG_MISSING"])
+        shutil.rmtree(tmp)
+        return None
+    return tmp, state, pg
+
 
 def fail(message):
     for log in LOGS:
@@ -358,15 +374,10 @@ def main():
     if not shutil.which("haproxy"):
         print("SKIP: haproxy is not installed: run scripts/install-deps.sh")
         return SKIP
-    tmp = pathlib.Path(tempfile.mkdtemp(prefix="wayfarer-cluster."))
-    state = tmp / "pg.env"
-    subprocess.run([str(SOURCE / "tests/support/pg_cluster.sh"), "start", str(state)], check=True)
-    pg = dict(line.split("=", 1) for line in state.read_text().splitlines())
-    pg = {key: value.strip("'") for key, value in pg.items()}
-    if "PG_MISSING" in pg:
-        print("SKIP: " + pg["PG_MISSING"])
-        shutil.rmtree(tmp)
+    started = postgres("wayfarer-cluster.")
+    if not started:
         return SKIP
+    tmp, state, pg = started
     cluster = Cluster(tmp, pg)
     terminals = None
     try:
@@ -470,7 +481,7 @@ def main():
         return 0
     finally:
         cluster.stop()
-        subprocess.run([str(SOURCE / "tests/support/pg_cluster.sh"), "stop", str(state)])
+        subprocess.run([PG_SCRIPT, "stop", str(state)])
         shutil.rmtree(tmp, ignore_errors=True)
 
 

@@ -9,12 +9,11 @@ import pathlib
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from cluster_test import (LOGS, SKIP, SOURCE, TERMINAL, Cluster, fail, http,  # noqa: E402
-                          split_download, upload_package, wait_for)
+from cluster_test import (LOGS, PG_SCRIPT, SKIP, TERMINAL, Cluster, fail, http,  # noqa: E402
+                          postgres, split_download, upload_package, wait_for)
 
 TERMINALS = 16
 OUTAGE_SECONDS = 30
@@ -46,15 +45,10 @@ def main():
     if not shutil.which("haproxy"):
         print("SKIP: haproxy is not installed: run scripts/install-deps.sh")
         return SKIP
-    tmp = pathlib.Path(tempfile.mkdtemp(prefix="wayfarer-dbstop."))
-    state = tmp / "pg.env"
-    script = str(SOURCE / "tests/support/pg_cluster.sh")
-    subprocess.run([script, "start", str(state)], check=True)
-    pg = {k: v.strip("'") for k, v in (l.split("=", 1) for l in state.read_text().splitlines())}
-    if "PG_MISSING" in pg:
-        print("SKIP: " + pg["PG_MISSING"])
-        shutil.rmtree(tmp)
+    started = postgres("wayfarer-dbstop.")
+    if not started:
         return SKIP
+    tmp, state, pg = started
     cluster = Cluster(tmp, pg)
     ports = [instance["ports"]["http"] for instance in cluster.instances.values()]
 
@@ -84,7 +78,7 @@ def main():
         if scalar("select count(*) from Tab_UpgradeAttempt where completedAt>0") != 0:
             fail("an upgrade completed before the stop: the loop is too short for this machine")
 
-        subprocess.run([script, "pause", str(state)], check=True)
+        subprocess.run([PG_SCRIPT, "pause", str(state)], check=True)
         stopped = time.monotonic()
         wait_for("both instances to say they are not ready", lambda: ready() == [503, 503], 15)
         try:
@@ -99,7 +93,7 @@ def main():
         if kept < 2 * TERMINALS:  # at least each one's 100 and its departure
             fail(f"{kept} writes kept while the database was away")
         time.sleep(max(0.0, stopped + OUTAGE_SECONDS - time.monotonic()))  # the outage lasts
-        subprocess.run([script, "resume", str(state)], check=True)
+        subprocess.run([PG_SCRIPT, "resume", str(state)], check=True)
 
         wait_for("both instances to be ready again", lambda: ready() == [200, 200], 30)
         wait_for("the kept writes to be written", lambda: queued() == 0, 30)
@@ -128,7 +122,7 @@ def main():
         return 0
     finally:
         cluster.stop()
-        subprocess.run([script, "stop", str(state)])
+        subprocess.run([PG_SCRIPT, "stop", str(state)])
         shutil.rmtree(tmp, ignore_errors=True)
 
 

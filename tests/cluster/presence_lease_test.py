@@ -6,24 +6,20 @@ import pathlib
 import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from cluster_test import LOGS, SKIP, SOURCE, TERMINAL, Cluster, fail, wait_for  # noqa: E402
+from cluster_test import (LOGS, PG_SCRIPT, SKIP, TERMINAL, Cluster, fail,  # noqa: E402
+                          postgres, wait_for)
 
 LEASE_SECONDS = 2
 ON = {"a": 3, "b": 2}
 
 
 def main():
-    tmp = pathlib.Path(tempfile.mkdtemp(prefix="wayfarer-lease."))
-    state = tmp / "pg.env"
-    subprocess.run([str(SOURCE / "tests/support/pg_cluster.sh"), "start", str(state)], check=True)
-    pg = {k: v.strip("'") for k, v in (l.split("=", 1) for l in state.read_text().splitlines())}
-    if "PG_MISSING" in pg:
-        print("SKIP: " + pg["PG_MISSING"])
-        shutil.rmtree(tmp)
+    started = postgres("wayfarer-lease.")
+    if not started:
         return SKIP
+    tmp, state, pg = started
     cluster = Cluster(tmp, pg)
     try:
         for name, instance in cluster.instances.items():
@@ -61,7 +57,7 @@ def main():
         return 0
     finally:
         cluster.stop()
-        subprocess.run([str(SOURCE / "tests/support/pg_cluster.sh"), "stop", str(state)])
+        subprocess.run([PG_SCRIPT, "stop", str(state)])
         shutil.rmtree(tmp, ignore_errors=True)
 
 

@@ -11,11 +11,10 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from cluster_test import (EXE, LOGS, SKIP, SOURCE, TERMINAL, Cluster, fail, http,  # noqa: E402
-                          upload_package, wait_for)
+from cluster_test import (EXE, LOGS, PG_SCRIPT, SKIP, TERMINAL, Cluster, fail, http,  # noqa: E402
+                          postgres, upload_package, wait_for)
 
 PREVIOUS = os.environ.get("WAYFARER_PREVIOUS_EXE")
 TERMINALS = 12
@@ -28,15 +27,10 @@ def main():
     if not shutil.which("haproxy"):
         print("SKIP: haproxy is not installed: run scripts/install-deps.sh")
         return SKIP
-    tmp = pathlib.Path(tempfile.mkdtemp(prefix="wayfarer-rolling."))
-    state = tmp / "pg.env"
-    script = str(SOURCE / "tests/support/pg_cluster.sh")
-    subprocess.run([script, "start", str(state)], check=True)
-    pg = {k: v.strip("'") for k, v in (l.split("=", 1) for l in state.read_text().splitlines())}
-    if "PG_MISSING" in pg:
-        print("SKIP: " + pg["PG_MISSING"])
-        shutil.rmtree(tmp)
+    started = postgres("wayfarer-rolling.")
+    if not started:
         return SKIP
+    tmp, state, pg = started
     cluster = Cluster(tmp, pg)
 
     def run_build(name, exe):
@@ -112,7 +106,7 @@ def main():
         return 0
     finally:
         cluster.stop()
-        subprocess.run([script, "stop", str(state)])
+        subprocess.run([PG_SCRIPT, "stop", str(state)])
         shutil.rmtree(tmp, ignore_errors=True)
 
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -8,6 +9,8 @@
 #include <QStringList>
 #include <QUuid>
 #include <QVariant>
+
+#include "tests/support/ServiceProcess.h"
 
 // A PostgreSQL cluster of the test's own in dir (tests/support/pg_cluster.sh), stopped and
 // removed when the test ends however it ends.
@@ -51,6 +54,20 @@ class PgCluster {
         return result;
     }
 
+    // The keys that point a service at this cluster (before or after it started).
+    void serve(ServiceProcess& service) const {
+        service.setParam(QStringLiteral("DbDriver"), QStringLiteral("postgresql"));
+        service.setParam(QStringLiteral("DbHost"), m_dir);
+        service.setParam(QStringLiteral("DbPort"), 5432);
+        service.setParam(QStringLiteral("DbName"), QStringLiteral("wayfarer"));
+        service.setParam(QStringLiteral("DbUser"), QStringLiteral("wayfarer"));
+    }
+    // A directory of its own for a cluster, not made yet.
+    static QString freshDir() {
+        return QDir::tempPath() + QStringLiteral("/wayfarer-pg-") +
+               QUuid::createUuid().toString(QUuid::Id128);
+    }
+
   private:
     bool run(const QString& action, const QString& dir = QString(), QString* output = nullptr) {
         QProcess script;
@@ -67,3 +84,15 @@ class PgCluster {
     QString m_state;
     bool m_started = false;
 };
+
+// Starts cluster in a test: skips the test when the server is not installed, fails it when the
+// cluster does not start.
+#define START_PG_CLUSTER(cluster)                          \
+    do {                                                   \
+        bool skip_ = false;                                \
+        QString why_;                                      \
+        if (!(cluster).start(skip_, why_)) {               \
+            if (skip_) GTEST_SKIP() << why_.toStdString(); \
+            FAIL() << why_.toStdString();                  \
+        }                                                  \
+    } while (false)

@@ -20,21 +20,11 @@ double databaseUp(quint16 port, const QByteArray& token) {
 }  // namespace
 
 TEST(DatabaseOutage, OperatorsWaitDownloadsGoOnAndHealthTellsIt) {
-    const QString socketDir = QDir::tempPath() + QStringLiteral("/wayfarer-pg-outage-") +
-                              QUuid::createUuid().toString(QUuid::Id128);
+    const QString socketDir = PgCluster::freshDir();
     PgCluster cluster(socketDir);
-    bool skip = false;
-    QString why;
-    if (!cluster.start(skip, why)) {
-        if (skip) GTEST_SKIP() << why.toStdString();
-        FAIL() << why.toStdString();
-    }
+    START_PG_CLUSTER(cluster);
     ServiceProcess service;
-    service.setParam(QStringLiteral("DbDriver"), QStringLiteral("postgresql"));
-    service.setParam(QStringLiteral("DbHost"), socketDir);
-    service.setParam(QStringLiteral("DbPort"), 5432);
-    service.setParam(QStringLiteral("DbName"), QStringLiteral("wayfarer"));
-    service.setParam(QStringLiteral("DbUser"), QStringLiteral("wayfarer"));
+    cluster.serve(service);
     service.setParam(QStringLiteral("OperatorLogin"), 1);
     ASSERT_TRUE(service.start()) << service.output().toStdString();
     const quint16 port = service.httpPort();

@@ -48,14 +48,9 @@ int storedRows(const QString& socketDir, const QString& sn) {
 
 TEST(PostgresStartup, ServiceStartsWithoutTheServerAndCatchesUpWhenItAppears) {
     // Not made yet: the server's user must own it, and the service finds no server there.
-    const QString socketDir = QDir::tempPath() + QStringLiteral("/wayfarer-pg-late-") +
-                              QUuid::createUuid().toString(QUuid::Id128);
+    const QString socketDir = PgCluster::freshDir();
     ServiceProcess service;
-    service.setParam(QStringLiteral("DbDriver"), QStringLiteral("postgresql"));
-    service.setParam(QStringLiteral("DbHost"), socketDir);
-    service.setParam(QStringLiteral("DbPort"), 5432);
-    service.setParam(QStringLiteral("DbName"), QStringLiteral("wayfarer"));
-    service.setParam(QStringLiteral("DbUser"), QStringLiteral("wayfarer"));
+    PgCluster(socketDir).serve(service);
     ASSERT_TRUE(service.start()) << service.output().toStdString();
 
     FakeTerminal terminal;
@@ -68,12 +63,7 @@ TEST(PostgresStartup, ServiceStartsWithoutTheServerAndCatchesUpWhenItAppears) {
         << service.output().toStdString();
 
     PgCluster cluster(socketDir);
-    bool skip = false;
-    QString why;
-    if (!cluster.start(skip, why)) {
-        if (skip) GTEST_SKIP() << why.toStdString();
-        FAIL() << why.toStdString();
-    }
+    START_PG_CLUSTER(cluster);
 
     // Caught up on its own: the schema is made and the start-up steps done.
     ASSERT_TRUE(waitUntil(

@@ -38,19 +38,11 @@ double metric(quint16 port, const QByteArray& name) {
 }  // namespace
 
 TEST(ReportOutage, WhatTerminalsReportWhileTheDatabaseIsAwayIsWrittenWhenItIsBack) {
-    const QString socketDir = QDir::tempPath() + QStringLiteral("/wayfarer-pg-outage-") +
-                              QUuid::createUuid().toString(QUuid::Id128);
+    const QString socketDir = PgCluster::freshDir();
     PgCluster cluster(socketDir);
-    bool skip = false;
-    QString why;
-    if (!cluster.start(skip, why)) {
-        if (skip) GTEST_SKIP() << why.toStdString();
-        FAIL() << why.toStdString();
-    }
+    START_PG_CLUSTER(cluster);
     ServiceProcess service;
-    service.setParam(QStringLiteral("DbDriver"), QStringLiteral("postgresql"));
-    service.setParam(QStringLiteral("DbHost"), socketDir);
-    service.setParam(QStringLiteral("DbPort"), 5432);
+    cluster.serve(service);
     ASSERT_TRUE(service.start()) << service.output().toStdString();
 
     const QString path = service.appDir() + QStringLiteral("/Package/T1/pkg.bin");

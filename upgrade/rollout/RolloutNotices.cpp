@@ -28,6 +28,7 @@ void RolloutNotices::changed(const struPackageInfo& package, const struRolloutPl
 
 void RolloutNotices::looked(const struPackageInfo& package, const struRolloutPlan& plan,
                             const QVector<StageProgress>& stages) {
+    if (m_speaks && !m_speaks()) return;
     const QString run =
         QStringLiteral("%1/%2/%3").arg(package.id).arg(plan.packageName).arg(plan.createdAt);
     const StageProgress open = stages.value(plan.openStages - 1);
@@ -60,6 +61,7 @@ void RolloutNotices::looked(const struPackageInfo& package, const struRolloutPla
 }
 
 void RolloutNotices::countStalled(qint32 stalledBefore) {
+    if (m_speaks && !m_speaks()) return;
     QList<struPackageInfo> packages;
     if (!Tab_Package().getAllPackages(packages)) return;
     Tab_UpgradeAttempt::Filter filter;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 
 #include <QHash>
@@ -19,6 +20,9 @@
 class RolloutNotices {
   public:
     explicit RolloutNotices(Notifier& notifier) : m_notifier(notifier) {}
+    // Instances sharing a database see the same fleet: the notices of a look (threshold near,
+    // plan finished, stalls) come from the instance speaks() names, not from every one.
+    void setSpeaker(std::function<bool()> speaks) { m_speaks = std::move(speaks); }
 
     void changed(const struPackageInfo& package, const struRolloutPlan& before,
                  const struRolloutPlan& after);
@@ -30,6 +34,7 @@ class RolloutNotices {
 
   private:
     Notifier& m_notifier;
+    std::function<bool()> m_speaks;
     std::mutex m_mutex;            // guards m_told and m_stalled
     QSet<QString> m_told;          // near-threshold and finished notices given, by key
     QHash<qint32, int> m_stalled;  // stalled attempts at the last look, by package id
