@@ -33,6 +33,7 @@
 #include "download/DownloadMetrics.h"
 #include "download/EmbeddedWebServer.h"
 #include "files/FileOperation.h"
+#include "upgrade/FleetSampler.h"
 #include "upgrade/rollout/RolloutSupervisor.h"
 #include "web/HttpMetrics.h"
 #include "web/PackageFileResolver.h"
@@ -190,6 +191,9 @@ int main(int argc, char* argv[]) {
     RolloutSupervisor rollouts(param.RolloutCheckSeconds, stallMinutes());
     rollouts.setAudit(&AuditLog::recordSystem);
     rollouts.start();
+    FleetSampler fleetHistory(param.DashboardSampleSeconds, param.DashboardKeepDays,
+                              stallMinutes());
+    fleetHistory.start();
 
     installConsoleControlHandler();
     releaseLoggers();

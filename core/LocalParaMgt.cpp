@@ -131,6 +131,10 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
         readPositive(settings, QStringLiteral("UpgradeStallMinutes"), kDefaultUpgradeStallMinutes);
     param.RolloutCheckSeconds =
         readPositive(settings, QStringLiteral("RolloutCheckSeconds"), kDefaultRolloutCheckSeconds);
+    param.DashboardSampleSeconds = readPositive(settings, QStringLiteral("DashboardSampleSeconds"),
+                                                kDefaultDashboardSampleSeconds);
+    param.DashboardKeepDays =
+        readPositive(settings, QStringLiteral("DashboardKeepDays"), kDefaultDashboardKeepDays);
     param.DbDriver = settings.value(QStringLiteral("DbDriver")).toString().trimmed().toLower();
     if (param.DbDriver.isEmpty()) param.DbDriver = QStringLiteral("sqlite");
     param.DbHost = settings.value(QStringLiteral("DbHost")).toString().trimmed();

@@ -45,6 +45,10 @@ struct struLocalParam {
     double UpgradeStallMinutes = 30;
     // How often rollout plans are looked at (pause, next stage); read, never written back.
     double RolloutCheckSeconds = 30;
+    // The dashboard's history: a sample of the fleet's counts per period, kept so many days;
+    // read, never written back.
+    double DashboardSampleSeconds = 300;
+    double DashboardKeepDays = 30;
     // The database; read, never written back. "sqlite" (WFS.db beside the program, the default)
     // or "postgresql" on DbHost (a name, an address or a socket directory) and DbPort. The
     // password is the first line of DbPasswordFile, so that config.ini holds no secret.

@@ -273,6 +273,26 @@ bool attemptCompletionBefore(QSqlDatabase& db) {
     return execAll(db, {QStringLiteral("alter table Tab_UpgradeAttempt add column "
                                        "fromCompletionTime INTEGER DEFAULT 0")});
 }
+
+// Fleet counts taken at the start of each sampling period, for the dashboard's charts over
+// time. Keyed by the period, so that every instance writing the same period keeps one row.
+bool fleetSamples(QSqlDatabase& db) {
+    return execAll(db, {QStringLiteral("create table Tab_FleetSample(periodStart INTEGER NOT NULL,"
+                                       "series TEXT NOT NULL,label TEXT,done INTEGER DEFAULT 0,"
+                                       "failed INTEGER DEFAULT 0,total INTEGER DEFAULT 0,"
+                                       "primary key(periodStart,series))"),
+                        QStringLiteral("create index idx_UpgradeAttempt_started on "
+                                       "Tab_UpgradeAttempt(startedAt)")});
+}
+
+// Each terminal's recent events, newest first by id; trimmed per terminal as they are added.
+bool deviceEvents(QSqlDatabase& db) {
+    return execAll(
+        db, {QStringLiteral("create table Tab_DeviceEvent(id %1,devSN TEXT NOT NULL,"
+                            "at INTEGER NOT NULL,kind TEXT NOT NULL,detail TEXT)")
+                 .arg(assignedKey(db, "INTEGER PRIMARY KEY AUTOINCREMENT", "BIGINT")),
+             QStringLiteral("create index idx_DeviceEvent_devSN on Tab_DeviceEvent(devSN,id)")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -293,6 +313,8 @@ const std::vector<Migration>& allMigrations() {
         {14, "audit rows not replaced by an insert", auditReplaceRefused},
         {15, "identity conflicts apart from upgrade decisions", identityConflicts},
         {16, "completion time before each upgrade attempt", attemptCompletionBefore},
+        {20, "fleet samples for the dashboard", fleetSamples},
+        {21, "device events", deviceEvents},
     };
     return steps;
 }

@@ -49,6 +49,9 @@ class DeviceActivity {
     // A progress report; 100 completes the attempt.
     void progressed(qintptr socketId, int percent);
     void disconnected(qintptr socketId);
+    // An event of the terminal's timeline (a kEvent name of model/struDeviceEvent.h) that the
+    // hooks above do not note by themselves.
+    void note(const QString& devSN, const char* kind, const QString& detail);
 
   private:
     struct Connection {
@@ -60,11 +63,15 @@ class DeviceActivity {
         // attempt, not a new row per report.
         qint32 offeredPackageId = 0;
         QString offeredPackageName;
+        // The last decision noted in the timeline: a repeated one is not noted again.
+        QString decision;
     };
     // False when it could not be read or written.
     bool judgeOutcome(const struDeviceInfo& report);
     // Drops the serial number's entry when it names this connection; m_mutex held.
     void forgetSerialOf(qintptr socketId, const Connection& connection);
+    // Whether the decision differs from the last one noted on the terminal's connection.
+    bool decisionChanged(const QString& devSN, const QString& decision);
     // The connection's terminal; empty when it has not reported.
     QString terminalOf(qintptr socketId);
 

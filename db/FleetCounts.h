@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// The dashboard's counts of the whole fleet, each a grouped statement the database answers
+// without handing out rows of terminals.
+class FleetCounts {
+  public:
+    struct Version {
+        QString devType;
+        QString component;  // a kComponentVersions name
+        QString version;
+        int terminals = 0;
+    };
+    struct Day {
+        qint64 day = 0;  // days since the epoch in the caller's time zone
+        int started = 0;
+        int succeeded = 0;
+        int failed = 0;  // reverted
+    };
+
+    // Per device type and component, most terminals first.
+    static bool versions(QList<Version>& versions);
+    // Upgrade attempts started from `since` on, per day; utcOffset (seconds east of UTC) says
+    // where a day begins.
+    static bool upgradesPerDay(qint32 since, qint32 utcOffset, QList<Day>& days);
+    static bool terminals(int& online, int& total);
+};
