@@ -33,7 +33,7 @@
 #include "download/DownloadMetrics.h"
 #include "download/EmbeddedWebServer.h"
 #include "files/FileOperation.h"
-#include "upgrade/FleetSampler.h"
+#include "upgrade/rollout/FleetSampler.h"
 #include "upgrade/rollout/RolloutSupervisor.h"
 #include "web/HttpMetrics.h"
 #include "web/PackageFileResolver.h"

@@ -199,6 +199,8 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         return;
     }
     const bool registered = lookup == Tab_DeviceInfo::RowState::Found;
+    // Noted after the connection is: the timeline reads connected, then what the report did.
+    QList<QPair<const char*, QString>> events;
     if (!registered) {
         logger()->info("{}, device is not registered!", "TcpDataMgtApi::readDataSlot");
         if (!mayRegister(socketId, link)) return;
@@ -206,7 +208,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         report.devId = devId;
         writes.submit(report.devSN, "Tab_DeviceInfo::insertDevice",
                       [table = m_deviceTable, report] { return table->insertDevice(report); });
-        m_activity.note(report.devSN, kEventRegistered, reportChanges(struDeviceInfo(), report));
+        events << qMakePair(kEventRegistered, reportChanges(struDeviceInfo(), report));
         logger()->critical("{}, 数据库不存在设备: {}信息", "TcpDataMgtApi::readDataSlot",
                            report.devSN.toStdString());
         // The new row is this report: later progress and results must find it by devSN.
@@ -236,10 +238,10 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         if (pin) {
             device.devId = devId;
             device.IdentityPinned = true;
-            m_activity.note(report.devSN, kEventPinned, devId);
+            events << qMakePair(kEventPinned, devId);
         }
         const QString changes = reportChanges(device, report);
-        if (!changes.isEmpty()) m_activity.note(report.devSN, kEventReported, changes);
+        if (!changes.isEmpty()) events << qMakePair(kEventReported, changes);
         applyReport(parsed, device);
         writes.submit(
             report.devSN, "Tab_DeviceInfo::refreshFromReport",
@@ -258,6 +260,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     m_onlineDevices.insert(socketId, device);
     m_onlineSocketBySN.insert(report.devSN, socketId);
     m_activity.reported(socketId, report, link.peer);
+    for (const auto& event : events) m_activity.note(report.devSN, event.first, event.second);
 
     struPackageInfo package;
     DecisionFacts facts;

@@ -16,6 +16,7 @@ packages=(
     wget aria2  # downloads tested with the clients terminals and people use
     haproxy  # the cluster test: instances behind it, as deployed (deploy/)
     chromium fonts-wqy-microhei  # browser tests; the font draws the Chinese labels in screenshots
+    libjs-chart.js  # the dashboard's charts, shipped with the pages
 )
 if [[ " $* " == *" --bench "* ]]; then
     packages+=(libbenchmark-dev nginx-light wrk)

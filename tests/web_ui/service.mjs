@@ -70,6 +70,8 @@ function findExecutable() {
     return null;
 }
 
+export const CHART_JS = '/usr/share/javascript/chart.js/chart.min.js';
+
 export function copyTree(from, to) {
     fs.mkdirSync(to, { recursive: true });
     for (const entry of fs.readdirSync(from, { withFileTypes: true })) {
@@ -112,6 +114,12 @@ export class Service {
         fs.copyFileSync(exe, path.join(service.dir, 'wayfarer'));
         fs.chmodSync(path.join(service.dir, 'wayfarer'), 0o755);
         copyTree(webDir, path.join(service.dir, 'Web'));
+        // The chart library the build puts beside the pages (pages/CMakeLists.txt).
+        const chartLibrary = path.join(service.dir, 'Web', 'doc', 'lib', 'chart.min.js');
+        if (!fs.existsSync(chartLibrary) && fs.existsSync(CHART_JS)) {
+            fs.mkdirSync(path.dirname(chartLibrary), { recursive: true });
+            fs.copyFileSync(CHART_JS, chartLibrary);
+        }
         const httpPort = await freePort();
         const tcpPort = await freePort();
         const httpPort2 = await freePort();

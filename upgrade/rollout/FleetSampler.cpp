@@ -1,4 +1,4 @@
-#include "upgrade/FleetSampler.h"
+#include "upgrade/rollout/FleetSampler.h"
 
 #include <algorithm>
 
