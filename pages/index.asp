@@ -137,7 +137,7 @@
     </section>
 
     <!-- Dashboard -->
-    <section id="dashboard-page" class="page" data-page="dashboard" hidden>
+    <section id="page-dashboard" class="page" data-page="dashboard" hidden>
       <header class="page-head">
         <div><h1>概览</h1><p class="subtitle">各型号终端的版本分布、在线终端数和分阶段发布进展的变化（服务每隔一段时间记录一次）、每日升级次数；每分钟刷新。</p></div>
       </header>

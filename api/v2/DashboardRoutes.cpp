@@ -1,9 +1,13 @@
 #include "api/v2/DashboardRoutes.h"
 
+#include <algorithm>
+#include <mutex>
+
 #include <QDateTime>
 #include <QHash>
 #include <QJsonArray>
 #include <QMap>
+#include <QPair>
 
 #include "api/v2/ListParams.h"
 #include "api/v2/OperationDoc.h"
@@ -16,6 +20,9 @@ namespace {
 // Versions shown per device type and component; the rarer ones are summed under "".
 constexpr int kVersionsShown = 8;
 constexpr int kLongestDays = 366;
+constexpr int kMostPoints = 400;
+constexpr qint64 kCountsKeptMs = 30000;
+constexpr int kCountsHeld = 64;
 
 QString isoTime(qint64 seconds) {
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(Qt::ISODate);
@@ -58,33 +65,91 @@ QJsonArray versionsJson(const QList<FleetCounts::Version>& versions) {
     return items;
 }
 
+// Each series thinned to at most kMostPoints (the newest always kept): a month of samples every
+// few minutes is more than a chart has pixels for.
+QList<struFleetSample> thinned(const QList<struFleetSample>& series) {
+    const int step = (series.size() + kMostPoints - 1) / kMostPoints;
+    if (step <= 1) return series;
+    QList<struFleetSample> kept;
+    for (int i = (series.size() - 1) % step; i < series.size(); i += step) kept << series[i];
+    return kept;
+}
+
 // The online series, and the rollouts sampled at the latest period: those still running.
 void historyJson(const QList<struFleetSample>& samples, QJsonArray& online, QJsonArray& rollouts) {
     qint32 latest = 0;
-    for (const struFleetSample& sample : samples) latest = std::max(latest, sample.periodStart);
-    QMap<QString, QJsonArray> points;
-    QHash<QString, struFleetSample> last;
+    QMap<QString, QList<struFleetSample>> bySeries;  // oldest first, as read
     for (const struFleetSample& sample : samples) {
-        if (sample.series == QLatin1String(kSeriesOnline)) {
-            online.append(QJsonObject{{"time", isoTime(sample.periodStart)},
-                                      {"online", sample.done},
-                                      {"total", sample.total}});
+        latest = std::max(latest, sample.periodStart);
+        bySeries[sample.series] << sample;
+    }
+    for (auto it = bySeries.constBegin(); it != bySeries.constEnd(); ++it) {
+        const QList<struFleetSample> series = thinned(it.value());
+        if (it.key() == QLatin1String(kSeriesOnline)) {
+            for (const struFleetSample& sample : series)
+                online.append(QJsonObject{{"time", isoTime(sample.periodStart)},
+                                          {"online", sample.done},
+                                          {"total", sample.total}});
             continue;
         }
-        points[sample.series].append(QJsonObject{{"time", isoTime(sample.periodStart)},
-                                                 {"succeeded", sample.done},
-                                                 {"failed", sample.failed},
-                                                 {"total", sample.total}});
-        last.insert(sample.series, sample);
-    }
-    for (auto it = points.constBegin(); it != points.constEnd(); ++it) {
-        const struFleetSample& newest = last[it.key()];
-        if (newest.periodStart != latest) continue;
+        if (series.last().periodStart != latest) continue;
+        QJsonArray points;
+        for (const struFleetSample& sample : series)
+            points.append(QJsonObject{{"time", isoTime(sample.periodStart)},
+                                      {"succeeded", sample.done},
+                                      {"failed", sample.failed},
+                                      {"total", sample.total}});
         rollouts.append(
             QJsonObject{{"packageId", it.key().mid(int(qstrlen(kSeriesRolloutPrefix))).toInt()},
-                        {"packageName", newest.label},
-                        {"points", it.value()}});
+                        {"packageName", series.last().label},
+                        {"points", points}});
     }
+}
+
+// The counts over every terminal, kept a little while: an open dashboard on each of several
+// operators' screens costs the database one pass per kCountsKeptMs, not one per screen.
+struct Counts {
+    QJsonObject terminals;
+    QJsonArray versions;
+    QJsonArray days;
+};
+
+bool fleetCounts(int days, int offsetMinutes, qint32 now, Counts& counts) {
+    static std::mutex mutex;
+    static QHash<QPair<int, int>, QPair<qint64, Counts>> kept;
+    const qint64 at = QDateTime::currentMSecsSinceEpoch();
+    const QPair<int, int> key(days, offsetMinutes);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto found = kept.constFind(key);
+        if (found != kept.constEnd() && at - found->first < kCountsKeptMs) {
+            counts = found->second;
+            return true;
+        }
+    }
+    QList<FleetCounts::Version> versions;
+    QList<FleetCounts::Day> perDay;
+    int online = 0;
+    int total = 0;
+    if (!FleetCounts::versions(versions) ||
+        !FleetCounts::upgradesPerDay(now - days * 86400, offsetMinutes * 60, perDay) ||
+        !FleetCounts::terminals(online, total))
+        return false;
+    counts.terminals = QJsonObject{{"online", online}, {"total", total}};
+    counts.versions = versionsJson(versions);
+    counts.days = QJsonArray();
+    for (const FleetCounts::Day& day : perDay)
+        counts.days.append(
+            QJsonObject{{"day", QDateTime::fromSecsSinceEpoch(day.day * 86400, Qt::UTC)
+                                    .toString(QStringLiteral("yyyy-MM-dd"))},
+                        {"started", day.started},
+                        {"succeeded", day.succeeded},
+                        {"failed", day.failed}});
+    std::lock_guard<std::mutex> lock(mutex);
+    // Bounded: the parameters a page sends are few, anything else is dropped together.
+    if (kept.size() >= kCountsHeld) kept.clear();
+    kept.insert(key, qMakePair(at, counts));
+    return true;
 }
 
 ApiReply dashboard(const ApiRequest& request) {
@@ -95,29 +160,17 @@ ApiReply dashboard(const ApiRequest& request) {
         !readNumber(request, "utcOffsetMinutes", -16 * 60, 16 * 60, 0, offsetMinutes, error))
         return RouteReplies::badRequest(error);
     const auto now = static_cast<qint32>(QDateTime::currentSecsSinceEpoch());
-    const qint32 since = now - days * 86400;
-    QList<FleetCounts::Version> versions;
-    QList<FleetCounts::Day> perDay;
+    Counts counts;
     QList<struFleetSample> samples;
-    int online = 0;
-    int total = 0;
-    if (!FleetCounts::versions(versions) ||
-        !FleetCounts::upgradesPerDay(since, offsetMinutes * 60, perDay) ||
-        !FleetCounts::terminals(online, total) || !Tab_FleetSample::since(since, samples))
+    if (!fleetCounts(days, offsetMinutes, now, counts) ||
+        !Tab_FleetSample::since(now - days * 86400, samples))
         return RouteReplies::databaseFailed();
-    QJsonArray dayItems;
-    for (const FleetCounts::Day& day : perDay)
-        dayItems.append(QJsonObject{{"day", QDateTime::fromSecsSinceEpoch(day.day * 86400, Qt::UTC)
-                                                .toString(QStringLiteral("yyyy-MM-dd"))},
-                                    {"started", day.started},
-                                    {"succeeded", day.succeeded},
-                                    {"failed", day.failed}});
     QJsonArray onlineItems;
     QJsonArray rolloutItems;
     historyJson(samples, onlineItems, rolloutItems);
-    return RouteReplies::ok({{"terminals", QJsonObject{{"online", online}, {"total", total}}},
-                             {"versions", versionsJson(versions)},
-                             {"upgradesPerDay", dayItems},
+    return RouteReplies::ok({{"terminals", counts.terminals},
+                             {"versions", counts.versions},
+                             {"upgradesPerDay", counts.days},
                              {"online", onlineItems},
                              {"rollouts", rolloutItems}});
 }

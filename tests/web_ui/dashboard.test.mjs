@@ -34,7 +34,7 @@ describe('dashboard and timeline', { skip: skip || false }, () => {
         await waitFor(async () => (await (await fetch(`${service.base}/KORVA/v2/dashboard`)).json()).online.some((p) => p.online === 1),
             { what: 'a sample with the terminal online' });
         await openPage(page, '#/dashboard');
-        await page.waitForSelector('#dashboard-page[data-drawn]');
+        await page.waitForSelector('#page-dashboard[data-drawn]');
         assert.equal(await page.textContent('#dashboard-online'), '1');
         const drawn = await page.evaluate(() => [...document.querySelectorAll('#dashboard-charts canvas')]
             .map((canvas) => ({ id: canvas.id, chart: !!window.Chart.getChart(canvas), width: canvas.width })));
@@ -69,6 +69,7 @@ describe('dashboard and timeline', { skip: skip || false }, () => {
         const kinds = await page.$$eval('#drawer-timeline tr', (rows) => rows.map((r) => r.dataset.kind));
         assert.deepEqual(kinds.filter((k) => k.startsWith('command')).slice(0, 3), ['command_result', 'command_sent', 'command_set']);
         assert.ok(kinds.includes('connected') && kinds.includes('registered'), kinds.join());
+        await page.locator('#drawer-timeline').scrollIntoViewIfNeeded();
         await screenshot(page, 'devices-drawer-timeline');
     });
 });

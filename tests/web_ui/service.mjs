@@ -70,8 +70,6 @@ function findExecutable() {
     return null;
 }
 
-export const CHART_JS = '/usr/share/javascript/chart.js/chart.min.js';
-
 export function copyTree(from, to) {
     fs.mkdirSync(to, { recursive: true });
     for (const entry of fs.readdirSync(from, { withFileTypes: true })) {
@@ -79,6 +77,18 @@ export function copyTree(from, to) {
         const src = path.join(from, entry.name);
         if (entry.isDirectory()) copyTree(src, path.join(to, entry.name));
         else fs.copyFileSync(src, path.join(to, entry.name));
+    }
+}
+
+// The pages as the build lays them out in Web/: with the chart library beside them
+// (pages/CMakeLists.txt), when they come from the source tree.
+const CHART_JS = '/usr/share/javascript/chart.js/chart.min.js';
+export function copyPages(from, to) {
+    copyTree(from, to);
+    const library = path.join(to, 'doc', 'lib', 'chart.min.js');
+    if (!fs.existsSync(library) && fs.existsSync(CHART_JS)) {
+        fs.mkdirSync(path.dirname(library), { recursive: true });
+        fs.copyFileSync(CHART_JS, library);
     }
 }
 
@@ -113,13 +123,7 @@ export class Service {
         service.dir = fs.mkdtempSync(path.join(os.tmpdir(), 'wayfarer-ui-'));
         fs.copyFileSync(exe, path.join(service.dir, 'wayfarer'));
         fs.chmodSync(path.join(service.dir, 'wayfarer'), 0o755);
-        copyTree(webDir, path.join(service.dir, 'Web'));
-        // The chart library the build puts beside the pages (pages/CMakeLists.txt).
-        const chartLibrary = path.join(service.dir, 'Web', 'doc', 'lib', 'chart.min.js');
-        if (!fs.existsSync(chartLibrary) && fs.existsSync(CHART_JS)) {
-            fs.mkdirSync(path.dirname(chartLibrary), { recursive: true });
-            fs.copyFileSync(CHART_JS, chartLibrary);
-        }
+        copyPages(webDir, path.join(service.dir, 'Web'));
         const httpPort = await freePort();
         const tcpPort = await freePort();
         const httpPort2 = await freePort();

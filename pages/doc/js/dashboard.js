@@ -98,7 +98,7 @@ async function render() {
     draw(Chart, online.querySelector('canvas'), 'line', data.online.map((p) => timeLabel(p.time)),
         [line('在线', data.online.map((p) => p.online), COLORS[0], { fill: true, backgroundColor: 'rgba(31,111,235,.15)' }),
             line('总数', data.online.map((p) => p.total), COLORS[7])],
-        { scales: { y: { beginAtZero: true } } });
+        { scales: { y: { beginAtZero: true, ticks: { precision: 0 } } } });
 
     const days = chartCard('dashboard-upgrades-chart', '每日升级（近 7 天）');
     box.append(days);
@@ -119,7 +119,7 @@ async function render() {
                 line('已开放阶段的终端', points.map((p) => p.total), COLORS[7], { borderDash: [4, 4] })],
             { scales: { y: { beginAtZero: true, ticks: { precision: 0 } } } });
     }
-    $('dashboard-page').dataset.drawn = String(state.charts.length);
+    $('page-dashboard').dataset.drawn = String(state.charts.length);
 }
 
 async function refresh() {
