@@ -35,6 +35,12 @@ TEST_F(ConsoleDashboardTest, CountsHistoryAndTimelineOfATerminal) {
                                .arg(now)
                                .arg(now - 30 * 86400)));
 
+    // A rollout of a package the terminals of T1 are not behind: its progress is sampled too.
+    addPackage("T1", "t1.bin", "V1.0", 16);
+    const QByteArray package = m_db->value("select id from Tab_Package").toByteArray();
+    json("PUT", "/KORVA/v2/packages/" + package + "/plan",
+         R"({"stages":[{"percent":100}],"pauseAtFailures":3})");
+
     TerminalConnection terminal(m_service.tcpPort(), "ID-1");
     ASSERT_TRUE(terminal.connected());
     DeviceReport report;
@@ -60,9 +66,13 @@ TEST_F(ConsoleDashboardTest, CountsHistoryAndTimelineOfATerminal) {
     ASSERT_TRUE(waitUntil([&] {
         board = get("/KORVA/v2/dashboard?utcOffsetMinutes=0");
         for (const QJsonValue& point : board.value("online").toArray())
-            if (point["online"].toInt() == 1 && point["total"].toInt() == 3) return true;
+            if (point["online"].toInt() == 1 && point["total"].toInt() == 3)
+                return !board.value("rollouts").toArray().isEmpty();
         return false;
     }));
+    const QJsonObject rollout = board.value("rollouts")[0].toObject();
+    EXPECT_EQ(rollout.value("packageName").toString(), "t1.bin");
+    EXPECT_EQ(rollout.value("points").toArray().last()["total"].toInt(), 2);
     terminal.close();
     ASSERT_TRUE(waitUntil([&] { return newest("D01") == "disconnected "; }));
 
