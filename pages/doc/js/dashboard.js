@@ -49,13 +49,17 @@ function draw(Chart, canvas, type, labels, datasets, options = {}) {
 
 const line = (label, data, color, extra = {}) => ({ label, data, borderColor: color, backgroundColor: color, pointRadius: 0, borderWidth: 2, ...extra });
 
+// Per component a bar for each version: long version names stay readable.
 function renderVersions(Chart, versions) {
-    const types = [...new Set(versions.map((v) => v.devType))].sort();
+    const perType = new Map();
+    for (const v of versions) if (v.component === 'AppVersion') perType.set(v.devType, (perType.get(v.devType) || 0) + v.terminals);
+    // The type with the most terminals first.
+    const types = [...perType.keys()].sort((a, b) => perType.get(b) - perType.get(a) || a.localeCompare(b));
     if (!types.includes(state.devType)) state.devType = types[0] || '';
     const select = el('select', { id: 'dashboard-type', 'aria-label': '设备型号' },
-        types.map((t) => el('option', { value: t, text: t || '（未报型号）', selected: t === state.devType })));
+        types.map((t) => el('option', { value: t, text: `${t || '（未报型号）'}（${perType.get(t)} 台）`, selected: t === state.devType })));
     select.addEventListener('change', () => { state.devType = select.value; render(); });
-    const grid = el('div', { style: 'display:grid;grid-template-columns:repeat(auto-fill,minmax(220px,1fr));gap:12px' });
+    const grid = el('div', { style: 'display:grid;grid-template-columns:repeat(auto-fill,minmax(240px,1fr));gap:8px 16px' });
     const card = el('div', { class: 'card' }, el('div', { class: 'page-head' }, el('h2', { text: '版本分布' }), select), grid);
     $('dashboard-charts').append(card);
     if (!types.length) {
@@ -65,10 +69,10 @@ function renderVersions(Chart, versions) {
     for (const [component, name] of Object.entries(VERSION_NAMES)) {
         const rows = versions.filter((v) => v.devType === state.devType && v.component === component);
         const canvas = el('canvas', { id: `dashboard-versions-${component}`, role: 'img', 'aria-label': name });
-        grid.append(el('div', {}, el('h3', { text: name }), el('div', { style: 'position:relative;height:200px' }, canvas)));
-        draw(Chart, canvas, 'doughnut', rows.map((r) => (r.others ? '其他版本' : r.version || '（空）')),
-            [{ data: rows.map((r) => r.terminals), backgroundColor: rows.map((_, i) => COLORS[i % COLORS.length]) }],
-            { plugins: { legend: { position: 'bottom', labels: { boxWidth: 10 } } } });
+        grid.append(el('div', {}, el('h3', { text: name }), el('div', { style: `position:relative;height:${40 + 24 * rows.length}px` }, canvas)));
+        draw(Chart, canvas, 'bar', rows.map((r) => (r.others ? '其他版本' : r.version || '（空）')),
+            [{ label: '终端数', data: rows.map((r) => r.terminals), backgroundColor: rows.map((_, i) => COLORS[i % COLORS.length]) }],
+            { indexAxis: 'y', plugins: { legend: { display: false } }, scales: { x: { beginAtZero: true, ticks: { precision: 0 } } } });
     }
 }
 
@@ -91,17 +95,18 @@ async function render() {
         el('div', { class: 'stat' }, el('div', { class: 'stat-value', text: String(data.rollouts.length) }), el('div', { class: 'stat-label', text: '进行中的分阶段发布' })),
         el('div', { class: 'stat stat-muted' }, el('div', { class: 'stat-value small', text: formatClock() }), el('div', { class: 'stat-label', text: '最近刷新' })));
 
-    renderVersions(Chart, data.versions);
-
+    const pair = el('div', { class: 'two-col' });
+    box.append(pair);
     const online = chartCard('dashboard-online-chart', '在线终端（近 7 天）');
-    box.append(online);
+    pair.append(online);
     draw(Chart, online.querySelector('canvas'), 'line', data.online.map((p) => timeLabel(p.time)),
         [line('在线', data.online.map((p) => p.online), COLORS[0], { fill: true, backgroundColor: 'rgba(31,111,235,.15)' }),
-            line('总数', data.online.map((p) => p.total), COLORS[7])],
+            // Hidden until asked for in the legend: beside the fleet, the online line would be flat.
+            line('总数', data.online.map((p) => p.total), COLORS[7], { hidden: true })],
         { scales: { y: { beginAtZero: true, ticks: { precision: 0 } } } });
 
     const days = chartCard('dashboard-upgrades-chart', '每日升级（近 7 天）');
-    box.append(days);
+    pair.append(days);
     draw(Chart, days.querySelector('canvas'), 'bar', data.upgradesPerDay.map((d) => d.day),
         [{ label: '开始', data: data.upgradesPerDay.map((d) => d.started), backgroundColor: COLORS[0] },
             { label: '成功', data: data.upgradesPerDay.map((d) => d.succeeded), backgroundColor: COLORS[1] },
@@ -119,6 +124,7 @@ async function render() {
                 line('已开放阶段的终端', points.map((p) => p.total), COLORS[7], { borderDash: [4, 4] })],
             { scales: { y: { beginAtZero: true, ticks: { precision: 0 } } } });
     }
+    renderVersions(Chart, data.versions);
     $('page-dashboard').dataset.drawn = String(state.charts.length);
 }
 
