@@ -38,6 +38,7 @@
 #include "download/EmbeddedWebServer.h"
 #include "files/FileOperation.h"
 #include "notify/WebhookDispatcher.h"
+#include "upgrade/rollout/FleetSampler.h"
 #include "upgrade/rollout/RolloutNotices.h"
 #include "upgrade/rollout/RolloutSupervisor.h"
 #include "web/ClusterGauges.h"
@@ -240,6 +241,9 @@ int main(int argc, char* argv[]) {
     rollouts.setAudit(&AuditLog::recordSystem);
     rollouts.setNotices(&rolloutNotices);
     rollouts.start();
+    FleetSampler fleetHistory(param.DashboardSampleSeconds, param.DashboardKeepDays,
+                              stallMinutes());
+    fleetHistory.start();
 
     installConsoleControlHandler();
     ShutdownDrain drain(

@@ -142,6 +142,10 @@ void LocalParaMgt::readLocalParam(struLocalParam& param) {
     param.UpgradeRetryLimit =
         settings.value(QStringLiteral("UpgradeRetryLimit"), 3u).toUInt(&retryRead);
     if (!retryRead) param.UpgradeRetryLimit = 3;  // not a number: the default, not "no limit"
+    param.DashboardSampleSeconds = readPositive(settings, QStringLiteral("DashboardSampleSeconds"),
+                                                kDefaultDashboardSampleSeconds);
+    param.DashboardKeepDays =
+        readPositive(settings, QStringLiteral("DashboardKeepDays"), kDefaultDashboardKeepDays);
     param.DbDriver = settings.value(QStringLiteral("DbDriver")).toString().trimmed().toLower();
     if (param.DbDriver.isEmpty()) param.DbDriver = QStringLiteral("sqlite");
     param.DbHost = settings.value(QStringLiteral("DbHost")).toString().trimmed();

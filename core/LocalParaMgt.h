@@ -31,6 +31,8 @@ class LocalParaMgt : public QObject {
     static constexpr quint32 kDefaultImportMaxCells = 64;
     static constexpr double kDefaultUpgradeStallMinutes = 30;
     static constexpr double kDefaultRolloutCheckSeconds = 30;
+    static constexpr double kDefaultDashboardSampleSeconds = 300;
+    static constexpr double kDefaultDashboardKeepDays = 30;
     static constexpr qint32 kDefaultDbPort = 5432;
 
   private:

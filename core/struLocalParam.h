@@ -51,6 +51,10 @@ struct struLocalParam {
     // Installs of one upload that did not take before a terminal is held back from it until an
     // operator releases it; 0 for no limit. Read, never written back.
     quint32 UpgradeRetryLimit = 3;
+    // The dashboard's history: a sample of the fleet's counts per period, kept so many days;
+    // read, never written back.
+    double DashboardSampleSeconds = 300;
+    double DashboardKeepDays = 30;
     // The database; read, never written back. "sqlite" (WFS.db beside the program, the default)
     // or "postgresql" on DbHost (a name, an address or a socket directory) and DbPort. The
     // password is the first line of DbPasswordFile, so that config.ini holds no secret.

@@ -310,6 +310,26 @@ bool instanceLeases(QSqlDatabase& db) {
                                        "expiresAt %1 NOT NULL)")
                             .arg(wideInteger(db))});
 }
+
+// Fleet counts taken at the start of each sampling period, for the dashboard's charts over
+// time. Keyed by the period, so that every instance writing the same period keeps one row.
+bool fleetSamples(QSqlDatabase& db) {
+    return execAll(db, {QStringLiteral("create table Tab_FleetSample(periodStart INTEGER NOT NULL,"
+                                       "series TEXT NOT NULL,label TEXT,done INTEGER DEFAULT 0,"
+                                       "failed INTEGER DEFAULT 0,total INTEGER DEFAULT 0,"
+                                       "primary key(periodStart,series))"),
+                        QStringLiteral("create index idx_UpgradeAttempt_started on "
+                                       "Tab_UpgradeAttempt(startedAt)")});
+}
+
+// Each terminal's recent events, newest first by id; trimmed per terminal as they are added.
+bool deviceEvents(QSqlDatabase& db) {
+    return execAll(
+        db, {QStringLiteral("create table Tab_DeviceEvent(id %1,devSN TEXT NOT NULL,"
+                            "at INTEGER NOT NULL,kind TEXT NOT NULL,detail TEXT)")
+                 .arg(assignedKey(db, "INTEGER PRIMARY KEY AUTOINCREMENT", "BIGINT")),
+             QStringLiteral("create index idx_DeviceEvent_devSN on Tab_DeviceEvent(devSN,id)")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -333,6 +353,8 @@ const std::vector<Migration>& allMigrations() {
         {17, "rollout windows and retry releases", rolloutSchedulesAndReleases, true},
         {18, "webhooks and their deliveries", webhooks, true},
         {19, "instance leases", instanceLeases, true},
+        {20, "fleet samples for the dashboard", fleetSamples, true},
+        {21, "device events", deviceEvents, true},
     };
 #ifdef WAYFARER_LAST_STEP
     // A build that ships the steps up to this one only: an earlier release's schema.

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 
 #include "core/Logger.h"
+#include "db/Tab_DeviceEvent.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_DevicePresence.h"
 #include "db/Tab_IdentityConflict.h"
@@ -49,9 +50,20 @@ void DeviceActivity::forgetSerialOf(qintptr socketId, const Connection& connecti
     if (entry != m_socketBySN.end() && entry.value() == socketId) m_socketBySN.erase(entry);
 }
 
+void DeviceActivity::note(const QString& devSN, const char* kind, const QString& detail) {
+    struDeviceEvent event;
+    event.devSN = devSN;
+    event.at = now();
+    event.kind = QLatin1String(kind);
+    event.detail = detail;
+    m_writes.submit(devSN, "DeviceActivity::note",
+                    [event] { return Tab_DeviceEvent::record(event); });
+}
+
 void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, const QString& peer) {
     const QString& devSN = report.devSN;
     bool completedHere = false;
+    bool connected = false;
     struDevicePresence presence;
     presence.devSN = devSN;
     presence.instance = m_instance;
@@ -66,7 +78,8 @@ void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, co
         Connection& connection = m_connections[socketId];
         if (connection.devSN != devSN) {
             forgetSerialOf(socketId, connection);
-            connection = Connection{devSN, presence.lastReport, false, 0, QString()};
+            connection = Connection{devSN, presence.lastReport, false, 0, QString(), QString()};
+            connected = true;
         }
         m_socketBySN.insert(devSN, socketId);
         presence.connectedSince = connection.connectedSince;
@@ -74,6 +87,7 @@ void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, co
     }
     m_writes.submit(devSN, "DeviceActivity::reported",
                     [presence] { return Tab_DevicePresence::recordReport(presence); });
+    if (connected) note(devSN, kEventConnected, peer);
     if (!completedHere)
         m_writes.submit(devSN, "DeviceActivity::judgeOutcome",
                         [this, report] { return judgeOutcome(report); });
@@ -102,6 +116,12 @@ bool DeviceActivity::judgeOutcome(const struDeviceInfo& report) {
     if (behind)
         Tab_DeviceInfo().revertCompletion(report.devSN, attempt.startedAt,
                                           attempt.fromCompletionTime);
+    struDeviceEvent event;
+    event.devSN = report.devSN;
+    event.at = now();
+    event.kind = QLatin1String(kEventUpgradeOutcome);
+    event.detail = attempt.packageName + QLatin1Char(' ') + QLatin1String(outcome);
+    Tab_DeviceEvent::record(event);
     getLogger("DeviceActivity")
         ->info("{}, upgrade {} of {} to {}: {}", "DeviceActivity::judgeOutcome", attempt.id,
                report.devSN.toStdString(), attempt.packageName.toStdString(), outcome);
@@ -123,6 +143,20 @@ void DeviceActivity::decided(const struDeviceInfo& report, bool hasPackage,
     row.detail = decision.detail;
     m_writes.submit(report.devSN, "DeviceActivity::decided",
                     [row] { return Tab_UpgradeDecision::record(row); });
+    const QString noted =
+        row.detail.isEmpty() ? row.reason : row.reason + QStringLiteral(": ") + row.detail;
+    if (decisionChanged(report.devSN, noted)) note(report.devSN, kEventDecided, noted);
+}
+
+bool DeviceActivity::decisionChanged(const QString& devSN, const QString& decision) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto socket = m_socketBySN.constFind(devSN);
+    if (socket == m_socketBySN.constEnd()) return true;
+    auto connection = m_connections.find(socket.value());
+    if (connection == m_connections.end()) return true;
+    if (connection->decision == decision) return false;
+    connection->decision = decision;
+    return true;
 }
 
 void DeviceActivity::identityConflict(qintptr socketId, const QString& devSN, const QString& devId,
@@ -187,15 +221,18 @@ void DeviceActivity::upgradeStarted(qintptr socketId, const QString& url) {
     attempt.startedAt = now();
     m_writes.submit(devSN, "DeviceActivity::upgradeStarted",
                     [attempt] { return Tab_UpgradeAttempt::start(attempt); });
+    note(devSN, kEventUpgradeStarted, package.packageName);
 }
 
 void DeviceActivity::progressed(qintptr socketId, int percent) {
     QString devSN;
+    bool completes = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto connection = m_connections.find(socketId);
         if (connection == m_connections.end()) return;
         devSN = connection->devSN;
+        completes = percent == 100 && !connection->completedHere;
         if (percent == 100) connection->completedHere = true;
     }
     if (devSN.isEmpty()) return;
@@ -210,6 +247,7 @@ void DeviceActivity::progressed(qintptr socketId, int percent) {
             return true;
         },
         percent < 100);
+    if (completes) note(devSN, kEventUpgradeCompleted, QString());
 }
 
 void DeviceActivity::disconnected(qintptr socketId) {
@@ -224,6 +262,7 @@ void DeviceActivity::disconnected(qintptr socketId) {
     m_writes.submit(devSN, "DeviceActivity::disconnected", [devSN, instance = m_instance] {
         return Tab_DevicePresence::remove(devSN, instance);
     });
+    note(devSN, kEventDisconnected, QString());
 }
 
 int DeviceActivity::terminalsOnline() {

@@ -54,6 +54,9 @@ class DeviceActivity {
     void disconnected(qintptr socketId);
     // Connections whose terminal has reported; any thread.
     int terminalsOnline();
+    // An event of the terminal's timeline (a kEvent name of model/struDeviceEvent.h) that the
+    // hooks above do not note by themselves.
+    void note(const QString& devSN, const char* kind, const QString& detail);
 
   private:
     struct Connection {
@@ -65,11 +68,15 @@ class DeviceActivity {
         // attempt, not a new row per report.
         qint32 offeredPackageId = 0;
         QString offeredPackageName;
+        // The last decision noted in the timeline: a repeated one is not noted again.
+        QString decision;
     };
     // False when it could not be read or written.
     bool judgeOutcome(const struDeviceInfo& report);
     // Drops the serial number's entry when it names this connection; m_mutex held.
     void forgetSerialOf(qintptr socketId, const Connection& connection);
+    // Whether the decision differs from the last one noted on the terminal's connection.
+    bool decisionChanged(const QString& devSN, const QString& decision);
     // The connection's terminal; empty when it has not reported.
     QString terminalOf(qintptr socketId);
 

@@ -19,6 +19,7 @@
 #include "files/FileOperation.h"
 #include "files/PackageFileCheck.h"
 #include "files/PathGuard.h"
+#include "model/struDeviceEvent.h"
 #include "upgrade/UpgradeDecision.h"
 #include "upgrade/UpgradeRules.h"
 #include "upgrade/rollout/RolloutControl.h"
@@ -200,6 +201,8 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         return;
     }
     const bool registered = lookup == Tab_DeviceInfo::RowState::Found;
+    // Noted after the connection is: the timeline reads connected, then what the report did.
+    QList<QPair<const char*, QString>> events;
     if (!registered) {
         logger()->info("{}, device is not registered!", "TcpDataMgtApi::readDataSlot");
         if (!mayRegister(socketId, link)) return;
@@ -207,6 +210,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         report.devId = devId;
         writes.submit(report.devSN, "Tab_DeviceInfo::insertDevice",
                       [table = m_deviceTable, report] { return table->insertDevice(report); });
+        events << qMakePair(kEventRegistered, reportChanges(struDeviceInfo(), report));
         logger()->critical("{}, 数据库不存在设备: {}信息", "TcpDataMgtApi::readDataSlot",
                            report.devSN.toStdString());
         // The new row is this report: later progress and results must find it by devSN.
@@ -236,7 +240,10 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         if (pin) {
             device.devId = devId;
             device.IdentityPinned = true;
+            events << qMakePair(kEventPinned, devId);
         }
+        const QString changes = reportChanges(device, report);
+        if (!changes.isEmpty()) events << qMakePair(kEventReported, changes);
         applyReport(parsed, device);
         writes.submit(
             report.devSN, "Tab_DeviceInfo::refreshFromReport",
@@ -255,6 +262,7 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     m_onlineDevices.insert(socketId, device);
     m_onlineSocketBySN.insert(report.devSN, socketId);
     m_activity.reported(socketId, report, link.peer);
+    for (const auto& event : events) m_activity.note(report.devSN, event.first, event.second);
 
     struPackageInfo package;
     DecisionFacts facts;
@@ -404,14 +412,19 @@ void TcpDataMgtApi::SendConfigCmd(qintptr socketId, const SocketPacket& header,
     QByteArray body;
     m_packetHandler->PackConfigCmd(command, body);
     // Only a result to the command sent here may clear it.
-    m_links[socketId].sentCommand = command;
+    TerminalLink& link = m_links[socketId];
+    if (link.sentCommand != command) m_activity.note(link.devSN, kEventCommandSent, command);
+    link.sentCommand = command;
     sendAnswer(socketId, header, Command::Command, body);
 }
 
 void TcpDataMgtApi::SendGetFile(qintptr socketId, const SocketPacket& header, quint32 fileType) {
     // Chunks are stored only for a type requested on this connection, up to the quota.
     const qint64 quota = static_cast<qint64>(m_param.DeviceFileQuotaMiB) * 1024 * 1024;
-    m_links[socketId].transfers.insert(fileType, DeviceFileTransfer(quota));
+    TerminalLink& link = m_links[socketId];
+    if (!link.transfers.contains(fileType))
+        m_activity.note(link.devSN, kEventFileRequested, QString::number(fileType));
+    link.transfers.insert(fileType, DeviceFileTransfer(quota));
     QByteArray body;
     m_packetHandler->PackGetFile(fileType, body);
     sendAnswer(socketId, header, Command::FileRequest, body);
@@ -536,9 +549,13 @@ void TcpDataMgtApi::handleCmdResult(qintptr socketId, const SocketPacket& packet
     auto link = m_links.find(socketId);
     const bool awaited = link != m_links.end() && !link->sentCommand.isEmpty();
     // Only the result of a command sent here is worth a line: results nobody asked for are not.
-    if (awaited)
+    if (awaited) {
         logger()->info("{}, cmd exec result(0x0003):{}", "TcpDataMgtApi::readDataSlot",
                        result.text.toStdString());
+        if (!refused(socketId))
+            m_activity.note(link->devSN, kEventCommandResult,
+                            QStringLiteral("%1 %2").arg(result.resultCode).arg(result.text));
+    }
     if (result.resultCode != 0) return;  // stays pending: sent again at the next report
     if (refused(socketId)) return m_metrics.refused(TerminalMetrics::Refusal::Impostor);
     if (!awaited) return;
@@ -599,6 +616,8 @@ void TcpDataMgtApi::handleDeviceFile(qintptr socketId, const SocketPacket& packe
         return;
     }
 
+    m_activity.note(link->devSN, kEventFileArrived,
+                    QStringLiteral("%1 %2").arg(chunk.type).arg(chunk.fileName));
     bool struDeviceInfo::*flag = fileFlag(chunk.type);
     struDeviceInfo device;
     if (!changeOnlineRecord(

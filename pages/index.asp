@@ -26,6 +26,7 @@
 <link rel="modulepreload" href="/doc/js/rolloutfailed.js">
 <link rel="modulepreload" href="/doc/js/upgrades.js">
 <link rel="modulepreload" href="/doc/js/admin.js">
+<link rel="modulepreload" href="/doc/js/dashboard.js">
 </head>
 <body>
 <section id="login-view" class="gate" hidden>
@@ -62,6 +63,7 @@
       <div><div class="brand-name">Wayfarer</div><div class="brand-sub">车载终端升级管理</div></div>
     </div>
     <nav aria-label="主菜单">
+      <a href="#/dashboard" data-page="dashboard"><span class="nav-icon" aria-hidden="true">◫</span>概览</a>
       <a href="#/devices" data-page="devices"><span class="nav-icon" aria-hidden="true">▤</span>设备列表</a>
       <a href="#/packages" data-page="packages"><span class="nav-icon" aria-hidden="true">⬒</span>升级包</a>
       <a href="#/rollout" data-page="rollout"><span class="nav-icon" aria-hidden="true">◑</span>发布情况</a>
@@ -133,6 +135,16 @@
         </div>
         <div id="device-empty" class="vlist-empty" hidden></div>
       </div>
+    </section>
+
+    <!-- Dashboard -->
+    <section id="page-dashboard" class="page" data-page="dashboard" hidden>
+      <header class="page-head">
+        <div><h1>概览</h1><p class="subtitle">各型号终端的版本分布、在线终端数和分阶段发布进展的变化（服务每隔一段时间记录一次）、每日升级次数；每分钟刷新。</p></div>
+      </header>
+      <div id="dashboard-message" class="message" hidden></div>
+      <div class="stats" id="dashboard-stats"></div>
+      <div id="dashboard-charts"></div>
     </section>
 
     <!-- Rollout -->

@@ -17,6 +17,7 @@ packages=(
     haproxy  # the cluster test: instances behind it, as deployed (deploy/)
     prometheus  # promtool checks the shipped alert rules
     chromium fonts-wqy-microhei  # browser tests; the font draws the Chinese labels in screenshots
+    libjs-chart.js  # the dashboard's charts, shipped with the pages
 )
 if [[ " $* " == *" --bench "* ]]; then
     packages+=(libbenchmark-dev nginx-light wrk)

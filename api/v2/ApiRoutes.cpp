@@ -3,6 +3,7 @@
 #include "api/v2/AccountRoutes.h"
 #include "api/v2/AuditRoutes.h"
 #include "api/v2/AuthRoutes.h"
+#include "api/v2/DashboardRoutes.h"
 #include "api/v2/DeviceEditRoutes.h"
 #include "api/v2/DeviceFileRoutes.h"
 #include "api/v2/DeviceQueryRoutes.h"
@@ -40,6 +41,7 @@ const ApiRouter& apiRouter() {
         rolloutPlanRoutes(),
         rolloutPreviewRoutes(),
         rolloutFailureRoutes(),
+        dashboardRoutes(),
     });
     return router;
 }

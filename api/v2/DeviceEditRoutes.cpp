@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 
 #include "api/v2/BulkPreviewJson.h"
+#include "api/v2/DeviceEventNote.h"
 #include "api/v2/DeviceFilterParams.h"
 #include "api/v2/DeviceJson.h"
 #include "api/v2/OperationDoc.h"
@@ -82,6 +83,7 @@ ApiReply editOne(const ApiRequest& request) {
     if (!DeviceEditor::updateOne(devSN, changes, affected)) return RouteReplies::databaseFailed();
     if (affected == 0) return RouteReplies::notFound(QStringLiteral("设备不存在"));
     recordChange(request, "device_edit", {{"devSN", devSN}, {"set", body}});
+    noteEvent(request, devSN, kEventCommandSet, QJsonDocument(body).toJson(QJsonDocument::Compact));
 
     DeviceFilter filter;
     filter.equal << qMakePair(Tab_DeviceInfo::columns().indexOf(QStringLiteral("devSN")), devSN);

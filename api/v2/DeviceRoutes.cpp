@@ -1,6 +1,7 @@
 #include "api/v2/DeviceRoutes.h"
 
 #include "api/auth/AuditLog.h"
+#include "api/v2/DeviceEventNote.h"
 #include "db/Tab_DeviceInfo.h"
 
 namespace {
@@ -12,6 +13,7 @@ ApiReply releasePin(const ApiRequest& request) {
         case Tab_DeviceInfo::RowState::Found:
             request.audit(QStringLiteral("pin_release"),
                           QStringLiteral("序列号 %1 的设备ID绑定已解除").arg(devSN));
+            noteEvent(request, devSN, kEventPinReleased, QString());
             return ApiReply::json(204, QByteArray());
         case Tab_DeviceInfo::RowState::Missing:
             return ApiReply::error(404, QStringLiteral("not_found"), QStringLiteral("设备不存在"));

@@ -9,7 +9,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { Command, Terminal, freePort, launchBrowser, waitFor } from '../../tests/web_ui/harness.mjs';
-import { copyTree } from '../../tests/web_ui/service.mjs';
+import { copyPages } from '../../tests/web_ui/service.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const repo = path.resolve(here, '../..');
@@ -57,7 +57,7 @@ const loadStart = load();
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'wayfarer-console-ui-'));
 fs.copyFileSync(exe, path.join(dir, 'wayfarer'));
 fs.chmodSync(path.join(dir, 'wayfarer'), 0o755);
-copyTree(path.join(repo, 'pages'), path.join(dir, 'Web'));
+copyPages(path.join(repo, 'pages'), path.join(dir, 'Web'));
 const ports = { http: await freePort(), tcp: await freePort(), http2: await freePort() };
 fs.writeFileSync(path.join(dir, 'config.ini'),
     `[LocalParam]\nTcpPort=${ports.tcp}\nHttpPort=${ports.http}\nHttpPort2=${ports.http2}\nNetIP=127.0.0.1\nOperatorLogin=0\nMaxConnCount=200\n`);
@@ -185,6 +185,12 @@ FROM n;`);
     // Renderers come and go with pages and navigations.
     const reniceTimer = NICE === null ? null : setInterval(reniceBrowser, 100);
     reniceBrowser();
+    // BENCH_DASHBOARD=1: an operator's dashboard stays open in another tab throughout.
+    if (process.env.BENCH_DASHBOARD === '1') {
+        const dashboard = await (await browser.newContext({ baseURL: base, viewport: { width: 1366, height: 768 }, locale: 'zh-CN' })).newPage();
+        await dashboard.goto('/#/dashboard');
+        await dashboard.waitForSelector('#page-dashboard[data-drawn]', { timeout: 30000 });
+    }
     const firstViews = [];
     const firstParts = [];
     for (let run = 0; run < FIRST_VIEWS; ++run) {

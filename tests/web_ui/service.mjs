@@ -80,6 +80,18 @@ export function copyTree(from, to) {
     }
 }
 
+// The pages as the build lays them out in Web/: with the chart library beside them
+// (pages/CMakeLists.txt), when they come from the source tree.
+const CHART_JS = '/usr/share/javascript/chart.js/chart.min.js';
+export function copyPages(from, to) {
+    copyTree(from, to);
+    const library = path.join(to, 'doc', 'lib', 'chart.min.js');
+    if (!fs.existsSync(library) && fs.existsSync(CHART_JS)) {
+        fs.mkdirSync(path.dirname(library), { recursive: true });
+        fs.copyFileSync(CHART_JS, library);
+    }
+}
+
 // Null when GET /KORVA/packageList answers 200 within the time-out, else what it did instead.
 export async function apiProblem(base) {
     try {
@@ -111,7 +123,7 @@ export class Service {
         service.dir = fs.mkdtempSync(path.join(os.tmpdir(), 'wayfarer-ui-'));
         fs.copyFileSync(exe, path.join(service.dir, 'wayfarer'));
         fs.chmodSync(path.join(service.dir, 'wayfarer'), 0o755);
-        copyTree(webDir, path.join(service.dir, 'Web'));
+        copyPages(webDir, path.join(service.dir, 'Web'));
         const httpPort = await freePort();
         const tcpPort = await freePort();
         const httpPort2 = await freePort();

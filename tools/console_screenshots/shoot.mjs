@@ -37,7 +37,7 @@ async function ready(page, hash) {
     await page.waitForSelector('body[data-ready="true"]');
 }
 
-const service = await Service.start({ extra: 'RolloutCheckSeconds=0.5\n' });
+const service = await Service.start({ extra: 'RolloutCheckSeconds=0.5\nDashboardSampleSeconds=1\n' });
 const login = await Service.start({ login: true });
 const terminals = [];
 let browser;
@@ -130,6 +130,10 @@ try {
     await ready(page, '#/upgrades');
     await page.waitForSelector('#upgrades-table tr[data-sn]');
     await shot('upgrades');
+
+    await ready(page, '#/dashboard');
+    await page.waitForSelector('#page-dashboard[data-drawn]');
+    await shot('dashboard');
 
     // An edited export: requests set, one row exported before its terminal's upgrade.
     const exported = new TextDecoder('gbk').decode(await (await fetch(`${service.base}/KORVA/v2/devices/export?format=csv&devType=T7`)).arrayBuffer());

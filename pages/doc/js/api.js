@@ -224,6 +224,8 @@ export const v2 = {
     // action: pause, resume, advance or cancel.
     planAction: (id, action) => callJson('POST', `/KORVA/v2/packages/${seg(id)}/plan/${action}`),
     rolloutState: (id, state, params) => callJson('GET', `/KORVA/v2/packages/${seg(id)}/rollout/${seg(state)}${queryString(params)}`),
+    dashboard: (params) => callJson('GET', `/KORVA/v2/dashboard${queryString(params)}`),
+    deviceEvents: (devSN, params) => callJson('GET', `/KORVA/v2/devices/${seg(devSN)}/events${queryString(params)}`),
     exportUrl: (params) => `/KORVA/v2/devices/export${queryString(params)}`,
 };
 

@@ -8,12 +8,13 @@ import './rolloutfailed.js';
 import { initUpgrades, upgradesPage } from './upgrades.js';
 import { exchangePage, initExchange } from './exchange.js';
 import { adminPage, initAdmin } from './admin.js';
+import { dashboardPage } from './dashboard.js';
 import { initDrawer } from './drawer.js';
 import { syncClock } from './clock.js';
 import { allows, start } from './session.js';
 
-const pages = { devices: devicesPage, packages: packagesPage, rollout: rolloutPage, upgrades: upgradesPage, exchange: exchangePage, admin: adminPage };
-const titles = { devices: '设备列表', packages: '升级包', rollout: '发布情况', upgrades: '升级记录', exchange: '设备清单导入导出', admin: '系统管理' };
+const pages = { dashboard: dashboardPage, devices: devicesPage, packages: packagesPage, rollout: rolloutPage, upgrades: upgradesPage, exchange: exchangePage, admin: adminPage };
+const titles = { dashboard: '概览', devices: '设备列表', packages: '升级包', rollout: '发布情况', upgrades: '升级记录', exchange: '设备清单导入导出', admin: '系统管理' };
 const CLOCK_SYNC_MS = 10 * 60 * 1000;
 let current = null;
 

@@ -5,7 +5,7 @@ import { v2 } from './api.js';
 import { formatAgo, formatEpoch } from './clock.js';
 import { allows } from './session.js';
 import { confirmAction, el, formatBytes, notifyError, setMessage } from './ui.js';
-import { VERSION_NAMES } from './names.js';
+import { VERSION_NAMES, reasonName } from './names.js';
 
 const REFRESH_MS = 5000;
 const FILE_TYPES = { log: '日志', index: '录像索引', print: '打印文件', runInfo: '行车信息' };
@@ -186,6 +186,82 @@ registerDeviceSection({
                 el('td', {}, el('a', { class: 'btn btn-small', href: f.download, download: f.name, text: '下载' })))))));
     },
 });
+
+// The terminal's timeline, newest first, a page at a time; fetched beside the document, so each
+// refresh of the drawer shows the page it had until the newer one arrives.
+const TIMELINE_PAGE = 20;
+const EVENT_NAMES = {
+    connected: '上线', disconnected: '断开连接', registered: '首次登记', reported: '上报变化', decided: '升级判定',
+    command_set: '操作员修改待办', command_sent: '下发配置指令', command_result: '终端回复指令',
+    file_requested: '请求上传文件', file_arrived: '收到文件', upgrade_started: '开始升级',
+    upgrade_completed: '终端报告升级完成', upgrade_outcome: '升级结果', pinned: '绑定设备ID', pin_released: '解除设备ID绑定',
+};
+const timeline = { devSN: null, offset: 0, page: null, ticket: 0 };
+
+function eventDetail(event) {
+    if (event.kind === 'decided') {
+        const [code, ...rest] = event.detail.split(': ');
+        return [reasonName(code), ...rest].join('：');
+    }
+    if (event.kind === 'command_result') {
+        const [code, ...text] = event.detail.split(' ');
+        return `${code === '0' ? '执行成功' : `执行失败（结果码 ${code}），下次上报时重发`}${text.join(' ') ? `：${text.join(' ')}` : ''}`;
+    }
+    return event.detail;
+}
+
+// What became of the newest command: sent, when, and the terminal's answer.
+function commandFeedback(events) {
+    const last = events.find((e) => e.kind === 'command_sent' || e.kind === 'command_result');
+    if (!last) return null;
+    const ok = last.kind === 'command_result' && last.detail.startsWith('0 ');
+    const text = last.kind === 'command_sent'
+        ? `指令“${last.detail}”已于 ${formatEpoch(Date.parse(last.time) / 1000)} 下发，等待终端回复`
+        : `终端于 ${formatEpoch(Date.parse(last.time) / 1000)} 回复：${eventDetail(last)}`;
+    return el('div', { class: `message message-${ok ? 'success' : last.kind === 'command_sent' ? 'info' : 'error'}`, id: 'drawer-command-feedback', text });
+}
+
+function timelineBody(box) {
+    const page = timeline.page;
+    if (!page) return;
+    const pager = el('div', { class: 'section-actions' },
+        el('button', { class: 'btn btn-small', type: 'button', text: '较新', disabled: timeline.offset === 0, onclick: () => loadTimeline(box, timeline.offset - TIMELINE_PAGE) }),
+        el('span', { class: 'muted', text: page.total ? `第 ${timeline.offset + 1}–${timeline.offset + page.events.length} 条，共 ${page.total} 条（保留最近 200 条）` : '' }),
+        el('button', { class: 'btn btn-small', type: 'button', text: '较早', disabled: timeline.offset + page.events.length >= page.total, onclick: () => loadTimeline(box, timeline.offset + TIMELINE_PAGE) }));
+    box.replaceChildren(
+        timeline.offset === 0 ? commandFeedback(page.events) : null,
+        page.events.length ? el('div', { class: 'table-wrap' }, el('table', { class: 'data-table', id: 'drawer-timeline' },
+            el('tbody', {}, page.events.map((e) => el('tr', { dataset: { kind: e.kind } },
+                el('td', { class: 'nowrap', text: formatEpoch(Date.parse(e.time) / 1000) }),
+                el('td', { class: 'nowrap', text: EVENT_NAMES[e.kind] || e.kind }),
+                el('td', { class: 'mono', text: eventDetail(e) })))))) : el('p', { class: 'muted', text: '还没有记录。' }),
+        pager);
+}
+
+async function loadTimeline(box, offset) {
+    const devSN = state.devSN;
+    const ticket = ++timeline.ticket;
+    try {
+        const page = await v2.deviceEvents(devSN, { offset: Math.max(0, offset), limit: TIMELINE_PAGE });
+        if (ticket !== timeline.ticket || devSN !== state.devSN) return;
+        Object.assign(timeline, { devSN, offset: Math.max(0, offset), page });
+        timelineBody(box.isConnected ? box : document.getElementById('drawer-timeline-box') || box);
+    } catch (err) {
+        if (ticket === timeline.ticket) box.replaceChildren(el('div', { class: 'message message-error', text: `读取记录失败：${err.message}` }));
+    }
+}
+
+registerDeviceSection({
+    id: 'timeline',
+    title: '事件记录',
+    render: ({ device }) => {
+        const box = el('div', { id: 'drawer-timeline-box' });
+        if (timeline.devSN !== device.devSN) Object.assign(timeline, { devSN: device.devSN, offset: 0, page: null });
+        timelineBody(box);
+        loadTimeline(box, timeline.offset);
+        return box;
+    },
+}, { before: 'upgrades' });
 
 function render() {
     const body = $('drawer-body');
