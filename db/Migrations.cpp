@@ -1,7 +1,5 @@
 #include "db/Migrations.h"
 
-#include <algorithm>
-
 #include <QSqlQuery>
 #include <QStringList>
 
@@ -356,13 +354,19 @@ const std::vector<Migration>& allMigrations() {
         {20, "fleet samples for the dashboard", fleetSamples, true},
         {21, "device events", deviceEvents, true},
     };
-#ifdef WAYFARER_LAST_STEP
-    // A build that ships the steps up to this one only: an earlier release's schema.
-    static const std::vector<Migration> shipped(
-        steps.begin(), std::find_if(steps.begin(), steps.end(), [](const Migration& step) {
-            return step.version > WAYFARER_LAST_STEP;
-        }));
-    return shipped;
+#ifdef WAYFARER_NEXT_STEP
+    // A build one release ahead, for the rolling-upgrade test: one more step, that only adds.
+    static const std::vector<Migration> next = [] {
+        std::vector<Migration> all = steps;
+        all.push_back({all.back().version + 1, "a table the next release adds",
+                       [](QSqlDatabase& db) {
+                           return execAll(db, {QStringLiteral("create table Tab_NextRelease("
+                                                              "id INTEGER PRIMARY KEY)")});
+                       },
+                       true});
+        return all;
+    }();
+    return next;
 #else
     return steps;
 #endif

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""A rolling upgrade across two builds behind HAProxy: both instances run the earlier build;
-one is stopped and started on this build, which adds its schema steps; the earlier build goes
-on serving beside it, is ready, and starts again after a crash on the newer schema (a rollback
-stays possible); then the other instance is upgraded too. Terminals move between the instances
-and none is lost. Exit code 77: skipped."""
+"""A rolling upgrade across two builds behind HAProxy: both instances run this build; one is
+stopped and started on the next (a build with one more schema step, that only adds); this build
+goes on serving beside it, is ready, and starts again after a crash on the newer schema (a
+rollback stays possible); then the other instance is upgraded too. Terminals move between the
+instances and none is lost. Exit code 77: skipped."""
 import json
 import os
 import pathlib
@@ -16,14 +16,13 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 from cluster_test import (EXE, LOGS, PG_SCRIPT, SKIP, TERMINAL, Cluster, fail, http,  # noqa: E402
                           postgres, upload_package, wait_for)
 
-PREVIOUS = os.environ.get("WAYFARER_PREVIOUS_EXE")
+NEXT = os.environ.get("WAYFARER_NEXT_EXE")
 TERMINALS = 12
-PREVIOUS_STEP = 18
 
 
 def main():
-    if not PREVIOUS:
-        fail("WAYFARER_PREVIOUS_EXE must name the earlier build")
+    if not NEXT:
+        fail("WAYFARER_NEXT_EXE must name the next build")
     if not shutil.which("haproxy"):
         print("SKIP: haproxy is not installed: run scripts/install-deps.sh")
         return SKIP
@@ -50,14 +49,13 @@ def main():
         process = cluster.instances[name]["process"]
         process.send_signal(signal.SIGTERM)
         process.wait(timeout=30)
-        run_build(name, EXE)
-        wait_for(f"instance {name} on this build to be ready", lambda: ready(name), 30)
+        run_build(name, NEXT)
+        wait_for(f"instance {name} on the next build to be ready", lambda: ready(name), 30)
 
     try:
         for name in cluster.instances:
-            run_build(name, PREVIOUS)
-        if schema() != PREVIOUS_STEP:
-            fail(f"the earlier build left schema {schema()}")
+            run_build(name, EXE)
+        current = schema()
         cluster.start_haproxy()
         wait_for("HAProxy to see both instances up",
                  lambda: cluster.servers_up("a") and cluster.servers_up("b"), 30)
@@ -76,17 +74,17 @@ def main():
 
         upgrade("a")
         newest = schema()
-        if newest <= PREVIOUS_STEP:
-            fail(f"this build left schema {newest}")
-        # The earlier build beside it runs on the newer steps, and starts on them again.
+        if newest != current + 1:
+            fail(f"the next build left schema {newest} after {current}")
+        # This build beside it runs on the newer step, and starts on it again.
         if not ready("b"):
-            fail("the earlier build is not ready on the newer schema")
+            fail("this build is not ready on the newer schema")
         cluster.kill_instance("b")
-        run_build("b", PREVIOUS)
-        wait_for("the restarted earlier build to be ready", lambda: ready("b"), 30)
+        run_build("b", EXE)
+        wait_for("this build, restarted, to be ready", lambda: ready("b"), 30)
         output = (cluster.instances["b"]["dir"] / "out.txt").read_text(errors="replace")
         if "only add, so this program runs on it" not in output:
-            fail("the earlier build did not say why it runs on the newer schema")
+            fail("this build did not say why it runs on the newer schema")
         wait_for("HAProxy to see both instances up",
                  lambda: cluster.servers_up("a") and cluster.servers_up("b"), 30)
 
@@ -101,8 +99,8 @@ def main():
         text = log.read_text()
         if "FAULT" in text or text.count("reconnecting") == 0:
             fail("terminals: " + "; ".join(l for l in text.splitlines() if "FAULT" in l)[:500])
-        print(f"PASS: rolled from schema {PREVIOUS_STEP} to {newest} instance by instance; the "
-              f"earlier build ran and restarted beside this one; {TERMINALS} terminals present")
+        print(f"PASS: rolled from schema {current} to {newest} instance by instance; this build "
+              f"ran and restarted beside the next; {TERMINALS} terminals present")
         return 0
     finally:
         cluster.stop()
