@@ -273,6 +273,15 @@ bool attemptCompletionBefore(QSqlDatabase& db) {
     return execAll(db, {QStringLiteral("alter table Tab_UpgradeAttempt add column "
                                        "fromCompletionTime INTEGER DEFAULT 0")});
 }
+
+// The upgrade history filtered by type or start time, and the trail by time, without a scan.
+bool findingIndexes(QSqlDatabase& db) {
+    return execAll(
+        db,
+        {QStringLiteral("create index idx_UpgradeAttempt_type on Tab_UpgradeAttempt(devType)"),
+         QStringLiteral("create index idx_UpgradeAttempt_started on Tab_UpgradeAttempt(startedAt)"),
+         QStringLiteral("create index idx_AuditLog_at on Tab_AuditLog(at)")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -293,6 +302,7 @@ const std::vector<Migration>& allMigrations() {
         {14, "audit rows not replaced by an insert", auditReplaceRefused},
         {15, "identity conflicts apart from upgrade decisions", identityConflicts},
         {16, "completion time before each upgrade attempt", attemptCompletionBefore},
+        {22, "indexes for finding upgrade attempts and audit rows", findingIndexes},
     };
     return steps;
 }

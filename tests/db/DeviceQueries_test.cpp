@@ -250,7 +250,7 @@ TEST_F(DeviceQueriesTest, AccessTablesKeepTheirRules) {
     QList<struAuditEntry> entries;
     qint64 total = 0;
     ASSERT_TRUE(
-        Tab_AuditLog().queryEntries(QString(), QStringLiteral("login"), 0, 10, entries, total));
+        Tab_AuditLog().queryEntries({QString(), QStringLiteral("login")}, 0, 10, entries, total));
     ASSERT_GE(total, 1);
     EXPECT_EQ(entries.first().at, 1700000000456);
     EXPECT_EQ(entries.first().action, QStringLiteral("login"));
