@@ -160,7 +160,7 @@ bool readPlan(const ApiRequest& request, DeviceImportPlan& plan, bool& versions,
         if (problem.isEmpty() && !plan.read(table)) problem = QStringLiteral("文件内容不符");
     });
     if (!problem.isEmpty()) {
-        failure = RouteReplies::badRequest(QStringLiteral("无法导入：%1").arg(problem));
+        failure = RouteReplies::badRequest(problem);
         return false;
     }
 
