@@ -25,6 +25,8 @@
 <link rel="modulepreload" href="/doc/js/decisions.js">
 <link rel="modulepreload" href="/doc/js/upgrades.js">
 <link rel="modulepreload" href="/doc/js/admin.js">
+<link rel="modulepreload" href="/doc/js/i18n.js">
+<link rel="modulepreload" href="/doc/js/viewstore.js">
 </head>
 <body>
 <section id="login-view" class="gate" hidden>
@@ -76,6 +78,7 @@
           <button class="link-button" type="button" id="logout-button">退出登录</button>
         </div>
       </div>
+      <button class="link-button lang-switch" type="button" id="lang-switch">English</button>
       <div id="service-state" class="service-state" data-state="unknown"><span class="dot"></span><span class="state-text">正在连接服务…</span></div>
     </div>
   </aside>
@@ -95,7 +98,7 @@
         </div>
       </header>
       <form id="devices-search" class="toolbar toolbar-compact" autocomplete="off" role="search">
-        <label class="field field-search"><span>搜索</span><input id="device-search" type="search" placeholder="序列号、车牌号、手机号、设备ID或型号的一部分"></label>
+        <label class="field field-search"><span>搜索</span><input id="device-search" type="search" placeholder="序列号、车牌、手机号、设备ID、型号的一部分"></label>
         <label class="field field-type"><span>设备型号</span><input id="filter-type" list="known-types" placeholder="不限"></label>
         <div class="field field-version"><span id="filter-version-label">版本</span>
           <div class="inline-controls" role="group" aria-labelledby="filter-version-label">

@@ -10,6 +10,7 @@ import { adminPage, initAdmin } from './admin.js';
 import { initDrawer } from './drawer.js';
 import { syncClock } from './clock.js';
 import { allows, start } from './session.js';
+import { initLanguage } from './i18n.js';
 
 const pages = { devices: devicesPage, packages: packagesPage, rollout: rolloutPage, upgrades: upgradesPage, exchange: exchangePage, admin: adminPage };
 const titles = { devices: '设备列表', packages: '升级包', rollout: '发布情况', upgrades: '升级记录', exchange: '设备清单导入导出', admin: '系统管理' };
@@ -34,6 +35,7 @@ function show() {
     pages[next].activate();
 }
 
+initLanguage();
 initDevices();
 initPackages();
 initUpgrades();

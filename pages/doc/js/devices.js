@@ -97,7 +97,7 @@ const COLUMNS = [
     textColumn('devType', '型号', 80),
     textColumn('LicensePlateNumber', '车牌号', 96),
     textColumn('PhoneNumber', '手机号', 118, { hiddenFirst: true }),
-    textColumn('AppVersion', 'APP版本', 140, { cls: 'mono' }),
+    textColumn('AppVersion', 'APP版本', 132, { cls: 'mono' }),
     {
         key: 'upgrade', title: '升级', width: 160, sort: 'UpgradeCompletionTime',
         sig: (r) => {
@@ -133,7 +133,7 @@ const COLUMNS = [
         },
     },
     {
-        key: 'LastReportTime', title: '最近上报', width: 140, sort: 'LastReportTime',
+        key: 'LastReportTime', title: '最近上报', width: 156, sort: 'LastReportTime',
         sig: (r) => text(r.LastReportTime),
         paint: (td, r) => {
             td.textContent = r.LastReportTime ? formatEpoch(r.LastReportTime) : '';
@@ -257,6 +257,11 @@ function initSavedFilters() {
 
 // The column chooser: the first two columns always stay; the choice is kept in this browser.
 function initColumnChooser() {
+    // A click elsewhere closes the chooser, as a menu would.
+    document.addEventListener('click', (event) => {
+        const chooser = document.querySelector('.column-chooser');
+        if (chooser.open && !chooser.contains(event.target)) chooser.open = false;
+    });
     $('column-choices').replaceChildren(...COLUMNS.filter((c) => !c.fixed).map((col) => el('label', { class: 'check' },
         el('input', { type: 'checkbox', value: col.key, checked: shown.has(col.key), onchange: (e) => {
             if (e.target.checked) shown.add(col.key);
