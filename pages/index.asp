@@ -98,7 +98,7 @@
         </div>
       </header>
       <form id="devices-search" class="toolbar toolbar-compact" autocomplete="off" role="search">
-        <label class="field field-search"><span>搜索</span><input id="device-search" type="search" placeholder="序列号、车牌、手机号、设备ID、型号的一部分"></label>
+        <label class="field field-search"><span>搜索</span><input id="device-search" type="search" placeholder="序列号、车牌、手机号等的一部分" title="序列号、车牌号、手机号、设备ID或型号的一部分"></label>
         <label class="field field-type"><span>设备型号</span><input id="filter-type" list="known-types" placeholder="不限"></label>
         <div class="field field-version"><span id="filter-version-label">版本</span>
           <div class="inline-controls" role="group" aria-labelledby="filter-version-label">

@@ -144,7 +144,7 @@ describe('views of the pages', { skip: skip || false }, () => {
         await page.click('#lang-switch');
         await page.waitForSelector('html[lang="en"] body[data-ready="true"]');
         assert.equal((await page.textContent('nav a[data-page="devices"]')).trim(), '▤Devices');
-        assert.equal(await page.getAttribute('#device-search', 'placeholder'), 'Part of a serial, plate, phone, ID, type');
+        assert.equal(await page.getAttribute('#device-search', 'placeholder'), 'Part of a serial, plate, phone…');
         await page.locator('#device-head [data-col="devSN"]', { hasText: 'Serial' }).waitFor();
         await page.waitForFunction(() => document.querySelector('#device-canvas [data-key="SNVW0002"] [data-col="online"]')?.textContent === 'Online');
         await screenshot(page, 'devices-english');
