@@ -17,6 +17,7 @@
 #include "db/Tab_DevicePresence.h"
 #include "db/Tab_Package.h"
 #include "db/Tab_Session.h"
+#include "db/Tab_UpgradeAttempt.h"
 #include "tests/db/DbTestSupport.h"
 
 namespace {
@@ -169,6 +170,34 @@ TEST_F(DeviceQueriesTest, SearchFollowsEditsAndBulkEditsTakeTheFilter) {
     }));
     EXPECT_EQ(terminals, 3);  // SN-D has no device type
     EXPECT_EQ(onlineForced, 1);
+}
+
+// The plate "abcXYZ" of SN-A is in the search index too, yet only serials are matched.
+TEST_F(DeviceQueriesTest, UpgradeHistoryFoundByAPartOfTheSerial) {
+    for (const char* sn : {"SN-A", "SN-B", "SN-C"}) {
+        struUpgradeAttempt attempt;
+        attempt.devSN = QLatin1String(sn);
+        attempt.devType = QStringLiteral("T1");
+        attempt.startedAt = 1000;
+        ASSERT_TRUE(Tab_UpgradeAttempt::start(attempt));
+    }
+    const auto found = [](const QString& part, const QString& type) {
+        Tab_UpgradeAttempt::Filter filter;
+        filter.serialPart = part;
+        filter.devType = type;
+        QList<Tab_UpgradeAttempt::Row> rows;
+        int total = -1;
+        EXPECT_TRUE(Tab_UpgradeAttempt::list(filter, 0, 10, rows, total));
+        QStringList out;
+        for (const Tab_UpgradeAttempt::Row& row : rows) out << row.attempt.devSN;
+        EXPECT_EQ(total, out.size());
+        return out;
+    };
+    EXPECT_EQ(found("sn-b", QString()), QStringList{"SN-B"});
+    EXPECT_EQ(found("b", QString()), QStringList{"SN-B"});
+    EXPECT_EQ(found("abc", QString()), QStringList());
+    EXPECT_EQ(found("N-", "T1"), QStringList({"SN-C", "SN-B", "SN-A"}));
+    EXPECT_EQ(found("N-", "T2"), QStringList());
 }
 
 // The package is found by the trimmed type; a type without one is its own group.
