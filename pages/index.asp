@@ -38,6 +38,7 @@
     <button class="btn btn-primary" type="submit" id="login-submit">登录</button>
     <div id="login-message" class="message" hidden></div>
     <p class="hint">首次启动时，管理员账户 admin 的初始密码保存在服务程序目录下的 initial-admin-password 文件中。</p>
+    <button class="link-button lang-switch" type="button">English</button>
   </form>
 </section>
 

@@ -186,17 +186,18 @@ function translateTree(root) {
 // The switch (a button naming the other language) and, in English, the translation of what is
 // shown now and from now on.
 export function initLanguage() {
-    const button = document.getElementById('lang-switch');
-    button.textContent = language === 'en' ? '中文' : 'English';
-    button.setAttribute('lang', language === 'en' ? 'zh-CN' : 'en');
-    button.addEventListener('click', () => {
-        try {
-            localStorage.setItem(STORE, language === 'en' ? 'zh' : 'en');
-        } catch {
-            return;
-        }
-        location.reload();
-    });
+    for (const button of document.querySelectorAll('.lang-switch')) {
+        button.textContent = language === 'en' ? '中文' : 'English';
+        button.setAttribute('lang', language === 'en' ? 'zh-CN' : 'en');
+        button.addEventListener('click', () => {
+            try {
+                localStorage.setItem(STORE, language === 'en' ? 'zh' : 'en');
+            } catch {
+                return;
+            }
+            location.reload();
+        });
+    }
     if (language !== 'en') return;
     document.documentElement.lang = 'en';
     translateTree(document.body);
