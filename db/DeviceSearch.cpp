@@ -33,13 +33,6 @@ QString phrase(QString text) {
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-QString likePattern(QString text) {
-    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    text.replace(QLatin1Char('%'), QLatin1String("\\%"));
-    text.replace(QLatin1Char('_'), QLatin1String("\\_"));
-    return QLatin1Char('%') + text + QLatin1Char('%');
-}
-
 bool execAll(QSqlDatabase& db, const QStringList& statements) {
     QSqlQuery query(db);
     for (const QString& statement : statements)
@@ -139,6 +132,13 @@ bool createPostgres(QSqlDatabase& db) {
                  .arg(kText, searchText(QStringLiteral("d"), separator))});
 }
 }  // namespace
+
+QString DeviceSearch::likePattern(QString text) {
+    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    text.replace(QLatin1Char('%'), QLatin1String("\\%"));
+    text.replace(QLatin1Char('_'), QLatin1String("\\_"));
+    return QLatin1Char('%') + text + QLatin1Char('%');
+}
 
 bool DeviceSearch::create(QSqlDatabase& db) {
     return SqlDialect::isPostgreSQL(db) ? createPostgres(db) : execAll(db, sqliteStatements());

@@ -26,4 +26,6 @@ class DeviceSearch {
     // A statement counting the terminals the search takes when nothing else narrows them: the
     // search tables alone answer it, as they hold one row per terminal.
     static QString count(const QSqlDatabase& db, const QString& text, QVariantList& binds);
+    // The LIKE pattern "text anywhere", with backslash as the escape character.
+    static QString likePattern(QString text);
 };

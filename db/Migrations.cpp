@@ -328,6 +328,15 @@ bool deviceEvents(QSqlDatabase& db) {
                  .arg(assignedKey(db, "INTEGER PRIMARY KEY AUTOINCREMENT", "BIGINT")),
              QStringLiteral("create index idx_DeviceEvent_devSN on Tab_DeviceEvent(devSN,id)")});
 }
+
+// The upgrade history filtered by type or start time, and the trail by time, without a scan.
+bool findingIndexes(QSqlDatabase& db) {
+    return execAll(
+        db,
+        {QStringLiteral("create index idx_UpgradeAttempt_type on Tab_UpgradeAttempt(devType)"),
+         QStringLiteral("create index idx_UpgradeAttempt_started on Tab_UpgradeAttempt(startedAt)"),
+         QStringLiteral("create index idx_AuditLog_at on Tab_AuditLog(at)")});
+}
 }  // namespace
 
 const std::vector<Migration>& allMigrations() {
@@ -353,6 +362,7 @@ const std::vector<Migration>& allMigrations() {
         {19, "instance leases", instanceLeases, true},
         {20, "fleet samples for the dashboard", fleetSamples, true},
         {21, "device events", deviceEvents, true},
+        {22, "indexes for finding upgrade attempts and audit rows", findingIndexes, true},
     };
 #ifdef WAYFARER_NEXT_STEP
     // A build one release ahead, for the rolling-upgrade test: one more step, that only adds.

@@ -5,13 +5,17 @@
 namespace {
 const QString kFilter = QStringLiteral(
     "from Tab_AuditLog where (:account='' or account=:account2) and "
-    "(:action='' or action=:action2) ");
+    "(:action='' or action=:action2) and (:from=0 or at>=:from2) and (:to=0 or at<:to2) ");
 
-void bindFilter(SqlStatement& query, const QString& account, const QString& action) {
-    query.bind(QStringLiteral(":account"), account)
-        .bind(QStringLiteral(":account2"), account)
-        .bind(QStringLiteral(":action"), action)
-        .bind(QStringLiteral(":action2"), action);
+void bindFilter(SqlStatement& query, const Tab_AuditLog::Filter& filter) {
+    query.bind(QStringLiteral(":account"), filter.account)
+        .bind(QStringLiteral(":account2"), filter.account)
+        .bind(QStringLiteral(":action"), filter.action)
+        .bind(QStringLiteral(":action2"), filter.action)
+        .bind(QStringLiteral(":from"), filter.fromMs)
+        .bind(QStringLiteral(":from2"), filter.fromMs)
+        .bind(QStringLiteral(":to"), filter.toMs)
+        .bind(QStringLiteral(":to2"), filter.toMs);
 }
 }  // namespace
 
@@ -33,16 +37,16 @@ bool Tab_AuditLog::insertEntry(const struAuditEntry& entry) {
     return insert.exec();
 }
 
-bool Tab_AuditLog::queryEntries(const QString& account, const QString& action, int offset,
-                                int limit, QList<struAuditEntry>& entries, qint64& total) {
+bool Tab_AuditLog::queryEntries(const Filter& filter, int offset, int limit,
+                                QList<struAuditEntry>& entries, qint64& total) {
     SqlStatement count(QStringLiteral("select count(*) as n ") + kFilter);
-    bindFilter(count, account, action);
+    bindFilter(count, filter);
     if (!count.exec() || !count.next()) return false;
     total = count.value("n").toLongLong();
 
     SqlStatement query(QStringLiteral("select %1 ").arg(columns().list()) + kFilter +
                        QStringLiteral("order by id desc limit :limit offset :offset"));
-    bindFilter(query, account, action);
+    bindFilter(query, filter);
     query.bind(QStringLiteral(":limit"), limit).bind(QStringLiteral(":offset"), offset);
     if (!query.exec()) return false;
     entries.clear();

@@ -13,7 +13,15 @@ class Tab_AuditLog {
     static const RecordColumns<struAuditEntry>& columns();
 
     bool insertEntry(const struAuditEntry& entry);
-    // Newest first; an empty filter matches everything. total is the count of all matches.
-    bool queryEntries(const QString& account, const QString& action, int offset, int limit,
-                      QList<struAuditEntry>& entries, qint64& total);
+    // Empty texts and zero times match everything; the times are milliseconds since 1970, from
+    // inclusive, to exclusive.
+    struct Filter {
+        QString account;
+        QString action;
+        qint64 fromMs = 0;
+        qint64 toMs = 0;
+    };
+    // Newest first. total is the count of all matches.
+    bool queryEntries(const Filter& filter, int offset, int limit, QList<struAuditEntry>& entries,
+                      qint64& total);
 };

@@ -4,6 +4,7 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include "db/DeviceSearch.h"
 #include "db/PooledConnection.h"
 
 namespace {
@@ -205,9 +206,31 @@ bool Tab_UpgradeAttempt::list(const Filter& filter, int offset, int limit, QList
         where << QStringLiteral("a.devSN=?");
         whereBinds << filter.devSN;
     }
+    if (!filter.serialPart.isEmpty()) {
+        // The terminals' search index narrows the serials quickly; it also holds plates and
+        // phone numbers, so the serial itself is compared afterwards. Attempts of terminals no
+        // longer in the device table are not found this way.
+        where << QStringLiteral("a.devSN in (select d.devSN from Tab_DeviceInfo d where %1)")
+                     .arg(DeviceSearch::condition(connection.database(), filter.serialPart, true,
+                                                  whereBinds));
+        where << QStringLiteral("lower(a.devSN) like ? escape '\\'");
+        whereBinds << DeviceSearch::likePattern(filter.serialPart.toLower());
+    }
+    if (!filter.devType.isEmpty()) {
+        where << QStringLiteral("a.devType=?");
+        whereBinds << filter.devType;
+    }
     if (filter.packageId != 0) {
         where << QStringLiteral("a.packageId=?");
         whereBinds << filter.packageId;
+    }
+    if (filter.startedFrom > 0) {
+        where << QStringLiteral("a.startedAt>=?");
+        whereBinds << filter.startedFrom;
+    }
+    if (filter.startedTo > 0) {
+        where << QStringLiteral("a.startedAt<?");
+        whereBinds << filter.startedTo;
     }
     if (filter.byState) where << stateCondition(filter.state, filter.stalledBefore, whereBinds);
     if (filter.byResult) where << resultCondition(filter.result, filter.stalledBefore, whereBinds);

@@ -19,8 +19,12 @@ class Tab_UpgradeAttempt {
         QString result;  // attemptResultName(); empty for none yet
     };
     struct Filter {
-        QString devSN;         // empty: every terminal
-        qint32 packageId = 0;  // 0: every package
+        QString devSN;           // empty: every terminal
+        QString serialPart;      // part of the serial number, ASCII case ignored; empty: any
+        QString devType;         // empty: every type
+        qint64 startedFrom = 0;  // started at or after, seconds since 1970; 0: open
+        qint64 startedTo = 0;    // started before; 0: open
+        qint32 packageId = 0;    // 0: every package
         bool byState = false;
         UpgradeAttemptState state = UpgradeAttemptState::Running;
         qint32 stalledBefore = 0;  // no progress since then counts as stalled

@@ -39,4 +39,16 @@ bool parseRange(const QString& text, int& firstRow, int& firstColumn, int& lastR
     return firstRow <= lastRow && firstColumn <= lastColumn;
 }
 
+QString columnLetters(int column) {
+    QString letters;
+    // Bijective base 26: there is no zero digit, Z is followed by AA.
+    for (int n = column; n > 0; n = (n - 1) / 26)
+        letters.prepend(QLatin1Char(char('A' + (n - 1) % 26)));
+    return letters;
+}
+
+QString name(int row, int column) {
+    return columnLetters(column + 1) + QString::number(row + 1);
+}
+
 }  // namespace CellReference

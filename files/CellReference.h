@@ -13,4 +13,9 @@ bool parse(const QString& text, int& row, int& column);
 bool parseRange(const QString& text, int& firstRow, int& firstColumn, int& lastRow,
                 int& lastColumn);
 
+// The letters of a 1-based column ("A", "Z", "AA").
+QString columnLetters(int column);
+// The reference of a 0-based cell, as a spreadsheet program shows it ("C12").
+QString name(int row, int column);
+
 }  // namespace CellReference

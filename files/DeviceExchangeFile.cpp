@@ -35,14 +35,30 @@ bool DeviceExchangeFile::writeWorkbook(const QString& fileName,
 }
 
 bool DeviceExchangeFile::readTable(const QString& fileName, QList<QList<QVariant>>& table,
-                                   const ImportLimits& limits) {
+                                   const ImportLimits& limits, QString& problem) {
     const QString suffix = fileSuffix(fileName).toLower();
-    if (suffix == QLatin1String("csv")) return CsvOpt().ReadCsv(fileName, table, limits.csv) == 0;
-    if (suffix != QLatin1String("xlsx") && suffix != QLatin1String("xls")) return false;
+    if (suffix == QLatin1String("csv")) {
+        if (CsvOpt().ReadCsv(fileName, table, limits.csv) == 0) return true;
+        problem = QStringLiteral(
+            "CSV 文件无法读取或超过导入上限（ImportMaxBytes、ImportMaxRows、ImportMaxCells）");
+        return false;
+    }
     FileWorkbookBackend workbook(limits.workbook);
-    if (!workbook.open(fileName) || !workbook.selectSheet(1)) return false;
+    if ((suffix != QLatin1String("xlsx") && suffix != QLatin1String("xls")) ||
+        !workbook.open(fileName)) {
+        problem = workbook.problem().isEmpty()
+                      ? QStringLiteral("文件既不是 CSV 也不是 Excel 工作簿")
+                      : workbook.problem();
+        return false;
+    }
+    if (!workbook.selectSheet(1)) {
+        problem = QStringLiteral("工作簿里没有工作表");
+        return false;
+    }
     const QList<QList<QVariant>> cells = workbook.usedRange();
     const bool hasRows = !cells.isEmpty();
+    if (!hasRows)
+        problem = QStringLiteral("第一张工作表“%1”是空的，没有标题行").arg(workbook.sheetName());
     table.clear();
     for (const QList<QVariant>& cellRow : cells) {
         QList<QVariant> texts;

@@ -19,10 +19,10 @@ class DeviceExchangeFile {
 
     // Writes the table as a workbook (suffix "xlsx").
     static bool writeWorkbook(const QString& fileName, const QList<QList<QVariant>>& table);
-    // The cells of a CSV file or of a workbook's first sheet, as texts; false for a file past
-    // the limits.
+    // The cells of a CSV file or of a workbook's first sheet, as texts; false, with what is
+    // wrong and where, for a file that cannot be read or is past the limits.
     static bool readTable(const QString& fileName, QList<QList<QVariant>>& table,
-                          const ImportLimits& limits);
+                          const ImportLimits& limits, QString& problem);
 
     // The completion time column: local time, empty for none. Read back to the minute in the
     // forms a spreadsheet program saves dates in; false for a text that is no time.

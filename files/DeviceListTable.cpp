@@ -2,6 +2,7 @@
 
 #include <QDebug>
 
+#include "files/CellReference.h"
 #include "files/CsvOpt.h"
 
 namespace DeviceListTable {
@@ -95,7 +96,20 @@ bool deviceFromRow(int cellCount, const CellText& cell, bool requireRowLength, s
 }
 
 bool checkHeader(const QList<QVariant>& header) {
-    return headerMatches(header.size(), [&](int column) { return header.at(column).toString(); });
+    return headerProblem(header).isEmpty();
+}
+
+QString headerProblem(const QList<QVariant>& header) {
+    if (header.size() < kColumnCount)
+        return QStringLiteral("标题行只有 %1 列，需要 %2 列").arg(header.size()).arg(kColumnCount);
+    for (int column = 0; column < kColumnCount; ++column) {
+        if (header.at(column).toString() != titles().at(column))
+            return QStringLiteral("第 %1 列（%2 列）标题应为“%3”，文件中为“%4”")
+                .arg(column + 1)
+                .arg(CellReference::columnLetters(column + 1), titles().at(column),
+                     header.at(column).toString());
+    }
+    return QString();
 }
 
 struDeviceInfo deviceFromRow(const QList<QVariant>& row) {

@@ -19,9 +19,11 @@ const QStringList& titles();
 // Title row, then one row of 16 texts per device in list order.
 QList<QList<QVariant>> toTable(const QList<struDeviceInfo>& devices);
 
-// Checks a header row against the titles ("Excel header count error" / "Excel header name
-// error"); extra titles after the 16th are ignored.
+// Checks a header row against the titles; extra titles after the 16th are ignored.
 bool checkHeader(const QList<QVariant>& header);
+// What is wrong with a header row, naming the column, in the operator's words; empty when it
+// passes checkHeader().
+QString headerProblem(const QList<QVariant>& header);
 // One data row by the value rules below; missing cells read as empty.
 struDeviceInfo deviceFromRow(const QList<QVariant>& row);
 

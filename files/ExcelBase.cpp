@@ -3,6 +3,8 @@
 #include <QDebug>
 #include <algorithm>
 
+#include "files/CellReference.h"
+
 namespace {
 // The workbook application's code for the ".xls" workbook format; always passed, whatever the
 // suffix, and left to the engine to interpret.
@@ -93,9 +95,5 @@ QString ExcelBase::rangeText(int rowCount, int columnCount) {
 }
 
 QString ExcelBase::columnLetters(int column) {
-    QString letters;
-    // Bijective base 26: there is no zero digit, Z is followed by AA.
-    for (int n = column; n > 0; n = (n - 1) / 26)
-        letters.prepend(QLatin1Char(char('A' + (n - 1) % 26)));
-    return letters;
+    return CellReference::columnLetters(column);
 }

@@ -36,16 +36,26 @@ bool FileWorkbookBackend::create() {
 
 bool FileWorkbookBackend::open(const QString& fileName) {
     close();
+    m_problem.clear();
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_problem = QStringLiteral("文件无法打开");
+        return false;
+    }
     const QByteArray head = file.read(8);
     file.close();
     QList<WorkbookSheet> sheets;
     bool ok = false;
-    if (head.startsWith(kZipMagic))
-        ok = XlsxFileReader::read(fileName, sheets, m_limits);
-    else if (head.startsWith(kCompoundMagic))
+    if (head.startsWith(kZipMagic)) {
+        ok = XlsxFileReader::read(fileName, sheets, m_limits, &m_problem);
+    } else if (head.startsWith(kCompoundMagic)) {
         ok = XlsFileReader::read(fileName, sheets, m_limits);
+        if (!ok)
+            m_problem =
+                QStringLiteral("xls 工作簿已损坏或超过导入上限（ImportMaxRows、ImportMaxCells）");
+    } else {
+        m_problem = QStringLiteral("文件内容不是 Excel 工作簿（另存为 .xlsx 或 CSV 后再导入）");
+    }
     if (!ok) return false;
     m_sheets = sheets;
     m_open = true;

@@ -23,9 +23,12 @@ class FileWorkbookBackend : public WorkbookBackend {
     bool writeRange(const QString& range, const QList<QList<QVariant>>& table) override;
     bool saveAs(const QString& path, int format) override;
     void close() override;
+    // Why the last open() failed, in the operator's words.
+    const QString& problem() const { return m_problem; }
 
   private:
     WorkbookReadLimits m_limits;  // of a workbook opened and of the used range handed out
+    QString m_problem;
     bool m_open = false;
     QList<WorkbookSheet> m_sheets;
     int m_current = -1;  // index into m_sheets of the selected sheet

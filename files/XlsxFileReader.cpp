@@ -163,9 +163,11 @@ bool toValue(const QString& type, const QString& raw, const QString& inlineText,
     return true;
 }
 
-// cellsLeft: what the workbook's earlier sheets left of its cell limit.
+// cellsLeft: what the workbook's earlier sheets left of its cell limit. problem: where it
+// stopped, for the operator.
 bool readSheetCells(QXmlStreamReader& xml, const QStringList& sharedStrings,
-                    const WorkbookReadLimits& limits, WorkbookSheet& sheet, qint64& cellsLeft) {
+                    const WorkbookReadLimits& limits, WorkbookSheet& sheet, qint64& cellsLeft,
+                    QString& problem) {
     const int rows = qMin(limits.rows, WorkbookLimits::kMaxRows);
     const int columns = qMin(limits.columns, WorkbookLimits::kMaxColumns);
     int row = -1;
@@ -179,7 +181,16 @@ bool readSheetCells(QXmlStreamReader& xml, const QStringList& sharedStrings,
             const QStringRef r = xml.attributes().value(QLatin1String("r"));
             bool ok = true;
             row = r.isEmpty() ? row + 1 : r.toInt(&ok) - 1;
-            if (!ok || row < 0 || row >= rows) return false;
+            if (!ok || row < 0) {
+                problem = QStringLiteral("行号“%1”无效").arg(r.toString());
+                return false;
+            }
+            if (row >= rows) {
+                problem = QStringLiteral("第 %1 行超过导入上限（ImportMaxRows，共 %2 行含标题行）")
+                              .arg(row + 1)
+                              .arg(rows);
+                return false;
+            }
             column = -1;
             continue;
         }
@@ -187,9 +198,14 @@ bool readSheetCells(QXmlStreamReader& xml, const QStringList& sharedStrings,
 
         const QXmlStreamAttributes attributes = xml.attributes();
         const QString ref = attributes.value(QLatin1String("r")).toString();
-        if (ref.isEmpty()) {
-            if (row < 0 || ++column >= columns) return false;
-        } else if (!CellReference::parse(ref, row, column) || row >= rows || column >= columns) {
+        if (ref.isEmpty() ? row < 0 : !CellReference::parse(ref, row, column)) {
+            problem = QStringLiteral("单元格引用“%1”无效").arg(ref);
+            return false;
+        }
+        if (ref.isEmpty()) ++column;
+        if (row >= rows || column >= columns) {
+            problem = QStringLiteral("单元格 %1 超出导入上限（ImportMaxRows、ImportMaxCells）")
+                          .arg(CellReference::name(row, column));
             return false;
         }
         const QString type = attributes.value(QLatin1String("t")).toString();
@@ -212,20 +228,39 @@ bool readSheetCells(QXmlStreamReader& xml, const QStringList& sharedStrings,
         }
         if (!hasValue) continue;  // a formatted but empty cell
         QVariant value;
-        if (!toValue(type, raw, inlineText, sharedStrings, value)) return false;
+        if (!toValue(type, raw, inlineText, sharedStrings, value)) {
+            problem = QStringLiteral("单元格 %1 的值“%2”无法读取")
+                          .arg(CellReference::name(row, column), raw.left(40));
+            return false;
+        }
         const size_t before = sheet.cells.size();
         sheet.cells[{row, column}] = value;
-        if (sheet.cells.size() > before && --cellsLeft < 0) return false;
+        if (sheet.cells.size() > before && --cellsLeft < 0) {
+            problem = QStringLiteral("到单元格 %1 时超过导入上限（ImportMaxCells）")
+                          .arg(CellReference::name(row, column));
+            return false;
+        }
     }
+    if (xml.hasError())
+        problem =
+            QStringLiteral("第 %1 行附近的 XML 无法解析（%2）").arg(row + 1).arg(xml.errorString());
     return !xml.hasError();
 }
 
 }  // namespace
 
-bool read(const QString& fileName, QList<WorkbookSheet>& sheets, const WorkbookReadLimits& limits) {
+bool read(const QString& fileName, QList<WorkbookSheet>& sheets, const WorkbookReadLimits& limits,
+          QString* problem) {
+    QString unused;
+    QString& why = problem ? *problem : unused;
+    why.clear();
     sheets.clear();
     ZipArchive zip(fileName);
-    if (!zip.isOpen()) return false;
+    if (!zip.isOpen()) {
+        why = QStringLiteral(
+            "文件不是完整的 xlsx 工作簿（无法作为 zip 打开，可能已损坏或未下载完整）");
+        return false;
+    }
 
     const qint64 cap = limits.partBytes;
     bool found = false;
@@ -234,18 +269,29 @@ bool read(const QString& fileName, QList<WorkbookSheet>& sheets, const WorkbookR
             QStringLiteral("xl/sharedStrings.xml"), cap,
             [&](QXmlStreamReader& xml) { return readSharedStrings(xml, limits, sharedStrings); },
             found) &&
-        found)
-        return false;  // a workbook without shared strings is fine, a broken table is not
+        found) {
+        // A workbook without shared strings is fine, a broken table is not.
+        why = QStringLiteral("共享文本表 xl/sharedStrings.xml 无法读取或超过导入上限");
+        return false;
+    }
 
     QList<SheetEntry> entries;
     QHash<QString, QString> targets;
-    if (!zip.parsePart(
-            QStringLiteral("xl/workbook.xml"), cap,
-            [&](QXmlStreamReader& xml) { return readWorkbookSheets(xml, entries); }, found) ||
-        !zip.parsePart(
-            QStringLiteral("xl/_rels/workbook.xml.rels"), cap,
-            [&](QXmlStreamReader& xml) { return readRelationships(xml, targets); }, found))
-        return false;
+    for (const QString& part :
+         {QStringLiteral("xl/workbook.xml"), QStringLiteral("xl/_rels/workbook.xml.rels")}) {
+        const bool parsed = zip.parsePart(
+            part, cap,
+            [&](QXmlStreamReader& xml) {
+                return part.endsWith(QLatin1String(".rels")) ? readRelationships(xml, targets)
+                                                             : readWorkbookSheets(xml, entries);
+            },
+            found);
+        if (!parsed) {
+            why = found ? QStringLiteral("工作簿部件 %1 无法解析").arg(part)
+                        : QStringLiteral("缺少工作簿部件 %1，文件不是 Excel 工作簿").arg(part);
+            return false;
+        }
+    }
 
     QList<WorkbookSheet> result;
     qint64 cellsLeft = qMin(limits.cells, WorkbookLimits::kMaxCells);
@@ -253,14 +299,20 @@ bool read(const QString& fileName, QList<WorkbookSheet>& sheets, const WorkbookR
         WorkbookSheet sheet;
         sheet.name = entry.name;
         const QString part = targets.value(entry.relationId);
+        QString where;
         if (part.isEmpty() || !zip.parsePart(
                                   part, cap,
                                   [&](QXmlStreamReader& xml) {
                                       return readSheetCells(xml, sharedStrings, limits, sheet,
-                                                            cellsLeft);
+                                                            cellsLeft, where);
                                   },
-                                  found))
+                                  found)) {
+            if (where.isEmpty())
+                where = part.isEmpty() || !found ? QStringLiteral("文件中缺少这张表")
+                                                 : QStringLiteral("表的内容无法读取或超过导入上限");
+            why = QStringLiteral("工作表“%1”：%2").arg(entry.name, where);
             return false;
+        }
         result << sheet;
     }
     sheets = result;

@@ -12,7 +12,8 @@ namespace XlsxFileReader {
 
 // False for a file that is not a readable workbook or exceeds the limits of WorkbookLimits or
 // `limits`.
+// problem, when given, receives what is wrong and where, in the operator's words.
 bool read(const QString& fileName, QList<WorkbookSheet>& sheets,
-          const WorkbookReadLimits& limits = WorkbookReadLimits());
+          const WorkbookReadLimits& limits = WorkbookReadLimits(), QString* problem = nullptr);
 
 }  // namespace XlsxFileReader

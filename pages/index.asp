@@ -27,6 +27,8 @@
 <link rel="modulepreload" href="/doc/js/upgrades.js">
 <link rel="modulepreload" href="/doc/js/admin.js">
 <link rel="modulepreload" href="/doc/js/dashboard.js">
+<link rel="modulepreload" href="/doc/js/i18n.js">
+<link rel="modulepreload" href="/doc/js/viewstore.js">
 </head>
 <body>
 <section id="login-view" class="gate" hidden>
@@ -38,6 +40,7 @@
     <button class="btn btn-primary" type="submit" id="login-submit">登录</button>
     <div id="login-message" class="message" hidden></div>
     <p class="hint">首次启动时，管理员账户 admin 的初始密码保存在服务程序目录下的 initial-admin-password 文件中。</p>
+    <button class="link-button lang-switch" type="button">English</button>
   </form>
 </section>
 
@@ -79,6 +82,7 @@
           <button class="link-button" type="button" id="logout-button">退出登录</button>
         </div>
       </div>
+      <button class="link-button lang-switch" type="button" id="lang-switch">English</button>
       <div id="service-state" class="service-state" data-state="unknown"><span class="dot"></span><span class="state-text">正在连接服务…</span></div>
     </div>
   </aside>
@@ -98,7 +102,7 @@
         </div>
       </header>
       <form id="devices-search" class="toolbar toolbar-compact" autocomplete="off" role="search">
-        <label class="field field-search"><span>搜索</span><input id="device-search" type="search" placeholder="序列号、车牌号、手机号、设备ID或型号的一部分"></label>
+        <label class="field field-search"><span>搜索</span><input id="device-search" type="search" placeholder="序列号、车牌、手机号等的一部分" title="序列号、车牌号、手机号、设备ID或型号的一部分"></label>
         <label class="field field-type"><span>设备型号</span><input id="filter-type" list="known-types" placeholder="不限"></label>
         <div class="field field-version"><span id="filter-version-label">版本</span>
           <div class="inline-controls" role="group" aria-labelledby="filter-version-label">
@@ -115,7 +119,16 @@
         </div>
       </form>
       <div id="filter-chips" class="chips" aria-label="当前条件" hidden></div>
+      <div class="view-bar">
+        <select id="saved-filter" aria-label="已保存的筛选"></select>
+        <button class="btn btn-small" type="button" id="saved-filter-delete" disabled>删除</button>
+        <input id="saved-filter-name" aria-label="筛选名称" placeholder="为当前筛选命名">
+        <button class="btn btn-small" type="button" id="saved-filter-save">保存当前筛选</button>
+        <button class="btn btn-small" type="button" id="copy-list-link">复制链接</button>
+        <details class="column-chooser"><summary class="btn btn-small">显示的列</summary><div id="column-choices" class="column-choices"></div></details>
+      </div>
       <div class="summary" id="devices-summary" aria-live="polite"></div>
+      <div id="bulk-viewer-note" class="message message-info" role="status" hidden></div>
       <div id="bulk-bar" class="bulk-bar" data-min-role="operator" hidden>
         <span>已选择 <b id="bulk-count">0</b> 台设备<span id="bulk-scope" class="muted"></span></span>
         <button class="link-button" type="button" id="bulk-all"></button>
@@ -228,7 +241,11 @@
           <button type="button" class="seg" data-state="superseded" aria-pressed="false">已被替代</button>
         </div>
         <label class="field field-narrow"><span>结果</span><select id="upgrades-result"><option value="">不限</option></select></label>
-        <label class="field"><span>序列号（完整）</span><input id="upgrades-sn" placeholder="留空表示全部"></label>
+        <label class="field"><span>序列号（可输入一部分）</span><input id="upgrades-sn" placeholder="如 A12，留空表示全部"></label>
+        <label class="field"><span>型号</span><input id="upgrades-type" size="8" placeholder="全部"></label>
+        <label class="field"><span>升级包</span><select id="upgrades-package"><option value="">全部</option></select></label>
+        <label class="field"><span>开始于（起）</span><input type="date" id="upgrades-from"></label>
+        <label class="field"><span>开始于（止，含当天）</span><input type="date" id="upgrades-to"></label>
         <div class="toolbar-buttons"><button class="btn btn-primary" type="submit">查询</button></div>
       </form>
       <div class="table-wrap"><table id="upgrades-table" class="data-table">
@@ -329,26 +346,9 @@
         <h2>审计记录</h2>
         <form id="audit-form" class="toolbar" autocomplete="off">
           <label class="field"><span>账户</span><input id="audit-account" placeholder="留空表示不限；令牌为 token:名称"></label>
-          <label class="field"><span>操作</span><input id="audit-action" list="audit-actions" placeholder="留空表示不限"></label>
-          <datalist id="audit-actions">
-            <option value="login">登录</option>
-            <option value="login_failed">登录失败</option>
-            <option value="logout">退出登录</option>
-            <option value="password_change">修改密码</option>
-            <option value="package_upload">上传升级包</option>
-            <option value="package_delete">删除升级包</option>
-            <option value="device_edit">修改设备待办</option>
-            <option value="device_import">导入设备清单</option>
-            <option value="forced_upgrade_clear">清除强制升级</option>
-            <option value="account_create">创建账户</option>
-            <option value="account_update">修改账户</option>
-            <option value="account_delete">删除账户</option>
-            <option value="token_create">创建令牌</option>
-            <option value="token_revoke">吊销令牌</option>
-            <option value="webhook_create">创建 Webhook</option>
-            <option value="webhook_delete">删除 Webhook</option>
-            <option value="pin_release">解除设备ID绑定</option>
-          </datalist>
+          <label class="field"><span>操作</span><select id="audit-action"><option value="">不限</option></select></label>
+          <label class="field"><span>日期（起）</span><input type="date" id="audit-from"></label>
+          <label class="field"><span>日期（止，含当天）</span><input type="date" id="audit-to"></label>
           <div class="toolbar-buttons">
             <button class="btn btn-primary" type="submit" id="audit-search">查询</button>
             <button class="btn" type="button" id="audit-export">导出 CSV</button>

@@ -22,6 +22,7 @@
 #include "files/CsvOpt.h"
 #include "files/DeviceExchangeFile.h"
 #include "files/DeviceImportPlan.h"
+#include "files/DeviceListTable.h"
 
 namespace {
 const QByteArray kCsvType = "text/csv; charset=GBK";
@@ -147,16 +148,19 @@ bool readPlan(const ApiRequest& request, DeviceImportPlan& plan, bool& versions,
     }
     QTemporaryFile file(exchangeDir(request) + QStringLiteral("/import-XXXXXX.") +
                         suffixOf(request.body));
-    bool read = false;
+    QString problem;
     // A workbook is inflated and parsed: other requests go on meanwhile.
     request.withoutLock([&] {
         QList<QList<QVariant>> table;
-        read = file.open() && file.write(request.body) == request.body.size() && file.flush() &&
-               DeviceExchangeFile::readTable(file.fileName(), table, limits) && plan.read(table);
+        if (!file.open() || file.write(request.body) != request.body.size() || !file.flush())
+            problem = QStringLiteral("服务无法暂存上传的文件");
+        else if (DeviceExchangeFile::readTable(file.fileName(), table, limits, problem))
+            problem = table.isEmpty() ? QStringLiteral("文件是空的，没有标题行")
+                                      : DeviceListTable::headerProblem(table.first());
+        if (problem.isEmpty() && !plan.read(table)) problem = QStringLiteral("文件内容不符");
     });
-    if (!read) {
-        failure = RouteReplies::badRequest(QStringLiteral(
-            "文件无法读取、表头不符或超过导入上限（ImportMaxRows、ImportMaxCells）"));
+    if (!problem.isEmpty()) {
+        failure = RouteReplies::badRequest(problem);
         return false;
     }
 

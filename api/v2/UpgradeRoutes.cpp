@@ -7,6 +7,7 @@
 #include "api/v2/OperationDoc.h"
 #include "api/v2/RouteReplies.h"
 #include "api/v2/StallClock.h"
+#include "api/v2/TimeRangeParams.h"
 #include "api/v2/UpgradeAttemptJson.h"
 
 namespace {
@@ -29,11 +30,17 @@ QStringList stateNames() {
 
 ApiReply listAttempts(const ApiRequest& request) {
     ListParams paging;
+    TimeRangeParams started;
     QString error;
-    if (!paging.read(request, error)) return RouteReplies::badRequest(error);
+    if (!paging.read(request, error) || !started.read(request, error))
+        return RouteReplies::badRequest(error);
     Tab_UpgradeAttempt::Filter filter;
     filter.stalledBefore = stalledBefore();
     filter.devSN = request.queryValue(QStringLiteral("devSN"));
+    filter.serialPart = request.queryValue(QStringLiteral("devSNContains"));
+    filter.devType = request.queryValue(QStringLiteral("devType"));
+    filter.startedFrom = started.from;
+    filter.startedTo = started.to;
     const QString package = request.queryValue(QStringLiteral("packageId"));
     if (!package.isEmpty()) {
         bool ok = false;
@@ -72,6 +79,8 @@ ApiReply listAttempts(const ApiRequest& request) {
 QJsonObject listDoc() {
     QJsonArray parameters{
         OperationDoc::queryParam("devSN", QJsonObject{{"type", "string"}}),
+        OperationDoc::queryParam("devSNContains", QJsonObject{{"type", "string"}}),
+        OperationDoc::queryParam("devType", QJsonObject{{"type", "string"}}),
         OperationDoc::queryParam("packageId", QJsonObject{{"type", "integer"}, {"example", 1}}),
         OperationDoc::queryParam("state",
                                  QJsonObject{{"type", "string"},
@@ -82,6 +91,8 @@ QJsonObject listDoc() {
                                              {"enum", QJsonArray::fromStringList(resultNames())},
                                              {"example", "notTaken"}}),
     };
+    for (const QJsonValue& p : TimeRangeParams::parameters(QStringLiteral("started")))
+        parameters.append(p);
     for (const QJsonValue& p : ListParams::parameters()) parameters.append(p);
     const QJsonObject page = OperationDoc::object(
         {{"total", QJsonObject{{"type", "integer"}}},
@@ -90,7 +101,9 @@ QJsonObject listDoc() {
          {"items", OperationDoc::arrayOf(OperationDoc::ref("UpgradeAttempt"))}});
     return {{"description",
              "Newest first. An attempt without progress for UpgradeStallMinutes (config.ini) is "
-             "stalled until progress comes again."},
+             "stalled until progress comes again. devSN is a whole serial number; "
+             "devSNContains a part of one (ASCII case ignored), found among the terminals in "
+             "the device table."},
             {"parameters", parameters},
             {"responses", QJsonObject{{"200", OperationDoc::json("One page", page)},
                                       {"400", OperationDoc::error("A parameter is invalid")},

@@ -145,4 +145,24 @@ TEST_F(ConsoleCsvTest, EveryExportReadsRightAndPostedBackChangesNothing) {
     }
 }
 
+TEST_F(ConsoleCsvTest, AFileThatCannotBeImportedSaysWhatAndWhere) {
+    const QByteArray xlsx = call("GET", "/KORVA/v2/devices/export?format=xlsx").body;
+    QByteArray csv = call("GET", "/KORVA/v2/devices/export?charset=utf-8").body;
+    csv.replace("设备型号", "型号");
+    const struct {
+        QByteArray body;
+        const char* message;
+    } files[] = {
+        {xlsx.left(300), "不是完整的 xlsx 工作簿"},
+        {csv, "第 3 列（C 列）标题应为“设备型号”，文件中为“型号”"},
+        {"\xEF\xBB\xBF设备ID,设备序列号\r\n", "标题行只有 2 列，需要 16 列"},
+    };
+    for (const auto& file : files) {
+        const QJsonObject answer = json("POST", "/KORVA/v2/devices/import/preview", file.body, 400);
+        EXPECT_TRUE(answer["error"]["message"].toString().contains(QString::fromUtf8(file.message)))
+            << answer["error"]["message"].toString().toStdString();
+    }
+    EXPECT_EQ(compared(), m_before);
+}
+
 }  // namespace

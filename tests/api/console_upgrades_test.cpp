@@ -262,4 +262,52 @@ TEST_F(ConsoleUpgradesTest, CollectedFilesAndPackagesDownloadWithRanges) {
     EXPECT_EQ(call("GET", "/KORVA/v2/packages/999/file").status, 404);
 }
 
+TEST_F(ConsoleUpgradesTest, HistoryAndAuditFoundByPartsAndRanges) {
+    ASSERT_TRUE(startService()) << m_service.output().constData();
+    // The plate of SN-200 holds "ab1", as does SN-AB1's serial: only the serial counts.
+    seed("devSN,devType,LicensePlateNumber",
+         {"'SN-AB1','T1',''", "'SN-ab12','T2',''", "'SN-200','T1','京ab1'", "'X_1','T1',''"});
+    for (const char* row : {"'SN-AB1','T1',1,1000", "'SN-ab12','T2',1,2000", "'SN-200','T1',2,3000",
+                            "'X_1','T1',2,4000", "'GONE','T1',1,5000"})
+        ASSERT_TRUE(m_db->exec(
+            QStringLiteral("insert into Tab_UpgradeAttempt(devSN,devType,packageId,startedAt) "
+                           "values(%1)")
+                .arg(row)));
+    const struct {
+        QByteArray query;
+        QStringList serials;
+    } cases[] = {
+        {"devSNContains=ab1", {"SN-ab12", "SN-AB1"}},
+        {"devSNContains=B12", {"SN-ab12"}},
+        {"devSNContains=_", {"X_1"}},
+        {"devSNContains=%25", {}},
+        {"devType=T2", {"SN-ab12"}},
+        {"packageId=2&devType=T1", {"X_1", "SN-200"}},
+        {"from=2000&to=4000", {"SN-200", "SN-ab12"}},
+        {"from=4000", {"GONE", "X_1"}},
+        {"devSNContains=SN&to=2000", {"SN-AB1"}},
+    };
+    for (const auto& c : cases) {
+        const QJsonObject page = get("/KORVA/v2/upgrades?" + c.query);
+        EXPECT_EQ(serials(page), c.serials) << c.query.constData();
+        EXPECT_EQ(page.value("total").toInt(), c.serials.size()) << c.query.constData();
+    }
+    for (const QByteArray bad : {"from=x", "from=-1", "from=5&to=5"})
+        json("GET", "/KORVA/v2/upgrades?" + bad, {}, 400);
+
+    ASSERT_TRUE(
+        m_db->exec("insert into Tab_AuditLog(at,account,address,route,action,summary) "
+                   "values(1000000,'a','','','login',''),(2000000,'a','','','logout','')"));
+    const auto actions = [&](const QByteArray& query) {
+        QStringList found;
+        for (const QJsonValue& e : get("/KORVA/v2/audit?account=a&" + query)["entries"].toArray())
+            found << e["action"].toString();
+        return found;
+    };
+    EXPECT_EQ(actions("from=1000&to=2000"), QStringList{"login"});
+    EXPECT_EQ(actions("from=1001"), QStringList{"logout"});
+    EXPECT_EQ(actions(""), QStringList({"logout", "login"}));
+    EXPECT_EQ(call("GET", "/KORVA/v2/audit.csv?to=x").status, 400);
+}
+
 }  // namespace

@@ -17,6 +17,7 @@
 #include "db/Tab_DevicePresence.h"
 #include "db/Tab_Package.h"
 #include "db/Tab_Session.h"
+#include "db/Tab_UpgradeAttempt.h"
 #include "tests/db/DbTestSupport.h"
 
 namespace {
@@ -171,6 +172,34 @@ TEST_F(DeviceQueriesTest, SearchFollowsEditsAndBulkEditsTakeTheFilter) {
     EXPECT_EQ(onlineForced, 1);
 }
 
+// The plate "abcXYZ" of SN-A is in the search index too, yet only serials are matched.
+TEST_F(DeviceQueriesTest, UpgradeHistoryFoundByAPartOfTheSerial) {
+    for (const char* sn : {"SN-A", "SN-B", "SN-C"}) {
+        struUpgradeAttempt attempt;
+        attempt.devSN = QLatin1String(sn);
+        attempt.devType = QStringLiteral("T1");
+        attempt.startedAt = 1000;
+        ASSERT_TRUE(Tab_UpgradeAttempt::start(attempt));
+    }
+    const auto found = [](const QString& part, const QString& type) {
+        Tab_UpgradeAttempt::Filter filter;
+        filter.serialPart = part;
+        filter.devType = type;
+        QList<Tab_UpgradeAttempt::Row> rows;
+        int total = -1;
+        EXPECT_TRUE(Tab_UpgradeAttempt::list(filter, 0, 10, rows, total));
+        QStringList out;
+        for (const Tab_UpgradeAttempt::Row& row : rows) out << row.attempt.devSN;
+        EXPECT_EQ(total, out.size());
+        return out;
+    };
+    EXPECT_EQ(found("sn-b", QString()), QStringList{"SN-B"});
+    EXPECT_EQ(found("b", QString()), QStringList{"SN-B"});
+    EXPECT_EQ(found("abc", QString()), QStringList());
+    EXPECT_EQ(found("N-", "T1"), QStringList({"SN-C", "SN-B", "SN-A"}));
+    EXPECT_EQ(found("N-", "T2"), QStringList());
+}
+
 // The package is found by the trimmed type; a type without one is its own group.
 TEST_F(DeviceQueriesTest, PackageCountsGroupByThePackageOfTheType) {
     for (const char* type : {" T1 ", "T2"}) {
@@ -250,7 +279,7 @@ TEST_F(DeviceQueriesTest, AccessTablesKeepTheirRules) {
     QList<struAuditEntry> entries;
     qint64 total = 0;
     ASSERT_TRUE(
-        Tab_AuditLog().queryEntries(QString(), QStringLiteral("login"), 0, 10, entries, total));
+        Tab_AuditLog().queryEntries({QString(), QStringLiteral("login")}, 0, 10, entries, total));
     ASSERT_GE(total, 1);
     EXPECT_EQ(entries.first().at, 1700000000456);
     EXPECT_EQ(entries.first().action, QStringLiteral("login"));

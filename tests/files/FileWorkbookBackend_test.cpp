@@ -143,21 +143,26 @@ TEST_F(FileWorkbookBackendTest, FormatComesFromTheContentNotTheName) {
     EXPECT_EQ(engine.usedRange(), Table({{"not read"}}));
 }
 
-TEST_F(FileWorkbookBackendTest, FilesThatAreNoWorkbookDoNotOpen) {
+TEST_F(FileWorkbookBackendTest, FilesThatAreNoWorkbookDoNotOpenAndSayWhy) {
     const struct {
         const char* name;
         QByteArray content;
+        const char* problem;
     } cases[] = {
-        {"empty.xlsx", ""},
-        {"text.xlsx", "设备ID,设备序列号\n"},
-        {"cut-zip.xlsx", QByteArray("PK\x03\x04", 4) + QByteArray(100, '\0')},
-        {"cut-ole.xls", QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(600, '\0')}};
+        {"empty.xlsx", "", "不是 Excel 工作簿"},
+        {"text.xlsx", "设备ID,设备序列号\n", "不是 Excel 工作簿"},
+        {"cut-zip.xlsx", QByteArray("PK\x03\x04", 4) + QByteArray(100, '\0'),
+         "不是完整的 xlsx 工作簿"},
+        {"cut-ole.xls", QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + QByteArray(600, '\0'),
+         "xls 工作簿已损坏"}};
     for (const auto& c : cases) {
         QFile file(path(c.name));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(c.content);
         file.close();
         EXPECT_FALSE(engine.open(path(c.name))) << c.name;
+        EXPECT_TRUE(engine.problem().contains(QString::fromUtf8(c.problem)))
+            << c.name << ": " << engine.problem().toStdString();
         EXPECT_FALSE(engine.selectSheet(1));
     }
     EXPECT_FALSE(engine.open(path("missing.xlsx")));
@@ -180,18 +185,27 @@ TEST_F(FileWorkbookBackendTest, AWorkbookBeyondItsReadLimitsIsRefusedWhole) {
     const struct {
         const char* file;
         qint64 cells, strings, text;
-        bool ok;
+        const char* problem;  // empty: read
     } cases[] = {
-        {"w.xlsx", 5, 0, 0, true},       {"w.xlsx", 4, 0, 0, false},
-        {"shared.xlsx", 5, 4, 4, true},  {"shared.xlsx", 4, 4, 4, false},
-        {"shared.xlsx", 5, 3, 4, false}, {"shared.xlsx", 5, 4, 3, false},
+        {"w.xlsx", 5, 0, 0, ""},
+        {"w.xlsx", 4, 0, 0, "工作表“two”：到单元格 A2 时超过导入上限"},
+        {"shared.xlsx", 5, 4, 4, ""},
+        {"shared.xlsx", 4, 4, 4, "工作表“Sheet1”：到单元格 E1 时超过导入上限"},
+        {"shared.xlsx", 5, 3, 4, "共享文本表"},
+        {"shared.xlsx", 5, 4, 3, "共享文本表"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << c.file << " " << c.cells << " " << c.strings << " " << c.text);
         QList<WorkbookSheet> sheets;
-        EXPECT_EQ(XlsxFileReader::read(path(c.file), sheets, {c.cells, c.strings, c.text}), c.ok);
-        EXPECT_EQ(sheets.isEmpty(), !c.ok);
+        QString problem;
+        const QString expected = QString::fromUtf8(c.problem);
+        EXPECT_EQ(
+            XlsxFileReader::read(path(c.file), sheets, {c.cells, c.strings, c.text}, &problem),
+            expected.isEmpty());
+        EXPECT_EQ(sheets.isEmpty(), !expected.isEmpty());
+        EXPECT_TRUE(expected.isEmpty() ? problem.isEmpty() : problem.startsWith(expected))
+            << problem.toStdString();
     }
 
     // The older format is measured before any cell is loaded.

@@ -184,6 +184,11 @@ describe('logins in the pages', { skip: service.startProblem || false }, () => {
         await page.keyboard.press('Escape');
         await page.locator('#device-drawer[open]').waitFor({ state: 'detached' });
         assert.equal(await page.isVisible('#bulk-bar'), false);
+        // A ticked row says why no request is offered.
+        await page.locator(`#device-canvas [data-key="${SN}"] [data-col="select"] input`).check();
+        await page.locator('#bulk-viewer-note').waitFor();
+        assert.match(await page.textContent('#bulk-viewer-note'), /已选择 1 台设备。你的账户是只读角色/);
+        assert.equal(await page.isVisible('#bulk-bar'), false);
         // The server refuses what the page hides, whatever the browser sends.
         const status = await page.evaluate(async () => (await fetch('/KORVA/stopUpload', { method: 'PUT' })).status);
         assert.equal(status, 403);

@@ -85,4 +85,21 @@ describe('upgrade records', { skip: skip || false }, () => {
         assert.match(await row.locator('[data-col="upgrade"] [data-status]').getAttribute('title'), /^升级完成于 \d{4}-\d\d-\d\d \d\d:\d\d:\d\d$/);
         assert.deepEqual(page.consoleErrors, []);
     });
+
+    test('a part of the serial, the type and the package find the record; another type does not', async () => {
+        await openPage(page, '#/upgrades');
+        await page.click('#upgrades-tabs [data-state=""]');
+        await page.locator('#upgrades-package option', { hasText: 'T400' }).waitFor({ state: 'attached' });
+        const listed = (expected) => page.waitForFunction((sns) => [...document.querySelectorAll('#upgrades-table tr[data-sn]')]
+            .map((r) => r.dataset.sn).join() === sns.join(), expected);
+        await page.fill('#upgrades-sn', SN.slice(2, 7).toLowerCase());
+        await page.fill('#upgrades-type', 'T400');
+        await page.selectOption('#upgrades-package', { label: (await page.locator('#upgrades-package option', { hasText: 'T400' }).textContent()) });
+        await page.click('#upgrades-search [type=submit]');
+        await listed([SN]);
+        await page.fill('#upgrades-type', 'T999');
+        await page.click('#upgrades-search [type=submit]');
+        await page.locator('#upgrades-table .empty-row').waitFor();
+        assert.match(await page.textContent('#upgrades-table .empty-row'), /没有符合条件的升级记录/);
+    });
 });

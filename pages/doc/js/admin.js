@@ -23,6 +23,23 @@ const ACTIONS = {
     webhook_create: '创建 Webhook',
     webhook_delete: '删除 Webhook',
     pin_release: '解除设备ID绑定',
+    rollout_plan_set: '设置发布计划',
+    rollout_resume: '继续发布',
+    rollout_advance: '开放下一阶段',
+    rollout_cancel: '取消发布',
+    rollout_pause: '暂停发布',
+    rollout_restart: '新包重新发布',
+    rollout_schedule: '设置发布时段',
+    retry_release: '放行重试上限扣留的终端',
+};
+// The words of the members of a summary stored as JSON (device edits and imports).
+const SUMMARY_WORDS = {
+    devSN: '序列号', set: '设置', filter: '条件', serials: '序列号', updated: '修改台数',
+    isAutoUpdate: '强制升级', ConfigCmd: '配置指令', GetLogFile: '日志文件', GetIndexFile: '录像索引文件',
+    GetPrintFile: '打印文件', GetRunInfoFile: '行车信息文件',
+    q: '搜索', devType: '型号', online: '在线', pending: '待办', upgradeState: '升级状态',
+    versions: '写入版本', summary: '结果', rows: '行数', inserted: '新增', unchanged: '未变',
+    skipped: '跳过', flagged: '需核对', versionsKept: '保留版本',
 };
 // What a webhook may be told about, as the service names it.
 const EVENTS = {
@@ -39,6 +56,36 @@ let auditOffset = 0;
 function roleSelect(value, onchange) {
     return el('select', { class: 'role-select', onchange },
         ['viewer', 'operator', 'admin'].map((r) => el('option', { value: r, selected: r === value, text: roleName(r) })));
+}
+
+function summaryValue(value) {
+    if (value === true) return '是';
+    if (value === false) return '否';
+    if (value === '') return '（空）';
+    if (Array.isArray(value)) return value.length > 5 ? `${value.slice(0, 5).join('、')} 等 ${value.length} 个` : value.join('、');
+    if (value && typeof value === 'object') {
+        const parts = Object.entries(value).map(([k, v]) => `${SUMMARY_WORDS[k] || k}：${summaryValue(v)}`);
+        return parts.length ? parts.join('，') : '无';
+    }
+    return String(value);
+}
+
+// A summary stored as JSON is read out in words; the stored text stays in the tooltip.
+function summaryText(summary) {
+    if (!summary || summary[0] !== '{') return summary;
+    try {
+        return summaryValue(JSON.parse(summary));
+    } catch {
+        return summary;
+    }
+}
+
+// A date field's day as seconds since 1970 from the browser's midnight; next: the day after.
+function daySeconds(id, next = false) {
+    const value = document.getElementById(id).value;
+    if (!value) return '';
+    const [y, m, d] = value.split('-').map(Number);
+    return String(Math.floor(new Date(y, m - 1, d + (next ? 1 : 0)).getTime() / 1000));
 }
 
 function time(text) {
@@ -214,6 +261,10 @@ function auditQuery() {
     const action = document.getElementById('audit-action').value.trim();
     if (account) params.set('account', account);
     if (action) params.set('action', action);
+    const from = daySeconds('audit-from');
+    const to = daySeconds('audit-to', true);
+    if (from) params.set('from', from);
+    if (to) params.set('to', to);
     return params;
 }
 
@@ -228,7 +279,7 @@ async function loadAudit() {
         el('td', { class: 'mono', text: e.address }),
         el('td', { class: 'mono', text: e.route }),
         el('td', { text: ACTIONS[e.action] || e.action, title: e.action, dataset: { action: e.action } }),
-        el('td', { text: e.summary }))));
+        el('td', { class: 'audit-summary', text: summaryText(e.summary), title: e.summary }))));
     const last = Math.min(page.total, auditOffset + page.entries.length);
     document.getElementById('audit-summary').textContent = page.total ? `第 ${auditOffset + 1}–${last} 条，共 ${page.total} 条` : '没有记录';
     document.getElementById('audit-prev').disabled = auditOffset === 0;
@@ -255,6 +306,7 @@ export const adminPage = {
 };
 
 export function initAdmin() {
+    document.getElementById('audit-action').append(...Object.entries(ACTIONS).map(([value, text]) => el('option', { value, text })));
     document.getElementById('account-form').addEventListener('submit', async (event) => {
         event.preventDefault();
         const message = document.getElementById('account-message');

@@ -12,6 +12,7 @@ import { dashboardPage } from './dashboard.js';
 import { initDrawer } from './drawer.js';
 import { syncClock } from './clock.js';
 import { allows, start } from './session.js';
+import { initLanguage } from './i18n.js';
 
 const pages = { dashboard: dashboardPage, devices: devicesPage, packages: packagesPage, rollout: rolloutPage, upgrades: upgradesPage, exchange: exchangePage, admin: adminPage };
 const titles = { dashboard: '概览', devices: '设备列表', packages: '升级包', rollout: '发布情况', upgrades: '升级记录', exchange: '设备清单导入导出', admin: '系统管理' };
@@ -36,6 +37,7 @@ function show() {
     pages[next].activate();
 }
 
+initLanguage();
 initDevices();
 initPackages();
 initUpgrades();

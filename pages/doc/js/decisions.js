@@ -21,6 +21,7 @@ registerRolloutSection({
         return el('div', {},
             el('p', { class: 'muted' }, `型号 ${counts.package.deviceType} 的终端中，`, el('b', { id: 'reasons-total', text: String(total) }),
                 ' 台有判定记录：每台按它最近一次上报时是否获得升级包及其原因计数。'),
+            el('p', { class: 'muted', id: 'reasons-meaning', text: `判定在终端上报时做出，不是对当前升级包的预判：升级包上传（${formatEpoch(counts.package.uploadTime)}）之后还没有上报过的终端，计数的仍是它上次上报时对之前升级包（或没有升级包时）的判定。` }),
             el('div', { class: 'reason-grid', id: 'rollout-reasons' }, codes.map((code) => {
                 const hint = (DECISION_REASONS.find(([c]) => c === code) || [])[2];
                 return el('div', { class: `stat reason ${OFFERED.has(code) ? 'reason-offered' : ''} ${reasons[code] ? '' : 'reason-none'}`, dataset: { reason: code }, title: hint },

@@ -6,6 +6,7 @@ import { formatAgo, formatEpoch } from './clock.js';
 import { openDevice } from './drawer.js';
 import { reportService } from './service.js';
 import { allows } from './session.js';
+import { hashQuery, savedFilters, shownColumns } from './viewstore.js';
 import { confirmAction, el, formatClock, notify, notifyError } from './ui.js';
 import { downloadExport } from './exchange.js';
 import { VERSION_NAMES } from './names.js';
@@ -73,7 +74,7 @@ function pendingOf(row) {
 
 const COLUMNS = [
     {
-        key: 'select', title: '', width: 40, sticky: 0, sort: null,
+        key: 'select', title: '', width: 36, sticky: 0, sort: null, fixed: true,
         sig: (r) => (isSelected(r.devSN) ? '1' : '0'),
         paint: (td, r) => {
             let box = td.firstElementChild;
@@ -85,20 +86,20 @@ const COLUMNS = [
             box.setAttribute('aria-label', `选择 ${r.devSN}`);
         },
     },
-    textColumn('devSN', '序列号', 150, { sticky: 40, cls: 'strong' }),
+    textColumn('devSN', '序列号', 140, { sticky: 36, cls: 'strong', fixed: true }),
     {
-        key: 'online', title: '在线', width: 76, sort: 'online',
+        key: 'online', title: '在线', width: 64, sort: 'online',
         sig: (r) => (r.online ? '1' : '0'),
         paint: (td, r) => {
             td.replaceChildren(el('span', { class: `presence ${r.online ? 'presence-on' : 'presence-off'}`, text: r.online ? '在线' : '离线' }));
         },
     },
-    textColumn('devType', '型号', 90),
-    textColumn('LicensePlateNumber', '车牌号', 100),
-    textColumn('PhoneNumber', '手机号', 118),
-    textColumn('AppVersion', 'APP版本', 160, { cls: 'mono' }),
+    textColumn('devType', '型号', 80),
+    textColumn('LicensePlateNumber', '车牌号', 96),
+    textColumn('PhoneNumber', '手机号', 118, { hiddenFirst: true }),
+    textColumn('AppVersion', 'APP版本', 132, { cls: 'mono' }),
     {
-        key: 'upgrade', title: '升级', width: 176, sort: 'UpgradeCompletionTime',
+        key: 'upgrade', title: '升级', width: 160, sort: 'UpgradeCompletionTime',
         sig: (r) => {
             const u = upgradeOf(r);
             if (!u) return '';
@@ -122,7 +123,7 @@ const COLUMNS = [
         },
     },
     {
-        key: 'pending', title: '待办', width: 160, sort: null,
+        key: 'pending', title: '待办', width: 200, sort: null,
         sig: (r) => pendingOf(r).map((t) => t[1]).join(',') + (r.ConfigCmd ? `|${r.ConfigCmd}` : ''),
         paint: (td, r) => {
             const tags = pendingOf(r);
@@ -132,21 +133,23 @@ const COLUMNS = [
         },
     },
     {
-        key: 'LastReportTime', title: '最近上报', width: 150, sort: 'LastReportTime',
+        key: 'LastReportTime', title: '最近上报', width: 156, sort: 'LastReportTime',
         sig: (r) => text(r.LastReportTime),
         paint: (td, r) => {
             td.textContent = r.LastReportTime ? formatEpoch(r.LastReportTime) : '';
             td.title = r.LastReportTime ? formatAgo(r.LastReportTime) : '从未上报';
         },
     },
-    textColumn('McuVersion', 'MCU版本', 110, { cls: 'mono' }),
-    textColumn('FourGVersion', '4G模块版本', 110, { cls: 'mono' }),
-    textColumn('GnssVersion', 'GNSS版本', 110, { cls: 'mono' }),
-    textColumn('SmartModule', '智能模块版本', 110, { cls: 'mono' }),
-    textColumn('devId', '设备ID', 150),
+    textColumn('McuVersion', 'MCU版本', 110, { cls: 'mono', hiddenFirst: true }),
+    textColumn('FourGVersion', '4G模块版本', 110, { cls: 'mono', hiddenFirst: true }),
+    textColumn('GnssVersion', 'GNSS版本', 110, { cls: 'mono', hiddenFirst: true }),
+    textColumn('SmartModule', '智能模块版本', 110, { cls: 'mono', hiddenFirst: true }),
+    textColumn('devId', '设备ID', 150, { hiddenFirst: true }),
 ];
-const GRID_COLUMNS = COLUMNS.map((c) => `${c.width}px`).join(' ');
-const GRID_WIDTH = COLUMNS.reduce((sum, c) => sum + c.width, 0);
+// Until the operator chooses, the columns shown fit a 1366 px wide screen; the others are one
+// tick away in the column chooser.
+const shown = new Set(shownColumns.read() || COLUMNS.filter((c) => !c.hiddenFirst).map((c) => c.key));
+const isShown = (col) => col.fixed || shown.has(col.key);
 
 const $ = (id) => document.getElementById(id);
 
@@ -161,6 +164,119 @@ export function filterParams() {
     for (const key of ['q', 'devType', 'online', 'pending', 'upgradeState']) if (f[key]) params[key] = f[key];
     if (f.versionValue) params[f.versionColumn + f.versionOp] = f.versionValue;
     return params;
+}
+
+// The list's conditions and order as the address's query, and back: a link or a bookmark of
+// the address opens the same list.
+function listQuery() {
+    const query = new URLSearchParams(filterParams());
+    if (state.sort.key !== 'id' || state.sort.dir !== 'asc') {
+        query.set('sort', state.sort.key);
+        query.set('order', state.sort.dir);
+    }
+    return query.toString();
+}
+
+function readListQuery(query) {
+    const filter = { q: '', devType: '', online: '', pending: '', upgradeState: '', versionColumn: 'AppVersion', versionOp: '', versionValue: '' };
+    for (const key of ['q', 'devType', 'online', 'pending', 'upgradeState']) filter[key] = query.get(key) || '';
+    for (const [key] of VERSION_COLUMNS) {
+        for (const op of ['', 'Not']) {
+            if (query.get(key + op)) Object.assign(filter, { versionColumn: key, versionOp: op, versionValue: query.get(key + op) });
+        }
+    }
+    const sort = query.get('sort') ? { key: query.get('sort'), dir: query.get('order') === 'desc' ? 'desc' : 'asc' } : { key: 'id', dir: 'asc' };
+    return { filter, sort };
+}
+
+function writeAddress() {
+    if (!state.active) return;
+    const query = listQuery();
+    const address = `#/devices${query ? `?${query}` : ''}`;
+    if (location.hash !== address) history.replaceState(null, '', address);
+}
+
+// The address asks for a list (a link, a bookmark, a saved filter): show that one. A bare
+// #/devices keeps the list as it was and writes it into the address.
+function followAddress() {
+    const query = hashQuery();
+    if ([...query.keys()].length === 0 || query.toString() === listQuery()) {
+        writeAddress();
+        return false;
+    }
+    const { filter, sort } = readListQuery(query);
+    state.filter = filter;
+    state.sort = sort;
+    syncControls();
+    renderHeader();
+    restart();
+    return true;
+}
+
+function renderSavedFilters() {
+    const all = savedFilters.all();
+    $('saved-filter').replaceChildren(el('option', { value: '', text: Object.keys(all).length ? '选择已保存的筛选…' : '还没有保存的筛选' }),
+        ...Object.keys(all).sort().map((name) => el('option', { value: name, text: name })));
+    $('saved-filter-delete').disabled = true;
+}
+
+function initSavedFilters() {
+    $('saved-filter').addEventListener('change', (event) => {
+        const name = event.target.value;
+        $('saved-filter-delete').disabled = !name;
+        if (name) location.hash = `#/devices?${savedFilters.all()[name]}`;
+    });
+    $('saved-filter-save').addEventListener('click', () => {
+        const name = $('saved-filter-name').value.trim();
+        if (!name) {
+            notify('error', '请先填写筛选的名称');
+            return;
+        }
+        savedFilters.save(name, listQuery());
+        $('saved-filter-name').value = '';
+        renderSavedFilters();
+        $('saved-filter').value = name;
+        notify('success', '已保存筛选', name);
+    });
+    $('saved-filter-delete').addEventListener('click', () => {
+        const name = $('saved-filter').value;
+        if (!name) return;
+        savedFilters.remove(name);
+        renderSavedFilters();
+    });
+    $('copy-list-link').addEventListener('click', async () => {
+        writeAddress();
+        try {
+            await navigator.clipboard.writeText(location.href);
+            notify('success', '已复制本列表的链接');
+        } catch {
+            notify('info', '请从地址栏复制本列表的链接');
+        }
+    });
+}
+
+// The column chooser: the first two columns always stay; the choice is kept in this browser.
+function initColumnChooser() {
+    // A click elsewhere closes the chooser, as a menu would.
+    document.addEventListener('click', (event) => {
+        const chooser = document.querySelector('.column-chooser');
+        if (chooser.open && !chooser.contains(event.target)) chooser.open = false;
+    });
+    $('column-choices').replaceChildren(...COLUMNS.filter((c) => !c.fixed).map((col) => el('label', { class: 'check' },
+        el('input', { type: 'checkbox', value: col.key, checked: shown.has(col.key), onchange: (e) => {
+            if (e.target.checked) shown.add(col.key);
+            else shown.delete(col.key);
+            shownColumns.write([...shown]);
+            for (const row of state.pool) {
+                row._cells.forEach((cell, c) => {
+                    cell.hidden = !isShown(COLUMNS[c]);
+                    cell._sig = undefined;
+                });
+            }
+            renderHeader();
+            scheduleRender();
+        } }),
+        el('span', { text: col.title }))));
 }
 
 function rowAt(index) {
@@ -241,6 +357,7 @@ function restart() {
     $('device-scroll').scrollTop = 0;
     renderChips();
     renderBulkBar();
+    writeAddress();
     loadPage(0);
     scheduleRender();
 }
@@ -308,6 +425,7 @@ function makeRow() {
     row._cells = COLUMNS.map((col) => {
         const cell = el('div', { class: `vcell${col.cls ? ` ${col.cls}` : ''}${col.sticky !== undefined ? ' vcell-sticky' : ''}`, role: 'gridcell', 'data-col': col.key });
         if (col.sticky !== undefined) cell.style.left = `${col.sticky}px`;
+        cell.hidden = !isShown(col);
         cell._sig = undefined;
         row.append(cell);
         return cell;
@@ -354,8 +472,9 @@ function paintRow(row, index) {
     row.classList.toggle('vrow-selected', isSelected(data.devSN));
     row.classList.toggle('vrow-force', !!data.isAutoUpdate);
     for (let c = 0; c < COLUMNS.length; ++c) {
-        const sig = COLUMNS[c].sig(data);
         const cell = row._cells[c];
+        if (cell.hidden) continue;
+        const sig = COLUMNS[c].sig(data);
         if (cell._sig !== sig) {
             cell._sig = sig;
             COLUMNS[c].paint(cell, data);
@@ -475,9 +594,10 @@ function applyControls() {
 
 function renderHeader() {
     const head = $('device-head');
-    $('device-list').style.setProperty('--vgrid-columns', GRID_COLUMNS);
-    $('device-list').style.setProperty('--vgrid-width', `${GRID_WIDTH}px`);
-    head.replaceChildren(...COLUMNS.map((col) => {
+    const columns = COLUMNS.filter(isShown);
+    $('device-list').style.setProperty('--vgrid-columns', columns.map((c) => `${c.width}px`).join(' '));
+    $('device-list').style.setProperty('--vgrid-width', `${columns.reduce((sum, c) => sum + c.width, 0)}px`);
+    head.replaceChildren(...columns.map((col) => {
         const cell = el('div', { class: `vcell vhead${col.sticky !== undefined ? ' vcell-sticky' : ''}`, role: 'columnheader', 'data-col': col.key });
         if (col.sticky !== undefined) cell.style.left = `${col.sticky}px`;
         if (col.key === 'select') {
@@ -535,6 +655,9 @@ function renderBulkBar() {
     const count = selectionCount();
     const bar = $('bulk-bar');
     bar.hidden = count === 0 || !allows('operator');
+    // A viewer may tick rows (to count them or export them) but may not change them.
+    $('bulk-viewer-note').hidden = count === 0 || allows('operator');
+    $('bulk-viewer-note').textContent = `已选择 ${count} 台设备。你的账户是只读角色：可以查看和导出，但不能对设备下发强制升级、指令或文件请求；如需操作请联系管理员提升角色。`;
     $('bulk-count').textContent = String(count);
     $('bulk-scope').textContent = state.allMatching ? '（符合当前条件的全部设备）' : '（勾选的设备）';
     $('bulk-all').hidden = state.allMatching || state.total <= state.selected.size;
@@ -732,14 +855,19 @@ export function initDevices() {
     }
     // The drawer saved a change: the row shows it at once.
     document.addEventListener('device-changed', () => refreshVisible());
+    initSavedFilters();
+    initColumnChooser();
     renderChips();
 }
 
 export const devicesPage = {
     activate() {
         state.active = true;
-        if (!state.totalKnown) restart();
-        else refreshVisible();
+        renderSavedFilters();
+        if (!followAddress()) {
+            if (!state.totalKnown) restart();
+            else refreshVisible();
+        }
         pollProgress();
         startTimers();
         renderSummary();
@@ -749,6 +877,8 @@ export const devicesPage = {
         state.active = false;
         stopTimers();
     },
+    // Another address of this page: a link or a saved filter chose another list.
+    reroute: followAddress,
     // Device types seen in the list, offered when uploading a package.
     knownTypes: () => [...state.types],
     // Something changed the rows elsewhere (an import, "stop all forced upgrades").

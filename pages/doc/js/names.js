@@ -15,9 +15,17 @@ export const ROLLOUT_STATES = [
     ['installing', '安装中', '已下载完毕，尚未以新版本上报'],
     ['done', '已完成', '已以新版本上报'],
     ['onVersion', '无需升级', '版本不低于升级包，且未要求强制升级'],
-    ['held', '暂缓', '版本较旧，但手动模式或升级包文件缺失使其暂不升级'],
+    ['held', '暂缓', '在线、需要升级，但现在不提供升级包的终端'],
     ['offline', '离线', '需要升级但未连接'],
 ];
+
+// What the "held" count holds for this package: why its terminals are not offered it now.
+export function heldMeaning({ planned, manualMode, package: p }) {
+    if (p && p.fileExists === false) return '在线、需要升级，但升级包文件已不在服务器上，暂不提供升级包的终端';
+    if (manualMode) return '在线、需要升级，但服务处于手动模式且未标记强制升级，暂不提供升级包的终端';
+    if (planned) return '在线、需要升级，但不在发布计划已开放的阶段中（计划暂停或取消时也计入这里），暂不提供升级包的终端';
+    return '在线、需要升级，但暂不提供升级包的终端';
+}
 
 // The import's columns (the API's names) as the exchange file titles them.
 export const COLUMN_TITLES = {

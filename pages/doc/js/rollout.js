@@ -4,7 +4,7 @@
 import { v2 } from './api.js';
 import { formatAgo, formatEpoch } from './clock.js';
 import { openDevice } from './drawer.js';
-import { ROLLOUT_STATES, VERSION_NAMES } from './names.js';
+import { ROLLOUT_STATES, VERSION_NAMES, heldMeaning } from './names.js';
 import { reportService } from './service.js';
 import { el, formatBytes, formatClock, progressBar, setMessage } from './ui.js';
 
@@ -37,7 +37,7 @@ registerRolloutSection({
             const open = state.drill && state.drill.state === key;
             return el('button', {
                 type: 'button', class: `stat stat-button stat-${key}${open ? ' stat-open' : ''}`, dataset: { state: key },
-                'aria-pressed': open ? 'true' : 'false', title: hint, onclick: () => drill(key),
+                'aria-pressed': open ? 'true' : 'false', title: key === 'held' ? heldMeaning(c) : hint, onclick: () => drill(key),
             }, el('span', { class: 'stat-value', text: String(n) }), el('span', { class: 'stat-label', text: name }));
         });
         const segments = ROLLOUT_STATES.filter(([key]) => c.counts[key]).map(([key, name]) => el('span', {
@@ -46,6 +46,7 @@ registerRolloutSection({
         return el('div', {},
             el('p', { class: 'muted' }, `型号 ${c.package.deviceType} 的终端共 `, el('b', { id: 'rollout-total', text: String(total) }), ' 台',
                 c.manualMode ? el('span', { class: 'warn-text', text: '；服务处于手动模式：只有标记了强制升级的终端会升级' }) : null),
+            c.counts.held ? el('p', { class: 'muted', id: 'rollout-held-meaning', text: `“暂缓”计数：${heldMeaning(c)}。` }) : null,
             el('div', { class: 'stack', role: 'img', 'aria-label': '各状态终端所占比例' }, segments),
             el('div', { class: 'rollout-grid', id: 'rollout-counts' }, cards));
     },

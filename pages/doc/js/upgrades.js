@@ -11,7 +11,7 @@ import { ATTEMPT_RESULTS } from './names.js';
 
 const POLL_MS = 2000;
 const PAGE = 50;
-const state = { timer: null, active: false, busy: false, filter: '', result: '', devSN: '', offset: 0, pollFailed: false };
+const state = { timer: null, active: false, busy: false, filter: '', result: '', query: {}, offset: 0, pollFailed: false };
 const $ = (id) => document.getElementById(id);
 
 function stat(id, value, label, cls = '') {
@@ -27,7 +27,7 @@ function render(page, totals) {
         el('div', { class: 'stat stat-muted' }, el('div', { class: 'stat-value small', text: formatClock() }), el('div', { class: 'stat-label', text: '最近刷新' })));
     const tbody = $('upgrades-table').tBodies[0];
     if (!page.items.length) {
-        tbody.replaceChildren(el('tr', { class: 'empty-row' }, el('td', { colspan: '8', text: state.filter || state.result || state.devSN ? '没有符合条件的升级记录' : '还没有升级记录' })));
+        tbody.replaceChildren(el('tr', { class: 'empty-row' }, el('td', { colspan: '8', text: state.filter || state.result || Object.keys(state.query).length ? '没有符合条件的升级记录' : '还没有升级记录' })));
     } else {
         tbody.replaceChildren(...page.items.map((a) => {
             const pct = Math.max(0, Math.min(100, Number(a.lastProgress) || 0));
@@ -54,7 +54,7 @@ async function poll() {
     state.busy = true;
     try {
         const [page, running, stalled, completed, reverted] = await Promise.all([
-            v2.upgrades({ state: state.filter, result: state.result, devSN: state.devSN, offset: state.offset, limit: PAGE }),
+            v2.upgrades({ ...state.query, state: state.filter, result: state.result, offset: state.offset, limit: PAGE }),
             v2.upgrades({ state: 'running', limit: 1 }),
             v2.upgrades({ state: 'stalled', limit: 1 }),
             v2.upgrades({ state: 'completed', limit: 1 }),
@@ -71,6 +71,33 @@ async function poll() {
     } finally {
         state.busy = false;
     }
+}
+
+// A date field's day as seconds since 1970 at the browser's midnight; after is the next day's.
+function dayStart(value, after = false) {
+    if (!value) return undefined;
+    const [y, m, d] = value.split('-').map(Number);
+    return Math.floor(new Date(y, m - 1, d + (after ? 1 : 0)).getTime() / 1000);
+}
+
+function readQuery() {
+    const query = {
+        devSNContains: $('upgrades-sn').value.trim(),
+        devType: $('upgrades-type').value.trim(),
+        packageId: $('upgrades-package').value,
+        from: dayStart($('upgrades-from').value),
+        to: dayStart($('upgrades-to').value, true),
+    };
+    return Object.fromEntries(Object.entries(query).filter(([, v]) => v !== undefined && v !== ''));
+}
+
+// The package choices, kept as chosen when the list is read again.
+async function loadPackages() {
+    const select = $('upgrades-package');
+    const chosen = select.value;
+    const { items } = await v2.packages();
+    select.replaceChildren(el('option', { value: '', text: '全部' }),
+        ...items.map((p) => el('option', { value: String(p.id), text: `${p.packageName}（${p.deviceType}）`, selected: String(p.id) === chosen })));
 }
 
 function restart() {
@@ -119,7 +146,7 @@ export function initUpgrades() {
     });
     $('upgrades-search').addEventListener('submit', (event) => {
         event.preventDefault();
-        state.devSN = $('upgrades-sn').value.trim();
+        state.query = readQuery();
         state.offset = 0;
         poll();
     });
@@ -137,6 +164,7 @@ export const upgradesPage = {
     activate() {
         state.active = true;
         setMessage($('upgrades-message'), 'info', '');
+        loadPackages().catch(() => {});
         poll();
         restart();
     },
