@@ -332,10 +332,8 @@ bool deviceEvents(QSqlDatabase& db) {
 // The upgrade history filtered by type or start time, and the trail by time, without a scan.
 bool findingIndexes(QSqlDatabase& db) {
     return execAll(
-        db,
-        {QStringLiteral("create index idx_UpgradeAttempt_type on Tab_UpgradeAttempt(devType)"),
-         QStringLiteral("create index idx_UpgradeAttempt_started on Tab_UpgradeAttempt(startedAt)"),
-         QStringLiteral("create index idx_AuditLog_at on Tab_AuditLog(at)")});
+        db, {QStringLiteral("create index idx_UpgradeAttempt_type on Tab_UpgradeAttempt(devType)"),
+             QStringLiteral("create index idx_AuditLog_at on Tab_AuditLog(at)")});
 }
 }  // namespace
 
