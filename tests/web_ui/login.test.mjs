@@ -169,8 +169,10 @@ describe('logins in the pages', { skip: service.startProblem || false }, () => {
         await page.locator('#packages-table').waitFor();
         assert.equal(await page.isVisible('#upload-form'), false);
         await page.click('nav a[data-page="upgrades"]');
+        await page.waitForSelector('#page-upgrades:not([hidden])');
         assert.equal(await page.isVisible('#stop-upload'), false);
         await page.click('nav a[data-page="exchange"]');
+        await page.waitForSelector('#page-exchange:not([hidden])');
         assert.equal(await page.isVisible('#export-button'), true);
         assert.equal(await page.isVisible('#import-button'), false);
         await page.goto('/#/admin');
