@@ -107,6 +107,8 @@ def main():
             fail(f"after the outage: {running} running, {completed} completed, {ghosts} presence "
                  f"rows of terminals that left, {failed} writes dropped")
 
+        wait_for("HAProxy to see both instances up again",
+                 lambda: cluster.servers_up("a") and cluster.servers_up("b"), 30)
         after = terminals(cluster, tmp / "after.txt", "--app", NEW, "--expect", "none",
                           "--exit-after", "600000")
         wait_for("every upgrade to be judged succeeded", lambda: scalar(

@@ -118,7 +118,7 @@ describe('logins in the pages', { skip: service.startProblem || false }, () => {
             await page.click(`#confirm-dialog button[value=${answer}]`);
             await page.locator('#confirm-dialog[open]').waitFor({ state: 'detached' });
             if (answer === 'cancel') {
-                assert.equal(await select.inputValue(), 'viewer');
+                await waitFor(async () => (await select.inputValue()) === 'viewer', { what: 'the dropdown back on the old role' });
                 assert.equal((await account()).role, 'viewer');
             }
         }
