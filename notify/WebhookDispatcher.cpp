@@ -45,11 +45,15 @@ WebhookDispatcher::WebhookDispatcher(MetricsRegistry& metrics, const Settings& s
                             "Webhook deliveries under way or waiting for their next attempt.")
                     .Add({})) {
     m_thread.setObjectName(QStringLiteral("webhooks"));
+    // Woken by a queued call of its slot by name: Qt makes that call's event inside its own
+    // library, so no functor crosses threads.
+    m_wake = new QTimer(m_context);
+    m_wake->setSingleShot(true);
+    m_wake->setInterval(0);
+    QObject::connect(m_wake, &QTimer::timeout, m_context, [this] { drain(); });
     m_context->moveToThread(&m_thread);
     QObject::connect(&m_thread, &QThread::finished, m_context, &QObject::deleteLater);
     m_thread.start();
-    QMetaObject::invokeMethod(m_context,
-                              [this] { m_network = new QNetworkAccessManager(m_context); });
 }
 
 WebhookDispatcher::~WebhookDispatcher() {
@@ -68,10 +72,11 @@ void WebhookDispatcher::notify(NotifyEvent event, const QJsonObject& data) {
         if (m_drainPosted) return;
         m_drainPosted = true;
     }
-    QMetaObject::invokeMethod(m_context, [this] { drain(); });
+    QMetaObject::invokeMethod(m_wake, "start", Qt::QueuedConnection);
 }
 
 void WebhookDispatcher::drain() {
+    if (!m_network) m_network = new QNetworkAccessManager(m_context);
     std::deque<Event> events;
     {
         std::lock_guard<std::mutex> lock(m_mutex);

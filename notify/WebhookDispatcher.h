@@ -16,6 +16,7 @@
 
 class MetricsRegistry;
 class QNetworkAccessManager;
+class QTimer;
 class QObject;
 
 // Tells the admins' webhooks (Tab_Webhook) what happened: each event a signed JSON POST to every
@@ -65,6 +66,7 @@ class WebhookDispatcher : public Notifier {
     QThread m_thread;
     QObject* m_context;                          // lives on m_thread; parent of what sends
     QNetworkAccessManager* m_network = nullptr;  // made and used on m_thread
+    QTimer* m_wake = nullptr;                    // on m_thread: its timeout drains the events
     int m_underWay = 0;                          // deliveries sent or waiting to retry; m_thread
 
     std::mutex m_mutex;  // guards m_events and m_drainPosted
