@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QThread>
 #include <QTimer>
 #include <QtConcurrent>
@@ -244,7 +243,6 @@ void OrbTcpServer::incomingConnection(qintptr socketDescriptor) {
     // A stale entry under the same address and port would otherwise be kept forever.
     if (replaced) retireSocket(replaced, socket->peerAddressText(), socket->peerPortNumber());
 
-    qDebug() << "incomingConnection THREAD IS：" << QThread::currentThreadId();
     if (!viaBalancer)
         emit connectClient(socket->socketId(), socket->peerAddressText(), socket->peerPortNumber());
 }
@@ -387,7 +385,6 @@ int OrbTcpServer::closeQuietest(int count) {
 }
 
 void OrbTcpServer::sockDisConnectSlot(qintptr handle, QString ip, quint16 prot) {
-    qDebug() << "OrbTcpServer::sockDisConnectSlot thread is:" << QThread::currentThreadId();
     const QString key = connectionKey(ip, prot);
     // What it sent before it left is handled first, as it would have been unbatched.
     while (!m_inBatch && hasQueued(key, handle)) handleBatch();

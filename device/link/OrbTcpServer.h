@@ -83,8 +83,10 @@ class OrbTcpServer : public QTcpServer {
     int ioThreadCount() const;
 
     // listen() with a deeper accept queue than Qt's fixed 50, so a fleet reconnecting at once
-    // (after a network outage, or a service restart) is not dropped at the handshake.
-    static constexpr int kListenBacklog = 1024;
+    // (after a network outage, or a service restart) is not dropped at the handshake: a dropped
+    // handshake costs the terminal a 1 s, then 3 s, retransmission. The kernel cuts it to
+    // net.core.somaxconn.
+    static constexpr int kListenBacklog = 65535;
     bool listenDeep(const QHostAddress& address, quint16 port, int backlog = kListenBacklog);
 
   signals:
