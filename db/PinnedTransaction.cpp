@@ -1,5 +1,7 @@
 #include "db/PinnedTransaction.h"
 
+#include <atomic>
+
 #include <QSqlQuery>
 
 #include "db/SQLiteDb.h"
@@ -23,6 +25,8 @@ PinnedTransaction::PinnedTransaction() {
         close();
         return;
     }
+    static std::atomic<quint64> serials{0};
+    m_serial = ++serials;
     m_open = true;
     t_current = this;
 }
@@ -57,16 +61,29 @@ void PinnedTransaction::guard(const std::function<void()>& work) {
         work();
         return;
     }
-    const bool saved = exec("savepoint guarded");
+    // The savepoint of the work before is released with this one's set, in one round trip;
+    // when that work failed, the release fails and its writes are rolled back first.
+    m_guarded = m_guarded ? exec("release savepoint guarded; savepoint guarded") || undoGuarded()
+                          : exec("savepoint guarded");
     work();
-    if (!saved || exec("release savepoint guarded")) return;
+}
+
+bool PinnedTransaction::undoGuarded() {
     exec("rollback to savepoint guarded");
     exec("release savepoint guarded");
+    return exec("savepoint guarded");
 }
 
 bool PinnedTransaction::commit() {
     if (!m_open) return false;
     m_open = false;
+    // Apart from the commit: a commit that fails after a release that did not would be taken for
+    // the release failing, and a second "commit" outside the transaction succeeds.
+    if (m_guarded && !exec("release savepoint guarded")) {
+        exec("rollback to savepoint guarded");
+        exec("release savepoint guarded");
+    }
+    m_guarded = false;
     const bool committed = exec("commit");
     if (!committed) exec("rollback");
     close();

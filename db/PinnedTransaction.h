@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <QSqlDatabase>
+#include <QtGlobal>
 
 class SQLiteDb;
 class StatementCache;
@@ -38,6 +39,10 @@ class PinnedTransaction {
     // commit and a scope left without commit all say false.
     void onEnd(std::function<void(bool committed)> listener);
 
+    // Numbers the scopes of the process from 1, so that what was read in one is told apart from
+    // what a later one (perhaps at the same address) reads.
+    quint64 serial() const { return m_serial; }
+
     // The scope open on this thread, or null.
     static PinnedTransaction* current();
     QSqlDatabase& connection() { return m_connection; }
@@ -45,6 +50,8 @@ class PinnedTransaction {
 
   private:
     bool exec(const char* sql);
+    // Rolls the failed guarded work back and sets a new savepoint for the next.
+    bool undoGuarded();
     void close();
     void ended(bool committed);
 
@@ -52,5 +59,7 @@ class PinnedTransaction {
     QSqlDatabase m_connection;
     StatementCache* m_statements = nullptr;
     bool m_open = false;
+    quint64 m_serial = 0;
+    bool m_guarded = false;  // a savepoint of guard() is set and not yet released
     std::vector<std::function<void(bool)>> m_endListeners;
 };

@@ -174,9 +174,9 @@ class RecordColumns {
         return QStringLiteral("insert into %1(%2) values(%3)")
             .arg(m_table, names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
     }
-    // The values of insert(use) or upsert(); returns the position after them.
-    int bindInsert(QSqlQuery& query, const T& record, unsigned use = 0) const {
-        int at = 0;
+    // The values of insert(use) or upsert() from position first; returns the position after them.
+    int bindInsert(QSqlQuery& query, const T& record, unsigned use = 0, int first = 0) const {
+        int at = first;
         for (const RecordColumn<T>& column : m_columns)
             if (written(column, use)) query.bindValue(at++, column.stored(record));
         return at;
@@ -195,7 +195,9 @@ class RecordColumns {
         return insert() + QStringLiteral(" on conflict(%1) do update set %2")
                               .arg(keys.join(QLatin1Char(',')), updates.join(QLatin1Char(',')));
     }
-    void bindAll(QSqlQuery& query, const T& record) const { bindInsert(query, record); }
+    int bindAll(QSqlQuery& query, const T& record, int first = 0) const {
+        return bindInsert(query, record, 0, first);
+    }
 
     // Sets the columns carrying any of use's bits (0: every column but the key and those the
     // database assigns) of the row with the record's key, where condition (more terms joined
@@ -213,9 +215,10 @@ class RecordColumns {
         return QStringLiteral("update %1 set %2 where %3")
             .arg(m_table, sets.join(QLatin1Char(',')), keys.join(QStringLiteral(" and ")));
     }
-    // The values of update(use); returns the position of the condition's first value.
-    int bindUpdate(QSqlQuery& query, const T& record, unsigned use = 0) const {
-        int at = 0;
+    // The values of update(use) from position first; returns the position of the condition's
+    // first value.
+    int bindUpdate(QSqlQuery& query, const T& record, unsigned use = 0, int first = 0) const {
+        int at = first;
         for (const RecordColumn<T>& column : m_columns)
             if (!(column.use & kKey) && written(column, use))
                 query.bindValue(at++, column.stored(record));

@@ -5,6 +5,8 @@
 #include <functional>
 
 #include <QDebug>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
@@ -31,12 +33,20 @@ const QString kPin =
 const QString kReleasePin =
     QStringLiteral("update Tab_DeviceInfo set IdentityPinned=0 where devSN=:devSN");
 
-// The lookup by serial number: one text for the life of the process, as the SQLite statement
-// cache knows it by its address.
-const char* selectBySN() {
+// The lookups by serial number: one text each for the life of the process, as the SQLite
+// statement cache knows it by its address. The second adds, as one more column, whether an
+// upgrade of the terminal waits for its outcome to be judged.
+const char* selectBySN(bool withOutcome) {
     static const QByteArray select =
         Tab_DeviceInfo::columns().select(QStringLiteral("where devSN=?")).toLatin1();
-    return select.constData();
+    static const QByteArray withPending =
+        QStringLiteral(
+            "select %1,exists(select 1 from Tab_UpgradeAttempt a where "
+            "a.devSN=Tab_DeviceInfo.devSN and a.isCurrent<>0 and a.completedAt>0 and "
+            "a.outcome='') from Tab_DeviceInfo where devSN=?")
+            .arg(Tab_DeviceInfo::columns().list())
+            .toLatin1();
+    return withOutcome ? withPending.constData() : select.constData();
 }
 
 bool isInsert(Write write) {
@@ -108,9 +118,10 @@ bool listDevices(QList<struDeviceInfo>& devices, const QString& devSN, const QSt
 
 // The lookup through Qt's driver, where there is no SQLite statement to step.
 Tab_DeviceInfo::RowState lookupBySN(PooledConnection& connection, struDeviceInfo& device,
-                                    const QString& devSN) {
-    static const QString statement = QString::fromLatin1(selectBySN());
-    QSqlQuery& query = connection.prepare(statement);
+                                    const QString& devSN, bool* outcomePending) {
+    static const QString statements[] = {QString::fromLatin1(selectBySN(false)),
+                                         QString::fromLatin1(selectBySN(true))};
+    QSqlQuery& query = connection.prepare(statements[outcomePending ? 1 : 0]);
     query.bindValue(0, devSN);
     QSqlQuery* row = connection.read(query);
     if (!row) {
@@ -119,6 +130,7 @@ Tab_DeviceInfo::RowState lookupBySN(PooledConnection& connection, struDeviceInfo
     }
     if (!row->next()) return Tab_DeviceInfo::RowState::Missing;
     Tab_DeviceInfo::columns().read(*row, device);
+    if (outcomePending) *outcomePending = row->value(Tab_DeviceInfo::columns().count()).toBool();
     return Tab_DeviceInfo::RowState::Found;
 }
 
@@ -174,8 +186,8 @@ const RecordColumns<struDeviceInfo>& Tab_DeviceInfo::columns() {
          // A terminal's own first report pins its row (the column default); a row an operator
          // adds pins at the terminal's first report.
          {"IdentityPinned", &D::IdentityPinned, kInsert | kReportPin},
-         // Written at each accepted report by its own statement, never from a whole record.
-         {"LastReportTime", &D::LastReportTime}});
+         // Written by the report's own statements, never from an operator's record.
+         {"LastReportTime", &D::LastReportTime, kInsertWithTime | kReport | kReportPin}});
     return columns;
 }
 
@@ -228,13 +240,13 @@ bool Tab_DeviceInfo::queryDevices(QList<struDeviceInfo>& devices, const QString&
     return listDevices(devices, devSN, PhoneNumber, false);
 }
 
-Tab_DeviceInfo::RowState Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device,
-                                                       const QString& devSN) {
+Tab_DeviceInfo::RowState Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device, const QString& devSN,
+                                                       bool* outcomePending) {
     PooledConnection connection;
     if (!connection.checkUsable()) return RowState::Failed;
     if (SqlDialect::isPostgreSQL(connection.database()))
-        return lookupBySN(connection, device, devSN);
-    sqlite3_stmt* stmt = connection.prepareRaw(selectBySN());
+        return lookupBySN(connection, device, devSN, outcomePending);
+    sqlite3_stmt* stmt = connection.prepareRaw(selectBySN(outcomePending != nullptr));
     if (!stmt) {
         qDebug("query device fail ");
         return RowState::Failed;
@@ -244,11 +256,53 @@ Tab_DeviceInfo::RowState Tab_DeviceInfo::getDeviceBySN(struDeviceInfo& device,
     const int step = sqlite3_step(stmt);
     if (step == SQLITE_ROW) {
         columns().read(stmt, device);
+        if (outcomePending) *outcomePending = sqlite3_column_int(stmt, columns().count()) != 0;
         return RowState::Found;
     }
     if (step == SQLITE_DONE) return RowState::Missing;
     qDebug("query device fail ");
     return RowState::Failed;
+}
+
+bool Tab_DeviceInfo::getDevicesBySN(const QStringList& serials, QHash<QString, Found>& found) {
+    PooledConnection connection;
+    if (!connection.checkUsable()) return false;
+    const bool postgres = SqlDialect::isPostgreSQL(connection.database());
+    // PostgreSQL takes the list as one array value; SQLite as a JSON array.
+    static const QString statements[] = {
+        QString::fromLatin1(selectBySN(true))
+            .replace(QStringLiteral("devSN=?"),
+                     QStringLiteral("devSN in (select value from json_each(?))")),
+        QString::fromLatin1(selectBySN(true))
+            .replace(QStringLiteral("devSN=?"), QStringLiteral("devSN=any(?)"))};
+    QSqlQuery& query = connection.prepare(statements[postgres ? 1 : 0]);
+    QString list;
+    if (postgres) {
+        QStringList quoted;
+        for (QString serial : serials)
+            quoted << QLatin1Char('"') +
+                          serial.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+                              .replace(QLatin1Char('"'), QStringLiteral("\\\"")) +
+                          QLatin1Char('"');
+        list = QLatin1Char('{') + quoted.join(QLatin1Char(',')) + QLatin1Char('}');
+    } else {
+        list = QString::fromUtf8(
+            QJsonDocument(QJsonArray::fromStringList(serials)).toJson(QJsonDocument::Compact));
+    }
+    query.bindValue(0, list);
+    QSqlQuery* rows = connection.read(query);
+    if (!rows) {
+        qDebug("query device fail ");
+        return false;
+    }
+    const int pending = columns().count();
+    while (rows->next()) {
+        Found row;
+        columns().read(*rows, row.device);
+        row.outcomePending = rows->value(pending).toBool();
+        found.insert(row.device.devSN, row);
+    }
+    return true;
 }
 
 bool Tab_DeviceInfo::clearAutoUpdate() {
@@ -263,12 +317,22 @@ bool Tab_DeviceInfo::clearAutoUpdate() {
 }
 
 bool Tab_DeviceInfo::refreshFromReport(const struDeviceInfo& report, bool pin) {
-    const Write statement = pin ? kReportPin : kReport;
+    return updateRow([&](PooledConnection& connection) -> QSqlQuery& {
+        QSqlQuery& query = connection.prepare(reportStatement(pin));
+        bindReport(query, report, pin, 0);
+        return query;
+    });
+}
+
+const QString& Tab_DeviceInfo::reportStatement(bool pin) {
+    return statement(pin ? kReportPin : kReport);
+}
+
+int Tab_DeviceInfo::bindReport(QSqlQuery& query, const struDeviceInfo& report, bool pin,
+                               int first) {
     struDeviceInfo row = report;
     row.IdentityPinned = true;  // bound by the pinning statement only
-    return updateRow([&](PooledConnection& connection) -> QSqlQuery& {
-        return prepareWrite(connection, statement, row);
-    });
+    return columns().bindUpdate(query, row, pin ? kReportPin : kReport, first);
 }
 
 bool Tab_DeviceInfo::completeUpgrade(const QString& devSN, qint32 completionTime) {

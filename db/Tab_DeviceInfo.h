@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 
 #include "db/RecordColumns.h"
 #include "model/struDeviceInfo.h"
@@ -42,8 +45,18 @@ class Tab_DeviceInfo : public QObject {
     // Empty filters are left out; both empty lists every row.
     bool queryDevices(QList<struDeviceInfo>& devices, const QString& devSN,
                       const QString& PhoneNumber);
-    // Virtual so that tests of its callers can make it fail.
-    virtual RowState getDeviceBySN(struDeviceInfo& device, const QString& devSN);
+    // Virtual so that tests of its callers can make it fail. With outcomePending, also whether
+    // the terminal has a completed upgrade whose outcome is not judged yet: the report path
+    // learns it in the same round trip.
+    virtual RowState getDeviceBySN(struDeviceInfo& device, const QString& devSN,
+                                   bool* outcomePending = nullptr);
+    // getDeviceBySN with outcomePending for many serial numbers in one statement: found holds
+    // each one that has a row. False when it could not run.
+    struct Found {
+        struDeviceInfo device;
+        bool outcomePending = false;
+    };
+    bool getDevicesBySN(const QStringList& serials, QHash<QString, Found>& found);
     bool clearAutoUpdate();
     bool updateDevice(const struDeviceInfo& device);
 
@@ -51,6 +64,10 @@ class Tab_DeviceInfo : public QObject {
     // Each is true when it changed a row.
     // The columns a terminal's report carries; with pin also devId, which becomes the pinned one.
     bool refreshFromReport(const struDeviceInfo& report, bool pin);
+    // refreshFromReport's statement, and its values bound from position first; the position
+    // after them.
+    static const QString& reportStatement(bool pin);
+    static int bindReport(QSqlQuery& query, const struDeviceInfo& report, bool pin, int first);
     bool completeUpgrade(const QString& devSN, qint32 completionTime);  // clears isAutoUpdate
     // An upgrade started at `since` that did not take: the completion time it set goes back to
     // `before`.

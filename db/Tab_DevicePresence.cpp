@@ -35,21 +35,11 @@ const RecordColumns<struDevicePresence>& Tab_DevicePresence::columns() {
 bool Tab_DevicePresence::recordReport(const struDevicePresence& p) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
-    bool ok = connection.transaction();
-    if (ok) {
-        // Prepared once per connection: this runs for every report.
-        QSqlQuery& device = connection.prepare(
-            QStringLiteral("update Tab_DeviceInfo set LastReportTime=? where devSN=?"));
-        device.bindValue(0, p.lastReport);
-        device.bindValue(1, p.devSN);
-        ok = device.exec();
-        static const QString upsert = columns().upsert();
-        QSqlQuery& presence = connection.prepare(upsert);
-        columns().bindAll(presence, p);
-        ok = ok && presence.exec();
-    }
-    if (ok && connection.commit()) return true;
-    connection.rollback();
+    // Prepared once per connection: this runs for every report.
+    static const QString upsert = columns().upsert();
+    QSqlQuery& presence = connection.prepare(upsert);
+    columns().bindAll(presence, p);
+    if (presence.exec()) return true;
     qDebug("update Tab_DevicePresence fail");
     return false;
 }

@@ -14,8 +14,8 @@ class Tab_DevicePresence {
   public:
     static const RecordColumns<struDevicePresence>& columns();
 
-    // An accepted report: the terminal's row in Tab_DeviceInfo gets its last report time and its
-    // presence row is written, in one transaction.
+    // An accepted report: the terminal's presence row is written (its last report time goes in
+    // Tab_DeviceInfo with the report's own columns).
     static bool recordReport(const struDevicePresence& presence);
     // The connection has gone; a row another instance took over since is left alone.
     static bool remove(const QString& devSN, const QString& instance);

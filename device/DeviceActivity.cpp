@@ -7,13 +7,13 @@
 #include <QJsonObject>
 
 #include "core/Logger.h"
+#include "db/ReportRows.h"
 #include "db/Tab_DeviceEvent.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_DevicePresence.h"
 #include "db/Tab_IdentityConflict.h"
 #include "db/Tab_Package.h"
 #include "db/Tab_UpgradeAttempt.h"
-#include "db/Tab_UpgradeDecision.h"
 #include "device/ReportWriteQueue.h"
 #include "device/UpgradeMetrics.h"
 #include "model/ComponentVersions.h"
@@ -60,7 +60,8 @@ void DeviceActivity::note(const QString& devSN, const char* kind, const QString&
                     [event] { return Tab_DeviceEvent::record(event); });
 }
 
-void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, const QString& peer) {
+void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, const QString& peer,
+                              bool outcomePending, ReportRows* rows) {
     const QString& devSN = report.devSN;
     bool completedHere = false;
     bool connected = false;
@@ -85,10 +86,13 @@ void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, co
         presence.connectedSince = connection.connectedSince;
         completedHere = connection.completedHere;
     }
-    m_writes.submit(devSN, "DeviceActivity::reported",
-                    [presence] { return Tab_DevicePresence::recordReport(presence); });
+    if (rows)
+        rows->presence = presence;
+    else
+        m_writes.submit(devSN, "DeviceActivity::reported",
+                        [presence] { return Tab_DevicePresence::recordReport(presence); });
     if (connected) note(devSN, kEventConnected, peer);
-    if (!completedHere)
+    if (!completedHere && outcomePending)
         m_writes.submit(devSN, "DeviceActivity::judgeOutcome",
                         [this, report] { return judgeOutcome(report); });
 }
@@ -129,8 +133,9 @@ bool DeviceActivity::judgeOutcome(const struDeviceInfo& report) {
 }
 
 void DeviceActivity::decided(const struDeviceInfo& report, bool hasPackage,
-                             const struPackageInfo& package, const UpgradeDecision& decision) {
-    struUpgradeDecision row;
+                             const struPackageInfo& package, const UpgradeDecision& decision,
+                             ReportRows& rows) {
+    struUpgradeDecision& row = rows.decision;
     row.devSN = report.devSN;
     row.decidedAt = now();
     row.devType = report.devType;
@@ -141,8 +146,7 @@ void DeviceActivity::decided(const struDeviceInfo& report, bool hasPackage,
     row.offered = decision.offered();
     row.reason = QLatin1String(decisionReasonCode(decision.reason));
     row.detail = decision.detail;
-    m_writes.submit(report.devSN, "DeviceActivity::decided",
-                    [row] { return Tab_UpgradeDecision::record(row); });
+    m_writes.submit(report.devSN, "DeviceActivity::decided", [rows] { return rows.write(); });
     const QString noted =
         row.detail.isEmpty() ? row.reason : row.reason + QStringLiteral(": ") + row.detail;
     if (decisionChanged(report.devSN, noted)) note(report.devSN, kEventDecided, noted);

@@ -8,6 +8,7 @@
 #include "model/struDeviceInfo.h"
 #include "model/struPackageInfo.h"
 
+struct ReportRows;
 class Notifier;
 struct UpgradeDecision;
 class ReportWriteQueue;
@@ -36,11 +37,15 @@ class DeviceActivity {
     // a later connection judges that upgrade: succeeded when it reports the package's versions,
     // reverted when it is still behind.
     // peer: the terminal's "address:port" as the link knows it (through a load balancer, the
-    // one its PROXY header named); empty when the link does not know it.
-    void reported(qintptr socketId, const struDeviceInfo& report, const QString& peer = QString());
-    // The upgrade decision of a report; package is the type's, when hasPackage.
+    // one its PROXY header named); empty when the link does not know it. outcomePending false:
+    // the lookup found no upgrade to judge, so none is looked for. With rows, the presence goes
+    // there, to be written with the decision; otherwise it is written now.
+    void reported(qintptr socketId, const struDeviceInfo& report, const QString& peer = QString(),
+                  bool outcomePending = true, ReportRows* rows = nullptr);
+    // The upgrade decision of a report; package is the type's, when hasPackage. Written with
+    // what reported() left in rows.
     void decided(const struDeviceInfo& report, bool hasPackage, const struPackageInfo& package,
-                 const UpgradeDecision& decision);
+                 const UpgradeDecision& decision, ReportRows& rows);
     // A report refused because devSN is pinned to another device ID than devId; recorded apart
     // from the terminal's decision, at most once per kConflictWindowSeconds for a serial number
     // so that impostors reconnecting in a flood do not write at their pace.

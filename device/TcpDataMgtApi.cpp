@@ -4,11 +4,15 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QThread>
 #include <QTimer>
 
 #include "core/DataLog.h"
 #include "core/Logger.h"
+#include "db/PinnedTransaction.h"
+#include "db/ReportRows.h"
+#include "db/SqlDialect.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_Package.h"
 #include "device/DeviceActivity.h"
@@ -39,6 +43,11 @@ void logBytes(const char* op, const char* what, const QByteArray& bytes) {
     const auto log = logger();
     if (log->should_log(spdlog::level::debug))
         log->debug("{}, {}:{} {}", op, what, hex(bytes), bytes.size());
+}
+
+// The last report time a report writes to its terminal's row.
+qint32 reportTime() {
+    return static_cast<qint32>(QDateTime::currentSecsSinceEpoch());
 }
 
 QString devIdText(const SocketPacket& packet) {
@@ -187,11 +196,15 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     }
     link.devSN = report.devSN;
 
-    // What it reported while the database was away goes first: the lookup sees it.
     ReportWriteQueue& writes = m_activity.writes();
-    writes.flush(report.devSN);
     struDeviceInfo device;
-    const Tab_DeviceInfo::RowState lookup = m_deviceTable->getDeviceBySN(device, report.devSN);
+    bool outcomePending = true;
+    Tab_DeviceInfo::RowState lookup = Tab_DeviceInfo::RowState::Failed;
+    if (!takePrefetched(socketId, report.devSN, device, outcomePending, lookup)) {
+        // What it reported while the database was away goes first: the lookup sees it.
+        writes.flush(report.devSN);
+        lookup = m_deviceTable->getDeviceBySN(device, report.devSN, &outcomePending);
+    }
     if (lookup == Tab_DeviceInfo::RowState::Failed) {
         // Taken for a new terminal, it would be registered a second time.
         logger()->warn("{}, device lookup failed, answered as unknown: {}",
@@ -203,11 +216,13 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     const bool registered = lookup == Tab_DeviceInfo::RowState::Found;
     // Noted after the connection is: the timeline reads connected, then what the report did.
     QList<QPair<const char*, QString>> events;
+    ReportRows rows;
     if (!registered) {
         logger()->info("{}, device is not registered!", "TcpDataMgtApi::readDataSlot");
         if (!mayRegister(socketId, link)) return;
         link.unproven = true;
         report.devId = devId;
+        report.LastReportTime = reportTime();
         writes.submit(report.devSN, "Tab_DeviceInfo::insertDevice",
                       [table = m_deviceTable, report] { return table->insertDevice(report); });
         events << qMakePair(kEventRegistered, reportChanges(struDeviceInfo(), report));
@@ -245,9 +260,9 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         const QString changes = reportChanges(device, report);
         if (!changes.isEmpty()) events << qMakePair(kEventReported, changes);
         applyReport(parsed, device);
-        writes.submit(
-            report.devSN, "Tab_DeviceInfo::refreshFromReport",
-            [table = m_deviceTable, device, pin] { return table->refreshFromReport(device, pin); });
+        device.LastReportTime = reportTime();
+        rows.device = device;
+        rows.pin = pin;
     }
 
     // An entry of an earlier connection of the same terminal is stale. Matching on the
@@ -261,24 +276,24 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
         m_onlineSocketBySN.remove(mine->devSN);
     m_onlineDevices.insert(socketId, device);
     m_onlineSocketBySN.insert(report.devSN, socketId);
-    m_activity.reported(socketId, report, link.peer);
+    m_activity.reported(socketId, report, link.peer, outcomePending, &rows);
     for (const auto& event : events) m_activity.note(report.devSN, event.first, event.second);
 
-    struPackageInfo package;
+    const TypePackage& ofType = packageOfType(report.devType);
+    const struPackageInfo package = ofType.package;
     DecisionFacts facts;
     facts.registered = registered;
     facts.stored = &device;
     facts.report = &report;
-    facts.hasPackage = m_packageTable->getPackageByType(report.devType, package);
+    facts.hasPackage = ofType.found;
     facts.package = &package;
-    facts.packageServable =
-        facts.hasPackage && !package.packagePath.isEmpty() && packageServable(package);
+    facts.packageServable = ofType.servable;
     facts.manualMode = m_param.ManualMode == 1;
     const int retryLimit = static_cast<int>(m_param.UpgradeRetryLimit);
     const UpgradeDecision decision = decideUpgrade(facts, [&package, &report, retryLimit] {
         return RolloutControl::verdict(package, report.devSN, retryLimit);
     });
-    m_activity.decided(report, facts.hasPackage, package, decision);
+    m_activity.decided(report, facts.hasPackage, package, decision, rows);
     switch (decision.answer) {
         case UpgradeDecision::Answer::Upgrade:
             OfferUpgrade(package.packagePath, socketId, packet);
@@ -298,29 +313,106 @@ void TcpDataMgtApi::keepReport(qintptr socketId, const DeviceReport& parsed, con
     applyReport(parsed, report);
     // Checked when written, as a report is: an impostor's report changes nothing, and a serial
     // number not known yet becomes a device at its next report.
-    m_activity.writes().submit(
-        report.devSN, "TcpDataMgtApi::keepReport", [table = m_deviceTable, parsed, devId] {
-            struDeviceInfo device;
-            switch (table->getDeviceBySN(device, parsed.devSN)) {
-                case Tab_DeviceInfo::RowState::Failed:
-                    return false;
-                case Tab_DeviceInfo::RowState::Missing:
-                    return true;
-                case Tab_DeviceInfo::RowState::Found:
-                    break;
-            }
-            const bool pinned = device.IdentityPinned && !device.devId.isEmpty();
-            if (pinned && device.devId != devId) return true;
-            const bool pin = !pinned && !devId.isEmpty();
-            if (pin) {
-                device.devId = devId;
-                device.IdentityPinned = true;
-            }
-            applyReport(parsed, device);
-            return table->refreshFromReport(device, pin);
-        });
+    m_activity.writes().submit(report.devSN, "TcpDataMgtApi::keepReport",
+                               [table = m_deviceTable, parsed, devId, at = reportTime()] {
+                                   struDeviceInfo device;
+                                   switch (table->getDeviceBySN(device, parsed.devSN)) {
+                                       case Tab_DeviceInfo::RowState::Failed:
+                                           return false;
+                                       case Tab_DeviceInfo::RowState::Missing:
+                                           return true;
+                                       case Tab_DeviceInfo::RowState::Found:
+                                           break;
+                                   }
+                                   const bool pinned =
+                                       device.IdentityPinned && !device.devId.isEmpty();
+                                   if (pinned && device.devId != devId) return true;
+                                   const bool pin = !pinned && !devId.isEmpty();
+                                   if (pin) {
+                                       device.devId = devId;
+                                       device.IdentityPinned = true;
+                                   }
+                                   applyReport(parsed, device);
+                                   device.LastReportTime = at;
+                                   return table->refreshFromReport(device, pin);
+                               });
     // Its presence, and the outcome of an upgrade it completed, wait behind it.
     m_activity.reported(socketId, report, m_links.value(socketId).peer);
+}
+
+void TcpDataMgtApi::prefetch(const QVector<QPair<qintptr, QByteArray>>& packets) {
+    m_prefetched.clear();
+    const PinnedTransaction* batch = PinnedTransaction::current();
+    m_prefetchedBatch = batch ? batch->serial() : 0;
+    if (!batch || packets.size() < 2 || !m_packetHandler ||
+        !SqlDialect::isPostgreSQL(PinnedTransaction::current()->connection()))
+        return;
+    QSet<QString> seen;
+    QHash<QString, qintptr> wanted;  // by whom
+    for (const auto& entry : packets) {
+        const auto link = m_links.constFind(entry.first);
+        const QString linked = link != m_links.constEnd() ? link->devSN : QString();
+        SocketPacket packet;
+        DeviceReport parsed;
+        const bool report =
+            m_packetHandler->DataParse(entry.second, packet) == 0 &&
+            (packet.cmd == code(Command::Report) || packet.cmd == code(Command::ReportEx)) &&
+            m_packetHandler->ParseDeviceReport(packet.data, packet.cmd == code(Command::ReportEx),
+                                               parsed) == 0;
+        struDeviceInfo reported;
+        if (report) applyReport(parsed, reported);
+        const QString& devSN = reported.devSN;
+        if (!report || devSN.isEmpty() || (!linked.isEmpty() && linked != devSN)) {
+            if (!linked.isEmpty()) seen.insert(linked);
+            if (!devSN.isEmpty()) seen.insert(devSN);
+            continue;
+        }
+        if (!seen.contains(devSN)) wanted.insert(devSN, entry.first);
+        seen.insert(devSN);
+    }
+    if (wanted.size() < 2) return;
+    QHash<QString, Tab_DeviceInfo::Found> found;
+    if (!m_deviceTable->getDevicesBySN(wanted.keys(), found)) return;
+    for (auto it = wanted.constBegin(); it != wanted.constEnd(); ++it) {
+        const auto row = found.constFind(it.key());
+        m_prefetched.insert(
+            it.key(), {it.value(), row == found.constEnd() ? std::optional<Tab_DeviceInfo::Found>()
+                                                           : std::optional(row.value())});
+    }
+}
+
+bool TcpDataMgtApi::takePrefetched(qintptr socketId, const QString& devSN, struDeviceInfo& device,
+                                   bool& outcomePending, Tab_DeviceInfo::RowState& lookup) {
+    const PinnedTransaction* batch = PinnedTransaction::current();
+    if (m_prefetched.isEmpty() || !batch || batch->serial() != m_prefetchedBatch) return false;
+    auto entry = m_prefetched.find(devSN);
+    if (entry == m_prefetched.end() || entry->socketId != socketId) return false;
+    const std::optional<Tab_DeviceInfo::Found> row = std::move(entry->row);
+    m_prefetched.erase(entry);
+    // Writes waiting from an outage change the row: they go first, and the row is read after.
+    if (m_activity.writes().waiting(devSN)) return false;
+    lookup = row ? Tab_DeviceInfo::RowState::Found : Tab_DeviceInfo::RowState::Missing;
+    if (row) {
+        device = row->device;
+        outcomePending = row->outcomePending;
+    }
+    return true;
+}
+
+const TcpDataMgtApi::TypePackage& TcpDataMgtApi::packageOfType(const QString& devType) {
+    const PinnedTransaction* batch = PinnedTransaction::current();
+    const quint64 serial = batch ? batch->serial() : 0;
+    if (serial == 0 || serial != m_packagesBatch) {
+        m_packagesOfBatch.clear();
+        m_packagesBatch = serial;
+    }
+    auto known = m_packagesOfBatch.find(devType);
+    if (known != m_packagesOfBatch.end()) return known.value();
+    TypePackage entry;
+    entry.found = m_packageTable->getPackageByType(devType, entry.package);
+    entry.servable =
+        entry.found && !entry.package.packagePath.isEmpty() && packageServable(entry.package);
+    return m_packagesOfBatch.insert(devType, entry).value();
 }
 
 bool TcpDataMgtApi::packageServable(const struPackageInfo& package) const {

@@ -12,10 +12,13 @@
 #include <QMap>
 #include <QMultiHash>
 #include <QObject>
+#include <QPair>
 #include <QString>
+#include <QVector>
 
 #include "codec/SocketPacketHandler.h"
 #include "core/struLocalParam.h"
+#include "db/Tab_DeviceInfo.h"
 #include "device/BurstLog.h"
 #include "device/DevFilePaths.h"
 #include "device/RegistrationLimiter.h"
@@ -85,7 +88,18 @@ class TcpDataMgtApi : public QObject {
     void readDataSlot(qintptr socketId, QByteArray data);
     void sockDisConnect(qintptr socketId, QString ip, quint16 port);
 
+  public:
+    // The packets of a batch about to be handled in one transaction, in order. On PostgreSQL,
+    // where each statement is a round trip, the rows of the terminals whose report is the first
+    // of their packets in it are read in one statement; a later packet of the same terminal
+    // may change its row, so its report reads it again.
+    void prefetch(const QVector<QPair<qintptr, QByteArray>>& packets);
+
   private:
+    // The prefetched lookup of devSN's report in this batch, taken once; false when there is
+    // none to trust (then the report reads its row itself).
+    bool takePrefetched(qintptr socketId, const QString& devSN, struDeviceInfo& device,
+                        bool& outcomePending, Tab_DeviceInfo::RowState& lookup);
     void handleDeviceReport(qintptr socketId, const SocketPacket& packet);
     // A report that could not be looked up while the database is away: what it changes of a
     // known terminal is written when the database is back.
@@ -97,6 +111,14 @@ class TcpDataMgtApi : public QObject {
     // The package file still as uploaded (it exists with the stored size: a stat, not a hash)
     // and an address that fits the answer; logs why not.
     bool packageServable(const struPackageInfo& package) const;
+    // The package of a device type and whether it can be served, read once per batch of
+    // packets: a batch's reports see the rows of one moment, as one transaction.
+    struct TypePackage {
+        bool found = false;
+        bool servable = false;
+        struPackageInfo package;
+    };
+    const TypePackage& packageOfType(const QString& devType);
     void sendPendingTasks(qintptr socketId, const SocketPacket& header,
                           const struDeviceInfo& device);
     void sendAnswer(qintptr socketId, const SocketPacket& received, Command answer,
@@ -130,6 +152,18 @@ class TcpDataMgtApi : public QObject {
     struLocalParam m_param;  // read once at construction
     SlotPriority::Hook m_slotHook;
     RegistrationLimiter m_registrations;
+
+    // prefetch()'s rows (none: no row) of the batch numbered m_prefetchedBatch, each for the
+    // report of one connection; main thread only.
+    struct Prefetched {
+        qintptr socketId;
+        std::optional<Tab_DeviceInfo::Found> row;
+    };
+    QHash<QString, Prefetched> m_prefetched;
+    quint64 m_prefetchedBatch = 0;
+    // packageOfType's answers in the batch numbered m_packagesBatch; main thread only.
+    QHash<QString, TypePackage> m_packagesOfBatch;
+    quint64 m_packagesBatch = 0;
 
     // Progress polls waiting for their pause, per socket ID; main thread only.
     QMultiHash<qintptr, QTimer*> m_pollTimers;

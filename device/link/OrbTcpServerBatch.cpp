@@ -1,9 +1,12 @@
 // The batches of OrbTcpServer: the packets of one pass of the event loop handled in one
 // database transaction, their answers sent once it is committed.
+#include <algorithm>
+
 #include <QElapsedTimer>
 #include <QThread>
 
 #include "db/PinnedTransaction.h"
+#include "device/TcpDataMgtApi.h"
 #include "device/TerminalMetrics.h"
 #include "device/link/OrbTcpServer.h"
 #include "device/link/OrbTcpSocket.h"
@@ -47,6 +50,13 @@ void OrbTcpServer::handleBatch() {
         if (m_inbox.size() > 1) transaction = std::make_unique<PinnedTransaction>();
         // Without a transaction (the database is away) the answers go out as they are made.
         m_holding = transaction && transaction->isOpen();
+        if (m_holding && !m_isPaused) {
+            QVector<QPair<qintptr, QByteArray>> ahead;
+            const int count = std::min(static_cast<int>(m_inbox.size()), m_limits.batchPackets);
+            ahead.reserve(count);
+            for (int i = 0; i < count; ++i) ahead.append({m_inbox[i].socketId, m_inbox[i].packet});
+            m_tcpDataMgtApi->prefetch(ahead);
+        }
         for (int handled = 0; !m_inbox.empty() && handled < m_limits.batchPackets &&
                               (handled == 0 || clock.elapsed() < m_limits.batchMs);
              ++handled) {

@@ -43,6 +43,8 @@ TEST_F(DbTableTest, PinnedTransactionCommitsItsGuardedWorkTogether) {
         EXPECT_EQ(probeRowsElsewhere(), 0);
         PinnedTransaction inner;  // scopes do not nest
         EXPECT_FALSE(inner.isOpen());
+        // Failing last, it is undone at the commit, not the work before it.
+        scope.guard([] { EXPECT_FALSE(sqlExec(QStringLiteral("insert into Probe values(2)"))); });
         EXPECT_TRUE(scope.commit());
         EXPECT_FALSE(scope.isOpen());
     }

@@ -7,8 +7,10 @@
 
 #include "db/DbSchema.h"
 #include "db/PooledConnection.h"
+#include "db/ReportRows.h"
 #include "db/SqlDialect.h"
 #include "db/Tab_DeviceInfo.h"
+#include "db/Tab_UpgradeAttempt.h"
 #include "tests/db/DbTestSupport.h"
 #include "tests/support/MessageCapture.h"
 
@@ -438,7 +440,7 @@ TEST_F(TabDeviceInfoTest, RecordStatementsCoverEveryColumnOfTheTable) {
         {"insert with time",
          devices.insert(Tab_DeviceInfo::kInsertWithTime),
          {"insert", "into", "values"},
-         {"id", "IdentityPinned", "LastReportTime"}},
+         {"id", "IdentityPinned"}},
         {"update",
          devices.update(Tab_DeviceInfo::kUpdate),
          {"update", "set", "where"},
@@ -463,4 +465,57 @@ TEST_F(TabDeviceInfoTest, RecordStatementsCoverEveryColumnOfTheTable) {
         expected << folded(QStringLiteral("Tab_DeviceInfo"));
         EXPECT_EQ(QSet<QString>(words.begin(), words.end()), expected) << c.text.toStdString();
     }
+}
+
+// The report path's reads and writes: many serial numbers in one lookup find what one lookup
+// each finds, odd characters included; the rows a report writes together all land.
+TEST_F(TabDeviceInfoTest, ReportLookupsInBulkAndReportRowsAgreeWithOneByOne) {
+    Tab_DeviceInfo table;
+    const QStringList stored = {QStringLiteral("plain"),       QStringLiteral("q\"uote"),
+                                QStringLiteral("back\\slash"), QStringLiteral("{a,b}"),
+                                QStringLiteral("序列号 1"),    QStringLiteral("NULL")};
+    for (const QString& sn : stored) ASSERT_TRUE(table.insertDevice(makeDevice(sn)));
+    struUpgradeAttempt attempt;
+    attempt.devSN = QStringLiteral("q\"uote");
+    attempt.packageId = 1;
+    attempt.startedAt = 90;
+    ASSERT_TRUE(Tab_UpgradeAttempt::start(attempt));
+    ASSERT_TRUE(Tab_UpgradeAttempt::progress(attempt.devSN, 100, 95));
+
+    QHash<QString, Tab_DeviceInfo::Found> found;
+    ASSERT_TRUE(table.getDevicesBySN(stored + QStringList{QStringLiteral("missing")}, found));
+    const QList<QString> keys = found.keys();
+    EXPECT_EQ(QSet<QString>(keys.begin(), keys.end()), QSet<QString>(stored.begin(), stored.end()));
+    for (const QString& sn : stored) {
+        SCOPED_TRACE(sn.toStdString());
+        struDeviceInfo one;
+        bool pending = false;
+        ASSERT_EQ(table.getDeviceBySN(one, sn, &pending), Tab_DeviceInfo::RowState::Found);
+        expectStoredFieldsEqual(found.value(sn).device, one);
+        EXPECT_EQ(found.value(sn).outcomePending, pending);
+        EXPECT_EQ(pending, sn == attempt.devSN);
+    }
+
+    ReportRows rows;
+    rows.device = makeDevice(QStringLiteral("plain"));
+    rows.device->AppVersion = QStringLiteral("app-9");
+    rows.device->LastReportTime = 1800000000;
+    rows.presence.devSN = QStringLiteral("plain");
+    rows.presence.instance = QStringLiteral("here");
+    rows.presence.lastReport = 1800000000;
+    rows.decision.devSN = QStringLiteral("plain");
+    rows.decision.reason = QStringLiteral("no_package");
+    for (int pass = 0; pass < 2; ++pass) ASSERT_TRUE(rows.write()) << pass;  // the second updates
+    struDeviceInfo after;
+    ASSERT_EQ(table.getDeviceBySN(after, QStringLiteral("plain")), Tab_DeviceInfo::RowState::Found);
+    EXPECT_EQ(after.AppVersion, "app-9");
+    EXPECT_EQ(after.LastReportTime, 1800000000);
+    EXPECT_EQ(sqlValue(QStringLiteral("select lastReport from Tab_DevicePresence where "
+                                      "devSN='plain'"))
+                  .toInt(),
+              1800000000);
+    EXPECT_EQ(sqlValue(QStringLiteral("select reason from Tab_UpgradeDecision where "
+                                      "devSN='plain'"))
+                  .toString(),
+              "no_package");
 }

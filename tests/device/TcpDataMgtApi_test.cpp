@@ -568,7 +568,9 @@ TEST_F(TcpDataMgtApiTest, SerialNumberChangeClosesTheConnection) {
 // as unknown and not registered again.
 class FailingLookup : public Tab_DeviceInfo {
   public:
-    RowState getDeviceBySN(struDeviceInfo&, const QString&) override { return RowState::Failed; }
+    RowState getDeviceBySN(struDeviceInfo&, const QString&, bool*) override {
+        return RowState::Failed;
+    }
 };
 
 TEST_F(TcpDataMgtApiTest, FailedLookupRegistersNothing) {
