@@ -1,5 +1,6 @@
 #include "db/Tab_DeviceEvent.h"
 
+#include "db/SQLiteDb.h"
 #include "db/SqlStatement.h"
 
 const RecordColumns<struDeviceEvent>& Tab_DeviceEvent::columns() {
@@ -13,6 +14,23 @@ const RecordColumns<struDeviceEvent>& Tab_DeviceEvent::columns() {
 }
 
 bool Tab_DeviceEvent::record(const struDeviceEvent& event) {
+    if (SQLiteDb::instance()->isPostgreSQL()) {
+        // One round trip. The trim sees the rows as they were before the insert, so it keeps one
+        // fewer of them.
+        static const QString statement =
+            QStringLiteral(
+                "with t as (delete from Tab_DeviceEvent where devSN=? and id<=(select id from "
+                "Tab_DeviceEvent where devSN=? order by id desc limit 1 offset ?)) ") +
+            columns().insert();
+        PooledConnection connection;
+        if (!connection.checkUsable()) return false;
+        QSqlQuery& query = connection.prepare(statement);
+        query.bindValue(0, event.devSN);
+        query.bindValue(1, event.devSN);
+        query.bindValue(2, kKeptPerTerminal - 1);
+        columns().bindInsert(query, event, 0, 3);
+        return query.exec();
+    }
     {
         SqlStatement insert(columns().insert());
         insert.bindRow(columns(), event);

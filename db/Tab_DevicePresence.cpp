@@ -12,8 +12,8 @@ namespace {
 bool execOne(const QString& statement, const QVariantList& values) {
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
-    QSqlQuery query(connection.database());
-    query.prepare(statement);
+    // Prepared once per connection: a terminal's departure runs it.
+    QSqlQuery& query = connection.prepare(statement);
     for (int i = 0; i < values.size(); ++i) query.bindValue(i, values.at(i));
     if (query.exec()) return true;
     qDebug("update Tab_DevicePresence fail");

@@ -188,6 +188,9 @@ class OrbTcpServer : public QTcpServer {
     QHash<OrbTcpSocket*, int> m_queued;  // packets in m_inbox per socket
     bool m_batchPosted = false;
     bool m_inBatch = false;
+    // Packets the last batch handled: the next one reads ahead about as many, not what its
+    // time limit would leave unhandled.
+    int m_lastBatchHandled = 0;
     bool m_holding = false;
     QVector<Outbound> m_held;
 

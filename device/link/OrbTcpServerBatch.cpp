@@ -52,13 +52,16 @@ void OrbTcpServer::handleBatch() {
         m_holding = transaction && transaction->isOpen();
         if (m_holding && !m_isPaused) {
             QVector<QPair<qintptr, QByteArray>> ahead;
-            const int count = std::min(static_cast<int>(m_inbox.size()), m_limits.batchPackets);
+            const int count = std::min({static_cast<int>(m_inbox.size()), m_limits.batchPackets,
+                                        std::max(16, 2 * m_lastBatchHandled)});
             ahead.reserve(count);
             for (int i = 0; i < count; ++i) ahead.append({m_inbox[i].socketId, m_inbox[i].packet});
             m_tcpDataMgtApi->prefetch(ahead);
+            clock.restart();
         }
-        for (int handled = 0; !m_inbox.empty() && handled < m_limits.batchPackets &&
-                              (handled == 0 || clock.elapsed() < m_limits.batchMs);
+        int handled = 0;
+        for (; !m_inbox.empty() && handled < m_limits.batchPackets &&
+               (handled == 0 || clock.elapsed() < m_limits.batchMs);
              ++handled) {
             Inbound in = std::move(m_inbox.front());
             m_inbox.pop_front();
@@ -76,6 +79,7 @@ void OrbTcpServer::handleBatch() {
             if (in.socket->packetHandled())
                 QMetaObject::invokeMethod(in.socket, "thisReadData", Qt::QueuedConnection);
         }
+        m_lastBatchHandled = handled;
         // A failed commit lost the batch's writes; its terminals are answered all the same.
         if (transaction) transaction->commit();
         m_holding = false;
