@@ -12,7 +12,6 @@
 #include "core/Logger.h"
 #include "db/PinnedTransaction.h"
 #include "db/ReportRows.h"
-#include "db/SqlDialect.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_Package.h"
 #include "device/DeviceActivity.h"
@@ -344,9 +343,7 @@ void TcpDataMgtApi::prefetch(const QVector<QPair<qintptr, QByteArray>>& packets)
     m_prefetched.clear();
     const PinnedTransaction* batch = PinnedTransaction::current();
     m_prefetchedBatch = batch ? batch->serial() : 0;
-    if (!batch || packets.size() < 2 || !m_packetHandler ||
-        !SqlDialect::isPostgreSQL(PinnedTransaction::current()->connection()))
-        return;
+    if (!batch || packets.size() < 2 || !m_packetHandler) return;
     QSet<QString> seen;
     QHash<QString, qintptr> wanted;  // by whom
     for (const auto& entry : packets) {
@@ -370,7 +367,7 @@ void TcpDataMgtApi::prefetch(const QVector<QPair<qintptr, QByteArray>>& packets)
         if (!seen.contains(devSN)) wanted.insert(devSN, entry.first);
         seen.insert(devSN);
     }
-    if (wanted.size() < 2) return;
+    if (wanted.isEmpty()) return;
     QHash<QString, Tab_DeviceInfo::Found> found;
     if (!m_deviceTable->getDevicesBySN(wanted.keys(), found)) return;
     for (auto it = wanted.constBegin(); it != wanted.constEnd(); ++it) {

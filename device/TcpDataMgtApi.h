@@ -89,10 +89,10 @@ class TcpDataMgtApi : public QObject {
     void sockDisConnect(qintptr socketId, QString ip, quint16 port);
 
   public:
-    // The packets of a batch about to be handled in one transaction, in order. On PostgreSQL,
-    // where each statement is a round trip, the rows of the terminals whose report is the first
-    // of their packets in it are read in one statement; a later packet of the same terminal
-    // may change its row, so its report reads it again.
+    // The packets of a batch about to be handled in one transaction, in order: the rows of the
+    // terminals whose report is the first of their packets in it are read in one statement (on
+    // PostgreSQL each statement is a round trip). An earlier packet of the same terminal may
+    // change its row, so a report after one reads the row itself.
     void prefetch(const QVector<QPair<qintptr, QByteArray>>& packets);
 
   private:

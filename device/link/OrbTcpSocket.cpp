@@ -7,7 +7,6 @@
 #include <QDebug>
 #include <QHostAddress>
 #include <QLoggingCategory>
-#include <QThread>
 
 #include "codec/PacketCheck.h"
 #include "codec/PacketSummary.h"
@@ -52,15 +51,11 @@ OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, qintptr socketId, QObject* 
 
     connect(this, &QIODevice::readyRead, this, &OrbTcpSocket::thisReadData);
     connect(this, &QAbstractSocket::disconnected, this, [this]() {
-        qDebug() << "OrbTcpSocket::OrbTcpSocket lambda sockDisConnect thread is:"
-                 << QThread::currentThreadId();
         // What the terminal sent before it left still goes to the handler, ahead of the report
         // and at the pace of the packets in flight; nothing of a connection closed for its output.
         m_peerGone = true;
         cut();
     });
-    qDebug() << "OrbTcpSocket::OrbTcpSocket thread is " << m_socketId << m_peerAddress << m_peerPort
-             << QThread::currentThreadId();
 }
 
 void OrbTcpSocket::reportDisconnect() {

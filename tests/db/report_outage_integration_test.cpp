@@ -103,3 +103,48 @@ TEST(ReportOutage, WhatTerminalsReportWhileTheDatabaseIsAwayIsWrittenWhenItIsBac
     after.close();
     EXPECT_TRUE(waitUntil([&] { return cluster.value(presence).toInt() == 0; }));
 }
+
+// A batch reads its terminals ahead in one statement, but a terminal whose report follows its
+// own progress 100 in the same read sees what that wrote: its forced upgrade is done, so the
+// report on the new version is not offered the package again.
+TEST(ReportBatch, ATerminalsReportSeesWhatItsPacketBeforeItInTheSameBatchWrote) {
+    const QString socketDir = PgCluster::freshDir();
+    PgCluster cluster(socketDir);
+    START_PG_CLUSTER(cluster);
+    ServiceProcess service;
+    cluster.serve(service);
+    ASSERT_TRUE(service.start()) << service.output().toStdString();
+    const QString path = service.appDir() + QStringLiteral("/Package/T1/pkg.bin");
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(1000, 'p'));
+    file.close();
+    ASSERT_TRUE(cluster
+                    .value(QStringLiteral("insert into Tab_Package(packageName,AppVersion,"
+                                          "packagePath,size,deviceType) values('pkg.bin','%1',"
+                                          "'%2',1000,'T1') returning id")
+                               .arg(kNew, path))
+                    .isValid());
+
+    TerminalConnection terminal(service.tcpPort(), "ID-1");
+    ASSERT_TRUE(terminal.report(identity(kOld)));
+    SocketPacket answer = terminal.next();
+    quint32 flag = 0;
+    QString url;
+    ASSERT_TRUE(TerminalPackets::parseUpgradeAnswer(answer.data, flag, url));
+    ASSERT_EQ(flag, 1u);
+    ASSERT_EQ(terminal.next().cmd, 0x0002);  // the poll for its progress
+    ASSERT_TRUE(cluster
+                    .value(QStringLiteral("update Tab_DeviceInfo set isAutoUpdate=1 where "
+                                          "devSN='%1' returning devSN")
+                               .arg(kSN))
+                    .isValid());
+
+    ASSERT_TRUE(
+        terminal.sendTogether({{0x0002, TerminalPackets::progressBody(100)},
+                               {0x0001, TerminalPackets::reportBody(identity(kNew), false)}}));
+    answer = terminal.next();
+    ASSERT_TRUE(TerminalPackets::parseUpgradeAnswer(answer.data, flag, url));
+    EXPECT_EQ(flag, 0u);
+}

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <map>
 #include <mutex>
 
 #include <QDateTime>
@@ -25,6 +26,7 @@
 #include "core/AppDir.h"
 #include "core/Logger.h"
 #include "db/DbSchema.h"
+#include "db/PinnedTransaction.h"
 #include "db/PooledConnection.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_Package.h"
@@ -405,6 +407,45 @@ TEST_F(TcpDataMgtApiTest, ProgressPollsAfterPauseAndCompletesAtHundred) {
     const struDeviceInfo d = row(sn("P"));
     EXPECT_GE(d.UpgradeCompletionTime, before);
     EXPECT_FALSE(d.isAutoUpdate);
+}
+
+// The packets of one batch read their terminals ahead in one statement; each report is answered
+// from its own terminal's row, and a report after its terminal's progress 100 in the same batch
+// sees what that wrote (the forced upgrade done, so no second offer).
+TEST_F(TcpDataMgtApiTest, BatchReadsAheadButAReportSeesItsTerminalsEarlierPacket) {
+    makeApi();
+    addPackage(kNew);
+    addDevice(sn("F"), true);
+    addDevice(sn("Q"), false);
+    report(1, identity(sn("D")));  // offered, then forced by an operator
+    ASSERT_TRUE(Tab_DeviceInfo().updateDevice([&] {
+        struDeviceInfo d = row(sn("D"));
+        d.isAutoUpdate = true;
+        return d;
+    }()));
+    m_sent.clear();
+    const auto reported = [](const DeviceReport& id) {
+        return TerminalPackets::frame(0x0001, id.devSN.toUtf8() + "-id", 9,
+                                      TerminalPackets::reportBody(id, false));
+    };
+    const QVector<QPair<qintptr, QByteArray>> batch = {
+        {1, TerminalPackets::frame(0x0002, "dev", 8, TerminalPackets::progressBody(100))},
+        {1, reported(identity(sn("D"), kNew))},
+        {2, reported(identity(sn("F")))},
+        {3, reported(identity(sn("Q"), kNew))}};
+    {
+        PinnedTransaction transaction;
+        ASSERT_TRUE(transaction.isOpen());
+        m_api->prefetch(batch);
+        for (const auto& packet : batch) m_api->readDataSlot(packet.first, packet.second);
+        ASSERT_TRUE(transaction.commit());
+    }
+    std::map<qintptr, quint32> flags;  // each connection's upgrade answer
+    for (const Sent& sent : m_sent)
+        if (sent.packet.cmd == 0x0001)
+            flags[sent.socketId] = qFromBigEndian<quint32>(sent.packet.data.constData());
+    EXPECT_EQ(flags, (std::map<qintptr, quint32>{{1, 0}, {2, 1}, {3, 0}}));
+    EXPECT_EQ(row(sn("D")).AppVersion, kNew);
 }
 
 // A completion counts once the database stored it: one whose attempt was superseded meanwhile

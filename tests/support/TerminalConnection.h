@@ -19,6 +19,13 @@ class TerminalConnection {
     bool send(quint16 cmd, const QByteArray& body) {
         return m_socket.write(TerminalPackets::frame(cmd, m_devId, ++m_serial, body));
     }
+    // Packets in one write, so that the service reads them together.
+    bool sendTogether(const QList<QPair<quint16, QByteArray>>& packets) {
+        QByteArray bytes;
+        for (const auto& packet : packets)
+            bytes += TerminalPackets::frame(packet.first, m_devId, ++m_serial, packet.second);
+        return m_socket.write(bytes);
+    }
     bool report(const DeviceReport& identity) {
         return send(0x0001, TerminalPackets::reportBody(identity, false));
     }
