@@ -49,6 +49,31 @@ qint32 reportTime() {
     return static_cast<qint32>(QDateTime::currentSecsSinceEpoch());
 }
 
+// A report kept while the database was away, written once it is back: what the report changes
+// of a known terminal, unless the serial number is pinned to another device ID.
+bool writeKeptReport(Tab_DeviceInfo& table, const DeviceReport& parsed, const QString& devId,
+                     qint32 at) {
+    struDeviceInfo device;
+    switch (table.getDeviceBySN(device, parsed.devSN)) {
+        case Tab_DeviceInfo::RowState::Failed:
+            return false;
+        case Tab_DeviceInfo::RowState::Missing:
+            return true;
+        case Tab_DeviceInfo::RowState::Found:
+            break;
+    }
+    const bool pinned = device.IdentityPinned && !device.devId.isEmpty();
+    if (pinned && device.devId != devId) return true;
+    const bool pin = !pinned && !devId.isEmpty();
+    if (pin) {
+        device.devId = devId;
+        device.IdentityPinned = true;
+    }
+    applyReport(parsed, device);
+    device.LastReportTime = at;
+    return table.refreshFromReport(device, pin);
+}
+
 QString devIdText(const SocketPacket& packet) {
     return QString::fromUtf8(SocketPacketHandler::FieldBytes(packet.devId, 32));
 }
@@ -314,26 +339,7 @@ void TcpDataMgtApi::keepReport(qintptr socketId, const DeviceReport& parsed, con
     // number not known yet becomes a device at its next report.
     m_activity.writes().submit(report.devSN, "TcpDataMgtApi::keepReport",
                                [table = m_deviceTable, parsed, devId, at = reportTime()] {
-                                   struDeviceInfo device;
-                                   switch (table->getDeviceBySN(device, parsed.devSN)) {
-                                       case Tab_DeviceInfo::RowState::Failed:
-                                           return false;
-                                       case Tab_DeviceInfo::RowState::Missing:
-                                           return true;
-                                       case Tab_DeviceInfo::RowState::Found:
-                                           break;
-                                   }
-                                   const bool pinned =
-                                       device.IdentityPinned && !device.devId.isEmpty();
-                                   if (pinned && device.devId != devId) return true;
-                                   const bool pin = !pinned && !devId.isEmpty();
-                                   if (pin) {
-                                       device.devId = devId;
-                                       device.IdentityPinned = true;
-                                   }
-                                   applyReport(parsed, device);
-                                   device.LastReportTime = at;
-                                   return table->refreshFromReport(device, pin);
+                                   return writeKeptReport(*table, parsed, devId, at);
                                });
     // Its presence, and the outcome of an upgrade it completed, wait behind it.
     m_activity.reported(socketId, report, m_links.value(socketId).peer);

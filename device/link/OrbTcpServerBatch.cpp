@@ -56,7 +56,8 @@ void OrbTcpServer::handleBatch() {
                                         std::max(16, 2 * m_lastBatchHandled)});
             ahead.reserve(count);
             for (int i = 0; i < count; ++i) ahead.append({m_inbox[i].socketId, m_inbox[i].packet});
-            m_tcpDataMgtApi->prefetch(ahead);
+            // Guarded as a packet is: a read ahead that fails leaves the transaction usable.
+            transaction->guard([&] { m_tcpDataMgtApi->prefetch(ahead); });
             clock.restart();
         }
         int handled = 0;
