@@ -4,14 +4,12 @@ plan preview of type T00 against the real service with N terminals of `types` ty
 them with a package, 60 % connected, a third of each type on its package's version), p50 and
 p99 over a connection each.
 Usage: bulk_preview.py <wayfarer> [terminals=100000] [rounds=50] [types=20]"""
-import http.client
 import json
 import os
 import sys
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
-from wfservice import Service  # noqa: E402
+from wfservice import Service, median_p99, timed_requests  # noqa: E402
 
 BODIES = {
     "forced upgrade of every terminal": {"filter": {}, "set": {"isAutoUpdate": True}},
@@ -49,19 +47,11 @@ def main():
         routes.append(("plan of 4 stages over type T00", "/KORVA/v2/packages/%d/plan/preview" % package, PLAN))
         print("load average %.2f; %d terminals, %d rounds each, milliseconds" % (os.getloadavg()[0], count, rounds))
         for name, route, body in routes:
-            payload = json.dumps(body)
-            times = []
-            for _ in range(rounds + 3):
-                connection = http.client.HTTPConnection("127.0.0.1", service.http, timeout=30)
-                start = time.perf_counter()
-                connection.request("POST", route, payload, {"Content-Type": "application/json"})
-                reply = connection.getresponse()
-                answer = json.loads(reply.read())
-                times.append((time.perf_counter() - start) * 1000)
-                connection.close()
-                assert reply.status == 200, answer
-            times = sorted(times[3:])
-            print("| %s | %d | %.1f / %.1f |" % (name, answer.get("matched", answer.get("terminals")), times[len(times) // 2], times[int(len(times) * 0.99) - 1]))
+            times, reply = timed_requests(service.http, "POST", route, rounds + 3, json.dumps(body),
+                                          {"Content-Type": "application/json"})
+            answer = json.loads(reply)
+            print("| %s | %d | %.1f / %.1f |" % (name, answer.get("matched", answer.get("terminals")),
+                                                 *median_p99(times[3:])))
         print("load average %.2f" % os.getloadavg()[0])
     finally:
         service.stop()

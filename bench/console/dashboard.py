@@ -5,14 +5,13 @@ connected, three App versions), one upgrade attempt per terminal over the last w
 samples every 5 minutes with two rollouts, and 200 events per terminal for 1000 terminals; the
 first request, then p50 and p99 over a connection each.
 Usage: dashboard.py <wayfarer> [terminals=100000] [rounds=50]"""
-import http.client
 import json
 import os
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
-from wfservice import Service  # noqa: E402
+from wfservice import Service, median_p99, timed_requests  # noqa: E402
 
 PERIOD = 300
 
@@ -49,20 +48,10 @@ def main():
         print("load average %.2f; %d terminals, %d rounds each, milliseconds" % (os.getloadavg()[0], count, rounds))
         for name, route in (("dashboard, a week", "/KORVA/v2/dashboard?days=7&utcOffsetMinutes=480"),
                             ("timeline, first page of 20", "/KORVA/v2/devices/SN0000500/events?limit=20")):
-            times = []
-            for _ in range(rounds + 3):
-                connection = http.client.HTTPConnection("127.0.0.1", service.http, timeout=30)
-                start = time.perf_counter()
-                connection.request("GET", route)
-                reply = connection.getresponse()
-                body = reply.read()
-                times.append((time.perf_counter() - start) * 1000)
-                connection.close()
-                assert reply.status == 200, body[:200]
+            times, body = timed_requests(service.http, "GET", route, rounds + 3)
             # The first pays for the counts over every terminal; the rest find them kept.
-            first, times = times[0], sorted(times[3:])
-            print("| %s | %d KiB | %.1f | %.1f / %.1f |" % (name, len(body) // 1024, first, times[len(times) // 2],
-                                                          times[int(len(times) * 0.99) - 1]))
+            print("| %s | %d KiB | %.1f | %.1f / %.1f |" % (name, len(body) // 1024, times[0],
+                                                          *median_p99(times[3:])))
         print("load average %.2f" % os.getloadavg()[0])
     finally:
         service.stop()

@@ -3,14 +3,12 @@
 type, package, state and start time, and the audit trail by time, against the real service with
 N terminals, three upgrade attempts each, and N audit rows; p50 and p99 over a connection each.
 Usage: finding.py <wayfarer> [terminals=100000] [rounds=30]"""
-import http.client
 import json
 import os
 import sys
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
-from wfservice import Service  # noqa: E402
+from wfservice import Service, median_p99, timed_requests  # noqa: E402
 
 QUERIES = [
     ("newest page, no filter", "/KORVA/v2/upgrades"),
@@ -48,19 +46,9 @@ def main():
         print("load average %.2f; %d terminals, %d attempts, %d audit rows; milliseconds"
               % (os.getloadavg()[0], count, 3 * count, count))
         for name, route in QUERIES:
-            times = []
-            for _ in range(rounds + 3):
-                connection = http.client.HTTPConnection("127.0.0.1", service.http, timeout=30)
-                start = time.perf_counter()
-                connection.request("GET", route)
-                reply = connection.getresponse()
-                answer = json.loads(reply.read())
-                times.append((time.perf_counter() - start) * 1000)
-                connection.close()
-                assert reply.status == 200, answer
-            times = sorted(times[3:])
-            print("| %s | %d | %.1f / %.1f |" % (name, answer["total"], times[len(times) // 2],
-                                                 times[int(len(times) * 0.99) - 1]))
+            times, body = timed_requests(service.http, "GET", route, rounds + 3)
+            print("| %s | %d | %.1f / %.1f |" % (name, json.loads(body)["total"],
+                                                 *median_p99(times[3:])))
         print("load average %.2f" % os.getloadavg()[0])
     finally:
         service.stop()
