@@ -368,17 +368,33 @@ def check_console(views, on_b):
         fail("completed upgrades: " + json.dumps(completed)[:500])
 
 
+def begin(prefix, haproxy=True):
+    """A test's PostgreSQL and its instances: (tmp, state, cluster), or None when the test is
+    skipped (the reason printed)."""
+    if haproxy and not shutil.which("haproxy"):
+        print("SKIP: haproxy is not installed: run scripts/install-deps.sh")
+        return None
+    started = postgres(prefix)
+    if not started:
+        return None
+    tmp, state, pg = started
+    return tmp, state, Cluster(tmp, pg)
+
+
+def end(cluster, state, tmp):
+    """Stops what begin() started and removes its files."""
+    cluster.stop()
+    subprocess.run([PG_SCRIPT, "stop", str(state)])
+    shutil.rmtree(tmp, ignore_errors=True)
+
+
 def main():
     if not EXE or not TERMINAL:
         fail("WAYFARER_EXE and WAYFARER_TERMINAL must name the executables")
-    if not shutil.which("haproxy"):
-        print("SKIP: haproxy is not installed: run scripts/install-deps.sh")
+    begun = begin("wayfarer-cluster.")
+    if not begun:
         return SKIP
-    started = postgres("wayfarer-cluster.")
-    if not started:
-        return SKIP
-    tmp, state, pg = started
-    cluster = Cluster(tmp, pg)
+    tmp, state, cluster = begun
     terminals = None
     try:
         for name in ("a", "b"):
@@ -480,9 +496,7 @@ def main():
               "a drain moved its terminals away while a download finished; rebalanced")
         return 0
     finally:
-        cluster.stop()
-        subprocess.run([PG_SCRIPT, "stop", str(state)])
-        shutil.rmtree(tmp, ignore_errors=True)
+        end(cluster, state, tmp)
 
 
 if __name__ == "__main__":

@@ -6,14 +6,13 @@ in the outage is written (no upgrade stays running, no presence is left behind) 
 terminals' next reports, on the new version, judge every upgrade succeeded. Exit code 77:
 skipped."""
 import pathlib
-import shutil
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from cluster_test import (LOGS, PG_SCRIPT, SKIP, TERMINAL, Cluster, fail, http,  # noqa: E402
-                          postgres, split_download, upload_package, wait_for)
+from cluster_test import (LOGS, PG_SCRIPT, SKIP, TERMINAL, begin, end, fail, http,  # noqa: E402
+                          split_download, upload_package, wait_for)
 
 TERMINALS = 16
 OUTAGE_SECONDS = 30
@@ -42,14 +41,10 @@ def terminals(cluster, log, *options):
 
 
 def main():
-    if not shutil.which("haproxy"):
-        print("SKIP: haproxy is not installed: run scripts/install-deps.sh")
+    begun = begin("wayfarer-dbstop.")
+    if not begun:
         return SKIP
-    started = postgres("wayfarer-dbstop.")
-    if not started:
-        return SKIP
-    tmp, state, pg = started
-    cluster = Cluster(tmp, pg)
+    tmp, state, cluster = begun
     ports = [instance["ports"]["http"] for instance in cluster.instances.values()]
 
     def ready():
@@ -123,9 +118,7 @@ def main():
               f"{int(kept)} writes kept and written, every upgrade judged succeeded")
         return 0
     finally:
-        cluster.stop()
-        subprocess.run([PG_SCRIPT, "stop", str(state)])
-        shutil.rmtree(tmp, ignore_errors=True)
+        end(cluster, state, tmp)
 
 
 if __name__ == "__main__":

@@ -3,24 +3,21 @@
 live, their leases keep every presence row; after a SIGKILL of one, the other clears that
 instance's rows once its lease has run out and keeps its own. Exit code 77: skipped."""
 import pathlib
-import shutil
 import subprocess
 import sys
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from cluster_test import (LOGS, PG_SCRIPT, SKIP, TERMINAL, Cluster, fail,  # noqa: E402
-                          postgres, wait_for)
+from cluster_test import LOGS, SKIP, TERMINAL, begin, end, fail, wait_for  # noqa: E402
 
 LEASE_SECONDS = 2
 ON = {"a": 3, "b": 2}
 
 
 def main():
-    started = postgres("wayfarer-lease.")
-    if not started:
+    begun = begin("wayfarer-lease.", haproxy=False)
+    if not begun:
         return SKIP
-    tmp, state, pg = started
-    cluster = Cluster(tmp, pg)
+    tmp, state, cluster = begun
     try:
         for name, instance in cluster.instances.items():
             config = instance["dir"] / "config.ini"
@@ -56,9 +53,7 @@ def main():
         print(f"PASS: the presence of {ON['a']} terminals of the killed instance cleared by the other")
         return 0
     finally:
-        cluster.stop()
-        subprocess.run([PG_SCRIPT, "stop", str(state)])
-        shutil.rmtree(tmp, ignore_errors=True)
+        end(cluster, state, tmp)
 
 
 if __name__ == "__main__":

@@ -13,8 +13,8 @@ import subprocess
 import sys
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from cluster_test import (EXE, LOGS, PG_SCRIPT, SKIP, TERMINAL, Cluster, fail, http,  # noqa: E402
-                          postgres, upload_package, wait_for)
+from cluster_test import (EXE, LOGS, SKIP, TERMINAL, begin, end, fail, http,  # noqa: E402
+                          upload_package, wait_for)
 
 NEXT = os.environ.get("WAYFARER_NEXT_EXE")
 TERMINALS = 12
@@ -23,14 +23,10 @@ TERMINALS = 12
 def main():
     if not NEXT:
         fail("WAYFARER_NEXT_EXE must name the next build")
-    if not shutil.which("haproxy"):
-        print("SKIP: haproxy is not installed: run scripts/install-deps.sh")
+    begun = begin("wayfarer-rolling.")
+    if not begun:
         return SKIP
-    started = postgres("wayfarer-rolling.")
-    if not started:
-        return SKIP
-    tmp, state, pg = started
-    cluster = Cluster(tmp, pg)
+    tmp, state, cluster = begun
 
     def run_build(name, exe):
         shutil.copy(exe, cluster.instances[name]["dir"] / "wayfarer")
@@ -103,9 +99,7 @@ def main():
               f"ran and restarted beside the next; {TERMINALS} terminals present")
         return 0
     finally:
-        cluster.stop()
-        subprocess.run([PG_SCRIPT, "stop", str(state)])
-        shutil.rmtree(tmp, ignore_errors=True)
+        end(cluster, state, tmp)
 
 
 if __name__ == "__main__":

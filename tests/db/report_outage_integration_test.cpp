@@ -28,20 +28,8 @@ DeviceReport identity(const QString& version) {
     return report;
 }
 
-double metric(quint16 port, const QByteArray& name) {
-    MetricsText text;
-    QString error;
-    const HttpResponse reply = httpGet(port, "/metrics");
-    if (reply.status != 200 || !text.parse(reply.body, error)) return -1;
-    return text.value(name, {}, -1);
-}
-}  // namespace
-
-TEST(ReportOutage, WhatTerminalsReportWhileTheDatabaseIsAwayIsWrittenWhenItIsBack) {
-    const QString socketDir = PgCluster::freshDir();
-    PgCluster cluster(socketDir);
-    START_PG_CLUSTER(cluster);
-    ServiceProcess service;
+// The service on cluster's database, with a package of kNew for type T1.
+void startWithPackage(PgCluster& cluster, ServiceProcess& service) {
     cluster.serve(service);
     ASSERT_TRUE(service.start()) << service.output().toStdString();
 
@@ -57,6 +45,24 @@ TEST(ReportOutage, WhatTerminalsReportWhileTheDatabaseIsAwayIsWrittenWhenItIsBac
                                           "'%2',1000,'T1') returning id")
                                .arg(kNew, path))
                     .isValid());
+}
+
+double metric(quint16 port, const QByteArray& name) {
+    MetricsText text;
+    QString error;
+    const HttpResponse reply = httpGet(port, "/metrics");
+    if (reply.status != 200 || !text.parse(reply.body, error)) return -1;
+    return text.value(name, {}, -1);
+}
+}  // namespace
+
+TEST(ReportOutage, WhatTerminalsReportWhileTheDatabaseIsAwayIsWrittenWhenItIsBack) {
+    const QString socketDir = PgCluster::freshDir();
+    PgCluster cluster(socketDir);
+    START_PG_CLUSTER(cluster);
+    ServiceProcess service;
+    startWithPackage(cluster, service);
+    if (::testing::Test::HasFatalFailure()) return;
 
     TerminalConnection before(service.tcpPort(), "ID-1");
     ASSERT_TRUE(before.report(identity(kOld)));
@@ -112,20 +118,8 @@ TEST(ReportBatch, ATerminalsReportSeesWhatItsPacketBeforeItInTheSameBatchWrote) 
     PgCluster cluster(socketDir);
     START_PG_CLUSTER(cluster);
     ServiceProcess service;
-    cluster.serve(service);
-    ASSERT_TRUE(service.start()) << service.output().toStdString();
-    const QString path = service.appDir() + QStringLiteral("/Package/T1/pkg.bin");
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(1000, 'p'));
-    file.close();
-    ASSERT_TRUE(cluster
-                    .value(QStringLiteral("insert into Tab_Package(packageName,AppVersion,"
-                                          "packagePath,size,deviceType) values('pkg.bin','%1',"
-                                          "'%2',1000,'T1') returning id")
-                               .arg(kNew, path))
-                    .isValid());
+    startWithPackage(cluster, service);
+    if (::testing::Test::HasFatalFailure()) return;
 
     TerminalConnection terminal(service.tcpPort(), "ID-1");
     ASSERT_TRUE(terminal.report(identity(kOld)));
