@@ -47,6 +47,14 @@ void startWithPackage(PgCluster& cluster, ServiceProcess& service) {
                     .isValid());
 }
 
+// The flag of the next packet, an upgrade answer; kNoAnswer when it is none.
+constexpr quint32 kNoAnswer = 0xFFFFFFFF;
+quint32 nextUpgradeFlag(TerminalConnection& terminal) {
+    quint32 flag = 0;
+    QString url;
+    return TerminalPackets::parseUpgradeAnswer(terminal.next().data, flag, url) ? flag : kNoAnswer;
+}
+
 double metric(quint16 port, const QByteArray& name) {
     MetricsText text;
     QString error;
@@ -66,11 +74,7 @@ TEST(ReportOutage, WhatTerminalsReportWhileTheDatabaseIsAwayIsWrittenWhenItIsBac
 
     TerminalConnection before(service.tcpPort(), "ID-1");
     ASSERT_TRUE(before.report(identity(kOld)));
-    SocketPacket answer = before.next();
-    quint32 flag = 0;
-    QString url;
-    ASSERT_TRUE(TerminalPackets::parseUpgradeAnswer(answer.data, flag, url));
-    ASSERT_EQ(flag, 1u);
+    ASSERT_EQ(nextUpgradeFlag(before), 1u);
     const QString attempts =
         QStringLiteral("select count(*) from Tab_UpgradeAttempt where devSN='%1'").arg(kSN);
     ASSERT_TRUE(waitUntil([&] { return cluster.value(attempts).toInt() == 1; }));
@@ -81,9 +85,7 @@ TEST(ReportOutage, WhatTerminalsReportWhileTheDatabaseIsAwayIsWrittenWhenItIsBac
     before.close();
     TerminalConnection after(service.tcpPort(), "ID-1");
     ASSERT_TRUE(after.report(identity(kNew)));
-    answer = after.next();
-    ASSERT_TRUE(TerminalPackets::parseUpgradeAnswer(answer.data, flag, url));
-    EXPECT_EQ(flag, 0u);  // answered as today while the database is away
+    EXPECT_EQ(nextUpgradeFlag(after), 0u);  // answered as today while the database is away
     ASSERT_TRUE(waitUntil([&] {
         return metric(service.httpPort(), "wayfarer_report_writes_queued") >= 4;
     })) << service.output().toStdString();
@@ -123,11 +125,7 @@ TEST(ReportBatch, ATerminalsReportSeesWhatItsPacketBeforeItInTheSameBatchWrote) 
 
     TerminalConnection terminal(service.tcpPort(), "ID-1");
     ASSERT_TRUE(terminal.report(identity(kOld)));
-    SocketPacket answer = terminal.next();
-    quint32 flag = 0;
-    QString url;
-    ASSERT_TRUE(TerminalPackets::parseUpgradeAnswer(answer.data, flag, url));
-    ASSERT_EQ(flag, 1u);
+    ASSERT_EQ(nextUpgradeFlag(terminal), 1u);
     ASSERT_EQ(terminal.next().cmd, 0x0002);  // the poll for its progress
     ASSERT_TRUE(cluster
                     .value(QStringLiteral("update Tab_DeviceInfo set isAutoUpdate=1 where "
@@ -138,7 +136,5 @@ TEST(ReportBatch, ATerminalsReportSeesWhatItsPacketBeforeItInTheSameBatchWrote) 
     ASSERT_TRUE(
         terminal.sendTogether({{0x0002, TerminalPackets::progressBody(100)},
                                {0x0001, TerminalPackets::reportBody(identity(kNew), false)}}));
-    answer = terminal.next();
-    ASSERT_TRUE(TerminalPackets::parseUpgradeAnswer(answer.data, flag, url));
-    EXPECT_EQ(flag, 0u);
+    EXPECT_EQ(nextUpgradeFlag(terminal), 0u);
 }
