@@ -1,12 +1,17 @@
 #include "device/link/OrbTcpSocket.h"
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 
 #include <QDebug>
 #include <QHostAddress>
 #include <QLoggingCategory>
+#include <QSocketNotifier>
 
 #include "codec/PacketCheck.h"
 #include "codec/PacketSummary.h"
@@ -33,29 +38,41 @@ qint64 OrbTcpSocket::nowMs() {
 
 OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, qintptr socketId, QObject* parent,
                            qint64 maxPendingWriteBytes, int maxPacketsInFlight, bool proxyHeader)
-    : QTcpSocket(parent),
+    : QObject(parent),
+      m_fd(static_cast<int>(socketDescriptor)),
       m_lastActiveMs(nowMs()),
       m_connectedAtMs(m_lastActiveMs.load()),
       m_socketId(socketId),
       m_maxPendingWriteBytes(maxPendingWriteBytes),
       m_maxPacketsInFlight(maxPacketsInFlight),
       m_awaitingProxyHeader(proxyHeader) {
-    // Unbuffered: Qt reads nothing ahead into a buffer of its own (kept per socket, idle or
-    // not), and an answer goes to the kernel at once rather than at the next loop iteration.
-    if (!setSocketDescriptor(socketDescriptor, ConnectedState, ReadWrite | Unbuffered))
-        ::close(static_cast<int>(socketDescriptor));
-    m_peerAddress = peerAddress().toString();
-    m_peerPort = peerPort();
+    // Accepted descriptors come blocking; one read too many would stall the whole I/O thread.
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
+        const QHostAddress address(reinterpret_cast<const sockaddr*>(&peer));
+        m_peerAddress = address.toString();
+        m_peerPort = ntohs(peer.ss_family == AF_INET6
+                               ? reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port
+                               : reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
+    }
     m_clientAddress = m_peerAddress;
     m_clientPort = m_peerPort;
+    // Posted calls move with the object: the descriptor is watched by the I/O thread it is
+    // moved to, never registered with the accepting thread's loop first.
+    QMetaObject::invokeMethod(this, "watch", Qt::QueuedConnection);
+}
 
-    connect(this, &QIODevice::readyRead, this, &OrbTcpSocket::thisReadData);
-    connect(this, &QAbstractSocket::disconnected, this, [this]() {
-        // What the terminal sent before it left still goes to the handler, ahead of the report
-        // and at the pace of the packets in flight; nothing of a connection closed for its output.
-        m_peerGone = true;
-        cut();
-    });
+OrbTcpSocket::~OrbTcpSocket() {
+    shut();
+}
+
+void OrbTcpSocket::watch() {
+    if (m_fd < 0 || m_readable) return;
+    m_readable = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_readable, &QSocketNotifier::activated, this, [this] { cut(); });
+    watchReads(!m_readPaused.load());
 }
 
 void OrbTcpSocket::reportDisconnect() {
@@ -66,7 +83,15 @@ bool OrbTcpSocket::mayCut() {
     if (m_inFlight.load() < m_maxPacketsInFlight) return true;
     m_readPaused = true;
     // The server may have worked off the backlog between the two looks.
-    return m_inFlight.load() <= m_maxPacketsInFlight / 2 && m_readPaused.exchange(false);
+    if (m_inFlight.load() <= m_maxPacketsInFlight / 2 && m_readPaused.exchange(false)) return true;
+    // What is unread waits in the kernel (the notifier would fire for it without end) until the
+    // server resumes this socket.
+    watchReads(false);
+    return false;
+}
+
+void OrbTcpSocket::watchReads(bool on) {
+    if (m_readable && !m_peerGone) m_readable->setEnabled(on);
 }
 
 bool OrbTcpSocket::packetHandled() {
@@ -75,6 +100,7 @@ bool OrbTcpSocket::packetHandled() {
 }
 
 void OrbTcpSocket::thisReadData() {
+    watchReads(true);
     cut();
 }
 
@@ -104,7 +130,7 @@ bool OrbTcpSocket::cutReceived() {
         if (length < 0) {
             // No way to find the next packet boundary: drop the stream and the connection.
             m_framer.clear();
-            close();
+            shut();
             return true;
         }
         const QByteArray packet = m_framer.take(length);
@@ -116,12 +142,64 @@ bool OrbTcpSocket::cutReceived() {
 }
 
 QByteArray OrbTcpSocket::readSlice() {
+    if (m_fd < 0) return QByteArray();
     char slice[kReadSliceBytes];
-    const qint64 n = read(slice, kReadSliceBytes);
+    ssize_t n;
+    do {
+        n = ::recv(m_fd, slice, kReadSliceBytes, 0);
+    } while (n < 0 && errno == EINTR);
     if (n > 0) return QByteArray(slice, static_cast<int>(n));
-    // Unbuffered, a terminal's close shows only as the end of the stream: no disconnected().
-    if (n < 0 && state() != ConnectedState) m_peerGone = true;
+    // The end of the stream (0) or a reset: the terminal has gone.
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) shut();
     return QByteArray();
+}
+
+void OrbTcpSocket::shut() {
+    m_peerGone = true;
+    if (m_fd < 0) return;
+    // Unwatched before the descriptor is closed: its number goes to the next terminal at once.
+    // Deleted later, as this may run inside the notifier's own signal.
+    for (QSocketNotifier** notifier : {&m_readable, &m_writable}) {
+        if (!*notifier) continue;
+        (*notifier)->setEnabled(false);
+        (*notifier)->deleteLater();
+        *notifier = nullptr;
+    }
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+bool OrbTcpSocket::sendUnsent() {
+    while (!m_unsent.isEmpty() && m_fd >= 0) {
+        const ssize_t n =
+            ::send(m_fd, m_unsent.constData(), static_cast<size_t>(m_unsent.size()), MSG_NOSIGNAL);
+        if (n > 0) {
+            m_unsent.remove(0, static_cast<int>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        } else {
+            return false;
+        }
+    }
+    if (m_unsent.isEmpty()) {
+        m_unsent = QByteArray();  // no capacity kept for a socket that goes idle
+        if (m_writable) m_writable->setEnabled(false);
+    } else if (m_fd >= 0) {
+        if (!m_writable) {
+            m_writable = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+            connect(m_writable, &QSocketNotifier::activated, this, [this] { onWritable(); });
+        }
+        m_writable->setEnabled(true);
+    }
+    return true;
+}
+
+void OrbTcpSocket::onWritable() {
+    if (sendUnsent()) return;
+    shut();
+    cut();  // what it sent before the failure still goes to the handler, then its disconnect
 }
 
 bool OrbTcpSocket::takeProxyHeader() {
@@ -133,7 +211,7 @@ bool OrbTcpSocket::takeProxyHeader() {
         qDebug().noquote() << "[OrbTcpSocket] no valid PROXY header from" << m_peerAddress
                            << m_peerPort << "; closing the connection";
         m_headerBytes.clear();
-        close();
+        shut();
         return false;
     }
     if (header.hasSource) {
@@ -161,20 +239,27 @@ void OrbTcpSocket::sentData(QByteArray packet, qintptr socketId) {
     // Nothing to write to once the terminal is gone (its last packets are still being handled).
     if (socketId != m_socketId || m_overflowed || m_peerGone) return;
     logPacket("write data:", packet);
-    write(packet);
-    if (bytesToWrite() <= m_maxPendingWriteBytes) return;
+    m_unsent.append(packet);
+    if (!sendUnsent()) {
+        shut();
+        cut();
+        return;
+    }
+    if (m_unsent.size() <= m_maxPendingWriteBytes) return;
     // A terminal that does not read its answers would otherwise grow the service without end.
     m_overflowed = true;
     m_closedForOutput = true;
     qWarning().noquote() << "OrbTcpSocket::sentData output limit: more than"
                          << m_maxPendingWriteBytes << "bytes unread by" << m_clientAddress
                          << m_clientPort << "; closing the connection";
-    abort();
+    m_unsent.clear();
+    shut();
+    cut();
 }
 
 void OrbTcpSocket::dispose() {
     blockSignals(true);
-    flush();
-    abort();
+    sendUnsent();
+    shut();
     deleteLater();
 }

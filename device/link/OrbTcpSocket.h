@@ -3,16 +3,19 @@
 #include <atomic>
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
-#include <QTcpSocket>
 
 #include "codec/PacketFramer.h"
 
+class QSocketNotifier;
+
 // One terminal connection, hosted by one of the server's I/O threads together with many others:
-// reads unbuffered (an idle terminal costs no read buffer), cuts the received stream into whole
-// packets, tells apart packets that prove the terminal alive
-// and the report that identifies it, and writes the answers addressed to its socket ID.
-class OrbTcpSocket : public QTcpSocket {
+// cuts the received stream into whole packets, tells apart packets that prove the terminal alive
+// and the report that identifies it, and writes the answers addressed to its socket ID. On its
+// bare descriptor, not a QTcpSocket: an idle terminal then costs no read or write buffer (Qt's
+// socket keeps a 16 KiB block of each once used) and no engine or notifiers beyond one.
+class OrbTcpSocket : public QObject {
     Q_OBJECT
   public:
     static constexpr qint64 kMaxPendingWriteBytes = 256 * 1024;
@@ -28,6 +31,7 @@ class OrbTcpSocket : public QTcpSocket {
     OrbTcpSocket(qintptr socketDescriptor, qintptr socketId, QObject* parent = nullptr,
                  qint64 maxPendingWriteBytes = kMaxPendingWriteBytes,
                  int maxPacketsInFlight = kMaxPacketsInFlight, bool proxyHeader = false);
+    ~OrbTcpSocket() override;
 
     // Milliseconds of a monotonic clock (steady across changes of the wall clock).
     static qint64 nowMs();
@@ -66,11 +70,15 @@ class OrbTcpSocket : public QTcpSocket {
     // deletes the socket; in the socket's own thread, its signals no longer of interest.
     void dispose();
 
-  protected:
-    // The packet signal shares its name with the stream read of QIODevice; keep both visible.
-    using QTcpSocket::readData;
+  private slots:
+    void watch();
 
   private:
+    // Stops watching and closes the descriptor; the terminal counts as gone from then on.
+    void shut();
+    // Sends what the kernel takes of m_unsent; false when the connection has failed.
+    bool sendUnsent();
+    void onWritable();
     void notePacket(const QByteArray& packet);
     // False once maxPacketsInFlight packets wait for the server: reading stops, the kernel's
     // buffer fills, and TCP slows the terminal down to the pace of the service.
@@ -86,7 +94,12 @@ class OrbTcpSocket : public QTcpSocket {
     // At most one slice of what the kernel holds; empty when nothing waits (or the terminal has
     // gone: then m_peerGone is set).
     QByteArray readSlice();
+    void watchReads(bool on);
 
+    int m_fd;
+    QSocketNotifier* m_readable = nullptr;
+    QSocketNotifier* m_writable = nullptr;  // made only once an answer waits for the kernel
+    QByteArray m_unsent;                    // answers the kernel has not taken yet
     // Written by this socket's thread, read by the server's idle check and its accept.
     std::atomic<qint64> m_lastActiveMs;
     std::atomic<bool> m_identified{false};

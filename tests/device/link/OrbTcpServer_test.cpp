@@ -499,6 +499,50 @@ TEST(OrbTcpServer, HandlerClosesAConnectionAfterItsLastAnswer) {
     EXPECT_EQ(server.connectionCount(), 1);
 }
 
+// Answers the kernel cannot take yet (the terminal reads late, with a small receive buffer) wait
+// in the socket and follow as the terminal reads, all of them and in order.
+TEST(OrbTcpServerLoad, AnswersToALateReaderArriveWholeAndInOrder) {
+    OrbTcpServer::Limits limits;
+    limits.maxConnCount = 10;
+    limits.maxPendingWriteBytes = 64 * 1024 * 1024;
+    RecordingServer server(limits);
+    server.start();
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(server.serverPort());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    const quint16 port = ntohs(local.sin_port);
+    ASSERT_TRUE(waitUntil([&] { return server.socketIdByPort.contains(port); }));
+    QByteArray sent;
+    for (int i = 0; i < 8000; ++i) {  // 8 MB: far beyond what the kernel holds unread
+        const QByteArray answer =
+            frame(0x0002, "LATE", static_cast<quint16>(i), QByteArray(960, 'a'));
+        sent += answer;
+        emit server.messages().sendSocketData(answer, server.socketIdByPort.value(port));
+    }
+    // Read as the server's loop turns: the answers reach the socket through it.
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    QByteArray received;
+    waitUntil(
+        [&] {
+            char buffer[65536];
+            ssize_t n;
+            while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+                received.append(buffer, static_cast<int>(n));
+            return received.size() >= sent.size();
+        },
+        30000);
+    ::close(fd);
+    EXPECT_TRUE(received == sent) << received.size() << " of " << sent.size() << " bytes";
+}
+
 // A terminal sending faster than the service handles is read only a few packets ahead of the
 // handler (TCP holds the rest); nothing it sent before leaving is lost, and its leaving is
 // reported after its last packet.
