@@ -1,5 +1,9 @@
 #include "db/Tab_DeviceEvent.h"
 
+#include <algorithm>
+
+#include <QSqlQuery>
+
 #include "db/SQLiteDb.h"
 #include "db/SqlStatement.h"
 
@@ -13,22 +17,40 @@ const RecordColumns<struDeviceEvent>& Tab_DeviceEvent::columns() {
     return columns;
 }
 
+QString Tab_DeviceEvent::trimPart() {
+    return QStringLiteral(
+        "delete from Tab_DeviceEvent where devSN=? and id<=(select id from Tab_DeviceEvent where "
+        "devSN=? order by id desc limit 1 offset ?)");
+}
+
+QString Tab_DeviceEvent::insertPart(int count) {
+    // Rows of one VALUES list take their ids in the list's order: the timeline keeps it.
+    const QString insert = columns().insert();
+    const QString row = insert.mid(insert.lastIndexOf(QStringLiteral("values(")) + 6);
+    QString statement = insert;
+    for (int i = 1; i < count; ++i) statement += QLatin1Char(',') + row;
+    return statement;
+}
+
+int Tab_DeviceEvent::bindParts(QSqlQuery& query, const QList<struDeviceEvent>& events, int first) {
+    if (events.isEmpty()) return first;
+    query.bindValue(first, events.first().devSN);
+    query.bindValue(first + 1, events.first().devSN);
+    // Room for the new ones among the kept.
+    query.bindValue(first + 2, std::max(0, kKeptPerTerminal - events.size()));
+    int at = first + 3;
+    for (const struDeviceEvent& event : events) at = columns().bindInsert(query, event, 0, at);
+    return at;
+}
+
 bool Tab_DeviceEvent::record(const struDeviceEvent& event) {
     if (SQLiteDb::instance()->isPostgreSQL()) {
-        // One round trip. The trim sees the rows as they were before the insert, so it keeps one
-        // fewer of them.
         static const QString statement =
-            QStringLiteral(
-                "with t as (delete from Tab_DeviceEvent where devSN=? and id<=(select id from "
-                "Tab_DeviceEvent where devSN=? order by id desc limit 1 offset ?)) ") +
-            columns().insert();
+            QStringLiteral("with t as (%1) %2").arg(trimPart(), insertPart(1));
         PooledConnection connection;
         if (!connection.checkUsable()) return false;
         QSqlQuery& query = connection.prepare(statement);
-        query.bindValue(0, event.devSN);
-        query.bindValue(1, event.devSN);
-        query.bindValue(2, kKeptPerTerminal - 1);
-        columns().bindInsert(query, event, 0, 3);
+        bindParts(query, {event}, 0);
         return query.exec();
     }
     {

@@ -50,12 +50,17 @@ void DeviceActivity::forgetSerialOf(qintptr socketId, const Connection& connecti
     if (entry != m_socketBySN.end() && entry.value() == socketId) m_socketBySN.erase(entry);
 }
 
-void DeviceActivity::note(const QString& devSN, const char* kind, const QString& detail) {
+void DeviceActivity::note(const QString& devSN, const char* kind, const QString& detail,
+                          ReportRows* rows) {
     struDeviceEvent event;
     event.devSN = devSN;
     event.at = now();
     event.kind = QLatin1String(kind);
     event.detail = detail;
+    if (rows) {
+        rows->events.append(event);
+        return;
+    }
     m_writes.submit(devSN, "DeviceActivity::note",
                     [event] { return Tab_DeviceEvent::record(event); });
 }
@@ -91,7 +96,9 @@ void DeviceActivity::reported(qintptr socketId, const struDeviceInfo& report, co
     else
         m_writes.submit(devSN, "DeviceActivity::reported",
                         [presence] { return Tab_DevicePresence::recordReport(presence); });
-    if (connected) note(devSN, kEventConnected, peer);
+    // With the report's rows unless an outcome may be judged first: the timeline keeps the order
+    // (the report's own events follow the same rule).
+    if (connected) note(devSN, kEventConnected, peer, outcomePending ? nullptr : rows);
     if (!completedHere && outcomePending)
         m_writes.submit(devSN, "DeviceActivity::judgeOutcome",
                         [this, report] { return judgeOutcome(report); });
@@ -146,10 +153,10 @@ void DeviceActivity::decided(const struDeviceInfo& report, bool hasPackage,
     row.offered = decision.offered();
     row.reason = QLatin1String(decisionReasonCode(decision.reason));
     row.detail = decision.detail;
-    m_writes.submit(report.devSN, "DeviceActivity::decided", [rows] { return rows.write(); });
     const QString noted =
         row.detail.isEmpty() ? row.reason : row.reason + QStringLiteral(": ") + row.detail;
-    if (decisionChanged(report.devSN, noted)) note(report.devSN, kEventDecided, noted);
+    if (decisionChanged(report.devSN, noted)) note(report.devSN, kEventDecided, noted, &rows);
+    m_writes.submit(report.devSN, "DeviceActivity::decided", [rows] { return rows.write(); });
 }
 
 bool DeviceActivity::decisionChanged(const QString& devSN, const QString& decision) {

@@ -60,8 +60,9 @@ class DeviceActivity {
     // Connections whose terminal has reported; any thread.
     int terminalsOnline();
     // An event of the terminal's timeline (a kEvent name of model/struDeviceEvent.h) that the
-    // hooks above do not note by themselves.
-    void note(const QString& devSN, const char* kind, const QString& detail);
+    // hooks above do not note by themselves; with rows, written with the report's rows.
+    void note(const QString& devSN, const char* kind, const QString& detail,
+              ReportRows* rows = nullptr);
 
   private:
     struct Connection {

@@ -301,7 +301,9 @@ void TcpDataMgtApi::handleDeviceReport(qintptr socketId, const SocketPacket& pac
     m_onlineDevices.insert(socketId, device);
     m_onlineSocketBySN.insert(report.devSN, socketId);
     m_activity.reported(socketId, report, link.peer, outcomePending, &rows);
-    for (const auto& event : events) m_activity.note(report.devSN, event.first, event.second);
+    // Behind an outcome to judge, written apart after it, as the connection's event then is.
+    ReportRows* const with = outcomePending ? nullptr : &rows;
+    for (const auto& event : events) m_activity.note(report.devSN, event.first, event.second, with);
 
     const TypePackage& ofType = packageOfType(report.devType);
     const struPackageInfo package = ofType.package;

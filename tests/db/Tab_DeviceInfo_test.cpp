@@ -9,6 +9,7 @@
 #include "db/PooledConnection.h"
 #include "db/ReportRows.h"
 #include "db/SqlDialect.h"
+#include "db/Tab_DeviceEvent.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_UpgradeAttempt.h"
 #include "tests/db/DbTestSupport.h"
@@ -505,7 +506,23 @@ TEST_F(TabDeviceInfoTest, ReportLookupsInBulkAndReportRowsAgreeWithOneByOne) {
     rows.presence.lastReport = 1800000000;
     rows.decision.devSN = QStringLiteral("plain");
     rows.decision.reason = QStringLiteral("no_package");
-    for (int pass = 0; pass < 2; ++pass) ASSERT_TRUE(rows.write()) << pass;  // the second updates
+    // Two events a report, in their order, trimmed to the kept number as one by one.
+    for (const char* kind : {kEventConnected, kEventDecided}) {
+        struDeviceEvent event;
+        event.devSN = QStringLiteral("plain");
+        event.kind = QLatin1String(kind);
+        rows.events << event;
+    }
+    const int passes = Tab_DeviceEvent::kKeptPerTerminal / 2 + 1;
+    for (int pass = 0; pass < passes; ++pass) ASSERT_TRUE(rows.write()) << pass;  // then updates
+    QList<struDeviceEvent> newest;
+    qint64 total = 0;
+    ASSERT_TRUE(Tab_DeviceEvent::page(QStringLiteral("plain"), 0, 3, newest, total));
+    EXPECT_EQ(total, Tab_DeviceEvent::kKeptPerTerminal);
+    ASSERT_EQ(newest.size(), 3);
+    EXPECT_EQ(newest[0].kind, kEventDecided);
+    EXPECT_EQ(newest[1].kind, kEventConnected);
+    EXPECT_EQ(newest[2].kind, kEventDecided);
     struDeviceInfo after;
     ASSERT_EQ(table.getDeviceBySN(after, QStringLiteral("plain")), Tab_DeviceInfo::RowState::Found);
     EXPECT_EQ(after.AppVersion, "app-9");
