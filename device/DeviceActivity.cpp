@@ -26,6 +26,16 @@ qint32 now() {
     return static_cast<qint32>(QDateTime::currentSecsSinceEpoch());
 }
 
+struDeviceEvent makeEvent(const QString& devSN, const char* kind,
+                          const QString& detail = QString()) {
+    struDeviceEvent event;
+    event.devSN = devSN;
+    event.at = now();
+    event.kind = QLatin1String(kind);
+    event.detail = detail;
+    return event;
+}
+
 void fail(const char* operation, const QString& devSN) {
     getLogger("DeviceActivity")->info("{}, write failed for {}", operation, devSN.toStdString());
 }
@@ -52,11 +62,7 @@ void DeviceActivity::forgetSerialOf(qintptr socketId, const Connection& connecti
 
 void DeviceActivity::note(const QString& devSN, const char* kind, const QString& detail,
                           ReportRows* rows) {
-    struDeviceEvent event;
-    event.devSN = devSN;
-    event.at = now();
-    event.kind = QLatin1String(kind);
-    event.detail = detail;
+    const struDeviceEvent event = makeEvent(devSN, kind, detail);
     if (rows) {
         rows->events.append(event);
         return;
@@ -127,12 +133,9 @@ bool DeviceActivity::judgeOutcome(const struDeviceInfo& report) {
     if (behind)
         Tab_DeviceInfo().revertCompletion(report.devSN, attempt.startedAt,
                                           attempt.fromCompletionTime);
-    struDeviceEvent event;
-    event.devSN = report.devSN;
-    event.at = now();
-    event.kind = QLatin1String(kEventUpgradeOutcome);
-    event.detail = attempt.packageName + QLatin1Char(' ') + QLatin1String(outcome);
-    Tab_DeviceEvent::record(event);
+    Tab_DeviceEvent::record(
+        makeEvent(report.devSN, kEventUpgradeOutcome,
+                  attempt.packageName + QLatin1Char(' ') + QLatin1String(outcome)));
     getLogger("DeviceActivity")
         ->info("{}, upgrade {} of {} to {}: {}", "DeviceActivity::judgeOutcome", attempt.id,
                report.devSN.toStdString(), attempt.packageName.toStdString(), outcome);
@@ -270,10 +273,10 @@ void DeviceActivity::disconnected(qintptr socketId) {
         devSN = gone.devSN;
     }
     if (devSN.isEmpty()) return;
-    m_writes.submit(devSN, "DeviceActivity::disconnected", [devSN, instance = m_instance] {
-        return Tab_DevicePresence::remove(devSN, instance);
-    });
-    note(devSN, kEventDisconnected, QString());
+    m_writes.submit(devSN, "DeviceActivity::disconnected",
+                    [devSN, instance = m_instance, event = makeEvent(devSN, kEventDisconnected)] {
+                        return Tab_DevicePresence::depart(devSN, instance, event);
+                    });
 }
 
 int DeviceActivity::terminalsOnline() {

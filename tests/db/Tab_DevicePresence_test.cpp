@@ -1,6 +1,7 @@
 // The progress list every instance answers alike: connected terminals (on any instance) whose
 // current upgrade reported progress on their present connection.
 #include "db/Tab_DevicePresence.h"
+#include "db/Tab_DeviceEvent.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_UpgradeAttempt.h"
 
@@ -11,7 +12,8 @@ class TabDevicePresenceTest : public DbTableTest {
   protected:
     void SetUp() override {
         DbTableTest::SetUp();
-        for (const char* table : {"Tab_UpgradeAttempt", "Tab_DevicePresence", "Tab_DeviceInfo"})
+        for (const char* table :
+             {"Tab_UpgradeAttempt", "Tab_DevicePresence", "Tab_DeviceInfo", "Tab_DeviceEvent"})
             ASSERT_TRUE(sqlExec(QStringLiteral("delete from %1").arg(QLatin1String(table))));
     }
 };
@@ -75,4 +77,19 @@ TEST_F(TabDevicePresenceTest, UpgradeProgressOfConnectedTerminalsOnAnyInstance) 
     }
     // In the order they connected.
     EXPECT_EQ(listed, QStringList({"B-done-on-two:100", "A-on-one:40"}));
+
+    // A departure seen by an instance that no longer holds the terminal leaves its row; each
+    // goes in the timeline.
+    struDeviceEvent gone;
+    gone.devSN = QStringLiteral("A-on-one");
+    gone.kind = QLatin1String(kEventDisconnected);
+    for (const char* instance : {"two:10022", "one:10022"}) {
+        ASSERT_TRUE(Tab_DevicePresence::depart(gone.devSN, QLatin1String(instance), gone));
+        struDevicePresence presence;
+        EXPECT_EQ(Tab_DevicePresence::get(gone.devSN, presence), instance[0] == 't') << instance;
+    }
+    QList<struDeviceEvent> events;
+    qint64 total = 0;
+    ASSERT_TRUE(Tab_DeviceEvent::page(gone.devSN, 0, 10, events, total));
+    EXPECT_EQ(total, 2);
 }
