@@ -268,13 +268,19 @@ bool Tab_DeviceInfo::getDevicesBySN(const QStringList& serials, QHash<QString, F
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
     const bool postgres = SqlDialect::isPostgreSQL(connection.database());
-    // PostgreSQL takes the list as one array value; SQLite as a JSON array.
+    // PostgreSQL takes the list as one array value; SQLite as a JSON array. On PostgreSQL each
+    // serial number is looked up through the index as the single lookup is, whatever the
+    // planner's statistics say: a fleet registered a moment ago has none yet, and "devSN=any(?)"
+    // then read the whole table for every batch.
     static const QString statements[] = {
         QString::fromLatin1(selectBySN(true))
             .replace(QStringLiteral("devSN=?"),
                      QStringLiteral("devSN in (select value from json_each(?))")),
         QString::fromLatin1(selectBySN(true))
-            .replace(QStringLiteral("devSN=?"), QStringLiteral("devSN=any(?)"))};
+            .replace(QStringLiteral("from Tab_DeviceInfo where devSN=?"),
+                     QStringLiteral("from unnest(?::text[]) s(sn) cross join lateral (select * "
+                                    "from Tab_DeviceInfo where devSN=s.sn limit 1) "
+                                    "Tab_DeviceInfo"))};
     QSqlQuery& query = connection.prepare(statements[postgres ? 1 : 0]);
     QString list;
     if (postgres) {
