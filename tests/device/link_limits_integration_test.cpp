@@ -21,6 +21,7 @@
 #include "codec/TerminalPackets.h"
 #include "tests/support/FakeTerminal.h"
 #include "tests/support/HttpClient.h"
+#include "tests/support/RawConnection.h"
 #include "tests/support/ServiceProcess.h"
 
 namespace {
@@ -39,20 +40,6 @@ bool answered(FakeTerminal& terminal, const QString& sn, quint16 serial = 1,
               int timeoutMs = 15000) {
     terminal.take();
     return terminal.write(report(sn, serial)) && terminal.waitForData(kNoUpgradeAnswer, timeoutMs);
-}
-
-// A blocking connection to the terminal port; sends give up after a second.
-int rawConnection(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const timeval sendTimeout{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return fd;
-    ::close(fd);
-    return -1;
 }
 
 int threadCount(const ServiceProcess& service) {
@@ -163,17 +150,9 @@ TEST(LinkSlots, GarbageSendersGiveWayToTerminals) {
 TEST(LinkOutput, TerminalThatNeverReadsIsClosedAtTheOutputLimit) {
     ServiceProcess service;
     ASSERT_TRUE(service.start());
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    // The kernel holds little on our side: the service has to keep what we leave unread.
+    const int fd = rawConnection(service.tcpPort(), 4096, 5);
     ASSERT_GE(fd, 0);
-    const int small = 4096;  // the kernel holds little on our side: the service has to
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    const timeval sendTimeout{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(service.tcpPort());
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
 
     QByteArray batch;
     for (int i = 0; i < 100; ++i) batch += report("NOREAD", static_cast<quint16>(i + 1));
@@ -226,7 +205,7 @@ TEST(LinkFlood, TerminalsAreAnsweredWhileNonReadersFlood) {
         std::vector<std::thread> flooders;
         for (int i = 0; i < 2; ++i)
             flooders.emplace_back([&] {
-                const int fd = rawConnection(service.tcpPort());
+                const int fd = rawConnection(service.tcpPort(), 0, 1);
                 // Identified first: the flood is not closed as a silent connection.
                 const QByteArray hello = report("FLOOD");
                 if (fd >= 0) ::send(fd, hello.constData(), hello.size(), MSG_NOSIGNAL);

@@ -32,6 +32,7 @@
 #include "tests/device/TerminalHandlerParts.h"
 #include "tests/support/FakeTerminal.h"
 #include "tests/support/MessageCapture.h"
+#include "tests/support/RawConnection.h"
 #include "tests/support/ServiceProcess.h"
 
 namespace {
@@ -507,14 +508,8 @@ TEST(OrbTcpServerLoad, AnswersToALateReaderArriveWholeAndInOrder) {
     limits.maxPendingWriteBytes = 64 * 1024 * 1024;
     RecordingServer server(limits);
     server.start();
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int small = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(server.serverPort());
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    const int fd = rawConnection(server.serverPort(), 4096);
+    ASSERT_GE(fd, 0);
     sockaddr_in local{};
     socklen_t length = sizeof local;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
