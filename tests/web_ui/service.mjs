@@ -162,8 +162,10 @@ export class Service {
         return service;
     }
 
+    // Waited for: start-up may end its wait on the management port, which opens before this one.
     async tcpOpen() {
-        return portOpen(this.tcpPort);
+        return waitFor(() => portOpen(this.tcpPort), { timeoutMs: 10000, what: 'the device TCP port' })
+            .catch(() => false);
     }
 
     path(...parts) {
