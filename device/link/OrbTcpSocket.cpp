@@ -61,6 +61,7 @@ OrbTcpSocket::OrbTcpSocket(qintptr socketDescriptor, qintptr socketId, QObject* 
     m_clientPort = m_peerPort;
     // Posted calls move with the object: the descriptor is watched by the I/O thread it is
     // moved to, never registered with the accepting thread's loop first.
+    m_built.store(true, std::memory_order_release);
     QMetaObject::invokeMethod(this, "watch", Qt::QueuedConnection);
 }
 
@@ -69,7 +70,9 @@ OrbTcpSocket::~OrbTcpSocket() {
 }
 
 void OrbTcpSocket::watch() {
-    if (m_fd < 0 || m_readable) return;
+    // Orders what the accepting thread wrote before this thread's first look, as the thread
+    // sanitizer sees it too: the call reaches here through Qt's queue, which it does not watch.
+    if (!m_built.load(std::memory_order_acquire) || m_fd < 0 || m_readable) return;
     m_readable = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_readable, &QSocketNotifier::activated, this, [this] { cut(); });
     watchReads(!m_readPaused.load());

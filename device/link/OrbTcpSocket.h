@@ -96,6 +96,7 @@ class OrbTcpSocket : public QObject {
     QByteArray readSlice();
     void watchReads(bool on);
 
+    std::atomic<bool> m_built{false};  // the constructor is done (see watch())
     int m_fd;
     QSocketNotifier* m_readable = nullptr;
     QSocketNotifier* m_writable = nullptr;  // made only once an answer waits for the kernel
