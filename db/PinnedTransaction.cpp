@@ -69,9 +69,13 @@ void PinnedTransaction::guard(const std::function<void()>& work) {
 }
 
 bool PinnedTransaction::undoGuarded() {
+    dropGuarded();
+    return exec("savepoint guarded");
+}
+
+void PinnedTransaction::dropGuarded() {
     exec("rollback to savepoint guarded");
     exec("release savepoint guarded");
-    return exec("savepoint guarded");
 }
 
 bool PinnedTransaction::commit() {
@@ -79,10 +83,7 @@ bool PinnedTransaction::commit() {
     m_open = false;
     // Apart from the commit: a commit that fails after a release that did not would be taken for
     // the release failing, and a second "commit" outside the transaction succeeds.
-    if (m_guarded && !exec("release savepoint guarded")) {
-        exec("rollback to savepoint guarded");
-        exec("release savepoint guarded");
-    }
+    if (m_guarded && !exec("release savepoint guarded")) dropGuarded();
     m_guarded = false;
     const bool committed = exec("commit");
     if (!committed) exec("rollback");

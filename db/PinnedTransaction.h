@@ -52,6 +52,8 @@ class PinnedTransaction {
     bool exec(const char* sql);
     // Rolls the failed guarded work back and sets a new savepoint for the next.
     bool undoGuarded();
+    // Rolls the failed guarded work back and lets its savepoint go.
+    void dropGuarded();
     void close();
     void ended(bool committed);
 

@@ -6,7 +6,7 @@
 #include <QSqlQuery>
 
 #include "db/PooledConnection.h"
-#include "db/SqlDialect.h"
+#include "db/SQLiteDb.h"
 #include "db/Tab_DeviceEvent.h"
 #include "db/Tab_DeviceInfo.h"
 #include "db/Tab_DevicePresence.h"
@@ -44,9 +44,7 @@ const QString& combined(DeviceWrite device, int events) {
 }  // namespace
 
 bool ReportRows::write() const {
-    PooledConnection connection;
-    if (!connection.checkUsable()) return false;
-    if (!SqlDialect::isPostgreSQL(connection.database())) {
+    if (!SQLiteDb::instance()->isPostgreSQL()) {
         bool ok = !device || Tab_DeviceInfo().refreshFromReport(*device, pin);
         ok = Tab_DevicePresence::recordReport(presence) && ok;
         ok = Tab_UpgradeDecision::record(decision) && ok;
@@ -55,6 +53,8 @@ bool ReportRows::write() const {
     }
     // More events than a report notes go one by one after the rest.
     const QList<struDeviceEvent> together = events.mid(0, kEventsAtMost);
+    PooledConnection connection;
+    if (!connection.checkUsable()) return false;
     QSqlQuery& query = connection.prepare(combined(!device ? kNone
                                                    : pin   ? kReportPin
                                                            : kReport,

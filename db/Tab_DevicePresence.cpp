@@ -6,7 +6,7 @@
 #include <QVariant>
 
 #include "db/PooledConnection.h"
-#include "db/SqlDialect.h"
+#include "db/SQLiteDb.h"
 #include "db/Tab_DeviceEvent.h"
 #include "db/Tab_DeviceInfo.h"
 
@@ -46,20 +46,19 @@ bool Tab_DevicePresence::recordReport(const struDevicePresence& p) {
     return false;
 }
 
-bool Tab_DevicePresence::depart(const QString& devSN, const QString& instance,
-                                const struDeviceEvent& event) {
+bool Tab_DevicePresence::depart(const QString& instance, const struDeviceEvent& event) {
     static const QString remove =
         QStringLiteral("delete from Tab_DevicePresence where devSN=? and instance=?");
-    PooledConnection connection;
-    if (!connection.checkUsable()) return false;
-    if (!SqlDialect::isPostgreSQL(connection.database()))
-        return execOne(remove, {devSN, instance}) && Tab_DeviceEvent::record(event);
+    if (!SQLiteDb::instance()->isPostgreSQL())
+        return execOne(remove, {event.devSN, instance}) && Tab_DeviceEvent::record(event);
     static const QString together =
         QStringLiteral("with t as (%1), e as (%2) %3")
             .arg(Tab_DeviceEvent::trimPart(), Tab_DeviceEvent::insertPart(1), remove);
+    PooledConnection connection;
+    if (!connection.checkUsable()) return false;
     QSqlQuery& query = connection.prepare(together);
     const int at = Tab_DeviceEvent::bindParts(query, {event}, 0);
-    query.bindValue(at, devSN);
+    query.bindValue(at, event.devSN);
     query.bindValue(at + 1, instance);
     if (query.exec()) return true;
     qDebug("update Tab_DevicePresence fail");

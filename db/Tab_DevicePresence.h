@@ -18,10 +18,10 @@ class Tab_DevicePresence {
     // An accepted report: the terminal's presence row is written (its last report time goes in
     // Tab_DeviceInfo with the report's own columns).
     static bool recordReport(const struDevicePresence& presence);
-    // The connection has gone: its row leaves (one another instance took over since stays) and
-    // the event goes in the terminal's timeline; one statement on PostgreSQL, where each is a
-    // round trip.
-    static bool depart(const QString& devSN, const QString& instance, const struDeviceEvent& event);
+    // The connection of event's terminal has gone: its row leaves (one another instance took
+    // over since stays) and the event goes in the terminal's timeline; one statement on
+    // PostgreSQL, where each is a round trip.
+    static bool depart(const QString& instance, const struDeviceEvent& event);
     // The rows an earlier run of this instance left behind.
     static bool clearInstance(const QString& instance);
     // False when the terminal is not connected (or the lookup failed).

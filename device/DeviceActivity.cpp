@@ -274,8 +274,8 @@ void DeviceActivity::disconnected(qintptr socketId) {
     }
     if (devSN.isEmpty()) return;
     m_writes.submit(devSN, "DeviceActivity::disconnected",
-                    [devSN, instance = m_instance, event = makeEvent(devSN, kEventDisconnected)] {
-                        return Tab_DevicePresence::depart(devSN, instance, event);
+                    [instance = m_instance, event = makeEvent(devSN, kEventDisconnected)] {
+                        return Tab_DevicePresence::depart(instance, event);
                     });
 }
 

@@ -200,9 +200,12 @@ bool OrbTcpSocket::sendUnsent() {
 }
 
 void OrbTcpSocket::onWritable() {
-    if (sendUnsent()) return;
+    if (!sendUnsent()) lose();
+}
+
+void OrbTcpSocket::lose() {
     shut();
-    cut();  // what it sent before the failure still goes to the handler, then its disconnect
+    cut();
 }
 
 bool OrbTcpSocket::takeProxyHeader() {
@@ -244,8 +247,7 @@ void OrbTcpSocket::sentData(QByteArray packet, qintptr socketId) {
     logPacket("write data:", packet);
     m_unsent.append(packet);
     if (!sendUnsent()) {
-        shut();
-        cut();
+        lose();
         return;
     }
     if (m_unsent.size() <= m_maxPendingWriteBytes) return;
@@ -256,8 +258,7 @@ void OrbTcpSocket::sentData(QByteArray packet, qintptr socketId) {
                          << m_maxPendingWriteBytes << "bytes unread by" << m_clientAddress
                          << m_clientPort << "; closing the connection";
     m_unsent.clear();
-    shut();
-    cut();
+    lose();
 }
 
 void OrbTcpSocket::dispose() {

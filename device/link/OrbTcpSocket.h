@@ -76,6 +76,9 @@ class OrbTcpSocket : public QObject {
   private:
     // Stops watching and closes the descriptor; the terminal counts as gone from then on.
     void shut();
+    // shut() from this side: what the terminal sent before still goes to the handler, then its
+    // disconnect.
+    void lose();
     // Sends what the kernel takes of m_unsent; false when the connection has failed.
     bool sendUnsent();
     void onWritable();

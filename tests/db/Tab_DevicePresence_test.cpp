@@ -84,7 +84,7 @@ TEST_F(TabDevicePresenceTest, UpgradeProgressOfConnectedTerminalsOnAnyInstance) 
     gone.devSN = QStringLiteral("A-on-one");
     gone.kind = QLatin1String(kEventDisconnected);
     for (const char* instance : {"two:10022", "one:10022"}) {
-        ASSERT_TRUE(Tab_DevicePresence::depart(gone.devSN, QLatin1String(instance), gone));
+        ASSERT_TRUE(Tab_DevicePresence::depart(QLatin1String(instance), gone));
         struDevicePresence presence;
         EXPECT_EQ(Tab_DevicePresence::get(gone.devSN, presence), instance[0] == 't') << instance;
     }

@@ -28,24 +28,31 @@ DeviceReport identity(const QString& version) {
     return report;
 }
 
-// The service on cluster's database, with a package of kNew for type T1.
-void startWithPackage(PgCluster& cluster, ServiceProcess& service) {
-    cluster.serve(service);
-    ASSERT_TRUE(service.start()) << service.output().toStdString();
+// The service on a fresh cluster's database, with a package of kNew for type T1.
+class ReportOnPostgreSQL : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        START_PG_CLUSTER(cluster);
+        cluster.serve(service);
+        ASSERT_TRUE(service.start()) << service.output().toStdString();
 
-    const QString path = service.appDir() + QStringLiteral("/Package/T1/pkg.bin");
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(1000, 'p'));
-    file.close();
-    ASSERT_TRUE(cluster
-                    .value(QStringLiteral("insert into Tab_Package(packageName,AppVersion,"
-                                          "packagePath,size,deviceType) values('pkg.bin','%1',"
-                                          "'%2',1000,'T1') returning id")
-                               .arg(kNew, path))
-                    .isValid());
-}
+        const QString path = service.appDir() + QStringLiteral("/Package/T1/pkg.bin");
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(1000, 'p'));
+        file.close();
+        ASSERT_TRUE(cluster
+                        .value(QStringLiteral("insert into Tab_Package(packageName,AppVersion,"
+                                              "packagePath,size,deviceType) values('pkg.bin','%1',"
+                                              "'%2',1000,'T1') returning id")
+                                   .arg(kNew, path))
+                        .isValid());
+    }
+
+    PgCluster cluster{PgCluster::freshDir()};
+    ServiceProcess service;
+};
 
 // The flag of the next packet, an upgrade answer; kNoAnswer when it is none.
 constexpr quint32 kNoAnswer = 0xFFFFFFFF;
@@ -64,14 +71,7 @@ double metric(quint16 port, const QByteArray& name) {
 }
 }  // namespace
 
-TEST(ReportOutage, WhatTerminalsReportWhileTheDatabaseIsAwayIsWrittenWhenItIsBack) {
-    const QString socketDir = PgCluster::freshDir();
-    PgCluster cluster(socketDir);
-    START_PG_CLUSTER(cluster);
-    ServiceProcess service;
-    startWithPackage(cluster, service);
-    if (::testing::Test::HasFatalFailure()) return;
-
+TEST_F(ReportOnPostgreSQL, WhatTerminalsReportWhileTheDatabaseIsAwayIsWrittenWhenItIsBack) {
     TerminalConnection before(service.tcpPort(), "ID-1");
     ASSERT_TRUE(before.report(identity(kOld)));
     ASSERT_EQ(nextUpgradeFlag(before), 1u);
@@ -115,14 +115,7 @@ TEST(ReportOutage, WhatTerminalsReportWhileTheDatabaseIsAwayIsWrittenWhenItIsBac
 // A batch reads its terminals ahead in one statement, but a terminal whose report follows its
 // own progress 100 in the same read sees what that wrote: its forced upgrade is done, so the
 // report on the new version is not offered the package again.
-TEST(ReportBatch, ATerminalsReportSeesWhatItsPacketBeforeItInTheSameBatchWrote) {
-    const QString socketDir = PgCluster::freshDir();
-    PgCluster cluster(socketDir);
-    START_PG_CLUSTER(cluster);
-    ServiceProcess service;
-    startWithPackage(cluster, service);
-    if (::testing::Test::HasFatalFailure()) return;
-
+TEST_F(ReportOnPostgreSQL, ATerminalsReportSeesWhatItsPacketBeforeItInTheSameBatchWrote) {
     TerminalConnection terminal(service.tcpPort(), "ID-1");
     ASSERT_TRUE(terminal.report(identity(kOld)));
     ASSERT_EQ(nextUpgradeFlag(terminal), 1u);
