@@ -61,11 +61,62 @@ void PinnedTransaction::guard(const std::function<void()>& work) {
         work();
         return;
     }
+    m_inGuard = true;
+    m_guardWanted = true;
+    work();
+    m_inGuard = false;
+    m_guardWanted = false;
+    for (Held& held : m_heldNow) m_heldDone.push_back(std::move(held));
+    m_heldNow.clear();
+}
+
+void PinnedTransaction::hold(const ReportRows& rows, std::function<void()> refused) {
+    (m_inGuard ? m_heldNow : m_heldDone).push_back({rows, std::move(refused)});
+}
+
+void PinnedTransaction::prepareStatement() {
+    if (m_writingHeld) return;
+    m_writingHeld = true;
+    if (!m_inGuard || m_guardWanted) writeHeld();
+    if (m_guardWanted) {
+        m_guardWanted = false;
+        setSavepoint();
+    }
+    std::vector<Held> mine;
+    mine.swap(m_heldNow);
+    for (const Held& held : mine) writeAlone(held);
+    m_writingHeld = false;
+}
+
+void PinnedTransaction::setSavepoint() {
     // The savepoint of the work before is released with this one's set, in one round trip;
     // when that work failed, the release fails and its writes are rolled back first.
     m_guarded = m_guarded ? exec("release savepoint guarded; savepoint guarded") || undoGuarded()
                           : exec("savepoint guarded");
-    work();
+}
+
+void PinnedTransaction::writeHeld() {
+    if (m_heldDone.empty()) return;
+    std::vector<Held> done;
+    done.swap(m_heldDone);
+    std::vector<const ReportRows*> rows;
+    rows.reserve(done.size());
+    for (const Held& held : done) rows.push_back(&held.rows);
+    setSavepoint();
+    if (ReportRows::writeAll(rows)) return;
+    // One refused row spoils the statement of all: each is tried alone, the failed ones undone
+    // by the next savepoint's release.
+    for (const Held& held : done) {
+        setSavepoint();
+        writeAlone(held);
+    }
+}
+
+void PinnedTransaction::writeAlone(const Held& held) {
+    if (held.rows.writeNow() || !held.refused) return;
+    onEnd([refused = held.refused](bool committed) {
+        if (committed) refused();
+    });
 }
 
 bool PinnedTransaction::undoGuarded() {
@@ -80,6 +131,9 @@ void PinnedTransaction::dropGuarded() {
 
 bool PinnedTransaction::commit() {
     if (!m_open) return false;
+    m_writingHeld = true;
+    writeHeld();
+    m_writingHeld = false;
     m_open = false;
     // Apart from the commit: a commit that fails after a release that did not would be taken for
     // the release failing, and a second "commit" outside the transaction succeeds.

@@ -14,6 +14,7 @@ PooledConnection::PooledConnection() : m_pool(SQLiteDb::instance()) {
         m_pinned = true;
         m_connection = scope->connection();
         m_statements = scope->statements();
+        scope->beforeStatement();
     } else {
         m_connection = m_pool->openConnection();
         if (m_connection.isValid()) m_statements = m_pool->statements(m_connection);

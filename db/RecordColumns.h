@@ -2,12 +2,15 @@
 
 #include <vector>
 
+#include <QByteArray>
 #include <QHash>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+
+#include "core/JsonText.h"
 
 struct sqlite3_stmt;
 
@@ -123,8 +126,11 @@ class RecordColumns {
 
     RecordColumns(const char* table, std::vector<RecordColumn<T>> columns)
         : m_table(QLatin1String(table)), m_columns(std::move(columns)) {
-        for (int i = 0; i < count(); ++i)
-            m_byFoldedName.insert(QString::fromLatin1(name(i)).toLower(), i);
+        for (int i = 0; i < count(); ++i) {
+            const QString folded = QString::fromLatin1(name(i)).toLower();
+            m_byFoldedName.insert(folded, i);
+            m_jsonNames.push_back('"' + folded.toLatin1() + "\":");
+        }
     }
 
     const std::vector<RecordColumn<T>>& columns() const { return m_columns; }
@@ -183,20 +189,62 @@ class RecordColumns {
     }
 
     // insert() where a row with the same key is overwritten.
-    QString upsert() const {
-        QStringList keys, updates;
+    QString upsert() const { return insert() + onConflict(); }
+    int bindAll(QSqlQuery& query, const T& record, int first = 0) const {
+        return bindInsert(query, record, 0, first);
+    }
+
+    // The statements above for many rows at once, read from rows: a row set with the table's
+    // column names (PostgreSQL's json_populate_recordset of the table's type over the text of
+    // appendJson, say), named r. The plain insert() of every row, then rest.
+    QString insertFrom(const QString& rows, const QString& rest = QString()) const {
+        QStringList names;
+        for (const RecordColumn<T>& column : m_columns)
+            if (written(column, 0)) names << QLatin1String(column.name);
+        return QStringLiteral("insert into %1(%2) select %3 from %4 r %5")
+            .arg(m_table, names.join(QLatin1Char(',')),
+                 QStringLiteral("r.") + names.join(QStringLiteral(",r.")), rows, rest);
+    }
+    QString upsertFrom(const QString& rows) const { return insertFrom(rows) + onConflict(); }
+    // update(use) of the row with each row's key.
+    QString updateFrom(unsigned use, const QString& rows) const {
+        QStringList sets, keys;
         for (const RecordColumn<T>& column : m_columns) {
             const QString name = QLatin1String(column.name);
             if (column.use & kKey)
-                keys << name;
-            else if (written(column, 0))
-                updates << name + QStringLiteral("=excluded.") + name;
+                keys << QStringLiteral("%1.%2=r.%2").arg(m_table, name);
+            else if (written(column, use))
+                sets << QStringLiteral("%1=r.%1").arg(name);
         }
-        return insert() + QStringLiteral(" on conflict(%1) do update set %2")
-                              .arg(keys.join(QLatin1Char(',')), updates.join(QLatin1Char(',')));
+        return QStringLiteral("update %1 set %2 from %3 r where %4")
+            .arg(m_table, sets.join(QLatin1Char(',')), rows, keys.join(QStringLiteral(" and ")));
     }
-    int bindAll(QSqlQuery& query, const T& record, int first = 0) const {
-        return bindInsert(query, record, 0, first);
+    // The columns of insert(use) (or update(use) with its key) as a JSON object, its names as
+    // PostgreSQL folds them, its values as bound.
+    void appendJson(QByteArray& out, const T& record, unsigned use = 0) const {
+        out += '{';
+        bool first = true;
+        for (int i = 0; i < count(); ++i) {
+            const RecordColumn<T>& column = at(i);
+            const bool key = (column.use & kKey) && !(column.use & kAssigned);
+            if (!key && !written(column, use)) continue;
+            if (!first) out += ',';
+            first = false;
+            out += m_jsonNames[static_cast<size_t>(i)];
+            switch (column.kind) {
+                case ColumnKind::Integer:
+                    out += QByteArray::number(column.int32 ? qint64(record.*column.int32)
+                                                           : record.*column.int64);
+                    break;
+                case ColumnKind::Text:
+                    JsonText::appendString(out, record.*column.text);
+                    break;
+                case ColumnKind::Flag:
+                    out += (record.*column.flag) ? '1' : '0';
+                    break;
+            }
+        }
+        out += '}';
     }
 
     // Sets the columns carrying any of use's bits (0: every column but the key and those the
@@ -261,11 +309,24 @@ class RecordColumns {
 
   private:
     const RecordColumn<T>& at(int column) const { return m_columns[static_cast<size_t>(column)]; }
+    QString onConflict() const {
+        QStringList keys, updates;
+        for (const RecordColumn<T>& column : m_columns) {
+            const QString name = QLatin1String(column.name);
+            if (column.use & kKey)
+                keys << name;
+            else if (written(column, 0))
+                updates << name + QStringLiteral("=excluded.") + name;
+        }
+        return QStringLiteral(" on conflict(%1) do update set %2")
+            .arg(keys.join(QLatin1Char(',')), updates.join(QLatin1Char(',')));
+    }
     static bool written(const RecordColumn<T>& column, unsigned use) {
         return use ? (column.use & use) != 0 : (column.use & kAssigned) == 0;
     }
 
     QString m_table;
     std::vector<RecordColumn<T>> m_columns;
-    QHash<QString, int> m_byFoldedName;  // lower-case name to column
+    QHash<QString, int> m_byFoldedName;   // lower-case name to column
+    std::vector<QByteArray> m_jsonNames;  // "name": in lower case, by column
 };

@@ -2,9 +2,12 @@
 
 #include <array>
 
+#include <QByteArray>
 #include <QDebug>
+#include <QSet>
 #include <QSqlQuery>
 
+#include "db/PinnedTransaction.h"
 #include "db/PooledConnection.h"
 #include "db/SQLiteDb.h"
 #include "db/Tab_DeviceEvent.h"
@@ -31,6 +34,63 @@ QString combinedText(DeviceWrite device, int events) {
         .arg(parts.join(QLatin1Char(',')), Tab_UpgradeDecision::columns().upsert());
 }
 
+// The rows of many reports, each table's as a JSON array read as rows of the table's type.
+const QString& together() {
+    static const QString statement = [] {
+        const QString rows = QStringLiteral("json_populate_recordset(null::%1,?::json)");
+        const QString device = rows.arg(QLatin1String("Tab_DeviceInfo"));
+        QStringList parts;
+        parts
+            << QStringLiteral("d as (%1)").arg(Tab_DeviceInfo::reportStatementFrom(false, device))
+            << QStringLiteral("dp as (%1)").arg(Tab_DeviceInfo::reportStatementFrom(true, device))
+            << QStringLiteral("p as (%1)")
+                   .arg(Tab_DevicePresence::columns().upsertFrom(
+                       rows.arg(QLatin1String("Tab_DevicePresence"))))
+            << QStringLiteral("ev as (select * from %1 with ordinality)")
+                   .arg(rows.arg(QLatin1String("Tab_DeviceEvent")))
+            << QStringLiteral("t as (%1)").arg(Tab_DeviceEvent::trimPartFrom(QStringLiteral("ev")))
+            << QStringLiteral("e as (%1)")
+                   .arg(Tab_DeviceEvent::insertPartFrom(QStringLiteral("ev")));
+        return QStringLiteral("with %1 %2")
+            .arg(parts.join(QLatin1Char(',')), Tab_UpgradeDecision::columns().upsertFrom(
+                                                   rows.arg(QLatin1String("Tab_UpgradeDecision"))));
+    }();
+    return statement;
+}
+
+// Starts the next element of a JSON array opened with '['.
+QByteArray& next(QByteArray& array) {
+    if (array.size() > 1) array += ',';
+    return array;
+}
+
+// One statement may write a terminal's rows only once.
+bool writeTogether(const std::vector<const ReportRows*>& all) {
+    enum { kDevices, kPinned, kPresence, kEvents, kDecisions, kArrays };
+    std::array<QByteArray, kArrays> arrays;
+    for (QByteArray& array : arrays) array = QByteArrayLiteral("[");
+    for (const ReportRows* rows : all) {
+        if (rows->device)
+            Tab_DeviceInfo::appendReport(next(arrays[rows->pin ? kPinned : kDevices]),
+                                         *rows->device, rows->pin);
+        Tab_DevicePresence::columns().appendJson(next(arrays[kPresence]), rows->presence);
+        for (const struDeviceEvent& event : rows->events)
+            Tab_DeviceEvent::columns().appendJson(next(arrays[kEvents]), event);
+        Tab_UpgradeDecision::columns().appendJson(next(arrays[kDecisions]), rows->decision);
+    }
+    PooledConnection connection;
+    if (!connection.checkUsable()) return false;
+    QSqlQuery& query = connection.prepare(together());
+    for (int i = 0; i < kArrays; ++i) {
+        QByteArray& array = arrays[static_cast<size_t>(i)];
+        array += ']';
+        query.bindValue(i, QString::fromUtf8(array));
+    }
+    if (query.exec()) return true;
+    qDebug("write report rows fail");
+    return false;
+}
+
 const QString& combined(DeviceWrite device, int events) {
     static const auto statements = [] {
         std::array<std::array<QString, kEventsAtMost + 1>, 3> all;
@@ -43,7 +103,30 @@ const QString& combined(DeviceWrite device, int events) {
 }
 }  // namespace
 
-bool ReportRows::write() const {
+bool ReportRows::write(std::function<void()> refused) const {
+    PinnedTransaction* scope = PinnedTransaction::current();
+    if (!scope || !SQLiteDb::instance()->isPostgreSQL()) return writeNow();
+    scope->hold(*this, std::move(refused));
+    return true;
+}
+
+bool ReportRows::writeAll(const std::vector<const ReportRows*>& all) {
+    constexpr size_t kRowsAtMost = 256;  // keeps a statement's text within a few hundred KiB
+    std::vector<const ReportRows*> chunk;
+    QSet<QString> terminals;
+    for (const ReportRows* rows : all) {
+        if (chunk.size() >= kRowsAtMost || terminals.contains(rows->decision.devSN)) {
+            if (!writeTogether(chunk)) return false;
+            chunk.clear();
+            terminals.clear();
+        }
+        chunk.push_back(rows);
+        terminals.insert(rows->decision.devSN);
+    }
+    return chunk.empty() || writeTogether(chunk);
+}
+
+bool ReportRows::writeNow() const {
     if (!SQLiteDb::instance()->isPostgreSQL()) {
         bool ok = !device || Tab_DeviceInfo().refreshFromReport(*device, pin);
         ok = Tab_DevicePresence::recordReport(presence) && ok;

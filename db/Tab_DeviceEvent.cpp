@@ -32,6 +32,20 @@ QString Tab_DeviceEvent::insertPart(int count) {
     return statement;
 }
 
+QString Tab_DeviceEvent::trimPartFrom(const QString& rows) {
+    return QStringLiteral(
+               "delete from Tab_DeviceEvent x using (select devSN,count(*) n from %1 group by "
+               "devSN) c where x.devSN=c.devSN and x.id<=(select id from Tab_DeviceEvent where "
+               "devSN=c.devSN order by id desc limit 1 offset greatest(0,%2-c.n))")
+        .arg(rows)
+        .arg(kKeptPerTerminal);
+}
+
+QString Tab_DeviceEvent::insertPartFrom(const QString& rows) {
+    // Ids are taken in the order of the rows: the timeline keeps it.
+    return columns().insertFrom(rows, QStringLiteral("order by r.ordinality"));
+}
+
 int Tab_DeviceEvent::bindParts(QSqlQuery& query, const QList<struDeviceEvent>& events, int first) {
     if (events.isEmpty()) return first;
     query.bindValue(first, events.first().devSN);

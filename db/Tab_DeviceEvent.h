@@ -24,6 +24,10 @@ class Tab_DeviceEvent {
     static QString insertPart(int count);
     // Binds both parts for events (all of one terminal) from position first; the position after.
     static int bindParts(QSqlQuery& query, const QList<struDeviceEvent>& events, int first);
+    // The same for many terminals' events, read from rows: a row set with the table's columns
+    // and their order in "ordinality".
+    static QString trimPartFrom(const QString& rows);
+    static QString insertPartFrom(const QString& rows);
     // Newest first; total is the count of the terminal's events.
     static bool page(const QString& devSN, int offset, int limit, QList<struDeviceEvent>& events,
                      qint64& total);

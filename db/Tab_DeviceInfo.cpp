@@ -341,6 +341,16 @@ int Tab_DeviceInfo::bindReport(QSqlQuery& query, const struDeviceInfo& report, b
     return columns().bindUpdate(query, row, pin ? kReportPin : kReport, first);
 }
 
+QString Tab_DeviceInfo::reportStatementFrom(bool pin, const QString& rows) {
+    return columns().updateFrom(pin ? kReportPin : kReport, rows);
+}
+
+void Tab_DeviceInfo::appendReport(QByteArray& out, const struDeviceInfo& report, bool pin) {
+    struDeviceInfo row = report;
+    row.IdentityPinned = true;  // carried by the pinning statement only
+    columns().appendJson(out, row, pin ? kReportPin : kReport);
+}
+
 bool Tab_DeviceInfo::completeUpgrade(const QString& devSN, qint32 completionTime) {
     return updateRow([&](PooledConnection& connection) -> QSqlQuery& {
         QSqlQuery& query = connection.prepare(kCompleteUpgrade);

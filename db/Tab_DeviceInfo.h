@@ -68,6 +68,10 @@ class Tab_DeviceInfo : public QObject {
     // after them.
     static const QString& reportStatement(bool pin);
     static int bindReport(QSqlQuery& query, const struDeviceInfo& report, bool pin, int first);
+    // The same for many reports at once, read from rows (see RecordColumns::updateFrom); a
+    // report's JSON object for it.
+    static QString reportStatementFrom(bool pin, const QString& rows);
+    static void appendReport(QByteArray& out, const struDeviceInfo& report, bool pin);
     bool completeUpgrade(const QString& devSN, qint32 completionTime);  // clears isAutoUpdate
     // An upgrade started at `since` that did not take: the completion time it set goes back to
     // `before`.

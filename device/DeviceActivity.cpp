@@ -159,7 +159,12 @@ void DeviceActivity::decided(const struDeviceInfo& report, bool hasPackage,
     const QString noted =
         row.detail.isEmpty() ? row.reason : row.reason + QStringLiteral(": ") + row.detail;
     if (decisionChanged(report.devSN, noted)) note(report.devSN, kEventDecided, noted, &rows);
-    m_writes.submit(report.devSN, "DeviceActivity::decided", [rows] { return rows.write(); });
+    const char* const what = "DeviceActivity::decided";
+    m_writes.submit(report.devSN, what, [this, rows, what] {
+        // Rows held for a batch statement fail after this returns: counted as dropped then.
+        return rows.write(
+            [this, devSN = rows.decision.devSN, what] { m_writes.dropped(devSN, what); });
+    });
 }
 
 bool DeviceActivity::decisionChanged(const QString& devSN, const QString& decision) {

@@ -45,6 +45,9 @@ class ReportWriteQueue {
     // is still away stay. Called by the queue's own timer; returns how many left the queue.
     int replay(int most = kReplayBatch);
 
+    // Counts and logs a write the database refused while it was there.
+    void dropped(const QString& devSN, const char* what);
+
     int size() const { return m_size; }
     bool away() const { return m_isAway(); }
     bool waiting(const QString& devSN) const { return m_waiting.contains(devSN); }
@@ -63,7 +66,6 @@ class ReportWriteQueue {
     bool run(const QString& devSN, Entry entry);
     // already: the write was counted once, and waits again; it is never dropped for the limit.
     void enqueue(const QString& devSN, Entry entry, bool already);
-    void dropped(const QString& devSN, const char* what);
     void transactionEnded(bool committed);
     void sizeChanged();
 

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "db/DbSchema.h"
+#include "db/PinnedTransaction.h"
 #include "db/PooledConnection.h"
 #include "db/ReportRows.h"
 #include "db/SqlDialect.h"
@@ -535,4 +536,96 @@ TEST_F(TabDeviceInfoTest, ReportLookupsInBulkAndReportRowsAgreeWithOneByOne) {
                                       "devSN='plain'"))
                   .toString(),
               "no_package");
+}
+
+// A batch's reports, each in its guarded work (PostgreSQL holds their rows for one statement):
+// odd characters land, a terminal twice keeps its order, a later work reads what earlier ones
+// held, a work that fails takes its held rows with it, and a row the server refuses is refused
+// alone, counted once the batch commits.
+TEST_F(TabDeviceInfoTest, ReportRowsOfABatchLandTogetherAndARefusedOneAlone) {
+    const bool postgres = testingPostgreSQL();
+    Tab_DeviceInfo table;
+    const QStringList stored = {QStringLiteral("plain"),       QStringLiteral("q\"uote"),
+                                QStringLiteral("back\\slash"), QStringLiteral("{a,b}"),
+                                QStringLiteral("序列号 1"),    QStringLiteral("refused"),
+                                QStringLiteral("failing")};
+    for (const QString& sn : stored) ASSERT_TRUE(table.insertDevice(makeDevice(sn)));
+    if (postgres) {
+        ASSERT_TRUE(
+            sqlExec(QStringLiteral("alter table Tab_UpgradeDecision add constraint "
+                                   "refusing check (reason<>'refused')")));
+    }
+    const auto rowsOf = [](const QString& sn, const QString& version) {
+        ReportRows rows;
+        rows.device = makeDevice(sn);
+        rows.device->AppVersion = version;
+        rows.pin = sn == QLatin1String("q\"uote");
+        if (rows.pin) rows.device->devId = QStringLiteral("pinned");
+        rows.presence.devSN = rows.decision.devSN = sn;
+        rows.presence.instance = QStringLiteral("here");
+        rows.decision.reason = sn == QLatin1String("refused") ? sn : QStringLiteral("no_package");
+        for (const char* kind : {kEventConnected, kEventDecided})
+            rows.events << struDeviceEvent{0, sn, 0, QLatin1String(kind), version};
+        return rows;
+    };
+    QStringList refused;
+    MessageCapture capture;
+    PinnedTransaction batch;
+    ASSERT_TRUE(batch.isOpen());
+    const QList<QPair<QString, QString>> reports = {{"plain", "v2"},       {"q\"uote", "v2"},
+                                                    {"back\\slash", "v2"}, {"{a,b}", "v2"},
+                                                    {"序列号 1", "v2"},    {"plain", "v3"}};
+    for (const auto& report : reports)
+        batch.guard([&] {
+            EXPECT_TRUE(rowsOf(report.first, report.second).write([&refused, report] {
+                refused << report.first;
+            }));
+        });
+    batch.guard([&] {
+        struDeviceInfo seen;
+        ASSERT_EQ(table.getDeviceBySN(seen, QStringLiteral("{a,b}")),
+                  Tab_DeviceInfo::RowState::Found);
+        EXPECT_EQ(seen.AppVersion, "v2");
+    });
+    // Together they were one statement; the refused one spoils its own, and fails alone then.
+    EXPECT_EQ(capture.lines().count(QStringLiteral("write report rows fail")), 0);
+    const QString refuses = QStringLiteral("refused");
+    batch.guard([&] {
+        EXPECT_TRUE(rowsOf(refuses, QStringLiteral("v2")).write([&] { refused << refuses; }));
+    });
+    batch.guard([&] {
+        EXPECT_TRUE(rowsOf(QStringLiteral("failing"), QStringLiteral("v2")).write());
+        EXPECT_FALSE(sqlExec(QStringLiteral("insert into NoSuchTable values(1)")));
+    });
+    EXPECT_TRUE(refused.isEmpty());
+    ASSERT_TRUE(batch.commit());
+    EXPECT_EQ(refused, postgres ? QStringList{QStringLiteral("refused")} : QStringList());
+    EXPECT_EQ(capture.lines().count(QStringLiteral("write report rows fail")), postgres ? 2 : 0);
+    if (postgres) {
+        ASSERT_TRUE(
+            sqlExec(QStringLiteral("alter table Tab_UpgradeDecision drop constraint refusing")));
+    }
+
+    for (const QString& sn : stored) {
+        SCOPED_TRACE(sn.toStdString());
+        const bool written = !postgres || (sn != QLatin1String("refused") && sn != "failing");
+        struDeviceInfo after;
+        ASSERT_EQ(table.getDeviceBySN(after, sn), Tab_DeviceInfo::RowState::Found);
+        EXPECT_EQ(after.AppVersion, !written ? "app-1" : sn == "plain" ? "v3" : "v2");
+        EXPECT_EQ(after.devId == "pinned", sn == "q\"uote");
+        QList<struDeviceEvent> events;
+        qint64 total = 0;
+        ASSERT_TRUE(Tab_DeviceEvent::page(sn, 0, 10, events, total));
+        QStringList timeline;  // oldest first
+        for (const struDeviceEvent& event : events) timeline.prepend(event.kind + event.detail);
+        const QStringList once = {QStringLiteral("connectedv2"), QStringLiteral("decidedv2")};
+        EXPECT_EQ(timeline, !written        ? QStringList()
+                            : sn != "plain" ? once
+                                            : once + QStringList({"connectedv3", "decidedv3"}));
+        EXPECT_EQ(sqlValue(QStringLiteral("select count(*) from Tab_DevicePresence where "
+                                          "devSN='%1'")
+                               .arg(sn))
+                      .toInt(),
+                  written ? 1 : 0);
+    }
 }
