@@ -41,6 +41,21 @@ TEST(CheckCode, MatchesXmodemCheckValues) {
     EXPECT_EQ(SocketPacketHandler::CheckCode("123456789", 9), 0x31C3);
     EXPECT_EQ(SocketPacketHandler::CheckCode(QByteArray(16, '\0').constData(), 16), 0);
     EXPECT_EQ(SocketPacketHandler::CheckCode("", 0), 0);
+    // Eight bytes a step, the rest one by one: every length and offset agrees with the
+    // polynomial worked bit by bit.
+    QByteArray bytes(80, '\0');
+    for (int i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 37 + 11);
+    for (int from = 0; from < 8; ++from)
+        for (int length = 0; from + length <= bytes.size(); ++length) {
+            quint16 crc = 0;
+            for (int i = from; i < from + length; ++i) {
+                crc ^= static_cast<quint16>(static_cast<quint8>(bytes[i]) << 8);
+                for (int bit = 0; bit < 8; ++bit)
+                    crc = static_cast<quint16>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+            }
+            ASSERT_EQ(SocketPacketHandler::CheckCode(bytes.constData() + from, length), crc)
+                << from << '+' << length;
+        }
 }
 
 TEST(DataParse, EmptyBodyPacketIs42BytesAndRoundTrips) {
