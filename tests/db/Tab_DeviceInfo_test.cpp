@@ -550,6 +550,8 @@ TEST_F(TabDeviceInfoTest, ReportRowsOfABatchLandTogetherAndARefusedOneAlone) {
                                 QStringLiteral("序列号 1"),    QStringLiteral("refused"),
                                 QStringLiteral("failing")};
     for (const QString& sn : stored) ASSERT_TRUE(table.insertDevice(makeDevice(sn)));
+    for (const char* other : {"Tab_DeviceEvent", "Tab_DevicePresence", "Tab_UpgradeDecision"})
+        ASSERT_TRUE(sqlExec(QStringLiteral("delete from ") + QLatin1String(other)));
     if (postgres) {
         ASSERT_TRUE(
             sqlExec(QStringLiteral("alter table Tab_UpgradeDecision add constraint "
