@@ -219,6 +219,16 @@ class RecordColumns {
         return QStringLiteral("update %1 set %2 from %3 r where %4")
             .arg(m_table, sets.join(QLatin1Char(',')), rows, keys.join(QStringLiteral(" and ")));
     }
+    // PostgreSQL: the rows of a JSON array of appendJson's objects bound at the one mark, as rows
+    // of the table's type: a source for the statements above.
+    QString rowsFromJson() const {
+        return QStringLiteral("json_populate_recordset(null::%1,?::json)").arg(m_table);
+    }
+    // appendJson as the next element of a JSON array opened with '['.
+    void appendJsonElement(QByteArray& array, const T& record, unsigned use = 0) const {
+        if (array.size() > 1) array += ',';
+        appendJson(array, record, use);
+    }
     // The columns of insert(use) (or update(use) with its key) as a JSON object, its names as
     // PostgreSQL folds them, its values as bound.
     void appendJson(QByteArray& out, const T& record, unsigned use = 0) const {

@@ -1,7 +1,6 @@
 #include "db/Tab_DeviceEvent.h"
 
-#include <algorithm>
-
+#include <QByteArray>
 #include <QSqlQuery>
 
 #include "db/SQLiteDb.h"
@@ -17,54 +16,36 @@ const RecordColumns<struDeviceEvent>& Tab_DeviceEvent::columns() {
     return columns;
 }
 
-QString Tab_DeviceEvent::trimPart() {
+QString Tab_DeviceEvent::readAndTrimParts() {
+    // The trim sees the rows as they were before the insert: it leaves room for the new ones.
     return QStringLiteral(
-        "delete from Tab_DeviceEvent where devSN=? and id<=(select id from Tab_DeviceEvent where "
-        "devSN=? order by id desc limit 1 offset ?)");
-}
-
-QString Tab_DeviceEvent::insertPart(int count) {
-    // Rows of one VALUES list take their ids in the list's order: the timeline keeps it.
-    const QString insert = columns().insert();
-    const QString row = insert.mid(insert.lastIndexOf(QStringLiteral("values(")) + 6);
-    QString statement = insert;
-    for (int i = 1; i < count; ++i) statement += QLatin1Char(',') + row;
-    return statement;
-}
-
-QString Tab_DeviceEvent::trimPartFrom(const QString& rows) {
-    return QStringLiteral(
-               "delete from Tab_DeviceEvent x using (select devSN,count(*) n from %1 group by "
-               "devSN) c where x.devSN=c.devSN and x.id<=(select id from Tab_DeviceEvent where "
-               "devSN=c.devSN order by id desc limit 1 offset greatest(0,%2-c.n))")
-        .arg(rows)
+               "ev as (select * from %1 with ordinality),t as (delete from Tab_DeviceEvent x "
+               "using (select devSN,count(*) n from ev group by devSN) c where x.devSN=c.devSN "
+               "and x.id<=(select id from Tab_DeviceEvent where devSN=c.devSN order by id desc "
+               "limit 1 offset greatest(0,%2-c.n)))")
+        .arg(columns().rowsFromJson())
         .arg(kKeptPerTerminal);
 }
 
-QString Tab_DeviceEvent::insertPartFrom(const QString& rows) {
+QString Tab_DeviceEvent::insertPart() {
     // Ids are taken in the order of the rows: the timeline keeps it.
-    return columns().insertFrom(rows, QStringLiteral("order by r.ordinality"));
+    return columns().insertFrom(QStringLiteral("ev"), QStringLiteral("order by r.ordinality"));
 }
 
-int Tab_DeviceEvent::bindParts(QSqlQuery& query, const QList<struDeviceEvent>& events, int first) {
-    if (events.isEmpty()) return first;
-    query.bindValue(first, events.first().devSN);
-    query.bindValue(first + 1, events.first().devSN);
-    // Room for the new ones among the kept.
-    query.bindValue(first + 2, std::max(0, kKeptPerTerminal - events.size()));
-    int at = first + 3;
-    for (const struDeviceEvent& event : events) at = columns().bindInsert(query, event, 0, at);
-    return at;
+QString Tab_DeviceEvent::json(const QList<struDeviceEvent>& events) {
+    QByteArray array = QByteArrayLiteral("[");
+    for (const struDeviceEvent& event : events) columns().appendJsonElement(array, event);
+    return QString::fromUtf8(array + ']');
 }
 
 bool Tab_DeviceEvent::record(const struDeviceEvent& event) {
     if (SQLiteDb::instance()->isPostgreSQL()) {
         static const QString statement =
-            QStringLiteral("with t as (%1) %2").arg(trimPart(), insertPart(1));
+            QStringLiteral("with %1 %2").arg(readAndTrimParts(), insertPart());
         PooledConnection connection;
         if (!connection.checkUsable()) return false;
         QSqlQuery& query = connection.prepare(statement);
-        bindParts(query, {event}, 0);
+        query.bindValue(0, json({event}));
         return query.exec();
     }
     {

@@ -4,8 +4,6 @@
 #include <QString>
 
 #include "db/RecordColumns.h"
-
-class QSqlQuery;
 #include "model/struDeviceEvent.h"
 
 // Tab_DeviceEvent: each terminal's timeline, at most kKeptPerTerminal events each. Holds no
@@ -18,16 +16,13 @@ class Tab_DeviceEvent {
 
     // Adds the event and drops the terminal's events beyond the newest kKeptPerTerminal.
     static bool record(const struDeviceEvent& event);
-    // PostgreSQL: the two parts of a statement that records `count` events of one terminal, in
-    // their order, each the body of a WITH (the trim sees the rows as they were before).
-    static QString trimPart();
-    static QString insertPart(int count);
-    // Binds both parts for events (all of one terminal) from position first; the position after.
-    static int bindParts(QSqlQuery& query, const QList<struDeviceEvent>& events, int first);
-    // The same for many terminals' events, read from rows: a row set with the table's columns
-    // and their order in "ordinality".
-    static QString trimPartFrom(const QString& rows);
-    static QString insertPartFrom(const QString& rows);
+    // PostgreSQL: parts of a WITH that record events, of any terminals and in their order, from
+    // the JSON array bound at its one mark (json()), keeping each terminal's newest
+    // kKeptPerTerminal: "ev as (...),t as (...)", then the insert (read from ev), a statement or
+    // a part of its own.
+    static QString readAndTrimParts();
+    static QString insertPart();
+    static QString json(const QList<struDeviceEvent>& events);
     // Newest first; total is the count of the terminal's events.
     static bool page(const QString& devSN, int offset, int limit, QList<struDeviceEvent>& events,
                      qint64& total);

@@ -324,31 +324,22 @@ bool Tab_DeviceInfo::clearAutoUpdate() {
 
 bool Tab_DeviceInfo::refreshFromReport(const struDeviceInfo& report, bool pin) {
     return updateRow([&](PooledConnection& connection) -> QSqlQuery& {
-        QSqlQuery& query = connection.prepare(reportStatement(pin));
-        bindReport(query, report, pin, 0);
+        QSqlQuery& query = connection.prepare(statement(pin ? kReportPin : kReport));
+        struDeviceInfo row = report;
+        row.IdentityPinned = true;  // bound by the pinning statement only
+        columns().bindUpdate(query, row, pin ? kReportPin : kReport);
         return query;
     });
 }
 
-const QString& Tab_DeviceInfo::reportStatement(bool pin) {
-    return statement(pin ? kReportPin : kReport);
+QString Tab_DeviceInfo::reportStatementFrom(bool pin) {
+    return columns().updateFrom(pin ? kReportPin : kReport, columns().rowsFromJson());
 }
 
-int Tab_DeviceInfo::bindReport(QSqlQuery& query, const struDeviceInfo& report, bool pin,
-                               int first) {
-    struDeviceInfo row = report;
-    row.IdentityPinned = true;  // bound by the pinning statement only
-    return columns().bindUpdate(query, row, pin ? kReportPin : kReport, first);
-}
-
-QString Tab_DeviceInfo::reportStatementFrom(bool pin, const QString& rows) {
-    return columns().updateFrom(pin ? kReportPin : kReport, rows);
-}
-
-void Tab_DeviceInfo::appendReport(QByteArray& out, const struDeviceInfo& report, bool pin) {
+void Tab_DeviceInfo::appendReport(QByteArray& array, const struDeviceInfo& report, bool pin) {
     struDeviceInfo row = report;
     row.IdentityPinned = true;  // carried by the pinning statement only
-    columns().appendJson(out, row, pin ? kReportPin : kReport);
+    columns().appendJsonElement(array, row, pin ? kReportPin : kReport);
 }
 
 bool Tab_DeviceInfo::completeUpgrade(const QString& devSN, qint32 completionTime) {

@@ -64,14 +64,10 @@ class Tab_DeviceInfo : public QObject {
     // Each is true when it changed a row.
     // The columns a terminal's report carries; with pin also devId, which becomes the pinned one.
     bool refreshFromReport(const struDeviceInfo& report, bool pin);
-    // refreshFromReport's statement, and its values bound from position first; the position
-    // after them.
-    static const QString& reportStatement(bool pin);
-    static int bindReport(QSqlQuery& query, const struDeviceInfo& report, bool pin, int first);
-    // The same for many reports at once, read from rows (see RecordColumns::updateFrom); a
-    // report's JSON object for it.
-    static QString reportStatementFrom(bool pin, const QString& rows);
-    static void appendReport(QByteArray& out, const struDeviceInfo& report, bool pin);
+    // refreshFromReport for many reports in one statement (PostgreSQL), from the JSON array of
+    // appendReport's objects bound at its one mark.
+    static QString reportStatementFrom(bool pin);
+    static void appendReport(QByteArray& array, const struDeviceInfo& report, bool pin);
     bool completeUpgrade(const QString& devSN, qint32 completionTime);  // clears isAutoUpdate
     // An upgrade started at `since` that did not take: the completion time it set goes back to
     // `before`.

@@ -52,14 +52,14 @@ bool Tab_DevicePresence::depart(const QString& instance, const struDeviceEvent& 
     if (!SQLiteDb::instance()->isPostgreSQL())
         return execOne(remove, {event.devSN, instance}) && Tab_DeviceEvent::record(event);
     static const QString together =
-        QStringLiteral("with t as (%1), e as (%2) %3")
-            .arg(Tab_DeviceEvent::trimPart(), Tab_DeviceEvent::insertPart(1), remove);
+        QStringLiteral("with %1,e as (%2) %3")
+            .arg(Tab_DeviceEvent::readAndTrimParts(), Tab_DeviceEvent::insertPart(), remove);
     PooledConnection connection;
     if (!connection.checkUsable()) return false;
     QSqlQuery& query = connection.prepare(together);
-    const int at = Tab_DeviceEvent::bindParts(query, {event}, 0);
-    query.bindValue(at, event.devSN);
-    query.bindValue(at + 1, instance);
+    query.bindValue(0, Tab_DeviceEvent::json({event}));
+    query.bindValue(1, event.devSN);
+    query.bindValue(2, instance);
     if (query.exec()) return true;
     qDebug("update Tab_DevicePresence fail");
     return false;
